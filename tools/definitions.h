@@ -1,0 +1,61 @@
+// Picture records and the image toolkit.
+//
+// A picture is a flat row-major array of samples with row stride `w`: the
+// sample in column x of row y is data[y * w + x]. Records are plain values;
+// copies share the sample array, which is released once through one copy.
+// Toolkit operations never create or release pictures: the caller supplies
+// every destination. Operations that add into their destination expect it
+// zero-filled, which the calloc operations provide.
+#pragma once
+
+#include <cstdint>
+
+struct Image {
+    int32_t w;
+    int32_t h;
+    uint8_t* data;
+};
+
+struct Image32 {
+    int32_t w;
+    int32_t h;
+    int32_t* data;
+};
+
+struct ImageDouble {
+    int32_t w;
+    int32_t h;
+    double* data;
+};
+
+// Wrap an existing array; nothing is allocated or copied.
+Image makeImage(int32_t w, int32_t h, uint8_t* data);
+Image32 makeImage32(int32_t w, int32_t h, int32_t* data);
+ImageDouble makeImageDouble(int32_t w, int32_t h, double* data);
+
+// Allocate w x h samples of undefined content. A failed allocation prints
+// one line on the error stream and ends the process with status -1.
+Image allocImage(int32_t w, int32_t h);
+Image32 allocImage32(int32_t w, int32_t h);
+ImageDouble allocImageDouble(int32_t w, int32_t h);
+
+// Allocate w x h zero samples; failure as for the alloc operations.
+Image callocImage(int32_t w, int32_t h);
+Image32 callocImage32(int32_t w, int32_t h);
+ImageDouble callocImageDouble(int32_t w, int32_t h);
+
+// Release the sample array; w, h and data are left as they were. A null
+// array is ignored.
+void freeImage(Image& img);
+void freeImage32(Image32& img);
+void freeImageDouble(ImageDouble& img);
+
+// The toolkit operations, by family.
+#include "tools/activity.h"
+#include "tools/blocks.h"
+#include "tools/conversions.h"
+#include "tools/filter.h"
+#include "tools/gradient.h"
+#include "tools/integral.h"
+#include "tools/roberts.h"
+#include "tools/sobel.h"
