@@ -9,6 +9,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// Precondition check of the toolkit, active in every build type: a failed
+// condition prints its text with the source file and line and stops the process.
+#define LUMAQC_CHECK(cond)                                                                 \
+    do {                                                                                   \
+        if (!(cond)) {                                                                     \
+            std::fprintf(stderr, "%s:%d: Assertion `%s' failed.\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                                  \
+        }                                                                                  \
+    } while (0)
 
 struct Image {
     int32_t w;
