@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, only when
+# something is missing.
+set -eu
+
+missing=""
+need() { # need PACKAGE TEST-COMMAND...
+    pkg=$1
+    shift
+    if ! "$@" >/dev/null 2>&1; then missing="$missing $pkg"; fi
+}
+need cmake command -v cmake
+need g++ command -v g++
+need make command -v make
+need libgtest-dev test -f /usr/include/gtest/gtest.h
+need libgmock-dev test -f /usr/include/gmock/gmock.h
+
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi

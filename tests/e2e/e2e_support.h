@@ -1,0 +1,49 @@
+// Helpers for the end-to-end tests: temporary directories, generated raw
+// clips and running the real binaries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;  // exit status (0..255), or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// A fresh directory under the test temporary directory, removed at destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Runs `program` with `args` in directory `cwd`, standard input from /dev/null.
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd);
+RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+// One raw 4:2:0 frame, (w * h * 3) / 2 bytes: the given luma followed by
+// neutral chroma.
+std::string rawFrame(const std::vector<uint8_t>& luma, int w, int h);
+// Deterministic textured luma that differs from frame to frame with `seed`.
+std::vector<uint8_t> texturedLuma(int w, int h, uint32_t seed);
+std::vector<uint8_t> flatLuma(int w, int h, uint8_t value);
+
+std::vector<std::string> splitLines(const std::string& text);
+// Whitespace-separated fields of a row.
+std::vector<std::string> fields(const std::string& row);
+// The rows of a console output: the lines that start with a frame index.
+std::vector<std::string> consoleRows(const std::string& out);
