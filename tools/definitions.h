@@ -67,6 +67,7 @@ void freeImageDouble(ImageDouble& img);
 #include "tools/blocks.h"
 #include "tools/conversions.h"
 #include "tools/filter.h"
+#include "tools/flicker.h"
 #include "tools/gradient.h"
 #include "tools/integral.h"
 #include "tools/roberts.h"
