@@ -1,0 +1,38 @@
+// RMS contrast: the sample standard deviation (divisor n - 1) of all samples.
+#include "indicators/contrastRMS.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "indicators/indicators.h"
+
+int64_t sumAndSquareSum(const Image& img, int64_t& sum, int64_t& squareSum) {
+    sum = 0;
+    squareSum = 0;
+    const int64_t n = static_cast<int64_t>(img.w) * img.h;
+    if (n <= 0) return 0;
+    int64_t s = 0;
+    int64_t q = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        const int32_t v = img.data[i];
+        s += v;
+        q += v * v;
+    }
+    sum = s;
+    squareSum = q;
+    return s;
+}
+
+double contrastRMS(const Image& img) {
+    const int64_t n = static_cast<int64_t>(img.w) * img.h;
+    int64_t sum = 0;
+    int64_t squareSum = 0;
+    sumAndSquareSum(img, sum, squareSum);
+    // Reciprocals are formed first and then multiplied, in this order, so the
+    // result is reproducible to the last bit. One sample (n - 1 = 0) and no
+    // samples both give not-a-number.
+    const double s = static_cast<double>(sum);
+    const double mean = s * (1.0 / n);
+    const double variance = (static_cast<double>(squareSum) - s * mean) * (1.0 / (n - 1));
+    return std::sqrt(variance);
+}
