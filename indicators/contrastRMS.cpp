@@ -33,6 +33,10 @@ double contrastRMS(const Image& img) {
     // samples both give not-a-number.
     const double s = static_cast<double>(sum);
     const double mean = s * (1.0 / n);
-    const double variance = (static_cast<double>(squareSum) - s * mean) * (1.0 / (n - 1));
+    double variance = (static_cast<double>(squareSum) - s * mean) * (1.0 / (n - 1));
+    // Rounding in the mean can leave a uniform picture a variance a few ulps
+    // below zero; a negative variance is impossible, so it counts as 0 rather
+    // than giving not-a-number.
+    if (variance < 0.0) variance = 0.0;
     return std::sqrt(variance);
 }
