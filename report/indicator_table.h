@@ -7,27 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "api/lumaqc.h"
 #include "indicators/indicators.h"
 
-// Indicators in call order.
-enum IndicatorId : int {
-    kBlockiness,
-    kSpatialActivity,
-    kLetterbox,
-    kPillarbox,
-    kBlockLoss,
-    kBlur,
-    kExposure,
-    kInterlace,
-    kNoise,
-    kSlice,
-    kBlackout,
-    kContrast,
-    kTemporalActivity,
-    kFreezing,
-    kFlickering,
-    kIndicatorCount
-};
+// Indicators in call order (IndicatorId, kBlockiness ... kFlickering, kIndicatorCount).
+using lumaqc::IndicatorId;
+using enum lumaqc::IndicatorId;
 
 // Everything an indicator call can read: the pictures, the temporal state, the
 // frame rate and the values of the indicators already called for this frame.
@@ -49,6 +34,8 @@ enum class ValueKind {
 struct IndicatorInfo {
     IndicatorId id;
     const char* function;      // the indicator's function name
+    const char* key;           // stable snake_case key for machine-readable output
+    const char* name;          // human-readable name
     const char* consoleLabel;  // column label in the console header
     const char* logLabel;      // column label in the log header
     int column;                // position in the row, 0 = first value after the frame index
@@ -57,7 +44,8 @@ struct IndicatorInfo {
     const char* consoleFormat;
     const char* logFormat;
     ValueKind kind;
-    bool temporal;             // called from the second frame of a sequence on
+    bool temporal;             // needs the previous frame: called from the second frame on
+    bool sequential;           // keeps state from frame to frame: called once per frame, in order
     int timingSlot;            // position in the timing summary
     const char* timingPrefix;  // text before this indicator's figure in the summary
     double (*compute)(FrameContext&);

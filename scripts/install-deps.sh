@@ -14,6 +14,7 @@ need g++ command -v g++
 need make command -v make
 need libgtest-dev test -f /usr/include/gtest/gtest.h
 need libgmock-dev test -f /usr/include/gmock/gmock.h
+need libcli11-dev test -f /usr/include/CLI/CLI.hpp
 
 if [ -n "$missing" ]; then
     echo "Installing:$missing"

@@ -1,0 +1,49 @@
+// Where frames come from. The frame loop asks for consecutive frame indices
+// and never knows whether it reads a raw file, a pipe, Y4M or a decoder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct SourceInfo {
+    std::string path;  // as given; "-" is standard input
+    std::string kind;  // "raw", "raw stream", "y4m", "decoder"
+    int32_t width = 0;
+    int32_t height = 0;
+    double fps = 0.0;  // from the stream, when fpsKnown
+    bool fpsKnown = false;
+    int64_t frames = -1;  // frames in the input from frame 0 on; -1 when unknown (streams)
+};
+
+enum class ReadStatus {
+    Ok,     // the luma plane was delivered
+    End,    // no more frames (streams only; files deliver past their end)
+    Error,  // the input cannot be read further; `message` says why
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Ok;
+    std::string message;           // full text to print for an error, line feeds included
+    bool messageOnStdout = false;  // the raw file's read-error block goes to standard output
+};
+
+class FrameSource {
+  public:
+    virtual ~FrameSource() = default;
+    virtual const SourceInfo& info() const = 0;
+    // Delivers the luma plane of frame `index` into `luma` (width x height
+    // samples, stride width). Indices are consecutive, starting at the first
+    // frame of the run; sources that cannot seek skip forward by reading.
+    virtual ReadResult read(int64_t index, uint8_t* luma) = 0;
+};
+
+struct SourceRequest {
+    std::string path;
+    int32_t width = 0;  // 0 when not given (taken from the stream header)
+    int32_t height = 0;
+};
+
+// Opens the input named by `request`. On failure returns null and sets
+// `error` to the complete message (line feed included) for the error stream.
+std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error);

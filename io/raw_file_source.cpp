@@ -1,0 +1,55 @@
+#include "io/raw_file_source.h"
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstring>
+
+RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height)
+    : file_(file) {
+    info_.path = path;
+    info_.kind = "raw";
+    info_.width = width;
+    info_.height = height;
+    lumaSize_ = static_cast<int64_t>(width) * height;
+    frameSize_ = lumaSize_ * 3 / 2;
+    // Whole frames only: a trailing partial frame is not counted.
+    if (fseeko(file_, 0, SEEK_END) == 0) {
+        const off_t size = ftello(file_);
+        info_.frames = size > 0 ? static_cast<int64_t>(size) / frameSize_ : 0;
+    } else {
+        info_.frames = 0;
+    }
+    for (auto& buffer : buffers_) buffer.assign(static_cast<size_t>(lumaSize_), 0);
+}
+
+RawFileSource::~RawFileSource() {
+    std::fclose(file_);
+}
+
+ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
+    std::vector<uint8_t>& buffer = buffers_[turn_];
+    turn_ ^= 1;
+    // A frame whose offset lies beyond any possible file reads nothing, like
+    // any other frame past the end.
+    int64_t offset = 0;
+    size_t got = 0;
+    if (!__builtin_mul_overflow(frameSize_, index, &offset)) {
+        fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
+        got = std::fread(buffer.data(), 1, buffer.size(), file_);
+    }
+    if (std::ferror(file_)) {
+        const int error = errno;
+        char text[512];
+        std::snprintf(
+            text, sizeof text,
+            "Some error occurred when reading the %lld frame\nByte read = %zu, Frame size "
+            "= %lld\n\nError code: %d \nError description: %s \n",
+            static_cast<long long>(index), got, static_cast<long long>(lumaSize_), error,
+            std::strerror(error));
+        return ReadResult{ReadStatus::Error, text, true};
+    }
+    std::clearerr(file_);
+    std::memcpy(luma, buffer.data(), buffer.size());
+    return ReadResult{};
+}

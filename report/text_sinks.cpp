@@ -1,0 +1,81 @@
+#include "report/text_sinks.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "report/text_report.h"
+
+bool ConsoleSink::write(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+        error_ = std::string("Cannot write to standard output: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool ConsoleSink::begin(const RunInfo& run) {
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "Video file %s opened successfully!\n\nWidth = %d, Height = %d, FPS = %2.2f, "
+                  "Number of Frames = %lld, Start Frame = %lld\n\n",
+                  run.source->path.c_str(), run.source->width, run.source->height, run.fps,
+                  static_cast<long long>(run.frames), static_cast<long long>(run.start));
+    return write(text + columnHeader(RowStyle::Console) + "\n");
+}
+
+bool ConsoleSink::frame(int64_t index, const lumaqc::FrameValues& values) {
+    return !rows_ || write(formatRow(RowStyle::Console, index, values));
+}
+
+bool ConsoleSink::end(const RunSummary& summary) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "Calculation time: \t%f seconds overall \n \t\t\t%f milliseconds per frame",
+                  summary.overallSeconds,
+                  summary.overallSeconds / static_cast<double>(summary.frames) * 1000.0);
+    return write(std::string(text) + "\n\nAverage calculation time per frame for each metric: \n" +
+                 timingText(summary.seconds, summary.frames));
+}
+
+LogSink::LogSink(const std::string& path) : path_(path) {
+    file_ = std::fopen(path.c_str(), "w");
+    if (file_ == nullptr) openErrno_ = errno;
+}
+
+LogSink::~LogSink() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool LogSink::write(const std::string& text) {
+    if (file_ == nullptr) return true;
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool LogSink::begin(const RunInfo&) {
+    if (file_ == nullptr) {
+        // The run goes on with the console only.
+        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(openErrno_));
+        return true;
+    }
+    return write(columnHeader(RowStyle::Log));
+}
+
+bool LogSink::frame(int64_t index, const lumaqc::FrameValues& values) {
+    return write(formatRow(RowStyle::Log, index, values));
+}
+
+bool LogSink::end(const RunSummary&) {
+    if (file_ == nullptr) return true;
+    FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) {
+        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}

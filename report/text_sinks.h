@@ -1,0 +1,41 @@
+// The console table and the tab-separated log.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "report/result_sink.h"
+
+// Opening lines, column header, one row per frame and the timing summary on
+// standard output. With `rows` false the per-frame rows are left out.
+class ConsoleSink : public ResultSink {
+  public:
+    explicit ConsoleSink(bool rows = true) : rows_(rows) {}
+    bool begin(const RunInfo& run) override;
+    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool end(const RunSummary& summary) override;
+
+  private:
+    bool write(const std::string& text);
+    bool rows_;
+};
+
+// The log file: a header line and one row per frame, each row flushed as it
+// is written so that an interrupted run keeps every finished row.
+class LogSink : public ResultSink {
+  public:
+    // Creates (or truncates) the file at `path`. When that fails, begin()
+    // reports it on the error stream and the sink writes nothing.
+    explicit LogSink(const std::string& path);
+    ~LogSink() override;
+    bool begin(const RunInfo& run) override;
+    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool end(const RunSummary& summary) override;
+
+  private:
+    bool write(const std::string& text);
+    std::string path_;
+    FILE* file_ = nullptr;
+    int openErrno_ = 0;
+};
