@@ -15,6 +15,8 @@ need make command -v make
 need libgtest-dev test -f /usr/include/gtest/gtest.h
 need libgmock-dev test -f /usr/include/gmock/gmock.h
 need libcli11-dev test -f /usr/include/CLI/CLI.hpp
+need libhwy-dev test -f /usr/include/hwy/highway.h
+need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 
 if [ -n "$missing" ]; then
     echo "Installing:$missing"
