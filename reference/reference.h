@@ -8,6 +8,19 @@
 
 #include "tools/definitions.h"
 
+struct TemporalState;
+
 namespace reference {
+
+double spatialActivity(const Image& img);
+double blockiness(const Image& img);
+double letterbox(const Image& img);
+double pillarbox(const Image& img);
+double exposure(const Image& img);
+double interlace(const Image& img);
+uint8_t blackout(const Image& img);
+double contrastRMS(const Image& img);
+double temporalActivity(const Image& current, const Image& previous);
+double flickering(const Image& current, const Image& previous, TemporalState& state);
 
 }  // namespace reference
