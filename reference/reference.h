@@ -12,6 +12,11 @@ struct TemporalState;
 
 namespace reference {
 
+double blockLoss(const Image& img);
+double blur(const Image& img);
+double noise(const Image& img);
+double slice(const Image& img);
+
 double spatialActivity(const Image& img);
 double blockiness(const Image& img);
 double letterbox(const Image& img);

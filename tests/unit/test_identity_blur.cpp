@@ -1,0 +1,14 @@
+// The fast blur against its reference composition: bit-identical results on
+// many pictures.
+#include <gtest/gtest.h>
+
+#include "identity_pictures.h"
+#include "indicators/indicators.h"
+#include "reference/reference.h"
+
+TEST(BlurIdentity, MatchesReferenceOnEveryPicture) {
+    for (auto& p : identityPictures(identitySizes(), 3)) {
+        const Image img = p.image();
+        EXPECT_EQ(doubleBits(blur(img)), doubleBits(reference::blur(img))) << p.describe();
+    }
+}
