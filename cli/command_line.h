@@ -1,0 +1,38 @@
+// The command line of lumaqc: the positional arguments and the named options,
+// parsed and checked without printing anything, so that the driver decides
+// what goes where and the parser can be exercised on any argument vector.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct CommandLine {
+    std::string video;
+    int32_t width = 0;
+    int32_t height = 0;
+    double fps = 25.0;
+    bool framesGiven = false;  // false: every whole frame of the input
+    int64_t frames = 0;
+    int64_t start = 0;
+    int threads = 0;  // 0: every hardware thread
+    std::string logPath;
+    bool noLog = false;
+    bool quiet = false;
+};
+
+enum class CommandAction {
+    Run,      // `line` holds the run's settings
+    Usage,    // too few arguments: print `text` on standard output, status -1
+    Message,  // --help or --version: print `text` on standard output, status `status`
+    Error,    // print `text` (one line, line feed included) on the error stream, status -1
+};
+
+struct ParsedCommand {
+    CommandAction action = CommandAction::Run;
+    std::string text;
+    int status = 0;
+    CommandLine line;
+};
+
+// Parses argv[0 .. argc - 1]; argv[0] is the program path shown in the usage text.
+ParsedCommand parseCommandLine(int argc, const char* const* argv);
