@@ -44,6 +44,20 @@ struct SourceRequest {
     int32_t height = 0;
 };
 
-// Opens the input named by `request`. On failure returns null and sets
-// `error` to the complete message (line feed included) for the error stream.
-std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error);
+enum class OpenStatus {
+    Ok,
+    Failed,     // `error` says why
+    NeedsSize,  // no width and height given, and the input has no header that gives them
+};
+
+// Opens the input named by `request` ("-" is standard input). A Y4M signature
+// at the start makes it Y4M, whatever its name; otherwise, with a width and a
+// height it is raw 4:2:0 and without them a file for the decoder. On failure
+// returns null and sets `error` to the complete message (line feed included)
+// for the error stream, and `status` (when given) to the reason.
+std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,
+                                             OpenStatus* status = nullptr);
+
+// The decoding libraries built in, with their versions; empty when the build
+// has no decoder.
+std::string decoderLibraries();

@@ -1,15 +1,88 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "io/decoder_source.h"
 #include "io/frame_source.h"
+#include "io/input_stream.h"
 #include "io/raw_file_source.h"
+#include "io/raw_stream_source.h"
+#include "io/y4m_source.h"
 
-std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error) {
-    FILE* file = std::fopen(request.path.c_str(), "rb");
+namespace {
+
+// Standard input, pipes, sockets and terminals can only be read forward.
+bool isStream(FILE* file) {
+    struct stat st {};
+    if (file == stdin) return true;
+    if (fstat(fileno(file), &st) != 0) return false;
+    return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode);
+}
+
+std::unique_ptr<FrameSource> failed(OpenStatus* status, OpenStatus why, std::string& error,
+                                    const std::string& message) {
+    if (status != nullptr) *status = why;
+    error = message;
+    return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,
+                                             OpenStatus* status) {
+    if (status != nullptr) *status = OpenStatus::Ok;
+    const bool fromStdin = request.path == "-";
+    FILE* file = fromStdin ? stdin : std::fopen(request.path.c_str(), "rb");
     if (file == nullptr) {
-        error = "Error opening the file " + request.path + ": " + std::strerror(errno) + " \n";
-        return nullptr;
+        const std::string message =
+            "Error opening the file " + request.path + ": " + std::strerror(errno) + " \n";
+        // Without a size the input could only have been read for its header.
+        const bool sized = request.width > 0 && request.height > 0;
+        return failed(status, sized ? OpenStatus::Failed : OpenStatus::NeedsSize, error, message);
     }
-    return std::make_unique<RawFileSource>(file, request.path, request.width, request.height);
+    const bool stream = isStream(file);
+    auto input = std::make_unique<InputStream>(file, fromStdin ? "standard input" : request.path);
+    const std::string signature(Y4M_SIGNATURE);
+
+    if (input->peek(signature.size()) == signature) {
+        std::unique_ptr<FrameSource> source = openY4mSource(std::move(input), request.path, error);
+        if (!source) return failed(status, OpenStatus::Failed, error, error);
+        const SourceInfo& info = source->info();
+        if (request.width > 0 && (request.width != info.width || request.height != info.height)) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Picture size " + std::to_string(request.width) + " x " +
+                              std::to_string(request.height) + " does not match " +
+                              (fromStdin ? "the Y4M header of standard input"
+                                         : "the Y4M header of " + request.path) +
+                              " (" + std::to_string(info.width) + " x " +
+                              std::to_string(info.height) + ")\n");
+        }
+        return source;
+    }
+
+    if (request.width > 0 && request.height > 0) {
+        if (stream) {
+            return std::make_unique<RawStreamSource>(std::move(input), request.path, request.width,
+                                                     request.height);
+        }
+        // A seekable file: each frame is read at its own offset.
+        FILE* raw = input->release();
+        std::clearerr(raw);
+        std::rewind(raw);
+        return std::make_unique<RawFileSource>(raw, request.path, request.width, request.height);
+    }
+
+    DecoderOpen opened = DecoderOpen::NotVideo;
+    std::unique_ptr<FrameSource> source;
+    if (stream) {
+        source = openDecoderSource(request.path, std::move(input), opened, error);
+    } else {
+        input.reset();
+        source = openDecoderSource(request.path, nullptr, opened, error);
+    }
+    if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
+    if (!source) return failed(status, OpenStatus::Failed, error, error);
+    return source;
 }

@@ -17,6 +17,14 @@ need libgmock-dev test -f /usr/include/gmock/gmock.h
 need libcli11-dev test -f /usr/include/CLI/CLI.hpp
 need libhwy-dev test -f /usr/include/hwy/highway.h
 need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+# Video file decoding (optional for the build, needed by the decoder tests),
+# and ffmpeg, which the input tests use to make their clips.
+need pkg-config command -v pkg-config
+need libavformat-dev pkg-config --exists libavformat
+need libavcodec-dev pkg-config --exists libavcodec
+need libswscale-dev pkg-config --exists libswscale
+need libavutil-dev pkg-config --exists libavutil
+need ffmpeg command -v ffmpeg
 
 if [ -n "$missing" ]; then
     echo "Installing:$missing"

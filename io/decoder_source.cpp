@@ -1,0 +1,398 @@
+#include "io/decoder_source.h"
+
+#ifndef LUMAQC_HAVE_DECODER
+
+std::string decoderLibraries() {
+    return "";
+}
+
+std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
+                                               DecoderOpen& status, std::string&) {
+    status = DecoderOpen::NotVideo;
+    return nullptr;
+}
+
+#else
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+std::string avError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+std::string versionText(const char* name, unsigned version) {
+    return std::string(name) + " " + std::to_string(AV_VERSION_MAJOR(version)) + "." +
+           std::to_string(AV_VERSION_MINOR(version)) + "." +
+           std::to_string(AV_VERSION_MICRO(version));
+}
+
+// Planes whose first component is 8-bit luma stored one byte per sample
+// (planar and semi-planar YUV, grey) are copied; anything else is converted.
+bool lumaIsPlane0(AVPixelFormat format) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (desc == nullptr || desc->nb_components < 1) return false;
+    constexpr uint64_t kNotLuma = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL |
+                                  AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
+                                  AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
+    const AVComponentDescriptor& luma = desc->comp[0];
+    return (desc->flags & kNotLuma) == 0 && luma.plane == 0 && luma.depth == 8 && luma.step == 1 &&
+           luma.offset == 0 && luma.shift == 0;
+}
+
+class DecoderSource : public FrameSource {
+  public:
+    DecoderSource(const std::string& path, std::unique_ptr<InputStream> input)
+        : input_(std::move(input)) {
+        info_.path = path;
+        info_.kind = "decoder";
+        info_.frames = -1;
+        name_ = input_ ? input_->name() : path;
+    }
+
+    ~DecoderSource() override {
+        sws_freeContext(sws_);
+        av_frame_free(&converted_);
+        av_frame_free(&frame_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&decoder_);
+        avformat_close_input(&format_);
+        if (io_ != nullptr && input_) {
+            av_freep(&io_->buffer);
+            avio_context_free(&io_);
+        } else {
+            avio_closep(&io_);
+        }
+    }
+
+    DecoderOpen open(std::string& error) {
+        av_log_set_level(AV_LOG_QUIET);
+        if (input_) {
+            // A pipe: libavformat reads through our stream, which still holds
+            // the bytes peeked to look for a Y4M signature.
+            constexpr int kBufferSize = 1 << 16;
+            auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+            if (buffer != nullptr) {
+                io_ = avio_alloc_context(buffer, kBufferSize, 0, input_.get(), &readInput, nullptr,
+                                         nullptr);
+            }
+            if (io_ == nullptr) {
+                av_free(buffer);
+                error = "Cannot decode " + name_ + ": out of memory\n";
+                return DecoderOpen::Failed;
+            }
+        } else if (avio_open(&io_, info_.path.c_str(), AVIO_FLAG_READ) < 0) {
+            return DecoderOpen::NotVideo;
+        }
+        // Recognise the container first, so that a damaged file of a known
+        // kind gets its own message instead of being taken for raw video.
+        const AVInputFormat* container = nullptr;
+        const char* url = input_ ? "" : info_.path.c_str();
+        if (av_probe_input_buffer2(io_, &container, url, nullptr, 0, 0) < 0 ||
+            container == nullptr) {
+            return DecoderOpen::NotVideo;
+        }
+        // Raw video has no header that gives its size: it needs WIDTH HEIGHT.
+        if (std::strcmp(container->name, "rawvideo") == 0) return DecoderOpen::NotVideo;
+        format_ = avformat_alloc_context();
+        if (format_ == nullptr) {
+            error = "Cannot decode " + name_ + ": out of memory\n";
+            return DecoderOpen::Failed;
+        }
+        format_->pb = io_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        int code = avformat_open_input(&format_, url, container, nullptr);
+        if (code < 0) {  // the context is freed on failure
+            error = "Cannot read " + name_ + " (" + container->name + "): " + avError(code) +
+                    "; the file may be damaged or truncated\n";
+            return DecoderOpen::Failed;
+        }
+        code = avformat_find_stream_info(format_, nullptr);
+        if (code < 0) {
+            error = "Cannot read the streams of " + name_ + ": " + avError(code) + "\n";
+            return DecoderOpen::Failed;
+        }
+        const AVCodec* codec = nullptr;
+        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        if (stream_ == AVERROR_STREAM_NOT_FOUND) return DecoderOpen::NotVideo;
+        if (stream_ < 0 || codec == nullptr) {
+            error = "Cannot decode the video of " + name_ + ": no decoder for its codec\n";
+            return DecoderOpen::Failed;
+        }
+        AVStream* stream = format_->streams[stream_];
+        // Headerless raw samples whose layout the container does not know.
+        const AVCodecParameters* params = stream->codecpar;
+        if (params->codec_id == AV_CODEC_ID_RAWVIDEO &&
+            (params->format < 0 || params->width <= 0 || params->height <= 0)) {
+            return DecoderOpen::NotVideo;
+        }
+        decoder_ = avcodec_alloc_context3(codec);
+        packet_ = av_packet_alloc();
+        frame_ = av_frame_alloc();
+        if (decoder_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
+            error = "Cannot decode " + name_ + ": out of memory\n";
+            return DecoderOpen::Failed;
+        }
+        code = avcodec_parameters_to_context(decoder_, stream->codecpar);
+        if (code >= 0) code = avcodec_open2(decoder_, codec, nullptr);
+        if (code < 0) {
+            error = "Cannot open the " + std::string(codec->name) + " decoder for " + name_ + ": " +
+                    avError(code) + "\n";
+            return DecoderOpen::Failed;
+        }
+        declaredFrames_ = stream->nb_frames;
+        for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
+            if (rate.num > 0 && rate.den > 0) {
+                info_.fps = av_q2d(rate);
+                info_.fpsKnown = true;
+                break;
+            }
+        }
+
+        // The first frame fixes the picture size for the whole run.
+        const ReadStatus first = decodeNext(error);
+        if (first == ReadStatus::Error) return DecoderOpen::Failed;
+        if (first == ReadStatus::End) {
+            error = "No video frame could be decoded from " + name_ + "\n";
+            return DecoderOpen::Failed;
+        }
+        if (static_cast<int64_t>(frame_->width) * frame_->height >
+            std::numeric_limits<int32_t>::max()) {
+            error = "Picture size " + std::to_string(frame_->width) + " x " +
+                    std::to_string(frame_->height) + " of " + name_ + " is too large\n";
+            return DecoderOpen::Failed;
+        }
+        info_.width = frame_->width;
+        info_.height = frame_->height;
+        haveFrame_ = true;
+        return DecoderOpen::Ok;
+    }
+
+    const SourceInfo& info() const override { return info_; }
+
+    ReadResult read(int64_t index, uint8_t* luma) override {
+        while (next_ <= index) {
+            if (!haveFrame_) {
+                std::string message;
+                const ReadStatus status = decodeNext(message);
+                if (status != ReadStatus::Ok) return ReadResult{status, message, false};
+            }
+            haveFrame_ = false;
+            if (next_ == index) {
+                std::string message;
+                if (!extractLuma(luma, message)) {
+                    return ReadResult{ReadStatus::Error, message, false};
+                }
+            }
+            ++next_;
+        }
+        return ReadResult{};
+    }
+
+  private:
+    static int readInput(void* opaque, uint8_t* buffer, int size) {
+        auto* input = static_cast<InputStream*>(opaque);
+        const size_t got = input->read(buffer, static_cast<size_t>(size));
+        if (got > 0) return static_cast<int>(got);
+        return input->failed() ? AVERROR(EIO) : AVERROR_EOF;
+    }
+
+    std::string frameError(const std::string& what) const {
+        return "Error decoding frame " + std::to_string(decoded_) + " of " + name_ + ": " + what +
+               "\n";
+    }
+
+    // Decodes the next frame into frame_. Damage found while reading stops
+    // the feeding; the frames the decoder still holds are delivered first.
+    ReadStatus decodeNext(std::string& error) {
+        for (;;) {
+            int code = avcodec_receive_frame(decoder_, frame_);
+            if (code == 0) {
+                if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
+                    frame_->decode_error_flags != 0) {
+                    error = frameError("the picture is damaged");
+                    return ReadStatus::Error;
+                }
+                ++decoded_;
+                return ReadStatus::Ok;
+            }
+            if (code == AVERROR_EOF) {
+                if (!pendingError_.empty()) {
+                    error = frameError(pendingError_);
+                    return ReadStatus::Error;
+                }
+                if (declaredFrames_ > 0 && packets_ < declaredFrames_) {
+                    error =
+                        frameError("the file ends after " + std::to_string(packets_) + " of its " +
+                                   std::to_string(declaredFrames_) + " frames (truncated)");
+                    return ReadStatus::Error;
+                }
+                return ReadStatus::End;
+            }
+            if (code != AVERROR(EAGAIN)) {
+                error = frameError(avError(code));
+                return ReadStatus::Error;
+            }
+            // The decoder wants more input.
+            code = av_read_frame(format_, packet_);
+            if (code < 0) {
+                if (code != AVERROR_EOF) {
+                    pendingError_ = avError(code);
+                } else if (format_->pb != nullptr && format_->pb->error < 0) {
+                    pendingError_ = avError(format_->pb->error);
+                }
+                avcodec_send_packet(decoder_, nullptr);  // drain what is held
+                continue;
+            }
+            if (packet_->stream_index != stream_) {
+                av_packet_unref(packet_);
+                continue;
+            }
+            ++packets_;
+            if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+                av_packet_unref(packet_);
+                pendingError_ = "the input is damaged or truncated";
+                avcodec_send_packet(decoder_, nullptr);
+                continue;
+            }
+            code = avcodec_send_packet(decoder_, packet_);
+            av_packet_unref(packet_);
+            if (code < 0) {
+                pendingError_ = avError(code);
+                avcodec_send_packet(decoder_, nullptr);
+            }
+        }
+    }
+
+    // Sets up the conversion of `format` to the nearest 8-bit planar YUV or
+    // grey format, the way format conversions to 8 bits are usually done, and
+    // keeping the luma range (video-range luma stays video range).
+    bool prepareConversion(AVPixelFormat format) {
+        sws_freeContext(sws_);
+        sws_ = nullptr;
+        av_frame_free(&converted_);
+        swsFormat_ = format;
+        static const AVPixelFormat kTargets[] = {
+            AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV440P,
+            AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV410P, AV_PIX_FMT_GRAY8,   AV_PIX_FMT_NONE};
+        const AVPixelFormat target =
+            avcodec_find_best_pix_fmt_of_list(kTargets, format, 0, nullptr);
+        if (target == AV_PIX_FMT_NONE) return false;
+        converted_ = av_frame_alloc();
+        if (converted_ == nullptr) return false;
+        converted_->format = target;
+        converted_->width = info_.width;
+        converted_->height = info_.height;
+        if (av_frame_get_buffer(converted_, 0) < 0) return false;
+        sws_ = sws_getContext(info_.width, info_.height, format, info_.width, info_.height, target,
+                              SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (sws_ == nullptr) return false;
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        const bool rgb = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+        if (!rgb) {
+            int* inverse = nullptr;
+            int* table = nullptr;
+            int srcRange = 0;
+            int dstRange = 0;
+            int brightness = 0;
+            int contrast = 0;
+            int saturation = 0;
+            sws_getColorspaceDetails(sws_, &inverse, &srcRange, &table, &dstRange, &brightness,
+                                     &contrast, &saturation);
+            const int range = frame_->color_range == AVCOL_RANGE_JPEG ? 1 : srcRange;
+            sws_setColorspaceDetails(sws_, inverse, range, table, range, brightness, contrast,
+                                     saturation);
+        }
+        return true;
+    }
+
+    // Copies (or converts) the luma of frame_ into `luma`.
+    bool extractLuma(uint8_t* luma, std::string& error) {
+        const int w = info_.width;
+        const int h = info_.height;
+        const int64_t index = decoded_ - 1;
+        if (frame_->width != w || frame_->height != h) {
+            error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
+                    ": the picture size changes from " + std::to_string(w) + " x " +
+                    std::to_string(h) + " to " + std::to_string(frame_->width) + " x " +
+                    std::to_string(frame_->height) + "\n";
+            return false;
+        }
+        const auto format = static_cast<AVPixelFormat>(frame_->format);
+        if (lumaIsPlane0(format)) {
+            for (int y = 0; y < h; ++y) {
+                std::memcpy(luma + static_cast<size_t>(y) * w,
+                            frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0],
+                            static_cast<size_t>(w));
+            }
+            return true;
+        }
+        if (sws_ == nullptr || swsFormat_ != format) {
+            if (!prepareConversion(format)) {
+                const char* name = av_get_pix_fmt_name(format);
+                error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
+                        ": cannot convert pixel format " + (name ? name : "unknown") +
+                        " to 8-bit luma\n";
+                return false;
+            }
+        }
+        sws_scale(sws_, frame_->data, frame_->linesize, 0, h, converted_->data,
+                  converted_->linesize);
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(luma + static_cast<size_t>(y) * w,
+                        converted_->data[0] + static_cast<ptrdiff_t>(y) * converted_->linesize[0],
+                        static_cast<size_t>(w));
+        }
+        return true;
+    }
+
+    std::unique_ptr<InputStream> input_;
+    SourceInfo info_;
+    std::string name_;
+    AVIOContext* io_ = nullptr;
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* decoder_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    SwsContext* sws_ = nullptr;
+    AVFrame* converted_ = nullptr;  // 8-bit planar picture that sws_ writes
+    AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
+    int stream_ = -1;
+    int64_t declaredFrames_ = 0;
+    int64_t packets_ = 0;  // packets of the video stream read so far
+    int64_t decoded_ = 0;  // frames the decoder has delivered
+    int64_t next_ = 0;     // index of the frame held in frame_ when haveFrame_
+    bool haveFrame_ = false;
+    std::string pendingError_;  // damage seen while reading, reported once drained
+};
+
+}  // namespace
+
+std::string decoderLibraries() {
+    return versionText("libavformat", avformat_version()) + ", " +
+           versionText("libavcodec", avcodec_version()) + ", " +
+           versionText("libswscale", swscale_version()) + ", " +
+           versionText("libavutil", avutil_version());
+}
+
+std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
+                                               std::unique_ptr<InputStream> input,
+                                               DecoderOpen& status, std::string& error) {
+    auto source = std::make_unique<DecoderSource>(path, std::move(input));
+    status = source->open(error);
+    if (status != DecoderOpen::Ok) return nullptr;
+    return source;
+}
+
+#endif

@@ -1,0 +1,22 @@
+// Video files decoded with libavformat and libavcodec (MP4, MKV, MOV, TS,
+// AVI, ...): the best video stream is decoded and the luma plane of every
+// decoded frame analysed. Available when the build found the libraries.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "io/frame_source.h"
+#include "io/input_stream.h"
+
+enum class DecoderOpen {
+    Ok,
+    NotVideo,  // no container with a video stream recognised (raw video, say)
+    Failed,    // recognised but cannot be decoded; `error` says why
+};
+
+// Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
+// and decodes the first frame, which fixes the picture size.
+std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
+                                               std::unique_ptr<InputStream> input,
+                                               DecoderOpen& status, std::string& error);

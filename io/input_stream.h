@@ -1,0 +1,44 @@
+// A forward-only byte stream over a file or standard input whose first bytes
+// can be looked at before deciding how to read it: the bytes peeked are
+// delivered again by the reads that follow, so nothing is lost on a pipe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class InputStream {
+  public:
+    // Takes ownership of `file` (standard input is never closed). `name` is
+    // how messages refer to the input.
+    InputStream(FILE* file, std::string name);
+    ~InputStream();
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+
+    // Looks at up to `count` bytes ahead without consuming them.
+    std::string peek(size_t count);
+    // Reads up to `count` bytes; fewer only at the end of the input or on a
+    // read error (see failed()).
+    size_t read(void* buffer, size_t count);
+    // Reads and discards `count` bytes; returns how many there were.
+    size_t skip(size_t count);
+    // Reads one line up to and including '\n', at most `limit` bytes. Returns
+    // false (with what was read in `line`) when no line feed came in time.
+    bool readLine(std::string& line, size_t limit);
+
+    // Hands the file over (for reading at offsets); bytes peeked are dropped.
+    FILE* release();
+
+    bool failed() const { return std::ferror(file_) != 0; }
+    int errorNumber() const { return errno_; }
+    const std::string& name() const { return name_; }
+
+  private:
+    FILE* file_;
+    std::string name_;
+    std::string pending_;  // bytes peeked and not yet read
+    size_t pendingPos_ = 0;
+    int errno_ = 0;
+};

@@ -1,0 +1,27 @@
+// Headerless planar YUV 4:2:0 from an input that cannot seek (standard input,
+// a pipe): frames are read one after the other, the start frame is reached by
+// reading and discarding, and the run ends where the stream ends.
+#pragma once
+
+#include <memory>
+
+#include "io/frame_source.h"
+#include "io/input_stream.h"
+
+class RawStreamSource : public FrameSource {
+  public:
+    RawStreamSource(std::unique_ptr<InputStream> input, const std::string& path, int32_t width,
+                    int32_t height);
+
+    const SourceInfo& info() const override { return info_; }
+    ReadResult read(int64_t index, uint8_t* luma) override;
+
+  private:
+    ReadResult failure(int64_t index) const;
+
+    std::unique_ptr<InputStream> input_;
+    SourceInfo info_;
+    int64_t lumaSize_;
+    int64_t chromaSize_;  // what follows the luma plane in each frame (w x h / 2, rounded down)
+    int64_t next_ = 0;    // index of the next frame in the stream
+};

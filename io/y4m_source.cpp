@@ -1,0 +1,170 @@
+#include "io/y4m_source.h"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+// Header and FRAME lines longer than this are taken for damage.
+constexpr size_t MAX_LINE = 4096;
+
+class Y4mSource : public FrameSource {
+  public:
+    Y4mSource(std::unique_ptr<InputStream> input, SourceInfo info, int64_t chromaSize)
+        : input_(std::move(input)), info_(std::move(info)), chromaSize_(chromaSize) {
+        lumaSize_ = static_cast<int64_t>(info_.width) * info_.height;
+        scratch_.resize(static_cast<size_t>(lumaSize_));
+    }
+
+    const SourceInfo& info() const override { return info_; }
+
+    ReadResult read(int64_t index, uint8_t* luma) override {
+        for (; next_ < index; ++next_) {
+            const ReadResult skipped = readFrame(next_, scratch_.data());
+            if (skipped.status != ReadStatus::Ok) return skipped;
+        }
+        const ReadResult result = readFrame(index, luma);
+        if (result.status == ReadStatus::Ok) ++next_;
+        return result;
+    }
+
+  private:
+    ReadResult error(int64_t index, const std::string& what) const {
+        return ReadResult{ReadStatus::Error,
+                          "Error reading frame " + std::to_string(index) + " of " + input_->name() +
+                              ": " + what + "\n",
+                          false};
+    }
+    ReadResult readError(int64_t index) const {
+        return error(index, std::strerror(input_->errorNumber()));
+    }
+
+    ReadResult readFrame(int64_t index, uint8_t* luma) {
+        std::string line;
+        if (!input_->readLine(line, MAX_LINE)) {
+            if (input_->failed()) return readError(index);
+            if (line.empty()) return ReadResult{ReadStatus::End, "", false};
+            if (line.size() >= MAX_LINE) return error(index, "FRAME header too long");
+            return error(index, "the stream ends inside the FRAME header (truncated)");
+        }
+        // "FRAME", then parameters separated by spaces, which are skipped.
+        if (line.compare(0, 5, "FRAME") != 0 || (line[5] != '\n' && line[5] != ' ')) {
+            return error(index, "no FRAME header where the frame should start");
+        }
+        const size_t lumaSize = static_cast<size_t>(lumaSize_);
+        size_t got = input_->read(luma, lumaSize);
+        if (got == lumaSize) got += input_->skip(static_cast<size_t>(chromaSize_));
+        if (input_->failed()) return readError(index);
+        const size_t frameSize = lumaSize + static_cast<size_t>(chromaSize_);
+        if (got < frameSize) {
+            return error(index, "the stream ends inside the frame (" + std::to_string(got) +
+                                    " of " + std::to_string(frameSize) + " bytes; truncated)");
+        }
+        return ReadResult{};
+    }
+
+    std::unique_ptr<InputStream> input_;
+    SourceInfo info_;
+    int64_t lumaSize_ = 0;
+    int64_t chromaSize_;
+    int64_t next_ = 0;
+    std::vector<uint8_t> scratch_;  // frames skipped before the start frame
+};
+
+// A decimal number of digits only, within [1, limit].
+bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
+    if (text.empty() || text.size() > 18) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= limit;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
+                                           const std::string& path, std::string& error) {
+    const std::string where = "Y4M header of " + input->name();
+    std::string line;
+    if (!input->readLine(line, MAX_LINE)) {
+        if (input->failed()) {
+            error =
+                "Error reading the " + where + ": " + std::strerror(input->errorNumber()) + "\n";
+        } else {
+            error = "Invalid " + where + ": " +
+                    (line.size() >= MAX_LINE ? "longer than " + std::to_string(MAX_LINE) + " bytes"
+                                             : "no line feed at its end (truncated)") +
+                    "\n";
+        }
+        return nullptr;
+    }
+    line.pop_back();  // the line feed
+
+    constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
+    int64_t width = 0;
+    int64_t height = 0;
+    SourceInfo info;
+    info.path = path;
+    info.kind = "y4m";
+    info.frames = -1;
+    std::string colour = "420";
+    std::istringstream tokens(line.substr(std::strlen(Y4M_SIGNATURE)));
+    std::string token;
+    auto fail = [&](const std::string& what) {
+        error = "Invalid " + where + ": " + what + "\n";
+        return nullptr;
+    };
+    while (tokens >> token) {
+        const std::string value = token.substr(1);
+        switch (token[0]) {
+            case 'W':
+                if (!parsePositive(value, kMaxSide, width)) return fail("bad width " + token);
+                break;
+            case 'H':
+                if (!parsePositive(value, kMaxSide, height)) return fail("bad height " + token);
+                break;
+            case 'F': {
+                // Frame rate as a ratio; "F0:0" means unknown.
+                const size_t colon = value.find(':');
+                int64_t num = 0;
+                int64_t den = 0;
+                if (value == "0:0") break;
+                if (colon == std::string::npos ||
+                    !parsePositive(value.substr(0, colon), kMaxSide, num) ||
+                    !parsePositive(value.substr(colon + 1), kMaxSide, den)) {
+                    return fail("bad frame rate " + token);
+                }
+                info.fps = static_cast<double>(num) / static_cast<double>(den);
+                info.fpsKnown = true;
+                break;
+            }
+            case 'C':
+                colour = value;
+                break;
+            default:  // interlacing, aspect ratio, extensions: not needed
+                break;
+        }
+    }
+    if (width == 0 || height == 0) return fail("no picture size (W and H)");
+    if (width * height > kMaxSide) {
+        return fail("picture size " + std::to_string(width) + " x " + std::to_string(height) +
+                    " is too large");
+    }
+    int64_t chromaSize = 0;
+    if (colour == "420" || colour == "420jpeg" || colour == "420paldv" || colour == "420mpeg2") {
+        chromaSize = 2 * ((width + 1) / 2) * ((height + 1) / 2);
+    } else if (colour != "mono") {
+        error = "Unsupported Y4M colour space C" + colour + " in " + input->name() +
+                ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) and 8-bit mono "
+                "(Cmono) are read\n";
+        return nullptr;
+    }
+    info.width = static_cast<int32_t>(width);
+    info.height = static_cast<int32_t>(height);
+    return std::make_unique<Y4mSource>(std::move(input), std::move(info), chromaSize);
+}

@@ -1,0 +1,18 @@
+// YUV4MPEG2 (Y4M) from a file or a pipe: a header line with the picture size,
+// frame rate and colour space, then frames, each a "FRAME" line (parameters
+// allowed) and the planes. Read sequentially; only 8-bit 4:2:0 and mono.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "io/frame_source.h"
+#include "io/input_stream.h"
+
+// The first bytes of every Y4M stream.
+inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
+
+// Reads the stream header. On failure returns null and sets `error` (one
+// line, line feed included).
+std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
+                                           const std::string& path, std::string& error);
