@@ -1,0 +1,248 @@
+// Google Benchmark cases: every indicator, the whole frame and the reference
+// compositions at 1920x1080 and 3840x2160, on the test card's textured scene,
+// with a memcpy and a summing pass over the luma plane as yardsticks.
+//
+//   lumaqc_bench [--benchmark_filter=REGEX] [benchmark options]
+//
+// LUMAQC_SIMD forces a vector target as for lumaqc. LUMAQC_BENCH_YUV=FILE
+// with LUMAQC_BENCH_SIZE=WxH benchmarks two consecutive frames of a raw
+// YUV 4:2:0 clip instead of the test card (at that size only).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pipeline/frame_analysis.h"
+#include "reference/reference.h"
+#include "report/indicator_table.h"
+#include "testcard/testcard.h"
+#include "tools/simd.h"
+
+namespace {
+
+// Two consecutive frames of one size and the temporal state between them.
+struct BenchFrames {
+    int32_t w = 0;
+    int32_t h = 0;
+    std::string label;  // "1920x1080"
+    std::vector<uint8_t> previous;
+    std::vector<uint8_t> current;
+    Image prevImage{};
+    Image curImage{};
+};
+
+// The textured, scrolling scene of the test card (its first scene), frames 3
+// and 4: natural-looking detail and motion between the two.
+constexpr int kCardFrame = 4;
+
+std::unique_ptr<BenchFrames> cardFrames(int32_t w, int32_t h) {
+    auto f = std::make_unique<BenchFrames>();
+    f->w = w;
+    f->h = h;
+    f->label = std::to_string(w) + "x" + std::to_string(h);
+    const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+    f->previous.resize(n);
+    f->current.resize(n);
+    renderTestcardFrame(kCardFrame - 1, w, h, f->previous.data());
+    renderTestcardFrame(kCardFrame, w, h, f->current.data());
+    return f;
+}
+
+// Frames 0 and 1 of a raw clip; nullptr (with a message) when it cannot be read.
+std::unique_ptr<BenchFrames> clipFrames(const char* path, const char* size) {
+    int w = 0;
+    int h = 0;
+    if (std::sscanf(size, "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) {
+        std::fprintf(stderr, "LUMAQC_BENCH_SIZE must be WIDTHxHEIGHT\n");
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "Cannot open %s\n", path);
+        return nullptr;
+    }
+    auto f = std::make_unique<BenchFrames>();
+    f->w = w;
+    f->h = h;
+    f->label = std::string(size) + "-clip";
+    const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+    const long frameBytes = static_cast<long>((static_cast<int64_t>(w) * h * 3) / 2);
+    f->previous.resize(n);
+    f->current.resize(n);
+    const bool ok = std::fread(f->previous.data(), 1, n, file) == n &&
+                    std::fseek(file, frameBytes, SEEK_SET) == 0 &&
+                    std::fread(f->current.data(), 1, n, file) == n;
+    std::fclose(file);
+    if (!ok) {
+        std::fprintf(stderr, "%s holds fewer than two %s frames\n", path, size);
+        return nullptr;
+    }
+    return f;
+}
+
+void finish(BenchFrames& f) {
+    f.prevImage = Image{f.w, f.h, f.previous.data()};
+    f.curImage = Image{f.w, f.h, f.current.data()};
+}
+
+void setRates(benchmark::State& state, const BenchFrames& f) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * f.w * f.h);
+    state.counters["fps"] = benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void benchMemcpy(benchmark::State& state, const BenchFrames* f) {
+    std::vector<uint8_t> copy(f->current.size());
+    for (auto _ : state) {
+        std::memcpy(copy.data(), f->current.data(), copy.size());
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+    }
+    setRates(state, *f);
+}
+
+void benchSum(benchmark::State& state, const BenchFrames* f) {
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (uint8_t v : f->current) sum += v;
+        benchmark::DoNotOptimize(sum);
+    }
+    setRates(state, *f);
+}
+
+// One indicator through the table, as the frame loop calls it.
+void benchIndicator(benchmark::State& state, const BenchFrames* f, IndicatorId id) {
+    TemporalState temporal = createTemporalState(f->w, f->h);
+    FrameContext c;
+    c.current = &f->curImage;
+    c.previous = &f->prevImage;
+    c.state = &temporal;
+    c.fps = 25.0;
+    const IndicatorInfo& info = indicatorTable()[id];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(info.compute(c));
+    }
+    setRates(state, *f);
+    freeTemporalState(temporal);
+}
+
+// All fifteen indicators of one frame, as the single-thread frame loop runs them.
+void benchFrame(benchmark::State& state, const BenchFrames* f) {
+    TemporalState temporal = createTemporalState(f->w, f->h);
+    StageInput input;
+    input.current = &f->curImage;
+    input.previous = &f->prevImage;
+    input.state = &temporal;
+    input.fps = 25.0;
+    lumaqc::FrameValues values{};
+    IndicatorSeconds seconds{};
+    for (auto _ : state) {
+        computeFrame(input, false, values, seconds, CLOCK_PROCESS_CPUTIME_ID);
+        benchmark::DoNotOptimize(values.data());
+    }
+    setRates(state, *f);
+    freeTemporalState(temporal);
+}
+
+// The plain reference compositions kept for the identity tests.
+struct ReferenceCase {
+    const char* key;
+    std::function<double(const BenchFrames&, TemporalState&)> run;
+};
+
+std::vector<ReferenceCase> referenceCases() {
+    auto spatial = [](double (*fn)(const Image&)) {
+        return [fn](const BenchFrames& f, TemporalState&) { return fn(f.curImage); };
+    };
+    return {
+        {"blockiness", spatial(reference::blockiness)},
+        {"spatial_activity", spatial(reference::spatialActivity)},
+        {"letterbox", spatial(reference::letterbox)},
+        {"pillarbox", spatial(reference::pillarbox)},
+        {"block_loss", spatial(reference::blockLoss)},
+        {"blur", spatial(reference::blur)},
+        {"exposure", spatial(reference::exposure)},
+        {"interlace", spatial(reference::interlace)},
+        {"noise", spatial(reference::noise)},
+        {"slice", spatial(reference::slice)},
+        {"blackout",
+         [](const BenchFrames& f, TemporalState&) {
+             return static_cast<double>(reference::blackout(f.curImage));
+         }},
+        {"contrast", spatial(reference::contrastRMS)},
+        {"temporal_activity",
+         [](const BenchFrames& f, TemporalState&) {
+             return reference::temporalActivity(f.curImage, f.prevImage);
+         }},
+        {"flickering",
+         [](const BenchFrames& f, TemporalState& s) {
+             return reference::flickering(f.curImage, f.prevImage, s);
+         }},
+    };
+}
+
+void benchReference(benchmark::State& state, const BenchFrames* f, const ReferenceCase* rc) {
+    TemporalState temporal = createTemporalState(f->w, f->h);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(rc->run(*f, temporal));
+    }
+    setRates(state, *f);
+    freeTemporalState(temporal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    if (!applySimdEnvironment(error)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
+    }
+    benchmark::AddCustomContext("simd", activeSimdTarget());
+
+    std::vector<std::unique_ptr<BenchFrames>> sizes;
+    const char* clip = std::getenv("LUMAQC_BENCH_YUV");
+    if (clip != nullptr && *clip != '\0') {
+        const char* size = std::getenv("LUMAQC_BENCH_SIZE");
+        auto f = clipFrames(clip, size != nullptr ? size : "");
+        if (!f) return -1;
+        sizes.push_back(std::move(f));
+    } else {
+        sizes.push_back(cardFrames(1920, 1080));
+        sizes.push_back(cardFrames(3840, 2160));
+    }
+    static const std::vector<ReferenceCase> references = referenceCases();
+
+    for (auto& f : sizes) {
+        finish(*f);
+        const BenchFrames* p = f.get();
+        const std::string& s = p->label;
+        benchmark::RegisterBenchmark(("Yardstick/memcpy/" + s).c_str(), benchMemcpy, p)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("Yardstick/sum/" + s).c_str(), benchSum, p)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("Frame/all/" + s).c_str(), benchFrame, p)
+            ->Unit(benchmark::kMicrosecond);
+        for (const IndicatorInfo& info : indicatorTable()) {
+            if (info.id == kFreezing) continue;  // a comparison of two values, nothing to time
+            benchmark::RegisterBenchmark((std::string("Indicator/") + info.key + "/" + s).c_str(),
+                                         benchIndicator, p, info.id)
+                ->Unit(benchmark::kMicrosecond);
+        }
+        for (const ReferenceCase& rc : references) {
+            benchmark::RegisterBenchmark((std::string("Reference/") + rc.key + "/" + s).c_str(),
+                                         benchReference, p, &rc)
+                ->Unit(benchmark::kMicrosecond);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
