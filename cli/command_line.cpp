@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api/lumaqc.h"
+#include "io/frame_source.h"
 #include "report/text_report.h"
 
 namespace {
@@ -15,9 +16,18 @@ namespace {
 constexpr int DEFAULT_FPS = 25;
 
 const char* const kDescription =
-    "Rates the visual quality of a raw YUV 4:2:0 8-bit video without a reference: fifteen\n"
-    "indicators per frame from the luma plane, printed as a table and written to the\n"
-    "tab-separated log \"metricsResultsCSV.csv\" in the working directory.\n\n"
+    "Rates the visual quality of a video without a reference: fifteen indicators per\n"
+    "frame from the luma plane, printed as a table and written to the tab-separated\n"
+    "log \"metricsResultsCSV.csv\" in the working directory.\n\n"
+    "  lumaqc nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
+    "  lumaqc clip.y4m [options]        lumaqc movie.mkv [options]\n"
+    "  ffmpeg -i movie.mp4 -f yuv4mpegpipe - | lumaqc - [options]\n\n"
+    "Inputs: raw planar YUV 4:2:0, 8 bits, no header (WIDTH and HEIGHT required);\n"
+    "Y4M, recognised by its signature, 8-bit 4:2:0 or mono (size and frame rate from\n"
+    "its header; WIDTH and HEIGHT, if given, must match); without WIDTH and HEIGHT any\n"
+    "other video file is decoded when decoder support is built in (see --version):\n"
+    "MP4, MKV, MOV, TS, AVI... A path of - reads standard input. The frame rate is\n"
+    "FPS or --fps when given, else the input's, else 25.\n\n"
     "Timing summary: with --threads 1, process CPU time of the frame loop and of each\n"
     "indicator's calls. With more threads, the overall figure is wall-clock time and each\n"
     "indicator's average is the CPU time of its own calls.";
@@ -42,7 +52,7 @@ double parseReal(const std::string& text) {
     return std::strtod(text.c_str(), nullptr);
 }
 
-std::string usageText(const char* program) {
+std::string usageLines(const char* program) {
     return std::string("Not enough parameters\n\nUsage : ") + program +
            " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n, where "
            "[***] is optional parameter.\n\n";
@@ -66,11 +76,14 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     Options options;
     CLI::App app{kDescription, "lumaqc"};
     app.add_option("arguments", options.positionals,
-                   "nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]")
+                   "nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame], or only "
+                   "the path of a Y4M or video file; - is standard input")
         ->expected(-1);
-    app.add_option("--fps", options.fps, "Frame rate (default 25); sets how long a freeze lasts");
+    app.add_option("--fps", options.fps,
+                   "Frame rate (default: the input's, else 25); sets how long a freeze lasts");
     app.add_option("--frames", options.frames,
-                   "Frames to analyse (default: every whole frame of the input)");
+                   "Frames to analyse (default: every whole frame of the input, up to the end of "
+                   "a stream)");
     app.add_option("--start", options.start, "First frame, counted from 0 (default 0)");
     app.add_option("--threads", options.threads,
                    "Worker threads (default 0: every hardware thread); output is identical for "
@@ -79,7 +92,11 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--log", options.logPath, "Write the log here instead of metricsResultsCSV.csv");
     app.add_flag("--no-log", options.noLog, "Write no log file");
     app.add_flag("--quiet", options.quiet, "Leave the per-frame rows out of the console output");
-    app.set_version_flag("--version", std::string("lumaqc ") + lumaqc::version());
+    const std::string libraries = decoderLibraries();
+    app.set_version_flag("--version",
+                         std::string("lumaqc ") + lumaqc::version() + "\ndecoder support: " +
+                             (libraries.empty() ? "no (raw and Y4M input only)"
+                                                : "yes (" + libraries + ")"));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -94,13 +111,18 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
         return failure(std::string("lumaqc: ") + e.what() + " (see --help)");
     }
 
+    // The path alone leaves the size to the input's header; the input decides
+    // (a raw file gets the usage text then).
     const std::vector<std::string>& args = options.positionals;
-    if (args.size() < 3) return message(CommandAction::Usage, usageText(argc > 0 ? argv[0] : ""));
+    if (args.empty() || args.size() == 2) {
+        return message(CommandAction::Usage, usageLines(argc > 0 ? argv[0] : ""));
+    }
 
     // The optional positionals, then their named equivalents.
     ParsedCommand parsed;
     CommandLine& line = parsed.line;
     line.fps = args.size() >= 4 ? parseReal(args[3]) : DEFAULT_FPS;
+    line.fpsGiven = args.size() >= 4 || options.fps.has_value();
     line.framesGiven = args.size() >= 5 || options.frames.has_value();
     line.frames = args.size() >= 5 ? parseInteger(args[4]) : 0;
     line.start = args.size() >= 6 ? parseInteger(args[5]) : 0;
@@ -108,10 +130,11 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     if (options.frames) line.frames = *options.frames;
     if (options.start) line.start = *options.start;
 
-    const long w = parseInteger(args[1]);
-    const long h = parseInteger(args[2]);
+    const bool sized = args.size() >= 3;
+    const long w = sized ? parseInteger(args[1]) : 0;
+    const long h = sized ? parseInteger(args[2]) : 0;
     constexpr long kMaxSide = std::numeric_limits<int32_t>::max();
-    if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide) {
+    if (sized && (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide)) {
         return failure("Invalid picture size " + std::to_string(w) + " x " + std::to_string(h) +
                        ": width and height must be positive");
     }
@@ -133,4 +156,8 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     line.noLog = options.noLog;
     line.quiet = options.quiet;
     return parsed;
+}
+
+std::string usageText(const char* program) {
+    return usageLines(program);
 }

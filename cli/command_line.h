@@ -8,9 +8,10 @@
 
 struct CommandLine {
     std::string video;
-    int32_t width = 0;
+    int32_t width = 0;  // 0 x 0: from the input's header (Y4M, decoded video)
     int32_t height = 0;
     double fps = 25.0;
+    bool fpsGiven = false;  // false: the input's frame rate when it has one, else `fps`
     bool framesGiven = false;  // false: every whole frame of the input
     int64_t frames = 0;
     int64_t start = 0;
@@ -36,3 +37,7 @@ struct ParsedCommand {
 
 // Parses argv[0 .. argc - 1]; argv[0] is the program path shown in the usage text.
 ParsedCommand parseCommandLine(int argc, const char* const* argv);
+
+// "Not enough parameters" and the usage, as printed for too few arguments; also
+// printed when a path alone names raw video, whose size the input cannot give.
+std::string usageText(const char* program);

@@ -1,6 +1,7 @@
-// lumaqc: no-reference quality indicators for raw YUV 4:2:0 video.
+// lumaqc: no-reference quality indicators for raw YUV 4:2:0, Y4M and decoded video.
 //
 //   lumaqc nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]
+//   lumaqc clip.y4m|movie.mkv|- [options]
 //
 // Reads the luma plane of each selected frame, computes the fifteen
 // indicators, prints one row per frame on the console and in the log
@@ -38,14 +39,21 @@ int main(int argc, char** argv) {
     request.width = options.width;
     request.height = options.height;
     std::string error;
-    std::unique_ptr<FrameSource> source = openFrameSource(request, error);
+    OpenStatus opened = OpenStatus::Ok;
+    std::unique_ptr<FrameSource> source = openFrameSource(request, error, &opened);
+    if (!source && opened == OpenStatus::NeedsSize) {
+        // A path alone that names raw video: as for too few arguments.
+        std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), stdout);
+        return -1;
+    }
     if (!source) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }
 
     RunOptions run;
-    run.fps = options.fps;
+    const SourceInfo& input = source->info();
+    run.fps = options.fpsGiven || !input.fpsKnown ? options.fps : input.fps;
     run.start = options.start;
     run.frames = options.framesGiven ? options.frames : source->info().frames;
     run.untilEnd = !options.framesGiven && source->info().frames < 0;
