@@ -2,12 +2,332 @@
 // horizontal and the vertical lines of the 16-pixel block grid, counted per
 // 256 x 256 region; the result is the mean over the regions of the product of
 // the horizontal and the vertical run counts.
+//
+// Three passes over the picture, none storing a Roberts picture:
+//  1. the sum of the Roberts energy over every position (vector kernel), which
+//     sets the threshold;
+//  2. along the horizontal grid lines, one bit per position (energy above the
+//     threshold), runs found word by word in each region's 256 bits;
+//  3. along the vertical grid lines, row by row, one run counter per grid
+//     column.
+// Energies are exact integers; a position is strong when its energy exceeds
+// the threshold, i.e. exceeds the threshold's integer part.
 #include "indicators/blockLoss.h"
 
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "indicators/blockLoss.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <initializer_list>
+#include <cstring>
+#include <vector>
 
 #include "indicators/indicators.h"
+
+#ifndef LUMAQC_BLOCKLOSS_SHARED
+#define LUMAQC_BLOCKLOSS_SHARED
+
+namespace blockloss_detail {
+
+// Grid lines per region and region side.
+constexpr int32_t kLinesPerRegion = BLOCKPROC_BLOCKSIZE / BLOCKLOSS_BLOCKSIZE;  // 16
+constexpr int32_t kWordsPerRegion = BLOCKPROC_BLOCKSIZE / 64;                   // 4
+// Energies at or above this saturate the 16-bit vector arithmetic; thresholds
+// from here on take the exact plain path.
+constexpr int64_t kSaturated = 65535;
+// Largest Roberts energy: two squared 8-bit differences.
+constexpr int64_t kMaxEnergy = 2 * 255 * 255;
+
+inline int32_t robertsEnergy(const uint8_t* up, const uint8_t* cur, ptrdiff_t x) {
+    const int32_t a = static_cast<int32_t>(up[x - 1]) - static_cast<int32_t>(cur[x]);
+    const int32_t b = static_cast<int32_t>(up[x]) - static_cast<int32_t>(cur[x - 1]);
+    return a * a + b * b;
+}
+
+// Counts the maximal runs of at least `length` set bits among `words` (bit i
+// of word k is position 64 k + i). A run is counted once, when it reaches
+// `length`.
+inline int32_t countLongRuns(const uint64_t* words, int32_t nWords, int32_t length) {
+    int32_t count = 0;
+    int32_t run = 0;  // set bits ending just before the current position
+    for (int32_t k = 0; k < nWords; ++k) {
+        const uint64_t v = words[k];
+        if (v == 0) {
+            run = 0;
+            continue;
+        }
+        int pos = 0;
+        while (pos < 64) {
+            const uint64_t rest = v >> pos;
+            const int ones = std::countr_zero(~rest);  // at most 64 - pos
+            if (ones > 0) {
+                if (run < length && run + ones >= length) ++count;
+                run += ones;
+                pos += ones;
+                if (pos >= 64) break;
+            }
+            run = 0;
+            const uint64_t after = v >> pos;  // bit 0 is clear
+            if (after == 0) break;
+            pos += std::countr_zero(after);
+        }
+    }
+    return count;
+}
+
+// Exact plain passes 2 and 3 for any threshold: strong means energy > limit.
+inline void gridRowBitsPlain(const uint8_t* src, int32_t w, int32_t row, int32_t cols,
+                             int64_t limit, uint64_t* words) {
+    const uint8_t* cur = src + static_cast<size_t>(row) * static_cast<size_t>(w);
+    const uint8_t* up = cur - w;
+    std::memset(words, 0, static_cast<size_t>(cols / 64) * sizeof(uint64_t));
+    for (int32_t x = 1; x < cols; ++x) {
+        if (robertsEnergy(up, cur, x) > limit) words[x >> 6] |= uint64_t{1} << (x & 63);
+    }
+}
+
+// One source row of the vertical grid lines: counters[16 * c] is the run
+// counter of grid column c (the layout the vector kernel uses); hits of the
+// run length are added to runs[c / 16].
+inline void gridColumnRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t gridCols,
+                               int64_t limit, uint16_t* counters, int32_t* runs) {
+    const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+    const uint8_t* up = cur - w;
+    for (int32_t c = 1; c < gridCols; ++c) {
+        uint16_t& k = counters[static_cast<size_t>(c) * 8];
+        if (robertsEnergy(up, cur, static_cast<ptrdiff_t>(c) * BLOCKLOSS_BLOCKSIZE) > limit) {
+            if (++k == EDGE_LENGTH) ++runs[c / kLinesPerRegion];
+        } else {
+            k = 0;
+        }
+    }
+}
+
+}  // namespace blockloss_detail
+
+#endif  // LUMAQC_BLOCKLOSS_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace blockloss_simd {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace blockloss_detail;
+
+// Sum of the Roberts energy over rows 1.. h-1 and columns 1 .. w-1.
+int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) {
+    int64_t total = 0;
+#if HWY_TARGET == HWY_SCALAR
+    for (int32_t y = 1; y < h; ++y) {
+        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        const uint8_t* up = cur - w;
+        int64_t rowSum = 0;
+        for (int32_t x = 1; x < w; ++x) rowSum += robertsEnergy(up, cur, x);
+        total += rowSum;
+    }
+#else
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const hn::Repartition<int16_t, decltype(d8)> di16;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+    const auto lowByte = hn::Set(d16, 0x00FF);
+    // Each step adds at most 4 * 2 * 255^2 to a 32-bit lane; flush well before
+    // 2^31.
+    constexpr int32_t kFlushSteps = 1024;
+    HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
+
+    auto squares = [&](decltype(hn::Zero(d8)) e, decltype(hn::Zero(d32)) acc,
+                       decltype(hn::Zero(d32))& acc1) {
+        const auto wide = hn::BitCast(d16, e);
+        const auto lo = hn::BitCast(di16, hn::And(wide, lowByte));
+        const auto hi = hn::BitCast(di16, hn::ShiftRight<8>(wide));
+        acc = hn::ReorderWidenMulAccumulate(d32, lo, lo, acc, acc1);
+        return hn::ReorderWidenMulAccumulate(d32, hi, hi, acc, acc1);
+    };
+    auto absDiff = [](auto a, auto b) {
+        return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+    };
+
+    for (int32_t y = 1; y < h; ++y) {
+        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        const uint8_t* up = cur - w;
+        auto acc0 = hn::Zero(d32);
+        auto acc1 = hn::Zero(d32);
+        auto flush = [&]() {
+            hn::Store(hn::RearrangeToOddPlusEven(acc0, acc1), d32, lanes);
+            for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
+            acc0 = hn::Zero(d32);
+            acc1 = hn::Zero(d32);
+        };
+        int32_t x = 1;
+        int32_t steps = 0;
+        for (; x + N <= w; x += N) {
+            const auto e1 = absDiff(hn::LoadU(d8, up + x - 1), hn::LoadU(d8, cur + x));
+            const auto e2 = absDiff(hn::LoadU(d8, up + x), hn::LoadU(d8, cur + x - 1));
+            acc0 = squares(e1, acc0, acc1);
+            acc0 = squares(e2, acc0, acc1);
+            if (++steps == kFlushSteps) {
+                flush();
+                steps = 0;
+            }
+        }
+        if (x < w) {
+            if (w > N) {
+                // Last vector overlaps the previous one; its first lanes are
+                // dropped.
+                const int32_t xs = w - N;
+                const auto keep = hn::Not(hn::FirstN(d8, static_cast<size_t>(x - xs)));
+                const auto e1 = hn::IfThenElseZero(
+                    keep, absDiff(hn::LoadU(d8, up + xs - 1), hn::LoadU(d8, cur + xs)));
+                const auto e2 = hn::IfThenElseZero(
+                    keep, absDiff(hn::LoadU(d8, up + xs), hn::LoadU(d8, cur + xs - 1)));
+                acc0 = squares(e1, acc0, acc1);
+                acc0 = squares(e2, acc0, acc1);
+            } else {
+                for (; x < w; ++x) total += robertsEnergy(up, cur, x);
+            }
+        }
+        flush();
+    }
+#endif
+    return total;
+}
+
+// Pass 2 for one grid row (source row `row`, 16 or more): bit x of `words`
+// is set when the energy at column x (1 <= x < cols) exceeds `limit`
+// (< kSaturated). cols is a multiple of 256.
+void GridRowBits(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t row, int32_t cols,
+                 int32_t limit, uint64_t* HWY_RESTRICT words) {
+#if HWY_TARGET == HWY_SCALAR
+    gridRowBitsPlain(src, w, row, cols, limit, words);
+#else
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+    const uint8_t* cur = src + static_cast<size_t>(row) * static_cast<size_t>(w);
+    const uint8_t* up = cur - w;
+    const auto lowByte = hn::Set(d16, 0x00FF);
+    const auto highByte = hn::Set(d16, 0xFF00);
+    const auto lim = hn::Set(d16, static_cast<uint16_t>(limit));
+    auto absDiff = [](auto a, auto b) {
+        return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+    };
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(words);
+    // Column 0 reads the last samples of the two rows above; its bit is
+    // cleared afterwards (the grid has no pair there).
+    for (int32_t x = 0; x < cols; x += N) {
+        const auto e1 =
+            hn::BitCast(d16, absDiff(hn::LoadU(d8, up + x - 1), hn::LoadU(d8, cur + x)));
+        const auto e2 =
+            hn::BitCast(d16, absDiff(hn::LoadU(d8, up + x), hn::LoadU(d8, cur + x - 1)));
+        const auto lo1 = hn::And(e1, lowByte);
+        const auto lo2 = hn::And(e2, lowByte);
+        const auto hi1 = hn::ShiftRight<8>(e1);
+        const auto hi2 = hn::ShiftRight<8>(e2);
+        const auto even = hn::SaturatedAdd(hn::Mul(lo1, lo1), hn::Mul(lo2, lo2));
+        const auto odd = hn::SaturatedAdd(hn::Mul(hi1, hi1), hn::Mul(hi2, hi2));
+        // Flags back in column order: even columns in the low byte of each
+        // 16-bit lane, odd ones in the high byte.
+        const auto flags = hn::Or(hn::And(hn::VecFromMask(d16, hn::Gt(even, lim)), lowByte),
+                                  hn::And(hn::VecFromMask(d16, hn::Gt(odd, lim)), highByte));
+        hn::StoreMaskBits(d8, hn::MaskFromVec(hn::BitCast(d8, flags)), bytes + x / 8);
+    }
+    words[0] &= ~uint64_t{1};
+#endif
+}
+
+// Pass 3 for rows [y0, y1) of one region row (y0 >= 2): the run counter of
+// grid column c is counters[8 c]; hits are added to runs[c / 16]. gridCols
+// is a multiple of 16.
+void GridColumnRows(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t y0, int32_t y1,
+                    int32_t gridCols, int32_t limit, uint16_t* HWY_RESTRICT counters,
+                    int32_t* HWY_RESTRICT runs) {
+#if HWY_TARGET == HWY_SCALAR
+    for (int32_t y = y0; y < y1; ++y)
+        gridColumnRowPlain(src, w, y, gridCols, limit, counters, runs);
+#else
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+    // Grid columns per vector and vectors per region.
+    const int32_t perVector = N / BLOCKLOSS_BLOCKSIZE;
+    const int32_t vectors = gridCols / perVector;
+    const int32_t vectorsPerRegion = kLinesPerRegion / perVector;
+    const auto lowByte = hn::Set(d16, 0x00FF);
+    const auto lim = hn::Set(d16, static_cast<uint16_t>(limit));
+    const auto one = hn::Set(d16, 1);
+    const auto runLength = hn::Set(d16, static_cast<uint16_t>(EDGE_LENGTH));
+    // Lane 8 m holds grid column (first + m): the pair at source columns
+    // 16 (first + m) - 1 and 16 (first + m). The first vector's lane 0 is
+    // grid column 0, which has no pair.
+    const auto iota = hn::Iota(d16, 0);
+    const auto gridLane = hn::Eq(hn::And(iota, hn::Set(d16, 7)), hn::Zero(d16));
+    const auto gridLaneFirst = hn::And(gridLane, hn::Ne(iota, hn::Zero(d16)));
+    auto absDiff = [](auto a, auto b) {
+        return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+    };
+    for (int32_t y = y0; y < y1; ++y) {
+        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        const uint8_t* up = cur - w;
+        for (int32_t v = 0; v < vectors; ++v) {
+            const ptrdiff_t c0 = static_cast<ptrdiff_t>(v) * N - 1;
+            const auto u = hn::LoadU(d8, up + c0);
+            const auto c = hn::BitCast(d16, hn::LoadU(d8, cur + c0));
+            // Swap the two samples of each pair of the current row, so byte
+            // 2 m pairs up[16 x - 1] with cur[16 x] and byte 2 m + 1 pairs
+            // up[16 x] with cur[16 x - 1].
+            const auto swapped = hn::BitCast(d8, hn::Or(hn::ShiftLeft<8>(c), hn::ShiftRight<8>(c)));
+            const auto e = hn::BitCast(d16, absDiff(u, swapped));
+            const auto lo = hn::And(e, lowByte);
+            const auto hi = hn::ShiftRight<8>(e);
+            const auto energy = hn::SaturatedAdd(hn::Mul(lo, lo), hn::Mul(hi, hi));
+            const auto strong = hn::And(hn::Gt(energy, lim), v == 0 ? gridLaneFirst : gridLane);
+            uint16_t* k = counters + static_cast<size_t>(v) * (N / 2);
+            const auto next = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d16, k), one));
+            hn::StoreU(next, d16, k);
+            runs[v / vectorsPerRegion] +=
+                static_cast<int32_t>(hn::CountTrue(d16, hn::Eq(next, runLength)));
+        }
+    }
+#endif
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace blockloss_simd
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace blockloss_simd {
+HWY_EXPORT(RobertsEnergySum);
+HWY_EXPORT(GridRowBits);
+HWY_EXPORT(GridColumnRows);
+}  // namespace blockloss_simd
+
+namespace {
+
+using namespace blockloss_detail;
+
+// Scratch reused from frame to frame by each thread.
+struct BlockLossScratch {
+    std::vector<uint64_t> bits;      // one grid row, a bit per column
+    std::vector<uint16_t> counters;  // vertical run counter per grid column, 8 apart
+    std::vector<int32_t> rowRuns;    // per region of the current region row
+    std::vector<int32_t> colRuns;
+};
+
+BlockLossScratch& scratch() {
+    thread_local BlockLossScratch s;
+    return s;
+}
+
+}  // namespace
 
 double blockLoss(const Image& src) {
     const int32_t w = src.w;
@@ -16,58 +336,87 @@ double blockLoss(const Image& src) {
         return -1.0;
     }
 
-    const int32_t gridRows = h / BLOCKLOSS_BLOCKSIZE;
-    const int32_t gridCols = w / BLOCKLOSS_BLOCKSIZE;
     const int32_t regionsX = w / BLOCKPROC_BLOCKSIZE;
     const int32_t regionsY = h / BLOCKPROC_BLOCKSIZE;
+    const int32_t cols = regionsX * BLOCKPROC_BLOCKSIZE;  // columns inside whole regions
+    const int32_t gridCols = regionsX * kLinesPerRegion;  // grid columns inside them
 
-    // Roberts pairs across the horizontal grid lines (every column, one row
-    // in 16) and across the vertical ones (every row, one column in 16).
-    Image32 rowX = callocImage32(w, gridRows);
-    Image32 rowY = callocImage32(w, gridRows);
-    Image32 rowEnergy = callocImage32(w, gridRows);
-    Image32 colX = callocImage32(gridCols, h);
-    Image32 colY = callocImage32(gridCols, h);
-    Image32 colEnergy = callocImage32(gridCols, h);
-    Image32 fullX = callocImage32(w, h);
-    Image32 fullY = callocImage32(w, h);
-    Image32 fullEnergy = callocImage32(w, h);
-    Image32 rowRuns = callocImage32(regionsX, regionsY);
-    Image32 colRuns = callocImage32(regionsX, regionsY);
-    Image32 colCounters = callocImage32(w, 1);
-    Image32 products = callocImage32(regionsX, regionsY);
-
-    robertsSkip(src, rowX, rowY, 1, BLOCKLOSS_BLOCKSIZE);
-    robertsSkip(src, colX, colY, BLOCKLOSS_BLOCKSIZE, 1);
-    roberts(src, fullX, fullY);
-
-    addSquares32(rowX, rowY, rowEnergy);
-    addSquares32(colX, colY, colEnergy);
-    addSquares32(fullX, fullY, fullEnergy);
-
-    // Six times the mean squared Roberts magnitude over all positions. The
-    // energy sum and six times it stay below 2^53, so only the division
-    // rounds: the threshold is the double nearest to 6 * sum / (w * h).
-    const int64_t energySum = sumPixels32(fullEnergy);
+    // The energy sum as a 32-bit sample count sees it: a picture of 2^31
+    // samples or more counts no samples at all.
     const uint32_t area = static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
+    const int64_t energySum =
+        area > static_cast<uint32_t>(INT32_MAX)
+            ? 0
+            : HWY_DYNAMIC_DISPATCH(blockloss_simd::RobertsEnergySum)(src.data, w, h);
+    // The energy sum and six times it stay below 2^53, so only the division
+    // rounds: the threshold is the double nearest to 6 * sum / (w * h).
     const double threshold = static_cast<double>(energySum) *
                              static_cast<double>(BLOCKLOSS_EDGE_FACTOR) / static_cast<double>(area);
+    // An integer energy exceeds the threshold exactly when it exceeds its
+    // integer part.
+    const double floorThreshold = std::floor(threshold);
+    if (!(floorThreshold < static_cast<double>(kMaxEnergy))) return 0.0;  // nothing is strong
+    const int64_t limit = static_cast<int64_t>(floorThreshold);
+    const bool vector = limit < kSaturated;
 
-    // One 256 x 16 block of grid-row energies and one 16 x 256 block of
-    // grid-column energies each cover exactly one region.
-    countSeqsH(rowEnergy, rowRuns, BLOCKPROC_BLOCKSIZE, BLOCKPROC_BLOCKSIZE / BLOCKLOSS_BLOCKSIZE,
-               threshold, EDGE_LENGTH);
-    countSeqsV(colEnergy, colRuns, colCounters, BLOCKPROC_BLOCKSIZE / BLOCKLOSS_BLOCKSIZE,
-               BLOCKPROC_BLOCKSIZE, threshold, EDGE_LENGTH);
+    BlockLossScratch& s = scratch();
+    s.bits.assign(static_cast<size_t>(cols / 64), 0);
+    s.counters.assign(static_cast<size_t>(gridCols) * 8 + HWY_MAX_BYTES, 0);
+    s.rowRuns.assign(static_cast<size_t>(regionsX), 0);
+    s.colRuns.assign(static_cast<size_t>(regionsX), 0);
 
-    multiply(rowRuns, colRuns, products);
-    const int64_t productSum = sumPixels32(products);
-    const double result =
-        static_cast<double>(productSum) / static_cast<double>(regionsX * regionsY);
+    int64_t productSum = 0;
+    for (int32_t ry = 0; ry < regionsY; ++ry) {
+        std::fill(s.rowRuns.begin(), s.rowRuns.end(), 0);
+        std::fill(s.colRuns.begin(), s.colRuns.end(), 0);
 
-    for (Image32* p : {&rowX, &rowY, &rowEnergy, &colX, &colY, &colEnergy, &fullX, &fullY,
-                       &fullEnergy, &rowRuns, &colRuns, &colCounters, &products}) {
-        freeImage32(*p);
+        // Horizontal grid lines of this region row; grid row 0 has no pairs.
+        for (int32_t line = 0; line < kLinesPerRegion; ++line) {
+            const int32_t gridRow = ry * kLinesPerRegion + line;
+            if (gridRow == 0) continue;
+            const int32_t row = gridRow * BLOCKLOSS_BLOCKSIZE;
+            if (vector) {
+                HWY_DYNAMIC_DISPATCH(blockloss_simd::GridRowBits)
+                (src.data, w, row, cols, static_cast<int32_t>(limit), s.bits.data());
+            } else {
+                gridRowBitsPlain(src.data, w, row, cols, limit, s.bits.data());
+            }
+            for (int32_t rx = 0; rx < regionsX; ++rx) {
+                s.rowRuns[rx] += countLongRuns(s.bits.data() + rx * kWordsPerRegion,
+                                               kWordsPerRegion, EDGE_LENGTH);
+            }
+        }
+
+        // Vertical grid lines: rows of this region row; source row 0 has no
+        // pairs and row 1 is done plainly (the vector kernel reads one sample
+        // before each row).
+        const int32_t y0 = ry * BLOCKPROC_BLOCKSIZE;
+        const int32_t y1 = y0 + BLOCKPROC_BLOCKSIZE;
+        int32_t y = y0 == 0 ? 1 : y0;
+        if (vector) {
+            if (y == 1) {
+                gridColumnRowPlain(src.data, w, 1, gridCols, limit, s.counters.data(),
+                                   s.colRuns.data());
+                ++y;
+            }
+            HWY_DYNAMIC_DISPATCH(blockloss_simd::GridColumnRows)
+            (src.data, w, y, y1, gridCols, static_cast<int32_t>(limit), s.counters.data(),
+             s.colRuns.data());
+        } else {
+            for (; y < y1; ++y) {
+                gridColumnRowPlain(src.data, w, y, gridCols, limit, s.counters.data(),
+                                   s.colRuns.data());
+            }
+        }
+        // A run never continues into the next region row.
+        std::fill(s.counters.begin(), s.counters.end(), 0);
+
+        for (int32_t rx = 0; rx < regionsX; ++rx) {
+            productSum += static_cast<int32_t>(static_cast<uint32_t>(s.rowRuns[rx]) *
+                                               static_cast<uint32_t>(s.colRuns[rx]));
+        }
     }
-    return result;
+    return static_cast<double>(productSum) / static_cast<double>(regionsX * regionsY);
 }
+
+#endif  // HWY_ONCE

@@ -57,8 +57,10 @@ std::string activeSimdTarget() {
 bool forceSimdTarget(const std::string& name, std::string& error) {
     for (const NamedTarget& t : kTargets) {
         if (name != t.name) continue;
+        hwy::SetSupportedTargetsForTest(0);  // judge against the real CPU
         const int64_t usable = usableTargets() & t.bits;
         if (usable == 0) {
+            hwy::GetChosenTarget().Update(hwy::SupportedTargets());
             error = "SIMD target " + name + " is not supported by this CPU or build\n";
             return false;
         }
@@ -69,6 +71,11 @@ bool forceSimdTarget(const std::string& name, std::string& error) {
     }
     error = "Unknown SIMD target " + name + " (use avx3, avx512, avx2, sse4, emu128 or scalar)\n";
     return false;
+}
+
+void resetSimdTarget() {
+    hwy::SetSupportedTargetsForTest(0);
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
 }
 
 bool applySimdEnvironment(std::string& error) {

@@ -18,10 +18,13 @@ std::vector<std::string> supportedSimdTargets();
 std::string activeSimdTarget();
 
 // Restricts the kernels to the named target: "scalar" or "emu128" (either
-// name selects the plain fallback), "sse4", "avx2", "avx3" (also "avx512"). Call before any analysis starts.
-// Returns false with a one-line message (line feed included) in `error` when
-// the name is unknown or the CPU cannot run that target.
+// name selects the plain fallback), "sse4", "avx2", "avx3" (also "avx512"). Call before any
+// analysis starts. Returns false with a one-line message (line feed included) in `error` when the
+// name is unknown or the CPU cannot run that target.
 bool forceSimdTarget(const std::string& name, std::string& error);
+
+// Lifts a restriction set by forceSimdTarget: the best target is used again.
+void resetSimdTarget();
 
 // Applies the environment variable LUMAQC_SIMD when it is set and not
 // empty; as forceSimdTarget otherwise. Returns true when nothing was asked.

@@ -7,6 +7,8 @@
 // and blocks to random noise. Every picture comes from a fixed seed.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "tools/definitions.h"
+#include "tools/simd.h"
 
 enum class IdentityContent {
     Uniform,        // one value
@@ -193,4 +196,35 @@ inline const std::vector<std::pair<int32_t, int32_t>>& identitySizes() {
 // Bit patterns of two doubles, NaN payloads and signs included.
 inline uint64_t doubleBits(double v) {
     return std::bit_cast<uint64_t>(v);
+}
+
+// Runs `body` once with each vector target this CPU supports forced in turn
+// (plain fallback included), then lifts the restriction. `body` receives the
+// target's name.
+template <typename F>
+void forEachSimdTarget(F body) {
+    for (const std::string& target : supportedSimdTargets()) {
+        std::string error;
+        if (!forceSimdTarget(target, error)) {
+            ADD_FAILURE() << error;
+            continue;
+        }
+        body(target);
+    }
+    resetSimdTarget();
+}
+
+// Computes ref on every picture once, then fast on every picture with each
+// vector target forced in turn, and requires the same bits (NaN included).
+template <typename Fast, typename Ref>
+void expectIdenticalOnEveryTarget(std::vector<IdentityPicture>& pictures, Fast fast, Ref ref) {
+    std::vector<uint64_t> expected;
+    expected.reserve(pictures.size());
+    for (auto& p : pictures) expected.push_back(doubleBits(ref(p.image())));
+    forEachSimdTarget([&](const std::string& target) {
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            EXPECT_EQ(doubleBits(fast(pictures[i].image())), expected[i])
+                << target << ": " << pictures[i].describe();
+        }
+    });
 }
