@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -147,4 +148,73 @@ std::vector<std::string> consoleRows(const std::string& out) {
         }
     }
     return rows;
+}
+
+RunResult runProgramFed(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& cwd, const std::string& input) {
+    char outName[] = "/tmp/lumaqc-out-XXXXXX";
+    char errName[] = "/tmp/lumaqc-err-XXXXXX";
+    const int outFd = mkstemp(outName);
+    const int errFd = mkstemp(errName);
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) std::abort();
+    const pid_t feeder = fork();
+    if (feeder == 0) {
+        signal(SIGPIPE, SIG_IGN);
+        close(pipeFds[0]);
+        size_t done = 0;
+        while (done < input.size()) {
+            const ssize_t n = write(pipeFds[1], input.data() + done, input.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    RunResult result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(127);
+        dup2(pipeFds[0], 0);
+        close(pipeFds[0]);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    int feederStatus = 0;
+    waitpid(feeder, &feederStatus, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    lseek(outFd, 0, SEEK_SET);
+    lseek(errFd, 0, SEEK_SET);
+    result.out = slurp(outFd);
+    result.err = slurp(errFd);
+    close(outFd);
+    close(errFd);
+    unlink(outName);
+    unlink(errName);
+    return result;
+}
+
+RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::string& input) {
+    return runProgramFed(LUMAQC_BIN, args, cwd, input);
+}
+
+std::string findInPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
 }

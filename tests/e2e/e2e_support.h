@@ -47,3 +47,13 @@ std::vector<std::string> splitLines(const std::string& text);
 std::vector<std::string> fields(const std::string& row);
 // The rows of a console output: the lines that start with a frame index.
 std::vector<std::string> consoleRows(const std::string& out);
+
+// Runs `program` like runProgram, with `input` written to its standard input
+// through a pipe (by a separate process, so a reader that stops early never
+// blocks the test).
+RunResult runProgramFed(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& cwd, const std::string& input);
+RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::string& input);
+// The full path of `name` found in PATH, or empty.
+std::string findInPath(const std::string& name);
