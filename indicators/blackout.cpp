@@ -2,8 +2,11 @@
 // THRESHOLD_BLACKOUT grey levels of each other, whatever their level.
 #include "indicators/blackout.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "indicators/blockRows.h"
 #include "indicators/indicators.h"
 
 void minmax(const int32_t* values, uint32_t size, int32_t& minimum, int32_t& maximum) {
@@ -20,20 +23,33 @@ void minmax(const int32_t* values, uint32_t size, int32_t& minimum, int32_t& max
 }
 
 uint8_t blackout(const Image& img) {
-    const uint32_t bw = img.w > 0 ? static_cast<uint32_t>(img.w) / BLOCKSIZE : 0;
-    const uint32_t bh = img.h > 0 ? static_cast<uint32_t>(img.h) / BLOCKSIZE : 0;
-    Image32 sums = callocImage32(static_cast<int32_t>(bw), static_cast<int32_t>(bh));
-    uint8_t flag = 0;
+    const int32_t bw =
+        img.w > 0 ? static_cast<int32_t>(static_cast<uint32_t>(img.w) / BLOCKSIZE) : 0;
+    const int32_t bh =
+        img.h > 0 ? static_cast<int32_t>(static_cast<uint32_t>(img.h) / BLOCKSIZE) : 0;
     // A picture without a whole block has no block means to compare and is
     // not flagged.
-    if (bw > 0 && bh > 0) {
-        blockSums(img, sums, static_cast<int32_t>(BLOCKSIZE), static_cast<int32_t>(BLOCKSIZE));
-        int32_t minimum = 0;
-        int32_t maximum = 0;
-        minmax(sums.data, bw * bh, minimum, maximum);
+    if (bw == 0 || bh == 0) return 0;
+
+    // Block sums one block row at a time. The spread only grows, so the scan
+    // stops as soon as it reaches the threshold: textured pictures are
+    // decided within their first block rows.
+    thread_local std::vector<uint64_t> sums;
+    if (sums.size() < static_cast<size_t>(bw)) sums.resize(static_cast<size_t>(bw));
+    const std::ptrdiff_t stride = img.w;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    for (int32_t by = 0; by < bh; ++by) {
+        blockRowSums8(img.data + static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride, stride, bw,
+                      sums.data());
+        if (by == 0) minimum = maximum = static_cast<int32_t>(sums[0]);
+        for (int32_t bx = 0; bx < bw; ++bx) {
+            const int32_t v = static_cast<int32_t>(sums[static_cast<size_t>(bx)]);
+            minimum = v < minimum ? v : minimum;
+            maximum = v > maximum ? v : maximum;
+        }
         const int32_t range = maximum - minimum;
-        flag = static_cast<double>(range) / (BLOCKSIZE * BLOCKSIZE) < THRESHOLD_BLACKOUT ? 1 : 0;
+        if (!(static_cast<double>(range) / (BLOCKSIZE * BLOCKSIZE) < THRESHOLD_BLACKOUT)) return 0;
     }
-    freeImage32(sums);
-    return flag;
+    return 1;
 }

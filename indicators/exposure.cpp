@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "indicators/blockRows.h"
 #include "indicators/indicators.h"
 
 static_assert(nBlSum >= 1 && nBlSum <= TABSIZE);
@@ -37,20 +39,30 @@ double exposure(const Image& img) {
         brightest[k] = 0.0;
     }
 
-    const int32_t w = img.w;
-    const int32_t h = img.h;
     // Strict bounds: the last block column and row are not visited when the
     // side is a multiple of 8; sides of 8 or less visit nothing.
-    for (int32_t x = 0; x < w - B; x += B) {
-        for (int32_t y = 0; y < h - B; y += B) {
-            int32_t sum = 0;
-            for (int32_t r = 0; r < B; ++r) {
-                const uint8_t* p = img.data + static_cast<std::size_t>(y + r) * w + x;
-                for (int32_t c = 0; c < B; ++c) sum += p[c];
+    const int32_t w = img.w;
+    const int32_t h = img.h;
+    const int32_t blocksX = w > B ? (w - 1) / B : 0;
+    const int32_t blocksY = h > B ? (h - 1) / B : 0;
+    if (blocksX > 0 && blocksY > 0) {
+        // Block sums one block row at a time; a sum enters a list only when
+        // it is strictly beyond the list's last entry (an equal one would
+        // leave the same values). The lists hold the same values whatever
+        // order the blocks are visited in.
+        thread_local std::vector<uint64_t> sums;
+        if (sums.size() < static_cast<size_t>(blocksX)) sums.resize(static_cast<size_t>(blocksX));
+        const std::ptrdiff_t stride = w;
+        for (int32_t by = 0; by < blocksY; ++by) {
+            blockRowSums8(img.data + static_cast<std::ptrdiff_t>(by) * B * stride, stride, blocksX,
+                          sums.data());
+            for (int32_t bx = 0; bx < blocksX; ++bx) {
+                const double s = static_cast<double>(sums[static_cast<size_t>(bx)]);
+                if (s < darkest[nBlSum - 1])
+                    insertSorted(darkest, s, [](double v, double e) { return v <= e; });
+                if (s > brightest[nBlSum - 1])
+                    insertSorted(brightest, s, [](double v, double e) { return v >= e; });
             }
-            const double s = sum;
-            insertSorted(darkest, s, [](double v, double e) { return v <= e; });
-            insertSorted(brightest, s, [](double v, double e) { return v >= e; });
         }
     }
 

@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "indicators/blockRows.h"
 #include "indicators/indicators.h"
 
 namespace {
@@ -30,25 +32,58 @@ int compareElements(const void* a, const void* b) {
 double flickering(const Image& current, const Image& previous, TemporalState& state) {
     const int32_t bw = current.w <= 0 ? 0 : static_cast<int32_t>(current.w / BLOCKSIZE);
     const int32_t bh = current.h <= 0 ? 0 : static_cast<int32_t>(current.h / BLOCKSIZE);
-    ImageDouble levels = callocImageDouble(bw, bh);
-    calculateFlickering(current, previous, state.switchCounters, state.changeStates, levels,
-                        static_cast<int32_t>(BLOCKSIZE), CHANGE_THRESHOLD);
-    freeImageDouble(levels);
+    Image& counters = state.switchCounters;
+    Image& states = state.changeStates;
+    LUMAQC_CHECK(previous.w == current.w && previous.h == current.h);
+    LUMAQC_CHECK(states.w == counters.w && states.h == counters.h);
+    LUMAQC_CHECK(bw == counters.w && bh == counters.h);
+
+    // Block sums of absolute differences one block row at a time, each block
+    // updated at once: no picture of change levels is kept.
+    if (bw > 0 && bh > 0) {
+        thread_local std::vector<uint64_t> sads;
+        if (sads.size() < static_cast<size_t>(bw)) sads.resize(static_cast<size_t>(bw));
+        const std::ptrdiff_t stride = current.w;
+        const double area = static_cast<double>(BLOCKSIZE * BLOCKSIZE);
+        for (int32_t by = 0; by < bh; ++by) {
+            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride;
+            blockRowAbsDiffSums8(current.data + row, previous.data + row, stride, bw, sads.data());
+            uint8_t* counter = counters.data + static_cast<std::ptrdiff_t>(by) * bw;
+            uint8_t* changing = states.data + static_cast<std::ptrdiff_t>(by) * bw;
+            for (int32_t bx = 0; bx < bw; ++bx) {
+                // The mean absolute difference per sample, as calculateFlickering forms it.
+                const double m = static_cast<double>(sads[static_cast<size_t>(bx)]) / area;
+                if (m >= CHANGE_THRESHOLD && changing[bx] == 0) {
+                    changing[bx] = 1;
+                    ++counter[bx];
+                } else if (m == 0.0 && changing[bx] == 1) {
+                    changing[bx] = 0;
+                    ++counter[bx];
+                }
+            }
+        }
+    }
 
     state.frameCount = state.frameCount + 1;
     if (state.frameCount != framePeriod) return -1.0;
 
-    Image& counters = state.switchCounters;
     const uint32_t n = static_cast<uint32_t>(counters.w) * static_cast<uint32_t>(counters.h);
-    if (n > 0) std::qsort(counters.data, n, sizeof(uint8_t), compareElements);
-
     // The product keeps the full 64-bit significand: the binary64 value of
     // 0.03 lies just below 3/100, so a block count that is a multiple of 100
     // yields one block fewer than 3 % (971 of 32,400).
     const auto k =
         static_cast<uint32_t>(static_cast<long double>(n) * static_cast<long double>(TOP_FRACTION));
+    // The sum of the k largest counters, from a histogram of their values:
+    // the same sum as over the first k of the counters sorted largest first.
+    uint32_t histogram[256] = {};
+    for (uint32_t i = 0; i < n; ++i) ++histogram[counters.data[i]];
     uint32_t sum = 0;
-    for (uint32_t i = 0; i < k; ++i) sum += counters.data[i];
+    uint32_t remaining = k;
+    for (int32_t v = 255; v >= 0 && remaining > 0; --v) {
+        const uint32_t take = histogram[v] < remaining ? histogram[v] : remaining;
+        sum += take * static_cast<uint32_t>(v);
+        remaining -= take;
+    }
 
     state.frameCount = 0;
     // With no top block (fewer than 34 blocks) this is 0 / 0, not a number.
@@ -57,7 +92,7 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
 
     if (n > 0) {
         std::memset(counters.data, 0, n);
-        std::memset(state.changeStates.data, 0, n);
+        std::memset(states.data, 0, n);
     }
     return result;
 }

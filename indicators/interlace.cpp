@@ -5,37 +5,92 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "indicators/indicators.h"
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "indicators/interlace.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
 
-namespace {
+HWY_BEFORE_NAMESPACE();
+namespace lumaqc_interlace {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
 
 // Strict alternation up-down-up or down-up-down; equal neighbours break it.
 inline bool zigzags(uint8_t s0, uint8_t s1, uint8_t s2, uint8_t s3) {
     return (s0 < s1 && s1 > s2 && s2 < s3) || (s0 > s1 && s1 < s2 && s2 > s3);
 }
 
-}  // namespace
+// Number of combed 4x4 groups of a w x h picture, partial groups at the right
+// and bottom edges skipped. A vector tests the columns of several groups at
+// once; a group counts when the test holds in all four of its 8-bit lanes,
+// that is when its 32-bit lane is all ones.
+uint64_t CombedGroups(const uint8_t* data, int32_t w, int32_t h) {
+    constexpr int32_t G = INTERLACE_BLOCKSIZE;
+    const std::ptrdiff_t stride = w;
+    const std::ptrdiff_t groupsEnd = static_cast<std::ptrdiff_t>(w / G) * G;
+    uint64_t count = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint32_t, decltype(d8)> d32;
+    const std::ptrdiff_t lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d8));
+    const auto allOnes = hn::Set(d32, 0xFFFFFFFFu);
+#endif
+    for (int32_t y = 0; y + G <= h; y += G) {
+        const uint8_t* r0 = data + static_cast<std::ptrdiff_t>(y) * stride;
+        const uint8_t* r1 = r0 + stride;
+        const uint8_t* r2 = r1 + stride;
+        const uint8_t* r3 = r2 + stride;
+        std::ptrdiff_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+        for (; x + lanes <= groupsEnd; x += lanes) {
+            const auto s0 = hn::LoadU(d8, r0 + x);
+            const auto s1 = hn::LoadU(d8, r1 + x);
+            const auto s2 = hn::LoadU(d8, r2 + x);
+            const auto s3 = hn::LoadU(d8, r3 + x);
+            const auto upDownUp = hn::And(
+                hn::And(hn::VecFromMask(d8, hn::Lt(s0, s1)), hn::VecFromMask(d8, hn::Gt(s1, s2))),
+                hn::VecFromMask(d8, hn::Lt(s2, s3)));
+            const auto downUpDown = hn::And(
+                hn::And(hn::VecFromMask(d8, hn::Gt(s0, s1)), hn::VecFromMask(d8, hn::Lt(s1, s2))),
+                hn::VecFromMask(d8, hn::Gt(s2, s3)));
+            const auto combed = hn::BitCast(d32, hn::Or(upDownUp, downUpDown));
+            count += hn::CountTrue(d32, hn::Eq(combed, allOnes));
+        }
+#endif
+        for (; x < groupsEnd; x += G) {
+            bool combed = true;
+            for (std::ptrdiff_t k = x; k < x + G && combed; ++k) {
+                combed = zigzags(r0[k], r1[k], r2[k], r3[k]);
+            }
+            if (combed) ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lumaqc_interlace
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+#include "indicators/indicators.h"
+
+namespace lumaqc_interlace {
+HWY_EXPORT(CombedGroups);
+}  // namespace lumaqc_interlace
 
 double interlace(const Image& img) {
     const int32_t w = img.w;
     const int32_t h = img.h;
     const int32_t G = INTERLACE_BLOCKSIZE;
-    const std::size_t stride = static_cast<std::size_t>(w);
-
+    // The count is a whole number, the same as one added up in double
+    // precision group by group.
     double count = 0.0;
-    // Partial groups at the right and bottom edges are skipped.
-    for (int32_t y = 0; y + G <= h; y += G) {
-        const uint8_t* r0 = img.data + static_cast<std::size_t>(y) * stride;
-        const uint8_t* r1 = r0 + stride;
-        const uint8_t* r2 = r1 + stride;
-        const uint8_t* r3 = r2 + stride;
-        for (int32_t x = 0; x + G <= w; x += G) {
-            bool combed = true;
-            for (int32_t k = x; k < x + G && combed; ++k) {
-                combed = zigzags(r0[k], r1[k], r2[k], r3[k]);
-            }
-            if (combed) count += 1.0;
-        }
+    if (w >= G && h >= G) {
+        count = static_cast<double>(
+            HWY_DYNAMIC_DISPATCH(lumaqc_interlace::CombedGroups)(img.data, w, h));
     }
 
     // Normalised by the number of 8x8 blocks; 0 for pictures under 8 samples
@@ -44,3 +99,5 @@ double interlace(const Image& img) {
         (static_cast<uint32_t>(h) / BLOCKSIZE) * (static_cast<uint32_t>(w) / BLOCKSIZE);
     return count / n;
 }
+
+#endif  // HWY_ONCE
