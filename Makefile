@@ -7,12 +7,17 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE_DIR = $(BUILD)/sample
 
-.PHONY: all deps build run test sanitize clean
+.PHONY: all deps test-deps build run test sanitize clean
 
 all: build
 
 deps:
 	@./scripts/install-deps.sh
+
+# The build's packages and what the tests need besides (Node.js, Chromium,
+# npm packages); first, so that configuring finds Node.js.
+test-deps:
+	@./scripts/install-deps.sh --test
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -24,11 +29,11 @@ run: build
 	cd $(SAMPLE_DIR) && ../lumaqc testcard.yuv 352 288
 	@echo "Log written to $(SAMPLE_DIR)/metricsResultsCSV.csv"
 
-test: build
+test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-sanitize: deps
+sanitize: test-deps
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DLUMAQC_SANITIZE=ON
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "api/lumaqc.h"
@@ -43,8 +44,21 @@ Analyzer::~Analyzer() = default;
 Analyzer::Analyzer(Analyzer&&) noexcept = default;
 Analyzer& Analyzer::operator=(Analyzer&&) noexcept = default;
 
+const FrameValues& Analyzer::analyze(const uint8_t* luma, ptrdiff_t stride, int32_t width,
+                                     int32_t height) {
+    if (width != state_->current.w || height != state_->current.h) {
+        throw std::invalid_argument("plane of " + std::to_string(width) + "x" +
+                                    std::to_string(height) + " given to an analyser for " +
+                                    std::to_string(state_->current.w) + "x" +
+                                    std::to_string(state_->current.h));
+    }
+    return analyze(luma, stride);
+}
+
 const FrameValues& Analyzer::analyze(const uint8_t* luma, ptrdiff_t stride) {
     State& s = *state_;
+    if (luma == nullptr) throw std::invalid_argument("no luma plane");
+    if (stride < s.current.w) throw std::invalid_argument("stride is below the picture width");
     const size_t w = static_cast<size_t>(s.current.w);
     for (int32_t y = 0; y < s.current.h; ++y) {
         std::memcpy(s.current.data + static_cast<size_t>(y) * w, luma + y * stride, w);

@@ -67,8 +67,13 @@ class Analyzer {
     // Analyses the next frame: `luma` points at the top-left sample, rows are
     // `stride` bytes apart (stride >= width). Frames must come in order. On
     // the first frame the temporal indicators show 0 (nothing to compare with).
-    // The returned values stay valid until the next call.
+    // The returned values stay valid until the next call. Throws
+    // std::invalid_argument for a null plane or a stride below the width.
     const FrameValues& analyze(const uint8_t* luma, ptrdiff_t stride);
+    // The same, with the plane's size, which must be the analyser's: a plane
+    // of another size throws std::invalid_argument and changes no state.
+    const FrameValues& analyze(const uint8_t* luma, ptrdiff_t stride, int32_t width,
+                               int32_t height);
 
     int32_t width() const;
     int32_t height() const;

@@ -41,6 +41,8 @@ struct Options {
     std::string logPath = LOG_FILE_NAME;
     bool noLog = false;
     bool quiet = false;
+    std::string jsonPath;
+    std::string reportPath;
 };
 
 // Lenient conversions of the positional arguments: leading blanks and a sign
@@ -92,6 +94,10 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--log", options.logPath, "Write the log here instead of metricsResultsCSV.csv");
     app.add_flag("--no-log", options.noLog, "Write no log file");
     app.add_flag("--quiet", options.quiet, "Leave the per-frame rows out of the console output");
+    app.add_option("--json", options.jsonPath,
+                   "Also write the values and a summary as one JSON document to this file");
+    app.add_option("--report", options.reportPath,
+                   "Also write a self-contained HTML report with charts to this file");
     const std::string libraries = decoderLibraries();
     app.set_version_flag("--version",
                          std::string("lumaqc ") + lumaqc::version() + "\ndecoder support: " +
@@ -155,6 +161,8 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     line.logPath = options.logPath;
     line.noLog = options.noLog;
     line.quiet = options.quiet;
+    line.jsonPath = options.jsonPath;
+    line.reportPath = options.reportPath;
     return parsed;
 }
 

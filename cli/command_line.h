@@ -19,6 +19,8 @@ struct CommandLine {
     std::string logPath;
     bool noLog = false;
     bool quiet = false;
+    std::string jsonPath;    // --json: the JSON document; empty for none
+    std::string reportPath;  // --report: the HTML report; empty for none
 };
 
 enum class CommandAction {

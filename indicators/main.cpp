@@ -6,6 +6,8 @@
 // Reads the luma plane of each selected frame, computes the fifteen
 // indicators, prints one row per frame on the console and in the log
 // "metricsResultsCSV.csv", and ends with the time each indicator took.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +19,9 @@
 #include "cli/command_line.h"
 #include "io/frame_source.h"
 #include "pipeline/run.h"
+#include "report/html_sink.h"
+#include "report/json_sink.h"
+#include "report/progress.h"
 #include "report/text_sinks.h"
 
 int main(int argc, char** argv) {
@@ -61,18 +66,59 @@ int main(int argc, char** argv) {
                       ? options.threads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
+    // The JSON document and the HTML report are created first: a path that
+    // cannot be written stops the start before the log is touched.
+    std::vector<std::unique_ptr<ResultSink>> documents;
+    if (!options.jsonPath.empty()) {
+        auto json = std::make_unique<JsonSink>(options.jsonPath);
+        if (!json->ok()) {
+            std::fprintf(stderr, "%s\n", json->error().c_str());
+            return -1;
+        }
+        documents.push_back(std::move(json));
+    }
+    if (!options.reportPath.empty()) {
+        auto html = std::make_unique<HtmlSink>(options.reportPath);
+        if (!html->ok()) {
+            std::fprintf(stderr, "%s\n", html->error().c_str());
+            return -1;
+        }
+        documents.push_back(std::move(html));
+    }
+
     // The log is created only once the run can start, so a failed start never
     // truncates the log of an earlier run.
     ConsoleSink console(!options.quiet);
     std::unique_ptr<LogSink> log;
     if (!options.noLog) log = std::make_unique<LogSink>(options.logPath);
-    std::vector<ResultSink*> sinks{&console};
+    // The progress bar shows only on a terminal; when the rows go to the same
+    // terminal, it is wiped before each row.
+    ProgressBar progress;
+    const bool showProgress = ProgressBar::wanted();
+    // The documents come first, so that whatever stops the run they have
+    // begun and get every frame the other outputs got.
+    std::vector<ResultSink*> sinks;
+    for (const std::unique_ptr<ResultSink>& document : documents) sinks.push_back(document.get());
+    if (showProgress && !options.quiet && isatty(STDOUT_FILENO) == 1) {
+        sinks.push_back(&progress.eraser());
+    }
+    sinks.push_back(&console);
     if (log) sinks.push_back(log.get());
+    if (showProgress) sinks.push_back(&progress);
 
     const RunOutcome outcome = runAnalysis(*source, run, sinks);
     if (outcome.status != 0) {
+        progress.clear();
         std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? stdout : stderr);
         std::fflush(stdout);
+        // The JSON document and the report keep the frames done, marked incomplete.
+        RunSummary partial;
+        partial.complete = false;
+        partial.framesDone = outcome.framesDone;
+        partial.frames = outcome.framesDone;
+        for (const std::unique_ptr<ResultSink>& document : documents) {
+            if (!document->end(partial)) std::fprintf(stderr, "%s\n", document->error().c_str());
+        }
         return -1;
     }
     source.reset();

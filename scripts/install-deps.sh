@@ -1,7 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only when
-# something is missing.
+# something is missing. With --test it also installs what the JSON schema and
+# HTML report checks need: Node.js, npm, Chromium and the npm packages of
+# tests/browser.
 set -eu
+
+tests=no
+if [ "${1:-}" = "--test" ]; then tests=yes; fi
 
 missing=""
 need() { # need PACKAGE TEST-COMMAND...
@@ -25,6 +30,12 @@ need libavcodec-dev pkg-config --exists libavcodec
 need libswscale-dev pkg-config --exists libswscale
 need libavutil-dev pkg-config --exists libavutil
 need ffmpeg command -v ffmpeg
+need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
+if [ "$tests" = yes ]; then
+    need nodejs command -v node
+    need npm command -v npm
+    need chromium command -v chromium
+fi
 
 if [ -n "$missing" ]; then
     echo "Installing:$missing"
@@ -33,4 +44,15 @@ if [ -n "$missing" ]; then
     $SUDO apt-get update -qq
     # shellcheck disable=SC2086
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi
+
+# The npm packages of the Node.js checks (versions pinned in package-lock.json),
+# when they are missing or older than the lock file.
+if [ "$tests" = yes ]; then
+    browser="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+    installed="$browser/node_modules/.package-lock.json"
+    if [ ! -f "$installed" ] || [ "$browser/package-lock.json" -nt "$installed" ]; then
+        echo "Installing the npm packages of tests/browser"
+        (cd "$browser" && npm ci --no-audit --no-fund --loglevel=error)
+    fi
 fi

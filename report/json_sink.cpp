@@ -1,0 +1,131 @@
+#include "report/json_sink.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+Json number(const std::optional<double>& v, ValueKind kind) {
+    if (!v) return nullptr;
+    if (kind != ValueKind::Real) return static_cast<int64_t>(*v);
+    return *v;
+}
+
+Json real(double v) {
+    return std::isfinite(v) ? Json(v) : Json(nullptr);
+}
+
+Json intervals(const std::vector<FrameInterval>& list, double fps) {
+    Json out = Json::array();
+    for (const FrameInterval& interval : list) {
+        const std::optional<double> seconds = durationSeconds(interval.frames(), fps);
+        out.push_back(Json{{"first_frame", interval.first},
+                           {"last_frame", interval.last},
+                           {"frames", interval.frames()},
+                           {"duration_seconds", seconds ? Json(*seconds) : Json(nullptr)}});
+    }
+    return out;
+}
+
+const char* kindName(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::Flag:
+            return "flag";
+        case ValueKind::Truncated:
+            return "integer";
+        case ValueKind::Real:
+            break;
+    }
+    return "real";
+}
+
+}  // namespace
+
+JsonSink::JsonSink(const std::string& path) : path_(path) {
+    file_ = std::fopen(path.c_str(), "w");
+    if (file_ == nullptr) {
+        error_ = "Cannot create the JSON file " + path + ": " + std::strerror(errno);
+    }
+}
+
+JsonSink::~JsonSink() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool JsonSink::write(const std::string& text) {
+    if (file_ == nullptr) return false;
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+        error_ = "Cannot write the JSON file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool JsonSink::begin(const RunInfo& run) {
+    if (file_ == nullptr) return false;
+    fps_ = run.fps;
+    Json input{{"path", run.source->path},
+               {"kind", run.source->kind},
+               {"width", run.source->width},
+               {"height", run.source->height},
+               {"fps", real(run.fps)},
+               {"start_frame", run.start},
+               {"frames_requested", run.frames >= 0 ? Json(run.frames) : Json(nullptr)}};
+    Json indicators = Json::array();
+    for (const IndicatorInfo* info : indicatorsByColumn()) {
+        indicators.push_back(
+            Json{{"key", info->key}, {"name", info->name}, {"type", kindName(info->kind)}});
+    }
+    const Json tool{{"name", "lumaqc"}, {"version", lumaqc::version()}};
+    return write(
+        "{\n\"format\": \"lumaqc-results\",\n\"format_version\": 1,\n\"tool\": " + tool.dump() +
+        ",\n\"input\": " + input.dump(-1, ' ', false, Json::error_handler_t::replace) +
+        ",\n\"indicators\": " + indicators.dump() + ",\n\"frames\": [");
+}
+
+bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
+    if (file_ == nullptr) return false;
+    const size_t row = recorder_.size();
+    recorder_.add(index, values);
+    Json object{{"frame", index}};
+    for (const IndicatorInfo* info : indicatorsByColumn()) {
+        object[info->key] = number(recorder_.value(row, info->id), info->kind);
+    }
+    return write((row == 0 ? "\n" : ",\n") + object.dump());
+}
+
+bool JsonSink::end(const RunSummary& summary) {
+    if (file_ == nullptr) return true;
+    Json stats = Json::object();
+    for (const IndicatorInfo* info : indicatorsByColumn()) {
+        const IndicatorStats s = recorder_.stats(info->id);
+        const auto field = [&s](double v) { return s.count > 0 ? real(v) : Json(nullptr); };
+        stats[info->key] =
+            Json{{"count", s.count},    {"mean", field(s.mean)}, {"min", field(s.min)},
+                 {"max", field(s.max)}, {"p5", field(s.p5)},     {"p50", field(s.p50)},
+                 {"p95", field(s.p95)}};
+    }
+    Json ratings = Json::array();
+    for (const FlickerRating& r : recorder_.flickerRatings()) {
+        ratings.push_back(Json{{"frame", r.frame}, {"value", r.value ? Json(*r.value) : Json()}});
+    }
+    const Json result{{"stats", stats},
+                      {"frozen_intervals", intervals(recorder_.frozenIntervals(), fps_)},
+                      {"blackout_intervals", intervals(recorder_.blackoutIntervals(), fps_)},
+                      {"flicker_ratings", ratings}};
+    const bool written = write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
+                               ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
+                               ",\n\"complete\": " + (summary.complete ? "true" : "false") +
+                               ",\n\"summary\": " + result.dump(2) + "\n}\n");
+    FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0 && written) {
+        error_ = "Cannot write the JSON file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    return written;
+}

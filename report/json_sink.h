@@ -1,0 +1,39 @@
+// The JSON document: the input, one object per frame and the run summary
+// (layout in schema/lumaqc-results.schema.json).
+//
+// The head and each frame's object are written as the frames come, one frame
+// per line, so a run that is killed leaves every finished frame in the file;
+// the summary follows at end(). A run that stops on an error still gets a
+// complete document, marked "complete": false, when end() is called with
+// RunSummary::complete false.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "report/result_sink.h"
+#include "report/results_summary.h"
+
+class JsonSink : public ResultSink {
+  public:
+    // Creates (or truncates) the file at `path`; check ok() before the run.
+    explicit JsonSink(const std::string& path);
+    ~JsonSink() override;
+    JsonSink(const JsonSink&) = delete;
+    JsonSink& operator=(const JsonSink&) = delete;
+
+    // False when the file could not be created; error() says why.
+    bool ok() const { return file_ != nullptr; }
+
+    bool begin(const RunInfo& run) override;
+    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    // Writes the summary and closes the file; later calls do nothing.
+    bool end(const RunSummary& summary) override;
+
+  private:
+    bool write(const std::string& text);
+    std::string path_;
+    FILE* file_ = nullptr;
+    double fps_ = 0.0;
+    ResultsRecorder recorder_;
+};

@@ -1,0 +1,87 @@
+// Validates lumaqc's JSON documents against schema/lumaqc-results.schema.json
+// (JSON Schema 2020-12, with ajv): the test card, pictures too small for
+// block loss and slice, a run of no frame, a run from a start frame at
+// another frame rate, and a run cut short by a read error. Also checks that
+// the schema rejects documents that break it.
+//
+//   node json_schema_test.mjs LUMAQC_BINARY TESTCARD_BINARY
+import { spawnSync } from "node:child_process";
+import { mkdirSync, readFileSync } from "node:fs";
+import { dirname, join } from "node:path";
+import { fileURLToPath } from "node:url";
+
+import { Checks, importPackage, run, tempDir } from "./support.mjs";
+
+const [lumaqc, testcard] = process.argv.slice(2);
+const { default: Ajv2020 } = await importPackage("ajv/dist/2020.js");
+
+const root = join(dirname(fileURLToPath(import.meta.url)), "..", "..");
+const schema = JSON.parse(readFileSync(join(root, "schema", "lumaqc-results.schema.json"), "utf8"));
+const validate = new Ajv2020({ allErrors: true, strict: true }).compile(schema);
+
+const dir = tempDir();
+const t = new Checks();
+run(testcard, ["card.yuv"], dir);
+run(testcard, ["small.yuv", "40", "40"], dir);
+mkdirSync(join(dir, "folder.yuv"));
+
+const document = (name) => JSON.parse(readFileSync(join(dir, name), "utf8"));
+function valid(label, doc) {
+    const ok = validate(doc);
+    t.check(`${label} validates`, ok, JSON.stringify(validate.errors, null, 1));
+    return ok;
+}
+
+const cases = [
+    ["test card", ["card.yuv", "352", "288"]],
+    ["40x40 pictures", ["small.yuv", "40", "40", "--threads", "2"]],
+    ["no frame", ["card.yuv", "352", "288", "25", "0"]],
+    ["from frame 120 at 30 fps", ["card.yuv", "352", "288", "30", "17", "120"]],
+    ["frame rate 0", ["card.yuv", "352", "288", "0", "20"]],
+];
+for (const [label, args] of cases) {
+    run(lumaqc, [...args, "--quiet", "--no-log", "--json", "out.json"], dir);
+    const doc = document("out.json");
+    valid(label, doc);
+    t.equal(`${label}: complete`, doc.complete, true);
+    t.equal(`${label}: frames_analysed`, doc.frames_analysed, doc.frames.length);
+}
+
+// 40x40: no block loss and no slice value on any frame.
+run(lumaqc, ["small.yuv", "40", "40", "--quiet", "--no-log", "--json", "small.json"], dir);
+const small = document("small.json");
+t.check("40x40: block_loss and slice are null", small.frames.every((f) => f.block_loss === null && f.slice === null));
+t.equal("40x40: no block_loss statistics", small.summary.stats.block_loss, {
+    count: 0, mean: null, min: null, max: null, p5: null, p50: null, p95: null,
+});
+
+// A read error ends the run: the document is still whole, and marked incomplete.
+const failed = spawnSync(lumaqc, ["folder.yuv", "8", "8", "25", "2", "--quiet", "--no-log", "--json", "failed.json"], {
+    cwd: dir,
+    encoding: "utf8",
+});
+t.equal("read error: exit status", failed.status, 255);
+const incomplete = document("failed.json");
+valid("read error", incomplete);
+t.equal("read error: complete", incomplete.complete, false);
+
+// The schema is strict: it rejects a missing field, an unknown key, a flag
+// out of range and a misspelt indicator.
+run(lumaqc, ["card.yuv", "352", "288", "--quiet", "--no-log", "--json", "card.json"], dir);
+const card = document("card.json");
+const broken = [
+    ["missing summary", (d) => delete d.summary],
+    ["unknown top-level key", (d) => (d.extra = 1)],
+    ["blackout of 2", (d) => (d.frames[3].blackout = 2)],
+    ["frame without flickering", (d) => delete d.frames[5].flickering],
+    ["exposure with a fraction", (d) => (d.frames[0].exposure = 12.5)],
+    ["statistics under a wrong key", (d) => (d.summary.stats.blockyness = d.summary.stats.blockiness)],
+    ["interval without duration", (d) => delete d.summary.frozen_intervals[0].duration_seconds],
+];
+for (const [label, breakIt] of broken) {
+    const doc = structuredClone(card);
+    breakIt(doc);
+    t.check(`schema rejects: ${label}`, !validate(doc));
+}
+
+t.finish();
