@@ -145,6 +145,7 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         code = avcodec_parameters_to_context(decoder_, stream->codecpar);
+        decoder_->thread_count = 0;  // as many as the codec can use; frames stay the same
         if (code >= 0) code = avcodec_open2(decoder_, codec, nullptr);
         if (code < 0) {
             error = "Cannot open the " + std::string(codec->name) + " decoder for " + name_ + ": " +
