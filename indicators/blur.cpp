@@ -1,121 +1,367 @@
 // Blur: the mean width, in pixels, of the intensity ramps around the pixels
 // where the horizontal change peaks strongly.
+//
+// Two passes over the picture, no scratch picture:
+//  1. the sum of the squared horizontal differences, which sets the edge
+//     threshold (vector kernel);
+//  2. row by row, bit masks of the rising and the falling steps and of the
+//     candidate pixels whose step exceeds the edge threshold (vector
+//     compares on 8-bit samples); each candidate gets the peak test, and its
+//     ramp widths are run lengths read from the step masks.
+//
+// The ramp threshold is a 16x16 block's standard deviation / 1024. A
+// deviation of 8-bit samples is below 128, so the threshold lies in [0, 1/8)
+// and an integer difference exceeds it exactly when it is at least 1: a ramp
+// is a run of steps of one sign, and the block deviations need not be
+// computed.
 #include "indicators/blur.h"
 
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "indicators/blur.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "indicators/indicators.h"
 
-namespace {
+#ifndef LUMAQC_BLUR_SHARED
+#define LUMAQC_BLUR_SHARED
+
+namespace blur_detail {
 
 // An edge pixel's squared change must exceed this multiple of the frame's mean
 // squared horizontal difference.
 constexpr double EDGE_FACTOR = 16.0;
-// Block deviation to ramp threshold (1 / 1024).
-constexpr double RAMP_FACTOR = 0.0009765625;
+
+// One row's bit masks; bit p of a mask (column p) is stored at bit p + 64 of
+// its array, so that windows reaching left of column 0 read zeros.
+struct RowMasks {
+    uint64_t* rising;   // cur[p] > cur[p - 1]
+    uint64_t* falling;  // cur[p] < cur[p - 1]
+    uint64_t* edges;    // |cur[p] - cur[p - 1]| > the edge step
+};
+
+// Words per mask for a row of w samples: the leading zero word, the row and
+// room for a 64-bit window and a whole vector past its end.
+inline size_t maskWords(int32_t w) {
+    return static_cast<size_t>(w) / 64 + 4;
+}
+
+inline void setBit(uint64_t* mask, int32_t p) {
+    const uint32_t b = static_cast<uint32_t>(p) + 64;
+    mask[b >> 6] |= uint64_t{1} << (b & 63);
+}
+
+// 64 bits of a mask starting at column p (p >= -64).
+inline uint64_t windowFrom(const uint64_t* mask, int32_t p) {
+    const uint32_t b = static_cast<uint32_t>(p + 64);
+    const uint32_t s = b & 63;
+    const uint64_t lo = mask[b >> 6] >> s;
+    return s == 0 ? lo : lo | (mask[(b >> 6) + 1] << (64 - s));
+}
+
+// Set bits at columns p, p+1, ... up to the first clear one, at most `cap`.
+inline int32_t runUp(const uint64_t* mask, int32_t p, int32_t cap) {
+    int32_t n = 0;
+    while (n < cap) {
+        const int ones = std::countr_one(windowFrom(mask, p + n));
+        n += ones;
+        if (ones < 64) break;
+    }
+    return std::min(n, cap);
+}
+
+// Set bits at columns p, p-1, ... down to the first clear one, at most `cap`.
+inline int32_t runDown(const uint64_t* mask, int32_t p, int32_t cap) {
+    int32_t n = 0;
+    while (n < cap) {
+        const int ones = std::countl_one(windowFrom(mask, p - n - 63));
+        n += ones;
+        if (ones < 64) break;
+    }
+    return std::min(n, cap);
+}
+
+struct ScanResult {
+    int64_t count = 0;  // edge pixels
+    int64_t total = 0;  // sum of their ramp widths
+};
+
+// Peak test and ramp widths at the candidate (x, y), 1 <= x <= w-2,
+// 1 <= y <= h-2, whose squared horizontal difference exceeds the edge
+// threshold. Differences and energies of row 0 and column 0 are 0.
+inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, const RowMasks& m,
+                    ScanResult& r) {
+    const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+    const uint8_t* up = cur - w;
+    const uint8_t* down = cur + w;
+    const int32_t dx = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+    const int32_t v = dx * dx;
+    const int32_t left =
+        x > 1 ? static_cast<int32_t>(cur[x - 1]) - static_cast<int32_t>(cur[x - 2]) : 0;
+    const int32_t right = static_cast<int32_t>(cur[x + 1]) - static_cast<int32_t>(cur[x]);
+    const int32_t dy = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(up[x]);
+    // Of a plateau of equal values only the last (rightmost or lowest) is a peak.
+    const bool horizontalPeak =
+        left * left <= v && v > right * right && std::abs(dx) >= std::abs(dy);
+    if (!horizontalPeak) {
+        const int32_t upDx =
+            y > 1 ? static_cast<int32_t>(up[x]) - static_cast<int32_t>(up[x - 1]) : 0;
+        const int32_t downDx = static_cast<int32_t>(down[x]) - static_cast<int32_t>(down[x - 1]);
+        const bool verticalPeak = upDx * upDx <= v && v > downDx * downDx;
+        if (!verticalPeak) return;
+    }
+    // The ramp follows the edge's own sign: a falling edge is walked on the
+    // falling steps. It reaches right up to column w-2 and left down to
+    // column 2.
+    const uint64_t* steps = (dx < 0 || right < 0) ? m.falling : m.rising;
+    ++r.count;
+    r.total += runUp(steps, x + 1, w - 2 - x) + runDown(steps, x, x - 1);
+}
+
+// Plain versions of the kernels.
+inline int64_t horizontalEnergyPlain(const uint8_t* src, int32_t w, int32_t h) {
+    int64_t total = 0;
+    for (int32_t y = 1; y < h; ++y) {
+        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        for (int32_t x = 1; x < w; ++x) {
+            const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+            total += d * d;
+        }
+    }
+    return total;
+}
+
+inline void scanRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t minStep,
+                         const RowMasks& m, size_t words, ScanResult& r) {
+    const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+    std::fill(m.rising, m.rising + words, 0);
+    std::fill(m.falling, m.falling + words, 0);
+    for (int32_t x = 1; x < w; ++x) {
+        if (cur[x] > cur[x - 1]) setBit(m.rising, x);
+        if (cur[x] < cur[x - 1]) setBit(m.falling, x);
+    }
+    for (int32_t x = 1; x < w - 1; ++x) {
+        const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+        if (std::abs(d) > minStep) examine(src, w, x, y, m, r);
+    }
+}
+
+}  // namespace blur_detail
+
+#endif  // LUMAQC_BLUR_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace blur_simd {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace blur_detail;
+
+// Sum of the squared horizontal differences over rows 1 .. h-1, columns 1 .. w-1.
+int64_t HorizontalEnergy(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) {
+#if HWY_TARGET == HWY_SCALAR
+    return horizontalEnergyPlain(src, w, h);
+#else
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const hn::Repartition<int16_t, decltype(d8)> di16;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+    const auto lowByte = hn::Set(d16, 0x00FF);
+    // Each step adds at most 2 * 255^2 to a 32-bit lane.
+    constexpr int32_t kFlushSteps = 4096;
+    HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
+    int64_t total = 0;
+    for (int32_t y = 1; y < h; ++y) {
+        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        auto acc0 = hn::Zero(d32);
+        auto acc1 = hn::Zero(d32);
+        auto add = [&](decltype(hn::Zero(d8)) e) {
+            const auto wide = hn::BitCast(d16, e);
+            const auto lo = hn::BitCast(di16, hn::And(wide, lowByte));
+            const auto hi = hn::BitCast(di16, hn::ShiftRight<8>(wide));
+            acc0 = hn::ReorderWidenMulAccumulate(d32, lo, lo, acc0, acc1);
+            acc0 = hn::ReorderWidenMulAccumulate(d32, hi, hi, acc0, acc1);
+        };
+        auto flush = [&]() {
+            hn::Store(hn::RearrangeToOddPlusEven(acc0, acc1), d32, lanes);
+            for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
+            acc0 = hn::Zero(d32);
+            acc1 = hn::Zero(d32);
+        };
+        int32_t x = 1;
+        int32_t steps = 0;
+        for (; x + N <= w; x += N) {
+            const auto a = hn::LoadU(d8, cur + x);
+            const auto b = hn::LoadU(d8, cur + x - 1);
+            add(hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a)));
+            if (++steps == kFlushSteps) {
+                flush();
+                steps = 0;
+            }
+        }
+        if (x < w) {
+            if (w > N) {
+                // The last vector overlaps the previous one; its first lanes
+                // are dropped.
+                const int32_t xs = w - N;
+                const auto keep = hn::Not(hn::FirstN(d8, static_cast<size_t>(x - xs)));
+                const auto a = hn::LoadU(d8, cur + xs);
+                const auto b = hn::LoadU(d8, cur + xs - 1);
+                add(hn::IfThenElseZero(keep,
+                                       hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a))));
+            } else {
+                for (; x < w; ++x) {
+                    const int32_t d =
+                        static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+                    total += d * d;
+                }
+            }
+        }
+        flush();
+    }
+    return total;
+#endif
+}
+
+// Rows 1 .. h-2: step masks and candidates by vector compares, then the peak
+// test and the ramp widths of each candidate. `masks` holds three arrays of
+// maskWords(w) words.
+void Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t minStep,
+          uint64_t* HWY_RESTRICT masks, ScanResult& result) {
+    const size_t words = maskWords(w);
+    const RowMasks m{masks, masks + words, masks + 2 * words};
+    ScanResult r;
+#if HWY_TARGET == HWY_SCALAR
+    for (int32_t y = 1; y < h - 1; ++y) scanRowPlain(src, w, y, minStep, m, words, r);
+#else
+    const hn::ScalableTag<uint8_t> d8;
+    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+    const auto edgeStep = hn::Set(d8, static_cast<uint8_t>(minStep));
+    for (int32_t y = 1; y < h - 1; ++y) {
+        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        // Vectors cover columns x .. x+N-1 from x = 1; each writes its masks
+        // at bit x + 64. The last vector overlaps the one before and
+        // rewrites the same bits; column 0 (the leading word) stays zero.
+        auto masksAt = [&](int32_t x) {
+            const auto a = hn::LoadU(d8, cur + x);
+            const auto b = hn::LoadU(d8, cur + x - 1);
+            const auto step = hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+            uint64_t rising = 0;
+            uint64_t falling = 0;
+            uint64_t edges = 0;
+            hn::StoreMaskBits(d8, hn::Gt(a, b), reinterpret_cast<uint8_t*>(&rising));
+            hn::StoreMaskBits(d8, hn::Lt(a, b), reinterpret_cast<uint8_t*>(&falling));
+            hn::StoreMaskBits(d8, hn::Gt(step, edgeStep), reinterpret_cast<uint8_t*>(&edges));
+            const uint32_t b0 = static_cast<uint32_t>(x) + 64;
+            const uint32_t word = b0 >> 6;
+            const uint32_t shift = b0 & 63;
+            const uint64_t keep = N == 64 ? ~uint64_t{0} : (uint64_t{1} << N) - 1;
+            auto put = [&](uint64_t* mask, uint64_t bits) {
+                // Clear the vector's span, then write it (two words at most).
+                mask[word] = (mask[word] & ~(keep << shift)) | (bits << shift);
+                if (shift != 0 && shift + static_cast<uint32_t>(N) > 64) {
+                    mask[word + 1] =
+                        (mask[word + 1] & ~(keep >> (64 - shift))) | (bits >> (64 - shift));
+                }
+            };
+            put(m.rising, rising);
+            put(m.falling, falling);
+            put(m.edges, edges);
+        };
+        if (w - 1 >= N) {
+            int32_t x = 1;
+            for (; x + N <= w; x += N) masksAt(x);
+            if (x < w) masksAt(w - N);
+        } else {
+            std::fill(m.rising, m.rising + words, 0);
+            std::fill(m.falling, m.falling + words, 0);
+            std::fill(m.edges, m.edges + words, 0);
+            for (int32_t x = 1; x < w; ++x) {
+                if (cur[x] > cur[x - 1]) setBit(m.rising, x);
+                if (cur[x] < cur[x - 1]) setBit(m.falling, x);
+                const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+                if (std::abs(d) > minStep) setBit(m.edges, x);
+            }
+        }
+        // Candidates are columns 1 .. w-2.
+        for (int32_t x = 0; x < w - 1; x += 64) {
+            uint64_t bits = windowFrom(m.edges, x);
+            if (x + 64 > w - 1) bits &= (uint64_t{1} << (w - 1 - x)) - 1;
+            while (bits != 0) {
+                examine(src, w, x + std::countr_zero(bits), y, m, r);
+                bits &= bits - 1;
+            }
+        }
+    }
+#endif
+    result = r;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace blur_simd
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace blur_simd {
+HWY_EXPORT(HorizontalEnergy);
+HWY_EXPORT(Scan);
+}  // namespace blur_simd
+
+namespace {
+
+using namespace blur_detail;
+
+// Row masks reused from frame to frame by each thread.
+std::vector<uint64_t>& scratch() {
+    thread_local std::vector<uint64_t> masks;
+    return masks;
+}
 
 }  // namespace
 
 double blur(const Image& src) {
     const int32_t W = src.w;
     const int32_t H = src.h;
-    const int32_t blocksX = W / BLUR_BLOCKSIZE;
-    const int32_t blocksY = H / BLUR_BLOCKSIZE;
+    // Candidates need a pixel on every side.
+    if (W < 3 || H < 3) return 0.0;
 
-    ImageDouble deviations = callocImageDouble(blocksX, blocksY);
-    Image32 blockSums = callocImage32(blocksX, blocksY);
-    Image32 blockSquares = callocImage32(blocksX, blocksY);
-    calculateStdDevs(src, blockSums, blockSquares, deviations, BLUR_BLOCKSIZE, BLUR_BLOCKSIZE);
-
-    Image32 gx = callocImage32(W, H);
-    Image32 gy = callocImage32(W, H);
-    Image32 energy = callocImage32(W, H);
-    gradient(src, gx, gy);
-    const std::size_t n =
-        (W > 0 && H > 0) ? static_cast<std::size_t>(W) * static_cast<std::size_t>(H) : 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        energy.data[i] = gx.data[i] * gx.data[i];
-    }
-
-    const int64_t energySum = sumPixels32(energy);
+    // The energy sum as a 32-bit sample count sees it: a picture of 2^31
+    // samples or more counts no samples at all.
+    const uint32_t area = static_cast<uint32_t>(W) * static_cast<uint32_t>(H);
+    const int64_t energySum =
+        area > static_cast<uint32_t>(INT32_MAX)
+            ? 0
+            : HWY_DYNAMIC_DISPATCH(blur_simd::HorizontalEnergy)(src.data, W, H);
     const double edgeThreshold = static_cast<double>(energySum) /
                                  (static_cast<double>(W) * static_cast<double>(H)) * EDGE_FACTOR;
+    // A squared 8-bit difference exceeds the threshold exactly when it
+    // exceeds the threshold's integer part L, i.e. when the absolute
+    // difference exceeds the largest s with s * s <= L.
+    const double floorThreshold = std::floor(edgeThreshold);
+    if (!(floorThreshold < 255.0 * 255.0)) return 0.0;  // no edge pixel
+    const int32_t limit = static_cast<int32_t>(floorThreshold);
+    int32_t minStep = static_cast<int32_t>(std::sqrt(static_cast<double>(limit)));
+    while (minStep * minStep > limit) --minStep;
+    while ((minStep + 1) * (minStep + 1) <= limit) ++minStep;
 
-    int64_t count = 0;
-    int64_t total = 0;
-    for (int32_t y = 1; y < H - 1; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-        const int32_t* e = energy.data + row;
-        const int32_t* eUp = e - W;
-        const int32_t* eDown = e + W;
-        const int32_t* dx = gx.data + row;
-        const int32_t* dy = gy.data + row;
-        // Rows below the last whole block use the bottom block row.
-        const int32_t by = blocksY > 0 ? std::min(y / BLUR_BLOCKSIZE, blocksY - 1) : 0;
+    std::vector<uint64_t>& masks = scratch();
+    const size_t need = 3 * maskWords(W);
+    if (masks.size() < need) masks.resize(need);
+    std::fill(masks.begin(), masks.begin() + static_cast<ptrdiff_t>(need), 0);
 
-        for (int32_t x = 1; x < W - 1; ++x) {
-            const int32_t v = e[x];
-            if (!(v > edgeThreshold)) {
-                continue;
-            }
-            // Of a plateau of equal values only the last (rightmost or lowest)
-            // is a peak.
-            const bool horizontalPeak =
-                e[x - 1] <= v && v > e[x + 1] && std::abs(dx[x]) >= std::abs(dy[x]);
-            const bool verticalPeak = eUp[x] <= v && v > eDown[x];
-            if (!horizontalPeak && !verticalPeak) {
-                continue;
-            }
-
-            // Pixels outside the whole blocks take the nearest block; without
-            // any block the threshold is 0.
-            double rampThreshold = 0.0;
-            if (blocksX > 0 && blocksY > 0) {
-                const int32_t bx = std::min(x / BLUR_BLOCKSIZE, blocksX - 1);
-                rampThreshold =
-                    deviations.data[static_cast<std::size_t>(by) * blocksX + bx] * RAMP_FACTOR;
-            }
-
-            // Measure the ramp on the edge's own sign: a falling edge is
-            // walked on the negated differences.
-            const int32_t into = dx[x];
-            const int32_t outOf = dx[x + 1];
-            const int32_t sign = (into < 0 || outOf < 0) ? -1 : 1;
-
-            ++count;
-
-            int32_t right = 0;
-            if (sign * dx[x + 1] > rampThreshold && x < W - 2) {
-                const int32_t maxRight = W - 2 - x;
-                while (right < maxRight && sign * dx[x + 1 + right] > rampThreshold) {
-                    ++right;
-                }
-            }
-            int32_t left = 0;
-            if (sign * dx[x] > rampThreshold && x > 1) {
-                const int32_t maxLeft = x - 1;
-                while (left < maxLeft && sign * dx[x - left] > rampThreshold) {
-                    ++left;
-                }
-            }
-            total += right + left;
-        }
-    }
-
-    const double result =
-        total == 0 ? 0.0 : static_cast<double>(total) / static_cast<double>(count);
-
-    freeImageDouble(deviations);
-    freeImage32(blockSums);
-    freeImage32(blockSquares);
-    freeImage32(gx);
-    freeImage32(gy);
-    freeImage32(energy);
-    return result;
+    ScanResult r;
+    HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, minStep, masks.data(), r);
+    return r.total == 0 ? 0.0 : static_cast<double>(r.total) / static_cast<double>(r.count);
 }
 
 double blurToMOS(double blurValue) {
@@ -126,3 +372,5 @@ double blurToMOS(double blurValue) {
     // A value that is not a number fails the comparison and gives 0.
     return score > 0.0 ? score : 0.0;
 }
+
+#endif  // HWY_ONCE
