@@ -1,11 +1,9 @@
-// Block-row kernels: one sum of absolute differences against zero (or
-// against the other picture) per 8-sample row segment, added over the eight
-// rows of the block row. Every sum is an exact integer.
+// Block-row sums: one sum per 8-sample row segment, added over the eight rows
+// of the block row. Every sum is an exact integer.
 #include "indicators/blockRows.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blockRows.cpp"
@@ -41,37 +39,6 @@ void Sums8(const uint8_t* rows, std::ptrdiff_t stride, int32_t blocks, uint64_t*
     }
 }
 
-void AbsDiffSums8(const uint8_t* a, const uint8_t* b, std::ptrdiff_t stride, int32_t blocks,
-                  uint64_t* out) {
-    int32_t k = 0;
-#if HWY_TARGET != HWY_SCALAR
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint64_t, decltype(d8)> d64;
-    const int32_t perVector = static_cast<int32_t>(hn::Lanes(d64));
-    for (; k + perVector <= blocks; k += perVector) {
-        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(k) * 8;
-        auto acc = hn::Zero(d64);
-        for (int32_t r = 0; r < 8; ++r) {
-            const auto va = hn::LoadU(d8, a + x + r * stride);
-            const auto vb = hn::LoadU(d8, b + x + r * stride);
-            const auto diff = hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va));
-            acc = hn::Add(acc, hn::SumsOf8(diff));
-        }
-        hn::StoreU(acc, d64, out + k);
-    }
-#endif
-    for (; k < blocks; ++k) {
-        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(k) * 8;
-        uint64_t sum = 0;
-        for (int32_t r = 0; r < 8; ++r)
-            for (int32_t i = 0; i < 8; ++i) {
-                const std::ptrdiff_t o = x + r * stride + i;
-                sum += static_cast<uint64_t>(std::abs(static_cast<int32_t>(a[o]) - b[o]));
-            }
-        out[k] = sum;
-    }
-}
-
 }  // namespace HWY_NAMESPACE
 }  // namespace lumaqc_block_rows
 HWY_AFTER_NAMESPACE();
@@ -79,15 +46,10 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumaqc_block_rows {
 HWY_EXPORT(Sums8);
-HWY_EXPORT(AbsDiffSums8);
 }  // namespace lumaqc_block_rows
 
 void blockRowSums8(const uint8_t* rows, std::ptrdiff_t stride, int32_t blocks, uint64_t* out) {
     HWY_DYNAMIC_DISPATCH(lumaqc_block_rows::Sums8)(rows, stride, blocks, out);
 }
 
-void blockRowAbsDiffSums8(const uint8_t* a, const uint8_t* b, std::ptrdiff_t stride, int32_t blocks,
-                          uint64_t* out) {
-    HWY_DYNAMIC_DISPATCH(lumaqc_block_rows::AbsDiffSums8)(a, b, stride, blocks, out);
-}
 #endif

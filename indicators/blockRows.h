@@ -1,5 +1,5 @@
-// Vectorised kernels over one row of 8x8 blocks, shared by the fast paths of
-// blackout, exposure and flickering. The best instruction set of the running
+// Vectorised sums over one row of 8x8 blocks, shared by the fast paths of
+// blackout and exposure. The best instruction set of the running
 // CPU is chosen at run time.
 #pragma once
 
@@ -10,8 +10,3 @@
 // sample is rows[0]; block b starts at column 8 * b. Rows are `stride`
 // samples apart; blocks may be 0.
 void blockRowSums8(const uint8_t* rows, std::ptrdiff_t stride, int32_t blocks, uint64_t* out);
-
-// out[b] = sum over the 64 positions of block b of |a - b|, for two pictures
-// with the same stride.
-void blockRowAbsDiffSums8(const uint8_t* a, const uint8_t* b, std::ptrdiff_t stride, int32_t blocks,
-                          uint64_t* out);

@@ -59,10 +59,13 @@ void AddRowDifferences(const uint8_t* a, const uint8_t* b, const uint8_t* c, std
     *ac += sumAC;
 }
 
-// For the vertical edges at columns 8, 16, ..., 8 * edges of one row p:
-// inner[j] += |p[8j + 7] - p[8j + 6]| and across[j] += |p[8j + 7] - p[8j + 8]|.
-// The row holds at least 8 * edges + 1 samples.
-void AddColumnDifferences(const uint8_t* p, int32_t edges, uint64_t* inner, uint64_t* across) {
+// For the vertical edges at columns 8, 16, ..., 8 * edges of `rows` rows
+// from p on, `stride` apart: inner[j] += |p[8j + 7] - p[8j + 6]| and
+// across[j] += |p[8j + 7] - p[8j + 8]| in every row. Rows hold at least
+// 8 * edges + 1 samples. The rows of a band are added in registers and
+// written back once.
+void AddColumnDifferences(const uint8_t* p, std::ptrdiff_t stride, int32_t rows, int32_t edges,
+                          uint64_t* inner, uint64_t* across) {
     int32_t j = 0;
 #if HWY_TARGET != HWY_SCALAR
     // Byte 8j + k of d is |p[8j + k + 1] - p[8j + k]|; its 64-bit lane j
@@ -73,18 +76,26 @@ void AddColumnDifferences(const uint8_t* p, int32_t edges, uint64_t* inner, uint
     const auto lowByte = hn::Set(d64, 0xFFu);
     for (; j + perVector <= edges; j += perVector) {
         const uint8_t* q = p + static_cast<std::ptrdiff_t>(j) * 8;
-        const auto v0 = hn::LoadU(d8, q);
-        const auto v1 = hn::LoadU(d8, q + 1);
-        const auto d = hn::BitCast(d64, hn::Or(hn::SaturatedSub(v0, v1), hn::SaturatedSub(v1, v0)));
-        hn::StoreU(hn::Add(hn::LoadU(d64, inner + j), hn::And(hn::ShiftRight<48>(d), lowByte)), d64,
-                   inner + j);
-        hn::StoreU(hn::Add(hn::LoadU(d64, across + j), hn::ShiftRight<56>(d)), d64, across + j);
+        auto sumInner = hn::LoadU(d64, inner + j);
+        auto sumAcross = hn::LoadU(d64, across + j);
+        for (int32_t r = 0; r < rows; ++r, q += stride) {
+            const auto v0 = hn::LoadU(d8, q);
+            const auto v1 = hn::LoadU(d8, q + 1);
+            const auto d =
+                hn::BitCast(d64, hn::Or(hn::SaturatedSub(v0, v1), hn::SaturatedSub(v1, v0)));
+            sumInner = hn::Add(sumInner, hn::And(hn::ShiftRight<48>(d), lowByte));
+            sumAcross = hn::Add(sumAcross, hn::ShiftRight<56>(d));
+        }
+        hn::StoreU(sumInner, d64, inner + j);
+        hn::StoreU(sumAcross, d64, across + j);
     }
 #endif
     for (; j < edges; ++j) {
         const uint8_t* q = p + static_cast<std::ptrdiff_t>(j) * 8;
-        inner[j] += absDiff(q[7], q[6]);
-        across[j] += absDiff(q[7], q[8]);
+        for (int32_t r = 0; r < rows; ++r, q += stride) {
+            inner[j] += absDiff(q[7], q[6]);
+            across[j] += absDiff(q[7], q[8]);
+        }
     }
 }
 
@@ -122,21 +133,24 @@ double blockiness(const Image& img) {
 
     uint64_t horInner = 0;
     uint64_t horAcross = 0;
-    for (int64_t y = 0; y < h; ++y) {
-        const uint8_t* row = img.data + y * w;
+    // Bands of one block row: the column differences of its rows, then the
+    // horizontal edge below its last row while the band is in cache.
+    for (int64_t y = 0; y < h; y += b) {
+        const uint8_t* band = img.data + y * w;
+        const int64_t rows = h - y < b ? h - y : b;
         if (columnEdges > 0) {
             HWY_DYNAMIC_DISPATCH(lumaqc_blockiness::AddColumnDifferences)
-            (row, static_cast<int32_t>(columnEdges), inner, across);
+            (band, w, static_cast<int32_t>(rows), static_cast<int32_t>(columnEdges), inner, across);
         }
-        // Row y - 1 is the last row above the edge at y when a whole block follows.
-        const int64_t edge = y + 1;
-        if (edge % b == 0 && edge + b <= h && edge >= b) {
-            const int64_t k = edge / b - 1;
+        // Edge k at row 8 (k + 1): rows 8k + 6 and 8k + 7 above it, 8k + 8 below.
+        const int64_t k = y / b;
+        if (k < rowEdges) {
+            const uint8_t* last = band + (b - 1) * w;
             const auto weight = static_cast<uint64_t>(rowEdges - k);
             uint64_t sumInner = 0;
             uint64_t sumAcross = 0;
             HWY_DYNAMIC_DISPATCH(lumaqc_blockiness::AddRowDifferences)
-            (row, row - w, row + w, w, &sumInner, &sumAcross);
+            (last, last - w, last + w, w, &sumInner, &sumAcross);
             horInner += weight * sumInner;
             horAcross += weight * sumAcross;
         }

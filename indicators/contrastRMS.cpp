@@ -26,7 +26,7 @@ void SumAndSquares(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares)
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint64_t, decltype(d8)> d64;
     const hn::Repartition<int16_t, decltype(d8)> d16;
-    const hn::Half<decltype(d8)> dh8;
+    const hn::Repartition<uint16_t, decltype(d8)> du16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
     const hn::Repartition<int64_t, decltype(d8)> di64;
     const hn::Half<decltype(d32)> dh32;
@@ -36,6 +36,7 @@ void SumAndSquares(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares)
     constexpr size_t FLUSH = 2048;
 
     auto sums = hn::Zero(d64);
+    const auto lowByte = hn::Set(d16, 0xFF);
     auto total = hn::Zero(di64);
     while (i + lanes <= n) {
         auto even = hn::Zero(d32);
@@ -43,8 +44,10 @@ void SumAndSquares(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares)
         for (size_t k = 0; k < FLUSH && i + lanes <= n; ++k, i += lanes) {
             const auto v = hn::LoadU(d8, p + i);
             sums = hn::Add(sums, hn::SumsOf8(v));
-            const auto lo = hn::PromoteTo(d16, hn::LowerHalf(dh8, v));
-            const auto hi = hn::PromoteTo(d16, hn::UpperHalf(dh8, v));
+            // Even and odd samples in 16-bit lanes, without shuffles.
+            const auto pairs = hn::BitCast(d16, v);
+            const auto lo = hn::And(pairs, lowByte);
+            const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
             even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
             even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
         }

@@ -57,7 +57,9 @@ double exposure(const Image& img) {
             blockRowSums8(img.data + static_cast<std::ptrdiff_t>(by) * B * stride, stride, blocksX,
                           sums.data());
             for (int32_t bx = 0; bx < blocksX; ++bx) {
-                const double s = static_cast<double>(sums[static_cast<size_t>(bx)]);
+                // Block sums stay below 2^14.
+                const double s =
+                    static_cast<double>(static_cast<int32_t>(sums[static_cast<size_t>(bx)]));
                 if (s < darkest[nBlSum - 1])
                     insertSorted(darkest, s, [](double v, double e) { return v <= e; });
                 if (s > brightest[nBlSum - 1])

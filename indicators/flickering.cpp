@@ -10,10 +10,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "indicators/blockRows.h"
 #include "indicators/indicators.h"
+
+// Read once, although the vector kernels below make the compiler pass over
+// this file once per instruction set.
+#ifndef LUMAQC_FLICKERING_CONSTANTS
+#define LUMAQC_FLICKERING_CONSTANTS
 
 namespace {
 
@@ -22,7 +25,102 @@ constexpr double CHANGE_THRESHOLD = 0.0111;
 // Fraction of the blocks, the most switching ones, that the rating averages.
 constexpr double TOP_FRACTION = 0.03;
 
+// The smallest sum of absolute differences over a block whose mean per
+// sample, sum / 64 (exact in double precision), reaches CHANGE_THRESHOLD;
+// the mean is 0 exactly when the sum is.
+constexpr uint64_t minChangingSum() {
+    uint64_t sum = 0;
+    while (static_cast<double>(sum) / static_cast<double>(BLOCKSIZE * BLOCKSIZE) < CHANGE_THRESHOLD)
+        ++sum;
+    return sum;
+}
+constexpr uint64_t CHANGING_SUM = minChangingSum();
+
 }  // namespace
+
+// The vector update compares sums clamped to 8 bits.
+static_assert(CHANGING_SUM >= 1 && CHANGING_SUM <= 255);
+
+#endif  // LUMAQC_FLICKERING_CONSTANTS
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "indicators/flickering.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace lumaqc_flickering {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+// One block: a still block (0) whose sum of absolute differences reaches
+// CHANGING_SUM starts changing, a changing one (1) whose sum is 0 comes to
+// rest; either counts as a switch. Other states are left alone.
+inline void updateBlock(uint64_t sum, uint8_t& changing, uint8_t& counter) {
+    const uint8_t was = changing;
+    const bool starts = sum >= CHANGING_SUM && was == 0;
+    const bool rests = sum == 0 && was == 1;
+    changing = starts ? 1 : rests ? 0 : was;
+    counter = static_cast<uint8_t>(counter + (starts || rests ? 1 : 0));
+}
+
+// Updates the change states and switch counters of one row of 8x8 blocks
+// from the sums of absolute differences of the two pictures over each block.
+// Sums above 255 are clamped before the update, which tests them against 0
+// and CHANGING_SUM only.
+void UpdateBlockRow(const uint8_t* cur, const uint8_t* prev, std::ptrdiff_t stride, int32_t blocks,
+                    uint8_t* changing, uint8_t* counters) {
+    int32_t b = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
+    const hn::Rebind<uint8_t, decltype(d64)> dBlocks;  // one byte per block
+    const int32_t perVector = static_cast<int32_t>(hn::Lanes(d64));
+    const auto clampAt = hn::Set(d64, 255);
+    const auto zero = hn::Zero(dBlocks);
+    const auto one = hn::Set(dBlocks, 1);
+    const auto belowChanging = hn::Set(dBlocks, static_cast<uint8_t>(CHANGING_SUM - 1));
+    for (; b + perVector <= blocks; b += perVector) {
+        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(b) * 8;
+        auto acc = hn::Zero(d64);
+        for (int32_t r = 0; r < 8; ++r) {
+            const auto va = hn::LoadU(d8, cur + x + r * stride);
+            const auto vb = hn::LoadU(d8, prev + x + r * stride);
+            acc = hn::Add(acc,
+                          hn::SumsOf8(hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va))));
+        }
+        const auto sums = hn::TruncateTo(dBlocks, hn::Min(acc, clampAt));
+        const auto was = hn::LoadU(dBlocks, changing + b);
+        const auto starts = hn::And(hn::Gt(sums, belowChanging), hn::Eq(was, zero));
+        const auto rests = hn::And(hn::Eq(sums, zero), hn::Eq(was, one));
+        hn::StoreU(hn::IfThenElse(starts, one, hn::IfThenElse(rests, zero, was)), dBlocks,
+                   changing + b);
+        const auto switched = hn::IfThenElseZero(hn::Or(starts, rests), one);
+        hn::StoreU(hn::Add(hn::LoadU(dBlocks, counters + b), switched), dBlocks, counters + b);
+    }
+#endif
+    for (; b < blocks; ++b) {
+        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(b) * 8;
+        uint64_t sum = 0;
+        for (int32_t r = 0; r < 8; ++r)
+            for (int32_t i = 0; i < 8; ++i) {
+                const std::ptrdiff_t o = x + r * stride + i;
+                sum += static_cast<uint64_t>(std::abs(static_cast<int32_t>(cur[o]) - prev[o]));
+            }
+        updateBlock(sum, changing[b], counters[b]);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lumaqc_flickering
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace lumaqc_flickering {
+HWY_EXPORT(UpdateBlockRow);
+}  // namespace lumaqc_flickering
 
 int compareElements(const void* a, const void* b) {
     return static_cast<int32_t>(*static_cast<const uint8_t*>(b)) -
@@ -40,28 +138,13 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
 
     // Block sums of absolute differences one block row at a time, each block
     // updated at once: no picture of change levels is kept.
-    if (bw > 0 && bh > 0) {
-        thread_local std::vector<uint64_t> sads;
-        if (sads.size() < static_cast<size_t>(bw)) sads.resize(static_cast<size_t>(bw));
-        const std::ptrdiff_t stride = current.w;
-        const double area = static_cast<double>(BLOCKSIZE * BLOCKSIZE);
-        for (int32_t by = 0; by < bh; ++by) {
-            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride;
-            blockRowAbsDiffSums8(current.data + row, previous.data + row, stride, bw, sads.data());
-            uint8_t* counter = counters.data + static_cast<std::ptrdiff_t>(by) * bw;
-            uint8_t* changing = states.data + static_cast<std::ptrdiff_t>(by) * bw;
-            for (int32_t bx = 0; bx < bw; ++bx) {
-                // The mean absolute difference per sample, as calculateFlickering forms it.
-                const double m = static_cast<double>(sads[static_cast<size_t>(bx)]) / area;
-                if (m >= CHANGE_THRESHOLD && changing[bx] == 0) {
-                    changing[bx] = 1;
-                    ++counter[bx];
-                } else if (m == 0.0 && changing[bx] == 1) {
-                    changing[bx] = 0;
-                    ++counter[bx];
-                }
-            }
-        }
+    const std::ptrdiff_t stride = current.w;
+    for (int32_t by = 0; by < bh && bw > 0; ++by) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride;
+        const std::ptrdiff_t blockRow = static_cast<std::ptrdiff_t>(by) * bw;
+        HWY_DYNAMIC_DISPATCH(lumaqc_flickering::UpdateBlockRow)
+        (current.data + row, previous.data + row, stride, bw, states.data + blockRow,
+         counters.data + blockRow);
     }
 
     state.frameCount = state.frameCount + 1;
@@ -75,8 +158,16 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
         static_cast<uint32_t>(static_cast<long double>(n) * static_cast<long double>(TOP_FRACTION));
     // The sum of the k largest counters, from a histogram of their values:
     // the same sum as over the first k of the counters sorted largest first.
-    uint32_t histogram[256] = {};
-    for (uint32_t i = 0; i < n; ++i) ++histogram[counters.data[i]];
+    // Four partial histograms keep runs of equal counters from waiting on
+    // one another.
+    uint32_t partial[4][256] = {};
+    uint32_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (uint32_t j = 0; j < 4; ++j) ++partial[j][counters.data[i + j]];
+    for (; i < n; ++i) ++partial[0][counters.data[i]];
+    uint32_t histogram[256];
+    for (uint32_t v = 0; v < 256; ++v)
+        histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
     uint32_t sum = 0;
     uint32_t remaining = k;
     for (int32_t v = 255; v >= 0 && remaining > 0; --v) {
@@ -96,3 +187,5 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
     }
     return result;
 }
+
+#endif  // HWY_ONCE

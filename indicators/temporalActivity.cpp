@@ -23,7 +23,7 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<uint8_t> d8;
-    const hn::Half<decltype(d8)> dh8;
+    const hn::Repartition<uint16_t, decltype(d8)> du16;
     const hn::Repartition<int16_t, decltype(d8)> d16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
     const hn::Half<decltype(d32)> dh32;
@@ -32,6 +32,7 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
     // Each vector adds at most 4 * 255^2 to a 32-bit lane.
     constexpr size_t FLUSH = 2048;
 
+    const auto lowByte = hn::Set(d16, 0xFF);
     auto total = hn::Zero(d64);
     while (i + lanes <= n) {
         auto even = hn::Zero(d32);
@@ -40,8 +41,10 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
             const auto va = hn::LoadU(d8, a + i);
             const auto vb = hn::LoadU(d8, b + i);
             const auto diff = hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va));
-            const auto lo = hn::PromoteTo(d16, hn::LowerHalf(dh8, diff));
-            const auto hi = hn::PromoteTo(d16, hn::UpperHalf(dh8, diff));
+            // Even and odd samples in 16-bit lanes, without shuffles.
+            const auto pairs = hn::BitCast(d16, diff);
+            const auto lo = hn::And(pairs, lowByte);
+            const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
             even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
             even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
         }
