@@ -11,6 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+
+// The freeze threshold and the flicker top-block count are formed with a
+// 64-bit significand; a platform whose long double is narrower would change
+// which frame first counts as frozen and how many blocks are rated.
+static_assert(std::numeric_limits<long double>::digits >= 64,
+              "long double must carry a 64-bit significand (x86-64 extended precision)");
 
 // Precondition check of the toolkit, active in every build type: a failed
 // condition prints its text with the source file and line and stops the process.
