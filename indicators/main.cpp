@@ -6,9 +6,11 @@
 // Reads the luma plane of each selected frame, computes the fifteen
 // indicators, prints one row per frame on the console and in the log
 // "metricsResultsCSV.csv", and ends with the time each indicator took.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -24,7 +26,36 @@
 #include "report/progress.h"
 #include "report/text_sinks.h"
 
+namespace {
+
+// Set by SIGINT and SIGTERM. The run then reads no further frame, finishes the
+// frames in flight, prints the summary of the frames done and ends with
+// status 128 + the signal number.
+std::atomic<int> stopSignal{0};
+
+void onStopSignal(int signo) {
+    stopSignal.store(signo);
+}
+
+void installStopHandlers() {
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Without SA_RESTART a read blocked on a pipe returns at once; with
+    // SA_RESETHAND a second signal ends the process the default way.
+    action.sa_flags = SA_RESETHAND;
+    for (const int signo : {SIGINT, SIGTERM}) {
+        struct sigaction previous = {};
+        // A signal ignored by whoever started us (nohup, background jobs) stays ignored.
+        if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(signo, &action, nullptr);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    installStopHandlers();
     const ParsedCommand parsed = parseCommandLine(argc, argv);
     switch (parsed.action) {
         case CommandAction::Run:
@@ -62,6 +93,7 @@ int main(int argc, char** argv) {
     run.start = options.start;
     run.frames = options.framesGiven ? options.frames : source->info().frames;
     run.untilEnd = !options.framesGiven && source->info().frames < 0;
+    run.stop = &stopSignal;
     run.threads = options.threads > 0
                       ? options.threads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -120,6 +152,13 @@ int main(int argc, char** argv) {
             if (!document->end(partial)) std::fprintf(stderr, "%s\n", document->error().c_str());
         }
         return -1;
+    }
+    if (outcome.stopped) {
+        const int signo = stopSignal.load();
+        std::fprintf(stderr, "lumaqc: stopped by %s after %lld frames\n",
+                     signo == SIGINT ? "SIGINT" : "SIGTERM",
+                     static_cast<long long>(outcome.framesDone));
+        return 128 + signo;
     }
     source.reset();
     std::puts("\nFile stream closed\n");

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height)
     : file_(file) {
@@ -48,6 +49,14 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
             static_cast<long long>(index), got, static_cast<long long>(lumaSize_), error,
             std::strerror(error));
         return ReadResult{ReadStatus::Error, text, true};
+    }
+    // A frame that was whole when the file was opened and now comes short
+    // means the file shrank (was truncated or rewritten) during the run.
+    if (index < info_.frames && got < buffer.size()) {
+        return ReadResult{ReadStatus::Error,
+                          "The file " + info_.path + " shrank during the run: frame " +
+                              std::to_string(index) + " is incomplete\n",
+                          false};
     }
     std::clearerr(file_);
     std::memcpy(luma, buffer.data(), buffer.size());

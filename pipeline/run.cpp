@@ -1,5 +1,8 @@
 #include "pipeline/run.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <condition_variable>
 #include <deque>
 #include <limits>
@@ -19,6 +22,10 @@ int64_t endIndex(const RunOptions& options) {
         return std::numeric_limits<int64_t>::max();
     }
     return options.start + options.frames;
+}
+
+bool stopRequested(const RunOptions& options) {
+    return options.stop != nullptr && options.stop->load() != 0;
 }
 
 RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
@@ -50,7 +57,16 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options,
     const double start = clockMs(CLOCK_PROCESS_CPUTIME_ID);
     const int64_t end = endIndex(options);
     for (int64_t i = options.start; i < end; ++i) {
+        if (stopRequested(options)) {
+            outcome.stopped = true;
+            break;
+        }
         const ReadResult read = source.read(i, current.data);
+        // A signal that interrupted a blocked read stops the run; it is no read error.
+        if (read.status != ReadStatus::Ok && stopRequested(options)) {
+            outcome.stopped = true;
+            break;
+        }
         if (read.status == ReadStatus::End) break;
         if (read.status == ReadStatus::Error) {
             outcome = RunOutcome{-1, read.message, read.messageOnStdout, outcome.framesDone};
@@ -122,6 +138,13 @@ class ParallelRun {
     }
 
     void work(int t) {
+        // Stop signals go to the reading thread, where they can interrupt a
+        // blocked read.
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
         IndicatorSeconds& seconds = workerSeconds_[static_cast<size_t>(t)];
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
@@ -160,11 +183,18 @@ class ParallelRun {
         const int64_t window = static_cast<int64_t>(slots_.size()) - 1;
         for (;;) {
             while (!sourceEnded && nextRead < end && nextRead - nextEmit < window) {
+                if (stopRequested(options_)) {
+                    outcome.stopped = true;
+                    sourceEnded = true;
+                    break;
+                }
                 Slot& slot = slotOf(nextRead);
                 const ReadResult read = source_.read(nextRead, slot.picture.data);
                 if (read.status != ReadStatus::Ok) {
                     sourceEnded = true;
-                    if (read.status == ReadStatus::Error) {
+                    if (stopRequested(options_)) {
+                        outcome.stopped = true;
+                    } else if (read.status == ReadStatus::Error) {
                         pendingError_ = read;
                         errorAt_ = nextRead;
                     }
@@ -244,7 +274,8 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
     if (outcome.status != 0) return outcome;
 
     summary.framesDone = outcome.framesDone;
-    summary.frames = options.untilEnd ? outcome.framesDone : options.frames;
+    summary.frames = options.untilEnd || outcome.stopped ? outcome.framesDone : options.frames;
+    summary.complete = !outcome.stopped;
     for (ResultSink* sink : sinks) {
         if (!sink->end(summary)) return sinkFailure(*sink, outcome.framesDone);
     }

@@ -1,15 +1,30 @@
 #include "report/text_sinks.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "report/text_report.h"
 
+// Straight to the descriptor, resuming after a signal: a stop signal that
+// arrives while a write waits on a full pipe must not cut a row short.
 bool ConsoleSink::write(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-        std::fflush(stdout) != 0) {
+    if (std::fflush(stdout) != 0) {
         error_ = std::string("Cannot write to standard output: ") + std::strerror(errno);
         return false;
+    }
+    const char* next = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, next, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error_ = std::string("Cannot write to standard output: ") + std::strerror(errno);
+            return false;
+        }
+        next += written;
+        left -= static_cast<size_t>(written);
     }
     return true;
 }
