@@ -42,6 +42,14 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         const bool sized = request.width > 0 && request.height > 0;
         return failed(status, sized ? OpenStatus::Failed : OpenStatus::NeedsSize, error, message);
     }
+    // A directory opens for reading but holds no frames.
+    struct stat st {};
+    if (!fromStdin && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        return failed(
+            status, OpenStatus::Failed, error,
+            "Error opening the file " + request.path + ": " + std::strerror(EISDIR) + " \n");
+    }
     const bool stream = isStream(file);
     auto input = std::make_unique<InputStream>(file, fromStdin ? "standard input" : request.path);
     const std::string signature(Y4M_SIGNATURE);

@@ -274,7 +274,10 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
     if (outcome.status != 0) return outcome;
 
     summary.framesDone = outcome.framesDone;
-    summary.frames = options.untilEnd || outcome.stopped ? outcome.framesDone : options.frames;
+    // A stream that ended before the frames asked for, or a stop, leaves
+    // fewer frames to average over.
+    const bool endedEarly = options.frames > 0 && outcome.framesDone < options.frames;
+    summary.frames = options.untilEnd || endedEarly ? outcome.framesDone : options.frames;
     summary.complete = !outcome.stopped;
     for (ResultSink* sink : sinks) {
         if (!sink->end(summary)) return sinkFailure(*sink, outcome.framesDone);

@@ -40,8 +40,29 @@ std::string slurp(int fd) {
 
 }  // namespace
 
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& cwd) {
+std::vector<std::string> programWrapper() {
+    const char* wrapper = std::getenv("LUMAQC_E2E_WRAPPER");
+    std::vector<std::string> words;
+    std::istringstream in(wrapper != nullptr ? wrapper : "");
+    std::string word;
+    while (in >> word) words.push_back(word);
+    return words;
+}
+
+void armFault(const std::string& fault) {
+    setenv("LUMAQC_FAULT", fault.c_str(), 1);
+    setenv("LD_PRELOAD", LUMAQC_FAULT_INJECT, 1);
+    // The fault library loads ahead of a sanitizer runtime.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string options =
+        std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+    setenv("ASAN_OPTIONS", options.c_str(), 1);
+}
+
+namespace {
+
+RunResult runArmed(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& cwd, const std::string& fault) {
     // Output goes to files, so large outputs never block on a full pipe.
     char outName[] = "/tmp/lumaqc-out-XXXXXX";
     char errName[] = "/tmp/lumaqc-err-XXXXXX";
@@ -55,11 +76,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         dup2(in, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        if (!fault.empty()) armFault(fault);
+        std::vector<std::string> words = programWrapper();
+        words.push_back(program);
+        words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -76,8 +100,20 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
+}  // namespace
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd) {
+    return runArmed(program, args, cwd, "");
+}
+
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd) {
     return runProgram(LUMAQC_BIN, args, cwd);
+}
+
+RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
+                             const std::string& fault) {
+    return runArmed(LUMAQC_BIN, args, cwd, fault);
 }
 
 std::string readFile(const std::string& path) {
@@ -179,11 +215,13 @@ RunResult runProgramFed(const std::string& program, const std::vector<std::strin
         close(pipeFds[0]);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        std::vector<std::string> words = programWrapper();
+        words.push_back(program);
+        words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(pipeFds[0]);

@@ -26,10 +26,23 @@ class TempDir {
     std::string path_;
 };
 
+// The words of the environment variable LUMAQC_E2E_WRAPPER (for instance
+// "valgrind --leak-check=full --error-exitcode=99"), a command that then runs
+// every program the tests start; empty when it is not set.
+std::vector<std::string> programWrapper();
+
 // Runs `program` with `args` in directory `cwd`, standard input from /dev/null.
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd);
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd);
+
+// Arms one fault of the fault library (tests/e2e/inject/fault_inject.cpp) in
+// the environment of this process, for the program it is about to execute:
+// call it in a child process between fork and exec.
+void armFault(const std::string& fault);
+// Runs lumaqc like runLumaqc with `fault` armed, for instance "9216:eio".
+RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
+                             const std::string& fault);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

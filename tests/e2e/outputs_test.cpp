@@ -343,9 +343,10 @@ TEST(Outputs, DocumentFailuresAndIncompleteRuns) {
         EXPECT_EQ(readFile(dir.file("metricsResultsCSV.csv")), "earlier log\n");
     }
 
-    mkdir(dir.file("folder.yuv").c_str(), 0755);
-    const RunResult r = runLumaqc(
-        {"folder.yuv", "8", "8", "25", "2", "--json", "f.json", "--report", "f.html"}, dir.path());
+    // Every read of the input fails (an injected I/O error).
+    const RunResult r = runLumaqcWithFault(
+        {"clip.yuv", "64", "48", "25", "2", "--json", "f.json", "--report", "f.html"}, dir.path(),
+        "0:eio");
     EXPECT_EQ(r.status, 255);
     const Json doc = readJson(dir.file("f.json"));
     EXPECT_EQ(doc["complete"], false);

@@ -1,0 +1,85 @@
+// Fault injection for the end-to-end tests, preloaded into the binary under
+// test with LD_PRELOAD. LUMAQC_FAULT="OFFSET:ACTION" arms one fault, which
+// fires once, just before the first read (fread) or, for `full`, the first
+// flush (fflush) of a regular file whose position is at or beyond byte OFFSET:
+//   eio        the read fails with EIO, and so does every later read of that
+//              stream (its descriptor now reads a region that does not exist)
+//   truncate=N the file is cut to N bytes, as if another process shrank it
+//   signal=N   signal N is raised, as if it came from outside
+//   full       the flush and every later write of that stream fail with
+//              ENOSPC (its descriptor now writes to /dev/full)
+// Standard input, output and error are left alone. Without LUMAQC_FAULT the
+// library changes nothing.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using FreadFunction = size_t (*)(void*, size_t, size_t, FILE*);
+using FflushFunction = int (*)(FILE*);
+
+bool armed = true;
+
+int realFflush(FILE* stream) {
+    static const FflushFunction real = reinterpret_cast<FflushFunction>(dlsym(RTLD_NEXT, "fflush"));
+    return real(stream);
+}
+
+// Redirects the descriptor of `stream` to `path`, opened with `flags`.
+void redirect(int fd, const char* path, int flags) {
+    const int other = open(path, flags);
+    if (other < 0) std::abort();
+    dup2(other, fd);
+    close(other);
+}
+
+void inject(FILE* stream, bool flushing) {
+    const char* fault = std::getenv("LUMAQC_FAULT");
+    if (!armed || fault == nullptr || stream == nullptr) return;
+    struct stat st {};
+    const int fd = fileno(stream);
+    if (fd <= STDERR_FILENO || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    char* action = nullptr;
+    const long long offset = std::strtoll(fault, &action, 10);
+    if (*action != ':' || ftello(stream) < offset) return;
+    ++action;
+    if (flushing != (std::strcmp(action, "full") == 0)) return;
+    armed = false;
+    // Bytes read ahead into the stream's buffer would hide the fault.
+    if (!flushing) realFflush(stream);
+    if (std::strcmp(action, "eio") == 0) {
+        // Address 0 of the process is never mapped: reading there gives EIO.
+        redirect(fd, "/proc/self/mem", O_RDONLY);
+    } else if (std::strcmp(action, "full") == 0) {
+        redirect(fd, "/dev/full", O_WRONLY);
+    } else if (std::strncmp(action, "truncate=", 9) == 0) {
+        // The stream is open for reading only: cut the file through its path.
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        if (truncate(path.c_str(), std::strtoll(action + 9, nullptr, 10)) != 0) std::abort();
+    } else if (std::strncmp(action, "signal=", 7) == 0) {
+        raise(static_cast<int>(std::strtol(action + 7, nullptr, 10)));
+    } else {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
+    static const FreadFunction real = reinterpret_cast<FreadFunction>(dlsym(RTLD_NEXT, "fread"));
+    inject(stream, false);
+    return real(buffer, size, count, stream);
+}
+
+extern "C" int fflush(FILE* stream) {
+    inject(stream, true);
+    return realFflush(stream);
+}
