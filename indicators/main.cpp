@@ -13,7 +13,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,10 +55,28 @@ void installStopHandlers() {
     }
 }
 
+// What to say when memory runs out; names the picture size once it is known.
+char outOfMemoryMessage[160] = "lumaqc: out of memory\n";
+
+// Called by a failed allocation in any thread. The rows written so far are
+// already flushed, so ending at once loses nothing that can be kept.
+void onOutOfMemory() {
+    if (write(STDERR_FILENO, outOfMemoryMessage, std::strlen(outOfMemoryMessage)) < 0) {
+        // Nothing more can be done.
+    }
+    std::_Exit(255);
+}
+
+void describeOutOfMemory(int32_t width, int32_t height) {
+    std::snprintf(outOfMemoryMessage, sizeof outOfMemoryMessage,
+                  "lumaqc: not enough memory for pictures of %d x %d\n", width, height);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     installStopHandlers();
+    std::set_new_handler(onOutOfMemory);
     const ParsedCommand parsed = parseCommandLine(argc, argv);
     switch (parsed.action) {
         case CommandAction::Run:
@@ -74,6 +95,7 @@ int main(int argc, char** argv) {
     request.path = options.video;
     request.width = options.width;
     request.height = options.height;
+    if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<FrameSource> source = openFrameSource(request, error, &opened);
@@ -89,6 +111,7 @@ int main(int argc, char** argv) {
 
     RunOptions run;
     const SourceInfo& input = source->info();
+    describeOutOfMemory(input.width, input.height);
     run.fps = options.fpsGiven || !input.fpsKnown ? options.fps : input.fps;
     run.start = options.start;
     run.frames = options.framesGiven ? options.frames : source->info().frames;

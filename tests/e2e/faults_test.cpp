@@ -65,6 +65,7 @@ struct Launch {
     std::vector<std::string> args;
     std::string cwd;
     bool pipeInput = false;
+    rlim_t addressSpace = RLIM_INFINITY;  // bytes of address space the child may use
 };
 
 class Child {
@@ -79,6 +80,8 @@ class Child {
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(cwd_.c_str()) != 0) _exit(127);
+            const struct rlimit limit = {launch.addressSpace, launch.addressSpace};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
             const int in = launch.pipeInput ? input[0] : open("/dev/null", O_RDONLY);
             if (launch.pipeInput) close(input[1]);
             const int out = open(outPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -170,6 +173,15 @@ class Child {
     int input_ = -1;
     long maxRssKb_ = 0;
 };
+
+// Memory figures are meaningless under a sanitizer or a wrapper like valgrind.
+bool measurable() {
+#ifdef LUMAQC_SANITIZED
+    return false;
+#else
+    return programWrapper().empty();
+#endif
+}
 
 // A directory in which no file can be created, or empty when there is none
 // (the superuser may write into a directory without write permission).
@@ -398,5 +410,187 @@ TEST_F(Faults, StandardInputClosedEarly) {
         EXPECT_EQ(log(), logPrefix(cleanLog_, 3));
         EXPECT_EQ(consoleRows(r.out).size(), 3u);
         EXPECT_TRUE(hasSummary(r.out));
+    }
+}
+
+TEST(Limits, SmallestAndThinnestPictures) {
+    const struct {
+        int w, h;
+    } sizes[] = {{1, 1}, {1, 2}, {2, 1},   {2, 2},   {3, 3},    {1, 17},   {17, 1},   {7, 9},
+                 {8, 8}, {9, 8}, {15, 17}, {16, 16}, {8192, 1}, {1, 4320}, {255, 257}};
+    TempDir dir;
+    for (const auto& size : sizes) {
+        std::string bytes;
+        for (uint32_t i = 0; i < 10; ++i)
+            bytes += rawFrame(texturedLuma(size.w, size.h, i), size.w, size.h);
+        writeFile(dir.file("clip.yuv"), bytes);
+        const std::string w = std::to_string(size.w);
+        const std::string h = std::to_string(size.h);
+        const RunResult one = runLumaqc({"clip.yuv", w, h, "--threads", "1"}, dir.path());
+        ASSERT_EQ(one.status, 0) << w << "x" << h << ": " << one.err;
+        EXPECT_EQ(one.err, "");
+        EXPECT_EQ(consoleRows(one.out).size(), 10u) << w << "x" << h;
+        const std::string log = readFile(dir.file(kLogName));
+        const RunResult three = runLumaqc({"clip.yuv", w, h, "--threads", "3"}, dir.path());
+        EXPECT_EQ(three.status, 0);
+        EXPECT_EQ(readFile(dir.file(kLogName)), log) << w << "x" << h;
+    }
+}
+
+TEST(Limits, LargestPicture) {
+    // 8192 x 4320: two frames, mostly zero (a sparse file) with a textured band.
+    constexpr int w = 8192;
+    constexpr int h = 4320;
+    constexpr off_t frame = static_cast<off_t>(w) * h * 3 / 2;
+    TempDir dir;
+    const std::string path = dir.file("uhd.yuv");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 2 * frame), 0);
+    const std::vector<uint8_t> band = texturedLuma(w, 64, 5);
+    ASSERT_EQ(pwrite(fd, band.data(), band.size(), static_cast<off_t>(w) * 1000),
+              static_cast<ssize_t>(band.size()));
+    close(fd);
+    const RunResult r = runLumaqc({"uhd.yuv", "8192", "4320", "--threads", "2"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> rows = consoleRows(r.out);
+    ASSERT_EQ(rows.size(), 2u);
+    // The band makes the first frame busy; the second is flat black.
+    EXPECT_NE(fields(rows[0])[2], "0.00000");
+    EXPECT_EQ(fields(rows[1])[8], "1");
+}
+
+TEST(Limits, PicturesTooLargeAreRefused) {
+    const struct {
+        const char* w;
+        const char* h;
+        const char* error;
+    } cases[] = {
+        {"70000", "70000", "Picture size 70000 x 70000 is too large\n"},
+        {"65536", "65536", "Picture size 65536 x 65536 is too large\n"},
+        {"46341", "46341", "Picture size 46341 x 46341 is too large\n"},
+        {"2147483647", "2", "Picture size 2147483647 x 2 is too large\n"},
+        {"2147483648", "1",
+         "Invalid picture size 2147483648 x 1: width and height must be positive\n"},
+        {"99999999999999999999", "1",
+         "Invalid picture size 9223372036854775807 x 1: width and height must be positive\n"},
+        {"-64", "48", "Invalid picture size -64 x 48: width and height must be positive\n"},
+    };
+    TempDir dir;
+    writeFile(dir.file("clip.yuv"), clipBytes(1));
+    writeFile(dir.file(kLogName), "an earlier log\n");
+    for (const auto& c : cases) {
+        const RunResult r = runLumaqc({"clip.yuv", c.w, c.h}, dir.path());
+        EXPECT_EQ(r.status, 255) << c.w << "x" << c.h;
+        EXPECT_EQ(r.err, c.error);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(readFile(dir.file(kLogName)), "an earlier log\n");
+    }
+}
+
+TEST(Limits, RunningOutOfMemoryIsAClearError) {
+    if (!measurable()) GTEST_SKIP() << "address-space limits do not apply under a sanitizer";
+    TempDir dir;
+    writeFile(dir.file("clip.yuv"), clipBytes(1));
+    for (const char* threads : {"1", "2"}) {
+        // 46340 x 46340 fits 32-bit sample indices but not in 1 GiB.
+        Launch launch{{"clip.yuv", "46340", "46340", "--threads", threads}, dir.path()};
+        launch.addressSpace = rlim_t{1} << 30;
+        Child child(launch);
+        const RunResult r = child.finish();
+        EXPECT_EQ(r.status, 255) << threads;
+        const bool named = r.err == "lumaqc: not enough memory for pictures of 46340 x 46340\n" ||
+                           r.err == "Cannot allocate a 46340 x 46340 picture of 1-byte samples\n";
+        EXPECT_TRUE(named) << r.err;
+        EXPECT_TRUE(consoleRows(r.out).empty());
+    }
+}
+
+TEST(Limits, FrameCountsAndStartsFarBeyondTheFile) {
+    TempDir dir;
+    writeFile(dir.file("clip.yuv"), clipBytes(2));
+    // Frames past the end are analysed on the pictures last read.
+    RunResult r = runLumaqc({"clip.yuv", "64", "48", "25", "40"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(consoleRows(r.out).size(), 40u);
+
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> indices;
+    } cases[] = {
+        {{"--start", "1000000000000000", "--frames", "2"},
+         {"1000000000000000", "1000000000000001"}},
+        // Offsets beyond 64 bits and an end beyond the largest index.
+        {{"--start", "9223372036854775806", "--frames", "5"}, {"9223372036854775806"}},
+        {{"--start", "4611686018427387904", "--frames", "1"}, {"4611686018427387904"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"clip.yuv", "64", "48"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        r = runLumaqc(args, dir.path());
+        EXPECT_EQ(r.status, 0) << c.args[1] << r.err;
+        std::vector<std::string> indices;
+        for (const std::string& row : consoleRows(r.out)) indices.push_back(fields(row)[0]);
+        EXPECT_EQ(indices, c.indices);
+    }
+}
+
+TEST(Limits, StartFrameBeyondTwoGibibytesInASparseFile) {
+    // Frame 466034 starts at byte 2147484672, past 2^31.
+    constexpr off_t start = 466034;
+    TempDir dir;
+    const std::string path = dir.file("huge.yuv");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string frames = clipBytes(3);
+    if (pwrite(fd, frames.data(), frames.size(), start * kFrameSize) !=
+        static_cast<ssize_t>(frames.size())) {
+        close(fd);
+        GTEST_SKIP() << "no room for a sparse file over 2 GiB";
+    }
+    close(fd);
+    writeFile(dir.file("small.yuv"), frames);
+    const RunResult small = runLumaqc({"small.yuv", "64", "48"}, dir.path());
+    ASSERT_EQ(small.status, 0);
+    const std::vector<std::string> expected = consoleRows(small.out);
+
+    const std::string s = std::to_string(start);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"huge.yuv", "64", "48", "25", "3", s},
+          std::vector<std::string>{"huge.yuv", "64", "48", "--start", s, "--frames", "3"}}) {
+        const RunResult r = runLumaqc(args, dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> rows = consoleRows(r.out);
+        ASSERT_EQ(rows.size(), 3u);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            std::vector<std::string> got = fields(rows[i]);
+            std::vector<std::string> want = fields(expected[i]);
+            EXPECT_EQ(got[0], std::to_string(start + static_cast<off_t>(i)));
+            got.erase(got.begin());
+            want.erase(want.begin());
+            EXPECT_EQ(got, want) << i;
+        }
+    }
+}
+
+TEST(Limits, MemoryDoesNotGrowWithTheLengthOfTheRun) {
+    if (!measurable()) GTEST_SKIP() << "memory is not measurable under a sanitizer";
+    TempDir dir;
+    std::string bytes;
+    for (uint32_t i = 0; i < 4; ++i) bytes += rawFrame(texturedLuma(176, 144, i), 176, 144);
+    writeFile(dir.file("clip.yuv"), bytes);
+    for (const char* threads : {"1", "3"}) {
+        long peak[2] = {0, 0};
+        const char* counts[2] = {"10", "2000"};
+        for (int i = 0; i < 2; ++i) {
+            Child child(
+                {{"clip.yuv", "176", "144", "25", counts[i], "--threads", threads}, dir.path()});
+            const RunResult r = child.finish();
+            ASSERT_EQ(r.status, 0) << r.err;
+            peak[i] = child.maxRssKb();
+        }
+        EXPECT_LT(peak[1] - peak[0], 2048) << threads << " threads: " << peak[0] << " KiB for 10 "
+                                           << "frames, " << peak[1] << " KiB for 2000";
     }
 }
