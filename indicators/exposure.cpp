@@ -53,17 +53,26 @@ double exposure(const Image& img) {
         thread_local std::vector<uint64_t> sums;
         if (sums.size() < static_cast<size_t>(blocksX)) sums.resize(static_cast<size_t>(blocksX));
         const std::ptrdiff_t stride = w;
+        // The last entries of the two lists as integers (block sums are
+        // whole numbers below 2^14), for a quick test of each block.
+        auto darkLimit = static_cast<uint64_t>(darkest[nBlSum - 1]);
+        auto brightLimit = static_cast<uint64_t>(brightest[nBlSum - 1]);
         for (int32_t by = 0; by < blocksY; ++by) {
+            const uint64_t* row = sums.data();
             blockRowSums8(img.data + static_cast<std::ptrdiff_t>(by) * B * stride, stride, blocksX,
                           sums.data());
             for (int32_t bx = 0; bx < blocksX; ++bx) {
-                // Block sums stay below 2^14.
-                const double s =
-                    static_cast<double>(static_cast<int32_t>(sums[static_cast<size_t>(bx)]));
-                if (s < darkest[nBlSum - 1])
-                    insertSorted(darkest, s, [](double v, double e) { return v <= e; });
-                if (s > brightest[nBlSum - 1])
-                    insertSorted(brightest, s, [](double v, double e) { return v >= e; });
+                const uint64_t v = row[bx];
+                if (v >= darkLimit && v <= brightLimit) continue;
+                const auto sum = static_cast<double>(static_cast<int32_t>(v));
+                if (v < darkLimit) {
+                    insertSorted(darkest, sum, [](double a, double e) { return a <= e; });
+                    darkLimit = static_cast<uint64_t>(darkest[nBlSum - 1]);
+                }
+                if (v > brightLimit) {
+                    insertSorted(brightest, sum, [](double a, double e) { return a >= e; });
+                    brightLimit = static_cast<uint64_t>(brightest[nBlSum - 1]);
+                }
             }
         }
     }
