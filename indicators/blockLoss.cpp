@@ -361,7 +361,7 @@ double blockLoss(const Image& src) {
 
     BlockLossScratch& s = scratch();
     s.bits.assign(static_cast<size_t>(cols / 64), 0);
-    s.counters.assign(static_cast<size_t>(gridCols) * 8 + HWY_MAX_BYTES, 0);
+    s.counters.assign(static_cast<size_t>(gridCols) * 8, 0);
     s.rowRuns.assign(static_cast<size_t>(regionsX), 0);
     s.colRuns.assign(static_cast<size_t>(regionsX), 0);
 
