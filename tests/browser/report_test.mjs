@@ -40,6 +40,7 @@ const t = new Checks();
 
 run(testcard, ["card.yuv"], dir);
 run(lumaqc, ["card.yuv", "352", "288", "--quiet", "--no-log", "--json", "card.json", "--report", "card.html"], dir);
+run(lumaqc, ["card.yuv", "352", "288", "25", "0", "--quiet", "--no-log", "--json", "empty.json", "--report", "empty.html"], dir);
 writeSyntheticClip(join(dir, "long.yuv"), 16, 16, LONG_FRAMES);
 run(lumaqc, ["long.yuv", "16", "16", "--quiet", "--no-log", "--json", "long.json", "--report", "long.html"], dir);
 
@@ -197,6 +198,16 @@ function checkCharts(label, facts, doc) {
 
     t.equal("test card: no error and no network request", problems, []);
     console.log(`test card report ready in ${seconds.toFixed(2)} s`);
+    await context.close();
+}
+
+// --- No frame at all: empty charts, still no error. ---
+{
+    const doc = JSON.parse(readFileSync(join(dir, "empty.json"), "utf8"));
+    const { context, page, problems } = await openReport("empty.html");
+    const facts = await chartFacts(page);
+    t.equal("no frame: fifteen empty charts", facts.map((f) => f.points), doc.indicators.map(() => 0));
+    t.equal("no frame: no error and no network request", problems, []);
     await context.close();
 }
 

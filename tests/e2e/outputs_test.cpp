@@ -3,8 +3,8 @@
 // and the example program of the library API.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -352,6 +352,57 @@ TEST(Outputs, DocumentFailuresAndIncompleteRuns) {
     EXPECT_EQ(doc["complete"], false);
     EXPECT_EQ(doc["frames_analysed"], 0);
     EXPECT_NE(readFile(dir.file("f.html")).find("id=\"lumaqc-incomplete\""), std::string::npos);
+}
+
+// A run stopped by SIGTERM while it waits for input writes whole documents
+// of the frames done, marked incomplete; until then the JSON file already
+// holds every finished frame.
+TEST(Outputs, StopSignalKeepsWholeDocuments) {
+    TempDir dir;
+    constexpr int kFrames = 10;
+    std::string clip;
+    for (int i = 0; i < kFrames; ++i) clip += rawFrame(texturedLuma(32, 32, i), 32, 32);
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(input[0], 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        close(input[1]);
+        execl(LUMAQC_BIN, LUMAQC_BIN, "-", "32", "32", "--threads", "1", "--no-log", "--json",
+              "s.json", "--report", "s.html", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    ASSERT_EQ(write(input[1], clip.data(), clip.size()), static_cast<ssize_t>(clip.size()));
+    // Wait (at most 30 s) until every frame is in the file, the next read blocking.
+    const std::string frameKey = "{\"frame\":";
+    int streamed = 0;
+    for (int wait = 0; wait < 3000 && streamed < kFrames; ++wait) {
+        usleep(10000);
+        const std::string partial = readFile(dir.file("s.json"));
+        streamed = 0;
+        for (size_t at = partial.find(frameKey); at != std::string::npos;
+             at = partial.find(frameKey, at + 1)) {
+            ++streamed;
+        }
+    }
+    EXPECT_EQ(streamed, kFrames);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(input[1]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+
+    const Json doc = readJson(dir.file("s.json"));
+    EXPECT_EQ(doc["complete"], false);
+    EXPECT_EQ(doc["frames_analysed"], kFrames);
+    EXPECT_EQ(doc["input"]["path"], "-");
+    EXPECT_TRUE(doc["input"]["frames_requested"].is_null());
+    EXPECT_NE(readFile(dir.file("s.html")).find("id=\"lumaqc-incomplete\""), std::string::npos);
 }
 
 // The report is one file that loads nothing: chart library, script, style and
