@@ -1,11 +1,12 @@
 // Noise: residual of a Gaussian smoothing over the blocks whose local
 // deviation lies at the frame's most common level.
 //
-// The 8x8 block sums come from one vector pass; each block keeps only the
+// The 8x8 block deviations come from one vector pass (integer sums, then the
+// deviation in double precision lane by lane); each block keeps only the
 // floor and the rounding of its deviation. The selected blocks are smoothed
-// and measured straight from the picture, without a container strip or
-// filtered pictures, in the same floating-point order as the plain
-// composition.
+// and measured straight from the picture, several blocks at once (one block
+// per vector lane), without a container strip or filtered pictures, every
+// lane in the same floating-point order as the plain composition.
 #include "indicators/noise.h"
 
 #undef HWY_TARGET_INCLUDE
@@ -28,174 +29,49 @@
 namespace noise_detail {
 
 constexpr int32_t NOISE_BLOCKSIZE = 8;
+// Interior of a block: the samples the 3x3 smoothing fills.
+constexpr int32_t HALF = GAUSSIAN_MASK_SIZE / 2;
+constexpr int32_t INTERIOR = NOISE_BLOCKSIZE - 2 * HALF;
 
-// Sums and sums of squares of blocks bx0 .. bx1-1 of block row `by`.
-inline void blockSumsPlain(const uint8_t* src, int32_t w, int32_t bx0, int32_t bx1, int32_t by,
-                           int32_t* sums, int32_t* squares) {
+// Floor and rounding (half away from zero) of the sample standard deviation
+// of blocks bx0 .. bx1-1 of block row `by`, as the block-deviation operation
+// computes it. A deviation of 8-bit samples lies below 129, so both fit 8
+// bits.
+inline void deviationsPlain(const uint8_t* src, int32_t w, int32_t bx0, int32_t bx1, int32_t by,
+                            uint8_t* floors, uint8_t* rounds) {
+    const int32_t n = NOISE_BLOCKSIZE * NOISE_BLOCKSIZE;
     for (int32_t bx = bx0; bx < bx1; ++bx) {
-        int32_t s = 0;
-        int32_t q = 0;
+        int32_t sum = 0;
+        int32_t squares = 0;
         for (int32_t r = 0; r < NOISE_BLOCKSIZE; ++r) {
             const uint8_t* p =
                 src + static_cast<size_t>(by * NOISE_BLOCKSIZE + r) * static_cast<size_t>(w) +
                 static_cast<size_t>(bx) * NOISE_BLOCKSIZE;
             for (int32_t i = 0; i < NOISE_BLOCKSIZE; ++i) {
-                s += p[i];
-                q += p[i] * p[i];
+                sum += p[i];
+                squares += p[i] * p[i];
             }
         }
-        sums[bx] = s;
-        squares[bx] = q;
-    }
-}
-
-// Floor and rounding (half away from zero) of the sample standard deviation
-// of each block from its sums, as the block-deviation operation computes it.
-inline void deviationsPlain(const int32_t* sums, const int32_t* squares, int32_t bx0, int32_t bx1,
-                            int32_t* floors, int32_t* rounds) {
-    const int32_t n = NOISE_BLOCKSIZE * NOISE_BLOCKSIZE;
-    for (int32_t bx = bx0; bx < bx1; ++bx) {
-        const int64_t s = sums[bx];
+        const int64_t s = sum;
         const double s2 = static_cast<double>(s * s);
-        const double dev = std::sqrt((static_cast<double>(squares[bx]) - s2 / n) / (n - 1.0));
-        floors[bx] = static_cast<int32_t>(std::floor(dev));
-        rounds[bx] = static_cast<int32_t>(std::round(dev));
+        const double dev = std::sqrt((static_cast<double>(squares) - s2 / n) / (n - 1.0));
+        floors[bx] = static_cast<uint8_t>(std::floor(dev));
+        rounds[bx] = static_cast<uint8_t>(std::round(dev));
     }
 }
 
-}  // namespace noise_detail
-
-#endif  // LUMAQC_NOISE_SHARED
-
-HWY_BEFORE_NAMESPACE();
-namespace noise_simd {
-namespace HWY_NAMESPACE {
-
-namespace hn = hwy::HWY_NAMESPACE;
-using namespace noise_detail;
-
-// Block row `by`: sums and sums of squares of its blocksX 8x8 blocks, then
-// the floor and the rounding of each block's deviation. The four arrays hold
-// blocksX values plus room for one vector of doubles.
-void BlockRowDeviations(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t blocksX, int32_t by,
-                        int32_t* HWY_RESTRICT sums, int32_t* HWY_RESTRICT squares,
-                        int32_t* HWY_RESTRICT floors, int32_t* HWY_RESTRICT rounds) {
-#if HWY_TARGET == HWY_SCALAR
-    blockSumsPlain(src, w, 0, blocksX, by, sums, squares);
-    deviationsPlain(sums, squares, 0, blocksX, floors, rounds);
-#else
-    // One block per 64-bit part of a vector: one sum of 8 samples and two
-    // 32-bit sums of squares (4 samples each). Squares are formed lane by
-    // lane, so every lane keeps its own samples.
-    auto blocksOf = [&](auto d8, int32_t bx0) {
-        const hn::Repartition<uint16_t, decltype(d8)> d16;
-        const hn::Repartition<uint32_t, decltype(d8)> d32;
-        const hn::Repartition<uint64_t, decltype(d8)> d64;
-        const auto lowByte = hn::Set(d16, 0x00FF);
-        const auto lowHalf = hn::Set(d32, 0xFFFF);
-        auto sum = hn::Zero(d64);
-        auto sq = hn::Zero(d32);
-        const uint8_t* p = src +
-                           static_cast<size_t>(by * NOISE_BLOCKSIZE) * static_cast<size_t>(w) +
-                           static_cast<size_t>(bx0) * NOISE_BLOCKSIZE;
-        for (int32_t r = 0; r < NOISE_BLOCKSIZE; ++r, p += w) {
-            const auto v = hn::LoadU(d8, p);
-            sum = hn::Add(sum, hn::SumsOf8(v));
-            const auto wide = hn::BitCast(d16, v);
-            const auto lo = hn::And(wide, lowByte);
-            const auto hi = hn::ShiftRight<8>(wide);
-            // 8-bit squares fit 16 bits; two of them per 32-bit lane.
-            const auto q = hn::BitCast(d32, hn::Mul(lo, lo));
-            const auto t = hn::BitCast(d32, hn::Mul(hi, hi));
-            sq = hn::Add(sq, hn::Add(hn::Add(hn::And(q, lowHalf), hn::ShiftRight<16>(q)),
-                                     hn::Add(hn::And(t, lowHalf), hn::ShiftRight<16>(t))));
-        }
-        HWY_ALIGN uint64_t s64[HWY_MAX_BYTES / sizeof(uint64_t)];
-        HWY_ALIGN uint32_t q32[HWY_MAX_BYTES / sizeof(uint32_t)];
-        hn::Store(sum, d64, s64);
-        hn::Store(sq, d32, q32);
-        const int32_t n = static_cast<int32_t>(hn::Lanes(d8)) / NOISE_BLOCKSIZE;
-        for (int32_t b = 0; b < n; ++b) {
-            sums[bx0 + b] = static_cast<int32_t>(s64[b]);
-            squares[bx0 + b] = static_cast<int32_t>(q32[2 * b] + q32[2 * b + 1]);
-        }
-    };
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Full128<uint8_t> d8Pair;
-    const int32_t perVector = static_cast<int32_t>(hn::Lanes(d8)) / NOISE_BLOCKSIZE;
-    int32_t bx = 0;
-    for (; bx + perVector <= blocksX; bx += perVector) blocksOf(d8, bx);
-    for (; bx + 2 <= blocksX; bx += 2) blocksOf(d8Pair, bx);
-    blockSumsPlain(src, w, bx, blocksX, by, sums, squares);
-
-    // The deviation in double precision, every operation correctly rounded
-    // as in the scalar formula: s * s is exact (below 2^53), then
-    // (q - s^2 / 64) / 63 and its square root. Rounding half away from zero
-    // adds 1 to the floor when the (exact) fraction is at least one half.
-    const hn::ScalableTag<double> dd;
-    const hn::Rebind<int32_t, decltype(dd)> di;
-    const int32_t D = static_cast<int32_t>(hn::Lanes(dd));
-    const auto count = hn::Set(dd, 64.0);
-    const auto countLess1 = hn::Set(dd, 63.0);
-    const auto half = hn::Set(dd, 0.5);
-    const auto one = hn::Set(dd, 1.0);
-    for (int32_t k = 0; k < blocksX; k += D) {
-        const auto s = hn::PromoteTo(dd, hn::LoadU(di, sums + k));
-        const auto q = hn::PromoteTo(dd, hn::LoadU(di, squares + k));
-        const auto dev = hn::Sqrt(hn::Div(hn::Sub(q, hn::Div(hn::Mul(s, s), count)), countLess1));
-        const auto f = hn::Floor(dev);
-        const auto r = hn::IfThenElse(hn::Ge(hn::Sub(dev, f), half), hn::Add(f, one), f);
-        hn::StoreU(hn::DemoteTo(di, f), di, floors + k);
-        hn::StoreU(hn::DemoteTo(di, r), di, rounds + k);
-    }
-#endif
-}
-
-}  // namespace HWY_NAMESPACE
-}  // namespace noise_simd
-HWY_AFTER_NAMESPACE();
-
-#if HWY_ONCE
-
-namespace noise_simd {
-HWY_EXPORT(BlockRowDeviations);
-}  // namespace noise_simd
-
-namespace {
-
-using namespace noise_detail;
-
-// Per-block results reused from frame to frame by each thread: the floor and
-// the rounding of each deviation (a deviation of 8-bit samples lies below
-// 129, so both fit 8 bits), and one block row's sums and deviations.
-struct NoiseScratch {
-    std::vector<uint8_t> floors;
-    std::vector<uint8_t> rounds;
-    std::vector<int32_t> rowSums;
-    std::vector<int32_t> rowSquares;
-    std::vector<int32_t> rowFloors;
-    std::vector<int32_t> rowRounds;
-};
-
-NoiseScratch& scratch() {
-    thread_local NoiseScratch s;
-    return s;
-}
-
-// Sample standard deviation of the smoothing residual over the 6x6 interior
-// of the 8x8 block whose top-left sample is `block` (rows `stride` apart),
-// in the order of the plain composition: each smoothed value is the kernel's
+// Sample standard deviation of the smoothing residual over the interior of
+// the 8x8 block whose top-left sample is `block` (rows `stride` apart), in
+// the order of the plain composition: each smoothed value is the kernel's
 // weighted sum, row by row, from 0; the residual sums run over the interior
 // rows, left to right, from 0.
-double residualDeviation(const uint8_t* block, size_t stride, const double* kernel) {
-    constexpr int32_t B = NOISE_BLOCKSIZE;
+inline double residualDeviation(const uint8_t* block, size_t stride, const double* kernel) {
     constexpr int32_t K = GAUSSIAN_MASK_SIZE;
-    constexpr int32_t half = K / 2;
     double s = 0.0;
     double q = 0.0;
-    for (int32_t y = half; y < B - half; ++y) {
-        for (int32_t x = half; x < B - half; ++x) {
-            const uint8_t* window = block + static_cast<size_t>(y - half) * stride + (x - half);
+    for (int32_t y = HALF; y < NOISE_BLOCKSIZE - HALF; ++y) {
+        for (int32_t x = HALF; x < NOISE_BLOCKSIZE - HALF; ++x) {
+            const uint8_t* window = block + static_cast<size_t>(y - HALF) * stride + (x - HALF);
             double smoothed = 0.0;
             for (int32_t i = 0; i < K; ++i) {
                 const uint8_t* row = window + static_cast<size_t>(i) * stride;
@@ -210,8 +86,221 @@ double residualDeviation(const uint8_t* block, size_t stride, const double* kern
             q += v * v;
         }
     }
-    const double m = static_cast<double>((B - 2 * half) * (B - 2 * half));
+    const double m = static_cast<double>(INTERIOR * INTERIOR);
     return std::sqrt((q - s * s / m) / (m - 1.0));
+}
+
+}  // namespace noise_detail
+
+#endif  // LUMAQC_NOISE_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace noise_simd {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace noise_detail;
+
+// Block row `by`: floor and rounding of the deviation of each of its blocksX
+// 8x8 blocks.
+void BlockRowDeviations(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t blocksX, int32_t by,
+                        uint8_t* HWY_RESTRICT floors, uint8_t* HWY_RESTRICT rounds) {
+#if HWY_TARGET == HWY_SCALAR
+    deviationsPlain(src, w, 0, blocksX, by, floors, rounds);
+#else
+    // One block per 64-bit part of a vector of samples, one block per lane of
+    // a vector of doubles: the 64-bit sums of 8 samples are the block sums;
+    // squares are formed lane by lane (8-bit squares fit 16 bits, two per
+    // 32-bit lane, two 32-bit lanes per block), so every lane keeps its own
+    // samples.
+    auto blocksOf = [&](auto d8, int32_t bx0) {
+        const hn::Repartition<uint16_t, decltype(d8)> d16;
+        const hn::Repartition<uint32_t, decltype(d8)> d32;
+        const hn::Repartition<uint64_t, decltype(d8)> d64;
+        const hn::Repartition<int64_t, decltype(d8)> di64;
+        const hn::Repartition<double, decltype(d8)> dd;
+        const hn::Rebind<int32_t, decltype(dd)> di32;
+        const auto lowByte = hn::Set(d16, 0x00FF);
+        const auto lowHalf = hn::Set(d32, 0xFFFF);
+        auto sum = hn::Zero(d64);
+        auto sq = hn::Zero(d32);
+        const uint8_t* p = src +
+                           static_cast<size_t>(by * NOISE_BLOCKSIZE) * static_cast<size_t>(w) +
+                           static_cast<size_t>(bx0) * NOISE_BLOCKSIZE;
+        for (int32_t r = 0; r < NOISE_BLOCKSIZE; ++r, p += w) {
+            const auto v = hn::LoadU(d8, p);
+            sum = hn::Add(sum, hn::SumsOf8(v));
+            const auto wide = hn::BitCast(d16, v);
+            const auto lo = hn::And(wide, lowByte);
+            const auto hi = hn::ShiftRight<8>(wide);
+            const auto q = hn::BitCast(d32, hn::Mul(lo, lo));
+            const auto t = hn::BitCast(d32, hn::Mul(hi, hi));
+            sq = hn::Add(sq, hn::Add(hn::Add(hn::And(q, lowHalf), hn::ShiftRight<16>(q)),
+                                     hn::Add(hn::And(t, lowHalf), hn::ShiftRight<16>(t))));
+        }
+        const auto sq64 = hn::BitCast(d64, sq);
+        const auto squares =
+            hn::Add(hn::And(sq64, hn::Set(d64, 0xFFFFFFFFu)), hn::ShiftRight<32>(sq64));
+        // The deviation as the scalar formula gives it, every operation
+        // correctly rounded: s * s is exact (below 2^53) and so is the
+        // division by 64, a power of two; then (q - s^2 / 64) / 63 and its
+        // square root. Rounding half away from zero adds 1 to the floor when
+        // the (exact) fraction is at least one half.
+        const auto s = hn::ConvertTo(dd, hn::BitCast(di64, sum));
+        const auto q = hn::ConvertTo(dd, hn::BitCast(di64, squares));
+        const auto dev = hn::Sqrt(
+            hn::Div(hn::Sub(q, hn::Mul(hn::Mul(s, s), hn::Set(dd, 1.0 / 64))), hn::Set(dd, 63.0)));
+        const auto f = hn::Floor(dev);
+        const auto rounded = hn::IfThenElse(hn::Ge(hn::Sub(dev, f), hn::Set(dd, 0.5)),
+                                            hn::Add(f, hn::Set(dd, 1.0)), f);
+        HWY_ALIGN int32_t fl[HWY_MAX_BYTES / sizeof(double)];
+        HWY_ALIGN int32_t ro[HWY_MAX_BYTES / sizeof(double)];
+        hn::Store(hn::DemoteTo(di32, f), di32, fl);
+        hn::Store(hn::DemoteTo(di32, rounded), di32, ro);
+        for (size_t b = 0; b < hn::Lanes(dd); ++b) {
+            floors[bx0 + b] = static_cast<uint8_t>(fl[b]);
+            rounds[bx0 + b] = static_cast<uint8_t>(ro[b]);
+        }
+    };
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Full128<uint8_t> d8Pair;
+    const int32_t perVector = static_cast<int32_t>(hn::Lanes(d8)) / NOISE_BLOCKSIZE;
+    int32_t bx = 0;
+    for (; bx + perVector <= blocksX; bx += perVector) blocksOf(d8, bx);
+    for (; bx + 2 <= blocksX; bx += 2) blocksOf(d8Pair, bx);
+    deviationsPlain(src, w, bx, blocksX, by, floors, rounds);
+#endif
+}
+
+// Residual deviations of the n blocks whose top-left samples lie at
+// src + offsets[k]; out[k] receives block k's.
+void ResidualDeviations(const uint8_t* HWY_RESTRICT src, size_t stride,
+                        const size_t* HWY_RESTRICT offsets, int32_t n,
+                        const double* HWY_RESTRICT kernel, double* HWY_RESTRICT out) {
+#if HWY_TARGET == HWY_SCALAR
+    for (int32_t k = 0; k < n; ++k) out[k] = residualDeviation(src + offsets[k], stride, kernel);
+#else
+    constexpr int32_t B = NOISE_BLOCKSIZE;
+    constexpr int32_t K = GAUSSIAN_MASK_SIZE;
+    const hn::ScalableTag<double> dd;
+    const hn::Rebind<int32_t, decltype(dd)> di32;
+    const hn::Rebind<uint8_t, decltype(dd)> du8;
+    const int32_t D = static_cast<int32_t>(hn::Lanes(dd));
+    constexpr int32_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
+    // Samples of D blocks, transposed: sample p of the block in lane l at
+    // [p * D + l], first as bytes, then as doubles.
+    HWY_ALIGN uint8_t bytes[B * B * kMaxLanes];
+    HWY_ALIGN double samples[B * B * kMaxLanes];
+    HWY_ALIGN double devs[kMaxLanes];
+    decltype(hn::Zero(dd)) weights[K * K];
+    for (int32_t t = 0; t < K * K; ++t) weights[t] = hn::Set(dd, kernel[t]);
+    const double m = static_cast<double>(INTERIOR * INTERIOR);
+    const auto count = hn::Set(dd, m);
+    const auto countLess1 = hn::Set(dd, m - 1.0);
+    auto at = [&](int32_t y, int32_t x) { return hn::Load(dd, samples + (y * B + x) * D); };
+
+    for (int32_t g = 0; g < n; g += D) {
+        // Lanes past the last block repeat it; their results are dropped.
+        for (int32_t l = 0; l < D; ++l) {
+            const uint8_t* block = src + offsets[std::min(g + l, n - 1)];
+            for (int32_t r = 0; r < B; ++r) {
+                const uint8_t* row = block + static_cast<size_t>(r) * stride;
+                for (int32_t c = 0; c < B; ++c) bytes[(r * B + c) * D + l] = row[c];
+            }
+        }
+        for (int32_t p = 0; p < B * B; ++p) {
+            hn::Store(hn::PromoteTo(dd, hn::PromoteTo(di32, hn::LoadU(du8, bytes + p * D))), dd,
+                      samples + p * D);
+        }
+        auto s = hn::Zero(dd);
+        auto q = hn::Zero(dd);
+        for (int32_t y = HALF; y < B - HALF; ++y) {
+            for (int32_t x = HALF; x < B - HALF; ++x) {
+                auto smoothed = hn::Zero(dd);
+                for (int32_t i = 0; i < K; ++i) {
+                    for (int32_t j = 0; j < K; ++j) {
+                        smoothed = hn::Add(
+                            smoothed, hn::Mul(at(y - HALF + i, x - HALF + j), weights[i * K + j]));
+                    }
+                }
+                const auto v = hn::Sub(at(y, x), smoothed);
+                s = hn::Add(s, v);
+                q = hn::Add(q, hn::Mul(v, v));
+            }
+        }
+        hn::Store(hn::Sqrt(hn::Div(hn::Sub(q, hn::Div(hn::Mul(s, s), count)), countLess1)), dd,
+                  devs);
+        for (int32_t l = 0; l < D && g + l < n; ++l) out[g + l] = devs[l];
+    }
+#endif
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace noise_simd
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace noise_simd {
+HWY_EXPORT(BlockRowDeviations);
+HWY_EXPORT(ResidualDeviations);
+}  // namespace noise_simd
+
+namespace {
+
+using namespace noise_detail;
+
+// Reused from frame to frame by each thread: the floor and the rounding of
+// every block's deviation, the selected blocks and their residual deviations.
+struct NoiseScratch {
+    std::vector<uint8_t> floors;
+    std::vector<uint8_t> rounds;
+    std::vector<size_t> offsets;
+    std::vector<double> residuals;
+};
+
+NoiseScratch& scratch() {
+    thread_local NoiseScratch s;
+    return s;
+}
+
+// The mode of the histogram of the rounded deviations `bins` (one per block,
+// in storage order) as counting block by block finds it: the bin with the
+// largest count, and among equal counts the bin that reached the count
+// first. Fills hist.
+int32_t histogramMode(const uint8_t* bins, size_t n, uint32_t* hist) {
+    constexpr int32_t kLast = HISTOGRAM_ENTRIES - 2;  // bins above are kept in the last
+    // Four partial histograms keep consecutive increments independent.
+    uint32_t part[4][HISTOGRAM_ENTRIES] = {};
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        ++part[0][std::min<int32_t>(bins[k], kLast)];
+        ++part[1][std::min<int32_t>(bins[k + 1], kLast)];
+        ++part[2][std::min<int32_t>(bins[k + 2], kLast)];
+        ++part[3][std::min<int32_t>(bins[k + 3], kLast)];
+    }
+    for (; k < n; ++k) ++part[0][std::min<int32_t>(bins[k], kLast)];
+    uint32_t top = 0;
+    int32_t mode = 0;
+    int32_t ties = 0;
+    for (int32_t i = 0; i < HISTOGRAM_ENTRIES; ++i) {
+        hist[i] = part[0][i] + part[1][i] + part[2][i] + part[3][i];
+        if (hist[i] > top) {
+            top = hist[i];
+            mode = i;
+            ties = 1;
+        } else if (hist[i] == top && top > 0) {
+            ++ties;
+        }
+    }
+    if (ties <= 1) return mode;
+    // Several bins share the top count: the first to reach it wins.
+    uint32_t running[HISTOGRAM_ENTRIES] = {};
+    for (k = 0; k < n; ++k) {
+        const int32_t i = std::min<int32_t>(bins[k], kLast);
+        if (hist[i] == top && ++running[i] == top) return i;
+    }
+    return mode;
 }
 
 }  // namespace
@@ -237,32 +326,16 @@ double noise(const Image& img) {
         sc.floors.resize(nBlocks);
         sc.rounds.resize(nBlocks);
     }
-    // Room for one vector of doubles (of any target) past the row.
-    constexpr size_t kWidestVector = 256;
-    const size_t rowSize = static_cast<size_t>(W8) + kWidestVector / sizeof(double);
-    for (auto* v : {&sc.rowSums, &sc.rowSquares, &sc.rowFloors, &sc.rowRounds}) {
-        if (v->size() < rowSize) v->assign(rowSize, 0);
-    }
 
     // 1-3. Sample standard deviation of every 8x8 block, the histogram of the
-    // rounded deviations and its mode; among equal counts the bin that
-    // reached the count first wins.
-    uint32_t hist[HISTOGRAM_ENTRIES] = {};
-    int32_t mode = 0;
+    // rounded deviations and its mode.
     for (int32_t by = 0; by < H8; ++by) {
+        const size_t row = static_cast<size_t>(by) * static_cast<size_t>(W8);
         HWY_DYNAMIC_DISPATCH(noise_simd::BlockRowDeviations)
-        (img.data, img.w, W8, by, sc.rowSums.data(), sc.rowSquares.data(), sc.rowFloors.data(),
-         sc.rowRounds.data());
-        uint8_t* floors = sc.floors.data() + static_cast<size_t>(by) * W8;
-        uint8_t* rounds = sc.rounds.data() + static_cast<size_t>(by) * W8;
-        for (int32_t bx = 0; bx < W8; ++bx) {
-            const int32_t i = std::min(sc.rowRounds[bx], HISTOGRAM_ENTRIES - 2);
-            floors[bx] = static_cast<uint8_t>(sc.rowFloors[bx]);
-            rounds[bx] = static_cast<uint8_t>(sc.rowRounds[bx]);
-            ++hist[i];
-            if (hist[i] > hist[mode]) mode = i;
-        }
+        (img.data, img.w, W8, by, sc.floors.data() + row, sc.rounds.data() + row);
     }
+    uint32_t hist[HISTOGRAM_ENTRIES];
+    const int32_t mode = histogramMode(sc.rounds.data(), nBlocks, hist);
 
     // 4-6. Count-weighted centre of the mode bin and its two neighbours.
     const uint32_t m = mode == 0 ? 1u : static_cast<uint32_t>(mode);
@@ -283,31 +356,35 @@ double noise(const Image& img) {
     const double scale = 1.0 / (6.28 * r2);
     const double twoR2 = 2.0 * r2;
     double kernel[GAUSSIAN_MASK_SIZE * GAUSSIAN_MASK_SIZE];
-    const int32_t half = GAUSSIAN_MASK_SIZE / 2;
-    for (int32_t i = -half; i <= half; ++i) {
-        for (int32_t j = -half; j <= half; ++j) {
+    for (int32_t i = -HALF; i <= HALF; ++i) {
+        for (int32_t j = -HALF; j <= HALF; ++j) {
             const double e = std::exp(-(i * i + j * j) / twoR2);
-            kernel[(i + half) * GAUSSIAN_MASK_SIZE + (j + half)] = e * scale;
+            kernel[(i + HALF) * GAUSSIAN_MASK_SIZE + (j + HALF)] = e * scale;
         }
     }
 
-    // 8-9 and 11-15. The first MAX_CONTAINER_WIDTH blocks (in storage order)
-    // whose deviation lies in the unit window around the centre; the mean of
-    // their residual deviations, NaN when no block qualified.
+    // 8-9. The first MAX_CONTAINER_WIDTH blocks (in storage order) whose
+    // deviation lies in the unit window around the centre.
     const bool byFloor = f == r;
     const uint8_t* key = byFloor ? sc.floors.data() : sc.rounds.data();
     const int32_t target = byFloor ? f : r;
     const size_t stride = static_cast<size_t>(img.w);
-    double total = 0.0;
-    int32_t n = 0;
-    for (size_t k = 0; k < nBlocks && n < MAX_CONTAINER_WIDTH; ++k) {
+    sc.offsets.clear();
+    for (size_t k = 0; k < nBlocks && sc.offsets.size() < MAX_CONTAINER_WIDTH; ++k) {
         if (key[k] != target) continue;
         const size_t by = k / static_cast<size_t>(W8);
         const size_t bx = k % static_cast<size_t>(W8);
-        const uint8_t* block = img.data + by * B * stride + bx * B;
-        total += residualDeviation(block, stride, kernel);
-        ++n;
+        sc.offsets.push_back(by * B * stride + bx * B);
     }
+    const int32_t n = static_cast<int32_t>(sc.offsets.size());
+
+    // 11-15. Mean over the blocks of the residual deviation of each interior,
+    // summed in block order; NaN when no block qualified.
+    sc.residuals.resize(sc.offsets.size());
+    HWY_DYNAMIC_DISPATCH(noise_simd::ResidualDeviations)
+    (img.data, stride, sc.offsets.data(), n, kernel, sc.residuals.data());
+    double total = 0.0;
+    for (int32_t k = 0; k < n; ++k) total += sc.residuals[k];
     return total / n;
 }
 

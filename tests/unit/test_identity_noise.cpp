@@ -10,3 +10,9 @@ TEST(NoiseIdentity, MatchesReferenceOnEveryPicture) {
     auto pictures = identityPictures(identitySizes(), 3);
     expectIdenticalOnEveryTarget(pictures, noise, reference::noise);
 }
+
+// More than a thousand blocks qualify: only the first thousand are measured.
+TEST(NoiseIdentity, LargePicturesMatchReference) {
+    auto pictures = identityPictures({{640, 480}, {1001, 72}}, 1);
+    expectIdenticalOnEveryTarget(pictures, noise, reference::noise);
+}
