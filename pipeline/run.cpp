@@ -84,10 +84,13 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options,
     return outcome;
 }
 
-// Several threads. The calling thread reads frames in order into a ring of
-// slots; workers compute the single-frame and pairwise indicators of any
-// slot whose frame (and predecessor) are in; the calling thread then runs the
-// sequential indicators and emits the rows strictly in frame order.
+// Several threads: the calling thread and threads - 1 workers, so that as
+// many threads are busy as asked for. The calling thread reads frames in
+// order into a ring of slots and queues them; workers compute the
+// single-frame and pairwise indicators of queued frames (whose predecessor is
+// in its slot too). While the next frame to emit is not done, the calling
+// thread computes queued frames itself; it then runs the sequential
+// indicators and emits the rows strictly in frame order.
 class ParallelRun {
   public:
     ParallelRun(FrameSource& source, const RunOptions& options,
@@ -97,7 +100,7 @@ class ParallelRun {
         slots_.resize(static_cast<size_t>(options.threads) * 2 + 2);
         for (Slot& slot : slots_) slot.picture = callocImage(info.width, info.height);
         temporal_ = createTemporalState(info.width, info.height);
-        workerSeconds_.resize(static_cast<size_t>(options.threads));
+        workerSeconds_.resize(static_cast<size_t>(options.threads - 1));
     }
 
     ~ParallelRun() {
@@ -107,7 +110,9 @@ class ParallelRun {
 
     RunOutcome run(RunSummary& summary) {
         std::vector<std::thread> workers;
-        for (int t = 0; t < options_.threads; ++t) workers.emplace_back([this, t] { work(t); });
+        for (int t = 0; t + 1 < options_.threads; ++t) {
+            workers.emplace_back([this, t] { work(t); });
+        }
         const double start = clockMs(CLOCK_MONOTONIC);
         RunOutcome outcome = loop();
         {
@@ -150,24 +155,31 @@ class ParallelRun {
         for (;;) {
             workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;
-            const int64_t index = queue_.front();
-            queue_.pop_front();
-            Slot& slot = slotOf(index);
-            const bool first = index == options_.start;
-            const Image* previous = first ? nullptr : &slotOf(index - 1).picture;
-            lock.unlock();
-
-            StageInput input{&slot.picture, previous, nullptr, options_.fps};
-            slot.values.fill(0.0);
-            computeStage(Stage::Spatial, input, slot.values, seconds, CLOCK_THREAD_CPUTIME_ID);
-            if (!first) {
-                computeStage(Stage::Pairwise, input, slot.values, seconds, CLOCK_THREAD_CPUTIME_ID);
-            }
-
-            lock.lock();
-            slot.done = true;
-            frameDone_.notify_all();
+            computeQueued(lock, seconds);
         }
+    }
+
+    // Takes the first queued frame and computes its single-frame and pairwise
+    // indicators with the lock released; `lock` holds mutex_ on entry and on
+    // return.
+    void computeQueued(std::unique_lock<std::mutex>& lock, IndicatorSeconds& seconds) {
+        const int64_t index = queue_.front();
+        queue_.pop_front();
+        Slot& slot = slotOf(index);
+        const bool first = index == options_.start;
+        const Image* previous = first ? nullptr : &slotOf(index - 1).picture;
+        lock.unlock();
+
+        StageInput input{&slot.picture, previous, nullptr, options_.fps};
+        slot.values.fill(0.0);
+        computeStage(Stage::Spatial, input, slot.values, seconds, CLOCK_THREAD_CPUTIME_ID);
+        if (!first) {
+            computeStage(Stage::Pairwise, input, slot.values, seconds, CLOCK_THREAD_CPUTIME_ID);
+        }
+
+        lock.lock();
+        slot.done = true;
+        frameDone_.notify_all();
     }
 
     // Reads, dispatches and emits; returns when the run is over.
@@ -213,8 +225,16 @@ class ParallelRun {
 
             Slot& slot = slotOf(nextEmit);
             {
+                // Help with queued frames until the next one to emit is done.
                 std::unique_lock<std::mutex> lock(mutex_);
-                frameDone_.wait(lock, [&slot] { return slot.done; });
+                while (!slot.done) {
+                    if (!queue_.empty()) {
+                        computeQueued(lock, mainSeconds_);
+                    } else {
+                        frameDone_.wait(lock,
+                                        [&slot, this] { return slot.done || !queue_.empty(); });
+                    }
+                }
             }
             if (nextEmit != options_.start) {
                 StageInput input{&slot.picture, &slotOf(nextEmit - 1).picture, &temporal_,
