@@ -28,6 +28,7 @@
 #include "report/json_sink.h"
 #include "report/progress.h"
 #include "report/text_sinks.h"
+#include "tools/simd.h"
 
 namespace {
 
@@ -77,6 +78,13 @@ void describeOutOfMemory(int32_t width, int32_t height) {
 int main(int argc, char** argv) {
     installStopHandlers();
     std::set_new_handler(onOutOfMemory);
+    // LUMAQC_SIMD restricts the kernels to one vector instruction set; every
+    // set gives the same output.
+    std::string simdError;
+    if (!applySimdEnvironment(simdError)) {
+        std::fprintf(stderr, "lumaqc: %s", simdError.c_str());
+        return -1;
+    }
     const ParsedCommand parsed = parseCommandLine(argc, argv);
     switch (parsed.action) {
         case CommandAction::Run:

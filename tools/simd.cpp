@@ -61,7 +61,7 @@ bool forceSimdTarget(const std::string& name, std::string& error) {
         const int64_t usable = usableTargets() & t.bits;
         if (usable == 0) {
             hwy::GetChosenTarget().Update(hwy::SupportedTargets());
-            error = "SIMD target " + name + " is not supported by this CPU or build\n";
+            error = "vector target " + name + " is not supported by this CPU\n";
             return false;
         }
         hwy::SetSupportedTargetsForTest(usable);
@@ -69,7 +69,7 @@ bool forceSimdTarget(const std::string& name, std::string& error) {
         hwy::GetChosenTarget().Update(hwy::SupportedTargets());
         return true;
     }
-    error = "Unknown SIMD target " + name + " (use avx3, avx512, avx2, sse4, emu128 or scalar)\n";
+    error = "unknown vector target " + name + " (use avx3, avx512, avx2, sse4, emu128 or scalar)\n";
     return false;
 }
 
