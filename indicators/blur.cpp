@@ -4,10 +4,10 @@
 // Two passes over the picture, no scratch picture:
 //  1. the sum of the squared horizontal differences, which sets the edge
 //     threshold (vector kernel);
-//  2. row by row, bit masks of the rising and the falling steps and of the
-//     candidate pixels whose step exceeds the edge threshold (vector
-//     compares on 8-bit samples); each candidate gets the peak test, and its
-//     ramp widths are run lengths read from the step masks.
+//  2. row by row, a vector compare on 8-bit differences flags the pixels
+//     whose horizontal step exceeds the edge threshold; each flagged pixel
+//     gets the peak test, and its ramp widths are run lengths of steps of
+//     one sign, counted 16 to 64 steps at a time from vector compares.
 //
 // The ramp threshold is a 16x16 block's standard deviation / 1024. A
 // deviation of 8-bit samples is below 128, so the threshold lies in [0, 1/8)
@@ -27,7 +27,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "indicators/indicators.h"
 
@@ -40,64 +39,37 @@ namespace blur_detail {
 // squared horizontal difference.
 constexpr double EDGE_FACTOR = 16.0;
 
-// One row's bit masks; bit p of a mask (column p) is stored at bit p + 64 of
-// its array, so that windows reaching left of column 0 read zeros.
-struct RowMasks {
-    uint64_t* rising;   // cur[p] > cur[p - 1]
-    uint64_t* falling;  // cur[p] < cur[p - 1]
-    uint64_t* edges;    // |cur[p] - cur[p - 1]| > the edge step
-};
-
-// Words per mask for a row of w samples: the leading zero word, the row and
-// room for a 64-bit window and a whole vector past its end.
-inline size_t maskWords(int32_t w) {
-    return static_cast<size_t>(w) / 64 + 4;
-}
-
-inline void setBit(uint64_t* mask, int32_t p) {
-    const uint32_t b = static_cast<uint32_t>(p) + 64;
-    mask[b >> 6] |= uint64_t{1} << (b & 63);
-}
-
-// 64 bits of a mask starting at column p (p >= -64).
-inline uint64_t windowFrom(const uint64_t* mask, int32_t p) {
-    const uint32_t b = static_cast<uint32_t>(p + 64);
-    const uint32_t s = b & 63;
-    const uint64_t lo = mask[b >> 6] >> s;
-    return s == 0 ? lo : lo | (mask[(b >> 6) + 1] << (64 - s));
-}
-
-// Set bits at columns p, p+1, ... up to the first clear one, at most `cap`.
-inline int32_t runUp(const uint64_t* mask, int32_t p, int32_t cap) {
-    int32_t n = 0;
-    while (n < cap) {
-        const int ones = std::countr_one(windowFrom(mask, p + n));
-        n += ones;
-        if (ones < 64) break;
-    }
-    return std::min(n, cap);
-}
-
-// Set bits at columns p, p-1, ... down to the first clear one, at most `cap`.
-inline int32_t runDown(const uint64_t* mask, int32_t p, int32_t cap) {
-    int32_t n = 0;
-    while (n < cap) {
-        const int ones = std::countl_one(windowFrom(mask, p - n - 63));
-        n += ones;
-        if (ones < 64) break;
-    }
-    return std::min(n, cap);
-}
-
 struct ScanResult {
     int64_t count = 0;  // edge pixels
     int64_t total = 0;  // sum of their ramp widths
 };
 
+// Whether the step into column k (cur[k] - cur[k - 1]) has the given sign.
+inline bool stepIs(const uint8_t* cur, int32_t k, bool falling) {
+    return falling ? cur[k] < cur[k - 1] : cur[k] > cur[k - 1];
+}
+
+// Run lengths of steps of one sign, one step at a time.
+struct PlainRuns {
+    // Steps into columns p, p+1, ... up to the first of another sign, at most cap.
+    int32_t up(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
+        int32_t n = 0;
+        while (n < cap && stepIs(cur, p + n, falling)) ++n;
+        return n;
+    }
+    // Steps into columns p, p-1, ... down to the first of another sign, at most cap.
+    int32_t down(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
+        int32_t n = 0;
+        while (n < cap && stepIs(cur, p - n, falling)) ++n;
+        return n;
+    }
+};
+
 // Peak test and ramp widths at the candidate (x, y), 1 <= x <= w-2,
 // 1 <= y <= h-2, whose squared horizontal difference exceeds the edge
 // threshold. Differences and energies of row 0 and column 0 are 0.
-inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, const RowMasks& m,
+template <class Runs>
+inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, const Runs& runs,
                     ScanResult& r) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
     const uint8_t* up = cur - w;
@@ -121,9 +93,9 @@ inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, const R
     // The ramp follows the edge's own sign: a falling edge is walked on the
     // falling steps. It reaches right up to column w-2 and left down to
     // column 2.
-    const uint64_t* steps = (dx < 0 || right < 0) ? m.falling : m.rising;
+    const bool falling = dx < 0 || right < 0;
     ++r.count;
-    r.total += runUp(steps, x + 1, w - 2 - x) + runDown(steps, x, x - 1);
+    r.total += runs.up(cur, x + 1, w - 2 - x, falling) + runs.down(cur, x, x - 1, falling);
 }
 
 // Plain versions of the kernels.
@@ -139,18 +111,11 @@ inline int64_t horizontalEnergyPlain(const uint8_t* src, int32_t w, int32_t h) {
     return total;
 }
 
-inline void scanRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t minStep,
-                         const RowMasks& m, size_t words, ScanResult& r) {
+inline void scanRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t minStep, ScanResult& r) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-    std::fill(m.rising, m.rising + words, 0);
-    std::fill(m.falling, m.falling + words, 0);
-    for (int32_t x = 1; x < w; ++x) {
-        if (cur[x] > cur[x - 1]) setBit(m.rising, x);
-        if (cur[x] < cur[x - 1]) setBit(m.falling, x);
-    }
     for (int32_t x = 1; x < w - 1; ++x) {
         const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-        if (std::abs(d) > minStep) examine(src, w, x, y, m, r);
+        if (std::abs(d) > minStep) examine(src, w, x, y, PlainRuns{}, r);
     }
 }
 
@@ -232,73 +197,89 @@ int64_t HorizontalEnergy(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) 
 #endif
 }
 
-// Rows 1 .. h-2: step masks and candidates by vector compares, then the peak
-// test and the ramp widths of each candidate. `masks` holds three arrays of
-// maskWords(w) words.
+// Run lengths of steps of one sign, up to a vector of steps at a time.
+struct VectorRuns {
+    int32_t w;
+
+    static uint64_t bitsOf(decltype(hn::FirstN(hn::ScalableTag<uint8_t>(), 0)) m) {
+        uint64_t bits = 0;
+        hn::StoreMaskBits(hn::ScalableTag<uint8_t>(), m, reinterpret_cast<uint8_t*>(&bits));
+        return bits;
+    }
+    // Bit i: the step into column q + i has the sign.
+    static uint64_t stepsFrom(const uint8_t* cur, int32_t q, bool falling) {
+        const hn::ScalableTag<uint8_t> d8;
+        const auto a = hn::LoadU(d8, cur + q);
+        const auto b = hn::LoadU(d8, cur + q - 1);
+        return bitsOf(falling ? hn::Lt(a, b) : hn::Gt(a, b));
+    }
+    int32_t up(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
+        const int32_t N = static_cast<int32_t>(hn::Lanes(hn::ScalableTag<uint8_t>()));
+        int32_t n = 0;
+        while (n < cap) {
+            const int32_t q = p + n;
+            if (q + N > w) return n + PlainRuns{}.up(cur, q, cap - n, falling);
+            const int ones = std::countr_one(stepsFrom(cur, q, falling));
+            n += ones;
+            if (ones < N) break;
+        }
+        return std::min(n, cap);
+    }
+    int32_t down(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
+        const int32_t N = static_cast<int32_t>(hn::Lanes(hn::ScalableTag<uint8_t>()));
+        int32_t n = 0;
+        while (n < cap) {
+            const int32_t q = p - n;  // steps into q - N + 1 .. q, the last in bit N - 1
+            if (q - N < 0) return n + PlainRuns{}.down(cur, q, cap - n, falling);
+            const int ones = std::countl_one(stepsFrom(cur, q - N + 1, falling) << (64 - N));
+            n += ones;
+            if (ones < N) break;
+        }
+        return std::min(n, cap);
+    }
+};
+
+// Rows 1 .. h-2: candidates by vector compares, then the peak test and the
+// ramp widths of each.
 void Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t minStep,
-          uint64_t* HWY_RESTRICT masks, ScanResult& result) {
-    const size_t words = maskWords(w);
-    const RowMasks m{masks, masks + words, masks + 2 * words};
+          ScanResult& result) {
     ScanResult r;
 #if HWY_TARGET == HWY_SCALAR
-    for (int32_t y = 1; y < h - 1; ++y) scanRowPlain(src, w, y, minStep, m, words, r);
+    for (int32_t y = 1; y < h - 1; ++y) scanRowPlain(src, w, y, minStep, r);
 #else
     const hn::ScalableTag<uint8_t> d8;
     const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
     const auto edgeStep = hn::Set(d8, static_cast<uint8_t>(minStep));
+    const VectorRuns runs{w};
+    const int32_t last = w - 2;  // last candidate column
     for (int32_t y = 1; y < h - 1; ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-        // Vectors cover columns x .. x+N-1 from x = 1; each writes its masks
-        // at bit x + 64. The last vector overlaps the one before and
-        // rewrites the same bits; column 0 (the leading word) stays zero.
-        auto masksAt = [&](int32_t x) {
+        // Bit i: the step into column x + i exceeds the edge step.
+        auto flagged = [&](int32_t x) {
             const auto a = hn::LoadU(d8, cur + x);
             const auto b = hn::LoadU(d8, cur + x - 1);
-            const auto step = hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
-            uint64_t rising = 0;
-            uint64_t falling = 0;
-            uint64_t edges = 0;
-            hn::StoreMaskBits(d8, hn::Gt(a, b), reinterpret_cast<uint8_t*>(&rising));
-            hn::StoreMaskBits(d8, hn::Lt(a, b), reinterpret_cast<uint8_t*>(&falling));
-            hn::StoreMaskBits(d8, hn::Gt(step, edgeStep), reinterpret_cast<uint8_t*>(&edges));
-            const uint32_t b0 = static_cast<uint32_t>(x) + 64;
-            const uint32_t word = b0 >> 6;
-            const uint32_t shift = b0 & 63;
-            const uint64_t keep = N == 64 ? ~uint64_t{0} : (uint64_t{1} << N) - 1;
-            auto put = [&](uint64_t* mask, uint64_t bits) {
-                // Clear the vector's span, then write it (two words at most).
-                mask[word] = (mask[word] & ~(keep << shift)) | (bits << shift);
-                if (shift != 0 && shift + static_cast<uint32_t>(N) > 64) {
-                    mask[word + 1] =
-                        (mask[word + 1] & ~(keep >> (64 - shift))) | (bits >> (64 - shift));
-                }
-            };
-            put(m.rising, rising);
-            put(m.falling, falling);
-            put(m.edges, edges);
+            return VectorRuns::bitsOf(
+                hn::Gt(hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a)), edgeStep));
         };
-        if (w - 1 >= N) {
-            int32_t x = 1;
-            for (; x + N <= w; x += N) masksAt(x);
-            if (x < w) masksAt(w - N);
-        } else {
-            std::fill(m.rising, m.rising + words, 0);
-            std::fill(m.falling, m.falling + words, 0);
-            std::fill(m.edges, m.edges + words, 0);
-            for (int32_t x = 1; x < w; ++x) {
-                if (cur[x] > cur[x - 1]) setBit(m.rising, x);
-                if (cur[x] < cur[x - 1]) setBit(m.falling, x);
-                const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-                if (std::abs(d) > minStep) setBit(m.edges, x);
-            }
-        }
-        // Candidates are columns 1 .. w-2.
-        for (int32_t x = 0; x < w - 1; x += 64) {
-            uint64_t bits = windowFrom(m.edges, x);
-            if (x + 64 > w - 1) bits &= (uint64_t{1} << (w - 1 - x)) - 1;
+        auto visit = [&](int32_t x0, uint64_t bits) {
             while (bits != 0) {
-                examine(src, w, x + std::countr_zero(bits), y, m, r);
+                examine(src, w, x0 + std::countr_zero(bits), y, runs, r);
                 bits &= bits - 1;
+            }
+        };
+        int32_t x = 1;
+        for (; x + N - 1 <= last; x += N) visit(x, flagged(x));
+        if (x <= last) {
+            if (last - N + 1 >= 1) {
+                // Overlapping last vector, lanes already visited dropped.
+                const int32_t xs = last - N + 1;
+                visit(x, flagged(xs) >> (x - xs));
+            } else {
+                for (; x <= last; ++x) {
+                    const int32_t d =
+                        static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+                    if (std::abs(d) > minStep) examine(src, w, x, y, runs, r);
+                }
             }
         }
     }
@@ -320,12 +301,6 @@ HWY_EXPORT(Scan);
 namespace {
 
 using namespace blur_detail;
-
-// Row masks reused from frame to frame by each thread.
-std::vector<uint64_t>& scratch() {
-    thread_local std::vector<uint64_t> masks;
-    return masks;
-}
 
 }  // namespace
 
@@ -354,13 +329,8 @@ double blur(const Image& src) {
     while (minStep * minStep > limit) --minStep;
     while ((minStep + 1) * (minStep + 1) <= limit) ++minStep;
 
-    std::vector<uint64_t>& masks = scratch();
-    const size_t need = 3 * maskWords(W);
-    if (masks.size() < need) masks.resize(need);
-    std::fill(masks.begin(), masks.begin() + static_cast<ptrdiff_t>(need), 0);
-
     ScanResult r;
-    HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, minStep, masks.data(), r);
+    HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, minStep, r);
     return r.total == 0 ? 0.0 : static_cast<double>(r.total) / static_cast<double>(r.count);
 }
 
