@@ -31,13 +31,18 @@ RawFileSource::~RawFileSource() {
 ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
     std::vector<uint8_t>& buffer = buffers_[turn_];
     turn_ ^= 1;
+    // Only the last two whole frames can be shown again by a read past the
+    // end (frames are read in order); every earlier frame goes straight into
+    // `luma`, without the copy through its buffer.
+    const bool direct = index >= 0 && index < info_.frames - 2;
+    uint8_t* target = direct ? luma : buffer.data();
     // A frame whose offset lies beyond any possible file reads nothing, like
     // any other frame past the end.
     int64_t offset = 0;
     size_t got = 0;
     if (!__builtin_mul_overflow(frameSize_, index, &offset)) {
         fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
-        got = std::fread(buffer.data(), 1, buffer.size(), file_);
+        got = std::fread(target, 1, buffer.size(), file_);
     }
     if (std::ferror(file_)) {
         const int error = errno;
@@ -59,6 +64,6 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
                           false};
     }
     std::clearerr(file_);
-    std::memcpy(luma, buffer.data(), buffer.size());
+    if (!direct) std::memcpy(luma, buffer.data(), buffer.size());
     return ReadResult{};
 }
