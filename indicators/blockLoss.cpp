@@ -91,15 +91,15 @@ inline void gridRowBitsPlain(const uint8_t* src, int32_t w, int32_t row, int32_t
     }
 }
 
-// One source row of the vertical grid lines: counters[16 * c] is the run
-// counter of grid column c (the layout the vector kernel uses); hits of the
-// run length are added to runs[c / 16].
+// One source row of the vertical grid lines: counters[2 c] is the run counter
+// of grid column c (the layout the vector kernel uses); hits of the run
+// length are added to runs[c / 16].
 inline void gridColumnRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t gridCols,
                                int64_t limit, uint16_t* counters, int32_t* runs) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
     const uint8_t* up = cur - w;
     for (int32_t c = 1; c < gridCols; ++c) {
-        uint16_t& k = counters[static_cast<size_t>(c) * 8];
+        uint16_t& k = counters[static_cast<size_t>(c) * 2];
         if (robertsEnergy(up, cur, static_cast<ptrdiff_t>(c) * BLOCKLOSS_BLOCKSIZE) > limit) {
             if (++k == EDGE_LENGTH) ++runs[c / kLinesPerRegion];
         } else {
@@ -243,7 +243,7 @@ void GridRowBits(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t row, int32_
 }
 
 // Pass 3 for rows [y0, y1) of one region row (y0 >= 2): the run counter of
-// grid column c is counters[8 c]; hits are added to runs[c / 16]. gridCols
+// grid column c is counters[2 c]; hits are added to runs[c / 16]. gridCols
 // is a multiple of 16.
 void GridColumnRows(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t y0, int32_t y1,
                     int32_t gridCols, int32_t limit, uint16_t* HWY_RESTRICT counters,
@@ -254,44 +254,55 @@ void GridColumnRows(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t y0, int3
 #else
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const hn::Repartition<uint32_t, decltype(d8)> d32;
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
     const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    // Grid columns per vector and vectors per region.
-    const int32_t perVector = N / BLOCKLOSS_BLOCKSIZE;
-    const int32_t vectors = gridCols / perVector;
-    const int32_t vectorsPerRegion = kLinesPerRegion / perVector;
+    // Four vectors of samples give one vector of pairs: N / 4 grid columns,
+    // one per 32-bit lane. A region spans 64 / N such groups.
+    const int32_t groups = gridCols / (N / 4);
+    const int32_t groupsPerRegion = 64 / N;
     const auto lowByte = hn::Set(d16, 0x00FF);
     const auto lim = hn::Set(d16, static_cast<uint16_t>(limit));
     const auto one = hn::Set(d16, 1);
     const auto runLength = hn::Set(d16, static_cast<uint16_t>(EDGE_LENGTH));
-    // Lane 8 m holds grid column (first + m): the pair at source columns
-    // 16 (first + m) - 1 and 16 (first + m). The first vector's lane 0 is
-    // grid column 0, which has no pair.
+    // Only the low 16-bit half of each 32-bit lane holds a pair; in the first
+    // group, lane 0 is grid column 0, which has no pair.
     const auto iota = hn::Iota(d16, 0);
-    const auto gridLane = hn::Eq(hn::And(iota, hn::Set(d16, 7)), hn::Zero(d16));
-    const auto gridLaneFirst = hn::And(gridLane, hn::Ne(iota, hn::Zero(d16)));
+    const auto pairLane = hn::Eq(hn::And(iota, hn::Set(d16, 1)), hn::Zero(d16));
+    const auto pairLaneFirst = hn::And(pairLane, hn::Ne(iota, hn::Zero(d16)));
     auto absDiff = [](auto a, auto b) {
         return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+    };
+    // The pairs (row[16 c - 1], row[16 c]) of the group's grid columns, in
+    // order, one per 32-bit lane: the 64-bit lanes that start at those
+    // samples, then their low halves.
+    auto pairs = [&](const uint8_t* row) {
+        const auto a = hn::ConcatEven(d64, hn::BitCast(d64, hn::LoadU(d8, row + N)),
+                                      hn::BitCast(d64, hn::LoadU(d8, row)));
+        const auto b = hn::ConcatEven(d64, hn::BitCast(d64, hn::LoadU(d8, row + 3 * N)),
+                                      hn::BitCast(d64, hn::LoadU(d8, row + 2 * N)));
+        return hn::ConcatEven(d32, hn::BitCast(d32, b), hn::BitCast(d32, a));
     };
     for (int32_t y = y0; y < y1; ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
         const uint8_t* up = cur - w;
-        for (int32_t v = 0; v < vectors; ++v) {
-            const ptrdiff_t c0 = static_cast<ptrdiff_t>(v) * N - 1;
-            const auto u = hn::LoadU(d8, up + c0);
-            const auto c = hn::BitCast(d16, hn::LoadU(d8, cur + c0));
+        for (int32_t g = 0; g < groups; ++g) {
+            const ptrdiff_t c0 = static_cast<ptrdiff_t>(g) * 4 * N - 1;
+            const auto u = hn::BitCast(d8, pairs(up + c0));
+            const auto c = hn::BitCast(d16, pairs(cur + c0));
             // Swap the two samples of each pair of the current row, so byte
-            // 2 m pairs up[16 x - 1] with cur[16 x] and byte 2 m + 1 pairs
-            // up[16 x] with cur[16 x - 1].
+            // 0 pairs up[16 x - 1] with cur[16 x] and byte 1 pairs up[16 x]
+            // with cur[16 x - 1].
             const auto swapped = hn::BitCast(d8, hn::Or(hn::ShiftLeft<8>(c), hn::ShiftRight<8>(c)));
             const auto e = hn::BitCast(d16, absDiff(u, swapped));
             const auto lo = hn::And(e, lowByte);
             const auto hi = hn::ShiftRight<8>(e);
             const auto energy = hn::SaturatedAdd(hn::Mul(lo, lo), hn::Mul(hi, hi));
-            const auto strong = hn::And(hn::Gt(energy, lim), v == 0 ? gridLaneFirst : gridLane);
-            uint16_t* k = counters + static_cast<size_t>(v) * (N / 2);
+            const auto strong = hn::And(hn::Gt(energy, lim), g == 0 ? pairLaneFirst : pairLane);
+            uint16_t* k = counters + static_cast<size_t>(g) * (N / 2);
             const auto next = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d16, k), one));
             hn::StoreU(next, d16, k);
-            runs[v / vectorsPerRegion] +=
+            runs[g / groupsPerRegion] +=
                 static_cast<int32_t>(hn::CountTrue(d16, hn::Eq(next, runLength)));
         }
     }
@@ -317,7 +328,7 @@ using namespace blockloss_detail;
 // Scratch reused from frame to frame by each thread.
 struct BlockLossScratch {
     std::vector<uint64_t> bits;      // one grid row, a bit per column
-    std::vector<uint16_t> counters;  // vertical run counter per grid column, 8 apart
+    std::vector<uint16_t> counters;  // vertical run counter per grid column, 2 apart
     std::vector<int32_t> rowRuns;    // per region of the current region row
     std::vector<int32_t> colRuns;
 };
@@ -361,7 +372,7 @@ double blockLoss(const Image& src) {
 
     BlockLossScratch& s = scratch();
     s.bits.assign(static_cast<size_t>(cols / 64), 0);
-    s.counters.assign(static_cast<size_t>(gridCols) * 8, 0);
+    s.counters.assign(static_cast<size_t>(gridCols) * 2, 0);
     s.rowRuns.assign(static_cast<size_t>(regionsX), 0);
     s.colRuns.assign(static_cast<size_t>(regionsX), 0);
 
