@@ -67,6 +67,7 @@ bool JsonSink::write(const std::string& text) {
 
 bool JsonSink::begin(const RunInfo& run) {
     if (file_ == nullptr) return false;
+    begun_ = true;
     fps_ = run.fps;
     Json input{{"path", run.source->path},
                {"kind", run.source->kind},
@@ -100,6 +101,11 @@ bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
 
 bool JsonSink::end(const RunSummary& summary) {
     if (file_ == nullptr) return true;
+    if (!begun_) {  // nothing was written: the head is missing, so nothing to complete
+        std::fclose(file_);
+        file_ = nullptr;
+        return true;
+    }
     Json stats = Json::object();
     for (const IndicatorInfo* info : indicatorsByColumn()) {
         const IndicatorStats s = recorder_.stats(info->id);

@@ -34,6 +34,7 @@ class JsonSink : public ResultSink {
     bool write(const std::string& text);
     std::string path_;
     FILE* file_ = nullptr;
+    bool begun_ = false;
     double fps_ = 0.0;
     ResultsRecorder recorder_;
 };
