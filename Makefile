@@ -2,12 +2,16 @@
 #   make run    install what is missing, build (Release), write the built-in
 #               sample clip and analyse it
 #   make test   install what is missing, build (Release) and run every test
+# and the hardening passes of the CI (.ci/run):
+#   make sanitize   every test under AddressSanitizer and UBSan (gcc)
+#   make leakcheck  the end-to-end tests under LeakSanitizer (clang)
+#   make fuzz       each fuzz target for a few seconds (clang, libFuzzer)
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE_DIR = $(BUILD)/sample
 
-.PHONY: all deps test-deps build run test sanitize clean
+.PHONY: all deps test-deps hardening-deps build run test sanitize clang-build leakcheck fuzz clean
 
 all: build
 
@@ -32,11 +36,55 @@ run: build
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# clang with libFuzzer and the sanitizer runtimes.
+hardening-deps:
+	@./scripts/install-deps.sh --hardening
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer; any
+# report fails the test that caused it. Optimised a little (-O1) so that the
+# tests stay fast; no benchmarks.
 sanitize: test-deps
-	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DLUMAQC_SANITIZE=ON
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+	    -DLUMAQC_SANITIZE=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
+# A second build with clang for the two passes below: AddressSanitizer (with
+# LeakSanitizer), UndefinedBehaviorSanitizer and libFuzzer's coverage.
+CLANG_BUILD = $(BUILD)-clang
+clang-build: hardening-deps test-deps
+	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DLUMAQC_FUZZ=ON \
+	    -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+
+# The end-to-end tests once more, every run of lumaqc checked for leaks by
+# LeakSanitizer (and for invalid accesses and undefined behaviour), in the
+# clang build. A leak changes the exit status and fails the test. The browser
+# checks and the comparison of every vector target are left to `sanitize`.
+leakcheck: clang-build
+	cmake --build $(CLANG_BUILD) -j $(JOBS) --target e2e_tests
+	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=1 \
+	    ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$|^browser\.|^Simd\.'
+
+# Each fuzz target for FUZZ_SECONDS with libFuzzer, starting from the seed
+# corpus in fuzz/corpus; new inputs and findings stay in $(CLANG_BUILD).
+FUZZ_SECONDS ?= 12
+FUZZ_TARGETS = command_line raw_reader y4m_reader indicators toolkit
+fuzz: clang-build
+	cmake --build $(CLANG_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	    mkdir -p $(CLANG_BUILD)/corpus/$$t $(CLANG_BUILD)/findings; \
+	    if $(CLANG_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        -artifact_prefix=$(CLANG_BUILD)/findings/$$t- \
+	        $(CLANG_BUILD)/corpus/$$t fuzz/corpus/$$t > $(CLANG_BUILD)/fuzz_$$t.log 2>&1; then \
+	        echo "fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $(CLANG_BUILD)/fuzz_$$t.log)" \
+	            "inputs in $(FUZZ_SECONDS) s, no finding"; \
+	    else \
+	        tail -n 40 $(CLANG_BUILD)/fuzz_$$t.log; \
+	        echo "fuzz_$$t: finding in $(CLANG_BUILD)/findings"; \
+	        exit 1; \
+	    fi; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(CLANG_BUILD)

@@ -2,11 +2,18 @@
 # Installs the Debian packages the build and the tests need, only when
 # something is missing. With --test it also installs what the JSON schema and
 # HTML report checks need: Node.js, npm, Chromium and the npm packages of
-# tests/browser.
+# tests/browser; with --hardening, clang with its fuzzing and sanitizer
+# runtimes.
 set -eu
 
 tests=no
-if [ "${1:-}" = "--test" ]; then tests=yes; fi
+hardening=no
+for option in "$@"; do
+    case "$option" in
+        --test) tests=yes ;;
+        --hardening) hardening=yes ;;
+    esac
+done
 
 missing=""
 need() { # need PACKAGE TEST-COMMAND...
@@ -31,6 +38,12 @@ need libswscale-dev pkg-config --exists libswscale
 need libavutil-dev pkg-config --exists libavutil
 need ffmpeg command -v ffmpeg
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
+# The hardening passes built with clang: the fuzz targets (libFuzzer) and the
+# leak check of the end-to-end tests (AddressSanitizer with LeakSanitizer).
+if [ "$hardening" = yes ]; then
+    need clang command -v clang++
+    need libclang-rt-dev sh -c 'ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'
+fi
 if [ "$tests" = yes ]; then
     need nodejs command -v node
     need npm command -v npm
