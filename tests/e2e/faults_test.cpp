@@ -247,6 +247,13 @@ TEST_F(Faults, LogOnAFullDiskIsAnError) {
     }
 }
 
+TEST_F(Faults, ConsoleOnAFullDiskIsAnError) {
+    const RunResult r = runProgram(
+        "/bin/sh", {"-c", "exec \"$0\" clip.yuv 64 48 >/dev/full", LUMAQC_BIN}, dir_.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Cannot write to standard output: No space left on device\n");
+}
+
 TEST_F(Faults, LogInAnUnwritableDirectoryLeavesTheConsole) {
     const std::string locked = unwritableDirectory(dir_);
     if (locked.empty()) GTEST_SKIP() << "every directory is writable here";
