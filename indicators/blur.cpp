@@ -39,9 +39,12 @@ namespace blur_detail {
 // squared horizontal difference.
 constexpr double EDGE_FACTOR = 16.0;
 
-struct ScanResult {
-    int64_t count = 0;  // edge pixels
-    int64_t total = 0;  // sum of their ramp widths
+// Edge pixels and the sum of their ramp widths, by the absolute horizontal
+// step of the pixel (0 .. 255). The peak test and the ramp widths do not
+// depend on the edge threshold, which only decides the steps counted.
+struct Buckets {
+    int64_t count[256] = {};
+    int64_t total[256] = {};
 };
 
 // Whether the step into column k (cur[k] - cur[k - 1]) has the given sign.
@@ -65,12 +68,11 @@ struct PlainRuns {
     }
 };
 
-// Peak test and ramp widths at the candidate (x, y), 1 <= x <= w-2,
-// 1 <= y <= h-2, whose squared horizontal difference exceeds the edge
-// threshold. Differences and energies of row 0 and column 0 are 0.
+// Peak test and ramp widths at (x, y), 1 <= x <= w-2, 1 <= y <= h-2: -1
+// when the pixel is no peak, else the sum of its two ramp widths.
+// Differences and energies of row 0 and column 0 are 0.
 template <class Runs>
-inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, const Runs& runs,
-                    ScanResult& r) {
+inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y, const Runs& runs) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
     const uint8_t* up = cur - w;
     const uint8_t* down = cur + w;
@@ -88,35 +90,41 @@ inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, const R
             y > 1 ? static_cast<int32_t>(up[x]) - static_cast<int32_t>(up[x - 1]) : 0;
         const int32_t downDx = static_cast<int32_t>(down[x]) - static_cast<int32_t>(down[x - 1]);
         const bool verticalPeak = upDx * upDx <= v && v > downDx * downDx;
-        if (!verticalPeak) return;
+        if (!verticalPeak) return -1;
     }
     // The ramp follows the edge's own sign: a falling edge is walked on the
     // falling steps. It reaches right up to column w-2 and left down to
     // column 2.
     const bool falling = dx < 0 || right < 0;
-    ++r.count;
-    r.total += runs.up(cur, x + 1, w - 2 - x, falling) + runs.down(cur, x, x - 1, falling);
+    return runs.up(cur, x + 1, w - 2 - x, falling) + runs.down(cur, x, x - 1, falling);
 }
 
-// Plain versions of the kernels.
-inline int64_t horizontalEnergyPlain(const uint8_t* src, int32_t w, int32_t h) {
+template <class Runs>
+inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t step,
+                    const Runs& runs, Buckets& b) {
+    const int32_t width = rampWidth(src, w, x, y, runs);
+    if (width < 0) return;
+    ++b.count[step];
+    b.total[step] += width;
+}
+
+// The kernel below, plainly: the energy sum over rows 1 .. h-1 (when asked
+// for) and the edge pixels among the candidates lo < |step| <= hi.
+inline int64_t scanPlain(const uint8_t* src, int32_t w, int32_t h, int32_t lo, int32_t hi,
+                         bool energy, Buckets& b) {
     int64_t total = 0;
     for (int32_t y = 1; y < h; ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
         for (int32_t x = 1; x < w; ++x) {
             const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-            total += d * d;
+            if (energy) total += d * d;
+            const int32_t step = std::abs(d);
+            if (y < h - 1 && x < w - 1 && step > lo && step <= hi) {
+                examine(src, w, x, y, step, PlainRuns{}, b);
+            }
         }
     }
     return total;
-}
-
-inline void scanRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t minStep, ScanResult& r) {
-    const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-    for (int32_t x = 1; x < w - 1; ++x) {
-        const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-        if (std::abs(d) > minStep) examine(src, w, x, y, PlainRuns{}, r);
-    }
 }
 
 }  // namespace blur_detail
@@ -129,73 +137,6 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace blur_detail;
-
-// Sum of the squared horizontal differences over rows 1 .. h-1, columns 1 .. w-1.
-int64_t HorizontalEnergy(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) {
-#if HWY_TARGET == HWY_SCALAR
-    return horizontalEnergyPlain(src, w, h);
-#else
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint16_t, decltype(d8)> d16;
-    const hn::Repartition<int16_t, decltype(d8)> di16;
-    const hn::Repartition<int32_t, decltype(d8)> d32;
-    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    const auto lowByte = hn::Set(d16, 0x00FF);
-    // Each step adds at most 2 * 255^2 to a 32-bit lane.
-    constexpr int32_t kFlushSteps = 4096;
-    HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
-    int64_t total = 0;
-    for (int32_t y = 1; y < h; ++y) {
-        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-        auto acc0 = hn::Zero(d32);
-        auto acc1 = hn::Zero(d32);
-        auto add = [&](decltype(hn::Zero(d8)) e) {
-            const auto wide = hn::BitCast(d16, e);
-            const auto lo = hn::BitCast(di16, hn::And(wide, lowByte));
-            const auto hi = hn::BitCast(di16, hn::ShiftRight<8>(wide));
-            acc0 = hn::ReorderWidenMulAccumulate(d32, lo, lo, acc0, acc1);
-            acc0 = hn::ReorderWidenMulAccumulate(d32, hi, hi, acc0, acc1);
-        };
-        auto flush = [&]() {
-            hn::Store(hn::RearrangeToOddPlusEven(acc0, acc1), d32, lanes);
-            for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
-            acc0 = hn::Zero(d32);
-            acc1 = hn::Zero(d32);
-        };
-        int32_t x = 1;
-        int32_t steps = 0;
-        for (; x + N <= w; x += N) {
-            const auto a = hn::LoadU(d8, cur + x);
-            const auto b = hn::LoadU(d8, cur + x - 1);
-            add(hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a)));
-            if (++steps == kFlushSteps) {
-                flush();
-                steps = 0;
-            }
-        }
-        if (x < w) {
-            if (w > N) {
-                // The last vector overlaps the previous one; its first lanes
-                // are dropped.
-                const int32_t xs = w - N;
-                const auto keep = hn::Not(hn::FirstN(d8, static_cast<size_t>(x - xs)));
-                const auto a = hn::LoadU(d8, cur + xs);
-                const auto b = hn::LoadU(d8, cur + xs - 1);
-                add(hn::IfThenElseZero(keep,
-                                       hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a))));
-            } else {
-                for (; x < w; ++x) {
-                    const int32_t d =
-                        static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-                    total += d * d;
-                }
-            }
-        }
-        flush();
-    }
-    return total;
-#endif
-}
 
 // Run lengths of steps of one sign, up to a vector of steps at a time.
 struct VectorRuns {
@@ -239,52 +180,82 @@ struct VectorRuns {
     }
 };
 
-// Rows 1 .. h-2: candidates by vector compares, then the peak test and the
-// ramp widths of each.
-void Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t minStep,
-          ScanResult& result) {
-    ScanResult r;
+// One pass over the rows: the sum of the squared horizontal differences over
+// rows 1 .. h-1, columns 1 .. w-1 (when `energy`), and the edge pixels among
+// the candidates of rows 1 .. h-2, columns 1 .. w-2 whose absolute step lies
+// in (lo, hi], found by vector compares, into `b`.
+int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t lo, int32_t hi,
+             bool energy, Buckets& b) {
 #if HWY_TARGET == HWY_SCALAR
-    for (int32_t y = 1; y < h - 1; ++y) scanRowPlain(src, w, y, minStep, r);
+    return scanPlain(src, w, h, lo, hi, energy, b);
 #else
     const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const hn::Repartition<int16_t, decltype(d8)> di16;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
     const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    const auto edgeStep = hn::Set(d8, static_cast<uint8_t>(minStep));
+    if (w <= N) return scanPlain(src, w, h, lo, hi, energy, b);
+    const auto lowByte = hn::Set(d16, 0x00FF);
+    const auto loStep = hn::Set(d8, static_cast<uint8_t>(lo));
+    const auto hiStep = hn::Set(d8, static_cast<uint8_t>(hi));
     const VectorRuns runs{w};
-    const int32_t last = w - 2;  // last candidate column
-    for (int32_t y = 1; y < h - 1; ++y) {
+    // Each vector adds at most 2 * 255^2 to a 32-bit lane.
+    constexpr int32_t kFlushSteps = 4096;
+    HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
+    int64_t total = 0;
+    for (int32_t y = 1; y < h; ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-        // Bit i: the step into column x + i exceeds the edge step.
-        auto flagged = [&](int32_t x) {
-            const auto a = hn::LoadU(d8, cur + x);
-            const auto b = hn::LoadU(d8, cur + x - 1);
-            return VectorRuns::bitsOf(
-                hn::Gt(hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a)), edgeStep));
+        const bool candidates = y < h - 1;
+        auto acc0 = hn::Zero(d32);
+        auto acc1 = hn::Zero(d32);
+        auto flush = [&]() {
+            hn::Store(hn::RearrangeToOddPlusEven(acc0, acc1), d32, lanes);
+            for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
+            acc0 = hn::Zero(d32);
+            acc1 = hn::Zero(d32);
         };
-        auto visit = [&](int32_t x0, uint64_t bits) {
+        // Columns x .. x+N-1, of which the first `skip` were done before.
+        auto columns = [&](int32_t x, int32_t skip) {
+            const auto a = hn::LoadU(d8, cur + x);
+            const auto c = hn::LoadU(d8, cur + x - 1);
+            auto step = hn::Or(hn::SaturatedSub(a, c), hn::SaturatedSub(c, a));
+            if (skip > 0) step = hn::IfThenElseZero(hn::Not(hn::FirstN(d8, skip)), step);
+            if (energy) {
+                const auto wide = hn::BitCast(d16, step);
+                const auto lo8 = hn::BitCast(di16, hn::And(wide, lowByte));
+                const auto hi8 = hn::BitCast(di16, hn::ShiftRight<8>(wide));
+                acc0 = hn::ReorderWidenMulAccumulate(d32, lo8, lo8, acc0, acc1);
+                acc0 = hn::ReorderWidenMulAccumulate(d32, hi8, hi8, acc0, acc1);
+            }
+            if (!candidates) return;
+            const auto m = hn::AndNot(hn::Gt(step, hiStep), hn::Gt(step, loStep));
+            if (hn::AllFalse(d8, m)) return;
+            uint64_t bits = VectorRuns::bitsOf(m);
+            // Column w-1 has no right neighbour: no candidate.
+            if (x + N > w - 1) bits &= ~(uint64_t{1} << (w - 1 - x));
+            HWY_ALIGN uint8_t steps[HWY_MAX_BYTES];
+            hn::Store(step, d8, steps);
             while (bits != 0) {
-                examine(src, w, x0 + std::countr_zero(bits), y, runs, r);
+                const int i = std::countr_zero(bits);
+                examine(src, w, x + i, y, steps[i], runs, b);
                 bits &= bits - 1;
             }
         };
         int32_t x = 1;
-        for (; x + N - 1 <= last; x += N) visit(x, flagged(x));
-        if (x <= last) {
-            if (last - N + 1 >= 1) {
-                // Overlapping last vector, lanes already visited dropped.
-                const int32_t xs = last - N + 1;
-                visit(x, flagged(xs) >> (x - xs));
-            } else {
-                for (; x <= last; ++x) {
-                    const int32_t d =
-                        static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-                    if (std::abs(d) > minStep) examine(src, w, x, y, runs, r);
-                }
+        int32_t vectors = 0;
+        for (; x + N <= w; x += N) {
+            columns(x, 0);
+            if (++vectors == kFlushSteps) {
+                flush();
+                vectors = 0;
             }
         }
+        // The last vector overlaps the one before.
+        if (x < w) columns(w - N, x - (w - N));
+        if (energy) flush();
     }
+    return total;
 #endif
-    result = r;
 }
 
 }  // namespace HWY_NAMESPACE
@@ -294,13 +265,17 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 
 namespace blur_simd {
-HWY_EXPORT(HorizontalEnergy);
 HWY_EXPORT(Scan);
 }  // namespace blur_simd
 
 namespace {
 
 using namespace blur_detail;
+
+// The edge step of the last frame this thread measured, -1 when unknown.
+// Frames of one video have similar steps: a frame whose step is no smaller
+// is measured in one pass over its rows.
+thread_local int32_t previousStep = -1;
 
 }  // namespace
 
@@ -310,13 +285,17 @@ double blur(const Image& src) {
     // Candidates need a pixel on every side.
     if (W < 3 || H < 3) return 0.0;
 
+    // One pass: the energy sum and, when the step of the previous frame is
+    // known, the edge pixels whose step exceeds it.
+    const int32_t guess = previousStep;
+    previousStep = -1;
+    Buckets b;
+    const int64_t scanned = HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(
+        src.data, W, H, guess < 0 ? 255 : guess, 255, true, b);
     // The energy sum as a 32-bit sample count sees it: a picture of 2^31
     // samples or more counts no samples at all.
     const uint32_t area = static_cast<uint32_t>(W) * static_cast<uint32_t>(H);
-    const int64_t energySum =
-        area > static_cast<uint32_t>(INT32_MAX)
-            ? 0
-            : HWY_DYNAMIC_DISPATCH(blur_simd::HorizontalEnergy)(src.data, W, H);
+    const int64_t energySum = area > static_cast<uint32_t>(INT32_MAX) ? 0 : scanned;
     const double edgeThreshold = static_cast<double>(energySum) /
                                  (static_cast<double>(W) * static_cast<double>(H)) * EDGE_FACTOR;
     // A squared 8-bit difference exceeds the threshold exactly when it
@@ -328,10 +307,20 @@ double blur(const Image& src) {
     int32_t minStep = static_cast<int32_t>(std::sqrt(static_cast<double>(limit)));
     while (minStep * minStep > limit) --minStep;
     while ((minStep + 1) * (minStep + 1) <= limit) ++minStep;
+    previousStep = minStep;
 
-    ScanResult r;
-    HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, minStep, r);
-    return r.total == 0 ? 0.0 : static_cast<double>(r.total) / static_cast<double>(r.count);
+    // The steps above this frame's edge step not yet examined.
+    const int32_t examined = guess < 0 ? 255 : guess;
+    if (minStep < examined) {
+        HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, minStep, examined, false, b);
+    }
+    int64_t count = 0;
+    int64_t total = 0;
+    for (int32_t step = minStep + 1; step < 256; ++step) {
+        count += b.count[step];
+        total += b.total[step];
+    }
+    return total == 0 ? 0.0 : static_cast<double>(total) / static_cast<double>(count);
 }
 
 double blurToMOS(double blurValue) {
