@@ -2,6 +2,7 @@
 #   make run    install what is missing, build (Release), write the built-in
 #               sample clip and analyse it
 #   make test   install what is missing, build (Release) and run every test
+#   make bench  build (Release), run the benchmarks and the throughput script
 # and the hardening passes of the CI (.ci/run):
 #   make sanitize   every test under AddressSanitizer and UBSan (gcc)
 #   make leakcheck  the end-to-end tests under LeakSanitizer (clang)
@@ -11,7 +12,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE_DIR = $(BUILD)/sample
 
-.PHONY: all deps test-deps hardening-deps build run test sanitize clang-build leakcheck fuzz clean
+.PHONY: all deps test-deps hardening-deps build run test bench sanitize clang-build leakcheck fuzz clean
 
 all: build
 
@@ -35,6 +36,13 @@ run: build
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Not part of the tests: each indicator and the whole frame at 1920x1080 and
+# 3840x2160 (Google Benchmark), then frames per second end to end with one
+# thread and with all, against FFmpeg's analysis filters when installed.
+bench: build
+	$(BUILD)/bench/lumaqc_bench --benchmark_filter='^(Yardstick|Frame|Indicator)/'
+	./bench/throughput.sh -b $(BUILD)
 
 # clang with libFuzzer and the sanitizer runtimes.
 hardening-deps:
