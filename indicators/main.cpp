@@ -77,6 +77,10 @@ void describeOutOfMemory(int32_t width, int32_t height) {
 
 int main(int argc, char** argv) {
     installStopHandlers();
+    // A reader that goes away (`lumaqc ... | head`) makes the console write
+    // fail with a message, instead of ending the process in the middle of a
+    // row before the log has it.
+    signal(SIGPIPE, SIG_IGN);
     std::set_new_handler(onOutOfMemory);
     // LUMAQC_SIMD restricts the kernels to one vector instruction set; every
     // set gives the same output.

@@ -32,13 +32,18 @@ RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
     return RunOutcome{-1, sink.error() + "\n", false, done};
 }
 
+// Hands the row to every sink, even after one has failed, so that an output
+// that fails (a closed pipe, a full disk) costs no other output this row; the
+// first failure then stops the run.
 bool emit(const std::vector<ResultSink*>& sinks, int64_t index, const lumaqc::FrameValues& values,
           RunOutcome& outcome) {
+    const ResultSink* failed = nullptr;
     for (ResultSink* sink : sinks) {
-        if (!sink->frame(index, values)) {
-            outcome = sinkFailure(*sink, outcome.framesDone);
-            return false;
-        }
+        if (!sink->frame(index, values) && failed == nullptr) failed = sink;
+    }
+    if (failed != nullptr) {
+        outcome = sinkFailure(*failed, outcome.framesDone);
+        return false;
     }
     ++outcome.framesDone;
     return true;

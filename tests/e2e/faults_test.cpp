@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -65,6 +66,7 @@ struct Launch {
     std::vector<std::string> args;
     std::string cwd;
     bool pipeInput = false;
+    bool pipeOutput = false;              // standard output to a pipe that the test reads
     rlim_t addressSpace = RLIM_INFINITY;  // bytes of address space the child may use
 };
 
@@ -76,7 +78,9 @@ class Child {
         words.insert(words.end(), launch.args.begin(), launch.args.end());
 
         int input[2] = {-1, -1};
+        int output[2] = {-1, -1};
         if (launch.pipeInput && pipe(input) != 0) std::abort();
+        if (launch.pipeOutput && pipe(output) != 0) std::abort();
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(cwd_.c_str()) != 0) _exit(127);
@@ -84,7 +88,10 @@ class Child {
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
             const int in = launch.pipeInput ? input[0] : open("/dev/null", O_RDONLY);
             if (launch.pipeInput) close(input[1]);
-            const int out = open(outPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (launch.pipeOutput) close(output[0]);
+            const int out = launch.pipeOutput
+                                ? output[1]
+                                : open(outPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = open(errPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(in, 0);
             dup2(out, 1);
@@ -99,10 +106,15 @@ class Child {
             close(input[0]);
             input_ = input[1];
         }
+        if (launch.pipeOutput) {
+            close(output[1]);
+            output_ = output[0];
+        }
     }
 
     ~Child() {
         closeInput();
+        closeOutput();
         if (pid_ > 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -119,6 +131,24 @@ class Child {
     void closeInput() {
         if (input_ >= 0) close(input_);
         input_ = -1;
+    }
+
+    // Reads the piped standard output until it holds `rows` rows; false if
+    // it ends first.
+    bool readRows(size_t rows) {
+        char buffer[4096];
+        while (consoleRows(piped_).size() < rows) {
+            const ssize_t n = read(output_, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            piped_.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    // The reader goes away: later writes to standard output fail.
+    void closeOutput() {
+        if (output_ >= 0) close(output_);
+        output_ = -1;
     }
 
     // Waits until the log in the working directory has `rows` rows.
@@ -157,7 +187,7 @@ class Child {
         maxRssKb_ = usage.ru_maxrss;
         RunResult result;
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(outPath());
+        result.out = output_ >= 0 || !piped_.empty() ? piped_ : readFile(outPath());
         result.err = readFile(errPath());
         return result;
     }
@@ -171,6 +201,8 @@ class Child {
     std::string cwd_;
     pid_t pid_ = -1;
     int input_ = -1;
+    int output_ = -1;
+    std::string piped_;
     long maxRssKb_ = 0;
 };
 
@@ -252,6 +284,28 @@ TEST_F(Faults, ConsoleOnAFullDiskIsAnError) {
         "/bin/sh", {"-c", "exec \"$0\" clip.yuv 64 48 >/dev/full", LUMAQC_BIN}, dir_.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "Cannot write to standard output: No space left on device\n");
+}
+
+TEST_F(Faults, ConsoleReaderThatGoesAway) {
+    // As `lumaqc ... | head`: the reader stops after three rows of an endless
+    // run. The next console write fails; the log has that row too.
+    for (const char* threads : {"1", "3"}) {
+        removeLog();
+        Launch launch{{"clip.yuv", "64", "48", "--frames", "1000000000000", "--threads", threads},
+                      dir_.path()};
+        launch.pipeOutput = true;
+        Child child(launch);
+        ASSERT_TRUE(child.readRows(3)) << threads;
+        child.closeOutput();
+        const RunResult r = child.finish();
+        EXPECT_EQ(r.status, 255) << threads;
+        EXPECT_EQ(r.err, "Cannot write to standard output: Broken pipe\n");
+        const std::string written = log();
+        const size_t rows = std::min<size_t>(logRows(dir_.file(kLogName)), 6);
+        EXPECT_GE(rows, 3u);
+        EXPECT_EQ(written.back(), '\n');
+        EXPECT_EQ(logPrefix(written, rows), logPrefix(cleanLog_, rows));
+    }
 }
 
 TEST_F(Faults, LogInAnUnwritableDirectoryLeavesTheConsole) {
