@@ -4,9 +4,10 @@
 #   make test   install what is missing, build (Release) and run every test
 #   make bench  build (Release), run the benchmarks and the throughput script
 # and the hardening passes of the CI (.ci/run):
-#   make sanitize   every test under AddressSanitizer and UBSan (gcc)
-#   make leakcheck  the end-to-end tests under LeakSanitizer (clang)
-#   make fuzz       each fuzz target for a few seconds (clang, libFuzzer)
+#   make sanitize   every test under AddressSanitizer and UBSan
+#   make leakcheck  the end-to-end tests under LeakSanitizer
+#   make fuzz       each fuzz target for a few seconds (libFuzzer)
+# (all three from one clang build, $(BUILD)-clang)
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -48,38 +49,34 @@ bench: build
 hardening-deps:
 	@./scripts/install-deps.sh --hardening
 
-# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer; any
-# report fails the test that caused it. Optimised a little (-O1) so that the
-# tests stay fast; no benchmarks.
-sanitize: test-deps
-	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
-	    -DLUMAQC_SANITIZE=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
-	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
-
-# A second build with clang for the two passes below: AddressSanitizer (with
-# LeakSanitizer), UndefinedBehaviorSanitizer and libFuzzer's coverage.
+# One build with clang serves the three hardening passes below: everything
+# (tests and fuzz targets) with AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer, instrumented for libFuzzer, optimised a little
+# (-O1) so that the tests stay fast; no benchmarks.
 CLANG_BUILD = $(BUILD)-clang
 clang-build: hardening-deps test-deps
 	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DLUMAQC_FUZZ=ON \
 	    -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer; any
+# report fails the test that caused it.
+sanitize: clang-build
+	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
 
 # The end-to-end tests once more, every run of lumaqc checked for leaks by
-# LeakSanitizer (and for invalid accesses and undefined behaviour), in the
-# clang build. A leak changes the exit status and fails the test. The browser
-# checks and the comparison of every vector target are left to `sanitize`.
+# LeakSanitizer: a leak changes its exit status and fails the test. The
+# comparison of every vector target is left out (the sanitize pass has it).
 leakcheck: clang-build
-	cmake --build $(CLANG_BUILD) -j $(JOBS) --target e2e_tests
 	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=1 \
-	    ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$|^browser\.|^Simd\.'
+	    ctest --output-on-failure -j $(JOBS) -L e2e -E '^Simd\.'
 
 # Each fuzz target for FUZZ_SECONDS with libFuzzer, starting from the seed
 # corpus in fuzz/corpus; new inputs and findings stay in $(CLANG_BUILD).
 FUZZ_SECONDS ?= 12
 FUZZ_TARGETS = command_line raw_reader y4m_reader indicators toolkit
 fuzz: clang-build
-	cmake --build $(CLANG_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@for t in $(FUZZ_TARGETS); do \
 	    mkdir -p $(CLANG_BUILD)/corpus/$$t $(CLANG_BUILD)/findings; \
 	    if $(CLANG_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \

@@ -38,7 +38,10 @@ TEST(Borders, LineTestsCheckEverySample) {
     // Rows 0 and 3 flat at different levels, then one sample set apart.
     for (auto [x, y, expected] :
          {std::tuple{-1, -1, 1}, {0, 0, 0}, {5, 0, 0}, {1, 3, 0}, {5, 3, 0}, {3, 1, 1}}) {
-        auto s = samples(6, 4, [&](int i, int j) { return i == x && j == y ? 99 : j; });
+        // Copies: clang 14 cannot capture structured bindings.
+        const int px = x;
+        const int py = y;
+        auto s = samples(6, 4, [&](int i, int j) { return i == px && j == py ? 99 : j; });
         EXPECT_EQ(checkLetterBar(s.data(), 6, 4, 0), expected) << x << "," << y;
     }
     // Columns 1 and 2 differ in one row only, wherever that row is.
