@@ -99,10 +99,10 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--report", options.reportPath,
                    "Also write a self-contained HTML report with charts to this file");
     const std::string libraries = decoderLibraries();
-    app.set_version_flag("--version",
-                         std::string("lumaqc ") + lumaqc::version() + "\ndecoder support: " +
-                             (libraries.empty() ? "no (raw and Y4M input only)"
-                                                : "yes (" + libraries + ")"));
+    app.set_version_flag(
+        "--version",
+        std::string("lumaqc ") + lumaqc::version() + "\ndecoder support: " +
+            (libraries.empty() ? "no (raw and Y4M input only)" : "yes (" + libraries + ")"));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -11,7 +11,7 @@ struct CommandLine {
     int32_t width = 0;  // 0 x 0: from the input's header (Y4M, decoded video)
     int32_t height = 0;
     double fps = 25.0;
-    bool fpsGiven = false;  // false: the input's frame rate when it has one, else `fps`
+    bool fpsGiven = false;     // false: the input's frame rate when it has one, else `fps`
     bool framesGiven = false;  // false: every whole frame of the input
     int64_t frames = 0;
     int64_t start = 0;
