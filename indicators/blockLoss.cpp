@@ -3,15 +3,19 @@
 // 256 x 256 region; the result is the mean over the regions of the product of
 // the horizontal and the vertical run counts.
 //
-// Three passes over the picture, none storing a Roberts picture:
-//  1. the sum of the Roberts energy over every position (vector kernel), which
-//     sets the threshold;
+// No Roberts picture is stored:
+//  1. one pass over the picture sums the Roberts energy over every position
+//     (vector kernel), which sets the threshold, and keeps the energies on the
+//     vertical grid lines, saturated to 16 bits, in a table of one value per
+//     row and grid column;
 //  2. along the horizontal grid lines, one bit per position (energy above the
 //     threshold), runs found word by word in each region's 256 bits;
-//  3. along the vertical grid lines, row by row, one run counter per grid
-//     column.
+//  3. along the vertical grid lines, the table row by row, one run counter per
+//     grid column.
 // Energies are exact integers; a position is strong when its energy exceeds
-// the threshold, i.e. exceeds the threshold's integer part.
+// the threshold, i.e. exceeds the threshold's integer part. A threshold that
+// 16-bit energies cannot decide (rare: pictures of strong noise) takes the
+// exact plain path for 2 and 3.
 #include "indicators/blockLoss.h"
 
 #undef HWY_TARGET_INCLUDE
@@ -91,19 +95,40 @@ inline void gridRowBitsPlain(const uint8_t* src, int32_t w, int32_t row, int32_t
     }
 }
 
-// One source row of the vertical grid lines: counters[2 c] is the run counter
-// of grid column c (the layout the vector kernel uses); hits of the run
-// length are added to runs[c / 16].
+// One source row of the vertical grid lines: counters[c] is the run counter
+// of grid column c; hits of the run length are added to runs[c / 16].
 inline void gridColumnRowPlain(const uint8_t* src, int32_t w, int32_t y, int32_t gridCols,
                                int64_t limit, uint16_t* counters, int32_t* runs) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
     const uint8_t* up = cur - w;
     for (int32_t c = 1; c < gridCols; ++c) {
-        uint16_t& k = counters[static_cast<size_t>(c) * 2];
+        uint16_t& k = counters[c];
         if (robertsEnergy(up, cur, static_cast<ptrdiff_t>(c) * BLOCKLOSS_BLOCKSIZE) > limit) {
             if (++k == EDGE_LENGTH) ++runs[c / kLinesPerRegion];
         } else {
             k = 0;
+        }
+    }
+}
+
+// Energies of the vertical grid lines of one row, saturated to 16 bits, into
+// table[c0 .. gridCols-1] (grid column c at source column 16 c).
+inline void gridColumnEnergiesPlain(const uint8_t* up, const uint8_t* cur, int32_t c0,
+                                    int32_t gridCols, uint16_t* table) {
+    for (int32_t c = c0; c < gridCols; ++c) {
+        const int32_t e = robertsEnergy(up, cur, static_cast<ptrdiff_t>(c) * BLOCKLOSS_BLOCKSIZE);
+        table[c] = static_cast<uint16_t>(std::min<int32_t>(e, kSaturated));
+    }
+}
+
+// Pass 3 on one row of the table, plainly.
+inline void columnRunsPlain(const uint16_t* table, int32_t gridCols, int32_t limit,
+                            uint16_t* counters, int32_t* runs) {
+    for (int32_t c = 0; c < gridCols; ++c) {
+        if (table[c] > limit) {
+            if (++counters[c] == EDGE_LENGTH) ++runs[c / kLinesPerRegion];
+        } else {
+            counters[c] = 0;
         }
     }
 }
@@ -119,8 +144,12 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace blockloss_detail;
 
-// Sum of the Roberts energy over rows 1.. h-1 and columns 1 .. w-1.
-int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) {
+// Sum of the Roberts energy over rows 1 .. h-1 and columns 1 .. w-1. For rows
+// 1 .. tableRows-1, the energies of grid columns 0 .. gridCols-1 (column 0
+// has none: 0), saturated to 16 bits, go to table[y * gridCols + c]; row 0 of
+// the table is left alone.
+int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t tableRows,
+                         int32_t gridCols, uint16_t* HWY_RESTRICT table) {
     int64_t total = 0;
 #if HWY_TARGET == HWY_SCALAR
     for (int32_t y = 1; y < h; ++y) {
@@ -129,27 +158,27 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) 
         int64_t rowSum = 0;
         for (int32_t x = 1; x < w; ++x) rowSum += robertsEnergy(up, cur, x);
         total += rowSum;
+        if (y < tableRows) {
+            uint16_t* row = table + static_cast<size_t>(y) * static_cast<size_t>(gridCols);
+            row[0] = 0;
+            gridColumnEnergiesPlain(up, cur, 1, gridCols, row);
+        }
     }
 #else
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint16_t, decltype(d8)> d16;
     const hn::Repartition<int16_t, decltype(d8)> di16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
+    const hn::Repartition<uint32_t, decltype(d8)> du32;
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
+    const hn::Rebind<uint16_t, decltype(du32)> dTable;
     const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
     const auto lowByte = hn::Set(d16, 0x00FF);
-    // Each step adds at most 4 * 2 * 255^2 to a 32-bit lane; flush well before
-    // 2^31.
+    // Each vector adds at most 4 * 2 * 255^2 to a 32-bit lane; flush well
+    // before 2^31.
     constexpr int32_t kFlushSteps = 1024;
     HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
 
-    auto squares = [&](decltype(hn::Zero(d8)) e, decltype(hn::Zero(d32)) acc,
-                       decltype(hn::Zero(d32))& acc1) {
-        const auto wide = hn::BitCast(d16, e);
-        const auto lo = hn::BitCast(di16, hn::And(wide, lowByte));
-        const auto hi = hn::BitCast(di16, hn::ShiftRight<8>(wide));
-        acc = hn::ReorderWidenMulAccumulate(d32, lo, lo, acc, acc1);
-        return hn::ReorderWidenMulAccumulate(d32, hi, hi, acc, acc1);
-    };
     auto absDiff = [](auto a, auto b) {
         return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
     };
@@ -157,6 +186,9 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) 
     for (int32_t y = 1; y < h; ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
         const uint8_t* up = cur - w;
+        uint16_t* row = y < tableRows
+                            ? table + static_cast<size_t>(y) * static_cast<size_t>(gridCols)
+                            : nullptr;
         auto acc0 = hn::Zero(d32);
         auto acc1 = hn::Zero(d32);
         auto flush = [&]() {
@@ -165,13 +197,69 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) 
             acc0 = hn::Zero(d32);
             acc1 = hn::Zero(d32);
         };
+        // Columns x .. x+N-1 (the first `skip` already done): energy into the
+        // accumulators; returns the 16-bit energies of the last column of
+        // each 16 (byte 15 of each 128-bit block), in the high 16 bits of
+        // every second 64-bit lane.
+        auto columns = [&](int32_t x, int32_t skip) {
+            auto e1 = absDiff(hn::LoadU(d8, up + x - 1), hn::LoadU(d8, cur + x));
+            auto e2 = absDiff(hn::LoadU(d8, up + x), hn::LoadU(d8, cur + x - 1));
+            if (skip > 0) {
+                const auto keep = hn::Not(hn::FirstN(d8, static_cast<size_t>(skip)));
+                e1 = hn::IfThenElseZero(keep, e1);
+                e2 = hn::IfThenElseZero(keep, e2);
+            }
+            const auto w1 = hn::BitCast(d16, e1);
+            const auto w2 = hn::BitCast(d16, e2);
+            const auto lo1 = hn::And(w1, lowByte);
+            const auto lo2 = hn::And(w2, lowByte);
+            const auto hi1 = hn::ShiftRight<8>(w1);
+            const auto hi2 = hn::ShiftRight<8>(w2);
+            const auto slo1 = hn::BitCast(di16, lo1);
+            const auto slo2 = hn::BitCast(di16, lo2);
+            const auto shi1 = hn::BitCast(di16, hi1);
+            const auto shi2 = hn::BitCast(di16, hi2);
+            acc0 = hn::ReorderWidenMulAccumulate(d32, slo1, slo1, acc0, acc1);
+            acc0 = hn::ReorderWidenMulAccumulate(d32, shi1, shi1, acc0, acc1);
+            acc0 = hn::ReorderWidenMulAccumulate(d32, slo2, slo2, acc0, acc1);
+            acc0 = hn::ReorderWidenMulAccumulate(d32, shi2, shi2, acc0, acc1);
+            return hn::BitCast(d64, hn::SaturatedAdd(hn::Mul(hi1, hi1), hn::Mul(hi2, hi2)));
+        };
         int32_t x = 1;
         int32_t steps = 0;
+        // Groups of four vectors from column 1 cover grid columns
+        // 1 + g N/4 .. (g+1) N/4; their energies are gathered into one vector.
+        int32_t nextGrid = 1;  // first grid column not yet in the table
+        for (; x + 4 * N <= w; x += 4 * N) {
+            const auto v0 = columns(x, 0);
+            const auto v1 = columns(x + N, 0);
+            const auto v2 = columns(x + 2 * N, 0);
+            const auto v3 = columns(x + 3 * N, 0);
+            steps += 4;
+            if (steps >= kFlushSteps) {
+                flush();
+                steps = 0;
+            }
+            if (row != nullptr && nextGrid < gridCols) {
+                const auto a = hn::ConcatOdd(d64, v1, v0);
+                const auto b = hn::ConcatOdd(d64, v3, v2);
+                const auto pairs = hn::ConcatOdd(du32, hn::BitCast(du32, b), hn::BitCast(du32, a));
+                const auto energies =
+                    hn::DemoteTo(dTable, hn::BitCast(d32, hn::ShiftRight<16>(pairs)));
+                // The last group may reach past the table row's end.
+                const int32_t count = N / 4;
+                if (nextGrid + count <= gridCols) {
+                    hn::StoreU(energies, dTable, row + nextGrid);
+                } else {
+                    HWY_ALIGN uint16_t tail[HWY_MAX_BYTES / sizeof(uint32_t)];
+                    hn::Store(energies, dTable, tail);
+                    std::copy(tail, tail + (gridCols - nextGrid), row + nextGrid);
+                }
+                nextGrid += count;
+            }
+        }
         for (; x + N <= w; x += N) {
-            const auto e1 = absDiff(hn::LoadU(d8, up + x - 1), hn::LoadU(d8, cur + x));
-            const auto e2 = absDiff(hn::LoadU(d8, up + x), hn::LoadU(d8, cur + x - 1));
-            acc0 = squares(e1, acc0, acc1);
-            acc0 = squares(e2, acc0, acc1);
+            columns(x, 0);
             if (++steps == kFlushSteps) {
                 flush();
                 steps = 0;
@@ -179,21 +267,18 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h) 
         }
         if (x < w) {
             if (w > N) {
-                // Last vector overlaps the previous one; its first lanes are
-                // dropped.
-                const int32_t xs = w - N;
-                const auto keep = hn::Not(hn::FirstN(d8, static_cast<size_t>(x - xs)));
-                const auto e1 = hn::IfThenElseZero(
-                    keep, absDiff(hn::LoadU(d8, up + xs - 1), hn::LoadU(d8, cur + xs)));
-                const auto e2 = hn::IfThenElseZero(
-                    keep, absDiff(hn::LoadU(d8, up + xs), hn::LoadU(d8, cur + xs - 1)));
-                acc0 = squares(e1, acc0, acc1);
-                acc0 = squares(e2, acc0, acc1);
+                // The last vector overlaps the previous one; its first lanes
+                // are dropped.
+                columns(w - N, x - (w - N));
             } else {
                 for (; x < w; ++x) total += robertsEnergy(up, cur, x);
             }
         }
         flush();
+        if (row != nullptr) {
+            row[0] = 0;
+            if (nextGrid < gridCols) gridColumnEnergiesPlain(up, cur, nextGrid, gridCols, row);
+        }
     }
 #endif
     return total;
@@ -242,68 +327,32 @@ void GridRowBits(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t row, int32_
 #endif
 }
 
-// Pass 3 for rows [y0, y1) of one region row (y0 >= 2): the run counter of
-// grid column c is counters[2 c]; hits are added to runs[c / 16]. gridCols
-// is a multiple of 16.
-void GridColumnRows(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t y0, int32_t y1,
-                    int32_t gridCols, int32_t limit, uint16_t* HWY_RESTRICT counters,
-                    int32_t* HWY_RESTRICT runs) {
+// Pass 3 on rows [y0, y1) of the table: counters[c] is the run counter of grid
+// column c; hits are added to runs[c / 16]. gridCols is a multiple of 16.
+void ColumnRuns(const uint16_t* HWY_RESTRICT table, int32_t y0, int32_t y1, int32_t gridCols,
+                int32_t limit, uint16_t* HWY_RESTRICT counters, int32_t* HWY_RESTRICT runs) {
 #if HWY_TARGET == HWY_SCALAR
-    for (int32_t y = y0; y < y1; ++y)
-        gridColumnRowPlain(src, w, y, gridCols, limit, counters, runs);
-#else
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint16_t, decltype(d8)> d16;
-    const hn::Repartition<uint32_t, decltype(d8)> d32;
-    const hn::Repartition<uint64_t, decltype(d8)> d64;
-    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    // Four vectors of samples give one vector of pairs: N / 4 grid columns,
-    // one per 32-bit lane. A region spans 64 / N such groups.
-    const int32_t groups = gridCols / (N / 4);
-    const int32_t groupsPerRegion = 64 / N;
-    const auto lowByte = hn::Set(d16, 0x00FF);
-    const auto lim = hn::Set(d16, static_cast<uint16_t>(limit));
-    const auto one = hn::Set(d16, 1);
-    const auto runLength = hn::Set(d16, static_cast<uint16_t>(EDGE_LENGTH));
-    // Only the low 16-bit half of each 32-bit lane holds a pair; in the first
-    // group, lane 0 is grid column 0, which has no pair.
-    const auto iota = hn::Iota(d16, 0);
-    const auto pairLane = hn::Eq(hn::And(iota, hn::Set(d16, 1)), hn::Zero(d16));
-    const auto pairLaneFirst = hn::And(pairLane, hn::Ne(iota, hn::Zero(d16)));
-    auto absDiff = [](auto a, auto b) {
-        return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
-    };
-    // The pairs (row[16 c - 1], row[16 c]) of the group's grid columns, in
-    // order, one per 32-bit lane: the 64-bit lanes that start at those
-    // samples, then their low halves.
-    auto pairs = [&](const uint8_t* row) {
-        const auto a = hn::ConcatEven(d64, hn::BitCast(d64, hn::LoadU(d8, row + N)),
-                                      hn::BitCast(d64, hn::LoadU(d8, row)));
-        const auto b = hn::ConcatEven(d64, hn::BitCast(d64, hn::LoadU(d8, row + 3 * N)),
-                                      hn::BitCast(d64, hn::LoadU(d8, row + 2 * N)));
-        return hn::ConcatEven(d32, hn::BitCast(d32, b), hn::BitCast(d32, a));
-    };
     for (int32_t y = y0; y < y1; ++y) {
-        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-        const uint8_t* up = cur - w;
-        for (int32_t g = 0; g < groups; ++g) {
-            const ptrdiff_t c0 = static_cast<ptrdiff_t>(g) * 4 * N - 1;
-            const auto u = hn::BitCast(d8, pairs(up + c0));
-            const auto c = hn::BitCast(d16, pairs(cur + c0));
-            // Swap the two samples of each pair of the current row, so byte
-            // 0 pairs up[16 x - 1] with cur[16 x] and byte 1 pairs up[16 x]
-            // with cur[16 x - 1].
-            const auto swapped = hn::BitCast(d8, hn::Or(hn::ShiftLeft<8>(c), hn::ShiftRight<8>(c)));
-            const auto e = hn::BitCast(d16, absDiff(u, swapped));
-            const auto lo = hn::And(e, lowByte);
-            const auto hi = hn::ShiftRight<8>(e);
-            const auto energy = hn::SaturatedAdd(hn::Mul(lo, lo), hn::Mul(hi, hi));
-            const auto strong = hn::And(hn::Gt(energy, lim), g == 0 ? pairLaneFirst : pairLane);
-            uint16_t* k = counters + static_cast<size_t>(g) * (N / 2);
-            const auto next = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d16, k), one));
-            hn::StoreU(next, d16, k);
-            runs[g / groupsPerRegion] +=
-                static_cast<int32_t>(hn::CountTrue(d16, hn::Eq(next, runLength)));
+        columnRunsPlain(table + static_cast<size_t>(y) * static_cast<size_t>(gridCols), gridCols,
+                        limit, counters, runs);
+    }
+#else
+    // At most one region (16 grid columns) per vector.
+    const hn::CappedTag<uint16_t, kLinesPerRegion> d;
+    const int32_t L = static_cast<int32_t>(hn::Lanes(d));
+    const int32_t perRegion = kLinesPerRegion / L;
+    const auto lim = hn::Set(d, static_cast<uint16_t>(limit));
+    const auto one = hn::Set(d, 1);
+    const auto runLength = hn::Set(d, static_cast<uint16_t>(EDGE_LENGTH));
+    const int32_t vectors = gridCols / L;
+    for (int32_t y = y0; y < y1; ++y) {
+        const uint16_t* row = table + static_cast<size_t>(y) * static_cast<size_t>(gridCols);
+        for (int32_t v = 0; v < vectors; ++v) {
+            uint16_t* k = counters + static_cast<size_t>(v) * L;
+            const auto strong = hn::Gt(hn::LoadU(d, row + static_cast<size_t>(v) * L), lim);
+            const auto next = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d, k), one));
+            hn::StoreU(next, d, k);
+            runs[v / perRegion] += static_cast<int32_t>(hn::CountTrue(d, hn::Eq(next, runLength)));
         }
     }
 #endif
@@ -318,7 +367,7 @@ HWY_AFTER_NAMESPACE();
 namespace blockloss_simd {
 HWY_EXPORT(RobertsEnergySum);
 HWY_EXPORT(GridRowBits);
-HWY_EXPORT(GridColumnRows);
+HWY_EXPORT(ColumnRuns);
 }  // namespace blockloss_simd
 
 namespace {
@@ -328,7 +377,8 @@ using namespace blockloss_detail;
 // Scratch reused from frame to frame by each thread.
 struct BlockLossScratch {
     std::vector<uint64_t> bits;      // one grid row, a bit per column
-    std::vector<uint16_t> counters;  // vertical run counter per grid column, 2 apart
+    std::vector<uint16_t> table;     // vertical grid line energies, row by grid column
+    std::vector<uint16_t> counters;  // vertical run counter per grid column
     std::vector<int32_t> rowRuns;    // per region of the current region row
     std::vector<int32_t> colRuns;
 };
@@ -352,13 +402,18 @@ double blockLoss(const Image& src) {
     const int32_t cols = regionsX * BLOCKPROC_BLOCKSIZE;  // columns inside whole regions
     const int32_t gridCols = regionsX * kLinesPerRegion;  // grid columns inside them
 
+    BlockLossScratch& s = scratch();
+    const int32_t tableRows = regionsY * BLOCKPROC_BLOCKSIZE;
+    const size_t tableSize = static_cast<size_t>(tableRows) * static_cast<size_t>(gridCols);
+    if (s.table.size() < tableSize) s.table.resize(tableSize);
+    std::fill(s.table.begin(), s.table.begin() + gridCols, 0);  // row 0 has no pairs
+
+    const int64_t scanned = HWY_DYNAMIC_DISPATCH(blockloss_simd::RobertsEnergySum)(
+        src.data, w, h, tableRows, gridCols, s.table.data());
     // The energy sum as a 32-bit sample count sees it: a picture of 2^31
     // samples or more counts no samples at all.
     const uint32_t area = static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
-    const int64_t energySum =
-        area > static_cast<uint32_t>(INT32_MAX)
-            ? 0
-            : HWY_DYNAMIC_DISPATCH(blockloss_simd::RobertsEnergySum)(src.data, w, h);
+    const int64_t energySum = area > static_cast<uint32_t>(INT32_MAX) ? 0 : scanned;
     // The energy sum and six times it stay below 2^53, so only the division
     // rounds: the threshold is the double nearest to 6 * sum / (w * h).
     const double threshold = static_cast<double>(energySum) *
@@ -368,11 +423,11 @@ double blockLoss(const Image& src) {
     const double floorThreshold = std::floor(threshold);
     if (!(floorThreshold < static_cast<double>(kMaxEnergy))) return 0.0;  // nothing is strong
     const int64_t limit = static_cast<int64_t>(floorThreshold);
+    // 16-bit energies decide every threshold below their saturation.
     const bool vector = limit < kSaturated;
 
-    BlockLossScratch& s = scratch();
     s.bits.assign(static_cast<size_t>(cols / 64), 0);
-    s.counters.assign(static_cast<size_t>(gridCols) * 2, 0);
+    s.counters.assign(static_cast<size_t>(gridCols), 0);
     s.rowRuns.assign(static_cast<size_t>(regionsX), 0);
     s.colRuns.assign(static_cast<size_t>(regionsX), 0);
 
@@ -398,23 +453,16 @@ double blockLoss(const Image& src) {
             }
         }
 
-        // Vertical grid lines: rows of this region row; source row 0 has no
-        // pairs and row 1 is done plainly (the vector kernel reads one sample
-        // before each row).
+        // Vertical grid lines: rows of this region row.
         const int32_t y0 = ry * BLOCKPROC_BLOCKSIZE;
         const int32_t y1 = y0 + BLOCKPROC_BLOCKSIZE;
-        int32_t y = y0 == 0 ? 1 : y0;
         if (vector) {
-            if (y == 1) {
-                gridColumnRowPlain(src.data, w, 1, gridCols, limit, s.counters.data(),
-                                   s.colRuns.data());
-                ++y;
-            }
-            HWY_DYNAMIC_DISPATCH(blockloss_simd::GridColumnRows)
-            (src.data, w, y, y1, gridCols, static_cast<int32_t>(limit), s.counters.data(),
+            HWY_DYNAMIC_DISPATCH(blockloss_simd::ColumnRuns)
+            (s.table.data(), y0, y1, gridCols, static_cast<int32_t>(limit), s.counters.data(),
              s.colRuns.data());
         } else {
-            for (; y < y1; ++y) {
+            // Source row 0 has no pairs.
+            for (int32_t y = y0 == 0 ? 1 : y0; y < y1; ++y) {
                 gridColumnRowPlain(src.data, w, y, gridCols, limit, s.counters.data(),
                                    s.colRuns.data());
             }
