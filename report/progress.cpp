@@ -92,7 +92,9 @@ bool ProgressBar::begin(const RunInfo& run) {
 bool ProgressBar::frame(int64_t, const lumaqc::FrameValues&) {
     ++done_;
     const auto now = std::chrono::steady_clock::now();
-    if (!finished_ && now - lastDraw_ >= REDRAW_INTERVAL) {
+    // Drawn on the first frame, so even a short run shows it once, then at
+    // most every REDRAW_INTERVAL.
+    if (!finished_ && (!shown_ || now - lastDraw_ >= REDRAW_INTERVAL)) {
         lastDraw_ = now;
         draw();
     }

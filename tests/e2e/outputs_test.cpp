@@ -3,6 +3,7 @@
 // and the example program of the library API.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -459,16 +460,27 @@ RunResult runOnTerminal(const std::vector<std::string>& args, const std::string&
         execv(LUMAQC_BIN, argv.data());
         _exit(127);
     }
-    close(slave);
+    // The slave stays open here until the child has exited, so nothing the
+    // child wrote is dropped when it closes its end before we read.
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     char buffer[4096];
+    int status = 0;
+    bool exited = false;
     for (;;) {
         const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the child closed the terminal
-        result.err.append(buffer, static_cast<size_t>(n));
+        if (n > 0) {
+            result.err.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (exited) break;  // drained after the child's exit
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+        if (!exited) {
+            pollfd p{master, POLLIN, 0};
+            poll(&p, 1, 20);
+        }
     }
+    close(slave);
     close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = readFile(outPath);
     return result;
