@@ -184,7 +184,10 @@ int main(int argc, char** argv) {
         partial.framesDone = outcome.framesDone;
         partial.frames = outcome.framesDone;
         for (const std::unique_ptr<ResultSink>& document : documents) {
-            if (!document->end(partial)) std::fprintf(stderr, "%s\n", document->error().c_str());
+            // A document that already failed is not reported a second time.
+            if (!document->end(partial) && document->error() + "\n" != outcome.message) {
+                std::fprintf(stderr, "%s\n", document->error().c_str());
+            }
         }
         return -1;
     }

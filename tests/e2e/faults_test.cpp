@@ -253,6 +253,13 @@ class Faults : public ::testing::Test {
 
 }  // namespace
 
+TEST_F(Faults, JsonOnAFullDiskIsOneError) {
+    const RunResult r =
+        runLumaqc({"clip.yuv", "64", "48", "--no-log", "--json", "/dev/full"}, dir_.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Cannot write the JSON file /dev/full: No space left on device\n");
+}
+
 TEST_F(Faults, LogOnAFullDiskIsAnError) {
     // Full from the start: the header cannot be written, so no frame is read.
     RunResult r = runLumaqc({"clip.yuv", "64", "48", "--log", "/dev/full"}, dir_.path());
