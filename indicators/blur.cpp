@@ -1,13 +1,16 @@
 // Blur: the mean width, in pixels, of the intensity ramps around the pixels
 // where the horizontal change peaks strongly.
 //
-// Two passes over the picture, no scratch picture:
-//  1. the sum of the squared horizontal differences, which sets the edge
-//     threshold (vector kernel);
-//  2. row by row, a vector compare on 8-bit differences flags the pixels
-//     whose horizontal step exceeds the edge threshold; each flagged pixel
-//     gets the peak test, and its ramp widths are run lengths of steps of
-//     one sign, counted 16 to 64 steps at a time from vector compares.
+// No scratch picture. One pass over the rows sums the squared horizontal
+// differences (which set the edge threshold) and, with vector compares on
+// 8-bit differences, flags the candidate pixels: those whose step exceeds
+// the edge step of the previous frame this thread measured. Each candidate
+// gets the peak test, and its ramp widths are run lengths of steps of one
+// sign, counted 16 to 64 steps at a time from vector compares. Neither
+// depends on the threshold, so edge pixels are counted by step and the
+// steps above this frame's edge step are added up at the end; when this
+// frame's edge step is the smaller, a second pass examines the steps in
+// between. Every frame gets the same value whatever came before it.
 //
 // The ramp threshold is a 16x16 block's standard deviation / 1024. A
 // deviation of 8-bit samples is below 128, so the threshold lies in [0, 1/8)
