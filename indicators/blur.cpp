@@ -111,21 +111,40 @@ inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t
     b.total[step] += width;
 }
 
-// The kernel below, plainly: the energy sum over rows 1 .. h-1 (when asked
-// for) and the edge pixels among the candidates lo < |step| <= hi.
-inline int64_t scanPlain(const uint8_t* src, int32_t w, int32_t h, int32_t lo, int32_t hi,
-                         bool energy, Buckets& b) {
+// What one pass looks at: the energy sum over rows 1 .. h-1 (when `energy`),
+// and the candidates of rows yBegin .. yEnd-1 (within 1 .. h-2), columns
+// 1 .. w-2, whose absolute step lies in (lo, hi]. Once more than `budget`
+// candidates were seen, the rows after the current one are not examined;
+// `stopRow` receives the first row not examined (yEnd when all were).
+struct ScanRange {
+    bool energy;
+    int32_t yBegin;
+    int32_t yEnd;
+    int32_t lo;
+    int32_t hi;
+    int64_t budget;
+};
+
+// The kernel below, plainly.
+inline int64_t scanPlain(const uint8_t* src, int32_t w, int32_t h, const ScanRange& range,
+                         Buckets& b, int32_t& stopRow) {
     int64_t total = 0;
-    for (int32_t y = 1; y < h; ++y) {
+    int64_t seen = 0;
+    const int32_t yEnd = std::min(range.yEnd, h - 1);
+    stopRow = range.yEnd;
+    for (int32_t y = range.energy ? 1 : range.yBegin; y < (range.energy ? h : yEnd); ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+        const bool candidates = y >= range.yBegin && y < yEnd && y < stopRow;
         for (int32_t x = 1; x < w; ++x) {
             const int32_t d = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-            if (energy) total += d * d;
+            if (range.energy) total += d * d;
             const int32_t step = std::abs(d);
-            if (y < h - 1 && x < w - 1 && step > lo && step <= hi) {
+            if (candidates && x < w - 1 && step > range.lo && step <= range.hi) {
+                ++seen;
                 examine(src, w, x, y, step, PlainRuns{}, b);
             }
         }
+        if (candidates && seen > range.budget) stopRow = y + 1;
     }
     return total;
 }
@@ -183,32 +202,35 @@ struct VectorRuns {
     }
 };
 
-// One pass over the rows: the sum of the squared horizontal differences over
-// rows 1 .. h-1, columns 1 .. w-1 (when `energy`), and the edge pixels among
-// the candidates of rows 1 .. h-2, columns 1 .. w-2 whose absolute step lies
-// in (lo, hi], found by vector compares, into `b`.
-int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t lo, int32_t hi,
-             bool energy, Buckets& b) {
+// One pass over the rows, as ScanRange describes: the sum of the squared
+// horizontal differences and the edge pixels among the candidates, found by
+// vector compares, into `b`.
+int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, const ScanRange& range,
+             Buckets& b, int32_t& stopRow) {
 #if HWY_TARGET == HWY_SCALAR
-    return scanPlain(src, w, h, lo, hi, energy, b);
+    return scanPlain(src, w, h, range, b, stopRow);
 #else
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint16_t, decltype(d8)> d16;
     const hn::Repartition<int16_t, decltype(d8)> di16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
     const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    if (w <= N) return scanPlain(src, w, h, lo, hi, energy, b);
+    if (w <= N) return scanPlain(src, w, h, range, b, stopRow);
+    const bool energy = range.energy;
     const auto lowByte = hn::Set(d16, 0x00FF);
-    const auto loStep = hn::Set(d8, static_cast<uint8_t>(lo));
-    const auto hiStep = hn::Set(d8, static_cast<uint8_t>(hi));
+    const auto loStep = hn::Set(d8, static_cast<uint8_t>(range.lo));
+    const auto hiStep = hn::Set(d8, static_cast<uint8_t>(range.hi));
     const VectorRuns runs{w};
     // Each vector adds at most 2 * 255^2 to a 32-bit lane.
     constexpr int32_t kFlushSteps = 4096;
     HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
     int64_t total = 0;
-    for (int32_t y = 1; y < h; ++y) {
+    int64_t seen = 0;
+    const int32_t yEnd = std::min(range.yEnd, h - 1);
+    stopRow = range.yEnd;
+    for (int32_t y = energy ? 1 : range.yBegin; y < (energy ? h : yEnd); ++y) {
         const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
-        const bool candidates = y < h - 1;
+        const bool candidates = y >= range.yBegin && y < yEnd && y < stopRow;
         auto acc0 = hn::Zero(d32);
         auto acc1 = hn::Zero(d32);
         auto flush = [&]() {
@@ -236,6 +258,7 @@ int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t lo, 
             uint64_t bits = VectorRuns::bitsOf(m);
             // Column w-1 has no right neighbour: no candidate.
             if (x + N > w - 1) bits &= ~(uint64_t{1} << (w - 1 - x));
+            seen += std::popcount(bits);
             HWY_ALIGN uint8_t steps[HWY_MAX_BYTES];
             hn::Store(step, d8, steps);
             while (bits != 0) {
@@ -256,6 +279,7 @@ int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, int32_t lo, 
         // The last vector overlaps the one before.
         if (x < w) columns(w - N, x - (w - N));
         if (energy) flush();
+        if (candidates && seen > range.budget) stopRow = y + 1;
     }
     return total;
 #endif
@@ -280,6 +304,14 @@ using namespace blur_detail;
 // is measured in one pass over its rows.
 thread_local int32_t previousStep = -1;
 
+// Candidates the first pass examines at most: a guess far below the frame's
+// edge step (after a cut from a flat or blurred scene) would make nearly
+// every pixel a candidate; beyond this many, the rest of the rows wait for
+// the second pass, which knows the edge step.
+int64_t candidateBudget(int32_t w, int32_t h) {
+    return static_cast<int64_t>(w) * static_cast<int64_t>(h) / 64;
+}
+
 }  // namespace
 
 double blur(const Image& src) {
@@ -293,8 +325,11 @@ double blur(const Image& src) {
     const int32_t guess = previousStep;
     previousStep = -1;
     Buckets b;
-    const int64_t scanned = HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(
-        src.data, W, H, guess < 0 ? 255 : guess, 255, true, b);
+    int32_t stopRow = 1;
+    const ScanRange first{
+        true, 1, guess < 0 ? 1 : H - 1, guess < 0 ? 255 : guess, 255, candidateBudget(W, H)};
+    const int64_t scanned =
+        HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, first, b, stopRow);
     // The energy sum as a 32-bit sample count sees it: a picture of 2^31
     // samples or more counts no samples at all.
     const uint32_t area = static_cast<uint32_t>(W) * static_cast<uint32_t>(H);
@@ -312,10 +347,16 @@ double blur(const Image& src) {
     while ((minStep + 1) * (minStep + 1) <= limit) ++minStep;
     previousStep = minStep;
 
-    // The steps above this frame's edge step not yet examined.
-    const int32_t examined = guess < 0 ? 255 : guess;
-    if (minStep < examined) {
-        HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, minStep, examined, false, b);
+    // What the first pass left: in the rows it examined, the steps between
+    // this frame's edge step and the guess; the rows after it, whole.
+    int32_t unused = 0;
+    if (stopRow > 1 && minStep < first.lo) {
+        const ScanRange band{false, 1, stopRow, minStep, first.lo, INT64_MAX};
+        HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, band, b, unused);
+    }
+    if (stopRow < H - 1) {
+        const ScanRange rest{false, stopRow, H - 1, minStep, 255, INT64_MAX};
+        HWY_DYNAMIC_DISPATCH(blur_simd::Scan)(src.data, W, H, rest, b, unused);
     }
     int64_t count = 0;
     int64_t total = 0;
