@@ -3,7 +3,7 @@
 # one thread and with every hardware thread, and, when ffmpeg is installed, of
 # FFmpeg's closest chain of analysis filters on the same file.
 #
-#   bench/throughput.sh [-b BUILD_DIR] [-s WIDTHxHEIGHT] [-n FRAMES] [-c CLIP.yuv] [-r RUNS]
+#   bench/throughput.sh [-b BUILD_DIR] [-s WIDTHxHEIGHT] [-n FRAMES] [-c CLIP.yuv] [-r RUNS] [-F]
 #
 #   -b  directory holding lumaqc and lumaqc-testcard (default: build)
 #   -s  picture size (default 1920x1080)
@@ -11,6 +11,7 @@
 #   -c  analyse this raw clip instead of generating one (needs -s)
 #   -r  runs of lumaqc per thread count, taken in turns; the fastest counts
 #       (default 3)
+#   -F  leave FFmpeg out
 #
 # The generated clip is the built-in test card at the chosen size, repeated
 # up to the frame count, in a temporary directory. Every figure is wall-clock
@@ -23,14 +24,16 @@ size=1920x1080
 frames=300
 clip=""
 runs=3
-while getopts "b:s:n:c:r:" opt; do
+ffmpeg=ffmpeg
+while getopts "b:s:n:c:r:F" opt; do
     case $opt in
         b) build=$OPTARG ;;
         s) size=$OPTARG ;;
         n) frames=$OPTARG ;;
         c) clip=$OPTARG ;;
         r) runs=$OPTARG ;;
-        *) sed -n '2,18p' "$0"; exit 2 ;;
+        F) ffmpeg="" ;;
+        *) sed -n '2,19p' "$0"; exit 2 ;;
     esac
 done
 w=${size%x*}
@@ -96,7 +99,7 @@ printf '%-40s %10s\n' "lumaqc --threads 1" "$f1"
 printf '%-40s %10s\n' "lumaqc --threads $threads" "$fn"
 
 chain="blockdetect,blurdetect,signalstats,siti,idet,cropdetect,blackdetect,freezedetect"
-if command -v ffmpeg > /dev/null 2>&1; then
+if [ -n "$ffmpeg" ] && command -v ffmpeg > /dev/null 2>&1; then
     # FFmpeg is slow: one run.
     tf=$(seconds ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt yuv420p \
         -video_size "${w}x${h}" -framerate 25 -i "$clip" -frames:v "$frames" -vf "$chain" -f null -)
