@@ -38,6 +38,19 @@ std::string slurp(int fd) {
     return text;
 }
 
+// Reads back what the child wrote to its output files and removes them.
+void collectOutput(RunResult& result, int outFd, int errFd, const char* outName,
+                   const char* errName) {
+    lseek(outFd, 0, SEEK_SET);
+    lseek(errFd, 0, SEEK_SET);
+    result.out = slurp(outFd);
+    result.err = slurp(errFd);
+    close(outFd);
+    close(errFd);
+    unlink(outName);
+    unlink(errName);
+}
+
 }  // namespace
 
 std::vector<std::string> programWrapper() {
@@ -89,14 +102,7 @@ RunResult runArmed(const std::string& program, const std::vector<std::string>& a
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    lseek(outFd, 0, SEEK_SET);
-    lseek(errFd, 0, SEEK_SET);
-    result.out = slurp(outFd);
-    result.err = slurp(errFd);
-    close(outFd);
-    close(errFd);
-    unlink(outName);
-    unlink(errName);
+    collectOutput(result, outFd, errFd, outName, errName);
     return result;
 }
 
@@ -230,14 +236,7 @@ RunResult runProgramFed(const std::string& program, const std::vector<std::strin
     int feederStatus = 0;
     waitpid(feeder, &feederStatus, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    lseek(outFd, 0, SEEK_SET);
-    lseek(errFd, 0, SEEK_SET);
-    result.out = slurp(outFd);
-    result.err = slurp(errFd);
-    close(outFd);
-    close(errFd);
-    unlink(outName);
-    unlink(errName);
+    collectOutput(result, outFd, errFd, outName, errName);
     return result;
 }
 
