@@ -1,11 +1,12 @@
+#include <lumaqc/lumaqc.h>
+
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-#include "api/lumaqc.h"
-#include "pipeline/frame_analysis.h"
+#include "engine/frame_analysis.h"
 
 namespace lumaqc {
 

@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/frame_analysis.h"
+#include "engine/frame_analysis.h"
+#include "indicators/registry.h"
 #include "reference/reference.h"
-#include "report/indicator_table.h"
 #include "testcard/testcard.h"
 #include "tools/simd.h"
+
+using namespace lumaqc;
 
 namespace {
 
@@ -123,7 +125,9 @@ void benchIndicator(benchmark::State& state, const BenchFrames* f, IndicatorId i
     c.previous = &f->prevImage;
     c.state = &temporal;
     c.fps = 25.0;
-    const IndicatorInfo& info = indicatorTable()[id];
+    const FrameValues values{};
+    c.values = &values;
+    const IndicatorInfo& info = indicatorInfo(id);
     for (auto _ : state) {
         benchmark::DoNotOptimize(info.compute(c));
     }
@@ -228,7 +232,7 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Frame/all/" + s).c_str(), benchFrame, p)
             ->Unit(benchmark::kMicrosecond);
-        for (const IndicatorInfo& info : indicatorTable()) {
+        for (const IndicatorInfo& info : indicatorRegistry()) {
             if (info.id == kFreezing) continue;  // a comparison of two values, nothing to time
             benchmark::RegisterBenchmark((std::string("Indicator/") + info.key + "/" + s).c_str(),
                                          benchIndicator, p, info.id)

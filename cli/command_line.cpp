@@ -7,9 +7,10 @@
 #include <sstream>
 #include <vector>
 
-#include "api/lumaqc.h"
 #include "io/frame_source.h"
 #include "report/text_report.h"
+
+namespace lumaqc {
 
 namespace {
 
@@ -101,7 +102,7 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     const std::string libraries = decoderLibraries();
     app.set_version_flag(
         "--version",
-        std::string("lumaqc ") + lumaqc::version() + "\ndecoder support: " +
+        std::string("lumaqc ") + LUMAQC_VERSION + "\ndecoder support: " +
             (libraries.empty() ? "no (raw and Y4M input only)" : "yes (" + libraries + ")"));
     try {
         app.parse(argc, argv);
@@ -169,3 +170,5 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
 std::string usageText(const char* program) {
     return usageLines(program);
 }
+
+}  // namespace lumaqc

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace lumaqc {
+
 struct CommandLine {
     std::string video;
     int32_t width = 0;  // 0 x 0: from the input's header (Y4M, decoded video)
@@ -43,3 +45,5 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv);
 // "Not enough parameters" and the usage, as printed for too few arguments; also
 // printed when a path alone names raw video, whose size the input cannot give.
 std::string usageText(const char* program);
+
+}  // namespace lumaqc

@@ -5,12 +5,12 @@
 // Prints one comma-separated line per frame: the frame index and the fifteen
 // values under their snake_case keys, then the frames flagged frozen or
 // black. Only the library's public header is used.
+#include <lumaqc/lumaqc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <vector>
-
-#include "api/lumaqc.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {

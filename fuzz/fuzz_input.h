@@ -14,6 +14,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 class FuzzInput {
   public:
     FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}

@@ -13,6 +13,8 @@
 #include "io/input_stream.h"
 #include "io/raw_stream_source.h"
 
+using namespace lumaqc;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     const int32_t w = in.range(1, 96);

@@ -14,6 +14,8 @@
 #include "fuzz/fuzz_input.h"
 #include "io/frame_source.h"
 
+using namespace lumaqc;
+
 // The bytes as a file in memory, reachable through a path.
 class MemoryFile {
   public:

@@ -11,6 +11,8 @@
 #include "fuzz/fuzz_input.h"
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 template <typename T>

@@ -12,6 +12,8 @@
 #include "io/input_stream.h"
 #include "io/y4m_source.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // The largest value of the header tokens starting with `letter` (W or H),

@@ -1,7 +1,5 @@
 // Blackout: flags a flat frame, whose 8x8 block means all lie within less than
 // THRESHOLD_BLACKOUT grey levels of each other, whatever their level.
-#include "indicators/blackout.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -9,18 +7,7 @@
 #include "indicators/blockRows.h"
 #include "indicators/indicators.h"
 
-void minmax(const int32_t* values, uint32_t size, int32_t& minimum, int32_t& maximum) {
-    LUMAQC_CHECK(size > 0);
-    int32_t lo = values[0];
-    int32_t hi = values[0];
-    for (uint32_t i = 1; i < size; ++i) {
-        const int32_t v = values[i];
-        if (v >= hi) hi = v;
-        if (v <= lo) lo = v;
-    }
-    minimum = lo;
-    maximum = hi;
-}
+namespace lumaqc {
 
 uint8_t blackout(const Image& img) {
     const int32_t bw =
@@ -53,3 +40,5 @@ uint8_t blackout(const Image& img) {
     }
     return 1;
 }
+
+}  // namespace lumaqc

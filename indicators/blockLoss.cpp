@@ -16,7 +16,7 @@
 // the threshold, i.e. exceeds the threshold's integer part. A threshold that
 // 16-bit energies cannot decide (rare: pictures of strong noise) takes the
 // exact plain path for 2 and 3.
-#include "indicators/blockLoss.h"
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blockLoss.cpp"
@@ -31,12 +31,10 @@
 #include <cstring>
 #include <vector>
 
-#include "indicators/indicators.h"
-
 #ifndef LUMAQC_BLOCKLOSS_SHARED
 #define LUMAQC_BLOCKLOSS_SHARED
 
-namespace blockloss_detail {
+namespace lumaqc::blockloss_detail {
 
 // Grid lines per region and region side.
 constexpr int32_t kLinesPerRegion = BLOCKPROC_BLOCKSIZE / BLOCKLOSS_BLOCKSIZE;  // 16
@@ -133,12 +131,12 @@ inline void columnRunsPlain(const uint16_t* table, int32_t gridCols, int32_t lim
     }
 }
 
-}  // namespace blockloss_detail
+}  // namespace lumaqc::blockloss_detail
 
 #endif  // LUMAQC_BLOCKLOSS_SHARED
 
 HWY_BEFORE_NAMESPACE();
-namespace blockloss_simd {
+namespace lumaqc::blockloss_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -359,10 +357,12 @@ void ColumnRuns(const uint16_t* HWY_RESTRICT table, int32_t y0, int32_t y1, int3
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace blockloss_simd
+}  // namespace lumaqc::blockloss_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+
+namespace lumaqc {
 
 namespace blockloss_simd {
 HWY_EXPORT(RobertsEnergySum);
@@ -477,5 +477,7 @@ double blockLoss(const Image& src) {
     }
     return static_cast<double>(productSum) / static_cast<double>(regionsX * regionsY);
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -11,7 +11,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_block_rows {
+namespace lumaqc::block_rows_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -40,16 +40,20 @@ void Sums8(const uint8_t* rows, std::ptrdiff_t stride, int32_t blocks, uint64_t*
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_block_rows
+}  // namespace lumaqc::block_rows_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-namespace lumaqc_block_rows {
+namespace lumaqc {
+
+namespace block_rows_simd {
 HWY_EXPORT(Sums8);
-}  // namespace lumaqc_block_rows
+}  // namespace block_rows_simd
 
 void blockRowSums8(const uint8_t* rows, std::ptrdiff_t stride, int32_t blocks, uint64_t* out) {
-    HWY_DYNAMIC_DISPATCH(lumaqc_block_rows::Sums8)(rows, stride, blocks, out);
+    HWY_DYNAMIC_DISPATCH(block_rows_simd::Sums8)(rows, stride, blocks, out);
 }
 
-#endif
+}  // namespace lumaqc
+
+#endif  // HWY_ONCE

@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumaqc {
+
 // out[b] = sum of the 64 samples of block b of the block row whose top-left
 // sample is rows[0]; block b starts at column 8 * b. Rows are `stride`
 // samples apart; blocks may be 0.
 void blockRowSums8(const uint8_t* rows, std::ptrdiff_t stride, int32_t blocks, uint64_t* out);
+
+}  // namespace lumaqc

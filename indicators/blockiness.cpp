@@ -4,13 +4,13 @@
 // differences between the two rows (columns) just inside it. The running sums
 // are not reset from edge to edge, so the totals weight earlier edges more:
 // with K edges the first enters K times, the last once.
-#include "indicators/blockiness.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
+
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blockiness.cpp"
@@ -18,7 +18,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_blockiness {
+namespace lumaqc::blockiness_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -100,17 +100,17 @@ void AddColumnDifferences(const uint8_t* p, std::ptrdiff_t stride, int32_t rows,
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_blockiness
+}  // namespace lumaqc::blockiness_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-#include "indicators/indicators.h"
+namespace lumaqc {
 
-namespace lumaqc_blockiness {
+namespace blockiness_simd {
 HWY_EXPORT(AddRowDifferences);
 HWY_EXPORT(AddColumnDifferences);
-}  // namespace lumaqc_blockiness
+}  // namespace blockiness_simd
 
 double blockiness(const Image& img) {
     const int64_t w = img.w;
@@ -139,7 +139,7 @@ double blockiness(const Image& img) {
         const uint8_t* band = img.data + y * w;
         const int64_t rows = h - y < b ? h - y : b;
         if (columnEdges > 0) {
-            HWY_DYNAMIC_DISPATCH(lumaqc_blockiness::AddColumnDifferences)
+            HWY_DYNAMIC_DISPATCH(blockiness_simd::AddColumnDifferences)
             (band, w, static_cast<int32_t>(rows), static_cast<int32_t>(columnEdges), inner, across);
         }
         // Edge k at row 8 (k + 1): rows 8k + 6 and 8k + 7 above it, 8k + 8 below.
@@ -149,7 +149,7 @@ double blockiness(const Image& img) {
             const auto weight = static_cast<uint64_t>(rowEdges - k);
             uint64_t sumInner = 0;
             uint64_t sumAcross = 0;
-            HWY_DYNAMIC_DISPATCH(lumaqc_blockiness::AddRowDifferences)
+            HWY_DYNAMIC_DISPATCH(blockiness_simd::AddRowDifferences)
             (last, last - w, last + w, w, &sumInner, &sumAcross);
             horInner += weight * sumInner;
             horAcross += weight * sumAcross;
@@ -176,5 +176,7 @@ double blockToMOS(double v) {
     const double mos = (v * 17.86 - 10.38) * 0.5;
     return mos > 0 ? mos : 0.0;
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

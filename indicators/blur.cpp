@@ -17,7 +17,7 @@
 // and an integer difference exceeds it exactly when it is at least 1: a ramp
 // is a run of steps of one sign, and the block deviations need not be
 // computed.
-#include "indicators/blur.h"
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blur.cpp"
@@ -31,12 +31,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "indicators/indicators.h"
-
 #ifndef LUMAQC_BLUR_SHARED
 #define LUMAQC_BLUR_SHARED
 
-namespace blur_detail {
+namespace lumaqc::blur_detail {
 
 // An edge pixel's squared change must exceed this multiple of the frame's mean
 // squared horizontal difference.
@@ -149,12 +147,12 @@ inline int64_t scanPlain(const uint8_t* src, int32_t w, int32_t h, const ScanRan
     return total;
 }
 
-}  // namespace blur_detail
+}  // namespace lumaqc::blur_detail
 
 #endif  // LUMAQC_BLUR_SHARED
 
 HWY_BEFORE_NAMESPACE();
-namespace blur_simd {
+namespace lumaqc::blur_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -286,10 +284,12 @@ int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, const ScanRa
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace blur_simd
+}  // namespace lumaqc::blur_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+
+namespace lumaqc {
 
 namespace blur_simd {
 HWY_EXPORT(Scan);
@@ -375,5 +375,7 @@ double blurToMOS(double blurValue) {
     // A value that is not a number fails the comparison and gives 0.
     return score > 0.0 ? score : 0.0;
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -1,9 +1,9 @@
 // RMS contrast: the sample standard deviation (divisor n - 1) of all samples.
-#include "indicators/contrastRMS.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/contrastRMS.cpp"
@@ -11,7 +11,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_contrast {
+namespace lumaqc::contrast_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -68,33 +68,16 @@ void SumAndSquares(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares)
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_contrast
+}  // namespace lumaqc::contrast_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-#include "indicators/indicators.h"
+namespace lumaqc {
 
-namespace lumaqc_contrast {
+namespace contrast_simd {
 HWY_EXPORT(SumAndSquares);
-}  // namespace lumaqc_contrast
-
-int64_t sumAndSquareSum(const Image& img, int64_t& sum, int64_t& squareSum) {
-    sum = 0;
-    squareSum = 0;
-    const int64_t n = static_cast<int64_t>(img.w) * img.h;
-    if (n <= 0) return 0;
-    int64_t s = 0;
-    int64_t q = 0;
-    for (int64_t i = 0; i < n; ++i) {
-        const int32_t v = img.data[i];
-        s += v;
-        q += v * v;
-    }
-    sum = s;
-    squareSum = q;
-    return s;
-}
+}  // namespace contrast_simd
 
 double contrastRMS(const Image& img) {
     const int64_t n = static_cast<int64_t>(img.w) * img.h;
@@ -103,7 +86,7 @@ double contrastRMS(const Image& img) {
     uint64_t usum = 0;
     uint64_t usquares = 0;
     if (n > 0) {
-        HWY_DYNAMIC_DISPATCH(lumaqc_contrast::SumAndSquares)
+        HWY_DYNAMIC_DISPATCH(contrast_simd::SumAndSquares)
         (img.data, static_cast<size_t>(n), &usum, &usquares);
     }
     const auto sum = static_cast<int64_t>(usum);
@@ -120,5 +103,7 @@ double contrastRMS(const Image& img) {
     if (variance < 0.0) variance = 0.0;
     return std::sqrt(variance);
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -1,12 +1,12 @@
 // Exposure: mean luma of the four darkest and the four brightest 8x8 blocks.
-#include "indicators/exposure.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "indicators/blockRows.h"
 #include "indicators/indicators.h"
+
+namespace lumaqc {
 
 static_assert(nBlSum >= 1 && nBlSum <= TABSIZE);
 
@@ -82,3 +82,5 @@ double exposure(const Image& img) {
     for (int32_t k = 0; k < nBlSum; ++k) total += brightest[k];
     return total / (2.0 * nBlSum * B * B);
 }
+
+}  // namespace lumaqc

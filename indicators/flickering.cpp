@@ -4,8 +4,6 @@
 // the caller's TemporalState. Every framePeriod calls the indicator reports
 // the mean switch count per call of the 3 % most switching blocks and starts
 // a new period with all blocks still; the other calls report -1.0.
-#include "indicators/flickering.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #ifndef LUMAQC_FLICKERING_CONSTANTS
 #define LUMAQC_FLICKERING_CONSTANTS
 
+namespace lumaqc {
 namespace {
 
 // Mean absolute difference per sample at which a still block becomes changing.
@@ -36,10 +35,11 @@ constexpr uint64_t minChangingSum() {
 }
 constexpr uint64_t CHANGING_SUM = minChangingSum();
 
-}  // namespace
-
 // The vector update compares sums clamped to 8 bits.
 static_assert(CHANGING_SUM >= 1 && CHANGING_SUM <= 255);
+
+}  // namespace
+}  // namespace lumaqc
 
 #endif  // LUMAQC_FLICKERING_CONSTANTS
 
@@ -49,7 +49,7 @@ static_assert(CHANGING_SUM >= 1 && CHANGING_SUM <= 255);
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_flickering {
+namespace lumaqc::flickering_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -113,19 +113,16 @@ void UpdateBlockRow(const uint8_t* cur, const uint8_t* prev, std::ptrdiff_t stri
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_flickering
+}  // namespace lumaqc::flickering_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-namespace lumaqc_flickering {
-HWY_EXPORT(UpdateBlockRow);
-}  // namespace lumaqc_flickering
+namespace lumaqc {
 
-int compareElements(const void* a, const void* b) {
-    return static_cast<int32_t>(*static_cast<const uint8_t*>(b)) -
-           static_cast<int32_t>(*static_cast<const uint8_t*>(a));
-}
+namespace flickering_simd {
+HWY_EXPORT(UpdateBlockRow);
+}  // namespace flickering_simd
 
 double flickering(const Image& current, const Image& previous, TemporalState& state) {
     const int32_t bw = current.w <= 0 ? 0 : static_cast<int32_t>(current.w / BLOCKSIZE);
@@ -142,7 +139,7 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
     for (int32_t by = 0; by < bh && bw > 0; ++by) {
         const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride;
         const std::ptrdiff_t blockRow = static_cast<std::ptrdiff_t>(by) * bw;
-        HWY_DYNAMIC_DISPATCH(lumaqc_flickering::UpdateBlockRow)
+        HWY_DYNAMIC_DISPATCH(flickering_simd::UpdateBlockRow)
         (current.data + row, previous.data + row, stride, bw, states.data + blockRow,
          counters.data + blockRow);
     }
@@ -187,5 +184,7 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
     }
     return result;
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -3,6 +3,8 @@
 
 #include "indicators/indicators.h"
 
+namespace lumaqc {
+
 namespace {
 
 // Fraction of a second that repeated frames must last to count as frozen.
@@ -23,3 +25,5 @@ uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, Temp
         static_cast<long double>(fps) * static_cast<long double>(FREEZE_DURATION);
     return static_cast<long double>(state.freezingTemp) >= threshold ? 1 : 0;
 }
+
+}  // namespace lumaqc

@@ -1,4 +1,5 @@
-// The fifteen no-reference quality indicators.
+// The fifteen no-reference quality indicators, one source file each, and
+// their parameters (shared with the plain compositions in reference/).
 //
 // Spatial indicators read the current luma picture only. Temporal indicators
 // compare it with the previous picture and keep their frame-to-frame state in
@@ -10,9 +11,47 @@
 
 #include "tools/definitions.h"
 
-// The block edge shared by the driver (size of the reduced pictures),
-// blockiness, exposure, interlace, blackout and flickering.
+namespace lumaqc {
+
+// The block edge shared by the reduced pictures of blockiness, exposure,
+// interlace, blackout and flickering.
 inline constexpr uint32_t BLOCKSIZE = 8;
+
+// Blackout: largest spread of block means, in grey levels, that still counts as flat.
+inline constexpr double THRESHOLD_BLACKOUT = 4.0;
+
+// Block loss: step of the block grid whose lines are examined for edges.
+inline constexpr int32_t BLOCKLOSS_BLOCKSIZE = 16;
+// Block loss: side of the square regions in which edge runs are counted.
+inline constexpr int32_t BLOCKPROC_BLOCKSIZE = 256;
+// Block loss: number of consecutive strong-edge positions that make a run.
+inline constexpr int32_t EDGE_LENGTH = 12;
+// Block loss: a position is a strong edge when its energy exceeds this
+// multiple of the frame's mean Roberts energy.
+inline constexpr float BLOCKLOSS_EDGE_FACTOR = 6.0f;
+
+// Exposure: number of darkest and of brightest 8x8 blocks averaged into the result.
+inline constexpr int32_t nBlSum = 4;
+// Exposure: upper limit for nBlSum, the capacity the two block lists are designed for.
+inline constexpr int32_t TABSIZE = 10000;
+
+// Flickering: number of calls per rating period.
+inline constexpr int32_t framePeriod = 8;
+
+// Interlace: side of a test group, four columns of four rows.
+inline constexpr int32_t INTERLACE_BLOCKSIZE = 4;
+
+// Noise: bins of the block deviation histogram, one per possible rounded
+// deviation of an 8x8 block of 8-bit samples (0 to 129; half 0 and half 255
+// give 128.51), plus the upper neighbour bin that the weighted centre reads.
+inline constexpr int32_t HISTOGRAM_ENTRIES = 131;
+// Noise: side of the smoothing kernel.
+inline constexpr int32_t GAUSSIAN_MASK_SIZE = 3;
+// Noise: largest number of blocks collected for the residual measurement.
+inline constexpr int32_t MAX_CONTAINER_WIDTH = 1000;
+
+// Slice: strip height and comparison distance, in samples, both down and across.
+inline constexpr int32_t SLICE_BLOCKSIZE = 16;
 
 // Spatial indicators.
 double blockiness(const Image& img);
@@ -27,6 +66,13 @@ double noise(const Image& img);
 double slice(const Image& img);
 uint8_t blackout(const Image& img);
 double contrastRMS(const Image& img);
+
+// Maps a blockiness value onto an opinion-score scale: (v * 17.86 - 10.38) / 2,
+// clipped below at 0 (values up to about 0.5812 map to 0).
+double blockToMOS(double v);
+// Maps a mean edge width to an opinion score from 0 to 5 (about 4.96 for
+// width 0, falling towards 0 as the width grows).
+double blurToMOS(double blurValue);
 
 // State carried from frame to frame by freezing and flickering.
 struct TemporalState {
@@ -46,3 +92,5 @@ void freeTemporalState(TemporalState& state);
 double temporalActivity(const Image& current, const Image& previous);
 uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, TemporalState& state);
 double flickering(const Image& current, const Image& previous, TemporalState& state);
+
+}  // namespace lumaqc

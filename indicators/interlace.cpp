@@ -1,9 +1,9 @@
 // Interlace: share of 4x4 groups in which every column zigzags from row to row,
 // the combing of two fields taken at different moments.
-#include "indicators/interlace.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/interlace.cpp"
@@ -11,7 +11,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_interlace {
+namespace lumaqc::interlace_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -70,16 +70,16 @@ uint64_t CombedGroups(const uint8_t* data, int32_t w, int32_t h) {
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_interlace
+}  // namespace lumaqc::interlace_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-#include "indicators/indicators.h"
+namespace lumaqc {
 
-namespace lumaqc_interlace {
+namespace interlace_simd {
 HWY_EXPORT(CombedGroups);
-}  // namespace lumaqc_interlace
+}  // namespace interlace_simd
 
 double interlace(const Image& img) {
     const int32_t w = img.w;
@@ -89,8 +89,8 @@ double interlace(const Image& img) {
     // precision group by group.
     double count = 0.0;
     if (w >= G && h >= G) {
-        count = static_cast<double>(
-            HWY_DYNAMIC_DISPATCH(lumaqc_interlace::CombedGroups)(img.data, w, h));
+        count =
+            static_cast<double>(HWY_DYNAMIC_DISPATCH(interlace_simd::CombedGroups)(img.data, w, h));
     }
 
     // Normalised by the number of 8x8 blocks; 0 for pictures under 8 samples
@@ -99,5 +99,7 @@ double interlace(const Image& img) {
         (static_cast<uint32_t>(h) / BLOCKSIZE) * (static_cast<uint32_t>(w) / BLOCKSIZE);
     return count / n;
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -1,8 +1,8 @@
 // Letterbox: how far flat rows reach in from the top and bottom edges together.
-#include "indicators/letterbox.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/letterbox.cpp"
@@ -10,7 +10,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_letterbox {
+namespace lumaqc::letterbox_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -51,30 +51,16 @@ uint32_t FlatRowPairs(const uint8_t* data, int32_t w, int32_t h, uint32_t half) 
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_letterbox
+}  // namespace lumaqc::letterbox_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-#include "indicators/indicators.h"
+namespace lumaqc {
 
-namespace lumaqc_letterbox {
+namespace letterbox_simd {
 HWY_EXPORT(FlatRowPairs);
-}  // namespace lumaqc_letterbox
-
-int32_t checkLetterBar(const uint8_t* data, int32_t W, int32_t H, int32_t y) {
-    if (W <= 1) return 1;
-    const uint8_t* top = data + static_cast<ptrdiff_t>(y) * W;
-    const uint8_t* bottom = data + static_cast<ptrdiff_t>(H - 1 - y) * W;
-    // Interleave the two scans so that a textured row is rejected early,
-    // whichever of the pair it is.
-    if (top[0] != top[1]) return 0;
-    for (int32_t k = 2; k <= W; ++k) {
-        if (bottom[k - 1] != bottom[0]) return 0;
-        if (k < W && top[k - 1] != top[k]) return 0;
-    }
-    return 1;
-}
+}  // namespace letterbox_simd
 
 double letterbox(const Image& img) {
     // Half the height, rounded down; a picture under 2 rows gives 0 / 0.
@@ -82,9 +68,11 @@ double letterbox(const Image& img) {
     // Rows of width 0 or 1 are always flat. Otherwise the pair test of
     // checkLetterBar, vectorised.
     const uint32_t count = img.w <= 1 ? half
-                                      : HWY_DYNAMIC_DISPATCH(lumaqc_letterbox::FlatRowPairs)(
+                                      : HWY_DYNAMIC_DISPATCH(letterbox_simd::FlatRowPairs)(
                                             img.data, img.w, img.h, half);
     return static_cast<double>(count) / static_cast<double>(half);
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

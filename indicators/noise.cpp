@@ -7,7 +7,7 @@
 // and measured straight from the picture, several blocks at once (one block
 // per vector lane), without a container strip or filtered pictures, every
 // lane in the same floating-point order as the plain composition.
-#include "indicators/noise.h"
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/noise.cpp"
@@ -21,12 +21,10 @@
 #include <initializer_list>
 #include <vector>
 
-#include "indicators/indicators.h"
-
 #ifndef LUMAQC_NOISE_SHARED
 #define LUMAQC_NOISE_SHARED
 
-namespace noise_detail {
+namespace lumaqc::noise_detail {
 
 constexpr int32_t NOISE_BLOCKSIZE = 8;
 // Interior of a block: the samples the 3x3 smoothing fills.
@@ -90,12 +88,12 @@ inline double residualDeviation(const uint8_t* block, size_t stride, const doubl
     return std::sqrt((q - s * s / m) / (m - 1.0));
 }
 
-}  // namespace noise_detail
+}  // namespace lumaqc::noise_detail
 
 #endif  // LUMAQC_NOISE_SHARED
 
 HWY_BEFORE_NAMESPACE();
-namespace noise_simd {
+namespace lumaqc::noise_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -236,10 +234,12 @@ void ResidualDeviations(const uint8_t* HWY_RESTRICT src, size_t stride,
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace noise_simd
+}  // namespace lumaqc::noise_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+
+namespace lumaqc {
 
 namespace noise_simd {
 HWY_EXPORT(BlockRowDeviations);
@@ -304,14 +304,6 @@ int32_t histogramMode(const uint8_t* bins, size_t n, uint32_t* hist) {
 }
 
 }  // namespace
-
-int compare(const void* a, const void* b) {
-    const double x = *static_cast<const double*>(a);
-    const double y = *static_cast<const double*>(b);
-    if (x < y) return -1;
-    if (x > y) return 1;
-    return 0;
-}
 
 double noise(const Image& img) {
     const int32_t B = NOISE_BLOCKSIZE;
@@ -387,5 +379,7 @@ double noise(const Image& img) {
     for (int32_t k = 0; k < n; ++k) total += sc.residuals[k];
     return total / n;
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -1,8 +1,8 @@
 // Pillarbox: how far identical columns reach in from the left edge.
-#include "indicators/pillarbox.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/pillarbox.cpp"
@@ -10,7 +10,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_pillarbox {
+namespace lumaqc::pillarbox_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -53,35 +53,16 @@ uint32_t IdenticalColumns(const uint8_t* data, int32_t w, int32_t h, uint32_t ha
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_pillarbox
+}  // namespace lumaqc::pillarbox_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-#include "indicators/indicators.h"
+namespace lumaqc {
 
-namespace lumaqc_pillarbox {
+namespace pillarbox_simd {
 HWY_EXPORT(IdenticalColumns);
-}  // namespace lumaqc_pillarbox
-
-int32_t checkPillarBar(const uint8_t* data, int32_t W, int32_t H, int32_t x) {
-    if (H <= 1) return 1;
-    // Visit rows from both ends at once (0, H-1, 1, H-2, ...): a bar that
-    // ends partway down the picture is found without a full column scan.
-    int32_t lo = 0;
-    int32_t hi = H - 1;
-    while (lo <= hi) {
-        const uint8_t* a = data + static_cast<ptrdiff_t>(lo) * W + x;
-        if (a[0] != a[1]) return 0;
-        if (hi != lo) {
-            const uint8_t* b = data + static_cast<ptrdiff_t>(hi) * W + x;
-            if (b[0] != b[1]) return 0;
-        }
-        ++lo;
-        --hi;
-    }
-    return 1;
-}
+}  // namespace pillarbox_simd
 
 double pillarbox(const Image& img) {
     // Half the width, rounded down; a picture under 2 columns gives 0 / 0.
@@ -91,9 +72,11 @@ double pillarbox(const Image& img) {
     uint32_t count = half;
     if (img.h > 1 && half > 0) {
         count =
-            HWY_DYNAMIC_DISPATCH(lumaqc_pillarbox::IdenticalColumns)(img.data, img.w, img.h, half);
+            HWY_DYNAMIC_DISPATCH(pillarbox_simd::IdenticalColumns)(img.data, img.w, img.h, half);
     }
     return static_cast<double>(count) / static_cast<double>(half);
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -4,7 +4,7 @@
 // One pass over the strips of 16 rows counts, per strip, the samples equal to
 // the one 16 rows below and those equal to the one 16 columns to the right
 // (vector compares and mask counts); no match pictures are stored.
-#include "indicators/slice.h"
+#include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/slice.cpp"
@@ -16,10 +16,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "indicators/indicators.h"
-
 HWY_BEFORE_NAMESPACE();
-namespace slice_simd {
+namespace lumaqc::slice_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -74,25 +72,16 @@ void CountStripMatches(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t strip
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace slice_simd
+}  // namespace lumaqc::slice_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
+namespace lumaqc {
+
 namespace slice_simd {
 HWY_EXPORT(CountStripMatches);
 }  // namespace slice_simd
-
-int compare_Double_asc(const void* a, const void* b) {
-    const double x = *static_cast<const double*>(a);
-    const double y = *static_cast<const double*>(b);
-    const bool xNaN = std::isnan(x);
-    const bool yNaN = std::isnan(y);
-    if (xNaN || yNaN) return static_cast<int>(xNaN) - static_cast<int>(yNaN);
-    if (x < y) return -1;
-    if (x > y) return 1;
-    return 0;
-}
 
 double slice(const Image& img) {
     const int32_t w = img.w;
@@ -135,5 +124,7 @@ double slice(const Image& img) {
     }
     return 1.0 / (found ? smallest : notANumber);
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

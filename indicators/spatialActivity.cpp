@@ -10,7 +10,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_spatial {
+namespace lumaqc::spatial_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -164,16 +164,18 @@ uint64_t SobelEnergy(const uint8_t* data, int32_t w, int32_t h) {
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_spatial
+}  // namespace lumaqc::spatial_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
 #include "indicators/indicators.h"
 
-namespace lumaqc_spatial {
+namespace lumaqc {
+
+namespace spatial_simd {
 HWY_EXPORT(SobelEnergy);
-}  // namespace lumaqc_spatial
+}  // namespace spatial_simd
 
 double spatialActivity(const Image& img) {
     // An empty picture holds no detail.
@@ -183,11 +185,13 @@ double spatialActivity(const Image& img) {
     double s = 0.0;
     if (img.w >= 3 && img.h >= 3) {
         const uint64_t energy =
-            HWY_DYNAMIC_DISPATCH(lumaqc_spatial::SobelEnergy)(img.data, img.w, img.h);
+            HWY_DYNAMIC_DISPATCH(spatial_simd::SobelEnergy)(img.data, img.w, img.h);
         s = std::sqrt(static_cast<double>(energy));
     }
     const uint32_t n = static_cast<uint32_t>(img.w) * static_cast<uint32_t>(img.h);
     return s / std::sqrt(static_cast<double>(n));
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -10,7 +10,7 @@
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
-namespace lumaqc_temporal {
+namespace lumaqc::temporal_simd {
 namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -62,16 +62,18 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace lumaqc_temporal
+}  // namespace lumaqc::temporal_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
 #include "indicators/indicators.h"
 
-namespace lumaqc_temporal {
+namespace lumaqc {
+
+namespace temporal_simd {
 HWY_EXPORT(SquaredDifferences);
-}  // namespace lumaqc_temporal
+}  // namespace temporal_simd
 
 double temporalActivity(const Image& current, const Image& previous) {
     // The square root of the exact integer energy, as temporalAct gives it,
@@ -81,13 +83,15 @@ double temporalActivity(const Image& current, const Image& previous) {
         LUMAQC_CHECK(static_cast<int64_t>(previous.w) * previous.h >=
                      static_cast<int64_t>(current.w) * current.h);
         const size_t n = static_cast<size_t>(current.w) * static_cast<size_t>(current.h);
-        const uint64_t sum = HWY_DYNAMIC_DISPATCH(lumaqc_temporal::SquaredDifferences)(
-            current.data, previous.data, n);
+        const uint64_t sum =
+            HWY_DYNAMIC_DISPATCH(temporal_simd::SquaredDifferences)(current.data, previous.data, n);
         t = std::sqrt(static_cast<double>(sum));
     }
     // Empty pictures give 0 / 0, which freezing treats as not frozen.
     const uint32_t n = static_cast<uint32_t>(current.w) * static_cast<uint32_t>(current.h);
     return t / std::sqrt(static_cast<double>(n));
 }
+
+}  // namespace lumaqc
 
 #endif  // HWY_ONCE

@@ -3,6 +3,8 @@
 
 #include "indicators/indicators.h"
 
+namespace lumaqc {
+
 namespace {
 
 // Number of whole blocks along a side of `size` samples.
@@ -26,3 +28,5 @@ void freeTemporalState(TemporalState& state) {
     freeImage(state.changeStates);
     state = TemporalState{};
 }
+
+}  // namespace lumaqc

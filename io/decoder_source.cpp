@@ -24,6 +24,8 @@ extern "C" {
 #include <cstring>
 #include <limits>
 
+namespace lumaqc {
+
 namespace {
 
 std::string avError(int code) {
@@ -397,3 +399,5 @@ std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
 }
 
 #endif
+
+}  // namespace lumaqc

@@ -9,6 +9,8 @@
 #include "io/frame_source.h"
 #include "io/input_stream.h"
 
+namespace lumaqc {
+
 enum class DecoderOpen {
     Ok,
     NotVideo,  // no container with a video stream recognised (raw video, say)
@@ -20,3 +22,5 @@ enum class DecoderOpen {
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
                                                DecoderOpen& status, std::string& error);
+
+}  // namespace lumaqc

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace lumaqc {
+
 struct SourceInfo {
     std::string path;  // as given; "-" is standard input
     std::string kind;  // "raw", "raw stream", "y4m", "decoder"
@@ -61,3 +63,5 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
 // The decoding libraries built in, with their versions; empty when the build
 // has no decoder.
 std::string decoderLibraries();
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace lumaqc {
+
 InputStream::InputStream(FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
 
 InputStream::~InputStream() {
@@ -75,3 +77,5 @@ bool InputStream::readLine(std::string& line, size_t limit) {
     }
     return false;
 }
+
+}  // namespace lumaqc

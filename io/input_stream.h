@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+namespace lumaqc {
+
 class InputStream {
   public:
     // Takes ownership of `file` (standard input is never closed). `name` is
@@ -42,3 +44,5 @@ class InputStream {
     size_t pendingPos_ = 0;
     int errno_ = 0;
 };
+
+}  // namespace lumaqc

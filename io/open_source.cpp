@@ -11,6 +11,8 @@
 #include "io/raw_stream_source.h"
 #include "io/y4m_source.h"
 
+namespace lumaqc {
+
 namespace {
 
 // Standard input, pipes, sockets and terminals can only be read forward.
@@ -94,3 +96,5 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     if (!source) return failed(status, OpenStatus::Failed, error, error);
     return source;
 }
+
+}  // namespace lumaqc

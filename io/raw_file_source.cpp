@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+namespace lumaqc {
+
 RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height)
     : file_(file) {
     info_.path = path;
@@ -67,3 +69,5 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
     if (!direct) std::memcpy(luma, buffer.data(), buffer.size());
     return ReadResult{};
 }
+
+}  // namespace lumaqc

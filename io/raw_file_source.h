@@ -7,6 +7,8 @@
 
 #include "io/frame_source.h"
 
+namespace lumaqc {
+
 class RawFileSource : public FrameSource {
   public:
     // Takes ownership of `file`.
@@ -27,3 +29,5 @@ class RawFileSource : public FrameSource {
     std::vector<uint8_t> buffers_[2];
     int turn_ = 0;
 };
+
+}  // namespace lumaqc

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace lumaqc {
+
 RawStreamSource::RawStreamSource(std::unique_ptr<InputStream> input, const std::string& path,
                                  int32_t width, int32_t height)
     : input_(std::move(input)) {
@@ -39,3 +41,5 @@ ReadResult RawStreamSource::read(int64_t index, uint8_t* luma) {
     ++next_;
     return ReadResult{};
 }
+
+}  // namespace lumaqc

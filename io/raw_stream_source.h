@@ -8,6 +8,8 @@
 #include "io/frame_source.h"
 #include "io/input_stream.h"
 
+namespace lumaqc {
+
 class RawStreamSource : public FrameSource {
   public:
     RawStreamSource(std::unique_ptr<InputStream> input, const std::string& path, int32_t width,
@@ -25,3 +27,5 @@ class RawStreamSource : public FrameSource {
     int64_t chromaSize_;  // what follows the luma plane in each frame (w x h / 2, rounded down)
     int64_t next_ = 0;    // index of the next frame in the stream
 };
+
+}  // namespace lumaqc

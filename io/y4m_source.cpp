@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+namespace lumaqc {
+
 namespace {
 
 // Header and FRAME lines longer than this are taken for damage.
@@ -168,3 +170,5 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
     info.height = static_cast<int32_t>(height);
     return std::make_unique<Y4mSource>(std::move(input), std::move(info), chromaSize);
 }
+
+}  // namespace lumaqc

@@ -9,6 +9,8 @@
 #include "io/frame_source.h"
 #include "io/input_stream.h"
 
+namespace lumaqc {
+
 // The first bytes of every Y4M stream.
 inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
 
@@ -16,3 +18,5 @@ inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
 // line, line feed included).
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                                            const std::string& path, std::string& error);
+
+}  // namespace lumaqc

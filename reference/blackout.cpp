@@ -1,11 +1,24 @@
 // Blackout as the plain toolkit composition: a picture of 8x8 block sums,
 // then their smallest and largest.
-#include "indicators/blackout.h"
-
 #include <cstdint>
 
 #include "indicators/indicators.h"
 #include "reference/reference.h"
+
+namespace lumaqc {
+
+void minmax(const int32_t* values, uint32_t size, int32_t& minimum, int32_t& maximum) {
+    LUMAQC_CHECK(size > 0);
+    int32_t lo = values[0];
+    int32_t hi = values[0];
+    for (uint32_t i = 1; i < size; ++i) {
+        const int32_t v = values[i];
+        if (v >= hi) hi = v;
+        if (v <= lo) lo = v;
+    }
+    minimum = lo;
+    maximum = hi;
+}
 
 namespace reference {
 
@@ -27,3 +40,5 @@ uint8_t blackout(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,11 +1,11 @@
 // Block loss as the plain toolkit composition: three full-size Roberts
 // pictures, grid-sampled Roberts pairs, run counting per region.
-#include "indicators/blockLoss.h"
-
 #include <cstdint>
 #include <initializer_list>
 
 #include "reference/reference.h"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -73,3 +73,5 @@ double blockLoss(const Image& src) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -8,6 +8,8 @@
 #include "indicators/indicators.h"
 #include "reference/reference.h"
 
+namespace lumaqc {
+
 namespace reference {
 
 namespace {
@@ -62,3 +64,5 @@ double blockiness(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,7 +1,5 @@
 // Blur as the plain toolkit composition: block deviations, full-size
 // gradient and energy pictures, then the peak test and the ramp walk.
-#include "indicators/blur.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -9,6 +7,8 @@
 #include <cstdlib>
 
 #include "reference/reference.h"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -118,3 +118,5 @@ double blur(const Image& src) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

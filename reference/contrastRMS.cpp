@@ -1,11 +1,28 @@
 // RMS contrast as the plain composition: one scalar pass for the sum and the
 // square sum, then the sample standard deviation.
-#include "indicators/contrastRMS.h"
-
 #include <cmath>
 #include <cstdint>
 
 #include "reference/reference.h"
+
+namespace lumaqc {
+
+int64_t sumAndSquareSum(const Image& img, int64_t& sum, int64_t& squareSum) {
+    sum = 0;
+    squareSum = 0;
+    const int64_t n = static_cast<int64_t>(img.w) * img.h;
+    if (n <= 0) return 0;
+    int64_t s = 0;
+    int64_t q = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        const int32_t v = img.data[i];
+        s += v;
+        q += v * v;
+    }
+    sum = s;
+    squareSum = q;
+    return s;
+}
 
 namespace reference {
 
@@ -22,3 +39,5 @@ double contrastRMS(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

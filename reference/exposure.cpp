@@ -1,12 +1,12 @@
 // Exposure as the plain composition: block sums column by column, each
 // inserted into a sorted list of the darkest and one of the brightest.
-#include "indicators/exposure.h"
-
 #include <cstddef>
 #include <cstdint>
 
 #include "indicators/indicators.h"
 #include "reference/reference.h"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -58,3 +58,5 @@ double exposure(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,8 +1,6 @@
 // Flickering as the plain toolkit composition: a freshly allocated picture of
 // block change levels per call, and a full sort of the switch counters at the
 // end of each period.
-#include "indicators/flickering.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +8,13 @@
 
 #include "indicators/indicators.h"
 #include "reference/reference.h"
+
+namespace lumaqc {
+
+int compareElements(const void* a, const void* b) {
+    return static_cast<int32_t>(*static_cast<const uint8_t*>(b)) -
+           static_cast<int32_t>(*static_cast<const uint8_t*>(a));
+}
 
 namespace reference {
 
@@ -52,3 +57,5 @@ double flickering(const Image& current, const Image& previous, TemporalState& st
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

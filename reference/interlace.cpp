@@ -1,12 +1,12 @@
 // Interlace as the plain composition: every 4x4 group tested column by
 // column, counted in double precision.
-#include "indicators/interlace.h"
-
 #include <cstddef>
 #include <cstdint>
 
 #include "indicators/indicators.h"
 #include "reference/reference.h"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -45,3 +45,5 @@ double interlace(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,9 +1,24 @@
 // Letterbox as the plain composition: the row-pair test from the outside in.
-#include "indicators/letterbox.h"
-
+#include <cstddef>
 #include <cstdint>
 
 #include "reference/reference.h"
+
+namespace lumaqc {
+
+int32_t checkLetterBar(const uint8_t* data, int32_t W, int32_t H, int32_t y) {
+    if (W <= 1) return 1;
+    const uint8_t* top = data + static_cast<std::ptrdiff_t>(y) * W;
+    const uint8_t* bottom = data + static_cast<std::ptrdiff_t>(H - 1 - y) * W;
+    // Interleave the two scans so that a textured row is rejected early,
+    // whichever of the pair it is.
+    if (top[0] != top[1]) return 0;
+    for (int32_t k = 2; k <= W; ++k) {
+        if (bottom[k - 1] != bottom[0]) return 0;
+        if (k < W && top[k - 1] != top[k]) return 0;
+    }
+    return 1;
+}
 
 namespace reference {
 
@@ -16,3 +31,5 @@ double letterbox(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

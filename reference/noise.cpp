@@ -1,14 +1,22 @@
 // Noise as the plain toolkit composition: block deviations, histogram mode,
 // a container of the selected blocks, the smoothing filter and the residual
 // deviations.
-#include "indicators/noise.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "reference/reference.h"
+
+namespace lumaqc {
+
+int compare(const void* a, const void* b) {
+    const double x = *static_cast<const double*>(a);
+    const double y = *static_cast<const double*>(b);
+    if (x < y) return -1;
+    if (x > y) return 1;
+    return 0;
+}
 
 namespace reference {
 
@@ -145,3 +153,5 @@ double noise(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

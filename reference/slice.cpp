@@ -1,12 +1,23 @@
 // Slice as the plain toolkit composition: full match pictures, strip sums,
 // rates and a sort of the ratios.
-#include "indicators/slice.h"
-
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
 #include "reference/reference.h"
+
+namespace lumaqc {
+
+int compare_Double_asc(const void* a, const void* b) {
+    const double x = *static_cast<const double*>(a);
+    const double y = *static_cast<const double*>(b);
+    const bool xNaN = std::isnan(x);
+    const bool yNaN = std::isnan(y);
+    if (xNaN || yNaN) return static_cast<int>(xNaN) - static_cast<int>(yNaN);
+    if (x < y) return -1;
+    if (x > y) return 1;
+    return 0;
+}
 
 namespace reference {
 
@@ -60,3 +71,5 @@ double slice(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 
 #include "reference/reference.h"
 
+namespace lumaqc {
+
 namespace reference {
 
 double spatialActivity(const Image& img) {
@@ -15,3 +17,5 @@ double spatialActivity(const Image& img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 
 #include "reference/reference.h"
 
+namespace lumaqc {
+
 namespace reference {
 
 double temporalActivity(const Image& current, const Image& previous) {
@@ -14,3 +16,5 @@ double temporalActivity(const Image& current, const Image& previous) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -6,16 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "indicators/registry.h"
 #include "report/report_assets.h"
+#include "report/text_report.h"
+
+namespace lumaqc {
 
 namespace {
-
-// Decimals of an indicator's log conversion ("%-5.5f" has 5, "%-d" none): the
-// report shows values with the digits the log gives them.
-int decimalsOf(const IndicatorInfo& info) {
-    const char* dot = std::strchr(info.logFormat, '.');
-    return dot == nullptr ? 0 : std::atoi(dot + 1);
-}
 
 std::string fixed(double v, int decimals) {
     char text[512];
@@ -74,8 +71,8 @@ std::string chartData(const ResultsRecorder& recorder, double fps) {
     out += ",\"blackouts\":" + intervalsJson(recorder.blackoutIntervals());
     out += ",\"series\":[";
     bool firstSeries = true;
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
-        const int decimals = decimalsOf(*info);
+    for (const IndicatorInfo* info : indicatorColumns()) {
+        const int decimals = logDecimals(info->id);
         if (!firstSeries) out += ',';
         firstSeries = false;
         out += "\n{\"key\":" + jsonString(info->key) + ",\"name\":" + jsonString(info->name) +
@@ -96,9 +93,9 @@ std::string statsTable(const ResultsRecorder& recorder) {
         "<table id=\"lumaqc-summary\">\n<thead><tr><th>Indicator</th><th>Frames with a "
         "value</th><th>Mean</th><th>Min</th><th>5th pct</th><th>Median</th><th>95th "
         "pct</th><th>Max</th></tr></thead>\n<tbody>\n";
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
         const IndicatorStats s = recorder.stats(info->id);
-        const int decimals = decimalsOf(*info);
+        const int decimals = logDecimals(info->id);
         out +=
             "<tr><td>" + escapeHtml(info->name) + "</td><td>" + std::to_string(s.count) + "</td>";
         const auto cell = [&](double v, int d) {
@@ -200,7 +197,7 @@ bool HtmlSink::end(const RunSummary& summary) {
     std::string page;
     page += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    page += "<meta name=\"generator\" content=\"lumaqc " + std::string(lumaqc::version()) + "\">\n";
+    page += "<meta name=\"generator\" content=\"lumaqc " + std::string(LUMAQC_VERSION) + "\">\n";
     page += "<title>lumaqc report: " + path + "</title>\n<style>\n";
     page += report_assets::uplotStyle;
     page += "\n";
@@ -209,7 +206,7 @@ bool HtmlSink::end(const RunSummary& summary) {
             " &middot; " + escapeHtml(source_.kind) + " &middot; " + std::to_string(source_.width) +
             "&times;" + std::to_string(source_.height) + " &middot; " + fps + " fps &middot; " +
             std::to_string(recorder_.size()) + " frames analysed from frame " +
-            std::to_string(run_.start) + " &middot; lumaqc " + lumaqc::version() + "</p>\n";
+            std::to_string(run_.start) + " &middot; lumaqc " + LUMAQC_VERSION + "</p>\n";
     if (!summary.complete) {
         page +=
             "<p class=\"warning\" id=\"lumaqc-incomplete\">The run stopped early: only the "
@@ -254,3 +251,5 @@ bool HtmlSink::end(const RunSummary& summary) {
     }
     return true;
 }
+
+}  // namespace lumaqc

@@ -14,6 +14,8 @@
 #include "report/result_sink.h"
 #include "report/results_summary.h"
 
+namespace lumaqc {
+
 class HtmlSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path`; check ok() before the run.
@@ -40,3 +42,5 @@ class HtmlSink : public ResultSink {
 
 // Text with the characters that HTML gives a meaning (& < > " ') escaped.
 std::string escapeHtml(const std::string& text);
+
+}  // namespace lumaqc

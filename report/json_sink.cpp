@@ -5,6 +5,10 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "indicators/registry.h"
+
+namespace lumaqc {
+
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -77,11 +81,11 @@ bool JsonSink::begin(const RunInfo& run) {
                {"start_frame", run.start},
                {"frames_requested", run.frames >= 0 ? Json(run.frames) : Json(nullptr)}};
     Json indicators = Json::array();
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
         indicators.push_back(
             Json{{"key", info->key}, {"name", info->name}, {"type", kindName(info->kind)}});
     }
-    const Json tool{{"name", "lumaqc"}, {"version", lumaqc::version()}};
+    const Json tool{{"name", "lumaqc"}, {"version", LUMAQC_VERSION}};
     return write(
         "{\n\"format\": \"lumaqc-results\",\n\"format_version\": 1,\n\"tool\": " + tool.dump() +
         ",\n\"input\": " + input.dump(-1, ' ', false, Json::error_handler_t::replace) +
@@ -93,7 +97,7 @@ bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
     const size_t row = recorder_.size();
     recorder_.add(index, values);
     Json object{{"frame", index}};
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
         object[info->key] = number(recorder_.value(row, info->id), info->kind);
     }
     return write((row == 0 ? "\n" : ",\n") + object.dump());
@@ -107,7 +111,7 @@ bool JsonSink::end(const RunSummary& summary) {
         return true;
     }
     Json stats = Json::object();
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
         const IndicatorStats s = recorder_.stats(info->id);
         const auto field = [&s](double v) { return s.count > 0 ? real(v) : Json(nullptr); };
         stats[info->key] =
@@ -135,3 +139,5 @@ bool JsonSink::end(const RunSummary& summary) {
     }
     return written;
 }
+
+}  // namespace lumaqc

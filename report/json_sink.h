@@ -14,6 +14,8 @@
 #include "report/result_sink.h"
 #include "report/results_summary.h"
 
+namespace lumaqc {
+
 class JsonSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path`; check ok() before the run.
@@ -38,3 +40,5 @@ class JsonSink : public ResultSink {
     double fps_ = 0.0;
     ResultsRecorder recorder_;
 };
+
+}  // namespace lumaqc

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace lumaqc {
+
 namespace {
 
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
@@ -132,3 +134,5 @@ bool ProgressBar::Eraser::end(const RunSummary&) {
     bar_.clear();
     return true;
 }
+
+}  // namespace lumaqc

@@ -14,6 +14,8 @@
 
 #include "report/result_sink.h"
 
+namespace lumaqc {
+
 // The bar's text for `done` of `total` frames (total < 0: unknown) after
 // `seconds`, at most `columns` characters wide.
 std::string formatProgress(int64_t done, int64_t total, double seconds, int columns);
@@ -61,3 +63,5 @@ class ProgressBar : public ResultSink {
     std::chrono::steady_clock::time_point start_{};
     std::chrono::steady_clock::time_point lastDraw_{};
 };
+
+}  // namespace lumaqc

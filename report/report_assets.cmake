@@ -1,5 +1,5 @@
 # Compiles the HTML report's web assets (the vendored chart library, its
-# licence, the page script and style) into lumaqc_core.
+# licence, the page script and style) into the report library.
 set(LUMAQC_REPORT_ASSET_FILES
     uplotScript=${CMAKE_CURRENT_LIST_DIR}/vendor/uPlot.iife.min.js
     uplotStyle=${CMAKE_CURRENT_LIST_DIR}/vendor/uPlot.min.css
@@ -20,4 +20,4 @@ add_custom_command(
   DEPENDS ${LUMAQC_REPORT_ASSET_DEPENDS} ${CMAKE_CURRENT_LIST_DIR}/embed_assets.cmake
   COMMENT "Embedding the HTML report assets"
   VERBATIM)
-target_sources(lumaqc_core PRIVATE ${LUMAQC_REPORT_ASSETS_CPP})
+target_sources(lumaqc_report PRIVATE ${LUMAQC_REPORT_ASSETS_CPP})

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace report_assets {
+namespace lumaqc::report_assets {
 
 extern const std::string_view uplotScript;   // vendor/uPlot.iife.min.js
 extern const std::string_view uplotStyle;    // vendor/uPlot.min.css
@@ -12,4 +12,4 @@ extern const std::string_view uplotLicense;  // vendor/uPlot.LICENSE
 extern const std::string_view pageScript;    // report_page.js
 extern const std::string_view pageStyle;     // report_page.css
 
-}  // namespace report_assets
+}  // namespace lumaqc::report_assets

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "api/lumaqc.h"
+#include "indicators/indicator_id.h"
 #include "io/frame_source.h"
-#include "pipeline/frame_analysis.h"
+
+namespace lumaqc {
 
 struct RunInfo {
     const SourceInfo* source = nullptr;
@@ -31,10 +32,12 @@ class ResultSink {
     virtual ~ResultSink() = default;
     // Each returns false when the output cannot be written; error() says why.
     virtual bool begin(const RunInfo& run) = 0;
-    virtual bool frame(int64_t index, const lumaqc::FrameValues& values) = 0;
+    virtual bool frame(int64_t index, const FrameValues& values) = 0;
     virtual bool end(const RunSummary& summary) = 0;
     virtual std::string error() const { return error_; }
 
   protected:
     std::string error_;
 };
+
+}  // namespace lumaqc

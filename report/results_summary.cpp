@@ -4,6 +4,11 @@
 #include <climits>
 #include <cmath>
 
+#include "indicators/registry.h"
+#include "report/text_report.h"
+
+namespace lumaqc {
+
 namespace {
 
 // Value of nearest rank ceil(percent * n / 100) in the ascending `sorted`.
@@ -25,12 +30,11 @@ void extend(std::vector<FrameInterval>& intervals, int64_t first, int64_t index)
 }  // namespace
 
 std::optional<double> outputValue(IndicatorId id, double value, bool firstFrame) {
+    const IndicatorInfo& info = indicatorInfo(id);
     if (!std::isfinite(value)) return std::nullopt;
-    if ((id == kBlockLoss || id == kSlice || id == kFlickering) && value == -1.0) {
-        return std::nullopt;
-    }
-    if (id == kFlickering && firstFrame) return std::nullopt;
-    if (indicatorTable()[id].kind != ValueKind::Real) {
+    if (info.noValue.minusOne && value == -1.0) return std::nullopt;
+    if (info.noValue.firstFrame && firstFrame) return std::nullopt;
+    if (info.kind != ValueKind::Real) {
         const int32_t integer = truncateToInt32(value);
         // Finite values beyond the 32-bit range have no integer the rows could print.
         if (integer == INT32_MIN && std::trunc(value) != static_cast<double>(INT32_MIN)) {
@@ -46,7 +50,7 @@ std::optional<double> durationSeconds(int64_t frames, double fps) {
     return static_cast<double>(frames) / fps;
 }
 
-void ResultsRecorder::add(int64_t index, const lumaqc::FrameValues& values) {
+void ResultsRecorder::add(int64_t index, const FrameValues& values) {
     const bool first = indices_.empty();
     indices_.push_back(index);
     rows_.push_back(values);
@@ -90,3 +94,5 @@ IndicatorStats ResultsRecorder::stats(IndicatorId id) const {
     stats.p95 = nearestRank(present, 95);
     return stats;
 }
+
+}  // namespace lumaqc

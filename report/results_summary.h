@@ -7,8 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "api/lumaqc.h"
-#include "report/indicator_table.h"
+#include "indicators/indicator_id.h"
+
+namespace lumaqc {
 
 // One value as the machine-readable outputs give it, or nothing (null) when
 // the frame has no value: NaN and infinities (JSON has no representation for
@@ -53,7 +54,7 @@ struct FlickerRating {
 // consecutive frames flagged as blackout.
 class ResultsRecorder {
   public:
-    void add(int64_t index, const lumaqc::FrameValues& values);
+    void add(int64_t index, const FrameValues& values);
 
     size_t size() const { return indices_.size(); }
     int64_t frameIndex(size_t row) const { return indices_[row]; }
@@ -66,7 +67,7 @@ class ResultsRecorder {
 
   private:
     std::vector<int64_t> indices_;
-    std::vector<lumaqc::FrameValues> rows_;
+    std::vector<FrameValues> rows_;
     int64_t repeats_ = 0;  // consecutive exact repeats without blackout up to the latest frame
     std::vector<FrameInterval> frozen_;
     std::vector<FrameInterval> blackouts_;
@@ -76,3 +77,5 @@ class ResultsRecorder {
 // Seconds that `frames` frames last at `fps`; nothing when the rate is not
 // a positive number.
 std::optional<double> durationSeconds(int64_t frames, double fps);
+
+}  // namespace lumaqc

@@ -1,9 +1,170 @@
 #include "report/text_report.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "indicators/registry.h"
+
+namespace lumaqc {
 
 namespace {
+
+// How one indicator's column looks in the console table and the log.
+struct TextColumn {
+    IndicatorId id;
+    const char* consoleLabel;
+    const char* logLabel;
+    int consoleHeaderTabs;  // tabs before the label in the console header
+    int consoleRowTabs;     // tabs before the value in a console row
+    const char* consoleFormat;
+    const char* logFormat;
+};
+
+constexpr const char* kReal5 = "%-5.5f";
+
+// In column order (IndicatorId order).
+constexpr std::array<TextColumn, kIndicatorCount> kColumns = {{
+    {.id = kBlockiness,
+     .consoleLabel = "Blockiness",
+     .logLabel = "Blockiness",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kSpatialActivity,
+     .consoleLabel = "Spatial Activity",
+     .logLabel = "SA",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kLetterbox,
+     .consoleLabel = "Letterbox",
+     .logLabel = "Letterbox",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 2,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kPillarbox,
+     .consoleLabel = "Pillarbox",
+     .logLabel = "Pillarbox",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kBlockLoss,
+     .consoleLabel = "Blockloss",
+     .logLabel = "Blockloss",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kBlur,
+     .consoleLabel = "Blur",
+     .logLabel = "Blur",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = "%-7.3f",
+     .logFormat = "%-5.3f"},
+    {.id = kTemporalActivity,
+     .consoleLabel = "TemporalAct",
+     .logLabel = "TA",
+     .consoleHeaderTabs = 2,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kBlackout,
+     .consoleLabel = "Blackout",
+     .logLabel = "Blackout",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = "%-d",
+     .logFormat = "%-d"},
+    {.id = kFreezing,
+     .consoleLabel = "Freezing",
+     .logLabel = "Freezing",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 2,
+     .consoleFormat = "%-d",
+     .logFormat = "%-d"},
+    {.id = kExposure,
+     .consoleLabel = "Exposure(bri)",
+     .logLabel = "Exposure(bri)",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 2,
+     .consoleFormat = "%-6i",
+     .logFormat = "%-6i"},
+    {.id = kContrast,
+     .consoleLabel = "Contrast",
+     .logLabel = "Contrast",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 2,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kInterlace,
+     .consoleLabel = "Interlace",
+     .logLabel = "Interlace",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+    {.id = kNoise,
+     .consoleLabel = "Noise",
+     .logLabel = "Noise",
+     .consoleHeaderTabs = 1,
+     .consoleRowTabs = 1,
+     .consoleFormat = "%-8.4f",
+     .logFormat = "%-8.4f"},
+    {.id = kSlice,
+     .consoleLabel = "Slice",
+     .logLabel = "Slice",
+     .consoleHeaderTabs = 2,
+     .consoleRowTabs = 1,
+     .consoleFormat = "%-7.3f",
+     .logFormat = "%-7.3f"},
+    {.id = kFlickering,
+     .consoleLabel = "Flickering",
+     .logLabel = "Flickering",
+     .consoleHeaderTabs = 2,
+     .consoleRowTabs = 1,
+     .consoleFormat = kReal5,
+     .logFormat = kReal5},
+}};
+
+constexpr bool inColumnOrder() {
+    for (int i = 0; i < kIndicatorCount; ++i)
+        if (kColumns[i].id != i) return false;
+    return true;
+}
+static_assert(inColumnOrder(), "kColumns follows IndicatorId");
+
+// The timing summary: the indicators in its order, each after its text.
+struct TimingEntry {
+    IndicatorId id;
+    const char* prefix;
+};
+
+constexpr std::array<TimingEntry, kIndicatorCount> kTiming = {{
+    {kBlockiness, "\tBlockiness: "},
+    {kSpatialActivity, " \tSpatialAct: "},
+    {kLetterbox, " \tLetterbox: "},
+    {kPillarbox, " \n\tPillarbox: "},
+    {kBlockLoss, " \t\tBlockLoss: "},
+    {kBlur, " \t\tBlur: "},
+    {kExposure, " \n \tExposure: "},
+    {kInterlace, " \t\tInterlace: "},
+    {kNoise, " \t\tNoise: "},
+    {kSlice, " \n \tSlice: "},
+    {kBlackout, "\t\tBlackout: "},
+    {kTemporalActivity, " \t\tTemporal: "},
+    {kFreezing, " \n \tFreezing : "},
+    {kFlickering, "\t\tFlickering: "},
+    {kContrast, " \tContrast: "},
+}};
 
 void appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -27,7 +188,7 @@ void appendf(std::string& out, const char* format, ...) {
     out += big;
 }
 
-// Runtime formats come from the indicator table, never from input data.
+// Runtime formats come from the table above, never from input data.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 void appendValue(std::string& out, const char* format, ValueKind kind, double value) {
@@ -43,45 +204,57 @@ void appendValue(std::string& out, const char* format, ValueKind kind, double va
 
 std::string columnHeader(RowStyle style) {
     std::string out = "Frame: ";
-    const auto& columns = indicatorsByColumn();
-    for (size_t i = 0; i < columns.size(); ++i) {
-        const IndicatorInfo& info = *columns[i];
-        const int tabs = style == RowStyle::Console ? info.consoleHeaderTabs : 1;
+    for (size_t i = 0; i < kColumns.size(); ++i) {
+        const TextColumn& column = kColumns[i];
+        const int tabs = style == RowStyle::Console ? column.consoleHeaderTabs : 1;
         out.append(static_cast<size_t>(tabs), '\t');
-        out += style == RowStyle::Console ? info.consoleLabel : info.logLabel;
+        out += style == RowStyle::Console ? column.consoleLabel : column.logLabel;
         out += ':';
-        if (i + 1 < columns.size()) out += ' ';
+        if (i + 1 < kColumns.size()) out += ' ';
     }
     if (style == RowStyle::Log) out += '\n';
     return out;
 }
 
-std::string formatRow(RowStyle style, int64_t frame,
-                      const std::array<double, kIndicatorCount>& values) {
+std::string formatRow(RowStyle style, int64_t frame, const FrameValues& values) {
     std::string out;
     out.reserve(192);
     appendf(out, "%05lld", static_cast<long long>(frame));
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const TextColumn& column : kColumns) {
         out += ' ';
-        const int tabs = style == RowStyle::Console ? info->consoleRowTabs : 1;
+        const int tabs = style == RowStyle::Console ? column.consoleRowTabs : 1;
         out.append(static_cast<size_t>(tabs), '\t');
-        appendValue(out, style == RowStyle::Console ? info->consoleFormat : info->logFormat,
-                    info->kind, values[info->id]);
+        appendValue(out, style == RowStyle::Console ? column.consoleFormat : column.logFormat,
+                    indicatorInfo(column.id).kind, values[column.id]);
     }
     out += '\n';
     return out;
 }
 
-std::string timingText(const std::array<float, kIndicatorCount>& seconds, int64_t frames) {
+std::string timingText(const IndicatorSeconds& seconds, int64_t frames) {
     // The average divides by the frame count in single precision, for every
     // indicator alike (the temporal ones ran one time fewer).
     const auto n = static_cast<float>(frames);
     std::string out;
-    for (const IndicatorInfo* info : indicatorsByTimingSlot()) {
-        out += info->timingPrefix;
+    for (const TimingEntry& entry : kTiming) {
+        out += entry.prefix;
         appendf(out, "%02.6f ms",
-                static_cast<double>(seconds[info->id]) / static_cast<double>(n) * 1000.0);
+                static_cast<double>(seconds[entry.id]) / static_cast<double>(n) * 1000.0);
     }
     out += '\n';
     return out;
 }
+
+int logDecimals(IndicatorId id) {
+    const char* dot = std::strchr(kColumns.at(static_cast<size_t>(id)).logFormat, '.');
+    return dot == nullptr ? 0 : std::atoi(dot + 1);
+}
+
+int32_t truncateToInt32(double v) {
+    constexpr double kLow = -2147483649.0;  // first value whose integer part is below INT32_MIN
+    constexpr double kHigh = 2147483648.0;  // first value whose integer part is above INT32_MAX
+    if (!(v > kLow && v < kHigh)) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace lumaqc

@@ -1,11 +1,12 @@
 // The console table, the tab-separated log and the timing summary.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 
-#include "report/indicator_table.h"
+#include "indicators/indicator_id.h"
+
+namespace lumaqc {
 
 inline constexpr const char* LOG_FILE_NAME = "metricsResultsCSV.csv";
 
@@ -15,10 +16,19 @@ enum class RowStyle { Console, Log };
 // line), the log one ends with its line feed.
 std::string columnHeader(RowStyle style);
 
-// One result row, ending with a line feed. `values` is indexed by IndicatorId.
-std::string formatRow(RowStyle style, int64_t frame,
-                      const std::array<double, kIndicatorCount>& values);
+// One result row, ending with a line feed.
+std::string formatRow(RowStyle style, int64_t frame, const FrameValues& values);
 
 // The per-indicator timing text: each indicator's accumulated seconds
-// (indexed by IndicatorId) averaged over `frames` and shown in milliseconds.
-std::string timingText(const std::array<float, kIndicatorCount>& seconds, int64_t frames);
+// averaged over `frames` and shown in milliseconds.
+std::string timingText(const IndicatorSeconds& seconds, int64_t frames);
+
+// Decimals of an indicator's log conversion ("%-5.5f" has 5, "%-d" none).
+int logDecimals(IndicatorId id);
+
+// Integer part of a double as a 32-bit integer, truncating toward zero.
+// Values that are not numbers or lie outside the 32-bit range give INT32_MIN,
+// the x86-64 conversion result, instead of undefined behaviour.
+int32_t truncateToInt32(double v);
+
+}  // namespace lumaqc

@@ -7,6 +7,8 @@
 
 #include "report/text_report.h"
 
+namespace lumaqc {
+
 // Straight to the descriptor, resuming after a signal: a stop signal that
 // arrives while a write waits on a full pipe must not cut a row short.
 bool ConsoleSink::write(const std::string& text) {
@@ -94,3 +96,5 @@ bool LogSink::end(const RunSummary&) {
     }
     return true;
 }
+
+}  // namespace lumaqc

@@ -7,6 +7,8 @@
 
 #include "report/result_sink.h"
 
+namespace lumaqc {
+
 // Opening lines, column header, one row per frame and the timing summary on
 // standard output. With `rows` false the per-frame rows are left out.
 class ConsoleSink : public ResultSink {
@@ -39,3 +41,5 @@ class LogSink : public ResultSink {
     FILE* file_ = nullptr;
     int openErrno_ = 0;
 };
+
+}  // namespace lumaqc

@@ -6,6 +6,8 @@
 
 #include "testcard/testcard.h"
 
+using namespace lumaqc;
+
 namespace {
 
 const char* const PROGRAM = "lumaqc-testcard";

@@ -21,6 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace lumaqc {
+
 namespace {
 
 enum class Kind {
@@ -490,3 +492,5 @@ bool writeTestcard(const char* path, int w, int h, std::string* error) {
     }
     return true;
 }
+
+}  // namespace lumaqc

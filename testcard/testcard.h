@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace lumaqc {
+
 // One stretch of consecutive frames; first and last are frame indices,
 // both inclusive.
 struct TestcardScene {
@@ -51,3 +53,5 @@ int64_t testcardFrameBytes(int w, int h);
 // Writes the whole clip to path. On failure returns false and, when error is
 // given, stores a one-line description of what went wrong.
 bool writeTestcard(const char* path, int w, int h, std::string* error);
+
+}  // namespace lumaqc

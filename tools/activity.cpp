@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 double spatialAct(const Image& img) {
     if (img.w < 3 || img.h < 3) return 0.0;
 
@@ -42,3 +44,5 @@ double temporalAct(const Image& a, const Image& b) {
     }
     return std::sqrt(static_cast<double>(sum));
 }
+
+}  // namespace lumaqc

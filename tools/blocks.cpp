@@ -4,6 +4,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 void blockSums(const Image& src, Image32& dst, int32_t bw, int32_t bh) {
     if (bw <= 0 || bh <= 0) return;
     const ptrdiff_t stride = src.w;
@@ -37,3 +39,5 @@ void divideDouble(const ImageDouble& a, const ImageDouble& b, ImageDouble& out) 
     if (n <= 0) return;
     for (int64_t i = 0; i < n; ++i) out.data[i] = a.data[i] / b.data[i];
 }
+
+}  // namespace lumaqc

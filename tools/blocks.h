@@ -8,6 +8,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // Adds the sum of each bw x bh source block to the destination sample of that
 // block. The destination decides the grid: dst.w blocks across, dst.h down,
 // tiling the source from its top-left corner; source columns and rows beyond
@@ -25,3 +27,5 @@ void compareShifted(const Image& src, Image& dst, int32_t offset);
 // out[i] = a[i] / b[i] for the a.w * a.h samples of a, under IEEE rules
 // (x / 0 is an infinity, 0 / 0 not a number). b and out must be at least as large.
 void divideDouble(const ImageDouble& a, const ImageDouble& b, ImageDouble& out);
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace lumaqc {
+
 namespace {
 
 // Sample count of a picture, w * h, without 32-bit overflow.
@@ -74,7 +76,7 @@ void imageSqrt(const ImageDouble& src, ImageDouble& dest) {
     }
 }
 
-void printRange(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+void printRange(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1, std::FILE* out) {
     if (y0 > y1) {
         return;
     }
@@ -83,13 +85,14 @@ void printRange(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1
     const uint8_t* p = img.data;
     for (int64_t l = 0; l < lines; ++l) {
         for (int64_t k = 0; k < perLine; ++k) {
-            std::printf("%03i ", static_cast<int>(*p++));
+            std::fprintf(out, "%03i ", static_cast<int>(*p++));
         }
-        std::printf("\n");
+        std::fputc('\n', out);
     }
 }
 
-void printRange32(const Image32& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+void printRange32(const Image32& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
+                  std::FILE* out) {
     if (y0 > y1) {
         return;
     }
@@ -98,9 +101,9 @@ void printRange32(const Image32& img, int32_t x0, int32_t x1, int32_t y0, int32_
     const int32_t* p = img.data;
     for (int64_t l = 0; l < lines; ++l) {
         for (int64_t k = 0; k < perLine; ++k) {
-            std::printf("%i  ", static_cast<int>(*p++));
+            std::fprintf(out, "%i  ", static_cast<int>(*p++));
         }
-        std::printf("\n");
+        std::fputc('\n', out);
     }
 }
 
@@ -156,3 +159,5 @@ int32_t tempCountSeqsH2(const Image32& src, Image32& /*dest*/, int32_t t) {
     }
     return count;
 }
+
+}  // namespace lumaqc

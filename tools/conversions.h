@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "tools/definitions.h"
+
+namespace lumaqc {
 
 // dest[i] = src[i], widened without sign. src and dest must hold the same
 // number of samples (checked); their shapes may differ.
@@ -32,11 +35,13 @@ void divide(const Image32& a, const Image32& b, ImageDouble& dest);
 void imageSqrt(const ImageDouble& src, ImageDouble& dest);
 
 // Print the first (x1 - x0 + 1) * (y1 - y0 + 1) samples of the array to
-// standard output in y1 - y0 + 1 lines of x1 - x0 + 1 samples, regardless of
-// the picture's width; nothing if y0 > y1. The array must hold that many
+// `out` in y1 - y0 + 1 lines of x1 - x0 + 1 samples, regardless of the
+// picture's width; nothing if y0 > y1. The array must hold that many
 // samples. printRange prints "%03i " per sample, printRange32 "%i  ".
-void printRange(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
-void printRange32(const Image32& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+void printRange(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
+                std::FILE* out = stdout);
+void printRange32(const Image32& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
+                  std::FILE* out = stdout);
 
 // Prototype of countSeqsH over the whole array: counts runs of samples above
 // t that are at least minLength long. A run starts at a sample above t and
@@ -50,3 +55,5 @@ int32_t tempCountSeqsH(const Image32& src, Image32& /*dest*/, int32_t t, int32_t
 // the rows of src (a run ends at the end of its row). 0 for an empty picture.
 // The second argument is not read.
 int32_t tempCountSeqsH2(const Image32& src, Image32& /*dest*/, int32_t t);
+
+}  // namespace lumaqc

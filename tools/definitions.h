@@ -21,13 +21,15 @@ static_assert(std::numeric_limits<long double>::digits >= 64,
 
 // Precondition check of the toolkit, active in every build type: a failed
 // condition prints its text with the source file and line and stops the process.
-#define LUMAQC_CHECK(cond)                                                                 \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
+#define LUMAQC_CHECK(cond)                                                                      \
+    do {                                                                                        \
+        if (!(cond)) {                                                                          \
             std::fprintf(stderr, "%s:%d: Assertion `%s' failed.\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                  \
-        }                                                                                  \
+            std::abort();                                                                       \
+        }                                                                                       \
     } while (0)
+
+namespace lumaqc {
 
 struct Image {
     int32_t w;
@@ -52,8 +54,8 @@ Image makeImage(int32_t w, int32_t h, uint8_t* data);
 Image32 makeImage32(int32_t w, int32_t h, int32_t* data);
 ImageDouble makeImageDouble(int32_t w, int32_t h, double* data);
 
-// Allocate w x h samples of undefined content. A failed allocation prints
-// one line on the error stream and ends the process with status -1.
+// Allocate w x h samples of undefined content. A failed allocation throws
+// std::bad_alloc.
 Image allocImage(int32_t w, int32_t h);
 Image32 allocImage32(int32_t w, int32_t h);
 ImageDouble allocImageDouble(int32_t w, int32_t h);
@@ -68,6 +70,8 @@ ImageDouble callocImageDouble(int32_t w, int32_t h);
 void freeImage(Image& img);
 void freeImage32(Image32& img);
 void freeImageDouble(ImageDouble& img);
+
+}  // namespace lumaqc
 
 // The toolkit operations, by family.
 #include "tools/activity.h"

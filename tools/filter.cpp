@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace lumaqc {
+
 namespace {
 
 // Square with an odd side of at least 3: the window is centred on its output
@@ -105,3 +107,5 @@ void calculateStdDevsDouble_ommitZeros(const ImageDouble& src, ImageDouble& sums
         }
     }
 }
+
+}  // namespace lumaqc

@@ -11,6 +11,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // Smooths n blocks lying side by side along the top of src (block b covers
 // columns b*bw .. b*bw+bw-1 and rows 0 .. bh-1). Each interior sample of a
 // block receives the weighted sum of the kernel-sized window centred on it;
@@ -33,3 +35,5 @@ int32_t filter(const Image& src, ImageDouble& dest, const ImageDouble& kernel, u
 void calculateStdDevsDouble_ommitZeros(const ImageDouble& src, ImageDouble& sums,
                                        ImageDouble& squares, ImageDouble& devs,
                                        const ImageDouble& kernel, int32_t bw, int32_t bh);
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 void calculateFlickering(const Image& current, const Image& previous, Image& counters,
                          Image& states, ImageDouble& levels, int32_t bs, double threshold) {
     LUMAQC_CHECK(previous.w == current.w && previous.h == current.h);
@@ -52,3 +54,5 @@ void calculateFlickering(const Image& current, const Image& previous, Image& cou
         }
     }
 }
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // Updates the per-block switch counters and change states from one pair of
 // pictures. The counter picture decides the grid: counters.w x counters.h
 // blocks of bs x bs samples tiling the pictures from their top-left corner;
@@ -16,3 +18,5 @@
 // the levels and the counters have the same size; previous matches current.
 void calculateFlickering(const Image& current, const Image& previous, Image& counters,
                          Image& states, ImageDouble& levels, int32_t bs, double threshold);
+
+}  // namespace lumaqc

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumaqc {
+
 void gradient(const Image& src, Image32& destX, Image32& destY) {
     LUMAQC_CHECK(src.h == destX.h && src.w == destX.w);
     LUMAQC_CHECK(src.h == destY.h && src.w == destY.w);
@@ -71,3 +73,5 @@ void calculateStdDevs(const Image& src, Image32& blockSums, Image32& blockSquare
         }
     }
 }
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // Horizontal and vertical first differences: destX[y][x] = src[y][x] -
 // src[y][x-1], destY[y][x] = src[y][x] - src[y-1][x] for x, y >= 1; row 0 and
 // column 0 of both destinations are 0. Both destinations must have the size of
@@ -20,3 +22,5 @@ void gradient(const Image& src, Image32& destX, Image32& destY);
 // must have the grid's size and the grid must fit into src.
 void calculateStdDevs(const Image& src, Image32& blockSums, Image32& blockSquares,
                       ImageDouble& stdDevs, int bw, int bh);
+
+}  // namespace lumaqc

@@ -1,8 +1,10 @@
 // Creation and release of the picture records.
-#include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "tools/definitions.h"
+
+namespace lumaqc {
 
 namespace {
 
@@ -13,12 +15,6 @@ size_t sampleCount(int32_t w, int32_t h) {
     return static_cast<size_t>(w) * static_cast<size_t>(h);
 }
 
-[[noreturn]] void allocationFailed(int32_t w, int32_t h, size_t sampleSize) {
-    std::fprintf(stderr, "Cannot allocate a %d x %d picture of %zu-byte samples\n", w, h,
-                 sampleSize);
-    std::exit(-1);
-}
-
 template <typename Record, typename Sample>
 Record allocate(int32_t w, int32_t h, bool zero) {
     const size_t n = sampleCount(w, h);
@@ -26,30 +22,50 @@ Record allocate(int32_t w, int32_t h, bool zero) {
     // unique, releasable array.
     const size_t count = n == 0 ? 1 : n;
     void* p = zero ? std::calloc(count, sizeof(Sample)) : std::malloc(count * sizeof(Sample));
-    if (p == nullptr) allocationFailed(w, h, sizeof(Sample));
+    if (p == nullptr) throw std::bad_alloc();
     return Record{w, h, static_cast<Sample*>(p)};
 }
 
 }  // namespace
 
-Image makeImage(int32_t w, int32_t h, uint8_t* data) { return Image{w, h, data}; }
-Image32 makeImage32(int32_t w, int32_t h, int32_t* data) { return Image32{w, h, data}; }
+Image makeImage(int32_t w, int32_t h, uint8_t* data) {
+    return Image{w, h, data};
+}
+Image32 makeImage32(int32_t w, int32_t h, int32_t* data) {
+    return Image32{w, h, data};
+}
 ImageDouble makeImageDouble(int32_t w, int32_t h, double* data) {
     return ImageDouble{w, h, data};
 }
 
-Image allocImage(int32_t w, int32_t h) { return allocate<Image, uint8_t>(w, h, false); }
-Image32 allocImage32(int32_t w, int32_t h) { return allocate<Image32, int32_t>(w, h, false); }
+Image allocImage(int32_t w, int32_t h) {
+    return allocate<Image, uint8_t>(w, h, false);
+}
+Image32 allocImage32(int32_t w, int32_t h) {
+    return allocate<Image32, int32_t>(w, h, false);
+}
 ImageDouble allocImageDouble(int32_t w, int32_t h) {
     return allocate<ImageDouble, double>(w, h, false);
 }
 
-Image callocImage(int32_t w, int32_t h) { return allocate<Image, uint8_t>(w, h, true); }
-Image32 callocImage32(int32_t w, int32_t h) { return allocate<Image32, int32_t>(w, h, true); }
+Image callocImage(int32_t w, int32_t h) {
+    return allocate<Image, uint8_t>(w, h, true);
+}
+Image32 callocImage32(int32_t w, int32_t h) {
+    return allocate<Image32, int32_t>(w, h, true);
+}
 ImageDouble callocImageDouble(int32_t w, int32_t h) {
     return allocate<ImageDouble, double>(w, h, true);
 }
 
-void freeImage(Image& img) { std::free(img.data); }
-void freeImage32(Image32& img) { std::free(img.data); }
-void freeImageDouble(ImageDouble& img) { std::free(img.data); }
+void freeImage(Image& img) {
+    std::free(img.data);
+}
+void freeImage32(Image32& img) {
+    std::free(img.data);
+}
+void freeImageDouble(ImageDouble& img) {
+    std::free(img.data);
+}
+
+}  // namespace lumaqc

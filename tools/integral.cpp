@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumaqc {
+
 // Sums wrap modulo 2^32 instead of overflowing: they are accumulated unsigned
 // and converted back to signed at the end.
 
@@ -157,3 +159,5 @@ void blockSumsInteg2(const Image& integ, Image32& out, int32_t bw, int32_t bh) {
         }
     }
 }
+
+}  // namespace lumaqc

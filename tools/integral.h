@@ -8,6 +8,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // Sum of all w x h samples in storage order; 0 for an empty picture.
 int32_t sumPixels(const Image& img);
 
@@ -38,3 +40,5 @@ void blockSumsInteg(const Image32& integ, Image32& out, int32_t bw, int32_t bh);
 // corner is read as an unsigned 8-bit value and the differences are signed,
 // so a sum can be negative.
 void blockSumsInteg2(const Image& integ, Image32& out, int32_t bw, int32_t bh);
+
+}  // namespace lumaqc

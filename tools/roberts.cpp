@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumaqc {
+
 namespace {
 
 // Number of samples of a picture as a wrapped 32-bit product, as the
@@ -154,3 +156,5 @@ int countSeqsV(const Image32& src, Image32& dest, Image32& counters, int bw, int
     }
     return 0;
 }
+
+}  // namespace lumaqc

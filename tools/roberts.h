@@ -6,6 +6,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // Roberts pair at every position: for x, y >= 1
 //   destX[y][x] = src[y-1][x-1] - src[y][x]  (upper left minus lower right)
 //   destY[y][x] = src[y-1][x] - src[y][x-1]  (upper right minus lower left);
@@ -40,3 +42,5 @@ int countSeqsH(const Image32& src, Image32& dest, int bw, int bh, double t, int 
 // must be zero on entry and is zero again on return. Always returns 0.
 int countSeqsV(const Image32& src, Image32& dest, Image32& counters, int bw, int bh, double t,
                int L);
+
+}  // namespace lumaqc

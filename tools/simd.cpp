@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace lumaqc {
+
 namespace {
 
 struct NamedTarget {
@@ -88,3 +90,5 @@ bool applySimdEnvironment(std::string& error) {
     }
     return true;
 }
+
+}  // namespace lumaqc

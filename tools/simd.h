@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace lumaqc {
+
 // Names of the targets compiled in and supported by this CPU, best first;
 // the last is the plain fallback, "scalar" or "emu128" depending on the
 // compiler.
@@ -29,3 +31,5 @@ void resetSimdTarget();
 // Applies the environment variable LUMAQC_SIMD when it is set and not
 // empty; as forceSimdTarget otherwise. Returns true when nothing was asked.
 bool applySimdEnvironment(std::string& error);
+
+}  // namespace lumaqc

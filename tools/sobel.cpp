@@ -7,6 +7,8 @@
 
 #include "tools/gradient.h"
 
+namespace lumaqc {
+
 namespace {
 
 // Set row 0, row h - 1, column 0 and column w - 1 to 0.
@@ -108,3 +110,5 @@ void absGradient(const Image& src, Image32& destX, Image32& destY) {
         destY.data[i] = std::abs(destY.data[i]);
     }
 }
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+namespace lumaqc {
+
 // 3 x 3 Sobel responses at every interior pixel: destX = right column minus
 // left column, destY = lower row minus upper row (weights 1, 2, 1; each in
 // -1020..1020). Border samples are 0. Returns the square root of the sum of
@@ -20,3 +22,5 @@ int sobel2(const Image& src, Image& destX, Image& destY);
 // |gradient|: destX[y][x] = |src[y][x] - src[y][x-1]|, destY[y][x] =
 // |src[y][x] - src[y-1][x]| for x, y >= 1; row 0 and column 0 are 0.
 void absGradient(const Image& src, Image32& destX, Image32& destY);
+
+}  // namespace lumaqc

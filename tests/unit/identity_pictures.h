@@ -21,6 +21,8 @@
 #include "tools/definitions.h"
 #include "tools/simd.h"
 
+using namespace lumaqc;
+
 enum class IdentityContent {
     Uniform,        // one value
     Gradient,       // smooth ramp in a random direction

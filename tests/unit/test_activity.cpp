@@ -7,6 +7,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 Image wrap(std::vector<uint8_t>& v, int32_t w, int32_t h) {

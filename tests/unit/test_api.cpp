@@ -1,5 +1,6 @@
 // The public library API: Analyzer, indicator keys and names, version.
 #include <gtest/gtest.h>
+#include <lumaqc/lumaqc.h>
 
 #include <cstring>
 #include <regex>
@@ -8,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "api/lumaqc.h"
-#include "pipeline/run.h"
+#include "engine/run.h"
 #include "testcard/testcard.h"
+
+using namespace lumaqc;
 
 namespace {
 

@@ -3,9 +3,11 @@
 
 #include <utility>
 
-#include "indicators/blackout.h"
 #include "indicators/indicators.h"
 #include "picture_fill.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 template <typename F>

@@ -7,8 +7,10 @@
 #include <limits>
 #include <vector>
 
-#include "indicators/blockiness.h"
 #include "indicators/indicators.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 

@@ -5,6 +5,8 @@
 
 #include "indicators/indicators.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // Inclusive rectangle of value 255.

@@ -8,6 +8,8 @@
 #include "picture_fill.h"
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 std::vector<int32_t> sumsOf(std::vector<uint8_t> s, int32_t w, int32_t dw, int32_t dh, int32_t bw,
                             int32_t bh, int32_t start = 0) {

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "indicators/blur.h"
 #include "indicators/indicators.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 

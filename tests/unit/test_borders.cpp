@@ -6,9 +6,10 @@
 #include <utility>
 
 #include "indicators/indicators.h"
-#include "indicators/letterbox.h"
-#include "indicators/pillarbox.h"
 #include "picture_fill.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 int texture(int x, int y) {

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <vector>
 
-#include "indicators/contrastRMS.h"
 #include "indicators/indicators.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 TEST(ContrastRMS, SampleStandardDeviation) {
     std::vector<uint8_t> a{0, 0, 255, 255};

@@ -7,6 +7,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 TEST(Conversions, LowBitsRoundTripBetweenDepths) {
     int32_t wide[] = {0, 255, 256, 300, -1};
     uint8_t narrow[5] = {};

@@ -4,6 +4,8 @@
 
 #include "indicators/indicators.h"
 
+using namespace lumaqc;
+
 namespace {
 
 struct Picture {

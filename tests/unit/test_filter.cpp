@@ -7,6 +7,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 ImageDouble kernelOf(std::vector<double>& weights, int32_t kw, int32_t kh) {

@@ -11,6 +11,8 @@
 #include "io/raw_stream_source.h"
 #include "io/y4m_source.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // An input stream over a copy of `bytes`.

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // Source picture whose sample (x, y) is value(x, y).

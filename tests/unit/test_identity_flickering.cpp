@@ -10,6 +10,8 @@
 #include "indicators/indicators.h"
 #include "reference/reference.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // A sequence of frames in which each 8x8 block either stands still, changes

@@ -8,6 +8,8 @@
 #include "indicators/indicators.h"
 #include "reference/reference.h"
 
+using namespace lumaqc;
+
 TEST(InterlaceIdentity, MatchesReferenceOnEveryPicture) {
     auto pictures = identityPictures(identitySizes(), 3);
     expectIdenticalOnEveryTarget(pictures, interlace, reference::interlace);

@@ -6,6 +6,8 @@
 #include "indicators/indicators.h"
 #include "reference/reference.h"
 
+using namespace lumaqc;
+
 TEST(PillarboxIdentity, MatchesReferenceOnEveryPicture) {
     auto pictures = identityPictures(identitySizes(), 3);
     expectIdenticalOnEveryTarget(pictures, pillarbox, reference::pillarbox);

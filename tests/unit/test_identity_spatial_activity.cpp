@@ -6,6 +6,8 @@
 #include "indicators/indicators.h"
 #include "reference/reference.h"
 
+using namespace lumaqc;
+
 TEST(SpatialActivityIdentity, MatchesReferenceOnEveryPicture) {
     auto pictures = identityPictures(identitySizes(), 3);
     expectIdenticalOnEveryTarget(pictures, spatialActivity, reference::spatialActivity);

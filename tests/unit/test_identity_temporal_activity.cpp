@@ -8,6 +8,8 @@
 #include "indicators/indicators.h"
 #include "reference/reference.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // The previous picture for `current`: the same, slightly changed, strongly

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // Deterministic pseudo-random 8-bit picture.

@@ -6,6 +6,8 @@
 
 #include "indicators/indicators.h"
 
+using namespace lumaqc;
+
 namespace {
 
 double interlaceOf(int w, int h, const std::function<int(int, int)>& sample) {

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "indicators/indicators.h"
-#include "indicators/noise.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 

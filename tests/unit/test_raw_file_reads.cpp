@@ -11,6 +11,8 @@
 
 #include "io/frame_source.h"
 
+using namespace lumaqc;
+
 namespace {
 
 constexpr int32_t W = 16;

@@ -8,6 +8,8 @@
 
 #include "report/text_report.h"
 
+using namespace lumaqc;
+
 namespace {
 
 const char* const kConsoleHeader =

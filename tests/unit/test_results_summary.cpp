@@ -14,6 +14,8 @@
 #include "report/progress.h"
 #include "report/results_summary.h"
 
+using namespace lumaqc;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -56,7 +58,7 @@ TEST(ResultsSummary, OutputValues) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(outputValue(c.id, c.value, c.first), c.expected)
-            << indicatorTable()[c.id].key << " " << c.value;
+            << indicatorKey(c.id) << " " << c.value;
     }
 }
 

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "indicators/blockLoss.h"
-#include "indicators/blockiness.h"
-#include "indicators/blur.h"
-#include "indicators/contrastRMS.h"
 #include "indicators/indicators.h"
-#include "indicators/letterbox.h"
-#include "indicators/pillarbox.h"
+#include "reference/reference.h"
 #include "tools/definitions.h"
+
+using namespace lumaqc;
 
 namespace {
 

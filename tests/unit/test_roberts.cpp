@@ -5,6 +5,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 template <typename F>

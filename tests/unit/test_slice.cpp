@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "indicators/indicators.h"
-#include "indicators/slice.h"
 #include "picture_fill.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 const double inf = std::numeric_limits<double>::infinity();

@@ -8,6 +8,8 @@
 
 #include "tools/definitions.h"
 
+using namespace lumaqc;
+
 namespace {
 
 // Destinations pre-filled with garbage, so that every sample must be written.

@@ -6,8 +6,10 @@
 #include <limits>
 #include <vector>
 
-#include "indicators/flickering.h"
 #include "indicators/indicators.h"
+#include "reference/reference.h"
+
+using namespace lumaqc;
 
 namespace {
 

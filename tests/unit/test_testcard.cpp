@@ -15,6 +15,8 @@
 #include "indicators/indicators.h"
 #include "testcard/testcard.h"
 
+using namespace lumaqc;
+
 namespace {
 
 using Plane = std::vector<uint8_t>;

@@ -10,6 +10,8 @@
 #include "io/frame_source.h"
 #include "report/result_sink.h"
 
+namespace lumaqc {
+
 struct RunOptions {
     int64_t start = 0;
     int64_t frames = 0;     // frames to analyse from `start`
@@ -35,3 +37,5 @@ struct RunOutcome {
 // stop flag ended it early).
 RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
                        const std::vector<ResultSink*>& sinks);
+
+}  // namespace lumaqc

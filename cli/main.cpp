@@ -22,13 +22,15 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "engine/run.h"
 #include "io/frame_source.h"
-#include "pipeline/run.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
 #include "report/progress.h"
 #include "report/text_sinks.h"
 #include "tools/simd.h"
+
+using namespace lumaqc;
 
 namespace {
 
@@ -59,12 +61,16 @@ void installStopHandlers() {
 // What to say when memory runs out; names the picture size once it is known.
 char outOfMemoryMessage[160] = "lumaqc: out of memory\n";
 
-// Called by a failed allocation in any thread. The rows written so far are
-// already flushed, so ending at once loses nothing that can be kept.
-void onOutOfMemory() {
+void printOutOfMemory() {
     if (write(STDERR_FILENO, outOfMemoryMessage, std::strlen(outOfMemoryMessage)) < 0) {
         // Nothing more can be done.
     }
+}
+
+// Called by a failed allocation with new in any thread. The rows written so
+// far are already flushed, so ending at once loses nothing that can be kept.
+void onOutOfMemory() {
+    printOutOfMemory();
     std::_Exit(255);
 }
 
@@ -73,9 +79,23 @@ void describeOutOfMemory(int32_t width, int32_t height) {
                   "lumaqc: not enough memory for pictures of %d x %d\n", width, height);
 }
 
+int run(int argc, char** argv);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The library reports pictures it cannot allocate with std::bad_alloc.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        printOutOfMemory();
+        return -1;
+    }
+}
+
+namespace {
+
+int run(int argc, char** argv) {
     installStopHandlers();
     // A reader that goes away (`lumaqc ... | head`) makes the console write
     // fail with a message, instead of ending the process in the middle of a
@@ -202,3 +222,5 @@ int main(int argc, char** argv) {
     std::puts("\nFile stream closed\n");
     return 0;
 }
+
+}  // namespace

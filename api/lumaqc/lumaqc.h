@@ -11,43 +11,17 @@
 // any number of analysers can run side by side, in one thread each.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+// IndicatorId (the fifteen indicators in the log's column order),
+// FrameValues, indicatorKey() and indicatorName(). The path is relative to
+// this header's directory in an installed copy and to the source tree in a
+// build of lumaqc.
+#include "indicators/indicator_id.h"
+
 namespace lumaqc {
-
-// The fifteen indicators, in the order in which they are computed.
-enum IndicatorId : int {
-    kBlockiness,
-    kSpatialActivity,
-    kLetterbox,
-    kPillarbox,
-    kBlockLoss,
-    kBlur,
-    kExposure,
-    kInterlace,
-    kNoise,
-    kSlice,
-    kBlackout,
-    kContrast,
-    kTemporalActivity,
-    kFreezing,
-    kFlickering,
-    kIndicatorCount
-};
-
-// One frame's values, indexed by IndicatorId. Blackout and freezing are 0 or
-// 1; block loss, slice and flickering use -1.0 for "no value" (picture too
-// small, or not the end of an eight-frame flicker period); some degenerate
-// pictures give NaN or infinity.
-using FrameValues = std::array<double, kIndicatorCount>;
-
-// Stable snake_case key of an indicator ("block_loss"), for machine-readable output.
-const char* indicatorKey(IndicatorId id);
-// Human-readable name ("Block loss").
-const char* indicatorName(IndicatorId id);
 
 // The library version, "MAJOR.MINOR.PATCH".
 const char* version();

@@ -1,13 +1,6 @@
-#include "pipeline/frame_analysis.h"
+#include "engine/frame_analysis.h"
 
-namespace {
-
-Stage stageOf(const IndicatorInfo& info) {
-    if (!info.temporal) return Stage::Spatial;
-    return info.sequential ? Stage::Sequential : Stage::Pairwise;
-}
-
-}  // namespace
+namespace lumaqc {
 
 double clockMs(clockid_t clock) {
     timespec ts{};
@@ -15,25 +8,24 @@ double clockMs(clockid_t clock) {
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1.0e6;
 }
 
-void computeStage(Stage stage, const StageInput& input, lumaqc::FrameValues& values,
+void computeStage(Stage stage, const StageInput& input, FrameValues& values,
                   IndicatorSeconds& seconds, clockid_t clock) {
     FrameContext frame;
     frame.current = input.current;
     frame.previous = input.previous;
     frame.state = input.state;
     frame.fps = input.fps;
-    frame.values = values;
-    for (const IndicatorInfo& info : indicatorTable()) {
-        if (stageOf(info) != stage) continue;
+    frame.values = &values;
+    for (const IndicatorInfo& info : indicatorRegistry()) {
+        if (info.stage != stage) continue;
         const double before = clockMs(clock);
-        frame.values[info.id] = info.compute(frame);
+        values[info.id] = info.compute(frame);
         const double after = clockMs(clock);
         seconds[info.id] += static_cast<float>((after - before) / 1000.0);
     }
-    values = frame.values;
 }
 
-void computeFrame(const StageInput& input, bool first, lumaqc::FrameValues& values,
+void computeFrame(const StageInput& input, bool first, FrameValues& values,
                   IndicatorSeconds& seconds, clockid_t clock) {
     values.fill(0.0);
     computeStage(Stage::Spatial, input, values, seconds, clock);
@@ -41,3 +33,5 @@ void computeFrame(const StageInput& input, bool first, lumaqc::FrameValues& valu
     computeStage(Stage::Pairwise, input, values, seconds, clock);
     computeStage(Stage::Sequential, input, values, seconds, clock);
 }
+
+}  // namespace lumaqc

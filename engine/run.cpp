@@ -1,4 +1,4 @@
-#include "pipeline/run.h"
+#include "engine/run.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -10,7 +10,9 @@
 #include <thread>
 #include <utility>
 
-#include "pipeline/frame_analysis.h"
+#include "engine/frame_analysis.h"
+
+namespace lumaqc {
 
 namespace {
 
@@ -309,3 +311,5 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
     }
     return outcome;
 }
+
+}  // namespace lumaqc

@@ -1,0 +1,66 @@
+// The registry of the fifteen indicators: each one declared once, in the
+// order in which a frame computes them. The engine calls them stage by stage;
+// the outputs take their keys, names, value kinds and no-value rules from
+// here (their text layout is the output layer's business). Adding an
+// indicator means one source file and one entry in registry.cpp.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "indicators/indicator_id.h"
+#include "indicators/indicators.h"
+
+namespace lumaqc {
+
+// When an indicator can run, which decides where the frame loop calls it.
+enum class Stage {
+    Spatial,     // current picture only
+    Pairwise,    // current and previous picture, no state
+    Sequential,  // previous picture and the temporal state; once per frame, in frame order
+};
+
+// What a value is.
+enum class ValueKind {
+    Real,       // a real number
+    Flag,       // 0 or 1
+    Truncated,  // its integer part counts (truncation toward zero)
+};
+
+// Which values mean "no value" besides those that are not finite numbers.
+struct NoValueRule {
+    bool minusOne = false;    // -1.0 marks a frame without a value
+    bool firstFrame = false;  // the first frame's value is a start value, not a result
+};
+
+// Everything an indicator call can read: the pictures, the temporal state, the
+// frame rate and the values of the indicators already computed for this frame.
+struct FrameContext {
+    const Image* current = nullptr;
+    const Image* previous = nullptr;  // set for the temporal stages
+    TemporalState* state = nullptr;   // set for the sequential stage
+    double fps = 0.0;
+    const FrameValues* values = nullptr;
+};
+
+struct IndicatorInfo {
+    IndicatorId id;
+    const char* key;   // stable snake_case key for machine-readable output
+    const char* name;  // human-readable name
+    Stage stage;
+    ValueKind kind;
+    NoValueRule noValue;
+    double (*compute)(const FrameContext& frame);
+};
+
+// Every indicator, in computation order.
+std::span<const IndicatorInfo, kIndicatorCount> indicatorRegistry();
+
+// The entry of one indicator.
+const IndicatorInfo& indicatorInfo(IndicatorId id);
+
+// Every indicator in column order (IndicatorId order).
+const std::array<const IndicatorInfo*, kIndicatorCount>& indicatorColumns();
+
+}  // namespace lumaqc
