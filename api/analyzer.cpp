@@ -6,39 +6,27 @@
 #include <string>
 #include <utility>
 
-#include "engine/frame_analysis.h"
+#include "engine/engine.h"
 
 namespace lumaqc {
 
 struct Analyzer::State {
-    Image current{};
-    Image previous{};
-    TemporalState temporal{};
-    double fps = 0.0;
-    int64_t frames = 0;
-    FrameValues values{};
-    IndicatorSeconds seconds{};
-
-    ~State() {
-        freeImage(current);
-        freeImage(previous);
-        freeTemporalState(temporal);
-    }
+    State(int32_t width, int32_t height, double fps)
+        : engine(width, height, fps, CLOCK_THREAD_CPUTIME_ID) {}
+    Engine engine;
 };
 
 const char* version() {
     return LUMAQC_VERSION;
 }
 
-Analyzer::Analyzer(int32_t width, int32_t height, double fps) : state_(std::make_unique<State>()) {
+// The size is checked before anything is allocated.
+Analyzer::Analyzer(int32_t width, int32_t height, double fps) {
     if (width <= 0 || height <= 0) throw std::invalid_argument("picture size must be positive");
     if (static_cast<int64_t>(width) * height > std::numeric_limits<int32_t>::max()) {
         throw std::invalid_argument("picture size is too large");
     }
-    state_->current = callocImage(width, height);
-    state_->previous = callocImage(width, height);
-    state_->temporal = createTemporalState(width, height);
-    state_->fps = fps;
+    state_ = std::make_unique<State>(width, height, fps);
 }
 
 Analyzer::~Analyzer() = default;
@@ -47,38 +35,36 @@ Analyzer& Analyzer::operator=(Analyzer&&) noexcept = default;
 
 const FrameValues& Analyzer::analyze(const uint8_t* luma, ptrdiff_t stride, int32_t width,
                                      int32_t height) {
-    if (width != state_->current.w || height != state_->current.h) {
+    const Engine& engine = state_->engine;
+    if (width != engine.width() || height != engine.height()) {
         throw std::invalid_argument("plane of " + std::to_string(width) + "x" +
                                     std::to_string(height) + " given to an analyser for " +
-                                    std::to_string(state_->current.w) + "x" +
-                                    std::to_string(state_->current.h));
+                                    std::to_string(engine.width()) + "x" +
+                                    std::to_string(engine.height()));
     }
     return analyze(luma, stride);
 }
 
 const FrameValues& Analyzer::analyze(const uint8_t* luma, ptrdiff_t stride) {
-    State& s = *state_;
+    Engine& engine = state_->engine;
     if (luma == nullptr) throw std::invalid_argument("no luma plane");
-    if (stride < s.current.w) throw std::invalid_argument("stride is below the picture width");
-    const size_t w = static_cast<size_t>(s.current.w);
-    for (int32_t y = 0; y < s.current.h; ++y) {
-        std::memcpy(s.current.data + static_cast<size_t>(y) * w, luma + y * stride, w);
+    if (stride < engine.width()) throw std::invalid_argument("stride is below the picture width");
+    const auto w = static_cast<size_t>(engine.width());
+    uint8_t* input = engine.input().data;
+    for (int32_t y = 0; y < engine.height(); ++y) {
+        std::memcpy(input + static_cast<size_t>(y) * w, luma + y * stride, w);
     }
-    const StageInput input{&s.current, &s.previous, &s.temporal, s.fps};
-    computeFrame(input, s.frames == 0, s.values, s.seconds, CLOCK_THREAD_CPUTIME_ID);
-    std::swap(s.current.data, s.previous.data);
-    ++s.frames;
-    return s.values;
+    return engine.analyze();
 }
 
 int32_t Analyzer::width() const {
-    return state_->current.w;
+    return state_->engine.width();
 }
 int32_t Analyzer::height() const {
-    return state_->current.h;
+    return state_->engine.height();
 }
 int64_t Analyzer::frames() const {
-    return state_->frames;
+    return state_->engine.frames();
 }
 
 }  // namespace lumaqc

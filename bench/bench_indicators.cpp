@@ -13,12 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/frame_analysis.h"
+#include "engine/engine.h"
 #include "indicators/registry.h"
 #include "reference/reference.h"
 #include "testcard/testcard.h"
@@ -117,86 +116,32 @@ void benchSum(benchmark::State& state, const BenchFrames* f) {
     setRates(state, *f);
 }
 
-// One indicator through the table, as the frame loop calls it.
-void benchIndicator(benchmark::State& state, const BenchFrames* f, IndicatorId id) {
+// One indicator, or its plain composition, as the frame loop calls it: a
+// temporal state of its own, blur's hint carried from call to call.
+void benchCompute(benchmark::State& state, const BenchFrames* f,
+                  double (*compute)(const FrameContext&)) {
     TemporalState temporal = createTemporalState(f->w, f->h);
-    FrameContext c;
-    c.current = &f->curImage;
-    c.previous = &f->prevImage;
-    c.state = &temporal;
-    c.fps = 25.0;
+    BlurState hint;
     const FrameValues values{};
-    c.values = &values;
-    const IndicatorInfo& info = indicatorInfo(id);
+    const FrameContext frame{&f->curImage, &f->prevImage, &temporal, &hint, 25.0, &values};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(info.compute(c));
+        benchmark::DoNotOptimize(compute(frame));
     }
     setRates(state, *f);
     freeTemporalState(temporal);
 }
 
-// All fifteen indicators of one frame, as the single-thread frame loop runs them.
+// All fifteen indicators of one frame, as the single-thread frame loop runs
+// them: the engine's two pictures hold the two frames and take turns.
 void benchFrame(benchmark::State& state, const BenchFrames* f) {
-    TemporalState temporal = createTemporalState(f->w, f->h);
-    StageInput input;
-    input.current = &f->curImage;
-    input.previous = &f->prevImage;
-    input.state = &temporal;
-    input.fps = 25.0;
-    lumaqc::FrameValues values{};
-    IndicatorSeconds seconds{};
+    Engine engine(f->w, f->h, 25.0, CLOCK_PROCESS_CPUTIME_ID);
+    std::memcpy(engine.input().data, f->previous.data(), f->previous.size());
+    engine.analyze();
+    std::memcpy(engine.input().data, f->current.data(), f->current.size());
     for (auto _ : state) {
-        computeFrame(input, false, values, seconds, CLOCK_PROCESS_CPUTIME_ID);
-        benchmark::DoNotOptimize(values.data());
+        benchmark::DoNotOptimize(engine.analyze().data());
     }
     setRates(state, *f);
-    freeTemporalState(temporal);
-}
-
-// The plain reference compositions kept for the identity tests.
-struct ReferenceCase {
-    const char* key;
-    std::function<double(const BenchFrames&, TemporalState&)> run;
-};
-
-std::vector<ReferenceCase> referenceCases() {
-    auto spatial = [](double (*fn)(const Image&)) {
-        return [fn](const BenchFrames& f, TemporalState&) { return fn(f.curImage); };
-    };
-    return {
-        {"blockiness", spatial(reference::blockiness)},
-        {"spatial_activity", spatial(reference::spatialActivity)},
-        {"letterbox", spatial(reference::letterbox)},
-        {"pillarbox", spatial(reference::pillarbox)},
-        {"block_loss", spatial(reference::blockLoss)},
-        {"blur", spatial(reference::blur)},
-        {"exposure", spatial(reference::exposure)},
-        {"interlace", spatial(reference::interlace)},
-        {"noise", spatial(reference::noise)},
-        {"slice", spatial(reference::slice)},
-        {"blackout",
-         [](const BenchFrames& f, TemporalState&) {
-             return static_cast<double>(reference::blackout(f.curImage));
-         }},
-        {"contrast", spatial(reference::contrastRMS)},
-        {"temporal_activity",
-         [](const BenchFrames& f, TemporalState&) {
-             return reference::temporalActivity(f.curImage, f.prevImage);
-         }},
-        {"flickering",
-         [](const BenchFrames& f, TemporalState& s) {
-             return reference::flickering(f.curImage, f.prevImage, s);
-         }},
-    };
-}
-
-void benchReference(benchmark::State& state, const BenchFrames* f, const ReferenceCase* rc) {
-    TemporalState temporal = createTemporalState(f->w, f->h);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(rc->run(*f, temporal));
-    }
-    setRates(state, *f);
-    freeTemporalState(temporal);
 }
 
 }  // namespace
@@ -220,7 +165,6 @@ int main(int argc, char** argv) {
         sizes.push_back(cardFrames(1920, 1080));
         sizes.push_back(cardFrames(3840, 2160));
     }
-    static const std::vector<ReferenceCase> references = referenceCases();
 
     for (auto& f : sizes) {
         finish(*f);
@@ -235,12 +179,13 @@ int main(int argc, char** argv) {
         for (const IndicatorInfo& info : indicatorRegistry()) {
             if (info.id == kFreezing) continue;  // a comparison of two values, nothing to time
             benchmark::RegisterBenchmark((std::string("Indicator/") + info.key + "/" + s).c_str(),
-                                         benchIndicator, p, info.id)
+                                         benchCompute, p, info.compute)
                 ->Unit(benchmark::kMicrosecond);
         }
-        for (const ReferenceCase& rc : references) {
-            benchmark::RegisterBenchmark((std::string("Reference/") + rc.key + "/" + s).c_str(),
-                                         benchReference, p, &rc)
+        for (const reference::ReferenceInfo& r : reference::registry()) {
+            benchmark::RegisterBenchmark(
+                (std::string("Reference/") + indicatorKey(r.id) + "/" + s).c_str(), benchCompute, p,
+                r.compute)
                 ->Unit(benchmark::kMicrosecond);
         }
     }

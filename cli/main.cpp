@@ -9,7 +9,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -18,16 +17,10 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "cli/command_line.h"
+#include "cli/outputs.h"
 #include "engine/run.h"
-#include "io/frame_source.h"
-#include "report/html_sink.h"
-#include "report/json_sink.h"
-#include "report/progress.h"
-#include "report/text_sinks.h"
 #include "tools/simd.h"
 
 using namespace lumaqc;
@@ -123,92 +116,41 @@ int run(int argc, char** argv) {
     }
     const CommandLine& options = parsed.line;
 
-    SourceRequest request;
+    AnalysisRequest request;
     request.path = options.video;
     request.width = options.width;
     request.height = options.height;
+    if (options.fpsGiven) request.fps = options.fps;
+    if (options.framesGiven) request.frames = options.frames;
+    request.start = options.start;
+    request.threads = options.threads;
+    request.stop = &stopSignal;
     if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
-    std::unique_ptr<FrameSource> source = openFrameSource(request, error, &opened);
-    if (!source && opened == OpenStatus::NeedsSize) {
+    std::unique_ptr<Analysis> analysis = Analysis::open(request, error, &opened);
+    if (!analysis && opened == OpenStatus::NeedsSize) {
         // A path alone that names raw video: as for too few arguments.
         std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), stdout);
         return -1;
     }
-    if (!source) {
+    if (!analysis) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }
+    describeOutOfMemory(analysis->input().width, analysis->input().height);
 
-    RunOptions run;
-    const SourceInfo& input = source->info();
-    describeOutOfMemory(input.width, input.height);
-    run.fps = options.fpsGiven || !input.fpsKnown ? options.fps : input.fps;
-    run.start = options.start;
-    run.frames = options.framesGiven ? options.frames : source->info().frames;
-    run.untilEnd = !options.framesGiven && source->info().frames < 0;
-    run.stop = &stopSignal;
-    run.threads = options.threads > 0
-                      ? options.threads
-                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-
-    // The JSON document and the HTML report are created first: a path that
-    // cannot be written stops the start before the log is touched.
-    std::vector<std::unique_ptr<ResultSink>> documents;
-    if (!options.jsonPath.empty()) {
-        auto json = std::make_unique<JsonSink>(options.jsonPath);
-        if (!json->ok()) {
-            std::fprintf(stderr, "%s\n", json->error().c_str());
-            return -1;
-        }
-        documents.push_back(std::move(json));
+    Outputs outputs;
+    if (!outputs.create(options, error)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
     }
-    if (!options.reportPath.empty()) {
-        auto html = std::make_unique<HtmlSink>(options.reportPath);
-        if (!html->ok()) {
-            std::fprintf(stderr, "%s\n", html->error().c_str());
-            return -1;
-        }
-        documents.push_back(std::move(html));
-    }
-
-    // The log is created only once the run can start, so a failed start never
-    // truncates the log of an earlier run.
-    ConsoleSink console(!options.quiet);
-    std::unique_ptr<LogSink> log;
-    if (!options.noLog) log = std::make_unique<LogSink>(options.logPath);
-    // The progress bar shows only on a terminal; when the rows go to the same
-    // terminal, it is wiped before each row.
-    ProgressBar progress;
-    const bool showProgress = ProgressBar::wanted();
-    // The documents come first, so that whatever stops the run they have
-    // begun and get every frame the other outputs got.
-    std::vector<ResultSink*> sinks;
-    for (const std::unique_ptr<ResultSink>& document : documents) sinks.push_back(document.get());
-    if (showProgress && !options.quiet && isatty(STDOUT_FILENO) == 1) {
-        sinks.push_back(&progress.eraser());
-    }
-    sinks.push_back(&console);
-    if (log) sinks.push_back(log.get());
-    if (showProgress) sinks.push_back(&progress);
-
-    const RunOutcome outcome = runAnalysis(*source, run, sinks);
+    const RunOutcome outcome = analysis->run(outputs.sinks());
     if (outcome.status != 0) {
-        progress.clear();
+        outputs.progress().clear();
         std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? stdout : stderr);
         std::fflush(stdout);
-        // The JSON document and the report keep the frames done, marked incomplete.
-        RunSummary partial;
-        partial.complete = false;
-        partial.framesDone = outcome.framesDone;
-        partial.frames = outcome.framesDone;
-        for (const std::unique_ptr<ResultSink>& document : documents) {
-            // A document that already failed is not reported a second time.
-            if (!document->end(partial) && document->error() + "\n" != outcome.message) {
-                std::fprintf(stderr, "%s\n", document->error().c_str());
-            }
-        }
+        for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
         return -1;
     }
     if (outcome.stopped) {
@@ -218,7 +160,7 @@ int run(int argc, char** argv) {
                      static_cast<long long>(outcome.framesDone));
         return 128 + signo;
     }
-    source.reset();
+    analysis.reset();
     std::puts("\nFile stream closed\n");
     return 0;
 }

@@ -3,14 +3,16 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <thread>
 #include <utility>
 
-#include "engine/frame_analysis.h"
+#include "engine/engine.h"
 
 namespace lumaqc {
 
@@ -31,13 +33,17 @@ bool stopRequested(const RunOptions& options) {
 }
 
 RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
-    return RunOutcome{-1, sink.error() + "\n", false, done};
+    RunOutcome outcome;
+    outcome.status = -1;
+    outcome.message = sink.error() + "\n";
+    outcome.framesDone = done;
+    return outcome;
 }
 
 // Hands the row to every sink, even after one has failed, so that an output
 // that fails (a closed pipe, a full disk) costs no other output this row; the
 // first failure then stops the run.
-bool emit(const std::vector<ResultSink*>& sinks, int64_t index, const lumaqc::FrameValues& values,
+bool emit(const std::vector<ResultSink*>& sinks, int64_t index, const FrameValues& values,
           RunOutcome& outcome) {
     const ResultSink* failed = nullptr;
     for (ResultSink* sink : sinks) {
@@ -51,16 +57,13 @@ bool emit(const std::vector<ResultSink*>& sinks, int64_t index, const lumaqc::Fr
     return true;
 }
 
-// One thread: the frame loop as plainly as it can be written. The current and
-// the previous picture exchange their arrays after every frame.
+// One thread: the frame loop as plainly as it can be written. The engine's
+// current and previous picture exchange their arrays after every frame.
 RunOutcome runSingle(FrameSource& source, const RunOptions& options,
                      const std::vector<ResultSink*>& sinks, RunSummary& summary) {
     const SourceInfo& info = source.info();
-    Image current = callocImage(info.width, info.height);
-    Image previous = callocImage(info.width, info.height);
-    TemporalState temporal = createTemporalState(info.width, info.height);
+    Engine engine(info.width, info.height, options.fps, CLOCK_PROCESS_CPUTIME_ID);
     RunOutcome outcome;
-    lumaqc::FrameValues values{};
     const double start = clockMs(CLOCK_PROCESS_CPUTIME_ID);
     const int64_t end = endIndex(options);
     for (int64_t i = options.start; i < end; ++i) {
@@ -68,7 +71,7 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options,
             outcome.stopped = true;
             break;
         }
-        const ReadResult read = source.read(i, current.data);
+        const ReadResult read = source.read(i, engine.input().data);
         // A signal that interrupted a blocked read stops the run; it is no read error.
         if (read.status != ReadStatus::Ok && stopRequested(options)) {
             outcome.stopped = true;
@@ -76,18 +79,15 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options,
         }
         if (read.status == ReadStatus::End) break;
         if (read.status == ReadStatus::Error) {
-            outcome = RunOutcome{-1, read.message, read.messageOnStdout, outcome.framesDone};
+            outcome.status = -1;
+            outcome.message = read.message;
+            outcome.messageOnStdout = read.messageOnStdout;
             break;
         }
-        const StageInput input{&current, &previous, &temporal, options.fps};
-        computeFrame(input, i == options.start, values, summary.seconds, CLOCK_PROCESS_CPUTIME_ID);
-        if (!emit(sinks, i, values, outcome)) break;
-        std::swap(current.data, previous.data);
+        if (!emit(sinks, i, engine.analyze(), outcome)) break;
     }
     summary.overallSeconds = (clockMs(CLOCK_PROCESS_CPUTIME_ID) - start) / 1000.0;
-    freeImage(current);
-    freeImage(previous);
-    freeTemporalState(temporal);
+    summary.seconds = engine.seconds();
     return outcome;
 }
 
@@ -102,45 +102,57 @@ class ParallelRun {
   public:
     ParallelRun(FrameSource& source, const RunOptions& options,
                 const std::vector<ResultSink*>& sinks)
-        : source_(source), options_(options), sinks_(sinks) {
+        : source_(source),
+          options_(options),
+          sinks_(sinks),
+          engine_(source.info().width, source.info().height, options.fps, CLOCK_THREAD_CPUTIME_ID,
+                  Engine::Pictures::Caller) {
         const SourceInfo& info = source.info();
         slots_.resize(static_cast<size_t>(options.threads) * 2 + 2);
-        for (Slot& slot : slots_) slot.picture = callocImage(info.width, info.height);
-        temporal_ = createTemporalState(info.width, info.height);
-        workerSeconds_.resize(static_cast<size_t>(options.threads - 1));
+        for (Slot& slot : slots_) slot.picture = Picture(info.width, info.height);
+        workers_.resize(static_cast<size_t>(options.threads - 1));
     }
 
-    ~ParallelRun() {
-        for (Slot& slot : slots_) freeImage(slot.picture);
-        freeTemporalState(temporal_);
-    }
-
+    // Rethrows what a worker threw (std::bad_alloc, say) once every thread
+    // has ended.
     RunOutcome run(RunSummary& summary) {
-        std::vector<std::thread> workers;
-        for (int t = 0; t + 1 < options_.threads; ++t) {
-            workers.emplace_back([this, t] { work(t); });
-        }
+        std::vector<std::thread> threads;
         const double start = clockMs(CLOCK_MONOTONIC);
-        RunOutcome outcome = loop();
+        RunOutcome outcome;
+        std::exception_ptr failure;
+        try {
+            for (size_t t = 0; t < workers_.size(); ++t) {
+                threads.emplace_back([this, t] { work(workers_[t]); });
+            }
+            outcome = loop();
+        } catch (...) {
+            failure = std::current_exception();
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
+            if (!failure) failure = failure_;
         }
         workAvailable_.notify_all();
-        for (std::thread& worker : workers) worker.join();
+        for (std::thread& thread : threads) thread.join();
+        if (failure) std::rethrow_exception(failure);
         summary.overallSeconds = (clockMs(CLOCK_MONOTONIC) - start) / 1000.0;
-        for (const IndicatorSeconds& seconds : workerSeconds_) {
-            for (size_t i = 0; i < seconds.size(); ++i) summary.seconds[i] += seconds[i];
+        for (const Engine::Worker& worker : workers_) {
+            for (size_t i = 0; i < worker.seconds.size(); ++i)
+                summary.seconds[i] += worker.seconds[i];
         }
-        for (size_t i = 0; i < mainSeconds_.size(); ++i) summary.seconds[i] += mainSeconds_[i];
+        for (size_t i = 0; i < main_.seconds.size(); ++i) summary.seconds[i] += main_.seconds[i];
+        for (size_t i = 0; i < engine_.seconds().size(); ++i) {
+            summary.seconds[i] += engine_.seconds()[i];
+        }
         return outcome;
     }
 
   private:
     struct Slot {
-        Image picture{};
+        Picture picture;
         int64_t index = -1;
-        lumaqc::FrameValues values{};
+        FrameValues values{};
         bool queued = false;
         bool done = false;
     };
@@ -149,7 +161,7 @@ class ParallelRun {
         return slots_[static_cast<size_t>(index - options_.start) % slots_.size()];
     }
 
-    void work(int t) {
+    void work(Engine::Worker& worker) {
         // Stop signals go to the reading thread, where they can interrupt a
         // blocked read.
         sigset_t stopSignals;
@@ -157,34 +169,35 @@ class ParallelRun {
         sigaddset(&stopSignals, SIGINT);
         sigaddset(&stopSignals, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-        IndicatorSeconds& seconds = workerSeconds_[static_cast<size_t>(t)];
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;
-            computeQueued(lock, seconds);
+            computeQueued(lock, worker);
         }
     }
 
     // Takes the first queued frame and computes its single-frame and pairwise
     // indicators with the lock released; `lock` holds mutex_ on entry and on
-    // return.
-    void computeQueued(std::unique_lock<std::mutex>& lock, IndicatorSeconds& seconds) {
+    // return. What the computation throws is kept for run() to rethrow, and
+    // the frame counts as done so that nobody waits for it.
+    void computeQueued(std::unique_lock<std::mutex>& lock, Engine::Worker& worker) {
         const int64_t index = queue_.front();
         queue_.pop_front();
         Slot& slot = slotOf(index);
         const bool first = index == options_.start;
-        const Image* previous = first ? nullptr : &slotOf(index - 1).picture;
+        const Image* previous = first ? nullptr : &slotOf(index - 1).picture.image();
         lock.unlock();
 
-        StageInput input{&slot.picture, previous, nullptr, options_.fps};
-        slot.values.fill(0.0);
-        computeStage(Stage::Spatial, input, slot.values, seconds, CLOCK_THREAD_CPUTIME_ID);
-        if (!first) {
-            computeStage(Stage::Pairwise, input, slot.values, seconds, CLOCK_THREAD_CPUTIME_ID);
+        std::exception_ptr failure;
+        try {
+            engine_.computeIndependent(slot.picture.image(), previous, worker, slot.values);
+        } catch (...) {
+            failure = std::current_exception();
         }
 
         lock.lock();
+        if (failure && !failure_) failure_ = failure;
         slot.done = true;
         frameDone_.notify_all();
     }
@@ -208,7 +221,7 @@ class ParallelRun {
                     break;
                 }
                 Slot& slot = slotOf(nextRead);
-                const ReadResult read = source_.read(nextRead, slot.picture.data);
+                const ReadResult read = source_.read(nextRead, slot.picture.image().data);
                 if (read.status != ReadStatus::Ok) {
                     sourceEnded = true;
                     if (stopRequested(options_)) {
@@ -236,18 +249,17 @@ class ParallelRun {
                 std::unique_lock<std::mutex> lock(mutex_);
                 while (!slot.done) {
                     if (!queue_.empty()) {
-                        computeQueued(lock, mainSeconds_);
+                        computeQueued(lock, main_);
                     } else {
                         frameDone_.wait(lock,
                                         [&slot, this] { return slot.done || !queue_.empty(); });
                     }
                 }
+                if (failure_) return outcome;  // run() rethrows it
             }
             if (nextEmit != options_.start) {
-                StageInput input{&slot.picture, &slotOf(nextEmit - 1).picture, &temporal_,
-                                 options_.fps};
-                computeStage(Stage::Sequential, input, slot.values, mainSeconds_,
-                             CLOCK_THREAD_CPUTIME_ID);
+                engine_.computeSequential(slot.picture.image(),
+                                          slotOf(nextEmit - 1).picture.image(), slot.values);
             }
             if (!emit(sinks_, nextEmit, slot.values, outcome)) return outcome;
             ++nextEmit;
@@ -263,10 +275,10 @@ class ParallelRun {
     FrameSource& source_;
     const RunOptions& options_;
     const std::vector<ResultSink*>& sinks_;
+    Engine engine_;  // the sequential stage
     std::vector<Slot> slots_;
-    TemporalState temporal_{};
-    std::vector<IndicatorSeconds> workerSeconds_;
-    IndicatorSeconds mainSeconds_{};
+    std::vector<Engine::Worker> workers_;  // one per worker thread
+    Engine::Worker main_;                  // the calling thread's
     std::mutex mutex_;
     std::condition_variable workAvailable_;
     std::condition_variable frameDone_;
@@ -274,12 +286,12 @@ class ParallelRun {
     bool stopping_ = false;
     ReadResult pendingError_;
     int64_t errorAt_ = -1;
+    std::exception_ptr failure_;  // the first exception a computation threw
 };
 
-}  // namespace
-
-RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
-                       const std::vector<ResultSink*>& sinks) {
+// The run itself: begin, the frames, end.
+RunOutcome runSinks(FrameSource& source, const RunOptions& options,
+                    const std::vector<ResultSink*>& sinks) {
     RunInfo info;
     info.source = &source.info();
     info.fps = options.fps;
@@ -310,6 +322,54 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
         if (!sink->end(summary)) return sinkFailure(*sink, outcome.framesDone);
     }
     return outcome;
+}
+
+}  // namespace
+
+RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
+                       const std::vector<ResultSink*>& sinks) {
+    RunOutcome outcome = runSinks(source, options, sinks);
+    if (outcome.status == 0) return outcome;
+    // The outputs that keep partial results get the frames done, marked
+    // incomplete; one that already failed is not reported a second time.
+    RunSummary partial;
+    partial.complete = false;
+    partial.framesDone = outcome.framesDone;
+    partial.frames = outcome.framesDone;
+    for (ResultSink* sink : sinks) {
+        if (!sink->keepsPartialResults() || sink->end(partial)) continue;
+        const std::string error = sink->error() + "\n";
+        if (error != outcome.message) outcome.laterErrors.push_back(error);
+    }
+    return outcome;
+}
+
+Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& request)
+    : source_(std::move(source)) {
+    const SourceInfo& input = source_->info();
+    options_.fps = request.fps ? *request.fps : input.fpsKnown ? input.fps : 25.0;
+    options_.start = request.start;
+    options_.frames = request.frames ? *request.frames : input.frames;
+    options_.untilEnd = !request.frames && input.frames < 0;
+    options_.stop = request.stop;
+    options_.threads = request.threads > 0
+                           ? request.threads
+                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::string& error,
+                                         OpenStatus* status) {
+    SourceRequest source;
+    source.path = request.path;
+    source.width = request.width;
+    source.height = request.height;
+    std::unique_ptr<FrameSource> opened = openFrameSource(source, error, status);
+    if (!opened) return nullptr;
+    return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));
+}
+
+RunOutcome Analysis::run(const std::vector<ResultSink*>& sinks) {
+    return runAnalysis(*source_, options_, sinks);
 }
 
 }  // namespace lumaqc

@@ -1,9 +1,23 @@
-// The frame loop: reads frames in order, computes the indicators (on several
-// threads when asked) and hands the rows to the sinks in frame order.
+// Running the analysis: the frame loop, which reads frames in order, computes
+// the indicators (on several threads when asked) and hands the rows to the
+// sinks in frame order, and the entry point that opens an input and runs it.
+//
+// The entry point is what the lumaqc program does, without printing:
+//
+//   lumaqc::AnalysisRequest request;
+//   request.path = "clip.y4m";                  // or raw video with its size
+//   std::string error;
+//   auto analysis = lumaqc::Analysis::open(request, error);
+//   if (!analysis) { /* error: one line for the user */ }
+//   lumaqc::JsonSink json("clip.json");         // or any ResultSink
+//   const lumaqc::RunOutcome outcome = analysis->run({&json});
+//   if (outcome.status != 0) { /* outcome.message, then outcome.laterErrors */ }
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,12 +44,54 @@ struct RunOutcome {
     bool messageOnStdout = false;
     int64_t framesDone = 0;
     bool stopped = false;  // the stop flag ended the run early (status stays 0)
+    // After an error: what went wrong besides, while the sinks that keep
+    // partial results were completed (line feeds included).
+    std::vector<std::string> laterErrors;
 };
 
 // Runs the analysis. Sinks get begin() before the first frame and, unless a
 // read or write error stops the run, end() after the last one (also when the
-// stop flag ended it early).
+// stop flag ended it early). After such an error the sinks that keep partial
+// results (ResultSink::keepsPartialResults) get end() with a summary of the
+// frames done, marked incomplete. Throws std::bad_alloc when the pictures
+// cannot be allocated.
 RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
                        const std::vector<ResultSink*>& sinks);
+
+// What to analyse and how; unset values come from the input.
+struct AnalysisRequest {
+    std::string path;  // a file, or "-" for standard input
+    // Raw 4:2:0 video needs its size; Y4M and decoded video give theirs (a
+    // size given for them must match).
+    int32_t width = 0;
+    int32_t height = 0;
+    std::optional<double> fps;               // default: the input's rate, else 25
+    std::optional<int64_t> frames;           // default: every frame to the end of the input
+    int64_t start = 0;                       // the first frame, counted from 0
+    int threads = 0;                         // 0: every hardware thread
+    const std::atomic<int>* stop = nullptr;  // as RunOptions::stop
+};
+
+// An input opened for analysis.
+class Analysis {
+  public:
+    // Opens the input. On failure returns null, sets `error` to one line for
+    // the user (line feed included) and `status` (when given) to the reason:
+    // OpenStatus::NeedsSize for raw video given without its size.
+    static std::unique_ptr<Analysis> open(const AnalysisRequest& request, std::string& error,
+                                          OpenStatus* status = nullptr);
+
+    const SourceInfo& input() const { return source_->info(); }
+    // The run's settings: the request's, completed from the input.
+    const RunOptions& options() const { return options_; }
+
+    // Runs the analysis into `sinks`, in their order (see runAnalysis).
+    RunOutcome run(const std::vector<ResultSink*>& sinks);
+
+  private:
+    Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& request);
+    std::unique_ptr<FrameSource> source_;
+    RunOptions options_;
+};
 
 }  // namespace lumaqc

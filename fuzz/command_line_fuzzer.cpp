@@ -10,7 +10,6 @@
 #include "cli/command_line.h"
 #include "fuzz/fuzz_input.h"
 
-using namespace lumaqc;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> words{"lumaqc"};

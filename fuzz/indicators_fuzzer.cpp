@@ -1,9 +1,9 @@
 // Every indicator on pictures of any size from 0 x 0 to 300 x 300 and any
-// content. Each fast path, on every vector target this CPU runs, must give
-// the bits of its plain reference composition; the temporal indicators run a
-// whole flicker period with their state compared after every frame; the
-// library API, given the same frames through padded rows, must agree with
-// the direct calls.
+// content. Each fast path (indicators/registry.h), on every vector target
+// this CPU runs, must give the bits of its plain composition
+// (reference::registry()); the temporal indicators run a whole flicker
+// period with their state compared after every frame; the library API, given
+// the same frames through padded rows, must agree with the direct calls.
 #include <lumaqc/lumaqc.h>
 
 #include <cstdint>
@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "indicators/indicators.h"
+#include "indicators/registry.h"
 #include "reference/reference.h"
 #include "tools/simd.h"
-
-using namespace lumaqc;
 
 namespace {
 
@@ -27,37 +25,6 @@ struct Picture {
           image{w, h, samples.get()} {}
     std::unique_ptr<uint8_t[]> samples;  // exactly w x h, so that any overrun is caught
     Image image;
-};
-
-using Spatial = double (*)(const Image&);
-
-double blackoutValue(const Image& img) {
-    return blackout(img);
-}
-double referenceBlackout(const Image& img) {
-    return reference::blackout(img);
-}
-
-struct SpatialPair {
-    IndicatorId id;
-    const char* name;
-    Spatial fast;
-    Spatial plain;
-};
-
-const SpatialPair kSpatial[] = {
-    {kBlockiness, "blockiness", blockiness, reference::blockiness},
-    {kSpatialActivity, "spatialActivity", spatialActivity, reference::spatialActivity},
-    {kLetterbox, "letterbox", letterbox, reference::letterbox},
-    {kPillarbox, "pillarbox", pillarbox, reference::pillarbox},
-    {kBlockLoss, "blockLoss", blockLoss, reference::blockLoss},
-    {kBlur, "blur", blur, reference::blur},
-    {kExposure, "exposure", exposure, reference::exposure},
-    {kInterlace, "interlace", interlace, reference::interlace},
-    {kNoise, "noise", noise, reference::noise},
-    {kSlice, "slice", slice, reference::slice},
-    {kBlackout, "blackout", blackoutValue, referenceBlackout},
-    {kContrast, "contrastRMS", contrastRMS, reference::contrastRMS},
 };
 
 void requireSameState(const TemporalState& a, const TemporalState& b) {
@@ -82,23 +49,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.fill(pictures[1].samples.get(), n);
     const Image& first = pictures[0].image;
 
-    // Spatial indicators, reference first, then every vector target.
-    double expected[sizeof kSpatial / sizeof kSpatial[0]];
-    for (size_t i = 0; i < sizeof kSpatial / sizeof kSpatial[0]; ++i) {
-        expected[i] = kSpatial[i].plain(first);
+    // Single-frame indicators, plain composition first, then every vector
+    // target, blur with the hint of the frame before.
+    FrameValues expected{};
+    FrameContext plain{&first, nullptr, nullptr, nullptr, fps, &expected};
+    for (const reference::ReferenceInfo& r : reference::registry()) {
+        if (indicatorInfo(r.id).stage == Stage::Spatial) expected[r.id] = r.compute(plain);
     }
-    const std::vector<std::string> targets = supportedSimdTargets();
-    for (const std::string& target : targets) {
+    BlurState hint;
+    const FrameValues none{};
+    const FrameContext fast{&first, nullptr, nullptr, &hint, fps, &none};
+    for (const std::string& target : supportedSimdTargets()) {
         std::string error;
         require(forceSimdTarget(target, error), "a supported vector target cannot be chosen");
-        for (size_t i = 0; i < sizeof kSpatial / sizeof kSpatial[0]; ++i) {
-            const std::string what = std::string(kSpatial[i].name) + " (" + target + ")";
-            requireSame(kSpatial[i].fast(first), expected[i], what.c_str(), w, h);
+        for (const reference::ReferenceInfo& r : reference::registry()) {
+            const IndicatorInfo& info = indicatorInfo(r.id);
+            if (info.stage != Stage::Spatial) continue;
+            const std::string what = std::string(info.key) + " (" + target + ")";
+            requireSame(info.compute(fast), expected[r.id], what.c_str(), w, h);
         }
     }
     resetSimdTarget();
 
-    // The library API on padded rows gives the same spatial values.
+    // The library API on padded rows gives the same single-frame values.
     if (w > 0 && h > 0) {
         const ptrdiff_t stride = w + in.range(0, 15);
         std::vector<uint8_t> padded(static_cast<size_t>(stride) * h, 0xA5);
@@ -108,29 +81,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         lumaqc::Analyzer analyzer(w, h, fps);
         const lumaqc::FrameValues& values = analyzer.analyze(padded.data(), stride);
-        for (size_t i = 0; i < sizeof kSpatial / sizeof kSpatial[0]; ++i) {
-            const std::string what = std::string(kSpatial[i].name) + " (library API)";
-            requireSame(values[kSpatial[i].id], expected[i], what.c_str(), w, h);
+        for (const reference::ReferenceInfo& r : reference::registry()) {
+            const IndicatorInfo& info = indicatorInfo(r.id);
+            if (info.stage != Stage::Spatial) continue;
+            const std::string what = std::string(info.key) + " (library API)";
+            requireSame(values[r.id], expected[r.id], what.c_str(), w, h);
         }
     }
 
-    // Temporal indicators over nine frames, the two pictures taking turns
-    // with a little change, so that a flicker period ends on the way.
+    // The temporal indicators over nine frames, the two pictures taking turns
+    // with a little change, so that a flicker period ends on the way. Each
+    // side keeps its own state; freezing, which has no fast path, runs on
+    // both and must keep the same count.
     TemporalState fastState = createTemporalState(w, h);
     TemporalState plainState = createTemporalState(w, h);
     for (int frame = 0; frame < 9; ++frame) {
         const Image& current = pictures[frame % 2].image;
         const Image& previous = pictures[(frame + 1) % 2].image;
-        const double activity = temporalActivity(current, previous);
-        requireSame(activity, reference::temporalActivity(current, previous), "temporalActivity", w,
-                    h);
-        if (n > 0 && (frame % 3) == 0) pictures[frame % 2].samples[in.u32() % n] ^= in.byte();
-        requireSame(flickering(current, previous, fastState),
-                    reference::flickering(current, previous, plainState), "flickering", w, h);
-        const uint8_t flag = blackout(current);
-        const uint8_t frozen = freezing(activity, flag, fps, fastState);
-        require(frozen == freezing(activity, flag, fps, plainState), "freezing differs");
-        require(frozen <= 1, "freezing is not a flag");
+        if (n > 0 && (frame % 3) == 2) pictures[frame % 2].samples[in.u32() % n] ^= in.byte();
+        FrameValues fastValues{};
+        FrameValues plainValues{};
+        fastValues[kBlackout] = plainValues[kBlackout] =
+            indicatorInfo(kBlackout).compute({&current, nullptr, nullptr, nullptr, fps, &none});
+        const FrameContext fastFrame{&current, &previous, &fastState, nullptr, fps, &fastValues};
+        const FrameContext plainFrame{&current, &previous, &plainState, nullptr, fps, &plainValues};
+        for (const IndicatorInfo& info : indicatorRegistry()) {
+            if (info.stage == Stage::Spatial) continue;
+            double (*plainCompute)(const FrameContext&) = info.compute;
+            for (const reference::ReferenceInfo& r : reference::registry()) {
+                if (r.id == info.id) plainCompute = r.compute;
+            }
+            fastValues[info.id] = info.compute(fastFrame);
+            plainValues[info.id] = plainCompute(plainFrame);
+            requireSame(fastValues[info.id], plainValues[info.id], info.key, w, h);
+        }
+        require(fastValues[kFreezing] == 0.0 || fastValues[kFreezing] == 1.0,
+                "freezing is not a flag");
         requireSameState(fastState, plainState);
     }
     freeTemporalState(fastState);

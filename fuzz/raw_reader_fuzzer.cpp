@@ -13,7 +13,6 @@
 #include "io/input_stream.h"
 #include "io/raw_stream_source.h"
 
-using namespace lumaqc;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);

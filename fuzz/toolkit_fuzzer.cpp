@@ -11,7 +11,6 @@
 #include "fuzz/fuzz_input.h"
 #include "tools/definitions.h"
 
-using namespace lumaqc;
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include "io/input_stream.h"
 #include "io/y4m_source.h"
 
-using namespace lumaqc;
 
 namespace {
 

@@ -4,7 +4,7 @@
 // No scratch picture. One pass over the rows sums the squared horizontal
 // differences (which set the edge threshold) and, with vector compares on
 // 8-bit differences, flags the candidate pixels: those whose step exceeds
-// the edge step of the previous frame this thread measured. Each candidate
+// the edge step of the previous frame (carried in a BlurState). Each candidate
 // gets the peak test, and its ramp widths are run lengths of steps of one
 // sign, counted 16 to 64 steps at a time from vector compares. Neither
 // depends on the threshold, so edge pixels are counted by step and the
@@ -299,11 +299,6 @@ namespace {
 
 using namespace blur_detail;
 
-// The edge step of the last frame this thread measured, -1 when unknown.
-// Frames of one video have similar steps: a frame whose step is no smaller
-// is measured in one pass over its rows.
-thread_local int32_t previousStep = -1;
-
 // Candidates the first pass examines at most: a guess far below the frame's
 // edge step (after a cut from a flat or blurred scene) would make nearly
 // every pixel a candidate; beyond this many, the rest of the rows wait for
@@ -315,6 +310,12 @@ int64_t candidateBudget(int32_t w, int32_t h) {
 }  // namespace
 
 double blur(const Image& src) {
+    BlurState noHint;
+    return blur(src, noHint);
+}
+
+double blur(const Image& src, BlurState& state) {
+    int32_t& previousStep = state.previousStep;
     const int32_t W = src.w;
     const int32_t H = src.h;
     // Candidates need a pixel on every side.

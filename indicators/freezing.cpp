@@ -12,10 +12,14 @@ constexpr double FREEZE_DURATION = 0.1;
 
 }  // namespace
 
-uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, TemporalState& state) {
+int32_t freezeRepeats(int32_t before, double temporalActivity, int32_t blackoutFlag) {
     // A repeated frame that is blacked out does not count as frozen.
-    const bool frozen = temporalActivity == 0.0 && (blackoutFlag & 0xFF) == 0;
-    state.freezingTemp = frozen ? state.freezingTemp + 1 : 0;
+    const bool repeat = temporalActivity == 0.0 && (blackoutFlag & 0xFF) == 0;
+    return repeat ? before + 1 : 0;
+}
+
+uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, TemporalState& state) {
+    state.freezingTemp = freezeRepeats(state.freezingTemp, temporalActivity, blackoutFlag);
 
     // The threshold keeps the full 64-bit significand of the product: with the
     // binary64 value of 0.1 it lies just above fps / 10 at frame rates that are

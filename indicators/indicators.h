@@ -74,6 +74,16 @@ double blockToMOS(double v);
 // width 0, falling towards 0 as the width grows).
 double blurToMOS(double blurValue);
 
+// Blur's hint from frame to frame: the edge step of the last frame measured,
+// -1 when unknown. Frames of one video have similar steps, and a frame whose
+// step is no smaller than the hint is measured in one pass over its rows.
+// The hint never changes a result, only the time it takes.
+struct BlurState {
+    int32_t previousStep = -1;
+};
+// Blur with the hint of the frames before (and leaving this frame's in it).
+double blur(const Image& img, BlurState& state);
+
 // State carried from frame to frame by freezing and flickering.
 struct TemporalState {
     int32_t freezingTemp = 0;  // consecutive frozen frames up to the latest call
@@ -83,7 +93,8 @@ struct TemporalState {
 };
 
 // Creates the state for pictures of w x h: counters zero, the two per-block
-// pictures (w / 8) x (h / 8) and zero-filled.
+// pictures (w / 8) x (h / 8) and zero-filled. Throws std::bad_alloc when
+// they cannot be allocated.
 TemporalState createTemporalState(int32_t w, int32_t h);
 void freeTemporalState(TemporalState& state);
 
@@ -91,6 +102,9 @@ void freeTemporalState(TemporalState& state);
 // frame of a sequence on.
 double temporalActivity(const Image& current, const Image& previous);
 uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, TemporalState& state);
+// Freezing's count of exact repeats (no temporal activity, not blacked out)
+// up to a frame, given the count up to the frame before.
+int32_t freezeRepeats(int32_t before, double temporalActivity, int32_t blackoutFlag);
 double flickering(const Image& current, const Image& previous, TemporalState& state);
 
 }  // namespace lumaqc

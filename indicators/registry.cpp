@@ -6,12 +6,15 @@ namespace lumaqc {
 
 namespace {
 
+// The blackout flag of a frame, widened without sign.
+int32_t blackoutFlag(const FrameValues& values) {
+    return static_cast<int32_t>(static_cast<uint8_t>(values[kBlackout]));
+}
+
 // Freezing reads this frame's temporal activity and blackout flag, so it
 // comes after both.
 double computeFreezing(const FrameContext& c) {
-    // The blackout flag, widened without sign.
-    const auto flag = static_cast<int32_t>(static_cast<uint8_t>((*c.values)[kBlackout]));
-    return freezing((*c.values)[kTemporalActivity], flag, c.fps, *c.state);
+    return freezing((*c.values)[kTemporalActivity], blackoutFlag(*c.values), c.fps, *c.temporal);
 }
 
 constexpr NoValueRule kNotFiniteOnly{};
@@ -59,7 +62,9 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {{
      .stage = Stage::Spatial,
      .kind = ValueKind::Real,
      .noValue = kNotFiniteOnly,
-     .compute = [](const FrameContext& c) { return blur(*c.current); }},
+     .compute = [](const FrameContext& c) {
+         return c.blur != nullptr ? blur(*c.current, *c.blur) : blur(*c.current);
+     }},
     {.id = kExposure,
      .key = "exposure",
      .name = "Exposure",
@@ -124,7 +129,7 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {{
      // -1.0 between ratings; the first frame's 0 is a start value.
      .noValue = {.minusOne = true, .firstFrame = true},
      .compute =
-         [](const FrameContext& c) { return flickering(*c.current, *c.previous, *c.state); }},
+         [](const FrameContext& c) { return flickering(*c.current, *c.previous, *c.temporal); }},
 }};
 
 // Registry positions by identity.
@@ -151,6 +156,10 @@ const std::array<const IndicatorInfo*, kIndicatorCount>& indicatorColumns() {
         return order;
     }();
     return columns;
+}
+
+int32_t freezeRepeats(int32_t before, const FrameValues& values) {
+    return freezeRepeats(before, values[kTemporalActivity], blackoutFlag(values));
 }
 
 const char* indicatorKey(IndicatorId id) {

@@ -34,12 +34,14 @@ struct NoValueRule {
     bool firstFrame = false;  // the first frame's value is a start value, not a result
 };
 
-// Everything an indicator call can read: the pictures, the temporal state, the
-// frame rate and the values of the indicators already computed for this frame.
+// Everything an indicator call can read: the pictures, the state carried
+// from frame to frame, the frame rate and the values of the indicators
+// already computed for this frame.
 struct FrameContext {
     const Image* current = nullptr;
-    const Image* previous = nullptr;  // set for the temporal stages
-    TemporalState* state = nullptr;   // set for the sequential stage
+    const Image* previous = nullptr;    // the temporal stages
+    TemporalState* temporal = nullptr;  // the sequential stage
+    BlurState* blur = nullptr;          // the spatial stage: blur's hint, none when null
     double fps = 0.0;
     const FrameValues* values = nullptr;
 };
@@ -59,6 +61,11 @@ std::span<const IndicatorInfo, kIndicatorCount> indicatorRegistry();
 
 // The entry of one indicator.
 const IndicatorInfo& indicatorInfo(IndicatorId id);
+
+// The count of exact repeats that freezing keeps, up to the frame of
+// `values` (a frame after the first), given the count up to the frame
+// before. The frozen intervals of the summary reach back over it.
+int32_t freezeRepeats(int32_t before, const FrameValues& values);
 
 // Every indicator in column order (IndicatorId order).
 const std::array<const IndicatorInfo*, kIndicatorCount>& indicatorColumns();

@@ -19,7 +19,12 @@ TemporalState createTemporalState(int32_t w, int32_t h) {
     state.freezingTemp = 0;
     state.frameCount = 0;
     state.switchCounters = callocImage(blockCount(w), blockCount(h));
-    state.changeStates = callocImage(state.switchCounters.w, state.switchCounters.h);
+    try {
+        state.changeStates = callocImage(state.switchCounters.w, state.switchCounters.h);
+    } catch (...) {
+        freeImage(state.switchCounters);
+        throw;
+    }
     return state;
 }
 

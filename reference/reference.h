@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "indicators/indicators.h"
+#include "indicators/registry.h"
 #include "tools/definitions.h"
 
 namespace lumaqc {
@@ -57,6 +59,19 @@ uint8_t blackout(const Image& img);
 double contrastRMS(const Image& img);
 double temporalActivity(const Image& current, const Image& previous);
 double flickering(const Image& current, const Image& previous, TemporalState& state);
+
+// The plain composition of every indicator that has a fast path (all but
+// freezing), called as the indicator registry calls the indicator, so that
+// the identity test, the fuzz target and the benchmarks run both on the same
+// frame: the same pictures, the same frame rate, a temporal state of their
+// own.
+struct ReferenceInfo {
+    IndicatorId id;
+    double (*compute)(const FrameContext& frame);
+};
+
+// In the indicators' computation order.
+std::span<const ReferenceInfo> registry();
 
 }  // namespace reference
 

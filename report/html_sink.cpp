@@ -166,22 +166,15 @@ std::string escapeHtml(const std::string& text) {
     return out;
 }
 
-HtmlSink::HtmlSink(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) {
-        error_ = "Cannot create the HTML report " + path + ": " + std::strerror(errno);
-    }
-}
-
-HtmlSink::~HtmlSink() {
-    if (file_ != nullptr) std::fclose(file_);
+HtmlSink::HtmlSink(const std::string& path) : file_("the HTML report", path) {
+    error_ = file_.error();
 }
 
 bool HtmlSink::begin(const RunInfo& run) {
     run_ = run;
     source_ = *run.source;
     run_.source = &source_;
-    return file_ != nullptr;
+    return file_.isOpen();
 }
 
 bool HtmlSink::frame(int64_t index, const lumaqc::FrameValues& values) {
@@ -190,7 +183,7 @@ bool HtmlSink::frame(int64_t index, const lumaqc::FrameValues& values) {
 }
 
 bool HtmlSink::end(const RunSummary& summary) {
-    if (file_ == nullptr) return true;
+    if (!file_.isOpen()) return true;
     const std::string path = escapeHtml(source_.path);
     char fps[64];
     std::snprintf(fps, sizeof fps, "%.2f", run_.fps);
@@ -240,16 +233,13 @@ bool HtmlSink::end(const RunSummary& summary) {
     page += report_assets::pageScript;
     page += "</script>\n</body>\n</html>\n";
 
-    FILE* file = file_;
-    file_ = nullptr;
-    const bool written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
-    const int writeErrno = errno;
-    if (std::fclose(file) != 0 || !written) {
-        error_ = "Cannot write the HTML report " + path_ + ": " +
-                 std::strerror(written ? errno : writeErrno);
-        return false;
+    // The first failure is the one to report.
+    const bool written = file_.write(page) && file_.close();
+    if (!written) {
+        error_ = file_.error();
+        file_.close();
     }
-    return true;
+    return written;
 }
 
 }  // namespace lumaqc

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "report/output_file.h"
 #include "report/result_sink.h"
 #include "report/results_summary.h"
 
@@ -20,21 +21,20 @@ class HtmlSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path`; check ok() before the run.
     explicit HtmlSink(const std::string& path);
-    ~HtmlSink() override;
     HtmlSink(const HtmlSink&) = delete;
     HtmlSink& operator=(const HtmlSink&) = delete;
 
     // False when the file could not be created; error() says why.
-    bool ok() const { return file_ != nullptr; }
+    bool ok() const { return file_.isOpen(); }
 
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
     // Writes the page and closes the file; later calls do nothing.
     bool end(const RunSummary& summary) override;
+    bool keepsPartialResults() const override { return true; }
 
   private:
-    std::string path_;
-    FILE* file_ = nullptr;
+    OutputFile file_;
     RunInfo run_;
     SourceInfo source_;
     ResultsRecorder recorder_;

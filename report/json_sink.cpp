@@ -49,28 +49,21 @@ const char* kindName(ValueKind kind) {
 
 }  // namespace
 
-JsonSink::JsonSink(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) {
-        error_ = "Cannot create the JSON file " + path + ": " + std::strerror(errno);
-    }
-}
-
-JsonSink::~JsonSink() {
-    if (file_ != nullptr) std::fclose(file_);
+JsonSink::JsonSink(const std::string& path) : file_("the JSON file", path) {
+    error_ = file_.error();
 }
 
 bool JsonSink::write(const std::string& text) {
-    if (file_ == nullptr) return false;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
-        error_ = "Cannot write the JSON file " + path_ + ": " + std::strerror(errno);
+    if (!file_.isOpen()) return false;
+    if (!file_.write(text)) {
+        error_ = file_.error();
         return false;
     }
     return true;
 }
 
 bool JsonSink::begin(const RunInfo& run) {
-    if (file_ == nullptr) return false;
+    if (!file_.isOpen()) return false;
     begun_ = true;
     fps_ = run.fps;
     Json input{{"path", run.source->path},
@@ -93,7 +86,7 @@ bool JsonSink::begin(const RunInfo& run) {
 }
 
 bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
-    if (file_ == nullptr) return false;
+    if (!file_.isOpen()) return false;
     const size_t row = recorder_.size();
     recorder_.add(index, values);
     Json object{{"frame", index}};
@@ -104,10 +97,9 @@ bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
 }
 
 bool JsonSink::end(const RunSummary& summary) {
-    if (file_ == nullptr) return true;
+    if (!file_.isOpen()) return true;
     if (!begun_) {  // nothing was written: the head is missing, so nothing to complete
-        std::fclose(file_);
-        file_ = nullptr;
+        file_.close();
         return true;
     }
     Json stats = Json::object();
@@ -131,10 +123,9 @@ bool JsonSink::end(const RunSummary& summary) {
                                ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
                                ",\n\"complete\": " + (summary.complete ? "true" : "false") +
                                ",\n\"summary\": " + result.dump(2) + "\n}\n");
-    FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0 && written) {
-        error_ = "Cannot write the JSON file " + path_ + ": " + std::strerror(errno);
+    // A failed write was reported already; a failed close is reported once.
+    if (!file_.close() && written) {
+        error_ = file_.error();
         return false;
     }
     return written;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "report/output_file.h"
 #include "report/result_sink.h"
 #include "report/results_summary.h"
 
@@ -20,22 +21,21 @@ class JsonSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path`; check ok() before the run.
     explicit JsonSink(const std::string& path);
-    ~JsonSink() override;
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
 
     // False when the file could not be created; error() says why.
-    bool ok() const { return file_ != nullptr; }
+    bool ok() const { return file_.isOpen(); }
 
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
     // Writes the summary and closes the file; later calls do nothing.
     bool end(const RunSummary& summary) override;
+    bool keepsPartialResults() const override { return true; }
 
   private:
     bool write(const std::string& text);
-    std::string path_;
-    FILE* file_ = nullptr;
+    OutputFile file_;
     bool begun_ = false;
     double fps_ = 0.0;
     ResultsRecorder recorder_;

@@ -35,6 +35,10 @@ class ResultSink {
     virtual bool frame(int64_t index, const FrameValues& values) = 0;
     virtual bool end(const RunSummary& summary) = 0;
     virtual std::string error() const { return error_; }
+    // True for outputs that are worth completing when the run stops on an
+    // error (the JSON document, the HTML report): they then get end() with
+    // RunSummary::complete false.
+    virtual bool keepsPartialResults() const { return false; }
 
   protected:
     std::string error_;

@@ -55,10 +55,8 @@ void ResultsRecorder::add(int64_t index, const FrameValues& values) {
     indices_.push_back(index);
     rows_.push_back(values);
 
-    // The same count of repeats as the freezing indicator keeps: exact
-    // repeats (no temporal activity) that are not blacked out.
-    const bool repeat = !first && values[kTemporalActivity] == 0.0 && values[kBlackout] == 0.0;
-    repeats_ = repeat ? repeats_ + 1 : 0;
+    // The count of repeats the freezing indicator keeps.
+    repeats_ = first ? 0 : freezeRepeats(repeats_, values);
     if (values[kFreezing] == 1.0) extend(frozen_, index - repeats_, index);
     if (values[kBlackout] == 1.0) extend(blackouts_, index, index);
 

@@ -68,7 +68,7 @@ class ResultsRecorder {
   private:
     std::vector<int64_t> indices_;
     std::vector<FrameValues> rows_;
-    int64_t repeats_ = 0;  // consecutive exact repeats without blackout up to the latest frame
+    int32_t repeats_ = 0;  // consecutive exact repeats without blackout up to the latest frame
     std::vector<FrameInterval> frozen_;
     std::vector<FrameInterval> blackouts_;
     std::vector<FlickerRating> ratings_;

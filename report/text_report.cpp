@@ -13,7 +13,7 @@ namespace lumaqc {
 
 namespace {
 
-// How one indicator's column looks in the console table and the log.
+// How one indicator looks in the console table, the log and the timing summary.
 struct TextColumn {
     IndicatorId id;
     const char* consoleLabel;
@@ -22,6 +22,8 @@ struct TextColumn {
     int consoleRowTabs;     // tabs before the value in a console row
     const char* consoleFormat;
     const char* logFormat;
+    int timingSlot;            // position in the timing summary
+    const char* timingPrefix;  // the text before its figure there
 };
 
 constexpr const char* kReal5 = "%-5.5f";
@@ -34,105 +36,135 @@ constexpr std::array<TextColumn, kIndicatorCount> kColumns = {{
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 0,
+     .timingPrefix = "\tBlockiness: "},
     {.id = kSpatialActivity,
      .consoleLabel = "Spatial Activity",
      .logLabel = "SA",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 1,
+     .timingPrefix = " \tSpatialAct: "},
     {.id = kLetterbox,
      .consoleLabel = "Letterbox",
      .logLabel = "Letterbox",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 2,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 2,
+     .timingPrefix = " \tLetterbox: "},
     {.id = kPillarbox,
      .consoleLabel = "Pillarbox",
      .logLabel = "Pillarbox",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 3,
+     .timingPrefix = " \n\tPillarbox: "},
     {.id = kBlockLoss,
      .consoleLabel = "Blockloss",
      .logLabel = "Blockloss",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 4,
+     .timingPrefix = " \t\tBlockLoss: "},
     {.id = kBlur,
      .consoleLabel = "Blur",
      .logLabel = "Blur",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = "%-7.3f",
-     .logFormat = "%-5.3f"},
+     .logFormat = "%-5.3f",
+     .timingSlot = 5,
+     .timingPrefix = " \t\tBlur: "},
     {.id = kTemporalActivity,
      .consoleLabel = "TemporalAct",
      .logLabel = "TA",
      .consoleHeaderTabs = 2,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 11,
+     .timingPrefix = " \t\tTemporal: "},
     {.id = kBlackout,
      .consoleLabel = "Blackout",
      .logLabel = "Blackout",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = "%-d",
-     .logFormat = "%-d"},
+     .logFormat = "%-d",
+     .timingSlot = 10,
+     .timingPrefix = "\t\tBlackout: "},
     {.id = kFreezing,
      .consoleLabel = "Freezing",
      .logLabel = "Freezing",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 2,
      .consoleFormat = "%-d",
-     .logFormat = "%-d"},
+     .logFormat = "%-d",
+     .timingSlot = 12,
+     .timingPrefix = " \n \tFreezing : "},
     {.id = kExposure,
      .consoleLabel = "Exposure(bri)",
      .logLabel = "Exposure(bri)",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 2,
      .consoleFormat = "%-6i",
-     .logFormat = "%-6i"},
+     .logFormat = "%-6i",
+     .timingSlot = 6,
+     .timingPrefix = " \n \tExposure: "},
     {.id = kContrast,
      .consoleLabel = "Contrast",
      .logLabel = "Contrast",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 2,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 14,
+     .timingPrefix = " \tContrast: "},
     {.id = kInterlace,
      .consoleLabel = "Interlace",
      .logLabel = "Interlace",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 7,
+     .timingPrefix = " \t\tInterlace: "},
     {.id = kNoise,
      .consoleLabel = "Noise",
      .logLabel = "Noise",
      .consoleHeaderTabs = 1,
      .consoleRowTabs = 1,
      .consoleFormat = "%-8.4f",
-     .logFormat = "%-8.4f"},
+     .logFormat = "%-8.4f",
+     .timingSlot = 8,
+     .timingPrefix = " \t\tNoise: "},
     {.id = kSlice,
      .consoleLabel = "Slice",
      .logLabel = "Slice",
      .consoleHeaderTabs = 2,
      .consoleRowTabs = 1,
      .consoleFormat = "%-7.3f",
-     .logFormat = "%-7.3f"},
+     .logFormat = "%-7.3f",
+     .timingSlot = 9,
+     .timingPrefix = " \n \tSlice: "},
     {.id = kFlickering,
      .consoleLabel = "Flickering",
      .logLabel = "Flickering",
      .consoleHeaderTabs = 2,
      .consoleRowTabs = 1,
      .consoleFormat = kReal5,
-     .logFormat = kReal5},
+     .logFormat = kReal5,
+     .timingSlot = 13,
+     .timingPrefix = "\t\tFlickering: "},
 }};
 
 constexpr bool inColumnOrder() {
@@ -142,29 +174,15 @@ constexpr bool inColumnOrder() {
 }
 static_assert(inColumnOrder(), "kColumns follows IndicatorId");
 
-// The timing summary: the indicators in its order, each after its text.
-struct TimingEntry {
-    IndicatorId id;
-    const char* prefix;
-};
-
-constexpr std::array<TimingEntry, kIndicatorCount> kTiming = {{
-    {kBlockiness, "\tBlockiness: "},
-    {kSpatialActivity, " \tSpatialAct: "},
-    {kLetterbox, " \tLetterbox: "},
-    {kPillarbox, " \n\tPillarbox: "},
-    {kBlockLoss, " \t\tBlockLoss: "},
-    {kBlur, " \t\tBlur: "},
-    {kExposure, " \n \tExposure: "},
-    {kInterlace, " \t\tInterlace: "},
-    {kNoise, " \t\tNoise: "},
-    {kSlice, " \n \tSlice: "},
-    {kBlackout, "\t\tBlackout: "},
-    {kTemporalActivity, " \t\tTemporal: "},
-    {kFreezing, " \n \tFreezing : "},
-    {kFlickering, "\t\tFlickering: "},
-    {kContrast, " \tContrast: "},
-}};
+// The columns in timing-summary order.
+const std::array<const TextColumn*, kIndicatorCount>& timingOrder() {
+    static const std::array<const TextColumn*, kIndicatorCount> order = [] {
+        std::array<const TextColumn*, kIndicatorCount> out{};
+        for (const TextColumn& column : kColumns) out[column.timingSlot] = &column;
+        return out;
+    }();
+    return order;
+}
 
 void appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -236,10 +254,10 @@ std::string timingText(const IndicatorSeconds& seconds, int64_t frames) {
     // indicator alike (the temporal ones ran one time fewer).
     const auto n = static_cast<float>(frames);
     std::string out;
-    for (const TimingEntry& entry : kTiming) {
-        out += entry.prefix;
+    for (const TextColumn* column : timingOrder()) {
+        out += column->timingPrefix;
         appendf(out, "%02.6f ms",
-                static_cast<double>(seconds[entry.id]) / static_cast<double>(n) * 1000.0);
+                static_cast<double>(seconds[column->id]) / static_cast<double>(n) * 1000.0);
     }
     out += '\n';
     return out;

@@ -55,28 +55,21 @@ bool ConsoleSink::end(const RunSummary& summary) {
                  timingText(summary.seconds, summary.frames));
 }
 
-LogSink::LogSink(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) openErrno_ = errno;
-}
-
-LogSink::~LogSink() {
-    if (file_ != nullptr) std::fclose(file_);
-}
+LogSink::LogSink(const std::string& path) : file_("the log file", path) {}
 
 bool LogSink::write(const std::string& text) {
-    if (file_ == nullptr) return true;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
-        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+    if (!file_.isOpen()) return true;
+    if (!file_.write(text)) {
+        error_ = file_.error();
         return false;
     }
     return true;
 }
 
 bool LogSink::begin(const RunInfo&) {
-    if (file_ == nullptr) {
+    if (!file_.isOpen()) {
         // The run goes on with the console only.
-        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(openErrno_));
+        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(file_.openErrno()));
         return true;
     }
     return write(columnHeader(RowStyle::Log));
@@ -87,11 +80,8 @@ bool LogSink::frame(int64_t index, const lumaqc::FrameValues& values) {
 }
 
 bool LogSink::end(const RunSummary&) {
-    if (file_ == nullptr) return true;
-    FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0) {
-        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+    if (!file_.close()) {
+        error_ = file_.error();
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "report/output_file.h"
 #include "report/result_sink.h"
 
 namespace lumaqc {
@@ -30,16 +31,13 @@ class LogSink : public ResultSink {
     // Creates (or truncates) the file at `path`. When that fails, begin()
     // reports it on the error stream and the sink writes nothing.
     explicit LogSink(const std::string& path);
-    ~LogSink() override;
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:
     bool write(const std::string& text);
-    std::string path_;
-    FILE* file_ = nullptr;
-    int openErrno_ = 0;
+    OutputFile file_;
 };
 
 }  // namespace lumaqc

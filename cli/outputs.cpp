@@ -1,0 +1,43 @@
+#include "cli/outputs.h"
+
+#include <unistd.h>
+
+#include "report/html_sink.h"
+#include "report/json_sink.h"
+
+namespace lumaqc {
+
+bool Outputs::create(const CommandLine& line, std::string& error) {
+    if (!line.jsonPath.empty()) {
+        auto json = std::make_unique<JsonSink>(line.jsonPath);
+        if (!json->ok()) {
+            error = json->error() + "\n";
+            return false;
+        }
+        documents_.push_back(std::move(json));
+    }
+    if (!line.reportPath.empty()) {
+        auto html = std::make_unique<HtmlSink>(line.reportPath);
+        if (!html->ok()) {
+            error = html->error() + "\n";
+            return false;
+        }
+        documents_.push_back(std::move(html));
+    }
+    console_ = std::make_unique<ConsoleSink>(!line.quiet);
+    if (!line.noLog) log_ = std::make_unique<LogSink>(line.logPath);
+
+    for (const std::unique_ptr<ResultSink>& document : documents_) sinks_.push_back(document.get());
+    // The progress bar shows only on a terminal; when the rows go to the same
+    // terminal, it is wiped before each row.
+    const bool showProgress = ProgressBar::wanted();
+    if (showProgress && !line.quiet && isatty(STDOUT_FILENO) == 1) {
+        sinks_.push_back(&progress_.eraser());
+    }
+    sinks_.push_back(console_.get());
+    if (log_) sinks_.push_back(log_.get());
+    if (showProgress) sinks_.push_back(&progress_);
+    return true;
+}
+
+}  // namespace lumaqc

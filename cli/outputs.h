@@ -1,0 +1,37 @@
+// The outputs the command line asks for: the JSON document and the HTML
+// report (--json, --report), the console table (--quiet leaves out its
+// rows), the log (--log, --no-log) and, on a terminal, the progress bar.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "report/progress.h"
+#include "report/result_sink.h"
+#include "report/text_sinks.h"
+
+namespace lumaqc {
+
+class Outputs {
+  public:
+    // The documents are created first: a path that cannot be written returns
+    // false with one line in `error` before the log is touched, so a run that
+    // cannot start never truncates the log of an earlier one.
+    bool create(const CommandLine& line, std::string& error);
+
+    // In the order they get each row: the documents first, so that whatever
+    // stops the run they have every frame the other outputs got.
+    const std::vector<ResultSink*>& sinks() const { return sinks_; }
+    ProgressBar& progress() { return progress_; }
+
+  private:
+    std::vector<std::unique_ptr<ResultSink>> documents_;
+    std::unique_ptr<ConsoleSink> console_;
+    std::unique_ptr<LogSink> log_;
+    ProgressBar progress_;
+    std::vector<ResultSink*> sinks_;
+};
+
+}  // namespace lumaqc

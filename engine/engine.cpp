@@ -1,0 +1,78 @@
+#include "engine/engine.h"
+
+namespace lumaqc {
+
+double clockMs(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1.0e6;
+}
+
+Engine::Engine(int32_t width, int32_t height, double fps, clockid_t clock, Pictures pictures)
+    : width_(width),
+      height_(height),
+      fps_(fps),
+      clock_(clock),
+      current_(pictures == Pictures::Owned ? Picture(width, height) : Picture()),
+      previous_(pictures == Pictures::Owned ? Picture(width, height) : Picture()),
+      temporal_(createTemporalState(width, height)) {}
+
+Engine::~Engine() {
+    freeTemporalState(temporal_);
+}
+
+// Runs the indicators of one stage in registry order, timing each call.
+void Engine::computeStage(Stage stage, const FrameContext& frame, FrameValues& values,
+                          IndicatorSeconds& seconds) const {
+    for (const IndicatorInfo& info : indicatorRegistry()) {
+        if (info.stage != stage) continue;
+        const double before = clockMs(clock_);
+        values[info.id] = info.compute(frame);
+        const double after = clockMs(clock_);
+        seconds[info.id] += static_cast<float>((after - before) / 1000.0);
+    }
+}
+
+const FrameValues& Engine::analyze() {
+    FrameContext frame;
+    frame.current = &current_.image();
+    frame.previous = &previous_.image();
+    frame.temporal = &temporal_;
+    frame.blur = &blur_;
+    frame.fps = fps_;
+    frame.values = &values_;
+    values_.fill(0.0);
+    computeStage(Stage::Spatial, frame, values_, seconds_);
+    if (frames_ > 0) {
+        computeStage(Stage::Pairwise, frame, values_, seconds_);
+        computeStage(Stage::Sequential, frame, values_, seconds_);
+    }
+    current_.swap(previous_);
+    ++frames_;
+    return values_;
+}
+
+void Engine::computeIndependent(const Image& current, const Image* previous, Worker& worker,
+                                FrameValues& values) const {
+    FrameContext frame;
+    frame.current = &current;
+    frame.previous = previous;
+    frame.blur = &worker.blur;
+    frame.fps = fps_;
+    frame.values = &values;
+    values.fill(0.0);
+    computeStage(Stage::Spatial, frame, values, worker.seconds);
+    if (previous != nullptr) computeStage(Stage::Pairwise, frame, values, worker.seconds);
+}
+
+void Engine::computeSequential(const Image& current, const Image& previous, FrameValues& values) {
+    FrameContext frame;
+    frame.current = &current;
+    frame.previous = &previous;
+    frame.temporal = &temporal_;
+    frame.fps = fps_;
+    frame.values = &values;
+    computeStage(Stage::Sequential, frame, values, seconds_);
+}
+
+}  // namespace lumaqc

@@ -1,0 +1,112 @@
+// One analysis: the current and the previous picture, their swap after each
+// frame, and the state the indicators carry from frame to frame (freezing's
+// repeat count, flickering's block counters, blur's edge-step hint).
+//
+// A frame goes through the indicator registry in three stages: the
+// single-frame indicators and the pairwise one (temporal activity) may run
+// for different frames at once; the sequential ones (freezing, flickering)
+// keep state and run once per frame, in frame order. The single-thread frame
+// loop and lumaqc::Analyzer hand the engine one frame at a time (input(),
+// then analyze()); the parallel loop keeps its own pictures, computes the
+// first two stages in its workers (each with its own Worker state) and the
+// sequential stage here, in frame order.
+#pragma once
+
+#include <time.h>
+
+#include <cstdint>
+#include <utility>
+
+#include "indicators/registry.h"
+
+namespace lumaqc {
+
+// Reads `clock` in milliseconds.
+double clockMs(clockid_t clock);
+
+// A picture that releases its samples.
+class Picture {
+  public:
+    Picture() = default;
+    // Zero-filled; throws std::bad_alloc when it cannot be allocated.
+    Picture(int32_t width, int32_t height) : image_(callocImage(width, height)) {}
+    ~Picture() { freeImage(image_); }
+    Picture(Picture&& other) noexcept : image_(other.image_) { other.image_ = Image{}; }
+    Picture& operator=(Picture&& other) noexcept {
+        std::swap(image_, other.image_);
+        return *this;
+    }
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
+
+    Image& image() { return image_; }
+    const Image& image() const { return image_; }
+    void swap(Picture& other) noexcept { std::swap(image_.data, other.image_.data); }
+
+  private:
+    Image image_{0, 0, nullptr};
+};
+
+class Engine {
+  public:
+    // Whether the engine keeps the two pictures (frame by frame use) or the
+    // caller keeps them (the parallel loop).
+    enum class Pictures { Owned, Caller };
+
+    // An analysis of width x height pictures at `fps` frames per second; the
+    // indicators' times are measured with `clock`. Throws std::bad_alloc when
+    // the pictures or the state cannot be allocated.
+    Engine(int32_t width, int32_t height, double fps, clockid_t clock,
+           Pictures pictures = Pictures::Owned);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // The picture the next frame's luma goes into (owned pictures only).
+    Image& input() { return current_.image(); }
+
+    // Computes every indicator of the frame in input(), the temporal ones
+    // against the frame before (they stay 0 on the first frame), then swaps
+    // the pictures. The values stay valid until the next call.
+    const FrameValues& analyze();
+
+    // What one thread of the parallel loop keeps: blur's hint and the time
+    // of its own calls.
+    struct Worker {
+        BlurState blur;
+        IndicatorSeconds seconds{};
+    };
+    // The single-frame and pairwise indicators of a frame, on any thread;
+    // `previous` is null for the first frame, whose temporal values stay 0.
+    void computeIndependent(const Image& current, const Image* previous, Worker& worker,
+                            FrameValues& values) const;
+    // The sequential indicators of a frame after the first, in frame order;
+    // `values` holds the frame's other values.
+    void computeSequential(const Image& current, const Image& previous, FrameValues& values);
+
+    // Time spent in each indicator by analyze() and computeSequential().
+    const IndicatorSeconds& seconds() const { return seconds_; }
+    // Frames analysed by analyze().
+    int64_t frames() const { return frames_; }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    clockid_t clock() const { return clock_; }
+
+  private:
+    void computeStage(Stage stage, const FrameContext& frame, FrameValues& values,
+                      IndicatorSeconds& seconds) const;
+
+    int32_t width_;
+    int32_t height_;
+    double fps_;
+    clockid_t clock_;
+    Picture current_;
+    Picture previous_;
+    TemporalState temporal_;
+    BlurState blur_;
+    FrameValues values_{};
+    IndicatorSeconds seconds_{};
+    int64_t frames_ = 0;
+};
+
+}  // namespace lumaqc
