@@ -243,7 +243,7 @@ std::vector<Sequence> makeSequences() {
     for (const auto& [w, h] : {std::pair{4, 2}, {40, 3}, {70, 17}, {150, 64}, {300, 9}})
         addPictures(
             out, "pillars", w, h, {kPillarbox},
-            [w, h](Samples& p, int i) {
+            [w = w, h = h](Samples& p, int i) {
                 const int32_t bars[] = {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 80, 149};
                 const int32_t bar = std::min<int32_t>(w - 1, bars[i / 5]);
                 for (int32_t y = 0; y < h; ++y)
@@ -260,7 +260,7 @@ std::vector<Sequence> makeSequences() {
     for (const auto& [w, h] : {std::pair{8, 8}, {16, 8}, {67, 53}, {200, 120}, {483, 270}})
         addPictures(
             out, "spreads", w, h, {kBlackout},
-            [w, h](Samples& p, int i) {
+            [w = w, h = h](Samples& p, int i) {
                 const int base = (i % 3) * 125, delta = 255 + i / 3 % 3, where = i / 9;
                 std::fill(p.begin(), p.end(), static_cast<uint8_t>(base));
                 const int32_t bw = w / 8, bh = h / 8;
@@ -278,7 +278,7 @@ std::vector<Sequence> makeSequences() {
     for (const auto& [w, h] : {std::pair{8, 8}, {17, 17}, {49, 50}, {130, 66}, {352, 288}})
         addPictures(
             out, "combed", w, h, {kInterlace},
-            [w, h](Samples& p, int i) {
+            [w = w, h = h](Samples& p, int i) {
                 p = picture(w, h, NoisyGradient, static_cast<uint32_t>(i));
                 const int apart = (i % 3) * 9 + 1;
                 std::mt19937 rng(static_cast<uint32_t>(i));
@@ -296,7 +296,7 @@ std::vector<Sequence> makeSequences() {
         for (int32_t h : {48, 63, 64, 200})
             addPictures(
                 out, "strips", w, h, {kSlice},
-                [w, h](Samples& p, int i) {
+                [w = w, h = h](Samples& p, int i) {
                     for (int32_t y = 0; y < h; ++y)
                         for (int32_t x = 0; x < w; ++x) {
                             uint8_t& s = p[static_cast<size_t>(y) * w + x];
@@ -310,7 +310,7 @@ std::vector<Sequence> makeSequences() {
     for (const auto& [w, h] : {std::pair{8300, 3}, {8300, 5}, {2100, 9}, {3, 900}})
         addPictures(
             out, "strong edges", w, h, {kSpatialActivity},
-            [w, h](Samples& p, int i) {
+            [w = w, h = h](Samples& p, int i) {
                 if (i == 1) p = picture(w, h, Extremes, 1);
                 if (i == 1) return;
                 for (int32_t y = 0; y < h; ++y)
