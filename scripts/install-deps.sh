@@ -38,6 +38,8 @@ need libswscale-dev pkg-config --exists libswscale
 need libavutil-dev pkg-config --exists libavutil
 need ffmpeg command -v ffmpeg
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
+# QC profiles are TOML files, read with the header-only toml++.
+need libtomlplusplus-dev test -f /usr/include/toml++/toml.h
 # The hardening passes built with clang: the fuzz targets (libFuzzer) and the
 # leak check of the end-to-end tests (AddressSanitizer with LeakSanitizer).
 if [ "$hardening" = yes ]; then

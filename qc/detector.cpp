@@ -1,0 +1,422 @@
+#include "qc/detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "indicators/registry.h"
+
+namespace lumaqc::qc {
+
+namespace {
+
+// Times come from rational timestamps and sums of frame durations: a run of
+// exactly the minimum duration must reach it.
+constexpr double kTimeSlack = 1e-6;
+// How far a refreshed key frame inside a held picture may move (x threshold).
+constexpr double kSpikeFactor = 4.0;
+
+bool beyond(double value, double threshold, Direction direction) {
+    return direction == Direction::Above ? value > threshold : value < threshold;
+}
+
+// True when `a` is worse than `b` in the rule's direction.
+bool worse(double a, double b, Direction direction) {
+    return direction == Direction::Above ? a > b : a < b;
+}
+
+std::optional<double> valueOf(const FrameInput& frame, IndicatorId id) {
+    const double v = (*frame.values)[id];
+    const NoValueRule rule = indicatorInfo(id).noValue;
+    if (!std::isfinite(v) || (rule.minusOne && v == -1.0) || (rule.firstFrame && frame.first)) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+bool isBlack(const FrameInput& frame) {
+    return (*frame.values)[kBlackout] == 1.0;
+}
+
+std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", v);
+    return text;
+}
+
+std::string seconds(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", v);
+    return text;
+}
+
+// Nearest rank: the value of rank ceil(p * n / 100), at least 1.
+double percentile(const std::vector<double>& sorted, int p) {
+    const size_t n = sorted.size();
+    size_t rank = (static_cast<size_t>(p) * n + 99) / 100;
+    rank = std::clamp<size_t>(rank, 1, n);
+    return sorted[rank - 1];
+}
+
+}  // namespace
+
+// The rules that watch one condition, and the run of frames it holds on.
+struct EventDetector::Ladder {
+    Rule base;                // the condition (the first rule of the ladder)
+    std::vector<Rule> rules;  // by severity, then minimum duration
+    // The run.
+    bool active = false;
+    int64_t first = 0;
+    int64_t last = 0;
+    double start = 0.0;
+    double end = 0.0;  // time of the frame after `last`, once it has come
+    std::optional<double> worst;
+    int64_t worstFrame = -1;
+    int64_t errors = 0;
+    std::string errorText;
+    bool spike = false;     // the frame after `last` was a spike the run may bridge
+    int reached = -1;       // strongest rule whose minimum duration the run reached
+    int64_t event = -1;     // index of its event in events_, once open
+    bool holdsNow = false;  // the raw condition on the frame being fed
+};
+
+struct EventDetector::StatisticRule {
+    Rule rule;
+    std::vector<double> values;
+    std::vector<int64_t> frames;
+};
+
+EventDetector::EventDetector(Profile profile, double fps, Callback callback)
+    : profile_(std::move(profile)), fps_(fps), callback_(std::move(callback)) {
+    for (const Rule& rule : profile_.rules) {
+        if (rule.statistic != Statistic::None) {
+            statistics_.push_back(StatisticRule{rule, {}, {}});
+            continue;
+        }
+        auto same = [&rule](const Ladder& l) {
+            const Rule& b = l.base;
+            return b.watch == rule.watch && b.type == rule.type &&
+                   (rule.watch != Watch::Indicator || b.indicator == rule.indicator) &&
+                   b.threshold == rule.threshold && b.direction == rule.direction &&
+                   b.notDuring == rule.notDuring;
+        };
+        auto found = std::find_if(ladders_.begin(), ladders_.end(), same);
+        if (found == ladders_.end()) {
+            ladders_.push_back(Ladder{});
+            found = ladders_.end() - 1;
+            found->base = rule;
+        }
+        found->rules.push_back(rule);
+    }
+    for (Ladder& ladder : ladders_) {
+        std::stable_sort(ladder.rules.begin(), ladder.rules.end(),
+                         [](const Rule& a, const Rule& b) {
+                             if (a.severity != b.severity) return a.severity < b.severity;
+                             return a.minDuration < b.minDuration;
+                         });
+    }
+}
+
+EventDetector::~EventDetector() = default;
+
+EventDetector::Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame,
+                                              double& value) const {
+    const Rule& rule = ladder.base;
+    switch (rule.watch) {
+        case Watch::Black:
+            return isBlack(frame) ? Holds::Yes : Holds::No;
+        case Watch::DecodeError:
+            value = frame.decodeErrors;
+            return frame.decodeErrors > 0 ? Holds::Yes : Holds::No;
+        case Watch::Freeze: {
+            if (frame.first || isBlack(frame)) return Holds::No;
+            const double activity = (*frame.values)[kTemporalActivity];
+            value = activity;
+            if ((*frame.values)[kFreezing] == 1.0 || activity <= rule.threshold) return Holds::Yes;
+            return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;
+        }
+        case Watch::Indicator: {
+            if (isBlack(frame)) return Holds::No;
+            const std::optional<double> v = valueOf(frame, rule.indicator);
+            if (!v) return Holds::NoValue;
+            value = *v;
+            return beyond(*v, rule.threshold, rule.direction) ? Holds::Yes : Holds::No;
+        }
+    }
+    return Holds::No;
+}
+
+void EventDetector::describe(Event& e) const {
+    const std::string lasting = " for " + seconds(e.durationSeconds());
+    switch (e.watch) {
+        case Watch::Black:
+            e.message = "black picture" + lasting;
+            break;
+        case Watch::Freeze:
+            e.message = "picture held" + lasting;
+            break;
+        case Watch::DecodeError:
+            e.message = std::to_string(e.decodeErrors) +
+                        (e.decodeErrors == 1 ? " decoding error" : " decoding errors");
+            break;
+        case Watch::Indicator:
+            if (e.statistic != Statistic::None) {
+                e.message = e.indicator + " " + statisticName(e.statistic) + " " +
+                            number(e.statisticValue) + " " + directionName(e.direction) + " " +
+                            number(e.threshold);
+            } else {
+                e.message = e.indicator + " " + directionName(e.direction) + " " +
+                            number(e.threshold) + lasting;
+            }
+            if (e.worstValue) {
+                e.message += " (worst " + number(*e.worstValue) + " at frame " +
+                             std::to_string(e.worstFrame) + ")";
+            }
+            break;
+    }
+}
+
+// The run has lasted `duration`: opens or escalates its event when it has
+// reached the minimum duration of a stronger rule.
+void EventDetector::advance(Ladder& ladder, double duration) {
+    // The rules are ordered by severity, then minimum duration: the last one
+    // reached is the strongest.
+    int reached = ladder.reached;
+    for (int i = reached + 1; i < static_cast<int>(ladder.rules.size()); ++i) {
+        if (duration + kTimeSlack >= ladder.rules[static_cast<size_t>(i)].minDuration) reached = i;
+    }
+    if (reached < 0) return;
+    const bool opening = ladder.event < 0;
+    if (opening) {
+        Event e;
+        e.id = static_cast<int64_t>(events_.size()) + 1;
+        const Rule& base = ladder.base;
+        e.type = base.type;
+        e.watch = base.watch;
+        e.indicator = base.watch == Watch::Indicator ? indicatorKey(base.indicator)
+                      : base.watch == Watch::Freeze  ? indicatorKey(kTemporalActivity)
+                                                     : "";
+        e.threshold = base.threshold;
+        e.direction = base.direction;
+        e.open = true;
+        ladder.event = static_cast<int64_t>(events_.size());
+        events_.push_back(std::move(e));
+    }
+    Event& e = events_[static_cast<size_t>(ladder.event)];
+    const bool escalating = !opening && reached > ladder.reached;
+    ladder.reached = reached;
+    const Rule& rule = ladder.rules[static_cast<size_t>(reached)];
+    e.rule = rule.id;
+    e.severity = rule.severity;
+    e.ebu = rule.ebu;
+    e.firstFrame = ladder.first;
+    e.lastFrame = ladder.last;
+    e.startSeconds = ladder.start;
+    e.endSeconds = ladder.start + duration;
+    e.worstValue = ladder.base.watch == Watch::Black || ladder.base.watch == Watch::DecodeError
+                       ? std::nullopt
+                       : ladder.worst;
+    e.worstFrame = e.worstValue ? ladder.worstFrame : -1;
+    e.decodeErrors = ladder.errors;
+    describe(e);
+    if (ladder.base.watch == Watch::DecodeError && !ladder.errorText.empty()) {
+        e.message += ": " + ladder.errorText;
+    }
+    if (callback_ && (opening || escalating))
+        callback_(opening ? Change::Open : Change::Escalate, e);
+}
+
+void EventDetector::close(Ladder& ladder) {
+    advance(ladder, ladder.end - ladder.start);
+    if (ladder.event >= 0) {
+        Event& e = events_[static_cast<size_t>(ladder.event)];
+        e.open = false;
+        if (callback_) callback_(Change::Close, e);
+    }
+    const Rule base = std::move(ladder.base);
+    std::vector<Rule> rules = std::move(ladder.rules);
+    ladder = Ladder{};
+    ladder.base = base;
+    ladder.rules = std::move(rules);
+}
+
+void EventDetector::feed(const FrameInput& frame) {
+    if (finished_) return;
+    runsStarted_.clear();
+    if (frames_ == 0) {
+        firstIndex_ = frame.index;
+        firstSeconds_ = frame.seconds;
+    }
+    if (frame.decodeErrors > 0) {
+        decodeErrors_ += frame.decodeErrors;
+        damagedFrames_.push_back(frame.index);
+    }
+    // Runs whose last frame was the previous one now know their end, and may
+    // have lasted long enough for a (stronger) event.
+    for (Ladder& ladder : ladders_) {
+        if (ladder.active && ladder.last == lastIndex_) {
+            ladder.end = frame.seconds;
+            advance(ladder, ladder.end - ladder.start);
+        }
+    }
+
+    std::vector<Holds> holds(ladders_.size());
+    std::vector<double> values(ladders_.size(), 0.0);
+    for (size_t i = 0; i < ladders_.size(); ++i) {
+        holds[i] = condition(ladders_[i], frame, values[i]);
+        ladders_[i].holdsNow = holds[i] == Holds::Yes;
+    }
+    // Cross-talk: a condition listed in not_during that holds on this frame
+    // keeps the rule from counting it.
+    auto suppressed = [this](const std::vector<std::string>& types) {
+        for (const Ladder& other : ladders_) {
+            if (other.holdsNow &&
+                std::find(types.begin(), types.end(), other.base.type) != types.end()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (size_t i = 0; i < ladders_.size(); ++i) {
+        Ladder& ladder = ladders_[i];
+        Holds h = holds[i];
+        if (h != Holds::No && suppressed(ladder.base.notDuring)) h = Holds::No;
+        if (h == Holds::Spike && !(ladder.active && !ladder.spike)) h = Holds::No;
+        switch (h) {
+            case Holds::NoValue:
+                break;
+            case Holds::Spike:
+                ladder.spike = true;
+                break;
+            case Holds::No:
+                if (ladder.active) close(ladder);
+                break;
+            case Holds::Yes: {
+                const bool starting = !ladder.active;
+                if (starting) {
+                    ladder.active = true;
+                    // A held picture is held from the frame it repeats.
+                    const bool fromPrevious = ladder.base.watch == Watch::Freeze;
+                    ladder.first = fromPrevious ? lastIndex_ : frame.index;
+                    ladder.start = fromPrevious ? lastSeconds_ : frame.seconds;
+                    runsStarted_.push_back(ladder.rules.front().id);
+                }
+                ladder.spike = false;
+                ladder.last = frame.index;
+                if (ladder.base.watch != Watch::Black &&
+                    (!ladder.worst || worse(values[i], *ladder.worst, ladder.base.direction))) {
+                    ladder.worst = values[i];
+                    ladder.worstFrame = frame.index;
+                }
+                if (ladder.base.watch == Watch::DecodeError) {
+                    ladder.errors += frame.decodeErrors;
+                    if (ladder.errorText.empty()) ladder.errorText = frame.decodeMessage;
+                }
+                ladder.end = frame.seconds;
+                if (starting) advance(ladder, frame.seconds - ladder.start);
+                break;
+            }
+        }
+    }
+
+    for (StatisticRule& s : statistics_) {
+        if (isBlack(frame) || suppressed(s.rule.notDuring)) continue;
+        const std::optional<double> v = valueOf(frame, s.rule.indicator);
+        if (!v) continue;
+        s.values.push_back(*v);
+        s.frames.push_back(frame.index);
+    }
+
+    previousSeconds_ = frames_ > 0 ? lastSeconds_ : frame.seconds;
+    lastIndex_ = frame.index;
+    lastSeconds_ = frame.seconds;
+    ++frames_;
+}
+
+void EventDetector::finish() {
+    if (finished_) return;
+    finished_ = true;
+    runsStarted_.clear();
+    if (frames_ == 0) return;
+    // The last frame lasts as long as the one before it, or 1 / fps.
+    double duration = lastSeconds_ - previousSeconds_;
+    if (!(duration > 0.0)) duration = fps_ > 0.0 ? 1.0 / fps_ : 0.0;
+    const double end = lastSeconds_ + duration;
+    for (Ladder& ladder : ladders_) {
+        if (!ladder.active) continue;
+        if (ladder.last == lastIndex_) ladder.end = end;
+        close(ladder);
+    }
+    for (StatisticRule& s : statistics_) {
+        if (s.values.empty()) continue;
+        std::vector<double> sorted = s.values;
+        std::sort(sorted.begin(), sorted.end());
+        double value = 0.0;
+        switch (s.rule.statistic) {
+            case Statistic::None:
+                continue;
+            case Statistic::Mean: {
+                double sum = 0.0;
+                for (double v : s.values) sum += v;
+                value = sum / static_cast<double>(s.values.size());
+                break;
+            }
+            case Statistic::Min:
+                value = sorted.front();
+                break;
+            case Statistic::Max:
+                value = sorted.back();
+                break;
+            case Statistic::P5:
+                value = percentile(sorted, 5);
+                break;
+            case Statistic::P50:
+                value = percentile(sorted, 50);
+                break;
+            case Statistic::P95:
+                value = percentile(sorted, 95);
+                break;
+        }
+        if (!beyond(value, s.rule.threshold, s.rule.direction)) continue;
+        Event e;
+        e.id = static_cast<int64_t>(events_.size()) + 1;
+        e.type = s.rule.type;
+        e.rule = s.rule.id;
+        e.severity = s.rule.severity;
+        e.watch = Watch::Indicator;
+        e.indicator = indicatorKey(s.rule.indicator);
+        e.threshold = s.rule.threshold;
+        e.direction = s.rule.direction;
+        e.statistic = s.rule.statistic;
+        e.statisticValue = value;
+        e.firstFrame = firstIndex_;
+        e.lastFrame = lastIndex_;
+        e.startSeconds = firstSeconds_;
+        e.endSeconds = end;
+        size_t worst = 0;
+        for (size_t i = 1; i < s.values.size(); ++i) {
+            if (worse(s.values[i], s.values[worst], s.rule.direction)) worst = i;
+        }
+        e.worstValue = s.values[worst];
+        e.worstFrame = s.frames[worst];
+        e.ebu = s.rule.ebu;
+        describe(e);
+        events_.push_back(e);
+        if (callback_) {
+            callback_(Change::Open, events_.back());
+            callback_(Change::Close, events_.back());
+        }
+    }
+}
+
+Verdict EventDetector::verdict(bool failOnWarning) const {
+    Verdict v;
+    for (const Event& e : events_) {
+        ++(e.severity == Severity::Error ? v.errors : v.warnings);
+    }
+    v.pass = v.errors == 0 && !(failOnWarning && v.warnings > 0);
+    return v;
+}
+
+}  // namespace lumaqc::qc

@@ -1,0 +1,150 @@
+// The event detector: fed one frame at a time, in frame order, with the
+// frame's values and presentation time, it turns the rules of a profile into
+// events as they happen (open, escalate, close), so that a file and a live
+// stream are judged alike. Whole-file statistic rules are rated at finish().
+//
+// Per-frame rules. A rule's condition holds on a frame when the watched value
+// lies beyond the threshold (strictly above or below). Consecutive frames on
+// which it holds form a run; frames without a value (block loss on small
+// pictures, flicker between its ratings, NaN) neither extend nor end a run.
+// A run becomes an event once it has lasted the rule's minimum duration,
+// measured from its first frame's time to the time of the frame after its
+// last. Rules that watch the same condition (same event type, indicator,
+// threshold, direction and not_during) form a ladder: one event per run,
+// which takes the severity, rule and EBU item of the strongest rule whose
+// minimum duration the run has reached (opened, then escalated).
+//
+// Conditions:
+//   black         the blackout flag is 1.
+//   freeze        the picture repeats the previous one: the freezing flag is
+//                 1, or the temporal activity is at most the rule's threshold
+//                 (not on black pictures, not on the first frame, whose
+//                 temporal activity is a start value). A run starts at the
+//                 frame whose picture is held, one before the first repeat.
+//                 One frame of activity up to four times the threshold
+//                 between two held frames stays in the run: encoders refresh
+//                 a held picture with a key frame.
+//   decode_error  the decoder reported damage on the frame (or before it,
+//                 where no picture came out).
+//   indicators    the indicator's value beyond the threshold. Black pictures
+//                 say nothing about blur, bars, noise or blocking: on a black
+//                 frame no indicator rule holds, and statistics leave black
+//                 frames out. A frame on which the condition of an event type
+//                 listed in the rule's not_during holds is treated the same.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "indicators/indicator_id.h"
+#include "qc/profile.h"
+
+namespace lumaqc::qc {
+
+struct FrameInput {
+    int64_t index = 0;
+    double seconds = 0.0;  // presentation time
+    const FrameValues* values = nullptr;
+    bool first = false;    // the first frame of the run: temporal values are start values
+    int decodeErrors = 0;  // decoding errors reported for this frame or since the previous one
+    std::string_view decodeMessage;  // what the decoder said about the first of them
+};
+
+struct Event {
+    int64_t id = 0;    // 1, 2, ... in the order the events open
+    std::string type;  // "black", "freeze", "decode_error", "blur", ...
+    std::string rule;  // id of the rule whose severity the event has
+    Severity severity = Severity::Warning;
+    Watch watch = Watch::Indicator;
+    // The indicator the rule watches: its key ("temporal_activity" for
+    // freeze); empty for black and decode_error.
+    std::string indicator;
+    double threshold = 0.0;  // as in the rule (freeze: the tolerance)
+    Direction direction = Direction::Above;
+    Statistic statistic = Statistic::None;
+    double statisticValue = 0.0;  // statistic rules: the value rated
+    int64_t firstFrame = 0;
+    int64_t lastFrame = 0;
+    double startSeconds = 0.0;
+    double endSeconds = 0.0;  // time of the frame after the last (its end for the last frame)
+    std::optional<double> worstValue;  // the value furthest beyond the threshold
+    int64_t worstFrame = -1;           // its frame; -1 without a worst value
+    int64_t decodeErrors = 0;          // decode_error events: errors reported
+    bool open = false;                 // still lasting (only while the detector is fed)
+    EbuItem ebu;
+    std::string message;  // one line
+
+    int64_t frames() const { return lastFrame - firstFrame + 1; }
+    double durationSeconds() const { return endSeconds - startSeconds; }
+};
+
+enum class Change { Open, Escalate, Close };
+
+struct Verdict {
+    bool pass = true;
+    int64_t errors = 0;    // events of severity error
+    int64_t warnings = 0;  // events of severity warning
+};
+
+class EventDetector {
+  public:
+    using Callback = std::function<void(Change, const Event&)>;
+
+    // `fps` gives the last frame its duration when the times cannot (a single
+    // frame). `callback`, when set, hears every change as it happens.
+    EventDetector(Profile profile, double fps, Callback callback = {});
+    ~EventDetector();
+    EventDetector(const EventDetector&) = delete;
+    EventDetector& operator=(const EventDetector&) = delete;
+
+    void feed(const FrameInput& frame);
+    // Closes the runs still lasting and rates the statistic rules; later
+    // calls do nothing.
+    void finish();
+
+    const Profile& profile() const { return profile_; }
+    // Every event so far, in the order they opened (statistic events last).
+    const std::vector<Event>& events() const { return events_; }
+    // Pass: no error event (and no warning event with failOnWarning).
+    Verdict verdict(bool failOnWarning) const;
+    // Decoding errors reported, and the frames they were reported on.
+    int64_t decodeErrors() const { return decodeErrors_; }
+    const std::vector<int64_t>& damagedFrames() const { return damagedFrames_; }
+    // Ids of the rules whose condition began a run on the frame last fed (so
+    // that a caller can keep that frame's picture until the run turns into
+    // an event or ends); the run may start one frame earlier (freeze).
+    const std::vector<std::string>& runsStarted() const { return runsStarted_; }
+
+  private:
+    enum class Holds { Yes, No, NoValue, Spike };
+    struct Ladder;
+    struct StatisticRule;
+
+    Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
+    void advance(Ladder& ladder, double duration);
+    void close(Ladder& ladder);
+    void describe(Event& event) const;
+
+    Profile profile_;
+    double fps_;
+    Callback callback_;
+    std::vector<Ladder> ladders_;
+    std::vector<StatisticRule> statistics_;
+    std::vector<Event> events_;
+    std::vector<std::string> runsStarted_;
+    int64_t frames_ = 0;
+    int64_t firstIndex_ = 0;
+    double firstSeconds_ = 0.0;
+    int64_t lastIndex_ = -1;
+    double lastSeconds_ = 0.0;
+    double previousSeconds_ = 0.0;  // time of the frame before the last one
+    int64_t decodeErrors_ = 0;
+    std::vector<int64_t> damagedFrames_;
+    bool finished_ = false;
+};
+
+}  // namespace lumaqc::qc

@@ -1,0 +1,576 @@
+#include "qc/profile.h"
+
+#include <toml++/toml.h>
+
+#include <charconv>
+#include <cmath>
+#include <set>
+#include <sstream>
+#include <string_view>
+
+#include "indicators/registry.h"
+
+namespace lumaqc::qc {
+
+namespace {
+
+// The built-in profile. Every threshold is calibrated on the clips listed in
+// the README ("QC profiles"), with a margin over clean content.
+const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit it, and use it with
+#   lumaqc VIDEO --profile FILE
+#
+# Each [[rule]] turns a condition into events:
+#   id            unique name of the rule
+#   event         "black", "freeze" or "decode_error"; for indicator rules the
+#                 event type (default: derived from the indicator)
+#   indicator     an indicator key (blockiness, blur, noise, interlace, ...)
+#   threshold     indicator rules: the limit; freeze: the temporal activity up
+#                 to which a picture counts as held (0: exact repeats only)
+#   direction     "above" or "below": which side of the threshold is bad
+#   min_duration  seconds the condition must last (per-frame rules)
+#   statistic     rate a whole-file statistic instead of runs of frames:
+#                 "mean", "min", "max", "p5", "p50" or "p95"
+#   severity      "warning" or "error"; any error fails the file
+#   not_during    event types whose condition excludes a frame (cross-talk)
+#   ebu_item      { id = "...", name = "..." }: the EBU QC test item (EBU Tech
+#                 3363) the rule implements
+# Rules that watch the same condition with different minimum durations make
+# one event that takes the severity of the longest duration it reaches.
+# Indicator rules ignore black pictures; statistics leave them out.
+name = "default"
+description = "Black and frozen pictures, decoding errors, and calibrated warnings for blocking, blur, noise, combing, slice and block loss"
+
+[[rule]]
+id = "black_warning"
+event = "black"
+min_duration = 0.5
+severity = "warning"
+ebu_item = { name = "Constant Colour Frames" }
+
+[[rule]]
+id = "black_error"
+event = "black"
+min_duration = 2.0
+severity = "error"
+ebu_item = { name = "Constant Colour Frames" }
+
+[[rule]]
+id = "freeze_warning"
+event = "freeze"
+threshold = 1.0
+min_duration = 0.5
+severity = "warning"
+ebu_item = { name = "Freeze Frames" }
+
+[[rule]]
+id = "freeze_error"
+event = "freeze"
+threshold = 1.0
+min_duration = 2.0
+severity = "error"
+ebu_item = { name = "Freeze Frames" }
+
+[[rule]]
+id = "decode_error"
+event = "decode_error"
+severity = "error"
+
+# Blockiness falls as blocking gets worse; it depends much on the content, so
+# the file is rated by its worst 5 % of frames.
+[[rule]]
+id = "blocking"
+indicator = "blockiness"
+event = "blocking"
+statistic = "p5"
+threshold = 0.2
+direction = "below"
+severity = "warning"
+ebu_item = { name = "Blockiness" }
+
+[[rule]]
+id = "blur"
+indicator = "blur"
+event = "blur"
+threshold = 7.0
+direction = "above"
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Blurriness" }
+
+[[rule]]
+id = "noise"
+indicator = "noise"
+event = "noise"
+threshold = 7.0
+direction = "above"
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Video Noise" }
+
+[[rule]]
+id = "combing"
+indicator = "interlace"
+event = "combing"
+threshold = 0.1
+direction = "above"
+min_duration = 1.0
+severity = "warning"
+
+[[rule]]
+id = "slice_loss"
+indicator = "slice"
+event = "slice_loss"
+threshold = 20.0
+direction = "above"
+min_duration = 0.2
+severity = "warning"
+
+# Blur and combing also read as block loss.
+[[rule]]
+id = "block_loss"
+indicator = "block_loss"
+event = "block_loss"
+threshold = 12.0
+direction = "above"
+min_duration = 0.2
+severity = "warning"
+not_during = ["blur", "combing"]
+)";
+
+// One line naming the profile, the line and what is wrong.
+class Fault {
+  public:
+    explicit Fault(std::string source) : source_(std::move(source)) {}
+    bool failed() const { return !text_.empty(); }
+    const std::string& text() const { return text_; }
+    void at(const toml::source_region& where, const std::string& what) {
+        if (failed()) return;
+        text_ = "profile " + source_;
+        if (where.begin.line > 0) text_ += ", line " + std::to_string(where.begin.line);
+        text_ += ": " + what;
+    }
+
+  private:
+    std::string source_;
+    std::string text_;
+};
+
+std::optional<IndicatorId> indicatorByKey(std::string_view key) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
+        if (key == info->key) return info->id;
+    }
+    return std::nullopt;
+}
+
+std::string indicatorKeys() {
+    std::string keys;
+    for (const IndicatorInfo* info : indicatorColumns()) {
+        keys += (keys.empty() ? "" : ", ") + std::string(info->key);
+    }
+    return keys;
+}
+
+const Statistic kStatistics[] = {Statistic::Mean, Statistic::Min, Statistic::Max,
+                                 Statistic::P5,   Statistic::P50, Statistic::P95};
+
+// Reads the keys of one [[rule]] table.
+class RuleReader {
+  public:
+    RuleReader(const toml::table& table, Fault& fault) : table_(table), fault_(fault) {}
+
+    std::optional<Rule> read() {
+        static const std::set<std::string_view> kKeys = {
+            "id",        "event",        "indicator", "threshold",  "direction",
+            "statistic", "min_duration", "severity",  "not_during", "ebu_item"};
+        for (const auto& [key, node] : table_) {
+            if (!kKeys.contains(key.str())) {
+                fault_.at(key.source(), "unknown key '" + std::string(key.str()) + "' in a rule");
+                return std::nullopt;
+            }
+        }
+        Rule rule;
+        const std::optional<std::string> id = text("id", true);
+        if (!id) return std::nullopt;
+        rule.id = *id;
+        const std::optional<std::string> event = text("event", false);
+        const std::optional<std::string> indicator = text("indicator", false);
+        const std::optional<std::string> severity = text("severity", true);
+        const std::optional<std::string> direction = text("direction", false);
+        const std::optional<std::string> statistic = text("statistic", false);
+        const std::optional<double> threshold = number("threshold");
+        const std::optional<double> minDuration = number("min_duration");
+        if (fault_.failed()) return std::nullopt;
+
+        if (*severity == "warning") {
+            rule.severity = Severity::Warning;
+        } else if (*severity == "error") {
+            rule.severity = Severity::Error;
+        } else {
+            return refuse("severity",
+                          "severity must be \"warning\" or \"error\", not \"" + *severity + "\"");
+        }
+        if (direction) {
+            if (*direction == "above") {
+                rule.direction = Direction::Above;
+            } else if (*direction == "below") {
+                rule.direction = Direction::Below;
+            } else {
+                return refuse("direction", "direction must be \"above\" or \"below\", not \"" +
+                                               *direction + "\"");
+            }
+        }
+        if (statistic) {
+            for (Statistic s : kStatistics) {
+                if (*statistic == statisticName(s)) rule.statistic = s;
+            }
+            if (rule.statistic == Statistic::None) {
+                return refuse("statistic", "unknown statistic \"" + *statistic +
+                                               "\" (mean, min, max, p5, p50, p95)");
+            }
+        }
+        if (minDuration) {
+            if (!(*minDuration >= 0.0) || !std::isfinite(*minDuration)) {
+                return refuse("min_duration", "min_duration must be 0 or more seconds");
+            }
+            rule.minDuration = *minDuration;
+        }
+
+        if (indicator) {
+            const std::optional<IndicatorId> id = indicatorByKey(*indicator);
+            if (!id) {
+                return refuse("indicator",
+                              "unknown indicator '" + *indicator + "' (" + indicatorKeys() + ")");
+            }
+            rule.watch = Watch::Indicator;
+            rule.indicator = *id;
+            rule.type = event ? *event : defaultEventType(*id);
+            if (rule.type == "black" || rule.type == "freeze" || rule.type == "decode_error") {
+                return refuse("event", "event type '" + rule.type +
+                                           "' is kept for its own condition; name it otherwise");
+            }
+            if (!threshold) return refuse("", "rule '" + rule.id + "' needs a threshold");
+            if (!direction) return refuse("", "rule '" + rule.id + "' needs a direction");
+            rule.threshold = *threshold;
+        } else {
+            if (!event) {
+                return refuse("", "rule '" + rule.id +
+                                      "' needs an indicator or an event (black, freeze, "
+                                      "decode_error)");
+            }
+            rule.type = *event;
+            if (*event == "black") {
+                rule.watch = Watch::Black;
+            } else if (*event == "freeze") {
+                rule.watch = Watch::Freeze;
+                rule.direction = Direction::Below;
+                rule.threshold = threshold ? *threshold : kDefaultFreezeTolerance;
+                if (direction && *direction != "below") {
+                    return refuse("direction", "a freeze rule's threshold is a lower limit");
+                }
+            } else if (*event == "decode_error") {
+                rule.watch = Watch::DecodeError;
+            } else {
+                return refuse("event", "unknown event '" + *event +
+                                           "' without an indicator (black, freeze, decode_error)");
+            }
+            for (const char* key : {"threshold", "direction", "statistic"}) {
+                if (rule.watch != Watch::Freeze || std::string_view(key) == "statistic") {
+                    if (table_.contains(key)) {
+                        return refuse(key, std::string("key '") + key + "' does not apply to " +
+                                               *event + " rules");
+                    }
+                }
+            }
+        }
+        if (rule.statistic != Statistic::None && table_.contains("min_duration")) {
+            return refuse("min_duration", "a statistic rule rates the whole file: no min_duration");
+        }
+        if (!list("not_during", rule.notDuring)) return std::nullopt;
+        if (!ebuItem(rule.ebu)) return std::nullopt;
+        return rule;
+    }
+
+  private:
+    std::nullopt_t refuse(std::string_view key, const std::string& what) {
+        const toml::node* node = key.empty() ? nullptr : table_.get(key);
+        fault_.at(node != nullptr ? node->source() : table_.source(), what);
+        return std::nullopt;
+    }
+
+    std::optional<std::string> text(std::string_view key, bool required) {
+        const toml::node* node = table_.get(key);
+        if (node == nullptr) {
+            if (required) {
+                fault_.at(table_.source(), "a rule needs the key '" + std::string(key) + "'");
+            }
+            return std::nullopt;
+        }
+        if (const auto* s = node->as_string()) {
+            if (!s->get().empty()) return s->get();
+            fault_.at(node->source(), "key '" + std::string(key) + "' is empty");
+            return std::nullopt;
+        }
+        fault_.at(node->source(), "key '" + std::string(key) + "' must be a string");
+        return std::nullopt;
+    }
+
+    std::optional<double> number(std::string_view key) {
+        const toml::node* node = table_.get(key);
+        if (node == nullptr) return std::nullopt;
+        if (const auto* f = node->as_floating_point()) {
+            if (std::isfinite(f->get())) return f->get();
+        } else if (const auto* i = node->as_integer()) {
+            return static_cast<double>(i->get());
+        }
+        fault_.at(node->source(), "key '" + std::string(key) + "' must be a finite number");
+        return std::nullopt;
+    }
+
+    bool list(std::string_view key, std::vector<std::string>& out) {
+        const toml::node* node = table_.get(key);
+        if (node == nullptr) return true;
+        const toml::array* array = node->as_array();
+        if (array != nullptr) {
+            for (const toml::node& item : *array) {
+                const auto* s = item.as_string();
+                if (s == nullptr || s->get().empty()) {
+                    array = nullptr;
+                    break;
+                }
+                out.push_back(s->get());
+            }
+        }
+        if (array == nullptr) {
+            fault_.at(node->source(),
+                      "key '" + std::string(key) + "' must be a list of event types");
+            return false;
+        }
+        return true;
+    }
+
+    bool ebuItem(EbuItem& item) {
+        const toml::node* node = table_.get("ebu_item");
+        if (node == nullptr) return true;
+        const toml::table* t = node->as_table();
+        if (t == nullptr) {
+            fault_.at(node->source(),
+                      "key 'ebu_item' must be a table { id = \"...\", name = \"...\" }");
+            return false;
+        }
+        for (const auto& [key, value] : *t) {
+            std::string* field = key == "id" ? &item.id : key == "name" ? &item.name : nullptr;
+            if (field == nullptr) {
+                fault_.at(key.source(), "unknown key 'ebu_item." + std::string(key.str()) + "'");
+                return false;
+            }
+            const auto* s = value.as_string();
+            if (s == nullptr) {
+                fault_.at(value.source(),
+                          "key 'ebu_item." + std::string(key.str()) + "' must be a string");
+                return false;
+            }
+            *field = s->get();
+        }
+        return true;
+    }
+
+    const toml::table& table_;
+    Fault& fault_;
+};
+
+// Shortest text that reads back as the same double, always with a point or
+// an exponent so that TOML reads a float.
+std::string real(double v) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    std::string text(buffer, ec == std::errc() ? end : buffer);
+    if (text.find_first_of(".eE") == std::string::npos) text += ".0";
+    return text;
+}
+
+std::string quoted(const std::string& s) {
+    std::ostringstream out;
+    out << toml::value<std::string>(s);
+    return out.str();
+}
+
+}  // namespace
+
+const char* severityName(Severity severity) {
+    return severity == Severity::Error ? "error" : "warning";
+}
+
+const char* directionName(Direction direction) {
+    return direction == Direction::Below ? "below" : "above";
+}
+
+const char* statisticName(Statistic statistic) {
+    switch (statistic) {
+        case Statistic::None:
+            return "";
+        case Statistic::Mean:
+            return "mean";
+        case Statistic::Min:
+            return "min";
+        case Statistic::Max:
+            return "max";
+        case Statistic::P5:
+            return "p5";
+        case Statistic::P50:
+            return "p50";
+        case Statistic::P95:
+            return "p95";
+    }
+    return "";
+}
+
+const char* watchName(Watch watch) {
+    switch (watch) {
+        case Watch::Indicator:
+            return "indicator";
+        case Watch::Black:
+            return "black";
+        case Watch::Freeze:
+            return "freeze";
+        case Watch::DecodeError:
+            return "decode_error";
+    }
+    return "";
+}
+
+std::string defaultEventType(IndicatorId id) {
+    switch (id) {
+        case kBlockiness:
+            return "blocking";
+        case kInterlace:
+            return "combing";
+        case kSlice:
+            return "slice_loss";
+        case kFlickering:
+            return "flicker";
+        default:
+            return indicatorKey(id);
+    }
+}
+
+const std::string& defaultProfileText() {
+    static const std::string text = kDefaultProfile;
+    return text;
+}
+
+const Profile& defaultProfile() {
+    static const Profile profile = [] {
+        std::string error;
+        std::optional<Profile> parsed = parseProfile(defaultProfileText(), "default", error);
+        return parsed ? *parsed : Profile{};
+    }();
+    return profile;
+}
+
+std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
+                                    std::string& error) {
+    Fault fault(source);
+    toml::table root;
+    try {
+        root = toml::parse(text, source);
+    } catch (const toml::parse_error& e) {
+        fault.at(e.source(), std::string(e.description()));
+        error = fault.text();
+        return std::nullopt;
+    }
+    Profile profile;
+    for (const auto& [key, node] : root) {
+        if (key == "name" || key == "description") {
+            const auto* s = node.as_string();
+            if (s == nullptr) {
+                fault.at(node.source(), "key '" + std::string(key.str()) + "' must be a string");
+                break;
+            }
+            (key == "name" ? profile.name : profile.description) = s->get();
+        } else if (key == "rule") {
+            const toml::array* rules = node.as_array();
+            if (rules == nullptr || !rules->is_array_of_tables()) {
+                fault.at(node.source(), "'rule' must be an array of tables: [[rule]]");
+                break;
+            }
+            for (const toml::node& item : *rules) {
+                std::optional<Rule> rule = RuleReader(*item.as_table(), fault).read();
+                if (!rule) break;
+                for (const Rule& other : profile.rules) {
+                    if (other.id == rule->id) {
+                        fault.at(item.source(), "rule id '" + rule->id + "' is used twice");
+                    }
+                }
+                if (fault.failed()) break;
+                profile.rules.push_back(std::move(*rule));
+            }
+        } else {
+            fault.at(key.source(),
+                     "unknown key '" + std::string(key.str()) + "' (name, description, [[rule]])");
+        }
+        if (fault.failed()) break;
+    }
+    if (!fault.failed() && profile.rules.empty()) {
+        fault.at(root.source(), "no [[rule]]");
+    }
+    // not_during names event types of the profile.
+    for (size_t i = 0; i < profile.rules.size() && !fault.failed(); ++i) {
+        for (const std::string& type : profile.rules[i].notDuring) {
+            bool known = false;
+            for (const Rule& other : profile.rules) known = known || other.type == type;
+            if (!known) {
+                const toml::node* rule = root["rule"][i].node();
+                const toml::node* list = rule ? rule->as_table()->get("not_during") : nullptr;
+                fault.at(
+                    list ? list->source() : root.source(),
+                    "key 'not_during' names '" + type + "', which no rule of the profile makes");
+            }
+        }
+    }
+    if (fault.failed()) {
+        error = fault.text();
+        return std::nullopt;
+    }
+    return profile;
+}
+
+std::string profileToToml(const Profile& profile) {
+    std::string out = "name = " + quoted(profile.name) + "\n";
+    if (!profile.description.empty()) out += "description = " + quoted(profile.description) + "\n";
+    for (const Rule& rule : profile.rules) {
+        out += "\n[[rule]]\nid = " + quoted(rule.id) + "\n";
+        if (rule.watch == Watch::Indicator) {
+            out += "indicator = \"" + std::string(indicatorKey(rule.indicator)) + "\"\n";
+        }
+        out += "event = " + quoted(rule.type) + "\n";
+        if (rule.statistic != Statistic::None) {
+            out += "statistic = \"" + std::string(statisticName(rule.statistic)) + "\"\n";
+        }
+        if (rule.watch == Watch::Indicator || rule.watch == Watch::Freeze) {
+            out += "threshold = " + real(rule.threshold) + "\n";
+        }
+        if (rule.watch == Watch::Indicator) {
+            out += "direction = \"" + std::string(directionName(rule.direction)) + "\"\n";
+        }
+        if (rule.statistic == Statistic::None)
+            out += "min_duration = " + real(rule.minDuration) + "\n";
+        out += "severity = \"" + std::string(severityName(rule.severity)) + "\"\n";
+        if (!rule.notDuring.empty()) {
+            out += "not_during = [";
+            for (size_t i = 0; i < rule.notDuring.size(); ++i) {
+                out += (i > 0 ? ", " : "") + quoted(rule.notDuring[i]);
+            }
+            out += "]\n";
+        }
+        if (!rule.ebu.id.empty() || !rule.ebu.name.empty()) {
+            out += "ebu_item = {";
+            if (!rule.ebu.id.empty()) out += " id = " + quoted(rule.ebu.id);
+            if (!rule.ebu.id.empty() && !rule.ebu.name.empty()) out += ",";
+            if (!rule.ebu.name.empty()) out += " name = " + quoted(rule.ebu.name);
+            out += " }\n";
+        }
+    }
+    return out;
+}
+
+}  // namespace lumaqc::qc

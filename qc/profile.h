@@ -1,0 +1,93 @@
+// QC profiles: the rules that turn per-frame indicator values into events and
+// a verdict. A profile is written in TOML (see defaultProfileText() for a
+// complete example, the built-in profile); each [[rule]] names what it watches
+// (an indicator, or the black, freeze or decode_error condition), a threshold
+// with its direction, a minimum duration in seconds and a severity, and may
+// rate a whole-file statistic instead of runs of frames. Where a rule
+// implements an item of the EBU's catalogue of QC test items, it carries the
+// item's name (and id) so that events say which check they come from.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "indicators/indicator_id.h"
+
+namespace lumaqc::qc {
+
+enum class Severity { Warning, Error };
+enum class Direction { Above, Below };
+
+// What a rule watches.
+enum class Watch {
+    Indicator,    // one indicator's value, per frame or as a whole-file statistic
+    Black,        // pictures flagged as blackout (flat pictures)
+    Freeze,       // held pictures: exact repeats and near repeats
+    DecodeError,  // frames the decoder reported as damaged
+};
+
+// Whole-file statistics over the frames with a value (nearest-rank percentiles).
+enum class Statistic { None, Mean, Min, Max, P5, P50, P95 };
+
+struct EbuItem {
+    std::string id;    // empty when not given
+    std::string name;  // empty when the rule matches no catalogue item
+
+    bool operator==(const EbuItem&) const = default;
+};
+
+struct Rule {
+    std::string id;    // unique within the profile
+    std::string type;  // event type: "black", "freeze", "decode_error", "blur", ...
+    Watch watch = Watch::Indicator;
+    IndicatorId indicator = kBlockiness;  // Watch::Indicator only
+    // Indicator rules: the limit. Freeze: the temporal activity up to which a
+    // picture counts as held (0 for exact repeats only). Unused otherwise.
+    double threshold = 0.0;
+    Direction direction = Direction::Above;
+    double minDuration = 0.0;  // seconds; per-frame rules only
+    Severity severity = Severity::Warning;
+    Statistic statistic = Statistic::None;
+    // Event types whose condition, on a frame, keeps this rule from counting
+    // that frame (cross-talk: blur reads as block loss, for instance).
+    std::vector<std::string> notDuring;
+    EbuItem ebu;
+
+    bool operator==(const Rule&) const = default;
+};
+
+struct Profile {
+    std::string name;
+    std::string description;
+    std::vector<Rule> rules;
+
+    bool operator==(const Profile&) const = default;
+};
+
+const char* severityName(Severity severity);     // "warning", "error"
+const char* directionName(Direction direction);  // "above", "below"
+const char* statisticName(Statistic statistic);  // "mean", "p5", ...; "" for None
+const char* watchName(Watch watch);              // "indicator", "black", "freeze", "decode_error"
+// The event type an indicator rule gets when the profile names none
+// ("blocking" for blockiness, "combing" for interlace, ...).
+std::string defaultEventType(IndicatorId id);
+
+// The temporal activity up to which the default profile takes a picture as
+// held (calibrated on H.264 and HEVC holds and a static camera; see README).
+inline constexpr double kDefaultFreezeTolerance = 1.0;
+
+// The text of the built-in profile "default" (TOML, with comments).
+const std::string& defaultProfileText();
+const Profile& defaultProfile();
+
+// Parses a profile. `source` names it in messages (a file path, or "default").
+// On a fault returns nothing and sets `error` to one line without line feed:
+// "profile FILE, line N: what is wrong with which key".
+std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
+                                    std::string& error);
+
+// The profile as TOML that parseProfile() reads back into the same profile.
+std::string profileToToml(const Profile& profile);
+
+}  // namespace lumaqc::qc
