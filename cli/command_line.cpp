@@ -44,6 +44,10 @@ struct Options {
     bool quiet = false;
     std::string jsonPath;
     std::string reportPath;
+    std::string profile;
+    bool printProfile = false;
+    std::string failOn = "error";
+    std::string eventsPath;
 };
 
 // Lenient conversions of the positional arguments: leading blanks and a sign
@@ -99,6 +103,20 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
                    "Also write the values and a summary as one JSON document to this file");
     app.add_option("--report", options.reportPath,
                    "Also write a self-contained HTML report with charts to this file");
+    CLI::Option* profile =
+        app.add_option("--profile", options.profile,
+                       "Judge the video by a QC profile: \"default\" (built in) or a TOML file; "
+                       "prints the verdict and the events, exit status 1 when it fails");
+    app.add_flag("--print-profile", options.printProfile,
+                 "Print the profile (default: the built-in one) as TOML and stop");
+    app.add_option("--fail-on", options.failOn,
+                   "Severity that fails the file: error (default) or warning")
+        ->check(CLI::IsMember({"error", "warning"}))
+        ->needs(profile);
+    app.add_option("--events", options.eventsPath,
+                   "Write the events as JSON Lines to this file (- for standard output) as they "
+                   "open and close")
+        ->needs(profile);
     const std::string libraries = decoderLibraries();
     app.set_version_flag(
         "--version",
@@ -116,6 +134,13 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
         return message(CommandAction::Message, out.str(), status);
     } catch (const CLI::ParseError& e) {
         return failure(std::string("lumaqc: ") + e.what() + " (see --help)");
+    }
+
+    if (options.printProfile) {
+        ParsedCommand parsed;
+        parsed.line.printProfile = true;
+        parsed.line.profile = options.profile.empty() ? "default" : options.profile;
+        return parsed;
     }
 
     // The path alone leaves the size to the input's header; the input decides
@@ -164,6 +189,9 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     line.quiet = options.quiet;
     line.jsonPath = options.jsonPath;
     line.reportPath = options.reportPath;
+    line.profile = options.profile;
+    line.failOnWarning = options.failOn == "warning";
+    line.eventsPath = options.eventsPath;
     return parsed;
 }
 

@@ -21,8 +21,12 @@ struct CommandLine {
     std::string logPath;
     bool noLog = false;
     bool quiet = false;
-    std::string jsonPath;    // --json: the JSON document; empty for none
-    std::string reportPath;  // --report: the HTML report; empty for none
+    std::string jsonPath;        // --json: the JSON document; empty for none
+    std::string reportPath;      // --report: the HTML report; empty for none
+    std::string profile;         // --profile: "default" or a TOML file; empty for none
+    bool printProfile = false;   // --print-profile: print the profile and stop (no input)
+    bool failOnWarning = false;  // --fail-on warning
+    std::string eventsPath;      // --events: JSON Lines of the events ("-": standard output)
 };
 
 enum class CommandAction {

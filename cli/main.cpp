@@ -10,17 +10,22 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "cli/command_line.h"
 #include "cli/outputs.h"
 #include "engine/run.h"
+#include "qc/profile.h"
+#include "report/decision_sink.h"
 #include "tools/simd.h"
 
 using namespace lumaqc;
@@ -74,6 +79,26 @@ void describeOutOfMemory(int32_t width, int32_t height) {
 
 int run(int argc, char** argv);
 
+// The built-in profile by its name, or a TOML file.
+std::optional<qc::Profile> loadProfile(const std::string& name, std::string& error) {
+    if (name == "default") return qc::defaultProfile();
+    std::string text;
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (file != nullptr) {
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+        const bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) file = nullptr;
+    }
+    if (file == nullptr) {
+        error = "cannot read the profile " + name + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    return qc::parseProfile(text, name, error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +141,23 @@ int run(int argc, char** argv) {
     }
     const CommandLine& options = parsed.line;
 
+    // A profile is read, and refused, before anything else is read or written.
+    std::string error;
+    std::optional<qc::Profile> profile;
+    if (!options.profile.empty()) {
+        profile = loadProfile(options.profile, error);
+        if (!profile) {
+            std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
+            return -1;
+        }
+    }
+    if (options.printProfile) {
+        const std::string text =
+            options.profile == "default" ? qc::defaultProfileText() : qc::profileToToml(*profile);
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
+
     AnalysisRequest request;
     request.path = options.video;
     request.width = options.width;
@@ -125,8 +167,9 @@ int run(int argc, char** argv) {
     request.start = options.start;
     request.threads = options.threads;
     request.stop = &stopSignal;
+    // Under a profile, damage is an event and the run goes on.
+    request.continueAfterDamage = profile.has_value();
     if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
-    std::string error;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis = Analysis::open(request, error, &opened);
     if (!analysis && opened == OpenStatus::NeedsSize) {
@@ -140,19 +183,29 @@ int run(int argc, char** argv) {
     }
     describeOutOfMemory(analysis->input().width, analysis->input().height);
 
+    const double fps = analysis->options().fps;
+    if (profile && !(fps > 0.0 && std::isfinite(fps))) {
+        std::fprintf(stderr, "lumaqc: a QC profile needs a positive frame rate, not %g\n", fps);
+        return -1;
+    }
+
     Outputs outputs;
-    if (!outputs.create(options, error)) {
+    if (!outputs.create(options, std::move(profile), analysis->input().path, error)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }
     const RunOutcome outcome = analysis->run(outputs.sinks());
+    const DecisionSink* decision = outputs.decision();
     if (outcome.status != 0) {
         outputs.progress().clear();
         std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? stdout : stderr);
+        // The verdict on the frames done.
+        if (decision) std::fputs(decision->consoleText().c_str(), stdout);
         std::fflush(stdout);
         for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
         return -1;
     }
+    if (decision) std::fputs(decision->consoleText().c_str(), stdout);
     if (outcome.stopped) {
         const int signo = stopSignal.load();
         std::fprintf(stderr, "lumaqc: stopped by %s after %lld frames\n",
@@ -162,7 +215,15 @@ int run(int argc, char** argv) {
     }
     analysis.reset();
     std::puts("\nFile stream closed\n");
-    return 0;
+    if (!decision) return 0;
+    // Damaged input is a run error, whatever the verdict.
+    const std::string damage = decision->damageSummary();
+    if (!damage.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", damage.c_str());
+        return -1;
+    }
+    return decision->verdict().pass ? 0 : 1;
 }
 
 }  // namespace

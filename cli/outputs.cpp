@@ -7,13 +7,24 @@
 
 namespace lumaqc {
 
-bool Outputs::create(const CommandLine& line, std::string& error) {
+bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
+                     const std::string& input, std::string& error) {
+    if (profile) {
+        decision_ = std::make_unique<DecisionSink>(std::move(*profile), line.profile,
+                                                   line.failOnWarning, input, stderr);
+        if (!line.eventsPath.empty() && !decision_->openEvents(line.eventsPath)) {
+            error = decision_->error() + "\n";
+            return false;
+        }
+        sinks_.push_back(decision_.get());
+    }
     if (!line.jsonPath.empty()) {
         auto json = std::make_unique<JsonSink>(line.jsonPath);
         if (!json->ok()) {
             error = json->error() + "\n";
             return false;
         }
+        json->setDecision(decision_.get());
         documents_.push_back(std::move(json));
     }
     if (!line.reportPath.empty()) {

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "qc/profile.h"
+#include "report/decision_sink.h"
 #include "report/progress.h"
 #include "report/result_sink.h"
 #include "report/text_sinks.h"
@@ -19,14 +22,21 @@ class Outputs {
     // The documents are created first: a path that cannot be written returns
     // false with one line in `error` before the log is touched, so a run that
     // cannot start never truncates the log of an earlier one.
-    bool create(const CommandLine& line, std::string& error);
+    // Under a QC profile (`profile` set), the decision comes first, with
+    // its events file (--events); `input` names the video in its messages.
+    bool create(const CommandLine& line, std::optional<qc::Profile> profile,
+                const std::string& input, std::string& error);
 
-    // In the order they get each row: the documents first, so that whatever
-    // stops the run they have every frame the other outputs got.
+    // In the order they get each row: the decision, then the documents, so
+    // that whatever stops the run they have every frame the other outputs
+    // got, and the events are closed when the documents write them.
     const std::vector<ResultSink*>& sinks() const { return sinks_; }
     ProgressBar& progress() { return progress_; }
+    // Null without a profile.
+    const DecisionSink* decision() const { return decision_.get(); }
 
   private:
+    std::unique_ptr<DecisionSink> decision_;
     std::vector<std::unique_ptr<ResultSink>> documents_;
     std::unique_ptr<ConsoleSink> console_;
     std::unique_ptr<LogSink> log_;

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -32,6 +33,27 @@ bool stopRequested(const RunOptions& options) {
     return options.stop != nullptr && options.stop->load() != 0;
 }
 
+// The frame's time and damage as the source reported them; inputs without
+// timestamps are timed by their index and the frame rate.
+FrameMeta frameMeta(int64_t index, const ReadResult& read, double fps) {
+    FrameMeta meta;
+    meta.index = index;
+    meta.seconds = read.seconds;
+    if (std::isnan(meta.seconds) && fps > 0.0) meta.seconds = static_cast<double>(index) / fps;
+    meta.damage = read.damage;
+    meta.damageMessage = read.damageMessage;
+    return meta;
+}
+
+// The error that ended the input, with the damage it reported.
+void readFailure(const ReadResult& read, RunOutcome& outcome) {
+    outcome.status = -1;
+    outcome.message = read.message;
+    outcome.messageOnStdout = read.messageOnStdout;
+    outcome.damage = read.damage;
+    outcome.damageMessage = read.damageMessage;
+}
+
 RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
     RunOutcome outcome;
     outcome.status = -1;
@@ -43,11 +65,11 @@ RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
 // Hands the row to every sink, even after one has failed, so that an output
 // that fails (a closed pipe, a full disk) costs no other output this row; the
 // first failure then stops the run.
-bool emit(const std::vector<ResultSink*>& sinks, int64_t index, const FrameValues& values,
+bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const FrameValues& values,
           RunOutcome& outcome) {
     const ResultSink* failed = nullptr;
     for (ResultSink* sink : sinks) {
-        if (!sink->frame(index, values) && failed == nullptr) failed = sink;
+        if (!sink->frameAt(meta, values) && failed == nullptr) failed = sink;
     }
     if (failed != nullptr) {
         outcome = sinkFailure(*failed, outcome.framesDone);
@@ -79,12 +101,10 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options,
         }
         if (read.status == ReadStatus::End) break;
         if (read.status == ReadStatus::Error) {
-            outcome.status = -1;
-            outcome.message = read.message;
-            outcome.messageOnStdout = read.messageOnStdout;
+            readFailure(read, outcome);
             break;
         }
-        if (!emit(sinks, i, engine.analyze(), outcome)) break;
+        if (!emit(sinks, frameMeta(i, read, options.fps), engine.analyze(), outcome)) break;
     }
     summary.overallSeconds = (clockMs(CLOCK_PROCESS_CPUTIME_ID) - start) / 1000.0;
     summary.seconds = engine.seconds();
@@ -152,6 +172,7 @@ class ParallelRun {
     struct Slot {
         Picture picture;
         int64_t index = -1;
+        FrameMeta meta;
         FrameValues values{};
         bool queued = false;
         bool done = false;
@@ -234,6 +255,7 @@ class ParallelRun {
                 }
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
+                    slot.meta = frameMeta(nextRead, read, options_.fps);
                     slot.index = nextRead;
                     slot.done = false;
                     queue_.push_back(nextRead);
@@ -261,14 +283,10 @@ class ParallelRun {
                 engine_.computeSequential(slot.picture.image(),
                                           slotOf(nextEmit - 1).picture.image(), slot.values);
             }
-            if (!emit(sinks_, nextEmit, slot.values, outcome)) return outcome;
+            if (!emit(sinks_, slot.meta, slot.values, outcome)) return outcome;
             ++nextEmit;
         }
-        if (errorAt_ >= 0) {
-            outcome.status = -1;
-            outcome.message = pendingError_.message;
-            outcome.messageOnStdout = pendingError_.messageOnStdout;
-        }
+        if (errorAt_ >= 0) readFailure(pendingError_, outcome);
         return outcome;
     }
 
@@ -336,6 +354,8 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
     partial.complete = false;
     partial.framesDone = outcome.framesDone;
     partial.frames = outcome.framesDone;
+    partial.damage = outcome.damage;
+    partial.damageMessage = outcome.damageMessage;
     for (ResultSink* sink : sinks) {
         if (!sink->keepsPartialResults() || sink->end(partial)) continue;
         const std::string error = sink->error() + "\n";
@@ -363,6 +383,7 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
     source.path = request.path;
     source.width = request.width;
     source.height = request.height;
+    source.continueAfterDamage = request.continueAfterDamage;
     std::unique_ptr<FrameSource> opened = openFrameSource(source, error, status);
     if (!opened) return nullptr;
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));

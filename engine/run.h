@@ -47,6 +47,9 @@ struct RunOutcome {
     // After an error: what went wrong besides, while the sinks that keep
     // partial results were completed (line feeds included).
     std::vector<std::string> laterErrors;
+    // When the input ended on damage it reported (ReadResult::damage).
+    int damage = 0;
+    std::string damageMessage{};
 };
 
 // Runs the analysis. Sinks get begin() before the first frame and, unless a
@@ -70,6 +73,8 @@ struct AnalysisRequest {
     int64_t start = 0;                       // the first frame, counted from 0
     int threads = 0;                         // 0: every hardware thread
     const std::atomic<int>* stop = nullptr;  // as RunOptions::stop
+    // A decoder that reports damage goes on (SourceRequest::continueAfterDamage).
+    bool continueAfterDamage = false;
 };
 
 // An input opened for analysis.

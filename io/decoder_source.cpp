@@ -7,7 +7,7 @@ std::string decoderLibraries() {
 }
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
-                                               DecoderOpen& status, std::string&) {
+                                               DecoderOpen& status, std::string&, bool) {
     status = DecoderOpen::NotVideo;
     return nullptr;
 }
@@ -55,8 +55,8 @@ bool lumaIsPlane0(AVPixelFormat format) {
 
 class DecoderSource : public FrameSource {
   public:
-    DecoderSource(const std::string& path, std::unique_ptr<InputStream> input)
-        : input_(std::move(input)) {
+    DecoderSource(const std::string& path, std::unique_ptr<InputStream> input, bool goOn)
+        : input_(std::move(input)), goOn_(goOn) {
         info_.path = path;
         info_.kind = "decoder";
         info_.frames = -1;
@@ -155,6 +155,8 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         declaredFrames_ = stream->nb_frames;
+        timeBase_ = stream->time_base;
+        startTime_ = stream->start_time;
         for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
             if (rate.num > 0 && rate.den > 0) {
                 info_.fps = av_q2d(rate);
@@ -185,11 +187,17 @@ class DecoderSource : public FrameSource {
     const SourceInfo& info() const override { return info_; }
 
     ReadResult read(int64_t index, uint8_t* luma) override {
+        ReadResult result;
         while (next_ <= index) {
             if (!haveFrame_) {
                 std::string message;
                 const ReadStatus status = decodeNext(message);
-                if (status != ReadStatus::Ok) return ReadResult{status, message, false};
+                if (status != ReadStatus::Ok) {
+                    result.status = status;
+                    result.message = message;
+                    takeDamage(result);
+                    return result;
+                }
             }
             haveFrame_ = false;
             if (next_ == index) {
@@ -197,10 +205,15 @@ class DecoderSource : public FrameSource {
                 if (!extractLuma(luma, message)) {
                     return ReadResult{ReadStatus::Error, message, false};
                 }
+                result.seconds = frameSeconds_;
+                takeDamage(result);
+            } else {
+                damage_ = 0;  // damage among the frames skipped to reach the start
+                damageMessage_.clear();
             }
             ++next_;
         }
-        return ReadResult{};
+        return result;
     }
 
   private:
@@ -209,6 +222,33 @@ class DecoderSource : public FrameSource {
         const size_t got = input->read(buffer, static_cast<size_t>(size));
         if (got > 0) return static_cast<int>(got);
         return input->failed() ? AVERROR(EIO) : AVERROR_EOF;
+    }
+
+    void takeDamage(ReadResult& result) {
+        result.damage = damage_;
+        result.damageMessage = damageMessage_;
+        damage_ = 0;
+        damageMessage_.clear();
+    }
+
+    // Counts damage that decoding goes on after.
+    void noteDamage(const std::string& what) {
+        if (damage_ == 0) damageMessage_ = what;
+        if (damage_ < std::numeric_limits<int>::max()) ++damage_;
+    }
+
+    // Seconds from the start of the stream to frame_'s presentation time; a
+    // frame without a timestamp follows the one before by 1 / fps.
+    void stampFrame() {
+        const int64_t ts = frame_->best_effort_timestamp;
+        if (ts != AV_NOPTS_VALUE && timeBase_.den > 0) {
+            if (startTime_ == AV_NOPTS_VALUE) startTime_ = ts;
+            frameSeconds_ = static_cast<double>(ts - startTime_) * av_q2d(timeBase_);
+        } else if (decoded_ > 0 && info_.fpsKnown) {
+            frameSeconds_ += 1.0 / info_.fps;
+        } else {
+            frameSeconds_ = std::numeric_limits<double>::quiet_NaN();
+        }
     }
 
     std::string frameError(const std::string& what) const {
@@ -224,9 +264,13 @@ class DecoderSource : public FrameSource {
             if (code == 0) {
                 if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
                     frame_->decode_error_flags != 0) {
-                    error = frameError("the picture is damaged");
-                    return ReadStatus::Error;
+                    if (!goOn_) {
+                        error = frameError("the picture is damaged");
+                        return ReadStatus::Error;
+                    }
+                    noteDamage("the picture is damaged");
                 }
+                stampFrame();
                 ++decoded_;
                 return ReadStatus::Ok;
             }
@@ -244,9 +288,18 @@ class DecoderSource : public FrameSource {
                 return ReadStatus::End;
             }
             if (code != AVERROR(EAGAIN)) {
-                error = frameError(avError(code));
-                return ReadStatus::Error;
+                if (!goOn_) {
+                    error = frameError(avError(code));
+                    return ReadStatus::Error;
+                }
+                noteDamage(avError(code));
+                if (++failures_ > kMaxFailures) {
+                    error = frameError(avError(code));
+                    return ReadStatus::Error;
+                }
+                continue;
             }
+            failures_ = 0;
             // The decoder wants more input.
             code = av_read_frame(format_, packet_);
             if (code < 0) {
@@ -263,7 +316,11 @@ class DecoderSource : public FrameSource {
                 continue;
             }
             ++packets_;
-            if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+            // Going on, a damaged packet still goes to the decoder, which
+            // conceals what it can.
+            if (goOn_ && (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+                noteDamage("the input is damaged or truncated");
+            } else if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
                 av_packet_unref(packet_);
                 pendingError_ = "the input is damaged or truncated";
                 avcodec_send_packet(decoder_, nullptr);
@@ -272,6 +329,10 @@ class DecoderSource : public FrameSource {
             code = avcodec_send_packet(decoder_, packet_);
             av_packet_unref(packet_);
             if (code < 0) {
+                if (goOn_ && code != AVERROR(EAGAIN)) {
+                    noteDamage(avError(code));
+                    continue;
+                }
                 pendingError_ = avError(code);
                 avcodec_send_packet(decoder_, nullptr);
             }
@@ -360,7 +421,17 @@ class DecoderSource : public FrameSource {
         return true;
     }
 
+    // Errors in a row from the decoder after which it is taken as broken.
+    static constexpr int kMaxFailures = 1000;
+
     std::unique_ptr<InputStream> input_;
+    bool goOn_ = false;  // count damage and go on decoding
+    int damage_ = 0;     // damage since the last delivered frame
+    std::string damageMessage_;
+    int failures_ = 0;
+    AVRational timeBase_{0, 1};
+    int64_t startTime_ = AV_NOPTS_VALUE;
+    double frameSeconds_ = 0.0;  // presentation time of frame_
     SourceInfo info_;
     std::string name_;
     AVIOContext* io_ = nullptr;
@@ -391,8 +462,9 @@ std::string decoderLibraries() {
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
-                                               DecoderOpen& status, std::string& error) {
-    auto source = std::make_unique<DecoderSource>(path, std::move(input));
+                                               DecoderOpen& status, std::string& error,
+                                               bool continueAfterDamage) {
+    auto source = std::make_unique<DecoderSource>(path, std::move(input), continueAfterDamage);
     status = source->open(error);
     if (status != DecoderOpen::Ok) return nullptr;
     return source;

@@ -18,9 +18,12 @@ enum class DecoderOpen {
 };
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
-// and decodes the first frame, which fixes the picture size.
+// and decodes the first frame, which fixes the picture size. With
+// `continueAfterDamage`, damage the decoder reports is counted in each
+// ReadResult and decoding goes on (see SourceRequest).
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
-                                               DecoderOpen& status, std::string& error);
+                                               DecoderOpen& status, std::string& error,
+                                               bool continueAfterDamage = false);
 
 }  // namespace lumaqc

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,16 @@ struct ReadResult {
     ReadStatus status = ReadStatus::Ok;
     std::string message;           // full text to print for an error, line feeds included
     bool messageOnStdout = false;  // the raw file's read-error block goes to standard output
+    // Decoded input: the frame's presentation time in seconds from the start
+    // of the stream. NaN when the input carries no timestamps (raw, Y4M): the
+    // frame loop then takes index / fps.
+    double seconds = std::numeric_limits<double>::quiet_NaN();
+    // Sources that go on after damage (SourceRequest::continueAfterDamage):
+    // the decoding errors reported for this frame or since the frame before,
+    // and what the first of them was (one line, no line feed). With status
+    // Error, the damage that ended the input.
+    int damage = 0;
+    std::string damageMessage{};
 };
 
 class FrameSource {
@@ -44,6 +55,10 @@ struct SourceRequest {
     std::string path;
     int32_t width = 0;  // 0 when not given (taken from the stream header)
     int32_t height = 0;
+    // A decoder that reports a damaged frame delivers it (concealed as the
+    // decoder could) or goes on with the next frame it can decode, and says
+    // so in ReadResult::damage, instead of ending the input with an error.
+    bool continueAfterDamage = false;
 };
 
 enum class OpenStatus {

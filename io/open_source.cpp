@@ -87,10 +87,12 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     DecoderOpen opened = DecoderOpen::NotVideo;
     std::unique_ptr<FrameSource> source;
     if (stream) {
-        source = openDecoderSource(request.path, std::move(input), opened, error);
+        source = openDecoderSource(request.path, std::move(input), opened, error,
+                                   request.continueAfterDamage);
     } else {
         input.reset();
-        source = openDecoderSource(request.path, nullptr, opened, error);
+        source =
+            openDecoderSource(request.path, nullptr, opened, error, request.continueAfterDamage);
     }
     if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
     if (!source) return failed(status, OpenStatus::Failed, error, error);

@@ -39,6 +39,13 @@ bool isBlack(const FrameInput& frame) {
     return (*frame.values)[kBlackout] == 1.0;
 }
 
+// Frames on which an indicator says nothing about what it watches: black
+// pictures for every indicator; letterbox bars for slice (flat bars read as
+// filled-in slices).
+bool silenced(IndicatorId id, const FrameInput& frame) {
+    return isBlack(frame) || (id == kSlice && (*frame.values)[kLetterbox] > 0.0);
+}
+
 std::string number(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.4g", v);
@@ -137,7 +144,7 @@ EventDetector::Holds EventDetector::condition(const Ladder& ladder, const FrameI
             return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;
         }
         case Watch::Indicator: {
-            if (isBlack(frame)) return Holds::No;
+            if (silenced(rule.indicator, frame)) return Holds::No;
             const std::optional<double> v = valueOf(frame, rule.indicator);
             if (!v) return Holds::NoValue;
             value = *v;
@@ -321,7 +328,7 @@ void EventDetector::feed(const FrameInput& frame) {
     }
 
     for (StatisticRule& s : statistics_) {
-        if (isBlack(frame) || suppressed(s.rule.notDuring)) continue;
+        if (silenced(s.rule.indicator, frame) || suppressed(s.rule.notDuring)) continue;
         const std::optional<double> v = valueOf(frame, s.rule.indicator);
         if (!v) continue;
         s.values.push_back(*v);
@@ -332,6 +339,28 @@ void EventDetector::feed(const FrameInput& frame) {
     lastIndex_ = frame.index;
     lastSeconds_ = frame.seconds;
     ++frames_;
+}
+
+void EventDetector::addDamage(int errors, std::string_view message) {
+    if (finished_ || frames_ == 0 || errors <= 0) return;
+    decodeErrors_ += errors;
+    if (damagedFrames_.empty() || damagedFrames_.back() != lastIndex_) {
+        damagedFrames_.push_back(lastIndex_);
+    }
+    for (Ladder& ladder : ladders_) {
+        if (ladder.base.watch != Watch::DecodeError) continue;
+        if (!ladder.active || ladder.last != lastIndex_) {
+            if (ladder.active) close(ladder);
+            ladder.active = true;
+            ladder.first = lastIndex_;
+            ladder.last = lastIndex_;
+            ladder.start = lastSeconds_;
+            ladder.end = lastSeconds_;
+        }
+        ladder.errors += errors;
+        if (ladder.errorText.empty()) ladder.errorText = message;
+        advance(ladder, 0.0);
+    }
 }
 
 void EventDetector::finish() {

@@ -29,8 +29,10 @@
 //   indicators    the indicator's value beyond the threshold. Black pictures
 //                 say nothing about blur, bars, noise or blocking: on a black
 //                 frame no indicator rule holds, and statistics leave black
-//                 frames out. A frame on which the condition of an event type
-//                 listed in the rule's not_during holds is treated the same.
+//                 frames out. Letterbox bars read as lost slices: slice rules
+//                 do not hold while the letterbox indicator is above 0. A
+//                 frame on which the condition of an event type listed in the
+//                 rule's not_during holds is treated the same.
 #pragma once
 
 #include <cstdint>
@@ -102,6 +104,9 @@ class EventDetector {
     EventDetector& operator=(const EventDetector&) = delete;
 
     void feed(const FrameInput& frame);
+    // Damage reported after the last frame fed (the input ended on it):
+    // counted on that frame. Does nothing before the first frame.
+    void addDamage(int errors, std::string_view message);
     // Closes the runs still lasting and rates the statistic rules; later
     // calls do nothing.
     void finish();

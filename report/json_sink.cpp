@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "indicators/registry.h"
+#include "report/decision_sink.h"
 
 namespace lumaqc {
 
@@ -86,10 +87,18 @@ bool JsonSink::begin(const RunInfo& run) {
 }
 
 bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
+    FrameMeta meta;
+    meta.index = index;
+    meta.seconds = fps_ > 0.0 ? static_cast<double>(index) / fps_ : 0.0;
+    return frameAt(meta, values);
+}
+
+bool JsonSink::frameAt(const FrameMeta& meta, const lumaqc::FrameValues& values) {
     if (!file_.isOpen()) return false;
     const size_t row = recorder_.size();
-    recorder_.add(index, values);
-    Json object{{"frame", index}};
+    recorder_.add(meta.index, values);
+    Json object{{"frame", meta.index}};
+    if (decision_ != nullptr) object["time"] = real(meta.seconds);
     for (const IndicatorInfo* info : indicatorColumns()) {
         object[info->key] = number(recorder_.value(row, info->id), info->kind);
     }
@@ -121,8 +130,9 @@ bool JsonSink::end(const RunSummary& summary) {
                       {"flicker_ratings", ratings}};
     const bool written = write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
                                ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
-                               ",\n\"complete\": " + (summary.complete ? "true" : "false") +
-                               ",\n\"summary\": " + result.dump(2) + "\n}\n");
+                               ",\n\"complete\": " + (summary.complete ? "true" : "false") + ",\n" +
+                               (decision_ ? decision_->documentMembers() : "") +
+                               "\"summary\": " + result.dump(2) + "\n}\n");
     // A failed write was reported already; a failed close is reported once.
     if (!file_.close() && written) {
         error_ = file_.error();

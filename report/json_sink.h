@@ -17,6 +17,8 @@
 
 namespace lumaqc {
 
+class DecisionSink;
+
 class JsonSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path`; check ok() before the run.
@@ -27,8 +29,14 @@ class JsonSink : public ResultSink {
     // False when the file could not be created; error() says why.
     bool ok() const { return file_.isOpen(); }
 
+    // Under a QC profile: each frame gets its "time", and the document the
+    // decision's profile, verdict, events and decoding errors. `decision`
+    // must end before this sink does (it goes first among the sinks).
+    void setDecision(const DecisionSink* decision) { decision_ = decision; }
+
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool frameAt(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     // Writes the summary and closes the file; later calls do nothing.
     bool end(const RunSummary& summary) override;
     bool keepsPartialResults() const override { return true; }
@@ -39,6 +47,7 @@ class JsonSink : public ResultSink {
     bool begun_ = false;
     double fps_ = 0.0;
     ResultsRecorder recorder_;
+    const DecisionSink* decision_ = nullptr;
 };
 
 }  // namespace lumaqc

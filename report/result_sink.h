@@ -25,6 +25,22 @@ struct RunSummary {
     int64_t framesDone = 0;       // rows delivered
     IndicatorSeconds seconds{};   // per indicator, CPU time of its own calls
     bool complete = true;         // false when the run stopped early
+    // When the input ended on damage after the last frame (an input that
+    // goes on after damage): the decoding errors and the first one's text.
+    int damage = 0;
+    std::string damageMessage{};
+};
+
+// What the input says about a frame besides its picture.
+struct FrameMeta {
+    int64_t index = 0;
+    // Presentation time in seconds: the stream's timestamp for decoded input
+    // (from the start of the stream), index / fps otherwise.
+    double seconds = 0.0;
+    // Decoding errors reported for this frame or since the frame before (only
+    // when the input goes on after damage), and the first one's text.
+    int damage = 0;
+    std::string damageMessage;
 };
 
 class ResultSink {
@@ -33,6 +49,11 @@ class ResultSink {
     // Each returns false when the output cannot be written; error() says why.
     virtual bool begin(const RunInfo& run) = 0;
     virtual bool frame(int64_t index, const FrameValues& values) = 0;
+    // The frame loop calls this one: sinks that need a frame's time or damage
+    // override it; by default it hands the frame to frame().
+    virtual bool frameAt(const FrameMeta& meta, const FrameValues& values) {
+        return frame(meta.index, values);
+    }
     virtual bool end(const RunSummary& summary) = 0;
     virtual std::string error() const { return error_; }
     // True for outputs that are worth completing when the run stops on an

@@ -1,0 +1,282 @@
+#include "report/decision_sink.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "indicators/indicator_id.h"
+
+namespace lumaqc {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Damage reports printed as they come; the rest are counted.
+constexpr int64_t kShownReports = 3;
+
+Json real(double v) {
+    return std::isfinite(v) ? Json(v) : Json(nullptr);
+}
+
+Json eventJson(const qc::Event& e) {
+    Json ebu = nullptr;
+    if (!e.ebu.name.empty() || !e.ebu.id.empty()) {
+        ebu = Json::object();
+        if (!e.ebu.id.empty()) ebu["id"] = e.ebu.id;
+        ebu["name"] = e.ebu.name;
+    }
+    const bool statistic = e.statistic != qc::Statistic::None;
+    const bool hasThreshold = e.watch == qc::Watch::Indicator || e.watch == qc::Watch::Freeze;
+    return Json{
+        {"id", e.id},
+        {"type", e.type},
+        {"severity", qc::severityName(e.severity)},
+        {"rule", e.rule},
+        {"indicator", e.indicator.empty() ? Json(nullptr) : Json(e.indicator)},
+        {"threshold", hasThreshold ? real(e.threshold) : Json(nullptr)},
+        {"direction", hasThreshold ? Json(qc::directionName(e.direction)) : Json(nullptr)},
+        {"statistic", statistic ? Json(qc::statisticName(e.statistic)) : Json(nullptr)},
+        {"statistic_value", statistic ? real(e.statisticValue) : Json(nullptr)},
+        {"first_frame", e.firstFrame},
+        {"last_frame", e.lastFrame},
+        {"frames", e.frames()},
+        {"start_seconds", real(e.startSeconds)},
+        {"end_seconds", real(e.endSeconds)},
+        {"duration_seconds", real(e.durationSeconds())},
+        {"worst_value", e.worstValue ? real(*e.worstValue) : Json(nullptr)},
+        {"worst_frame", e.worstFrame >= 0 ? Json(e.worstFrame) : Json(nullptr)},
+        {"decode_errors", e.watch == qc::Watch::DecodeError ? Json(e.decodeErrors) : Json(nullptr)},
+        {"ebu_item", ebu},
+        {"message", e.message}};
+}
+
+Json ruleJson(const qc::Rule& r) {
+    Json ebu = nullptr;
+    if (!r.ebu.name.empty() || !r.ebu.id.empty()) {
+        ebu = Json::object();
+        if (!r.ebu.id.empty()) ebu["id"] = r.ebu.id;
+        ebu["name"] = r.ebu.name;
+    }
+    const bool indicator = r.watch == qc::Watch::Indicator;
+    const bool hasThreshold = indicator || r.watch == qc::Watch::Freeze;
+    const char* watched = indicator                      ? indicatorKey(r.indicator)
+                          : r.watch == qc::Watch::Freeze ? indicatorKey(kTemporalActivity)
+                                                         : nullptr;
+    return Json{
+        {"id", r.id},
+        {"type", r.type},
+        {"watch", qc::watchName(r.watch)},
+        {"indicator", watched ? Json(watched) : Json(nullptr)},
+        {"threshold", hasThreshold ? real(r.threshold) : Json(nullptr)},
+        {"direction", hasThreshold ? Json(qc::directionName(r.direction)) : Json(nullptr)},
+        {"statistic",
+         r.statistic != qc::Statistic::None ? Json(qc::statisticName(r.statistic)) : Json(nullptr)},
+        {"min_duration", r.minDuration},
+        {"severity", qc::severityName(r.severity)},
+        {"not_during", r.notDuring},
+        {"ebu_item", ebu}};
+}
+
+const char* changeName(qc::Change change) {
+    switch (change) {
+        case qc::Change::Open:
+            return "open";
+        case qc::Change::Escalate:
+            return "escalate";
+        case qc::Change::Close:
+            break;
+    }
+    return "close";
+}
+
+// "40, 41-47, 60" (at most `limit` ranges, then "...").
+std::string frameRanges(const std::vector<int64_t>& frames, size_t limit) {
+    std::string text;
+    size_t ranges = 0;
+    for (size_t i = 0; i < frames.size();) {
+        size_t j = i;
+        while (j + 1 < frames.size() && frames[j + 1] == frames[j] + 1) ++j;
+        if (ranges++ == limit) {
+            text += ", ...";
+            break;
+        }
+        if (!text.empty()) text += ", ";
+        text += std::to_string(frames[i]);
+        if (j > i) {
+            text += '-';
+            text += std::to_string(frames[j]);
+        }
+        i = j + 1;
+    }
+    return text;
+}
+
+std::string plural(int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnWarning,
+                           std::string input, FILE* diagnostics)
+    : profile_(std::move(profile)),
+      source_(std::move(source)),
+      failOnWarning_(failOnWarning),
+      input_(std::move(input)),
+      diagnostics_(diagnostics) {
+    detector_ = std::make_unique<qc::EventDetector>(profile_, 0.0);
+}
+
+DecisionSink::~DecisionSink() {
+    if (events_ != nullptr && events_ != stdout) std::fclose(events_);
+}
+
+bool DecisionSink::openEvents(const std::string& path) {
+    eventsPath_ = path;
+    events_ = path == "-" ? stdout : std::fopen(path.c_str(), "w");
+    if (events_ == nullptr) {
+        error_ = "Cannot create the events file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool DecisionSink::writeLine(const std::string& line) {
+    if (events_ == nullptr || eventsFailed_) return !eventsFailed_;
+    if (std::fputs(line.c_str(), events_) == EOF || std::fputc('\n', events_) == EOF ||
+        std::fflush(events_) != 0) {
+        error_ = "Cannot write the events file " + eventsPath_ + ": " + std::strerror(errno);
+        eventsFailed_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool DecisionSink::begin(const RunInfo& run) {
+    fps_ = run.fps;
+    // The detector hears the changes from the first frame on.
+    detector_ = std::make_unique<qc::EventDetector>(
+        profile_, run.fps, [this](qc::Change change, const qc::Event& event) {
+            Json record{{"record", changeName(change)}};
+            record.update(eventJson(event));
+            writeLine(record.dump(-1, ' ', false, Json::error_handler_t::replace));
+        });
+    return true;
+}
+
+bool DecisionSink::frame(int64_t index, const FrameValues& values) {
+    FrameMeta meta;
+    meta.index = index;
+    meta.seconds = fps_ > 0.0 ? static_cast<double>(index) / fps_ : 0.0;
+    return frameAt(meta, values);
+}
+
+void DecisionSink::report(int64_t frame, int damage, const std::string& message) {
+    if (diagnostics_ == nullptr) return;
+    if (reports_ < kShownReports) {
+        std::fprintf(diagnostics_, "lumaqc: damaged input: %s at frame %lld of %s: %s\n",
+                     plural(damage, "decoding error", "decoding errors").c_str(),
+                     static_cast<long long>(frame), input_.c_str(), message.c_str());
+    } else if (reports_ == kShownReports) {
+        std::fprintf(diagnostics_,
+                     "lumaqc: damaged input: further decoding errors are counted "
+                     "and summed up at the end\n");
+    }
+    ++reports_;
+}
+
+bool DecisionSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
+    if (meta.damage > 0) report(meta.index, meta.damage, meta.damageMessage);
+    qc::FrameInput input;
+    input.index = meta.index;
+    input.seconds = meta.seconds;
+    input.values = &values;
+    input.first = lastFrame_ < 0;
+    input.decodeErrors = meta.damage;
+    input.decodeMessage = meta.damageMessage;
+    detector_->feed(input);
+    lastFrame_ = meta.index;
+    return !eventsFailed_;
+}
+
+bool DecisionSink::end(const RunSummary& summary) {
+    if (ended_) return !eventsFailed_;
+    ended_ = true;
+    if (summary.damage > 0 && lastFrame_ >= 0) {
+        report(lastFrame_, summary.damage, summary.damageMessage);
+        detector_->addDamage(summary.damage, summary.damageMessage);
+    }
+    detector_->finish();
+    const qc::Verdict v = verdict();
+    writeLine(Json{{"record", "verdict"},
+                   {"result", v.pass ? "pass" : "fail"},
+                   {"errors", v.errors},
+                   {"warnings", v.warnings}}
+                  .dump());
+    if (events_ != nullptr && events_ != stdout) {
+        FILE* file = events_;
+        events_ = nullptr;
+        if (std::fclose(file) != 0 && !eventsFailed_) {
+            error_ = "Cannot write the events file " + eventsPath_ + ": " + std::strerror(errno);
+            eventsFailed_ = true;
+        }
+    }
+    return !eventsFailed_;
+}
+
+std::string DecisionSink::consoleText() const {
+    const qc::Verdict v = verdict();
+    std::string text = "\nQC verdict: " + std::string(v.pass ? "PASS" : "FAIL") + " (profile " +
+                       source_ + "): " + plural(v.errors, "error", "errors") + ", " +
+                       plural(v.warnings, "warning", "warnings") + "\n";
+    for (const qc::Event& e : detector_->events()) {
+        char where[160];
+        std::snprintf(where, sizeof where, "frames %lld-%lld, %.2f-%.2f s",
+                      static_cast<long long>(e.firstFrame), static_cast<long long>(e.lastFrame),
+                      e.startSeconds, e.endSeconds);
+        text += std::string("  ") + qc::severityName(e.severity) + " " + e.type + " (" + e.rule +
+                "), " + where + ": " + e.message;
+        if (!e.ebu.name.empty()) text += " [" + e.ebu.name + "]";
+        text += "\n";
+    }
+    return text;
+}
+
+std::string DecisionSink::documentMembers() const {
+    Json rules = Json::array();
+    for (const qc::Rule& r : profile_.rules) rules.push_back(ruleJson(r));
+    const Json profile{{"name", profile_.name},
+                       {"source", source_},
+                       {"description", profile_.description},
+                       {"fail_on", failOnWarning_ ? "warning" : "error"},
+                       {"rules", rules}};
+    const qc::Verdict v = verdict();
+    const Json verdict{
+        {"result", v.pass ? "pass" : "fail"}, {"errors", v.errors}, {"warnings", v.warnings}};
+    std::string events = "[";
+    for (const qc::Event& e : detector_->events()) {
+        events += (events.size() > 1 ? ",\n" : "\n") +
+                  eventJson(e).dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+    events += detector_->events().empty() ? "]" : "\n]";
+    const Json damage{{"count", detector_->decodeErrors()}, {"frames", detector_->damagedFrames()}};
+    const auto dump = [](const Json& j) {
+        return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    return "\"profile\": " + dump(profile) + ",\n\"verdict\": " + dump(verdict) +
+           ",\n\"events\": " + events + ",\n\"decode_errors\": " + dump(damage) + ",\n";
+}
+
+std::string DecisionSink::damageSummary() const {
+    const int64_t errors = detector_->decodeErrors();
+    if (errors == 0) return "";
+    const std::vector<int64_t>& frames = detector_->damagedFrames();
+    return "lumaqc: " + input_ +
+           " is damaged: " + plural(errors, "decoding error", "decoding errors") + " at " +
+           plural(static_cast<int64_t>(frames.size()), "frame", "frames") + " (" +
+           frameRanges(frames, 10) + "); the frames the decoder delivered were analysed";
+}
+
+}  // namespace lumaqc

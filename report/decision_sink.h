@@ -1,0 +1,74 @@
+// The decision of a run under a QC profile: feeds every frame to the event
+// detector, writes the events as JSON Lines while they open and close
+// (--events), reports decoding damage on the error stream (the first few
+// reports, then only a count), and gives the console verdict and the JSON
+// document's profile, verdict and events.
+//
+// It goes first among the sinks, so that its end() has closed every event
+// before the documents write them.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "qc/detector.h"
+#include "qc/profile.h"
+#include "report/result_sink.h"
+
+namespace lumaqc {
+
+class DecisionSink : public ResultSink {
+  public:
+    // `source` names where the profile came from ("default" or its path);
+    // `input` names the video in damage reports; damage goes to `diagnostics`.
+    DecisionSink(qc::Profile profile, std::string source, bool failOnWarning, std::string input,
+                 FILE* diagnostics);
+    ~DecisionSink() override;
+    DecisionSink(const DecisionSink&) = delete;
+    DecisionSink& operator=(const DecisionSink&) = delete;
+
+    // Creates the JSON Lines file of the events ("-": standard output); false
+    // with error() set when it cannot be created.
+    bool openEvents(const std::string& path);
+
+    bool begin(const RunInfo& run) override;
+    bool frame(int64_t index, const FrameValues& values) override;
+    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    // Counts damage the input ended on (RunSummary::damage) on the last
+    // frame, closes the events still open, rates the statistics and writes
+    // the verdict line of the events file; later calls do nothing.
+    bool end(const RunSummary& summary) override;
+    // A run stopped by an error is judged on the frames done.
+    bool keepsPartialResults() const override { return true; }
+
+    const qc::EventDetector& detector() const { return *detector_; }
+    qc::Verdict verdict() const { return detector_->verdict(failOnWarning_); }
+    // The verdict and one line per event, for the console after the timing summary.
+    std::string consoleText() const;
+    // The document's "profile", "verdict", "events" and "decode_errors"
+    // members, each on its line and followed by a comma.
+    std::string documentMembers() const;
+    // One line (no line feed) summing up the decoding damage; empty without damage.
+    std::string damageSummary() const;
+
+  private:
+    void report(int64_t frame, int damage, const std::string& message);
+    bool writeLine(const std::string& line);
+
+    std::unique_ptr<qc::EventDetector> detector_;
+    qc::Profile profile_;
+    std::string source_;
+    bool failOnWarning_;
+    std::string input_;
+    FILE* diagnostics_;
+    FILE* events_ = nullptr;
+    std::string eventsPath_;
+    bool eventsFailed_ = false;
+    double fps_ = 0.0;
+    int64_t reports_ = 0;  // damage reports printed so far
+    int64_t lastFrame_ = -1;
+    bool ended_ = false;
+};
+
+}  // namespace lumaqc
