@@ -37,6 +37,7 @@ const cases = [
     ["no frame", ["card.yuv", "352", "288", "25", "0"]],
     ["from frame 120 at 30 fps", ["card.yuv", "352", "288", "30", "17", "120"]],
     ["frame rate 0", ["card.yuv", "352", "288", "0", "20"]],
+    ["default QC profile", ["card.yuv", "352", "288", "--profile", "default"]],
 ];
 for (const [label, args] of cases) {
     run(lumaqc, [...args, "--quiet", "--no-log", "--json", "out.json"], dir);
