@@ -388,11 +388,10 @@ std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(cons
         const Image previous{s.w, s.h, const_cast<uint8_t*>(s.frames[t > 0 ? t - 1 : 0].data())};
         FrameContext frame{&current, &previous, &temporal, blur, 25.0, &values};
         bits.push_back(std::bit_cast<uint64_t>(compute(frame)));
-        std::vector<uint8_t> state(reinterpret_cast<const uint8_t*>(&temporal.frameCount),
-                                   reinterpret_cast<const uint8_t*>(&temporal.frameCount) + 4);
-        state.insert(state.end(), temporal.switchCounters.data,
-                     temporal.switchCounters.data + blocks);
+        std::vector<uint8_t> state(temporal.switchCounters.data,
+                                   temporal.switchCounters.data + blocks);
         state.insert(state.end(), temporal.changeStates.data, temporal.changeStates.data + blocks);
+        state.push_back(static_cast<uint8_t>(temporal.frameCount));  // 0 to 7
         states.push_back(std::move(state));
     }
     freeTemporalState(temporal);

@@ -58,14 +58,14 @@ TEST(Report, RowsMatchTheirFormats) {
     const double inf = std::numeric_limits<double>::infinity();
     struct Case {
         int frame;
-        std::array<double, kIndicatorCount> values;  // indexed by IndicatorId (call order)
+        std::array<double, kIndicatorCount> values;  // indexed by IndicatorId (column order)
     };
     const Case cases[] = {
         {0, {}},
-        {7, {1.5, 12.25, 0.0, 0.1, -1.0, 3.14159, 99.9, 0.25, 2.5, -1.0, 1.0, 40.5, 1.75, 0, -1.0}},
+        {7, {1.5, 12.25, 0.0, 0.1, -1.0, 3.14159, 1.75, 1.0, 0, 99.9, 40.5, 0.25, 2.5, -1.0, -1.0}},
         {12345,
-         {123456.789, 1e9, 1, 1, 0.5, 123.4567, 255.0, 1e-7, 16.0, inf, 0, 0.0, 3.0, 1, 1.0}},
-        {99999, {2.0, 3.0, 0.0, 0.0, -1.0, 2.0, -0.5, 0.0, 0.0, 7.0, 1, 12.0, 0.0, 0, 0.125}},
+         {123456.789, 1e9, 1, 1, 0.5, 123.4567, 3.0, 0, 1, 255.0, 0.0, 1e-7, 16.0, inf, 1.0}},
+        {99999, {2.0, 3.0, 0.0, 0.0, -1.0, 2.0, 0.0, 1, 0, -0.5, 12.0, 0.0, 0.0, 7.0, 0.125}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(formatRow(RowStyle::Console, c.frame, c.values),
