@@ -33,6 +33,7 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
             error = html->error() + "\n";
             return false;
         }
+        html->setDecision(decision_.get());
         documents_.push_back(std::move(html));
     }
     console_ = std::make_unique<ConsoleSink>(!line.quiet);

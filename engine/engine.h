@@ -69,6 +69,9 @@ class Engine {
     // against the frame before (they stay 0 on the first frame), then swaps
     // the pictures. The values stay valid until the next call.
     const FrameValues& analyze();
+    // The picture analyze() last computed (after its swap), until the next
+    // frame is read into input() and analysed.
+    const Image& analysed() const { return previous_.image(); }
 
     // What one thread of the parallel loop keeps: blur's hint and the time
     // of its own calls.

@@ -65,10 +65,15 @@ RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
 // Hands the row to every sink, even after one has failed, so that an output
 // that fails (a closed pipe, a full disk) costs no other output this row; the
 // first failure then stops the run.
+// Sinks that asked for pictures get the frame's luma plane just before its
+// row.
 bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const FrameValues& values,
-          RunOutcome& outcome) {
+          const Image& picture, RunOutcome& outcome) {
     const ResultSink* failed = nullptr;
     for (ResultSink* sink : sinks) {
+        if (sink->wantsPictures()) {
+            sink->picture(meta, LumaPicture{picture.data, picture.w, picture.h, picture.w});
+        }
         if (!sink->frameAt(meta, values) && failed == nullptr) failed = sink;
     }
     if (failed != nullptr) {
@@ -104,7 +109,9 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options,
             readFailure(read, outcome);
             break;
         }
-        if (!emit(sinks, frameMeta(i, read, options.fps), engine.analyze(), outcome)) break;
+        const FrameValues& values = engine.analyze();
+        if (!emit(sinks, frameMeta(i, read, options.fps), values, engine.analysed(), outcome))
+            break;
     }
     summary.overallSeconds = (clockMs(CLOCK_PROCESS_CPUTIME_ID) - start) / 1000.0;
     summary.seconds = engine.seconds();
@@ -283,7 +290,8 @@ class ParallelRun {
                 engine_.computeSequential(slot.picture.image(),
                                           slotOf(nextEmit - 1).picture.image(), slot.values);
             }
-            if (!emit(sinks_, slot.meta, slot.values, outcome)) return outcome;
+            if (!emit(sinks_, slot.meta, slot.values, slot.picture.image(), outcome))
+                return outcome;
             ++nextEmit;
         }
         if (errorAt_ >= 0) readFailure(pendingError_, outcome);

@@ -5,8 +5,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
 
 #include "indicators/registry.h"
+#include "qc/detector.h"
+#include "report/decision_sink.h"
 #include "report/report_assets.h"
 #include "report/text_report.h"
 
@@ -62,7 +67,7 @@ std::string intervalsJson(const std::vector<FrameInterval>& intervals) {
 
 // The chart data: first frame, frame count, frame rate, intervals and one
 // array of values per indicator in column order, null where a frame has none.
-std::string chartData(const ResultsRecorder& recorder, double fps) {
+std::string chartData(const ResultsRecorder& recorder, double fps, const std::string& decision) {
     std::string out = "{\"first\":";
     out += std::to_string(recorder.size() > 0 ? recorder.frameIndex(0) : 0);
     out += ",\"count\":" + std::to_string(recorder.size());
@@ -85,7 +90,9 @@ std::string chartData(const ResultsRecorder& recorder, double fps) {
         }
         out += "]}";
     }
-    return out + "]}";
+    out += "]";
+    if (!decision.empty()) out += ",\n\"decision\":" + decision;
+    return out + "}";
 }
 
 std::string statsTable(const ResultsRecorder& recorder) {
@@ -137,6 +144,224 @@ std::string intervalsTable(const char* id, const std::vector<FrameInterval>& int
     return out + "</tbody></table>\n</details>\n";
 }
 
+// Which way an indicator gets worse, for the indicators no rule of the
+// profile tells about (empty: neither way, or it depends on the content).
+const char* worseHint(IndicatorId id) {
+    switch (id) {
+        case kBlockiness:
+            return "Worse when lower: blocking makes it fall";
+        case kContrast:
+            return "Worse when lower: a flat picture";
+        case kTemporalActivity:
+            return "Worse when lower: near 0 the picture is held";
+        case kExposure:
+            return "Worse far from the middle: too dark or too bright";
+        case kSpatialActivity:
+            return "Depends on the content: low for flat or blurred pictures";
+        case kLetterbox:
+        case kPillarbox:
+        case kBlockLoss:
+        case kBlur:
+        case kBlackout:
+        case kFreezing:
+        case kInterlace:
+        case kNoise:
+        case kSlice:
+        case kFlickering:
+            return "Worse when higher";
+        case kIndicatorCount:
+            break;
+    }
+    return "";
+}
+
+// The indicator a rule draws its threshold on; none for black and decode errors.
+std::optional<IndicatorId> ruleIndicator(const qc::Rule& rule) {
+    if (rule.watch == qc::Watch::Indicator) return rule.indicator;
+    if (rule.watch == qc::Watch::Freeze) return kTemporalActivity;
+    return std::nullopt;
+}
+
+std::string number(double v, const char* format = "%.4g") {
+    if (!std::isfinite(v)) return "–";
+    char text[64];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+std::string jsonNumber(double v) {
+    return std::isfinite(v) ? compactNumber(v, 9) : std::string("null");
+}
+
+// The page's thumbnails, encoded once per frame, within the caps.
+class PagePictures {
+  public:
+    // Encodes `picture` unless the caps are reached; the frame's data URI or "".
+    const std::string& add(const std::shared_ptr<const SmallPicture>& picture) {
+        static const std::string none;
+        if (!picture) return none;
+        const auto known = uris_.find(picture->frame);
+        if (known != uris_.end()) return known->second;
+        if (uris_.size() >= kMaxThumbnails || bytes_ >= kThumbnailBytes) {
+            ++dropped_;
+            return none;
+        }
+        std::string uri = encodeDataUri(*picture);
+        if (uri.empty() || bytes_ + uri.size() > kThumbnailBytes) {
+            ++dropped_;
+            return none;
+        }
+        bytes_ += uri.size();
+        return uris_.emplace(picture->frame, std::move(uri)).first->second;
+    }
+    size_t dropped() const { return dropped_; }
+
+  private:
+    std::map<int64_t, std::string> uris_;
+    size_t bytes_ = 0;
+    size_t dropped_ = 0;
+};
+
+std::string image(const std::string& uri, const std::string& alt) {
+    if (uri.empty()) return "";
+    return "<img class=\"thumb\" src=\"" + uri + "\" alt=\"" + escapeHtml(alt) + "\">";
+}
+
+// The decision for the page script: the events' spans, the thresholds to
+// draw and a hint per indicator.
+std::string decisionData(const DecisionSink& decision) {
+    const qc::Profile& profile = decision.detector().profile();
+    std::string out = "{\"events\":[";
+    bool first = true;
+    for (const qc::Event& e : decision.detector().events()) {
+        if (!first) out += ',';
+        first = false;
+        out += "\n{\"id\":" + std::to_string(e.id) + ",\"type\":" + jsonString(e.type) +
+               ",\"severity\":" + jsonString(qc::severityName(e.severity)) +
+               ",\"first\":" + std::to_string(e.firstFrame) +
+               ",\"last\":" + std::to_string(e.lastFrame) +
+               ",\"whole\":" + (e.statistic != qc::Statistic::None ? "true" : "false") + "}";
+    }
+    out += "],\n\"thresholds\":[";
+    first = true;
+    std::array<std::string, kIndicatorCount> hints;
+    for (const qc::Rule& rule : profile.rules) {
+        const std::optional<IndicatorId> id = ruleIndicator(rule);
+        if (!id) continue;
+        if (hints[*id].empty()) {
+            hints[*id] = std::string(rule.direction == qc::Direction::Above ? "Worse when higher"
+                                                                            : "Worse when lower") +
+                         " (rule " + rule.id + ")";
+        }
+        if (!first) out += ',';
+        first = false;
+        out += "\n{\"key\":" + jsonString(indicatorKey(*id)) + ",\"rule\":" + jsonString(rule.id) +
+               ",\"value\":" + jsonNumber(rule.threshold) +
+               ",\"severity\":" + jsonString(qc::severityName(rule.severity)) +
+               ",\"statistic\":" + jsonString(qc::statisticName(rule.statistic)) + "}";
+    }
+    out += "],\n\"hints\":{";
+    first = true;
+    for (const IndicatorInfo* info : indicatorColumns()) {
+        const std::string hint = hints[info->id].empty() ? worseHint(info->id) : hints[info->id];
+        if (hint.empty()) continue;
+        if (!first) out += ',';
+        first = false;
+        out += jsonString(info->key) + ":" + jsonString(hint);
+    }
+    return out + "}}";
+}
+
+// The verdict banner, the events table and the worst frames per rule.
+std::string decisionSections(const DecisionSink& decision, const ThumbnailKeeper* keeper,
+                             bool complete) {
+    const qc::EventDetector& detector = decision.detector();
+    const qc::Verdict v = decision.verdict();
+    PagePictures pictures;
+    std::string out =
+        "<div id=\"lumaqc-verdict\" class=\"verdict " + std::string(v.pass ? "pass" : "fail") +
+        "\"><span class=\"result\">" + (v.pass ? "PASS" : "FAIL") +
+        "</span> <span class=\"counts\">" + std::to_string(v.errors) +
+        (v.errors == 1 ? " error" : " errors") + ", " + std::to_string(v.warnings) +
+        (v.warnings == 1 ? " warning" : " warnings") + "</span> <span class=\"profile\">profile " +
+        escapeHtml(detector.profile().name) + "</span>" +
+        (complete ? "" : " <span class=\"counts\">(incomplete run)</span>") + "</div>\n";
+    if (!thumbnailsAvailable()) {
+        out +=
+            "<p class=\"none\" id=\"lumaqc-no-thumbnails\">Thumbnails are unavailable: this "
+            "build has no picture encoder (it was built without the libav* libraries).</p>\n";
+    }
+
+    out += "<h2>Events</h2>\n";
+    if (detector.events().empty()) {
+        out += "<p class=\"none\" id=\"lumaqc-events\">No event.</p>\n";
+    } else {
+        out +=
+            "<p class=\"hint\">Click an event to zoom every chart to it.</p>\n<table "
+            "id=\"lumaqc-events\">\n<thead><tr><th>Picture</th><th>Type</th><th>Severity</th>"
+            "<th>EBU item</th><th>Frames</th><th>Start (s)</th><th>End (s)</th>"
+            "<th>Duration (s)</th><th>Worst value</th><th>Message</th></tr></thead>\n<tbody>\n";
+        for (const qc::Event& e : detector.events()) {
+            std::string picture;
+            if (keeper != nullptr) {
+                const auto found = keeper->eventPictures().find(e.id);
+                if (found != keeper->eventPictures().end()) {
+                    picture = image(pictures.add(found->second),
+                                    "frame " + std::to_string(found->second->frame));
+                }
+            }
+            const std::string item = e.ebu.id.empty() ? e.ebu.name : e.ebu.id + " " + e.ebu.name;
+            out += "<tr class=\"event " + std::string(qc::severityName(e.severity)) +
+                   "\" data-event=\"" + std::to_string(e.id) + "\" data-first=\"" +
+                   std::to_string(e.firstFrame) + "\" data-last=\"" + std::to_string(e.lastFrame) +
+                   "\"><td>" + picture + "</td><td>" + escapeHtml(e.type) + "</td><td>" +
+                   qc::severityName(e.severity) + "</td><td>" + escapeHtml(item) + "</td><td>" +
+                   std::to_string(e.firstFrame) + "–" + std::to_string(e.lastFrame) + " (" +
+                   std::to_string(e.frames()) + ")</td><td>" + number(e.startSeconds, "%.3f") +
+                   "</td><td>" + number(e.endSeconds, "%.3f") + "</td><td>" +
+                   number(e.durationSeconds(), "%.3f") + "</td><td>" +
+                   (e.worstValue ? number(*e.worstValue) : std::string("–")) + "</td><td>" +
+                   escapeHtml(e.message) + "</td></tr>\n";
+        }
+        out += "</tbody></table>\n";
+    }
+
+    if (keeper != nullptr) {
+        // Round by round: every rule's worst frame, then every rule's second ...
+        std::vector<std::string> rows(keeper->worst().size());
+        for (size_t rank = 0; rank < kWorstFrames; ++rank) {
+            for (size_t r = 0; r < keeper->worst().size(); ++r) {
+                const ThumbnailKeeper::RuleWorst& w = keeper->worst()[r];
+                if (rank >= w.frames.size()) continue;
+                const ThumbnailKeeper::Worst& f = w.frames[rank];
+                const std::string caption =
+                    "frame " + std::to_string(f.frame) + ": " + number(f.value);
+                rows[r] += "<figure data-frame=\"" + std::to_string(f.frame) + "\">" +
+                           image(pictures.add(f.picture), caption) + "<figcaption>" + caption +
+                           "</figcaption></figure>";
+            }
+        }
+        out += "<h2>Worst frames per rule</h2>\n<div id=\"lumaqc-worst\">\n";
+        for (size_t r = 0; r < rows.size(); ++r) {
+            const ThumbnailKeeper::RuleWorst& w = keeper->worst()[r];
+            out += "<div class=\"worst\" data-rule=\"" + escapeHtml(w.rule) +
+                   "\"><div class=\"worst-title\">" + escapeHtml(w.rule) + " (" +
+                   indicatorKey(w.indicator) + ", worst when " +
+                   (w.direction == qc::Direction::Above ? "highest" : "lowest") + ")</div>" +
+                   (rows[r].empty() ? "<p class=\"none\">No frame beyond the threshold.</p>"
+                                    : rows[r]) +
+                   "</div>\n";
+        }
+        out += "</div>\n";
+        if (pictures.dropped() > 0) {
+            out += "<p class=\"hint\">" + std::to_string(pictures.dropped()) +
+                   " more thumbnails were left out to keep the page small (at most " +
+                   std::to_string(kMaxThumbnails) + ").</p>\n";
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string escapeHtml(const std::string& text) {
@@ -174,12 +399,23 @@ bool HtmlSink::begin(const RunInfo& run) {
     run_ = run;
     source_ = *run.source;
     run_.source = &source_;
+    if (decision_ != nullptr && thumbnailsAvailable()) {
+        keeper_ = std::make_unique<ThumbnailKeeper>(decision_->detector().profile());
+    }
     return file_.isOpen();
 }
 
 bool HtmlSink::frame(int64_t index, const lumaqc::FrameValues& values) {
     recorder_.add(index, values);
+    if (keeper_ && luma_.data != nullptr) {
+        keeper_->frame(decision_->detector(), index, values, luma_);
+        luma_ = LumaPicture{};
+    }
     return true;
+}
+
+void HtmlSink::picture(const FrameMeta&, const LumaPicture& luma) {
+    luma_ = luma;
 }
 
 bool HtmlSink::end(const RunSummary& summary) {
@@ -205,7 +441,12 @@ bool HtmlSink::end(const RunSummary& summary) {
             "<p class=\"warning\" id=\"lumaqc-incomplete\">The run stopped early: only the "
             "frames analysed before it stopped are shown.</p>\n";
     }
-    page += "<div id=\"lumaqc-errors\"></div>\n<h2>Summary</h2>\n";
+    page += "<div id=\"lumaqc-errors\"></div>\n";
+    if (decision_ != nullptr) {
+        if (keeper_) keeper_->claim(decision_->detector());
+        page += decisionSections(*decision_, keeper_.get(), summary.complete);
+    }
+    page += "<h2>Summary</h2>\n";
     page += statsTable(recorder_);
     page +=
         "<p class=\"hint\">Frames with a value leave out the frames an indicator does not "
@@ -221,10 +462,16 @@ bool HtmlSink::end(const RunSummary& summary) {
         "<h2>Indicators over frames</h2>\n<p class=\"hint\">Drag across a chart to zoom "
         "every chart to those frames; double-click to show all frames again. Frozen "
         "pictures are shaded blue, blackouts grey.</p>\n<p class=\"toolbar\"><button "
-        "id=\"lumaqc-reset\" type=\"button\">Show all frames</button></p>\n"
-        "<div id=\"lumaqc-charts\"></div>\n";
+        "id=\"lumaqc-reset\" type=\"button\">Show all frames</button></p>\n";
+    if (decision_ != nullptr) {
+        page +=
+            "<p class=\"hint\">Events are drawn as spans on the timeline (errors red, "
+            "warnings amber) and each rule's threshold as a dashed line on its chart.</p>\n"
+            "<div id=\"lumaqc-timeline\"></div>\n";
+    }
+    page += "<div id=\"lumaqc-charts\"></div>\n";
     page += "<script type=\"application/json\" id=\"lumaqc-data\">";
-    page += chartData(recorder_, run_.fps);
+    page += chartData(recorder_, run_.fps, decision_ ? decisionData(*decision_) : std::string());
     page += "</script>\n<script>\n/* uPlot, MIT licence:\n";
     page += report_assets::uplotLicense;
     page += "*/\n";

@@ -3,19 +3,30 @@
 // and blackout intervals and an interactive chart per indicator over the
 // frame index.
 //
+// Under a QC profile (setDecision) the page also shows the decision: a
+// verdict banner, the events (a table, and spans on a timeline above the
+// charts), each rule's threshold on its indicator's chart, which way each
+// indicator gets worse, and thumbnails of the events' first frames and of
+// the worst frames per rule (see report/thumbnails.h). Without a profile the
+// page is as it always was.
+//
 // The page needs every frame, so it is written at end(). A run that stops on
 // an error still gets its page, marked as incomplete, when end() is called
 // with RunSummary::complete false; a killed run leaves the file empty.
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "report/output_file.h"
 #include "report/result_sink.h"
 #include "report/results_summary.h"
+#include "report/thumbnails.h"
 
 namespace lumaqc {
+
+class DecisionSink;
 
 class HtmlSink : public ResultSink {
   public:
@@ -27,8 +38,14 @@ class HtmlSink : public ResultSink {
     // False when the file could not be created; error() says why.
     bool ok() const { return file_.isOpen(); }
 
+    // The run's decision; it must come before this sink in the frame loop,
+    // so that its detector has seen a frame when this sink gets it.
+    void setDecision(const DecisionSink* decision) { decision_ = decision; }
+
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool wantsPictures() const override { return keeper_ != nullptr; }
+    void picture(const FrameMeta& meta, const LumaPicture& luma) override;
     // Writes the page and closes the file; later calls do nothing.
     bool end(const RunSummary& summary) override;
     bool keepsPartialResults() const override { return true; }
@@ -38,6 +55,9 @@ class HtmlSink : public ResultSink {
     RunInfo run_;
     SourceInfo source_;
     ResultsRecorder recorder_;
+    const DecisionSink* decision_ = nullptr;
+    std::unique_ptr<ThumbnailKeeper> keeper_;  // under a decision, when pictures can be made
+    LumaPicture luma_;                         // the picture of the frame about to come
 };
 
 // Text with the characters that HTML gives a meaning (& < > " ') escaped.

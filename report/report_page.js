@@ -6,10 +6,20 @@
 // The data sits in <script id="lumaqc-data"> as JSON: the first frame, the
 // frame count and, per indicator, one value per frame (null where the frame
 // has none). Frozen and blackout intervals are shaded on every chart.
+//
+// Scales stay comparable: an indicator with no value on any frame (block
+// loss on a small picture) gets an empty chart with a note, and the
+// indicators that range over 0 to 1 keep that axis.
+//
+// Under a QC profile the data also holds the decision: the events (drawn as
+// spans on a timeline above the charts; a click on a row of the events table
+// zooms every chart to the event), each rule's threshold (a dashed line on
+// its indicator's chart, red for errors, amber for warnings) and a hint per
+// indicator saying which way it gets worse.
 (function () {
     "use strict";
 
-    const report = (window.lumaqcReport = { charts: [], errors: [], ready: false });
+    const report = (window.lumaqcReport = { charts: [], timeline: null, errors: [], ready: false });
     const errorBox = document.getElementById("lumaqc-errors");
     function showError(message) {
         report.errors.push(String(message));
@@ -24,6 +34,15 @@
     const lastFrame = data.first + Math.max(data.count - 1, 0);
 
     const HEIGHT = 170;
+    const TIMELINE_HEIGHT = 64;
+    const decision = data.decision || null;
+    const SEVERITY_COLOURS = { error: "rgba(200, 20, 30, 0.85)", warning: "rgba(230, 150, 0, 0.85)" };
+    // Indicators that range over 0 to 1.
+    const UNIT_RANGE = new Set(["letterbox", "pillarbox", "flickering"]);
+    const NO_VALUE_NOTES = {
+        block_loss: "No value: block loss is rated on pictures of at least 256x256 only.",
+        slice: "No value: slices are rated on pictures of more than 47 rows only.",
+    };
     const chartWidth = () => Math.max(320, container.clientWidth);
 
     function frameLabel(u, frame) {
@@ -61,7 +80,7 @@
         syncing = true;
         try {
             const { min, max } = u.scales.x;
-            for (const other of report.charts) {
+            for (const other of report.timeline ? [report.timeline, ...report.charts] : report.charts) {
                 if (other !== u && (other.scales.x.min !== min || other.scales.x.max !== max)) {
                     other.setScale("x", { min, max });
                 }
@@ -73,16 +92,79 @@
 
     const steps = uPlot.paths.stepped({ align: 1 });
 
+    // The y range: flags -0.1 to 1.1; 0-1 indicators at least 0 to 1; an
+    // empty series 0 to 1; under a profile, room for the thresholds.
+    function yScale(series, empty, thresholds) {
+        if (series.type === "flag") return { range: [-0.1, 1.1] };
+        const unit = UNIT_RANGE.has(series.key);
+        if (!unit && !empty && thresholds.length === 0) return {};
+        return {
+            range: (u, min, max) => {
+                if (empty || min == null || max == null) {
+                    min = 0;
+                    max = 1;
+                }
+                for (const t of thresholds) {
+                    min = Math.min(min, t.value);
+                    max = Math.max(max, t.value);
+                }
+                if (unit) {
+                    min = Math.min(min, 0);
+                    max = Math.max(max, 1);
+                    return [min, max];
+                }
+                if (max === min) return [min - 0.5, max + 0.5];
+                const pad = (max - min) * 0.05;
+                return [min - pad, max + pad];
+            },
+        };
+    }
+
+    // Each threshold as a dashed horizontal line, coloured by severity.
+    function drawThresholds(thresholds) {
+        return (u) => {
+            const ctx = u.ctx;
+            const { left, width } = u.bbox;
+            ctx.save();
+            ctx.setLineDash([6, 4]);
+            ctx.lineWidth = 1.5;
+            for (const t of thresholds) {
+                const y = Math.round(u.valToPos(t.value, "y", true)) + 0.5;
+                ctx.strokeStyle = SEVERITY_COLOURS[t.severity] || "#555";
+                ctx.beginPath();
+                ctx.moveTo(left, y);
+                ctx.lineTo(left + width, y);
+                ctx.stroke();
+            }
+            ctx.restore();
+        };
+    }
+
     function makeChart(series) {
         const flag = series.type === "flag";
         const sparse = series.key === "flickering";
+        const empty = data.count > 0 && series.values.every((v) => v == null);
+        const thresholds = decision ? decision.thresholds.filter((t) => t.key === series.key) : [];
         const title = document.createElement("div");
         title.className = "chart-title";
         title.textContent = series.name;
         const box = document.createElement("div");
         box.className = "chart";
         box.dataset.key = series.key;
-        container.append(title, box);
+        container.append(title);
+        if (decision && decision.hints[series.key]) {
+            const hint = document.createElement("div");
+            hint.className = "chart-hint";
+            hint.textContent = decision.hints[series.key];
+            container.append(hint);
+        }
+        if (empty) {
+            const note = document.createElement("div");
+            note.className = "chart-note";
+            note.textContent = NO_VALUE_NOTES[series.key] || "No value on any frame.";
+            container.append(note);
+        }
+        container.append(box);
 
         const opts = {
             width: chartWidth(),
@@ -93,7 +175,7 @@
             },
             scales: {
                 x: { time: false },
-                y: flag ? { range: [-0.1, 1.1] } : {},
+                y: yScale(series, empty, thresholds),
             },
             legend: { live: true },
             series: [
@@ -111,12 +193,68 @@
             axes: [{}, { size: 64 }],
             hooks: {
                 drawClear: [shadeIntervals],
+                draw: thresholds.length > 0 ? [drawThresholds(thresholds)] : [],
                 setScale: [(u, key) => key === "x" && followX(u)],
             },
         };
         return new uPlot(opts, [frames, series.values], box);
     }
 
+    // The timeline above the charts: one lane per severity, the events as
+    // spans; its plotting area lines up with the charts'.
+    function drawEvents(u) {
+        const ctx = u.ctx;
+        const { left, top, width, height } = u.bbox;
+        const lane = height / 2;
+        ctx.save();
+        ctx.font = Math.round(11 * devicePixelRatio) + "px system-ui, sans-serif";
+        ctx.textBaseline = "middle";
+        for (const e of decision.events) {
+            const row = e.severity === "error" ? 0 : 1;
+            const x0 = Math.max(left, u.valToPos(e.whole ? data.first : e.first - 0.5, "x", true));
+            const x1 = Math.min(left + width, u.valToPos(e.whole ? lastFrame : e.last + 0.5, "x", true));
+            if (!(x1 > x0)) continue;
+            const y = top + row * lane + 2;
+            ctx.fillStyle = SEVERITY_COLOURS[e.severity] || "#555";
+            ctx.globalAlpha = e.whole ? 0.3 : 1;
+            ctx.fillRect(x0, y, Math.max(x1 - x0, 2), lane - 4);
+            ctx.globalAlpha = 1;
+            const label = e.type;
+            if (ctx.measureText(label).width + 6 < x1 - x0) {
+                ctx.fillStyle = "#fff";
+                ctx.fillText(label, x0 + 3, y + (lane - 4) / 2);
+            }
+        }
+        ctx.restore();
+    }
+
+    function makeTimeline() {
+        const box = document.getElementById("lumaqc-timeline");
+        if (!decision || !box) return null;
+        const opts = {
+            width: chartWidth(),
+            height: TIMELINE_HEIGHT,
+            cursor: { sync: { key: "lumaqc-frames", setSeries: false }, drag: { x: true, y: false } },
+            scales: { x: { time: false }, y: { range: [0, 1] } },
+            legend: { show: false },
+            series: [{}, { label: "Events", stroke: "transparent" }],
+            axes: [
+                { show: false },
+                { size: 64, values: (u, splits) => splits.map(() => ""), ticks: { show: false }, grid: { show: false } },
+            ],
+            hooks: {
+                draw: [drawEvents],
+                setScale: [(u, key) => key === "x" && followX(u)],
+            },
+        };
+        return new uPlot(opts, [frames, new Array(data.count).fill(null)], box);
+    }
+
+    try {
+        report.timeline = makeTimeline();
+    } catch (error) {
+        showError("timeline: " + (error && error.message ? error.message : error));
+    }
     for (const series of data.series) {
         try {
             report.charts.push(makeChart(series));
@@ -129,6 +267,28 @@
     for (const u of report.charts) {
         if (u.width !== chartWidth()) u.setSize({ width: chartWidth(), height: HEIGHT });
     }
+    if (report.timeline && report.timeline.width !== chartWidth()) {
+        report.timeline.setSize({ width: chartWidth(), height: TIMELINE_HEIGHT });
+    }
+
+    // A click on an event zooms every chart to it, with a little margin.
+    function zoomTo(first, last) {
+        if (report.charts.length === 0) return;
+        const margin = Math.max(2, Math.round((last - first + 1) * 0.1));
+        const min = Math.max(data.first, first - margin);
+        const max = Math.min(lastFrame, last + margin);
+        report.charts[0].setScale("x", { min, max: max > min ? max : min + 1 });
+    }
+    report.zoomTo = zoomTo;
+    for (const row of document.querySelectorAll("#lumaqc-events tr[data-event]")) {
+        row.addEventListener("click", () => {
+            const e = decision && decision.events.find((x) => String(x.id) === row.dataset.event);
+            if (e && e.whole) zoomTo(data.first, lastFrame);
+            else zoomTo(Number(row.dataset.first), Number(row.dataset.last));
+            for (const other of document.querySelectorAll("#lumaqc-events tr.selected")) other.classList.remove("selected");
+            row.classList.add("selected");
+        });
+    }
 
     document.getElementById("lumaqc-reset").addEventListener("click", () => {
         if (report.charts.length > 0) {
@@ -140,6 +300,7 @@
         clearTimeout(resizeTimer);
         resizeTimer = setTimeout(() => {
             for (const u of report.charts) u.setSize({ width: chartWidth(), height: HEIGHT });
+            if (report.timeline) report.timeline.setSize({ width: chartWidth(), height: TIMELINE_HEIGHT });
         }, 100);
     });
 

@@ -43,6 +43,15 @@ struct FrameMeta {
     std::string damageMessage;
 };
 
+// A frame's luma plane as the engine holds it; valid only during the call
+// that receives it (the engine reuses the picture for a later frame).
+struct LumaPicture {
+    const unsigned char* data = nullptr;
+    int width = 0;
+    int height = 0;
+    int64_t stride = 0;  // bytes from one row to the next
+};
+
 class ResultSink {
   public:
     virtual ~ResultSink() = default;
@@ -54,6 +63,12 @@ class ResultSink {
     virtual bool frameAt(const FrameMeta& meta, const FrameValues& values) {
         return frame(meta.index, values);
     }
+    // Sinks that keep pictures (the report's thumbnails) override both: the
+    // engine asks wantsPictures() once, after begin(), and then calls
+    // picture() just before frameAt() of the same frame, with the picture the
+    // values were computed from. Nothing is copied for a sink that keeps none.
+    virtual bool wantsPictures() const { return false; }
+    virtual void picture(const FrameMeta& /*meta*/, const LumaPicture& /*luma*/) {}
     virtual bool end(const RunSummary& summary) = 0;
     virtual std::string error() const { return error_; }
     // True for outputs that are worth completing when the run stops on an

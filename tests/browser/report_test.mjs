@@ -2,9 +2,13 @@
 // chart rendered with one point per frame and the values of the JSON
 // document, that hovering shows a frame's values on every chart, that zooming
 // one chart zooms them all, that the page loaded nothing from the network and
-// logged no error, and that a 100,000-frame report stays usable.
+// logged no error, that a 100,000-frame report stays usable, and that under
+// a QC profile a defective clip made by ffmpeg shows its decision: the
+// verdict banner, the events table (a click zooms every chart to the event),
+// the events timeline, the threshold lines and the thumbnails.
 //
 //   node report_test.mjs LUMAQC_BINARY TESTCARD_BINARY
+import { spawnSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { pathToFileURL } from "node:url";
@@ -43,6 +47,17 @@ run(lumaqc, ["card.yuv", "352", "288", "--quiet", "--no-log", "--json", "card.js
 run(lumaqc, ["card.yuv", "352", "288", "25", "0", "--quiet", "--no-log", "--json", "empty.json", "--report", "empty.html"], dir);
 writeSyntheticClip(join(dir, "long.yuv"), 16, 16, LONG_FRAMES);
 run(lumaqc, ["long.yuv", "16", "16", "--quiet", "--no-log", "--json", "long.json", "--report", "long.html"], dir);
+
+// A testsrc2 clip with a black stretch (frames 25-79) and a held picture
+// (frames 105-159), x264 CRF 20, judged by the default profile: it fails.
+const DEFECTS =
+    "split[a][b];[a][b]freezeframes=first=106:last=159:replace=105," +
+    "drawbox=c=black:t=fill:enable='between(n,25,79)'";
+run("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=7",
+    "-vf", DEFECTS, "-c:v", "libx264", "-crf", "20", "-pix_fmt", "yuv420p", "defects.mp4"], dir);
+const judged = spawnSync(lumaqc, ["defects.mp4", "--profile", "default", "--quiet", "--no-log",
+    "--json", "defects.json", "--report", "defects.html"], { cwd: dir, encoding: "utf8" });
+t.equal("defective clip: status 1 (fail)", judged.status, 1);
 
 const browser = await launcher.launch({ executablePath: chromium, args: FLAGS, headless: true });
 
@@ -231,6 +246,110 @@ function checkCharts(label, facts, doc) {
     t.check("long clip: zoom within 5 s", zoomSeconds < 5, `${zoomSeconds} s`);
     t.equal("long clip: no error and no network request", problems, []);
     console.log(`100,000-frame report ready in ${seconds.toFixed(2)} s, zoom redraw ${zoomSeconds.toFixed(2)} s`);
+    await context.close();
+}
+
+
+// --- Under a profile: the decision on a defective clip. ---
+{
+    const doc = JSON.parse(readFileSync(join(dir, "defects.json"), "utf8"));
+    const { context, page, problems } = await openReport("defects.html");
+    checkCharts("defective clip", await chartFacts(page), doc);
+
+    const banner = await page.evaluate(() => {
+        const b = document.getElementById("lumaqc-verdict");
+        return { classes: b.className, text: b.textContent, top: b.getBoundingClientRect().top };
+    });
+    t.check("banner: fail, counts, profile", banner.classes.includes("fail") &&
+        banner.text.includes("FAIL") && banner.text.includes(`${doc.verdict.errors} error`) &&
+        banner.text.includes(`${doc.verdict.warnings} warning`) && banner.text.includes("profile default"),
+        JSON.stringify(banner));
+    t.check("banner: at the top of the page", banner.top < 200, `${banner.top} px`);
+
+    // One row per event of the document, in order, with its type, severity and frames.
+    const rows = await page.evaluate(() =>
+        [...document.querySelectorAll("#lumaqc-events tbody tr")].map((tr) => ({
+            cells: [...tr.cells].map((c) => c.textContent),
+            first: Number(tr.dataset.first),
+            last: Number(tr.dataset.last),
+        })));
+    t.equal("events table: the document's events",
+        rows.map((r) => [r.cells[1], r.cells[2], r.first, r.last]),
+        doc.events.map((e) => [e.type, e.severity, e.first_frame, e.last_frame]));
+    for (const type of ["black", "freeze"]) {
+        t.check(`events table: a ${type} error`, rows.some((r) => r.cells[1] === type && r.cells[2] === "error"),
+            JSON.stringify(rows.map((r) => r.cells.slice(1, 5))));
+    }
+
+    // Clicking the black event zooms every chart (and the timeline) to it.
+    const black = doc.events.find((e) => e.type === "black");
+    await page.click(`#lumaqc-events tr[data-event="${black.id}"]`);
+    await page.waitForTimeout(100);
+    const ranges = await page.evaluate(() =>
+        [window.lumaqcReport.timeline, ...window.lumaqcReport.charts].map((u) => [u.scales.x.min, u.scales.x.max]));
+    t.check("event click: every chart shows the event",
+        ranges.every(([a, b]) => a === ranges[0][0] && b === ranges[0][1]) &&
+        ranges[0][0] <= black.first_frame && ranges[0][1] >= black.last_frame &&
+        ranges[0][1] - ranges[0][0] < 1.5 * black.frames + 6,
+        `${JSON.stringify(ranges[0])} for frames ${black.first_frame}-${black.last_frame}`);
+
+    // Timeline spans and threshold lines: pixels of the severity colours.
+    const drawn = await page.evaluate(() => {
+        const report = window.lumaqcReport;
+        const data = JSON.parse(document.getElementById("lumaqc-data").textContent);
+        const colour = { error: [200, 20, 30], warning: [230, 150, 0] };
+        const count = (u, x, y, w, h, [r, g, b]) => {
+            const p = u.ctx.getImageData(x, y, w, h).data;
+            let n = 0;
+            for (let i = 0; i < p.length; i += 4) {
+                if (Math.abs(p[i] - r) < 40 && Math.abs(p[i + 1] - g) < 40 && Math.abs(p[i + 2] - b) < 40) n++;
+            }
+            return n;
+        };
+        report.charts[0].setScale("x", { min: data.first, max: data.first + data.count - 1 });
+        const tl = report.timeline;
+        const spans = count(tl, tl.bbox.left, tl.bbox.top, tl.bbox.width, tl.bbox.height, colour.error);
+        const lines = data.decision.thresholds.map((t) => {
+            const u = report.charts.find((c) => c.root.parentElement.dataset.key === t.key);
+            const y = Math.round(u.valToPos(t.value, "y", true));
+            const [lo, hi] = [u.scales.y.min, u.scales.y.max];
+            return { rule: t.rule, inRange: t.value >= lo && t.value <= hi,
+                share: count(u, u.bbox.left, y - 1, u.bbox.width, 3, colour[t.severity]) / u.bbox.width };
+        });
+        const hints = [...document.querySelectorAll(".chart-hint")].length;
+        const blockLoss = report.charts.find((c) => c.root.parentElement.dataset.key === "block_loss");
+        const letterbox = report.charts.find((c) => c.root.parentElement.dataset.key === "letterbox");
+        return { spans, lines, hints, notes: [...document.querySelectorAll(".chart-note")].map((n) => n.textContent),
+            blockLossRange: [blockLoss.scales.y.min, blockLoss.scales.y.max],
+            letterboxRange: [letterbox.scales.y.min, letterbox.scales.y.max] };
+    });
+    t.check("timeline: the error spans are drawn", drawn.spans > 100, `${drawn.spans} pixels`);
+    t.check("thresholds: one dashed line per indicator rule, in range",
+        drawn.lines.length >= 5 && drawn.lines.every((l) => l.inRange && l.share > 0.3), JSON.stringify(drawn.lines));
+    t.equal("hints: one per indicator", drawn.hints, doc.indicators.length);
+    t.check("block loss of a 320x240 picture: an empty chart with a note, axis 0 to 1",
+        drawn.notes.length === 1 && drawn.notes[0].includes("256x256") &&
+        JSON.stringify(drawn.blockLossRange) === "[0,1]", JSON.stringify(drawn));
+    t.check("letterbox: a 0 to 1 axis", drawn.letterboxRange[0] <= 0 && drawn.letterboxRange[1] >= 1,
+        JSON.stringify(drawn.letterboxRange));
+
+    // Thumbnails: decoded pictures, scaled down, one per event of a run of frames.
+    const thumbs = await page.evaluate(async () => {
+        const images = [...document.querySelectorAll("img.thumb")];
+        await Promise.all(images.map((i) => i.decode().catch(() => {})));
+        return {
+            sizes: images.map((i) => [i.naturalWidth, i.naturalHeight]),
+            events: document.querySelectorAll("#lumaqc-events img.thumb").length,
+            bytes: document.documentElement.outerHTML.length,
+        };
+    });
+    t.check("thumbnails: decoded, at most 160 wide, 4:3",
+        thumbs.sizes.length > 0 && thumbs.sizes.every(([w, h]) => w === 160 && h === 120), JSON.stringify(thumbs.sizes));
+    t.equal("thumbnails: one per event of a run of frames", thumbs.events,
+        doc.events.filter((e) => e.statistic === null).length);
+    t.check("thumbnails: at most 60", thumbs.sizes.length <= 60, `${thumbs.sizes.length}`);
+
+    t.equal("defective clip: no error and no network request", problems, []);
     await context.close();
 }
 

@@ -1,0 +1,213 @@
+#include "report/thumbnails.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "indicators/registry.h"
+
+#ifdef LUMAQC_HAVE_DECODER
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+#endif
+
+namespace lumaqc {
+
+namespace {
+
+std::string base64(const uint8_t* data, size_t size) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    for (size_t i = 0; i < size; i += 3) {
+        const uint32_t n = static_cast<uint32_t>(data[i]) << 16 |
+                           (i + 1 < size ? static_cast<uint32_t>(data[i + 1]) << 8 : 0u) |
+                           (i + 2 < size ? static_cast<uint32_t>(data[i + 2]) : 0u);
+        out += digits[n >> 18 & 63];
+        out += digits[n >> 12 & 63];
+        out += i + 1 < size ? digits[n >> 6 & 63] : '=';
+        out += i + 2 < size ? digits[n & 63] : '=';
+    }
+    return out;
+}
+
+#ifdef LUMAQC_HAVE_DECODER
+// One picture through one encoder; empty when the encoder is missing or fails.
+std::string encodeWith(const SmallPicture& picture, AVCodecID id, const char* mime) {
+    const AVCodec* codec = avcodec_find_encoder(id);
+    if (codec == nullptr) return "";
+    const bool jpeg = id == AV_CODEC_ID_MJPEG;
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    std::string uri;
+    if (context != nullptr && frame != nullptr && packet != nullptr) {
+        context->width = picture.width;
+        context->height = picture.height;
+        context->time_base = AVRational{1, 25};
+        context->pix_fmt = jpeg ? AV_PIX_FMT_YUVJ444P : AV_PIX_FMT_GRAY8;
+        if (jpeg) {
+            context->flags |= AV_CODEC_FLAG_QSCALE;
+            context->global_quality = FF_QP2LAMBDA * 5;
+            context->color_range = AVCOL_RANGE_JPEG;
+        }
+        frame->format = context->pix_fmt;
+        frame->width = picture.width;
+        frame->height = picture.height;
+        if (jpeg) frame->quality = context->global_quality;
+        if (avcodec_open2(context, codec, nullptr) >= 0 && av_frame_get_buffer(frame, 0) >= 0) {
+            for (int y = 0; y < picture.height; ++y) {
+                const uint8_t* row =
+                    picture.samples.data() + static_cast<size_t>(y) * picture.width;
+                std::copy(row, row + picture.width, frame->data[0] + y * frame->linesize[0]);
+                if (jpeg) {
+                    std::fill_n(frame->data[1] + y * frame->linesize[1], picture.width, 128);
+                    std::fill_n(frame->data[2] + y * frame->linesize[2], picture.width, 128);
+                }
+            }
+            if (avcodec_send_frame(context, frame) >= 0 &&
+                avcodec_send_frame(context, nullptr) >= 0 &&
+                avcodec_receive_packet(context, packet) >= 0) {
+                uri = std::string("data:") + mime + ";base64," + base64(packet->data, packet->size);
+            }
+        }
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&context);
+    return uri;
+}
+#endif
+
+bool ranksWorse(double a, double b, qc::Direction direction) {
+    return direction == qc::Direction::Above ? a > b : a < b;
+}
+
+}  // namespace
+
+bool thumbnailsAvailable() {
+#ifdef LUMAQC_HAVE_DECODER
+    return avcodec_find_encoder(AV_CODEC_ID_MJPEG) != nullptr ||
+           avcodec_find_encoder(AV_CODEC_ID_PNG) != nullptr;
+#else
+    return false;
+#endif
+}
+
+std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t frame,
+                                              int maxWidth) {
+#ifdef LUMAQC_HAVE_DECODER
+    if (luma.data == nullptr || luma.width <= 0 || luma.height <= 0 || maxWidth <= 0) {
+        return nullptr;
+    }
+    auto picture = std::make_shared<SmallPicture>();
+    picture->frame = frame;
+    picture->width = std::min(luma.width, maxWidth);
+    picture->height = std::max(1, static_cast<int>(std::lround(static_cast<double>(luma.height) *
+                                                               picture->width / luma.width)));
+    picture->samples.resize(static_cast<size_t>(picture->width) * picture->height);
+    SwsContext* scaler =
+        sws_getContext(luma.width, luma.height, AV_PIX_FMT_GRAY8, picture->width, picture->height,
+                       AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
+    if (scaler == nullptr) return nullptr;
+    const uint8_t* source[4] = {luma.data, nullptr, nullptr, nullptr};
+    const int sourceStride[4] = {static_cast<int>(luma.stride), 0, 0, 0};
+    uint8_t* target[4] = {picture->samples.data(), nullptr, nullptr, nullptr};
+    const int targetStride[4] = {picture->width, 0, 0, 0};
+    const int rows = sws_scale(scaler, source, sourceStride, 0, luma.height, target, targetStride);
+    sws_freeContext(scaler);
+    if (rows != picture->height) return nullptr;
+    return picture;
+#else
+    (void)luma;
+    (void)frame;
+    (void)maxWidth;
+    return nullptr;
+#endif
+}
+
+std::string encodeDataUri(const SmallPicture& picture) {
+#ifdef LUMAQC_HAVE_DECODER
+    if (picture.width <= 0 || picture.height <= 0) return "";
+    std::string uri = encodeWith(picture, AV_CODEC_ID_MJPEG, "image/jpeg");
+    if (uri.empty()) uri = encodeWith(picture, AV_CODEC_ID_PNG, "image/png");
+    return uri;
+#else
+    (void)picture;
+    return "";
+#endif
+}
+
+ThumbnailKeeper::ThumbnailKeeper(const qc::Profile& profile) {
+    for (const qc::Rule& rule : profile.rules) {
+        if (rule.watch != qc::Watch::Indicator) continue;
+        const bool perFrame = rule.statistic == qc::Statistic::None;
+        const bool known = std::any_of(worst_.begin(), worst_.end(), [&](const RuleWorst& w) {
+            return w.indicator == rule.indicator && w.direction == rule.direction &&
+                   w.perFrame == perFrame && (!perFrame || w.threshold == rule.threshold);
+        });
+        if (known) continue;
+        RuleWorst w;
+        w.rule = rule.id;
+        w.indicator = rule.indicator;
+        w.direction = rule.direction;
+        w.threshold = rule.threshold;
+        w.perFrame = perFrame;
+        worst_.push_back(std::move(w));
+    }
+}
+
+void ThumbnailKeeper::frame(const qc::EventDetector& detector, int64_t index,
+                            const FrameValues& values, const LumaPicture& luma) {
+    std::shared_ptr<const SmallPicture> scaled;  // this frame's, made at most once
+    const auto picture = [&] {
+        if (!scaled) scaled = scaleDown(luma, index, kThumbnailWidth);
+        return scaled;
+    };
+    // A run that may become an event keeps its first picture, while there is
+    // room for event pictures at all.
+    if (eventPictures_.size() < kMaxEventThumbnails) {
+        for (const std::string& rule : detector.runsStarted()) runStarts_[rule] = picture();
+    }
+    claim(detector);
+
+    // Black pictures rate no indicator rule (the detector leaves them out too).
+    if (values[kBlackout] == 1.0) return;
+    for (RuleWorst& w : worst_) {
+        const double v = values[w.indicator];
+        const NoValueRule noValue = indicatorInfo(w.indicator).noValue;
+        if (!std::isfinite(v) || (noValue.minusOne && v == -1.0)) continue;
+        if (w.perFrame && !ranksWorse(v, w.threshold, w.direction)) continue;
+        if (w.frames.size() == kWorstFrames && !ranksWorse(v, w.frames.back().value, w.direction)) {
+            continue;
+        }
+        const auto at = std::find_if(w.frames.begin(), w.frames.end(), [&](const Worst& other) {
+            return ranksWorse(v, other.value, w.direction);
+        });
+        w.frames.insert(at, Worst{index, v, picture()});
+        if (w.frames.size() > kWorstFrames) w.frames.pop_back();
+    }
+}
+
+void ThumbnailKeeper::claim(const qc::EventDetector& detector) {
+    const std::vector<qc::Event>& events = detector.events();
+    for (; eventsSeen_ < events.size(); ++eventsSeen_) {
+        const qc::Event& e = events[eventsSeen_];
+        if (e.statistic != qc::Statistic::None || eventPictures_.size() >= kMaxEventThumbnails) {
+            continue;
+        }
+        // A held picture's run starts on the frame before its first repeat,
+        // the frame the detector told of: both show the held picture.
+        for (const auto& [rule, picture] : runStarts_) {
+            if (picture && (picture->frame == e.firstFrame || picture->frame == e.firstFrame + 1)) {
+                eventPictures_[e.id] = picture;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace lumaqc
