@@ -431,6 +431,7 @@ bool HtmlSink::end(const RunSummary& summary) {
     page += report_assets::uplotStyle;
     page += "\n";
     page += report_assets::pageStyle;
+    if (decision_ != nullptr) page += report_assets::decisionStyle;
     page += "</style>\n</head>\n<body>\n<h1>lumaqc report</h1>\n<p class=\"input\">" + path +
             " &middot; " + escapeHtml(source_.kind) + " &middot; " + std::to_string(source_.width) +
             "&times;" + std::to_string(source_.height) + " &middot; " + fps + " fps &middot; " +

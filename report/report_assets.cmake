@@ -5,7 +5,8 @@ set(LUMAQC_REPORT_ASSET_FILES
     uplotStyle=${CMAKE_CURRENT_LIST_DIR}/vendor/uPlot.min.css
     uplotLicense=${CMAKE_CURRENT_LIST_DIR}/vendor/uPlot.LICENSE
     pageScript=${CMAKE_CURRENT_LIST_DIR}/report_page.js
-    pageStyle=${CMAKE_CURRENT_LIST_DIR}/report_page.css)
+    pageStyle=${CMAKE_CURRENT_LIST_DIR}/report_page.css
+    decisionStyle=${CMAKE_CURRENT_LIST_DIR}/report_decision.css)
 set(LUMAQC_REPORT_ASSET_DEPENDS)
 foreach(asset IN LISTS LUMAQC_REPORT_ASSET_FILES)
   string(REGEX REPLACE "^[^=]*=" "" path "${asset}")

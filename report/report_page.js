@@ -144,7 +144,13 @@
         const flag = series.type === "flag";
         const sparse = series.key === "flickering";
         const empty = data.count > 0 && series.values.every((v) => v == null);
-        const thresholds = decision ? decision.thresholds.filter((t) => t.key === series.key) : [];
+        // Rules of a ladder share their threshold: one line, in the stronger colour.
+        const thresholds = [];
+        for (const t of decision ? decision.thresholds.filter((x) => x.key === series.key) : []) {
+            const same = thresholds.find((x) => x.value === t.value);
+            if (!same) thresholds.push(t);
+            else if (t.severity === "error") same.severity = "error";
+        }
         const title = document.createElement("div");
         title.className = "chart-title";
         title.textContent = series.name;
@@ -161,6 +167,8 @@
         if (empty) {
             const note = document.createElement("div");
             note.className = "chart-note";
+            // Styled here: the page's style sheet is the same with and without a profile.
+            note.style.cssText = "color: #4a5563; font-size: 13px; font-style: italic";
             note.textContent = NO_VALUE_NOTES[series.key] || "No value on any frame.";
             container.append(note);
         }
