@@ -34,7 +34,7 @@
     const lastFrame = data.first + Math.max(data.count - 1, 0);
 
     const HEIGHT = 170;
-    const TIMELINE_HEIGHT = 64;
+    const TIMELINE_HEIGHT = 48;
     const decision = data.decision || null;
     const SEVERITY_COLOURS = { error: "rgba(200, 20, 30, 0.85)", warning: "rgba(230, 150, 0, 0.85)" };
     // Indicators that range over 0 to 1.
@@ -208,17 +208,20 @@
         return new uPlot(opts, [frames, series.values], box);
     }
 
-    // The timeline above the charts: one lane per severity, the events as
-    // spans; its plotting area lines up with the charts'.
+    // The timeline above the charts: the events as spans, labelled with
+    // their type; its plotting area lines up with the charts'.
     function drawEvents(u) {
         const ctx = u.ctx;
         const { left, top, width, height } = u.bbox;
-        const lane = height / 2;
+        // One lane per severity present: errors above warnings.
+        const severities = ["error", "warning"].filter((v) => decision.events.some((e) => e.severity === v));
+        const lane = height / Math.max(1, severities.length);
         ctx.save();
         ctx.font = Math.round(11 * devicePixelRatio) + "px system-ui, sans-serif";
         ctx.textBaseline = "middle";
+        ctx.textAlign = "left";
         for (const e of decision.events) {
-            const row = e.severity === "error" ? 0 : 1;
+            const row = Math.max(0, severities.indexOf(e.severity));
             const x0 = Math.max(left, u.valToPos(e.whole ? data.first : e.first - 0.5, "x", true));
             const x1 = Math.min(left + width, u.valToPos(e.whole ? lastFrame : e.last + 0.5, "x", true));
             if (!(x1 > x0)) continue;
@@ -242,6 +245,7 @@
         const opts = {
             width: chartWidth(),
             height: TIMELINE_HEIGHT,
+            padding: [4, null, 4, null],
             cursor: { sync: { key: "lumaqc-frames", setSeries: false }, drag: { x: true, y: false } },
             scales: { x: { time: false }, y: { range: [0, 1] } },
             legend: { show: false },
