@@ -63,10 +63,11 @@ class ResultSink {
     virtual bool frameAt(const FrameMeta& meta, const FrameValues& values) {
         return frame(meta.index, values);
     }
-    // Sinks that keep pictures (the report's thumbnails) override both: the
-    // engine asks wantsPictures() once, after begin(), and then calls
-    // picture() just before frameAt() of the same frame, with the picture the
-    // values were computed from. Nothing is copied for a sink that keeps none.
+    // Sinks that keep pictures (the report's thumbnails) override both: for
+    // a sink whose wantsPictures() is true, the engine calls picture() just
+    // before frameAt() of the same frame, with the picture the values were
+    // computed from (valid until that frameAt() returns). Nothing is copied
+    // for the others.
     virtual bool wantsPictures() const { return false; }
     virtual void picture(const FrameMeta& /*meta*/, const LumaPicture& /*luma*/) {}
     virtual bool end(const RunSummary& summary) = 0;
