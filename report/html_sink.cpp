@@ -1,6 +1,7 @@
 #include "report/html_sink.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
