@@ -1,0 +1,61 @@
+// The statistics of the JSON document and the HTML report, and the progress
+// bar's text. (The values, intervals and ratings of the summary are checked
+// end to end against the test card's scenes.)
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "report/progress.h"
+#include "report/results_summary.h"
+
+using namespace lumaqc;
+
+namespace {
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
+
+TEST(ResultsSummary, NearestRankStatistics) {
+    // Contrast 20, 19, ..., 1 over twenty frames, and one NaN frame.
+    ResultsRecorder r;
+    for (int i = 0; i < 21; ++i) {
+        lumaqc::FrameValues v{};
+        v[kFlickering] = -1.0;
+        v[kContrast] = i == 10 ? kNaN : 20 - i + (i > 10);
+        r.add(i, v);
+    }
+    const IndicatorStats s = r.stats(kContrast);
+    EXPECT_EQ(s.count, 20);
+    EXPECT_EQ(s.mean, 10.5);
+    EXPECT_EQ(std::vector<double>({s.min, s.max, s.p5, s.p50, s.p95}),
+              std::vector<double>({1.0, 20.0, 1.0, 10.0, 19.0}));  // ranks 1, 10, 19
+    EXPECT_EQ(r.stats(kBlockLoss).count, 21);                      // 0 is a value
+    EXPECT_EQ(r.stats(kFlickering).count, 0);
+}
+
+TEST(Progress, Text) {
+    const struct {
+        int64_t done, total;
+        double seconds;
+        int columns;
+        std::string expected;
+    } cases[] = {
+        {50, 200, 2.0, 100,
+         "50/200 frames [#######.......................]  25%  25.0 fps  0:06 left"},
+        {0, 200, 0.0, 100, "0/200 frames [..............................]   0%  - fps  -:-- left"},
+        {200, 200, 4.0, 100,
+         "200/200 frames [##############################] 100%  50.0 fps  0:00 left"},
+        // No room for the bar, then not even for the whole text.
+        {50, 200, 2.0, 44, "50/200 frames   25%  25.0 fps  0:06 left"},
+        {50, 200, 2.0, 20, "50/200 frames   25% "},
+        // Hours; a partial second counts as a whole one.
+        {1, 100000, 1.5, 100,
+         "1/100000 frames [..............................]   0%  0.7 fps  41:39:59 left"},
+        {10, -1, 2.0, 100, "10 frames  5.0 fps"},
+        {0, 0, 1.0, 46, "0/0 frames [##########] 100%  - fps  -:-- left"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(formatProgress(c.done, c.total, c.seconds, c.columns), c.expected)
+            << c.done << "/" << c.total;
+}
