@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,10 +14,8 @@
 
 TempDir::TempDir() {
     std::string pattern = ::testing::TempDir() + "lumaqc-e2e-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) std::abort();
-    path_ = buffer.data();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -28,38 +25,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-
-std::string slurp(int fd) {
-    std::string text;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    return text;
-}
-
-// Reads back what the child wrote to its output files and removes them.
-void collectOutput(RunResult& result, int outFd, int errFd, const char* outName,
-                   const char* errName) {
-    lseek(outFd, 0, SEEK_SET);
-    lseek(errFd, 0, SEEK_SET);
-    result.out = slurp(outFd);
-    result.err = slurp(errFd);
-    close(outFd);
-    close(errFd);
-    unlink(outName);
-    unlink(errName);
-}
-
-}  // namespace
-
 std::vector<std::string> programWrapper() {
     const char* wrapper = std::getenv("LUMAQC_E2E_WRAPPER");
-    std::vector<std::string> words;
-    std::istringstream in(wrapper != nullptr ? wrapper : "");
-    std::string word;
-    while (in >> word) words.push_back(word);
-    return words;
+    return fields(wrapper != nullptr ? wrapper : "");
 }
 
 void armFault(const std::string& fault) {
@@ -67,26 +35,49 @@ void armFault(const std::string& fault) {
     setenv("LD_PRELOAD", LUMAQC_FAULT_INJECT, 1);
     // The fault library loads ahead of a sanitizer runtime.
     const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string options =
-        std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
-    setenv("ASAN_OPTIONS", options.c_str(), 1);
+    setenv("ASAN_OPTIONS",
+           (std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
 }
 
 namespace {
 
-RunResult runArmed(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& cwd, const std::string& fault) {
+// Reads back what the child wrote to an output file and removes it.
+std::string collect(int fd, const char* name) {
+    lseek(fd, 0, SEEK_SET);
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    unlink(name);
+    return text;
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& cwd, const std::string& fault, const std::string* input) {
     // Output goes to files, so large outputs never block on a full pipe.
     char outName[] = "/tmp/lumaqc-out-XXXXXX";
     char errName[] = "/tmp/lumaqc-err-XXXXXX";
     const int outFd = mkstemp(outName);
     const int errFd = mkstemp(errName);
-    RunResult result;
+    int fds[2] = {-1, -1};
+    if (input != nullptr && pipe(fds) != 0) std::abort();
+    const pid_t feeder = input != nullptr ? fork() : -1;
+    if (feeder == 0) {
+        signal(SIGPIPE, SIG_IGN);
+        close(fds[0]);
+        for (size_t done = 0; done < input->size();) {
+            const ssize_t n = write(fds[1], input->data() + done, input->size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        _exit(0);
+    }
+    if (input != nullptr) close(fds[1]);
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(127);
-        const int in = open("/dev/null", O_RDONLY);
-        dup2(in, 0);
+        dup2(input != nullptr ? fds[0] : open("/dev/null", O_RDONLY), 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
         if (!fault.empty()) armFault(fault);
@@ -99,27 +90,33 @@ RunResult runArmed(const std::string& program, const std::vector<std::string>& a
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    if (input != nullptr) close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    collectOutput(result, outFd, errFd, outName, errName);
-    return result;
+    if (feeder > 0) waitpid(feeder, nullptr, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, collect(outFd, outName),
+            collect(errFd, errName)};
 }
 
 }  // namespace
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd) {
-    return runArmed(program, args, cwd, "");
+    return run(program, args, cwd, "", nullptr);
 }
 
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd) {
-    return runProgram(LUMAQC_BIN, args, cwd);
+    return run(LUMAQC_BIN, args, cwd, "", nullptr);
+}
+
+RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::string& input) {
+    return run(LUMAQC_BIN, args, cwd, "", &input);
 }
 
 RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
                              const std::string& fault) {
-    return runArmed(LUMAQC_BIN, args, cwd, fault);
+    return run(LUMAQC_BIN, args, cwd, fault, nullptr);
 }
 
 std::string readFile(const std::string& path) {
@@ -130,18 +127,12 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool fileExists(const std::string& path) {
-    return std::filesystem::exists(path);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string rawFrame(const std::vector<uint8_t>& luma, int w, int h) {
-    const size_t frameSize = static_cast<size_t>(w) * static_cast<size_t>(h) * 3 / 2;
-    std::string bytes(frameSize, static_cast<char>(128));
-    for (size_t i = 0; i < luma.size() && i < frameSize; ++i) bytes[i] = static_cast<char>(luma[i]);
+    std::string bytes(luma.begin(), luma.end());
+    bytes.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 3 / 2, static_cast<char>(128));
     return bytes;
 }
 
@@ -161,97 +152,34 @@ std::vector<uint8_t> texturedLuma(int w, int h, uint32_t seed) {
     return luma;
 }
 
-std::vector<uint8_t> flatLuma(int w, int h, uint8_t value) {
-    return std::vector<uint8_t>(static_cast<size_t>(w) * static_cast<size_t>(h), value);
-}
-
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::string line;
     std::istringstream in(text);
-    while (std::getline(in, line)) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> fields(const std::string& row) {
     std::vector<std::string> out;
     std::istringstream in(row);
-    std::string f;
-    while (in >> f) out.push_back(f);
+    for (std::string f; in >> f;) out.push_back(f);
     return out;
 }
 
 std::vector<std::string> consoleRows(const std::string& out) {
     std::vector<std::string> rows;
-    for (const std::string& line : splitLines(out)) {
+    for (const std::string& line : splitLines(out))
         if (line.size() >= 5 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-            line.find(" \t") != std::string::npos) {
+            line.find(" \t") != std::string::npos)
             rows.push_back(line);
-        }
-    }
     return rows;
-}
-
-RunResult runProgramFed(const std::string& program, const std::vector<std::string>& args,
-                        const std::string& cwd, const std::string& input) {
-    char outName[] = "/tmp/lumaqc-out-XXXXXX";
-    char errName[] = "/tmp/lumaqc-err-XXXXXX";
-    const int outFd = mkstemp(outName);
-    const int errFd = mkstemp(errName);
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) std::abort();
-    const pid_t feeder = fork();
-    if (feeder == 0) {
-        signal(SIGPIPE, SIG_IGN);
-        close(pipeFds[0]);
-        size_t done = 0;
-        while (done < input.size()) {
-            const ssize_t n = write(pipeFds[1], input.data() + done, input.size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    RunResult result;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        dup2(pipeFds[0], 0);
-        close(pipeFds[0]);
-        dup2(outFd, 1);
-        dup2(errFd, 2);
-        std::vector<std::string> words = programWrapper();
-        words.push_back(program);
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    int feederStatus = 0;
-    waitpid(feeder, &feederStatus, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    collectOutput(result, outFd, errFd, outName, errName);
-    return result;
-}
-
-RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
-                       const std::string& input) {
-    return runProgramFed(LUMAQC_BIN, args, cwd, input);
 }
 
 std::string findInPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (access(((dir.empty() ? "." : dir) + "/" + name).c_str(), X_OK) == 0)
+            return (dir.empty() ? "." : dir) + "/" + name;
     return "";
 }

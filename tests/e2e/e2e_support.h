@@ -31,42 +31,36 @@ class TempDir {
 // every program the tests start; empty when it is not set.
 std::vector<std::string> programWrapper();
 
-// Runs `program` with `args` in directory `cwd`, standard input from /dev/null.
+// Runs `program` with `args` in directory `cwd`, standard input from
+// /dev/null, or from a pipe fed with `input` (by a separate process, so a
+// reader that stops early never blocks the test).
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd);
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd);
-
+RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::string& input);
 // Arms one fault of the fault library (tests/e2e/inject/fault_inject.cpp) in
 // the environment of this process, for the program it is about to execute:
 // call it in a child process between fork and exec.
 void armFault(const std::string& fault);
-// Runs lumaqc like runLumaqc with `fault` armed, for instance "9216:eio".
+// Runs lumaqc with one fault of the fault library (tests/e2e/inject) armed,
+// for instance "9216:eio".
 RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
                              const std::string& fault);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
-bool fileExists(const std::string& path);
 
 // One raw 4:2:0 frame, (w * h * 3) / 2 bytes: the given luma followed by
 // neutral chroma.
 std::string rawFrame(const std::vector<uint8_t>& luma, int w, int h);
 // Deterministic textured luma that differs from frame to frame with `seed`.
 std::vector<uint8_t> texturedLuma(int w, int h, uint32_t seed);
-std::vector<uint8_t> flatLuma(int w, int h, uint8_t value);
 
 std::vector<std::string> splitLines(const std::string& text);
 // Whitespace-separated fields of a row.
 std::vector<std::string> fields(const std::string& row);
 // The rows of a console output: the lines that start with a frame index.
 std::vector<std::string> consoleRows(const std::string& out);
-
-// Runs `program` like runProgram, with `input` written to its standard input
-// through a pipe (by a separate process, so a reader that stops early never
-// blocks the test).
-RunResult runProgramFed(const std::string& program, const std::vector<std::string>& args,
-                        const std::string& cwd, const std::string& input);
-RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
-                       const std::string& input);
 // The full path of `name` found in PATH, or empty.
 std::string findInPath(const std::string& name);
