@@ -1,21 +1,14 @@
 // Helpers shared by the Node.js checks: running the binaries, temporary
-// directories, synthetic clips and the skip convention of ctest.
+// directories, the checks' bookkeeping and the skip convention of ctest.
 import { spawnSync } from "node:child_process";
-import { existsSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { existsSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 
-// ctest counts a test that exits with this status as skipped.
-export const SKIP = 77;
-
-// Skips the test, or fails it on CI, where everything it needs is installed.
+// Skips the test (status 77 for ctest), or fails it on CI, where everything it needs is installed.
 export function skipUnlessCi(reason) {
-    if (process.env.CI) {
-        console.error(`FAIL: ${reason} (CI installs it with scripts/install-deps.sh --test)`);
-        process.exit(1);
-    }
-    console.log(`SKIP: ${reason}; scripts/install-deps.sh --test installs it`);
-    process.exit(SKIP);
+    console.log(`${process.env.CI ? "FAIL" : "SKIP"}: ${reason}; scripts/install-deps.sh --test installs it`);
+    process.exit(process.env.CI ? 1 : 77);
 }
 
 // Imports an npm package from tests/browser/node_modules, or skips.
@@ -27,70 +20,34 @@ export async function importPackage(name) {
     }
 }
 
-export function tempDir() {
+// A temporary directory removed at exit, holding the test card as card.yuv.
+export function cardDir(testcard) {
     const dir = mkdtempSync(join(tmpdir(), "lumaqc-browser-"));
     process.on("exit", () => rmSync(dir, { recursive: true, force: true }));
+    run(testcard, ["card.yuv"], dir);
     return dir;
 }
 
 // Runs a program in `cwd`; throws with its output when it fails.
 export function run(program, args, cwd) {
-    const result = spawnSync(program, args, { cwd, encoding: "utf8", maxBuffer: 1 << 28 });
-    if (result.status !== 0) {
-        throw new Error(
-            `${program} ${args.join(" ")} exited with ${result.status}\n${result.stdout}\n${result.stderr}`,
-        );
-    }
-    return result;
+    const r = spawnSync(program, args, { cwd, encoding: "utf8", maxBuffer: 1 << 28 });
+    if (r.status !== 0) throw new Error(`${program} ${args.join(" ")} exited with ${r.status}\n${r.stdout}\n${r.stderr}`);
+    return r;
 }
 
-// A raw 4:2:0 clip of `count` frames of w x h: pseudo-random texture, with
-// every tenth stretch of 500 frames black and every other one frozen.
-export function writeSyntheticClip(path, w, h, count) {
-    const frameBytes = (w * h * 3) >> 1;
-    const clip = Buffer.alloc(frameBytes * count, 128);
-    let state = 0x2545f491;
-    for (let f = 0; f < count; f++) {
-        const luma = clip.subarray(f * frameBytes, f * frameBytes + w * h);
-        const stretch = Math.floor(f / 500) % 10;
-        if (stretch === 3) {
-            luma.fill(16);
-        } else if (stretch === 6 && f % 500 !== 0) {
-            clip.copy(luma, 0, (f - 1) * frameBytes, (f - 1) * frameBytes + w * h);
-        } else {
-            for (let i = 0; i < luma.length; i++) {
-                state ^= state << 13;
-                state ^= state >>> 17;
-                state ^= state << 5;
-                luma[i] = 30 + ((state >>> 0) % 190);
-            }
-        }
-    }
-    writeFileSync(path, clip);
-}
+export const chromiumPath = () => [process.env.CHROMIUM || "/usr/bin/chromium"].find(existsSync) ?? null;
 
-export function chromiumPath() {
-    const path = process.env.CHROMIUM || "/usr/bin/chromium";
-    return existsSync(path) ? path : null;
-}
-
-// Test bookkeeping: named checks, a closing "N passed, N failed" line.
+// Named checks, and a closing "N passed, N failed" line.
 export class Checks {
-    constructor() {
-        this.passed = 0;
-        this.failed = 0;
-    }
+    passed = 0;
+    failed = 0;
     check(name, ok, detail = "") {
-        if (ok) {
-            this.passed++;
-        } else {
-            this.failed++;
-            console.error(`FAIL: ${name}${detail ? `: ${detail}` : ""}`);
-        }
+        if (ok) return this.passed++;
+        this.failed++;
+        console.error(`FAIL: ${name}${detail ? `: ${detail}` : ""}`);
     }
     equal(name, actual, expected) {
-        const a = JSON.stringify(actual);
-        const e = JSON.stringify(expected);
+        const [a, e] = [JSON.stringify(actual), JSON.stringify(expected)];
         this.check(name, a === e, `got ${a}, expected ${e}`);
     }
     finish() {
