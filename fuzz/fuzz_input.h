@@ -21,31 +21,29 @@ class FuzzInput {
     FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-
     uint32_t u32() {
         uint32_t value = 0;
         for (int i = 0; i < 4; ++i) value = value << 8 | byte();
         return value;
     }
+    bool flag() { return (byte() & 1) != 0; }
 
     // A value in [lo, hi], both included.
     int32_t range(int32_t lo, int32_t hi) {
-        const uint64_t span = static_cast<uint64_t>(static_cast<int64_t>(hi) - lo) + 1;
+        const uint64_t span = static_cast<uint64_t>(int64_t{hi} - lo) + 1;
         uint32_t raw = byte();
         if (span > 256) raw = raw << 8 | byte();
-        if (span > 65536) raw = raw << 16 | byte() << 8 | byte();
+        for (int i = 0; i < 2 && span > 65536; ++i) raw = raw << 8 | byte();
         return static_cast<int32_t>(lo + static_cast<int64_t>(raw % span));
     }
-
-    bool flag() { return (byte() & 1) != 0; }
 
     // A double from a handful of interesting values or the raw bits.
     double real() {
         static const double kValues[] = {0.0,   -0.0,   1.0,   -1.0,     0.5,       25.0,
                                          29.97, 1e-300, 1e300, INFINITY, -INFINITY, NAN};
         const uint8_t choice = byte();
-        if (choice < 200) return kValues[choice % (sizeof kValues / sizeof kValues[0])];
-        const uint64_t bits = static_cast<uint64_t>(u32()) << 32 | u32();
+        if (choice < 200) return kValues[choice % 12];
+        const uint64_t bits = uint64_t{u32()} << 32 | u32();
         double value;
         std::memcpy(&value, &bits, sizeof value);
         return value;
@@ -54,43 +52,24 @@ class FuzzInput {
     size_t remaining() const { return size_ - pos_; }
     const uint8_t* rest() const { return data_ + pos_; }
 
-    // Fills `out` with picture content of a kind chosen by the next byte:
-    // the remaining input repeated, one value, extremes, ramps, blocks or
-    // noise from a seed.
+    // Fills `out` with picture content of a kind chosen by the next byte: the
+    // remaining input repeated, one value, extremes, ramps, stripes, small
+    // noise around a value, or noise from a seed.
     void fill(uint8_t* out, size_t n) {
-        const uint8_t kind = byte() % 7;
-        const uint8_t a = byte();
-        const uint8_t b = byte();
+        const uint8_t kind = byte() % 7, a = byte(), b = byte();
         uint32_t state = u32() | 1u;
         const size_t available = remaining();
-        const uint8_t* source = rest();
         for (size_t i = 0; i < n; ++i) {
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
-            switch (kind) {
-                case 0:
-                    out[i] = available > 0 ? source[i % available] : 0;
-                    break;
-                case 1:
-                    out[i] = a;
-                    break;
-                case 2:
-                    out[i] = (state & 1) != 0 ? 255 : 0;
-                    break;
-                case 3:
-                    out[i] = static_cast<uint8_t>(a + i * (b % 8));
-                    break;
-                case 4:
-                    out[i] = ((i / (b % 16 + 1)) & 1) != 0 ? a : b;
-                    break;
-                case 5:
-                    out[i] = static_cast<uint8_t>(a + (state % (b % 32 + 1)));
-                    break;
-                default:
-                    out[i] = static_cast<uint8_t>(state);
-                    break;
-            }
+            out[i] = kind == 0   ? (available > 0 ? rest()[i % available] : 0)
+                     : kind == 1 ? a
+                     : kind == 2 ? (state & 1) * 255
+                     : kind == 3 ? static_cast<uint8_t>(a + i * (b % 8))
+                     : kind == 4 ? (((i / (b % 16 + 1)) & 1) != 0 ? a : b)
+                     : kind == 5 ? static_cast<uint8_t>(a + state % (b % 32 + 1))
+                                 : static_cast<uint8_t>(state);
         }
     }
 
