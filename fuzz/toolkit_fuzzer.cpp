@@ -12,7 +12,6 @@
 #include "fuzz/fuzz_input.h"
 #include "tools/definitions.h"
 
-
 namespace {
 
 template <typename T, typename I>
@@ -33,35 +32,25 @@ B8 fill(FuzzInput& in, B8 b) {
     in.fill(b.v.data(), b.v.size());
     return b;
 }
-// Small signed values, or any 32-bit pattern.
+// Any 32-bit patterns, or small signed values.
 B32 fill(FuzzInput& in, B32 b) {
     const bool wide = in.flag();
-    std::vector<uint8_t> bytes(b.v.size() * 2);
-    in.fill(bytes.data(), bytes.size());
-    uint32_t state = in.u32() | 1u;
-    for (size_t i = 0; i < b.v.size(); ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        b.v[i] =
-            wide ? static_cast<int32_t>(state) : (bytes[2 * i] | bytes[2 * i + 1] << 8) - 32768;
-    }
+    in.fill(reinterpret_cast<uint8_t*>(b.v.data()), b.v.size() * sizeof(int32_t));
+    for (int32_t& s : b.v) s = wide ? s : s % 32768;
     return b;
 }
 // Small values with, now and then, the special ones (0, infinities, NaN ...).
 BD fill(FuzzInput& in, BD b) {
-    std::vector<uint8_t> bytes(b.v.size());
-    in.fill(bytes.data(), bytes.size());
     const bool special = in.flag();
-    for (size_t i = 0; i < b.v.size(); ++i)
-        b.v[i] = special && bytes[i] % 17 == 0 ? in.real() : bytes[i] - 100.0;
+    for (double& s : b.v) s = special && in.byte() < 16 ? in.real() : in.byte() - 100.0;
     return b;
 }
 // Usually square with an odd side of 3 to 9, sometimes any shape.
 BD kernel(FuzzInput& in) {
     const int32_t side = 3 + 2 * in.range(0, 3);
     const bool odd = in.byte() < 32;
-    BD k(odd ? in.range(0, 10) : side, odd ? in.range(0, 10) : side);
+    const int32_t kw = odd ? in.range(0, 10) : side, kh = odd ? in.range(0, 10) : side;
+    BD k(kw, kh);
     for (double& v : k.v) v = in.range(-8, 8) / 4.0;
     return k;
 }
@@ -122,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             convI32toU8(turned.img, d8.img);
             require(areEqual(s, d8.img) == 1, "a picture widened and narrowed changed");
             convI32toU8(a32.img, d8.img);
-            const B8 other = fill(in, B8(in.range(0, 300), in.range(0, 300)));
+            const int32_t ow = in.range(0, 300), oh = in.range(0, 300);
+            const B8 other = fill(in, B8(ow, oh));
             areEqual(s, other.img);
             addSquares(s, d8.img, d32.img);
             divide(a32.img, b32.img, dd.img);
