@@ -130,6 +130,10 @@ void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+bool fileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
 std::string rawFrame(const std::vector<uint8_t>& luma, int w, int h) {
     std::string bytes(luma.begin(), luma.end());
     bytes.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 3 / 2, static_cast<char>(128));

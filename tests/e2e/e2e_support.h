@@ -50,6 +50,7 @@ RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::st
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
 
 // One raw 4:2:0 frame, (w * h * 3) / 2 bytes: the given luma followed by
 // neutral chroma.
