@@ -5,7 +5,6 @@
 #include "fuzz/reader_support.h"
 #include "io/raw_stream_source.h"
 
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     const int32_t w = in.range(1, 96), h = in.range(1, 96);

@@ -2,15 +2,20 @@
 
 #ifndef LUMAQC_HAVE_DECODER
 
+namespace lumaqc {
+
 std::string decoderLibraries() {
     return "";
 }
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
-                                               DecoderOpen& status, std::string&, bool) {
+                                               const std::atomic<int>*, DecoderOpen& status,
+                                               std::string&, bool) {
     status = DecoderOpen::NotVideo;
     return nullptr;
 }
+
+}  // namespace lumaqc
 
 #else
 
@@ -21,12 +26,33 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
 namespace lumaqc {
 
 namespace {
+
+// Set on the demuxer's context while a source reads: libavformat's own
+// account of a file that ends before its container says (Matroska and WebM
+// log it and then end the stream as if it were complete).
+struct DemuxerNotes {
+    bool endedPrematurely = false;
+};
+
+// Nothing is printed (the program reports in its own words); the messages
+// of our demuxer contexts are read for the damage they describe.
+void readLibraryMessage(void* context, int level, const char* format, va_list) {
+    if (context == nullptr || level > AV_LOG_ERROR) return;
+    if (*static_cast<const AVClass* const*>(context) != avformat_get_class()) return;
+    auto* notes = static_cast<DemuxerNotes*>(static_cast<AVFormatContext*>(context)->opaque);
+    if (notes != nullptr && std::strncmp(format, "File ended prematurely", 22) == 0) {
+        notes->endedPrematurely = true;
+    }
+}
 
 std::string avError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -55,8 +81,9 @@ bool lumaIsPlane0(AVPixelFormat format) {
 
 class DecoderSource : public FrameSource {
   public:
-    DecoderSource(const std::string& path, std::unique_ptr<InputStream> input, bool goOn)
-        : input_(std::move(input)), goOn_(goOn) {
+    DecoderSource(const std::string& path, std::unique_ptr<InputStream> input,
+                  const std::atomic<int>* stop, bool goOn)
+        : input_(std::move(input)), stop_(stop), goOn_(goOn) {
         info_.path = path;
         info_.kind = "decoder";
         info_.frames = -1;
@@ -80,21 +107,24 @@ class DecoderSource : public FrameSource {
 
     DecoderOpen open(std::string& error) {
         av_log_set_level(AV_LOG_QUIET);
+        av_log_set_callback(readLibraryMessage);
+        // A stop signal ends waits in libavformat (and in our reads below).
+        const AVIOInterruptCB interrupt{&stopRequested, this};
         if (input_) {
             // A pipe: libavformat reads through our stream, which still holds
             // the bytes peeked to look for a Y4M signature.
             constexpr int kBufferSize = 1 << 16;
             auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
             if (buffer != nullptr) {
-                io_ = avio_alloc_context(buffer, kBufferSize, 0, input_.get(), &readInput, nullptr,
-                                         nullptr);
+                io_ =
+                    avio_alloc_context(buffer, kBufferSize, 0, this, &readInput, nullptr, nullptr);
             }
             if (io_ == nullptr) {
                 av_free(buffer);
-                error = "Cannot decode " + name_ + ": out of memory\n";
+                error = "lumaqc: not enough memory to decode " + name_ + "\n";
                 return DecoderOpen::Failed;
             }
-        } else if (avio_open(&io_, info_.path.c_str(), AVIO_FLAG_READ) < 0) {
+        } else if (avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
             return DecoderOpen::NotVideo;
         }
         // Recognise the container first, so that a damaged file of a known
@@ -109,11 +139,13 @@ class DecoderSource : public FrameSource {
         if (std::strcmp(container->name, "rawvideo") == 0) return DecoderOpen::NotVideo;
         format_ = avformat_alloc_context();
         if (format_ == nullptr) {
-            error = "Cannot decode " + name_ + ": out of memory\n";
+            error = "lumaqc: not enough memory to decode " + name_ + "\n";
             return DecoderOpen::Failed;
         }
         format_->pb = io_;
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        format_->interrupt_callback = interrupt;
+        format_->opaque = &notes_;
         int code = avformat_open_input(&format_, url, container, nullptr);
         if (code < 0) {  // the context is freed on failure
             error = "Cannot read " + name_ + " (" + container->name + "): " + avError(code) +
@@ -143,7 +175,7 @@ class DecoderSource : public FrameSource {
         packet_ = av_packet_alloc();
         frame_ = av_frame_alloc();
         if (decoder_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
-            error = "Cannot decode " + name_ + ": out of memory\n";
+            error = "lumaqc: not enough memory to decode " + name_ + "\n";
             return DecoderOpen::Failed;
         }
         code = avcodec_parameters_to_context(decoder_, stream->codecpar);
@@ -157,6 +189,13 @@ class DecoderSource : public FrameSource {
         declaredFrames_ = stream->nb_frames;
         timeBase_ = stream->time_base;
         startTime_ = stream->start_time;
+        // A duration the container states (not one estimated from the bit rate).
+        if (format_->duration > 0 &&
+            format_->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) {
+            declaredEnd_ = format_->duration;
+            const AVRational rate = av_guess_frame_rate(format_, stream, nullptr);
+            frameTime_ = rate.num > 0 ? av_rescale(AV_TIME_BASE, rate.den, rate.num) : 0;
+        }
         for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
             if (rate.num > 0 && rate.den > 0) {
                 info_.fps = av_q2d(rate);
@@ -217,11 +256,36 @@ class DecoderSource : public FrameSource {
     }
 
   private:
+    static int stopRequested(void* opaque) {
+        const auto* self = static_cast<const DecoderSource*>(opaque);
+        return self->stop_ != nullptr && self->stop_->load() != 0 ? 1 : 0;
+    }
+
     static int readInput(void* opaque, uint8_t* buffer, int size) {
-        auto* input = static_cast<InputStream*>(opaque);
-        const size_t got = input->read(buffer, static_cast<size_t>(size));
+        if (stopRequested(opaque) != 0) return AVERROR_EXIT;
+        InputStream& input = *static_cast<DecoderSource*>(opaque)->input_;
+        const size_t got = input.read(buffer, static_cast<size_t>(size));
         if (got > 0) return static_cast<int>(got);
-        return input->failed() ? AVERROR(EIO) : AVERROR_EOF;
+        return input.failed() ? AVERROR(EIO) : AVERROR_EOF;
+    }
+
+    // Why the stream ended early although the demuxer reported a clean end,
+    // or empty: libavformat found the file cut short, or the packets of all
+    // streams end more than a frame before the duration the container states.
+    std::string truncation() const {
+        if (notes_.endedPrematurely) return "the file ends prematurely (truncated)";
+        // Timestamps that start below 0 (coding delay) shift the end down.
+        const int64_t start =
+            format_->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(format_->start_time, 0) : 0;
+        if (declaredEnd_ > 0 && lastEnd_ != AV_NOPTS_VALUE &&
+            lastEnd_ - start < declaredEnd_ - std::max<int64_t>(frameTime_, 1)) {
+            char text[128];
+            std::snprintf(text, sizeof text, "the file ends at %.2f s of its %.2f s (truncated)",
+                          static_cast<double>(lastEnd_) / AV_TIME_BASE,
+                          static_cast<double>(declaredEnd_) / AV_TIME_BASE);
+            return text;
+        }
+        return "";
     }
 
     void takeDamage(ReadResult& result) {
@@ -285,6 +349,11 @@ class DecoderSource : public FrameSource {
                                    std::to_string(declaredFrames_) + " frames (truncated)");
                     return ReadStatus::Error;
                 }
+                const std::string cut = truncation();
+                if (!cut.empty()) {
+                    error = frameError(cut);
+                    return ReadStatus::Error;
+                }
                 return ReadStatus::End;
             }
             if (code != AVERROR(EAGAIN)) {
@@ -311,6 +380,7 @@ class DecoderSource : public FrameSource {
                 avcodec_send_packet(decoder_, nullptr);  // drain what is held
                 continue;
             }
+            noteEnd(*packet_);
             if (packet_->stream_index != stream_) {
                 av_packet_unref(packet_);
                 continue;
@@ -337,6 +407,18 @@ class DecoderSource : public FrameSource {
                 avcodec_send_packet(decoder_, nullptr);
             }
         }
+    }
+
+    // The latest end time of the packets of any stream, in AV_TIME_BASE units.
+    void noteEnd(const AVPacket& packet) {
+        if (packet.pts == AV_NOPTS_VALUE || packet.stream_index < 0 ||
+            static_cast<unsigned>(packet.stream_index) >= format_->nb_streams) {
+            return;
+        }
+        const int64_t end =
+            av_rescale_q(packet.pts + packet.duration,
+                         format_->streams[packet.stream_index]->time_base, AV_TIME_BASE_Q);
+        if (lastEnd_ == AV_NOPTS_VALUE || end > lastEnd_) lastEnd_ = end;
     }
 
     // Sets up the conversion of `format` to the nearest 8-bit planar YUV or
@@ -425,6 +507,8 @@ class DecoderSource : public FrameSource {
     static constexpr int kMaxFailures = 1000;
 
     std::unique_ptr<InputStream> input_;
+    const std::atomic<int>* stop_;
+    DemuxerNotes notes_;
     bool goOn_ = false;  // count damage and go on decoding
     int damage_ = 0;     // damage since the last delivered frame
     std::string damageMessage_;
@@ -444,9 +528,12 @@ class DecoderSource : public FrameSource {
     AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
     int stream_ = -1;
     int64_t declaredFrames_ = 0;
-    int64_t packets_ = 0;  // packets of the video stream read so far
-    int64_t decoded_ = 0;  // frames the decoder has delivered
-    int64_t next_ = 0;     // index of the frame held in frame_ when haveFrame_
+    int64_t declaredEnd_ = 0;           // the container's duration, AV_TIME_BASE units; 0: none
+    int64_t frameTime_ = 0;             // one frame of the video stream, the same units
+    int64_t lastEnd_ = AV_NOPTS_VALUE;  // see noteEnd()
+    int64_t packets_ = 0;               // packets of the video stream read so far
+    int64_t decoded_ = 0;               // frames the decoder has delivered
+    int64_t next_ = 0;                  // index of the frame held in frame_ when haveFrame_
     bool haveFrame_ = false;
     std::string pendingError_;  // damage seen while reading, reported once drained
 };
@@ -462,9 +549,10 @@ std::string decoderLibraries() {
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
-                                               DecoderOpen& status, std::string& error,
-                                               bool continueAfterDamage) {
-    auto source = std::make_unique<DecoderSource>(path, std::move(input), continueAfterDamage);
+                                               const std::atomic<int>* stop, DecoderOpen& status,
+                                               std::string& error, bool continueAfterDamage) {
+    auto source =
+        std::make_unique<DecoderSource>(path, std::move(input), stop, continueAfterDamage);
     status = source->open(error);
     if (status != DecoderOpen::Ok) return nullptr;
     return source;

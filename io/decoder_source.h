@@ -3,6 +3,7 @@
 // decoded frame analysed. Available when the build found the libraries.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -18,12 +19,14 @@ enum class DecoderOpen {
 };
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
-// and decodes the first frame, which fixes the picture size. With
-// `continueAfterDamage`, damage the decoder reports is counted in each
-// ReadResult and decoding goes on (see SourceRequest).
+// and decodes the first frame, which fixes the picture size. Reading gives up
+// as soon as `stop` (when given) is non-zero. With `continueAfterDamage`,
+// damage the decoder reports is counted in each ReadResult and decoding goes
+// on (see SourceRequest).
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
-                                               DecoderOpen& status, std::string& error,
+                                               const std::atomic<int>* stop, DecoderOpen& status,
+                                               std::string& error,
                                                bool continueAfterDamage = false);
 
 }  // namespace lumaqc

@@ -2,6 +2,7 @@
 // and never knows whether it reads a raw file, a pipe, Y4M or a decoder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -21,7 +22,7 @@ struct SourceInfo {
 
 enum class ReadStatus {
     Ok,     // the luma plane was delivered
-    End,    // no more frames (streams only; files deliver past their end)
+    End,    // no more frames: the end of a stream, or a frame past the end of a file
     Error,  // the input cannot be read further; `message` says why
 };
 
@@ -59,6 +60,9 @@ struct SourceRequest {
     // decoder could) or goes on with the next frame it can decode, and says
     // so in ReadResult::damage, instead of ending the input with an error.
     bool continueAfterDamage = false;
+    // When set and non-zero (a stop signal came), reads that wait for input
+    // give up: opening then fails, and the caller checks the flag.
+    const std::atomic<int>* stop = nullptr;
 };
 
 enum class OpenStatus {
@@ -69,7 +73,8 @@ enum class OpenStatus {
 
 // Opens the input named by `request` ("-" is standard input). A Y4M signature
 // at the start makes it Y4M, whatever its name; otherwise, with a width and a
-// height it is raw 4:2:0 and without them a file for the decoder. On failure
+// height it is raw 4:2:0 (a file must hold one whole frame at least) and
+// without them a file for the decoder. On failure
 // returns null and sets `error` to the complete message (line feed included)
 // for the error stream, and `status` (when given) to the reason.
 std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,

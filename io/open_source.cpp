@@ -38,11 +38,9 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     const bool fromStdin = request.path == "-";
     FILE* file = fromStdin ? stdin : std::fopen(request.path.c_str(), "rb");
     if (file == nullptr) {
-        const std::string message =
-            "Error opening the file " + request.path + ": " + std::strerror(errno) + " \n";
-        // Without a size the input could only have been read for its header.
-        const bool sized = request.width > 0 && request.height > 0;
-        return failed(status, sized ? OpenStatus::Failed : OpenStatus::NeedsSize, error, message);
+        return failed(
+            status, OpenStatus::Failed, error,
+            "Error opening the file " + request.path + ": " + std::strerror(errno) + " \n");
     }
     // A directory opens for reading but holds no frames.
     struct stat st {};
@@ -81,19 +79,24 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         FILE* raw = input->release();
         std::clearerr(raw);
         std::rewind(raw);
-        return std::make_unique<RawFileSource>(raw, request.path, request.width, request.height);
+        auto source =
+            std::make_unique<RawFileSource>(raw, request.path, request.width, request.height);
+        if (source->info().frames == 0) {
+            return failed(status, OpenStatus::Failed, error,
+                          "The file " + request.path + " holds no whole frame of " +
+                              std::to_string(request.width) + " x " +
+                              std::to_string(request.height) + " (" +
+                              std::to_string(source->fileSize()) + " bytes; a frame is " +
+                              std::to_string(source->frameSize()) + ")\n");
+        }
+        return source;
     }
 
     DecoderOpen opened = DecoderOpen::NotVideo;
     std::unique_ptr<FrameSource> source;
-    if (stream) {
-        source = openDecoderSource(request.path, std::move(input), opened, error,
-                                   request.continueAfterDamage);
-    } else {
-        input.reset();
-        source =
-            openDecoderSource(request.path, nullptr, opened, error, request.continueAfterDamage);
-    }
+    if (!stream) input.reset();
+    source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
+                               request.continueAfterDamage);
     if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
     if (!source) return failed(status, OpenStatus::Failed, error, error);
     return source;

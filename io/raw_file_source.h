@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdio>
-#include <vector>
 
 #include "io/frame_source.h"
 
@@ -16,18 +15,19 @@ class RawFileSource : public FrameSource {
     ~RawFileSource() override;
 
     const SourceInfo& info() const override { return info_; }
+    // The whole frames counted when the file was opened are read; a frame
+    // past them ends the input.
     ReadResult read(int64_t index, uint8_t* luma) override;
+
+    int64_t fileSize() const { return fileSize_; }
+    int64_t frameSize() const { return frameSize_; }
 
   private:
     FILE* file_;
     SourceInfo info_;
     int64_t lumaSize_;
     int64_t frameSize_;
-    // Two buffers that take frames in turn. A read past the end of the file
-    // delivers nothing (or only part of a frame) and leaves the buffer as it
-    // was, so such a frame shows the samples of the frame two before it.
-    std::vector<uint8_t> buffers_[2];
-    int turn_ = 0;
+    int64_t fileSize_ = 0;
 };
 
 }  // namespace lumaqc

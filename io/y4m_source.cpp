@@ -1,6 +1,7 @@
 #include "io/y4m_source.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <sstream>
@@ -76,6 +77,23 @@ class Y4mSource : public FrameSource {
     std::vector<uint8_t> scratch_;  // frames skipped before the start frame
 };
 
+// A header field as it can be shown in a message: control bytes (a NUL
+// would end the message) written as \xNN.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 // A decimal number of digits only, within [1, limit].
 bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
     if (text.empty() || text.size() > 18) return false;
@@ -125,10 +143,12 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
         const std::string value = token.substr(1);
         switch (token[0]) {
             case 'W':
-                if (!parsePositive(value, kMaxSide, width)) return fail("bad width " + token);
+                if (!parsePositive(value, kMaxSide, width))
+                    return fail("bad width " + printable(token));
                 break;
             case 'H':
-                if (!parsePositive(value, kMaxSide, height)) return fail("bad height " + token);
+                if (!parsePositive(value, kMaxSide, height))
+                    return fail("bad height " + printable(token));
                 break;
             case 'F': {
                 // Frame rate as a ratio; "F0:0" means unknown.
@@ -139,7 +159,7 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                 if (colon == std::string::npos ||
                     !parsePositive(value.substr(0, colon), kMaxSide, num) ||
                     !parsePositive(value.substr(colon + 1), kMaxSide, den)) {
-                    return fail("bad frame rate " + token);
+                    return fail("bad frame rate " + printable(token));
                 }
                 info.fps = static_cast<double>(num) / static_cast<double>(den);
                 info.fpsKnown = true;
@@ -161,7 +181,7 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
     if (colour == "420" || colour == "420jpeg" || colour == "420paldv" || colour == "420mpeg2") {
         chromaSize = 2 * ((width + 1) / 2) * ((height + 1) / 2);
     } else if (colour != "mono") {
-        error = "Unsupported Y4M colour space C" + colour + " in " + input->name() +
+        error = "Unsupported Y4M colour space C" + printable(colour) + " in " + input->name() +
                 ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) and 8-bit mono "
                 "(Cmono) are read\n";
         return nullptr;
