@@ -10,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -62,6 +63,16 @@ RunOutcome sinkFailure(const ResultSink& sink, int64_t done) {
     return outcome;
 }
 
+bool beginSinks(const std::vector<ResultSink*>& sinks, const RunInfo& info, RunOutcome& outcome) {
+    for (ResultSink* sink : sinks) {
+        if (!sink->begin(info)) {
+            outcome = sinkFailure(*sink, 0);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Hands the row to every sink, even after one has failed, so that an output
 // that fails (a closed pipe, a full disk) costs no other output this row; the
 // first failure then stops the run.
@@ -86,13 +97,13 @@ bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const Fr
 
 // One thread: the frame loop as plainly as it can be written. The engine's
 // current and previous picture exchange their arrays after every frame.
-RunOutcome runSingle(FrameSource& source, const RunOptions& options,
+RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunInfo& run,
                      const std::vector<ResultSink*>& sinks, RunSummary& summary) {
     const SourceInfo& info = source.info();
     Engine engine(info.width, info.height, options.fps, CLOCK_PROCESS_CPUTIME_ID);
     RunOutcome outcome;
     const double start = clockMs(CLOCK_PROCESS_CPUTIME_ID);
-    const int64_t end = endIndex(options);
+    const int64_t end = beginSinks(sinks, run, outcome) ? endIndex(options) : options.start;
     for (int64_t i = options.start; i < end; ++i) {
         if (stopRequested(options)) {
             outcome.stopped = true;
@@ -141,17 +152,29 @@ class ParallelRun {
     }
 
     // Rethrows what a worker threw (std::bad_alloc, say) once every thread
-    // has ended.
-    RunOutcome run(RunSummary& summary) {
+    // has ended. The sinks begin once the threads are started.
+    RunOutcome run(const RunInfo& info, RunSummary& summary) {
         std::vector<std::thread> threads;
         const double start = clockMs(CLOCK_MONOTONIC);
         RunOutcome outcome;
         std::exception_ptr failure;
         try {
             for (size_t t = 0; t < workers_.size(); ++t) {
-                threads.emplace_back([this, t] { work(workers_[t]); });
+                try {
+                    threads.emplace_back([this, t] { work(workers_[t]); });
+                } catch (const std::system_error& e) {
+                    // The threads started share the frames; the output is the same.
+                    const std::string got = std::to_string(t + 1);
+                    if (options_.notice) {
+                        options_.notice("lumaqc: only " + got + " of the " +
+                                        std::to_string(options_.threads) +
+                                        " threads asked for could be started (" +
+                                        e.code().message() + "); the run goes on with " + got);
+                    }
+                    break;
+                }
             }
-            outcome = loop();
+            if (beginSinks(sinks_, info, outcome)) outcome = loop();
         } catch (...) {
             failure = std::current_exception();
         }
@@ -324,17 +347,13 @@ RunOutcome runSinks(FrameSource& source, const RunOptions& options,
     info.frames = options.untilEnd ? -1 : options.frames;
     info.start = options.start;
     info.threads = options.threads;
-    for (ResultSink* sink : sinks) {
-        if (!sink->begin(info)) return sinkFailure(*sink, 0);
-    }
-
     RunSummary summary;
     RunOutcome outcome;
     if (options.threads <= 1) {
-        outcome = runSingle(source, options, sinks, summary);
+        outcome = runSingle(source, options, info, sinks, summary);
     } else {
         ParallelRun run(source, options, sinks);
-        outcome = run.run(summary);
+        outcome = run.run(info, summary);
     }
     if (outcome.status != 0) return outcome;
 
@@ -380,6 +399,7 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
     options_.frames = request.frames ? *request.frames : input.frames;
     options_.untilEnd = !request.frames && input.frames < 0;
     options_.stop = request.stop;
+    options_.notice = request.notice;
     options_.threads = request.threads > 0
                            ? request.threads
                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -392,6 +412,7 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
     source.width = request.width;
     source.height = request.height;
     source.continueAfterDamage = request.continueAfterDamage;
+    source.stop = request.stop;
     std::unique_ptr<FrameSource> opened = openFrameSource(source, error, status);
     if (!opened) return nullptr;
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,9 @@ struct RunOptions {
     // already read are finished and emitted, and the sinks get end() with a
     // summary of the frames done. A signal handler may set it.
     const std::atomic<int>* stop = nullptr;
+    // Told once, before the first frame, when fewer threads than asked for
+    // could be started (the run goes on with those); may be empty.
+    std::function<void(const std::string&)> notice{};
 };
 
 struct RunOutcome {
@@ -52,12 +56,14 @@ struct RunOutcome {
     std::string damageMessage{};
 };
 
-// Runs the analysis. Sinks get begin() before the first frame and, unless a
-// read or write error stops the run, end() after the last one (also when the
-// stop flag ended it early). After such an error the sinks that keep partial
+// Runs the analysis. Sinks get begin() once the pictures are allocated and
+// the threads started (so a run that cannot start leaves every output as it
+// was), before the first frame and, unless a read or write error stops the
+// run, end() after the last one (also when the stop flag or the end of the
+// input ended it early). After such an error the sinks that keep partial
 // results (ResultSink::keepsPartialResults) get end() with a summary of the
-// frames done, marked incomplete. Throws std::bad_alloc when the pictures
-// cannot be allocated.
+// frames done, marked incomplete. Throws std::bad_alloc, before any sink has
+// begun, when the pictures cannot be allocated.
 RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
                        const std::vector<ResultSink*>& sinks);
 
@@ -68,11 +74,14 @@ struct AnalysisRequest {
     // size given for them must match).
     int32_t width = 0;
     int32_t height = 0;
-    std::optional<double> fps;               // default: the input's rate, else 25
-    std::optional<int64_t> frames;           // default: every frame to the end of the input
-    int64_t start = 0;                       // the first frame, counted from 0
-    int threads = 0;                         // 0: every hardware thread
-    const std::atomic<int>* stop = nullptr;  // as RunOptions::stop
+    std::optional<double> fps;      // default: the input's rate, else 25
+    std::optional<int64_t> frames;  // default: every frame to the end of the input
+    int64_t start = 0;              // the first frame, counted from 0
+    int threads = 0;                // 0: every hardware thread
+    // As RunOptions::stop; it also ends waits for input while the input is
+    // opened.
+    const std::atomic<int>* stop = nullptr;
+    std::function<void(const std::string&)> notice{};  // as RunOptions::notice
     // A decoder that reports damage goes on (SourceRequest::continueAfterDamage).
     bool continueAfterDamage = false;
 };

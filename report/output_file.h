@@ -1,8 +1,12 @@
 // The file of a file output (log, JSON document, HTML report): created or
-// truncated when it is opened, every write flushed at once so that a run
-// that stops keeps what was written, every failure described in one line
-// that names the file and gives the system's reason.
+// truncated when it is opened (or, for the log, opened and locked then and
+// emptied only when the run starts), every write flushed at once so that a
+// run that stops keeps what was written, a write that fails part-way cut back
+// so that the file ends with the last whole write, every failure described in
+// one line that names the file and gives the system's reason.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdio>
 #include <string>
@@ -12,19 +16,33 @@ namespace lumaqc {
 
 class OutputFile {
   public:
-    // Creates (or truncates) `path`; `what` names the file in messages ("the
-    // JSON file"). When that fails, isOpen() is false and error() says
-    // "Cannot create <what> <path>: <reason>".
-    OutputFile(std::string what, std::string path);
-    // Closes the file if it is still open, without checking.
+    // When an earlier file at the path is replaced.
+    enum class Replace {
+        AtOnce,       // the constructor creates or truncates it
+        WhenStarted,  // the constructor opens (or creates) and locks it; start() empties it
+    };
+
+    // Opens `path`; `what` names the file in messages ("the JSON file"). When
+    // that fails, isOpen() is false and error() says "Cannot create <what>
+    // <path>: <reason>". With Replace::WhenStarted a regular file gets an
+    // advisory lock for the life of this object; when another process holds
+    // it, busy() is true, the file is left alone and error() names that
+    // process.
+    OutputFile(std::string what, std::string path, Replace replace = Replace::AtOnce);
+    // Closes the file if it is still open, without checking. A file created
+    // with Replace::WhenStarted that was never started is removed again.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     bool isOpen() const { return file_ != nullptr; }
+    bool busy() const { return busy_; }
     // errno of the failed creation, 0 when it succeeded.
     int openErrno() const { return openErrno_; }
 
+    // Replace::WhenStarted: empties the file (the earlier contents go only
+    // now). False, with error() as for write(), when that fails.
+    bool start();
     // Writes and flushes `text`. False, with error() "Cannot write <what>
     // <path>: <reason>", when that fails or the file is not open.
     bool write(std::string_view text);
@@ -36,12 +54,18 @@ class OutputFile {
 
   private:
     void failed(int error);
+    bool openLocked();
 
     std::string what_;
     std::string path_;
     std::FILE* file_ = nullptr;
     int openErrno_ = 0;
     std::string error_;
+    bool regular_ = false;  // a regular file: locked, emptied, cut back after a failed write
+    bool created_ = false;  // created by this object (Replace::WhenStarted)
+    bool started_ = true;   // false until start() for Replace::WhenStarted
+    bool busy_ = false;
+    off_t written_ = 0;  // bytes of whole writes in the file
 };
 
 }  // namespace lumaqc

@@ -32,13 +32,15 @@ bool ConsoleSink::write(const std::string& text) {
 }
 
 bool ConsoleSink::begin(const RunInfo& run) {
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  "Video file %s opened successfully!\n\nWidth = %d, Height = %d, FPS = %2.2f, "
-                  "Number of Frames = %lld, Start Frame = %lld\n\n",
-                  run.source->path.c_str(), run.source->width, run.source->height, run.fps,
+    // The path goes in as it is, however long; the numbers fit any buffer.
+    char numbers[512];
+    std::snprintf(numbers, sizeof numbers,
+                  "Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %lld, Start Frame = "
+                  "%lld\n\n",
+                  run.source->width, run.source->height, run.fps,
                   static_cast<long long>(run.frames), static_cast<long long>(run.start));
-    return write(text + columnHeader(RowStyle::Console) + "\n");
+    return write("Video file " + run.source->path + " opened successfully!\n\n" + numbers +
+                 columnHeader(RowStyle::Console) + "\n");
 }
 
 bool ConsoleSink::frame(int64_t index, const lumaqc::FrameValues& values) {
@@ -55,7 +57,10 @@ bool ConsoleSink::end(const RunSummary& summary) {
                  timingText(summary.seconds, summary.frames));
 }
 
-LogSink::LogSink(const std::string& path) : file_("the log file", path) {}
+LogSink::LogSink(const std::string& path)
+    : file_("the log file", path, OutputFile::Replace::WhenStarted) {
+    if (file_.busy()) error_ = file_.error();
+}
 
 bool LogSink::write(const std::string& text) {
     if (!file_.isOpen()) return true;
@@ -67,10 +72,15 @@ bool LogSink::write(const std::string& text) {
 }
 
 bool LogSink::begin(const RunInfo&) {
+    if (file_.busy()) return false;
     if (!file_.isOpen()) {
         // The run goes on with the console only.
         std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(file_.openErrno()));
         return true;
+    }
+    if (!file_.start()) {
+        error_ = file_.error();
+        return false;
     }
     return write(columnHeader(RowStyle::Log));
 }

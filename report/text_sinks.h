@@ -25,12 +25,19 @@ class ConsoleSink : public ResultSink {
 };
 
 // The log file: a header line and one row per frame, each row flushed as it
-// is written so that an interrupted run keeps every finished row.
+// is written so that an interrupted run keeps every finished row; after a
+// failed write the file ends with its last whole row.
 class LogSink : public ResultSink {
   public:
-    // Creates (or truncates) the file at `path`. When that fails, begin()
-    // reports it on the error stream and the sink writes nothing.
+    // Opens (or creates) the file at `path` and locks it for this run,
+    // leaving its contents as they are until begin(). When another run holds
+    // the lock, busy() is true and error() names that run. When the file
+    // cannot be opened, begin() reports it on the error stream and the sink
+    // writes nothing.
     explicit LogSink(const std::string& path);
+    bool busy() const { return file_.busy(); }
+
+    // Empties the file (the earlier log goes only now) and writes the header.
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
