@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdlib>
 #include <limits>
 #include <optional>
@@ -15,6 +16,7 @@ namespace lumaqc {
 namespace {
 
 constexpr int DEFAULT_FPS = 25;
+constexpr long kMaxThreads = 1024;
 
 const char* const kDescription =
     "Rates the visual quality of a video without a reference: fifteen indicators per\n"
@@ -77,6 +79,18 @@ ParsedCommand failure(const std::string& text) {
     return message(CommandAction::Error, text + "\n");
 }
 
+// --threads: a whole number from 0 to kMaxThreads, said in a few words.
+std::string checkThreadCount(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || end == text.c_str() || *end != '\0') return text + " is not a number";
+    if (errno == ERANGE || n < 0 || n > kMaxThreads) {
+        return text + " is out of range, must be 0 to " + std::to_string(kMaxThreads);
+    }
+    return "";
+}
+
 }  // namespace
 
 ParsedCommand parseCommandLine(int argc, const char* const* argv) {
@@ -95,7 +109,7 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--threads", options.threads,
                    "Worker threads (default 0: every hardware thread); output is identical for "
                    "any number")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Validator(checkThreadCount, "0 to " + std::to_string(kMaxThreads)));
     app.add_option("--log", options.logPath, "Write the log here instead of metricsResultsCSV.csv");
     app.add_flag("--no-log", options.noLog, "Write no log file");
     app.add_flag("--quiet", options.quiet, "Leave the per-frame rows out of the console output");
@@ -166,9 +180,14 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     const long w = sized ? parseInteger(args[1]) : 0;
     const long h = sized ? parseInteger(args[2]) : 0;
     constexpr long kMaxSide = std::numeric_limits<int32_t>::max();
-    if (sized && (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide)) {
+    if (sized && (w <= 0 || h <= 0)) {
         return failure("Invalid picture size " + std::to_string(w) + " x " + std::to_string(h) +
                        ": width and height must be positive");
+    }
+    if (sized && (w > kMaxSide || h > kMaxSide)) {
+        return failure("Invalid picture size " + args[1] + " x " + args[2] +
+                       ": width and height must be at most " + std::to_string(kMaxSide) +
+                       " (out of range)");
     }
     // Pictures are indexed with 32-bit sample positions.
     if (static_cast<int64_t>(w) * h > std::numeric_limits<int32_t>::max()) {

@@ -6,6 +6,7 @@
 // Reads the luma plane of each selected frame, computes the fifteen
 // indicators, prints one row per frame on the console and in the log
 // "metricsResultsCSV.csv", and ends with the time each indicator took.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -57,7 +58,7 @@ void installStopHandlers() {
 }
 
 // What to say when memory runs out; names the picture size once it is known.
-char outOfMemoryMessage[160] = "lumaqc: out of memory\n";
+char outOfMemoryMessage[160] = "lumaqc: not enough memory\n";
 
 void printOutOfMemory() {
     if (write(STDERR_FILENO, outOfMemoryMessage, std::strlen(outOfMemoryMessage)) < 0) {
@@ -99,9 +100,34 @@ std::optional<qc::Profile> loadProfile(const std::string& name, std::string& err
     return qc::parseProfile(text, name, error);
 }
 
+// Descriptors 0 to 2 that whoever started us left closed are opened on
+// /dev/null, before any file is opened, so that no file of ours takes their
+// place (a log would then get the console rows). Opened for reading only: a
+// write to a closed standard output still fails, and is reported.
+void openClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null = open("/dev/null", O_RDONLY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+}
+
+// A stop signal that came before the first frame (while the input was opened
+// or probed) ends the run at once, before any output is touched.
+int stoppedBeforeStart() {
+    const int signo = stopSignal.load();
+    std::fprintf(stderr, "lumaqc: stopped by %s after 0 frames\n",
+                 signo == SIGINT ? "SIGINT" : "SIGTERM");
+    return 128 + signo;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    openClosedStandardDescriptors();
     // The library reports pictures it cannot allocate with std::bad_alloc.
     try {
         return run(argc, argv);
@@ -119,6 +145,9 @@ int run(int argc, char** argv) {
     // fail with a message, instead of ending the process in the middle of a
     // row before the log has it.
     signal(SIGPIPE, SIG_IGN);
+    // Past a file size limit (ulimit -f) a write fails with EFBIG and is
+    // reported like a full disk, instead of the signal ending the process.
+    signal(SIGXFSZ, SIG_IGN);
     std::set_new_handler(onOutOfMemory);
     // LUMAQC_SIMD restricts the kernels to one vector instruction set; every
     // set gives the same output.
@@ -169,9 +198,11 @@ int run(int argc, char** argv) {
     request.stop = &stopSignal;
     // Under a profile, damage is an event and the run goes on.
     request.continueAfterDamage = profile.has_value();
+    request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis = Analysis::open(request, error, &opened);
+    if (stopSignal.load() != 0) return stoppedBeforeStart();
     if (!analysis && opened == OpenStatus::NeedsSize) {
         // A path alone that names raw video: as for too few arguments.
         std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), stdout);
@@ -212,6 +243,18 @@ int run(int argc, char** argv) {
                      signo == SIGINT ? "SIGINT" : "SIGTERM",
                      static_cast<long long>(outcome.framesDone));
         return 128 + signo;
+    }
+    // A raw file holds fewer of the frames asked for: the run stopped after
+    // its last whole frame.
+    const SourceInfo& input = analysis->input();
+    const RunOptions& run = analysis->options();
+    if (input.kind == "raw" && options.framesGiven && outcome.framesDone < run.frames) {
+        std::fprintf(stderr,
+                     "lumaqc: only %lld of the %lld frames requested from frame %lld exist in %s, "
+                     "which holds %lld whole frames\n",
+                     static_cast<long long>(outcome.framesDone), static_cast<long long>(run.frames),
+                     static_cast<long long>(run.start), input.path.c_str(),
+                     static_cast<long long>(input.frames));
     }
     analysis.reset();
     std::puts("\nFile stream closed\n");

@@ -9,6 +9,17 @@ namespace lumaqc {
 
 bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
                      const std::string& input, std::string& error) {
+    // The log is opened and locked first, but emptied only when the run
+    // starts: another run writing it, a document that cannot be created, a
+    // console that cannot be written or memory that runs out leaves an
+    // earlier log as it was.
+    if (!line.noLog) {
+        log_ = std::make_unique<LogSink>(line.logPath);
+        if (log_->busy()) {
+            error = log_->error() + "\n";
+            return false;
+        }
+    }
     if (profile) {
         decision_ = std::make_unique<DecisionSink>(std::move(*profile), line.profile,
                                                    line.failOnWarning, input, stderr);
@@ -37,7 +48,6 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
         documents_.push_back(std::move(html));
     }
     console_ = std::make_unique<ConsoleSink>(!line.quiet);
-    if (!line.noLog) log_ = std::make_unique<LogSink>(line.logPath);
 
     for (const std::unique_ptr<ResultSink>& document : documents_) sinks_.push_back(document.get());
     // The progress bar shows only on a terminal; when the rows go to the same

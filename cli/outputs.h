@@ -19,11 +19,13 @@ namespace lumaqc {
 
 class Outputs {
   public:
-    // The documents are created first: a path that cannot be written returns
-    // false with one line in `error` before the log is touched, so a run that
-    // cannot start never truncates the log of an earlier one.
-    // Under a QC profile (`profile` set), the decision comes first, with
-    // its events file (--events); `input` names the video in its messages.
+    // The log is opened and locked first (another run holding it returns
+    // false with one line in `error` naming that run). Under a QC profile
+    // (`profile` set) the decision comes next, with its events file
+    // (--events); `input` names the video in its messages. Then the documents
+    // are created. A file that cannot be created returns false likewise. The
+    // log is emptied only when the run starts, so a run that cannot start
+    // never truncates the log of an earlier one.
     bool create(const CommandLine& line, std::optional<qc::Profile> profile,
                 const std::string& input, std::string& error);
 
