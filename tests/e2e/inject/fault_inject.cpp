@@ -8,10 +8,14 @@
 //   signal=N   signal N is raised, as if it came from outside
 //   full       the flush and every later write of that stream fail with
 //              ENOSPC (its descriptor now writes to /dev/full)
+// LUMAQC_FAULT="threads=N" lets N threads be created and fails every later
+// pthread_create with EAGAIN, as when the process runs out of room for stacks.
 // Standard input, output and error are left alone. Without LUMAQC_FAULT the
 // library changes nothing.
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,4 +86,18 @@ extern "C" size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
 extern "C" int fflush(FILE* stream) {
     inject(stream, true);
     return realFflush(stream);
+}
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                              void* arg) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const Create real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    static int allowed = -1;  // threads still allowed; -1: no limit
+    const char* fault = std::getenv("LUMAQC_FAULT");
+    if (allowed == -1 && fault != nullptr && std::strncmp(fault, "threads=", 8) == 0) {
+        allowed = static_cast<int>(std::strtol(fault + 8, nullptr, 10));
+    }
+    if (allowed == 0) return EAGAIN;
+    if (allowed > 0) --allowed;
+    return real(thread, attr, start, arg);
 }
