@@ -558,6 +558,6 @@ std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
     return source;
 }
 
-#endif
-
 }  // namespace lumaqc
+
+#endif
