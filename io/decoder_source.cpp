@@ -186,6 +186,7 @@ class DecoderSource : public FrameSource {
                     avError(code) + "\n";
             return DecoderOpen::Failed;
         }
+        info_.codec = codec->name;
         declaredFrames_ = stream->nb_frames;
         timeBase_ = stream->time_base;
         startTime_ = stream->start_time;

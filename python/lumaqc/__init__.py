@@ -1,0 +1,157 @@
+"""lumaqc: no-reference video quality indicators, from Python.
+
+Fifteen indicators per frame, computed from the luma plane by the same
+library as the ``lumaqc`` program, bit for bit::
+
+    import lumaqc
+    result = lumaqc.analyze_file("clip.mp4")
+    result.values["blur"]          # numpy array, one value per frame (NaN: no value)
+    result.frames                  # pandas.DataFrame, one row per frame
+    result.summary["stats"]["blur"]["p95"]
+
+    analyzer = lumaqc.Analyzer(1920, 1080, fps=25.0)
+    values = analyzer.analyze(luma)   # 2-D uint8 numpy array -> dict of 15 floats
+
+``indicators`` lists the (key, name) pairs in column order; ``Error`` is
+raised for inputs that cannot be read, with the program's one-line message.
+``lumaqc.batch`` (the ``lumaqc-batch`` command) analyses whole archives on
+Dask distributed.
+"""
+
+from __future__ import annotations
+
+from typing import Any, Dict, List, Optional, Tuple
+
+import numpy as np
+
+from . import _lumaqc
+from ._lumaqc import Analyzer
+
+__all__ = ["Analyzer", "Error", "Result", "analyze_file", "indicators", "keys", "probe", "__version__"]
+
+__version__: str = _lumaqc.__version__
+
+#: (key, name) of the fifteen indicators, in the log's column order.
+indicators: List[Tuple[str, str]] = [tuple(item) for item in _lumaqc.indicators]
+#: The JSON keys alone, in the same order.
+keys: List[str] = [key for key, _ in indicators]
+
+#: True when the library decodes video files (libavformat/libavcodec built in).
+decoder: bool = bool(_lumaqc.decoder)
+
+
+class Error(RuntimeError):
+    """An input that cannot be read or a run that stopped on an error.
+
+    ``str(error)`` is the program's one-line message. ``result`` holds what
+    was computed before a run stopped (a :class:`Result` with
+    ``complete == False``), or None when nothing was.
+    """
+
+    def __init__(self, message: str, result: Optional["Result"] = None) -> None:
+        super().__init__(message)
+        self.result = result
+
+
+def probe(path: str) -> Optional[str]:
+    """'y4m', the container name libavformat recognises in the file's first
+    bytes, or None (not video as far as the first bytes tell: pictures,
+    text, raw samples, unreadable)."""
+    return _lumaqc.probe(str(path))
+
+
+class Result:
+    """What :func:`analyze_file` computed.
+
+    Attributes:
+        input: dict with path, kind ('raw', 'y4m', 'decoder'), codec, width,
+            height, fps, start_frame and frames_requested (None: to the end).
+        frame: int64 numpy array of the frame indices.
+        values: dict key -> float64 numpy array, one value per frame, NaN
+            where the JSON document has null.
+        summary: the JSON document's summary: stats per key (count, mean,
+            min, max, p5, p50, p95; None when count is 0), frozen_intervals,
+            blackout_intervals, flicker_ratings.
+        complete: False when the run stopped early (an error, Ctrl-C).
+        profile, events, verdict: the quality-control decision under a
+            profile; None without one.
+    """
+
+    def __init__(self, raw: Dict[str, Any]) -> None:
+        self.input: Dict[str, Any] = raw["input"]
+        self.frame: np.ndarray = raw["frame"]
+        table: np.ndarray = raw["values"]
+        self.values: Dict[str, np.ndarray] = {key: table[:, i] for i, key in enumerate(keys)}
+        self.summary: Dict[str, Any] = raw["summary"]
+        self.complete: bool = bool(raw["complete"])
+        self.profile: Optional[str] = raw.get("profile")
+        self.events: Optional[List[Dict[str, Any]]] = raw.get("events")
+        self.verdict: Optional[Dict[str, Any]] = raw.get("verdict")
+
+    def __len__(self) -> int:
+        return len(self.frame)
+
+    def __repr__(self) -> str:
+        info = self.input
+        return (
+            f"<lumaqc.Result {info['path']!r}: {len(self)} frames of {info['width']}x{info['height']}"
+            f" at {info['fps']:g} fps{'' if self.complete else ', incomplete'}>"
+        )
+
+    def to_pandas(self) -> Any:
+        """The per-frame values as a pandas.DataFrame indexed by frame (needs pandas)."""
+        import pandas as pd
+
+        frame = pd.DataFrame(self.values, index=pd.Index(self.frame, name="frame"))
+        return frame
+
+    @property
+    def frames(self) -> Any:
+        """Same as :meth:`to_pandas`."""
+        return self.to_pandas()
+
+
+def analyze_file(
+    path: str,
+    width: Optional[int] = None,
+    height: Optional[int] = None,
+    fps: Optional[float] = None,
+    frames: Optional[int] = None,
+    start: Optional[int] = None,
+    profile: Optional[str] = None,
+    threads: Optional[int] = None,
+    *,
+    json: Optional[str] = None,
+    report: Optional[str] = None,
+) -> Result:
+    """Analyses a video file as the ``lumaqc`` program does.
+
+    Reads anything the program reads except standard input: raw 4:2:0 video
+    (give width and height), Y4M (size and rate from its header), and video
+    files that libavformat/libavcodec decode. fps, frames and start are the
+    program's --fps, --frames and --start; threads defaults to every hardware
+    thread (the values are the same for any count). ``json`` and ``report``
+    write the program's JSON document and HTML report too, byte for byte as
+    ``lumaqc --json``/``--report`` would. ``profile`` (a built-in profile name
+    or a profile file) adds events and a verdict.
+
+    Raises Error with the program's message when the input cannot be read or
+    the run stops on an error (the frames done are in ``error.result``),
+    ValueError for arguments that make no sense, KeyboardInterrupt on Ctrl-C.
+    """
+    if profile is not None:
+        raise NotImplementedError(
+            "quality-control profiles are not in this version of the library; analyse without "
+            "profile="
+        )
+    try:
+        raw = _lumaqc.analyze_file(
+            str(path), width, height, fps, frames, start, threads,
+            None if json is None else str(json), None if report is None else str(report),
+        )
+    except _lumaqc.Error as error:
+        raise Error(str(error)) from None
+    result = Result(raw)
+    if raw["error"] is not None:
+        raise Error(raw["error"], result)
+    return result
