@@ -49,12 +49,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Raised for inputs that cannot be read and runs that stop on an error; its
 // text is the program's one-line message.
 PyObject* errorType = nullptr;
+// Its subclass for a file that holds no video (only a raw file given with
+// its size could be read).
+PyObject* notVideoType = nullptr;
 
-[[noreturn]] void raiseError(std::string message) {
+[[noreturn]] void raiseError(std::string message, PyObject* type = errorType) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
     }
-    PyErr_SetString(errorType, message.c_str());
+    PyErr_SetString(type, message.c_str());
     throw py::error_already_set();
 }
 
@@ -408,6 +411,8 @@ PYBIND11_MODULE(_lumaqc, m) {
     m.doc() = "Compiled core of the lumaqc package (use the package `lumaqc`).";
     static py::exception<std::runtime_error> error(m, "Error", PyExc_RuntimeError);
     errorType = error.ptr();
+    static py::exception<std::runtime_error> notVideo(m, "NotVideoError", error.ptr());
+    notVideoType = notVideo.ptr();
 
     py::list indicators;
     for (const IndicatorInfo* info : indicatorsByColumn()) {

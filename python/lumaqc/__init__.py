@@ -27,7 +27,7 @@ import numpy as np
 from . import _lumaqc
 from ._lumaqc import Analyzer
 
-__all__ = ["Analyzer", "Error", "Result", "analyze_file", "indicators", "keys", "probe", "__version__"]
+__all__ = ["Analyzer", "Error", "NotVideoError", "Result", "analyze_file", "indicators", "keys", "probe", "__version__"]
 
 __version__: str = _lumaqc.__version__
 
@@ -51,6 +51,11 @@ class Error(RuntimeError):
     def __init__(self, message: str, result: Optional["Result"] = None) -> None:
         super().__init__(message)
         self.result = result
+
+
+class NotVideoError(Error):
+    """The file holds no video the library can decode (raw video needs its
+    width and height)."""
 
 
 def probe(path: str) -> Optional[str]:
@@ -149,6 +154,8 @@ def analyze_file(
             str(path), width, height, fps, frames, start, threads,
             None if json is None else str(json), None if report is None else str(report),
         )
+    except _lumaqc.NotVideoError as error:
+        raise NotVideoError(str(error)) from None
     except _lumaqc.Error as error:
         raise Error(str(error)) from None
     result = Result(raw)

@@ -1,0 +1,566 @@
+"""lumaqc-batch: whole archives analysed in parallel on Dask distributed.
+
+    lumaqc-batch INPUT... -o OUTDIR [options]
+
+INPUT is a video file, a directory (searched recursively for video files by
+their content), or @LIST (a text file naming one file or directory per line).
+Each file is one Dask task: by default on a local cluster of this machine's
+cores, or on an existing cluster with --scheduler tcp://HOST:PORT (its
+workers need this package and must see the files and OUTDIR under the same
+paths).
+
+Each file gets OUTDIR/<relative path>.json, the document `lumaqc --json`
+writes (the library's own JSON output, byte for byte), and with --report the
+HTML page. OUTDIR/catalog.csv has one row per file. Results are written
+under a temporary name and renamed, so a result that exists is whole. A rerun
+skips the files whose result exists for the same size, modification time,
+content hash, options and lumaqc version.
+
+Exit status: 0 when every file was analysed without error, 1 when some file
+has an error row (or fails its profile), 2 when the batch cannot start, 130
+or 143 after SIGINT or SIGTERM (the tasks in flight are finished first and
+the catalogue keeps what finished).
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import fnmatch
+import hashlib
+import io
+import logging
+import os
+import signal
+import sys
+import time
+import uuid
+from typing import Any, Dict, Iterable, List, Optional, Tuple
+
+import lumaqc
+
+STATS = ("mean", "p5", "p95")
+FIELDS = [
+    "path", "result", "size", "mtime", "hash", "tool_version", "options", "duration", "frames",
+    "width", "height", "fps", "codec", "status", "error", "verdict", "error_events",
+    "warning_events",
+] + [f"{key}_{stat}" for key in lumaqc.keys for stat in STATS]
+
+CATALOG = "catalog.csv"
+HASH_BYTES = 1 << 20
+# Error rows whose message starts with this come from the batch, not from the
+# file (a worker that kept dying, a result that could not be written): a
+# rerun tries those files again.
+OWN_ERROR = "lumaqc-batch: "
+
+
+class BatchError(Exception):
+    """A batch that cannot start: one line, status 2."""
+
+
+# ------------------------------------------------------------ per file
+
+def content_hash(path: str, size: int) -> str:
+    """SHA-256 of the file's first MiB followed by its size in decimal."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as file:
+        digest.update(file.read(HASH_BYTES))
+    digest.update(b"\0%d" % size)
+    return digest.hexdigest()
+
+
+def iso_mtime(ns: int) -> str:
+    return time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(ns // 10**9)) + f".{ns % 10**9:09d}Z"
+
+
+def nearest_rank_stats(values: Iterable[float]) -> Dict[str, Optional[float]]:
+    """mean, p5 and p95 as the JSON summary computes them: the values that
+    are numbers, summed in order; nearest-rank percentiles."""
+    present = [float(v) for v in values if v == v]
+    if not present:
+        return {stat: None for stat in STATS}
+    mean = sum(present) / len(present)
+    present.sort()
+
+    def rank(percent: int) -> float:
+        return present[max(1, (percent * len(present) + 99) // 100) - 1]
+
+    return {"mean": mean, "p5": rank(5), "p95": rank(95)}
+
+
+def _replace_or_drop(temporary: str, final: str, keep: bool) -> None:
+    if keep and os.path.exists(temporary):
+        os.replace(temporary, final)
+    elif os.path.exists(temporary):
+        os.unlink(temporary)
+
+
+def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
+    """One file, run on a worker: writes its results and returns its catalogue row."""
+    path, outdir, key = job["path"], job["outdir"], job["key"]
+    row: Dict[str, Any] = {"path": path, "tool_version": lumaqc.__version__,
+                           "options": job["options"], "status": "error"}
+    try:
+        st = os.stat(path)
+        row.update(size=st.st_size, mtime=iso_mtime(st.st_mtime_ns))
+        row["hash"] = content_hash(path, st.st_size)
+    except OSError as error:
+        row["error"] = f"Error opening the file {path}: {error.strerror}"
+        return row
+
+    final = os.path.join(outdir, key + ".json")
+    os.makedirs(os.path.dirname(final), exist_ok=True)
+    # Hidden temporary names beside the results, renamed once complete.
+    stem = os.path.join(os.path.dirname(final), f".{os.path.basename(key)}.{uuid.uuid4().hex}")
+    json_tmp, html_tmp = stem + ".json.part", stem + ".html.part"
+    width, height = job.get("size") or (None, None)
+    result: Optional[lumaqc.Result] = None
+    try:
+        try:
+            result = lumaqc.analyze_file(
+                path, width, height, frames=job.get("frames"), profile=job.get("profile"),
+                threads=job.get("threads"), json=json_tmp,
+                report=html_tmp if job.get("report") else None)
+            row["status"] = "ok"
+        except lumaqc.NotVideoError as error:
+            row["error"], row["not_video"] = str(error), True
+        except lumaqc.Error as error:
+            row["error"], result = str(error), error.result
+        # A run that stopped on an error keeps its document (marked incomplete).
+        _replace_or_drop(json_tmp, final, result is not None)
+        _replace_or_drop(html_tmp, os.path.join(outdir, key + ".html"), result is not None)
+    except Exception as error:  # noqa: BLE001 - any other failure is this file's error row
+        for temporary in (json_tmp, html_tmp):
+            if os.path.exists(temporary):
+                os.unlink(temporary)
+        row["status"], row["error"] = "error", f"{OWN_ERROR}{type(error).__name__}: {error}"
+        return row
+    if result is None:
+        return row
+
+    info = result.input
+    fps = info["fps"]
+    row.update(result=key + ".json", frames=len(result), width=info["width"],
+               height=info["height"], fps=fps, codec=info["codec"],
+               duration=len(result) / fps if fps and fps > 0 else None)
+    if result.verdict is not None:
+        row.update(verdict=result.verdict.get("result"), error_events=result.verdict.get("errors"),
+                   warning_events=result.verdict.get("warnings"))
+        if row["verdict"] == "fail":
+            row["failed"] = True
+    step = max(1, int(job.get("subsample") or 1))
+    for key_name in lumaqc.keys:
+        stats = nearest_rank_stats(result.values[key_name][::step])
+        for stat in STATS:
+            row[f"{key_name}_{stat}"] = stats[stat]
+    return row
+
+
+def worker_version() -> str:
+    return lumaqc.__version__
+
+
+# ------------------------------------------------------------- inputs
+
+class Item:
+    """A file to analyse; `found` when a directory search found it, not the user."""
+
+    def __init__(self, path: str, key: str, raw: bool = False, found: bool = False) -> None:
+        self.path, self.key, self.raw, self.found = path, key, raw, found
+
+
+def _key_outside(path: str) -> str:
+    relative = os.path.relpath(path)
+    if relative == os.pardir or relative.startswith(os.pardir + os.sep):
+        return path.lstrip(os.sep)
+    return relative
+
+
+def _matches(globs: List[str], relative: str) -> bool:
+    if not globs:
+        return True
+    name = os.path.basename(relative)
+    return any(fnmatch.fnmatch(relative if os.sep in g else name, g) for g in globs)
+
+
+def collect_inputs(args: argparse.Namespace, outdir: str, notes: List[str]) -> List[Item]:
+    """The files to analyse, each with its key (its path relative to OUTDIR, less .json)."""
+    arguments: List[str] = []
+    for argument in args.inputs:
+        if argument.startswith("@"):
+            try:
+                with open(argument[1:], encoding="utf-8", errors="surrogateescape") as listing:
+                    arguments += [line.rstrip("\r\n") for line in listing
+                                  if line.strip() and not line.startswith("#")]
+            except OSError as error:
+                raise BatchError(f"cannot read the list {argument[1:]}: {error.strerror}") from None
+        else:
+            arguments.append(argument)
+
+    items: List[Item] = []
+    not_video = raw_without_size = 0
+    for argument in arguments:
+        path = os.path.abspath(argument)
+        if not os.path.isdir(path):
+            # Named files are always analysed; what cannot be read becomes an error row.
+            raw = args.size is not None and lumaqc.probe(path) is None
+            items.append(Item(path, _key_outside(path), raw))
+            continue
+        for folder, subfolders, files in os.walk(path):
+            subfolders[:] = sorted(d for d in subfolders
+                                   if os.path.abspath(os.path.join(folder, d)) != outdir)
+            for name in sorted(files):
+                file_path = os.path.join(folder, name)
+                relative = os.path.relpath(file_path, path)
+                if not _matches(args.glob, relative) or not os.path.isfile(file_path):
+                    continue
+                if lumaqc.probe(file_path) is not None:
+                    items.append(Item(file_path, relative, found=True))
+                elif name.lower().endswith(".yuv"):
+                    if args.size is not None:
+                        items.append(Item(file_path, relative, raw=True, found=True))
+                    else:
+                        raw_without_size += 1
+                else:
+                    not_video += 1
+    if raw_without_size:
+        notes.append(f"{raw_without_size} raw .yuv file(s) left out: give their picture size "
+                     "with --size WxH")
+    if not_video:
+        notes.append(f"{not_video} file(s) in the directories are not video and were left out")
+
+    seen: Dict[str, str] = {}
+    unique: List[Item] = []
+    for item in items:
+        if item.key in seen:
+            if seen[item.key] == item.path:
+                continue
+            raise BatchError(f"{seen[item.key]} and {item.path} would both be written to "
+                             f"{os.path.join(outdir, item.key)}.json")
+        seen[item.key] = item.path
+        unique.append(item)
+    return unique
+
+
+# ----------------------------------------------------------- catalogue
+
+def format_value(value: Any) -> str:
+    if value is None or (isinstance(value, float) and value != value):
+        return ""
+    if isinstance(value, float):
+        return repr(value)
+    return str(value)
+
+
+def read_catalog(path: str) -> Dict[str, Dict[str, str]]:
+    try:
+        with open(path, newline="", encoding="utf-8", errors="surrogateescape") as file:
+            return {row["path"]: row for row in csv.DictReader(file) if row.get("path")}
+    except (OSError, csv.Error, KeyError):
+        return {}
+
+
+def write_catalog(outdir: str, rows: Dict[str, Dict[str, Any]]) -> None:
+    """catalog.csv (RFC 4180: CRLF line ends, quotes where needed), written
+    under a temporary name and renamed; catalog.parquet too when pandas has a
+    Parquet engine."""
+    ordered = [rows[path] for path in sorted(rows)]
+    text = io.StringIO()
+    writer = csv.writer(text, lineterminator="\r\n")
+    writer.writerow(FIELDS)
+    for row in ordered:
+        writer.writerow([format_value(row.get(field)) for field in FIELDS])
+    final = os.path.join(outdir, CATALOG)
+    temporary = os.path.join(outdir, f".{CATALOG}.{os.getpid()}.part")
+    with open(temporary, "w", newline="", encoding="utf-8", errors="surrogateescape") as file:
+        file.write(text.getvalue())
+    os.replace(temporary, final)
+    try:
+        import pandas as pd
+
+        frame = pd.read_csv(io.StringIO(text.getvalue()))
+        temporary = os.path.join(outdir, f".catalog.parquet.{os.getpid()}.part")
+        frame.to_parquet(temporary)
+        os.replace(temporary, os.path.join(outdir, "catalog.parquet"))
+    except Exception:  # noqa: BLE001 - no Parquet engine installed: CSV only
+        if os.path.exists(temporary):
+            os.unlink(temporary)
+
+
+def reusable(previous: Optional[Dict[str, str]], item: Item, outdir: str, options: str,
+             report: bool) -> bool:
+    """Whether the earlier row of this file still stands: same size,
+    modification time, content hash, options and lumaqc version, and its
+    results are there."""
+    if previous is None or previous.get("error", "").startswith(OWN_ERROR):
+        return False
+    try:
+        st = os.stat(item.path)
+        if (previous.get("tool_version") != lumaqc.__version__
+                or previous.get("options") != options
+                or previous.get("size") != str(st.st_size)
+                or previous.get("mtime") != iso_mtime(st.st_mtime_ns)):
+            return False
+        if previous.get("status") == "ok":
+            wanted = [".json"] + ([".html"] if report else [])
+            if not all(os.path.isfile(os.path.join(outdir, item.key + ext)) for ext in wanted):
+                return False
+        return previous.get("hash") == content_hash(item.path, st.st_size)
+    except OSError:
+        return False
+
+
+# ------------------------------------------------------------ progress
+
+class Progress:
+    """One line on a terminal: files done, failed, files per second, time left."""
+
+    def __init__(self, total: int, stream: Any = sys.stderr) -> None:
+        self.total, self.stream = total, stream
+        self.enabled = total > 0 and hasattr(stream, "isatty") and stream.isatty()
+        self.start = self.drawn = time.monotonic()
+        self.width = 0
+
+    def draw(self, done: int, failed: int, force: bool = False) -> None:
+        now = time.monotonic()
+        if not self.enabled or (not force and now - self.drawn < 0.1):
+            return
+        self.drawn = now
+        elapsed = max(now - self.start, 1e-9)
+        rate = done / elapsed
+        left = (self.total - done) / rate if rate > 0 else None
+        eta = "--:--" if left is None else f"{int(left) // 60:d}:{int(left) % 60:02d}"
+        bar_width = 24
+        filled = bar_width * done // self.total
+        line = (f"[{'#' * filled}{'.' * (bar_width - filled)}] {done}/{self.total} files, "
+                f"{failed} failed, {rate:.1f} files/s, {eta} left")
+        self.stream.write("\r" + line.ljust(self.width))
+        self.stream.flush()
+        self.width = len(line)
+
+    def clear(self) -> None:
+        if self.enabled and self.width:
+            self.stream.write("\r" + " " * self.width + "\r")
+            self.stream.flush()
+            self.width = 0
+
+
+# --------------------------------------------------------------- main
+
+def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(
+        prog="lumaqc-batch", description=__doc__.split("\n\n")[0].split(": ", 1)[1],
+        epilog="Files, directories (searched recursively by content) and @LIST files may be "
+               "mixed; see the README's 'Archives and clusters'.")
+    parser.add_argument("inputs", nargs="+", metavar="INPUT",
+                        help="a video file, a directory or @LIST (one path per line)")
+    parser.add_argument("-o", "--output", required=True, metavar="OUTDIR",
+                        help="where the results and catalog.csv go")
+    parser.add_argument("--glob", action="append", default=[], metavar="PATTERN",
+                        help="only files in the directories that match (on the name, or on the "
+                             "relative path when PATTERN has a /); may be repeated")
+    parser.add_argument("--size", metavar="WxH", type=_size,
+                        help="picture size of raw 4:2:0 files (.yuv in directories)")
+    parser.add_argument("--profile", metavar="NAME|FILE", help="quality-control profile")
+    parser.add_argument("--threads-per-task", type=_positive, default=1, metavar="N",
+                        help="engine threads per file (default 1)")
+    parser.add_argument("--frames", type=_positive, metavar="N",
+                        help="analyse at most the first N frames of each file")
+    parser.add_argument("--subsample", type=_positive, default=1, metavar="N",
+                        help="statistics of the catalogue over every Nth frame (default 1); the "
+                             "indicators still see every frame")
+    parser.add_argument("--report", action="store_true", help="write each file's HTML report too")
+    parser.add_argument("--scheduler", metavar="tcp://HOST:PORT",
+                        help="an existing Dask scheduler (default: a local cluster)")
+    parser.add_argument("--workers", type=_positive, metavar="N",
+                        help="worker processes of the local cluster (default: cores / threads "
+                             "per task)")
+    parser.add_argument("--timeout", type=float, default=30.0, metavar="SECONDS",
+                        help="how long to wait for the scheduler (default 30)")
+    parser.add_argument("--version", action="version", version=f"lumaqc-batch {lumaqc.__version__}")
+    return parser.parse_args(argv)
+
+
+def _positive(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a positive whole number")
+    return value
+
+
+def _size(text: str) -> Tuple[int, int]:
+    width, _, height = text.lower().partition("x")
+    try:
+        size = (int(width), int(height))
+    except ValueError:
+        size = (0, 0)
+    if size[0] < 1 or size[1] < 1:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a size WxH")
+    return size
+
+
+class StopSignals:
+    """SIGINT/SIGTERM: the first stops new tasks, a second stops waiting."""
+
+    def __init__(self) -> None:
+        self.signal = 0
+        self.count = 0
+        for signo in (signal.SIGINT, signal.SIGTERM):
+            signal.signal(signo, self._on_signal)
+
+    def _on_signal(self, signo: int, _frame: Any) -> None:
+        self.signal = self.signal or signo
+        self.count += 1
+
+
+def start_client(args: argparse.Namespace) -> Tuple[Any, Any]:
+    from distributed import Client, LocalCluster
+
+    if args.scheduler:
+        try:
+            client = Client(args.scheduler, timeout=args.timeout)
+        except OSError as error:
+            raise BatchError(f"cannot reach the scheduler {args.scheduler}: {error}") from None
+        versions = client.run(worker_version)
+        wrong = {worker: v for worker, v in versions.items() if v != lumaqc.__version__}
+        if wrong:
+            worker, version = next(iter(wrong.items()))
+            raise BatchError(f"worker {worker} runs lumaqc {version}, this is "
+                             f"{lumaqc.__version__}; the values could differ")
+        return client, None
+    workers = args.workers or max(1, (os.cpu_count() or 1) // args.threads_per_task)
+    # The worker processes ignore SIGINT (a Ctrl-C reaches the whole process
+    # group): the batch tells them when to stop.
+    previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                               dashboard_address=None, silence_logs=logging.ERROR)
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    return Client(cluster, timeout=args.timeout), cluster
+
+
+def run(args: argparse.Namespace) -> int:
+    outdir = os.path.abspath(args.output)
+    try:
+        os.makedirs(outdir, exist_ok=True)
+    except OSError as error:
+        raise BatchError(f"cannot create {outdir}: {error.strerror}") from None
+    stops = StopSignals()
+    notes: List[str] = []
+    items = collect_inputs(args, outdir, notes)
+    for note in notes:
+        print(f"lumaqc-batch: {note}", file=sys.stderr)
+    options = ";".join(f"{name}={value}" for name, value in (
+        ("frames", args.frames), ("subsample", args.subsample), ("profile", args.profile),
+        ("size", "x".join(map(str, args.size)) if args.size else None)) if value is not None)
+
+    previous = read_catalog(os.path.join(outdir, CATALOG))
+    rows: Dict[str, Dict[str, Any]] = {}
+    todo: List[Item] = []
+    for item in items:
+        if reusable(previous.get(item.path), item, outdir, options, args.report):
+            rows[item.path] = previous[item.path]
+        else:
+            todo.append(item)
+    skipped = len(rows)
+    if skipped:
+        print(f"lumaqc-batch: skipped {skipped} of {len(items)} files already analysed (same size, "
+              "modification time, content hash, options and lumaqc version)", file=sys.stderr)
+
+    started = time.monotonic()
+    done = failed = left_out = 0
+    progress = Progress(len(todo))
+    client = cluster = None
+    if todo and not stops.signal:
+        from distributed import wait
+
+        client, cluster = start_client(args)
+        pending = list(reversed(todo))
+        running: Dict[Any, Item] = {}
+        last_save = time.monotonic()
+        while (pending or running) and stops.count < 2:
+            threads = sum(client.nthreads().values()) or 1
+            while pending and not stops.signal and len(running) < 2 * threads:
+                item = pending.pop()
+                job = {"path": item.path, "key": item.key, "outdir": outdir,
+                       "size": args.size if item.raw else None, "frames": args.frames,
+                       "profile": args.profile, "threads": args.threads_per_task,
+                       "subsample": args.subsample, "report": args.report, "options": options}
+                future = client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
+                                       retries=1, pure=False)
+                running[future] = item
+            if not running:
+                break
+            finished = wait(list(running), timeout=0.25, return_when="FIRST_COMPLETED").done
+            for future in finished:
+                item = running.pop(future)
+                row = _row_of(future, item)
+                if row.pop("not_video", False) and item.found:
+                    left_out += 1  # found in a directory, not video after all
+                    continue
+                if row.get("status") != "ok" or row.pop("failed", False):
+                    failed += 1
+                rows[item.path] = row
+                done += 1
+            progress.draw(done, failed)
+            if time.monotonic() - last_save > 10:
+                write_catalog(outdir, rows)
+                last_save = time.monotonic()
+        for future in running:
+            future.cancel()
+    progress.clear()
+    write_catalog(outdir, rows)
+    for closing in (client, cluster):
+        if closing is not None:
+            try:
+                closing.close(timeout=10) if closing is client else closing.close()
+            except Exception:  # noqa: BLE001 - shutting down anyway
+                pass
+    seconds = time.monotonic() - started
+    failed_total = sum(1 for row in rows.values() if row.get("status") != "ok"
+                       or row.get("verdict") == "fail")
+    summary = (f"lumaqc-batch: {len(rows)} files in {os.path.join(outdir, CATALOG)}: "
+               f"{done} analysed, {skipped} skipped, {failed_total} with errors or failing")
+    if done:
+        summary += f" ({seconds:.1f} s, {done / seconds:.2f} files/s)"
+    if left_out:
+        summary += f"; {left_out} not video"
+    print(summary, file=sys.stderr)
+    if stops.signal:
+        name = "SIGINT" if stops.signal == signal.SIGINT else "SIGTERM"
+        print(f"lumaqc-batch: stopped by {name}; {len(todo) - done} files not analysed",
+              file=sys.stderr)
+        return 128 + stops.signal
+    return 1 if failed_total else 0
+
+
+def _row_of(future: Any, item: Item) -> Dict[str, Any]:
+    """The task's row, or an error row for a task Dask gave up on (a worker
+    that died each time it ran, an exception outside the analysis)."""
+    try:
+        return future.result(timeout=60)
+    except Exception as error:  # noqa: BLE001
+        text = str(error) or type(error).__name__
+        if type(error).__name__ == "KilledWorker":
+            text = "the workers analysing this file died (the file may crash the decoder)"
+        return {"path": item.path, "status": "error", "tool_version": lumaqc.__version__,
+                "error": OWN_ERROR + text}
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    args = parse_arguments(argv)
+    try:
+        return run(args)
+    except BatchError as error:
+        print(f"lumaqc-batch: {error}", file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
