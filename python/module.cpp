@@ -263,8 +263,9 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     if (!source) {
         if (error.empty()) {
             raiseError(path +
-                       " is not a video file that can be decoded; raw video needs width "
-                       "and height");
+                           " is not a video file that can be decoded; raw video needs width "
+                           "and height",
+                       notVideoType);
         }
         raiseError(error);
     }

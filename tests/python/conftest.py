@@ -1,0 +1,81 @@
+"""Shared pieces of the Python package's tests (run by ctest with /usr/bin/python3 -m pytest).
+
+ctest sets PYTHONPATH to the package in the build tree, LUMAQC_BIN and
+LUMAQC_TESTCARD_BIN to the programs, LUMAQC_BATCH to the lumaqc-batch script.
+"""
+import json
+import os
+import shutil
+import socket
+import subprocess
+
+import pytest
+
+lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
+
+
+def program(name):
+    path = os.environ.get(name)
+    if not path or not os.path.exists(path):
+        pytest.skip(f"{name} not set")
+    return path
+
+
+def run_lumaqc(*args, cwd):
+    """The program's JSON document for these arguments, and its completed process."""
+    out = os.path.join(cwd, "program.json")
+    done = subprocess.run([program("LUMAQC_BIN"), *map(str, args), "--json", out, "--quiet",
+                           "--no-log"], cwd=cwd, capture_output=True, text=True, timeout=120)
+    with open(out, "rb") as file:
+        data = file.read()
+    os.unlink(out)
+    return data, done
+
+
+def ffmpeg(*args, timeout=120):
+    if shutil.which("ffmpeg") is None:
+        pytest.skip("ffmpeg is not installed")
+    subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", *map(str, args)],
+                   check=True, timeout=timeout)
+
+
+def make_clip(path, size="160x120", frames=20, codec=("-c:v", "libx264", "-preset", "ultrafast")):
+    ffmpeg("-f", "lavfi", "-i", f"testsrc2=size={size}:rate=25", "-frames:v", frames,
+           "-pix_fmt", "yuv420p", *codec, path)
+    return str(path)
+
+
+@pytest.fixture(scope="session")
+def testcard(tmp_path_factory):
+    """The test card (352x288 raw 4:2:0) and the program's log of it."""
+    folder = tmp_path_factory.mktemp("card")
+    card = folder / "card.yuv"
+    subprocess.run([program("LUMAQC_TESTCARD_BIN"), card], check=True, capture_output=True,
+                   timeout=60)
+    subprocess.run([program("LUMAQC_BIN"), card, "352", "288", "--quiet"], cwd=folder, check=True,
+                   capture_output=True, timeout=120)
+    return card, folder / "metricsResultsCSV.csv"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def batch(*args, timeout=180, **popen):
+    """lumaqc-batch as a user runs it."""
+    command = [program("LUMAQC_BATCH"), *map(str, args)]
+    if popen:
+        return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                **popen)
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout)
+
+
+def nulls_as_nan(value):
+    return float("nan") if value is None else value
+
+
+def load(path):
+    with open(path, encoding="utf-8") as file:
+        return json.load(file)

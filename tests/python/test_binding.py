@@ -1,0 +1,124 @@
+"""The binding against the program: the same values, bit for bit."""
+import json
+import math
+import os
+import threading
+
+import numpy as np
+import pytest
+
+from conftest import lumaqc, make_clip, run_lumaqc
+
+WIDTH, HEIGHT = 352, 288
+
+
+def same(a, b):
+    return (math.isnan(a) and math.isnan(b)) or a == b
+
+
+def test_analyzer_matches_the_program_on_the_test_card(testcard, tmp_path):
+    card, log = testcard
+    frames = np.fromfile(card, np.uint8).reshape(-1, HEIGHT * WIDTH * 3 // 2)
+    document = json.loads(run_lumaqc(card, WIDTH, HEIGHT, cwd=tmp_path)[0])
+    rows = [line.split("\t") for line in log.read_text().splitlines()[1:]]
+    assert len(rows) == len(frames) == len(document["frames"]) == 137
+
+    # Each plane is a view into a wider, offset buffer: rows 400 bytes apart, read in place.
+    padded = np.zeros((HEIGHT, WIDTH + 48), np.uint8)
+    plane = padded[:, 7:7 + WIDTH]
+    analyzer = lumaqc.Analyzer(WIDTH, HEIGHT, 25.0)
+    for index, frame in enumerate(frames):
+        plane[:] = frame[:HEIGHT * WIDTH].reshape(HEIGHT, WIDTH)
+        values = analyzer.analyze(plane)
+        assert list(values) == lumaqc.keys
+        expected = document["frames"][index]
+        for key in lumaqc.keys:
+            assert same(values[key], float("nan") if expected[key] is None else expected[key]), \
+                (index, key)
+        # The log's text: every value it prints, rounded as it prints it.
+        for column, key in enumerate(lumaqc.keys, start=1):
+            text = rows[index][column].strip()
+            if math.isnan(values[key]):
+                continue  # null in the JSON: -1 markers, nan, the first flicker value
+            digits = len(text.partition(".")[2])
+            assert abs(float(text) - values[key]) <= 0.5 * 10**-digits + 1e-12, (index, key, text)
+    assert analyzer.frames == 137
+
+
+def test_analyzer_refuses_what_it_cannot_read_in_place():
+    analyzer = lumaqc.Analyzer(8, 8)
+    cases = [
+        (np.zeros((8, 16), np.uint8)[:, ::2], ValueError, "contiguous"),
+        (np.zeros((8, 8), np.uint8)[::-1], ValueError, "contiguous"),
+        (np.zeros((8, 8), np.uint16), TypeError, "uint8"),
+        (np.zeros(64, np.uint8), TypeError, "2-D"),
+        ([[0] * 8] * 8, TypeError, "numpy"),
+        (np.zeros((8, 9), np.uint8), ValueError, "9x8"),
+    ]
+    for luma, error, text in cases:
+        with pytest.raises(error, match=text):
+            analyzer.analyze(luma)
+    assert analyzer.frames == 0
+    with pytest.raises(ValueError):
+        lumaqc.Analyzer(0, 8)
+
+
+def test_analyzers_in_threads_give_the_sequential_values(testcard):
+    card, _ = testcard
+    frames = np.fromfile(card, np.uint8).reshape(-1, HEIGHT * WIDTH * 3 // 2)[:24]
+    planes = [f[:HEIGHT * WIDTH].reshape(HEIGHT, WIDTH) for f in frames]
+    sequential = lumaqc.Analyzer(WIDTH, HEIGHT)
+    expected = [sequential.analyze(p) for p in planes]
+    results = [None] * 4
+
+    def work(slot):
+        analyzer = lumaqc.Analyzer(WIDTH, HEIGHT)
+        results[slot] = [analyzer.analyze(p) for p in planes]
+
+    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(60)
+    for result in results:
+        assert [[same(r[k], e[k]) for k in lumaqc.keys] for r, e in zip(result, expected)] == \
+            [[True] * 15] * len(planes)
+
+
+def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
+    card, _ = testcard
+    clip = make_clip(tmp_path / "clip.mp4", frames=24)
+    for args, kwargs in [((card, WIDTH, HEIGHT, "--frames", 30, "--start", 100),
+                          dict(width=WIDTH, height=HEIGHT, frames=30, start=100, threads=2)),
+                         ((clip,), dict())]:
+        path = str(args[0])
+        mine = tmp_path / "mine.json"
+        result = lumaqc.analyze_file(path, json=str(mine), **kwargs)
+        program, _ = run_lumaqc(*args, cwd=tmp_path)
+        assert mine.read_bytes() == program  # the library's own JSON document
+        document = json.loads(program)
+        assert result.complete and len(result) == document["frames_analysed"]
+        assert result.frame.tolist() == [f["frame"] for f in document["frames"]]
+        for key in lumaqc.keys:
+            expected = np.array([np.nan if f[key] is None else f[key] for f in document["frames"]])
+            np.testing.assert_array_equal(result.values[key], expected)
+        assert result.summary == document["summary"]
+        frame = result.to_pandas()
+        assert list(frame.columns) == lumaqc.keys and frame.index.name == "frame"
+    assert result.input["codec"] == "h264" and result.input["width"] == 160
+
+    # Errors carry the program's message; a run that stops keeps its frames.
+    (tmp_path / "notes.txt").write_text("not a video\n")
+    with pytest.raises(lumaqc.NotVideoError):
+        lumaqc.analyze_file(str(tmp_path / "notes.txt"))
+    cut = tmp_path / "cut.y4m"
+    make_clip(cut, frames=10, codec=())
+    cut.write_bytes(cut.read_bytes()[:-5000])
+    with pytest.raises(lumaqc.Error) as stopped:
+        lumaqc.analyze_file(str(cut))
+    _, done = run_lumaqc(cut, cwd=tmp_path)
+    assert str(stopped.value) == done.stderr.strip()
+    assert len(stopped.value.result) == 9 and not stopped.value.result.complete
+    with pytest.raises(lumaqc.Error, match="No such file"):
+        lumaqc.analyze_file(str(tmp_path / "missing.mp4"))
+    assert os.path.exists(cut)
