@@ -476,6 +476,7 @@ def run(args: argparse.Namespace) -> int:
     progress = Progress(len(todo))
     client = cluster = None
     if todo and not stops.signal:
+        from distributed import TimeoutError as DaskTimeout
         from distributed import wait
 
         client, cluster = start_client(args)
@@ -495,7 +496,10 @@ def run(args: argparse.Namespace) -> int:
                 running[future] = item
             if not running:
                 break
-            finished = wait(list(running), timeout=0.25, return_when="FIRST_COMPLETED").done
+            try:
+                finished = wait(list(running), timeout=0.25, return_when="FIRST_COMPLETED").done
+            except (TimeoutError, DaskTimeout):
+                finished = set()
             for future in finished:
                 item = running.pop(future)
                 row = _row_of(future, item)

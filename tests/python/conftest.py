@@ -11,8 +11,6 @@ import subprocess
 
 import pytest
 
-lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
-
 
 def program(name):
     path = os.environ.get(name)
@@ -63,13 +61,13 @@ def free_port():
         return s.getsockname()[1]
 
 
-def batch(*args, timeout=180, **popen):
-    """lumaqc-batch as a user runs it."""
+def batch(*args, cwd=None, background=False):
+    """lumaqc-batch as a user runs it: its completed process, or the running one."""
     command = [program("LUMAQC_BATCH"), *map(str, args)]
-    if popen:
+    if background:
         return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                **popen)
-    return subprocess.run(command, capture_output=True, text=True, timeout=timeout)
+                                cwd=cwd)
+    return subprocess.run(command, capture_output=True, text=True, timeout=180, cwd=cwd)
 
 
 def nulls_as_nan(value):

@@ -1,0 +1,180 @@
+"""lumaqc-batch on generated archives: the local cluster, a real scheduler with
+two workers (one killed mid-batch), an interrupted batch resumed, reruns."""
+import csv
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+from conftest import batch, free_port, load, make_clip, run_lumaqc
+
+lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
+
+
+def catalog(outdir):
+    with open(os.path.join(outdir, "catalog.csv"), newline="", encoding="utf-8") as file:
+        text = file.read()
+    assert text.count("\r\n") == text.count("\n")  # RFC 4180 line ends
+    return {os.path.relpath(row["path"], outdir.parent / "clips") if "clips" in row["path"]
+            else row["path"]: row for row in csv.DictReader(text.splitlines())}
+
+
+@pytest.fixture(scope="module")
+def archive(tmp_path_factory):
+    """clips/: two clips, a corrupt one, a text file and a raw .yuv without its size."""
+    root = tmp_path_factory.mktemp("archive")
+    clips = root / "clips"
+    (clips / "sub").mkdir(parents=True)
+    make_clip(clips / "a.y4m", frames=12, codec=())
+    make_clip(clips / "sub" / "b.mp4", frames=16)
+    (clips / "sub" / "bad.mp4").write_bytes((clips / "sub" / "b.mp4").read_bytes()[:4000])
+    (clips / "notes.txt").write_text("not a video\n")
+    (clips / "raw.yuv").write_bytes(bytes(160 * 120 * 3 // 2 * 2))
+    return root
+
+
+@pytest.fixture(scope="module")
+def long_clips(tmp_path_factory):
+    """clips/: eight names for one clip that takes each task about a second."""
+    root = tmp_path_factory.mktemp("long")
+    (root / "clips").mkdir()
+    first = make_clip(root / "clips" / "c0.mp4", size="960x540", frames=200)
+    for n in range(1, 8):
+        os.link(first, root / "clips" / f"c{n}.mp4")
+    (root / "clips" / "bad.mp4").write_bytes(b"\0\0\0\x20ftypisom" + bytes(3000))
+    return root
+
+
+def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
+    out = archive / "out"
+    done = batch(archive / "clips", "-o", out, "--report")
+    assert done.returncode == 1, done.stderr  # the corrupt file
+    assert "1 raw .yuv file(s) left out" in done.stderr
+    assert "1 file(s) in the directories are not video" in done.stderr
+    rows = catalog(out)
+    assert sorted(rows) == ["a.y4m", "sub/b.mp4", "sub/bad.mp4"]
+    assert rows["sub/bad.mp4"]["status"] == "error"
+    assert rows["sub/bad.mp4"]["error"].startswith("Cannot read ")
+    assert rows["sub/b.mp4"]["codec"] == "h264" and rows["a.y4m"]["codec"] == "rawvideo"
+    for name, frames in [("a.y4m", 12), ("sub/b.mp4", 16)]:
+        row = rows[name]
+        assert row["status"] == "ok" and row["frames"] == str(frames), row
+        assert (row["width"], row["height"], row["fps"]) == ("160", "120", "25.0")
+        assert row["tool_version"] == lumaqc.__version__ and len(row["hash"]) == 64
+        # The program's document, byte for byte, and its statistics in the catalogue.
+        program, _ = run_lumaqc(row["path"], cwd=archive)
+        assert (out / (name + ".json")).read_bytes() == program
+        assert (out / (name + ".html")).stat().st_size > 10000
+        stats = json.loads(program)["summary"]["stats"]
+        for key in lumaqc.keys:
+            for stat in ("mean", "p5", "p95"):
+                expected = stats[key][stat]
+                assert row[f"{key}_{stat}"] == ("" if expected is None else repr(expected))
+    assert not list(out.rglob("*.part"))
+
+    again = batch(archive / "clips", "-o", out, "--report")
+    assert again.returncode == 1
+    assert "skipped 3 of 3 files" in again.stderr and "0 analysed" in again.stderr
+    assert catalog(out) == rows
+
+    # Other options are other results; --subsample thins the statistics only.
+    thin = batch(archive / "clips" / "a.y4m", "-o", out, "--subsample", "4")
+    assert thin.returncode == 0 and "1 analysed, 0 skipped" in thin.stderr
+    row = catalog(out)["a.y4m"]
+    values = lumaqc.analyze_file(str(archive / "clips" / "a.y4m")).values["contrast"]
+    assert float(row["contrast_p95"]) == max(values[::4])
+    assert row["frames"] == "12"
+
+
+@pytest.fixture
+def dask_cluster(tmp_path):
+    """A `dask scheduler` and two `dask worker`s on 127.0.0.1, and a client of it."""
+    from distributed import Client
+
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    cli = [sys.executable, "-m"]
+    common = dict(cwd=tmp_path, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    processes = [subprocess.Popen(cli + ["distributed.cli.dask_scheduler", "--host", "127.0.0.1",
+                                         "--port", str(port), "--no-dashboard"], **common)]
+    for n in range(2):
+        processes.append(subprocess.Popen(
+            cli + ["distributed.cli.dask_worker", address, "--host", "127.0.0.1", "--nthreads",
+                   "1", "--no-nanny", "--no-dashboard", "--death-timeout", "60",
+                   "--local-directory", str(tmp_path / f"w{n}")], **common))
+    client = None
+    try:
+        client = Client(address, timeout=30)
+        client.wait_for_workers(2, timeout=60)
+        yield address, client, processes[1:]
+    finally:
+        if client is not None:
+            client.close(timeout=10)
+        for process in reversed(processes):
+            process.terminate()
+        for process in processes:
+            try:
+                process.wait(20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait(10)
+
+
+def test_batch_on_a_scheduler_with_two_workers_one_killed(long_clips, dask_cluster):
+    address, client, workers = dask_cluster
+    out = long_clips / "out-cluster"
+    running = batch(long_clips / "clips", "-o", out, "--scheduler", address, background=True)
+    try:
+        # Kill a worker while it runs a task of the batch.
+        pids = client.run(os.getpid)
+        deadline = time.monotonic() + 60
+        victim = None
+        while victim is None and time.monotonic() < deadline and running.poll() is None:
+            busy = [w for w, keys in client.processing().items() if keys]
+            victim = busy[0] if busy else None
+            time.sleep(0.05)
+        assert victim is not None, "no task reached a worker"
+        os.kill(pids[victim], signal.SIGKILL)
+        stdout, stderr = running.communicate(timeout=180)
+    finally:
+        if running.poll() is None:
+            running.kill()
+    assert running.returncode == 1, stderr
+    rows = catalog(out)
+    assert sorted(rows) == ["bad.mp4"] + [f"c{n}.mp4" for n in range(8)]  # each file once
+    assert rows.pop("bad.mp4")["status"] == "error"
+    assert {row["status"] for row in rows.values()} == {"ok"}
+    assert len({row["contrast_mean"] for row in rows.values()}) == 1
+    assert len(client.scheduler_info()["workers"]) == 1
+    assert all(load(out / f"c{n}.mp4.json")["complete"] for n in range(8))
+
+
+def test_batch_interrupted_then_resumed(long_clips):
+    out = long_clips / "out-interrupted"
+    running = batch(long_clips / "clips", "-o", out, "--workers", "2", background=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not list(out.glob("c*.mp4.json")) and time.monotonic() < deadline:
+            assert running.poll() is None, running.communicate()
+            time.sleep(0.05)
+        running.send_signal(signal.SIGINT)
+        _, stderr = running.communicate(timeout=120)
+    finally:
+        if running.poll() is None:
+            running.kill()
+    assert running.returncode == 130, stderr
+    assert "stopped by SIGINT" in stderr
+    finished = catalog(out)
+    assert 1 <= len(finished) < 9
+    for name, row in finished.items():  # what the catalogue has is whole
+        assert row["status"] == "error" or load(out / (name + ".json"))["complete"]
+    assert not list(out.glob(".*.part"))
+
+    resumed = batch(long_clips / "clips", "-o", out, "--workers", "2")
+    assert resumed.returncode == 1, resumed.stderr
+    assert f"skipped {len(finished)} of 9 files" in resumed.stderr
+    assert sorted(catalog(out)) == ["bad.mp4"] + [f"c{n}.mp4" for n in range(8)]
