@@ -3,6 +3,9 @@
 #               sample clip and analyse it
 #   make test   install what is missing, build (Release) and run every test
 #   make bench  build (Release), run the benchmarks and the throughput script
+#   make install  install what is missing, build (Release) and install under
+#               PREFIX (/usr/local): the programs, `import lumaqc` for
+#               /usr/bin/python3 and lumaqc-batch
 # and the hardening passes of the CI (.ci/run):
 #   make sanitize   every test under AddressSanitizer and UBSan
 #   make leakcheck  the end-to-end tests under LeakSanitizer
@@ -12,8 +15,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE_DIR = $(BUILD)/sample
+PREFIX ?= /usr/local
 
-.PHONY: all deps test-deps hardening-deps build run test bench sanitize clang-build leakcheck fuzz clean
+.PHONY: all deps test-deps hardening-deps build run test install bench sanitize clang-build leakcheck fuzz clean
 
 all: build
 
@@ -37,6 +41,9 @@ run: build
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Not part of the tests: each indicator and the whole frame at 1920x1080 and
 # 3840x2160 (Google Benchmark), then frames per second end to end with one

@@ -40,6 +40,16 @@ need ffmpeg command -v ffmpeg
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 # QC profiles are TOML files, read with the header-only toml++.
 need libtomlplusplus-dev test -f /usr/include/toml++/toml.h
+# The Python package (import lumaqc) and lumaqc-batch, for Debian's python3:
+# the module is built with pybind11 against the Python headers; numpy, pandas
+# and Dask distributed are what it and the batch use at run time.
+py() { /usr/bin/python3 -c "import $1"; }
+need python3-dev test -f "/usr/include/python3.$(/usr/bin/python3 -c 'import sys; print(sys.version_info[1])' 2>/dev/null)/Python.h"
+need pybind11-dev test -f /usr/include/pybind11/pybind11.h
+need python3-numpy py numpy
+need python3-pandas py pandas
+need python3-dask py dask
+need python3-distributed py distributed
 # The hardening passes built with clang: the fuzz targets (libFuzzer) and the
 # leak check of the end-to-end tests (AddressSanitizer with LeakSanitizer).
 if [ "$hardening" = yes ]; then
@@ -50,6 +60,7 @@ if [ "$tests" = yes ]; then
     need nodejs command -v node
     need npm command -v npm
     need chromium command -v chromium
+    need python3-pytest py pytest
 fi
 
 if [ -n "$missing" ]; then

@@ -2,6 +2,8 @@
 import json
 import math
 import os
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -124,3 +126,23 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
     with pytest.raises(lumaqc.Error, match="No such file"):
         lumaqc.analyze_file(str(tmp_path / "missing.mp4"))
     assert os.path.exists(cut)
+
+
+def test_the_installed_package_and_command(tmp_path):
+    build, cmake = os.environ.get("LUMAQC_BUILD_DIR"), os.environ.get("CMAKE_COMMAND")
+    if not build or not cmake:
+        pytest.skip("LUMAQC_BUILD_DIR and CMAKE_COMMAND not set")
+    prefix = tmp_path / "prefix"
+    subprocess.run([cmake, "--install", build, "--prefix", prefix], check=True,
+                   capture_output=True, timeout=120)
+    package = prefix / "lib" / "python3" / "dist-packages" / "lumaqc"
+    assert {"__init__.py", "batch.py", "_lumaqc.pyi", "py.typed"} <= set(os.listdir(package))
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    found = subprocess.run(
+        [sys.executable, "-c", "import lumaqc, lumaqc.batch; print(lumaqc.__file__)"],
+        env=dict(env, PYTHONPATH=str(package.parent)), cwd=tmp_path, capture_output=True,
+        text=True, timeout=60)
+    assert found.stdout.strip() == str(package / "__init__.py"), found.stderr
+    version = subprocess.run([prefix / "bin" / "lumaqc-batch", "--version"], env=env, cwd=tmp_path,
+                             capture_output=True, text=True, timeout=60)
+    assert version.stdout.strip() == f"lumaqc-batch {lumaqc.__version__}", version.stderr
