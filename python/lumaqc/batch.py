@@ -26,6 +26,7 @@ from __future__ import annotations
 
 import argparse
 import csv
+import fcntl
 import fnmatch
 import hashlib
 import io
@@ -422,9 +423,13 @@ def start_client(args: argparse.Namespace) -> Tuple[Any, Any]:
     if args.scheduler:
         try:
             client = Client(args.scheduler, timeout=args.timeout)
-        except OSError as error:
+        except (OSError, ValueError) as error:
             raise BatchError(f"cannot reach the scheduler {args.scheduler}: {error}") from None
-        versions = client.run(worker_version)
+        try:
+            versions = client.run(worker_version)
+        except Exception as error:  # noqa: BLE001 - a worker without the package
+            raise BatchError(f"a worker of {args.scheduler} cannot run lumaqc: "
+                             f"{type(error).__name__}: {error}") from None
         wrong = {worker: v for worker, v in versions.items() if v != lumaqc.__version__}
         if wrong:
             worker, version = next(iter(wrong.items()))
@@ -443,12 +448,35 @@ def start_client(args: argparse.Namespace) -> Tuple[Any, Any]:
     return Client(cluster, timeout=args.timeout), cluster
 
 
-def run(args: argparse.Namespace) -> int:
-    outdir = os.path.abspath(args.output)
+def lock_outdir(outdir: str) -> Any:
+    """One batch at a time in OUTDIR: the lock is held until the process ends."""
     try:
         os.makedirs(outdir, exist_ok=True)
+        lock = open(os.path.join(outdir, ".lumaqc-batch.lock"), "w")
     except OSError as error:
         raise BatchError(f"cannot create {outdir}: {error.strerror}") from None
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        raise BatchError(f"another lumaqc-batch is writing to {outdir}") from None
+    return lock
+
+
+def remove_leftovers(outdir: str) -> None:
+    """Temporary files of tasks that died before renaming them."""
+    for folder, _, files in os.walk(outdir):
+        for name in files:
+            if name.startswith(".") and name.endswith(".part"):
+                try:
+                    os.unlink(os.path.join(folder, name))
+                except OSError:
+                    pass
+
+
+def run(args: argparse.Namespace) -> int:
+    outdir = os.path.abspath(args.output)
+    lock = lock_outdir(outdir)
+    remove_leftovers(outdir)
     stops = StopSignals()
     notes: List[str] = []
     items = collect_inputs(args, outdir, notes)
@@ -480,6 +508,7 @@ def run(args: argparse.Namespace) -> int:
         from distributed import wait
 
         client, cluster = start_client(args)
+        progress = Progress(len(todo))  # the rate counts from here
         pending = list(reversed(todo))
         running: Dict[Any, Item] = {}
         last_save = time.monotonic()
@@ -516,6 +545,8 @@ def run(args: argparse.Namespace) -> int:
                 last_save = time.monotonic()
         for future in running:
             future.cancel()
+        if not running:
+            remove_leftovers(outdir)
     progress.clear()
     write_catalog(outdir, rows)
     for closing in (client, cluster):
@@ -539,6 +570,7 @@ def run(args: argparse.Namespace) -> int:
         print(f"lumaqc-batch: stopped by {name}; {len(todo) - done} files not analysed",
               file=sys.stderr)
         return 128 + stops.signal
+    lock.close()
     return 1 if failed_total else 0
 
 

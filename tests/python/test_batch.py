@@ -13,6 +13,7 @@ import pytest
 from conftest import batch, free_port, load, make_clip, run_lumaqc
 
 lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
+pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")  # tornado, in Client
 
 
 def catalog(outdir):
@@ -151,6 +152,7 @@ def test_batch_on_a_scheduler_with_two_workers_one_killed(long_clips, dask_clust
     assert len({row["contrast_mean"] for row in rows.values()}) == 1
     assert len(client.scheduler_info()["workers"]) == 1
     assert all(load(out / f"c{n}.mp4.json")["complete"] for n in range(8))
+    assert not list(out.rglob(".*.part"))
 
 
 def test_batch_interrupted_then_resumed(long_clips):
