@@ -539,7 +539,7 @@ def run(args: argparse.Namespace) -> int:
                     failed += 1
                 rows[item.path] = row
                 done += 1
-            progress.draw(done, failed)
+            progress.draw(done + left_out, failed)
             if time.monotonic() - last_save > 10:
                 write_catalog(outdir, rows)
                 last_save = time.monotonic()
@@ -567,7 +567,7 @@ def run(args: argparse.Namespace) -> int:
     print(summary, file=sys.stderr)
     if stops.signal:
         name = "SIGINT" if stops.signal == signal.SIGINT else "SIGTERM"
-        print(f"lumaqc-batch: stopped by {name}; {len(todo) - done} files not analysed",
+        print(f"lumaqc-batch: stopped by {name}; {len(todo) - done - left_out} files not analysed",
               file=sys.stderr)
         return 128 + stops.signal
     lock.close()
