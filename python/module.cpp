@@ -8,6 +8,7 @@
 //
 // Long computations release the GIL. Values that the JSON document gives as
 // null are NaN here.
+#include <lumaqc/lumaqc.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -26,11 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "api/lumaqc.h"
+#include "engine/run.h"
+#include "indicators/registry.h"
 #include "io/frame_source.h"
-#include "pipeline/run.h"
 #include "report/html_sink.h"
-#include "report/indicator_table.h"
 #include "report/json_sink.h"
 #include "report/results_summary.h"
 
@@ -43,6 +43,8 @@ extern "C" {
 namespace py = pybind11;
 
 namespace {
+
+using namespace lumaqc;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -129,7 +131,7 @@ class PyAnalyzer {
             first = analyzer_.frames() == 1;
         }
         py::dict result;
-        for (const IndicatorInfo* info : indicatorsByColumn()) {
+        for (const IndicatorInfo* info : indicatorColumns()) {
             result[info->key] = valueOrNaN(outputValue(info->id, values[info->id], first));
         }
         return result;
@@ -205,7 +207,7 @@ py::list intervalsOf(const std::vector<FrameInterval>& intervals, double fps) {
 // The summary as the JSON document has it, with None for null.
 py::dict summaryOf(const ResultsRecorder& recorder, double fps) {
     py::dict stats;
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
         const IndicatorStats s = recorder.stats(info->id);
         py::dict item;
         item["count"] = s.count;
@@ -330,7 +332,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
         for (py::ssize_t row = 0; row < rows; ++row) {
             index(row) = recorder.frameIndex(static_cast<size_t>(row));
             py::ssize_t column = 0;
-            for (const IndicatorInfo* info : indicatorsByColumn()) {
+            for (const IndicatorInfo* info : indicatorColumns()) {
                 value(row, column++) =
                     valueOrNaN(recorder.value(static_cast<size_t>(row), info->id));
             }
@@ -416,7 +418,7 @@ PYBIND11_MODULE(_lumaqc, m) {
     notVideoType = notVideo.ptr();
 
     py::list indicators;
-    for (const IndicatorInfo* info : indicatorsByColumn()) {
+    for (const IndicatorInfo* info : indicatorColumns()) {
         indicators.append(py::make_tuple(info->key, info->name));
     }
     m.attr("indicators") = indicators;
