@@ -501,10 +501,10 @@ def run(args: argparse.Namespace) -> int:
 
     started = time.monotonic()
     done = failed = left_out = 0
+    lost = False
     progress = Progress(len(todo))
     client = cluster = None
     if todo and not stops.signal:
-        from distributed import TimeoutError as DaskTimeout
         from distributed import wait
 
         client, cluster = start_client(args)
@@ -512,25 +512,29 @@ def run(args: argparse.Namespace) -> int:
         pending = list(reversed(todo))
         running: Dict[Any, Item] = {}
         last_save = time.monotonic()
-        while (pending or running) and stops.count < 2:
-            threads = sum(client.nthreads().values()) or 1
-            while pending and not stops.signal and len(running) < 2 * threads:
-                item = pending.pop()
-                job = {"path": item.path, "key": item.key, "outdir": outdir,
-                       "size": args.size if item.raw else None, "frames": args.frames,
-                       "profile": args.profile, "threads": args.threads_per_task,
-                       "subsample": args.subsample, "report": args.report, "options": options}
-                future = client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
-                                       retries=1, pure=False)
-                running[future] = item
-            if not running:
-                break
+        while (pending or running) and stops.count < 2 and not lost:
             try:
-                finished = wait(list(running), timeout=0.25, return_when="FIRST_COMPLETED").done
-            except (TimeoutError, DaskTimeout):
-                finished = set()
-            for future in finished:
+                threads = sum(client.nthreads().values()) or 1
+                while pending and not stops.signal and len(running) < 2 * threads:
+                    item = pending[-1]
+                    job = {"path": item.path, "key": item.key, "outdir": outdir,
+                           "size": args.size if item.raw else None, "frames": args.frames,
+                           "profile": args.profile, "threads": args.threads_per_task,
+                           "subsample": args.subsample, "report": args.report,
+                           "options": options}
+                    future = client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
+                                           retries=1, pure=False)
+                    running[future] = pending.pop()
+                if running:
+                    wait(list(running), timeout=0.25, return_when="FIRST_COMPLETED")
+            except Exception:  # noqa: BLE001 - a timeout, or the scheduler went away
+                pass
+            for future in [future for future in running if future.done()]:
                 item = running.pop(future)
+                if future.status == "cancelled":  # only a lost scheduler cancels tasks here
+                    lost = True
+                    pending.append(item)
+                    continue
                 row = _row_of(future, item)
                 if row.pop("not_video", False) and item.found:
                     left_out += 1  # found in a directory, not video after all
@@ -539,13 +543,14 @@ def run(args: argparse.Namespace) -> int:
                     failed += 1
                 rows[item.path] = row
                 done += 1
+            lost = lost or client.status not in ("running", "connecting")
             progress.draw(done + left_out, failed)
             if time.monotonic() - last_save > 10:
                 write_catalog(outdir, rows)
                 last_save = time.monotonic()
         for future in running:
             future.cancel()
-        if not running:
+        if not running and not lost:
             remove_leftovers(outdir)
     progress.clear()
     write_catalog(outdir, rows)
@@ -565,6 +570,10 @@ def run(args: argparse.Namespace) -> int:
     if left_out:
         summary += f"; {left_out} not video"
     print(summary, file=sys.stderr)
+    if lost:
+        print(f"lumaqc-batch: lost the scheduler; {len(todo) - done - left_out} files not "
+              "analysed (run the batch again to finish them)", file=sys.stderr)
+        return 1
     if stops.signal:
         name = "SIGINT" if stops.signal == signal.SIGINT else "SIGTERM"
         print(f"lumaqc-batch: stopped by {name}; {len(todo) - done - left_out} files not analysed",
