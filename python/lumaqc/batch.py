@@ -512,7 +512,7 @@ def run(args: argparse.Namespace) -> int:
         pending = list(reversed(todo))
         running: Dict[Any, Item] = {}
         last_save = time.monotonic()
-        while (pending or running) and stops.count < 2 and not lost:
+        while (running or (pending and not stops.signal)) and stops.count < 2 and not lost:
             try:
                 threads = sum(client.nthreads().values()) or 1
                 while pending and not stops.signal and len(running) < 2 * threads:
