@@ -251,18 +251,24 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     if (start && *start < 0) throw py::value_error("start must not be negative");
     if (threads && *threads < 1) throw py::value_error("threads must be at least 1");
 
-    SourceRequest request;
+    std::atomic<int> stop{0};
+    AnalysisRequest request;
     request.path = path;
     request.width = width.value_or(0);
     request.height = height.value_or(0);
+    request.fps = fps;
+    request.frames = frames;
+    request.start = start.value_or(0);
+    request.threads = threads.value_or(0);
+    request.stop = &stop;
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
-    std::unique_ptr<FrameSource> source;
+    std::unique_ptr<Analysis> analysis;
     {
         py::gil_scoped_release release;
-        source = openFrameSource(request, error, &opened);
+        analysis = Analysis::open(request, error, &opened);
     }
-    if (!source) {
+    if (!analysis) {
         if (error.empty()) {
             raiseError(path +
                            " is not a video file that can be decoded; raw video needs width "
@@ -271,19 +277,10 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
         }
         raiseError(error);
     }
-    const SourceInfo& input = source->info();
+    const SourceInfo& input = analysis->input();
+    const RunOptions& run = analysis->options();
 
-    RunOptions run;
-    run.fps = fps ? *fps : (input.fpsKnown ? input.fps : 25.0);
-    run.start = start.value_or(0);
-    run.frames = frames ? *frames : input.frames;
-    run.untilEnd = !frames && input.frames < 0;
-    run.threads =
-        threads ? *threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::atomic<int> stop{0};
-    run.stop = &stop;
-
-    // As the program does: the documents are created before the run starts.
+    // As the program does: the documents are created once the input is open.
     std::vector<std::unique_ptr<ResultSink>> documents;
     if (jsonPath) {
         auto json = std::make_unique<JsonSink>(*jsonPath);
@@ -301,23 +298,9 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     sinks.push_back(&collect);
 
     RunOutcome outcome;
-    std::string documentError;
     {
         py::gil_scoped_release release;
-        outcome = runAnalysis(*source, run, sinks);
-        if (outcome.status != 0) {
-            // The documents keep the frames done, marked incomplete.
-            RunSummary partial;
-            partial.complete = false;
-            partial.framesDone = outcome.framesDone;
-            partial.frames = outcome.framesDone;
-            for (const auto& document : documents) {
-                if (!document->end(partial) && documentError.empty() &&
-                    document->error() + "\n" != outcome.message) {
-                    documentError = document->error();
-                }
-            }
-        }
+        outcome = analysis->run(sinks);
         documents.clear();
     }
     collect.rethrow();
@@ -356,7 +339,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     result["values"] = values;
     result["summary"] = summaryOf(recorder, run.fps);
     result["complete"] = outcome.status == 0 && !outcome.stopped;
-    std::string message = outcome.status != 0 ? outcome.message : documentError;
+    std::string message = outcome.status != 0 ? outcome.message : std::string();
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
     }
