@@ -13,11 +13,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,7 +28,6 @@
 #include <vector>
 
 #include "engine/run.h"
-#include "indicators/registry.h"
 #include "io/frame_source.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
@@ -45,6 +46,13 @@ namespace {
 using namespace lumaqc;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The indicators in the log's and the JSON document's column order.
+constexpr auto kColumns = [] {
+    std::array<IndicatorId, kIndicatorCount> ids{};
+    for (int i = 0; i < kIndicatorCount; ++i) ids[i] = static_cast<IndicatorId>(i);
+    return ids;
+}();
 
 // Raised for inputs that cannot be read and runs that stop on an error; its
 // text is the program's one-line message.
@@ -129,8 +137,8 @@ class PyAnalyzer {
             first = analyzer_.frames() == 1;
         }
         py::dict result;
-        for (const IndicatorInfo* info : indicatorColumns()) {
-            result[info->key] = valueOrNaN(outputValue(info->id, values[info->id], first));
+        for (const IndicatorId id : kColumns) {
+            result[indicatorKey(id)] = valueOrNaN(outputValue(id, values[id], first));
         }
         return result;
     }
@@ -205,8 +213,8 @@ py::list intervalsOf(const std::vector<FrameInterval>& intervals, double fps) {
 // The summary as the JSON document has it, with None for null.
 py::dict summaryOf(const ResultsRecorder& recorder, double fps) {
     py::dict stats;
-    for (const IndicatorInfo* info : indicatorColumns()) {
-        const IndicatorStats s = recorder.stats(info->id);
+    for (const IndicatorId id : kColumns) {
+        const IndicatorStats s = recorder.stats(id);
         py::dict item;
         item["count"] = s.count;
         for (const auto& [name, v] :
@@ -214,7 +222,7 @@ py::dict summaryOf(const ResultsRecorder& recorder, double fps) {
               std::pair{"p5", s.p5}, std::pair{"p50", s.p50}, std::pair{"p95", s.p95}}) {
             item[name] = s.count > 0 ? py::object(py::float_(v)) : py::object(py::none());
         }
-        stats[info->key] = item;
+        stats[indicatorKey(id)] = item;
     }
     py::list ratings;
     for (const FlickerRating& rating : recorder.flickerRatings()) {
@@ -313,9 +321,8 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
         for (py::ssize_t row = 0; row < rows; ++row) {
             index(row) = recorder.frameIndex(static_cast<size_t>(row));
             py::ssize_t column = 0;
-            for (const IndicatorInfo* info : indicatorColumns()) {
-                value(row, column++) =
-                    valueOrNaN(recorder.value(static_cast<size_t>(row), info->id));
+            for (const IndicatorId id : kColumns) {
+                value(row, column++) = valueOrNaN(recorder.value(static_cast<size_t>(row), id));
             }
         }
     }
@@ -399,8 +406,8 @@ PYBIND11_MODULE(_lumaqc, m) {
     notVideoType = notVideo.ptr();
 
     py::list indicators;
-    for (const IndicatorInfo* info : indicatorColumns()) {
-        indicators.append(py::make_tuple(info->key, info->name));
+    for (const IndicatorId id : kColumns) {
+        indicators.append(py::make_tuple(indicatorKey(id), indicatorName(id)));
     }
     m.attr("indicators") = indicators;
     m.attr("__version__") = lumaqc::version();
