@@ -9,6 +9,7 @@
 // Long computations release the GIL. Values that the JSON document gives as
 // null are NaN here.
 #include <lumaqc/lumaqc.h>
+#include <lumaqc/run.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -27,10 +28,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/run.h"
-#include "io/frame_source.h"
-#include "report/html_sink.h"
-#include "report/json_sink.h"
 #include "report/results_summary.h"
 
 #ifdef LUMAQC_HAVE_DECODER
