@@ -16,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "qc/profile.h"
+#include "report/decision_sink.h"
 #include "report/results_summary.h"
 
 #ifdef LUMAQC_HAVE_DECODER
@@ -158,17 +161,19 @@ class CollectSink : public ResultSink {
     explicit CollectSink(std::atomic<int>& stop) : stop_(stop) {}
 
     bool begin(const RunInfo&) override { return true; }
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override {
+    bool frameAt(const FrameMeta& meta, const FrameValues& values) override {
+        seconds_.push_back(meta.seconds);
+        return frame(meta.index, values);
+    }
+    bool frame(int64_t index, const FrameValues& values) override {
         recorder_.add(index, values);
         const auto now = std::chrono::steady_clock::now();
         if (now - lastCheck_ > std::chrono::milliseconds(100)) {
             lastCheck_ = now;
             py::gil_scoped_acquire acquire;
             if (PyErr_CheckSignals() != 0) {
-                interrupted_ = true;
                 stop_.store(1);
-                // The exception stays set until the run is over and Python has the GIL back.
-                error_ = "interrupted";
+                // The exception is raised once the run is over.
                 pending_ = std::make_unique<py::error_already_set>();
             }
         }
@@ -177,7 +182,8 @@ class CollectSink : public ResultSink {
     bool end(const RunSummary&) override { return true; }
 
     const ResultsRecorder& recorder() const { return recorder_; }
-    bool interrupted() const { return interrupted_; }
+    // Presentation time of each row, in seconds.
+    const std::vector<double>& seconds() const { return seconds_; }
     void rethrow() {
         if (pending_) {
             std::unique_ptr<py::error_already_set> pending = std::move(pending_);
@@ -189,8 +195,8 @@ class CollectSink : public ResultSink {
   private:
     std::atomic<int>& stop_;
     ResultsRecorder recorder_;
+    std::vector<double> seconds_;
     std::chrono::steady_clock::time_point lastCheck_ = std::chrono::steady_clock::now();
-    bool interrupted_ = false;
     std::unique_ptr<py::error_already_set> pending_;
 };
 
@@ -236,14 +242,39 @@ py::dict summaryOf(const ResultsRecorder& recorder, double fps) {
     return summary;
 }
 
+// The built-in profile by its name, or a TOML file, as the program reads them.
+qc::Profile loadProfile(const std::string& name) {
+    if (name == "default") return qc::defaultProfile();
+    std::string text;
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (file != nullptr) {
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+        const bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) file = nullptr;
+    }
+    if (file == nullptr) {
+        raiseError("lumaqc: cannot read the profile " + name + ": " + std::strerror(errno));
+    }
+    std::string error;
+    std::optional<qc::Profile> profile = qc::parseProfile(text, name, error);
+    if (!profile) raiseError("lumaqc: " + error);
+    return std::move(*profile);
+}
+
 // Runs the engine on `path` and returns a dict: "input", "frame" (indices),
-// "values" (frames x 15, column order, NaN for null), "summary", "complete",
-// "error" (the one-line message of an error that ended the run, else None).
+// "time" (presentation times, seconds), "values" (frames x 15, column order,
+// NaN for null), "summary", "complete", "error" (the one-line message of an
+// error that ended the run, else None) and, under a profile, "decision" (the
+// JSON document's profile, verdict, events and decode_errors, as JSON text).
 py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
                      std::optional<int32_t> height, std::optional<double> fps,
                      std::optional<int64_t> frames, std::optional<int64_t> start,
                      std::optional<int> threads, std::optional<std::string> jsonPath,
-                     std::optional<std::string> reportPath) {
+                     std::optional<std::string> reportPath,
+                     std::optional<std::string> profileName) {
     if (path == "-") throw py::value_error("standard input cannot be analysed from Python");
     if (width.has_value() != height.has_value()) {
         throw py::value_error("width and height go together");
@@ -253,6 +284,10 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     }
     if (start && *start < 0) throw py::value_error("start must not be negative");
     if (threads && *threads < 1) throw py::value_error("threads must be at least 1");
+
+    // A profile is read, and refused, before anything else is read or written.
+    std::optional<qc::Profile> profile;
+    if (profileName) profile = loadProfile(*profileName);
 
     std::atomic<int> stop{0};
     AnalysisRequest request;
@@ -264,6 +299,8 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     request.start = start.value_or(0);
     request.threads = threads.value_or(0);
     request.stop = &stop;
+    // Under a profile, damage is an event and the run goes on.
+    request.continueAfterDamage = profile.has_value();
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis;
@@ -283,11 +320,25 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     const SourceInfo& input = analysis->input();
     const RunOptions& run = analysis->options();
 
-    // As the program does: the documents are created once the input is open.
+    if (profile && !(run.fps > 0.0 && std::isfinite(run.fps))) {
+        char text[96];
+        std::snprintf(text, sizeof text, "lumaqc: a QC profile needs a positive frame rate, not %g",
+                      run.fps);
+        raiseError(text);
+    }
+
+    // As the program does: the decision first, then the documents, created
+    // once the input is open.
+    std::unique_ptr<DecisionSink> decision;
+    if (profile) {
+        decision = std::make_unique<DecisionSink>(std::move(*profile), *profileName, false,
+                                                  input.path, nullptr);
+    }
     std::vector<std::unique_ptr<ResultSink>> documents;
     if (jsonPath) {
         auto json = std::make_unique<JsonSink>(*jsonPath);
         if (!json->ok()) raiseError(json->error());
+        json->setDecision(decision.get());
         documents.push_back(std::move(json));
     }
     if (reportPath) {
@@ -297,6 +348,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     }
     CollectSink collect(stop);
     std::vector<ResultSink*> sinks;
+    if (decision) sinks.push_back(decision.get());
     for (const auto& document : documents) sinks.push_back(document.get());
     sinks.push_back(&collect);
 
@@ -311,12 +363,15 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     const ResultsRecorder& recorder = collect.recorder();
     const auto rows = static_cast<py::ssize_t>(recorder.size());
     py::array_t<int64_t> indices(rows);
+    py::array_t<double> times(rows);
     py::array_t<double> values({rows, static_cast<py::ssize_t>(kIndicatorCount)});
     {
         auto index = indices.mutable_unchecked<1>();
+        auto time = times.mutable_unchecked<1>();
         auto value = values.mutable_unchecked<2>();
         for (py::ssize_t row = 0; row < rows; ++row) {
             index(row) = recorder.frameIndex(static_cast<size_t>(row));
+            time(row) = collect.seconds()[static_cast<size_t>(row)];
             py::ssize_t column = 0;
             for (const IndicatorId id : kColumns) {
                 value(row, column++) = valueOrNaN(recorder.value(static_cast<size_t>(row), id));
@@ -338,10 +393,21 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     py::dict result;
     result["input"] = inputInfo;
     result["frame"] = indices;
+    result["time"] = times;
     result["values"] = values;
     result["summary"] = summaryOf(recorder, run.fps);
     result["complete"] = outcome.status == 0 && !outcome.stopped;
     std::string message = outcome.status != 0 ? outcome.message : std::string();
+    if (decision) {
+        // The document's profile, verdict, events and decode_errors, as JSON text.
+        std::string members = decision->documentMembers();
+        while (!members.empty() && (members.back() == '\n' || members.back() == ',')) {
+            members.pop_back();
+        }
+        result["decision"] = "{" + members + "}";
+        // Damaged input is a run error, whatever the verdict (as for the program).
+        if (message.empty()) message = decision->damageSummary();
+    }
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
     }
@@ -452,8 +518,16 @@ where the JSON document has null (no value).
           py::arg("height") = py::none(), py::arg("fps") = py::none(),
           py::arg("frames") = py::none(), py::arg("start") = py::none(),
           py::arg("threads") = py::none(), py::arg("json") = py::none(),
-          py::arg("report") = py::none(),
+          py::arg("report") = py::none(), py::arg("profile") = py::none(),
           "Runs the engine on a file; the package's analyze_file() wraps the result.");
+    m.def(
+        "check_profile",
+        [](const std::string& name) {
+            const qc::Profile profile = loadProfile(name);
+            return profile.name;
+        },
+        py::arg("profile"),
+        "Reads a profile (a built-in name or a TOML file): its name, or Error.");
     m.def("probe", &probe, py::arg("path"),
           "'y4m', the container name libavformat recognises, or None.");
 }

@@ -22,6 +22,8 @@ from __future__ import annotations
 
 from typing import Any, Dict, List, Optional, Tuple
 
+import json as _json
+
 import numpy as np
 
 from . import _lumaqc
@@ -72,26 +74,34 @@ class Result:
         input: dict with path, kind ('raw', 'y4m', 'decoder'), codec, width,
             height, fps, start_frame and frames_requested (None: to the end).
         frame: int64 numpy array of the frame indices.
+        time: float64 numpy array of their presentation times in seconds (the
+            stream's timestamps for decoded video, index / fps otherwise).
         values: dict key -> float64 numpy array, one value per frame, NaN
             where the JSON document has null.
         summary: the JSON document's summary: stats per key (count, mean,
             min, max, p5, p50, p95; None when count is 0), frozen_intervals,
             blackout_intervals, flicker_ratings.
         complete: False when the run stopped early (an error, Ctrl-C).
-        profile, events, verdict: the quality-control decision under a
-            profile; None without one.
+        profile, verdict, events, decode_errors: under a QC profile, the JSON
+            document's members of those names (the profile and its rules; the
+            result "pass"/"fail" with the error and warning counts; each
+            event with its type, severity, frames, times and message; the
+            decoding errors); None without a profile.
     """
 
     def __init__(self, raw: Dict[str, Any]) -> None:
         self.input: Dict[str, Any] = raw["input"]
         self.frame: np.ndarray = raw["frame"]
+        self.time: np.ndarray = raw["time"]
         table: np.ndarray = raw["values"]
         self.values: Dict[str, np.ndarray] = {key: table[:, i] for i, key in enumerate(keys)}
         self.summary: Dict[str, Any] = raw["summary"]
         self.complete: bool = bool(raw["complete"])
-        self.profile: Optional[str] = raw.get("profile")
-        self.events: Optional[List[Dict[str, Any]]] = raw.get("events")
-        self.verdict: Optional[Dict[str, Any]] = raw.get("verdict")
+        decision: Dict[str, Any] = _json.loads(raw["decision"]) if raw.get("decision") else {}
+        self.profile: Optional[Dict[str, Any]] = decision.get("profile")
+        self.verdict: Optional[Dict[str, Any]] = decision.get("verdict")
+        self.events: Optional[List[Dict[str, Any]]] = decision.get("events")
+        self.decode_errors: Optional[Dict[str, Any]] = decision.get("decode_errors")
 
     def __len__(self) -> int:
         return len(self.frame)
@@ -138,21 +148,20 @@ def analyze_file(
     thread (the values are the same for any count). ``json`` and ``report``
     write the program's JSON document and HTML report too, byte for byte as
     ``lumaqc --json``/``--report`` would. ``profile`` (a built-in profile name
-    or a profile file) adds events and a verdict.
+    or a TOML profile file, as ``lumaqc --profile``) adds the events and the
+    verdict; damaged video then goes on past the damage, counted as
+    decode_error events, and still raises Error at the end, as the program
+    fails such a file (``error.result`` has everything).
 
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),
     ValueError for arguments that make no sense, KeyboardInterrupt on Ctrl-C.
     """
-    if profile is not None:
-        raise NotImplementedError(
-            "quality-control profiles are not in this version of the library; analyse without "
-            "profile="
-        )
     try:
         raw = _lumaqc.analyze_file(
             str(path), width, height, fps, frames, start, threads,
             None if json is None else str(json), None if report is None else str(report),
+            None if profile is None else str(profile),
         )
     except _lumaqc.NotVideoError as error:
         raise NotVideoError(str(error)) from None

@@ -477,6 +477,14 @@ def run(args: argparse.Namespace) -> int:
     outdir = os.path.abspath(args.output)
     lock = lock_outdir(outdir)
     remove_leftovers(outdir)
+    if args.profile is not None:
+        # Refused before anything runs; a profile file is named by its full path for the workers.
+        try:
+            lumaqc._lumaqc.check_profile(args.profile)
+        except lumaqc._lumaqc.Error as error:
+            raise BatchError(str(error).removeprefix("lumaqc: ")) from None
+        if os.path.isfile(args.profile):
+            args.profile = os.path.abspath(args.profile)
     stops = StopSignals()
     notes: List[str] = []
     items = collect_inputs(args, outdir, notes)

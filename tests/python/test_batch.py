@@ -52,7 +52,9 @@ def long_clips(tmp_path_factory):
 
 def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
     out = archive / "out"
-    done = batch(archive / "clips", "-o", out, "--report")
+    refused = batch(archive / "clips", "-o", out, "--profile", archive / "none.toml")
+    assert refused.returncode == 2 and "cannot read the profile" in refused.stderr
+    done = batch(archive / "clips", "-o", out, "--report", "--profile", "default")
     assert done.returncode == 1, done.stderr  # the corrupt file
     assert "1 raw .yuv file(s) left out" in done.stderr
     assert "1 file(s) in the directories are not video" in done.stderr
@@ -67,9 +69,12 @@ def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
         assert (row["width"], row["height"], row["fps"]) == ("160", "120", "25.0")
         assert row["tool_version"] == lumaqc.__version__ and len(row["hash"]) == 64
         # The program's document, byte for byte, and its statistics in the catalogue.
-        program, _ = run_lumaqc(row["path"], cwd=archive)
+        program, _ = run_lumaqc(row["path"], "--profile", "default", cwd=archive)
         assert (out / (name + ".json")).read_bytes() == program
         assert (out / (name + ".html")).stat().st_size > 10000
+        verdict = json.loads(program)["verdict"]
+        assert (row["verdict"], row["error_events"], row["warning_events"]) == \
+            (verdict["result"], str(verdict["errors"]), str(verdict["warnings"]))
         stats = json.loads(program)["summary"]["stats"]
         for key in lumaqc.keys:
             for stat in ("mean", "p5", "p95"):
@@ -77,7 +82,7 @@ def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
                 assert row[f"{key}_{stat}"] == ("" if expected is None else repr(expected))
     assert not list(out.rglob("*.part"))
 
-    again = batch(archive / "clips", "-o", out, "--report")
+    again = batch(archive / "clips", "-o", out, "--report", "--profile", "default")
     assert again.returncode == 1
     assert "skipped 3 of 3 files" in again.stderr and "0 analysed" in again.stderr
     assert catalog(out) == rows

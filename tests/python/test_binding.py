@@ -94,7 +94,8 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
     clip = make_clip(tmp_path / "clip.mp4", frames=24)
     for args, kwargs in [((card, WIDTH, HEIGHT, "--frames", 30, "--start", 100),
                           dict(width=WIDTH, height=HEIGHT, frames=30, start=100, threads=2)),
-                         ((clip,), dict())]:
+                         ((clip,), dict()),
+                         ((clip, "--profile", "default"), dict(profile="default"))]:
         path = str(args[0])
         mine = tmp_path / "mine.json"
         result = lumaqc.analyze_file(path, json=str(mine), **kwargs)
@@ -107,6 +108,9 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
             expected = np.array([np.nan if f[key] is None else f[key] for f in document["frames"]])
             np.testing.assert_array_equal(result.values[key], expected)
         assert result.summary == document["summary"]
+        assert (result.verdict, result.events) == (document.get("verdict"), document.get("events"))
+        if "verdict" in document:  # under a profile the frames carry their times
+            assert result.time.tolist() == [f["time"] for f in document["frames"]]
         frame = result.to_pandas()
         assert list(frame.columns) == lumaqc.keys and frame.index.name == "frame"
     assert result.input["codec"] == "h264" and result.input["width"] == 160
