@@ -13,12 +13,12 @@ namespace lumaqc {
 struct SourceInfo {
     std::string path;  // as given; "-" is standard input
     std::string kind;  // "raw", "raw stream", "y4m", "decoder"
-    std::string codec;  // the decoder's name for the video codec ("h264"); empty for raw and Y4M
     int32_t width = 0;
     int32_t height = 0;
     double fps = 0.0;  // from the stream, when fpsKnown
     bool fpsKnown = false;
     int64_t frames = -1;  // frames in the input from frame 0 on; -1 when unknown (streams)
+    std::string codec{};  // the decoder's name for the video codec ("h264"); empty for raw and Y4M
 };
 
 enum class ReadStatus {
