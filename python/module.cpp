@@ -344,6 +344,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     if (reportPath) {
         auto html = std::make_unique<HtmlSink>(*reportPath);
         if (!html->ok()) raiseError(html->error());
+        html->setDecision(decision.get());
         documents.push_back(std::move(html));
     }
     CollectSink collect(stop);

@@ -19,15 +19,20 @@ def program(name):
     return path
 
 
-def run_lumaqc(*args, cwd):
-    """The program's JSON document for these arguments, and its completed process."""
-    out = os.path.join(cwd, "program.json")
-    done = subprocess.run([program("LUMAQC_BIN"), *map(str, args), "--json", out, "--quiet",
+def run_lumaqc(*args, cwd, report=False):
+    """The program's JSON document for these arguments (and with report=True
+    its HTML report), and its completed process."""
+    outputs = [os.path.join(cwd, "program.json")] + ([os.path.join(cwd, "program.html")]
+                                                     if report else [])
+    options = ["--json", outputs[0]] + (["--report", outputs[1]] if report else [])
+    done = subprocess.run([program("LUMAQC_BIN"), *map(str, args), *options, "--quiet",
                            "--no-log"], cwd=cwd, capture_output=True, text=True, timeout=120)
-    with open(out, "rb") as file:
-        data = file.read()
-    os.unlink(out)
-    return data, done
+    data = []
+    for out in outputs:
+        with open(out, "rb") as file:
+            data.append(file.read())
+        os.unlink(out)
+    return (*data, done)
 
 
 def ffmpeg(*args, timeout=120):
