@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/frame_source.h"
+#include "io/pixel_format.h"
 #include "report/text_report.h"
 
 namespace lumaqc {
@@ -25,12 +26,13 @@ const char* const kDescription =
     "  lumaqc nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
     "  lumaqc clip.y4m [options]        lumaqc movie.mkv [options]\n"
     "  ffmpeg -i movie.mp4 -f yuv4mpegpipe - | lumaqc - [options]\n\n"
-    "Inputs: raw planar YUV 4:2:0, 8 bits, no header (WIDTH and HEIGHT required);\n"
-    "Y4M, recognised by its signature, 8-bit 4:2:0 or mono (size and frame rate from\n"
-    "its header; WIDTH and HEIGHT, if given, must match); without WIDTH and HEIGHT any\n"
-    "other video file is decoded when decoder support is built in (see --version):\n"
-    "MP4, MKV, MOV, TS, AVI... A path of - reads standard input. The frame rate is\n"
-    "FPS or --fps when given, else the input's, else 25.\n\n"
+    "Inputs: raw planar YUV 4:2:0, 8 bits, no header (WIDTH and HEIGHT required;\n"
+    "--pix-fmt for other layouts and bit depths); Y4M, recognised by its signature, in\n"
+    "any of its colour spaces (size and frame rate from its header; WIDTH and HEIGHT,\n"
+    "if given, must match); without WIDTH and HEIGHT any other video file is decoded\n"
+    "when decoder support is built in (see --version): MP4, MKV, MOV, TS, AVI... A\n"
+    "path of - reads standard input. The frame rate is FPS or --fps when given, else\n"
+    "the input's, else 25.\n\n"
     "Timing summary: with --threads 1, process CPU time of the frame loop and of each\n"
     "indicator's calls. With more threads, the overall figure is wall-clock time and each\n"
     "indicator's average is the CPU time of its own calls.";
@@ -40,6 +42,7 @@ struct Options {
     std::optional<double> fps;
     std::optional<int64_t> frames;
     std::optional<int64_t> start;
+    std::string pixelFormat;
     int threads = 0;  // 0: every hardware thread
     std::string logPath = LOG_FILE_NAME;
     bool noLog = false;
@@ -106,6 +109,10 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
                    "Frames to analyse (default: every whole frame of the input, up to the end of "
                    "a stream)");
     app.add_option("--start", options.start, "First frame, counted from 0 (default 0)");
+    app.add_option("--pix-fmt", options.pixelFormat,
+                   "Sample layout of raw input, FFmpeg's name (default yuv420p): yuv422p, "
+                   "yuv444p, gray, nv12, yuv420p10le, gray16le, p010le...; samples of more than "
+                   "8 bits are reduced to 8 as ffmpeg reduces them");
     app.add_option("--threads", options.threads,
                    "Worker threads (default 0: every hardware thread); output is identical for "
                    "any number")
@@ -194,6 +201,10 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
         return failure("Picture size " + std::to_string(w) + " x " + std::to_string(h) +
                        " is too large");
     }
+    if (!options.pixelFormat.empty() && findPixelFormat(options.pixelFormat) == nullptr) {
+        return failure("lumaqc: unknown pixel format " + options.pixelFormat +
+                       " for --pix-fmt; accepted: " + pixelFormatNames());
+    }
     if (line.start < 0) {
         return failure("Invalid start frame " + std::to_string(line.start) +
                        ": it must be 0 or more");
@@ -202,6 +213,7 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     line.video = args[0];
     line.width = static_cast<int32_t>(w);
     line.height = static_cast<int32_t>(h);
+    line.pixelFormat = options.pixelFormat;
     line.threads = options.threads;
     line.logPath = options.logPath;
     line.noLog = options.noLog;

@@ -12,6 +12,7 @@ struct CommandLine {
     std::string video;
     int32_t width = 0;  // 0 x 0: from the input's header (Y4M, decoded video)
     int32_t height = 0;
+    std::string pixelFormat;  // --pix-fmt: raw input's sample layout; empty for the default
     double fps = 25.0;
     bool fpsGiven = false;     // false: the input's frame rate when it has one, else `fps`
     bool framesGiven = false;  // false: every whole frame of the input

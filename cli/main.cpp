@@ -191,6 +191,7 @@ int run(int argc, char** argv) {
     request.path = options.video;
     request.width = options.width;
     request.height = options.height;
+    request.pixelFormat = options.pixelFormat;
     if (options.fpsGiven) request.fps = options.fps;
     if (options.framesGiven) request.frames = options.frames;
     request.start = options.start;

@@ -413,6 +413,7 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
     source.height = request.height;
     source.continueAfterDamage = request.continueAfterDamage;
     source.stop = request.stop;
+    source.pixelFormat = request.pixelFormat;
     std::unique_ptr<FrameSource> opened = openFrameSource(source, error, status);
     if (!opened) return nullptr;
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));

@@ -74,6 +74,9 @@ struct AnalysisRequest {
     // size given for them must match).
     int32_t width = 0;
     int32_t height = 0;
+    // Raw video's sample layout, FFmpeg's name ("yuv422p10le"; see
+    // io/pixel_format.h); empty for yuv420p in frames of (w x h x 3) / 2 bytes.
+    std::string pixelFormat;
     std::optional<double> fps;      // default: the input's rate, else 25
     std::optional<int64_t> frames;  // default: every frame to the end of the input
     int64_t start = 0;              // the first frame, counted from 0

@@ -220,6 +220,11 @@ class DecoderSource : public FrameSource {
         }
         info_.width = frame_->width;
         info_.height = frame_->height;
+        const auto format = static_cast<AVPixelFormat>(frame_->format);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        info_.pixelFormat = desc != nullptr ? desc->name : "unknown";
+        info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
+        info_.samplesReduced = !lumaIsPlane0(format);
         haveFrame_ = true;
         return DecoderOpen::Ok;
     }

@@ -7,8 +7,10 @@
 #include "io/decoder_source.h"
 #include "io/frame_source.h"
 #include "io/input_stream.h"
+#include "io/pixel_format.h"
 #include "io/raw_file_source.h"
 #include "io/raw_stream_source.h"
+#include "io/sample_reducer.h"
 #include "io/y4m_source.h"
 
 namespace lumaqc {
@@ -35,6 +37,15 @@ std::unique_ptr<FrameSource> failed(OpenStatus* status, OpenStatus why, std::str
 std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,
                                              OpenStatus* status) {
     if (status != nullptr) *status = OpenStatus::Ok;
+    const PixelFormat* format = nullptr;
+    if (!request.pixelFormat.empty()) {
+        format = findPixelFormat(request.pixelFormat);
+        if (format == nullptr) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Unknown pixel format " + request.pixelFormat +
+                              "; the formats read are " + pixelFormatNames() + "\n");
+        }
+    }
     const bool fromStdin = request.path == "-";
     FILE* file = fromStdin ? stdin : std::fopen(request.path.c_str(), "rb");
     if (file == nullptr) {
@@ -67,20 +78,35 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                               " (" + std::to_string(info.width) + " x " +
                               std::to_string(info.height) + ")\n");
         }
+        if (format != nullptr && info.pixelFormat != format->name) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Pixel format " + request.pixelFormat + " does not match " +
+                              (fromStdin ? "the Y4M header of standard input"
+                                         : "the Y4M header of " + request.path) +
+                              " (" + info.pixelFormat + ")\n");
+        }
         return source;
     }
 
     if (request.width > 0 && request.height > 0) {
+        FrameLayout layout;
+        std::string why;
+        if (!makeFrameLayout(format, request.width, request.height, layout, why)) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Cannot read " +
+                              (fromStdin ? std::string("standard input") : request.path) + " as " +
+                              request.pixelFormat + ": " + why + "\n");
+        }
         if (stream) {
             return std::make_unique<RawStreamSource>(std::move(input), request.path, request.width,
-                                                     request.height);
+                                                     request.height, std::move(layout));
         }
         // A seekable file: each frame is read at its own offset.
         FILE* raw = input->release();
         std::clearerr(raw);
         std::rewind(raw);
-        auto source =
-            std::make_unique<RawFileSource>(raw, request.path, request.width, request.height);
+        auto source = std::make_unique<RawFileSource>(raw, request.path, request.width,
+                                                      request.height, std::move(layout));
         if (source->info().frames == 0) {
             return failed(status, OpenStatus::Failed, error,
                           "The file " + request.path + " holds no whole frame of " +
@@ -90,6 +116,13 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                               std::to_string(source->frameSize()) + ")\n");
         }
         return source;
+    }
+    if (format != nullptr) {
+        return failed(status, OpenStatus::Failed, error,
+                      "A pixel format (--pix-fmt " + request.pixelFormat +
+                          ") describes raw video, which needs WIDTH and HEIGHT; " +
+                          (fromStdin ? std::string("standard input") : request.path) +
+                          " has no Y4M header that gives them\n");
     }
 
     DecoderOpen opened = DecoderOpen::NotVideo;

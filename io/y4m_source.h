@@ -1,6 +1,7 @@
 // YUV4MPEG2 (Y4M) from a file or a pipe: a header line with the picture size,
 // frame rate and colour space, then frames, each a "FRAME" line (parameters
-// allowed) and the planes. Read sequentially; only 8-bit 4:2:0 and mono.
+// allowed) and the planes. Read sequentially; every colour space of the
+// format, 8 to 16 bits (io/pixel_format.h), only the luma plane used.
 #pragma once
 
 #include <memory>

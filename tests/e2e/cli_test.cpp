@@ -14,9 +14,16 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n, "
         "where [***] is optional parameter.\n\n";
     const std::string only =
-        ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) and 8-bit mono (Cmono) are "
-        "read\n";
+        ": the colour spaces read are C420, C420jpeg, C420paldv, C420mpeg2, C411, C422, C440, "
+        "C444, C444alpha and Cmono, and C420, C422, C444, C440 and Cmono with 9 to 16 bits "
+        "(C420p10, Cmono16, ...)\n";
     const std::string header = "Invalid Y4M header of in.y4m: ";
+    const std::string formats =
+        "yuv420p, yuv422p, yuv444p, yuv440p, yuv411p, yuv410p, yuva444p, gray, nv12, nv21, nv24, "
+        "nv42, yuv420p9le, yuv420p10le, yuv420p12le, yuv420p14le, yuv420p16le, yuv422p9le, "
+        "yuv422p10le, yuv422p12le, yuv422p14le, yuv422p16le, yuv444p9le, yuv444p10le, "
+        "yuv444p12le, yuv444p14le, yuv444p16le, yuv440p10le, yuv440p12le, gray9le, gray10le, "
+        "gray12le, gray14le, gray16le, p010le, p016le, p210le, p216le, p410le, p416le";
     const struct {
         std::vector<std::string> args;
         std::string err;
@@ -45,11 +52,19 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
          "",
          "neon"},
         {{"in.y4m"},
-         "Unsupported Y4M colour space C422 in in.y4m" + only,
-         "YUV4MPEG2 W352 H288 F25:1 C422\nFRAME\n"},
+         "Unsupported Y4M colour space C420p11 in in.y4m" + only,
+         "YUV4MPEG2 W352 H288 F25:1 C420p11\nFRAME\n"},
         {{"-"},
-         "Unsupported Y4M colour space C422 in standard input" + only,
-         "YUV4MPEG2 W352 H288 F25:1 C422\nFRAME\n"},
+         "Unsupported Y4M colour space C411p10 in standard input" + only,
+         "YUV4MPEG2 W352 H288 F25:1 C411p10\nFRAME\n"},
+        {{"clip.yuv", "64", "48", "--pix-fmt", "yuv420p11le"},
+         "lumaqc: unknown pixel format yuv420p11le for --pix-fmt; accepted: " + formats + "\n"},
+        {{"in.y4m", "--pix-fmt", "nv12"},
+         "Pixel format nv12 does not match the Y4M header of in.y4m (gray)\n",
+         "YUV4MPEG2 W16 H16 F25:1 Cmono\nFRAME\n"},
+        {{"clip.yuv", "--pix-fmt", "gray"},
+         "A pixel format (--pix-fmt gray) describes raw video, which needs WIDTH and HEIGHT; "
+         "clip.yuv has no Y4M header that gives them\n"},
         {{"in.y4m"}, header + "no picture size (W and H)\n", "YUV4MPEG2 W352 F25:1\n"},
         {{"in.y4m"}, header + "bad frame rate F25:0\n", "YUV4MPEG2 W352 H288 F25:0\n"},
         {{"in.y4m"},
