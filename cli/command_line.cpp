@@ -33,6 +33,9 @@ const char* const kDescription =
     "when decoder support is built in (see --version): MP4, MKV, MOV, TS, AVI... A\n"
     "path of - reads standard input. The frame rate is FPS or --fps when given, else\n"
     "the input's, else 25.\n\n"
+    "Outputs: - as the path of --log, --json, --csv, --report or --events writes that\n"
+    "document to standard output; the console table then goes to the error stream\n"
+    "(nowhere with --quiet).\n\n"
     "Timing summary: with --threads 1, process CPU time of the frame loop and of each\n"
     "indicator's calls. With more threads, the overall figure is wall-clock time and each\n"
     "indicator's average is the CPU time of its own calls.";
@@ -48,6 +51,7 @@ struct Options {
     bool noLog = false;
     bool quiet = false;
     std::string jsonPath;
+    std::string csvPath;
     std::string reportPath;
     std::string profile;
     bool printProfile = false;
@@ -117,13 +121,18 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
                    "Worker threads (default 0: every hardware thread); output is identical for "
                    "any number")
         ->check(CLI::Validator(checkThreadCount, "0 to " + std::to_string(kMaxThreads)));
-    app.add_option("--log", options.logPath, "Write the log here instead of metricsResultsCSV.csv");
+    app.add_option("--log", options.logPath,
+                   "Write the log here instead of metricsResultsCSV.csv (- : standard output)");
     app.add_flag("--no-log", options.noLog, "Write no log file");
     app.add_flag("--quiet", options.quiet, "Leave the per-frame rows out of the console output");
     app.add_option("--json", options.jsonPath,
-                   "Also write the values and a summary as one JSON document to this file");
+                   "Also write the values and a summary as one JSON document to this file (- : "
+                   "standard output)");
+    app.add_option("--csv", options.csvPath,
+                   "Also write the values as CSV (RFC 4180) to this file (- : standard output)");
     app.add_option("--report", options.reportPath,
-                   "Also write a self-contained HTML report with charts to this file");
+                   "Also write a self-contained HTML report with charts to this file (- : "
+                   "standard output)");
     CLI::Option* profile =
         app.add_option("--profile", options.profile,
                        "Judge the video by a QC profile: \"default\" (built in) or a TOML file; "
@@ -219,6 +228,7 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     line.noLog = options.noLog;
     line.quiet = options.quiet;
     line.jsonPath = options.jsonPath;
+    line.csvPath = options.csvPath;
     line.reportPath = options.reportPath;
     line.profile = options.profile;
     line.failOnWarning = options.failOn == "warning";

@@ -40,6 +40,7 @@ struct RunOptions {
     // Told once, before the first frame, when fewer threads than asked for
     // could be started (the run goes on with those); may be empty.
     std::function<void(const std::string&)> notice{};
+    const RunProvenance* provenance = nullptr;  // handed to the sinks
 };
 
 struct RunOutcome {
@@ -87,6 +88,7 @@ struct AnalysisRequest {
     std::function<void(const std::string&)> notice{};  // as RunOptions::notice
     // A decoder that reports damage goes on (SourceRequest::continueAfterDamage).
     bool continueAfterDamage = false;
+    const RunProvenance* provenance = nullptr;  // as RunOptions::provenance
 };
 
 // An input opened for analysis.

@@ -10,6 +10,13 @@
 
 namespace lumaqc {
 
+// What is known of the file an input is read from.
+struct InputFile {
+    std::string absolutePath;  // normalised; empty for standard input
+    int64_t sizeBytes = -1;    // -1 unless it is a regular file
+    int64_t modifiedTime = 0;  // seconds since 1970-01-01 UTC, when sizeBytes >= 0
+};
+
 struct SourceInfo {
     std::string path;  // as given; "-" is standard input
     std::string kind;  // "raw", "raw stream", "y4m", "decoder"
@@ -21,7 +28,12 @@ struct SourceInfo {
     std::string pixelFormat = "yuv420p";  // FFmpeg's name of the samples read ("gray16le", ...)
     int bitDepth = 8;                     // bits per luma sample in the input
     bool samplesReduced = false;          // converted to 8-bit luma before the analysis
-    std::string codec{};  // the decoder's name for the video codec ("h264"); empty for raw and Y4M
+    InputFile file = {};
+    std::string container = "";      // "raw", "y4m", or libavformat's name ("matroska,webm")
+    double durationSeconds = -1.0;   // the stream's, as its container declares it; < 0 unknown
+    std::string frameRateKind = "";  // "constant", "variable", or empty when not known
+    // The codec: "rawvideo" for raw and Y4M, else the decoder's name ("h264").
+    std::string codec{};
 };
 
 enum class ReadStatus {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "io/decoder_source.h"
 #include "io/frame_source.h"
@@ -23,6 +24,19 @@ bool isStream(FILE* file) {
     if (file == stdin) return true;
     if (fstat(fileno(file), &st) != 0) return false;
     return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode);
+}
+
+// The absolute path, size and modification time of the file read.
+InputFile describeFile(const std::string& path, const struct stat& st) {
+    InputFile facts;
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+    facts.absolutePath = absolute.empty() ? path : absolute.lexically_normal().string();
+    if (S_ISREG(st.st_mode)) {
+        facts.sizeBytes = static_cast<int64_t>(st.st_size);
+        facts.modifiedTime = static_cast<int64_t>(st.st_mtim.tv_sec);
+    }
+    return facts;
 }
 
 std::unique_ptr<FrameSource> failed(OpenStatus* status, OpenStatus why, std::string& error,
@@ -55,18 +69,21 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     }
     // A directory opens for reading but holds no frames.
     struct stat st {};
-    if (!fromStdin && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool statted = !fromStdin && fstat(fileno(file), &st) == 0;
+    if (statted && S_ISDIR(st.st_mode)) {
         std::fclose(file);
         return failed(
             status, OpenStatus::Failed, error,
             "Error opening the file " + request.path + ": " + std::strerror(EISDIR) + " \n");
     }
+    const InputFile facts = statted ? describeFile(request.path, st) : InputFile{};
     const bool stream = isStream(file);
     auto input = std::make_unique<InputStream>(file, fromStdin ? "standard input" : request.path);
     const std::string signature(Y4M_SIGNATURE);
 
     if (input->peek(signature.size()) == signature) {
-        std::unique_ptr<FrameSource> source = openY4mSource(std::move(input), request.path, error);
+        std::unique_ptr<FrameSource> source =
+            openY4mSource(std::move(input), request.path, error, facts);
         if (!source) return failed(status, OpenStatus::Failed, error, error);
         const SourceInfo& info = source->info();
         if (request.width > 0 && (request.width != info.width || request.height != info.height)) {
@@ -99,14 +116,14 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         }
         if (stream) {
             return std::make_unique<RawStreamSource>(std::move(input), request.path, request.width,
-                                                     request.height, std::move(layout));
+                                                     request.height, std::move(layout), facts);
         }
         // A seekable file: each frame is read at its own offset.
         FILE* raw = input->release();
         std::clearerr(raw);
         std::rewind(raw);
         auto source = std::make_unique<RawFileSource>(raw, request.path, request.width,
-                                                      request.height, std::move(layout));
+                                                      request.height, std::move(layout), facts);
         if (source->info().frames == 0) {
             return failed(status, OpenStatus::Failed, error,
                           "The file " + request.path + " holds no whole frame of " +
@@ -129,7 +146,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     std::unique_ptr<FrameSource> source;
     if (!stream) input.reset();
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
-                               request.continueAfterDamage);
+                               request.continueAfterDamage, facts);
     if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
     if (!source) return failed(status, OpenStatus::Failed, error, error);
     return source;

@@ -11,10 +11,14 @@
 namespace lumaqc {
 
 RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
-                             FrameLayout layout)
+                             FrameLayout layout, const InputFile& facts)
     : file_(file), layout_(std::move(layout)) {
     info_.path = path;
     info_.kind = "raw";
+    info_.file = facts;
+    info_.container = "raw";
+    info_.codec = "rawvideo";
+    info_.frameRateKind = "constant";
     info_.width = width;
     info_.height = height;
     layout_.describe(info_);

@@ -14,7 +14,7 @@ class RawFileSource : public FrameSource {
   public:
     // Takes ownership of `file`.
     RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
-                  FrameLayout layout);
+                  FrameLayout layout, const InputFile& facts = {});
     ~RawFileSource() override;
 
     const SourceInfo& info() const override { return info_; }

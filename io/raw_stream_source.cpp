@@ -6,10 +6,15 @@
 namespace lumaqc {
 
 RawStreamSource::RawStreamSource(std::unique_ptr<InputStream> input, const std::string& path,
-                                 int32_t width, int32_t height, FrameLayout layout)
+                                 int32_t width, int32_t height, FrameLayout layout,
+                                 const InputFile& facts)
     : input_(std::move(input)), layout_(std::move(layout)) {
     info_.path = path;
     info_.kind = "raw stream";
+    info_.file = facts;
+    info_.container = "raw";
+    info_.codec = "rawvideo";
+    info_.frameRateKind = "constant";
     info_.width = width;
     info_.height = height;
     info_.frames = -1;

@@ -15,7 +15,7 @@ namespace lumaqc {
 class RawStreamSource : public FrameSource {
   public:
     RawStreamSource(std::unique_ptr<InputStream> input, const std::string& path, int32_t width,
-                    int32_t height, FrameLayout layout);
+                    int32_t height, FrameLayout layout, const InputFile& facts = {});
 
     const SourceInfo& info() const override { return info_; }
     ReadResult read(int64_t index, uint8_t* luma) override;

@@ -114,7 +114,8 @@ bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
 }  // namespace
 
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
-                                           const std::string& path, std::string& error) {
+                                           const std::string& path, std::string& error,
+                                           const InputFile& facts) {
     const std::string where = "Y4M header of " + input->name();
     std::string line;
     if (!input->readLine(line, MAX_LINE)) {
@@ -137,6 +138,10 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
     SourceInfo info;
     info.path = path;
     info.kind = "y4m";
+    info.file = facts;
+    info.container = "y4m";
+    info.codec = "rawvideo";
+    info.frameRateKind = "constant";
     info.frames = -1;
     std::string colour = "420";
     std::istringstream tokens(line.substr(std::strlen(Y4M_SIGNATURE)));

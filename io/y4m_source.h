@@ -18,6 +18,7 @@ inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
 // Reads the stream header. On failure returns null and sets `error` (one
 // line, line feed included).
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
-                                           const std::string& path, std::string& error);
+                                           const std::string& path, std::string& error,
+                                           const InputFile& facts = {});
 
 }  // namespace lumaqc

@@ -23,7 +23,7 @@ class Formats : public ::testing::Test {
         // 16-bit samples that use all their bits: the test card scaled down
         // in 16-bit arithmetic.
         ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=320x190:r=25,format=yuv444p16le,scale=160:95",
-                "-frames:v", "5", "-f", "rawvideo", "source.yuv"});
+                "-frames:v", "3", "-f", "rawvideo", "source.yuv"});
     }
 
     void ffmpeg(std::vector<std::string> args) {
@@ -57,13 +57,14 @@ TEST_F(Formats, RawAndY4mGiveTheRowsOfFfmpegs8BitClip) {
     const struct {
         std::string format;
         bool y4m;  // ffmpeg writes it as Y4M too
-        bool reduced;
+        int depth;
     } cases[] = {
-        {"yuv422p", true, false},    {"yuv444p", true, false}, {"nv12", false, false},
-        {"yuv420p10le", true, true}, {"gray16le", true, true}, {"p010le", false, true},
+        {"yuv422p", true, 8},      {"yuv444p", true, 8},   {"nv12", false, 8},
+        {"yuv420p10le", true, 10}, {"gray16le", true, 16}, {"p010le", false, 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
+        const bool reduced = c.depth > 8;
         const std::string raw = c.format + ".raw";
         convert("source.yuv", "yuv444p16le", raw, c.format, "rawvideo");
         // What ffmpeg makes of it in 8 bits, keeping the luma range.
@@ -78,11 +79,20 @@ TEST_F(Formats, RawAndY4mGiveTheRowsOfFfmpegs8BitClip) {
             runs.push_back({"clip.y4m"});
             runs.push_back({"clip.y4m", "160", "95", "--pix-fmt", c.format});
         }
+        // The JSON document records the source's samples.
+        if (!reduced || decoder_) {
+            runLumaqc({raw, "160", "95", "--pix-fmt", c.format, "--json", "f.json"}, dir_.path());
+            EXPECT_NE(readFile(dir_.file("f.json"))
+                          .find("\"pixel_format\":\"" + c.format +
+                                "\",\"bit_depth\":" + std::to_string(c.depth) +
+                                ",\"samples_reduced\":" + (reduced ? "true" : "false")),
+                      std::string::npos);
+        }
         const std::string bytes = readFile(dir_.file(raw));
         runs.push_back({"-", "160", "95", "--pix-fmt", c.format});
         for (const std::vector<std::string>& args : runs) {
             const std::string out = log(args, args[0] == "-" ? &bytes : nullptr);
-            if (c.reduced && !decoder_) {
+            if (reduced && !decoder_) {
                 EXPECT_NE(out.find("it was built without libswscale"), std::string::npos) << out;
             } else {
                 EXPECT_EQ(out, expected) << args[0];
