@@ -83,8 +83,12 @@ class SwscaleReducer : public SampleReducer {
             chromaSize = std::max(chromaSize, static_cast<size_t>(strides_[plane]));
         }
         chromaSize *= static_cast<size_t>(height);
-        samples_ = static_cast<uint8_t*>(av_malloc(lumaStride_ * static_cast<size_t>(height)));
-        chroma_ = static_cast<uint8_t*>(av_mallocz(std::max<size_t>(chromaSize, 1)));
+        // Padded as FFmpeg pads its packets: vector code may read a little
+        // past the last row.
+        constexpr size_t kPadding = 64;
+        samples_ = static_cast<uint8_t*>(
+            av_mallocz(lumaStride_ * static_cast<size_t>(height) + kPadding));
+        chroma_ = static_cast<uint8_t*>(av_mallocz(chromaSize + kPadding));
         target_ = av_frame_alloc();
         if (samples_ == nullptr || chroma_ == nullptr || target_ == nullptr) return false;
         target_->format = target;
