@@ -1,6 +1,8 @@
 // Runs that cannot start: each prints its one line (or the usage text), exits
 // with 255 and leaves an earlier log untouched.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -75,9 +77,31 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"in.y4m", "64", "48"},
          "Picture size 64 x 48 does not match the Y4M header of in.y4m (352 x 288)\n",
          "YUV4MPEG2 W352 H288 F25:1\nFRAME\n"},
+        // Outputs that would overwrite the input or each other (same.yuv is a
+        // hard link to clip.yuv).
+        {{"clip.yuv", "64", "48", "--json", "-", "--csv", "-"},
+         "lumaqc: the JSON document (--json) and the CSV document (--csv) cannot both go to "
+         "standard output (-)\n"},
+        {{"clip.yuv", "64", "48", "--log", "-", "--report", "-"},
+         "lumaqc: the log (--log) and the HTML report (--report) cannot both go to standard "
+         "output (-)\n"},
+        {{"clip.yuv", "64", "48", "--csv", "./clip.yuv"},
+         "lumaqc: the CSV document (--csv) would overwrite the input clip.yuv\n"},
+        {{"clip.yuv", "64", "48", "--json", "same.yuv"},
+         "lumaqc: the JSON document (--json) would overwrite the input clip.yuv\n"},
+        {{"clip.yuv", "64", "48", "--log", "sub/../clip.yuv"},
+         "lumaqc: the log (--log) would overwrite the input clip.yuv\n"},
+        {{"clip.yuv", "64", "48", "--json", "metricsResultsCSV.csv"},
+         "lumaqc: the log (--log) and the JSON document (--json) would both be written to "
+         "metricsResultsCSV.csv\n"},
+        {{"clip.yuv", "64", "48", "--no-log", "--json", "new.json", "--report", "sub/../new.json"},
+         "lumaqc: the JSON document (--json) and the HTML report (--report) would both be "
+         "written to sub/../new.json\n"},
     };
     TempDir dir;
     writeFile(dir.file("clip.yuv"), rawFrame(texturedLuma(64, 48, 1), 64, 48));
+    ASSERT_EQ(link(dir.file("clip.yuv").c_str(), dir.file("same.yuv").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     for (const auto& c : cases) {
         writeFile(dir.file("metricsResultsCSV.csv"), "earlier\n");
         writeFile(dir.file("in.y4m"), c.y4m);
@@ -90,5 +114,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, c.err.empty() ? usage : "") << c.err;
         EXPECT_EQ(readFile(dir.file("metricsResultsCSV.csv")), "earlier\n") << c.err;
+        EXPECT_FALSE(fileExists(dir.file("new.json"))) << c.err;
     }
+    EXPECT_EQ(readFile(dir.file("clip.yuv")).size(), 64u * 48 * 3 / 2);
 }

@@ -1,9 +1,8 @@
 // End-to-end tests of the documents as users take them away: each of them on
-// standard output (the console table then on the error stream), the CSV read
-// by Python's csv module, and the output paths refused at the start.
+// standard output (the console table then on the error stream) and the CSV
+// read by Python's csv module. Output paths refused at the start are in
+// cli_test.cpp.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -24,30 +23,30 @@ std::vector<std::string> with(std::vector<std::string> args, const std::vector<s
     return args;
 }
 
-// The JSON document without what differs from run to run (times, command line).
-Json withoutRun(Json doc) {
-    doc.erase("run");
-    return doc;
-}
-
 }  // namespace
 
 TEST(Documents, EachOnStandardOutput) {
     TempDir dir;
     ASSERT_EQ(runProgram(LUMAQC_TESTCARD_BIN, {"card.yuv"}, dir.path()).status, 0);
+    // The documents as files, for comparison.
     const RunResult plain =
         runLumaqc(with(kClip, {"--json", "f.json", "--csv", "f.csv"}), dir.path());
     ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::vector<std::string> profile = {"--profile", "default", "--no-log"};
+    const int judged =
+        runLumaqc(with(kClip, with(profile, {"--events", "f.jsonl"})), dir.path()).status;
     const std::vector<std::string> rows = consoleRows(plain.out);
     ASSERT_EQ(rows.size(), 40u);
     const struct {
         std::vector<std::string> option;
         std::string file;  // what the document holds when written to a file
+        int status = 0;    // -1: the status of the judged run
     } cases[] = {
         {{"--log", "-"}, "metricsResultsCSV.csv"},
         {{"--json", "-", "--no-log"}, "f.json"},
-        {{"--csv", "-"}, "f.csv"},
+        {{"--csv", "-", "--json", "/dev/null"}, "f.csv"},  // /dev/null takes any output
         {{"--report", "-", "--no-log"}, ""},
+        {with(profile, {"--events", "-"}), "f.jsonl", -1},
     };
     for (const auto& c : cases) {
         for (const bool quiet : {false, true}) {
@@ -55,24 +54,27 @@ TEST(Documents, EachOnStandardOutput) {
             if (quiet) args.push_back("--quiet");
             const RunResult r = runLumaqc(args, dir.path());
             const std::string what = c.option[0] + (quiet ? " --quiet" : "");
-            ASSERT_EQ(r.status, 0) << what << ": " << r.err;
+            ASSERT_EQ(r.status, c.status < 0 ? judged : c.status) << what << ": " << r.err;
             if (c.file.empty()) {
                 EXPECT_EQ(r.out.rfind("<!DOCTYPE html>", 0), 0u) << what;
                 EXPECT_EQ(r.out.substr(r.out.size() - 8), "</html>\n") << what;
-            } else if (c.file == "f.json") {
-                EXPECT_EQ(withoutRun(Json::parse(r.out)),
-                          withoutRun(Json::parse(readFile(dir.file(c.file)))))
-                    << what;
+            } else if (c.file == "f.json") {  // the same but for the run's record
+                Json piped = Json::parse(r.out), file = Json::parse(readFile(dir.file(c.file)));
+                piped.erase("run");
+                file.erase("run");
+                EXPECT_EQ(piped, file);
             } else {
                 EXPECT_EQ(r.out, readFile(dir.file(c.file))) << what;
             }
-            // The console table on the error stream, or nothing at all.
+            // The console table (and the verdict) on the error stream, or nothing at all.
             if (quiet) {
                 EXPECT_EQ(r.err, "") << what;
             } else {
                 EXPECT_EQ(consoleRows(r.err), rows) << what;
                 EXPECT_EQ(r.err.rfind("Video file card.yuv opened successfully!", 0), 0u);
-                EXPECT_NE(r.err.find("\nFile stream closed\n"), std::string::npos) << what;
+                EXPECT_NE(r.err.find(c.status < 0 ? "QC verdict: " : "\nFile stream closed\n"),
+                          std::string::npos)
+                    << what;
             }
         }
     }
@@ -122,46 +124,4 @@ TEST(Documents, CsvReadByPythonHoldsTheLogsValues) {
         }
     }
     EXPECT_GT(empty, 100);  // flickering between its ratings at least
-}
-
-TEST(Documents, OutputsThatWouldClashAreRefused) {
-    TempDir dir;
-    writeFile(dir.file("clip.yuv"), rawFrame(texturedLuma(64, 48, 1), 64, 48));
-    ASSERT_EQ(link(dir.file("clip.yuv").c_str(), dir.file("same.yuv").c_str()), 0);
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
-    const std::vector<std::string> clip = {"clip.yuv", "64", "48"};
-    const struct {
-        std::vector<std::string> options;
-        std::string error;
-    } cases[] = {
-        {{"--json", "-", "--csv", "-"},
-         "the JSON document (--json) and the CSV document (--csv) cannot both go to standard "
-         "output (-)"},
-        {{"--log", "-", "--report", "-"},
-         "the log (--log) and the HTML report (--report) cannot both go to standard output (-)"},
-        {{"--csv", "./clip.yuv"}, "the CSV document (--csv) would overwrite the input clip.yuv"},
-        {{"--json", "same.yuv"}, "the JSON document (--json) would overwrite the input clip.yuv"},
-        {{"--log", "sub/../clip.yuv"}, "the log (--log) would overwrite the input clip.yuv"},
-        {{"--json", "metricsResultsCSV.csv"},
-         "the log (--log) and the JSON document (--json) would both be written to "
-         "metricsResultsCSV.csv"},
-        {{"--no-log", "--json", "new.json", "--report", "sub/../new.json"},
-         "the JSON document (--json) and the HTML report (--report) would both be written to "
-         "sub/../new.json"},
-    };
-    for (const auto& c : cases) {
-        writeFile(dir.file("metricsResultsCSV.csv"), "earlier rows\n");
-        const RunResult r = runLumaqc(with(clip, c.options), dir.path());
-        EXPECT_EQ(r.status, 255) << c.error;
-        EXPECT_EQ(r.err, "lumaqc: " + c.error + "\n");
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(readFile(dir.file("metricsResultsCSV.csv")), "earlier rows\n");
-        EXPECT_FALSE(fileExists(dir.file("new.json")));
-        EXPECT_EQ(readFile(dir.file("clip.yuv")).size(), 64u * 48 * 3 / 2);
-    }
-    // Character devices take any number of outputs.
-    const RunResult discarded =
-        runLumaqc(with(clip, {"--json", "/dev/null", "--csv", "/dev/null", "--log", "/dev/null"}),
-                  dir.path());
-    EXPECT_EQ(discarded.status, 0) << discarded.err;
 }
