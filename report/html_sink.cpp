@@ -393,10 +393,11 @@ std::string recordText(const nlohmann::ordered_json& value) {
 }
 
 // The input and the run as the JSON document records them, one row per field
-// ("size_bytes" shown as "Size bytes"; the build's fields as "Build: compiler").
+// ("size_bytes" shown as "Size bytes"; the build's fields as "Build: compiler"),
+// the run's rows in their own body (none when the run has no record).
 std::string provenanceTable(const nlohmann::ordered_json& input,
                             const nlohmann::ordered_json& run) {
-    std::string rows;
+    std::string rows = "<tbody>\n";
     const auto add = [&rows](const std::string& key, const nlohmann::ordered_json& value) {
         std::string label = key;
         for (char& c : label) c = c == '_' ? ' ' : c;
@@ -405,7 +406,9 @@ std::string provenanceTable(const nlohmann::ordered_json& input,
                 "</td></tr>\n";
     };
     for (const auto& [key, value] : input.items()) add(key, value);
+    rows += "</tbody>\n";
     if (run.is_object()) {
+        rows += "<tbody id=\"lumaqc-run\">\n";
         for (const auto& [key, value] : run.items()) {
             if (!value.is_object()) {
                 add(key, value);
@@ -413,6 +416,7 @@ std::string provenanceTable(const nlohmann::ordered_json& input,
             }
             for (const auto& [inner, field] : value.items()) add(key + ": " + inner, field);
         }
+        rows += "</tbody>\n";
     }
     return "<details id=\"lumaqc-provenance\"><summary>Input and run</summary>\n<table>\n" + rows +
            "</table>\n</details>\n";
