@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/frame_source.h"
+#include "io/pixel_format.h"
 #include "report/text_report.h"
 
 namespace lumaqc {
@@ -25,12 +26,16 @@ const char* const kDescription =
     "  lumaqc nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
     "  lumaqc clip.y4m [options]        lumaqc movie.mkv [options]\n"
     "  ffmpeg -i movie.mp4 -f yuv4mpegpipe - | lumaqc - [options]\n\n"
-    "Inputs: raw planar YUV 4:2:0, 8 bits, no header (WIDTH and HEIGHT required);\n"
-    "Y4M, recognised by its signature, 8-bit 4:2:0 or mono (size and frame rate from\n"
-    "its header; WIDTH and HEIGHT, if given, must match); without WIDTH and HEIGHT any\n"
-    "other video file is decoded when decoder support is built in (see --version):\n"
-    "MP4, MKV, MOV, TS, AVI... A path of - reads standard input. The frame rate is\n"
-    "FPS or --fps when given, else the input's, else 25.\n\n"
+    "Inputs: raw planar YUV 4:2:0, 8 bits, no header (WIDTH and HEIGHT required;\n"
+    "--pix-fmt for other layouts and bit depths); Y4M, recognised by its signature, in\n"
+    "any of its colour spaces (size and frame rate from its header; WIDTH and HEIGHT,\n"
+    "if given, must match); without WIDTH and HEIGHT any other video file is decoded\n"
+    "when decoder support is built in (see --version): MP4, MKV, MOV, TS, AVI... A\n"
+    "path of - reads standard input. The frame rate is FPS or --fps when given, else\n"
+    "the input's, else 25.\n\n"
+    "Outputs: - as the path of --log, --json, --csv, --report or --events writes that\n"
+    "document to standard output; the console table then goes to the error stream\n"
+    "(nowhere with --quiet).\n\n"
     "Timing summary: with --threads 1, process CPU time of the frame loop and of each\n"
     "indicator's calls. With more threads, the overall figure is wall-clock time and each\n"
     "indicator's average is the CPU time of its own calls.";
@@ -40,11 +45,13 @@ struct Options {
     std::optional<double> fps;
     std::optional<int64_t> frames;
     std::optional<int64_t> start;
+    std::string pixelFormat;
     int threads = 0;  // 0: every hardware thread
     std::string logPath = LOG_FILE_NAME;
     bool noLog = false;
     bool quiet = false;
     std::string jsonPath;
+    std::string csvPath;
     std::string reportPath;
     std::string profile;
     bool printProfile = false;
@@ -106,17 +113,26 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
                    "Frames to analyse (default: every whole frame of the input, up to the end of "
                    "a stream)");
     app.add_option("--start", options.start, "First frame, counted from 0 (default 0)");
+    app.add_option("--pix-fmt", options.pixelFormat,
+                   "Sample layout of raw input, FFmpeg's name (default yuv420p): yuv422p, "
+                   "yuv444p, gray, nv12, yuv420p10le, gray16le, p010le...; samples of more than "
+                   "8 bits are reduced to 8 as ffmpeg reduces them");
     app.add_option("--threads", options.threads,
                    "Worker threads (default 0: every hardware thread); output is identical for "
                    "any number")
         ->check(CLI::Validator(checkThreadCount, "0 to " + std::to_string(kMaxThreads)));
-    app.add_option("--log", options.logPath, "Write the log here instead of metricsResultsCSV.csv");
+    app.add_option("--log", options.logPath,
+                   "Write the log here instead of metricsResultsCSV.csv (- : standard output)");
     app.add_flag("--no-log", options.noLog, "Write no log file");
     app.add_flag("--quiet", options.quiet, "Leave the per-frame rows out of the console output");
     app.add_option("--json", options.jsonPath,
-                   "Also write the values and a summary as one JSON document to this file");
+                   "Also write the values and a summary as one JSON document to this file (- : "
+                   "standard output)");
+    app.add_option("--csv", options.csvPath,
+                   "Also write the values as CSV (RFC 4180) to this file (- : standard output)");
     app.add_option("--report", options.reportPath,
-                   "Also write a self-contained HTML report with charts to this file");
+                   "Also write a self-contained HTML report with charts to this file (- : "
+                   "standard output)");
     CLI::Option* profile =
         app.add_option("--profile", options.profile,
                        "Judge the video by a QC profile: \"default\" (built in) or a TOML file; "
@@ -194,6 +210,10 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
         return failure("Picture size " + std::to_string(w) + " x " + std::to_string(h) +
                        " is too large");
     }
+    if (!options.pixelFormat.empty() && findPixelFormat(options.pixelFormat) == nullptr) {
+        return failure("lumaqc: unknown pixel format " + options.pixelFormat +
+                       " for --pix-fmt; accepted: " + pixelFormatNames());
+    }
     if (line.start < 0) {
         return failure("Invalid start frame " + std::to_string(line.start) +
                        ": it must be 0 or more");
@@ -202,11 +222,13 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     line.video = args[0];
     line.width = static_cast<int32_t>(w);
     line.height = static_cast<int32_t>(h);
+    line.pixelFormat = options.pixelFormat;
     line.threads = options.threads;
     line.logPath = options.logPath;
     line.noLog = options.noLog;
     line.quiet = options.quiet;
     line.jsonPath = options.jsonPath;
+    line.csvPath = options.csvPath;
     line.reportPath = options.reportPath;
     line.profile = options.profile;
     line.failOnWarning = options.failOn == "warning";

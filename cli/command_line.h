@@ -12,16 +12,18 @@ struct CommandLine {
     std::string video;
     int32_t width = 0;  // 0 x 0: from the input's header (Y4M, decoded video)
     int32_t height = 0;
+    std::string pixelFormat;  // --pix-fmt: raw input's sample layout; empty for the default
     double fps = 25.0;
     bool fpsGiven = false;     // false: the input's frame rate when it has one, else `fps`
     bool framesGiven = false;  // false: every whole frame of the input
     int64_t frames = 0;
     int64_t start = 0;
-    int threads = 0;  // 0: every hardware thread
-    std::string logPath;
+    int threads = 0;      // 0: every hardware thread
+    std::string logPath;  // "-" (as for every document): standard output
     bool noLog = false;
     bool quiet = false;
     std::string jsonPath;        // --json: the JSON document; empty for none
+    std::string csvPath;         // --csv: the values as CSV; empty for none
     std::string reportPath;      // --report: the HTML report; empty for none
     std::string profile;         // --profile: "default" or a TOML file; empty for none
     bool printProfile = false;   // --print-profile: print the profile and stop (no input)

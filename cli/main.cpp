@@ -23,10 +23,12 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/output_paths.h"
 #include "cli/outputs.h"
 #include "engine/run.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
+#include "report/provenance.h"
 #include "tools/simd.h"
 
 using namespace lumaqc;
@@ -169,7 +171,6 @@ int run(int argc, char** argv) {
             return -1;
     }
     const CommandLine& options = parsed.line;
-
     // A profile is read, and refused, before anything else is read or written.
     std::string error;
     std::optional<qc::Profile> profile;
@@ -187,10 +188,24 @@ int run(int argc, char** argv) {
         return 0;
     }
 
+    const RunProvenance provenance = startProvenance(argc, argv);
+    // Outputs that would destroy the input or each other stop the start.
+    const std::string clash = checkOutputPaths(options);
+    if (!clash.empty()) {
+        std::fputs(clash.c_str(), stderr);
+        return -1;
+    }
+    // A document on standard output keeps it to itself: what the console
+    // would print goes to the error stream then, or nowhere with --quiet.
+    const bool documentOnStdout = documentOnStandardOutput(options);
+    FILE* const consoleStream = documentOnStdout ? stderr : stdout;
+    const bool consoleShown = !(documentOnStdout && options.quiet);
+
     AnalysisRequest request;
     request.path = options.video;
     request.width = options.width;
     request.height = options.height;
+    request.pixelFormat = options.pixelFormat;
     if (options.fpsGiven) request.fps = options.fps;
     if (options.framesGiven) request.frames = options.frames;
     request.start = options.start;
@@ -199,13 +214,14 @@ int run(int argc, char** argv) {
     // Under a profile, damage is an event and the run goes on.
     request.continueAfterDamage = profile.has_value();
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    request.provenance = &provenance;
     if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis = Analysis::open(request, error, &opened);
     if (stopSignal.load() != 0) return stoppedBeforeStart();
     if (!analysis && opened == OpenStatus::NeedsSize) {
         // A path alone that names raw video: as for too few arguments.
-        std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), stdout);
+        std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), consoleStream);
         return -1;
     }
     if (!analysis) {
@@ -229,14 +245,14 @@ int run(int argc, char** argv) {
     const DecisionSink* decision = outputs.decision();
     if (outcome.status != 0) {
         outputs.progress().clear();
-        std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? stdout : stderr);
+        std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? consoleStream : stderr);
         // The verdict on the frames done.
-        if (decision) std::fputs(decision->consoleText().c_str(), stdout);
+        if (decision && consoleShown) std::fputs(decision->consoleText().c_str(), consoleStream);
         std::fflush(stdout);
         for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
         return -1;
     }
-    if (decision) std::fputs(decision->consoleText().c_str(), stdout);
+    if (decision && consoleShown) std::fputs(decision->consoleText().c_str(), consoleStream);
     if (outcome.stopped) {
         const int signo = stopSignal.load();
         std::fprintf(stderr, "lumaqc: stopped by %s after %lld frames\n",
@@ -257,7 +273,7 @@ int run(int argc, char** argv) {
                      static_cast<long long>(input.frames));
     }
     analysis.reset();
-    std::puts("\nFile stream closed\n");
+    if (consoleShown) std::fputs("\nFile stream closed\n\n", consoleStream);
     if (!decision) return 0;
     // Damaged input is a run error, whatever the verdict.
     const std::string damage = decision->damageSummary();

@@ -2,10 +2,30 @@
 
 #include <unistd.h>
 
+#include "cli/output_paths.h"
+#include "report/csv_sink.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
 
 namespace lumaqc {
+
+namespace {
+
+// Creates the document at `path` (none when empty) and adds it to `documents`.
+template <typename Sink>
+Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSink>>& documents,
+                  std::string& error) {
+    if (path.empty()) return nullptr;
+    auto sink = std::make_unique<Sink>(path);
+    if (!sink->ok()) {
+        error = sink->error() + "\n";
+        return nullptr;
+    }
+    documents.push_back(std::move(sink));
+    return static_cast<Sink*>(documents.back().get());
+}
+
+}  // namespace
 
 bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
                      const std::string& input, std::string& error) {
@@ -20,6 +40,18 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
             return false;
         }
     }
+    // A document on standard output keeps it to itself: the console table
+    // goes to the error stream then, or nowhere with --quiet.
+    const bool documentOnStdout = documentOnStandardOutput(line);
+    const int consoleFd = documentOnStdout ? STDERR_FILENO : STDOUT_FILENO;
+    // The progress bar shows only on a terminal; when the console rows or a
+    // document on standard output go to the same terminal, it is wiped
+    // before each row.
+    const bool showProgress = ProgressBar::wanted();
+    const bool rowsOnTerminal =
+        (!line.quiet && isatty(consoleFd) == 1) || (documentOnStdout && isatty(STDOUT_FILENO) == 1);
+    if (showProgress && rowsOnTerminal) sinks_.push_back(&progress_.eraser());
+
     if (profile) {
         decision_ = std::make_unique<DecisionSink>(std::move(*profile), line.profile,
                                                    line.failOnWarning, input, stderr);
@@ -29,34 +61,23 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
         }
         sinks_.push_back(decision_.get());
     }
-    if (!line.jsonPath.empty()) {
-        auto json = std::make_unique<JsonSink>(line.jsonPath);
-        if (!json->ok()) {
-            error = json->error() + "\n";
-            return false;
-        }
+    error.clear();
+    if (JsonSink* json = addDocument<JsonSink>(line.jsonPath, documents_, error)) {
         json->setDecision(decision_.get());
-        documents_.push_back(std::move(json));
     }
-    if (!line.reportPath.empty()) {
-        auto html = std::make_unique<HtmlSink>(line.reportPath);
-        if (!html->ok()) {
-            error = html->error() + "\n";
-            return false;
+    if (error.empty()) addDocument<CsvSink>(line.csvPath, documents_, error);
+    if (error.empty()) {
+        if (HtmlSink* html = addDocument<HtmlSink>(line.reportPath, documents_, error)) {
+            html->setDecision(decision_.get());
         }
-        html->setDecision(decision_.get());
-        documents_.push_back(std::move(html));
     }
-    console_ = std::make_unique<ConsoleSink>(!line.quiet);
+    if (!error.empty()) return false;
+    if (!(documentOnStdout && line.quiet)) {
+        console_ = std::make_unique<ConsoleSink>(!line.quiet, consoleFd);
+    }
 
     for (const std::unique_ptr<ResultSink>& document : documents_) sinks_.push_back(document.get());
-    // The progress bar shows only on a terminal; when the rows go to the same
-    // terminal, it is wiped before each row.
-    const bool showProgress = ProgressBar::wanted();
-    if (showProgress && !line.quiet && isatty(STDOUT_FILENO) == 1) {
-        sinks_.push_back(&progress_.eraser());
-    }
-    sinks_.push_back(console_.get());
+    if (console_) sinks_.push_back(console_.get());
     if (log_) sinks_.push_back(log_.get());
     if (showProgress) sinks_.push_back(&progress_);
     return true;

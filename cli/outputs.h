@@ -1,6 +1,9 @@
-// The outputs the command line asks for: the JSON document and the HTML
-// report (--json, --report), the console table (--quiet leaves out its
-// rows), the log (--log, --no-log) and, on a terminal, the progress bar.
+// The outputs the command line asks for: the decision under a QC profile
+// (--profile, its events with --events), the JSON document, the CSV and the
+// HTML report (--json, --csv, --report), the console table (--quiet leaves
+// out its rows), the log (--log, --no-log) and, on a terminal, the progress
+// bar. A document (or the events) whose path is "-" takes standard output;
+// the console table then goes to the error stream, or nowhere with --quiet.
 #pragma once
 
 #include <memory>

@@ -347,6 +347,7 @@ RunOutcome runSinks(FrameSource& source, const RunOptions& options,
     info.frames = options.untilEnd ? -1 : options.frames;
     info.start = options.start;
     info.threads = options.threads;
+    info.provenance = options.provenance;
     RunSummary summary;
     RunOutcome outcome;
     if (options.threads <= 1) {
@@ -400,6 +401,7 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
     options_.untilEnd = !request.frames && input.frames < 0;
     options_.stop = request.stop;
     options_.notice = request.notice;
+    options_.provenance = request.provenance;
     options_.threads = request.threads > 0
                            ? request.threads
                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -413,6 +415,7 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
     source.height = request.height;
     source.continueAfterDamage = request.continueAfterDamage;
     source.stop = request.stop;
+    source.pixelFormat = request.pixelFormat;
     std::unique_ptr<FrameSource> opened = openFrameSource(source, error, status);
     if (!opened) return nullptr;
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));

@@ -40,6 +40,7 @@ struct RunOptions {
     // Told once, before the first frame, when fewer threads than asked for
     // could be started (the run goes on with those); may be empty.
     std::function<void(const std::string&)> notice{};
+    const RunProvenance* provenance = nullptr;  // handed to the sinks
 };
 
 struct RunOutcome {
@@ -74,6 +75,9 @@ struct AnalysisRequest {
     // size given for them must match).
     int32_t width = 0;
     int32_t height = 0;
+    // Raw video's sample layout, FFmpeg's name ("yuv422p10le"; see
+    // io/pixel_format.h); empty for yuv420p in frames of (w x h x 3) / 2 bytes.
+    std::string pixelFormat;
     std::optional<double> fps;      // default: the input's rate, else 25
     std::optional<int64_t> frames;  // default: every frame to the end of the input
     int64_t start = 0;              // the first frame, counted from 0
@@ -84,6 +88,7 @@ struct AnalysisRequest {
     std::function<void(const std::string&)> notice{};  // as RunOptions::notice
     // A decoder that reports damage goes on (SourceRequest::continueAfterDamage).
     bool continueAfterDamage = false;
+    const RunProvenance* provenance = nullptr;  // as RunOptions::provenance
 };
 
 // An input opened for analysis.

@@ -40,12 +40,14 @@ inline void readFrames(FrameSource& source, int64_t start, int count) {
 // Opens the bytes as a file in memory with the command line's request (a
 // size, or none); returns the source, or null after checking the refusal.
 inline std::unique_ptr<FrameSource> openAsFile(const std::string& bytes, int32_t w, int32_t h,
-                                               int& fd) {
+                                               int& fd, const std::string& pixelFormat = "") {
     fd = memfd_create("lumaqc-fuzz", 0);
     require(fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
             "the memory file cannot be written");
     std::string error;
-    auto source = openFrameSource({"/proc/self/fd/" + std::to_string(fd), w, h}, error);
+    SourceRequest request{"/proc/self/fd/" + std::to_string(fd), w, h};
+    request.pixelFormat = pixelFormat;
+    auto source = openFrameSource(request, error);
     require(source != nullptr || (!error.empty() && error.back() == '\n'),
             "a refused input without a message");
     return source;

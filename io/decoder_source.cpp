@@ -10,7 +10,7 @@ std::string decoderLibraries() {
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
                                                const std::atomic<int>*, DecoderOpen& status,
-                                               std::string&, bool) {
+                                               std::string&, bool, const InputFile&) {
     status = DecoderOpen::NotVideo;
     return nullptr;
 }
@@ -27,6 +27,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -82,10 +83,11 @@ bool lumaIsPlane0(AVPixelFormat format) {
 class DecoderSource : public FrameSource {
   public:
     DecoderSource(const std::string& path, std::unique_ptr<InputStream> input,
-                  const std::atomic<int>* stop, bool goOn)
+                  const std::atomic<int>* stop, bool goOn, const InputFile& facts)
         : input_(std::move(input)), stop_(stop), goOn_(goOn) {
         info_.path = path;
         info_.kind = "decoder";
+        info_.file = facts;
         info_.frames = -1;
         name_ = input_ ? input_->name() : path;
     }
@@ -204,6 +206,7 @@ class DecoderSource : public FrameSource {
                 break;
             }
         }
+        describeStream(*stream, container->name);
 
         // The first frame fixes the picture size for the whole run.
         const ReadStatus first = decodeNext(error);
@@ -220,6 +223,11 @@ class DecoderSource : public FrameSource {
         }
         info_.width = frame_->width;
         info_.height = frame_->height;
+        const auto format = static_cast<AVPixelFormat>(frame_->format);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        info_.pixelFormat = desc != nullptr ? desc->name : "unknown";
+        info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
+        info_.samplesReduced = !lumaIsPlane0(format);
         haveFrame_ = true;
         return DecoderOpen::Ok;
     }
@@ -257,6 +265,25 @@ class DecoderSource : public FrameSource {
     }
 
   private:
+    // The container, duration and kind of frame rate of the stream.
+    void describeStream(const AVStream& stream, const char* container) {
+        info_.container = container;
+        if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) {
+            info_.durationSeconds = static_cast<double>(stream.duration) * av_q2d(stream.time_base);
+        } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+            info_.durationSeconds = static_cast<double>(format_->duration) / AV_TIME_BASE;
+        }
+        // The average rate over the stream against the base rate, the lowest
+        // that represents every timestamp: the same for evenly spaced frames,
+        // up to the rounding of timestamps (Matroska keeps milliseconds).
+        const AVRational average = stream.avg_frame_rate;
+        const AVRational base = stream.r_frame_rate;
+        if (average.num > 0 && average.den > 0 && base.num > 0 && base.den > 0) {
+            const double ratio = av_q2d(average) / av_q2d(base);
+            info_.frameRateKind = std::fabs(ratio - 1.0) < 0.005 ? "constant" : "variable";
+        }
+    }
+
     static int stopRequested(void* opaque) {
         const auto* self = static_cast<const DecoderSource*>(opaque);
         return self->stop_ != nullptr && self->stop_->load() != 0 ? 1 : 0;
@@ -551,9 +578,10 @@ std::string decoderLibraries() {
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
                                                const std::atomic<int>* stop, DecoderOpen& status,
-                                               std::string& error, bool continueAfterDamage) {
+                                               std::string& error, bool continueAfterDamage,
+                                               const InputFile& facts) {
     auto source =
-        std::make_unique<DecoderSource>(path, std::move(input), stop, continueAfterDamage);
+        std::make_unique<DecoderSource>(path, std::move(input), stop, continueAfterDamage, facts);
     status = source->open(error);
     if (status != DecoderOpen::Ok) return nullptr;
     return source;

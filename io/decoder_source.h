@@ -26,7 +26,7 @@ enum class DecoderOpen {
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
                                                const std::atomic<int>* stop, DecoderOpen& status,
-                                               std::string& error,
-                                               bool continueAfterDamage = false);
+                                               std::string& error, bool continueAfterDamage = false,
+                                               const InputFile& facts = {});
 
 }  // namespace lumaqc

@@ -10,6 +10,13 @@
 
 namespace lumaqc {
 
+// What is known of the file an input is read from.
+struct InputFile {
+    std::string absolutePath;  // normalised; empty for standard input
+    int64_t sizeBytes = -1;    // -1 unless it is a regular file
+    int64_t modifiedTime = 0;  // seconds since 1970-01-01 UTC, when sizeBytes >= 0
+};
+
 struct SourceInfo {
     std::string path;  // as given; "-" is standard input
     std::string kind;  // "raw", "raw stream", "y4m", "decoder"
@@ -18,7 +25,15 @@ struct SourceInfo {
     double fps = 0.0;  // from the stream, when fpsKnown
     bool fpsKnown = false;
     int64_t frames = -1;  // frames in the input from frame 0 on; -1 when unknown (streams)
-    std::string codec{};  // the decoder's name for the video codec ("h264"); empty for raw and Y4M
+    std::string pixelFormat = "yuv420p";  // FFmpeg's name of the samples read ("gray16le", ...)
+    int bitDepth = 8;                     // bits per luma sample in the input
+    bool samplesReduced = false;          // converted to 8-bit luma before the analysis
+    InputFile file = {};
+    std::string container = "";      // "raw", "y4m", or libavformat's name ("matroska,webm")
+    double durationSeconds = -1.0;   // the stream's, as its container declares it; < 0 unknown
+    std::string frameRateKind = "";  // "constant", "variable", or empty when not known
+    // The codec: "rawvideo" for raw and Y4M, else the decoder's name ("h264").
+    std::string codec{};
 };
 
 enum class ReadStatus {
@@ -64,6 +79,10 @@ struct SourceRequest {
     // When set and non-zero (a stop signal came), reads that wait for input
     // give up: opening then fails, and the caller checks the flag.
     const std::atomic<int>* stop = nullptr;
+    // Raw input's sample layout, FFmpeg's name (see io/pixel_format.h). Empty:
+    // yuv420p in frames of (width x height x 3) / 2 bytes. A Y4M input must
+    // declare the same layout; a video file must not be given one.
+    std::string pixelFormat = "";
 };
 
 enum class OpenStatus {
@@ -74,8 +93,8 @@ enum class OpenStatus {
 
 // Opens the input named by `request` ("-" is standard input). A Y4M signature
 // at the start makes it Y4M, whatever its name; otherwise, with a width and a
-// height it is raw 4:2:0 (a file must hold one whole frame at least) and
-// without them a file for the decoder. On failure
+// height it is raw video of the requested layout (a file must hold one whole
+// frame at least) and without them a file for the decoder. On failure
 // returns null and sets `error` to the complete message (line feed included)
 // for the error stream, and `status` (when given) to the reason.
 std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,

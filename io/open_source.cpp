@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "io/decoder_source.h"
 #include "io/frame_source.h"
 #include "io/input_stream.h"
+#include "io/pixel_format.h"
 #include "io/raw_file_source.h"
 #include "io/raw_stream_source.h"
+#include "io/sample_reducer.h"
 #include "io/y4m_source.h"
 
 namespace lumaqc {
@@ -23,6 +26,19 @@ bool isStream(FILE* file) {
     return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode);
 }
 
+// The absolute path, size and modification time of the file read.
+InputFile describeFile(const std::string& path, const struct stat& st) {
+    InputFile facts;
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+    facts.absolutePath = absolute.empty() ? path : absolute.lexically_normal().string();
+    if (S_ISREG(st.st_mode)) {
+        facts.sizeBytes = static_cast<int64_t>(st.st_size);
+        facts.modifiedTime = static_cast<int64_t>(st.st_mtim.tv_sec);
+    }
+    return facts;
+}
+
 std::unique_ptr<FrameSource> failed(OpenStatus* status, OpenStatus why, std::string& error,
                                     const std::string& message) {
     if (status != nullptr) *status = why;
@@ -35,6 +51,15 @@ std::unique_ptr<FrameSource> failed(OpenStatus* status, OpenStatus why, std::str
 std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,
                                              OpenStatus* status) {
     if (status != nullptr) *status = OpenStatus::Ok;
+    const PixelFormat* format = nullptr;
+    if (!request.pixelFormat.empty()) {
+        format = findPixelFormat(request.pixelFormat);
+        if (format == nullptr) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Unknown pixel format " + request.pixelFormat +
+                              "; the formats read are " + pixelFormatNames() + "\n");
+        }
+    }
     const bool fromStdin = request.path == "-";
     FILE* file = fromStdin ? stdin : std::fopen(request.path.c_str(), "rb");
     if (file == nullptr) {
@@ -44,18 +69,21 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     }
     // A directory opens for reading but holds no frames.
     struct stat st {};
-    if (!fromStdin && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool statted = !fromStdin && fstat(fileno(file), &st) == 0;
+    if (statted && S_ISDIR(st.st_mode)) {
         std::fclose(file);
         return failed(
             status, OpenStatus::Failed, error,
             "Error opening the file " + request.path + ": " + std::strerror(EISDIR) + " \n");
     }
+    const InputFile facts = statted ? describeFile(request.path, st) : InputFile{};
     const bool stream = isStream(file);
     auto input = std::make_unique<InputStream>(file, fromStdin ? "standard input" : request.path);
     const std::string signature(Y4M_SIGNATURE);
 
     if (input->peek(signature.size()) == signature) {
-        std::unique_ptr<FrameSource> source = openY4mSource(std::move(input), request.path, error);
+        std::unique_ptr<FrameSource> source =
+            openY4mSource(std::move(input), request.path, error, facts);
         if (!source) return failed(status, OpenStatus::Failed, error, error);
         const SourceInfo& info = source->info();
         if (request.width > 0 && (request.width != info.width || request.height != info.height)) {
@@ -67,20 +95,35 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                               " (" + std::to_string(info.width) + " x " +
                               std::to_string(info.height) + ")\n");
         }
+        if (format != nullptr && info.pixelFormat != format->name) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Pixel format " + request.pixelFormat + " does not match " +
+                              (fromStdin ? "the Y4M header of standard input"
+                                         : "the Y4M header of " + request.path) +
+                              " (" + info.pixelFormat + ")\n");
+        }
         return source;
     }
 
     if (request.width > 0 && request.height > 0) {
+        FrameLayout layout;
+        std::string why;
+        if (!makeFrameLayout(format, request.width, request.height, layout, why)) {
+            return failed(status, OpenStatus::Failed, error,
+                          "Cannot read " +
+                              (fromStdin ? std::string("standard input") : request.path) + " as " +
+                              request.pixelFormat + ": " + why + "\n");
+        }
         if (stream) {
             return std::make_unique<RawStreamSource>(std::move(input), request.path, request.width,
-                                                     request.height);
+                                                     request.height, std::move(layout), facts);
         }
         // A seekable file: each frame is read at its own offset.
         FILE* raw = input->release();
         std::clearerr(raw);
         std::rewind(raw);
-        auto source =
-            std::make_unique<RawFileSource>(raw, request.path, request.width, request.height);
+        auto source = std::make_unique<RawFileSource>(raw, request.path, request.width,
+                                                      request.height, std::move(layout), facts);
         if (source->info().frames == 0) {
             return failed(status, OpenStatus::Failed, error,
                           "The file " + request.path + " holds no whole frame of " +
@@ -91,12 +134,19 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         }
         return source;
     }
+    if (format != nullptr) {
+        return failed(status, OpenStatus::Failed, error,
+                      "A pixel format (--pix-fmt " + request.pixelFormat +
+                          ") describes raw video, which needs WIDTH and HEIGHT; " +
+                          (fromStdin ? std::string("standard input") : request.path) +
+                          " has no Y4M header that gives them\n");
+    }
 
     DecoderOpen opened = DecoderOpen::NotVideo;
     std::unique_ptr<FrameSource> source;
     if (!stream) input.reset();
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
-                               request.continueAfterDamage);
+                               request.continueAfterDamage, facts);
     if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
     if (!source) return failed(status, OpenStatus::Failed, error, error);
     return source;

@@ -6,20 +6,26 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace lumaqc {
 
-RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height)
-    : file_(file) {
+RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
+                             FrameLayout layout, const InputFile& facts)
+    : file_(file), layout_(std::move(layout)) {
     info_.path = path;
     info_.kind = "raw";
+    info_.file = facts;
+    info_.container = "raw";
+    info_.codec = "rawvideo";
+    info_.frameRateKind = "constant";
     info_.width = width;
     info_.height = height;
-    lumaSize_ = static_cast<int64_t>(width) * height;
-    frameSize_ = lumaSize_ * 3 / 2;
+    layout_.describe(info_);
+    if (layout_.reducer) samples_.resize(static_cast<size_t>(layout_.lumaBytes));
     // Whole frames only: a trailing partial frame is not counted.
     if (fseeko(file_, 0, SEEK_END) == 0) fileSize_ = std::max<int64_t>(ftello(file_), 0);
-    info_.frames = fileSize_ / frameSize_;
+    info_.frames = fileSize_ / layout_.frameBytes;
 }
 
 RawFileSource::~RawFileSource() {
@@ -28,10 +34,11 @@ RawFileSource::~RawFileSource() {
 
 ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
     if (index < 0 || index >= info_.frames) return ReadResult{ReadStatus::End, "", false};
-    const auto size = static_cast<size_t>(lumaSize_);
+    const auto size = static_cast<size_t>(layout_.lumaBytes);
+    uint8_t* target = layout_.reducer ? samples_.data() : luma;
     size_t got = 0;
-    if (fseeko(file_, static_cast<off_t>(frameSize_ * index), SEEK_SET) == 0) {
-        got = std::fread(luma, 1, size, file_);
+    if (fseeko(file_, static_cast<off_t>(layout_.frameBytes * index), SEEK_SET) == 0) {
+        got = std::fread(target, 1, size, file_);
     }
     if (std::ferror(file_)) {
         const int error = errno;
@@ -40,7 +47,7 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
             text, sizeof text,
             "Some error occurred when reading the %lld frame\nByte read = %zu, Frame size "
             "= %lld\n\nError code: %d \nError description: %s \n",
-            static_cast<long long>(index), got, static_cast<long long>(lumaSize_), error,
+            static_cast<long long>(index), got, static_cast<long long>(size), error,
             std::strerror(error));
         return ReadResult{ReadStatus::Error, text, true};
     }
@@ -52,6 +59,7 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
                               std::to_string(index) + " is incomplete\n",
                           false};
     }
+    layout_.deliver(target, luma);
     return ReadResult{};
 }
 

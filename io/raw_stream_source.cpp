@@ -1,20 +1,25 @@
 #include "io/raw_stream_source.h"
 
 #include <cstring>
+#include <utility>
 
 namespace lumaqc {
 
 RawStreamSource::RawStreamSource(std::unique_ptr<InputStream> input, const std::string& path,
-                                 int32_t width, int32_t height)
-    : input_(std::move(input)) {
+                                 int32_t width, int32_t height, FrameLayout layout,
+                                 const InputFile& facts)
+    : input_(std::move(input)), layout_(std::move(layout)) {
     info_.path = path;
     info_.kind = "raw stream";
+    info_.file = facts;
+    info_.container = "raw";
+    info_.codec = "rawvideo";
+    info_.frameRateKind = "constant";
     info_.width = width;
     info_.height = height;
     info_.frames = -1;
-    lumaSize_ = static_cast<int64_t>(width) * height;
-    // The same frame size as a raw file: (w x h x 3) / 2, the half byte dropped.
-    chromaSize_ = lumaSize_ * 3 / 2 - lumaSize_;
+    layout_.describe(info_);
+    if (layout_.reducer) samples_.resize(static_cast<size_t>(layout_.lumaBytes));
 }
 
 ReadResult RawStreamSource::failure(int64_t index) const {
@@ -26,18 +31,20 @@ ReadResult RawStreamSource::failure(int64_t index) const {
 
 // A trailing partial frame ends the stream, as it is not counted in a file.
 ReadResult RawStreamSource::read(int64_t index, uint8_t* luma) {
-    const size_t frameSize = static_cast<size_t>(lumaSize_ + chromaSize_);
+    const size_t frameSize = static_cast<size_t>(layout_.frameBytes);
+    const size_t lumaSize = static_cast<size_t>(layout_.lumaBytes);
     for (; next_ < index; ++next_) {
         if (input_->skip(frameSize) < frameSize) {
             if (input_->failed()) return failure(next_);
             return ReadResult{ReadStatus::End, "", false};
         }
     }
-    const size_t got = input_->read(luma, static_cast<size_t>(lumaSize_));
-    const size_t chroma =
-        got == static_cast<size_t>(lumaSize_) ? input_->skip(static_cast<size_t>(chromaSize_)) : 0;
+    uint8_t* target = layout_.reducer ? samples_.data() : luma;
+    const size_t got = input_->read(target, lumaSize);
+    const size_t rest = got == lumaSize ? input_->skip(frameSize - lumaSize) : 0;
     if (input_->failed()) return failure(index);
-    if (got + chroma < frameSize) return ReadResult{ReadStatus::End, "", false};
+    if (got + rest < frameSize) return ReadResult{ReadStatus::End, "", false};
+    layout_.deliver(target, luma);
     ++next_;
     return ReadResult{};
 }

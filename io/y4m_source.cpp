@@ -5,7 +5,10 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <utility>
 #include <vector>
+
+#include "io/sample_reducer.h"
 
 namespace lumaqc {
 
@@ -16,17 +19,17 @@ constexpr size_t MAX_LINE = 4096;
 
 class Y4mSource : public FrameSource {
   public:
-    Y4mSource(std::unique_ptr<InputStream> input, SourceInfo info, int64_t chromaSize)
-        : input_(std::move(input)), info_(std::move(info)), chromaSize_(chromaSize) {
-        lumaSize_ = static_cast<int64_t>(info_.width) * info_.height;
-        scratch_.resize(static_cast<size_t>(lumaSize_));
+    Y4mSource(std::unique_ptr<InputStream> input, SourceInfo info, FrameLayout layout)
+        : input_(std::move(input)), info_(std::move(info)), layout_(std::move(layout)) {
+        layout_.describe(info_);
+        if (layout_.reducer) samples_.resize(static_cast<size_t>(layout_.lumaBytes));
     }
 
     const SourceInfo& info() const override { return info_; }
 
     ReadResult read(int64_t index, uint8_t* luma) override {
         for (; next_ < index; ++next_) {
-            const ReadResult skipped = readFrame(next_, scratch_.data());
+            const ReadResult skipped = readFrame(next_, nullptr);
             if (skipped.status != ReadStatus::Ok) return skipped;
         }
         const ReadResult result = readFrame(index, luma);
@@ -45,6 +48,8 @@ class Y4mSource : public FrameSource {
         return error(index, std::strerror(input_->errorNumber()));
     }
 
+    // Reads frame `index` and delivers its luma to `luma`; skips it when
+    // `luma` is null.
     ReadResult readFrame(int64_t index, uint8_t* luma) {
         std::string line;
         if (!input_->readLine(line, MAX_LINE)) {
@@ -57,24 +62,25 @@ class Y4mSource : public FrameSource {
         if (line.compare(0, 5, "FRAME") != 0 || (line[5] != '\n' && line[5] != ' ')) {
             return error(index, "no FRAME header where the frame should start");
         }
-        const size_t lumaSize = static_cast<size_t>(lumaSize_);
-        size_t got = input_->read(luma, lumaSize);
-        if (got == lumaSize) got += input_->skip(static_cast<size_t>(chromaSize_));
+        const size_t lumaSize = luma != nullptr ? static_cast<size_t>(layout_.lumaBytes) : 0;
+        const size_t frameSize = static_cast<size_t>(layout_.frameBytes);
+        uint8_t* target = layout_.reducer ? samples_.data() : luma;
+        size_t got = lumaSize > 0 ? input_->read(target, lumaSize) : 0;
+        if (got == lumaSize) got += input_->skip(frameSize - lumaSize);
         if (input_->failed()) return readError(index);
-        const size_t frameSize = lumaSize + static_cast<size_t>(chromaSize_);
         if (got < frameSize) {
             return error(index, "the stream ends inside the frame (" + std::to_string(got) +
                                     " of " + std::to_string(frameSize) + " bytes; truncated)");
         }
+        if (luma != nullptr) layout_.deliver(target, luma);
         return ReadResult{};
     }
 
     std::unique_ptr<InputStream> input_;
     SourceInfo info_;
-    int64_t lumaSize_ = 0;
-    int64_t chromaSize_;
+    FrameLayout layout_;
     int64_t next_ = 0;
-    std::vector<uint8_t> scratch_;  // frames skipped before the start frame
+    std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
 };
 
 // A header field as it can be shown in a message: control bytes (a NUL
@@ -108,7 +114,8 @@ bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
 }  // namespace
 
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
-                                           const std::string& path, std::string& error) {
+                                           const std::string& path, std::string& error,
+                                           const InputFile& facts) {
     const std::string where = "Y4M header of " + input->name();
     std::string line;
     if (!input->readLine(line, MAX_LINE)) {
@@ -131,6 +138,10 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
     SourceInfo info;
     info.path = path;
     info.kind = "y4m";
+    info.file = facts;
+    info.container = "y4m";
+    info.codec = "rawvideo";
+    info.frameRateKind = "constant";
     info.frames = -1;
     std::string colour = "420";
     std::istringstream tokens(line.substr(std::strlen(Y4M_SIGNATURE)));
@@ -177,18 +188,25 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
         return fail("picture size " + std::to_string(width) + " x " + std::to_string(height) +
                     " is too large");
     }
-    int64_t chromaSize = 0;
-    if (colour == "420" || colour == "420jpeg" || colour == "420paldv" || colour == "420mpeg2") {
-        chromaSize = 2 * ((width + 1) / 2) * ((height + 1) / 2);
-    } else if (colour != "mono") {
+    const PixelFormat* format = y4mPixelFormat(colour);
+    if (format == nullptr) {
         error = "Unsupported Y4M colour space C" + printable(colour) + " in " + input->name() +
-                ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) and 8-bit mono "
-                "(Cmono) are read\n";
+                ": the colour spaces read are C420, C420jpeg, C420paldv, C420mpeg2, C411, C422, "
+                "C440, C444, C444alpha and Cmono, and C420, C422, C444, C440 and Cmono with 9 to "
+                "16 bits (C420p10, Cmono16, ...)\n";
+        return nullptr;
+    }
+    FrameLayout layout;
+    std::string why;
+    if (!makeFrameLayout(format, static_cast<int32_t>(width), static_cast<int32_t>(height), layout,
+                         why)) {
+        error =
+            "Cannot read " + input->name() + " (Y4M, C" + printable(colour) + "): " + why + "\n";
         return nullptr;
     }
     info.width = static_cast<int32_t>(width);
     info.height = static_cast<int32_t>(height);
-    return std::make_unique<Y4mSource>(std::move(input), std::move(info), chromaSize);
+    return std::make_unique<Y4mSource>(std::move(input), std::move(info), std::move(layout));
 }
 
 }  // namespace lumaqc

@@ -1,6 +1,7 @@
 // YUV4MPEG2 (Y4M) from a file or a pipe: a header line with the picture size,
 // frame rate and colour space, then frames, each a "FRAME" line (parameters
-// allowed) and the planes. Read sequentially; only 8-bit 4:2:0 and mono.
+// allowed) and the planes. Read sequentially; every colour space of the
+// format, 8 to 16 bits (io/pixel_format.h), only the luma plane used.
 #pragma once
 
 #include <memory>
@@ -17,6 +18,7 @@ inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
 // Reads the stream header. On failure returns null and sets `error` (one
 // line, line feed included).
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
-                                           const std::string& path, std::string& error);
+                                           const std::string& path, std::string& error,
+                                           const InputFile& facts = {});
 
 }  // namespace lumaqc

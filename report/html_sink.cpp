@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "indicators/registry.h"
 #include "qc/detector.h"
 #include "report/decision_sink.h"
+#include "report/provenance.h"
 #include "report/report_assets.h"
 #include "report/text_report.h"
 
@@ -363,6 +365,63 @@ std::string decisionSections(const DecisionSink& decision, const ThumbnailKeeper
     return out;
 }
 
+// A command-line word as a shell would need it: quoted when it holds
+// anything but letters, digits and -_./=:,+@%.
+std::string shellWord(const std::string& word) {
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_./=:,+@%") == std::string::npos;
+    if (plain) return word;
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string recordText(const nlohmann::ordered_json& value) {
+    if (value.is_null()) return "–";
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
+    if (value.is_array()) {
+        std::string words;
+        for (const auto& word : value) {
+            words += (words.empty() ? "" : " ") +
+                     shellWord(word.is_string() ? word.get<std::string>() : word.dump());
+        }
+        return words;
+    }
+    return value.dump();
+}
+
+// The input and the run as the JSON document records them, one row per field
+// ("size_bytes" shown as "Size bytes"; the build's fields as "Build: compiler"),
+// the run's rows in their own body (none when the run has no record).
+std::string provenanceTable(const nlohmann::ordered_json& input,
+                            const nlohmann::ordered_json& run) {
+    std::string rows = "<tbody>\n";
+    const auto add = [&rows](const std::string& key, const nlohmann::ordered_json& value) {
+        std::string label = key;
+        for (char& c : label) c = c == '_' ? ' ' : c;
+        label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
+        rows += "<tr><th>" + escapeHtml(label) + "</th><td>" + escapeHtml(recordText(value)) +
+                "</td></tr>\n";
+    };
+    for (const auto& [key, value] : input.items()) add(key, value);
+    rows += "</tbody>\n";
+    if (run.is_object()) {
+        rows += "<tbody id=\"lumaqc-run\">\n";
+        for (const auto& [key, value] : run.items()) {
+            if (!value.is_object()) {
+                add(key, value);
+                continue;
+            }
+            for (const auto& [inner, field] : value.items()) add(key + ": " + inner, field);
+        }
+        rows += "</tbody>\n";
+    }
+    return "<details id=\"lumaqc-provenance\"><summary>Input and run</summary>\n<table>\n" + rows +
+           "</table>\n</details>\n";
+}
+
 }  // namespace
 
 std::string escapeHtml(const std::string& text) {
@@ -438,6 +497,7 @@ bool HtmlSink::end(const RunSummary& summary) {
             "&times;" + std::to_string(source_.height) + " &middot; " + fps + " fps &middot; " +
             std::to_string(recorder_.size()) + " frames analysed from frame " +
             std::to_string(run_.start) + " &middot; lumaqc " + LUMAQC_VERSION + "</p>\n";
+    page += provenanceTable(inputRecord(run_), runRecord(run_, isoTimeNow()));
     if (!summary.complete) {
         page +=
             "<p class=\"warning\" id=\"lumaqc-incomplete\">The run stopped early: only the "

@@ -30,7 +30,8 @@ class DecisionSink;
 
 class HtmlSink : public ResultSink {
   public:
-    // Creates (or truncates) the file at `path`; check ok() before the run.
+    // Creates (or truncates) the file at `path` ("-": standard output); check
+    // ok() before the run.
     explicit HtmlSink(const std::string& path);
     HtmlSink(const HtmlSink&) = delete;
     HtmlSink& operator=(const HtmlSink&) = delete;

@@ -7,6 +7,7 @@
 
 #include "indicators/registry.h"
 #include "report/decision_sink.h"
+#include "report/provenance.h"
 
 namespace lumaqc {
 
@@ -66,14 +67,9 @@ bool JsonSink::write(const std::string& text) {
 bool JsonSink::begin(const RunInfo& run) {
     if (!file_.isOpen()) return false;
     begun_ = true;
-    fps_ = run.fps;
-    Json input{{"path", run.source->path},
-               {"kind", run.source->kind},
-               {"width", run.source->width},
-               {"height", run.source->height},
-               {"fps", real(run.fps)},
-               {"start_frame", run.start},
-               {"frames_requested", run.frames >= 0 ? Json(run.frames) : Json(nullptr)}};
+    run_ = run;
+    source_ = *run.source;
+    run_.source = &source_;
     Json indicators = Json::array();
     for (const IndicatorInfo* info : indicatorColumns()) {
         indicators.push_back(
@@ -82,14 +78,14 @@ bool JsonSink::begin(const RunInfo& run) {
     const Json tool{{"name", "lumaqc"}, {"version", LUMAQC_VERSION}};
     return write(
         "{\n\"format\": \"lumaqc-results\",\n\"format_version\": 1,\n\"tool\": " + tool.dump() +
-        ",\n\"input\": " + input.dump(-1, ' ', false, Json::error_handler_t::replace) +
+        ",\n\"input\": " + inputRecord(run_).dump(-1, ' ', false, Json::error_handler_t::replace) +
         ",\n\"indicators\": " + indicators.dump() + ",\n\"frames\": [");
 }
 
 bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
     FrameMeta meta;
     meta.index = index;
-    meta.seconds = fps_ > 0.0 ? static_cast<double>(index) / fps_ : 0.0;
+    meta.seconds = run_.fps > 0.0 ? static_cast<double>(index) / run_.fps : 0.0;
     return frameAt(meta, values);
 }
 
@@ -125,13 +121,19 @@ bool JsonSink::end(const RunSummary& summary) {
         ratings.push_back(Json{{"frame", r.frame}, {"value", r.value ? Json(*r.value) : Json()}});
     }
     const Json result{{"stats", stats},
-                      {"frozen_intervals", intervals(recorder_.frozenIntervals(), fps_)},
-                      {"blackout_intervals", intervals(recorder_.blackoutIntervals(), fps_)},
+                      {"frozen_intervals", intervals(recorder_.frozenIntervals(), run_.fps)},
+                      {"blackout_intervals", intervals(recorder_.blackoutIntervals(), run_.fps)},
                       {"flicker_ratings", ratings}};
+    // The record of the run, with its end; none without provenance.
+    const Json record = runRecord(run_, isoTimeNow());
+    const std::string runText =
+        record.is_null()
+            ? std::string()
+            : ",\n\"run\": " + record.dump(-1, ' ', false, Json::error_handler_t::replace);
     const bool written = write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
                                ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
-                               ",\n\"complete\": " + (summary.complete ? "true" : "false") + ",\n" +
-                               (decision_ ? decision_->documentMembers() : "") +
+                               ",\n\"complete\": " + (summary.complete ? "true" : "false") +
+                               runText + ",\n" + (decision_ ? decision_->documentMembers() : "") +
                                "\"summary\": " + result.dump(2) + "\n}\n");
     // A failed write was reported already; a failed close is reported once.
     if (!file_.close() && written) {

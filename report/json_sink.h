@@ -21,7 +21,8 @@ class DecisionSink;
 
 class JsonSink : public ResultSink {
   public:
-    // Creates (or truncates) the file at `path`; check ok() before the run.
+    // Creates (or truncates) the file at `path` ("-": standard output); check
+    // ok() before the run.
     explicit JsonSink(const std::string& path);
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
@@ -45,7 +46,8 @@ class JsonSink : public ResultSink {
     bool write(const std::string& text);
     OutputFile file_;
     bool begun_ = false;
-    double fps_ = 0.0;
+    RunInfo run_;
+    SourceInfo source_;
     ResultsRecorder recorder_;
     const DecisionSink* decision_ = nullptr;
 };

@@ -13,6 +13,10 @@ namespace lumaqc {
 
 OutputFile::OutputFile(std::string what, std::string path, Replace replace)
     : what_(std::move(what)), path_(std::move(path)) {
+    if (isStandardOutput(path_)) {
+        file_ = stdout;
+        return;
+    }
     if (replace == Replace::WhenStarted) {
         started_ = false;
         if (!openLocked()) return;
@@ -64,11 +68,12 @@ bool OutputFile::openLocked() {
 OutputFile::~OutputFile() {
     // A file created for a run that never started is not left behind.
     if (created_ && !started_) ::unlink(path_.c_str());
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ != nullptr && file_ != stdout) std::fclose(file_);
 }
 
 void OutputFile::failed(int error) {
-    error_ = "Cannot write " + what_ + " " + path_ + ": " + std::strerror(error);
+    const std::string where = isStandardOutput(path_) ? " to standard output" : " " + path_;
+    error_ = "Cannot write " + what_ + where + ": " + std::strerror(error);
 }
 
 bool OutputFile::start() {
@@ -100,7 +105,7 @@ bool OutputFile::write(std::string_view text) {
 bool OutputFile::close() {
     if (file_ == nullptr) return true;
     std::FILE* file = std::exchange(file_, nullptr);
-    if (std::fclose(file) != 0) {
+    if ((file == stdout ? std::fflush(file) : std::fclose(file)) != 0) {
         failed(errno);
         return false;
     }

@@ -1,9 +1,10 @@
-// The file of a file output (log, JSON document, HTML report): created or
-// truncated when it is opened (or, for the log, opened and locked then and
-// emptied only when the run starts), every write flushed at once so that a
-// run that stops keeps what was written, a write that fails part-way cut back
-// so that the file ends with the last whole write, every failure described in
-// one line that names the file and gives the system's reason.
+// The file of a file output (log, JSON document, CSV, HTML report), or
+// standard output for the path "-": created or truncated when it is opened
+// (or, for the log, opened and locked then and emptied only when the run
+// starts), every write flushed at once so that a run that stops keeps what
+// was written, a write that fails part-way cut back so that the file ends
+// with the last whole write, every failure described in one line that names
+// the file (or standard output) and gives the system's reason.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +14,11 @@
 #include <string_view>
 
 namespace lumaqc {
+
+// True for the path that names standard output.
+inline bool isStandardOutput(const std::string& path) {
+    return path == "-";
+}
 
 class OutputFile {
   public:
@@ -27,10 +33,12 @@ class OutputFile {
     // <path>: <reason>". With Replace::WhenStarted a regular file gets an
     // advisory lock for the life of this object; when another process holds
     // it, busy() is true, the file is left alone and error() names that
-    // process.
+    // process. The path "-" writes to standard output as it is: never locked,
+    // emptied or cut back ("Cannot write <what> to standard output: ...").
     OutputFile(std::string what, std::string path, Replace replace = Replace::AtOnce);
-    // Closes the file if it is still open, without checking. A file created
-    // with Replace::WhenStarted that was never started is removed again.
+    // Closes the file if it is still open, without checking (standard output
+    // stays open). A file created with Replace::WhenStarted that was never
+    // started is removed again.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -46,8 +54,9 @@ class OutputFile {
     // Writes and flushes `text`. False, with error() "Cannot write <what>
     // <path>: <reason>", when that fails or the file is not open.
     bool write(std::string_view text);
-    // Closes the file; false, with error() as for write(), when data could not
-    // be written. Later calls do nothing and return true.
+    // Closes the file (standard output is flushed); false, with error() as
+    // for write(), when data could not be written. Later calls do nothing and
+    // return true.
     bool close();
 
     const std::string& error() const { return error_; }

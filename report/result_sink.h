@@ -5,14 +5,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "indicators/indicator_id.h"
 #include "io/frame_source.h"
 
 namespace lumaqc {
 
+// How the run was started, for the documents' record of it.
+struct RunProvenance {
+    std::vector<std::string> commandLine;  // argv, the program first
+    std::string startTime;                 // UTC, ISO 8601
+    std::string host;
+};
+
 struct RunInfo {
     const SourceInfo* source = nullptr;
+    const RunProvenance* provenance = nullptr;  // null: not recorded
     double fps = 0.0;
     int64_t frames = 0;  // frames requested (as printed); -1 for "to the end of the stream"
     int64_t start = 0;

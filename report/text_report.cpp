@@ -249,6 +249,17 @@ std::string formatRow(RowStyle style, int64_t frame, const FrameValues& values) 
     return out;
 }
 
+std::string plainValue(IndicatorId id, double value) {
+    // The conversion with its flags and field width dropped.
+    const char* rest = kColumns.at(static_cast<size_t>(id)).logFormat + 1;
+    rest += std::strspn(rest, "-+ #0123456789");
+    char conversion[16] = "%";
+    std::strncat(conversion, rest, sizeof conversion - 2);
+    std::string out;
+    appendValue(out, conversion, indicatorInfo(id).kind, value);
+    return out;
+}
+
 std::string timingText(const IndicatorSeconds& seconds, int64_t frames) {
     // The average divides by the frame count in single precision, for every
     // indicator alike (the temporal ones ran one time fewer).

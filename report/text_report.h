@@ -19,6 +19,10 @@ std::string columnHeader(RowStyle style);
 // One result row, ending with a line feed.
 std::string formatRow(RowStyle style, int64_t frame, const FrameValues& values);
 
+// One value with the log's conversion of its indicator but without the
+// padding: the log's digits, no spaces ("%-5.5f" gives "0.99603").
+std::string plainValue(IndicatorId id, double value);
+
 // The per-indicator timing text: each indicator's accumulated seconds
 // averaged over `frames` and shown in milliseconds.
 std::string timingText(const IndicatorSeconds& seconds, int64_t frames);

@@ -12,17 +12,18 @@ namespace lumaqc {
 // Straight to the descriptor, resuming after a signal: a stop signal that
 // arrives while a write waits on a full pipe must not cut a row short.
 bool ConsoleSink::write(const std::string& text) {
-    if (std::fflush(stdout) != 0) {
-        error_ = std::string("Cannot write to standard output: ") + std::strerror(errno);
+    const char* stream = fd_ == STDERR_FILENO ? "the error stream" : "standard output";
+    if (std::fflush(fd_ == STDERR_FILENO ? stderr : stdout) != 0) {
+        error_ = std::string("Cannot write to ") + stream + ": " + std::strerror(errno);
         return false;
     }
     const char* next = text.data();
     size_t left = text.size();
     while (left > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, next, left);
+        const ssize_t written = ::write(fd_, next, left);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
-            error_ = std::string("Cannot write to standard output: ") + std::strerror(errno);
+            error_ = std::string("Cannot write to ") + stream + ": " + std::strerror(errno);
             return false;
         }
         next += written;

@@ -11,10 +11,11 @@
 namespace lumaqc {
 
 // Opening lines, column header, one row per frame and the timing summary on
-// standard output. With `rows` false the per-frame rows are left out.
+// standard output (or on the error stream, `fd` 2, when a document takes
+// standard output). With `rows` false the per-frame rows are left out.
 class ConsoleSink : public ResultSink {
   public:
-    explicit ConsoleSink(bool rows = true) : rows_(rows) {}
+    explicit ConsoleSink(bool rows = true, int fd = 1) : rows_(rows), fd_(fd) {}
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
@@ -22,6 +23,7 @@ class ConsoleSink : public ResultSink {
   private:
     bool write(const std::string& text);
     bool rows_;
+    int fd_;
 };
 
 // The log file: a header line and one row per frame, each row flushed as it
@@ -29,7 +31,8 @@ class ConsoleSink : public ResultSink {
 // failed write the file ends with its last whole row.
 class LogSink : public ResultSink {
   public:
-    // Opens (or creates) the file at `path` and locks it for this run,
+    // Opens (or creates) the file at `path` ("-": standard output, never
+    // locked) and locks it for this run,
     // leaving its contents as they are until begin(). When another run holds
     // the lock, busy() is true and error() names that run. When the file
     // cannot be opened, begin() reports it on the error stream and the sink

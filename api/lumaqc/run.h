@@ -16,12 +16,14 @@
 // interface every output implements (begin, one call per frame in frame
 // order, end with the run's summary): report/result_sink.h. The outputs of
 // the program: the console table and the log (report/text_sinks.h), the JSON
-// document (report/json_sink.h) and the HTML report (report/html_sink.h).
+// document (report/json_sink.h), the CSV (report/csv_sink.h) and the HTML
+// report (report/html_sink.h).
 #pragma once
 
 // The paths are relative to this header's directory in an installed copy
 // and to the source tree in a build of lumaqc.
 #include "engine/run.h"
+#include "report/csv_sink.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
 #include "report/text_sinks.h"

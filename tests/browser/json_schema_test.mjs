@@ -41,6 +41,19 @@ for (const [label, args] of cases) {
     t.equal(`${label}: complete`, [doc.complete, doc.frames_analysed], [true, doc.frames.length]);
 }
 
+// To standard output, with the run's provenance; a document of the first
+// version (without the input's provenance and the run) still validates.
+{
+    const piped = JSON.parse(run(lumaqc, ["card.yuv", "352", "288", "25", "9", "--quiet", "--no-log", "--json", "-"], dir).stdout);
+    valid("to standard output", piped);
+    t.equal("to standard output: input", [piped.input.pixel_format, piped.input.bit_depth, piped.input.samples_reduced, piped.input.container], ["yuv420p", 8, false, "raw"]);
+    t.check("to standard output: run times in order", piped.run.start_time <= piped.run.end_time);
+    const old = structuredClone(piped);
+    delete old.run;
+    for (const key of Object.keys(old.input)) if (!["path", "kind", "width", "height", "fps", "start_frame", "frames_requested"].includes(key)) delete old.input[key];
+    valid("first version", old);
+}
+
 // 40x40: no block loss and no slice value on any frame.
 const small = documentOf(["small.yuv", "40", "40"]);
 t.check("40x40: block_loss and slice are null", small.frames.every((f) => f.block_loss === null && f.slice === null));
@@ -78,6 +91,8 @@ const broken = [
     ["exposure with a fraction", (d) => (d.frames[0].exposure = 12.5)],
     ["statistics under a wrong key", (d) => (d.summary.stats.blockyness = d.summary.stats.blockiness)],
     ["interval without duration", (d) => delete d.summary.frozen_intervals[0].duration_seconds],
+    ["run without end time", (d) => delete d.run.end_time],
+    ["modification time not in UTC", (d) => (d.input.modified_time = "2024-05-01 10:20:30+02:00")],
 ];
 for (const [label, breakIt] of broken) {
     const doc = structuredClone(card);

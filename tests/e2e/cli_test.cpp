@@ -1,6 +1,8 @@
 // Runs that cannot start: each prints its one line (or the usage text), exits
 // with 255 and leaves an earlier log untouched.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -14,9 +16,16 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n, "
         "where [***] is optional parameter.\n\n";
     const std::string only =
-        ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) and 8-bit mono (Cmono) are "
-        "read\n";
+        ": the colour spaces read are C420, C420jpeg, C420paldv, C420mpeg2, C411, C422, C440, "
+        "C444, C444alpha and Cmono, and C420, C422, C444, C440 and Cmono with 9 to 16 bits "
+        "(C420p10, Cmono16, ...)\n";
     const std::string header = "Invalid Y4M header of in.y4m: ";
+    const std::string formats =
+        "yuv420p, yuv422p, yuv444p, yuv440p, yuv411p, yuv410p, yuva444p, gray, nv12, nv21, nv24, "
+        "nv42, yuv420p9le, yuv420p10le, yuv420p12le, yuv420p14le, yuv420p16le, yuv422p9le, "
+        "yuv422p10le, yuv422p12le, yuv422p14le, yuv422p16le, yuv444p9le, yuv444p10le, "
+        "yuv444p12le, yuv444p14le, yuv444p16le, yuv440p10le, yuv440p12le, gray9le, gray10le, "
+        "gray12le, gray14le, gray16le, p010le, p016le, p210le, p216le, p410le, p416le";
     const struct {
         std::vector<std::string> args;
         std::string err;
@@ -45,11 +54,19 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
          "",
          "neon"},
         {{"in.y4m"},
-         "Unsupported Y4M colour space C422 in in.y4m" + only,
-         "YUV4MPEG2 W352 H288 F25:1 C422\nFRAME\n"},
+         "Unsupported Y4M colour space C420p11 in in.y4m" + only,
+         "YUV4MPEG2 W352 H288 F25:1 C420p11\nFRAME\n"},
         {{"-"},
-         "Unsupported Y4M colour space C422 in standard input" + only,
-         "YUV4MPEG2 W352 H288 F25:1 C422\nFRAME\n"},
+         "Unsupported Y4M colour space C411p10 in standard input" + only,
+         "YUV4MPEG2 W352 H288 F25:1 C411p10\nFRAME\n"},
+        {{"clip.yuv", "64", "48", "--pix-fmt", "yuv420p11le"},
+         "lumaqc: unknown pixel format yuv420p11le for --pix-fmt; accepted: " + formats + "\n"},
+        {{"in.y4m", "--pix-fmt", "nv12"},
+         "Pixel format nv12 does not match the Y4M header of in.y4m (gray)\n",
+         "YUV4MPEG2 W16 H16 F25:1 Cmono\nFRAME\n"},
+        {{"clip.yuv", "--pix-fmt", "gray"},
+         "A pixel format (--pix-fmt gray) describes raw video, which needs WIDTH and HEIGHT; "
+         "clip.yuv has no Y4M header that gives them\n"},
         {{"in.y4m"}, header + "no picture size (W and H)\n", "YUV4MPEG2 W352 F25:1\n"},
         {{"in.y4m"}, header + "bad frame rate F25:0\n", "YUV4MPEG2 W352 H288 F25:0\n"},
         {{"in.y4m"},
@@ -60,9 +77,31 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"in.y4m", "64", "48"},
          "Picture size 64 x 48 does not match the Y4M header of in.y4m (352 x 288)\n",
          "YUV4MPEG2 W352 H288 F25:1\nFRAME\n"},
+        // Outputs that would overwrite the input or each other (same.yuv is a
+        // hard link to clip.yuv).
+        {{"clip.yuv", "64", "48", "--json", "-", "--csv", "-"},
+         "lumaqc: the JSON document (--json) and the CSV document (--csv) cannot both go to "
+         "standard output (-)\n"},
+        {{"clip.yuv", "64", "48", "--log", "-", "--report", "-"},
+         "lumaqc: the log (--log) and the HTML report (--report) cannot both go to standard "
+         "output (-)\n"},
+        {{"clip.yuv", "64", "48", "--csv", "./clip.yuv"},
+         "lumaqc: the CSV document (--csv) would overwrite the input clip.yuv\n"},
+        {{"clip.yuv", "64", "48", "--json", "same.yuv"},
+         "lumaqc: the JSON document (--json) would overwrite the input clip.yuv\n"},
+        {{"clip.yuv", "64", "48", "--log", "sub/../clip.yuv"},
+         "lumaqc: the log (--log) would overwrite the input clip.yuv\n"},
+        {{"clip.yuv", "64", "48", "--json", "metricsResultsCSV.csv"},
+         "lumaqc: the log (--log) and the JSON document (--json) would both be written to "
+         "metricsResultsCSV.csv\n"},
+        {{"clip.yuv", "64", "48", "--no-log", "--json", "new.json", "--report", "sub/../new.json"},
+         "lumaqc: the JSON document (--json) and the HTML report (--report) would both be "
+         "written to sub/../new.json\n"},
     };
     TempDir dir;
     writeFile(dir.file("clip.yuv"), rawFrame(texturedLuma(64, 48, 1), 64, 48));
+    ASSERT_EQ(link(dir.file("clip.yuv").c_str(), dir.file("same.yuv").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     for (const auto& c : cases) {
         writeFile(dir.file("metricsResultsCSV.csv"), "earlier\n");
         writeFile(dir.file("in.y4m"), c.y4m);
@@ -75,5 +114,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, c.err.empty() ? usage : "") << c.err;
         EXPECT_EQ(readFile(dir.file("metricsResultsCSV.csv")), "earlier\n") << c.err;
+        EXPECT_FALSE(fileExists(dir.file("new.json"))) << c.err;
     }
+    EXPECT_EQ(readFile(dir.file("clip.yuv")).size(), 64u * 48 * 3 / 2);
 }

@@ -3,6 +3,7 @@
 // are refused. Without --profile the outputs are those of the golden tests.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -212,15 +213,20 @@ TEST_F(Decisions, VariableFrameRateTimesAreTheStreamsTimestamps) {
     for (const std::string& line : splitLines(probed.out)) {
         if (!line.empty()) times.push_back(std::atof(line.c_str()));
     }
-    ASSERT_EQ(
-        runLumaqc({"vfr.mkv", "--quiet", "--no-log", "--json", "v.json", "--profile", "default"},
-                  dir_.path())
-            .status,
-        1);
+    ASSERT_EQ(runLumaqc({"vfr.mkv", "--quiet", "--no-log", "--json", "v.json", "--profile",
+                         "default", "--csv", "v.csv"},
+                        dir_.path())
+                  .status,
+              1);
     const Json doc = json("v.json");
     ASSERT_EQ(doc["frames"].size(), times.size());
+    const std::vector<std::string> csv = splitLines(readFile(dir_.file("v.csv")));
+    ASSERT_EQ(csv.size(), times.size() + 1);
     for (size_t i = 0; i < times.size(); ++i) {
         EXPECT_NEAR(doc["frames"][i]["time"].get<double>(), times[i], 1e-9) << i;
+        char line[64];  // the CSV's time column: six decimals of the same time
+        std::snprintf(line, sizeof line, "%zu,%.6f,", i, times[i]);
+        EXPECT_EQ(csv[i + 1].rfind(line, 0), 0u) << csv[i + 1];
     }
     ASSERT_EQ(doc["events"].size(), 1u);
     EXPECT_NEAR(doc["events"][0]["start_seconds"].get<double>(), 3.2, 1e-9);

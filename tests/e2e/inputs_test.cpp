@@ -216,6 +216,14 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
     }
     // With a size the input is raw video, whatever libavformat would make of it.
     EXPECT_NE(analyse(dir_, {"ffv1.mkv", "352", "288"}).log, ref.log);
+    // The JSON document records what was decoded, and that samples were reduced.
+    ASSERT_EQ(runLumaqc({"10.mkv", "--json", "d.json"}, dir_.path()).status, 0);
+    const std::string doc = readFile(dir_.file("d.json"));
+    EXPECT_NE(doc.find("\"container\":\"matroska,webm\",\"codec\":\"ffv1\",\"pixel_format\":"
+                       "\"yuv420p10le\",\"bit_depth\":10,\"samples_reduced\":true,"
+                       "\"duration_seconds\":1.28,\"frame_rate_kind\":\"constant\""),
+              std::string::npos)
+        << doc.substr(0, doc.find("\"indicators\""));
 }
 
 TEST_F(Decoder, DamagedMp4KeepsTheRowsBeforeTheDamage) {

@@ -53,13 +53,37 @@ TEST_F(Outputs, JsonFramesAreTheLogRows) {
     rows.erase(rows.begin());
     ASSERT_EQ(doc["frames"].size(), rows.size());
     EXPECT_EQ(doc["complete"], true);
-    EXPECT_EQ(doc["input"], (Json{{"path", "card.yuv"},
-                                  {"kind", "raw"},
-                                  {"width", 352},
-                                  {"height", 288},
-                                  {"fps", 25.0},
-                                  {"start_frame", 0},
-                                  {"frames_requested", 137}}));
+    // What was measured and how: the input's file, samples and duration; the
+    // program, its command line, times and host.
+    Json input = doc["input"];
+    const std::string modified = input["modified_time"];
+    input.erase("modified_time");
+    EXPECT_EQ(
+        input,
+        (Json{{"path", "card.yuv"},
+              {"kind", "raw"},
+              {"width", 352},
+              {"height", 288},
+              {"fps", 25.0},
+              {"start_frame", 0},
+              {"frames_requested", 137},
+              {"absolute_path", (std::filesystem::canonical(dir_.path()) / "card.yuv").string()},
+              {"size_bytes", 137 * 352 * 288 * 3 / 2},
+              {"container", "raw"},
+              {"codec", "rawvideo"},
+              {"pixel_format", "yuv420p"},
+              {"bit_depth", 8},
+              {"samples_reduced", false},
+              {"duration_seconds", 5.48},
+              {"frame_rate_kind", "constant"}}));
+    const Json& run = doc["run"];
+    EXPECT_EQ(run["command_line"],
+              Json({LUMAQC_BIN, "card.yuv", "352", "288", "--json", "card.json"}));
+    EXPECT_EQ(modified.size(), 20u) << modified;  // 2024-05-01T10:20:30Z
+    EXPECT_LE(modified.substr(0, 19), run["start_time"].get<std::string>().substr(0, 19));
+    EXPECT_LE(run["start_time"], run["end_time"]);
+    EXPECT_EQ(run["version"], doc["tool"]["version"]);
+    EXPECT_GE(run["threads"], 1);
     const int decimals[] = {5, 5, 5, 5, 5, 3, 5, 0, 0, 0, 5, 5, 4, 3, 5};  // 0: integers
     int nulls = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -138,7 +162,11 @@ TEST_F(Outputs, QuietLogAndNoLog) {
     EXPECT_EQ(readFile(dir_.file("logs/run.tsv")), log);
     EXPECT_EQ(run({"25", "40", "--no-log", "--json", "b.json"}), plain);
     EXPECT_FALSE(std::filesystem::exists(dir_.file("metricsResultsCSV.csv")));
-    EXPECT_EQ(readFile(dir_.file("a.json")), readFile(dir_.file("b.json")));
+    Json a = json("a.json"), b = json("b.json");  // the same but for the run's record
+    EXPECT_NE(a["run"], b["run"]);
+    a.erase("run");
+    b.erase("run");
+    EXPECT_EQ(a, b);
     run({"25", "0"});
     EXPECT_EQ(splitLines(readFile(dir_.file("metricsResultsCSV.csv"))).size(), 1u);
 }
@@ -159,4 +187,8 @@ TEST_F(Outputs, IncompleteDocumentsAndTheReportsText) {
     EXPECT_EQ(html.find("a<b>"), std::string::npos);
     for (const char* external : {" src=", " href=", "<link", "@import", "url("})
         EXPECT_EQ(html.find(external), std::string::npos) << external;
+    // The input and the run, as the JSON document records them.
+    for (const char* field : {"<th>Pixel format</th><td>yuv420p</td>", "<th>Build: compiler</th>",
+                              "&#39;a&lt;b&gt;&amp;&#39;\\&#39;&#39;c&quot;.yuv&#39; 352 288"})
+        EXPECT_NE(html.find(field), std::string::npos) << field;
 }

@@ -17,10 +17,10 @@ TEST(Y4mSource, FrameLayouts) {
         int w, h;
         std::string colour;  // header parameter, may be empty
         size_t chroma;       // bytes after the luma plane of each frame (planes round up)
-    } cases[] = {{7, 5, "C420", 2 * 4 * 3},
-                 {7, 5, "", 2 * 4 * 3},
-                 {1, 1, "C420jpeg", 2},
-                 {7, 5, "Cmono", 0}};
+    } cases[] = {
+        {7, 5, "C420", 2 * 4 * 3}, {7, 5, "", 2 * 4 * 3},     {1, 1, "C420jpeg", 2},
+        {7, 5, "Cmono", 0},        {7, 5, "C422", 2 * 4 * 5}, {7, 5, "C411", 2 * 2 * 5},
+        {7, 5, "C440", 2 * 7 * 3}, {7, 5, "C444", 2 * 7 * 5}, {7, 5, "C444alpha", 3 * 7 * 5}};
     for (const auto& c : cases) {
         const size_t luma = static_cast<size_t>(c.w) * c.h;
         std::string bytes = "YUV4MPEG2 W" + std::to_string(c.w) + " H" + std::to_string(c.h) +

@@ -1,0 +1,61 @@
+#include "report/csv_sink.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "indicators/registry.h"
+#include "report/results_summary.h"
+#include "report/text_report.h"
+
+namespace lumaqc {
+
+CsvSink::CsvSink(const std::string& path) : file_("the CSV file", path) {
+    error_ = file_.error();
+}
+
+bool CsvSink::write(const std::string& text) {
+    if (file_.write(text)) return true;
+    error_ = file_.error();
+    return false;
+}
+
+bool CsvSink::begin(const RunInfo& run) {
+    if (!file_.isOpen()) return false;
+    fps_ = run.fps;
+    std::string header = "frame,time";
+    for (const IndicatorInfo* info : indicatorColumns()) header += std::string(",") + info->key;
+    return write(header + "\r\n");
+}
+
+bool CsvSink::frame(int64_t index, const FrameValues& values) {
+    FrameMeta meta;
+    meta.index = index;
+    meta.seconds = fps_ > 0.0 ? static_cast<double>(index) / fps_ : std::nan("");
+    return frameAt(meta, values);
+}
+
+bool CsvSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
+    if (!file_.isOpen()) return false;
+    std::string line = std::to_string(meta.index) + ',';
+    if (std::isfinite(meta.seconds)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.6f", meta.seconds);
+        line += text;
+    }
+    for (const IndicatorInfo* info : indicatorColumns()) {
+        line += ',';
+        const std::optional<double> value = outputValue(info->id, values[info->id], firstRow_);
+        if (value) line += plainValue(info->id, *value);
+    }
+    firstRow_ = false;
+    return write(line + "\r\n");
+}
+
+bool CsvSink::end(const RunSummary&) {
+    if (file_.close()) return true;
+    error_ = file_.error();
+    return false;
+}
+
+}  // namespace lumaqc

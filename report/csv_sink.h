@@ -1,0 +1,45 @@
+// The values as CSV (RFC 4180): a header line of column names, then one line
+// per frame, lines ending with CR LF. The columns are `frame`, `time` and the
+// indicators under the JSON document's keys, in the log's column order:
+//
+//   frame,time,blockiness,spatial_activity,...,flickering
+//   0,0.000000,0.99603,31.68462,...,
+//
+// Values carry the digits of the log (the log's conversion without its
+// padding); a field is empty where the JSON document has null (no value).
+// `time` is the frame's time in seconds with six decimals: its presentation
+// time for decoded video (from the start of the stream), frame / fps for
+// raw and Y4M input; empty when there is none (a frame rate that is not
+// positive). Each line is flushed as it is written.
+#pragma once
+
+#include <string>
+
+#include "report/output_file.h"
+#include "report/result_sink.h"
+
+namespace lumaqc {
+
+class CsvSink : public ResultSink {
+  public:
+    // Creates (or truncates) the file at `path` ("-": standard output); check
+    // ok() before the run.
+    explicit CsvSink(const std::string& path);
+
+    // False when the file could not be created; error() says why.
+    bool ok() const { return file_.isOpen(); }
+
+    bool begin(const RunInfo& run) override;
+    bool frame(int64_t index, const FrameValues& values) override;
+    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    bool end(const RunSummary& summary) override;
+
+  private:
+    bool write(const std::string& text);
+
+    OutputFile file_;
+    double fps_ = 0.0;
+    bool firstRow_ = true;
+};
+
+}  // namespace lumaqc
