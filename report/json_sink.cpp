@@ -50,7 +50,8 @@ const char* kindName(ValueKind kind) {
 
 }  // namespace
 
-JsonSink::JsonSink(const std::string& path) : file_("the JSON file", path) {
+JsonSink::JsonSink(const std::string& path, bool flushEachFrame) : file_("the JSON file", path) {
+    file_.flushEachWrite(flushEachFrame);
     error_ = file_.error();
 }
 
@@ -67,6 +68,7 @@ bool JsonSink::begin(const RunInfo& run) {
     if (!file_.isOpen()) return false;
     begun_ = true;
     fps_ = run.fps;
+    windowSeconds_ = run.windowSeconds;
     Json input{{"path", run.source->path},
                {"kind", run.source->kind},
                {"width", run.source->width},
@@ -128,10 +130,15 @@ bool JsonSink::end(const RunSummary& summary) {
                       {"frozen_intervals", intervals(recorder_.frozenIntervals(), fps_)},
                       {"blackout_intervals", intervals(recorder_.blackoutIntervals(), fps_)},
                       {"flicker_ratings", ratings}};
+    const std::string live =
+        windowSeconds_ > 0.0
+            ? ",\n\"live\": " +
+                  Json{{"window_seconds", windowSeconds_}, {"running", summary.running}}.dump()
+            : std::string();
     const bool written = write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
                                ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
-                               ",\n\"complete\": " + (summary.complete ? "true" : "false") + ",\n" +
-                               (decision_ ? decision_->documentMembers() : "") +
+                               ",\n\"complete\": " + (summary.complete ? "true" : "false") + live +
+                               ",\n" + (decision_ ? decision_->documentMembers() : "") +
                                "\"summary\": " + result.dump(2) + "\n}\n");
     // A failed write was reported already; a failed close is reported once.
     if (!file_.close() && written) {

@@ -22,7 +22,9 @@ class DecisionSink;
 class JsonSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path`; check ok() before the run.
-    explicit JsonSink(const std::string& path);
+    // `flushEachFrame` false leaves the writing to the file's buffer (for a
+    // document written whole, from rows already computed).
+    explicit JsonSink(const std::string& path, bool flushEachFrame = true);
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
 
@@ -46,6 +48,7 @@ class JsonSink : public ResultSink {
     OutputFile file_;
     bool begun_ = false;
     double fps_ = 0.0;
+    double windowSeconds_ = 0.0;
     ResultsRecorder recorder_;
     const DecisionSink* decision_ = nullptr;
 };
