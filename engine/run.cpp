@@ -467,6 +467,11 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));
 }
 
+std::unique_ptr<Analysis> Analysis::of(std::unique_ptr<FrameSource> source,
+                                       const AnalysisRequest& request) {
+    return std::unique_ptr<Analysis>(new Analysis(std::move(source), request));
+}
+
 RunOutcome Analysis::run(const std::vector<ResultSink*>& sinks) {
     return runAnalysis(*source_, options_, sinks);
 }

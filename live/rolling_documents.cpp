@@ -181,12 +181,19 @@ bool RollingDocuments::write(const std::vector<Row>& rows, const RunSummary& sum
     if (!rows.empty()) run.start = rows.front().index;
     // Marked live when written during the run or without the first frames.
     if (summary.running || run.start > run_.start) run.windowSeconds = window_;
-    const auto json = [this](const std::string& path) {
+    // The decision goes on while a copy is written: the documents get what
+    // it had decided by now.
+    const std::unique_ptr<DecisionSink> decision = decision_ ? decision_->snapshot() : nullptr;
+    const auto json = [&decision](const std::string& path) {
         auto sink = std::make_unique<JsonSink>(path, false);
-        sink->setDecision(decision_);
+        sink->setDecision(decision.get());
         return sink;
     };
-    const auto html = [](const std::string& path) { return std::make_unique<HtmlSink>(path); };
+    const auto html = [&decision](const std::string& path) {
+        auto sink = std::make_unique<HtmlSink>(path);
+        sink->setDecision(decision.get());
+        return sink;
+    };
     return (jsonPath_.empty() || writeDocument(jsonPath_, run, rows, summary, error, json)) &&
            (reportPath_.empty() || writeDocument(reportPath_, run, rows, summary, error, html));
 }

@@ -1,25 +1,29 @@
 #include "live/rotating_log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "report/text_report.h"
 
 namespace lumaqc {
 
-RotatingLogSink::RotatingLogSink(std::string path, int64_t maxBytes, int keep)
-    : path_(std::move(path)), maxBytes_(maxBytes), keep_(keep) {
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) openErrno_ = errno;
+namespace {
+
+std::unique_ptr<OutputFile> openLog(const std::string& path) {
+    return std::make_unique<OutputFile>("the log file", path, OutputFile::Replace::WhenStarted);
 }
 
-RotatingLogSink::~RotatingLogSink() {
-    if (file_ != nullptr) std::fclose(file_);
+}  // namespace
+
+RotatingLogSink::RotatingLogSink(std::string path, int64_t maxBytes, int keep)
+    : path_(std::move(path)), maxBytes_(maxBytes), keep_(keep), file_(openLog(path_)) {
+    if (file_->busy()) error_ = file_->error();
 }
 
 bool RotatingLogSink::write(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
-        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+    if (!file_->write(text)) {
+        error_ = file_->error();
         return false;
     }
     size_ += static_cast<int64_t>(text.size());
@@ -27,10 +31,8 @@ bool RotatingLogSink::write(const std::string& text) {
 }
 
 bool RotatingLogSink::rotate() {
-    const int closed = std::fclose(file_);
-    file_ = nullptr;
-    if (closed != 0) {
-        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+    if (!file_->close()) {
+        error_ = file_->error();
         return false;
     }
     const auto numbered = [this](int n) { return path_ + "." + std::to_string(n); };
@@ -39,17 +41,18 @@ bool RotatingLogSink::rotate() {
         moved = std::remove(path_.c_str()) == 0;
     } else {
         std::remove(numbered(keep_).c_str());
-        for (int n = keep_ - 1; n >= 1; --n)
+        for (int n = keep_ - 1; n >= 1; --n) {
             std::rename(numbered(n).c_str(), numbered(n + 1).c_str());
+        }
         moved = std::rename(path_.c_str(), numbered(1).c_str()) == 0;
     }
     if (!moved) {
         error_ = "Cannot rotate the log file " + path_ + ": " + std::strerror(errno);
         return false;
     }
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) {
-        error_ = "Cannot create the log file " + path_ + ": " + std::strerror(errno);
+    file_ = openLog(path_);
+    if (!file_->isOpen() || !file_->start()) {
+        error_ = file_->error();
         return false;
     }
     size_ = 0;
@@ -57,19 +60,22 @@ bool RotatingLogSink::rotate() {
 }
 
 bool RotatingLogSink::begin(const RunInfo&) {
-    if (file_ == nullptr) {
+    if (file_->busy()) return false;
+    if (!file_->isOpen()) {
         // As without rotation: the run goes on with the console only.
-        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(openErrno_));
+        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(file_->openErrno()));
         return true;
+    }
+    if (!file_->start()) {
+        error_ = file_->error();
+        return false;
     }
     headerBytes_ = static_cast<int64_t>(columnHeader(RowStyle::Log).size());
     return write(columnHeader(RowStyle::Log));
 }
 
-bool RotatingLogSink::frame(int64_t index, const lumaqc::FrameValues& values) {
-    // Without a file: never created (the console goes on alone), or lost
-    // in a rotation that failed (already reported).
-    if (file_ == nullptr) return openErrno_ != 0;
+bool RotatingLogSink::frame(int64_t index, const FrameValues& values) {
+    if (!file_->isOpen()) return error_.empty();  // never created: the console goes on alone
     const std::string row = formatRow(RowStyle::Log, index, values);
     if (size_ + static_cast<int64_t>(row.size()) > maxBytes_ && size_ > headerBytes_ && !rotate()) {
         return false;
@@ -78,11 +84,8 @@ bool RotatingLogSink::frame(int64_t index, const lumaqc::FrameValues& values) {
 }
 
 bool RotatingLogSink::end(const RunSummary&) {
-    if (file_ == nullptr) return true;
-    FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0) {
-        error_ = "Cannot write the log file " + path_ + ": " + std::strerror(errno);
+    if (!file_->close()) {
+        error_ = file_->error();
         return false;
     }
     return true;

@@ -4,11 +4,13 @@
 // oldest dropped) and a new log starts with its header line. A file exceeds
 // SIZE only when its header and one row already do. With N = 0 the full log
 // is dropped. The files an earlier run left are shifted like the others.
+// The log is opened and locked like the plain one (see LogSink).
 #pragma once
 
-#include <cstdio>
+#include <memory>
 #include <string>
 
+#include "report/output_file.h"
 #include "report/result_sink.h"
 
 namespace lumaqc {
@@ -16,12 +18,10 @@ namespace lumaqc {
 class RotatingLogSink : public ResultSink {
   public:
     RotatingLogSink(std::string path, int64_t maxBytes, int keep);
-    ~RotatingLogSink() override;
-    RotatingLogSink(const RotatingLogSink&) = delete;
-    RotatingLogSink& operator=(const RotatingLogSink&) = delete;
+    bool busy() const { return file_->busy(); }
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool frame(int64_t index, const FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:
@@ -30,8 +30,7 @@ class RotatingLogSink : public ResultSink {
     std::string path_;
     int64_t maxBytes_;
     int keep_;
-    FILE* file_ = nullptr;
-    int openErrno_ = 0;
+    std::unique_ptr<OutputFile> file_;
     int64_t size_ = 0;
     int64_t headerBytes_ = 0;
 };

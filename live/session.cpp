@@ -68,6 +68,8 @@ std::unique_ptr<Analysis> LiveSession::open(const AnalysisRequest& request, std:
         file.path = request.path;
         file.width = request.width;
         file.height = request.height;
+        file.continueAfterDamage = request.continueAfterDamage;
+        file.stop = request.stop;
         std::unique_ptr<FrameSource> inner = openFrameSource(file, error, status);
         if (!inner) return nullptr;
         source = std::make_unique<LiveSource>(std::move(inner), settings);

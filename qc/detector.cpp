@@ -482,6 +482,16 @@ void EventDetector::finish() {
     }
 }
 
+std::unique_ptr<EventDetector> EventDetector::snapshot() const {
+    auto copy = std::make_unique<EventDetector>(profile_, fps_);
+    copy->events_ = events_;
+    copy->decodeErrors_ = decodeErrors_;
+    copy->damagedFrames_ = damagedFrames_;
+    copy->frames_ = frames_;
+    copy->finished_ = true;
+    return copy;
+}
+
 Verdict EventDetector::verdict(bool failOnWarning) const {
     Verdict v;
     for (const Event& e : events_) {

@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -120,6 +121,9 @@ class EventDetector {
     void finish();
 
     const Profile& profile() const { return profile_; }
+    // A finished detector holding what this one found so far (its events and
+    // decoding errors): for documents written while a run goes on.
+    std::unique_ptr<EventDetector> snapshot() const;
     // Every event so far, in the order they opened (statistic events last).
     const std::vector<Event>& events() const { return events_; }
     // Pass: no error event (and no warning event with failOnWarning).

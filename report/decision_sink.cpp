@@ -204,6 +204,16 @@ void DecisionSink::signalBack(int64_t next, double seconds, const std::string& m
     detector_->signalBack(next, seconds, message);
 }
 
+std::unique_ptr<DecisionSink> DecisionSink::snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto copy = std::make_unique<DecisionSink>(profile_, source_, failOnWarning_, input_, nullptr);
+    copy->detector_ = detector_->snapshot();
+    copy->fps_ = fps_;
+    copy->lastFrame_ = lastFrame_;
+    copy->ended_ = true;
+    return copy;
+}
+
 qc::Verdict DecisionSink::verdict() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return detector_->verdict(failOnWarning_);

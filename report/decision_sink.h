@@ -47,7 +47,12 @@ class DecisionSink : public ResultSink {
     // A run stopped by an error is judged on the frames done.
     bool keepsPartialResults() const override { return true; }
 
+    // Not while the run goes on from another thread (see snapshot()).
+    const qc::EventDetector& detector() const { return *detector_; }
     qc::Verdict verdict() const;
+    // An ended copy of the decision so far, for documents written while the
+    // run goes on.
+    std::unique_ptr<DecisionSink> snapshot() const;
     const qc::Profile& profile() const { return profile_; }
     // The verdict and one line per event, for the console after the timing summary.
     std::string consoleText() const;

@@ -244,7 +244,7 @@ TEST_F(Live, EventCommandGetsTheEventAsData) {
                   dir_.path());
     const int fifo = open(dir_.file(name).c_str(), O_WRONLY);
     ASSERT_GE(fifo, 0);
-    const std::string frame = "FRAME\n" + rawFrame(flatLuma(64, 48, 90), 64, 48);
+    const std::string frame = "FRAME\n" + rawFrame(texturedLuma(64, 48, 1), 64, 48);
     const std::string start = "YUV4MPEG2 W64 H48 F25:1 C420jpeg\n" + frame + frame;
     ASSERT_EQ(write(fifo, start.data(), start.size()), static_cast<ssize_t>(start.size()));
     EXPECT_TRUE(waitFor(10, [&] { return !readFile(dir_.file("event-open.json")).empty(); }));
