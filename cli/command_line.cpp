@@ -57,6 +57,7 @@ struct Options {
     bool printProfile = false;
     std::string failOn = "error";
     std::string eventsPath;
+    LiveOptionText live;
 };
 
 // Lenient conversions of the positional arguments: leading blanks and a sign
@@ -147,6 +148,7 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
                    "Write the events as JSON Lines to this file (- for standard output) as they "
                    "open and close")
         ->needs(profile);
+    addLiveOptions(app, options.live);
     const std::string libraries = decoderLibraries();
     app.set_version_flag(
         "--version",
@@ -183,6 +185,8 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     // The optional positionals, then their named equivalents.
     ParsedCommand parsed;
     CommandLine& line = parsed.line;
+    std::string liveError;
+    if (!finishLiveOptions(options.live, line.live, liveError)) return failure(liveError);
     line.fps = args.size() >= 4 ? parseReal(args[3]) : DEFAULT_FPS;
     line.fpsGiven = args.size() >= 4 || options.fps.has_value();
     line.framesGiven = args.size() >= 5 || options.frames.has_value();

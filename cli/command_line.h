@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/live_options.h"
+
 namespace lumaqc {
 
 struct CommandLine {
@@ -29,6 +31,7 @@ struct CommandLine {
     bool printProfile = false;   // --print-profile: print the profile and stop (no input)
     bool failOnWarning = false;  // --fail-on warning
     std::string eventsPath;      // --events: JSON Lines of the events ("-": standard output)
+    LiveOptions live;
 };
 
 enum class CommandAction {

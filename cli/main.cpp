@@ -26,6 +26,8 @@
 #include "cli/output_paths.h"
 #include "cli/outputs.h"
 #include "engine/run.h"
+#include "io/live_source.h"
+#include "live/session.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
 #include "report/provenance.h"
@@ -200,6 +202,18 @@ int run(int argc, char** argv) {
     const bool documentOnStdout = documentOnStandardOutput(options);
     FILE* const consoleStream = documentOnStdout ? stderr : stdout;
     const bool consoleShown = !(documentOnStdout && options.quiet);
+    // Live monitoring (URLs and pipes, or --live) and the outputs that serve
+    // it start before anything is read: a metrics address that cannot be
+    // bound stops the start.
+    const bool live = options.live.live || isLiveInput(options.video);
+    std::unique_ptr<LiveSession> session;
+    if (live || options.live.metrics || !options.live.execOnEvent.empty()) {
+        session = LiveSession::start(options.live, options.video, &stopSignal, error);
+        if (!session) {
+            std::fputs(error.c_str(), stderr);
+            return -1;
+        }
+    }
 
     AnalysisRequest request;
     request.path = options.video;
@@ -217,7 +231,8 @@ int run(int argc, char** argv) {
     request.provenance = &provenance;
     if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
     OpenStatus opened = OpenStatus::Ok;
-    std::unique_ptr<Analysis> analysis = Analysis::open(request, error, &opened);
+    std::unique_ptr<Analysis> analysis =
+        live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
     if (stopSignal.load() != 0) return stoppedBeforeStart();
     if (!analysis && opened == OpenStatus::NeedsSize) {
         // A path alone that names raw video: as for too few arguments.
@@ -231,17 +246,20 @@ int run(int argc, char** argv) {
     describeOutOfMemory(analysis->input().width, analysis->input().height);
 
     const double fps = analysis->options().fps;
+    if (live) session->setFrameRate(fps);
     if (profile && !(fps > 0.0 && std::isfinite(fps))) {
         std::fprintf(stderr, "lumaqc: a QC profile needs a positive frame rate, not %g\n", fps);
         return -1;
     }
 
     Outputs outputs;
-    if (!outputs.create(options, std::move(profile), analysis->input().path, error)) {
+    if (!outputs.create(options, std::move(profile), analysis->input().path, session.get(),
+                        error)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }
     const RunOutcome outcome = analysis->run(outputs.sinks());
+    if (session) session->finish();
     const DecisionSink* decision = outputs.decision();
     if (outcome.status != 0) {
         outputs.progress().clear();

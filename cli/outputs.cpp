@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "cli/output_paths.h"
+#include "live/rotating_log.h"
 #include "report/csv_sink.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
@@ -28,17 +29,22 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 }  // namespace
 
 bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
-                     const std::string& input, std::string& error) {
+                     const std::string& input, LiveSession* live, std::string& error) {
     // The log is opened and locked first, but emptied only when the run
     // starts: another run writing it, a document that cannot be created, a
     // console that cannot be written or memory that runs out leaves an
     // earlier log as it was.
     if (!line.noLog) {
-        log_ = std::make_unique<LogSink>(line.logPath);
-        if (log_->busy()) {
-            error = log_->error() + "\n";
-            return false;
-        }
+        const auto opened = [&error](auto log) -> std::unique_ptr<ResultSink> {
+            if (!log->busy()) return log;
+            error = log->error() + "\n";
+            return nullptr;
+        };
+        log_ = line.live.logRotateBytes > 0
+                   ? opened(std::make_unique<RotatingLogSink>(
+                         line.logPath, line.live.logRotateBytes, line.live.logKeep))
+                   : opened(std::make_unique<LogSink>(line.logPath));
+        if (!log_) return false;
     }
     // A document on standard output keeps it to itself: the console table
     // goes to the error stream then, or nowhere with --quiet.
@@ -60,13 +66,26 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
             return false;
         }
         sinks_.push_back(decision_.get());
+        if (live != nullptr) live->attach(*decision_);
     }
     error.clear();
-    if (JsonSink* json = addDocument<JsonSink>(line.jsonPath, documents_, error)) {
+    const bool rolling = live != nullptr && live->live();
+    if (rolling) {
+        // A live run's documents: a rolling window, rewritten whole from time to time.
+        if (!line.jsonPath.empty() || !line.reportPath.empty()) {
+            std::unique_ptr<ResultSink> documents =
+                live->documents(line.jsonPath, line.reportPath, decision_.get(), error);
+            if (!documents) {
+                error += "\n";
+                return false;
+            }
+            documents_.push_back(std::move(documents));
+        }
+    } else if (JsonSink* json = addDocument<JsonSink>(line.jsonPath, documents_, error)) {
         json->setDecision(decision_.get());
     }
     if (error.empty()) addDocument<CsvSink>(line.csvPath, documents_, error);
-    if (error.empty()) {
+    if (error.empty() && !rolling) {
         if (HtmlSink* html = addDocument<HtmlSink>(line.reportPath, documents_, error)) {
             html->setDecision(decision_.get());
         }
@@ -79,6 +98,7 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
     for (const std::unique_ptr<ResultSink>& document : documents_) sinks_.push_back(document.get());
     if (console_) sinks_.push_back(console_.get());
     if (log_) sinks_.push_back(log_.get());
+    if (live != nullptr) sinks_.push_back(&live->metricsSink());
     if (showProgress) sinks_.push_back(&progress_);
     return true;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "live/session.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
 #include "report/progress.h"
@@ -28,9 +29,11 @@ class Outputs {
     // (--events); `input` names the video in its messages. Then the documents
     // are created. A file that cannot be created returns false likewise. The
     // log is emptied only when the run starts, so a run that cannot start
-    // never truncates the log of an earlier one.
+    // never truncates the log of an earlier one. With a live session
+    // (`live` set), the metrics get every row, the decision's events go to
+    // its hub, and the documents of a live input roll.
     bool create(const CommandLine& line, std::optional<qc::Profile> profile,
-                const std::string& input, std::string& error);
+                const std::string& input, LiveSession* live, std::string& error);
 
     // In the order they get each row: the decision, then the documents, so
     // that whatever stops the run they have every frame the other outputs
@@ -44,7 +47,7 @@ class Outputs {
     std::unique_ptr<DecisionSink> decision_;
     std::vector<std::unique_ptr<ResultSink>> documents_;
     std::unique_ptr<ConsoleSink> console_;
-    std::unique_ptr<LogSink> log_;
+    std::unique_ptr<ResultSink> log_;  // LogSink, or RotatingLogSink
     ProgressBar progress_;
     std::vector<ResultSink*> sinks_;
 };

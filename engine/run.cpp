@@ -133,9 +133,11 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
 // many threads are busy as asked for. The calling thread reads frames in
 // order into a ring of slots and queues them; workers compute the
 // single-frame and pairwise indicators of queued frames (whose predecessor is
-// in its slot too). While the next frame to emit is not done, the calling
-// thread computes queued frames itself; it then runs the sequential
-// indicators and emits the rows strictly in frame order.
+// in its slot too), and the calling thread helps while it cannot read. The
+// thread that completes the next frame to emit runs the sequential
+// indicators and emits the rows strictly in frame order, so a row never waits
+// for the reading of a later frame (a live stream that stalls shows every
+// frame it delivered).
 class ParallelRun {
   public:
     ParallelRun(FrameSource& source, const RunOptions& options,
@@ -149,6 +151,7 @@ class ParallelRun {
         slots_.resize(static_cast<size_t>(options.threads) * 2 + 2);
         for (Slot& slot : slots_) slot.picture = Picture(info.width, info.height);
         workers_.resize(static_cast<size_t>(options.threads - 1));
+        nextRead_ = nextEmit_ = options.start;
     }
 
     // Rethrows what a worker threw (std::bad_alloc, say) once every thread
@@ -225,6 +228,9 @@ class ParallelRun {
             workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;
             computeQueued(lock, worker);
+            lock.unlock();
+            emitReady();
+            lock.lock();
         }
     }
 
@@ -253,71 +259,109 @@ class ParallelRun {
         frameDone_.notify_all();
     }
 
-    // Reads, dispatches and emits; returns when the run is over.
+    // Emits, in frame order, every frame from the next one on whose
+    // indicators are done, running their sequential indicators first. One
+    // thread emits at a time; the others wait their turn, then find nothing
+    // left or carry on.
+    void emitReady() {
+        std::lock_guard<std::mutex> emitting(emitMutex_);
+        for (;;) {
+            int64_t index = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (failed_ || failure_ || nextEmit_ == nextRead_ || !slotOf(nextEmit_).done) {
+                    return;
+                }
+                index = nextEmit_;
+            }
+            Slot& slot = slotOf(index);
+            if (index != options_.start) {
+                engine_.computeSequential(slot.picture.image(), slotOf(index - 1).picture.image(),
+                                          slot.values);
+            }
+            const bool emitted =
+                emit(sinks_, slot.meta, slot.values, slot.picture.image(), outcome_);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (emitted) {
+                    ++nextEmit_;
+                } else {
+                    failed_ = true;
+                    queue_.clear();
+                }
+            }
+            frameDone_.notify_all();
+            if (!emitted) return;
+        }
+    }
+
+    // Reads and dispatches, helping with the computing while it cannot read;
+    // returns when every frame read was emitted.
     RunOutcome loop() {
-        RunOutcome outcome;
         const int64_t end = endIndex(options_);
-        int64_t nextRead = options_.start;
-        int64_t nextEmit = options_.start;
         bool sourceEnded = false;
+        bool stopped = false;
         // A slot is free once the frame after it was emitted (it served as
         // that frame's previous picture), so at most slots - 1 frames are in
         // flight beyond the last emitted one.
         const int64_t window = static_cast<int64_t>(slots_.size()) - 1;
         for (;;) {
-            while (!sourceEnded && nextRead < end && nextRead - nextEmit < window) {
+            bool canRead = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (failed_ || failure_) break;  // run() rethrows a failure
+                canRead = !sourceEnded && nextRead_ < end && nextRead_ - nextEmit_ < window;
+                if (!canRead && nextEmit_ == nextRead_) break;  // everything read was emitted
+            }
+            if (canRead) {
                 if (stopRequested(options_)) {
-                    outcome.stopped = true;
+                    stopped = true;
                     sourceEnded = true;
-                    break;
+                    continue;
                 }
-                Slot& slot = slotOf(nextRead);
-                const ReadResult read = source_.read(nextRead, slot.picture.image().data);
+                Slot& slot = slotOf(nextRead_);
+                const ReadResult read = source_.read(nextRead_, slot.picture.image().data);
                 if (read.status != ReadStatus::Ok) {
                     sourceEnded = true;
                     if (stopRequested(options_)) {
-                        outcome.stopped = true;
+                        stopped = true;
                     } else if (read.status == ReadStatus::Error) {
                         pendingError_ = read;
-                        errorAt_ = nextRead;
+                        errorAt_ = nextRead_;
                     }
-                    break;
+                    continue;
                 }
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
-                    slot.meta = frameMeta(nextRead, read, options_.fps);
-                    slot.index = nextRead;
+                    slot.meta = frameMeta(nextRead_, read, options_.fps);
+                    slot.index = nextRead_;
                     slot.done = false;
-                    queue_.push_back(nextRead);
+                    queue_.push_back(nextRead_);
+                    ++nextRead_;
                 }
                 workAvailable_.notify_one();
-                ++nextRead;
+                continue;
             }
-            if (nextEmit == nextRead) break;  // everything read was emitted
-
-            Slot& slot = slotOf(nextEmit);
             {
-                // Help with queued frames until the next one to emit is done.
+                // Help with queued frames, or wait until a frame is emitted.
                 std::unique_lock<std::mutex> lock(mutex_);
-                while (!slot.done) {
-                    if (!queue_.empty()) {
-                        computeQueued(lock, main_);
-                    } else {
-                        frameDone_.wait(lock,
-                                        [&slot, this] { return slot.done || !queue_.empty(); });
-                    }
+                if (!queue_.empty()) {
+                    computeQueued(lock, main_);
+                } else {
+                    const int64_t emitted = nextEmit_;
+                    frameDone_.wait(lock, [this, emitted] {
+                        return failed_ || failure_ || !queue_.empty() || nextEmit_ != emitted;
+                    });
                 }
-                if (failure_) return outcome;  // run() rethrows it
             }
-            if (nextEmit != options_.start) {
-                engine_.computeSequential(slot.picture.image(),
-                                          slotOf(nextEmit - 1).picture.image(), slot.values);
-            }
-            if (!emit(sinks_, slot.meta, slot.values, slot.picture.image(), outcome))
-                return outcome;
-            ++nextEmit;
+            emitReady();
         }
-        if (errorAt_ >= 0) readFailure(pendingError_, outcome);
+        std::lock_guard<std::mutex> emitting(emitMutex_);
+        RunOutcome outcome = outcome_;
+        if (outcome.status == 0) {
+            outcome.stopped = stopped;
+            if (errorAt_ >= 0) readFailure(pendingError_, outcome);
+        }
         return outcome;
     }
 
@@ -328,14 +372,19 @@ class ParallelRun {
     std::vector<Slot> slots_;
     std::vector<Engine::Worker> workers_;  // one per worker thread
     Engine::Worker main_;                  // the calling thread's
-    std::mutex mutex_;
+    std::mutex mutex_;                     // guards the queue, the slots' flags and what follows
     std::condition_variable workAvailable_;
     std::condition_variable frameDone_;
     std::deque<int64_t> queue_;
     bool stopping_ = false;
-    ReadResult pendingError_;
-    int64_t errorAt_ = -1;
+    int64_t nextRead_ = 0;        // written by the reading thread only
+    int64_t nextEmit_ = 0;        // written by the emitting thread only
+    bool failed_ = false;         // a sink failed: nothing more is emitted
     std::exception_ptr failure_;  // the first exception a computation threw
+    std::mutex emitMutex_;        // one emitting thread at a time; guards outcome_ and engine_
+    RunOutcome outcome_;
+    ReadResult pendingError_;  // the reading thread's only
+    int64_t errorAt_ = -1;
 };
 
 // The run itself: begin, the frames, end.
@@ -407,8 +456,7 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::string& error,
-                                         OpenStatus* status) {
+SourceRequest sourceRequest(const AnalysisRequest& request) {
     SourceRequest source;
     source.path = request.path;
     source.width = request.width;
@@ -416,9 +464,19 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
     source.continueAfterDamage = request.continueAfterDamage;
     source.stop = request.stop;
     source.pixelFormat = request.pixelFormat;
-    std::unique_ptr<FrameSource> opened = openFrameSource(source, error, status);
+    return source;
+}
+
+std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::string& error,
+                                         OpenStatus* status) {
+    std::unique_ptr<FrameSource> opened = openFrameSource(sourceRequest(request), error, status);
     if (!opened) return nullptr;
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));
+}
+
+std::unique_ptr<Analysis> Analysis::of(std::unique_ptr<FrameSource> source,
+                                       const AnalysisRequest& request) {
+    return std::unique_ptr<Analysis>(new Analysis(std::move(source), request));
 }
 
 RunOutcome Analysis::run(const std::vector<ResultSink*>& sinks) {

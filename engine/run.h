@@ -92,6 +92,9 @@ struct AnalysisRequest {
 };
 
 // An input opened for analysis.
+// The frame source an analysis request asks for.
+SourceRequest sourceRequest(const AnalysisRequest& request);
+
 class Analysis {
   public:
     // Opens the input. On failure returns null, sets `error` to one line for
@@ -99,6 +102,9 @@ class Analysis {
     // OpenStatus::NeedsSize for raw video given without its size.
     static std::unique_ptr<Analysis> open(const AnalysisRequest& request, std::string& error,
                                           OpenStatus* status = nullptr);
+    // An input opened otherwise (a live source, say), run as the request says.
+    static std::unique_ptr<Analysis> of(std::unique_ptr<FrameSource> source,
+                                        const AnalysisRequest& request);
 
     const SourceInfo& input() const { return source_->info(); }
     // The run's settings: the request's, completed from the input.

@@ -15,6 +15,13 @@ std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_p
     return nullptr;
 }
 
+std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& access,
+                                            std::string& error) {
+    access.permanent = true;
+    error = "Cannot open " + url + ": this build has no decoder support\n";
+    return nullptr;
+}
+
 }  // namespace lumaqc
 
 #else
@@ -154,7 +161,54 @@ class DecoderSource : public FrameSource {
                     "; the file may be damaged or truncated\n";
             return DecoderOpen::Failed;
         }
-        code = avformat_find_stream_info(format_, nullptr);
+        return openStreams(error);
+    }
+
+    // A URL: libavformat opens the connection itself, and gives up any wait
+    // on the network when the interrupt callback says so.
+    DecoderOpen openUrl(UrlAccess& access, std::string& error) {
+        av_log_set_level(AV_LOG_QUIET);
+        av_log_set_callback(readLibraryMessage);
+        format_ = avformat_alloc_context();
+        if (format_ == nullptr) {
+            error = "Cannot decode " + name_ + ": out of memory\n";
+            return DecoderOpen::Failed;
+        }
+        format_->interrupt_callback.callback = access.interrupt;
+        format_->interrupt_callback.opaque = access.opaque;
+        format_->opaque = &notes_;
+        // UDP: a receive queue that overflows drops packets (the decoder
+        // copes) instead of ending the input; the port can be bound again
+        // at once when the input is reopened (a command started meanwhile
+        // may hold the old socket for a moment).
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "overrun_nonfatal", "1", 0);
+        av_dict_set(&options, "reuse", "1", 0);
+        const int code = avformat_open_input(&format_, info_.path.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (code < 0) {  // the context is freed on failure
+            access.permanent = code == AVERROR_PROTOCOL_NOT_FOUND || code == AVERROR(EINVAL);
+            error = "Cannot open " + name_ + ": " + avError(code) + "\n";
+            return DecoderOpen::Failed;
+        }
+        const DecoderOpen opened = openStreams(error);
+        if (opened == DecoderOpen::NotVideo) {
+            access.permanent = true;
+            error = "Cannot decode " + name_ + ": it has no video stream\n";
+            return DecoderOpen::Failed;
+        }
+        // A file served over the network has a size, a duration or both; a
+        // live stream has neither.
+        access.bounded =
+            format_->duration > 0 ||
+            (format_->pb != nullptr &&
+             (avio_size(format_->pb) > 0 || (format_->pb->seekable & AVIO_SEEKABLE_NORMAL)));
+        return opened;
+    }
+
+    // The video stream and its decoder, then the first frame.
+    DecoderOpen openStreams(std::string& error) {
+        int code = avformat_find_stream_info(format_, nullptr);
         if (code < 0) {
             error = "Cannot read the streams of " + name_ + ": " + avError(code) + "\n";
             return DecoderOpen::Failed;
@@ -206,7 +260,7 @@ class DecoderSource : public FrameSource {
                 break;
             }
         }
-        describeStream(*stream, container->name);
+        describeStream(*stream, format_->iformat->name);
 
         // The first frame fixes the picture size for the whole run.
         const ReadStatus first = decodeNext(error);
@@ -584,6 +638,16 @@ std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
         std::make_unique<DecoderSource>(path, std::move(input), stop, continueAfterDamage, facts);
     status = source->open(error);
     if (status != DecoderOpen::Ok) return nullptr;
+    return source;
+}
+
+std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& access,
+                                            std::string& error) {
+    access.bounded = false;
+    access.permanent = false;
+    // A live stream goes on after damage (packets lost on the way).
+    auto source = std::make_unique<DecoderSource>(url, nullptr, nullptr, true, InputFile{});
+    if (source->openUrl(access, error) != DecoderOpen::Ok) return nullptr;
     return source;
 }
 

@@ -29,4 +29,21 @@ std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::string& error, bool continueAfterDamage = false,
                                                const InputFile& facts = {});
 
+// How a network input is opened and what came of it.
+struct UrlAccess {
+    // Polled while libavformat waits on the network; non-zero gives the wait up.
+    int (*interrupt)(void*) = nullptr;
+    void* opaque = nullptr;
+    bool bounded = false;    // out: the input has an end (a file served over HTTP, say)
+    bool permanent = false;  // out, on failure: trying again cannot help
+};
+
+// Opens a URL that libavformat opens itself (udp://, rtp://, srt://, rtmp://,
+// http(s):// including HLS, ...) and decodes the first frame, waiting for it
+// until `access.interrupt` gives up. Decoding goes on after damage, as with
+// `continueAfterDamage`. On failure returns null with the message (line
+// feed included) in `error`.
+std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& access,
+                                            std::string& error);
+
 }  // namespace lumaqc

@@ -97,6 +97,10 @@ struct EventDetector::StatisticRule {
 EventDetector::EventDetector(Profile profile, double fps, Callback callback)
     : profile_(std::move(profile)), fps_(fps), callback_(std::move(callback)) {
     for (const Rule& rule : profile_.rules) {
+        if (rule.watch == Watch::SignalLoss) {
+            if (!lossRule_ || rule.severity > lossRule_->severity) lossRule_ = rule;
+            continue;
+        }
         if (rule.statistic != Statistic::None) {
             statistics_.push_back(StatisticRule{rule, {}, {}});
             continue;
@@ -143,6 +147,8 @@ EventDetector::Holds EventDetector::condition(const Ladder& ladder, const FrameI
             if ((*frame.values)[kFreezing] == 1.0 || activity <= rule.threshold) return Holds::Yes;
             return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;
         }
+        case Watch::SignalLoss:  // not a condition of frames
+            return Holds::NoValue;
         case Watch::Indicator: {
             if (silenced(rule.indicator, frame)) return Holds::No;
             const std::optional<double> v = valueOf(frame, rule.indicator);
@@ -166,6 +172,8 @@ void EventDetector::describe(Event& e) const {
         case Watch::DecodeError:
             e.message = std::to_string(e.decodeErrors) +
                         (e.decodeErrors == 1 ? " decoding error" : " decoding errors");
+            break;
+        case Watch::SignalLoss:  // described by whoever noticed it
             break;
         case Watch::Indicator:
             if (e.statistic != Statistic::None) {
@@ -363,8 +371,43 @@ void EventDetector::addDamage(int errors, std::string_view message) {
     }
 }
 
+void EventDetector::signalLost(int64_t next, double seconds, const std::string& message) {
+    if (finished_ || !lossRule_ || lossEvent_ >= 0) return;
+    Event e;
+    e.id = static_cast<int64_t>(events_.size()) + 1;
+    e.type = lossRule_->type;
+    e.rule = lossRule_->id;
+    e.severity = lossRule_->severity;
+    e.watch = Watch::SignalLoss;
+    e.firstFrame = next;
+    e.lastFrame = next - 1;
+    e.startSeconds = seconds;
+    e.endSeconds = seconds;
+    e.open = true;
+    e.ebu = lossRule_->ebu;
+    e.message = message;
+    lossEvent_ = static_cast<int64_t>(events_.size());
+    events_.push_back(std::move(e));
+    if (callback_) callback_(Change::Open, events_.back());
+}
+
+void EventDetector::signalBack(int64_t next, double seconds, const std::string& message) {
+    if (lossEvent_ < 0) return;
+    Event& e = events_[static_cast<size_t>(std::exchange(lossEvent_, -1))];
+    e.lastFrame = std::max(next, e.firstFrame) - 1;
+    e.endSeconds = std::max(seconds, e.startSeconds);
+    e.message = message;
+    e.open = false;
+    if (callback_) callback_(Change::Close, e);
+}
+
 void EventDetector::finish() {
     if (finished_) return;
+    // A loss still open ends with the run.
+    if (lossEvent_ >= 0) {
+        const Event& e = events_[static_cast<size_t>(lossEvent_)];
+        signalBack(e.firstFrame, e.startSeconds, e.message);
+    }
     finished_ = true;
     runsStarted_.clear();
     if (frames_ == 0) return;
@@ -437,6 +480,16 @@ void EventDetector::finish() {
             callback_(Change::Close, events_.back());
         }
     }
+}
+
+std::unique_ptr<EventDetector> EventDetector::snapshot() const {
+    auto copy = std::make_unique<EventDetector>(profile_, fps_);
+    copy->events_ = events_;
+    copy->decodeErrors_ = decodeErrors_;
+    copy->damagedFrames_ = damagedFrames_;
+    copy->frames_ = frames_;
+    copy->finished_ = true;
+    return copy;
 }
 
 Verdict EventDetector::verdict(bool failOnWarning) const {

@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,6 +105,14 @@ class EventDetector {
     EventDetector& operator=(const EventDetector&) = delete;
 
     void feed(const FrameInput& frame);
+    // Live inputs, under a signal_loss rule: no picture came for the stall
+    // timeout, frame `next` being the one expected, due at `seconds`. Opens a
+    // signal_loss event covering no frame (last_frame is first_frame - 1)
+    // with `message`; signalBack() closes it when frame `next` comes at
+    // `seconds`, or the run ends (`next` as it was). Without such a rule, or
+    // with a loss already open, signalLost() does nothing.
+    void signalLost(int64_t next, double seconds, const std::string& message);
+    void signalBack(int64_t next, double seconds, const std::string& message);
     // Damage reported after the last frame fed (the input ended on it):
     // counted on that frame. Does nothing before the first frame.
     void addDamage(int errors, std::string_view message);
@@ -112,6 +121,9 @@ class EventDetector {
     void finish();
 
     const Profile& profile() const { return profile_; }
+    // A finished detector holding what this one found so far (its events and
+    // decoding errors): for documents written while a run goes on.
+    std::unique_ptr<EventDetector> snapshot() const;
     // Every event so far, in the order they opened (statistic events last).
     const std::vector<Event>& events() const { return events_; }
     // Pass: no error event (and no warning event with failOnWarning).
@@ -139,6 +151,8 @@ class EventDetector {
     Callback callback_;
     std::vector<Ladder> ladders_;
     std::vector<StatisticRule> statistics_;
+    std::optional<Rule> lossRule_;  // the signal_loss rule (the strongest, if several)
+    int64_t lossEvent_ = -1;        // index of the open signal_loss event in events_
     std::vector<Event> events_;
     std::vector<std::string> runsStarted_;
     int64_t frames_ = 0;

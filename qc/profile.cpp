@@ -21,8 +21,9 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 #
 # Each [[rule]] turns a condition into events:
 #   id            unique name of the rule
-#   event         "black", "freeze" or "decode_error"; for indicator rules the
-#                 event type (default: derived from the indicator)
+#   event         "black", "freeze", "decode_error" or "signal_loss"; for
+#                 indicator rules the event type (default: derived from the
+#                 indicator)
 #   indicator     an indicator key (blockiness, blur, noise, interlace, ...)
 #   threshold     indicator rules: the limit; freeze: the temporal activity up
 #                 to which a picture counts as held (0: exact repeats only)
@@ -73,6 +74,13 @@ ebu_item = { name = "Freeze Frames" }
 [[rule]]
 id = "decode_error"
 event = "decode_error"
+severity = "error"
+
+# Live inputs (URLs, pipes): no picture for the stall timeout (--stall-timeout,
+# 2 s by default); the event lasts until pictures come again.
+[[rule]]
+id = "signal_loss"
+event = "signal_loss"
 severity = "error"
 
 # Blockiness falls as blocking gets worse; it depends much on the content, so
@@ -244,7 +252,8 @@ class RuleReader {
             rule.watch = Watch::Indicator;
             rule.indicator = *id;
             rule.type = event ? *event : defaultEventType(*id);
-            if (rule.type == "black" || rule.type == "freeze" || rule.type == "decode_error") {
+            if (rule.type == "black" || rule.type == "freeze" || rule.type == "decode_error" ||
+                rule.type == "signal_loss") {
                 return refuse("event", "event type '" + rule.type +
                                            "' is kept for its own condition; name it otherwise");
             }
@@ -255,7 +264,7 @@ class RuleReader {
             if (!event) {
                 return refuse("", "rule '" + rule.id +
                                       "' needs an indicator or an event (black, freeze, "
-                                      "decode_error)");
+                                      "decode_error, signal_loss)");
             }
             rule.type = *event;
             if (*event == "black") {
@@ -269,9 +278,17 @@ class RuleReader {
                 }
             } else if (*event == "decode_error") {
                 rule.watch = Watch::DecodeError;
+            } else if (*event == "signal_loss") {
+                rule.watch = Watch::SignalLoss;
+                if (table_.contains("min_duration")) {
+                    return refuse("min_duration",
+                                  "key 'min_duration' does not apply to signal_loss rules (the "
+                                  "stall timeout, --stall-timeout, decides)");
+                }
             } else {
                 return refuse("event", "unknown event '" + *event +
-                                           "' without an indicator (black, freeze, decode_error)");
+                                           "' without an indicator (black, freeze, decode_error, "
+                                           "signal_loss)");
             }
             for (const char* key : {"threshold", "direction", "statistic"}) {
                 if (rule.watch != Watch::Freeze || std::string_view(key) == "statistic") {
@@ -434,6 +451,8 @@ const char* watchName(Watch watch) {
             return "freeze";
         case Watch::DecodeError:
             return "decode_error";
+        case Watch::SignalLoss:
+            return "signal_loss";
     }
     return "";
 }
@@ -552,7 +571,7 @@ std::string profileToToml(const Profile& profile) {
         if (rule.watch == Watch::Indicator) {
             out += "direction = \"" + std::string(directionName(rule.direction)) + "\"\n";
         }
-        if (rule.statistic == Statistic::None)
+        if (rule.statistic == Statistic::None && rule.watch != Watch::SignalLoss)
             out += "min_duration = " + real(rule.minDuration) + "\n";
         out += "severity = \"" + std::string(severityName(rule.severity)) + "\"\n";
         if (!rule.notDuring.empty()) {

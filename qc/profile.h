@@ -25,6 +25,7 @@ enum class Watch {
     Black,        // pictures flagged as blackout (flat pictures)
     Freeze,       // held pictures: exact repeats and near repeats
     DecodeError,  // frames the decoder reported as damaged
+    SignalLoss,   // live inputs: no picture for the stall timeout (--stall-timeout)
 };
 
 // Whole-file statistics over the frames with a value (nearest-rank percentiles).
@@ -68,7 +69,8 @@ struct Profile {
 const char* severityName(Severity severity);     // "warning", "error"
 const char* directionName(Direction direction);  // "above", "below"
 const char* statisticName(Statistic statistic);  // "mean", "p5", ...; "" for None
-const char* watchName(Watch watch);              // "indicator", "black", "freeze", "decode_error"
+// "indicator", "black", "freeze", "decode_error", "signal_loss"
+const char* watchName(Watch watch);
 // The event type an indicator rule gets when the profile names none
 // ("blocking" for blockiness, "combing" for interlace, ...).
 std::string defaultEventType(IndicatorId id);

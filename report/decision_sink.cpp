@@ -1,5 +1,7 @@
 #include "report/decision_sink.h"
 
+#include <time.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -113,6 +115,19 @@ std::string frameRanges(const std::vector<int64_t>& frames, size_t limit) {
     return text;
 }
 
+// The wall-clock time now, ISO 8601 UTC with milliseconds.
+std::string utcNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm utc{};
+    gmtime_r(&ts.tv_sec, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ts.tv_nsec / 1000000));
+    return text;
+}
+
 std::string plural(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -155,15 +170,53 @@ bool DecisionSink::writeLine(const std::string& line) {
 }
 
 bool DecisionSink::begin(const RunInfo& run) {
+    std::lock_guard<std::mutex> lock(mutex_);
     fps_ = run.fps;
     // The detector hears the changes from the first frame on.
     detector_ = std::make_unique<qc::EventDetector>(
-        profile_, run.fps, [this](qc::Change change, const qc::Event& event) {
-            Json record{{"record", changeName(change)}};
-            record.update(eventJson(event));
-            writeLine(record.dump(-1, ' ', false, Json::error_handler_t::replace));
-        });
+        profile_, run.fps,
+        [this](qc::Change change, const qc::Event& event) { heard(change, event); });
     return true;
+}
+
+// A change of an event, from the detector (mutex_ held).
+void DecisionSink::heard(qc::Change change, const qc::Event& event) {
+    Json record{{"record", changeName(change)}};
+    record.update(eventJson(event));
+    if (listener_) record["wall_time"] = utcNow();
+    const std::string line = record.dump(-1, ' ', false, Json::error_handler_t::replace);
+    writeLine(line);
+    if (listener_) listener_(change, event, line);
+}
+
+void DecisionSink::setLive(Listener listener) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+void DecisionSink::signalLost(int64_t next, double seconds, const std::string& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    detector_->signalLost(next, seconds, message);
+}
+
+void DecisionSink::signalBack(int64_t next, double seconds, const std::string& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    detector_->signalBack(next, seconds, message);
+}
+
+std::unique_ptr<DecisionSink> DecisionSink::snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto copy = std::make_unique<DecisionSink>(profile_, source_, failOnWarning_, input_, nullptr);
+    copy->detector_ = detector_->snapshot();
+    copy->fps_ = fps_;
+    copy->lastFrame_ = lastFrame_;
+    copy->ended_ = true;
+    return copy;
+}
+
+qc::Verdict DecisionSink::verdict() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return detector_->verdict(failOnWarning_);
 }
 
 bool DecisionSink::frame(int64_t index, const FrameValues& values) {
@@ -188,6 +241,7 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
 }
 
 bool DecisionSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (meta.damage > 0) report(meta.index, meta.damage, meta.damageMessage);
     qc::FrameInput input;
     input.index = meta.index;
@@ -202,6 +256,7 @@ bool DecisionSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
 }
 
 bool DecisionSink::end(const RunSummary& summary) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (ended_) return !eventsFailed_;
     ended_ = true;
     if (summary.damage > 0 && lastFrame_ >= 0) {
@@ -209,7 +264,7 @@ bool DecisionSink::end(const RunSummary& summary) {
         detector_->addDamage(summary.damage, summary.damageMessage);
     }
     detector_->finish();
-    const qc::Verdict v = verdict();
+    const qc::Verdict v = detector_->verdict(failOnWarning_);
     writeLine(Json{{"record", "verdict"},
                    {"result", v.pass ? "pass" : "fail"},
                    {"errors", v.errors},
@@ -227,15 +282,21 @@ bool DecisionSink::end(const RunSummary& summary) {
 }
 
 std::string DecisionSink::consoleText() const {
-    const qc::Verdict v = verdict();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const qc::Verdict v = detector_->verdict(failOnWarning_);
     std::string text = "\nQC verdict: " + std::string(v.pass ? "PASS" : "FAIL") + " (profile " +
                        source_ + "): " + plural(v.errors, "error", "errors") + ", " +
                        plural(v.warnings, "warning", "warnings") + "\n";
     for (const qc::Event& e : detector_->events()) {
         char where[160];
-        std::snprintf(where, sizeof where, "frames %lld-%lld, %.2f-%.2f s",
-                      static_cast<long long>(e.firstFrame), static_cast<long long>(e.lastFrame),
-                      e.startSeconds, e.endSeconds);
+        if (e.frames() > 0) {
+            std::snprintf(where, sizeof where, "frames %lld-%lld, %.2f-%.2f s",
+                          static_cast<long long>(e.firstFrame), static_cast<long long>(e.lastFrame),
+                          e.startSeconds, e.endSeconds);
+        } else {  // a signal loss, between two frames
+            std::snprintf(where, sizeof where, "before frame %lld, %.2f-%.2f s",
+                          static_cast<long long>(e.firstFrame), e.startSeconds, e.endSeconds);
+        }
         text += std::string("  ") + qc::severityName(e.severity) + " " + e.type + " (" + e.rule +
                 "), " + where + ": " + e.message;
         if (!e.ebu.name.empty()) text += " [" + e.ebu.name + "]";
@@ -245,6 +306,7 @@ std::string DecisionSink::consoleText() const {
 }
 
 std::string DecisionSink::documentMembers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
     Json rules = Json::array();
     for (const qc::Rule& r : profile_.rules) rules.push_back(ruleJson(r));
     const Json profile{{"name", profile_.name},
@@ -252,7 +314,7 @@ std::string DecisionSink::documentMembers() const {
                        {"description", profile_.description},
                        {"fail_on", failOnWarning_ ? "warning" : "error"},
                        {"rules", rules}};
-    const qc::Verdict v = verdict();
+    const qc::Verdict v = detector_->verdict(failOnWarning_);
     const Json verdict{
         {"result", v.pass ? "pass" : "fail"}, {"errors", v.errors}, {"warnings", v.warnings}};
     std::string events = "[";
@@ -270,6 +332,7 @@ std::string DecisionSink::documentMembers() const {
 }
 
 std::string DecisionSink::damageSummary() const {
+    std::lock_guard<std::mutex> lock(mutex_);
     const int64_t errors = detector_->decodeErrors();
     if (errors == 0) return "";
     const std::vector<int64_t>& frames = detector_->damagedFrames();

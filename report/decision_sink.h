@@ -5,11 +5,16 @@
 // document's profile, verdict and events.
 //
 // It goes first among the sinks, so that its end() has closed every event
-// before the documents write them.
+// before the documents write them. In a live run it is also told of signal
+// losses (from another thread) and hands every change to a listener, and the
+// documents read it while the run goes on: every member is safe from any
+// thread.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "qc/detector.h"
@@ -42,8 +47,13 @@ class DecisionSink : public ResultSink {
     // A run stopped by an error is judged on the frames done.
     bool keepsPartialResults() const override { return true; }
 
+    // Not while the run goes on from another thread (see snapshot()).
     const qc::EventDetector& detector() const { return *detector_; }
-    qc::Verdict verdict() const { return detector_->verdict(failOnWarning_); }
+    qc::Verdict verdict() const;
+    // An ended copy of the decision so far, for documents written while the
+    // run goes on.
+    std::unique_ptr<DecisionSink> snapshot() const;
+    const qc::Profile& profile() const { return profile_; }
     // The verdict and one line per event, for the console after the timing summary.
     std::string consoleText() const;
     // The document's "profile", "verdict", "events" and "decode_errors"
@@ -52,10 +62,23 @@ class DecisionSink : public ResultSink {
     // One line (no line feed) summing up the decoding damage; empty without damage.
     std::string damageSummary() const;
 
+    // Live runs: hears every change of an event with its JSON Lines record
+    // (the events file's line), as it happens, on the thread that made it;
+    // the records then carry the wall-clock time too ("wall_time", UTC).
+    using Listener =
+        std::function<void(qc::Change change, const qc::Event& event, const std::string& record)>;
+    void setLive(Listener listener);
+    // Live inputs: signal losses (see qc::EventDetector::signalLost).
+    void signalLost(int64_t next, double seconds, const std::string& message);
+    void signalBack(int64_t next, double seconds, const std::string& message);
+
   private:
     void report(int64_t frame, int damage, const std::string& message);
     bool writeLine(const std::string& line);
+    void heard(qc::Change change, const qc::Event& event);
 
+    mutable std::mutex mutex_;  // guards everything below
+    Listener listener_;
     std::unique_ptr<qc::EventDetector> detector_;
     qc::Profile profile_;
     std::string source_;

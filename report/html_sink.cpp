@@ -498,7 +498,14 @@ bool HtmlSink::end(const RunSummary& summary) {
             std::to_string(recorder_.size()) + " frames analysed from frame " +
             std::to_string(run_.start) + " &middot; lumaqc " + LUMAQC_VERSION + "</p>\n";
     page += provenanceTable(inputRecord(run_), runRecord(run_, isoTimeNow()));
-    if (!summary.complete) {
+    if (run_.windowSeconds > 0.0) {
+        char window[64];
+        std::snprintf(window, sizeof window, "%g s", run_.windowSeconds);
+        page += std::string("<p class=\"hint\" id=\"lumaqc-live\">") +
+                (summary.running ? "Live, the run goes on: " : "A live run: ") +
+                "the frames of the last " + window + " of the stream are shown.</p>\n";
+    }
+    if (!summary.complete && !summary.running) {
         page +=
             "<p class=\"warning\" id=\"lumaqc-incomplete\">The run stopped early: only the "
             "frames analysed before it stopped are shown.</p>\n";

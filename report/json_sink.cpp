@@ -51,7 +51,8 @@ const char* kindName(ValueKind kind) {
 
 }  // namespace
 
-JsonSink::JsonSink(const std::string& path) : file_("the JSON file", path) {
+JsonSink::JsonSink(const std::string& path, bool flushEachFrame) : file_("the JSON file", path) {
+    file_.flushEachWrite(flushEachFrame);
     error_ = file_.error();
 }
 
@@ -70,6 +71,7 @@ bool JsonSink::begin(const RunInfo& run) {
     run_ = run;
     source_ = *run.source;
     run_.source = &source_;
+    windowSeconds_ = run.windowSeconds;
     Json indicators = Json::array();
     for (const IndicatorInfo* info : indicatorColumns()) {
         indicators.push_back(
@@ -130,11 +132,17 @@ bool JsonSink::end(const RunSummary& summary) {
         record.is_null()
             ? std::string()
             : ",\n\"run\": " + record.dump(-1, ' ', false, Json::error_handler_t::replace);
-    const bool written = write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
-                               ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
-                               ",\n\"complete\": " + (summary.complete ? "true" : "false") +
-                               runText + ",\n" + (decision_ ? decision_->documentMembers() : "") +
-                               "\"summary\": " + result.dump(2) + "\n}\n");
+    const std::string live =
+        windowSeconds_ > 0.0
+            ? ",\n\"live\": " +
+                  Json{{"window_seconds", windowSeconds_}, {"running", summary.running}}.dump()
+            : std::string();
+    const bool written =
+        write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
+              ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
+              ",\n\"complete\": " + (summary.complete ? "true" : "false") + runText + live + ",\n" +
+              (decision_ ? decision_->documentMembers() : "") + "\"summary\": " + result.dump(2) +
+              "\n}\n");
     // A failed write was reported already; a failed close is reported once.
     if (!file_.close() && written) {
         error_ = file_.error();

@@ -22,8 +22,9 @@ class DecisionSink;
 class JsonSink : public ResultSink {
   public:
     // Creates (or truncates) the file at `path` ("-": standard output); check
-    // ok() before the run.
-    explicit JsonSink(const std::string& path);
+    // ok() before the run. `flushEachFrame` false leaves the writing to the
+    // file's buffer (for a document written whole, from rows already computed).
+    explicit JsonSink(const std::string& path, bool flushEachFrame = true);
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
 
@@ -48,6 +49,7 @@ class JsonSink : public ResultSink {
     bool begun_ = false;
     RunInfo run_;
     SourceInfo source_;
+    double windowSeconds_ = 0.0;
     ResultsRecorder recorder_;
     const DecisionSink* decision_ = nullptr;
 };

@@ -88,7 +88,8 @@ bool OutputFile::start() {
 
 bool OutputFile::write(std::string_view text) {
     if (file_ == nullptr) return false;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() ||
+        (flushEachWrite_ && std::fflush(file_) != 0)) {
         failed(errno);
         // Part of the text may have gone through (a file size limit): the file
         // is cut back to its last whole write and the rest is dropped.

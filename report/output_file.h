@@ -40,6 +40,9 @@ class OutputFile {
     // stays open). A file created with Replace::WhenStarted that was never
     // started is removed again.
     ~OutputFile();
+    // Off: writes stay in the file's buffer until it fills or the file is
+    // closed (a document written whole at once); on by default.
+    void flushEachWrite(bool on) { flushEachWrite_ = on; }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -68,6 +71,7 @@ class OutputFile {
     std::string what_;
     std::string path_;
     std::FILE* file_ = nullptr;
+    bool flushEachWrite_ = true;
     int openErrno_ = 0;
     std::string error_;
     bool regular_ = false;  // a regular file: locked, emptied, cut back after a failed write

@@ -26,6 +26,10 @@ struct RunInfo {
     int64_t frames = 0;  // frames requested (as printed); -1 for "to the end of the stream"
     int64_t start = 0;
     int threads = 1;
+    // A live run's documents that hold only the frames of the last
+    // `windowSeconds` of the stream, or are written while the run goes on;
+    // 0 for documents of every frame analysed.
+    double windowSeconds = 0.0;
 };
 
 struct RunSummary {
@@ -38,6 +42,7 @@ struct RunSummary {
     // goes on after damage): the decoding errors and the first one's text.
     int damage = 0;
     std::string damageMessage{};
+    bool running = false;  // a live run's document written while the run goes on
 };
 
 // What the input says about a frame besides its picture.

@@ -38,6 +38,8 @@ need libswscale-dev pkg-config --exists libswscale
 need libavutil-dev pkg-config --exists libavutil
 need ffmpeg command -v ffmpeg
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
+# The metrics endpoint of live monitoring.
+need libcpp-httplib-dev test -f /usr/include/httplib.h
 # QC profiles are TOML files, read with the header-only toml++.
 need libtomlplusplus-dev test -f /usr/include/toml++/toml.h
 # The Python package (import lumaqc) and lumaqc-batch, for Debian's python3:

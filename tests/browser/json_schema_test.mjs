@@ -1,7 +1,8 @@
 // Validates lumaqc's JSON documents against schema/lumaqc-results.schema.json
 // (JSON Schema 2020-12, with ajv): the test card, pictures too small for
 // block loss and slice, a run of no frame, a run from a start frame at
-// another frame rate, and a run cut short by a stop signal. Also checks that
+// another frame rate, a live run's rolling window, and a run cut short by a
+// stop signal. Also checks that
 // the schema rejects documents that break it.
 //
 //   node json_schema_test.mjs LUMAQC_BINARY TESTCARD_BINARY
@@ -34,6 +35,7 @@ const cases = [
     ["from frame 120 at 30 fps", ["card.yuv", "352", "288", "30", "17", "120"]],
     ["frame rate 0", ["card.yuv", "352", "288", "0", "20"]],
     ["default QC profile", ["card.yuv", "352", "288", "--profile", "default"]],
+    ["live, the last second", ["card.yuv", "352", "288", "--live", "--window", "1s"]],
 ];
 for (const [label, args] of cases) {
     const doc = documentOf(args);

@@ -87,7 +87,7 @@ TEST_F(Decisions, DefectsFailTheFileAndACleanClipPasses) {
     EXPECT_DOUBLE_EQ(freeze["start_seconds"].get<double>(),
                      freeze["first_frame"].get<int>() / 25.0);
     EXPECT_EQ(doc["frames"][100]["time"], 4.0);
-    EXPECT_EQ(doc["profile"]["rules"].size(), 11u);
+    EXPECT_EQ(doc["profile"]["rules"].size(), 12u);
     EXPECT_NE(defects.out.find("\nQC verdict: FAIL (profile default): 2 errors, 0 warnings\n  "
                                "error black (black_error), frames "),
               std::string::npos)

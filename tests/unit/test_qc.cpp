@@ -95,7 +95,8 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {head + "event = \"black\"\nseverity = \"error\"\nthreshold = 1\n",
          "line 6: key 'threshold' does not apply to black rules"},
         {head + "event = \"glitch\"\nseverity = \"error\"\n",
-         "line 4: unknown event 'glitch' without an indicator (black, freeze, decode_error)"},
+         "line 4: unknown event 'glitch' without an indicator (black, freeze, decode_error, "
+         "signal_loss)"},
         {head + "event = \"black\"\nseverity = \"error\"\nnot_during = [\"blur\"]\n",
          "line 6: key 'not_during' names 'blur', which no rule of the profile makes"},
         {head +

@@ -1,0 +1,415 @@
+#include "io/live_source.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "io/decoder_source.h"
+
+namespace lumaqc {
+
+namespace {
+
+// A timestamp may run ahead of the wall clock by this much before it counts
+// as a jump (a variable-rate input read faster than real time).
+constexpr double kJumpSeconds = 10.0;
+// How long one attempt to open a URL may wait for its first picture, at
+// least (probing a stream takes a while).
+constexpr double kOpenSeconds = 10.0;
+constexpr double kLongestBackoff = 30.0;
+// A URL's loss is announced once the connection has been given up and the
+// pictures the decoder still held came out (they belong before the gap), or
+// after this long at the latest.
+constexpr double kAnnounceGrace = 0.3;
+
+std::string seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", s);
+    return text;
+}
+
+}  // namespace
+
+double monotonicSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void keepStopSignalsAway() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+}
+
+bool isUrl(const std::string& path) {
+    const size_t colon = path.find("://");
+    if (colon == std::string::npos || colon == 0) return false;
+    return std::all_of(path.begin(), path.begin() + static_cast<ptrdiff_t>(colon), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '+' || c == '-' || c == '.';
+    });
+}
+
+bool isLiveInput(const std::string& path) {
+    if (path == "-" || isUrl(path)) return true;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode);
+}
+
+double Timeline::frameDuration() const {
+    return fps_ > 0.0 && std::isfinite(fps_) ? 1.0 / fps_ : 0.0;
+}
+
+double Timeline::next(std::optional<double> stamp, bool nominal, double arrival, bool afterGap) {
+    if (stamp && !std::isfinite(*stamp)) stamp.reset();
+    if (!started_) {
+        started_ = true;
+        time_ = stamp ? *stamp : 0.0;
+        offset_ = 0.0;
+        stamp_ = stamp;
+        arrival_ = arrival;
+        return time_;
+    }
+    const double passed = std::max(0.0, arrival - arrival_);
+    bool follow = stamp.has_value() && stamp_.has_value();
+    if (follow) {
+        const double step = *stamp - *stamp_;
+        follow = step >= 0.0 && step <= passed + kJumpSeconds && !(afterGap && nominal);
+    }
+    if (follow) {
+        time_ = *stamp + offset_;
+    } else {
+        // A jump, a gap, or no timestamp: the wall clock says how far to go.
+        time_ += afterGap || !stamp ? passed : std::max(passed, frameDuration());
+        if (stamp) offset_ = time_ - *stamp;
+    }
+    stamp_ = stamp;
+    arrival_ = arrival;
+    return time_;
+}
+
+LiveSource::LiveSource(const LiveSettings& settings, std::string url)
+    : settings_(settings),
+      url_(std::move(url)),
+      timeline_(settings.fps),
+      openedAt_(monotonicSeconds()) {}
+
+LiveSource::LiveSource(std::unique_ptr<FrameSource> inner, const LiveSettings& settings)
+    : LiveSource(settings, std::string()) {
+    inner_ = std::move(inner);
+    info_ = inner_->info();
+    startWatchdog();
+}
+
+LiveSource::~LiveSource() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    wake_.notify_all();
+    if (watchdog_.joinable()) watchdog_.join();
+}
+
+void LiveSource::startWatchdog() {
+    watchdog_ = std::thread([this] { watch(); });
+}
+
+void LiveSource::setFrameRate(double fps) {
+    settings_.fps = fps;
+    timeline_ = Timeline(fps);
+}
+
+bool LiveSource::stopped() const {
+    return settings_.stop != nullptr && settings_.stop->load() != 0;
+}
+
+int LiveSource::interruptCallback(void* opaque) {
+    auto* self = static_cast<LiveSource*>(opaque);
+    if (self->stopped()) return 1;
+    const double deadline = self->openDeadline_.load();
+    if (deadline > 0.0) return monotonicSeconds() > deadline ? 1 : 0;
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    if (self->closing_ || self->lost_) {
+        self->interrupted_ = true;
+        return 1;
+    }
+    return 0;
+}
+
+std::unique_ptr<LiveSource> LiveSource::openUrl(const std::string& url,
+                                                const LiveSettings& settings, std::string& error) {
+    std::unique_ptr<LiveSource> source(new LiveSource(settings, url));
+    if (!source->connect(error)) return nullptr;
+    source->info_ = source->inner_->info();
+    source->startWatchdog();
+    return source;
+}
+
+// Opens the URL, the attempts starting 1, 2, 4 ... 30 s apart, until one
+// delivers a picture. The intervals start again from 1 s only after a
+// connection that held for 30 s, so an input that keeps ending at once is
+// not opened in a tight loop. False on a stop signal (`error` empty) and on
+// an error that no attempt can cure.
+bool LiveSource::connect(std::string& error) {
+    bool waitFirst = true;
+    if (monotonicSeconds() - connectedAt_ >= kLongestBackoff) {
+        backoff_ = 1.0;
+        waitFirst = false;
+    }
+    for (;;) {
+        if (waitFirst) {
+            for (const double until = lastAttempt_ + backoff_;
+                 monotonicSeconds() < until && !stopped();) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            backoff_ = std::min(backoff_ * 2.0, kLongestBackoff);
+        }
+        waitFirst = true;
+        lastAttempt_ = monotonicSeconds();
+        bool permanent = false;
+        if (!stopped() && openAttempt(error, permanent)) {
+            connectedAt_ = monotonicSeconds();
+            return true;
+        }
+        if (stopped()) {
+            error.clear();
+            return false;
+        }
+        if (permanent) return false;
+        if (settings_.observer != nullptr) {
+            const double wait = lastAttempt_ + backoff_ - monotonicSeconds();
+            settings_.observer->notice(error.substr(0, error.find('\n')) + "; trying again" +
+                                       (wait > 0.0 ? " in " + seconds(std::ceil(wait)) : ""));
+        }
+    }
+}
+
+// One attempt: open the URL and decode its first picture, giving up after
+// kOpenSeconds (or the stall timeout when longer) without it.
+bool LiveSource::openAttempt(std::string& error, bool& permanent) {
+    const double limit = std::max(kOpenSeconds, settings_.stallTimeout);
+    openDeadline_ = monotonicSeconds() + limit;
+    interrupted_ = false;
+    UrlAccess access;
+    access.interrupt = &LiveSource::interruptCallback;
+    access.opaque = this;
+    inner_ = openDecoderUrl(url_, access, error);
+    const bool timedOut = monotonicSeconds() > openDeadline_.load();
+    openDeadline_ = 0.0;
+    if (!inner_) {
+        permanent = access.permanent;
+        if (timedOut && !stopped()) {
+            error = "Cannot open " + url_ + ": no picture within " + seconds(limit) + "\n";
+        }
+        return false;
+    }
+    bounded_ = access.bounded;
+    return true;
+}
+
+// Gives up the current connection and connects again. Fails on a stop signal
+// (an end), an error no attempt can cure, or a new picture size.
+bool LiveSource::reopen(int64_t index, ReadResult& failure) {
+    inner_.reset();
+    std::string error;
+    if (!connect(error)) {
+        failure = ReadResult{error.empty() ? ReadStatus::End : ReadStatus::Error, error, false};
+        return false;
+    }
+    const SourceInfo& now = inner_->info();
+    if (now.width != info_.width || now.height != info_.height) {
+        failure = ReadResult{ReadStatus::Error,
+                             "The picture size of " + url_ + " changed from " +
+                                 std::to_string(info_.width) + " x " +
+                                 std::to_string(info_.height) + " to " + std::to_string(now.width) +
+                                 " x " + std::to_string(now.height) + " when it was opened again\n",
+                             false};
+        return false;
+    }
+    innerOrigin_ = index;
+    reopened_ = true;
+    return true;
+}
+
+ReadResult LiveSource::read(int64_t index, uint8_t* luma) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reading_ = true;
+        waitingSince_ = monotonicSeconds() - openedAt_;
+    }
+    wake_.notify_all();
+    ReadResult result;
+    for (;;) {
+        if (!inner_) {
+            if (!reopen(index, result)) break;
+        }
+        // The first inner source counts the run's indices (it skips to the
+        // start frame itself); a reopened one counts from its own frame 0.
+        const int64_t innerIndex = index - innerOrigin_;
+        result = inner_->read(innerIndex, luma);
+        if (result.status == ReadStatus::Ok) {
+            // Frames still held by the decoder when a stalled connection was
+            // given up belong before the gap: they do not end the loss.
+            result.seconds = delivered(index, result.seconds, interrupted_.load());
+            return result;
+        }
+        if (interrupted_.load()) announce();
+        if (url_.empty() || stopped()) break;
+        if (result.status == ReadStatus::End && bounded_) break;
+        // A live URL that ends, breaks or stalls is opened again.
+        if (!interrupted_.load() && settings_.observer != nullptr) {
+            const std::string why = result.status == ReadStatus::End
+                                        ? url_ + ": the stream ended"
+                                        : result.message.substr(0, result.message.find('\n'));
+            settings_.observer->notice(why + "; opening it again");
+        }
+        inner_.reset();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reading_ = false;
+    }
+    endLoss();
+    return result;
+}
+
+// Records the frame that came, returns its time, and ends a signal loss.
+double LiveSource::delivered(int64_t index, double stamp, bool drained) {
+    const double now = monotonicSeconds() - openedAt_;
+    // Inputs without timestamps of their own (Y4M, raw) count index / fps.
+    const bool nominal = std::isnan(stamp);
+    const std::optional<double> known =
+        !nominal              ? std::optional<double>(stamp)
+        : settings_.fps > 0.0 ? std::optional<double>(static_cast<double>(index) / settings_.fps)
+                              : std::nullopt;
+    std::lock_guard<std::mutex> deliver(deliver_);
+    double time = 0.0;
+    SignalGap opened;
+    SignalGap gap;
+    bool announceFirst = false;
+    bool recovered = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Pictures drained from the decoder when a stalled connection was
+        // given up came in before the gap; when exactly is not known.
+        const double arrival = drained ? lastArrival_ : now;
+        const bool afterGap = (reopened_ || lost_) && !drained;
+        time = timeline_.next(known, nominal, arrival, afterGap);
+        reading_ = false;
+        if (lost_ && !drained) {
+            // A picture came back before the loss was announced: it was a
+            // loss all the same.
+            announceFirst = !announced_;
+            opened = gapSoFar();
+            lost_ = false;
+            recovered = true;
+            gap = gapSoFar();
+            gap.nextFrame = index;
+            gap.nextTime = time;
+            gap.seconds = arrival - lastArrival_;
+        }
+        lastIndex_ = index;
+        lastTime_ = time;
+        lastArrival_ = arrival;
+    }
+    if (!drained) {
+        reopened_ = false;
+        interrupted_ = false;
+    }
+    wake_.notify_all();
+    if (settings_.observer != nullptr) {
+        if (announceFirst) settings_.observer->signalLost(opened);
+        if (recovered) settings_.observer->signalBack(gap);
+    }
+    return time;
+}
+
+SignalGap LiveSource::gapSoFar() const {
+    SignalGap gap;
+    gap.lastFrame = lastIndex_;
+    gap.lastTime = lastTime_;
+    return gap;
+}
+
+void LiveSource::announce() {
+    std::lock_guard<std::mutex> deliver(deliver_);
+    SignalGap gap;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!lost_ || announced_) return;
+        announced_ = true;
+        gap = gapSoFar();
+    }
+    if (settings_.observer != nullptr) settings_.observer->signalLost(gap);
+}
+
+// The watchdog: wakes when the reading thread has waited the stall timeout
+// for a picture and declares the loss at once. A URL's connection is then
+// given up (see interruptCallback) and the reading thread announces the loss
+// when the decoder's last pictures are out; the watchdog does if it has not
+// after kAnnounceGrace.
+void LiveSource::watch() {
+    keepStopSignalsAway();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!closing_) {
+        const double now = monotonicSeconds() - openedAt_;
+        if (reading_ && !lost_) {
+            const double deadline = waitingSince_ + settings_.stallTimeout;
+            if (now < deadline) {
+                wake_.wait_for(lock, std::chrono::duration<double>(deadline - now));
+                continue;
+            }
+            lost_ = true;
+            announced_ = false;
+            lostAt_ = now;
+            if (!url_.empty()) continue;
+        } else if (lost_ && !announced_ && now < lostAt_ + kAnnounceGrace) {
+            wake_.wait_for(lock, std::chrono::duration<double>(lostAt_ + kAnnounceGrace - now));
+            continue;
+        } else if (!lost_ || announced_) {
+            wake_.wait(lock);
+            continue;
+        }
+        lock.unlock();
+        announce();
+        lock.lock();
+    }
+}
+
+void LiveSource::finish() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    wake_.notify_all();
+    if (watchdog_.joinable()) watchdog_.join();
+    endLoss();
+}
+
+// A loss still lasting when the input ends or the run stops ends then.
+void LiveSource::endLoss() {
+    announce();
+    std::lock_guard<std::mutex> deliver(deliver_);
+    SignalGap gap;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!lost_) return;
+        lost_ = false;
+        gap = gapSoFar();
+        gap.seconds = monotonicSeconds() - openedAt_ - lastArrival_;
+        gap.nextTime = lastTime_ + gap.seconds;
+    }
+    if (settings_.observer != nullptr) settings_.observer->signalBack(gap);
+}
+
+}  // namespace lumaqc

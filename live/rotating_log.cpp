@@ -1,0 +1,94 @@
+#include "live/rotating_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "report/text_report.h"
+
+namespace lumaqc {
+
+namespace {
+
+std::unique_ptr<OutputFile> openLog(const std::string& path) {
+    return std::make_unique<OutputFile>("the log file", path, OutputFile::Replace::WhenStarted);
+}
+
+}  // namespace
+
+RotatingLogSink::RotatingLogSink(std::string path, int64_t maxBytes, int keep)
+    : path_(std::move(path)), maxBytes_(maxBytes), keep_(keep), file_(openLog(path_)) {
+    if (file_->busy()) error_ = file_->error();
+}
+
+bool RotatingLogSink::write(const std::string& text) {
+    if (!file_->write(text)) {
+        error_ = file_->error();
+        return false;
+    }
+    size_ += static_cast<int64_t>(text.size());
+    return true;
+}
+
+bool RotatingLogSink::rotate() {
+    if (!file_->close()) {
+        error_ = file_->error();
+        return false;
+    }
+    const auto numbered = [this](int n) { return path_ + "." + std::to_string(n); };
+    bool moved = true;
+    if (keep_ == 0) {
+        moved = std::remove(path_.c_str()) == 0;
+    } else {
+        std::remove(numbered(keep_).c_str());
+        for (int n = keep_ - 1; n >= 1; --n) {
+            std::rename(numbered(n).c_str(), numbered(n + 1).c_str());
+        }
+        moved = std::rename(path_.c_str(), numbered(1).c_str()) == 0;
+    }
+    if (!moved) {
+        error_ = "Cannot rotate the log file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    file_ = openLog(path_);
+    if (!file_->isOpen() || !file_->start()) {
+        error_ = file_->error();
+        return false;
+    }
+    size_ = 0;
+    return write(columnHeader(RowStyle::Log));
+}
+
+bool RotatingLogSink::begin(const RunInfo&) {
+    if (file_->busy()) return false;
+    if (!file_->isOpen()) {
+        // As without rotation: the run goes on with the console only.
+        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(file_->openErrno()));
+        return true;
+    }
+    if (!file_->start()) {
+        error_ = file_->error();
+        return false;
+    }
+    headerBytes_ = static_cast<int64_t>(columnHeader(RowStyle::Log).size());
+    return write(columnHeader(RowStyle::Log));
+}
+
+bool RotatingLogSink::frame(int64_t index, const FrameValues& values) {
+    if (!file_->isOpen()) return error_.empty();  // never created: the console goes on alone
+    const std::string row = formatRow(RowStyle::Log, index, values);
+    if (size_ + static_cast<int64_t>(row.size()) > maxBytes_ && size_ > headerBytes_ && !rotate()) {
+        return false;
+    }
+    return write(row);
+}
+
+bool RotatingLogSink::end(const RunSummary&) {
+    if (!file_->close()) {
+        error_ = file_->error();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace lumaqc

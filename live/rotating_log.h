@@ -1,0 +1,38 @@
+// The log with rotation (--log-rotate SIZE, --log-keep N): the rows go to
+// the log file as always; when the next row would take the file beyond SIZE
+// bytes, the file becomes LOG.1 (LOG.1 becomes LOG.2 ... up to LOG.N, the
+// oldest dropped) and a new log starts with its header line. A file exceeds
+// SIZE only when its header and one row already do. With N = 0 the full log
+// is dropped. The files an earlier run left are shifted like the others.
+// The log is opened and locked like the plain one (see LogSink).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "report/output_file.h"
+#include "report/result_sink.h"
+
+namespace lumaqc {
+
+class RotatingLogSink : public ResultSink {
+  public:
+    RotatingLogSink(std::string path, int64_t maxBytes, int keep);
+    bool busy() const { return file_->busy(); }
+
+    bool begin(const RunInfo& run) override;
+    bool frame(int64_t index, const FrameValues& values) override;
+    bool end(const RunSummary& summary) override;
+
+  private:
+    bool write(const std::string& text);
+    bool rotate();
+    std::string path_;
+    int64_t maxBytes_;
+    int keep_;
+    std::unique_ptr<OutputFile> file_;
+    int64_t size_ = 0;
+    int64_t headerBytes_ = 0;
+};
+
+}  // namespace lumaqc
