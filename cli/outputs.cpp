@@ -69,24 +69,29 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
         if (live != nullptr) live->attach(*decision_);
     }
     error.clear();
+    // A live run's documents written to files cover a rolling window and are
+    // rewritten whole from time to time; on standard output they are
+    // written as in any run.
     const bool rolling = live != nullptr && live->live();
-    if (rolling) {
-        // A live run's documents: a rolling window, rewritten whole from time to time.
-        if (!line.jsonPath.empty() || !line.reportPath.empty()) {
-            std::unique_ptr<ResultSink> documents =
-                live->documents(line.jsonPath, line.reportPath, decision_.get(), error);
-            if (!documents) {
-                error += "\n";
-                return false;
-            }
-            documents_.push_back(std::move(documents));
+    const std::string rollingJson = rolling && line.jsonPath != "-" ? line.jsonPath : "";
+    const std::string rollingReport = rolling && line.reportPath != "-" ? line.reportPath : "";
+    if (!rollingJson.empty() || !rollingReport.empty()) {
+        std::unique_ptr<ResultSink> documents =
+            live->documents(rollingJson, rollingReport, decision_.get(), error);
+        if (!documents) {
+            error += "\n";
+            return false;
         }
-    } else if (JsonSink* json = addDocument<JsonSink>(line.jsonPath, documents_, error)) {
+        documents_.push_back(std::move(documents));
+    }
+    if (JsonSink* json =
+            addDocument<JsonSink>(rollingJson.empty() ? line.jsonPath : "", documents_, error)) {
         json->setDecision(decision_.get());
     }
     if (error.empty()) addDocument<CsvSink>(line.csvPath, documents_, error);
-    if (error.empty() && !rolling) {
-        if (HtmlSink* html = addDocument<HtmlSink>(line.reportPath, documents_, error)) {
+    if (error.empty()) {
+        if (HtmlSink* html = addDocument<HtmlSink>(rollingReport.empty() ? line.reportPath : "",
+                                                   documents_, error)) {
             html->setDecision(decision_.get());
         }
     }

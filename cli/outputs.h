@@ -29,9 +29,10 @@ class Outputs {
     // (--events); `input` names the video in its messages. Then the documents
     // are created. A file that cannot be created returns false likewise. The
     // log is emptied only when the run starts, so a run that cannot start
-    // never truncates the log of an earlier one. With a live session
-    // (`live` set), the metrics get every row, the decision's events go to
-    // its hub, and the documents of a live input roll.
+    // never truncates the log of an earlier one.
+    // With a live session (`live` set), the metrics get every row, the
+    // decision's events go to its hub, and the documents of a live input
+    // written to files roll.
     bool create(const CommandLine& line, std::optional<qc::Profile> profile,
                 const std::string& input, LiveSession* live, std::string& error);
 

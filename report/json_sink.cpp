@@ -71,7 +71,6 @@ bool JsonSink::begin(const RunInfo& run) {
     run_ = run;
     source_ = *run.source;
     run_.source = &source_;
-    windowSeconds_ = run.windowSeconds;
     Json indicators = Json::array();
     for (const IndicatorInfo* info : indicatorColumns()) {
         indicators.push_back(
@@ -133,9 +132,9 @@ bool JsonSink::end(const RunSummary& summary) {
             ? std::string()
             : ",\n\"run\": " + record.dump(-1, ' ', false, Json::error_handler_t::replace);
     const std::string live =
-        windowSeconds_ > 0.0
+        run_.windowSeconds > 0.0
             ? ",\n\"live\": " +
-                  Json{{"window_seconds", windowSeconds_}, {"running", summary.running}}.dump()
+                  Json{{"window_seconds", run_.windowSeconds}, {"running", summary.running}}.dump()
             : std::string();
     const bool written =
         write(std::string(recorder_.size() == 0 ? "]" : "\n]") +

@@ -49,7 +49,6 @@ class JsonSink : public ResultSink {
     bool begun_ = false;
     RunInfo run_;
     SourceInfo source_;
-    double windowSeconds_ = 0.0;
     ResultsRecorder recorder_;
     const DecisionSink* decision_ = nullptr;
 };
