@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/output_paths.h"
 #include "cli/outputs.h"
@@ -84,24 +85,8 @@ void describeOutOfMemory(int32_t width, int32_t height) {
 
 int run(int argc, char** argv);
 
-// The built-in profile by its name, or a TOML file.
 std::optional<qc::Profile> loadProfile(const std::string& name, std::string& error) {
-    if (name == "default") return qc::defaultProfile();
-    std::string text;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) file = nullptr;
-    }
-    if (file == nullptr) {
-        error = "cannot read the profile " + name + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return qc::parseProfile(text, name, error);
+    return qc::loadProfile(name, error);
 }
 
 // Descriptors 0 to 2 that whoever started us left closed are opened on
@@ -159,6 +144,15 @@ int run(int argc, char** argv) {
     if (!applySimdEnvironment(simdError)) {
         std::fprintf(stderr, "lumaqc: %s", simdError.c_str());
         return -1;
+    }
+    // lumaqc check FILE...: the QC entry point.
+    if (argc >= 2 && std::strcmp(argv[1], "check") == 0) {
+        const ParsedCheck check = parseCheckCommand(argc - 1, argv + 1);
+        if (!check.run) {
+            std::fputs(check.text.c_str(), check.status == 0 ? stdout : stderr);
+            return check.status;
+        }
+        return runCheckCommand(check.command, &stopSignal);
     }
     const ParsedCommand parsed = parseCommandLine(argc, argv);
     switch (parsed.action) {
@@ -261,6 +255,17 @@ int run(int argc, char** argv) {
     const RunOutcome outcome = analysis->run(outputs.sinks());
     if (session) session->finish();
     const DecisionSink* decision = outputs.decision();
+    // Under a profile, an input that ended on an error after frames were
+    // analysed (a file cut short, a decoder that gave up) is judged: the
+    // error is an event of the verdict, and the status is the verdict's.
+    if (outcome.status != 0 && decision && outcome.inputFailed && outcome.framesDone > 0) {
+        outputs.progress().clear();
+        std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? consoleStream : stderr);
+        if (consoleShown) std::fputs(decision->consoleText().c_str(), consoleStream);
+        std::fflush(stdout);
+        for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
+        return decision->verdict().pass ? 0 : 1;
+    }
     if (outcome.status != 0) {
         outputs.progress().clear();
         std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? consoleStream : stderr);
@@ -293,12 +298,13 @@ int run(int argc, char** argv) {
     analysis.reset();
     if (consoleShown) std::fputs("\nFile stream closed\n\n", consoleStream);
     if (!decision) return 0;
-    // Damaged input is a run error, whatever the verdict.
+    // Damage the decoder went on after is in the verdict (decode_error
+    // events); the status is the verdict's, 255 staying for runs that could
+    // not happen.
     const std::string damage = decision->damageSummary();
     if (!damage.empty()) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", damage.c_str());
-        return -1;
     }
     return decision->verdict().pass ? 0 : 1;
 }

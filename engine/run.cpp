@@ -49,6 +49,7 @@ FrameMeta frameMeta(int64_t index, const ReadResult& read, double fps) {
 // The error that ended the input, with the damage it reported.
 void readFailure(const ReadResult& read, RunOutcome& outcome) {
     outcome.status = -1;
+    outcome.inputFailed = true;
     outcome.message = read.message;
     outcome.messageOnStdout = read.messageOnStdout;
     outcome.damage = read.damage;
@@ -433,6 +434,7 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
     partial.frames = outcome.framesDone;
     partial.damage = outcome.damage;
     partial.damageMessage = outcome.damageMessage;
+    if (outcome.inputFailed) partial.inputError = outcome.message;
     for (ResultSink* sink : sinks) {
         if (!sink->keepsPartialResults() || sink->end(partial)) continue;
         const std::string error = sink->error() + "\n";

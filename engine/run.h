@@ -55,6 +55,9 @@ struct RunOutcome {
     // When the input ended on damage it reported (ReadResult::damage).
     int damage = 0;
     std::string damageMessage{};
+    // The error came from the input (not from an output): the frames read
+    // before it were analysed.
+    bool inputFailed = false;
 };
 
 // Runs the analysis. Sinks get begin() once the pictures are allocated and

@@ -282,6 +282,7 @@ class DecoderSource : public FrameSource {
         info_.pixelFormat = desc != nullptr ? desc->name : "unknown";
         info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
         info_.samplesReduced = !lumaIsPlane0(format);
+        describeScan(*stream->codecpar);
         haveFrame_ = true;
         return DecoderOpen::Ok;
     }
@@ -336,6 +337,42 @@ class DecoderSource : public FrameSource {
             const double ratio = av_q2d(average) / av_q2d(base);
             info_.frameRateKind = std::fabs(ratio - 1.0) < 0.005 ? "constant" : "variable";
         }
+    }
+
+    // The scan type and field order the container states, else those of the
+    // first picture; the start timecode from the stream's or the file's tags
+    // (a QuickTime timecode track shows as a tag of the video stream).
+    void describeScan(const AVCodecParameters& params) {
+        switch (params.field_order) {
+            case AV_FIELD_PROGRESSIVE:
+                info_.scanType = "progressive";
+                break;
+            case AV_FIELD_TT:
+            case AV_FIELD_TB:
+                info_.scanType = "interlaced";
+                info_.fieldOrder = "tff";
+                break;
+            case AV_FIELD_BB:
+            case AV_FIELD_BT:
+                info_.scanType = "interlaced";
+                info_.fieldOrder = "bff";
+                break;
+            default:
+                if (frame_->interlaced_frame != 0) {
+                    info_.scanType = "interlaced";
+                    info_.fieldOrder = frame_->top_field_first != 0 ? "tff" : "bff";
+                } else if (info_.codec != "rawvideo") {
+                    info_.scanType = "progressive";
+                }
+                break;
+        }
+        const AVDictionaryEntry* tag =
+            av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
+        for (unsigned i = 0; tag == nullptr && i < format_->nb_streams; ++i) {
+            tag = av_dict_get(format_->streams[i]->metadata, "timecode", nullptr, 0);
+        }
+        if (tag == nullptr) tag = av_dict_get(format_->metadata, "timecode", nullptr, 0);
+        if (tag != nullptr && tag->value != nullptr) info_.startTimecode = tag->value;
     }
 
     static int stopRequested(void* opaque) {

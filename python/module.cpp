@@ -406,8 +406,9 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
             members.pop_back();
         }
         result["decision"] = "{" + members + "}";
-        // Damaged input is a run error, whatever the verdict (as for the program).
-        if (message.empty()) message = decision->damageSummary();
+        // Under a profile, damage and an input that ended early after frames
+        // were analysed are in the verdict (as for the program): no error.
+        if (outcome.inputFailed && outcome.framesDone > 0) message.clear();
     }
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "indicators/registry.h"
+#include "qc/timecode.h"
 
 namespace lumaqc::qc {
 
@@ -42,8 +43,21 @@ bool isBlack(const FrameInput& frame) {
 // Frames on which an indicator says nothing about what it watches: black
 // pictures for every indicator; letterbox bars for slice (flat bars read as
 // filled-in slices).
-bool silenced(IndicatorId id, const FrameInput& frame) {
-    return isBlack(frame) || (id == kSlice && (*frame.values)[kLetterbox] > 0.0);
+bool silenced(IndicatorId id, const FrameInput& frame, bool black) {
+    return black || (id == kSlice && (*frame.values)[kLetterbox] > 0.0);
+}
+
+// Gaps on more than this share of the intervals: a variable frame rate.
+constexpr double kMaxGapShare = 0.02;
+// The temporal activity up to which a picture of stripes is still (bars).
+constexpr double kBarsActivity = 2.0;
+// Black after bars at the head is part of the leader up to this long.
+constexpr double kLeaderBlack = 10.0;
+
+// A time of the profile in seconds at `fps`; 0 when empty.
+double timeOf(const std::string& text, double fps) {
+    if (text.empty()) return 0.0;
+    return parseTime(text, fps > 0.0 ? fps : 25.0).value_or(0.0);
 }
 
 std::string number(double v) {
@@ -101,6 +115,11 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
             if (!lossRule_ || rule.severity > lossRule_->severity) lossRule_ = rule;
             continue;
         }
+        if (rule.watch == Watch::FramesLost || rule.watch == Watch::Truncated) {
+            std::optional<Rule>& kept = rule.watch == Watch::FramesLost ? lostRule_ : cutRule_;
+            if (!kept || rule.severity > kept->severity) kept = rule;
+            continue;
+        }
         if (rule.statistic != Statistic::None) {
             statistics_.push_back(StatisticRule{rule, {}, {}});
             continue;
@@ -110,7 +129,9 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
             return b.watch == rule.watch && b.type == rule.type &&
                    (rule.watch != Watch::Indicator || b.indicator == rule.indicator) &&
                    b.threshold == rule.threshold && b.direction == rule.direction &&
-                   b.notDuring == rule.notDuring;
+                   b.notDuring == rule.notDuring && b.maxLevel == rule.maxLevel &&
+                   b.minShare == rule.minShare && b.low == rule.low && b.high == rule.high &&
+                   b.inLeader == rule.inLeader && b.from == rule.from && b.to == rule.to;
         };
         auto found = std::find_if(ladders_.begin(), ladders_.end(), same);
         if (found == ladders_.end()) {
@@ -120,6 +141,8 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
         }
         found->rules.push_back(rule);
     }
+    ignoreHead_ = timeOf(profile_.ignoreHead, fps_);
+    ignoreTail_ = timeOf(profile_.ignoreTail, fps_);
     for (Ladder& ladder : ladders_) {
         std::stable_sort(ladder.rules.begin(), ladder.rules.end(),
                          [](const Rule& a, const Rule& b) {
@@ -134,23 +157,40 @@ EventDetector::~EventDetector() = default;
 EventDetector::Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame,
                                               double& value) const {
     const Rule& rule = ladder.base;
+    if (!judged_ || (!rule.inLeader && leaderNow_)) return Holds::No;
+    if (!rule.from.empty() && frame.seconds + kTimeSlack < timeOf(rule.from, fps_)) {
+        return Holds::No;
+    }
+    if (!rule.to.empty() && frame.seconds + kTimeSlack >= timeOf(rule.to, fps_)) return Holds::No;
     switch (rule.watch) {
         case Watch::Black:
-            return isBlack(frame) ? Holds::Yes : Holds::No;
+            if (frame.measures != nullptr && rule.maxLevel >= 0) {
+                value = frame.measures->percentAtOrBelow(rule.maxLevel);
+            }
+            return blackByRule(rule, frame) ? Holds::Yes : Holds::No;
+        case Watch::Bars:
+            return barsNow_ ? Holds::Yes : Holds::No;
+        case Watch::LumaLevels: {
+            if (frame.measures == nullptr || blackNow_ || barsNow_) return Holds::No;
+            value = frame.measures->percentOutside(rule.low, rule.high);
+            return value > rule.threshold ? Holds::Yes : Holds::No;
+        }
         case Watch::DecodeError:
             value = frame.decodeErrors;
             return frame.decodeErrors > 0 ? Holds::Yes : Holds::No;
         case Watch::Freeze: {
-            if (frame.first || isBlack(frame)) return Holds::No;
+            if (frame.first || blackNow_) return Holds::No;
             const double activity = (*frame.values)[kTemporalActivity];
             value = activity;
             if ((*frame.values)[kFreezing] == 1.0 || activity <= rule.threshold) return Holds::Yes;
             return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;
         }
-        case Watch::SignalLoss:  // not a condition of frames
+        case Watch::SignalLoss:  // not conditions of frames
+        case Watch::FramesLost:
+        case Watch::Truncated:
             return Holds::NoValue;
         case Watch::Indicator: {
-            if (silenced(rule.indicator, frame)) return Holds::No;
+            if (silenced(rule.indicator, frame, blackNow_)) return Holds::No;
             const std::optional<double> v = valueOf(frame, rule.indicator);
             if (!v) return Holds::NoValue;
             value = *v;
@@ -160,11 +200,61 @@ EventDetector::Holds EventDetector::condition(const Ladder& ladder, const FrameI
     return Holds::No;
 }
 
+bool EventDetector::blackByRule(const Rule& rule, const FrameInput& frame) const {
+    if (rule.maxLevel >= 0 && frame.measures != nullptr) {
+        return frame.measures->percentAtOrBelow(rule.maxLevel) >= rule.minShare;
+    }
+    return isBlack(frame);
+}
+
+// The leader: bars from the first frame, then black (up to kLeaderBlack).
+void EventDetector::updateLeader(const FrameInput& frame) {
+    const bool bars = barsNow_;
+    switch (leader_) {
+        case Leader::Start:
+            leader_ = bars ? Leader::Bars : Leader::Done;
+            break;
+        case Leader::Bars:
+            if (blackNow_) {
+                leader_ = Leader::Black;
+                leaderBlackStart_ = frame.seconds;
+            } else if (!bars) {
+                leader_ = Leader::Done;
+            }
+            break;
+        case Leader::Black:
+            if (bars) {
+                leader_ = Leader::Bars;
+            } else if (!blackNow_ || frame.seconds - leaderBlackStart_ >= kLeaderBlack) {
+                leader_ = Leader::Done;
+            }
+            break;
+        case Leader::Done:
+            break;
+    }
+    leaderNow_ = leader_ != Leader::Done;
+}
+
+void EventDetector::setEnd(double seconds) {
+    streamEnd_ = seconds > 0.0 && std::isfinite(seconds) ? seconds : 0.0;
+}
+
 void EventDetector::describe(Event& e) const {
     const std::string lasting = " for " + seconds(e.durationSeconds());
     switch (e.watch) {
         case Watch::Black:
             e.message = "black picture" + lasting;
+            break;
+        case Watch::Bars:
+            e.message = "colour bars" + lasting;
+            break;
+        case Watch::LumaLevels:
+            e.message = "luma outside " + std::to_string(e.low) + "-" + std::to_string(e.high) +
+                        " on more than " + number(e.threshold) + " % of the picture" + lasting;
+            if (e.worstValue) {
+                e.message += " (worst " + number(*e.worstValue) + " % at frame " +
+                             std::to_string(e.worstFrame) + ")";
+            }
             break;
         case Watch::Freeze:
             e.message = "picture held" + lasting;
@@ -174,6 +264,8 @@ void EventDetector::describe(Event& e) const {
                         (e.decodeErrors == 1 ? " decoding error" : " decoding errors");
             break;
         case Watch::SignalLoss:  // described by whoever noticed it
+        case Watch::FramesLost:
+        case Watch::Truncated:
             break;
         case Watch::Indicator:
             if (e.statistic != Statistic::None) {
@@ -199,7 +291,11 @@ void EventDetector::advance(Ladder& ladder, double duration) {
     // reached is the strongest.
     int reached = ladder.reached;
     for (int i = reached + 1; i < static_cast<int>(ladder.rules.size()); ++i) {
-        if (duration + kTimeSlack >= ladder.rules[static_cast<size_t>(i)].minDuration) reached = i;
+        const Rule& rule = ladder.rules[static_cast<size_t>(i)];
+        if (rule.strict ? duration > rule.minDuration + kTimeSlack
+                        : duration + kTimeSlack >= rule.minDuration) {
+            reached = i;
+        }
     }
     if (reached < 0) return;
     const bool opening = ladder.event < 0;
@@ -214,6 +310,8 @@ void EventDetector::advance(Ladder& ladder, double duration) {
                                                      : "";
         e.threshold = base.threshold;
         e.direction = base.direction;
+        e.low = base.low;
+        e.high = base.high;
         e.open = true;
         ladder.event = static_cast<int64_t>(events_.size());
         events_.push_back(std::move(e));
@@ -229,7 +327,8 @@ void EventDetector::advance(Ladder& ladder, double duration) {
     e.lastFrame = ladder.last;
     e.startSeconds = ladder.start;
     e.endSeconds = ladder.start + duration;
-    e.worstValue = ladder.base.watch == Watch::Black || ladder.base.watch == Watch::DecodeError
+    e.worstValue = ladder.base.watch == Watch::Black || ladder.base.watch == Watch::DecodeError ||
+                           ladder.base.watch == Watch::Bars
                        ? std::nullopt
                        : ladder.worst;
     e.worstFrame = e.worstValue ? ladder.worstFrame : -1;
@@ -267,6 +366,19 @@ void EventDetector::feed(const FrameInput& frame) {
         decodeErrors_ += frame.decodeErrors;
         damagedFrames_.push_back(frame.index);
     }
+    if (lostRule_ && streamFps_ > 0.0 && frames_ > 0) {
+        ++intervals_;
+        const double steps = (frame.seconds - lastSeconds_) * streamFps_;
+        if (steps > 1.5) {
+            // A whole number of frame durations: frames missing. Anything
+            // else is a rate the stream does not declare (held at the end).
+            if (std::fabs(steps - std::round(steps)) <= 0.25) {
+                gaps_.push_back(Gap{frame.index, lastSeconds_, frame.seconds});
+            } else {
+                ++irregular_;
+            }
+        }
+    }
     // Runs whose last frame was the previous one now know their end, and may
     // have lasted long enough for a (stronger) event.
     for (Ladder& ladder : ladders_) {
@@ -275,6 +387,18 @@ void EventDetector::feed(const FrameInput& frame) {
             advance(ladder, ladder.end - ladder.start);
         }
     }
+
+    // Bars are a still picture: a moving picture of stripes is programme.
+    barsNow_ = frame.measures != nullptr && frame.measures->bars &&
+               (frame.first || (*frame.values)[kTemporalActivity] <= kBarsActivity);
+    blackNow_ = isBlack(frame);
+    for (const Ladder& ladder : ladders_) {
+        if (ladder.base.watch == Watch::Black && blackByRule(ladder.base, frame)) blackNow_ = true;
+    }
+    updateLeader(frame);
+    judged_ = frame.seconds + kTimeSlack >= ignoreHead_ &&
+              !(ignoreTail_ > 0.0 && streamEnd_ > 0.0 &&
+                frame.seconds + kTimeSlack >= streamEnd_ - ignoreTail_);
 
     std::vector<Holds> holds(ladders_.size());
     std::vector<double> values(ladders_.size(), 0.0);
@@ -319,7 +443,7 @@ void EventDetector::feed(const FrameInput& frame) {
                 }
                 ladder.spike = false;
                 ladder.last = frame.index;
-                if (ladder.base.watch != Watch::Black &&
+                if (ladder.base.watch != Watch::Black && ladder.base.watch != Watch::Bars &&
                     (!ladder.worst || worse(values[i], *ladder.worst, ladder.base.direction))) {
                     ladder.worst = values[i];
                     ladder.worstFrame = frame.index;
@@ -336,7 +460,10 @@ void EventDetector::feed(const FrameInput& frame) {
     }
 
     for (StatisticRule& s : statistics_) {
-        if (silenced(s.rule.indicator, frame) || suppressed(s.rule.notDuring)) continue;
+        if (!judged_ || silenced(s.rule.indicator, frame, blackNow_) ||
+            suppressed(s.rule.notDuring)) {
+            continue;
+        }
         const std::optional<double> v = valueOf(frame, s.rule.indicator);
         if (!v) continue;
         s.values.push_back(*v);
@@ -369,6 +496,42 @@ void EventDetector::addDamage(int errors, std::string_view message) {
         if (ladder.errorText.empty()) ladder.errorText = message;
         advance(ladder, 0.0);
     }
+}
+
+void EventDetector::pointEvent(const Rule& rule, int64_t next, double start, double end,
+                               const std::string& message) {
+    Event e;
+    e.id = static_cast<int64_t>(events_.size()) + 1;
+    e.type = rule.type;
+    e.rule = rule.id;
+    e.severity = rule.severity;
+    e.watch = rule.watch;
+    e.firstFrame = next;
+    e.lastFrame = next - 1;
+    e.startSeconds = start;
+    e.endSeconds = std::max(start, end);
+    e.ebu = rule.ebu;
+    e.message = message;
+    events_.push_back(std::move(e));
+    if (callback_) {
+        callback_(Change::Open, events_.back());
+        callback_(Change::Close, events_.back());
+    }
+}
+
+void EventDetector::setTimeline(double fps, double declaredEnd) {
+    streamFps_ = fps > 0.0 && std::isfinite(fps) ? fps : 0.0;
+    declaredEnd_ = declaredEnd > 0.0 && std::isfinite(declaredEnd) ? declaredEnd : 0.0;
+}
+
+void EventDetector::inputEnded(const std::string& message) {
+    if (finished_ || message.empty()) return;
+    if (message.find("truncated") != std::string::npos ||
+        message.find("ends prematurely") != std::string::npos) {
+        truncation_ = message;
+        return;
+    }
+    addDamage(1, message);
 }
 
 void EventDetector::signalLost(int64_t next, double seconds, const std::string& message) {
@@ -415,10 +578,35 @@ void EventDetector::finish() {
     double duration = lastSeconds_ - previousSeconds_;
     if (!(duration > 0.0)) duration = fps_ > 0.0 ? 1.0 / fps_ : 0.0;
     const double end = lastSeconds_ + duration;
+    analysedEnd_ = end;
     for (Ladder& ladder : ladders_) {
         if (!ladder.active) continue;
         if (ladder.last == lastIndex_) ladder.end = end;
         close(ladder);
+    }
+    // Gaps in a stream whose timestamps are regular elsewhere are lost
+    // frames; many irregular or missing intervals mean a variable rate.
+    if (lostRule_ && !gaps_.empty() &&
+        static_cast<double>(gaps_.size() + irregular_) <= kMaxGapShare * intervals_) {
+        const double step = 1.0 / streamFps_;
+        for (const Gap& gap : gaps_) {
+            const double length = gap.next - gap.previous;
+            const int64_t lost = std::max<int64_t>(1, std::llround(length * streamFps_) - 1);
+            pointEvent(*lostRule_, gap.index, gap.previous + step, gap.next,
+                       std::to_string(lost) + (lost == 1 ? " frame" : " frames") +
+                           " lost (a gap of " + seconds(length) + " in the timestamps)");
+        }
+    }
+    if (cutRule_) {
+        const double tolerance = std::max(0.1, 2.0 * duration);
+        if (!truncation_.empty()) {
+            pointEvent(*cutRule_, lastIndex_ + 1, end, std::max(end, declaredEnd_),
+                       "the input is cut short: " + truncation_);
+        } else if (declaredEnd_ > 0.0 && end < declaredEnd_ - tolerance) {
+            pointEvent(*cutRule_, lastIndex_ + 1, end, declaredEnd_,
+                       "the frames end at " + seconds(end) + " of the " + seconds(declaredEnd_) +
+                           " the container declares (truncated)");
+        }
     }
     for (StatisticRule& s : statistics_) {
         if (s.values.empty()) continue;
@@ -488,6 +676,7 @@ std::unique_ptr<EventDetector> EventDetector::snapshot() const {
     copy->decodeErrors_ = decodeErrors_;
     copy->damagedFrames_ = damagedFrames_;
     copy->frames_ = frames_;
+    copy->analysedEnd_ = analysedEnd_;
     copy->finished_ = true;
     return copy;
 }
@@ -495,7 +684,9 @@ std::unique_ptr<EventDetector> EventDetector::snapshot() const {
 Verdict EventDetector::verdict(bool failOnWarning) const {
     Verdict v;
     for (const Event& e : events_) {
-        ++(e.severity == Severity::Error ? v.errors : v.warnings);
+        ++(e.severity == Severity::Error     ? v.errors
+           : e.severity == Severity::Warning ? v.warnings
+                                             : v.infos);
     }
     v.pass = v.errors == 0 && !(failOnWarning && v.warnings > 0);
     return v;

@@ -15,7 +15,12 @@
 // minimum duration the run has reached (opened, then escalated).
 //
 // Conditions:
-//   black         the blackout flag is 1.
+//   black         the blackout flag is 1; with max_level / min_share, at
+//                 least min_share percent of the picture is at or below luma
+//                 max_level (a logo or burnt-in timecode stays black).
+//   bars          colour bars or a like static pattern of vertical stripes.
+//   luma_levels   more than `threshold` percent of the picture lies below
+//                 `low` or above `high` (not on black pictures or bars).
 //   freeze        the picture repeats the previous one: the freezing flag is
 //                 1, or the temporal activity is at most the rule's threshold
 //                 (not on black pictures, not on the first frame, whose
@@ -26,6 +31,20 @@
 //                 a held picture with a key frame.
 //   decode_error  the decoder reported damage on the frame (or before it,
 //                 where no picture came out).
+//   frames_lost   (constant-rate streams, see setTimeline) the time from one
+//                 frame to the next is a whole number of frame durations
+//                 (within a quarter), two or more: the frames that would
+//                 have been shown in between are missing. Rated at finish:
+//                 when such gaps and other irregular intervals make more
+//                 than 2 % of the intervals, the stream's rate is variable
+//                 whatever it declares, and no gap is an event. The event
+//                 covers no frame: it lies before the frame after the gap,
+//                 from the end of the frame before it.
+//   truncated     (at finish) the input ended on an error saying it is cut
+//                 short, or the frames analysed end more than two frame
+//                 durations and 0.1 s before the duration the container
+//                 declares (see setTimeline). The event covers no frame: it
+//                 lies after the last one, up to the declared end.
 //   indicators    the indicator's value beyond the threshold. Black pictures
 //                 say nothing about blur, bars, noise or blocking: on a black
 //                 frame no indicator rule holds, and statistics leave black
@@ -44,6 +63,7 @@
 #include <vector>
 
 #include "indicators/indicator_id.h"
+#include "qc/picture_measures.h"
 #include "qc/profile.h"
 
 namespace lumaqc::qc {
@@ -55,6 +75,10 @@ struct FrameInput {
     bool first = false;    // the first frame of the run: temporal values are start values
     int decodeErrors = 0;  // decoding errors reported for this frame or since the previous one
     std::string_view decodeMessage;  // what the decoder said about the first of them
+    // The picture's measurements (bars, tolerant black, luma levels); null
+    // when the picture was not measured (those conditions then read the
+    // blackout flag, or do not hold).
+    const PictureMeasures* measures = nullptr;
 };
 
 struct Event {
@@ -67,6 +91,8 @@ struct Event {
     // freeze); empty for black and decode_error.
     std::string indicator;
     double threshold = 0.0;  // as in the rule (freeze: the tolerance)
+    int low = 5;             // luma_levels: the legal range
+    int high = 246;
     Direction direction = Direction::Above;
     Statistic statistic = Statistic::None;
     double statisticValue = 0.0;  // statistic rules: the value rated
@@ -91,6 +117,7 @@ struct Verdict {
     bool pass = true;
     int64_t errors = 0;    // events of severity error
     int64_t warnings = 0;  // events of severity warning
+    int64_t infos = 0;     // events of severity info (never fail)
 };
 
 class EventDetector {
@@ -116,11 +143,26 @@ class EventDetector {
     // Damage reported after the last frame fed (the input ended on it):
     // counted on that frame. Does nothing before the first frame.
     void addDamage(int errors, std::string_view message);
+    // Decoded input: `fps`, when positive, is the constant rate of the
+    // stream's timestamps (frames_lost rules watch gaps between them);
+    // `declaredEnd`, when positive, the time the stream ends at as its
+    // container declares it (truncated rules compare the frames analysed
+    // with it). Both before the first frame.
+    void setTimeline(double fps, double declaredEnd);
+    // The input ended the run with an error after the frames fed (`message`,
+    // one line): a truncated event when it says the input is cut short, else
+    // counted as damage on the last frame. Before finish().
+    void inputEnded(const std::string& message);
+    // Files: where the stream ends (seconds), so that the profile's
+    // ignore_tail applies; before the first frame.
+    void setEnd(double seconds);
     // Closes the runs still lasting and rates the statistic rules; later
     // calls do nothing.
     void finish();
 
     const Profile& profile() const { return profile_; }
+    // Once finished: the end of the last frame fed (seconds); 0 before.
+    double analysedEnd() const { return analysedEnd_; }
     // A finished detector holding what this one found so far (its events and
     // decoding errors): for documents written while a run goes on.
     std::unique_ptr<EventDetector> snapshot() const;
@@ -142,9 +184,14 @@ class EventDetector {
     struct StatisticRule;
 
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
+    bool blackByRule(const Rule& rule, const FrameInput& frame) const;
+    void updateLeader(const FrameInput& frame);
     void advance(Ladder& ladder, double duration);
     void close(Ladder& ladder);
     void describe(Event& event) const;
+    // An event of `rule` that covers no frame: it lies before frame `next`.
+    void pointEvent(const Rule& rule, int64_t next, double start, double end,
+                    const std::string& message);
 
     Profile profile_;
     double fps_;
@@ -152,6 +199,8 @@ class EventDetector {
     std::vector<Ladder> ladders_;
     std::vector<StatisticRule> statistics_;
     std::optional<Rule> lossRule_;  // the signal_loss rule (the strongest, if several)
+    std::optional<Rule> lostRule_;  // the frames_lost rule (likewise)
+    std::optional<Rule> cutRule_;   // the truncated rule (likewise)
     int64_t lossEvent_ = -1;        // index of the open signal_loss event in events_
     std::vector<Event> events_;
     std::vector<std::string> runsStarted_;
@@ -164,6 +213,29 @@ class EventDetector {
     int64_t decodeErrors_ = 0;
     std::vector<int64_t> damagedFrames_;
     bool finished_ = false;
+    double analysedEnd_ = 0.0;
+    // Per frame: black by the blackout flag or any black rule, in the
+    // leader, judged at all (not in the ignored head or tail).
+    bool blackNow_ = false;
+    bool barsNow_ = false;
+    bool leaderNow_ = false;
+    bool judged_ = true;
+    enum class Leader { Start, Bars, Black, Done } leader_ = Leader::Start;
+    double leaderBlackStart_ = 0.0;
+    double ignoreHead_ = 0.0;
+    double ignoreTail_ = 0.0;
+    double streamEnd_ = 0.0;
+    double streamFps_ = 0.0;
+    struct Gap {
+        int64_t index;  // the frame after the gap
+        double previous;
+        double next;
+    };
+    std::vector<Gap> gaps_;
+    int64_t intervals_ = 0;
+    int64_t irregular_ = 0;
+    double declaredEnd_ = 0.0;
+    std::string truncation_;  // what the input said when it ended cut short
 };
 
 }  // namespace lumaqc::qc

@@ -2,13 +2,17 @@
 
 #include <toml++/toml.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <string_view>
 
 #include "indicators/registry.h"
+#include "qc/timecode.h"
 
 namespace lumaqc::qc {
 
@@ -21,7 +25,8 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 #
 # Each [[rule]] turns a condition into events:
 #   id            unique name of the rule
-#   event         "black", "freeze", "decode_error" or "signal_loss"; for
+#   event         "black", "freeze", "decode_error", "signal_loss",
+#                 "frames_lost" or "truncated"; for
 #                 indicator rules the event type (default: derived from the
 #                 indicator)
 #   indicator     an indicator key (blockiness, blur, noise, interlace, ...)
@@ -31,7 +36,7 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 #   min_duration  seconds the condition must last (per-frame rules)
 #   statistic     rate a whole-file statistic instead of runs of frames:
 #                 "mean", "min", "max", "p5", "p50" or "p95"
-#   severity      "warning" or "error"; any error fails the file
+#   severity      "info", "warning" or "error"; any error fails the file
 #   not_during    event types whose condition excludes a frame (cross-talk)
 #   ebu_item      { id = "...", name = "..." }: the EBU QC test item (EBU Tech
 #                 3363) the rule implements
@@ -41,18 +46,35 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 name = "default"
 description = "Black and frozen pictures, decoding errors, and calibrated warnings for blocking, blur, noise, combing, slice and block loss"
 
+# Colour bars and test patterns are noted; the conditions they would raise
+# (a held picture, blocking, slices) name them in not_during.
+[[rule]]
+id = "bars"
+event = "bars"
+min_duration = 0.5
+severity = "info"
+
+# Black as delivery specifications define it: 98 % of the picture at or below
+# luma 32 (a logo or burnt-in timecode stays black). The leader (bars from
+# the first frame and the black after them) is not judged.
 [[rule]]
 id = "black_warning"
 event = "black"
+max_level = 32
+min_share = 98.0
 min_duration = 0.5
 severity = "warning"
+in_leader = false
 ebu_item = { name = "Constant Colour Frames" }
 
 [[rule]]
 id = "black_error"
 event = "black"
+max_level = 32
+min_share = 98.0
 min_duration = 2.0
 severity = "error"
+in_leader = false
 ebu_item = { name = "Constant Colour Frames" }
 
 [[rule]]
@@ -61,6 +83,7 @@ event = "freeze"
 threshold = 1.0
 min_duration = 0.5
 severity = "warning"
+not_during = ["bars"]
 ebu_item = { name = "Freeze Frames" }
 
 [[rule]]
@@ -69,11 +92,36 @@ event = "freeze"
 threshold = 1.0
 min_duration = 2.0
 severity = "error"
+not_during = ["bars"]
 ebu_item = { name = "Freeze Frames" }
+
+# Luma outside EBU R 103's -1 % to 103 % (below 5 or above 246 in 8-bit
+# limited range) on more than 1 % of the picture.
+[[rule]]
+id = "luma_levels"
+event = "luma_levels"
+low = 5
+high = 246
+threshold = 1.0
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Luma Levels" }
 
 [[rule]]
 id = "decode_error"
 event = "decode_error"
+severity = "error"
+
+# Frames missing from a constant-rate stream (a gap in its timestamps), and an
+# input that ends before the duration its container declares.
+[[rule]]
+id = "frames_lost"
+event = "frames_lost"
+severity = "error"
+
+[[rule]]
+id = "truncated"
+event = "truncated"
 severity = "error"
 
 # Live inputs (URLs, pipes): no picture for the stall timeout (--stall-timeout,
@@ -93,6 +141,7 @@ statistic = "p5"
 threshold = 0.2
 direction = "below"
 severity = "warning"
+not_during = ["bars"]
 ebu_item = { name = "Blockiness" }
 
 [[rule]]
@@ -132,6 +181,7 @@ threshold = 20.0
 direction = "above"
 min_duration = 0.2
 severity = "warning"
+not_during = ["bars"]
 
 # Blur and combing also read as block loss.
 [[rule]]
@@ -142,8 +192,18 @@ threshold = 12.0
 direction = "above"
 min_duration = 0.2
 severity = "warning"
-not_during = ["blur", "combing"]
+not_during = ["blur", "combing", "bars"]
 )";
+
+// Shortest text that reads back as the same double, always with a point or
+// an exponent so that TOML reads a float.
+std::string real(double v) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    std::string text(buffer, ec == std::errc() ? end : buffer);
+    if (text.find_first_of(".eE") == std::string::npos) text += ".0";
+    return text;
+}
 
 // One line naming the profile, the line and what is wrong.
 class Fault {
@@ -178,6 +238,18 @@ std::string indicatorKeys() {
     return keys;
 }
 
+// The conditions a rule names by its event, without an indicator.
+const std::string kConditions =
+    "black, freeze, decode_error, signal_loss, frames_lost, truncated, bars, luma_levels";
+
+bool reservedEventType(const std::string& type) {
+    for (const char* name : {"black", "freeze", "decode_error", "signal_loss", "frames_lost",
+                             "truncated", "bars", "luma_levels"}) {
+        if (type == name) return true;
+    }
+    return false;
+}
+
 const Statistic kStatistics[] = {Statistic::Mean, Statistic::Min, Statistic::Max,
                                  Statistic::P5,   Statistic::P50, Statistic::P95};
 
@@ -188,8 +260,9 @@ class RuleReader {
 
     std::optional<Rule> read() {
         static const std::set<std::string_view> kKeys = {
-            "id",        "event",        "indicator", "threshold",  "direction",
-            "statistic", "min_duration", "severity",  "not_during", "ebu_item"};
+            "id",        "event",      "indicator", "threshold",    "direction",   "statistic",
+            "severity",  "not_during", "ebu_item",  "min_duration", "longer_than", "max_level",
+            "min_share", "low",        "high",      "in_leader",    "from",        "to"};
         for (const auto& [key, node] : table_) {
             if (!kKeys.contains(key.str())) {
                 fault_.at(key.source(), "unknown key '" + std::string(key.str()) + "' in a rule");
@@ -206,16 +279,33 @@ class RuleReader {
         const std::optional<std::string> direction = text("direction", false);
         const std::optional<std::string> statistic = text("statistic", false);
         const std::optional<double> threshold = number("threshold");
-        const std::optional<double> minDuration = number("min_duration");
+        std::optional<double> minDuration = number("min_duration");
+        const std::optional<double> longerThan = number("longer_than");
         if (fault_.failed()) return std::nullopt;
+        if (minDuration && longerThan) {
+            return refuse("longer_than", "a rule takes min_duration or longer_than, not both");
+        }
+        if (longerThan) {
+            minDuration = longerThan;
+            rule.strict = true;
+        }
+        if (!window(rule)) return std::nullopt;
+        if (const toml::node* leader = table_.get("in_leader")) {
+            const auto* b = leader->as_boolean();
+            if (b == nullptr) return refuse("in_leader", "key 'in_leader' must be true or false");
+            rule.inLeader = b->get();
+        }
 
-        if (*severity == "warning") {
+        if (*severity == "info") {
+            rule.severity = Severity::Info;
+        } else if (*severity == "warning") {
             rule.severity = Severity::Warning;
         } else if (*severity == "error") {
             rule.severity = Severity::Error;
         } else {
-            return refuse("severity",
-                          "severity must be \"warning\" or \"error\", not \"" + *severity + "\"");
+            return refuse(
+                "severity",
+                "severity must be \"info\", \"warning\" or \"error\", not \"" + *severity + "\"");
         }
         if (direction) {
             if (*direction == "above") {
@@ -252,8 +342,7 @@ class RuleReader {
             rule.watch = Watch::Indicator;
             rule.indicator = *id;
             rule.type = event ? *event : defaultEventType(*id);
-            if (rule.type == "black" || rule.type == "freeze" || rule.type == "decode_error" ||
-                rule.type == "signal_loss") {
+            if (reservedEventType(rule.type)) {
                 return refuse("event", "event type '" + rule.type +
                                            "' is kept for its own condition; name it otherwise");
             }
@@ -261,14 +350,36 @@ class RuleReader {
             if (!direction) return refuse("", "rule '" + rule.id + "' needs a direction");
             rule.threshold = *threshold;
         } else {
+            if (event && (*event == "black" || *event == "luma_levels")) {
+                if (!levels(rule, *event)) return std::nullopt;
+            } else {
+                for (const char* key : {"max_level", "min_share", "low", "high"}) {
+                    if (table_.contains(key)) {
+                        return refuse(key, std::string("key '") + key +
+                                               "' applies to black and luma_levels rules");
+                    }
+                }
+            }
             if (!event) {
-                return refuse("", "rule '" + rule.id +
-                                      "' needs an indicator or an event (black, freeze, "
-                                      "decode_error, signal_loss)");
+                return refuse("", "rule '" + rule.id + "' needs an indicator or an event (" +
+                                      kConditions + ")");
             }
             rule.type = *event;
             if (*event == "black") {
                 rule.watch = Watch::Black;
+            } else if (*event == "bars") {
+                rule.watch = Watch::Bars;
+            } else if (*event == "luma_levels") {
+                rule.watch = Watch::LumaLevels;
+                rule.direction = Direction::Above;
+                rule.threshold = threshold ? *threshold : 1.0;
+                if (!(rule.threshold >= 0.0 && rule.threshold <= 100.0)) {
+                    return refuse("threshold",
+                                  "a luma_levels threshold is a percent of the picture (0 to 100)");
+                }
+                if (direction && *direction != "above") {
+                    return refuse("direction", "a luma_levels threshold is an upper limit");
+                }
             } else if (*event == "freeze") {
                 rule.watch = Watch::Freeze;
                 rule.direction = Direction::Below;
@@ -278,6 +389,12 @@ class RuleReader {
                 }
             } else if (*event == "decode_error") {
                 rule.watch = Watch::DecodeError;
+            } else if (*event == "frames_lost" || *event == "truncated") {
+                rule.watch = *event == "truncated" ? Watch::Truncated : Watch::FramesLost;
+                if (table_.contains("min_duration")) {
+                    return refuse("min_duration",
+                                  "key 'min_duration' does not apply to " + *event + " rules");
+                }
             } else if (*event == "signal_loss") {
                 rule.watch = Watch::SignalLoss;
                 if (table_.contains("min_duration")) {
@@ -286,12 +403,12 @@ class RuleReader {
                                   "stall timeout, --stall-timeout, decides)");
                 }
             } else {
-                return refuse("event", "unknown event '" + *event +
-                                           "' without an indicator (black, freeze, decode_error, "
-                                           "signal_loss)");
+                return refuse("event", "unknown event '" + *event + "' without an indicator (" +
+                                           kConditions + ")");
             }
             for (const char* key : {"threshold", "direction", "statistic"}) {
-                if (rule.watch != Watch::Freeze || std::string_view(key) == "statistic") {
+                if ((rule.watch != Watch::Freeze && rule.watch != Watch::LumaLevels) ||
+                    std::string_view(key) == "statistic") {
                     if (table_.contains(key)) {
                         return refuse(key, std::string("key '") + key + "' does not apply to " +
                                                *event + " rules");
@@ -305,6 +422,86 @@ class RuleReader {
         if (!list("not_during", rule.notDuring)) return std::nullopt;
         if (!ebuItem(rule.ebu)) return std::nullopt;
         return rule;
+    }
+
+  private:
+    // max_level and min_share (black), low and high (luma_levels).
+    bool levels(Rule& rule, const std::string& event) {
+        const bool black = event == "black";
+        static const std::vector<std::string> kBlackKeys = {"max_level", "min_share"};
+        static const std::vector<std::string> kLevelKeys = {"low", "high"};
+        for (const std::string& key : black ? kLevelKeys : kBlackKeys) {
+            if (table_.contains(key)) {
+                refuse(key, "key '" + key + "' does not apply to " + event + " rules");
+                return false;
+            }
+        }
+        static const std::vector<std::string> kBlackLevel = {"max_level"};
+        for (const std::string& key : black ? kBlackLevel : kLevelKeys) {
+            const toml::node* node = table_.get(key);
+            if (node == nullptr) continue;
+            const auto* i = node->as_integer();
+            if (i == nullptr || i->get() < 0 || i->get() > 255) {
+                refuse(key, "key '" + key + "' must be a luma level from 0 to 255");
+                return false;
+            }
+            const int v = static_cast<int>(i->get());
+            (key == "max_level" ? rule.maxLevel : key == "low" ? rule.low : rule.high) = v;
+        }
+        if (black) {
+            const std::optional<double> share = number("min_share");
+            if (fault_.failed()) return false;
+            if (share && !(*share > 0.0 && *share <= 100.0)) {
+                refuse("min_share",
+                       "key 'min_share' is a percent of the picture (above 0, up to 100)");
+                return false;
+            }
+            if (share || rule.maxLevel >= 0) {
+                rule.minShare = share ? *share : 98.0;
+                if (rule.maxLevel < 0) rule.maxLevel = 32;
+            }
+        } else if (rule.low > rule.high) {
+            refuse("low", "key 'low' must not be above 'high'");
+            return false;
+        }
+        return true;
+    }
+
+    // from and to: seconds, or a timecode from the start.
+    bool window(Rule& rule) {
+        for (const char* key : {"from", "to"}) {
+            std::string text;
+            if (!timeKey(key, text)) return false;
+            (std::string_view(key) == "from" ? rule.from : rule.to) = text;
+        }
+        return true;
+    }
+
+    bool timeKey(const char* key, std::string& out) {
+        const toml::node* node = table_.get(key);
+        if (node == nullptr) return true;
+        return readTime(*node, key, out, fault_);
+    }
+
+  public:
+    // A time: a number of seconds (0 or more), or a "HH:MM:SS:FF" text.
+    static bool readTime(const toml::node& node, const std::string& key, std::string& out,
+                         Fault& fault) {
+        if (const auto* s = node.as_string()) {
+            if (parseTime(s->get(), 1000.0)) {
+                out = s->get();
+                return true;
+            }
+        } else if (node.is_number()) {
+            const double v = node.value<double>().value_or(-1.0);
+            if (v >= 0.0 && std::isfinite(v)) {
+                out = real(v);
+                return true;
+            }
+        }
+        fault.at(node.source(),
+                 "key '" + key + "' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\"");
+        return false;
     }
 
   private:
@@ -395,16 +592,6 @@ class RuleReader {
     Fault& fault_;
 };
 
-// Shortest text that reads back as the same double, always with a point or
-// an exponent so that TOML reads a float.
-std::string real(double v) {
-    char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    std::string text(buffer, ec == std::errc() ? end : buffer);
-    if (text.find_first_of(".eE") == std::string::npos) text += ".0";
-    return text;
-}
-
 std::string quoted(const std::string& s) {
     std::ostringstream out;
     out << toml::value<std::string>(s);
@@ -414,7 +601,15 @@ std::string quoted(const std::string& s) {
 }  // namespace
 
 const char* severityName(Severity severity) {
-    return severity == Severity::Error ? "error" : "warning";
+    switch (severity) {
+        case Severity::Info:
+            return "info";
+        case Severity::Warning:
+            return "warning";
+        case Severity::Error:
+            break;
+    }
+    return "error";
 }
 
 const char* directionName(Direction direction) {
@@ -453,6 +648,14 @@ const char* watchName(Watch watch) {
             return "decode_error";
         case Watch::SignalLoss:
             return "signal_loss";
+        case Watch::FramesLost:
+            return "frames_lost";
+        case Watch::Truncated:
+            return "truncated";
+        case Watch::Bars:
+            return "bars";
+        case Watch::LumaLevels:
+            return "luma_levels";
     }
     return "";
 }
@@ -499,7 +702,12 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
     }
     Profile profile;
     for (const auto& [key, node] : root) {
-        if (key == "name" || key == "description") {
+        if (key == "ignore_head" || key == "ignore_tail") {
+            if (!RuleReader::readTime(
+                    node, std::string(key.str()),
+                    key == "ignore_head" ? profile.ignoreHead : profile.ignoreTail, fault))
+                break;
+        } else if (key == "name" || key == "description") {
             const auto* s = node.as_string();
             if (s == nullptr) {
                 fault.at(node.source(), "key '" + std::string(key.str()) + "' must be a string");
@@ -524,8 +732,8 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
                 profile.rules.push_back(std::move(*rule));
             }
         } else {
-            fault.at(key.source(),
-                     "unknown key '" + std::string(key.str()) + "' (name, description, [[rule]])");
+            fault.at(key.source(), "unknown key '" + std::string(key.str()) +
+                                       "' (name, description, ignore_head, ignore_tail, [[rule]])");
         }
         if (fault.failed()) break;
     }
@@ -553,9 +761,33 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
     return profile;
 }
 
+std::optional<Profile> loadProfile(const std::string& name, std::string& error) {
+    if (name == "default") return defaultProfile();
+    std::string text;
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (file != nullptr) {
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+        const bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) file = nullptr;
+    }
+    if (file == nullptr) {
+        error = "cannot read the profile " + name + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    return parseProfile(text, name, error);
+}
+
 std::string profileToToml(const Profile& profile) {
     std::string out = "name = " + quoted(profile.name) + "\n";
     if (!profile.description.empty()) out += "description = " + quoted(profile.description) + "\n";
+    const auto time = [](const std::string& text) {
+        return text.find(':') != std::string::npos ? quoted(text) : text;
+    };
+    if (!profile.ignoreHead.empty()) out += "ignore_head = " + time(profile.ignoreHead) + "\n";
+    if (!profile.ignoreTail.empty()) out += "ignore_tail = " + time(profile.ignoreTail) + "\n";
     for (const Rule& rule : profile.rules) {
         out += "\n[[rule]]\nid = " + quoted(rule.id) + "\n";
         if (rule.watch == Watch::Indicator) {
@@ -565,14 +797,29 @@ std::string profileToToml(const Profile& profile) {
         if (rule.statistic != Statistic::None) {
             out += "statistic = \"" + std::string(statisticName(rule.statistic)) + "\"\n";
         }
-        if (rule.watch == Watch::Indicator || rule.watch == Watch::Freeze) {
+        if (rule.watch == Watch::Indicator || rule.watch == Watch::Freeze ||
+            rule.watch == Watch::LumaLevels) {
             out += "threshold = " + real(rule.threshold) + "\n";
         }
+        if (rule.watch == Watch::Black && rule.maxLevel >= 0) {
+            out += "max_level = " + std::to_string(rule.maxLevel) + "\n";
+            out += "min_share = " + real(rule.minShare) + "\n";
+        }
+        if (rule.watch == Watch::LumaLevels) {
+            out += "low = " + std::to_string(rule.low) + "\nhigh = " + std::to_string(rule.high) +
+                   "\n";
+        }
+        if (!rule.inLeader) out += "in_leader = false\n";
+        if (!rule.from.empty()) out += "from = " + time(rule.from) + "\n";
+        if (!rule.to.empty()) out += "to = " + time(rule.to) + "\n";
         if (rule.watch == Watch::Indicator) {
             out += "direction = \"" + std::string(directionName(rule.direction)) + "\"\n";
         }
-        if (rule.statistic == Statistic::None && rule.watch != Watch::SignalLoss)
-            out += "min_duration = " + real(rule.minDuration) + "\n";
+        if (rule.statistic == Statistic::None && rule.watch != Watch::SignalLoss &&
+            rule.watch != Watch::FramesLost && rule.watch != Watch::Truncated) {
+            out += (rule.strict ? "longer_than = " : "min_duration = ") + real(rule.minDuration) +
+                   "\n";
+        }
         out += "severity = \"" + std::string(severityName(rule.severity)) + "\"\n";
         if (!rule.notDuring.empty()) {
             out += "not_during = [";

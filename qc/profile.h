@@ -16,7 +16,8 @@
 
 namespace lumaqc::qc {
 
-enum class Severity { Warning, Error };
+// Info events are noted (bars at the head, say) and never fail a file.
+enum class Severity { Info, Warning, Error };
 enum class Direction { Above, Below };
 
 // What a rule watches.
@@ -26,6 +27,10 @@ enum class Watch {
     Freeze,       // held pictures: exact repeats and near repeats
     DecodeError,  // frames the decoder reported as damaged
     SignalLoss,   // live inputs: no picture for the stall timeout (--stall-timeout)
+    FramesLost,   // a gap in the timestamps of a constant-rate stream
+    Truncated,    // the input ends before the duration its container declares
+    Bars,         // colour bars or a like test pattern of vertical stripes
+    LumaLevels,   // share of the picture outside the legal luma range
 };
 
 // Whole-file statistics over the frames with a value (nearest-rank percentiles).
@@ -54,6 +59,24 @@ struct Rule {
     // that frame (cross-talk: blur reads as block loss, for instance).
     std::vector<std::string> notDuring;
     EbuItem ebu;
+    // Black with a tolerance: a picture is black when at least `minShare`
+    // percent of it is at or below luma `maxLevel` (a logo or burnt-in
+    // timecode leaves it black). Unset (-1): the flat-picture blackout flag.
+    int maxLevel = -1;
+    double minShare = -1.0;
+    // Luma levels: samples below `low` or above `high` are outside the legal
+    // range; `threshold` is the percent of the picture they may cover.
+    int low = 5;
+    int high = 246;
+    // False: frames of the leader (bars from the first frame, and the black
+    // after them, up to 10 s of it) do not count.
+    bool inLeader = true;
+    // "longer than": the run must last more than minDuration (not at least).
+    bool strict = false;
+    // Where the rule applies: from `from` to `to` (seconds, or "HH:MM:SS:FF"
+    // from the start; empty: the whole file).
+    std::string from;
+    std::string to;
 
     bool operator==(const Rule&) const = default;
 };
@@ -61,15 +84,20 @@ struct Rule {
 struct Profile {
     std::string name;
     std::string description;
+    // Seconds (or "HH:MM:SS:FF") at the head and the tail that no rule judges;
+    // empty for none.
+    std::string ignoreHead;
+    std::string ignoreTail;
     std::vector<Rule> rules;
 
     bool operator==(const Profile&) const = default;
 };
 
-const char* severityName(Severity severity);     // "warning", "error"
+const char* severityName(Severity severity);     // "info", "warning", "error"
 const char* directionName(Direction direction);  // "above", "below"
 const char* statisticName(Statistic statistic);  // "mean", "p5", ...; "" for None
-// "indicator", "black", "freeze", "decode_error", "signal_loss"
+// "indicator", "black", "freeze", "decode_error", "signal_loss", "frames_lost",
+// "truncated", "bars", "luma_levels"
 const char* watchName(Watch watch);
 // The event type an indicator rule gets when the profile names none
 // ("blocking" for blockiness, "combing" for interlace, ...).
@@ -88,6 +116,10 @@ const Profile& defaultProfile();
 // "profile FILE, line N: what is wrong with which key".
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
                                     std::string& error);
+
+// The built-in profile by its name ("default"), or the TOML file at `name`;
+// on a fault returns nothing with one line in `error`.
+std::optional<Profile> loadProfile(const std::string& name, std::string& error);
 
 // The profile as TOML that parseProfile() reads back into the same profile.
 std::string profileToToml(const Profile& profile);

@@ -2,12 +2,14 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "indicators/indicator_id.h"
+#include "qc/timecode.h"
 
 namespace lumaqc {
 
@@ -22,7 +24,13 @@ Json real(double v) {
     return std::isfinite(v) ? Json(v) : Json(nullptr);
 }
 
-Json eventJson(const qc::Event& e) {
+// Times in documents: to the millisecond, without the noise of binary
+// fractions (10.2, not 10.200000000000001).
+Json seconds(double v) {
+    return real(qc::roundMillis(v));
+}
+
+Json eventJson(const qc::Event& e, const qc::TimecodeClock& clock) {
     Json ebu = nullptr;
     if (!e.ebu.name.empty() || !e.ebu.id.empty()) {
         ebu = Json::object();
@@ -44,9 +52,11 @@ Json eventJson(const qc::Event& e) {
         {"first_frame", e.firstFrame},
         {"last_frame", e.lastFrame},
         {"frames", e.frames()},
-        {"start_seconds", real(e.startSeconds)},
-        {"end_seconds", real(e.endSeconds)},
-        {"duration_seconds", real(e.durationSeconds())},
+        {"start_seconds", seconds(e.startSeconds)},
+        {"end_seconds", seconds(e.endSeconds)},
+        {"duration_seconds", seconds(e.durationSeconds())},
+        {"start_timecode", clock.valid() ? Json(clock.at(e.startSeconds)) : Json(nullptr)},
+        {"end_timecode", clock.valid() ? Json(clock.at(e.endSeconds)) : Json(nullptr)},
         {"worst_value", e.worstValue ? real(*e.worstValue) : Json(nullptr)},
         {"worst_frame", e.worstFrame >= 0 ? Json(e.worstFrame) : Json(nullptr)},
         {"decode_errors", e.watch == qc::Watch::DecodeError ? Json(e.decodeErrors) : Json(nullptr)},
@@ -176,13 +186,37 @@ bool DecisionSink::begin(const RunInfo& run) {
     detector_ = std::make_unique<qc::EventDetector>(
         profile_, run.fps,
         [this](qc::Change change, const qc::Event& event) { heard(change, event); });
+    if (run.source != nullptr) {
+        const SourceInfo& source = *run.source;
+        stream_ = source;
+        clock_ = qc::TimecodeClock(source.startTimecode,
+                                   source.fpsKnown && source.fps > 0.0 ? source.fps : run.fps);
+        // Timestamps and a declared duration come with decoded video only;
+        // gaps mean lost frames only where frames are evenly spaced, and the
+        // declared end applies to runs over the whole file.
+        // Regular files only: a live stream's pauses are signal losses.
+        const bool decoded = source.kind == "decoder" && source.file.sizeBytes >= 0;
+        const bool evenly = decoded && source.frameRateKind == "constant" && source.fpsKnown;
+        const bool whole =
+            run.start == 0 && (run.frames < 0 || source.frames < 0 || run.frames >= source.frames);
+        detector_->setTimeline(evenly ? source.fps : 0.0,
+                               decoded && whole ? source.durationSeconds : 0.0);
+        // Where the file ends, for ignore_tail.
+        if (source.durationSeconds > 0.0) {
+            detector_->setEnd(source.durationSeconds);
+        } else if (source.frames > 0 && run.fps > 0.0) {
+            detector_->setEnd(static_cast<double>(source.frames) / run.fps);
+        }
+    } else {
+        clock_ = qc::TimecodeClock("", run.fps);
+    }
     return true;
 }
 
 // A change of an event, from the detector (mutex_ held).
 void DecisionSink::heard(qc::Change change, const qc::Event& event) {
     Json record{{"record", changeName(change)}};
-    record.update(eventJson(event));
+    record.update(eventJson(event, clock_));
     if (listener_) record["wall_time"] = utcNow();
     const std::string line = record.dump(-1, ' ', false, Json::error_handler_t::replace);
     writeLine(line);
@@ -209,6 +243,9 @@ std::unique_ptr<DecisionSink> DecisionSink::snapshot() const {
     auto copy = std::make_unique<DecisionSink>(profile_, source_, failOnWarning_, input_, nullptr);
     copy->detector_ = detector_->snapshot();
     copy->fps_ = fps_;
+    copy->clock_ = clock_;
+    copy->stream_ = stream_;
+    copy->analysedEnd_ = detector_->analysedEnd();
     copy->lastFrame_ = lastFrame_;
     copy->ended_ = true;
     return copy;
@@ -240,6 +277,14 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
     ++reports_;
 }
 
+void DecisionSink::picture(const FrameMeta& meta, const LumaPicture& luma) {
+    qc::PictureMeasures measured =
+        qc::measurePicture(luma.data, luma.width, luma.height, luma.stride);
+    std::lock_guard<std::mutex> lock(mutex_);
+    measures_ = measured;
+    measuredFrame_ = meta.index;
+}
+
 bool DecisionSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (meta.damage > 0) report(meta.index, meta.damage, meta.damageMessage);
@@ -250,6 +295,7 @@ bool DecisionSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
     input.first = lastFrame_ < 0;
     input.decodeErrors = meta.damage;
     input.decodeMessage = meta.damageMessage;
+    input.measures = measuredFrame_ == meta.index ? &measures_ : nullptr;
     detector_->feed(input);
     lastFrame_ = meta.index;
     return !eventsFailed_;
@@ -263,13 +309,23 @@ bool DecisionSink::end(const RunSummary& summary) {
         report(lastFrame_, summary.damage, summary.damageMessage);
         detector_->addDamage(summary.damage, summary.damageMessage);
     }
+    if (!summary.inputError.empty() && lastFrame_ >= 0) {
+        std::string message = summary.inputError;
+        while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+            message.pop_back();
+        }
+        detector_->inputEnded(message);
+    }
     detector_->finish();
+    analysedEnd_ = detector_->analysedEnd();
     const qc::Verdict v = detector_->verdict(failOnWarning_);
-    writeLine(Json{{"record", "verdict"},
-                   {"result", v.pass ? "pass" : "fail"},
-                   {"errors", v.errors},
-                   {"warnings", v.warnings}}
-                  .dump());
+    writeLine(Json{
+        {"record", "verdict"},
+        {"result", v.pass ? "pass" : "fail"},
+        {"errors", v.errors},
+        {"warnings", v.warnings},
+        {"infos",
+         v.infos}}.dump());
     if (events_ != nullptr && events_ != stdout) {
         FILE* file = events_;
         events_ = nullptr;
@@ -286,23 +342,48 @@ std::string DecisionSink::consoleText() const {
     const qc::Verdict v = detector_->verdict(failOnWarning_);
     std::string text = "\nQC verdict: " + std::string(v.pass ? "PASS" : "FAIL") + " (profile " +
                        source_ + "): " + plural(v.errors, "error", "errors") + ", " +
-                       plural(v.warnings, "warning", "warnings") + "\n";
-    for (const qc::Event& e : detector_->events()) {
-        char where[160];
-        if (e.frames() > 0) {
-            std::snprintf(where, sizeof where, "frames %lld-%lld, %.2f-%.2f s",
-                          static_cast<long long>(e.firstFrame), static_cast<long long>(e.lastFrame),
-                          e.startSeconds, e.endSeconds);
-        } else {  // a signal loss, between two frames
-            std::snprintf(where, sizeof where, "before frame %lld, %.2f-%.2f s",
-                          static_cast<long long>(e.firstFrame), e.startSeconds, e.endSeconds);
-        }
-        text += std::string("  ") + qc::severityName(e.severity) + " " + e.type + " (" + e.rule +
-                "), " + where + ": " + e.message;
-        if (!e.ebu.name.empty()) text += " [" + e.ebu.name + "]";
-        text += "\n";
-    }
+                       plural(v.warnings, "warning", "warnings");
+    if (v.infos > 0) text += ", " + plural(v.infos, "note", "notes");
+    text += "\n";
+    for (const qc::Event* e : eventsBySeverity()) text += "  " + eventLine(*e) + "\n";
     return text;
+}
+
+std::vector<const qc::Event*> DecisionSink::eventsBySeverity() const {
+    std::vector<const qc::Event*> events;
+    for (const qc::Event& e : detector_->events()) events.push_back(&e);
+    std::stable_sort(events.begin(), events.end(), [](const qc::Event* a, const qc::Event* b) {
+        return a->severity > b->severity;
+    });
+    return events;
+}
+
+std::string DecisionSink::eventLine(const qc::Event& e) const {
+    std::string where;
+    if (clock_.valid()) {
+        where = clock_.at(e.startSeconds);
+        if (e.endSeconds > e.startSeconds) {
+            where += '-';
+            where += clock_.at(e.endSeconds);
+        }
+        where += " (";
+    }
+    where += qc::millisText(e.startSeconds);
+    if (e.endSeconds > e.startSeconds) {
+        where += '-';
+        where += qc::millisText(e.endSeconds);
+    }
+    where += " s";
+    if (clock_.valid()) where += ")";
+    if (e.frames() > 0) {
+        where += ", frames " + std::to_string(e.firstFrame) + "-" + std::to_string(e.lastFrame);
+    } else {  // a loss or a gap between two frames, or the missing end
+        where += ", before frame " + std::to_string(e.firstFrame);
+    }
+    std::string line = std::string(qc::severityName(e.severity)) + " " + e.type + " (" + e.rule +
+                       "), " + where + ": " + e.message;
+    if (!e.ebu.name.empty()) line += " [" + e.ebu.name + "]";
+    return line;
 }
 
 std::string DecisionSink::documentMembers() const {
@@ -315,20 +396,31 @@ std::string DecisionSink::documentMembers() const {
                        {"fail_on", failOnWarning_ ? "warning" : "error"},
                        {"rules", rules}};
     const qc::Verdict v = detector_->verdict(failOnWarning_);
-    const Json verdict{
-        {"result", v.pass ? "pass" : "fail"}, {"errors", v.errors}, {"warnings", v.warnings}};
+    const Json verdict{{"result", v.pass ? "pass" : "fail"},
+                       {"errors", v.errors},
+                       {"warnings", v.warnings},
+                       {"infos", v.infos}};
+    const Json stream{
+        {"start_timecode",
+         stream_.startTimecode.empty() ? Json(nullptr) : Json(stream_.startTimecode)},
+        {"scan_type", stream_.scanType.empty() ? Json(nullptr) : Json(stream_.scanType)},
+        {"field_order", stream_.fieldOrder.empty() ? Json(nullptr) : Json(stream_.fieldOrder)},
+        {"declared_duration_seconds",
+         stream_.durationSeconds > 0.0 ? seconds(stream_.durationSeconds) : Json(nullptr)},
+        {"analysed_duration_seconds", analysedEnd_ > 0.0 ? seconds(analysedEnd_) : Json(nullptr)}};
     std::string events = "[";
     for (const qc::Event& e : detector_->events()) {
         events += (events.size() > 1 ? ",\n" : "\n") +
-                  eventJson(e).dump(-1, ' ', false, Json::error_handler_t::replace);
+                  eventJson(e, clock_).dump(-1, ' ', false, Json::error_handler_t::replace);
     }
     events += detector_->events().empty() ? "]" : "\n]";
     const Json damage{{"count", detector_->decodeErrors()}, {"frames", detector_->damagedFrames()}};
     const auto dump = [](const Json& j) {
         return j.dump(-1, ' ', false, Json::error_handler_t::replace);
     };
-    return "\"profile\": " + dump(profile) + ",\n\"verdict\": " + dump(verdict) +
-           ",\n\"events\": " + events + ",\n\"decode_errors\": " + dump(damage) + ",\n";
+    return "\"profile\": " + dump(profile) + ",\n\"stream\": " + dump(stream) +
+           ",\n\"verdict\": " + dump(verdict) + ",\n\"events\": " + events +
+           ",\n\"decode_errors\": " + dump(damage) + ",\n";
 }
 
 std::string DecisionSink::damageSummary() const {

@@ -19,6 +19,7 @@
 
 #include "qc/detector.h"
 #include "qc/profile.h"
+#include "qc/timecode.h"
 #include "report/result_sink.h"
 
 namespace lumaqc {
@@ -40,6 +41,10 @@ class DecisionSink : public ResultSink {
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const FrameValues& values) override;
     bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    // The pictures are measured for the conditions that read them (black
+    // with a tolerance, bars, luma levels).
+    bool wantsPictures() const override { return true; }
+    void picture(const FrameMeta& meta, const LumaPicture& luma) override;
     // Counts damage the input ended on (RunSummary::damage) on the last
     // frame, closes the events still open, rates the statistics and writes
     // the verdict line of the events file; later calls do nothing.
@@ -59,6 +64,18 @@ class DecisionSink : public ResultSink {
     // The document's "profile", "verdict", "events" and "decode_errors"
     // members, each on its line and followed by a comma.
     std::string documentMembers() const;
+    // The events, errors first, then warnings, then infos (each in the order
+    // they opened). Not while the run goes on.
+    std::vector<const qc::Event*> eventsBySeverity() const;
+    // One event as the console shows it (no line feed): severity, type,
+    // rule, timecode with seconds, frames, message.
+    std::string eventLine(const qc::Event& event) const;
+    // The stream's timecode clock (its start timecode, or zero).
+    const qc::TimecodeClock& clock() const { return clock_; }
+    // What the stream declares (scan type, timecode, duration), from begin().
+    const SourceInfo& stream() const { return stream_; }
+    // Where the frames analysed end (seconds), once ended; 0 before.
+    double analysedEnd() const { return analysedEnd_; }
     // One line (no line feed) summing up the decoding damage; empty without damage.
     std::string damageSummary() const;
 
@@ -92,6 +109,11 @@ class DecisionSink : public ResultSink {
     int64_t reports_ = 0;  // damage reports printed so far
     int64_t lastFrame_ = -1;
     bool ended_ = false;
+    qc::TimecodeClock clock_;
+    qc::PictureMeasures measures_;
+    int64_t measuredFrame_ = -1;
+    SourceInfo stream_;
+    double analysedEnd_ = 0.0;
 };
 
 }  // namespace lumaqc

@@ -43,6 +43,10 @@ struct RunSummary {
     int damage = 0;
     std::string damageMessage{};
     bool running = false;  // a live run's document written while the run goes on
+    // When the input ended the run with an error after frames were read (a
+    // decoder that gave up, a file cut short): its message, line feed
+    // included; empty otherwise.
+    std::string inputError{};
 };
 
 // What the input says about a frame besides its picture.

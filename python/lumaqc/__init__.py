@@ -149,9 +149,11 @@ def analyze_file(
     write the program's JSON document and HTML report too, byte for byte as
     ``lumaqc --json``/``--report`` would. ``profile`` (a built-in profile name
     or a TOML profile file, as ``lumaqc --profile``) adds the events and the
-    verdict; damaged video then goes on past the damage, counted as
-    decode_error events, and still raises Error at the end, as the program
-    fails such a file (``error.result`` has everything).
+    verdict; damaged video then goes on past the damage: the damage, lost
+    frames and a file cut short are events of the verdict (decode_error,
+    frames_lost, truncated), and the result is returned with it, as the
+    program judges such a file (``complete`` is False when the input ended
+    early).
 
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),

@@ -8,6 +8,7 @@
 
 #include "qc/detector.h"
 #include "qc/profile.h"
+#include "qc/timecode.h"
 
 using namespace lumaqc;
 using namespace lumaqc::qc;
@@ -87,7 +88,7 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "block_loss, blur, temporal_activity, blackout, freezing, exposure, contrast, interlace, "
          "noise, slice, flickering)"},
         {head + "event = \"black\"\nseverity = \"fatal\"\n",
-         "line 5: severity must be \"warning\" or \"error\", not \"fatal\""},
+         "line 5: severity must be \"info\", \"warning\" or \"error\", not \"fatal\""},
         {head + "event = \"black\"\nseverity = 2\n", "line 5: key 'severity' must be a string"},
         {head + "event = \"black\"\n", "line 2: a rule needs the key 'severity'"},
         {head + "indicator = \"blur\"\nseverity = \"error\"\ndirection = \"up\"\nthreshold = 1\n",
@@ -96,14 +97,29 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 6: key 'threshold' does not apply to black rules"},
         {head + "event = \"glitch\"\nseverity = \"error\"\n",
          "line 4: unknown event 'glitch' without an indicator (black, freeze, decode_error, "
-         "signal_loss)"},
+         "signal_loss, frames_lost, truncated, bars, luma_levels)"},
+        {head + "event = \"black\"\nseverity = \"error\"\nmin_share = 120\n",
+         "line 6: key 'min_share' is a percent of the picture (above 0, up to 100)"},
+        {head + "event = \"black\"\nseverity = \"error\"\nlow = 4\n",
+         "line 6: key 'low' does not apply to black rules"},
+        {head + "event = \"luma_levels\"\nseverity = \"error\"\nhigh = 300\n",
+         "line 6: key 'high' must be a luma level from 0 to 255"},
+        {head + "event = \"bars\"\nseverity = \"info\"\nmax_level = 3\n",
+         "line 6: key 'max_level' applies to black and luma_levels rules"},
+        {head + "event = \"black\"\nseverity = \"error\"\nmin_duration = 1\nlonger_than = 1\n",
+         "line 7: a rule takes min_duration or longer_than, not both"},
+        {head + "event = \"black\"\nseverity = \"error\"\nfrom = \"5 s\"\n",
+         "line 6: key 'from' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
+        {"name = \"p\"\nignore_head = -1\n",
+         "line 2: key 'ignore_head' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
         {head + "event = \"black\"\nseverity = \"error\"\nnot_during = [\"blur\"]\n",
          "line 6: key 'not_during' names 'blur', which no rule of the profile makes"},
         {head +
              "event = \"black\"\nseverity = \"error\"\n[[rule]]\nid = \"r\"\nevent = \"freeze\"\n"
              "severity = \"error\"\n",
          "line 6: rule id 'r' is used twice"},
-        {"nmae = \"p\"\n", "line 1: unknown key 'nmae' (name, description, [[rule]])"},
+        {"nmae = \"p\"\n",
+         "line 1: unknown key 'nmae' (name, description, ignore_head, ignore_tail, [[rule]])"},
         {"name = \"p\"\n", "line 1: no [[rule]]"},
         {"name = \"p\n",
          "line 1: Error while parsing string: unescaped control characters other than TAB (U+0009) "
@@ -126,11 +142,24 @@ TEST(QcProfile, PrintedProfilesReadBackTheSame) {
         "ebu_item = { id = \"X1\", name = \"Blurriness\" }\n[[rule]]\nid = \"held\"\n"
         "event = \"freeze\"\nthreshold = 0\nmin_duration = 0.1\nseverity = \"warning\"\n"
         "not_during = [\"blurring\"]\n[[rule]]\nid = \"b\"\nindicator = \"block_loss\"\n"
-        "event = \"blurring\"\nthreshold = 1e-3\ndirection = \"below\"\nseverity = \"warning\"\n");
+        "event = \"blurring\"\nthreshold = 1e-3\ndirection = \"below\"\nseverity = \"warning\"\n"
+        "[[rule]]\nid = \"dark\"\nevent = \"black\"\nmax_level = 40\nlonger_than = 1\n"
+        "severity = \"error\"\nin_leader = false\nfrom = \"00:00:10:00\"\nto = 600\n"
+        "[[rule]]\nid = \"lv\"\nevent = \"luma_levels\"\nlow = 10\nhigh = 240\nthreshold = 2.5\n"
+        "severity = \"info\"\n");
     for (const Profile* p : {&builtIn, &custom}) {
         EXPECT_EQ(parsed(profileToToml(*p)), *p) << profileToToml(*p);
     }
     EXPECT_EQ(custom.rules[0].ebu.id, "X1");
+    EXPECT_EQ(custom.rules[3].maxLevel, 40);
+    EXPECT_EQ(custom.rules[3].minShare, 98.0);
+    EXPECT_TRUE(custom.rules[3].strict);
+    EXPECT_EQ(custom.rules[3].from, "00:00:10:00");
+    EXPECT_EQ(custom.rules[4].severity, Severity::Info);
+    const Profile windowed = parsed(
+        "name = \"w\"\nignore_head = \"00:00:05:00\"\nignore_tail = 2.5\n"
+        "[[rule]]\nid = \"b\"\nevent = \"bars\"\nseverity = \"info\"\n");
+    EXPECT_EQ(parsed(profileToToml(windowed)), windowed);
     EXPECT_EQ(custom.rules[2].type, "blurring");
     EXPECT_EQ(parsed("name = \"n\"\n[[rule]]\nid = \"i\"\nindicator = \"interlace\"\n"
                      "threshold = 1\ndirection = \"above\"\nseverity = \"error\"\n")
@@ -269,6 +298,189 @@ TEST(QcDetector, TimesDamageAndVerdict) {
     EXPECT_TRUE(detector.verdict(false).pass);
     EXPECT_FALSE(detector.verdict(true).pass);
     EXPECT_DOUBLE_EQ(detector.events().at(0).endSeconds, 0.04);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QcTimecode, FramesAndTimesReadAsSmpteTimecode) {
+    const double ntsc = 30000.0 / 1001.0;
+    const struct {
+        std::string start;
+        double fps;
+        double seconds;
+        std::string expected;
+    } cases[] = {
+        {"", 25.0, 0.0, "00:00:00:00"},
+        {"", 25.0, 10.2, "00:00:10:05"},
+        {"10:00:00:00", 25.0, 3661.04, "11:01:01:01"},
+        {"", 24.0, 59.99, "00:01:00:00"},
+        // Drop-frame: frame numbers 0 and 1 are skipped each minute but every tenth.
+        {"", ntsc, 1799.0 / ntsc, "00:00:59;29"},
+        {"", ntsc, 1800.0 / ntsc, "00:01:00;02"},
+        {"", ntsc, 17982.0 / ntsc, "00:10:00;00"},
+        {"", ntsc, 107892.0 / ntsc, "01:00:00;00"},
+        {"00:59:59;28", ntsc, 2.0 / ntsc, "01:00:00;00"},
+        {"00:00:59;29", ntsc, 1.0 / ntsc, "00:01:00;02"},
+        // A non-drop start timecode keeps the clock non-drop at 29.97.
+        {"01:00:00:00", ntsc, 1800.0 / ntsc, "01:01:00:00"},
+        {"", 60000.0 / 1001.0, 3600.0 / (60000.0 / 1001.0), "00:01:00;04"},
+        // A start timecode that cannot be read counts from zero; past a day it wraps.
+        {"1:2", 25.0, 1.0, "00:00:01:00"},
+        {"23:59:59:24", 25.0, 0.04, "00:00:00:00"},
+    };
+    for (const auto& c : cases) {
+        const TimecodeClock clock(c.start, c.fps);
+        EXPECT_EQ(clock.at(c.seconds), c.expected) << c.start << " " << c.seconds;
+    }
+    EXPECT_FALSE(TimecodeClock("", 0.0).valid());
+    EXPECT_EQ(roundMillis(10.200000000000001), 10.2);
+    EXPECT_EQ(millisText(1.0 / 3.0), "0.333");
+    EXPECT_EQ(parseTime("00:00:05:12", 25.0), 5.48);
+    EXPECT_EQ(parseTime("4.5", 25.0), 4.5);
+    EXPECT_FALSE(parseTime("5 s", 25.0));
+    EXPECT_FALSE(parseTime("00:00:05:30", 25.0));
+}
+
+// Lost frames show as gaps in the timestamps of a constant-rate stream, and a
+// file cut short as an end before the declared one or as the input's error.
+TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
+    const Profile profile = defaultProfile();
+    EventDetector detector(profile, 25.0);
+    detector.setTimeline(25.0, 8.0);
+    std::vector<double> times;
+    for (int i = 0; i < 100; ++i) times.push_back(i < 50 ? i * 0.04 : (i + 12) * 0.04);
+    FrameValues v = cleanFrame();
+    for (int i = 0; i < 100; ++i) {
+        FrameInput f;
+        f.index = i;
+        f.seconds = times[static_cast<size_t>(i)];
+        f.values = &v;
+        f.first = i == 0;
+        detector.feed(f);
+    }
+    detector.finish();
+    ASSERT_EQ(detector.events().size(), 2u);
+    const Event& lost = detector.events()[0];
+    EXPECT_EQ(lost.type, "frames_lost");
+    EXPECT_EQ(lost.severity, Severity::Error);
+    EXPECT_EQ(lost.firstFrame, 50);
+    EXPECT_EQ(lost.frames(), 0);
+    EXPECT_NEAR(lost.startSeconds, 2.0, 1e-9);
+    EXPECT_NEAR(lost.endSeconds, 2.48, 1e-9);
+    EXPECT_EQ(lost.message, "12 frames lost (a gap of 0.52 s in the timestamps)");
+    const Event& cut = detector.events()[1];
+    EXPECT_EQ(cut.type, "truncated");
+    EXPECT_NEAR(cut.startSeconds, 4.48, 1e-9);
+    EXPECT_NEAR(cut.endSeconds, 8.0, 1e-9);
+    EXPECT_FALSE(detector.verdict(false).pass);
+
+    // Evenly spaced frames ending where declared (within two frames): nothing;
+    // an input error that says the file is cut short: truncated.
+    for (const std::string ending : {"", "the file ends after 91 of its 150 frames (truncated)"}) {
+        EventDetector even(profile, 25.0);
+        even.setTimeline(25.0, 4.05);
+        for (int i = 0; i < 100; ++i) {
+            FrameInput f;
+            f.index = i;
+            f.seconds = i * 0.04;
+            f.values = &v;
+            f.first = i == 0;
+            even.feed(f);
+        }
+        even.inputEnded(ending);
+        even.finish();
+        EXPECT_EQ(even.events().size(), ending.empty() ? 0u : 1u) << ending;
+        EXPECT_TRUE(ending.empty() || even.events()[0].type == "truncated");
+    }
+}
+
+TEST(QcDetector, InfoEventsNeverFail) {
+    const Profile profile =
+        parsed("name = \"n\"\n[[rule]]\nid = \"b\"\nevent = \"black\"\nseverity = \"info\"\n");
+    const Detected run = detect(profile, 50, [](int i, FrameValues& v) {
+        if (i >= 10 && i < 30) v[kBlackout] = 1.0;
+    });
+    ASSERT_EQ(run.events.size(), 1u);
+    EXPECT_EQ(run.events[0].severity, Severity::Info);
+    EXPECT_TRUE(run.verdict.pass);
+    EXPECT_EQ(run.verdict.infos, 1);
+    EXPECT_EQ(run.verdict.warnings, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Measured pictures: bars, black with a logo, out-of-range luma.
+TEST(QcDetector, PictureConditionsLeaderAndWindows) {
+    PictureMeasures bars;
+    bars.histogram[128] = 100;
+    bars.samples = 100;
+    bars.bars = true;
+    PictureMeasures logo;  // 98.5 % at luma 16, a white logo
+    logo.histogram[16] = 985;
+    logo.histogram[235] = 15;
+    logo.samples = 1000;
+    PictureMeasures programme;
+    programme.histogram[100] = 97;
+    programme.histogram[250] = 3;  // 3 % above 246
+    programme.samples = 100;
+    PictureMeasures legal;
+    legal.histogram[100] = 100;
+    legal.samples = 100;
+
+    // 0-2 s bars, 2-3 s black (the leader), 3-5 s programme out of range,
+    // 5-7 s black with a logo, 7-10 s programme.
+    const auto measuresAt = [&](int i) -> const PictureMeasures* {
+        if (i < 50) return &bars;
+        if (i < 75) return &logo;
+        if (i < 125) return &programme;
+        if (i < 175) return &logo;
+        return &legal;
+    };
+    const auto run = [&](const Profile& profile) {
+        EventDetector detector(profile, 25.0);
+        detector.setEnd(10.0);
+        for (int i = 0; i < 250; ++i) {
+            FrameValues v = cleanFrame();
+            v[kTemporalActivity] = i < 50 ? 0.0 : 10.0;
+            FrameInput f;
+            f.index = i;
+            f.seconds = i / 25.0;
+            f.values = &v;
+            f.first = i == 0;
+            f.measures = measuresAt(i);
+            detector.feed(f);
+        }
+        detector.finish();
+        std::vector<std::string> seen;
+        for (const Event& e : detector.events()) {
+            seen.push_back(e.type + " " + severityName(e.severity) + " " +
+                           std::to_string(e.firstFrame) + "-" + std::to_string(e.lastFrame));
+        }
+        return seen;
+    };
+    EXPECT_EQ(run(defaultProfile()),
+              (std::vector<std::string>{"bars info 0-49", "luma_levels warning 75-124",
+                                        "black error 125-174"}));
+    // Without in_leader = false the black after the bars counts too; a
+    // window and ignore_head / ignore_tail keep frames out; longer_than
+    // needs more than the duration.
+    const std::string rule =
+        "[[rule]]\nid = \"b\"\nevent = \"black\"\nmax_level = 32\n"
+        "severity = \"error\"\n";
+    EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\n")),
+              (std::vector<std::string>{"black error 50-74", "black error 125-174"}));
+    EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "longer_than = 1\n")),
+              (std::vector<std::string>{"black error 125-174"}));
+    EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "from = 4\nto = \"00:00:06:00\"\n")),
+              (std::vector<std::string>{"black error 125-149"}));
+    EXPECT_EQ(run(parsed("name = \"n\"\nignore_head = \"00:00:05:10\"\nignore_tail = 4\n" + rule)),
+              (std::vector<std::string>{"black error 135-149"}));
+    EXPECT_EQ(run(parsed("name = \"n\"\nignore_head = 5.4\n" + rule)),
+              (std::vector<std::string>{"black error 135-174"}));
 }
 
 }  // namespace
