@@ -9,6 +9,7 @@
 #include "engine/check.h"
 #include "qc/profile.h"
 #include "report/text_sinks.h"
+#include "settings/settings.h"
 
 namespace lumaqc {
 
@@ -60,6 +61,13 @@ ParsedCheck parseCheckCommand(int argc, const char* const* argv) {
         ->check(CLI::IsMember({"error", "warning"}));
     app.add_option("--threads", command.threads, "Worker threads (default 0: every hardware one)")
         ->check(CLI::Range(0, 1024));
+    for (auto [option, member] : {std::pair{"--ignore-head", &command.ignoreHead},
+                                  std::pair{"--ignore-tail", &command.ignoreTail}}) {
+        app.add_option(option, *member,
+                       "Seconds or HH:MM:SS:FF that the profile does not judge (replaces its "
+                       "ignore_head / ignore_tail)")
+            ->check(CLI::Validator(checkTime, "SECONDS|HH:MM:SS:FF"));
+    }
     app.add_flag("--rows", command.rows, "Also print the per-frame rows and timing table");
     app.add_option("--log", command.logPath, "Also write the tab-separated log here (one FILE)");
     try {
@@ -86,11 +94,13 @@ ParsedCheck parseCheckCommand(int argc, const char* const* argv) {
 
 int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
     std::string error;
-    const std::optional<qc::Profile> profile = qc::loadProfile(command.profile, error);
+    std::optional<qc::Profile> profile = qc::loadProfile(command.profile, error);
     if (!profile) {
         std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
         return -1;
     }
+    if (!command.ignoreHead.empty()) profile->ignoreHead = command.ignoreHead;
+    if (!command.ignoreTail.empty()) profile->ignoreTail = command.ignoreTail;
     if ((!command.reportDir.empty() && !makeDirectory(command.reportDir)) ||
         (!command.jsonDir.empty() && !makeDirectory(command.jsonDir))) {
         return -1;

@@ -18,8 +18,10 @@ struct CheckCommand {
     std::string jsonDir;    // one JSON document per file, named after it
     bool failOnWarning = false;
     int threads = 0;
-    bool rows = false;    // the per-frame console table too
-    std::string logPath;  // the tab-separated log (one file only)
+    bool rows = false;       // the per-frame console table too
+    std::string logPath;     // the tab-separated log (one file only)
+    std::string ignoreHead;  // replace the profile's ignore_head / ignore_tail
+    std::string ignoreTail;
 };
 
 struct ParsedCheck {

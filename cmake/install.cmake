@@ -21,7 +21,7 @@ foreach(header indicators/indicator_id.h io/frame_source.h engine/run.h report/r
                report/output_file.h report/results_summary.h report/json_sink.h
                report/html_sink.h report/csv_sink.h report/thumbnails.h report/text_sinks.h
                qc/detector.h qc/profile.h qc/picture_measures.h qc/timecode.h
-               report/decision_sink.h engine/check.h)
+               report/decision_sink.h report/decision_view.h settings/settings.h engine/check.h)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lumaqc/${folder})
 endforeach()

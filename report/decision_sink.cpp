@@ -386,41 +386,37 @@ std::string DecisionSink::eventLine(const qc::Event& e) const {
     return line;
 }
 
-std::string DecisionSink::documentMembers() const {
+Json DecisionSink::document() const {
     std::lock_guard<std::mutex> lock(mutex_);
     Json rules = Json::array();
     for (const qc::Rule& r : profile_.rules) rules.push_back(ruleJson(r));
-    const Json profile{{"name", profile_.name},
-                       {"source", source_},
-                       {"description", profile_.description},
-                       {"fail_on", failOnWarning_ ? "warning" : "error"},
-                       {"rules", rules}};
     const qc::Verdict v = detector_->verdict(failOnWarning_);
-    const Json verdict{{"result", v.pass ? "pass" : "fail"},
-                       {"errors", v.errors},
-                       {"warnings", v.warnings},
-                       {"infos", v.infos}};
-    const Json stream{
-        {"start_timecode",
-         stream_.startTimecode.empty() ? Json(nullptr) : Json(stream_.startTimecode)},
-        {"scan_type", stream_.scanType.empty() ? Json(nullptr) : Json(stream_.scanType)},
-        {"field_order", stream_.fieldOrder.empty() ? Json(nullptr) : Json(stream_.fieldOrder)},
-        {"declared_duration_seconds",
-         stream_.durationSeconds > 0.0 ? seconds(stream_.durationSeconds) : Json(nullptr)},
-        {"analysed_duration_seconds", analysedEnd_ > 0.0 ? seconds(analysedEnd_) : Json(nullptr)}};
-    std::string events = "[";
-    for (const qc::Event& e : detector_->events()) {
-        events += (events.size() > 1 ? ",\n" : "\n") +
-                  eventJson(e, clock_).dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
-    events += detector_->events().empty() ? "]" : "\n]";
-    const Json damage{{"count", detector_->decodeErrors()}, {"frames", detector_->damagedFrames()}};
-    const auto dump = [](const Json& j) {
-        return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-    };
-    return "\"profile\": " + dump(profile) + ",\n\"stream\": " + dump(stream) +
-           ",\n\"verdict\": " + dump(verdict) + ",\n\"events\": " + events +
-           ",\n\"decode_errors\": " + dump(damage) + ",\n";
+    Json events = Json::array();
+    for (const qc::Event& e : detector_->events()) events.push_back(eventJson(e, clock_));
+    return Json{
+        {"profile",
+         {{"name", profile_.name},
+          {"source", source_},
+          {"description", profile_.description},
+          {"fail_on", failOnWarning_ ? "warning" : "error"},
+          {"rules", rules}}},
+        {"stream",
+         {{"start_timecode",
+           stream_.startTimecode.empty() ? Json(nullptr) : Json(stream_.startTimecode)},
+          {"scan_type", stream_.scanType.empty() ? Json(nullptr) : Json(stream_.scanType)},
+          {"field_order", stream_.fieldOrder.empty() ? Json(nullptr) : Json(stream_.fieldOrder)},
+          {"declared_duration_seconds",
+           stream_.durationSeconds > 0.0 ? seconds(stream_.durationSeconds) : Json(nullptr)},
+          {"analysed_duration_seconds",
+           analysedEnd_ > 0.0 ? seconds(analysedEnd_) : Json(nullptr)}}},
+        {"verdict",
+         {{"result", v.pass ? "pass" : "fail"},
+          {"errors", v.errors},
+          {"warnings", v.warnings},
+          {"infos", v.infos}}},
+        {"events", events},
+        {"decode_errors",
+         {{"count", detector_->decodeErrors()}, {"frames", detector_->damagedFrames()}}}};
 }
 
 std::string DecisionSink::damageSummary() const {
