@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -23,6 +24,25 @@ std::optional<double> number(const std::string& text, std::string& unit) {
     if (digits == 0) return std::nullopt;
     unit = text.substr(i);
     return std::strtod(text.substr(0, i).c_str(), nullptr);
+}
+
+// The ranges of the values: wide enough for any real use, narrow enough
+// that every wait and every count they set ends in reasonable time.
+constexpr double kMinSeconds = 0.001;
+constexpr double kMaxSeconds = 7 * 24 * 3600.0;  // a week
+constexpr int64_t kMaxLogBytes = int64_t{1} << 40;
+constexpr long kMaxLogKeep = 1000;
+
+// --log-keep: a whole number from 0 to kMaxLogKeep, said in a few words.
+std::string checkLogKeep(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || end == text.c_str() || *end != '\0') return text + " is not a number";
+    if (errno == ERANGE || n < 0 || n > kMaxLogKeep) {
+        return text + " is out of range, must be 0 to " + std::to_string(kMaxLogKeep);
+    }
+    return "";
 }
 
 }  // namespace
@@ -111,8 +131,9 @@ void addLiveOptions(CLI::App& app, LiveOptionText& text) {
     app.add_option("--log-rotate", text.logRotate,
                    "Start a new log when it would grow beyond this size (512K, 100M, 1G ...)");
     app.add_option("--log-keep", text.logKeep,
-                   "Rotated logs kept, as LOG.1 (the newest) to LOG.N (default 5)")
-        ->check(CLI::NonNegativeNumber);
+                   "Rotated logs kept, as LOG.1 (the newest) to LOG.N (default 5, at most " +
+                       std::to_string(kMaxLogKeep) + ")")
+        ->check(CLI::Validator(checkLogKeep, "0 to " + std::to_string(kMaxLogKeep)));
     app.add_option("--exec-on-event", text.execOnEvent,
                    "Run this command (with /bin/sh -c) for every event opened or closed, the "
                    "event as one JSON line on its standard input");
@@ -126,6 +147,11 @@ bool finishLiveOptions(const LiveOptionText& text, LiveOptions& options, std::st
         if (!seconds || *seconds <= 0.0) {
             error = std::string("lumaqc: invalid ") + name + " " + value +
                     ": give a positive duration such as 500ms, 2, 60s, 10m or 1h";
+            return false;
+        }
+        if (*seconds < kMinSeconds || *seconds > kMaxSeconds) {
+            error = std::string("lumaqc: ") + name + " " + value +
+                    " is out of range: give a duration from 1ms to 168h (a week)";
             return false;
         }
         out = *seconds;
@@ -149,6 +175,11 @@ bool finishLiveOptions(const LiveOptionText& text, LiveOptions& options, std::st
         if (!bytes || *bytes <= 0) {
             error = "lumaqc: invalid --log-rotate " + text.logRotate +
                     ": give a size such as 512K, 100M or 1G";
+            return false;
+        }
+        if (*bytes > kMaxLogBytes) {
+            error = "lumaqc: --log-rotate " + text.logRotate +
+                    " is out of range: give a size from 1 byte to 1024G";
             return false;
         }
         options.logRotateBytes = *bytes;

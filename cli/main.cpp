@@ -84,26 +84,6 @@ void describeOutOfMemory(int32_t width, int32_t height) {
 
 int run(int argc, char** argv);
 
-// The built-in profile by its name, or a TOML file.
-std::optional<qc::Profile> loadProfile(const std::string& name, std::string& error) {
-    if (name == "default") return qc::defaultProfile();
-    std::string text;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) file = nullptr;
-    }
-    if (file == nullptr) {
-        error = "cannot read the profile " + name + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return qc::parseProfile(text, name, error);
-}
-
 // Descriptors 0 to 2 that whoever started us left closed are opened on
 // /dev/null, before any file is opened, so that no file of ours takes their
 // place (a log would then get the console rows). Opened for reading only: a
@@ -177,7 +157,9 @@ int run(int argc, char** argv) {
     std::string error;
     std::optional<qc::Profile> profile;
     if (!options.profile.empty()) {
-        profile = loadProfile(options.profile, error);
+        bool interrupted = false;
+        profile = qc::loadProfile(options.profile, error, &stopSignal, &interrupted);
+        if (interrupted) return stoppedBeforeStart();
         if (!profile) {
             std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
             return -1;
@@ -213,6 +195,14 @@ int run(int argc, char** argv) {
             std::fputs(error.c_str(), stderr);
             return -1;
         }
+    }
+
+    // The log is locked before the input is opened: a second run in the same
+    // folder is refused while this one waits for its input.
+    Outputs outputs;
+    if (!outputs.openLog(options, error)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
     }
 
     AnalysisRequest request;
@@ -252,7 +242,6 @@ int run(int argc, char** argv) {
         return -1;
     }
 
-    Outputs outputs;
     if (!outputs.create(options, std::move(profile), analysis->input().path, session.get(),
                         error)) {
         std::fputs(error.c_str(), stderr);

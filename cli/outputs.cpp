@@ -28,12 +28,11 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 
 }  // namespace
 
-bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
-                     const std::string& input, LiveSession* live, std::string& error) {
+bool Outputs::openLog(const CommandLine& line, std::string& error) {
     // The log is opened and locked first, but emptied only when the run
-    // starts: another run writing it, a document that cannot be created, a
-    // console that cannot be written or memory that runs out leaves an
-    // earlier log as it was.
+    // starts: another run writing it, an input that cannot be opened, a
+    // document that cannot be created, a console that cannot be written or
+    // memory that runs out leaves an earlier log as it was.
     if (!line.noLog) {
         const auto opened = [&error](auto log) -> std::unique_ptr<ResultSink> {
             if (!log->busy()) return log;
@@ -46,6 +45,11 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
                    : opened(std::make_unique<LogSink>(line.logPath));
         if (!log_) return false;
     }
+    return true;
+}
+
+bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
+                     const std::string& input, LiveSession* live, std::string& error) {
     // A document on standard output keeps it to itself: the console table
     // goes to the error stream then, or nowhere with --quiet.
     const bool documentOnStdout = documentOnStandardOutput(line);

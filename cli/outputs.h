@@ -23,8 +23,7 @@ namespace lumaqc {
 
 class Outputs {
   public:
-    // The log is opened and locked first (another run holding it returns
-    // false with one line in `error` naming that run). Under a QC profile
+    // The log is opened and locked first, by openLog(). Under a QC profile
     // (`profile` set) the decision comes next, with its events file
     // (--events); `input` names the video in its messages. Then the documents
     // are created. A file that cannot be created returns false likewise. The
@@ -33,6 +32,11 @@ class Outputs {
     // With a live session (`live` set), the metrics get every row, the
     // decision's events go to its hub, and the documents of a live input
     // written to files roll.
+    // Opens and locks the log (nothing with --no-log), before the input is
+    // opened: a run that waits for its input (a pipe) holds its log all the
+    // while. False, with one line in `error`, when another run holds it.
+    bool openLog(const CommandLine& line, std::string& error);
+    // Creates the other outputs (openLog() must have succeeded).
     bool create(const CommandLine& line, std::optional<qc::Profile> profile,
                 const std::string& input, LiveSession* live, std::string& error);
 
