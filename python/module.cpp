@@ -29,8 +29,10 @@
 #include <string>
 #include <vector>
 
+#include "io/display_name.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
+#include "report/output_file.h"
 #include "report/results_summary.h"
 
 #ifdef LUMAQC_HAVE_DECODER
@@ -99,6 +101,11 @@ PlaneView planeOf(const py::object& object) {
     }
     const ptrdiff_t rows = array.shape(0);
     const ptrdiff_t columns = array.shape(1);
+    if (rows == 0 || columns == 0) {
+        throw py::value_error("luma is empty (" + std::to_string(rows) + " x " +
+                              std::to_string(columns) +
+                              " samples): give the picture, height x width samples");
+    }
     if (columns > 1 && array.strides(1) != 1) {
         throw py::value_error(
             "luma rows must be contiguous (samples 1 byte apart, top to bottom; got strides " +
@@ -244,22 +251,8 @@ py::dict summaryOf(const ResultsRecorder& recorder, double fps) {
 
 // The built-in profile by its name, or a TOML file, as the program reads them.
 qc::Profile loadProfile(const std::string& name) {
-    if (name == "default") return qc::defaultProfile();
-    std::string text;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) file = nullptr;
-    }
-    if (file == nullptr) {
-        raiseError("lumaqc: cannot read the profile " + name + ": " + std::strerror(errno));
-    }
     std::string error;
-    std::optional<qc::Profile> profile = qc::parseProfile(text, name, error);
+    std::optional<qc::Profile> profile = qc::loadProfile(name, error);
     if (!profile) raiseError("lumaqc: " + error);
     return std::move(*profile);
 }
@@ -276,6 +269,16 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
                      std::optional<std::string> reportPath,
                      std::optional<std::string> profileName) {
     if (path == "-") throw py::value_error("standard input cannot be analysed from Python");
+    // Paths are bytes (os.fsencode); one with a NUL names no file: the
+    // system would read it only up to the NUL.
+    for (const auto& [what, name] :
+         {std::pair{"path", std::optional<std::string>(path)}, std::pair{"json", jsonPath},
+          std::pair{"report", reportPath}}) {
+        if (name && name->find('\0') != std::string::npos) {
+            throw py::value_error(std::string(what) + " " + readableName(*name) +
+                                  " holds a NUL character, which no file name can hold");
+        }
+    }
     if (width.has_value() != height.has_value()) {
         throw py::value_error("width and height go together");
     }
@@ -288,6 +291,13 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     // A profile is read, and refused, before anything else is read or written.
     std::optional<qc::Profile> profile;
     if (profileName) profile = loadProfile(*profileName);
+    // Documents that would overwrite the input or each other are refused as
+    // the program refuses them.
+    std::vector<NamedOutput> outputs;
+    if (jsonPath) outputs.push_back({"the JSON document (json=)", *jsonPath});
+    if (reportPath) outputs.push_back({"the HTML report (report=)", *reportPath});
+    const std::string clash = checkOutputs("lumaqc", path, outputs);
+    if (!clash.empty()) raiseError(printableName(clash.substr(0, clash.size() - 1)));
 
     std::atomic<int> stop{0};
     AnalysisRequest request;
@@ -310,7 +320,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     }
     if (!analysis) {
         if (error.empty()) {
-            raiseError(path +
+            raiseError(printableName(path) +
                            " is not a video file that can be decoded; raw video needs width "
                            "and height",
                        notVideoType);
@@ -354,9 +364,13 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     sinks.push_back(&collect);
 
     RunOutcome outcome;
+    // Why each document is not whole (a failed write or close), or nothing:
+    // a caller renames only whole documents into place.
+    std::vector<std::string> written;  // empty: whole
     {
         py::gil_scoped_release release;
         outcome = analysis->run(sinks);
+        for (const auto& document : documents) written.push_back(document->error());
         documents.clear();
     }
     collect.rethrow();
@@ -381,7 +395,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     }
 
     py::dict inputInfo;
-    inputInfo["path"] = input.path;
+    inputInfo["path"] = py::bytes(input.path);  // the package decodes it with os.fsdecode
     inputInfo["kind"] = input.kind;
     inputInfo["codec"] = input.kind == "decoder" ? input.codec : std::string("rawvideo");
     inputInfo["width"] = input.width;
@@ -392,6 +406,11 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
         run.untilEnd ? py::object(py::none()) : py::object(py::int_(run.frames));
 
     py::dict result;
+    py::dict documentsWritten;
+    size_t next = 0;
+    if (jsonPath) documentsWritten["json"] = py::bytes(written[next++]);
+    if (reportPath) documentsWritten["report"] = py::bytes(written[next++]);
+    result["written"] = documentsWritten;
     result["input"] = inputInfo;
     result["frame"] = indices;
     result["time"] = times;
@@ -423,6 +442,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
 // PNG, ... pipes and image sequences), text, raw samples (known by their name
 // only) and unknown content are not video.
 py::object probe(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return py::none();  // names no file
     std::string head(4096, '\0');
     {
         py::gil_scoped_release release;
@@ -529,6 +549,9 @@ where the JSON document has null (no value).
         },
         py::arg("profile"),
         "Reads a profile (a built-in name or a TOML file): its name, or Error.");
+    m.def(
+        "printable_name", [](const py::bytes& name) { return printableName(std::string(name)); },
+        py::arg("name"), "The name as lumaqc shows it: non-UTF-8 bytes and controls as \\xNN.");
     m.def("probe", &probe, py::arg("path"),
           "'y4m', the container name libavformat recognises, or None.");
 }

@@ -22,16 +22,17 @@ class Analyzer:
     def frames(self) -> int: ...
 
 def analyze_file(
-    path: str,
+    path: bytes,
     width: Optional[int] = None,
     height: Optional[int] = None,
     fps: Optional[float] = None,
     frames: Optional[int] = None,
     start: Optional[int] = None,
     threads: Optional[int] = None,
-    json: Optional[str] = None,
-    report: Optional[str] = None,
-    profile: Optional[str] = None,
+    json: Optional[bytes] = None,
+    report: Optional[bytes] = None,
+    profile: Optional[bytes] = None,
 ) -> Dict[str, Any]: ...
 def check_profile(profile: str) -> str: ...
-def probe(path: str) -> Optional[str]: ...
+def printable_name(name: bytes) -> str: ...
+def probe(path: bytes) -> Optional[str]: ...
