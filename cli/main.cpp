@@ -23,13 +23,13 @@
 #include <string>
 
 #include "cli/command_line.h"
-#include "cli/output_paths.h"
-#include "cli/outputs.h"
 #include "engine/run.h"
 #include "io/live_source.h"
 #include "live/session.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
+#include "report/output_paths.h"
+#include "report/outputs.h"
 #include "report/provenance.h"
 #include "tools/simd.h"
 
@@ -152,7 +152,7 @@ int run(int argc, char** argv) {
             std::fputs(parsed.text.c_str(), stderr);
             return -1;
     }
-    const CommandLine& options = parsed.line;
+    const Settings& options = parsed.settings;
     // A profile is read, and refused, before anything else is read or written.
     std::string error;
     std::optional<qc::Profile> profile;
@@ -187,10 +187,10 @@ int run(int argc, char** argv) {
     // Live monitoring (URLs and pipes, or --live) and the outputs that serve
     // it start before anything is read: a metrics address that cannot be
     // bound stops the start.
-    const bool live = options.live.live || isLiveInput(options.video);
+    const bool live = options.live.live || isLiveInput(options.input);
     std::unique_ptr<LiveSession> session;
     if (live || options.live.metrics || !options.live.execOnEvent.empty()) {
-        session = LiveSession::start(options.live, options.video, &stopSignal, error);
+        session = LiveSession::start(options.live, options.input, &stopSignal, error);
         if (!session) {
             std::fputs(error.c_str(), stderr);
             return -1;
@@ -205,21 +205,14 @@ int run(int argc, char** argv) {
         return -1;
     }
 
-    AnalysisRequest request;
-    request.path = options.video;
-    request.width = options.width;
-    request.height = options.height;
-    request.pixelFormat = options.pixelFormat;
-    if (options.fpsGiven) request.fps = options.fps;
-    if (options.framesGiven) request.frames = options.frames;
-    request.start = options.start;
-    request.threads = options.threads;
+    AnalysisRequest request = analysisRequest(options);
     request.stop = &stopSignal;
-    // Under a profile, damage is an event and the run goes on.
-    request.continueAfterDamage = profile.has_value();
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     request.provenance = &provenance;
-    if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
+    if (options.width > 0 && options.height > 0) {
+        describeOutOfMemory(static_cast<int32_t>(options.width),
+                            static_cast<int32_t>(options.height));
+    }
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis =
         live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
@@ -242,8 +235,8 @@ int run(int argc, char** argv) {
         return -1;
     }
 
-    if (!outputs.create(options, std::move(profile), analysis->input().path, session.get(),
-                        error)) {
+    if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
+                        session.get(), error)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }
@@ -271,7 +264,7 @@ int run(int argc, char** argv) {
     // its last whole frame.
     const SourceInfo& input = analysis->input();
     const RunOptions& run = analysis->options();
-    if (input.kind == "raw" && options.framesGiven && outcome.framesDone < run.frames) {
+    if (input.kind == "raw" && options.frames.has_value() && outcome.framesDone < run.frames) {
         std::fprintf(stderr,
                      "lumaqc: only %lld of the %lld frames requested from frame %lld exist in %s, "
                      "which holds %lld whole frames\n",

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "live/options.h"
+#include "settings/settings.h"
 
 namespace httplib {
 class Server;

@@ -18,13 +18,14 @@
 #include "live/exec_hook.h"
 #include "live/metrics.h"
 #include "live/metrics_server.h"
-#include "live/options.h"
 #include "report/decision_sink.h"
+#include "report/outputs.h"
 #include "report/result_sink.h"
+#include "settings/settings.h"
 
 namespace lumaqc {
 
-class LiveSession : public LiveObserver {
+class LiveSession : public LiveObserver, public LiveOutputs {
   public:
     // Starts what must work before anything is read or written: the metrics
     // endpoint (bound at once) and the event command. Null, with a one-line
@@ -41,22 +42,23 @@ class LiveSession : public LiveObserver {
     std::unique_ptr<Analysis> open(const AnalysisRequest& request, std::string& error,
                                    OpenStatus* status);
     // True once the input was opened for live reading: the documents roll.
-    bool live() const { return live_ != nullptr; }
+    bool live() const override { return live_ != nullptr; }
     // The run's frame rate, once known.
     void setFrameRate(double fps);
 
     // Under a QC profile: the decision's events go to the hub, and signal
     // losses become events of the decision (with the severity of the
     // profile's signal_loss rule; without one they are not events).
-    void attach(DecisionSink& decision);
+    void attach(DecisionSink& decision) override;
 
     // The JSON document and the HTML report of a live run (rolling window,
     // rewritten atomically); null with the message (no line feed) in `error`
     // when they cannot be written. `decision` as for JsonSink::setDecision.
     std::unique_ptr<ResultSink> documents(const std::string& jsonPath,
                                           const std::string& reportPath,
-                                          const DecisionSink* decision, std::string& error);
-    ResultSink& metricsSink() { return *metricsSink_; }
+                                          const DecisionSink* decision,
+                                          std::string& error) override;
+    ResultSink& metricsSink() override { return *metricsSink_; }
     EventHub& events() { return hub_; }
 
     // After the run: closes a signal loss still open, lets the event command

@@ -40,6 +40,10 @@ indicators: List[Tuple[str, str]] = [tuple(item) for item in _lumaqc.indicators]
 #: The JSON keys alone, in the same order.
 keys: List[str] = [key for key, _ in indicators]
 
+#: The keyword arguments of :func:`analyze_file` beyond its named ones: the
+#: program's options, named without their dashes ("pix_fmt" for --pix-fmt).
+options: List[str] = list(_lumaqc.options)
+
 #: True when the library decodes video files (libavformat/libavcodec built in).
 decoder: bool = bool(_lumaqc.decoder)
 
@@ -128,9 +132,8 @@ class Result:
         self.values: Dict[str, np.ndarray] = {key: table[:, i] for i, key in enumerate(keys)}
         self.summary: Dict[str, Any] = raw["summary"]
         self.complete: bool = bool(raw["complete"])
-        # "json"/"report" -> why that document is not whole ("" when it is).
-        self._unwritten: Dict[str, str] = {
-            key: _os.fsdecode(why) for key, why in (raw.get("written") or {}).items()}
+        # Why a document (json=, report=, ...) is not whole, or "" when all are.
+        self._unwritten: str = _os.fsdecode(raw.get("unwritten") or b"")
         decision: Dict[str, Any] = _json.loads(raw["decision"]) if raw.get("decision") else {}
         self.profile: Optional[Dict[str, Any]] = decision.get("profile")
         self.verdict: Optional[Dict[str, Any]] = decision.get("verdict")
@@ -172,6 +175,7 @@ def analyze_file(
     *,
     json: Optional[PathType] = None,
     report: Optional[PathType] = None,
+    **options: Any,
 ) -> Result:
     """Analyses a video file as the ``lumaqc`` program does.
 
@@ -187,17 +191,24 @@ def analyze_file(
     decode_error events, and still raises Error at the end, as the program
     fails such a file (``error.result`` has everything).
 
-    Paths (``path``, ``json``, ``report``) are str, bytes or os.PathLike,
+    Every other option of the program is a keyword argument of the same name
+    (``options`` lists them): ``pix_fmt="yuv422p10le"``, ``csv=...``,
+    ``log=...`` (no log is written unless it is given), ``events=...``,
+    ``fail_on="warning"``, ``log_rotate="100M"``..., checked and refused as
+    the program refuses them. Live monitoring (``live``, ``metrics``,
+    ``exec_on_event``) needs the program.
+
+    Paths (``path``, ``json``, ``report``, ...) are str, bytes or os.PathLike,
     taken as the system's bytes (os.fsencode), so names that are not UTF-8
-    work; ``result.input["path"]`` is the text os.fsdecode gives. ``json``
-    or ``report`` on the input file, or both on one file, are refused with
-    Error as the program refuses them, before anything is written.
+    work; ``result.input["path"]`` is the text os.fsdecode gives. Outputs on
+    the input file, or two on one file, are refused with Error as the
+    program refuses them, before anything is written.
 
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),
     ValueError for arguments that make no sense (a path with a NUL
-    character, a URL: network streams are read by the ``lumaqc`` program),
-    KeyboardInterrupt on Ctrl-C.
+    character; a URL: network streams are monitored by the ``lumaqc``
+    program), KeyboardInterrupt on Ctrl-C.
     """
     raw_path = _path_bytes(path)
     if _URL.match(raw_path) and not _os.path.exists(raw_path):
@@ -205,10 +216,8 @@ def analyze_file(
                          "streams are monitored by the lumaqc program (lumaqc URL --live)")
     try:
         raw = _lumaqc.analyze_file(
-            raw_path, width, height, fps, frames, start, threads,
-            None if json is None else _path_bytes(json, "json"),
-            None if report is None else _path_bytes(report, "report"),
-            None if profile is None else _os.fsencode(profile),
+            raw_path, width=width, height=height, fps=fps, frames=frames, start=start,
+            threads=threads, json=json, report=report, profile=profile, **options,
         )
     except _lumaqc.NotVideoError as error:
         raise NotVideoError(str(error)) from None

@@ -21,18 +21,9 @@ class Analyzer:
     @property
     def frames(self) -> int: ...
 
-def analyze_file(
-    path: bytes,
-    width: Optional[int] = None,
-    height: Optional[int] = None,
-    fps: Optional[float] = None,
-    frames: Optional[int] = None,
-    start: Optional[int] = None,
-    threads: Optional[int] = None,
-    json: Optional[bytes] = None,
-    report: Optional[bytes] = None,
-    profile: Optional[bytes] = None,
-) -> Dict[str, Any]: ...
+def analyze_file(path: bytes, **options: Any) -> Dict[str, Any]: ...
+options: List[str]
+
 def check_profile(profile: str) -> str: ...
 def printable_name(name: bytes) -> str: ...
 def probe(path: bytes) -> Optional[str]: ...

@@ -146,10 +146,10 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
         # A run that stopped on an error keeps its document (marked
         # incomplete); a document that could not be written whole (a full
         # disk) is dropped, never renamed into place.
-        unwritten = [why for why in (result._unwritten.values() if result else ()) if why]
+        unwritten = result._unwritten if result is not None else ""
         if unwritten:
             _drop(json_tmp, html_tmp)
-            reason = unwritten[0].rsplit(": ", 1)[-1]
+            reason = unwritten.rsplit(": ", 1)[-1]
             row["status"], row["error"] = "error", (
                 f"{OWN_ERROR}cannot write the result {lumaqc.shown_name(final)}: {reason}")
             return row

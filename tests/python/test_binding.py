@@ -3,6 +3,7 @@ import json
 import math
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import threading
@@ -10,7 +11,7 @@ import threading
 import numpy as np
 import pytest
 
-from conftest import make_clip, run_lumaqc
+from conftest import make_clip, program, run_lumaqc
 
 lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
 
@@ -136,6 +137,54 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
     assert os.path.exists(cut)
 
 
+def test_analyze_file_takes_every_option_of_the_program(testcard, tmp_path, monkeypatch):
+    """Every named option of the program is a keyword of analyze_file(), refused
+    with the program's words and written as the program writes it."""
+    bin_ = program("LUMAQC_BIN")
+    help_ = subprocess.run([bin_, "--help"], capture_output=True, text=True, timeout=60).stdout
+    named = set(re.findall(r"^  --([a-z-]+)", help_, flags=re.M)) - {"help", "version"}
+    assert {name.replace("-", "_") for name in named} == set(lumaqc.options)
+
+    monkeypatch.chdir(tmp_path)
+    card, _ = testcard
+    clip = tmp_path / "clip.yuv"
+    clip.write_bytes(card.read_bytes()[: 6 * 352 * 288 * 3 // 2])
+    refused = [
+        (["--pix-fmt", "yuv420p11le"], {"pix_fmt": "yuv420p11le"}),
+        (["--start", "-2"], {"start": -2}),
+        (["--stall-timeout", "soon"], {"stall_timeout": "soon"}),
+        (["--metrics", "a:b:c"], {"metrics": "a:b:c"}),
+        (["--log-rotate", "12X"], {"log_rotate": "12X"}),
+        (["--window", "0"], {"window": "0"}),
+        (["--json", str(clip)], {"json": str(clip)}),
+        (["--csv", "same.csv", "--log", "same.csv"], {"csv": "same.csv", "log": "same.csv"}),
+    ]
+    for args, options in refused:
+        done = subprocess.run([bin_, clip, "352", "288", *args], cwd=tmp_path,
+                              capture_output=True, text=True, timeout=60)
+        with pytest.raises(lumaqc.Error) as error:
+            lumaqc.analyze_file(clip, 352, 288, **options)
+        assert (done.returncode, str(error.value)) == (255, done.stderr.strip()), args
+    with pytest.raises(TypeError, match="pixfmt"):
+        lumaqc.analyze_file(clip, 352, 288, pixfmt="gray")
+
+    # The log, the CSV and the events as the program writes them, from raw
+    # input of another layout.
+    gray = tmp_path / "gray.yuv"
+    gray.write_bytes(card.read_bytes()[: 6 * 352 * 288])
+    args = ["--pix-fmt", "gray", "--profile", "default", "--fail-on", "warning"]
+    subprocess.run([bin_, gray, "352", "288", *args, "--quiet", "--log", "program.log", "--csv",
+                    "program.csv", "--events", "program.jsonl"], cwd=tmp_path,
+                   capture_output=True, timeout=120)
+    result = lumaqc.analyze_file(gray, 352, 288, pix_fmt="gray", profile="default",
+                                 fail_on="warning", log=tmp_path / "mine.log",
+                                 csv=tmp_path / "mine.csv", events=tmp_path / "mine.jsonl")
+    assert len(result) == 6 and result.profile["fail_on"] == "warning"
+    for mine, theirs in [("mine.log", "program.log"), ("mine.csv", "program.csv"),
+                         ("mine.jsonl", "program.jsonl")]:
+        assert (tmp_path / mine).read_bytes() == (tmp_path / theirs).read_bytes(), mine
+
+
 def test_the_installed_package_and_command(tmp_path):
     build, cmake = os.environ.get("LUMAQC_BUILD_DIR"), os.environ.get("CMAKE_COMMAND")
     if not build or not cmake:
@@ -181,11 +230,11 @@ def test_paths_are_bytes_and_outputs_are_checked_as_the_program_checks_them(tmp_
         (dict(path="http://127.0.0.1:9/stream.ts"), ValueError,
          "is a URL: analyze_file reads files"),
         (dict(path=clip, json=clip), lumaqc.Error,
-         f"lumaqc: the JSON document (json=) would overwrite the input {shown}"),
+         f"lumaqc: the JSON document (--json) would overwrite the input {shown}"),
         (dict(path=clip, report=os.fsdecode(clip)), lumaqc.Error,
-         f"lumaqc: the HTML report (report=) would overwrite the input {shown}"),
+         f"lumaqc: the HTML report (--report) would overwrite the input {shown}"),
         (dict(path=clip, json=tmp_path / "x", report=str(tmp_path / "x")), lumaqc.Error,
-         "lumaqc: the JSON document (json=) and the HTML report (report=) would both be "
+         "lumaqc: the JSON document (--json) and the HTML report (--report) would both be "
          "written to"),
         (dict(path=os.path.join(folder, b"missing\x1b[2J.y4m")), lumaqc.Error,
          "Error opening the file " + lumaqc.shown_name(os.path.join(folder, b"missing")) +

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "cli/live_options.h"
+#include "settings/settings.h"
 #include "io/live_source.h"
 #include "live/metrics.h"
 

@@ -1,12 +1,12 @@
-#include "cli/outputs.h"
+#include "report/outputs.h"
 
 #include <unistd.h>
 
-#include "cli/output_paths.h"
-#include "live/rotating_log.h"
 #include "report/csv_sink.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
+#include "report/output_paths.h"
+#include "report/rotating_log.h"
 
 namespace lumaqc {
 
@@ -28,12 +28,12 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 
 }  // namespace
 
-bool Outputs::openLog(const CommandLine& line, std::string& error) {
+bool Outputs::openLog(const Settings& line, std::string& error) {
     // The log is opened and locked first, but emptied only when the run
     // starts: another run writing it, an input that cannot be opened, a
     // document that cannot be created, a console that cannot be written or
     // memory that runs out leaves an earlier log as it was.
-    if (!line.noLog) {
+    if (!line.noLog && !log_) {
         const auto opened = [&error](auto log) -> std::unique_ptr<ResultSink> {
             if (!log->busy()) return log;
             error = log->error() + "\n";
@@ -48,8 +48,11 @@ bool Outputs::openLog(const CommandLine& line, std::string& error) {
     return true;
 }
 
-bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
-                     const std::string& input, LiveSession* live, std::string& error) {
+bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
+                     const std::string& input, OutputsFor user, LiveOutputs* live,
+                     std::string& error) {
+    const bool program = user == OutputsFor::Program;
+    if (!openLog(line, error)) return false;
     // A document on standard output keeps it to itself: the console table
     // goes to the error stream then, or nowhere with --quiet.
     const bool documentOnStdout = documentOnStandardOutput(line);
@@ -57,14 +60,15 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
     // The progress bar shows only on a terminal; when the console rows or a
     // document on standard output go to the same terminal, it is wiped
     // before each row.
-    const bool showProgress = ProgressBar::wanted();
+    const bool showProgress = program && ProgressBar::wanted();
     const bool rowsOnTerminal =
         (!line.quiet && isatty(consoleFd) == 1) || (documentOnStdout && isatty(STDOUT_FILENO) == 1);
     if (showProgress && rowsOnTerminal) sinks_.push_back(&progress_.eraser());
 
     if (profile) {
-        decision_ = std::make_unique<DecisionSink>(std::move(*profile), line.profile,
-                                                   line.failOnWarning, input, stderr);
+        decision_ =
+            std::make_unique<DecisionSink>(std::move(*profile), line.profile, line.failOnWarning(),
+                                           input, program ? stderr : nullptr);
         if (!line.eventsPath.empty() && !decision_->openEvents(line.eventsPath)) {
             error = decision_->error() + "\n";
             return false;
@@ -100,7 +104,7 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
         }
     }
     if (!error.empty()) return false;
-    if (!(documentOnStdout && line.quiet)) {
+    if (program && !(documentOnStdout && line.quiet)) {
         console_ = std::make_unique<ConsoleSink>(!line.quiet, consoleFd);
     }
 
@@ -110,6 +114,21 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
     if (live != nullptr) sinks_.push_back(&live->metricsSink());
     if (showProgress) sinks_.push_back(&progress_);
     return true;
+}
+
+std::string Outputs::closeDocuments() {
+    std::string unwritten;
+    for (const std::unique_ptr<ResultSink>& document : documents_) {
+        if (unwritten.empty()) unwritten = document->error();
+    }
+    std::erase_if(sinks_, [this](ResultSink* sink) {
+        for (const std::unique_ptr<ResultSink>& document : documents_) {
+            if (document.get() == sink) return true;
+        }
+        return false;
+    });
+    documents_.clear();
+    return unwritten;
 }
 
 }  // namespace lumaqc

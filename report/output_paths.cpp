@@ -1,4 +1,4 @@
-#include "cli/output_paths.h"
+#include "report/output_paths.h"
 
 #include <sys/stat.h>
 
@@ -12,7 +12,7 @@ namespace {
 
 using Output = NamedOutput;
 
-std::vector<Output> outputsOf(const CommandLine& line) {
+std::vector<Output> outputsOf(const Settings& line) {
     std::vector<Output> outputs;
     if (!line.noLog) outputs.push_back({"the log (--log)", line.logPath});
     if (!line.jsonPath.empty()) outputs.push_back({"the JSON document (--json)", line.jsonPath});
@@ -27,7 +27,7 @@ std::vector<Output> outputsOf(const CommandLine& line) {
 // --log-rotate renames and deletes files: only a log that is a regular file
 // (or not there yet) is rotated, and the names it rotates to must not be
 // anything but regular files of earlier rotations. Empty when that holds.
-std::string checkRotation(const CommandLine& line, std::vector<Output>& outputs) {
+std::string checkRotation(const Settings& line, std::vector<Output>& outputs) {
     if (line.noLog || line.live.logRotateBytes <= 0) return "";
     if (isStandardOutput(line.logPath)) {
         return "lumaqc: --log-rotate needs a log file; the log goes to standard output (--log -)\n";
@@ -50,18 +50,18 @@ std::string checkRotation(const CommandLine& line, std::vector<Output>& outputs)
 
 }  // namespace
 
-bool documentOnStandardOutput(const CommandLine& line) {
+bool documentOnStandardOutput(const Settings& line) {
     for (const Output& output : outputsOf(line)) {
         if (output.path == "-") return true;
     }
     return false;
 }
 
-std::string checkOutputPaths(const CommandLine& line) {
+std::string checkOutputPaths(const Settings& line) {
     std::vector<Output> outputs = outputsOf(line);
     const std::string rotation = checkRotation(line, outputs);
     if (!rotation.empty()) return rotation;
-    return checkOutputs("lumaqc", line.video, outputs);
+    return checkOutputs("lumaqc", line.input, outputs);
 }
 
 }  // namespace lumaqc
