@@ -273,7 +273,7 @@ void setSetting(Settings& settings, const SettingField& field, const py::handle&
                 // Paths are the system's bytes (os.fsencode), whatever their encoding.
                 target = py::module_::import("os").attr("fsencode")(value).cast<std::string>();
                 if (target.find('\0') != std::string::npos) {
-                    throw py::value_error(std::string(field.keyword) + " " + readableName(target) +
+                    throw py::value_error(std::string(field.keyword) + " " + printableName(target) +
                                           " holds a NUL character, which no file name can hold");
                 }
             } else if constexpr (std::is_same_v<Target, bool>) {
@@ -296,7 +296,7 @@ Settings settingsOf(const std::string& path, const py::dict& options) {
     if (path == "-") throw py::value_error("standard input cannot be analysed from Python");
     // One with a NUL names no file: the system would read it up to the NUL.
     if (path.find('\0') != std::string::npos) {
-        throw py::value_error("path " + readableName(path) +
+        throw py::value_error("path " + printableName(path) +
                               " holds a NUL character, which no file name can hold");
     }
     Settings settings;
