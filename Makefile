@@ -69,11 +69,14 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Not part of the tests: each indicator and the whole frame at 1920x1080 and
-# 3840x2160 (Google Benchmark), then frames per second end to end with one
-# thread and with all, against FFmpeg's analysis filters when installed.
+# 3840x2160 (Google Benchmark), then on one clip frames per second end to end
+# with one thread and with all, against FFmpeg's analysis filters, one AVX2
+# read pass of the plane and decoding alone; then lumaqc-batch on 8 files
+# against a serial single-thread loop over the program.
 bench: build
 	$(BUILD)/bench/lumaqc_bench --benchmark_filter='^(Yardstick|Frame|Indicator)/'
 	./bench/throughput.sh -b $(BUILD)
+	./bench/batch_throughput.sh -b $(BUILD) -n 8 -s 1920x1080 -f 50 -r 1
 
 # clang with libFuzzer and the sanitizer runtimes.
 hardening-deps:
