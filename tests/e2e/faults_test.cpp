@@ -719,30 +719,6 @@ TEST_F(Faults, ThreadsThatCannotBeStarted) {
     }
 }
 
-TEST(Limits, SmallestAndThinnestPictures) {
-    const struct {
-        int w, h;
-    } sizes[] = {{1, 1}, {1, 2}, {2, 1},   {2, 2},   {3, 3},    {1, 17},   {17, 1},   {7, 9},
-                 {8, 8}, {9, 8}, {15, 17}, {16, 16}, {8192, 1}, {1, 4320}, {255, 257}};
-    TempDir dir;
-    for (const auto& size : sizes) {
-        std::string bytes;
-        for (uint32_t i = 0; i < 10; ++i)
-            bytes += rawFrame(texturedLuma(size.w, size.h, i), size.w, size.h);
-        writeFile(dir.file("clip.yuv"), bytes);
-        const std::string w = std::to_string(size.w);
-        const std::string h = std::to_string(size.h);
-        const RunResult one = runLumaqc({"clip.yuv", w, h, "--threads", "1"}, dir.path());
-        ASSERT_EQ(one.status, 0) << w << "x" << h << ": " << one.err;
-        EXPECT_EQ(one.err, "");
-        EXPECT_EQ(consoleRows(one.out).size(), 10u) << w << "x" << h;
-        const std::string log = readFile(dir.file(kLogName));
-        const RunResult three = runLumaqc({"clip.yuv", w, h, "--threads", "3"}, dir.path());
-        EXPECT_EQ(three.status, 0);
-        EXPECT_EQ(readFile(dir.file(kLogName)), log) << w << "x" << h;
-    }
-}
-
 TEST(Limits, LargestPicture) {
     // 8192 x 4320: two frames, mostly zero (a sparse file) with a textured band.
     constexpr int w = 8192;
