@@ -49,6 +49,7 @@ std::string decisionMembers(const Json& decision) {
     }
     events += decision["events"].empty() ? "]" : "\n]";
     return "\"profile\": " + dump(decision["profile"]) +
+           ",\n\"stream\": " + dump(decision["stream"]) +
            ",\n\"verdict\": " + dump(decision["verdict"]) + ",\n\"events\": " + events +
            ",\n\"decode_errors\": " + dump(decision["decode_errors"]) + ",\n";
 }
