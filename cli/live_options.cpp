@@ -104,15 +104,21 @@ void addLiveOptions(CLI::App& app, LiveOptionText& text) {
                    "PORT; host 127.0.0.1 by default)");
     app.add_option("--window", text.window,
                    "Live runs: the JSON document and the report cover this much of the end of "
-                   "the stream (default 1h; 60s, 10m, 1h ...)");
+                   "the stream (default 5m; 60s, 10m, 1h ...)");
     app.add_option("--flush-interval", text.flushInterval,
                    "Live runs: how often the JSON document and the report are rewritten "
                    "(default 10s)");
     app.add_option("--log-rotate", text.logRotate,
-                   "Start a new log when it would grow beyond this size (512K, 100M, 1G ...)");
+                   "Start a new log when it would grow beyond this size (512K, 100M, 1G ...; "
+                   "live runs: 64M unless given)");
     app.add_option("--log-keep", text.logKeep,
                    "Rotated logs kept, as LOG.1 (the newest) to LOG.N (default 5)")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--channel", text.channel,
+                   "Live runs: the channel's name, the `channel` label of every metric and the "
+                   "name on the live page");
+    app.add_option("--metrics-port-file", text.metricsPortFile,
+                   "Write the port of the metrics endpoint to this file (for --metrics 0)");
     app.add_option("--exec-on-event", text.execOnEvent,
                    "Run this command (with /bin/sh -c) for every event opened or closed, the "
                    "event as one JSON line on its standard input");
@@ -155,6 +161,12 @@ bool finishLiveOptions(const LiveOptionText& text, LiveOptions& options, std::st
     }
     options.logKeep = text.logKeep;
     options.execOnEvent = text.execOnEvent;
+    options.channel = text.channel;
+    options.metricsPortFile = text.metricsPortFile;
+    if (!options.metricsPortFile.empty() && !options.metrics) {
+        error = "lumaqc: --metrics-port-file needs --metrics";
+        return false;
+    }
     return true;
 }
 

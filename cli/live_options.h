@@ -25,6 +25,8 @@ struct LiveOptionText {
     std::string logRotate;
     int logKeep = 5;
     std::string execOnEvent;
+    std::string channel;
+    std::string metricsPortFile;
 };
 
 // Declares the options on `app`, to be read into `text`.

@@ -46,6 +46,22 @@ void onStopSignal(int signo) {
     stopSignal.store(signo);
 }
 
+// SIGHUP in a live run (logrotate's convention): the log is reopened and the
+// documents rewritten; the run goes on.
+std::atomic<int> hangups{0};
+
+void onHangup(int) {
+    hangups.fetch_add(1);
+}
+
+void installHangupHandler() {
+    struct sigaction action = {};
+    action.sa_handler = onHangup;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
+}
+
 void installStopHandlers() {
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
@@ -212,6 +228,10 @@ int run(int argc, char** argv) {
         if (!session) {
             std::fputs(error.c_str(), stderr);
             return -1;
+        }
+        if (live) {
+            session->setHangups(&hangups);
+            installHangupHandler();
         }
     }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "live/rotating_log.h"
 #include "live/session.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
@@ -49,6 +50,7 @@ class Outputs {
     std::vector<std::unique_ptr<ResultSink>> documents_;
     std::unique_ptr<ConsoleSink> console_;
     std::unique_ptr<ResultSink> log_;  // LogSink, or RotatingLogSink
+    RotatingLogSink* rotatingLog_ = nullptr;
     ProgressBar progress_;
     std::vector<ResultSink*> sinks_;
 };

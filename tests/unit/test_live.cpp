@@ -91,16 +91,19 @@ TEST(Live, ExpositionFormat) {
 
     // A run's metrics: an event type whose name needs escaping, two frames,
     // one event open and one closed.
-    lumaqc::Metrics metrics({{"signal_loss", "error"}, {"odd\"type\\", "warning"}});
+    lumaqc::Metrics metrics(
+        std::vector<std::pair<std::string, std::string>>{{"signal_loss", "error"},
+                                                         {"odd\"type\\", "warning"}},
+        "studio \"A\"");
     metrics.begin(0, 25.0);
     lumaqc::FrameValues values{};
     values[kBlockiness] = 0.5;
     values[kContrast] = std::nan("");
     values[kFlickering] = 0.0;  // the first frame's start value: no rating
-    metrics.frame(0, values, 0.0);
+    metrics.frame(0, values, 0.0, 0);
     values[kBlockiness] = 1.5;
     values[kFlickering] = -1.0;
-    metrics.frame(1, values, 0.04);
+    metrics.frame(1, values, 0.04, 3);
     metrics.signalLost();
     metrics.onEvent({"open", "signal_loss", "error", "{}"});
     metrics.onEvent({"open", "odd\"type\\", "warning", "{}"});
@@ -125,21 +128,35 @@ TEST(Live, ExpositionFormat) {
             EXPECT_EQ(name, family) << line;
         }
     }
-    EXPECT_EQ(families.size(), 10u);
+    // The build, 12 of the channel, one per indicator, the indicators by
+    // name and their means, the rate, the latest frame's time, 6 of the process.
+    EXPECT_EQ(families.size(), 1u + 12u + 15u + 4u + 6u);
     for (const char* sample : {
-             "lumaqc_up 0\n",  // a signal loss is open
-             "lumaqc_frames_total 2\n",
-             "lumaqc_stalls_total 1\n",
-             "lumaqc_events_total{type=\"odd\\\"type\\\\\",severity=\"warning\"} 1\n",
-             "lumaqc_events_total{type=\"signal_loss\",severity=\"error\"} 1\n",
-             "lumaqc_event_active{type=\"odd\\\"type\\\\\"} 0\n",
-             "lumaqc_event_active{type=\"signal_loss\"} 1\n",
-             "lumaqc_indicator{name=\"blockiness\"} 1.5\n",
-             "lumaqc_indicator{name=\"contrast\"} NaN\n",
-             "lumaqc_indicator_mean{name=\"blockiness\",window=\"10s\"} 1\n",
-             "lumaqc_indicator_mean{name=\"flickering\",window=\"60s\"} NaN\n",
+             "lumaqc_up{channel=\"studio \\\"A\\\"\"} 1\n",         // the monitor runs
+             "lumaqc_receiving{channel=\"studio \\\"A\\\"\"} 0\n",  // a signal loss is open
+             "lumaqc_frames_total{channel=\"studio \\\"A\\\"\"} 2\n",
+             "lumaqc_stalls_total{channel=\"studio \\\"A\\\"\"} 1\n",
+             "lumaqc_decode_errors_total{channel=\"studio \\\"A\\\"\"} 3\n",
+             "lumaqc_reconnects_total{channel=\"studio \\\"A\\\"\"} 0\n",
+             "lumaqc_events_total{channel=\"studio "
+             "\\\"A\\\"\",type=\"odd\\\"type\\\\\",severity=\"warning\"} 1\n",
+             "lumaqc_events_total{channel=\"studio "
+             "\\\"A\\\"\",type=\"signal_loss\",severity=\"error\"} 1\n",
+             "lumaqc_event_active{channel=\"studio "
+             "\\\"A\\\"\",type=\"odd\\\"type\\\\\",severity=\"warning\"} 0\n",
+             "lumaqc_event_active{channel=\"studio "
+             "\\\"A\\\"\",type=\"signal_loss\",severity=\"error\"} 1\n",
+             "lumaqc_blockiness{channel=\"studio \\\"A\\\"\"} 1.5\n",
+             "lumaqc_contrast{channel=\"studio \\\"A\\\"\"} NaN\n",
+             "lumaqc_indicator{channel=\"studio \\\"A\\\"\",name=\"blockiness\"} 1.5\n",
+             "lumaqc_indicator_mean{channel=\"studio "
+             "\\\"A\\\"\",name=\"blockiness\",window=\"10s\"} 1\n",
+             "lumaqc_indicator_mean{channel=\"studio "
+             "\\\"A\\\"\",name=\"flickering\",window=\"60s\"} NaN\n",
              "# TYPE lumaqc_frames_total counter\n",
              "# TYPE lumaqc_indicator_mean gauge\n",
+             "# TYPE process_resident_memory_bytes gauge\n",
+             "# TYPE process_cpu_seconds_total counter\n",
          }) {
         EXPECT_NE(text.find(sample), std::string::npos) << sample << "\nin\n" << text;
     }
