@@ -190,6 +190,9 @@ class DecoderSource : public FrameSource {
         AVDictionary* options = nullptr;
         av_dict_set(&options, "overrun_nonfatal", "1", 0);
         av_dict_set(&options, "reuse", "1", 0);
+        // A live stream is looked at for half a second before its pictures
+        // are decoded, so that a source that comes back is seen at once.
+        format_->max_analyze_duration = AV_TIME_BASE / 2;
         const int code = avformat_open_input(&format_, info_.path.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (code < 0) {  // the context is freed on failure

@@ -1,16 +1,23 @@
 // Live monitoring's pure parts: the option values, the input's timeline and
 // the Prometheus text format of the metrics.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "cli/live_options.h"
 #include "io/live_source.h"
+#include "live/events.h"
+#include "live/exec_hook.h"
 #include "live/metrics.h"
 
 using namespace lumaqc;
@@ -160,4 +167,63 @@ TEST(Live, ExpositionFormat) {
          }) {
         EXPECT_NE(text.find(sample), std::string::npos) << sample << "\nin\n" << text;
     }
+}
+
+// The event command's queue: 100 opens wait, later ones are dropped with
+// their closes; the closes of the opens that wait are never dropped, and each
+// comes after its open. A record over the line bound is cut to it, still
+// one JSON object.
+TEST(ExecHook, QueueDropsOpensWithTheirClosesAndBoundsLines) {
+    char folder[] = "/tmp/lumaqc-hook-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string out = dir + "/out.jsonl";
+    long dropped = 0;
+    {
+        lumaqc::ExecHook hook("while [ ! -e " + dir + "/gate ]; do sleep 0.05; done; cat >> " +
+                              out);
+        for (int i = 0; i < 150; ++i) {
+            const std::string type = std::to_string(i).insert(0, 1, 't');
+            hook.onEvent(lumaqc::liveRecord("open", type, "warning", i, i, 0, 0, "m"));
+        }
+        for (int i = 0; i < 150; ++i) {
+            const std::string type = std::to_string(i).insert(0, 1, 't');
+            hook.onEvent(lumaqc::liveRecord("close", type, "warning", i, i, 0, 0, "m"));
+        }
+        // 100 wait (and the first may already be running): the other opens
+        // are dropped with their closes.
+        dropped = hook.dropped();
+        EXPECT_TRUE(dropped == 100 || dropped == 98) << dropped;
+        std::FILE* gate = std::fopen((dir + "/gate").c_str(), "w");
+        ASSERT_NE(gate, nullptr);
+        std::fclose(gate);
+        hook.finish(60.0);
+    }
+    std::ifstream in(out);
+    std::map<std::string, std::vector<std::string>> seen;
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) {
+        const auto json = nlohmann::json::parse(line);
+        seen[json["type"]].push_back(json["record"]);
+    }
+    EXPECT_EQ(lines, 300 - dropped);
+    EXPECT_EQ(seen.size(), static_cast<size_t>(150 - dropped / 2));
+    for (const auto& [type, records] : seen) {
+        EXPECT_EQ(records, (std::vector<std::string>{"open", "close"})) << type;
+    }
+    std::remove(out.c_str());
+    std::remove((dir + "/gate").c_str());
+    rmdir(folder);
+
+    const lumaqc::LiveEvent longOne = lumaqc::liveRecord("open", "black", "error", 1, 2, 0.0, 0.08,
+                                                         std::string(100000, 'x') + "\xc3\xa9");
+    const lumaqc::LiveEvent bounded = lumaqc::boundedEvent(longOne);
+    EXPECT_LE(bounded.json.size(), lumaqc::kMaxEventLine);
+    const auto json = nlohmann::json::parse(bounded.json);
+    EXPECT_EQ(json["type"], "black");
+    EXPECT_EQ(json["last_frame"], 2);
+    EXPECT_EQ(
+        json["message"].get<std::string>().substr(json["message"].get<std::string>().size() - 3),
+        "...");
+    EXPECT_EQ(lumaqc::boundedEvent(bounded).json, bounded.json);
 }
