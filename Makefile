@@ -1,7 +1,9 @@
 # Two entry points for a fresh Debian machine:
-#   make run    install what is missing, build (Release), write the built-in
-#               sample clip and analyse it
-#   make test   install what is missing, build (Release) and run every test
+#   make run    install what the program needs, build the program and the
+#               sample generator (Release), write the built-in sample clip,
+#               analyse it and say where the outputs are
+#   make test   install everything the build and the tests need, build every
+#               target (Release) and run every test
 #   make bench  build (Release), run the benchmarks and the throughput script
 #   make install  install what is missing, build (Release) and install under
 #               PREFIX (/usr/local): the programs, `import lumaqc` for
@@ -17,7 +19,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE_DIR = $(BUILD)/sample
 PREFIX ?= /usr/local
 
-.PHONY: all deps test-deps hardening-deps build run test install bench sanitize clang-build leakcheck fuzz clean
+.PHONY: all deps run-deps test-deps hardening-deps configure build run test install bench sanitize clang-build leakcheck fuzz clean
 
 all: build
 
@@ -29,15 +31,36 @@ deps:
 test-deps:
 	@./scripts/install-deps.sh --test
 
-build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+# Only what the program needs: no tests, benchmarks or Python package.
+run-deps:
+	@./scripts/install-deps.sh --minimal
+
+# ccache, when installed, keeps rebuilds short.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+CMAKE_CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+    $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
+
+configure: deps
+	$(CMAKE_CONFIGURE) -DLUMAQC_TESTS=ON -DLUMAQC_PYTHON=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=OFF
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The least that shows the tool working: the program and the sample
+# generator, then the sample analysed with a JSON document and an HTML report.
+run: run-deps
+	$(CMAKE_CONFIGURE) -DLUMAQC_TESTS=OFF -DLUMAQC_PYTHON=OFF -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+	cmake --build $(BUILD) -j $(JOBS) --target lumaqc lumaqc-testcard
 	mkdir -p $(SAMPLE_DIR)
 	$(BUILD)/lumaqc-testcard $(SAMPLE_DIR)/testcard.yuv
-	cd $(SAMPLE_DIR) && ../lumaqc testcard.yuv 352 288
-	@echo "Log written to $(SAMPLE_DIR)/metricsResultsCSV.csv"
+	cd $(SAMPLE_DIR) && ../lumaqc testcard.yuv 352 288 --profile default --json testcard.json --report testcard.html
+	@echo
+	@echo "The sample and what lumaqc wrote, in $(SAMPLE_DIR)/:"
+	@echo "  testcard.yuv            the built-in test card (352 x 288, 137 frames)"
+	@echo "  metricsResultsCSV.csv   the log: one row of fifteen indicators per frame"
+	@echo "  testcard.json           the values, their summary, the QC events and verdict"
+	@echo "  testcard.html           the interactive report: open it in a browser"
+	@echo "Next: build/lumaqc --help, and the guides in docs/ (README.md lists them)."
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -46,11 +69,14 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Not part of the tests: each indicator and the whole frame at 1920x1080 and
-# 3840x2160 (Google Benchmark), then frames per second end to end with one
-# thread and with all, against FFmpeg's analysis filters when installed.
+# 3840x2160 (Google Benchmark), then on one clip frames per second end to end
+# with one thread and with all, against FFmpeg's analysis filters, one AVX2
+# read pass of the plane and decoding alone; then lumaqc-batch on 8 files
+# against a serial single-thread loop over the program.
 bench: build
 	$(BUILD)/bench/lumaqc_bench --benchmark_filter='^(Yardstick|Frame|Indicator)/'
 	./bench/throughput.sh -b $(BUILD)
+	./bench/batch_throughput.sh -b $(BUILD) -n 8 -s 1920x1080 -f 50 -r 1
 
 # clang with libFuzzer and the sanitizer runtimes.
 hardening-deps:

@@ -23,13 +23,13 @@
 #include <string>
 
 #include "cli/command_line.h"
-#include "cli/output_paths.h"
-#include "cli/outputs.h"
 #include "engine/run.h"
 #include "io/live_source.h"
 #include "live/session.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
+#include "report/output_paths.h"
+#include "report/outputs.h"
 #include "report/provenance.h"
 #include "tools/simd.h"
 
@@ -100,26 +100,6 @@ void describeOutOfMemory(int32_t width, int32_t height) {
 
 int run(int argc, char** argv);
 
-// The built-in profile by its name, or a TOML file.
-std::optional<qc::Profile> loadProfile(const std::string& name, std::string& error) {
-    if (name == "default") return qc::defaultProfile();
-    std::string text;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) file = nullptr;
-    }
-    if (file == nullptr) {
-        error = "cannot read the profile " + name + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return qc::parseProfile(text, name, error);
-}
-
 // Descriptors 0 to 2 that whoever started us left closed are opened on
 // /dev/null, before any file is opened, so that no file of ours takes their
 // place (a log would then get the console rows). Opened for reading only: a
@@ -188,12 +168,12 @@ int run(int argc, char** argv) {
             std::fputs(parsed.text.c_str(), stderr);
             return -1;
     }
-    const CommandLine& options = parsed.line;
+    const Settings& options = parsed.settings;
     // A profile is read, and refused, before anything else is read or written.
     std::string error;
     std::optional<qc::Profile> profile;
     if (!options.profile.empty()) {
-        profile = loadProfile(options.profile, error);
+        profile = qc::loadProfile(options.profile, error);
         if (!profile) {
             std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
             return -1;
@@ -221,10 +201,10 @@ int run(int argc, char** argv) {
     // Live monitoring (URLs and pipes, or --live) and the outputs that serve
     // it start before anything is read: a metrics address that cannot be
     // bound stops the start.
-    const bool live = options.live.live || isLiveInput(options.video);
+    const bool live = options.live.live || isLiveInput(options.input);
     std::unique_ptr<LiveSession> session;
     if (live || options.live.metrics || !options.live.execOnEvent.empty()) {
-        session = LiveSession::start(options.live, options.video, &stopSignal, error);
+        session = LiveSession::start(options.live, options.input, &stopSignal, error);
         if (!session) {
             std::fputs(error.c_str(), stderr);
             return -1;
@@ -235,21 +215,14 @@ int run(int argc, char** argv) {
         }
     }
 
-    AnalysisRequest request;
-    request.path = options.video;
-    request.width = options.width;
-    request.height = options.height;
-    request.pixelFormat = options.pixelFormat;
-    if (options.fpsGiven) request.fps = options.fps;
-    if (options.framesGiven) request.frames = options.frames;
-    request.start = options.start;
-    request.threads = options.threads;
+    AnalysisRequest request = analysisRequest(options);
     request.stop = &stopSignal;
-    // Under a profile, damage is an event and the run goes on.
-    request.continueAfterDamage = profile.has_value();
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     request.provenance = &provenance;
-    if (options.width > 0 && options.height > 0) describeOutOfMemory(options.width, options.height);
+    if (options.width > 0 && options.height > 0) {
+        describeOutOfMemory(static_cast<int32_t>(options.width),
+                            static_cast<int32_t>(options.height));
+    }
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis =
         live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
@@ -273,8 +246,8 @@ int run(int argc, char** argv) {
     }
 
     Outputs outputs;
-    if (!outputs.create(options, std::move(profile), analysis->input().path, session.get(),
-                        error)) {
+    if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
+                        session.get(), error)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }
@@ -302,7 +275,7 @@ int run(int argc, char** argv) {
     // its last whole frame.
     const SourceInfo& input = analysis->input();
     const RunOptions& run = analysis->options();
-    if (input.kind == "raw" && options.framesGiven && outcome.framesDone < run.frames) {
+    if (input.kind == "raw" && options.frames.has_value() && outcome.framesDone < run.frames) {
         std::fprintf(stderr,
                      "lumaqc: only %lld of the %lld frames requested from frame %lld exist in %s, "
                      "which holds %lld whole frames\n",

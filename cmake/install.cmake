@@ -20,7 +20,8 @@ install(FILES api/lumaqc/lumaqc.h api/lumaqc/run.h DESTINATION ${CMAKE_INSTALL_I
 foreach(header indicators/indicator_id.h io/frame_source.h engine/run.h report/result_sink.h
                report/output_file.h report/results_summary.h report/json_sink.h
                report/html_sink.h report/csv_sink.h report/thumbnails.h report/text_sinks.h
-               qc/detector.h qc/profile.h report/decision_sink.h)
+               qc/detector.h qc/profile.h report/decision_sink.h report/decision_view.h
+               settings/settings.h)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lumaqc/${folder})
 endforeach()

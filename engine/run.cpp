@@ -456,6 +456,21 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+AnalysisRequest analysisRequest(const Settings& settings) {
+    AnalysisRequest request;
+    request.path = settings.input;
+    request.width = static_cast<int32_t>(settings.width);
+    request.height = static_cast<int32_t>(settings.height);
+    request.pixelFormat = settings.pixelFormat;
+    request.fps = settings.fps;
+    request.frames = settings.frames;
+    request.start = settings.start;
+    request.threads = settings.threads;
+    // Under a profile, damage is an event and the run goes on.
+    request.continueAfterDamage = !settings.profile.empty();
+    return request;
+}
+
 SourceRequest sourceRequest(const AnalysisRequest& request) {
     SourceRequest source;
     source.path = request.path;

@@ -24,6 +24,7 @@
 
 #include "io/frame_source.h"
 #include "report/result_sink.h"
+#include "settings/settings.h"
 
 namespace lumaqc {
 
@@ -91,7 +92,10 @@ struct AnalysisRequest {
     const RunProvenance* provenance = nullptr;  // as RunOptions::provenance
 };
 
-// An input opened for analysis.
+// The request of a run's settings: input, size, layout, frame rate, frames,
+// start and threads; under a profile, damage is an event and the run goes on.
+AnalysisRequest analysisRequest(const Settings& settings);
+
 // The frame source an analysis request asks for.
 SourceRequest sourceRequest(const AnalysisRequest& request);
 

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& w : words) argv.push_back(w.c_str());
     argv.push_back(nullptr);
     const ParsedCommand parsed = parseCommandLine(static_cast<int>(words.size()), argv.data());
-    const CommandLine& line = parsed.line;
+    const Settings& line = parsed.settings;
     if (parsed.action == CommandAction::Run) {
         require(line.width >= 0 && line.height >= 0 && (line.width == 0) == (line.height == 0),
                 "a bad picture size");

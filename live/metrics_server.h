@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "live/options.h"
+#include "settings/settings.h"
 
 namespace lumaqc {
 

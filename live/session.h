@@ -31,13 +31,14 @@
 #include "live/kept_output.h"
 #include "live/metrics.h"
 #include "live/metrics_server.h"
-#include "live/options.h"
 #include "report/decision_sink.h"
+#include "report/outputs.h"
 #include "report/result_sink.h"
+#include "settings/settings.h"
 
 namespace lumaqc {
 
-class LiveSession : public LiveObserver {
+class LiveSession : public LiveObserver, public LiveOutputs {
   public:
     static constexpr double kOverloadSeconds = 3.0;
 
@@ -61,26 +62,28 @@ class LiveSession : public LiveObserver {
     std::unique_ptr<Analysis> open(const AnalysisRequest& request, std::string& error,
                                    OpenStatus* status);
     // True once the input was opened for live reading: the documents roll.
-    bool live() const { return live_ != nullptr; }
+    bool live() const override { return live_ != nullptr; }
     // The run's frame rate, once known.
     void setFrameRate(double fps);
 
     // Under a QC profile: the decision's events go to the hub, and signal
     // losses become events of the decision (with the severity of the
     // profile's signal_loss rule; without one they are not events).
-    void attach(DecisionSink& decision);
+    void attach(DecisionSink& decision) override;
 
     // The JSON document and the HTML report of a live run (rolling window,
     // rewritten atomically); null with the message (no line feed) in `error`
     // when they cannot be written. `decision` as for JsonSink::setDecision.
     std::unique_ptr<ResultSink> documents(const std::string& jsonPath,
                                           const std::string& reportPath,
-                                          const DecisionSink* decision, std::string& error);
+                                          const DecisionSink* decision,
+                                          std::string& error) override;
     // `output` (named `what` in events) kept going whatever its writes do
     // (see KeptOutput); `reopen` is what a SIGHUP does to it. The session
     // owns the wrapper.
-    ResultSink* keep(ResultSink& output, const std::string& what, std::function<void()> reopen);
-    ResultSink& metricsSink() { return *metricsSink_; }
+    ResultSink* keep(ResultSink& output, const std::string& what,
+                     std::function<void()> reopen) override;
+    ResultSink& metricsSink() override { return *metricsSink_; }
     EventHub& events() { return hub_; }
     Metrics& metrics() { return metrics_; }
 

@@ -27,11 +27,17 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
+#include "engine/run.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
+#include "report/output_paths.h"
+#include "report/outputs.h"
 #include "report/results_summary.h"
+#include "settings/settings.h"
 
 #ifdef LUMAQC_HAVE_DECODER
 extern "C" {
@@ -244,63 +250,101 @@ py::dict summaryOf(const ResultsRecorder& recorder, double fps) {
 
 // The built-in profile by its name, or a TOML file, as the program reads them.
 qc::Profile loadProfile(const std::string& name) {
-    if (name == "default") return qc::defaultProfile();
-    std::string text;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) file = nullptr;
-    }
-    if (file == nullptr) {
-        raiseError("lumaqc: cannot read the profile " + name + ": " + std::strerror(errno));
-    }
     std::string error;
-    std::optional<qc::Profile> profile = qc::parseProfile(text, name, error);
+    std::optional<qc::Profile> profile = qc::loadProfile(name, error);
     if (!profile) raiseError("lumaqc: " + error);
     return std::move(*profile);
 }
 
-// Runs the engine on `path` and returns a dict: "input", "frame" (indices),
-// "time" (presentation times, seconds), "values" (frames x 15, column order,
-// NaN for null), "summary", "complete", "error" (the one-line message of an
-// error that ended the run, else None) and, under a profile, "decision" (the
-// JSON document's profile, verdict, events and decode_errors, as JSON text).
-py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
-                     std::optional<int32_t> height, std::optional<double> fps,
-                     std::optional<int64_t> frames, std::optional<int64_t> start,
-                     std::optional<int> threads, std::optional<std::string> jsonPath,
-                     std::optional<std::string> reportPath,
-                     std::optional<std::string> profileName) {
+// Stores a keyword argument in the setting the program's option of that name
+// sets (see settings/settings.h); None leaves the default.
+void setSetting(Settings& settings, const SettingField& field, const py::handle& value) {
+    std::visit(
+        [&](auto member) {
+            auto& target = settings.*member;
+            using Target = std::remove_reference_t<decltype(target)>;
+            if constexpr (std::is_same_v<Target, std::string>) {
+                target = py::str(py::module_::import("os").attr("fspath")(value));
+            } else if constexpr (std::is_same_v<Target, bool>) {
+                target = value.cast<bool>();
+            } else if constexpr (std::is_same_v<Target, std::optional<double>>) {
+                target = value.cast<double>();
+            } else if constexpr (std::is_same_v<Target, std::optional<int64_t>>) {
+                target = value.cast<int64_t>();
+            } else {
+                target = value.cast<Target>();
+            }
+        },
+        field.member);
+}
+
+// The settings of analyze_file(path, **options): the program's named options
+// by their keywords (pix_fmt, fail_on, log_rotate, ...), width and height for
+// its positional size. Python writes no log unless `log` is given.
+Settings settingsOf(const std::string& path, const py::dict& options) {
     if (path == "-") throw py::value_error("standard input cannot be analysed from Python");
+    Settings settings;
+    settings.input = path;
+    settings.noLog = true;
+    std::optional<int64_t> width;
+    std::optional<int64_t> height;
+    bool noLogGiven = false;
+    for (const auto& [key, value] : options) {
+        const std::string name = py::str(key);
+        if (value.is_none()) continue;
+        if (name == "width" || name == "height") {
+            (name == "width" ? width : height) = value.cast<int64_t>();
+            continue;
+        }
+        const SettingField* field = findSettingField(name);
+        if (field == nullptr) {
+            throw py::type_error("analyze_file() got an unexpected keyword argument '" + name +
+                                 "'");
+        }
+        if (name == "print_profile") {
+            throw py::value_error("print_profile: read a profile with check_profile()");
+        }
+        setSetting(settings, *field, value);
+        if (name == "no_log") noLogGiven = true;
+        if (name == "log" && !noLogGiven) settings.noLog = false;
+    }
+    if (noLogGiven) settings.noLog = options["no_log"].cast<bool>();
     if (width.has_value() != height.has_value()) {
         throw py::value_error("width and height go together");
     }
-    if (width && (*width <= 0 || *height <= 0)) {
-        throw py::value_error("width and height must be positive");
+    if (width) {
+        settings.width = *width;
+        settings.height = *height;
+        settings.sizeText = std::to_string(*width) + " x " + std::to_string(*height);
     }
-    if (start && *start < 0) throw py::value_error("start must not be negative");
-    if (threads && *threads < 1) throw py::value_error("threads must be at least 1");
+    const std::string error = validate(settings);
+    if (!error.empty()) raiseError(error);
+    if (settings.live.live || settings.live.metrics || !settings.live.execOnEvent.empty()) {
+        raiseError(
+            "lumaqc: live monitoring (live, metrics, exec_on_event) needs the lumaqc "
+            "program");
+    }
+    return settings;
+}
+
+// Runs the engine on `path` with the program's options (see settingsOf) and
+// returns a dict: "input", "frame" (indices), "time" (presentation times,
+// seconds), "values" (frames x 15, column order, NaN for null), "summary",
+// "complete", "error" (the one-line message of an error that ended the run,
+// else None) and, under a profile, "decision" (the JSON document's profile,
+// verdict, events and decode_errors, as one JSON object's text).
+py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
+    const Settings settings = settingsOf(path, options);
+    // Outputs that would destroy the input or each other stop the start.
+    if (const std::string clash = checkOutputPaths(settings); !clash.empty()) raiseError(clash);
 
     // A profile is read, and refused, before anything else is read or written.
     std::optional<qc::Profile> profile;
-    if (profileName) profile = loadProfile(*profileName);
+    if (!settings.profile.empty()) profile = loadProfile(settings.profile);
 
     std::atomic<int> stop{0};
-    AnalysisRequest request;
-    request.path = path;
-    request.width = width.value_or(0);
-    request.height = height.value_or(0);
-    request.fps = fps;
-    request.frames = frames;
-    request.start = start.value_or(0);
-    request.threads = threads.value_or(0);
+    AnalysisRequest request = analysisRequest(settings);
     request.stop = &stop;
-    // Under a profile, damage is an event and the run goes on.
-    request.continueAfterDamage = profile.has_value();
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis;
@@ -329,35 +373,20 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
 
     // As the program does: the decision first, then the documents, created
     // once the input is open.
-    std::unique_ptr<DecisionSink> decision;
-    if (profile) {
-        decision = std::make_unique<DecisionSink>(std::move(*profile), *profileName, false,
-                                                  input.path, nullptr);
-    }
-    std::vector<std::unique_ptr<ResultSink>> documents;
-    if (jsonPath) {
-        auto json = std::make_unique<JsonSink>(*jsonPath);
-        if (!json->ok()) raiseError(json->error());
-        json->setDecision(decision.get());
-        documents.push_back(std::move(json));
-    }
-    if (reportPath) {
-        auto html = std::make_unique<HtmlSink>(*reportPath);
-        if (!html->ok()) raiseError(html->error());
-        html->setDecision(decision.get());
-        documents.push_back(std::move(html));
+    Outputs outputs;
+    if (!outputs.create(settings, std::move(profile), input.path, OutputsFor::Library, nullptr,
+                        error)) {
+        raiseError(error);
     }
     CollectSink collect(stop);
-    std::vector<ResultSink*> sinks;
-    if (decision) sinks.push_back(decision.get());
-    for (const auto& document : documents) sinks.push_back(document.get());
+    std::vector<ResultSink*> sinks = outputs.sinks();
     sinks.push_back(&collect);
 
     RunOutcome outcome;
     {
         py::gil_scoped_release release;
         outcome = analysis->run(sinks);
-        documents.clear();
+        outputs.closeDocuments();
     }
     collect.rethrow();
 
@@ -399,13 +428,10 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width,
     result["summary"] = summaryOf(recorder, run.fps);
     result["complete"] = outcome.status == 0 && !outcome.stopped;
     std::string message = outcome.status != 0 ? outcome.message : std::string();
-    if (decision) {
-        // The document's profile, verdict, events and decode_errors, as JSON text.
-        std::string members = decision->documentMembers();
-        while (!members.empty() && (members.back() == '\n' || members.back() == ',')) {
-            members.pop_back();
-        }
-        result["decision"] = "{" + members + "}";
+    if (const DecisionSink* decision = outputs.decision()) {
+        // The document's profile, verdict, events and decode_errors.
+        result["decision"] = decision->document().dump(
+            -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         // Damaged input is a run error, whatever the verdict (as for the program).
         if (message.empty()) message = decision->damageSummary();
     }
@@ -515,12 +541,12 @@ where the JSON document has null (no value).
         .def_property_readonly("height", &PyAnalyzer::height)
         .def_property_readonly("frames", &PyAnalyzer::frames, "Frames analysed so far.");
 
-    m.def("analyze_file", &analyzeFile, py::arg("path"), py::arg("width") = py::none(),
-          py::arg("height") = py::none(), py::arg("fps") = py::none(),
-          py::arg("frames") = py::none(), py::arg("start") = py::none(),
-          py::arg("threads") = py::none(), py::arg("json") = py::none(),
-          py::arg("report") = py::none(), py::arg("profile") = py::none(),
-          "Runs the engine on a file; the package's analyze_file() wraps the result.");
+    m.def("analyze_file", &analyzeFile, py::arg("path"),
+          "Runs the engine on a file with the program's options as keyword arguments; the "
+          "package's analyze_file() wraps the result.");
+    py::list options;
+    for (const SettingField& field : settingFields()) options.append(field.keyword);
+    m.attr("options") = options;
     m.def(
         "check_profile",
         [](const std::string& name) {

@@ -2,8 +2,11 @@
 
 #include <toml++/toml.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <string_view>
@@ -484,6 +487,25 @@ const Profile& defaultProfile() {
         return parsed ? *parsed : Profile{};
     }();
     return profile;
+}
+
+std::optional<Profile> loadProfile(const std::string& name, std::string& error) {
+    if (name == "default") return defaultProfile();
+    std::string text;
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (file != nullptr) {
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+        const bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) file = nullptr;
+    }
+    if (file == nullptr) {
+        error = "cannot read the profile " + name + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    return parseProfile(text, name, error);
 }
 
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,

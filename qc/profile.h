@@ -89,6 +89,11 @@ const Profile& defaultProfile();
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
                                     std::string& error);
 
+// The built-in profile by its name ("default"), or the TOML file at `name`.
+// Nothing when the file cannot be read or is not a sound profile, with one
+// line (no line feed, no program name) in `error`.
+std::optional<Profile> loadProfile(const std::string& name, std::string& error);
+
 // The profile as TOML that parseProfile() reads back into the same profile.
 std::string profileToToml(const Profile& profile);
 

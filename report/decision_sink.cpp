@@ -314,30 +314,25 @@ std::string DecisionSink::consoleText() const {
     return text;
 }
 
-std::string DecisionSink::documentMembers() const {
+Json DecisionSink::document() const {
     std::lock_guard<std::mutex> lock(mutex_);
     Json rules = Json::array();
     for (const qc::Rule& r : profile_.rules) rules.push_back(ruleJson(r));
-    const Json profile{{"name", profile_.name},
-                       {"source", source_},
-                       {"description", profile_.description},
-                       {"fail_on", failOnWarning_ ? "warning" : "error"},
-                       {"rules", rules}};
     const qc::Verdict v = detector_->verdict(failOnWarning_);
-    const Json verdict{
-        {"result", v.pass ? "pass" : "fail"}, {"errors", v.errors}, {"warnings", v.warnings}};
-    std::string events = "[";
-    for (const qc::Event& e : detector_->events()) {
-        events += (events.size() > 1 ? ",\n" : "\n") +
-                  eventJson(e).dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
-    events += detector_->events().empty() ? "]" : "\n]";
-    const Json damage{{"count", detector_->decodeErrors()}, {"frames", detector_->damagedFrames()}};
-    const auto dump = [](const Json& j) {
-        return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-    };
-    return "\"profile\": " + dump(profile) + ",\n\"verdict\": " + dump(verdict) +
-           ",\n\"events\": " + events + ",\n\"decode_errors\": " + dump(damage) + ",\n";
+    Json events = Json::array();
+    for (const qc::Event& e : detector_->events()) events.push_back(eventJson(e));
+    return Json{
+        {"profile",
+         {{"name", profile_.name},
+          {"source", source_},
+          {"description", profile_.description},
+          {"fail_on", failOnWarning_ ? "warning" : "error"},
+          {"rules", rules}}},
+        {"verdict",
+         {{"result", v.pass ? "pass" : "fail"}, {"errors", v.errors}, {"warnings", v.warnings}}},
+        {"events", events},
+        {"decode_errors",
+         {{"count", detector_->decodeErrors()}, {"frames", detector_->damagedFrames()}}}};
 }
 
 std::string DecisionSink::damageSummary() const {

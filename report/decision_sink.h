@@ -19,11 +19,12 @@
 
 #include "qc/detector.h"
 #include "qc/profile.h"
+#include "report/decision_view.h"
 #include "report/result_sink.h"
 
 namespace lumaqc {
 
-class DecisionSink : public ResultSink {
+class DecisionSink : public ResultSink, public DecisionView {
   public:
     // `source` names where the profile came from ("default" or its path);
     // `input` names the video in damage reports; damage goes to `diagnostics`.
@@ -56,9 +57,7 @@ class DecisionSink : public ResultSink {
     const qc::Profile& profile() const { return profile_; }
     // The verdict and one line per event, for the console after the timing summary.
     std::string consoleText() const;
-    // The document's "profile", "verdict", "events" and "decode_errors"
-    // members, each on its line and followed by a comma.
-    std::string documentMembers() const;
+    nlohmann::ordered_json document() const override;
     // One line (no line feed) summing up the decoding damage; empty without damage.
     std::string damageSummary() const;
 

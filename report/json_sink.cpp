@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "indicators/registry.h"
-#include "report/decision_sink.h"
+#include "report/decision_view.h"
 #include "report/provenance.h"
 
 namespace lumaqc {
@@ -35,6 +35,22 @@ Json intervals(const std::vector<FrameInterval>& list, double fps) {
                            {"duration_seconds", seconds ? Json(*seconds) : Json(nullptr)}});
     }
     return out;
+}
+
+// The decision's members of the document, each on its line and followed by
+// a comma; the events one per line.
+std::string decisionMembers(const Json& decision) {
+    const auto dump = [](const Json& j) {
+        return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    std::string events = "[";
+    for (const Json& event : decision["events"]) {
+        events += (events.size() > 1 ? ",\n" : "\n") + dump(event);
+    }
+    events += decision["events"].empty() ? "]" : "\n]";
+    return "\"profile\": " + dump(decision["profile"]) +
+           ",\n\"verdict\": " + dump(decision["verdict"]) + ",\n\"events\": " + events +
+           ",\n\"decode_errors\": " + dump(decision["decode_errors"]) + ",\n";
 }
 
 const char* kindName(ValueKind kind) {
@@ -140,8 +156,8 @@ bool JsonSink::end(const RunSummary& summary) {
         write(std::string(recorder_.size() == 0 ? "]" : "\n]") +
               ",\n\"frames_analysed\": " + std::to_string(recorder_.size()) +
               ",\n\"complete\": " + (summary.complete ? "true" : "false") + runText + live + ",\n" +
-              (decision_ ? decision_->documentMembers() : "") + "\"summary\": " + result.dump(2) +
-              "\n}\n");
+              (decision_ ? decisionMembers(decision_->document()) : "") +
+              "\"summary\": " + result.dump(2) + "\n}\n");
     // A failed write was reported already; a failed close is reported once.
     if (!file_.close() && written) {
         error_ = file_.error();

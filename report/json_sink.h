@@ -17,7 +17,7 @@
 
 namespace lumaqc {
 
-class DecisionSink;
+class DecisionView;
 
 class JsonSink : public ResultSink {
   public:
@@ -34,7 +34,7 @@ class JsonSink : public ResultSink {
     // Under a QC profile: each frame gets its "time", and the document the
     // decision's profile, verdict, events and decoding errors. `decision`
     // must end before this sink does (it goes first among the sinks).
-    void setDecision(const DecisionSink* decision) { decision_ = decision; }
+    void setDecision(const DecisionView* decision) { decision_ = decision; }
 
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const lumaqc::FrameValues& values) override;
@@ -50,7 +50,7 @@ class JsonSink : public ResultSink {
     RunInfo run_;
     SourceInfo source_;
     ResultsRecorder recorder_;
-    const DecisionSink* decision_ = nullptr;
+    const DecisionView* decision_ = nullptr;
 };
 
 }  // namespace lumaqc

@@ -1,17 +1,20 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only when
-# something is missing. With --test it also installs what the JSON schema and
-# HTML report checks need: Node.js, npm, Chromium and the npm packages of
-# tests/browser; with --hardening, clang with its fuzzing and sanitizer
-# runtimes.
+# something is missing. With --minimal only what the lumaqc program itself
+# needs (make run); with --test also what the tests need: ffmpeg, pytest,
+# Node.js, npm, Chromium and the npm packages of tests/browser; with
+# --hardening, clang with its fuzzing and sanitizer runtimes.
 set -eu
 
+minimal=no
 tests=no
 hardening=no
 for option in "$@"; do
     case "$option" in
+        --minimal) minimal=yes ;;
         --test) tests=yes ;;
         --hardening) hardening=yes ;;
+        *) echo "install-deps.sh: unknown option $option (--minimal, --test, --hardening)" >&2; exit 2 ;;
     esac
 done
 
@@ -21,27 +24,31 @@ need() { # need PACKAGE TEST-COMMAND...
     shift
     if ! "$@" >/dev/null 2>&1; then missing="$missing $pkg"; fi
 }
+# The program: compiler and build tools, its libraries, and the decoding of
+# video files with FFmpeg's libraries.
 need cmake command -v cmake
 need g++ command -v g++
 need make command -v make
-need libgtest-dev test -f /usr/include/gtest/gtest.h
-need libgmock-dev test -f /usr/include/gmock/gmock.h
 need libcli11-dev test -f /usr/include/CLI/CLI.hpp
 need libhwy-dev test -f /usr/include/hwy/highway.h
-need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
-# Video file decoding (optional for the build, needed by the decoder tests),
-# and ffmpeg, which the input tests use to make their clips.
 need pkg-config command -v pkg-config
 need libavformat-dev pkg-config --exists libavformat
 need libavcodec-dev pkg-config --exists libavcodec
 need libswscale-dev pkg-config --exists libswscale
 need libavutil-dev pkg-config --exists libavutil
-need ffmpeg command -v ffmpeg
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 # The metrics endpoint of live monitoring.
 need libcpp-httplib-dev test -f /usr/include/httplib.h
 # QC profiles are TOML files, read with the header-only toml++.
 need libtomlplusplus-dev test -f /usr/include/toml++/toml.h
+if [ "$minimal" = no ]; then
+need libgtest-dev test -f /usr/include/gtest/gtest.h
+need libgmock-dev test -f /usr/include/gmock/gmock.h
+need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+# ffmpeg, which the input tests use to make their clips.
+need ffmpeg command -v ffmpeg
+# The manual pages, generated from the programs' --help.
+need help2man command -v help2man
 # The Python package (import lumaqc) and lumaqc-batch, for Debian's python3:
 # the module is built with pybind11 against the Python headers; numpy, pandas
 # and Dask distributed are what it and the batch use at run time.
@@ -52,6 +59,7 @@ need python3-numpy py numpy
 need python3-pandas py pandas
 need python3-dask py dask
 need python3-distributed py distributed
+fi
 # The hardening passes built with clang: the fuzz targets (libFuzzer) and the
 # leak check of the end-to-end tests (AddressSanitizer with LeakSanitizer).
 if [ "$hardening" = yes ]; then

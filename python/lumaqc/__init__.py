@@ -38,6 +38,10 @@ indicators: List[Tuple[str, str]] = [tuple(item) for item in _lumaqc.indicators]
 #: The JSON keys alone, in the same order.
 keys: List[str] = [key for key, _ in indicators]
 
+#: The keyword arguments of :func:`analyze_file` beyond its named ones: the
+#: program's options, named without their dashes ("pix_fmt" for --pix-fmt).
+options: List[str] = list(_lumaqc.options)
+
 #: True when the library decodes video files (libavformat/libavcodec built in).
 decoder: bool = bool(_lumaqc.decoder)
 
@@ -138,6 +142,7 @@ def analyze_file(
     *,
     json: Optional[str] = None,
     report: Optional[str] = None,
+    **options: Any,
 ) -> Result:
     """Analyses a video file as the ``lumaqc`` program does.
 
@@ -153,15 +158,21 @@ def analyze_file(
     decode_error events, and still raises Error at the end, as the program
     fails such a file (``error.result`` has everything).
 
+    Every other option of the program is a keyword argument of the same name
+    (``options`` lists them): ``pix_fmt="yuv422p10le"``, ``csv=...``,
+    ``log=...`` (no log is written unless it is given), ``events=...``,
+    ``fail_on="warning"``, ``log_rotate="100M"``..., checked and refused as
+    the program refuses them. Live monitoring (``live``, ``metrics``,
+    ``exec_on_event``) needs the program.
+
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),
     ValueError for arguments that make no sense, KeyboardInterrupt on Ctrl-C.
     """
     try:
         raw = _lumaqc.analyze_file(
-            str(path), width, height, fps, frames, start, threads,
-            None if json is None else str(json), None if report is None else str(report),
-            None if profile is None else str(profile),
+            str(path), width=width, height=height, fps=fps, frames=frames, start=start,
+            threads=threads, json=json, report=report, profile=profile, **options,
         )
     except _lumaqc.NotVideoError as error:
         raise NotVideoError(str(error)) from None

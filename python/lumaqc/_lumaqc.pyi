@@ -21,17 +21,8 @@ class Analyzer:
     @property
     def frames(self) -> int: ...
 
-def analyze_file(
-    path: str,
-    width: Optional[int] = None,
-    height: Optional[int] = None,
-    fps: Optional[float] = None,
-    frames: Optional[int] = None,
-    start: Optional[int] = None,
-    threads: Optional[int] = None,
-    json: Optional[str] = None,
-    report: Optional[str] = None,
-    profile: Optional[str] = None,
-) -> Dict[str, Any]: ...
+def analyze_file(path: str, **options: Any) -> Dict[str, Any]: ...
+options: List[str]
+
 def check_profile(profile: str) -> str: ...
 def probe(path: str) -> Optional[str]: ...

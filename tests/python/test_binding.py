@@ -2,6 +2,7 @@
 import json
 import math
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -9,7 +10,7 @@ import threading
 import numpy as np
 import pytest
 
-from conftest import make_clip, run_lumaqc
+from conftest import make_clip, program, run_lumaqc
 
 lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
 
@@ -130,6 +131,54 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
     with pytest.raises(lumaqc.Error, match="No such file"):
         lumaqc.analyze_file(str(tmp_path / "missing.mp4"))
     assert os.path.exists(cut)
+
+
+def test_analyze_file_takes_every_option_of_the_program(testcard, tmp_path, monkeypatch):
+    """Every named option of the program is a keyword of analyze_file(), refused
+    with the program's words and written as the program writes it."""
+    bin_ = program("LUMAQC_BIN")
+    help_ = subprocess.run([bin_, "--help"], capture_output=True, text=True, timeout=60).stdout
+    named = set(re.findall(r"^  --([a-z-]+)", help_, flags=re.M)) - {"help", "version"}
+    assert {name.replace("-", "_") for name in named} == set(lumaqc.options)
+
+    monkeypatch.chdir(tmp_path)
+    card, _ = testcard
+    clip = tmp_path / "clip.yuv"
+    clip.write_bytes(card.read_bytes()[: 6 * 352 * 288 * 3 // 2])
+    refused = [
+        (["--pix-fmt", "yuv420p11le"], {"pix_fmt": "yuv420p11le"}),
+        (["--start", "-2"], {"start": -2}),
+        (["--stall-timeout", "soon"], {"stall_timeout": "soon"}),
+        (["--metrics", "a:b:c"], {"metrics": "a:b:c"}),
+        (["--log-rotate", "12X"], {"log_rotate": "12X"}),
+        (["--window", "0"], {"window": "0"}),
+        (["--json", str(clip)], {"json": str(clip)}),
+        (["--csv", "same.csv", "--log", "same.csv"], {"csv": "same.csv", "log": "same.csv"}),
+    ]
+    for args, options in refused:
+        done = subprocess.run([bin_, clip, "352", "288", *args], cwd=tmp_path,
+                              capture_output=True, text=True, timeout=60)
+        with pytest.raises(lumaqc.Error) as error:
+            lumaqc.analyze_file(clip, 352, 288, **options)
+        assert (done.returncode, str(error.value)) == (255, done.stderr.strip()), args
+    with pytest.raises(TypeError, match="pixfmt"):
+        lumaqc.analyze_file(clip, 352, 288, pixfmt="gray")
+
+    # The log, the CSV and the events as the program writes them, from raw
+    # input of another layout.
+    gray = tmp_path / "gray.yuv"
+    gray.write_bytes(card.read_bytes()[: 6 * 352 * 288])
+    args = ["--pix-fmt", "gray", "--profile", "default", "--fail-on", "warning"]
+    subprocess.run([bin_, gray, "352", "288", *args, "--quiet", "--log", "program.log", "--csv",
+                    "program.csv", "--events", "program.jsonl"], cwd=tmp_path,
+                   capture_output=True, timeout=120)
+    result = lumaqc.analyze_file(gray, 352, 288, pix_fmt="gray", profile="default",
+                                 fail_on="warning", log=tmp_path / "mine.log",
+                                 csv=tmp_path / "mine.csv", events=tmp_path / "mine.jsonl")
+    assert len(result) == 6 and result.profile["fail_on"] == "warning"
+    for mine, theirs in [("mine.log", "program.log"), ("mine.csv", "program.csv"),
+                         ("mine.jsonl", "program.jsonl")]:
+        assert (tmp_path / mine).read_bytes() == (tmp_path / theirs).read_bytes(), mine
 
 
 def test_the_installed_package_and_command(tmp_path):

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "cli/live_options.h"
+#include "settings/settings.h"
 #include "io/live_source.h"
 #include "live/events.h"
 #include "live/exec_hook.h"

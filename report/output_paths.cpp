@@ -1,4 +1,4 @@
-#include "cli/output_paths.h"
+#include "report/output_paths.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@ struct Output {
     std::string path;
 };
 
-std::vector<Output> outputsOf(const CommandLine& line) {
+std::vector<Output> outputsOf(const Settings& line) {
     std::vector<Output> outputs;
     if (!line.noLog) outputs.push_back({"the log (--log)", line.logPath});
     if (!line.jsonPath.empty()) outputs.push_back({"the JSON document (--json)", line.jsonPath});
@@ -62,19 +62,19 @@ Identity identify(const std::string& path) {
 
 }  // namespace
 
-bool documentOnStandardOutput(const CommandLine& line) {
+bool documentOnStandardOutput(const Settings& line) {
     for (const Output& output : outputsOf(line)) {
         if (output.path == "-") return true;
     }
     return false;
 }
 
-std::string checkOutputPaths(const CommandLine& line) {
+std::string checkOutputPaths(const Settings& line) {
     const std::vector<Output> outputs = outputsOf(line);
     std::vector<Identity> ids;
     for (const Output& output : outputs) ids.push_back(identify(output.path));
-    const bool inputIsFile = line.video != "-";
-    const Identity input = inputIsFile ? identify(line.video) : Identity{};
+    const bool inputIsFile = line.input != "-";
+    const Identity input = inputIsFile ? identify(line.input) : Identity{};
     for (size_t i = 0; i < outputs.size(); ++i) {
         const std::string& path = outputs[i].path;
         if (path == "-") {
@@ -87,7 +87,7 @@ std::string checkOutputPaths(const CommandLine& line) {
             continue;
         }
         if (inputIsFile && !input.shared && ids[i] == input) {
-            return "lumaqc: " + outputs[i].what + " would overwrite the input " + line.video + "\n";
+            return "lumaqc: " + outputs[i].what + " would overwrite the input " + line.input + "\n";
         }
         for (size_t j = 0; j < i; ++j) {
             if (outputs[j].path != "-" && !ids[i].shared && ids[i] == ids[j]) {

@@ -1,4 +1,4 @@
-#include "live/rotating_log.h"
+#include "report/rotating_log.h"
 
 #include <sys/stat.h>
 

@@ -1,12 +1,12 @@
-#include "cli/outputs.h"
+#include "report/outputs.h"
 
 #include <unistd.h>
 
-#include "cli/output_paths.h"
-#include "live/rotating_log.h"
 #include "report/csv_sink.h"
 #include "report/html_sink.h"
 #include "report/json_sink.h"
+#include "report/output_paths.h"
+#include "report/rotating_log.h"
 
 namespace lumaqc {
 
@@ -28,8 +28,10 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 
 }  // namespace
 
-bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile,
-                     const std::string& input, LiveSession* live, std::string& error) {
+bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
+                     const std::string& input, OutputsFor user, LiveOutputs* live,
+                     std::string& error) {
+    const bool program = user == OutputsFor::Program;
     // The log is opened and locked first, but emptied only when the run
     // starts: another run writing it, a document that cannot be created, a
     // console that cannot be written or memory that runs out leaves an
@@ -62,14 +64,15 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
     // The progress bar shows only on a terminal; when the console rows or a
     // document on standard output go to the same terminal, it is wiped
     // before each row.
-    const bool showProgress = ProgressBar::wanted();
+    const bool showProgress = program && ProgressBar::wanted();
     const bool rowsOnTerminal =
         (!line.quiet && isatty(consoleFd) == 1) || (documentOnStdout && isatty(STDOUT_FILENO) == 1);
     if (showProgress && rowsOnTerminal) sinks_.push_back(&progress_.eraser());
 
     if (profile) {
-        decision_ = std::make_unique<DecisionSink>(std::move(*profile), line.profile,
-                                                   line.failOnWarning, input, stderr);
+        decision_ =
+            std::make_unique<DecisionSink>(std::move(*profile), line.profile, line.failOnWarning(),
+                                           input, program ? stderr : nullptr);
         if (!line.eventsPath.empty() && !decision_->openEvents(line.eventsPath)) {
             error = decision_->error() + "\n";
             return false;
@@ -105,7 +108,7 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
         }
     }
     if (!error.empty()) return false;
-    if (!(documentOnStdout && line.quiet)) {
+    if (program && !(documentOnStdout && line.quiet)) {
         console_ = std::make_unique<ConsoleSink>(!line.quiet, consoleFd);
     }
 
@@ -130,6 +133,16 @@ bool Outputs::create(const CommandLine& line, std::optional<qc::Profile> profile
     if (live != nullptr) sinks_.push_back(&live->metricsSink());
     if (showProgress) sinks_.push_back(&progress_);
     return true;
+}
+
+void Outputs::closeDocuments() {
+    std::erase_if(sinks_, [this](ResultSink* sink) {
+        for (const std::unique_ptr<ResultSink>& document : documents_) {
+            if (document.get() == sink) return true;
+        }
+        return false;
+    });
+    documents_.clear();
 }
 
 }  // namespace lumaqc

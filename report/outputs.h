@@ -1,0 +1,88 @@
+// The outputs the settings ask for, built once for every front end (the
+// program, Python, live runs): the decision under a QC profile (with its
+// events file), the JSON document, the CSV and the HTML report, the log (or
+// the rotating log), and for the program the console table and, on a
+// terminal, the progress bar. A document (or the events) whose path is "-"
+// takes standard output; the console table then goes to the error stream,
+// or nowhere with --quiet.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qc/profile.h"
+#include "report/decision_sink.h"
+#include "report/progress.h"
+#include "report/result_sink.h"
+#include "report/text_sinks.h"
+#include "settings/settings.h"
+
+namespace lumaqc {
+
+// What a live run adds to the outputs; the live session implements it.
+class LiveOutputs {
+  public:
+    virtual ~LiveOutputs() = default;
+    // True once the input is read live: documents written to files roll.
+    virtual bool live() const = 0;
+    // The decision's events go to the live run's listeners.
+    virtual void attach(DecisionSink& decision) = 0;
+    // The rolling JSON document and report (either path may be empty); null
+    // with the message (no line feed) in `error` when they cannot be written.
+    virtual std::unique_ptr<ResultSink> documents(const std::string& jsonPath,
+                                                  const std::string& reportPath,
+                                                  const DecisionSink* decision,
+                                                  std::string& error) = 0;
+    // Gets every row after the other outputs (the metrics).
+    virtual ResultSink& metricsSink() = 0;
+    // `output` (named `what` in messages) kept going whatever its writes do:
+    // a live run never ends on an output (see live/kept_output.h); `reopen`
+    // is what a SIGHUP does to it (may be empty). The live run owns it.
+    virtual ResultSink* keep(ResultSink& output, const std::string& what,
+                             std::function<void()> reopen) = 0;
+};
+
+// Who the outputs are for: the program has a console and a progress bar
+// and reports decoding damage on the error stream; a library caller has none.
+enum class OutputsFor { Program, Library };
+
+class Outputs {
+  public:
+    // The log is opened and locked first (another run holding it returns
+    // false with one line in `error` naming that run). Under a QC profile
+    // (`profile` set) the decision comes next, with its events file
+    // (--events); `input` names the video in its messages. Then the documents
+    // are created. A file that cannot be created returns false likewise
+    // (line feed included). The log is emptied only when the run starts, so
+    // a run that cannot start never truncates the log of an earlier one.
+    // With a live run (`live` set), the metrics get every row, the
+    // decision's events go to its listeners, and the documents of a live
+    // input written to files roll.
+    bool create(const Settings& settings, std::optional<qc::Profile> profile,
+                const std::string& input, OutputsFor user, LiveOutputs* live, std::string& error);
+
+    // In the order they get each row: the decision, then the documents, so
+    // that whatever stops the run they have every frame the other outputs
+    // got, and the events are closed when the documents write them.
+    const std::vector<ResultSink*>& sinks() const { return sinks_; }
+    ProgressBar& progress() { return progress_; }
+    // Null without a profile.
+    const DecisionSink* decision() const { return decision_.get(); }
+    // Closes the documents (the library's callers read them once the run is over).
+    void closeDocuments();
+
+  private:
+    std::unique_ptr<DecisionSink> decision_;
+    std::vector<std::unique_ptr<ResultSink>> documents_;
+    std::unique_ptr<ConsoleSink> console_;
+    std::unique_ptr<ResultSink> log_;  // LogSink, or RotatingLogSink
+    class RotatingLogSink* rotatingLog_ = nullptr;
+    ProgressBar progress_;
+    std::vector<ResultSink*> sinks_;
+};
+
+}  // namespace lumaqc

@@ -1,0 +1,268 @@
+#!/usr/bin/python3
+"""Runs the examples of README.md and docs/*.md against the built programs.
+
+The convention (described for writers at the top of docs/architecture.md):
+
+  ```sh run            a shell script, run with `sh -eu` in a fresh directory
+                       that holds the sample inputs; it must end with status 0
+  ```sh run status=1   ... or with the status given
+  ```text output       right after a `run` block: what it prints on standard
+                       output and the error stream, line by line; `...` alone
+                       on a line stands for any number of lines, `...` inside
+                       a line for any text
+  ```sh parse          commands that need what a test cannot provide (a network
+                       stream, a cluster): each `lumaqc` and `lumaqc-batch`
+                       line is checked by the program's own option parser
+  ```toml profile      a QC profile: loaded with `lumaqc --profile FILE
+                       --print-profile`; a profile with `name = "x"` is also
+                       saved as `x.toml` beside the sample inputs
+
+Every `sh` and `toml` block must carry one of these words, and every block a
+language, so that no command or profile in the documentation goes unchecked.
+"""
+
+import argparse
+import os
+import re
+import shlex
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+
+FENCE = re.compile(r"^(\s*)```(.*)$")
+
+
+def blocks_of(path):
+    """Yields (line number, language, words, text) for each fenced block."""
+    lines = open(path, encoding="utf-8").read().split("\n")
+    i = 0
+    while i < len(lines):
+        m = FENCE.match(lines[i])
+        if not m:
+            i += 1
+            continue
+        indent, info = m.group(1), m.group(2).strip()
+        start = i + 1
+        body = []
+        i += 1
+        while i < len(lines) and not re.match(r"^\s*```\s*$", lines[i]):
+            line = lines[i]
+            body.append(line[len(indent):] if line.startswith(indent) else line.lstrip())
+            i += 1
+        i += 1
+        words = info.split()
+        language = words[0] if words else ""
+        yield start, language, words[1:], "\n".join(body) + "\n"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def matches(expected, actual):
+    """`expected` lines against `actual` lines, with `...` wildcards."""
+    pattern = []
+    for line in expected.rstrip("\n").split("\n"):
+        if line.strip() == "...":
+            pattern.append(r"(?:[^\n]*\n)*?")
+        else:
+            pattern.append(".*".join(re.escape(p) for p in line.split("...")) + r"[ \t]*\n")
+    return re.fullmatch("".join(pattern), actual.rstrip("\n") + "\n", re.DOTALL) is not None
+
+
+def commands_of(script):
+    """The command lines of a shell block: continuations joined, comments and
+    prompts dropped."""
+    joined = script.replace("\\\n", " ")
+    for line in joined.split("\n"):
+        line = line.strip()
+        if line.startswith("$ "):
+            line = line[2:]
+        if not line or line.startswith("#"):
+            continue
+        lexer = shlex.shlex(line, posix=True, punctuation_chars="|;&")
+        lexer.whitespace_split = True
+        command = []
+        for word in list(lexer) + ["|"]:
+            if word in ("|", "||", ";", "&", "&&"):
+                if command:
+                    yield line, command
+                command = []
+            else:
+                command.append(word)
+
+
+class Runner:
+    def __init__(self, args):
+        self.args = args
+        self.failures = []
+        self.checked = 0
+        self.work = tempfile.mkdtemp(prefix="lumaqc-docs-")
+        self.samples = os.path.join(self.work, "samples")
+        os.mkdir(self.samples)
+        self.env = dict(os.environ)
+        bindir = os.path.join(self.work, "bin")
+        os.mkdir(bindir)
+        for name, target in (("lumaqc", args.lumaqc), ("lumaqc-testcard", args.testcard),
+                             ("lumaqc-batch", args.batch)):
+            if target and os.path.exists(target):
+                os.symlink(os.path.abspath(target), os.path.join(bindir, name))
+        self.env["PATH"] = bindir + os.pathsep + self.env.get("PATH", "")
+        if args.pythonpath:
+            self.env["PYTHONPATH"] = args.pythonpath
+        self.env.pop("CI", None)
+
+    def fail(self, where, message):
+        self.failures.append(f"{where}: {message}")
+
+    def sh(self, command, cwd, timeout=120):
+        return subprocess.run(["sh", "-c", command], cwd=cwd, env=self.env, timeout=timeout,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                              errors="replace")
+
+    def make_samples(self):
+        """The inputs the examples name, made from the test card."""
+        steps = [
+            "lumaqc-testcard clip.yuv > /dev/null",
+            "ffmpeg -v error -f rawvideo -pix_fmt yuv420p -s 352x288 -r 25 -i clip.yuv clip.y4m",
+            "ffmpeg -v error -i clip.y4m -c:v libx264 -crf 18 -g 25 movie.mkv",
+            "ffmpeg -v error -i clip.y4m -c:v libx264 -crf 18 -g 25 movie.mp4",
+            "ffmpeg -v error -i clip.y4m -c:v mpeg2video -q:v 2 -f mpegts movie.ts",
+            "ffmpeg -v error -i clip.y4m -c:v mpeg2video -q:v 2 movie.mxf",
+            "mkdir -p archive/2024 && cp movie.mkv archive/2024/a.mkv && "
+            "cp movie.ts archive/2024/b.ts && cp movie.mp4 archive/c.mp4",
+        ]
+        for step in steps:
+            result = self.sh(step, self.samples)
+            if result.returncode != 0:
+                raise SystemExit(f"making the sample inputs failed: {step}\n{result.stdout}")
+
+    def fresh_dir(self, name):
+        directory = os.path.join(self.work, name)
+        os.mkdir(directory)
+        for entry in os.listdir(self.samples):
+            os.symlink(os.path.join(self.samples, entry), os.path.join(directory, entry))
+        return directory
+
+    def check_profile(self, where, text):
+        path = os.path.join(self.work, "profile.toml")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        result = self.sh(f"lumaqc --profile {shlex.quote(path)} --print-profile", self.work)
+        if result.returncode != 0:
+            self.fail(where, f"the profile is refused:\n{result.stdout}")
+            return
+        m = re.search(r'^name\s*=\s*"([A-Za-z0-9_-]+)"', text, re.M)
+        if m:
+            shutil.copy(path, os.path.join(self.samples, m.group(1) + ".toml"))
+
+    def check_parse(self, where, script):
+        for line, words in commands_of(script):
+            program = words[0]
+            if program == "lumaqc":
+                result = subprocess.run([self.args.parse_command] + words[1:], env=self.env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        text=True, timeout=30)
+            elif program == "lumaqc-batch":
+                code = ("import sys; from lumaqc.batch import parse_arguments; "
+                        "parse_arguments(sys.argv[1:])")
+                result = subprocess.run([self.args.python, "-c", code] + words[1:], env=self.env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        text=True, timeout=60)
+            else:
+                continue
+            self.checked += 1
+            if result.returncode != 0:
+                self.fail(where, f"`{line}` is refused:\n{result.stdout}")
+
+    def run_block(self, where, script, status, expected, number):
+        directory = self.fresh_dir(f"run{number}")
+        port = str(free_port())
+        # Examples name the metrics port 9100; the test gives them a free one.
+        script = re.sub(r"\b9100\b", port, script)
+        if expected is not None:
+            expected = re.sub(r"\b9100\b", port, expected)
+        try:
+            result = subprocess.run(["sh", "-eu", "-c", script], cwd=directory, env=self.env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                    errors="replace", timeout=self.args.timeout)
+        except subprocess.TimeoutExpired:
+            self.fail(where, f"still running after {self.args.timeout} s")
+            return
+        self.checked += 1
+        if result.returncode != status:
+            self.fail(where, f"ended with status {result.returncode}, not {status}:\n"
+                      f"{result.stdout[-3000:]}")
+        elif expected is not None and not matches(expected, result.stdout.replace("\r\n", "\n")):
+            self.fail(where, f"printed something else:\n--- expected\n{expected}"
+                      f"--- printed\n{result.stdout[-3000:]}")
+
+    def run(self, files):
+        self.make_samples()
+        blocks = []
+        for path in files:
+            name = os.path.relpath(path, self.args.source)
+            blocks.extend((f"{name}:{start}", language, words, text)
+                          for start, language, words, text in blocks_of(path))
+        # Profiles first, so that the commands may name them.
+        for where, language, words, text in blocks:
+            if language == "toml" and "profile" in words:
+                self.checked += 1
+                self.check_profile(where, text)
+        number = 0
+        for index, (where, language, words, text) in enumerate(blocks):
+            if not language:
+                self.fail(where, "a block without a language (text, sh, json, ...)")
+            elif language in ("sh", "toml") and not {"run", "parse", "profile"} & set(
+                    w.split("=")[0] for w in words):
+                self.fail(where, f"a {language} block marked neither run, parse nor profile")
+            elif language == "sh" and "parse" in words:
+                self.check_parse(where, text)
+            elif language == "sh" and "run" in words:
+                status = 0
+                for word in words:
+                    if word.startswith("status="):
+                        status = int(word.split("=", 1)[1])
+                expected = None
+                if index + 1 < len(blocks) and blocks[index + 1][1] == "text" and \
+                        "output" in blocks[index + 1][2]:
+                    expected = blocks[index + 1][3]
+                number += 1
+                self.run_block(where, text, status, expected, number)
+            elif "output" in words and not (index > 0 and "run" in blocks[index - 1][2]):
+                self.fail(where, "an output block that follows no run block")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--lumaqc", required=True)
+    parser.add_argument("--testcard", required=True)
+    parser.add_argument("--parse-command", required=True)
+    parser.add_argument("--batch")
+    parser.add_argument("--pythonpath")
+    parser.add_argument("--python", default=sys.executable)
+    parser.add_argument("--timeout", type=int, default=120)
+    parser.add_argument("files", nargs="*", help="Markdown files (default: README.md, docs/*.md)")
+    args = parser.parse_args()
+    files = args.files or [os.path.join(args.source, f) for f in ("README.md", "CONTRIBUTING.md")] + sorted(
+        os.path.join(args.source, "docs", f) for f in os.listdir(os.path.join(args.source, "docs"))
+        if f.endswith(".md"))
+    runner = Runner(args)
+    try:
+        runner.run(files)
+    finally:
+        shutil.rmtree(runner.work, ignore_errors=True)
+    for failure in runner.failures:
+        print(failure, file=sys.stderr)
+    print(f"{runner.checked} examples checked in {len(files)} files, "
+          f"{len(runner.failures)} failing")
+    return 1 if runner.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
