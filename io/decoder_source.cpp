@@ -41,6 +41,7 @@ extern "C" {
 #include <limits>
 #include <utility>
 
+#include "io/display_name.h"
 namespace lumaqc {
 
 namespace {
@@ -102,7 +103,7 @@ class DecoderSource : public FrameSource {
         info_.kind = "decoder";
         info_.file = facts;
         info_.frames = -1;
-        name_ = input_ ? input_->name() : path;
+        name_ = printableName(input_ ? input_->name() : path);
     }
 
     ~DecoderSource() override {
