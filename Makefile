@@ -60,7 +60,7 @@ run: run-deps
 	@echo "  metricsResultsCSV.csv   the log: one row of fifteen indicators per frame"
 	@echo "  testcard.json           the values, their summary, the QC events and verdict"
 	@echo "  testcard.html           the interactive report: open it in a browser"
-	@echo "Next: build/lumaqc --help, and the guides in docs/ (README.md lists them)."
+	@echo "Next: $(BUILD)/lumaqc --help, and the guides in docs/ (README.md lists them)."
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -69,11 +69,14 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Not part of the tests: each indicator and the whole frame at 1920x1080 and
-# 3840x2160 (Google Benchmark), then frames per second end to end with one
-# thread and with all, against FFmpeg's analysis filters when installed.
+# 3840x2160 (Google Benchmark), then on one clip frames per second end to end
+# with one thread and with all, against FFmpeg's analysis filters, one AVX2
+# read pass of the plane and decoding alone; then lumaqc-batch on 8 files
+# against a serial single-thread loop over the program.
 bench: build
 	$(BUILD)/bench/lumaqc_bench --benchmark_filter='^(Yardstick|Frame|Indicator)/'
 	./bench/throughput.sh -b $(BUILD)
+	./bench/batch_throughput.sh -b $(BUILD) -n 8 -s 1920x1080 -f 50 -r 1
 
 # clang with libFuzzer and the sanitizer runtimes.
 hardening-deps:

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Files per second on an archive of many small files: lumaqc-batch on the
-# local Dask cluster against a plain shell loop that runs lumaqc once per
-# file (each writing the same JSON document).
+# local Dask cluster against a plain serial shell loop that runs lumaqc once
+# per file with one thread (each writing the same JSON document).
 #
 #   bench/batch_throughput.sh [-b BUILD_DIR] [-n FILES] [-s WIDTHxHEIGHT] [-f FRAMES] [-r RUNS]
 #
@@ -58,7 +58,7 @@ while [ "$run" -lt "$runs" ]; do
     mkdir "$work/loop"
     start=$(now)
     for clip in "$work"/archive/*.mp4; do
-        "$build/lumaqc" "$clip" --quiet --no-log --json "$work/loop/$(basename "$clip").json" \
+        "$build/lumaqc" "$clip" --threads 1 --quiet --no-log --json "$work/loop/$(basename "$clip").json" \
             > /dev/null
     done
     loop=$(calc "$(now) - $start")

@@ -1,6 +1,7 @@
 // Google Benchmark cases: every indicator, the whole frame and the reference
 // compositions at 1920x1080 and 3840x2160, on the test card's textured scene,
-// with a memcpy and a summing pass over the luma plane as yardsticks.
+// with a memcpy, a summing pass and one AVX2 read pass over the luma plane
+// (the floor of any analysis that reads the plane) as yardsticks.
 //
 //   lumaqc_bench [--benchmark_filter=REGEX] [benchmark options]
 //
@@ -8,6 +9,7 @@
 // with LUMAQC_BENCH_SIZE=WxH benchmarks two consecutive frames of a raw
 // YUV 4:2:0 clip instead of the test card (at that size only).
 #include <benchmark/benchmark.h>
+#include <immintrin.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -116,6 +118,29 @@ void benchSum(benchmark::State& state, const BenchFrames* f) {
     setRates(state, *f);
 }
 
+// One read of the plane with AVX2 loads, summed so that nothing is skipped:
+// the least any analysis reading every sample once can cost.
+__attribute__((target("avx2"))) uint64_t readPassAvx2(const uint8_t* data, size_t n) {
+    __m256i acc = _mm256_setzero_si256();
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(v, _mm256_setzero_si256()));
+    }
+    uint64_t lanes[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), acc);
+    uint64_t sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    for (; i < n; ++i) sum += data[i];
+    return sum;
+}
+
+void benchReadAvx2(benchmark::State& state, const BenchFrames* f) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(readPassAvx2(f->current.data(), f->current.size()));
+    }
+    setRates(state, *f);
+}
+
 // One indicator, or its plain composition, as the frame loop calls it: a
 // temporal state of its own, blur's hint carried from call to call.
 void benchCompute(benchmark::State& state, const BenchFrames* f,
@@ -174,6 +199,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Yardstick/sum/" + s).c_str(), benchSum, p)
             ->Unit(benchmark::kMicrosecond);
+        if (__builtin_cpu_supports("avx2"))
+            benchmark::RegisterBenchmark(("Yardstick/read_avx2/" + s).c_str(), benchReadAvx2, p)
+                ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Frame/all/" + s).c_str(), benchFrame, p)
             ->Unit(benchmark::kMicrosecond);
         for (const IndicatorInfo& info : indicatorRegistry()) {

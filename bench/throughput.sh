@@ -1,7 +1,9 @@
 #!/bin/sh
 # End-to-end throughput: frames per second of lumaqc on a raw 4:2:0 clip with
 # one thread and with every hardware thread, and, when ffmpeg is installed, of
-# FFmpeg's closest chain of analysis filters on the same file.
+# FFmpeg's closest chain of analysis filters on the same file; then, on the
+# same clip, the ratio to one AVX2 read pass of the plane (with lumaqc_bench)
+# and, encoded to an x264 MP4, the ratio of lumaqc to decoding alone.
 #
 #   bench/throughput.sh [-b BUILD_DIR] [-s WIDTHxHEIGHT] [-n FRAMES] [-c CLIP.yuv] [-r RUNS] [-F]
 #
@@ -14,9 +16,11 @@
 #   -F  leave FFmpeg out
 #
 # The generated clip is the built-in test card at the chosen size, repeated
-# up to the frame count, in a temporary directory. Every figure is wall-clock
-# time of the whole process (reading, all fifteen indicators, console rows to
-# /dev/null, the log file).
+# up to the frame count, in a temporary directory. Frames per second are
+# wall-clock time of the whole process (reading, all fifteen indicators,
+# console rows to /dev/null, the log file), the fastest of the runs; the
+# decoded-input ratio is also given in process CPU time, which other work on
+# the machine disturbs less.
 set -eu
 
 build=build
@@ -78,6 +82,12 @@ cd "$work"
 # Warm the page cache so that every run reads from memory.
 cat "$clip" > /dev/null
 
+# Process CPU time of one run (user + system), in seconds.
+cpu_seconds() {
+    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" > /dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+    awk '{ print $1 + $2 }' "$work/cpu"
+}
+
 # One thread and all threads take turns, so that a disturbance from other
 # work on the machine does not favour either; the fastest run of each counts.
 t1=""
@@ -113,4 +123,54 @@ printf '%-40s %10s\n' "$threads threads / 1 thread" "$(ratio "$t1" "$tn")"
 if [ -n "${tf:-}" ]; then
     printf '%-40s %10s\n' "lumaqc 1 thread / ffmpeg chain" "$(ratio "$tf" "$t1")"
     printf '%-40s %10s\n' "lumaqc $threads threads / ffmpeg chain" "$(ratio "$tf" "$tn")"
+fi
+
+# The limit: one AVX2 read pass over the same clip's luma plane, against the
+# whole frame of lumaqc_bench (every indicator, CPU time) and the end-to-end
+# time per frame with one thread.
+bench_bin="$(cd "$build" && pwd)/bench/lumaqc_bench"
+if [ -x "$bench_bin" ] && grep -q avx2 /proc/cpuinfo; then
+    LUMAQC_BENCH_YUV="$clip" LUMAQC_BENCH_SIZE="${w}x${h}" "$bench_bin" \
+        --benchmark_filter='^(Yardstick/read_avx2|Frame/all)/' --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true --benchmark_format=csv 2> /dev/null |
+        awk -F, '/_median"/ { gsub(/"/, "", $1); print $1, $4 }' > "$work/bench.txt" || true
+    read_us=$(awk '/read_avx2/ { print $2 }' "$work/bench.txt")
+    frame_us=$(awk '/Frame\/all/ { print $2 }' "$work/bench.txt")
+    if [ -n "$read_us" ] && [ -n "$frame_us" ]; then
+        end_us=$(awk "BEGIN { printf \"%.1f\", 1e6 * $t1 / $frames }")
+        echo
+        printf '%-40s %10s\n' "per frame, microseconds" ""
+        printf '%-40s %10s\n' "one AVX2 read pass of the plane" "$read_us"
+        printf '%-40s %10s\n' "all indicators (lumaqc_bench, CPU)" "$frame_us"
+        printf '%-40s %10s\n' "lumaqc --threads 1, end to end" "$end_us"
+        printf '%-40s %10s\n' "indicators / read pass" "$(ratio "$frame_us" "$read_us")"
+        printf '%-40s %10s\n' "end to end / read pass" "$(ratio "$end_us" "$read_us")"
+    fi
+fi
+
+# Decoded input: an x264 MP4 of the clip, lumaqc against decoding alone with
+# the same threads (process CPU time and wall-clock time, fastest of the runs).
+if [ -n "$ffmpeg" ] && command -v ffmpeg > /dev/null 2>&1 && [ -x /usr/bin/time ]; then
+    mp4="$work/clip.mp4"
+    if ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt yuv420p -video_size "${w}x${h}" \
+        -framerate 25 -i "$clip" -frames:v "$frames" -c:v libx264 -preset veryfast "$mp4" \
+        2> /dev/null; then
+        dw=""; dc=""; lw=""; lc=""
+        i=0
+        while [ "$i" -lt "$runs" ]; do
+            a=$(seconds ffmpeg -nostdin -threads "$threads" -i "$mp4" -f null -)
+            b=$(seconds "$lumaqc" "$mp4" --threads "$threads" --quiet --no-log)
+            c=$(cpu_seconds ffmpeg -nostdin -threads "$threads" -i "$mp4" -f null -)
+            d=$(cpu_seconds "$lumaqc" "$mp4" --threads "$threads" --quiet --no-log)
+            dw=$(min "$a" "${dw:-$a}"); lw=$(min "$b" "${lw:-$b}")
+            dc=$(min "$c" "${dc:-$c}"); lc=$(min "$d" "${lc:-$d}")
+            i=$((i + 1))
+        done
+        echo
+        printf '%-40s %10s\n' "x264 MP4, $threads threads" "frames/s"
+        printf '%-40s %10s\n' "ffmpeg -f null (decoding alone)" "$(fps "$dw")"
+        printf '%-40s %10s\n' "lumaqc" "$(fps "$lw")"
+        printf '%-40s %10s\n' "lumaqc / decoding, wall-clock time" "$(ratio "$lw" "$dw")"
+        printf '%-40s %10s\n' "lumaqc / decoding, CPU time" "$(ratio "$lc" "$dc")"
+    fi
 fi

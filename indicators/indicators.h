@@ -7,6 +7,7 @@
 // counters.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tools/definitions.h"
@@ -63,6 +64,11 @@ double blur(const Image& img);
 double exposure(const Image& img);
 double interlace(const Image& img);
 double noise(const Image& img);
+// Noise: the floor and the rounding (half away from zero) of the sample
+// standard deviation of n blocks of 64 samples, from each block's spread
+// 64 * (sum of squares) - sum^2 (at most 66,585,600).
+void noiseDeviationFloorsAndRounds(const uint32_t* spreads, size_t n, uint8_t* floors,
+                                   uint8_t* rounds);
 double slice(const Image& img);
 uint8_t blackout(const Image& img);
 double contrastRMS(const Image& img);

@@ -1,9 +1,10 @@
 // Noise: residual of a Gaussian smoothing over the blocks whose local
 // deviation lies at the frame's most common level.
 //
-// The 8x8 block deviations come from one vector pass (integer sums, then the
-// deviation in double precision lane by lane); each block keeps only the
-// floor and the rounding of its deviation. The selected blocks are smoothed
+// The 8x8 block deviations come from one vector pass of integer sums; each
+// block keeps only the floor and the rounding of its deviation, which
+// integer comparisons on the block's spread decide exactly (no division or
+// double-precision square root per block). The selected blocks are smoothed
 // and measured straight from the picture, several blocks at once (one block
 // per vector lane), without a container strip or filtered pictures, every
 // lane in the same floating-point order as the plain composition.
@@ -31,30 +32,47 @@ constexpr int32_t NOISE_BLOCKSIZE = 8;
 constexpr int32_t HALF = GAUSSIAN_MASK_SIZE / 2;
 constexpr int32_t INTERIOR = NOISE_BLOCKSIZE - 2 * HALF;
 
-// Floor and rounding (half away from zero) of the sample standard deviation
-// of blocks bx0 .. bx1-1 of block row `by`, as the block-deviation operation
-// computes it. A deviation of 8-bit samples lies below 129, so both fit 8
-// bits.
-inline void deviationsPlain(const uint8_t* src, int32_t w, int32_t bx0, int32_t bx1, int32_t by,
-                            uint8_t* floors, uint8_t* rounds) {
+// The spread of a block of n = 64 samples, N = n * (sum of squares) - sum^2,
+// an integer from 0 to 66,585,600 (half the samples 0, half 255). The
+// deviation is sqrt((q - s^2 / 64) / 63); q - s^2 / 64 is exactly N / 64 in
+// double precision (both terms are multiples of 1/64 below 2^22), so the
+// deviation is sqrt(N / 4032) correctly rounded at each step, and its floor
+// and rounding (half away from zero) follow from N alone:
+//   floor k: the largest k with 4032 k^2 <= N;
+//   rounding: k + 1 when 4 N >= 4032 (2k + 1)^2 (the deviation is at least
+//   k + 1/2), else k.
+// No rounding of the double path can move it across these bounds: the
+// nearest N on the other side of a bound is a whole unit away, far beyond a
+// few units in the last place. A test checks every N in the range.
+constexpr uint32_t SPREAD_SCALE = 64 * 63;  // 4032
+
+// Floor and rounding of the deviation of a block of spread n.
+inline void floorAndRound(uint32_t n, uint8_t& floorOut, uint8_t& roundOut) {
+    uint32_t k = static_cast<uint32_t>(std::sqrt(static_cast<double>(n) / SPREAD_SCALE));
+    while (SPREAD_SCALE * (k + 1) * (k + 1) <= n) ++k;
+    while (SPREAD_SCALE * k * k > n) --k;
+    const uint64_t odd = 2 * static_cast<uint64_t>(k) + 1;
+    floorOut = static_cast<uint8_t>(k);
+    roundOut = static_cast<uint8_t>(k + (4 * static_cast<uint64_t>(n) >= SPREAD_SCALE * odd * odd));
+}
+
+// Spreads of blocks bx0 .. bx1-1 of block row `by`.
+inline void spreadsPlain(const uint8_t* src, int32_t w, int32_t bx0, int32_t bx1, int32_t by,
+                         uint32_t* spreads) {
     const int32_t n = NOISE_BLOCKSIZE * NOISE_BLOCKSIZE;
     for (int32_t bx = bx0; bx < bx1; ++bx) {
-        int32_t sum = 0;
-        int32_t squares = 0;
+        uint32_t sum = 0;
+        uint32_t squares = 0;
         for (int32_t r = 0; r < NOISE_BLOCKSIZE; ++r) {
             const uint8_t* p =
                 src + static_cast<size_t>(by * NOISE_BLOCKSIZE + r) * static_cast<size_t>(w) +
                 static_cast<size_t>(bx) * NOISE_BLOCKSIZE;
             for (int32_t i = 0; i < NOISE_BLOCKSIZE; ++i) {
                 sum += p[i];
-                squares += p[i] * p[i];
+                squares += static_cast<uint32_t>(p[i]) * p[i];
             }
         }
-        const int64_t s = sum;
-        const double s2 = static_cast<double>(s * s);
-        const double dev = std::sqrt((static_cast<double>(squares) - s2 / n) / (n - 1.0));
-        floors[bx] = static_cast<uint8_t>(std::floor(dev));
-        rounds[bx] = static_cast<uint8_t>(std::round(dev));
+        spreads[bx] = static_cast<uint32_t>(n) * squares - sum * sum;
     }
 }
 
@@ -99,29 +117,25 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace noise_detail;
 
-// Block row `by`: floor and rounding of the deviation of each of its blocksX
-// 8x8 blocks.
-void BlockRowDeviations(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t blocksX, int32_t by,
-                        uint8_t* HWY_RESTRICT floors, uint8_t* HWY_RESTRICT rounds) {
+// Block row `by`: the spread of each of its blocksX 8x8 blocks.
+void BlockRowSpreads(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t blocksX, int32_t by,
+                     uint32_t* HWY_RESTRICT spreads) {
 #if HWY_TARGET == HWY_SCALAR
-    deviationsPlain(src, w, 0, blocksX, by, floors, rounds);
+    spreadsPlain(src, w, 0, blocksX, by, spreads);
 #else
-    // One block per 64-bit part of a vector of samples, one block per lane of
-    // a vector of doubles: the 64-bit sums of 8 samples are the block sums;
-    // squares are formed lane by lane (8-bit squares fit 16 bits, two per
-    // 32-bit lane, two 32-bit lanes per block), so every lane keeps its own
-    // samples.
+    // One block per 64-bit part of a vector of samples: the 64-bit sums of 8
+    // samples are the block sums; squares are summed in pairs into 32-bit
+    // lanes (two per block), so every lane keeps its own samples.
     auto blocksOf = [&](auto d8, int32_t bx0) {
         const hn::Repartition<uint16_t, decltype(d8)> d16;
+        const hn::Repartition<int16_t, decltype(d8)> di16;
+        const hn::Repartition<int32_t, decltype(d8)> di32;
         const hn::Repartition<uint32_t, decltype(d8)> d32;
         const hn::Repartition<uint64_t, decltype(d8)> d64;
-        const hn::Repartition<int64_t, decltype(d8)> di64;
-        const hn::Repartition<double, decltype(d8)> dd;
-        const hn::Rebind<int32_t, decltype(dd)> di32;
         const auto lowByte = hn::Set(d16, 0x00FF);
-        const auto lowHalf = hn::Set(d32, 0xFFFF);
         auto sum = hn::Zero(d64);
-        auto sq = hn::Zero(d32);
+        auto sq0 = hn::Zero(di32);
+        auto sq1 = hn::Zero(di32);
         const uint8_t* p = src +
                            static_cast<size_t>(by * NOISE_BLOCKSIZE) * static_cast<size_t>(w) +
                            static_cast<size_t>(bx0) * NOISE_BLOCKSIZE;
@@ -129,35 +143,21 @@ void BlockRowDeviations(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t bloc
             const auto v = hn::LoadU(d8, p);
             sum = hn::Add(sum, hn::SumsOf8(v));
             const auto wide = hn::BitCast(d16, v);
-            const auto lo = hn::And(wide, lowByte);
-            const auto hi = hn::ShiftRight<8>(wide);
-            const auto q = hn::BitCast(d32, hn::Mul(lo, lo));
-            const auto t = hn::BitCast(d32, hn::Mul(hi, hi));
-            sq = hn::Add(sq, hn::Add(hn::Add(hn::And(q, lowHalf), hn::ShiftRight<16>(q)),
-                                     hn::Add(hn::And(t, lowHalf), hn::ShiftRight<16>(t))));
+            const auto lo = hn::BitCast(di16, hn::And(wide, lowByte));
+            const auto hi = hn::BitCast(di16, hn::ShiftRight<8>(wide));
+            sq0 = hn::ReorderWidenMulAccumulate(di32, lo, lo, sq0, sq1);
+            sq0 = hn::ReorderWidenMulAccumulate(di32, hi, hi, sq0, sq1);
         }
-        const auto sq64 = hn::BitCast(d64, sq);
+        const auto sq64 = hn::BitCast(d64, hn::RearrangeToOddPlusEven(sq0, sq1));
         const auto squares =
             hn::Add(hn::And(sq64, hn::Set(d64, 0xFFFFFFFFu)), hn::ShiftRight<32>(sq64));
-        // The deviation as the scalar formula gives it, every operation
-        // correctly rounded: s * s is exact (below 2^53) and so is the
-        // division by 64, a power of two; then (q - s^2 / 64) / 63 and its
-        // square root. Rounding half away from zero adds 1 to the floor when
-        // the (exact) fraction is at least one half.
-        const auto s = hn::ConvertTo(dd, hn::BitCast(di64, sum));
-        const auto q = hn::ConvertTo(dd, hn::BitCast(di64, squares));
-        const auto dev = hn::Sqrt(
-            hn::Div(hn::Sub(q, hn::Mul(hn::Mul(s, s), hn::Set(dd, 1.0 / 64))), hn::Set(dd, 63.0)));
-        const auto f = hn::Floor(dev);
-        const auto rounded = hn::IfThenElse(hn::Ge(hn::Sub(dev, f), hn::Set(dd, 0.5)),
-                                            hn::Add(f, hn::Set(dd, 1.0)), f);
-        HWY_ALIGN int32_t fl[HWY_MAX_BYTES / sizeof(double)];
-        HWY_ALIGN int32_t ro[HWY_MAX_BYTES / sizeof(double)];
-        hn::Store(hn::DemoteTo(di32, f), di32, fl);
-        hn::Store(hn::DemoteTo(di32, rounded), di32, ro);
-        for (size_t b = 0; b < hn::Lanes(dd); ++b) {
-            floors[bx0 + b] = static_cast<uint8_t>(fl[b]);
-            rounds[bx0 + b] = static_cast<uint8_t>(ro[b]);
+        // Block sums are below 2^15: the even 32-bit halves hold them whole.
+        const auto sumHalves = hn::BitCast(d32, sum);
+        const auto spread = hn::Sub(hn::ShiftLeft<6>(squares), hn::MulEven(sumHalves, sumHalves));
+        HWY_ALIGN uint64_t out[HWY_MAX_BYTES / sizeof(uint64_t)];
+        hn::Store(spread, d64, out);
+        for (size_t b = 0; b < hn::Lanes(d64); ++b) {
+            spreads[bx0 + static_cast<int32_t>(b)] = static_cast<uint32_t>(out[b]);
         }
     };
     const hn::ScalableTag<uint8_t> d8;
@@ -166,8 +166,43 @@ void BlockRowDeviations(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t bloc
     int32_t bx = 0;
     for (; bx + perVector <= blocksX; bx += perVector) blocksOf(d8, bx);
     for (; bx + 2 <= blocksX; bx += 2) blocksOf(d8Pair, bx);
-    deviationsPlain(src, w, bx, blocksX, by, floors, rounds);
+    spreadsPlain(src, w, bx, blocksX, by, spreads);
 #endif
+}
+
+// Floor and rounding of the deviation of each of the n blocks whose spreads
+// are given, as floorAndRound gives them: an estimate of the floor from a
+// single-precision square root (off by at most one), corrected by the exact
+// integer comparisons.
+void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HWY_RESTRICT floors,
+                     uint8_t* HWY_RESTRICT rounds) {
+    size_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<float> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const size_t N = hn::Lanes(df);
+    const auto scale = hn::Set(di, static_cast<int32_t>(SPREAD_SCALE));
+    const auto inverse = hn::Set(df, 1.0f / static_cast<float>(SPREAD_SCALE));
+    const auto one = hn::Set(di, 1);
+    for (; i + N <= n; i += N) {
+        // Spreads are below 2^27: they fit a signed lane, and every product
+        // below (at most 4032 * 261^2) fits as well.
+        const auto spread =
+            hn::BitCast(di, hn::LoadU(hn::Rebind<uint32_t, decltype(df)>(), spreads + i));
+        auto k = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, spread), inverse)));
+        const auto next = hn::Add(k, one);
+        k = hn::IfThenElse(hn::Gt(hn::Mul(scale, hn::Mul(next, next)), spread), k, next);
+        k = hn::IfThenElse(hn::Gt(hn::Mul(scale, hn::Mul(k, k)), spread), hn::Sub(k, one), k);
+        const auto odd = hn::Add(hn::Add(k, k), one);
+        const auto up =
+            hn::Not(hn::Gt(hn::Mul(scale, hn::Mul(odd, odd)), hn::ShiftLeft<2>(spread)));
+        const auto rounded = hn::IfThenElse(up, hn::Add(k, one), k);
+        hn::StoreU(hn::DemoteTo(d8, k), d8, floors + i);
+        hn::StoreU(hn::DemoteTo(d8, rounded), d8, rounds + i);
+    }
+#endif
+    for (; i < n; ++i) floorAndRound(spreads[i], floors[i], rounds[i]);
 }
 
 // Residual deviations of the n blocks whose top-left samples lie at
@@ -242,9 +277,15 @@ HWY_AFTER_NAMESPACE();
 namespace lumaqc {
 
 namespace noise_simd {
-HWY_EXPORT(BlockRowDeviations);
+HWY_EXPORT(BlockRowSpreads);
+HWY_EXPORT(FloorsAndRounds);
 HWY_EXPORT(ResidualDeviations);
 }  // namespace noise_simd
+
+void noiseDeviationFloorsAndRounds(const uint32_t* spreads, size_t n, uint8_t* floors,
+                                   uint8_t* rounds) {
+    HWY_DYNAMIC_DISPATCH(noise_simd::FloorsAndRounds)(spreads, n, floors, rounds);
+}
 
 namespace {
 
@@ -253,6 +294,7 @@ using namespace noise_detail;
 // Reused from frame to frame by each thread: the floor and the rounding of
 // every block's deviation, the selected blocks and their residual deviations.
 struct NoiseScratch {
+    std::vector<uint32_t> spreads;
     std::vector<uint8_t> floors;
     std::vector<uint8_t> rounds;
     std::vector<size_t> offsets;
@@ -315,6 +357,7 @@ double noise(const Image& img) {
     NoiseScratch& sc = scratch();
     const size_t nBlocks = static_cast<size_t>(W8) * static_cast<size_t>(H8);
     if (sc.floors.size() < nBlocks) {
+        sc.spreads.resize(nBlocks);
         sc.floors.resize(nBlocks);
         sc.rounds.resize(nBlocks);
     }
@@ -323,9 +366,10 @@ double noise(const Image& img) {
     // rounded deviations and its mode.
     for (int32_t by = 0; by < H8; ++by) {
         const size_t row = static_cast<size_t>(by) * static_cast<size_t>(W8);
-        HWY_DYNAMIC_DISPATCH(noise_simd::BlockRowDeviations)
-        (img.data, img.w, W8, by, sc.floors.data() + row, sc.rounds.data() + row);
+        HWY_DYNAMIC_DISPATCH(noise_simd::BlockRowSpreads)
+        (img.data, img.w, W8, by, sc.spreads.data() + row);
     }
+    noiseDeviationFloorsAndRounds(sc.spreads.data(), nBlocks, sc.floors.data(), sc.rounds.data());
     uint32_t hist[HISTOGRAM_ENTRIES];
     const int32_t mode = histogramMode(sc.rounds.data(), nBlocks, hist);
 

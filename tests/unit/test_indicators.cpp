@@ -15,6 +15,7 @@
 #include "indicators/indicators.h"
 #include "picture.h"
 #include "reference/reference.h"
+#include "tools/simd.h"
 
 using namespace lumaqc;
 
@@ -274,4 +275,36 @@ TEST(Flickering, HandComputed) {
             }
             freeTemporalState(st);
         }
+}
+
+TEST(Noise, DeviationBinsFromSpreadsForEveryReachableSpread) {
+    // A block of 64 samples with sum s and sum of squares q has the spread
+    // N = 64 q - s^2 (0 to 66,585,600). The block-deviation operation
+    // computes sqrt((q - s^2 / 64) / 63), in which q - s^2 / 64 is exactly
+    // N / 64; the integer bins must match its floor and rounding for every N,
+    // on every vector target.
+    constexpr uint32_t kLast = 64u * 32u * 255u * 255u - 32u * 255u * 32u * 255u;
+    constexpr size_t kChunk = size_t{1} << 20;
+    std::vector<uint32_t> spreads(kChunk);
+    std::vector<uint8_t> floors(kChunk), rounds(kChunk), wantFloors(kChunk), wantRounds(kChunk);
+    const std::vector<std::string> targets = supportedSimdTargets();
+    for (uint64_t first = 0; first <= kLast; first += kChunk) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, kLast + 1 - first));
+        for (size_t i = 0; i < n; ++i) {
+            spreads[i] = static_cast<uint32_t>(first + i);
+            const double dev = std::sqrt((static_cast<double>(spreads[i]) / 64.0) / 63.0);
+            wantFloors[i] = static_cast<uint8_t>(std::floor(dev));
+            wantRounds[i] = static_cast<uint8_t>(std::round(dev));
+        }
+        for (const std::string& target : targets) {
+            std::string error;
+            ASSERT_TRUE(forceSimdTarget(target, error)) << error;
+            noiseDeviationFloorsAndRounds(spreads.data(), n, floors.data(), rounds.data());
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(floors[i], wantFloors[i]) << target << ", spread " << spreads[i];
+                ASSERT_EQ(rounds[i], wantRounds[i]) << target << ", spread " << spreads[i];
+            }
+        }
+    }
+    resetSimdTarget();
 }
