@@ -80,7 +80,7 @@ void bindSettings(CLI::App& app, Settings& settings) {
             field.member);
         option->group(topicName(field.topic));
         if (field.check != nullptr) {
-            option->check(CLI::Validator(field.check, "0 to " + std::to_string(kMaxThreads)));
+            option->check(CLI::Validator(field.check, field.range != nullptr ? field.range : ""));
         }
         if (field.choices != nullptr) {
             std::vector<std::string> choices;

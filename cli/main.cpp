@@ -157,7 +157,9 @@ int run(int argc, char** argv) {
     std::string error;
     std::optional<qc::Profile> profile;
     if (!options.profile.empty()) {
-        profile = qc::loadProfile(options.profile, error);
+        bool interrupted = false;
+        profile = qc::loadProfile(options.profile, error, &stopSignal, &interrupted);
+        if (interrupted) return stoppedBeforeStart();
         if (!profile) {
             std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
             return -1;
@@ -195,6 +197,14 @@ int run(int argc, char** argv) {
         }
     }
 
+    // The log is locked before the input is opened: a second run in the same
+    // folder is refused while this one waits for its input.
+    Outputs outputs;
+    if (!outputs.openLog(options, error)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
+    }
+
     AnalysisRequest request = analysisRequest(options);
     request.stop = &stopSignal;
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
@@ -225,7 +235,6 @@ int run(int argc, char** argv) {
         return -1;
     }
 
-    Outputs outputs;
     if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
                         session.get(), error)) {
         std::fputs(error.c_str(), stderr);

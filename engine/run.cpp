@@ -297,6 +297,16 @@ class ParallelRun {
 
     // Reads and dispatches, helping with the computing while it cannot read;
     // returns when every frame read was emitted.
+    //
+    // Whether the reader may read, and its wait when it may not, are decided
+    // under one hold of mutex_: the wait's predicate names every change that
+    // lets the reader go on (a frame queued to help with, a frame emitted, a
+    // failure), and each of those changes is made under mutex_ and notified
+    // on frameDone_. Deciding "the window is full" in one section and waiting
+    // in another would let the other threads emit every frame in flight in
+    // between, and the reader would then wait for an emission that cannot
+    // come. A stop request ends the reading; what is in flight is finished by
+    // computations that always end, so every wait ends with it.
     RunOutcome loop() {
         const int64_t end = endIndex(options_);
         bool sourceEnded = false;
@@ -305,57 +315,35 @@ class ParallelRun {
         // that frame's previous picture), so at most slots - 1 frames are in
         // flight beyond the last emitted one.
         const int64_t window = static_cast<int64_t>(slots_.size()) - 1;
+        // nextRead_ and sourceEnded change on this thread only; nextEmit_
+        // under mutex_.
+        const auto canRead = [&] {
+            return !sourceEnded && nextRead_ < end && nextRead_ - nextEmit_ < window;
+        };
+        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            bool canRead = false;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (failed_ || failure_) break;  // run() rethrows a failure
-                canRead = !sourceEnded && nextRead_ < end && nextRead_ - nextEmit_ < window;
-                if (!canRead && nextEmit_ == nextRead_) break;  // everything read was emitted
-            }
-            if (canRead) {
-                if (stopRequested(options_)) {
-                    stopped = true;
-                    sourceEnded = true;
-                    continue;
-                }
-                Slot& slot = slotOf(nextRead_);
-                const ReadResult read = source_.read(nextRead_, slot.picture.image().data);
-                if (read.status != ReadStatus::Ok) {
-                    sourceEnded = true;
-                    if (stopRequested(options_)) {
-                        stopped = true;
-                    } else if (read.status == ReadStatus::Error) {
-                        pendingError_ = read;
-                        errorAt_ = nextRead_;
-                    }
-                    continue;
-                }
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    slot.meta = frameMeta(nextRead_, read, options_.fps);
-                    slot.index = nextRead_;
-                    slot.done = false;
-                    queue_.push_back(nextRead_);
-                    ++nextRead_;
-                }
-                workAvailable_.notify_one();
+            if (failed_ || failure_) break;  // run() rethrows a failure
+            if (canRead()) {
+                lock.unlock();
+                if (readNext(sourceEnded, stopped)) workAvailable_.notify_one();
+                lock.lock();
                 continue;
             }
-            {
-                // Help with queued frames, or wait until a frame is emitted.
-                std::unique_lock<std::mutex> lock(mutex_);
-                if (!queue_.empty()) {
-                    computeQueued(lock, main_);
-                } else {
-                    const int64_t emitted = nextEmit_;
-                    frameDone_.wait(lock, [this, emitted] {
-                        return failed_ || failure_ || !queue_.empty() || nextEmit_ != emitted;
-                    });
-                }
+            if (nextEmit_ == nextRead_) break;  // everything read was emitted
+            if (!queue_.empty()) {
+                // Help with a queued frame, then emit what is ready.
+                computeQueued(lock, main_);
+                lock.unlock();
+                emitReady();
+                lock.lock();
+                continue;
             }
-            emitReady();
+            frameDone_.wait(lock, [&] {
+                return failed_ || failure_ || !queue_.empty() || canRead() ||
+                       nextEmit_ == nextRead_;
+            });
         }
+        lock.unlock();
         std::lock_guard<std::mutex> emitting(emitMutex_);
         RunOutcome outcome = outcome_;
         if (outcome.status == 0) {
@@ -363,6 +351,36 @@ class ParallelRun {
             if (errorAt_ >= 0) readFailure(pendingError_, outcome);
         }
         return outcome;
+    }
+
+    // Reads frame nextRead_ into its slot (free: the window is not full) and
+    // queues it; true when a frame was queued. A stop request, the end of
+    // the input or a read error end the reading. Called without mutex_.
+    bool readNext(bool& sourceEnded, bool& stopped) {
+        if (stopRequested(options_)) {
+            stopped = true;
+            sourceEnded = true;
+            return false;
+        }
+        Slot& slot = slotOf(nextRead_);
+        const ReadResult read = source_.read(nextRead_, slot.picture.image().data);
+        if (read.status != ReadStatus::Ok) {
+            sourceEnded = true;
+            if (stopRequested(options_)) {
+                stopped = true;
+            } else if (read.status == ReadStatus::Error) {
+                pendingError_ = read;
+                errorAt_ = nextRead_;
+            }
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot.meta = frameMeta(nextRead_, read, options_.fps);
+        slot.index = nextRead_;
+        slot.done = false;
+        queue_.push_back(nextRead_);
+        ++nextRead_;
+        return true;
     }
 
     FrameSource& source_;

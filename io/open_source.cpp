@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "io/decoder_source.h"
+#include "io/display_name.h"
 #include "io/frame_source.h"
 #include "io/input_stream.h"
 #include "io/pixel_format.h"
@@ -63,18 +64,19 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     const bool fromStdin = request.path == "-";
     FILE* file = fromStdin ? stdin : std::fopen(request.path.c_str(), "rb");
     if (file == nullptr) {
-        return failed(
-            status, OpenStatus::Failed, error,
-            "Error opening the file " + request.path + ": " + std::strerror(errno) + " \n");
+        const int code = errno;
+        return failed(status, OpenStatus::Failed, error,
+                      "Error opening the file " + printableName(request.path) + ": " +
+                          std::strerror(code) + " \n");
     }
     // A directory opens for reading but holds no frames.
     struct stat st {};
     const bool statted = !fromStdin && fstat(fileno(file), &st) == 0;
     if (statted && S_ISDIR(st.st_mode)) {
         std::fclose(file);
-        return failed(
-            status, OpenStatus::Failed, error,
-            "Error opening the file " + request.path + ": " + std::strerror(EISDIR) + " \n");
+        return failed(status, OpenStatus::Failed, error,
+                      "Error opening the file " + printableName(request.path) + ": " +
+                          std::strerror(EISDIR) + " \n");
     }
     const InputFile facts = statted ? describeFile(request.path, st) : InputFile{};
     const bool stream = isStream(file);

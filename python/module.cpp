@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "engine/run.h"
+#include "io/display_name.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
 #include "report/output_paths.h"
@@ -105,6 +106,11 @@ PlaneView planeOf(const py::object& object) {
     }
     const ptrdiff_t rows = array.shape(0);
     const ptrdiff_t columns = array.shape(1);
+    if (rows == 0 || columns == 0) {
+        throw py::value_error("luma is empty (" + std::to_string(rows) + " x " +
+                              std::to_string(columns) +
+                              " samples): give the picture, height x width samples");
+    }
     if (columns > 1 && array.strides(1) != 1) {
         throw py::value_error(
             "luma rows must be contiguous (samples 1 byte apart, top to bottom; got strides " +
@@ -264,7 +270,12 @@ void setSetting(Settings& settings, const SettingField& field, const py::handle&
             auto& target = settings.*member;
             using Target = std::remove_reference_t<decltype(target)>;
             if constexpr (std::is_same_v<Target, std::string>) {
-                target = py::str(py::module_::import("os").attr("fspath")(value));
+                // Paths are the system's bytes (os.fsencode), whatever their encoding.
+                target = py::module_::import("os").attr("fsencode")(value).cast<std::string>();
+                if (target.find('\0') != std::string::npos) {
+                    throw py::value_error(std::string(field.keyword) + " " + printableName(target) +
+                                          " holds a NUL character, which no file name can hold");
+                }
             } else if constexpr (std::is_same_v<Target, bool>) {
                 target = value.cast<bool>();
             } else if constexpr (std::is_same_v<Target, std::optional<double>>) {
@@ -283,6 +294,11 @@ void setSetting(Settings& settings, const SettingField& field, const py::handle&
 // its positional size. Python writes no log unless `log` is given.
 Settings settingsOf(const std::string& path, const py::dict& options) {
     if (path == "-") throw py::value_error("standard input cannot be analysed from Python");
+    // One with a NUL names no file: the system would read it up to the NUL.
+    if (path.find('\0') != std::string::npos) {
+        throw py::value_error("path " + printableName(path) +
+                              " holds a NUL character, which no file name can hold");
+    }
     Settings settings;
     settings.input = path;
     settings.noLog = true;
@@ -336,7 +352,9 @@ Settings settingsOf(const std::string& path, const py::dict& options) {
 py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     const Settings settings = settingsOf(path, options);
     // Outputs that would destroy the input or each other stop the start.
-    if (const std::string clash = checkOutputPaths(settings); !clash.empty()) raiseError(clash);
+    if (const std::string clash = checkOutputPaths(settings); !clash.empty()) {
+        raiseError(printableName(clash.substr(0, clash.size() - 1)));
+    }
 
     // A profile is read, and refused, before anything else is read or written.
     std::optional<qc::Profile> profile;
@@ -354,7 +372,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     }
     if (!analysis) {
         if (error.empty()) {
-            raiseError(path +
+            raiseError(printableName(path) +
                            " is not a video file that can be decoded; raw video needs width "
                            "and height",
                        notVideoType);
@@ -383,10 +401,13 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     sinks.push_back(&collect);
 
     RunOutcome outcome;
+    std::string unwritten;
     {
         py::gil_scoped_release release;
         outcome = analysis->run(sinks);
-        outputs.closeDocuments();
+        // Why a document is not whole (a failed write or close), or nothing:
+        // a caller renames only whole documents into place.
+        unwritten = outputs.closeDocuments();
     }
     collect.rethrow();
 
@@ -410,7 +431,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     }
 
     py::dict inputInfo;
-    inputInfo["path"] = input.path;
+    inputInfo["path"] = py::bytes(input.path);  // the package decodes it with os.fsdecode
     inputInfo["kind"] = input.kind;
     inputInfo["codec"] = input.kind == "decoder" ? input.codec : std::string("rawvideo");
     inputInfo["width"] = input.width;
@@ -421,6 +442,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
         run.untilEnd ? py::object(py::none()) : py::object(py::int_(run.frames));
 
     py::dict result;
+    result["unwritten"] = py::bytes(unwritten);
     result["input"] = inputInfo;
     result["frame"] = indices;
     result["time"] = times;
@@ -449,6 +471,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
 // PNG, ... pipes and image sequences), text, raw samples (known by their name
 // only) and unknown content are not video.
 py::object probe(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return py::none();  // names no file
     std::string head(4096, '\0');
     {
         py::gil_scoped_release release;
@@ -555,6 +578,9 @@ where the JSON document has null (no value).
         },
         py::arg("profile"),
         "Reads a profile (a built-in name or a TOML file): its name, or Error.");
+    m.def(
+        "printable_name", [](const py::bytes& name) { return printableName(std::string(name)); },
+        py::arg("name"), "The name as lumaqc shows it: non-UTF-8 bytes and controls as \\xNN.");
     m.def("probe", &probe, py::arg("path"),
           "'y4m', the container name libavformat recognises, or None.");
 }

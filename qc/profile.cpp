@@ -1,15 +1,17 @@
 #include "qc/profile.h"
 
+#include <fcntl.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <unordered_set>
 
 #include "indicators/registry.h"
 
@@ -489,25 +491,6 @@ const Profile& defaultProfile() {
     return profile;
 }
 
-std::optional<Profile> loadProfile(const std::string& name, std::string& error) {
-    if (name == "default") return defaultProfile();
-    std::string text;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) file = nullptr;
-    }
-    if (file == nullptr) {
-        error = "cannot read the profile " + name + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return parseProfile(text, name, error);
-}
-
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
                                     std::string& error) {
     Fault fault(source);
@@ -520,6 +503,10 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
         return std::nullopt;
     }
     Profile profile;
+    // Looked up by hash, so that the time to parse grows with the profile's
+    // length, not with its square.
+    std::unordered_set<std::string> ids;
+    std::unordered_set<std::string> types;
     for (const auto& [key, node] : root) {
         if (key == "name" || key == "description") {
             const auto* s = node.as_string();
@@ -537,12 +524,11 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
             for (const toml::node& item : *rules) {
                 std::optional<Rule> rule = RuleReader(*item.as_table(), fault).read();
                 if (!rule) break;
-                for (const Rule& other : profile.rules) {
-                    if (other.id == rule->id) {
-                        fault.at(item.source(), "rule id '" + rule->id + "' is used twice");
-                    }
+                if (!ids.insert(rule->id).second) {
+                    fault.at(item.source(), "rule id '" + rule->id + "' is used twice");
+                    break;
                 }
-                if (fault.failed()) break;
+                types.insert(rule->type);
                 profile.rules.push_back(std::move(*rule));
             }
         } else {
@@ -557,9 +543,7 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
     // not_during names event types of the profile.
     for (size_t i = 0; i < profile.rules.size() && !fault.failed(); ++i) {
         for (const std::string& type : profile.rules[i].notDuring) {
-            bool known = false;
-            for (const Rule& other : profile.rules) known = known || other.type == type;
-            if (!known) {
+            if (types.count(type) == 0) {
                 const toml::node* rule = root["rule"][i].node();
                 const toml::node* list = rule ? rule->as_table()->get("not_during") : nullptr;
                 fault.at(
@@ -573,6 +557,55 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
         return std::nullopt;
     }
     return profile;
+}
+
+std::optional<Profile> loadProfile(const std::string& path, std::string& error,
+                                   const std::atomic<int>* stop, bool* interrupted) {
+    if (interrupted != nullptr) *interrupted = false;
+    if (path == "default") return defaultProfile();
+    const auto stopped = [&] {
+        if (stop == nullptr || stop->load() == 0) return false;
+        if (interrupted != nullptr) *interrupted = true;
+        error = "cannot read the profile " + path + ": " + std::strerror(EINTR);
+        return true;
+    };
+    const auto failed = [&](int code) {
+        error = "cannot read the profile " + path + ": " + std::strerror(code);
+        return std::nullopt;
+    };
+    int fd = -1;
+    // Opening a FIFO waits for its writer.
+    while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+        if (errno != EINTR) return failed(errno);
+        if (stopped()) return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            if (stopped()) {
+                close(fd);
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (got < 0) {
+            const int code = errno;
+            close(fd);
+            return failed(code);
+        }
+        if (got == 0) break;
+        if (text.size() + static_cast<size_t>(got) > kMaxProfileBytes) {
+            close(fd);
+            error = "the profile " + path + " is larger than " +
+                    std::to_string(kMaxProfileBytes >> 20) + " MiB";
+            return std::nullopt;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    return parseProfile(text, path, error);
 }
 
 std::string profileToToml(const Profile& profile) {

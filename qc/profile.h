@@ -8,6 +8,8 @@
 // item's name (and id) so that events say which check they come from.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,10 +91,19 @@ const Profile& defaultProfile();
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
                                     std::string& error);
 
-// The built-in profile by its name ("default"), or the TOML file at `name`.
-// Nothing when the file cannot be read or is not a sound profile, with one
-// line (no line feed, no program name) in `error`.
-std::optional<Profile> loadProfile(const std::string& name, std::string& error);
+// The largest profile file read: far beyond any real profile (the built-in
+// one is a few KiB), small enough that a device or a runaway file is refused
+// at once instead of read until memory runs out.
+inline constexpr size_t kMaxProfileBytes = size_t{1} << 20;
+
+// Reads a profile: the built-in one by its name ("default"), else the TOML
+// file at `path` (a FIFO or a device too, read to its end or to the limit).
+// On a fault returns nothing and sets `error` to one line without line feed.
+// A read interrupted by a signal is taken up again unless `stop` (when given)
+// is set; `interrupted` (when given) then tells the caller so.
+std::optional<Profile> loadProfile(const std::string& path, std::string& error,
+                                   const std::atomic<int>* stop = nullptr,
+                                   bool* interrupted = nullptr);
 
 // The profile as TOML that parseProfile() reads back into the same profile.
 std::string profileToToml(const Profile& profile);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "indicators/indicator_id.h"
+#include "io/display_name.h"
 
 namespace lumaqc {
 
@@ -139,7 +140,7 @@ DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnW
     : profile_(std::move(profile)),
       source_(std::move(source)),
       failOnWarning_(failOnWarning),
-      input_(std::move(input)),
+      input_(printableName(input)),  // shown in messages
       diagnostics_(diagnostics) {
     detector_ = std::make_unique<qc::EventDetector>(profile_, 0.0);
 }

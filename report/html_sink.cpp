@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "indicators/registry.h"
+#include "io/display_name.h"
 #include "qc/detector.h"
 #include "report/decision_sink.h"
 #include "report/provenance.h"
@@ -480,7 +481,7 @@ void HtmlSink::picture(const FrameMeta&, const LumaPicture& luma) {
 
 bool HtmlSink::end(const RunSummary& summary) {
     if (!file_.isOpen()) return true;
-    const std::string path = escapeHtml(source_.path);
+    const std::string path = escapeHtml(readableName(source_.path));
     char fps[64];
     std::snprintf(fps, sizeof fps, "%.2f", run_.fps);
     std::string page;

@@ -7,9 +7,93 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 namespace lumaqc {
+
+namespace {
+
+// What identifies the file at `path`: its device and inode when it exists,
+// else its normalised absolute path. `shared` is set for character devices.
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string path;
+    bool shared = false;
+
+    bool operator==(const Identity& other) const {
+        if (exists != other.exists) return false;
+        return exists ? device == other.device && inode == other.inode : path == other.path;
+    }
+};
+
+Identity identityOf(const struct stat& st) {
+    Identity id;
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.shared = S_ISCHR(st.st_mode);
+    return id;
+}
+
+Identity identify(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) return identityOf(st);
+    // Symbolic links in the directories resolved, "." and ".." removed.
+    Identity id;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    std::filesystem::path normal = std::filesystem::weakly_canonical(absolute, error);
+    if (error) normal = absolute.lexically_normal();
+    id.path = normal.empty() ? path : normal.string();
+    return id;
+}
+
+// Standard input as an input: a file it reads can be overwritten like a
+// named one; a pipe or a terminal cannot.
+Identity standardInput() {
+    struct stat st {};
+    if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) return identityOf(st);
+    Identity none;
+    none.shared = true;
+    return none;
+}
+
+}  // namespace
+
+std::string checkOutputs(const std::string& program, const std::string& input,
+                         const std::vector<NamedOutput>& outputs) {
+    std::vector<Identity> ids;
+    for (const NamedOutput& output : outputs) ids.push_back(identify(output.path));
+    const bool fromStdin = input == "-";
+    const Identity source = fromStdin ? standardInput() : identify(input);
+    const std::string inputName = fromStdin ? "file on standard input" : input;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const std::string& path = outputs[i].path;
+        if (isStandardOutput(path)) {
+            for (size_t j = 0; j < i; ++j) {
+                if (isStandardOutput(outputs[j].path)) {
+                    return program + ": " + outputs[j].what + " and " + outputs[i].what +
+                           " cannot both go to standard output (-)\n";
+                }
+            }
+            continue;
+        }
+        if (!source.shared && ids[i] == source) {
+            return program + ": " + outputs[i].what + " would overwrite the input " + inputName +
+                   "\n";
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (!isStandardOutput(outputs[j].path) && !ids[i].shared && ids[i] == ids[j]) {
+                return program + ": " + outputs[j].what + " and " + outputs[i].what +
+                       " would both be written to " + path + "\n";
+            }
+        }
+    }
+    return "";
+}
 
 OutputFile::OutputFile(std::string what, std::string path, Replace replace)
     : what_(std::move(what)), path_(std::move(path)) {
@@ -69,6 +153,15 @@ OutputFile::~OutputFile() {
     // A file created for a run that never started is not left behind.
     if (created_ && !started_) ::unlink(path_.c_str());
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+}
+
+bool OutputFile::isRegularFileAt(const std::string& path) const {
+    if (file_ == nullptr || file_ == stdout) return false;
+    struct stat open {};
+    struct stat named {};
+    return fstat(fileno(file_), &open) == 0 && S_ISREG(open.st_mode) &&
+           lstat(path.c_str(), &named) == 0 && named.st_dev == open.st_dev &&
+           named.st_ino == open.st_ino;
 }
 
 void OutputFile::failed(int error) {

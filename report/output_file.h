@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumaqc {
 
@@ -19,6 +20,23 @@ namespace lumaqc {
 inline bool isStandardOutput(const std::string& path) {
     return path == "-";
 }
+
+// An output as a check names it ("the JSON document (--json)") and its path.
+struct NamedOutput {
+    std::string what;
+    std::string path;
+};
+
+// Empty when `outputs` can be written without destroying the input or one
+// another; otherwise the one-line message (line feed included) that refuses
+// the run: two documents on standard output, an output on the input file
+// (`input` "-" is standard input, identified by its device and inode when it
+// is a file), two outputs on one file. Files are compared by device and inode
+// when they exist, else by their normalised paths; character devices
+// (/dev/null) may take several outputs. `program` starts the message
+// ("lumaqc").
+std::string checkOutputs(const std::string& program, const std::string& input,
+                         const std::vector<NamedOutput>& outputs);
 
 class OutputFile {
   public:
@@ -63,6 +81,10 @@ class OutputFile {
     bool close();
 
     const std::string& error() const { return error_; }
+
+    // True when the file open here is a regular file and still the one at
+    // `path` (same device and inode): nobody replaced or removed it.
+    bool isRegularFileAt(const std::string& path) const;
 
   private:
     void failed(int error);

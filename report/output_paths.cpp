@@ -2,17 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <vector>
+
+#include "report/output_file.h"
 
 namespace lumaqc {
 
 namespace {
 
-struct Output {
-    std::string what;  // how the message names it
-    std::string path;
-};
+using Output = NamedOutput;
 
 std::vector<Output> outputsOf(const Settings& line) {
     std::vector<Output> outputs;
@@ -26,38 +24,28 @@ std::vector<Output> outputsOf(const Settings& line) {
     return outputs;
 }
 
-// What identifies the file at `path`: its device and inode when it exists,
-// else its normalised absolute path. `shared` is set for character devices.
-struct Identity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string path;
-    bool shared = false;
-
-    bool operator==(const Identity& other) const {
-        if (exists != other.exists) return false;
-        return exists ? device == other.device && inode == other.inode : path == other.path;
+// --log-rotate renames and deletes files: only a log that is a regular file
+// (or not there yet) is rotated, and the names it rotates to must not be
+// anything but regular files of earlier rotations. Empty when that holds.
+std::string checkRotation(const Settings& line, std::vector<Output>& outputs) {
+    if (line.noLog || line.live.logRotateBytes <= 0) return "";
+    if (isStandardOutput(line.logPath)) {
+        return "lumaqc: --log-rotate needs a log file; the log goes to standard output (--log -)\n";
     }
-};
-
-Identity identify(const std::string& path) {
-    Identity id;
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        id.exists = true;
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-        id.shared = S_ISCHR(st.st_mode);
-        return id;
+    if (stat(line.logPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return "lumaqc: --log-rotate rotates a regular file only; the log " + line.logPath +
+               " is not one\n";
     }
-    // Symbolic links in the directories resolved, "." and ".." removed.
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    std::filesystem::path normal = std::filesystem::weakly_canonical(absolute, error);
-    if (error) normal = absolute.lexically_normal();
-    id.path = normal.empty() ? path : normal.string();
-    return id;
+    for (int n = 1; n <= line.live.logKeep; ++n) {
+        const std::string rotated = line.logPath + "." + std::to_string(n);
+        if (lstat(rotated.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            return "lumaqc: --log-rotate would replace " + rotated +
+                   ", which is not a regular file\n";
+        }
+        outputs.push_back({"the rotated log " + rotated + " (--log-rotate)", rotated});
+    }
+    return "";
 }
 
 }  // namespace
@@ -70,33 +58,10 @@ bool documentOnStandardOutput(const Settings& line) {
 }
 
 std::string checkOutputPaths(const Settings& line) {
-    const std::vector<Output> outputs = outputsOf(line);
-    std::vector<Identity> ids;
-    for (const Output& output : outputs) ids.push_back(identify(output.path));
-    const bool inputIsFile = line.input != "-";
-    const Identity input = inputIsFile ? identify(line.input) : Identity{};
-    for (size_t i = 0; i < outputs.size(); ++i) {
-        const std::string& path = outputs[i].path;
-        if (path == "-") {
-            for (size_t j = 0; j < i; ++j) {
-                if (outputs[j].path == "-") {
-                    return "lumaqc: " + outputs[j].what + " and " + outputs[i].what +
-                           " cannot both go to standard output (-)\n";
-                }
-            }
-            continue;
-        }
-        if (inputIsFile && !input.shared && ids[i] == input) {
-            return "lumaqc: " + outputs[i].what + " would overwrite the input " + line.input + "\n";
-        }
-        for (size_t j = 0; j < i; ++j) {
-            if (outputs[j].path != "-" && !ids[i].shared && ids[i] == ids[j]) {
-                return "lumaqc: " + outputs[j].what + " and " + outputs[i].what +
-                       " would both be written to " + path + "\n";
-            }
-        }
-    }
-    return "";
+    std::vector<Output> outputs = outputsOf(line);
+    const std::string rotation = checkRotation(line, outputs);
+    if (!rotation.empty()) return rotation;
+    return checkOutputs("lumaqc", line.input, outputs);
 }
 
 }  // namespace lumaqc

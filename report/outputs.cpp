@@ -28,15 +28,12 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 
 }  // namespace
 
-bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
-                     const std::string& input, OutputsFor user, LiveOutputs* live,
-                     std::string& error) {
-    const bool program = user == OutputsFor::Program;
+bool Outputs::openLog(const Settings& line, std::string& error) {
     // The log is opened and locked first, but emptied only when the run
-    // starts: another run writing it, a document that cannot be created, a
-    // console that cannot be written or memory that runs out leaves an
-    // earlier log as it was.
-    if (!line.noLog) {
+    // starts: another run writing it, an input that cannot be opened, a
+    // document that cannot be created, a console that cannot be written or
+    // memory that runs out leaves an earlier log as it was.
+    if (!line.noLog && !log_) {
         const auto opened = [&error](auto log) -> std::unique_ptr<ResultSink> {
             if (!log->busy()) return log;
             error = log->error() + "\n";
@@ -48,6 +45,14 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
                    : opened(std::make_unique<LogSink>(line.logPath));
         if (!log_) return false;
     }
+    return true;
+}
+
+bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
+                     const std::string& input, OutputsFor user, LiveOutputs* live,
+                     std::string& error) {
+    const bool program = user == OutputsFor::Program;
+    if (!openLog(line, error)) return false;
     // A document on standard output keeps it to itself: the console table
     // goes to the error stream then, or nowhere with --quiet.
     const bool documentOnStdout = documentOnStandardOutput(line);
@@ -111,7 +116,11 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
     return true;
 }
 
-void Outputs::closeDocuments() {
+std::string Outputs::closeDocuments() {
+    std::string unwritten;
+    for (const std::unique_ptr<ResultSink>& document : documents_) {
+        if (unwritten.empty()) unwritten = document->error();
+    }
     std::erase_if(sinks_, [this](ResultSink* sink) {
         for (const std::unique_ptr<ResultSink>& document : documents_) {
             if (document.get() == sink) return true;
@@ -119,6 +128,7 @@ void Outputs::closeDocuments() {
         return false;
     });
     documents_.clear();
+    return unwritten;
 }
 
 }  // namespace lumaqc

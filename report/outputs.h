@@ -46,8 +46,7 @@ enum class OutputsFor { Program, Library };
 
 class Outputs {
   public:
-    // The log is opened and locked first (another run holding it returns
-    // false with one line in `error` naming that run). Under a QC profile
+    // The log is opened and locked first (see openLog()). Under a QC profile
     // (`profile` set) the decision comes next, with its events file
     // (--events); `input` names the video in its messages. Then the documents
     // are created. A file that cannot be created returns false likewise
@@ -56,6 +55,11 @@ class Outputs {
     // With a live run (`live` set), the metrics get every row, the
     // decision's events go to its listeners, and the documents of a live
     // input written to files roll.
+    // Opens and locks the log (nothing with --no-log, or once it is open).
+    // The program calls it before the input is opened, so that a run waiting
+    // for a pipe holds its log all the while; create() calls it otherwise.
+    // False, with one line in `error`, when another run holds it.
+    bool openLog(const Settings& settings, std::string& error);
     bool create(const Settings& settings, std::optional<qc::Profile> profile,
                 const std::string& input, OutputsFor user, LiveOutputs* live, std::string& error);
 
@@ -66,8 +70,10 @@ class Outputs {
     ProgressBar& progress() { return progress_; }
     // Null without a profile.
     const DecisionSink* decision() const { return decision_.get(); }
-    // Closes the documents (the library's callers read them once the run is over).
-    void closeDocuments();
+    // Closes the documents (the library's callers read them once the run is
+    // over). Returns why the first document that is not whole failed (a
+    // write or its close), or nothing when every one was written whole.
+    std::string closeDocuments();
 
   private:
     std::unique_ptr<DecisionSink> decision_;

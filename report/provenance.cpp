@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "io/display_name.h"
 #include "io/frame_source.h"
 #include "tools/simd.h"
 
@@ -18,6 +19,11 @@ namespace {
 
 Json textOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
+}
+
+// Names and arguments are bytes; what is not UTF-8 is written as \xNN.
+Json nameOrNull(const std::string& name) {
+    return name.empty() ? Json(nullptr) : Json(readableName(name));
 }
 
 }  // namespace
@@ -71,14 +77,14 @@ Json inputRecord(const RunInfo& run) {
     if (duration < 0 && source.frames >= 0 && run.fps > 0 && std::isfinite(run.fps)) {
         duration = static_cast<double>(source.frames) / run.fps;
     }
-    return Json{{"path", source.path},
+    return Json{{"path", readableName(source.path)},
                 {"kind", source.kind},
                 {"width", source.width},
                 {"height", source.height},
                 {"fps", std::isfinite(run.fps) ? Json(run.fps) : Json(nullptr)},
                 {"start_frame", run.start},
                 {"frames_requested", run.frames >= 0 ? Json(run.frames) : Json(nullptr)},
-                {"absolute_path", textOrNull(file.absolutePath)},
+                {"absolute_path", nameOrNull(file.absolutePath)},
                 {"size_bytes", regular ? Json(file.sizeBytes) : Json(nullptr)},
                 {"modified_time", regular ? textOrNull(isoTime(file.modifiedTime)) : Json(nullptr)},
                 {"container", textOrNull(source.container)},
@@ -96,10 +102,12 @@ Json runRecord(const RunInfo& run, const std::string& endTime) {
     const Json build{{"compiler", compilerName()},
                      {"vector_target", activeSimdTarget()},
                      {"decoder_libraries", textOrNull(decoderLibraries())}};
+    Json commandLine = Json::array();
+    for (const std::string& word : p.commandLine) commandLine.push_back(readableName(word));
     return Json{{"tool", "lumaqc"},
                 {"version", LUMAQC_VERSION},
                 {"build", build},
-                {"command_line", p.commandLine},
+                {"command_line", commandLine},
                 {"start_time", p.startTime},
                 {"end_time", endTime},
                 {"host", textOrNull(p.host)},

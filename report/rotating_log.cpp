@@ -1,5 +1,7 @@
 #include "report/rotating_log.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +33,14 @@ bool RotatingLogSink::write(const std::string& text) {
 }
 
 bool RotatingLogSink::rotate() {
+    // Only the regular file this run created and writes is renamed: a log
+    // replaced or removed meanwhile, a device or a pipe is left alone (the
+    // start-up checks refuse logs that are not regular files).
+    if (!file_->isRegularFileAt(path_)) {
+        error_ = "Cannot rotate the log file " + path_ +
+                 ": it is no longer the regular file this run writes";
+        return false;
+    }
     if (!file_->close()) {
         error_ = file_->error();
         return false;
@@ -40,9 +50,14 @@ bool RotatingLogSink::rotate() {
     if (keep_ == 0) {
         moved = std::remove(path_.c_str()) == 0;
     } else {
-        std::remove(numbered(keep_).c_str());
+        // Earlier rotations only: regular files, never links or devices.
+        const auto regular = [](const std::string& name) {
+            struct stat st {};
+            return lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        };
+        if (regular(numbered(keep_))) std::remove(numbered(keep_).c_str());
         for (int n = keep_ - 1; n >= 1; --n) {
-            std::rename(numbered(n).c_str(), numbered(n + 1).c_str());
+            if (regular(numbered(n))) std::rename(numbered(n).c_str(), numbered(n + 1).c_str());
         }
         moved = std::rename(path_.c_str(), numbered(1).c_str()) == 0;
     }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "io/display_name.h"
 #include "report/text_report.h"
 
 namespace lumaqc {
@@ -33,15 +34,16 @@ bool ConsoleSink::write(const std::string& text) {
 }
 
 bool ConsoleSink::begin(const RunInfo& run) {
-    // The path goes in as it is, however long; the numbers fit any buffer.
+    // The path goes in however long, its control characters and bytes that
+    // are not UTF-8 written as \xNN; the numbers fit any buffer.
     char numbers[512];
     std::snprintf(numbers, sizeof numbers,
                   "Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %lld, Start Frame = "
                   "%lld\n\n",
                   run.source->width, run.source->height, run.fps,
                   static_cast<long long>(run.frames), static_cast<long long>(run.start));
-    return write("Video file " + run.source->path + " opened successfully!\n\n" + numbers +
-                 columnHeader(RowStyle::Console) + "\n");
+    return write("Video file " + printableName(run.source->path) + " opened successfully!\n\n" +
+                 numbers + columnHeader(RowStyle::Console) + "\n");
 }
 
 bool ConsoleSink::frame(int64_t index, const lumaqc::FrameValues& values) {

@@ -28,6 +28,12 @@ std::optional<double> number(const std::string& text, std::string& unit) {
     return std::strtod(text.substr(0, i).c_str(), nullptr);
 }
 
+// The ranges of the live values: wide enough for any real use, narrow
+// enough that every wait and every count they set ends in reasonable time.
+constexpr double kMinSeconds = 0.001;
+constexpr double kMaxSeconds = 7 * 24 * 3600.0;  // a week
+constexpr int64_t kMaxLogBytes = int64_t{1} << 40;
+
 // The live settings as written, converted; "" or the message (no line feed).
 std::string finishLive(Settings& s) {
     LiveOptions& options = s.live;
@@ -39,6 +45,11 @@ std::string finishLive(Settings& s) {
         if (!seconds || *seconds <= 0.0) {
             error = std::string("lumaqc: invalid ") + name + " " + value +
                     ": give a positive duration such as 500ms, 2, 60s, 10m or 1h";
+            return false;
+        }
+        if (*seconds < kMinSeconds || *seconds > kMaxSeconds) {
+            error = std::string("lumaqc: ") + name + " " + value +
+                    " is out of range: give a duration from 1ms to 168h (a week)";
             return false;
         }
         out = *seconds;
@@ -62,9 +73,15 @@ std::string finishLive(Settings& s) {
             return "lumaqc: invalid --log-rotate " + s.logRotate +
                    ": give a size such as 512K, 100M or 1G";
         }
+        if (*bytes > kMaxLogBytes) {
+            return "lumaqc: --log-rotate " + s.logRotate +
+                   " is out of range: give a size from 1 byte to 1024G";
+        }
         options.logRotateBytes = *bytes;
     }
-    if (s.logKeep < 0) return "lumaqc: invalid --log-keep " + std::to_string(s.logKeep);
+    if (const std::string why = checkLogKeep(std::to_string(s.logKeep)); !why.empty()) {
+        return "lumaqc: --log-keep: " + why;
+    }
     options.logKeep = s.logKeep;
     options.execOnEvent = s.execOnEvent;
     return "";
@@ -84,6 +101,17 @@ std::string checkThreads(const std::string& text) {
     if (text.empty() || end == text.c_str() || *end != '\0') return text + " is not a number";
     if (errno == ERANGE || n < 0 || n > kMaxThreads) {
         return text + " is out of range, must be 0 to " + std::to_string(kMaxThreads);
+    }
+    return "";
+}
+
+std::string checkLogKeep(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || end == text.c_str() || *end != '\0') return text + " is not a number";
+    if (errno == ERANGE || n < 0 || n > kMaxLogKeep) {
+        return text + " is out of range, must be 0 to " + std::to_string(kMaxLogKeep);
     }
     return "";
 }
@@ -250,7 +278,8 @@ const std::vector<SettingField>& settingFields() {
          .help = "Worker threads (default 0: every hardware thread); output is identical for any "
                  "number",
          .member = &S::threads,
-         .check = checkThreads},
+         .check = checkThreads,
+         .range = "0 to 1024"},
         {.option = "--log",
          .keyword = "log",
          .topic = T::Outputs,
@@ -345,9 +374,10 @@ const std::vector<SettingField>& settingFields() {
         {.option = "--log-keep",
          .keyword = "log_keep",
          .topic = T::Live,
-         .help = "Rotated logs kept, as LOG.1 (the newest) to LOG.N (default 5)",
+         .help = "Rotated logs kept, as LOG.1 (the newest) to LOG.N (default 5, at most 1000)",
          .member = &S::logKeep,
-         .nonNegative = true},
+         .check = checkLogKeep,
+         .range = "0 to 1000"},
         {.option = "--exec-on-event",
          .keyword = "exec_on_event",
          .topic = T::Live,

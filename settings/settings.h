@@ -95,6 +95,8 @@ std::string validate(Settings& settings);
 // reading: "" when sound, else why not (no line feed, no option name).
 std::string checkThreads(const std::string& text);  // 0 to kMaxThreads
 inline constexpr long kMaxThreads = 1024;
+std::string checkLogKeep(const std::string& text);  // 0 to kMaxLogKeep
+inline constexpr long kMaxLogKeep = 1000;
 
 // A duration: a number of seconds, or a number followed by ms, s, m or h
 // ("500ms", "60s", "10m", "1h", "1.5"). Nothing when malformed, negative or
@@ -127,8 +129,10 @@ struct SettingField {
     SettingTopic topic;
     const char* help;
     SettingMember member;
-    // A check of the value as written ("" when sound, else why not).
+    // A check of the value as written ("" when sound, else why not), and the
+    // range it allows as --help shows it ("0 to 1024").
     std::string (*check)(const std::string& text) = nullptr;
+    const char* range = nullptr;
     const char* choices = nullptr;  // the only values allowed, comma-separated
     const char* needs = nullptr;    // another option this one needs ("--profile")
     bool nonNegative = false;       // a number of 0 or more

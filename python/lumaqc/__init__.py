@@ -20,7 +20,9 @@ Dask distributed.
 
 from __future__ import annotations
 
-from typing import Any, Dict, List, Optional, Tuple
+import os as _os
+import re as _re
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 import json as _json
 
@@ -29,7 +31,7 @@ import numpy as np
 from . import _lumaqc
 from ._lumaqc import Analyzer
 
-__all__ = ["Analyzer", "Error", "NotVideoError", "Result", "analyze_file", "indicators", "keys", "probe", "__version__"]
+__all__ = ["Analyzer", "Error", "NotVideoError", "Result", "analyze_file", "indicators", "keys", "probe", "shown_name", "__version__"]
 
 __version__: str = _lumaqc.__version__
 
@@ -59,16 +61,42 @@ class Error(RuntimeError):
         self.result = result
 
 
+#: What the functions take as a path: text, bytes (a name as the system has
+#: it, which need not be UTF-8) or any os.PathLike.
+PathType = Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
+
+_URL = _re.compile(rb"^[A-Za-z][A-Za-z0-9+.-]*://")
+
+
+def _path_bytes(path: Any, what: str = "path") -> bytes:
+    """The path as the system's bytes (os.fsencode), refused with ValueError
+    when it holds a NUL (no file name can)."""
+    if not isinstance(path, (str, bytes, _os.PathLike)):
+        raise TypeError(f"{what} must be str, bytes or os.PathLike, not {type(path).__name__}")
+    raw = _os.fsencode(path)
+    if b"\0" in raw:
+        raise ValueError(f"{what} {shown_name(raw)} holds a NUL character, which no file name "
+                         "can hold")
+    return raw
+
+
+def shown_name(path: Any) -> str:
+    """A path as lumaqc shows it on the console: bytes that are not UTF-8 and
+    control characters written as \\xNN, so a name cannot hide in escape
+    sequences or turn into U+FFFD."""
+    return _lumaqc.printable_name(_os.fsencode(path))
+
+
 class NotVideoError(Error):
     """The file holds no video the library can decode (raw video needs its
     width and height)."""
 
 
-def probe(path: str) -> Optional[str]:
+def probe(path: PathType) -> Optional[str]:
     """'y4m', the container name libavformat recognises in the file's first
     bytes, or None (not video as far as the first bytes tell: pictures,
-    text, raw samples, unreadable)."""
-    return _lumaqc.probe(str(path))
+    text, raw samples, unreadable). ``path`` is str, bytes or os.PathLike."""
+    return _lumaqc.probe(_path_bytes(path))
 
 
 class Result:
@@ -95,12 +123,17 @@ class Result:
 
     def __init__(self, raw: Dict[str, Any]) -> None:
         self.input: Dict[str, Any] = raw["input"]
+        # The path as given (bytes from the library): os.fsdecode gives the
+        # text Python's os functions take back.
+        self.input["path"] = _os.fsdecode(self.input["path"])
         self.frame: np.ndarray = raw["frame"]
         self.time: np.ndarray = raw["time"]
         table: np.ndarray = raw["values"]
         self.values: Dict[str, np.ndarray] = {key: table[:, i] for i, key in enumerate(keys)}
         self.summary: Dict[str, Any] = raw["summary"]
         self.complete: bool = bool(raw["complete"])
+        # Why a document (json=, report=, ...) is not whole, or "" when all are.
+        self._unwritten: str = _os.fsdecode(raw.get("unwritten") or b"")
         decision: Dict[str, Any] = _json.loads(raw["decision"]) if raw.get("decision") else {}
         self.profile: Optional[Dict[str, Any]] = decision.get("profile")
         self.verdict: Optional[Dict[str, Any]] = decision.get("verdict")
@@ -131,7 +164,7 @@ class Result:
 
 
 def analyze_file(
-    path: str,
+    path: PathType,
     width: Optional[int] = None,
     height: Optional[int] = None,
     fps: Optional[float] = None,
@@ -140,8 +173,8 @@ def analyze_file(
     profile: Optional[str] = None,
     threads: Optional[int] = None,
     *,
-    json: Optional[str] = None,
-    report: Optional[str] = None,
+    json: Optional[PathType] = None,
+    report: Optional[PathType] = None,
     **options: Any,
 ) -> Result:
     """Analyses a video file as the ``lumaqc`` program does.
@@ -165,13 +198,25 @@ def analyze_file(
     the program refuses them. Live monitoring (``live``, ``metrics``,
     ``exec_on_event``) needs the program.
 
+    Paths (``path``, ``json``, ``report``, ...) are str, bytes or os.PathLike,
+    taken as the system's bytes (os.fsencode), so names that are not UTF-8
+    work; ``result.input["path"]`` is the text os.fsdecode gives. Outputs on
+    the input file, or two on one file, are refused with Error as the
+    program refuses them, before anything is written.
+
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),
-    ValueError for arguments that make no sense, KeyboardInterrupt on Ctrl-C.
+    ValueError for arguments that make no sense (a path with a NUL
+    character; a URL: network streams are monitored by the ``lumaqc``
+    program), KeyboardInterrupt on Ctrl-C.
     """
+    raw_path = _path_bytes(path)
+    if _URL.match(raw_path) and not _os.path.exists(raw_path):
+        raise ValueError(f"{shown_name(raw_path)} is a URL: analyze_file reads files; network "
+                         "streams are monitored by the lumaqc program (lumaqc URL --live)")
     try:
         raw = _lumaqc.analyze_file(
-            str(path), width=width, height=height, fps=fps, frames=frames, start=start,
+            raw_path, width=width, height=height, fps=fps, frames=frames, start=start,
             threads=threads, json=json, report=report, profile=profile, **options,
         )
     except _lumaqc.NotVideoError as error:

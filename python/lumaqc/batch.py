@@ -89,11 +89,27 @@ def nearest_rank_stats(values: Iterable[float]) -> Dict[str, Optional[float]]:
     return {"mean": mean, "p5": rank(5), "p95": rank(95)}
 
 
-def _replace_or_drop(temporary: str, final: str, keep: bool) -> None:
-    if keep and os.path.exists(temporary):
+def _fsync(path: str) -> None:
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def _drop(*temporaries: str) -> None:
+    for temporary in temporaries:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+
+
+def _publish(temporary: str, final: str) -> None:
+    """Renames a document written whole into place once it is on the disk."""
+    if os.path.exists(temporary):
+        _fsync(temporary)
         os.replace(temporary, final)
-    elif os.path.exists(temporary):
-        os.unlink(temporary)
 
 
 def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
@@ -106,17 +122,17 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
         row.update(size=st.st_size, mtime=iso_mtime(st.st_mtime_ns))
         row["hash"] = content_hash(path, st.st_size)
     except OSError as error:
-        row["error"] = f"Error opening the file {path}: {error.strerror}"
+        row["error"] = f"Error opening the file {lumaqc.shown_name(path)}: {error.strerror}"
         return row
 
     final = os.path.join(outdir, key + ".json")
-    os.makedirs(os.path.dirname(final), exist_ok=True)
     # Hidden temporary names beside the results, renamed once complete.
     stem = os.path.join(os.path.dirname(final), f".{os.path.basename(key)}.{uuid.uuid4().hex}")
     json_tmp, html_tmp = stem + ".json.part", stem + ".html.part"
     width, height = job.get("size") or (None, None)
     result: Optional[lumaqc.Result] = None
     try:
+        os.makedirs(os.path.dirname(final), exist_ok=True)
         try:
             result = lumaqc.analyze_file(
                 path, width, height, frames=job.get("frames"), profile=job.get("profile"),
@@ -127,14 +143,27 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
             row["error"], row["not_video"] = str(error), True
         except lumaqc.Error as error:
             row["error"], result = str(error), error.result
-        # A run that stopped on an error keeps its document (marked incomplete).
-        _replace_or_drop(json_tmp, final, result is not None)
-        _replace_or_drop(html_tmp, os.path.join(outdir, key + ".html"), result is not None)
+        # A run that stopped on an error keeps its document (marked
+        # incomplete); a document that could not be written whole (a full
+        # disk) is dropped, never renamed into place.
+        unwritten = result._unwritten if result is not None else ""
+        if unwritten:
+            _drop(json_tmp, html_tmp)
+            reason = unwritten.rsplit(": ", 1)[-1]
+            row["status"], row["error"] = "error", (
+                f"{OWN_ERROR}cannot write the result {lumaqc.shown_name(final)}: {reason}")
+            return row
+        if result is None:
+            _drop(json_tmp, html_tmp)
+        else:
+            _publish(json_tmp, final)
+            _publish(html_tmp, os.path.join(outdir, key + ".html"))
     except Exception as error:  # noqa: BLE001 - any other failure is this file's error row
-        for temporary in (json_tmp, html_tmp):
-            if os.path.exists(temporary):
-                os.unlink(temporary)
-        row["status"], row["error"] = "error", f"{OWN_ERROR}{type(error).__name__}: {error}"
+        _drop(json_tmp, html_tmp)
+        text = (f"cannot write the result {lumaqc.shown_name(final)}: {error.strerror}"
+                if isinstance(error, OSError) and error.strerror else
+                f"{type(error).__name__}: {error}")
+        row["status"], row["error"] = "error", OWN_ERROR + text
         return row
     if result is None:
         return row
@@ -253,39 +282,80 @@ def format_value(value: Any) -> str:
     return str(value)
 
 
+# Columns of text (the others hold numbers). A spreadsheet takes a cell that
+# begins with =, +, -, @, a tab or a carriage return for a formula: such
+# cells get a ' in front (so do cells that begin with ' themselves, so that
+# read_catalog() can take the ' off again without doubt).
+TEXT_FIELDS = frozenset(("path", "result", "mtime", "hash", "tool_version", "options", "codec",
+                         "status", "error", "verdict"))
+FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r", "'")
+
+
+def cell_text(field: str, value: Any) -> str:
+    text = format_value(value)
+    if field in TEXT_FIELDS and text.startswith(FORMULA_STARTS):
+        return "'" + text
+    return text
+
+
+def cell_value(field: str, text: str) -> str:
+    return text[1:] if field in TEXT_FIELDS and text.startswith("'") else text
+
+
 def read_catalog(path: str) -> Dict[str, Dict[str, str]]:
     try:
         with open(path, newline="", encoding="utf-8", errors="surrogateescape") as file:
-            return {row["path"]: row for row in csv.DictReader(file) if row.get("path")}
-    except (OSError, csv.Error, KeyError):
+            rows = [{field: cell_value(field, text) for field, text in row.items()}
+                    for row in csv.DictReader(file)]
+        return {row["path"]: row for row in rows if row.get("path")}
+    except (OSError, csv.Error, KeyError, AttributeError, TypeError):
         return {}
 
 
-def write_catalog(outdir: str, rows: Dict[str, Dict[str, Any]]) -> None:
+def _write_whole(path: str, text: str) -> None:
+    """Writes `text` under a temporary name beside `path`, on the disk
+    (fsync) before it is renamed to `path`; nothing is left on a failure."""
+    temporary = os.path.join(os.path.dirname(path),
+                             f".{os.path.basename(path)}.{os.getpid()}.part")
+    try:
+        with open(temporary, "w", newline="", encoding="utf-8", errors="surrogateescape") as file:
+            file.write(text)
+            file.flush()
+            os.fsync(file.fileno())
+        os.replace(temporary, path)
+    except BaseException:
+        _drop(temporary)
+        raise
+
+
+def write_catalog(outdir: str, rows: Dict[str, Dict[str, Any]]) -> Optional[str]:
     """catalog.csv (RFC 4180: CRLF line ends, quotes where needed), written
-    under a temporary name and renamed; catalog.parquet too when pandas has a
-    Parquet engine."""
+    whole under a temporary name and renamed; catalog.parquet too when
+    pandas has a Parquet engine. Returns None, or one line saying why the
+    catalogue could not be written (the earlier one is then left as it was)."""
     ordered = [rows[path] for path in sorted(rows)]
     text = io.StringIO()
     writer = csv.writer(text, lineterminator="\r\n")
     writer.writerow(FIELDS)
     for row in ordered:
-        writer.writerow([format_value(row.get(field)) for field in FIELDS])
+        writer.writerow([cell_text(field, row.get(field)) for field in FIELDS])
     final = os.path.join(outdir, CATALOG)
-    temporary = os.path.join(outdir, f".{CATALOG}.{os.getpid()}.part")
-    with open(temporary, "w", newline="", encoding="utf-8", errors="surrogateescape") as file:
-        file.write(text.getvalue())
-    os.replace(temporary, final)
+    try:
+        _write_whole(final, text.getvalue())
+    except OSError as error:
+        return f"cannot write the catalogue {lumaqc.shown_name(final)}: {error.strerror or error}"
+    temporary = os.path.join(outdir, f".catalog.parquet.{os.getpid()}.part")
     try:
         import pandas as pd
 
-        frame = pd.read_csv(io.StringIO(text.getvalue()))
-        temporary = os.path.join(outdir, f".catalog.parquet.{os.getpid()}.part")
+        frame = pd.DataFrame([[format_value(row.get(field)) for field in FIELDS]
+                              for row in ordered], columns=FIELDS)
+        frame = pd.read_csv(io.StringIO(frame.to_csv(index=False)))
         frame.to_parquet(temporary)
         os.replace(temporary, os.path.join(outdir, "catalog.parquet"))
     except Exception:  # noqa: BLE001 - no Parquet engine installed: CSV only
-        if os.path.exists(temporary):
-            os.unlink(temporary)
+        _drop(temporary)
+    return None
 
 
 def reusable(previous: Optional[Dict[str, str]], item: Item, outdir: str, options: str,
@@ -363,7 +433,7 @@ def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
     parser.add_argument("--size", metavar="WxH", type=_size,
                         help="picture size of raw 4:2:0 files (.yuv in directories)")
     parser.add_argument("--profile", metavar="NAME|FILE", help="quality-control profile")
-    parser.add_argument("--threads-per-task", type=_positive, default=1, metavar="N",
+    parser.add_argument("--threads-per-task", type=_threads, default=1, metavar="N",
                         help="engine threads per file (default 1)")
     parser.add_argument("--frames", type=_positive, metavar="N",
                         help="analyse at most the first N frames of each file")
@@ -373,22 +443,43 @@ def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
     parser.add_argument("--report", action="store_true", help="write each file's HTML report too")
     parser.add_argument("--scheduler", metavar="tcp://HOST:PORT",
                         help="an existing Dask scheduler (default: a local cluster)")
-    parser.add_argument("--workers", type=_positive, metavar="N",
+    parser.add_argument("--workers", type=_workers, metavar="N",
                         help="worker processes of the local cluster (default: cores / threads "
                              "per task)")
-    parser.add_argument("--timeout", type=float, default=30.0, metavar="SECONDS",
+    parser.add_argument("--timeout", type=_seconds, default=30.0, metavar="SECONDS",
                         help="how long to wait for the scheduler (default 30)")
     parser.add_argument("--version", action="version", version=f"lumaqc-batch {lumaqc.__version__}")
     return parser.parse_args(argv)
 
 
-def _positive(text: str) -> int:
+def _positive(text: str, most: int = 2**63 - 1) -> int:
     try:
         value = int(text)
     except ValueError:
         value = 0
     if value < 1:
         raise argparse.ArgumentTypeError(f"{text!r} is not a positive whole number")
+    if value > most:
+        raise argparse.ArgumentTypeError(f"{text} is out of range, must be 1 to {most}")
+    return value
+
+
+def _threads(text: str) -> int:
+    return _positive(text, 1024)
+
+
+def _workers(text: str) -> int:
+    return _positive(text, 4096)
+
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not 0 < value <= 86400:
+        raise argparse.ArgumentTypeError(f"{text!r} is out of range: give seconds from more "
+                                         "than 0 to 86400 (a day)")
     return value
 
 
@@ -562,14 +653,14 @@ def run(args: argparse.Namespace) -> int:
             lost = lost or client.status not in ("running", "connecting")
             progress.draw(done + left_out, failed)
             if time.monotonic() - last_save > 10:
-                write_catalog(outdir, rows)
+                write_catalog(outdir, rows)  # a failure is reported by the last write
                 last_save = time.monotonic()
         for future in running:
             future.cancel()
         if not running and not lost:
             remove_leftovers(outdir)
     progress.clear()
-    write_catalog(outdir, rows)
+    catalog_error = write_catalog(outdir, rows)
     for closing in (client, cluster):
         if closing is not None:
             try:
@@ -585,6 +676,9 @@ def run(args: argparse.Namespace) -> int:
         summary += f" ({seconds:.1f} s, {done / seconds:.2f} files/s)"
     if left_out:
         summary += f"; {left_out} not video"
+    if catalog_error:
+        summary = (f"lumaqc-batch: {catalog_error}; {done} files analysed, {skipped} skipped, "
+                   f"{failed_total} with errors or failing")
     print(summary, file=sys.stderr)
     if lost:
         print(f"lumaqc-batch: lost the scheduler; {len(todo) - done - left_out} files not "
@@ -596,7 +690,7 @@ def run(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return 128 + stops.signal
     lock.close()
-    return 1 if failed_total else 0
+    return 1 if failed_total or catalog_error else 0
 
 
 def _row_of(future: Any, item: Item) -> Dict[str, Any]:

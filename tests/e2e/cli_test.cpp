@@ -97,11 +97,53 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"clip.yuv", "64", "48", "--no-log", "--json", "new.json", "--report", "sub/../new.json"},
          "lumaqc: the JSON document (--json) and the HTML report (--report) would both be "
          "written to sub/../new.json\n"},
+        // Log rotation renames and deletes LOG.1 .. LOG.N: they are outputs
+        // too, and only a regular log is rotated (clip.yuv.2 is a link to
+        // clip.yuv; rot.csv.2 is a directory).
+        {{"clip.yuv.2", "64", "48", "--log", "clip.yuv", "--log-rotate", "4K"},
+         "lumaqc: the log (--log) would overwrite the input clip.yuv.2\n"},
+        {{"clip.yuv.2", "64", "48", "--log", "rot.csv", "--log-rotate", "4K", "--json",
+          "rot.csv.1"},
+         "lumaqc: --log-rotate would replace rot.csv.2, which is not a regular file\n"},
+        {{"clip.yuv", "64", "48", "--log-rotate", "4K", "--log-keep", "3", "--json",
+          "metricsResultsCSV.csv.3"},
+         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.3 "
+         "(--log-rotate) would both be written to metricsResultsCSV.csv.3\n"},
+        {{"metricsResultsCSV.csv.2", "64", "48", "--log-rotate", "4K", "--log-keep", "3"},
+         "lumaqc: the rotated log metricsResultsCSV.csv.2 (--log-rotate) would overwrite the "
+         "input metricsResultsCSV.csv.2\n"},
+        {{"metricsResultsCSV.csv.2", "64", "48", "--quiet", "--log-rotate", "4K", "--log-keep", "3",
+          "--json", "metricsResultsCSV.csv.1"},
+         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.1 "
+         "(--log-rotate) would both be written to metricsResultsCSV.csv.1\n"},
+        {{"clip.yuv", "64", "48", "--log", "/dev/null", "--log-rotate", "1M"},
+         "lumaqc: --log-rotate rotates a regular file only; the log /dev/null is not one\n"},
+        {{"clip.yuv", "64", "48", "--log", "-", "--log-rotate", "1K"},
+         "lumaqc: --log-rotate needs a log file; the log goes to standard output (--log -)\n"},
+        // Durations and counts past their range would never end.
+        {{"clip.yuv", "64", "48", "--stall-timeout", "3000000h"},
+         "lumaqc: --stall-timeout 3000000h is out of range: give a duration from 1ms to 168h "
+         "(a week)\n"},
+        {{"clip.yuv", "64", "48", "--flush-interval", "9999999999h"},
+         "lumaqc: --flush-interval 9999999999h is out of range: give a duration from 1ms to "
+         "168h (a week)\n"},
+        {{"clip.yuv", "64", "48", "--window", "0.5ms"},
+         "lumaqc: --window 0.5ms is out of range: give a duration from 1ms to 168h (a week)\n"},
+        {{"clip.yuv", "64", "48", "--log-keep", "2000000000", "--log-rotate", "1K"},
+         "lumaqc: --log-keep: 2000000000 is out of range, must be 0 to 1000 (see --help)\n"},
+        {{"clip.yuv", "64", "48", "--log-keep", "-1"},
+         "lumaqc: --log-keep: -1 is out of range, must be 0 to 1000 (see --help)\n"},
+        {{"clip.yuv", "64", "48", "--log-rotate", "2000G"},
+         "lumaqc: --log-rotate 2000G is out of range: give a size from 1 byte to 1024G\n"},
     };
     TempDir dir;
     writeFile(dir.file("clip.yuv"), rawFrame(texturedLuma(64, 48, 1), 64, 48));
     ASSERT_EQ(link(dir.file("clip.yuv").c_str(), dir.file("same.yuv").c_str()), 0);
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    ASSERT_EQ(link(dir.file("clip.yuv").c_str(), dir.file("clip.yuv.2").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file("rot.csv.2").c_str(), 0755), 0);
+    writeFile(dir.file("metricsResultsCSV.csv.2"), readFile(dir.file("clip.yuv")));
+    writeFile(dir.file("-"), "a file named -\n");
     for (const auto& c : cases) {
         writeFile(dir.file("metricsResultsCSV.csv"), "earlier\n");
         writeFile(dir.file("in.y4m"), c.y4m);
@@ -117,4 +159,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         EXPECT_FALSE(fileExists(dir.file("new.json"))) << c.err;
     }
     EXPECT_EQ(readFile(dir.file("clip.yuv")).size(), 64u * 48 * 3 / 2);
+    EXPECT_EQ(readFile(dir.file("metricsResultsCSV.csv.2")), readFile(dir.file("clip.yuv")));
+    EXPECT_FALSE(fileExists(dir.file("metricsResultsCSV.csv.1")));
+    EXPECT_EQ(readFile(dir.file("-")), "a file named -\n");
 }

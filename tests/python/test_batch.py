@@ -186,3 +186,91 @@ def test_batch_interrupted_then_resumed(long_clips):
     assert resumed.returncode == 1, resumed.stderr
     assert f"skipped {len(finished)} of 9 files" in resumed.stderr
     assert sorted(catalog(out)) == ["bad.mp4"] + [f"c{n}.mp4" for n in range(8)]
+
+
+def run_limited(args, file_limit):
+    """lumaqc-batch with its files (and its workers') limited to `file_limit`
+    bytes, as on a disk that fills: writes past it fail with EFBIG."""
+    import resource
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
+
+    command = [os.environ.get("LUMAQC_BATCH") or pytest.skip("LUMAQC_BATCH not set"),
+               *map(os.fsdecode, args)]
+    return subprocess.run(command, capture_output=True, text=True, timeout=300,
+                          preexec_fn=limit)
+
+
+def test_batch_on_odd_names_and_a_full_disk(tmp_path):
+    # Names that are not UTF-8, that a spreadsheet takes for formulas, and a
+    # clip whose document does not fit on the "disk".
+    clips = tmp_path / "clips"
+    clips.mkdir()
+    odd = os.path.join(os.fsencode(clips), b"\xff\xfe odd.y4m")
+    formulas = ["=HYPERLINK(1).y4m", "+SUM(1+1).y4m", "@cmd.y4m", "-x.y4m", "'quote.y4m"]
+    make_clip(os.fsdecode(odd), frames=1, codec=())
+    for name in formulas + [f"plain{n}.y4m" for n in range(4)]:
+        (clips / name).write_bytes(open(odd, "rb").read())
+    make_clip(clips / "long.y4m", frames=60, codec=())
+    lumaqc.analyze_file(clips / "plain0.y4m", json=tmp_path / "one.json")
+    small = (tmp_path / "one.json").stat().st_size
+    limit = small + 2048  # every one-frame document fits, the long one and the catalogue not
+    out = tmp_path / "out"
+
+    full = run_limited([clips, "-o", out, "--workers", "1"], limit)
+    assert full.returncode == 1, full.stderr
+    assert "Traceback" not in full.stderr
+    assert "lumaqc-batch: cannot write the catalogue " in full.stderr
+    assert ": File too large; 11 files analysed" in full.stderr
+    assert not (out / "catalog.csv").exists() and not list(out.rglob("*.part"))
+    assert not (out / "long.y4m.json").exists()
+    written = sorted(os.listdir(os.fsencode(out)))
+    assert len([n for n in written if n.endswith(b".y4m.json")]) == 10
+    for name in written:  # every result that exists is whole
+        if name.endswith(b".json"):
+            with open(os.path.join(os.fsencode(out), name), "rb") as file:
+                assert json.load(file)["complete"], name
+
+    alone = run_limited([clips / "long.y4m", "-o", tmp_path / "alone", "--workers", "1"], limit)
+    assert alone.returncode == 1 and "Traceback" not in alone.stderr, alone.stderr
+    [row] = csv.DictReader((tmp_path / "alone" / "catalog.csv").read_text().splitlines())
+    assert row["status"] == "error" and row["result"] == "", row
+    assert row["error"].startswith("lumaqc-batch: cannot write the result "), row
+    assert row["error"].endswith("long.y4m.json: File too large"), row
+    assert not list((tmp_path / "alone").rglob("*.json*"))
+
+    done = batch(clips, "-o", out, "--workers", "1")
+    assert done.returncode == 0, done.stderr
+    with open(out / "catalog.csv", "rb") as file:
+        text = file.read().decode("utf-8", "surrogateescape")
+    rows = {row["path"]: row for row in csv.DictReader(text.splitlines())}
+    assert len(rows) == 11 and all(row["status"] == "ok" for row in rows.values())
+    # Cells a spreadsheet would take for a formula begin with a quote; read_catalog takes it off.
+    for name in formulas:
+        assert rows[str(clips / name)]["result"] == "'" + name + ".json"
+    assert rows[os.fsdecode(odd)]["result"] == os.fsdecode(b"\xff\xfe odd.y4m.json")
+    from lumaqc import batch as module
+    again = module.read_catalog(str(out / "catalog.csv"))
+    assert sorted(again) == sorted(str(clips / n) for n in os.listdir(clips))
+    assert {again[str(clips / n)]["result"] for n in formulas} == {n + ".json" for n in formulas}
+    document = load(out / os.fsdecode(b"\xff\xfe odd.y4m.json"))
+    assert document["input"]["path"] == os.fsdecode(odd).replace(
+        os.fsdecode(b"\xff\xfe"), "\\xff\\xfe")
+
+
+def test_batch_options_are_refused_past_their_range(capsys):
+    from lumaqc import batch as module
+    cases = [
+        (["--threads-per-task", "2000"], "--threads-per-task: 2000 is out of range, must be 1 to 1024"),
+        (["--workers", "100000"], "--workers: 100000 is out of range, must be 1 to 4096"),
+        (["--frames", str(2**63)], f"--frames: {2**63} is out of range, must be 1 to {2**63 - 1}"),
+        (["--subsample", "0"], "--subsample: '0' is not a positive whole number"),
+        (["--timeout", "inf"], "--timeout: 'inf' is out of range: give seconds from more than 0"),
+        (["--timeout", "-1"], "--timeout: '-1' is out of range"),
+    ]
+    for options, message in cases:
+        with pytest.raises(SystemExit) as refused:
+            module.parse_arguments(["clips", "-o", "out", *options])
+        assert refused.value.code == 2
+        assert message in capsys.readouterr().err, options

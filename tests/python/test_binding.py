@@ -2,6 +2,7 @@
 import json
 import math
 import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -66,6 +67,9 @@ def test_analyzer_refuses_what_it_cannot_read_in_place():
     assert analyzer.frames == 0
     with pytest.raises(ValueError):
         lumaqc.Analyzer(0, 8)
+    for empty in (np.zeros((0, 0), np.uint8), np.zeros((0, 8), np.uint8), np.zeros((8, 0), np.uint8)):
+        with pytest.raises(ValueError, match=r"luma is empty \(\d+ x \d+ samples\)"):
+            analyzer.analyze(empty)
 
 
 def test_analyzers_in_threads_give_the_sequential_values(testcard):
@@ -199,3 +203,47 @@ def test_the_installed_package_and_command(tmp_path):
     version = subprocess.run([prefix / "bin" / "lumaqc-batch", "--version"], env=env, cwd=tmp_path,
                              capture_output=True, text=True, timeout=60)
     assert version.stdout.strip() == f"lumaqc-batch {lumaqc.__version__}", version.stderr
+
+
+def test_paths_are_bytes_and_outputs_are_checked_as_the_program_checks_them(tmp_path):
+    # A name that is not UTF-8 and holds an escape sequence, given as bytes,
+    # str (os.fsdecode) or a path object: the same file, shown readably.
+    folder = os.fsencode(tmp_path)
+    name = b"\xff\x1b[31mclip.y4m"
+    clip = os.path.join(folder, name)
+    make_clip(os.fsdecode(clip), frames=3, codec=())
+    victim = open(clip, "rb").read()
+    for given in (clip, os.fsdecode(clip), pathlib.Path(os.fsdecode(clip))):
+        document = tmp_path / "doc.json"
+        result = lumaqc.analyze_file(given, json=document)
+        assert len(result) == 3 and result.input["path"] == os.fsdecode(given)
+        path = json.loads(document.read_text(encoding="utf-8"))["input"]["path"]
+        assert path.endswith("\\xff\x1b[31mclip.y4m") and "\ufffd" not in path
+    assert lumaqc.probe(clip) == lumaqc.probe(os.fsdecode(clip)) == "y4m"
+    assert lumaqc.shown_name(name) == "\\xff\\x1b[31mclip.y4m"
+
+    # Refused before anything is read or written, as the program refuses them.
+    shown = lumaqc.shown_name(clip)
+    cases = [
+        (dict(path=clip + b"\0.mp4"), ValueError, "holds a NUL character"),
+        (dict(path=clip, json=os.fsdecode(clip) + "\0x"), ValueError, "holds a NUL character"),
+        (dict(path="http://127.0.0.1:9/stream.ts"), ValueError,
+         "is a URL: analyze_file reads files"),
+        (dict(path=clip, json=clip), lumaqc.Error,
+         f"lumaqc: the JSON document (--json) would overwrite the input {shown}"),
+        (dict(path=clip, report=os.fsdecode(clip)), lumaqc.Error,
+         f"lumaqc: the HTML report (--report) would overwrite the input {shown}"),
+        (dict(path=clip, json=tmp_path / "x", report=str(tmp_path / "x")), lumaqc.Error,
+         "lumaqc: the JSON document (--json) and the HTML report (--report) would both be "
+         "written to"),
+        (dict(path=os.path.join(folder, b"missing\x1b[2J.y4m")), lumaqc.Error,
+         "Error opening the file " + lumaqc.shown_name(os.path.join(folder, b"missing")) +
+         "\\x1b[2J.y4m: No such file or directory"),
+    ]
+    for kwargs, error, text in cases:
+        with pytest.raises(error) as raised:
+            lumaqc.analyze_file(**kwargs)
+        assert text in str(raised.value), (kwargs, str(raised.value))
+        assert "\x1b" not in str(raised.value)
+    assert open(clip, "rb").read() == victim
+    assert not (tmp_path / "x").exists()

@@ -110,3 +110,19 @@ TEST(Analyzer, RejectsWhatItCannotAnalyse) {
     EXPECT_THROW(analyzer.analyze(plane.data(), 16, 16, 15), std::invalid_argument);
     EXPECT_EQ(analyzer.frames(), 0);  // refused planes are not frames
 }
+
+// The smallest and thinnest pictures (down to 1 x 1, one row or one column of
+// 4320): ten frames each analysed without error, the same bits on one thread
+// and on three.
+TEST(Analyzer, SmallestAndThinnestPictures) {
+    const struct {
+        int w, h;
+    } sizes[] = {{1, 1}, {1, 2}, {2, 1},   {2, 2},   {3, 3},    {1, 17},   {17, 1},   {7, 9},
+                 {8, 8}, {9, 8}, {15, 17}, {16, 16}, {8192, 1}, {1, 4320}, {255, 257}};
+    for (const auto& size : sizes) {
+        Clip clip(size.w, size.h, 40, 49);
+        const Rows one = commandLineRows(clip, 25.0, 1);
+        EXPECT_EQ(one.size(), 10u) << size.w << "x" << size.h;
+        EXPECT_TRUE(same(one, commandLineRows(clip, 25.0, 3))) << size.w << "x" << size.h;
+    }
+}

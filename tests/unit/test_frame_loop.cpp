@@ -1,0 +1,151 @@
+// The threaded frame loop's hand-over between the reading thread and the
+// workers: whoever is slow (the input, the outputs, both by turns), whatever
+// stops the run (a stop request, a failing output, a read error), every run
+// ends, emits its rows in order and gives the rows of a one-thread run.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/run.h"
+
+using namespace lumaqc;
+
+namespace {
+
+constexpr int kSide = 8;
+
+// Waits of 0 to `max` microseconds, the shortest as bare yields.
+struct Jitter {
+    void operator()() {
+        const int micros = max > 0 ? static_cast<int>(random() % (max + 1u)) : -1;
+        if (micros >= max / 4) std::this_thread::sleep_for(std::chrono::microseconds(micros));
+        if (micros >= 0 && micros < max / 4) std::this_thread::yield();
+    }
+    int max;
+    std::minstd_rand random;
+};
+
+// `frames` small textured pictures; may raise the stop flag or fail at a frame.
+struct JitteredSource : FrameSource {
+    JitteredSource(int frames, Jitter j) : jitter(j) {
+        info_ = {
+            .path = "memory", .kind = "raw", .width = kSide, .height = kSide, .frames = frames};
+    }
+    const SourceInfo& info() const override { return info_; }
+    ReadResult read(int64_t index, uint8_t* luma) override {
+        jitter();
+        if (index == stopAt) stop.store(15);
+        ReadResult result;
+        if (index == errorAt || index >= info_.frames) {
+            result.status = index == errorAt ? ReadStatus::Error : ReadStatus::End;
+            result.message = "broken\n";
+        }
+        for (int i = 0; i < kSide * kSide; ++i) luma[i] = static_cast<uint8_t>(i * 37 + index * 11);
+        return result;
+    }
+    SourceInfo info_;
+    Jitter jitter;
+    int64_t stopAt = -1, errorAt = -1;
+    std::atomic<int> stop{0};
+};
+
+struct JitteredSink : ResultSink {
+    explicit JitteredSink(Jitter j) : jitter(j) {}
+    bool begin(const RunInfo&) override { return true; }
+    bool frame(int64_t index, const FrameValues& values) override {
+        jitter();
+        outOfOrder = outOfOrder || index != static_cast<int64_t>(rows.size());
+        if (index == failAt) error_ = "cannot write";
+        if (index != failAt) rows.push_back(values);
+        return index != failAt;
+    }
+    bool end(const RunSummary& summary) override {
+        ended = true;
+        complete = summary.complete;
+        return true;
+    }
+    Jitter jitter;
+    int64_t failAt = -1;
+    std::vector<FrameValues> rows;
+    bool outOfOrder = false, ended = false, complete = false;
+};
+
+bool sameRows(const std::vector<FrameValues>& a, const std::vector<FrameValues>& b, size_t n) {
+    return a.size() >= n && b.size() >= n &&
+           std::memcmp(a.data(), b.data(), n * sizeof(FrameValues)) == 0;
+}
+
+}  // namespace
+
+TEST(FrameLoop, EveryHandOverEnds) {
+    constexpr int kFrames = 1500;
+    JitteredSource plain(kFrames, {0, {}});
+    JitteredSink reference({0, {}});
+    ASSERT_EQ(runAnalysis(plain, {.frames = kFrames, .threads = 1}, {&reference}).status, 0);
+    ASSERT_EQ(reference.rows.size(), static_cast<size_t>(kFrames));
+
+    const struct {
+        const char* what;
+        int frames, runs;  // runs at each thread count
+        int readMicros, emitMicros;
+        int64_t stopAt, errorAt, failAt;
+        size_t rows;  // emitted
+        int status;
+        const char* message;
+    } cases[] = {
+        // More threads than cores, nobody slow: the threads are preempted
+        // anywhere, between a decision and its wait too.
+        {"fast input and outputs", kFrames, 6, 0, 0, -1, -1, -1, kFrames, 0, ""},
+        {"slow outputs: the window fills", 40, 3, 0, 300, -1, -1, -1, 40, 0, ""},
+        {"slow input: the workers wait", 40, 3, 300, 0, -1, -1, -1, 40, 0, ""},
+        {"both slow by turns", 40, 3, 200, 200, -1, -1, -1, 40, 0, ""},
+        // The frame read as the stop came is finished; no later one is read.
+        {"stop while the window is full", 40, 3, 0, 300, 25, -1, -1, 26, 0, ""},
+        {"stop while the workers wait", 40, 3, 300, 0, 25, -1, -1, 26, 0, ""},
+        {"read error with frames in flight", 40, 3, 0, 300, -1, 25, -1, 25, -1, "broken\n"},
+        {"an output fails", 40, 3, 50, 50, -1, -1, 20, 20, -1, "cannot write\n"},
+    };
+    uint32_t seed = 7;
+    for (const auto& c : cases) {
+        for (int threads = 2; threads <= 8; ++threads) {
+            for (int rep = 0; rep < c.runs; ++rep) {
+                ++seed;
+                JitteredSource source(c.frames, {c.readMicros, std::minstd_rand(seed)});
+                source.stopAt = c.stopAt;
+                source.errorAt = c.errorAt;
+                JitteredSink sink({c.emitMicros, std::minstd_rand(seed * 3)});
+                sink.failAt = c.failAt;
+                RunOptions options{.frames = c.frames, .threads = threads};
+                options.stop = &source.stop;
+                auto run = std::async(std::launch::async,
+                                      [&] { return runAnalysis(source, options, {&sink}); });
+                if (run.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+                    // A hung run cannot be taken back: end the test binary.
+                    std::fprintf(stderr, "the frame loop hung: %s, %d threads\n", c.what, threads);
+                    std::abort();
+                }
+                const RunOutcome outcome = run.get();
+                const std::string what = std::string(c.what) + ", " + std::to_string(threads) +
+                                         " threads, seed " + std::to_string(seed);
+                ASSERT_FALSE(sink.outOfOrder) << what;
+                const size_t rows = sink.rows.size();
+                EXPECT_EQ(outcome.framesDone, static_cast<int64_t>(rows)) << what;
+                EXPECT_TRUE(sameRows(sink.rows, reference.rows, rows)) << what;
+                EXPECT_EQ(rows, c.rows) << what;
+                EXPECT_EQ(outcome.status, c.status) << what;
+                EXPECT_EQ(outcome.message, c.message) << what;
+                EXPECT_EQ(outcome.stopped, c.stopAt >= 0) << what;
+                EXPECT_EQ(sink.ended && sink.complete, c.status == 0 && c.stopAt < 0) << what;
+            }
+        }
+    }
+}
