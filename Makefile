@@ -60,7 +60,7 @@ run: run-deps
 	@echo "  metricsResultsCSV.csv   the log: one row of fifteen indicators per frame"
 	@echo "  testcard.json           the values, their summary, the QC events and verdict"
 	@echo "  testcard.html           the interactive report: open it in a browser"
-	@echo "Next: build/lumaqc --help, and the guides in docs/ (README.md lists them)."
+	@echo "Next: $(BUILD)/lumaqc --help, and the guides in docs/ (README.md lists them)."
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -40,6 +40,7 @@ extern "C" {
 #include <cstring>
 #include <limits>
 
+#include "io/display_name.h"
 namespace lumaqc {
 
 namespace {
@@ -96,7 +97,7 @@ class DecoderSource : public FrameSource {
         info_.kind = "decoder";
         info_.file = facts;
         info_.frames = -1;
-        name_ = input_ ? input_->name() : path;
+        name_ = printableName(input_ ? input_->name() : path);
     }
 
     ~DecoderSource() override {

@@ -19,6 +19,8 @@ The convention (described for writers at the top of docs/architecture.md):
 
 Every `sh` and `toml` block must carry one of these words, and every block a
 language, so that no command or profile in the documentation goes unchecked.
+Every option of `lumaqc --help` must be described in docs/cli.md, and every
+option of `lumaqc-batch --help` in docs/python.md.
 """
 
 import argparse
@@ -201,8 +203,24 @@ class Runner:
             self.fail(where, f"printed something else:\n--- expected\n{expected}"
                       f"--- printed\n{result.stdout[-3000:]}")
 
+    def check_options(self, program, guide):
+        """Every option of the program's --help is in its guide."""
+        result = self.sh(f"{program} --help", self.work)
+        text = open(os.path.join(self.args.source, guide), encoding="utf-8").read()
+        options = sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z0-9-]*", result.stdout)))
+        if result.returncode != 0 or not options:
+            self.fail(guide, f"`{program} --help` fails or lists no option")
+        for option in options:
+            self.checked += 1
+            if not re.search(re.escape(option) + r"(?![a-z0-9-])", text):
+                self.fail(guide, f"{option} of `{program} --help` is not described")
+
     def run(self, files):
         self.make_samples()
+        if not self.args.files:
+            self.check_options("lumaqc", "docs/cli.md")
+            if self.args.batch:
+                self.check_options("lumaqc-batch", "docs/python.md")
         blocks = []
         for path in files:
             name = os.path.relpath(path, self.args.source)
