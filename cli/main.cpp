@@ -47,6 +47,22 @@ void onStopSignal(int signo) {
     stopSignal.store(signo);
 }
 
+// SIGHUP in a live run (logrotate's convention): the log is reopened and the
+// documents rewritten; the run goes on.
+std::atomic<int> hangups{0};
+
+void onHangup(int) {
+    hangups.fetch_add(1);
+}
+
+void installHangupHandler() {
+    struct sigaction action = {};
+    action.sa_handler = onHangup;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
+}
+
 void installStopHandlers() {
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
@@ -198,12 +214,16 @@ int run(int argc, char** argv) {
             std::fputs(error.c_str(), stderr);
             return -1;
         }
+        if (live) {
+            session->setHangups(&hangups);
+            installHangupHandler();
+        }
     }
 
     // The log is locked before the input is opened: a second run in the same
     // folder is refused while this one waits for its input.
     Outputs outputs;
-    if (!outputs.openLog(options, error)) {
+    if (!outputs.openLog(options, error, live)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }

@@ -19,15 +19,19 @@ if(HELP2MAN_EXECUTABLE)
     VERBATIM)
   if(TARGET lumaqc_python)
     list(APPEND pages ${LUMAQC_MAN_DIR}/lumaqc-batch.1)
+    # argparse's usage ("usage:", on several lines) made into the one
+    # "Usage:" line help2man reads as the synopsis.
+    set(batch_help "sh ${PROJECT_SOURCE_DIR}/cmake/argparse-help.sh ${CMAKE_BINARY_DIR}/python/lumaqc-batch")
     add_custom_command(
       OUTPUT ${LUMAQC_MAN_DIR}/lumaqc-batch.1
       COMMAND ${CMAKE_COMMAND} -E make_directory ${LUMAQC_MAN_DIR}
       COMMAND ${HELP2MAN_EXECUTABLE} --no-info --section 1 --source "lumaqc ${PROJECT_VERSION}"
               --name "analyse many video files with lumaqc on a Dask cluster"
               --include ${PROJECT_SOURCE_DIR}/cmake/lumaqc-batch.h2m
-              --output ${LUMAQC_MAN_DIR}/lumaqc-batch.1 ${CMAKE_BINARY_DIR}/python/lumaqc-batch
+              --output ${LUMAQC_MAN_DIR}/lumaqc-batch.1 ${batch_help}
       DEPENDS lumaqc_python ${CMAKE_BINARY_DIR}/python/lumaqc-batch
               ${PROJECT_SOURCE_DIR}/python/lumaqc/batch.py ${PROJECT_SOURCE_DIR}/cmake/lumaqc-batch.h2m
+              ${PROJECT_SOURCE_DIR}/cmake/argparse-help.sh
       COMMENT "Manual page lumaqc-batch.1"
       VERBATIM)
   endif()

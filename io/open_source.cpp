@@ -80,7 +80,8 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     }
     const InputFile facts = statted ? describeFile(request.path, st) : InputFile{};
     const bool stream = isStream(file);
-    auto input = std::make_unique<InputStream>(file, fromStdin ? "standard input" : request.path);
+    auto input = std::make_unique<InputStream>(
+        file, fromStdin ? "standard input" : printableName(request.path));
     const std::string signature(Y4M_SIGNATURE);
 
     if (input->peek(signature.size()) == signature) {
@@ -93,7 +94,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                           "Picture size " + std::to_string(request.width) + " x " +
                               std::to_string(request.height) + " does not match " +
                               (fromStdin ? "the Y4M header of standard input"
-                                         : "the Y4M header of " + request.path) +
+                                         : "the Y4M header of " + printableName(request.path)) +
                               " (" + std::to_string(info.width) + " x " +
                               std::to_string(info.height) + ")\n");
         }
@@ -101,7 +102,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
             return failed(status, OpenStatus::Failed, error,
                           "Pixel format " + request.pixelFormat + " does not match " +
                               (fromStdin ? "the Y4M header of standard input"
-                                         : "the Y4M header of " + request.path) +
+                                         : "the Y4M header of " + printableName(request.path)) +
                               " (" + info.pixelFormat + ")\n");
         }
         return source;
@@ -128,7 +129,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                                                       request.height, std::move(layout), facts);
         if (source->info().frames == 0) {
             return failed(status, OpenStatus::Failed, error,
-                          "The file " + request.path + " holds no whole frame of " +
+                          "The file " + printableName(request.path) + " holds no whole frame of " +
                               std::to_string(request.width) + " x " +
                               std::to_string(request.height) + " (" +
                               std::to_string(source->fileSize()) + " bytes; a frame is " +

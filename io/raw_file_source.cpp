@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "io/display_name.h"
 namespace lumaqc {
 
 RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
@@ -55,8 +56,9 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
     // means the file shrank (was truncated or rewritten) during the run.
     if (got < size) {
         return ReadResult{ReadStatus::Error,
-                          "The file " + info_.path + " shrank during the run: frame " +
-                              std::to_string(index) + " is incomplete\n",
+                          "The file " + printableName(info_.path) +
+                              " shrank during the run: frame " + std::to_string(index) +
+                              " is incomplete\n",
                           false};
     }
     layout_.deliver(target, luma);

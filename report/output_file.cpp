@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "io/display_name.h"
 namespace lumaqc {
 
 namespace {
@@ -69,7 +70,7 @@ std::string checkOutputs(const std::string& program, const std::string& input,
     for (const NamedOutput& output : outputs) ids.push_back(identify(output.path));
     const bool fromStdin = input == "-";
     const Identity source = fromStdin ? standardInput() : identify(input);
-    const std::string inputName = fromStdin ? "file on standard input" : input;
+    const std::string inputName = fromStdin ? "file on standard input" : printableName(input);
     for (size_t i = 0; i < outputs.size(); ++i) {
         const std::string& path = outputs[i].path;
         if (isStandardOutput(path)) {
@@ -88,7 +89,7 @@ std::string checkOutputs(const std::string& program, const std::string& input,
         for (size_t j = 0; j < i; ++j) {
             if (!isStandardOutput(outputs[j].path) && !ids[i].shared && ids[i] == ids[j]) {
                 return program + ": " + outputs[j].what + " and " + outputs[i].what +
-                       " would both be written to " + path + "\n";
+                       " would both be written to " + printableName(path) + "\n";
             }
         }
     }
@@ -109,7 +110,8 @@ OutputFile::OutputFile(std::string what, std::string path, Replace replace)
     }
     if (file_ == nullptr) {
         openErrno_ = errno;
-        error_ = "Cannot create " + what_ + " " + path_ + ": " + std::strerror(openErrno_);
+        error_ = "Cannot create " + what_ + " " + printableName(path_) + ": " +
+                 std::strerror(openErrno_);
         return;
     }
     struct stat st {};
@@ -133,7 +135,8 @@ bool OutputFile::openLocked() {
         (errno == EACCES || errno == EAGAIN)) {
         struct flock holder = lock;
         const bool known = fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
-        error_ = "lumaqc: " + what_ + " " + path_ + " is being written by another run" +
+        error_ = "lumaqc: " + what_ + " " + printableName(path_) +
+                 " is being written by another run" +
                  (known ? " (process " + std::to_string(holder.l_pid) + ")" : std::string());
         busy_ = true;
         created_ = false;
@@ -165,7 +168,8 @@ bool OutputFile::isRegularFileAt(const std::string& path) const {
 }
 
 void OutputFile::failed(int error) {
-    const std::string where = isStandardOutput(path_) ? " to standard output" : " " + path_;
+    const std::string where =
+        isStandardOutput(path_) ? " to standard output" : " " + printableName(path_);
     error_ = "Cannot write " + what_ + where + ": " + std::strerror(error);
 }
 
