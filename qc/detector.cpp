@@ -365,6 +365,10 @@ void EventDetector::feed(const FrameInput& frame) {
     if (frame.decodeErrors > 0) {
         decodeErrors_ += frame.decodeErrors;
         damagedFrames_.push_back(frame.index);
+        if (damagedFramesKept_ > 0 && damagedFrames_.size() >= 2 * damagedFramesKept_) {
+            damagedFrames_.erase(damagedFrames_.begin(),
+                                 damagedFrames_.end() - static_cast<ptrdiff_t>(damagedFramesKept_));
+        }
     }
     if (lostRule_ && streamFps_ > 0.0 && frames_ > 0) {
         ++intervals_;
@@ -429,6 +433,11 @@ void EventDetector::feed(const FrameInput& frame) {
                 ladder.spike = true;
                 break;
             case Holds::No:
+                // Decoding errors close together are one event (live runs).
+                if (ladder.active && ladder.base.watch == Watch::DecodeError &&
+                    frame.seconds - ladder.end < decodeHoldOff_) {
+                    break;
+                }
                 if (ladder.active) close(ladder);
                 break;
             case Holds::Yes: {
@@ -468,6 +477,11 @@ void EventDetector::feed(const FrameInput& frame) {
         if (!v) continue;
         s.values.push_back(*v);
         s.frames.push_back(frame.index);
+        if (statisticFrames_ > 0 && s.values.size() >= 2 * statisticFrames_) {
+            const auto extra = static_cast<ptrdiff_t>(s.values.size() - statisticFrames_);
+            s.values.erase(s.values.begin(), s.values.begin() + extra);
+            s.frames.erase(s.frames.begin(), s.frames.begin() + extra);
+        }
     }
 
     previousSeconds_ = frames_ > 0 ? lastSeconds_ : frame.seconds;
@@ -484,7 +498,11 @@ void EventDetector::addDamage(int errors, std::string_view message) {
     }
     for (Ladder& ladder : ladders_) {
         if (ladder.base.watch != Watch::DecodeError) continue;
-        if (!ladder.active || ladder.last != lastIndex_) {
+        const bool heldOff = ladder.active && lastSeconds_ - ladder.end < decodeHoldOff_;
+        if (heldOff) {
+            ladder.last = lastIndex_;
+            ladder.end = lastSeconds_;
+        } else if (!ladder.active || ladder.last != lastIndex_) {
             if (ladder.active) close(ladder);
             ladder.active = true;
             ladder.first = lastIndex_;
@@ -532,6 +550,13 @@ void EventDetector::inputEnded(const std::string& message) {
         return;
     }
     addDamage(1, message);
+}
+
+void EventDetector::setLiveLimits(double decodeHoldOff, size_t statisticFrames,
+                                  size_t damagedFrames) {
+    decodeHoldOff_ = decodeHoldOff;
+    statisticFrames_ = statisticFrames;
+    damagedFramesKept_ = damagedFrames;
 }
 
 void EventDetector::signalLost(int64_t next, double seconds, const std::string& message) {
@@ -609,6 +634,11 @@ void EventDetector::finish() {
         }
     }
     for (StatisticRule& s : statistics_) {
+        if (statisticFrames_ > 0 && s.values.size() > statisticFrames_) {
+            const auto extra = static_cast<ptrdiff_t>(s.values.size() - statisticFrames_);
+            s.values.erase(s.values.begin(), s.values.begin() + extra);
+            s.frames.erase(s.frames.begin(), s.frames.begin() + extra);
+        }
         if (s.values.empty()) continue;
         std::vector<double> sorted = s.values;
         std::sort(sorted.begin(), sorted.end());
@@ -650,7 +680,9 @@ void EventDetector::finish() {
         e.direction = s.rule.direction;
         e.statistic = s.rule.statistic;
         e.statisticValue = value;
-        e.firstFrame = firstIndex_;
+        // Over the last frames only (live runs), the event covers those.
+        const bool windowed = statisticFrames_ > 0 && s.frames.front() != firstIndex_;
+        e.firstFrame = windowed ? s.frames.front() : firstIndex_;
         e.lastFrame = lastIndex_;
         e.startSeconds = firstSeconds_;
         e.endSeconds = end;
