@@ -216,7 +216,7 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
         const RunResult r = runLumaqc({base + "vod.m3u8", "--quiet", "--profile", "default",
                                        "--events", "vod.jsonl", "--threads", "1"},
                                       dir_.path());
-        EXPECT_EQ(r.status, 255) << r.err;  // damaged input
+        EXPECT_EQ(r.status, 1) << r.err;  // damaged input fails the verdict
         const size_t rows = logRows(dir_.file("metricsResultsCSV.csv"));
         EXPECT_EQ(rows, 75u) << r.err;  // three segments of 25 frames, once each
         bool missing = false;
