@@ -24,6 +24,7 @@
 
 #include "cli/command_line.h"
 #include "engine/run.h"
+#include "io/decoder_source.h"
 #include "io/live_source.h"
 #include "live/session.h"
 #include "qc/profile.h"
@@ -149,6 +150,8 @@ int run(int argc, char** argv) {
     // reported like a full disk, instead of the signal ending the process.
     signal(SIGXFSZ, SIG_IGN);
     std::set_new_handler(onOutOfMemory);
+    // The decoding libraries print nothing; the program reports in its own words.
+    installDecoderLogHandler();
     // LUMAQC_SIMD restricts the kernels to one vector instruction set; every
     // set gives the same output.
     std::string simdError;

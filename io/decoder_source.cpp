@@ -8,6 +8,8 @@ std::string decoderLibraries() {
     return "";
 }
 
+void installDecoderLogHandler() {}
+
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
                                                const std::atomic<int>*, DecoderOpen& status,
                                                std::string&, bool, const InputFile&) {
@@ -122,8 +124,6 @@ class DecoderSource : public FrameSource {
     }
 
     DecoderOpen open(std::string& error) {
-        av_log_set_level(AV_LOG_QUIET);
-        av_log_set_callback(readLibraryMessage);
         // A stop signal ends waits in libavformat (and in our reads below).
         const AVIOInterruptCB interrupt{&stopRequested, this};
         if (input_) {
@@ -174,8 +174,6 @@ class DecoderSource : public FrameSource {
     // A URL: libavformat opens the connection itself, and gives up any wait
     // on the network when the interrupt callback says so.
     DecoderOpen openUrl(UrlAccess& access, std::string& error) {
-        av_log_set_level(AV_LOG_QUIET);
-        av_log_set_callback(readLibraryMessage);
         format_ = avformat_alloc_context();
         if (format_ == nullptr) {
             error = "Cannot decode " + name_ + ": out of memory\n";
@@ -676,6 +674,11 @@ class DecoderSource : public FrameSource {
 };
 
 }  // namespace
+
+void installDecoderLogHandler() {
+    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(readLibraryMessage);
+}
 
 std::string decoderLibraries() {
     return versionText("libavformat", avformat_version()) + ", " +

@@ -18,6 +18,14 @@ enum class DecoderOpen {
     Failed,    // recognised but cannot be decoded; `error` says why
 };
 
+// Makes the decoding libraries print nothing and hands their messages to
+// the decoder, which reads a truncated file's account from them ("the file
+// ends prematurely"). libav's log callback is process-wide state, so the
+// library never sets it: a program (lumaqc, the Python module) calls this
+// once at its start; a host that keeps its own callback loses only that
+// account.
+void installDecoderLogHandler();
+
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
 // and decodes the first frame, which fixes the picture size. Reading gives up
 // as soon as `stop` (when given) is non-zero. With `continueAfterDamage`,
