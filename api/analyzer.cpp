@@ -20,6 +20,10 @@ const char* version() {
     return LUMAQC_VERSION;
 }
 
+int versionNumber() {
+    return LUMAQC_VERSION_NUMBER;
+}
+
 // The size is checked before anything is allocated.
 Analyzer::Analyzer(int32_t width, int32_t height, double fps) {
     if (width <= 0 || height <= 0) throw std::invalid_argument("picture size must be positive");

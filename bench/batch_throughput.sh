@@ -63,9 +63,17 @@ while [ "$run" -lt "$runs" ]; do
     done
     loop=$(calc "$(now) - $start")
     start=$(now)
-    "$build/python/lumaqc-batch" "$work/archive" -o "$work/batch" 2> "$work/batch.log" || true
+    cpu="$work/batch.cpu"
+    if [ -x /usr/bin/time ]; then
+        # Process CPU time of the batch, its worker processes included.
+        /usr/bin/time -f '%U %S' -o "$cpu" "$build/python/lumaqc-batch" "$work/archive" \
+            -o "$work/batch" 2> "$work/batch.log" || true
+    else
+        "$build/python/lumaqc-batch" "$work/archive" -o "$work/batch" 2> "$work/batch.log" || true
+    fi
     batch=$(calc "$(now) - $start")
     echo "run $((run + 1)): shell loop $loop s, lumaqc-batch $batch s ($(tail -n 1 "$work/batch.log"))"
+    [ -s "$cpu" ] && echo "       lumaqc-batch process CPU time: $(awk '{ print $1 + $2 }' "$cpu") s"
     if [ -z "$best_loop" ] || [ "$(calc "$loop < $best_loop")" = 1 ]; then best_loop=$loop; fi
     if [ -z "$best_batch" ] || [ "$(calc "$batch < $best_batch")" = 1 ]; then best_batch=$batch; fi
     run=$((run + 1))

@@ -127,8 +127,8 @@ fi
 
 # The limit: one AVX2 read pass over the same clip's luma plane, against the
 # whole frame of lumaqc_bench (every indicator, CPU time) and the end-to-end
-# time per frame with one thread.
-bench_bin="$(cd "$build" && pwd)/bench/lumaqc_bench"
+# time per frame with one thread (wall-clock and process CPU time).
+bench_bin="${lumaqc%/lumaqc}/bench/lumaqc_bench"
 if [ -x "$bench_bin" ] && grep -q avx2 /proc/cpuinfo; then
     LUMAQC_BENCH_YUV="$clip" LUMAQC_BENCH_SIZE="${w}x${h}" "$bench_bin" \
         --benchmark_filter='^(Yardstick/read_avx2|Frame/all)/' --benchmark_repetitions=5 \
@@ -138,13 +138,17 @@ if [ -x "$bench_bin" ] && grep -q avx2 /proc/cpuinfo; then
     frame_us=$(awk '/Frame\/all/ { print $2 }' "$work/bench.txt")
     if [ -n "$read_us" ] && [ -n "$frame_us" ]; then
         end_us=$(awk "BEGIN { printf \"%.1f\", 1e6 * $t1 / $frames }")
+        c1=$(cpu_seconds "$lumaqc" "$clip" "$w" "$h" 25 "$frames" --threads 1)
+        cpu_us=$(awk "BEGIN { printf \"%.1f\", 1e6 * $c1 / $frames }")
         echo
         printf '%-40s %10s\n' "per frame, microseconds" ""
         printf '%-40s %10s\n' "one AVX2 read pass of the plane" "$read_us"
         printf '%-40s %10s\n' "all indicators (lumaqc_bench, CPU)" "$frame_us"
         printf '%-40s %10s\n' "lumaqc --threads 1, end to end" "$end_us"
+        printf '%-40s %10s\n' "lumaqc --threads 1, process CPU" "$cpu_us"
         printf '%-40s %10s\n' "indicators / read pass" "$(ratio "$frame_us" "$read_us")"
         printf '%-40s %10s\n' "end to end / read pass" "$(ratio "$end_us" "$read_us")"
+        printf '%-40s %10s\n' "process CPU / read pass" "$(ratio "$cpu_us" "$read_us")"
     fi
 fi
 

@@ -24,6 +24,7 @@
 
 #include "cli/command_line.h"
 #include "engine/run.h"
+#include "io/decoder_source.h"
 #include "io/live_source.h"
 #include "live/session.h"
 #include "qc/profile.h"
@@ -44,6 +45,22 @@ std::atomic<int> stopSignal{0};
 
 void onStopSignal(int signo) {
     stopSignal.store(signo);
+}
+
+// SIGHUP in a live run (logrotate's convention): the log is reopened and the
+// documents rewritten; the run goes on.
+std::atomic<int> hangups{0};
+
+void onHangup(int) {
+    hangups.fetch_add(1);
+}
+
+void installHangupHandler() {
+    struct sigaction action = {};
+    action.sa_handler = onHangup;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 void installStopHandlers() {
@@ -133,6 +150,8 @@ int run(int argc, char** argv) {
     // reported like a full disk, instead of the signal ending the process.
     signal(SIGXFSZ, SIG_IGN);
     std::set_new_handler(onOutOfMemory);
+    // The decoding libraries print nothing; the program reports in its own words.
+    installDecoderLogHandler();
     // LUMAQC_SIMD restricts the kernels to one vector instruction set; every
     // set gives the same output.
     std::string simdError;
@@ -195,12 +214,16 @@ int run(int argc, char** argv) {
             std::fputs(error.c_str(), stderr);
             return -1;
         }
+        if (live) {
+            session->setHangups(&hangups);
+            installHangupHandler();
+        }
     }
 
     // The log is locked before the input is opened: a second run in the same
     // folder is refused while this one waits for its input.
     Outputs outputs;
-    if (!outputs.openLog(options, error)) {
+    if (!outputs.openLog(options, error, live)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }

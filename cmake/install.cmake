@@ -13,18 +13,12 @@ install(TARGETS lumaqc_shared lumaqc_static EXPORT lumaqcTargets
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS lumaqc lumaqc-testcard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# <lumaqc/lumaqc.h> (the Analyzer), <lumaqc/run.h> (running the whole
-# analysis into outputs) and the library headers they use, which include each
-# other by their folder ("report/result_sink.h") from include/lumaqc/.
-install(FILES api/lumaqc/lumaqc.h api/lumaqc/run.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lumaqc)
-foreach(header indicators/indicator_id.h io/frame_source.h engine/run.h report/result_sink.h
-               report/output_file.h report/results_summary.h report/json_sink.h
-               report/html_sink.h report/csv_sink.h report/thumbnails.h report/text_sinks.h
-               qc/detector.h qc/profile.h report/decision_sink.h report/decision_view.h
-               settings/settings.h)
-  get_filename_component(folder ${header} DIRECTORY)
-  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lumaqc/${folder})
-endforeach()
+# The public headers only, included as <lumaqc/...>: lumaqc.h (the Analyzer),
+# run.h (the whole analysis into sinks), indicators.h and the generated
+# version.h. They include nothing of the library's insides.
+install(FILES api/lumaqc/lumaqc.h api/lumaqc/run.h api/lumaqc/indicators.h
+              ${PROJECT_BINARY_DIR}/generated/lumaqc/version.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lumaqc)
 
 install(FILES schema/lumaqc-results.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/lumaqc)
 

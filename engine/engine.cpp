@@ -53,7 +53,7 @@ const FrameValues& Engine::analyze() {
 }
 
 void Engine::computeIndependent(const Image& current, const Image* previous, Worker& worker,
-                                FrameValues& values) const {
+                                FrameValues& values, uint8_t* flickerChanges) const {
     FrameContext frame;
     frame.current = &current;
     frame.previous = previous;
@@ -62,14 +62,22 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.values = &values;
     values.fill(0.0);
     computeStage(Stage::Spatial, frame, values, worker.seconds);
-    if (previous != nullptr) computeStage(Stage::Pairwise, frame, values, worker.seconds);
+    if (previous == nullptr) return;
+    computeStage(Stage::Pairwise, frame, values, worker.seconds);
+    if (flickerChanges != nullptr) {
+        const double before = clockMs(clock_);
+        flickeringChanges(current, *previous, flickerChanges);
+        worker.seconds[kFlickering] += static_cast<float>((clockMs(clock_) - before) / 1000.0);
+    }
 }
 
-void Engine::computeSequential(const Image& current, const Image& previous, FrameValues& values) {
+void Engine::computeSequential(const Image& current, const Image& previous, FrameValues& values,
+                               const uint8_t* flickerChanges) {
     FrameContext frame;
     frame.current = &current;
     frame.previous = &previous;
     frame.temporal = &temporal_;
+    frame.flickerChanges = flickerChanges;
     frame.fps = fps_;
     frame.values = &values;
     computeStage(Stage::Sequential, frame, values, seconds_);

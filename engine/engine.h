@@ -81,11 +81,16 @@ class Engine {
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
     // `previous` is null for the first frame, whose temporal values stay 0.
+    // With `flickerChanges` (flickeringBlocks() bytes), flickering's block
+    // changes are computed here too, off the sequential stage.
     void computeIndependent(const Image& current, const Image* previous, Worker& worker,
-                            FrameValues& values) const;
+                            FrameValues& values, uint8_t* flickerChanges = nullptr) const;
     // The sequential indicators of a frame after the first, in frame order;
     // `values` holds the frame's other values.
-    void computeSequential(const Image& current, const Image& previous, FrameValues& values);
+    // `flickerChanges`: what computeIndependent() left there for this frame,
+    // or null.
+    void computeSequential(const Image& current, const Image& previous, FrameValues& values,
+                           const uint8_t* flickerChanges = nullptr);
 
     // Time spent in each indicator by analyze() and computeSequential().
     const IndicatorSeconds& seconds() const { return seconds_; }

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -149,7 +150,10 @@ class ParallelRun {
                   Engine::Pictures::Caller) {
         const SourceInfo& info = source.info();
         slots_.resize(static_cast<size_t>(options.threads) * 2 + 2);
-        for (Slot& slot : slots_) slot.picture = Picture(info.width, info.height);
+        for (Slot& slot : slots_) {
+            slot.picture = Picture(info.width, info.height);
+            slot.flickerChanges.resize(flickeringBlocks(info.width, info.height));
+        }
         workers_.resize(static_cast<size_t>(options.threads - 1));
         nextRead_ = nextEmit_ = options.start;
     }
@@ -207,6 +211,9 @@ class ParallelRun {
         int64_t index = -1;
         FrameMeta meta;
         FrameValues values{};
+        // Flickering's block changes against the frame before, computed by
+        // the worker so that the ordered stage only updates the state.
+        std::vector<uint8_t> flickerChanges;
         bool queued = false;
         bool done = false;
     };
@@ -248,7 +255,8 @@ class ParallelRun {
 
         std::exception_ptr failure;
         try {
-            engine_.computeIndependent(slot.picture.image(), previous, worker, slot.values);
+            engine_.computeIndependent(slot.picture.image(), previous, worker, slot.values,
+                                       slot.flickerChanges.data());
         } catch (...) {
             failure = std::current_exception();
         }
@@ -277,7 +285,7 @@ class ParallelRun {
             Slot& slot = slotOf(index);
             if (index != options_.start) {
                 engine_.computeSequential(slot.picture.image(), slotOf(index - 1).picture.image(),
-                                          slot.values);
+                                          slot.values, slot.flickerChanges.data());
             }
             const bool emitted =
                 emit(sinks_, slot.meta, slot.values, slot.picture.image(), outcome_);

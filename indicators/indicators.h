@@ -112,5 +112,12 @@ uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, Temp
 // up to a frame, given the count up to the frame before.
 int32_t freezeRepeats(int32_t before, double temporalActivity, int32_t blackoutFlag);
 double flickering(const Image& current, const Image& previous, TemporalState& state);
+// Flickering in two steps, as the parallel frame loop runs it: the blocks'
+// changes between two pictures (flickeringBlocks(w, h) bytes, in any frame
+// order), then the update and rating from them (in frame order). Together
+// they give what flickering gives.
+size_t flickeringBlocks(int32_t w, int32_t h);
+void flickeringChanges(const Image& current, const Image& previous, uint8_t* changes);
+double flickeringUpdate(const uint8_t* changes, TemporalState& state);
 
 }  // namespace lumaqc

@@ -62,9 +62,10 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {{
      .stage = Stage::Spatial,
      .kind = ValueKind::Real,
      .noValue = kNotFiniteOnly,
-     .compute = [](const FrameContext& c) {
-         return c.blur != nullptr ? blur(*c.current, *c.blur) : blur(*c.current);
-     }},
+     .compute =
+         [](const FrameContext& c) {
+             return c.blur != nullptr ? blur(*c.current, *c.blur) : blur(*c.current);
+         }},
     {.id = kExposure,
      .key = "exposure",
      .name = "Exposure",
@@ -129,7 +130,10 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {{
      // -1.0 between ratings; the first frame's 0 is a start value.
      .noValue = {.minusOne = true, .firstFrame = true},
      .compute =
-         [](const FrameContext& c) { return flickering(*c.current, *c.previous, *c.temporal); }},
+         [](const FrameContext& c) {
+             return c.flickerChanges != nullptr ? flickeringUpdate(c.flickerChanges, *c.temporal)
+                                                : flickering(*c.current, *c.previous, *c.temporal);
+         }},
 }};
 
 // Registry positions by identity.

@@ -44,6 +44,9 @@ struct FrameContext {
     BlurState* blur = nullptr;          // the spatial stage: blur's hint, none when null
     double fps = 0.0;
     const FrameValues* values = nullptr;
+    // The sequential stage: flickering's block changes for this frame when
+    // they were computed beforehand (flickeringChanges), else null.
+    const uint8_t* flickerChanges = nullptr;
 };
 
 struct IndicatorInfo {

@@ -8,6 +8,8 @@ std::string decoderLibraries() {
     return "";
 }
 
+void installDecoderLogHandler() {}
+
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
                                                const std::atomic<int>*, DecoderOpen& status,
                                                std::string&, bool, const InputFile&) {
@@ -39,6 +41,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "io/display_name.h"
 namespace lumaqc {
@@ -50,14 +53,19 @@ namespace {
 // log it and then end the stream as if it were complete).
 struct DemuxerNotes {
     bool endedPrematurely = false;
+    int missingSegments = 0;  // segments of a playlist that could not be opened (skipped)
 };
 
 // Nothing is printed (the program reports in its own words); the messages
 // of our demuxer contexts are read for the damage they describe.
 void readLibraryMessage(void* context, int level, const char* format, va_list) {
-    if (context == nullptr || level > AV_LOG_ERROR) return;
+    if (context == nullptr || level > AV_LOG_WARNING) return;
     if (*static_cast<const AVClass* const*>(context) != avformat_get_class()) return;
     auto* notes = static_cast<DemuxerNotes*>(static_cast<AVFormatContext*>(context)->opaque);
+    if (notes != nullptr && std::strncmp(format, "Failed to open segment", 22) == 0) {
+        ++notes->missingSegments;
+        return;
+    }
     if (notes != nullptr && std::strncmp(format, "File ended prematurely", 22) == 0) {
         notes->endedPrematurely = true;
     }
@@ -116,8 +124,6 @@ class DecoderSource : public FrameSource {
     }
 
     DecoderOpen open(std::string& error) {
-        av_log_set_level(AV_LOG_QUIET);
-        av_log_set_callback(readLibraryMessage);
         // A stop signal ends waits in libavformat (and in our reads below).
         const AVIOInterruptCB interrupt{&stopRequested, this};
         if (input_) {
@@ -168,8 +174,6 @@ class DecoderSource : public FrameSource {
     // A URL: libavformat opens the connection itself, and gives up any wait
     // on the network when the interrupt callback says so.
     DecoderOpen openUrl(UrlAccess& access, std::string& error) {
-        av_log_set_level(AV_LOG_QUIET);
-        av_log_set_callback(readLibraryMessage);
         format_ = avformat_alloc_context();
         if (format_ == nullptr) {
             error = "Cannot decode " + name_ + ": out of memory\n";
@@ -185,6 +189,9 @@ class DecoderSource : public FrameSource {
         AVDictionary* options = nullptr;
         av_dict_set(&options, "overrun_nonfatal", "1", 0);
         av_dict_set(&options, "reuse", "1", 0);
+        // A live stream is looked at for half a second before its pictures
+        // are decoded, so that a source that comes back is seen at once.
+        format_->max_analyze_duration = AV_TIME_BASE / 2;
         const int code = avformat_open_input(&format_, info_.path.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (code < 0) {  // the context is freed on failure
@@ -192,17 +199,26 @@ class DecoderSource : public FrameSource {
             error = "Cannot open " + name_ + ": " + avError(code) + "\n";
             return DecoderOpen::Failed;
         }
+        follow_ = true;
         const DecoderOpen opened = openStreams(error);
         if (opened == DecoderOpen::NotVideo) {
             access.permanent = true;
             error = "Cannot decode " + name_ + ": it has no video stream\n";
             return DecoderOpen::Failed;
         }
+        access.format = formatText_;
+        if (opened == DecoderOpen::Ok && access.width > 0 && access.height > 0) {
+            info_.width = access.width;  // pictures of another size are scaled to it
+            info_.height = access.height;
+        }
         // A file served over the network has a size, a duration or both; a
         // live stream has neither.
+        // A playlist (HLS) is live until it says it has ended, which gives it
+        // a duration; its own file has a size either way.
+        const bool playlist = std::strcmp(format_->iformat->name, "hls") == 0;
         access.bounded =
             format_->duration > 0 ||
-            (format_->pb != nullptr &&
+            (!playlist && format_->pb != nullptr &&
              (avio_size(format_->pb) > 0 || (format_->pb->seekable & AVIO_SEEKABLE_NORMAL)));
         return opened;
     }
@@ -284,6 +300,7 @@ class DecoderSource : public FrameSource {
         info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
         info_.samplesReduced = !lumaIsPlane0(format);
         haveFrame_ = true;
+        if (follow_) noteFormat(format);
         return DecoderOpen::Ok;
     }
 
@@ -309,6 +326,7 @@ class DecoderSource : public FrameSource {
                     return ReadResult{ReadStatus::Error, message, false};
                 }
                 result.seconds = frameSeconds_;
+                result.formatChange = std::exchange(formatChange_, std::string());
                 takeDamage(result);
             } else {
                 damage_ = 0;  // damage among the frames skipped to reach the start
@@ -464,6 +482,14 @@ class DecoderSource : public FrameSource {
                 continue;
             }
             noteEnd(*packet_);
+            if (notes_.missingSegments > missingSeen_) {
+                missingSeen_ = notes_.missingSegments;
+                if (goOn_) {
+                    noteDamage("a segment of the playlist is missing");
+                } else {
+                    pendingError_ = "a segment of the playlist is missing";
+                }
+            }
             if (packet_->stream_index != stream_) {
                 av_packet_unref(packet_);
                 continue;
@@ -507,11 +533,13 @@ class DecoderSource : public FrameSource {
     // Sets up the conversion of `format` to the nearest 8-bit planar YUV or
     // grey format, the way format conversions to 8 bits are usually done, and
     // keeping the luma range (video-range luma stays video range).
-    bool prepareConversion(AVPixelFormat format) {
+    bool prepareConversion(AVPixelFormat format, int width, int height) {
         sws_freeContext(sws_);
         sws_ = nullptr;
         av_frame_free(&converted_);
         swsFormat_ = format;
+        swsWidth_ = width;
+        swsHeight_ = height;
         static const AVPixelFormat kTargets[] = {
             AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV440P,
             AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV410P, AV_PIX_FMT_GRAY8,   AV_PIX_FMT_NONE};
@@ -524,8 +552,8 @@ class DecoderSource : public FrameSource {
         converted_->width = info_.width;
         converted_->height = info_.height;
         if (av_frame_get_buffer(converted_, 0) < 0) return false;
-        sws_ = sws_getContext(info_.width, info_.height, format, info_.width, info_.height, target,
-                              SWS_BICUBIC, nullptr, nullptr, nullptr);
+        sws_ = sws_getContext(width, height, format, info_.width, info_.height, target, SWS_BICUBIC,
+                              nullptr, nullptr, nullptr);
         if (sws_ == nullptr) return false;
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
         const bool rgb = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
@@ -546,20 +574,35 @@ class DecoderSource : public FrameSource {
         return true;
     }
 
+    // The stream's picture size, pixel format and codec as the events name
+    // them ("1280 x 720 yuv420p h264"); a change is kept for the next read.
+    void noteFormat(AVPixelFormat format) {
+        const char* name = av_get_pix_fmt_name(format);
+        const std::string text = std::to_string(frame_->width) + " x " +
+                                 std::to_string(frame_->height) + " " +
+                                 (name != nullptr ? name : "unknown") + " " + info_.codec;
+        if (!formatText_.empty() && text != formatText_) {
+            formatChange_ = formatText_ + " to " + text;
+        }
+        formatText_ = text;
+    }
+
     // Copies (or converts) the luma of frame_ into `luma`.
     bool extractLuma(uint8_t* luma, std::string& error) {
         const int w = info_.width;
         const int h = info_.height;
         const int64_t index = decoded_ - 1;
-        if (frame_->width != w || frame_->height != h) {
+        const auto format = static_cast<AVPixelFormat>(frame_->format);
+        const bool resized = frame_->width != w || frame_->height != h;
+        if (resized && !follow_) {
             error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
                     ": the picture size changes from " + std::to_string(w) + " x " +
                     std::to_string(h) + " to " + std::to_string(frame_->width) + " x " +
                     std::to_string(frame_->height) + "\n";
             return false;
         }
-        const auto format = static_cast<AVPixelFormat>(frame_->format);
-        if (lumaIsPlane0(format)) {
+        if (follow_) noteFormat(format);
+        if (!resized && lumaIsPlane0(format)) {
             for (int y = 0; y < h; ++y) {
                 std::memcpy(luma + static_cast<size_t>(y) * w,
                             frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0],
@@ -567,8 +610,9 @@ class DecoderSource : public FrameSource {
             }
             return true;
         }
-        if (sws_ == nullptr || swsFormat_ != format) {
-            if (!prepareConversion(format)) {
+        if (sws_ == nullptr || swsFormat_ != format || swsWidth_ != frame_->width ||
+            swsHeight_ != frame_->height) {
+            if (!prepareConversion(format, frame_->width, frame_->height)) {
                 const char* name = av_get_pix_fmt_name(format);
                 error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
                         ": cannot convert pixel format " + (name ? name : "unknown") +
@@ -576,7 +620,7 @@ class DecoderSource : public FrameSource {
                 return false;
             }
         }
-        sws_scale(sws_, frame_->data, frame_->linesize, 0, h, converted_->data,
+        sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, converted_->data,
                   converted_->linesize);
         for (int y = 0; y < h; ++y) {
             std::memcpy(luma + static_cast<size_t>(y) * w,
@@ -609,6 +653,14 @@ class DecoderSource : public FrameSource {
     SwsContext* sws_ = nullptr;
     AVFrame* converted_ = nullptr;  // 8-bit planar picture that sws_ writes
     AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
+    int swsWidth_ = 0;
+    int swsHeight_ = 0;
+    int missingSeen_ = 0;  // notes_.missingSegments already counted as damage
+    // Live URLs: pictures of another size are scaled to the run's, and each
+    // change of size, pixel format or codec is told once (ReadResult::formatChange).
+    bool follow_ = false;
+    std::string formatText_;    // the stream's current format, as told
+    std::string formatChange_;  // a change not yet told
     int stream_ = -1;
     int64_t declaredFrames_ = 0;
     int64_t declaredEnd_ = 0;           // the container's duration, AV_TIME_BASE units; 0: none
@@ -622,6 +674,11 @@ class DecoderSource : public FrameSource {
 };
 
 }  // namespace
+
+void installDecoderLogHandler() {
+    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(readLibraryMessage);
+}
 
 std::string decoderLibraries() {
     return versionText("libavformat", avformat_version()) + ", " +

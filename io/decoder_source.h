@@ -18,6 +18,14 @@ enum class DecoderOpen {
     Failed,    // recognised but cannot be decoded; `error` says why
 };
 
+// Makes the decoding libraries print nothing and hands their messages to
+// the decoder, which reads a truncated file's account from them ("the file
+// ends prematurely"). libav's log callback is process-wide state, so the
+// library never sets it: a program (lumaqc, the Python module) calls this
+// once at its start; a host that keeps its own callback loses only that
+// account.
+void installDecoderLogHandler();
+
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
 // and decodes the first frame, which fixes the picture size. Reading gives up
 // as soon as `stop` (when given) is non-zero. With `continueAfterDamage`,
@@ -36,12 +44,19 @@ struct UrlAccess {
     void* opaque = nullptr;
     bool bounded = false;    // out: the input has an end (a file served over HTTP, say)
     bool permanent = false;  // out, on failure: trying again cannot help
+    // In: the picture size to keep (a reopened input): pictures of another
+    // size are scaled to it. 0 x 0: the first picture's size.
+    int32_t width = 0;
+    int32_t height = 0;
+    std::string format;  // out: the stream's picture size, pixel format and codec
 };
 
 // Opens a URL that libavformat opens itself (udp://, rtp://, srt://, rtmp://,
 // http(s):// including HLS, ...) and decodes the first frame, waiting for it
 // until `access.interrupt` gives up. Decoding goes on after damage, as with
-// `continueAfterDamage`. On failure returns null with the message (line
+// `continueAfterDamage`, and after a change of picture size (the pictures
+// are scaled to the first size) or pixel format, which each read reports in
+// ReadResult::formatChange. On failure returns null with the message (line
 // feed included) in `error`.
 std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& access,
                                             std::string& error);

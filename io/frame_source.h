@@ -56,6 +56,10 @@ struct ReadResult {
     // Error, the damage that ended the input.
     int damage = 0;
     std::string damageMessage{};
+    // Live URLs: the stream's picture size, pixel format or codec changed
+    // with this frame ("720 x 576 yuv420p mpeg2video to 1280 x 720 ...");
+    // the picture was scaled to the run's size. Empty otherwise.
+    std::string formatChange{};
 };
 
 class FrameSource {

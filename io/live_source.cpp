@@ -22,7 +22,9 @@ constexpr double kJumpSeconds = 10.0;
 // How long one attempt to open a URL may wait for its first picture, at
 // least (probing a stream takes a while).
 constexpr double kOpenSeconds = 10.0;
-constexpr double kLongestBackoff = 30.0;
+// During a loss the input is tried again at least this often, so that a
+// source that comes back is seen within about a second whatever the protocol.
+constexpr double kLongestBackoff = 1.0;
 // A URL's loss is announced once the connection has been given up and the
 // pictures the decoder still held came out (they belong before the gap), or
 // after this long at the latest.
@@ -149,9 +151,20 @@ int LiveSource::interruptCallback(void* opaque) {
 std::unique_ptr<LiveSource> LiveSource::openUrl(const std::string& url,
                                                 const LiveSettings& settings, std::string& error) {
     std::unique_ptr<LiveSource> source(new LiveSource(settings, url));
-    if (!source->connect(error)) return nullptr;
-    source->info_ = source->inner_->info();
+    // A feed that is dead at the start is a signal loss from the start: the
+    // watchdog counts the stall timeout from now.
+    {
+        std::lock_guard<std::mutex> lock(source->mutex_);
+        source->reading_ = true;
+        source->waitingSince_ = 0.0;
+    }
     source->startWatchdog();
+    if (!source->connect(error)) {
+        source->finish();
+        return nullptr;
+    }
+    source->info_ = source->inner_->info();
+    source->format_ = source->lastAccess_.format;
     return source;
 }
 
@@ -176,6 +189,7 @@ bool LiveSource::connect(std::string& error) {
         }
         waitFirst = true;
         lastAttempt_ = monotonicSeconds();
+        if (connectedAt_ > 0.0 && settings_.observer != nullptr) settings_.observer->reconnecting();
         bool permanent = false;
         if (!stopped() && openAttempt(error, permanent)) {
             connectedAt_ = monotonicSeconds();
@@ -185,7 +199,9 @@ bool LiveSource::connect(std::string& error) {
             error.clear();
             return false;
         }
-        if (permanent) return false;
+        // Once the run has started, nothing ends it but a stop signal: an
+        // input that cannot be opened now may be fixed at the source.
+        if (permanent && connectedAt_ == 0.0) return false;
         if (settings_.observer != nullptr) {
             const double wait = lastAttempt_ + backoff_ - monotonicSeconds();
             settings_.observer->notice(error.substr(0, error.find('\n')) + "; trying again" +
@@ -203,7 +219,11 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
     UrlAccess access;
     access.interrupt = &LiveSource::interruptCallback;
     access.opaque = this;
+    // A reopened input keeps the run's picture size.
+    access.width = info_.width;
+    access.height = info_.height;
     inner_ = openDecoderUrl(url_, access, error);
+    lastAccess_ = access;
     const bool timedOut = monotonicSeconds() > openDeadline_.load();
     openDeadline_ = 0.0;
     if (!inner_) {
@@ -226,15 +246,11 @@ bool LiveSource::reopen(int64_t index, ReadResult& failure) {
         failure = ReadResult{error.empty() ? ReadStatus::End : ReadStatus::Error, error, false};
         return false;
     }
-    const SourceInfo& now = inner_->info();
-    if (now.width != info_.width || now.height != info_.height) {
-        failure = ReadResult{ReadStatus::Error,
-                             "The picture size of " + url_ + " changed from " +
-                                 std::to_string(info_.width) + " x " +
-                                 std::to_string(info_.height) + " to " + std::to_string(now.width) +
-                                 " x " + std::to_string(now.height) + " when it was opened again\n",
-                             false};
-        return false;
+    // Another picture size, pixel format or codec: the pictures are scaled
+    // to the run's size, and the change told.
+    if (!lastAccess_.format.empty() && lastAccess_.format != format_) {
+        if (!format_.empty()) pendingChange_ = format_ + " to " + lastAccess_.format;
+        format_ = lastAccess_.format;
     }
     innerOrigin_ = index;
     reopened_ = true;
@@ -258,9 +274,18 @@ ReadResult LiveSource::read(int64_t index, uint8_t* luma) {
         const int64_t innerIndex = index - innerOrigin_;
         result = inner_->read(innerIndex, luma);
         if (result.status == ReadStatus::Ok) {
+            if (!result.formatChange.empty()) {
+                format_ = result.formatChange.substr(result.formatChange.rfind(" to ") + 4);
+            } else if (!pendingChange_.empty()) {
+                result.formatChange = pendingChange_;
+            }
+            pendingChange_.clear();
             // Frames still held by the decoder when a stalled connection was
             // given up belong before the gap: they do not end the loss.
             result.seconds = delivered(index, result.seconds, interrupted_.load());
+            if (!result.formatChange.empty() && settings_.observer != nullptr) {
+                settings_.observer->formatChanged(index, result.seconds, result.formatChange);
+            }
             return result;
         }
         if (interrupted_.load()) announce();

@@ -11,9 +11,13 @@
 //   and tells the observer; the first picture after the gap ends the loss;
 // - for URLs, reopening: a stalled or broken connection is abandoned (the
 //   libavformat interrupt callback gives up the wait) and the URL opened
-//   again, the attempts starting 1, 2, 4 ... 30 s apart, until pictures
-//   flow again or the run is stopped. A URL whose input has a known duration
-//   or size (a file served over HTTP) ends the run at its end, as a file does.
+//   again, at least once a second, until pictures flow again or the run is
+//   stopped. A URL whose input has a known duration or size (a file served
+//   over HTTP, a finished playlist) ends the run at its end, as a file does.
+//   A stream that comes back with another picture size, pixel format or
+//   codec goes on (pictures scaled to the run's size; ReadResult::formatChange).
+// - a feed that is dead at the start is a loss from the start: the watchdog
+//   runs while the URL is first opened.
 //
 // Reading stays on the calling thread, so a stop signal interrupts a read
 // blocked on a pipe as it does for any input.
@@ -29,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/decoder_source.h"
 #include "io/frame_source.h"
 
 namespace lumaqc {
@@ -87,6 +92,15 @@ class LiveObserver {
     virtual void signalLost(const SignalGap& gap) = 0;
     virtual void signalBack(const SignalGap& gap) = 0;
     virtual void notice(const std::string& line) = 0;
+    // The input's picture size, pixel format or codec changed with frame
+    // `index` (at `seconds`); `change` says from what to what.
+    // The input is being opened again (after it broke, ended or stalled).
+    virtual void reconnecting() {}
+    virtual void formatChanged(int64_t index, double seconds, const std::string& change) {
+        (void)index;
+        (void)seconds;
+        (void)change;
+    }
 };
 
 struct LiveSettings {
@@ -142,9 +156,12 @@ class LiveSource : public FrameSource {
     LiveSettings settings_;
     std::string url_;  // empty for a wrapped input
     bool bounded_ = false;
-    double backoff_ = 1.0;      // seconds from one attempt to open the URL to the next
-    double lastAttempt_ = 0.0;  // when the last attempt started (monotonic seconds)
-    double connectedAt_ = 0.0;  // when the current connection was made
+    double backoff_ = 1.0;       // seconds from one attempt to open the URL to the next
+    double lastAttempt_ = 0.0;   // when the last attempt started (monotonic seconds)
+    double connectedAt_ = 0.0;   // when the current connection was made; 0 before the first
+    UrlAccess lastAccess_;       // of the last attempt to open the URL
+    std::string format_;         // the input's picture size, pixel format and codec
+    std::string pendingChange_;  // a change found on reopening, told with the next frame
     std::unique_ptr<FrameSource> inner_;
     SourceInfo info_;
     int64_t innerOrigin_ = 0;                // run index of the current inner source's frame 0

@@ -58,22 +58,58 @@ SignalLoss describeLoss(bool open, const SignalGap& gap, const std::string& inpu
                 ", after " + text + " s without"};
 }
 
-LiveEvent signalLossRecord(bool open, const SignalLoss& opened, const SignalLoss& now) {
+LiveEvent liveRecord(const std::string& change, const std::string& type,
+                     const std::string& severity, int64_t firstFrame, int64_t lastFrame,
+                     double startSeconds, double endSeconds, const std::string& message) {
     using Json = nlohmann::ordered_json;
-    const double end = std::max(opened.seconds, now.seconds);
-    const Json json{{"record", open ? "open" : "close"},
-                    {"type", "signal_loss"},
-                    {"severity", "error"},
-                    {"first_frame", opened.next},
-                    {"last_frame", std::max(now.next, opened.next) - 1},
-                    {"frames", 0},
-                    {"start_seconds", opened.seconds},
+    const double end = std::max(startSeconds, endSeconds);
+    const Json json{{"record", change},
+                    {"type", type},
+                    {"severity", severity},
+                    {"first_frame", firstFrame},
+                    {"last_frame", std::max(lastFrame, firstFrame - 1)},
+                    {"frames", std::max<int64_t>(0, lastFrame - firstFrame + 1)},
+                    {"start_seconds", startSeconds},
                     {"end_seconds", end},
-                    {"duration_seconds", end - opened.seconds},
-                    {"message", now.message},
+                    {"duration_seconds", end - startSeconds},
+                    {"message", message},
                     {"wall_time", utcNow()}};
-    return LiveEvent{open ? "open" : "close", "signal_loss", "error",
+    return LiveEvent{change, type, severity,
                      json.dump(-1, ' ', false, Json::error_handler_t::replace)};
+}
+
+LiveEvent signalLossRecord(bool open, const SignalLoss& opened, const SignalLoss& now) {
+    return liveRecord(open ? "open" : "close", "signal_loss", "error", opened.next,
+                      std::max(now.next, opened.next) - 1, opened.seconds,
+                      std::max(opened.seconds, now.seconds), now.message);
+}
+
+LiveEvent boundedEvent(const LiveEvent& event) {
+    if (event.json.size() <= kMaxEventLine) return event;
+    using Json = nlohmann::ordered_json;
+    LiveEvent bounded = event;
+    Json json = Json::parse(event.json, nullptr, false);
+    if (json.is_object() && json.contains("message") && json["message"].is_string()) {
+        const size_t over = event.json.size() - kMaxEventLine;
+        std::string message = json["message"].get<std::string>();
+        const size_t keep = message.size() > over + 8 ? message.size() - over - 8 : 0;
+        // Cut on a character boundary (no UTF-8 continuation byte first).
+        size_t cut = keep;
+        while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
+        json["message"] = message.substr(0, cut) + "...";
+        bounded.json = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+    // Whatever else made it long (a profile's long names): a record that says so.
+    if (bounded.json.size() > kMaxEventLine) {
+        bounded.json = Json{
+            {"record", event.change.substr(0, 16)},
+            {"type", event.type.substr(0, 256)},
+            {"severity", event.severity.substr(0, 16)},
+            {"message", "the record of this event is too long to hand on"},
+            {"wall_time",
+             utcNow()}}.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+    return bounded;
 }
 
 }  // namespace lumaqc

@@ -61,6 +61,19 @@ SignalLoss describeLoss(bool open, const SignalGap& gap, const std::string& inpu
 // wall-clock time of the change.
 LiveEvent signalLossRecord(bool open, const SignalLoss& opened, const SignalLoss& now);
 
+// The record of an event the live session opens or closes itself
+// (format_change, output_error, overload, and signal_loss without a QC
+// profile), with the fields of the decision's records.
+LiveEvent liveRecord(const std::string& change, const std::string& type,
+                     const std::string& severity, int64_t firstFrame, int64_t lastFrame,
+                     double startSeconds, double endSeconds, const std::string& message);
+
+// Event lines handed on (to the event command) are at most this long: a
+// longer message is cut short, marked with "...".
+inline constexpr size_t kMaxEventLine = 16 * 1024;
+// `event` with its record cut to kMaxEventLine bytes (its message shortened).
+LiveEvent boundedEvent(const LiveEvent& event);
+
 // The wall-clock time now as ISO 8601 UTC with milliseconds.
 std::string utcNow();
 

@@ -35,18 +35,6 @@ bool isName(const std::string& text) {
     return true;
 }
 
-void writeAll(int fd, const std::string& text) {
-    const char* next = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;  // the command does not read its input
-        next += written;
-        left -= static_cast<size_t>(written);
-    }
-}
-
 }  // namespace
 
 ExecHook::ExecHook(std::string command, double timeoutSeconds)
@@ -62,13 +50,40 @@ void ExecHook::onEvent(const LiveEvent& event) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (finishing_) return;
-        if (queue_.size() >= kQueueLimit) {
-            ++dropped_;
+        const bool close = event.change == "close";
+        if (close) {
+            if (droppedOpen_.erase(event.type) > 0) {
+                drop(event);
+                return;
+            }
+        } else if (opens_ >= kQueueLimit) {
+            droppedOpen_.insert(event.type);
+            drop(event);
             return;
+        } else {
+            ++opens_;
         }
-        queue_.push_back(event);
+        queue_.push_back(boundedEvent(event));
     }
     wake_.notify_all();
+}
+
+// Under the lock: counts the drop and says so at once, at most a line every 5 s.
+void ExecHook::drop(const LiveEvent& event) {
+    ++dropped_;
+    const double now = monotonicSeconds();
+    if (now - lastTold_ < 5.0) return;
+    lastTold_ = now;
+    std::fprintf(stderr,
+                 "lumaqc: --exec-on-event: the command is behind; a %s %s event was not handed "
+                 "to it (%ld so far)\n",
+                 event.type.substr(0, 64).c_str(), event.change.c_str(), dropped_);
+    droppedTold_ = dropped_;
+}
+
+long ExecHook::dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
 }
 
 void ExecHook::finish(double seconds) {
@@ -85,7 +100,7 @@ void ExecHook::finish(double seconds) {
     }
     lock.unlock();
     worker_.join();
-    if (dropped_ > 0) {
+    if (dropped_ > droppedTold_) {
         std::fprintf(stderr, "lumaqc: --exec-on-event: %ld event%s not handed to the command\n",
                      dropped_, dropped_ == 1 ? "" : "s");
     }
@@ -99,6 +114,7 @@ void ExecHook::work() {
         if (queue_.empty()) return;
         const LiveEvent event = queue_.front();
         queue_.pop_front();
+        if (event.change != "close" && opens_ > 0) --opens_;
         running_ = true;
         lock.unlock();
         run(event);
@@ -159,14 +175,33 @@ void ExecHook::run(const LiveEvent& event) {
                      std::strerror(spawned));
         return;
     }
-    writeAll(input[1], event.json + "\n");
-    close(input[1]);
+    // The line goes in as the command reads it, without ever blocking: a
+    // command that does not read is ended all the same.
+    const std::string line = event.json + "\n";
+    size_t sent = 0;
+    int writer = input[1];
+    fcntl(writer, F_SETFL, fcntl(writer, F_GETFL) | O_NONBLOCK);
 
     // Wait, ending the command when it runs too long or the run is over.
     const auto start = std::chrono::steady_clock::now();
     int status = 0;
     int signalled = 0;
     for (;;) {
+        while (writer >= 0 && sent < line.size()) {
+            const ssize_t written = ::write(writer, line.data() + sent, line.size() - sent);
+            if (written > 0) {
+                sent += static_cast<size_t>(written);
+            } else if (written < 0 && errno == EINTR) {
+                continue;
+            } else {
+                if (written < 0 && errno != EAGAIN) sent = line.size();  // it closed its input
+                break;
+            }
+        }
+        if (writer >= 0 && sent >= line.size()) {
+            close(writer);
+            writer = -1;
+        }
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid || (done < 0 && errno != EINTR)) break;
         const double elapsed =
@@ -185,6 +220,7 @@ void ExecHook::run(const LiveEvent& event) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (writer >= 0) close(writer);
     if (signalled != 0) {
         std::fprintf(stderr, "lumaqc: --exec-on-event: the command for a %s event was ended\n",
                      event.type.c_str());

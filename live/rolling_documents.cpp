@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,8 @@
 namespace lumaqc {
 
 namespace {
+
+constexpr double kMaxFrameRate = 120.0;
 
 std::string temporaryPath(const std::string& path) {
     return path + ".tmp-" + std::to_string(getpid());
@@ -63,7 +66,8 @@ RollingDocuments::RollingDocuments(std::string jsonPath, std::string reportPath,
       reportPath_(std::move(reportPath)),
       window_(windowSeconds),
       flushSeconds_(flushSeconds),
-      decision_(decision) {}
+      decision_(decision),
+      maxRows_(static_cast<size_t>(std::ceil(std::max(1.0, windowSeconds * kMaxFrameRate)))) {}
 
 RollingDocuments::~RollingDocuments() {
     if (hub_ != nullptr) hub_->unsubscribe(this);
@@ -115,7 +119,7 @@ bool RollingDocuments::frameAt(const FrameMeta& meta, const FrameValues& values)
     const int64_t index = meta.index;
     const double time = meta.seconds;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!flushError_.empty()) {
+    if (!told_ && !flushError_.empty()) {
         error_ = flushError_;
         return false;
     }
@@ -123,7 +127,9 @@ bool RollingDocuments::frameAt(const FrameMeta& meta, const FrameValues& values)
     // The window holds the frames of the last `window_` seconds, up to this
     // one; a frame exactly `window_` before it is out (with some slack for
     // the rounding of times computed as index / fps).
-    while (rows_.front().time <= time - window_ + 1e-9 * window_) rows_.pop_front();
+    while (rows_.front().time <= time - window_ + 1e-9 * window_ || rows_.size() > maxRows_) {
+        rows_.pop_front();
+    }
     return true;
 }
 
@@ -141,13 +147,32 @@ void RollingDocuments::flushLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     size_t flushedAt = 0;  // rows seen at the last rewrite, to skip idle rewrites
     int64_t flushedLast = -1;
-    for (;;) {
-        wake_.wait_for(lock, std::chrono::duration<double>(flushSeconds_),
-                       [this] { return stopping_ || flushSoon_; });
+    bool failing = false;
+    int hangups = hangups_ != nullptr ? hangups_->load() : 0;
+    const auto hungUp = [this, &hangups] {
+        return hangups_ != nullptr && hangups_->load() != hangups;
+    };
+    // A SIGHUP is looked for at least every this often.
+    const double wait = hangups_ != nullptr ? std::min(flushSeconds_, 0.5) : flushSeconds_;
+    for (auto next = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(flushSeconds_));
+         ;) {
+        wake_.wait_for(lock, std::chrono::duration<double>(wait),
+                       [this, &hungUp] { return stopping_ || flushSoon_ || hungUp(); });
         if (stopping_) return;
+        const bool reopen = hungUp();
+        if (!flushSoon_ && !reopen && std::chrono::steady_clock::now() < next) continue;
+        if (hangups_ != nullptr) hangups = hangups_->load();
+        next = std::chrono::steady_clock::now() +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                   std::chrono::duration<double>(flushSeconds_));
         flushSoon_ = false;
         const int64_t last = rows_.empty() ? -1 : rows_.back().index;
-        if (rows_.empty() || (last == flushedLast && rows_.size() == flushedAt)) continue;
+        if (rows_.empty() ||
+            (last == flushedLast && rows_.size() == flushedAt && !reopen && !failing)) {
+            continue;
+        }
         std::vector<Row> rows(rows_.begin(), rows_.end());
         const size_t count = rows.size();
         lock.unlock();
@@ -161,8 +186,18 @@ void RollingDocuments::flushLoop() {
         lock.lock();
         flushedAt = count;
         flushedLast = last;
-        if (!ok && flushError_.empty()) flushError_ = error;
-        if (!ok) return;
+        if (!told_) {
+            if (!ok && flushError_.empty()) flushError_ = error;
+            if (!ok) return;
+            continue;
+        }
+        // Told, and tried again at the next flush.
+        if (ok != !failing) {
+            failing = !ok;
+            lock.unlock();
+            told_(failing, ok ? "rewritten again" : error);
+            lock.lock();
+        }
     }
 }
 

@@ -9,12 +9,16 @@
 // shorter than its window writes at the end exactly what a run of the same
 // frames from a file writes.
 //
+// The window is also bounded in frames (its length at 120 frames a second),
+// so an input that claims a huge frame rate cannot make it grow.
 // Memory: the window's frames, about 140 bytes each, and while a rewrite
 // runs (on a thread of its own) a copy of them and the document's own.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +44,12 @@ class RollingDocuments : public ResultSink, public EventSubscriber {
 
     // Rewrites the documents at once when the signal is lost (until destroyed).
     void listenTo(EventHub& hub);
+    // A rewrite during the run that fails does not end the run: it is told
+    // (failing true, and false once a rewrite works again) and tried again
+    // at the next flush. Before begin().
+    void tellWith(std::function<void(bool, const std::string&)> told) { told_ = std::move(told); }
+    // Rewrites the documents at once after each SIGHUP counted there.
+    void rewriteOnHangup(const std::atomic<int>* hangups) { hangups_ = hangups; }
 
     // Whether the documents can be written there: creates and removes their
     // temporary files. False with the message (no line feed) in `error`.
@@ -80,6 +90,9 @@ class RollingDocuments : public ResultSink, public EventSubscriber {
     bool stopping_ = false;
     std::string flushError_;
     std::thread flusher_;
+    std::function<void(bool, const std::string&)> told_;
+    const std::atomic<int>* hangups_ = nullptr;
+    size_t maxRows_ = 0;  // the window in frames, whatever rate the input claims
 };
 
 }  // namespace lumaqc

@@ -1,8 +1,15 @@
 #include "live/session.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "live/rolling_documents.h"
+#include "live/status.h"
 
 namespace lumaqc {
 
@@ -20,26 +27,67 @@ LiveSession::LiveSession(const LiveOptions& options, std::string input,
     : options_(options),
       input_(input == "-" ? "standard input" : std::move(input)),
       stop_(stop),
-      metrics_(std::vector<std::pair<std::string, std::string>>{{"signal_loss", "error"}}) {}
+      metrics_(std::vector<std::pair<std::string, std::string>>{{"signal_loss", "error"},
+                                                                {"format_change", "warning"},
+                                                                {"output_error", "error"},
+                                                                {"overload", "warning"}},
+               options.channel) {}
 
 // The exec hook and the endpoint stop with their members; the live source
 // (the driver's) is left alone.
-LiveSession::~LiveSession() = default;
+LiveSession::~LiveSession() {
+    if (exec_) hub_.unsubscribe(exec_.get());
+}
+
+namespace {
+
+// Writes the port for a supervisor to read: whole or not at all.
+bool writePortFile(const std::string& path, int port, std::string& error) {
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+    FILE* file = std::fopen(temporary.c_str(), "w");
+    bool ok = file != nullptr && std::fprintf(file, "%d\n", port) > 0;
+    if (file != nullptr) ok = std::fclose(file) == 0 && ok;
+    if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        error = "lumaqc: cannot write the metrics port to " + path + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
 
 std::unique_ptr<LiveSession> LiveSession::start(const LiveOptions& options,
                                                 const std::string& input,
-                                                const std::atomic<int>* stop, std::string& error) {
+                                                const std::atomic<int>* stop, std::string& error,
+                                                bool serve) {
     std::unique_ptr<LiveSession> session(new LiveSession(options, input, stop));
     session->metricsSink_ = std::make_unique<MetricsSink>(session->metrics_);
     session->hub_.subscribe(&session->metrics_);
-    if (options.metrics) {
+    LiveSession* self = session.get();
+    session->metrics_.onLag([self](int64_t index, double seconds, double lag) {
+        {
+            std::lock_guard<std::mutex> lock(self->eventsMutex_);
+            self->lastFrame_ = index;
+            self->lastSeconds_ = seconds;
+        }
+        self->lagIs(lag);
+    });
+    if (options.metrics && serve) {
         Metrics& metrics = session->metrics_;
-        if (!session->server_.start(
-                *options.metrics, [&metrics] { return metrics.render(); }, error)) {
+        MetricsServer::Pages pages;
+        pages.metrics = [&metrics] { return metrics.render(); };
+        pages.status = [&metrics] { return statusJson({metrics.status()}); };
+        if (!session->server_.start(*options.metrics, pages, error)) {
             error += "\n";
             return nullptr;
         }
         const std::string& host = options.metrics->host;
+        if (!options.metricsPortFile.empty() &&
+            !writePortFile(options.metricsPortFile, session->server_.port(), error)) {
+            error += "\n";
+            return nullptr;
+        }
         std::fprintf(stderr, "lumaqc: metrics at http://%s%s%s:%d/metrics\n",
                      host.find(':') != std::string::npos ? "[" : "", host.c_str(),
                      host.find(':') != std::string::npos ? "]" : "", session->server_.port());
@@ -47,6 +95,8 @@ std::unique_ptr<LiveSession> LiveSession::start(const LiveOptions& options,
     if (!options.execOnEvent.empty()) {
         session->exec_ = std::make_unique<ExecHook>(options.execOnEvent);
         session->hub_.subscribe(session->exec_.get());
+        ExecHook* hook = session->exec_.get();
+        session->metrics_.countDroppedWith([hook] { return hook->dropped(); });
     }
     return session;
 }
@@ -79,6 +129,13 @@ void LiveSession::setFrameRate(double fps) {
 
 void LiveSession::attach(DecisionSink& decision) {
     decision_ = &decision;
+    // Bounded for ever: statistics over the documents' window (at most 120
+    // frames a second, whatever rate the input claims), decoding errors
+    // grouped.
+    const double rate = std::min(fps_ > 0.0 && std::isfinite(fps_) ? fps_ : 25.0, 120.0);
+    const auto windowFrames =
+        static_cast<size_t>(std::ceil(std::max(1.0, options_.windowSeconds * rate)));
+    if (live_ != nullptr) decision.setLiveLimits(options_.decodeHoldOff, windowFrames, 10000);
     for (const qc::Rule& rule : decision.profile().rules) {
         metrics_.declare(rule.type, qc::severityName(rule.severity));
     }
@@ -98,7 +155,81 @@ std::unique_ptr<ResultSink> LiveSession::documents(const std::string& jsonPath,
         jsonPath, reportPath, options_.windowSeconds, options_.flushSeconds, decision);
     if (!documents->check(error)) return nullptr;
     documents->listenTo(hub_);
+    documents->tellWith([this](bool failing, const std::string& message) {
+        outputTold("the documents", failing, message);
+    });
+    documents->rewriteOnHangup(hangups_);
     return documents;
+}
+
+ResultSink* LiveSession::keep(ResultSink& output, const std::string& what,
+                              std::function<void()> reopen) {
+    kept_.push_back(std::make_unique<KeptOutput>(
+        output,
+        [this, what](bool failing, const std::string& message) {
+            outputTold(what, failing, message);
+        },
+        std::move(reopen), hangups_));
+    return kept_.back().get();
+}
+
+void LiveSession::outputTold(const std::string& what, bool failing, const std::string& message) {
+    std::unique_lock<std::mutex> lock(eventsMutex_);
+    const int64_t frame = lastFrame_ + 1;
+    const double seconds = lastSeconds_;
+    const bool wasFailing = !failingOutputs_.empty();
+    if (failing) {
+        failingOutputs_.push_back(what);
+        metrics_.outputError();
+    } else {
+        failingOutputs_.erase(std::remove(failingOutputs_.begin(), failingOutputs_.end(), what),
+                              failingOutputs_.end());
+    }
+    const bool nowFailing = !failingOutputs_.empty();
+    lock.unlock();
+    std::fprintf(stderr, "lumaqc: %s: %s\n", what.c_str(), message.c_str());
+    // One output_error event while any output fails.
+    if (nowFailing && !wasFailing) {
+        hub_.publish(liveRecord("open", "output_error", "error", frame, frame - 1, seconds, seconds,
+                                what + ": " + message));
+    } else if (!nowFailing && wasFailing) {
+        hub_.publish(liveRecord("close", "output_error", "error", frame, frame - 1, seconds,
+                                seconds, what + ": " + message));
+    }
+}
+
+void LiveSession::lagIs(double lag) {
+    std::unique_lock<std::mutex> lock(eventsMutex_);
+    const int64_t frame = lastFrame_;
+    const double seconds = lastSeconds_;
+    char text[96];
+    if (!overloaded_ && lag > kOverloadSeconds) {
+        overloaded_ = true;
+        lock.unlock();
+        std::snprintf(text, sizeof text, "%.1f s", lag);
+        hub_.publish(liveRecord("open", "overload", "warning", frame, frame, seconds, seconds,
+                                "the analysis of " + input_ + " runs " + text +
+                                    " behind real time: the host is overloaded"));
+    } else if (overloaded_ && lag < kOverloadSeconds / 3.0) {
+        overloaded_ = false;
+        lock.unlock();
+        hub_.publish(liveRecord("close", "overload", "warning", frame, frame, seconds, seconds,
+                                "the analysis of " + input_ + " has caught up with real time"));
+    }
+}
+
+void LiveSession::formatChanged(int64_t index, double seconds, const std::string& change) {
+    metrics_.formatChanged();
+    const std::string message = "the pictures of " + input_ + " changed from " + change;
+    std::fprintf(stderr, "lumaqc: %s\n", message.c_str());
+    hub_.publish(
+        liveRecord("open", "format_change", "warning", index, index, seconds, seconds, message));
+    hub_.publish(
+        liveRecord("close", "format_change", "warning", index, index, seconds, seconds, message));
+}
+
+void LiveSession::reconnecting() {
+    metrics_.reconnect();
 }
 
 void LiveSession::finish() {
@@ -118,16 +249,20 @@ void LiveSession::signalLost(const SignalGap& gap) {
         return;
     }
     loss_ = loss;
+    lossInHub_ = true;
     hub_.publish(signalLossRecord(true, loss_, loss_));
 }
 
 void LiveSession::signalBack(const SignalGap& gap) {
     metrics_.signalBack();
     const SignalLoss back = describeLoss(false, gap, input_, options_.stallTimeout, fps_);
-    if (decision_ != nullptr) {
+    // A loss is closed where it was opened (one from before the decision
+    // began, a feed dead at the start, by the session).
+    if (decision_ != nullptr && !lossInHub_) {
         decision_->signalBack(back.next, back.seconds, back.message);
         return;
     }
+    lossInHub_ = false;
     hub_.publish(signalLossRecord(false, loss_, back));
 }
 

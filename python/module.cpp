@@ -9,7 +9,6 @@
 // Long computations release the GIL. Values that the JSON document gives as
 // null are NaN here.
 #include <lumaqc/lumaqc.h>
-#include <lumaqc/run.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -32,6 +31,7 @@
 #include <vector>
 
 #include "engine/run.h"
+#include "io/decoder_source.h"
 #include "io/display_name.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
@@ -513,6 +513,9 @@ py::object probe(const std::string& path) {
 
 PYBIND11_MODULE(_lumaqc, m) {
     m.doc() = "Compiled core of the lumaqc package (use the package `lumaqc`).";
+    // The decoding libraries' messages stay off Python's error stream, and
+    // truncated files are recognised, as in the program.
+    installDecoderLogHandler();
     static py::exception<std::runtime_error> error(m, "Error", PyExc_RuntimeError);
     errorType = error.ptr();
     static py::exception<std::runtime_error> notVideo(m, "NotVideoError", error.ptr());

@@ -266,6 +266,10 @@ void EventDetector::feed(const FrameInput& frame) {
     if (frame.decodeErrors > 0) {
         decodeErrors_ += frame.decodeErrors;
         damagedFrames_.push_back(frame.index);
+        if (damagedFramesKept_ > 0 && damagedFrames_.size() >= 2 * damagedFramesKept_) {
+            damagedFrames_.erase(damagedFrames_.begin(),
+                                 damagedFrames_.end() - static_cast<ptrdiff_t>(damagedFramesKept_));
+        }
     }
     // Runs whose last frame was the previous one now know their end, and may
     // have lasted long enough for a (stronger) event.
@@ -305,6 +309,11 @@ void EventDetector::feed(const FrameInput& frame) {
                 ladder.spike = true;
                 break;
             case Holds::No:
+                // Decoding errors close together are one event (live runs).
+                if (ladder.active && ladder.base.watch == Watch::DecodeError &&
+                    frame.seconds - ladder.end < decodeHoldOff_) {
+                    break;
+                }
                 if (ladder.active) close(ladder);
                 break;
             case Holds::Yes: {
@@ -341,6 +350,11 @@ void EventDetector::feed(const FrameInput& frame) {
         if (!v) continue;
         s.values.push_back(*v);
         s.frames.push_back(frame.index);
+        if (statisticFrames_ > 0 && s.values.size() >= 2 * statisticFrames_) {
+            const auto extra = static_cast<ptrdiff_t>(s.values.size() - statisticFrames_);
+            s.values.erase(s.values.begin(), s.values.begin() + extra);
+            s.frames.erase(s.frames.begin(), s.frames.begin() + extra);
+        }
     }
 
     previousSeconds_ = frames_ > 0 ? lastSeconds_ : frame.seconds;
@@ -357,7 +371,11 @@ void EventDetector::addDamage(int errors, std::string_view message) {
     }
     for (Ladder& ladder : ladders_) {
         if (ladder.base.watch != Watch::DecodeError) continue;
-        if (!ladder.active || ladder.last != lastIndex_) {
+        const bool heldOff = ladder.active && lastSeconds_ - ladder.end < decodeHoldOff_;
+        if (heldOff) {
+            ladder.last = lastIndex_;
+            ladder.end = lastSeconds_;
+        } else if (!ladder.active || ladder.last != lastIndex_) {
             if (ladder.active) close(ladder);
             ladder.active = true;
             ladder.first = lastIndex_;
@@ -369,6 +387,13 @@ void EventDetector::addDamage(int errors, std::string_view message) {
         if (ladder.errorText.empty()) ladder.errorText = message;
         advance(ladder, 0.0);
     }
+}
+
+void EventDetector::setLiveLimits(double decodeHoldOff, size_t statisticFrames,
+                                  size_t damagedFrames) {
+    decodeHoldOff_ = decodeHoldOff;
+    statisticFrames_ = statisticFrames;
+    damagedFramesKept_ = damagedFrames;
 }
 
 void EventDetector::signalLost(int64_t next, double seconds, const std::string& message) {
@@ -421,6 +446,11 @@ void EventDetector::finish() {
         close(ladder);
     }
     for (StatisticRule& s : statistics_) {
+        if (statisticFrames_ > 0 && s.values.size() > statisticFrames_) {
+            const auto extra = static_cast<ptrdiff_t>(s.values.size() - statisticFrames_);
+            s.values.erase(s.values.begin(), s.values.begin() + extra);
+            s.frames.erase(s.frames.begin(), s.frames.begin() + extra);
+        }
         if (s.values.empty()) continue;
         std::vector<double> sorted = s.values;
         std::sort(sorted.begin(), sorted.end());
@@ -462,7 +492,9 @@ void EventDetector::finish() {
         e.direction = s.rule.direction;
         e.statistic = s.rule.statistic;
         e.statisticValue = value;
-        e.firstFrame = firstIndex_;
+        // Over the last frames only (live runs), the event covers those.
+        const bool windowed = statisticFrames_ > 0 && s.frames.front() != firstIndex_;
+        e.firstFrame = windowed ? s.frames.front() : firstIndex_;
         e.lastFrame = lastIndex_;
         e.startSeconds = firstSeconds_;
         e.endSeconds = end;

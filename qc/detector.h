@@ -119,6 +119,12 @@ class EventDetector {
     // Closes the runs still lasting and rates the statistic rules; later
     // calls do nothing.
     void finish();
+    // Runs that never end (live inputs): decoding errors less than
+    // `decodeHoldOff` seconds apart make one decode_error event, closed once
+    // that long passed without one; statistic rules rate the last
+    // `statisticFrames` frames with a value (0: all); the frames with
+    // damage keep the last `damagedFrames` (0: all). Before the first frame.
+    void setLiveLimits(double decodeHoldOff, size_t statisticFrames, size_t damagedFrames);
 
     const Profile& profile() const { return profile_; }
     // A finished detector holding what this one found so far (its events and
@@ -164,6 +170,9 @@ class EventDetector {
     int64_t decodeErrors_ = 0;
     std::vector<int64_t> damagedFrames_;
     bool finished_ = false;
+    double decodeHoldOff_ = 0.0;
+    size_t statisticFrames_ = 0;
+    size_t damagedFramesKept_ = 0;
 };
 
 }  // namespace lumaqc::qc

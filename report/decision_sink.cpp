@@ -177,7 +177,16 @@ bool DecisionSink::begin(const RunInfo& run) {
     detector_ = std::make_unique<qc::EventDetector>(
         profile_, run.fps,
         [this](qc::Change change, const qc::Event& event) { heard(change, event); });
+    detector_->setLiveLimits(decodeHoldOff_, statisticFrames_, damagedFrames_);
     return true;
+}
+
+void DecisionSink::setLiveLimits(double decodeHoldOff, size_t statisticFrames,
+                                 size_t damagedFrames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    decodeHoldOff_ = decodeHoldOff;
+    statisticFrames_ = statisticFrames;
+    damagedFrames_ = damagedFrames;
 }
 
 // A change of an event, from the detector (mutex_ held).

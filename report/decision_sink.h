@@ -70,6 +70,8 @@ class DecisionSink : public ResultSink, public DecisionView {
     // Live inputs: signal losses (see qc::EventDetector::signalLost).
     void signalLost(int64_t next, double seconds, const std::string& message);
     void signalBack(int64_t next, double seconds, const std::string& message);
+    // Runs that never end: see qc::EventDetector::setLiveLimits. Before begin().
+    void setLiveLimits(double decodeHoldOff, size_t statisticFrames, size_t damagedFrames);
 
   private:
     void report(int64_t frame, int damage, const std::string& message);
@@ -91,6 +93,9 @@ class DecisionSink : public ResultSink, public DecisionView {
     int64_t reports_ = 0;  // damage reports printed so far
     int64_t lastFrame_ = -1;
     bool ended_ = false;
+    double decodeHoldOff_ = 0.0;
+    size_t statisticFrames_ = 0;
+    size_t damagedFrames_ = 0;
 };
 
 }  // namespace lumaqc

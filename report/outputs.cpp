@@ -28,7 +28,7 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 
 }  // namespace
 
-bool Outputs::openLog(const Settings& line, std::string& error) {
+bool Outputs::openLog(const Settings& line, std::string& error, bool live) {
     // The log is opened and locked first, but emptied only when the run
     // starts: another run writing it, an input that cannot be opened, a
     // document that cannot be created, a console that cannot be written or
@@ -39,10 +39,19 @@ bool Outputs::openLog(const Settings& line, std::string& error) {
             error = log->error() + "\n";
             return nullptr;
         };
-        log_ = line.live.logRotateBytes > 0
-                   ? opened(std::make_unique<RotatingLogSink>(
-                         line.logPath, line.live.logRotateBytes, line.live.logKeep))
-                   : opened(std::make_unique<LogSink>(line.logPath));
+        // A live run's log rotates unless told otherwise, and is reopened on SIGHUP.
+        const bool liveLog = live;
+        const int64_t rotateAt = line.live.logRotateBytes >= 0 ? line.live.logRotateBytes
+                                 : liveLog                     ? kLiveDefaultLogRotateBytes
+                                                               : 0;
+        if (rotateAt > 0 || liveLog) {
+            auto rotating =
+                std::make_unique<RotatingLogSink>(line.logPath, rotateAt, line.live.logKeep);
+            rotatingLog_ = rotating.get();
+            log_ = opened(std::move(rotating));
+        } else {
+            log_ = opened(std::make_unique<LogSink>(line.logPath));
+        }
         if (!log_) return false;
     }
     return true;
@@ -52,7 +61,7 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
                      const std::string& input, OutputsFor user, LiveOutputs* live,
                      std::string& error) {
     const bool program = user == OutputsFor::Program;
-    if (!openLog(line, error)) return false;
+    if (!openLog(line, error, live != nullptr && live->live())) return false;
     // A document on standard output keeps it to itself: the console table
     // goes to the error stream then, or nowhere with --quiet.
     const bool documentOnStdout = documentOnStandardOutput(line);
@@ -108,9 +117,24 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
         console_ = std::make_unique<ConsoleSink>(!line.quiet, consoleFd);
     }
 
-    for (const std::unique_ptr<ResultSink>& document : documents_) sinks_.push_back(document.get());
-    if (console_) sinks_.push_back(console_.get());
-    if (log_) sinks_.push_back(log_.get());
+    // A live run goes on whatever its outputs do (see KeptOutput).
+    const bool keep = live != nullptr && live->live();
+    if (keep && decision_) {
+        sinks_.back() = live->keep(*decision_, "the events file", {});
+    }
+    for (const std::unique_ptr<ResultSink>& document : documents_) {
+        sinks_.push_back(keep ? live->keep(*document, "the documents", {}) : document.get());
+    }
+    if (console_)
+        sinks_.push_back(keep ? live->keep(*console_, "the console", {}) : console_.get());
+    if (log_) {
+        RotatingLogSink* rotating = rotatingLog_;
+        sinks_.push_back(keep ? live->keep(*log_, "the log",
+                                           [rotating] {
+                                               if (rotating != nullptr) rotating->reopen();
+                                           })
+                              : log_.get());
+    }
     if (live != nullptr) sinks_.push_back(&live->metricsSink());
     if (showProgress) sinks_.push_back(&progress_);
     return true;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,11 @@ class LiveOutputs {
                                                   std::string& error) = 0;
     // Gets every row after the other outputs (the metrics).
     virtual ResultSink& metricsSink() = 0;
+    // `output` (named `what` in messages) kept going whatever its writes do:
+    // a live run never ends on an output (see live/kept_output.h); `reopen`
+    // is what a SIGHUP does to it (may be empty). The live run owns it.
+    virtual ResultSink* keep(ResultSink& output, const std::string& what,
+                             std::function<void()> reopen) = 0;
 };
 
 // Who the outputs are for: the program has a console and a progress bar
@@ -58,8 +64,10 @@ class Outputs {
     // Opens and locks the log (nothing with --no-log, or once it is open).
     // The program calls it before the input is opened, so that a run waiting
     // for a pipe holds its log all the while; create() calls it otherwise.
-    // False, with one line in `error`, when another run holds it.
-    bool openLog(const Settings& settings, std::string& error);
+    // False, with one line in `error`, when another run holds it. A live
+    // run's log (`live`) rotates unless told otherwise and can be reopened
+    // on SIGHUP.
+    bool openLog(const Settings& settings, std::string& error, bool live = false);
     bool create(const Settings& settings, std::optional<qc::Profile> profile,
                 const std::string& input, OutputsFor user, LiveOutputs* live, std::string& error);
 
@@ -80,6 +88,7 @@ class Outputs {
     std::vector<std::unique_ptr<ResultSink>> documents_;
     std::unique_ptr<ConsoleSink> console_;
     std::unique_ptr<ResultSink> log_;  // LogSink, or RotatingLogSink
+    class RotatingLogSink* rotatingLog_ = nullptr;
     ProgressBar progress_;
     std::vector<ResultSink*> sinks_;
 };

@@ -65,13 +65,43 @@ bool RotatingLogSink::rotate() {
         error_ = "Cannot rotate the log file " + path_ + ": " + std::strerror(errno);
         return false;
     }
+    return restart();
+}
+
+// A new log at the path, with its header.
+bool RotatingLogSink::restart() {
     file_ = openLog(path_);
     if (!file_->isOpen() || !file_->start()) {
         error_ = file_->error();
+        reopenFailed_ = true;
         return false;
     }
+    reopenFailed_ = false;
     size_ = 0;
+    remember();
     return write(columnHeader(RowStyle::Log));
+}
+
+void RotatingLogSink::remember() {
+    struct stat st {};
+    if (stat(path_.c_str(), &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+}
+
+void RotatingLogSink::reopen() {
+    if (isStandardOutput(path_) || (!file_->isOpen() && !reopenFailed_)) return;
+    struct stat st {};
+    if (file_->isOpen() && stat(path_.c_str(), &st) == 0 && st.st_dev == device_ &&
+        st.st_ino == inode_) {
+        return;  // not moved: it goes on
+    }
+    if (file_->isOpen() && !file_->close()) {
+        error_ = file_->error();
+    }
+    error_.clear();
+    restart();
 }
 
 bool RotatingLogSink::begin(const RunInfo&) {
@@ -86,13 +116,16 @@ bool RotatingLogSink::begin(const RunInfo&) {
         return false;
     }
     headerBytes_ = static_cast<int64_t>(columnHeader(RowStyle::Log).size());
+    remember();
     return write(columnHeader(RowStyle::Log));
 }
 
 bool RotatingLogSink::frame(int64_t index, const FrameValues& values) {
+    if (reopenFailed_ && !restart()) return false;
     if (!file_->isOpen()) return error_.empty();  // never created: the console goes on alone
     const std::string row = formatRow(RowStyle::Log, index, values);
-    if (size_ + static_cast<int64_t>(row.size()) > maxBytes_ && size_ > headerBytes_ && !rotate()) {
+    if (maxBytes_ > 0 && size_ + static_cast<int64_t>(row.size()) > maxBytes_ &&
+        size_ > headerBytes_ && !rotate()) {
         return false;
     }
     return write(row);

@@ -4,8 +4,11 @@
 // oldest dropped) and a new log starts with its header line. A file exceeds
 // SIZE only when its header and one row already do. With N = 0 the full log
 // is dropped. The files an earlier run left are shifted like the others.
-// The log is opened and locked like the plain one (see LogSink).
+// The log is opened and locked like the plain one (see LogSink). Live runs
+// use it with or without a size, for SIGHUP (reopen()).
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -17,14 +20,21 @@ namespace lumaqc {
 
 class RotatingLogSink : public ResultSink {
   public:
+    // `maxBytes` 0: never rotated.
     RotatingLogSink(std::string path, int64_t maxBytes, int keep);
     bool busy() const { return file_->busy(); }
 
     bool begin(const RunInfo& run) override;
     bool frame(int64_t index, const FrameValues& values) override;
     bool end(const RunSummary& summary) override;
+    // After SIGHUP (logrotate moved the log away): a new log is started at
+    // the path, with its header, unless the path still names the file being
+    // written. A failure shows at the next row (and is tried again then).
+    void reopen();
 
   private:
+    bool restart();
+    void remember();
     bool write(const std::string& text);
     bool rotate();
     std::string path_;
@@ -33,6 +43,9 @@ class RotatingLogSink : public ResultSink {
     std::unique_ptr<OutputFile> file_;
     int64_t size_ = 0;
     int64_t headerBytes_ = 0;
+    bool reopenFailed_ = false;
+    dev_t device_ = 0;  // of the file being written
+    ino_t inode_ = 0;
 };
 
 }  // namespace lumaqc

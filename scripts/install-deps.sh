@@ -47,6 +47,8 @@ need libgmock-dev test -f /usr/include/gmock/gmock.h
 need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 # ffmpeg, which the input tests use to make their clips.
 need ffmpeg command -v ffmpeg
+# The shared library's recorded interface, compared with each build (abidiff).
+need abigail-tools command -v abidiff
 # The manual pages, generated from the programs' --help.
 need help2man command -v help2man
 # The Python package (import lumaqc) and lumaqc-batch, for Debian's python3:

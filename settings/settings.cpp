@@ -84,6 +84,8 @@ std::string finishLive(Settings& s) {
     }
     options.logKeep = s.logKeep;
     options.execOnEvent = s.execOnEvent;
+    options.channel = s.channel;
+    options.metricsPortFile = s.metricsPortFile;
     return "";
 }
 
@@ -358,7 +360,7 @@ const std::vector<SettingField>& settingFields() {
          .keyword = "window",
          .topic = T::Live,
          .help = "Live runs: the JSON document and the report cover this much of the end of the "
-                 "stream (default 1h; 60s, 10m, 1h ...)",
+                 "stream (default 5m; 60s, 10m, 1h ...)",
          .member = &S::window},
         {.option = "--flush-interval",
          .keyword = "flush_interval",
@@ -369,7 +371,8 @@ const std::vector<SettingField>& settingFields() {
         {.option = "--log-rotate",
          .keyword = "log_rotate",
          .topic = T::Live,
-         .help = "Start a new log when it would grow beyond this size (512K, 100M, 1G ...)",
+         .help = "Start a new log when it would grow beyond this size (512K, 100M, 1G ...; live "
+                 "runs: 64M unless given)",
          .member = &S::logRotate},
         {.option = "--log-keep",
          .keyword = "log_keep",
@@ -384,6 +387,18 @@ const std::vector<SettingField>& settingFields() {
          .help = "Run this command (with /bin/sh -c) for every event opened or closed, the event "
                  "as one JSON line on its standard input",
          .member = &S::execOnEvent},
+        {.option = "--channel",
+         .keyword = "channel",
+         .topic = T::Live,
+         .help = "Live runs: the channel's name, the channel label of every metric and its name "
+                 "on the live page",
+         .member = &S::channel},
+        {.option = "--metrics-port-file",
+         .keyword = "metrics_port_file",
+         .topic = T::Live,
+         .help = "Write the port of the metrics endpoint to this file (useful with --metrics 0)",
+         .member = &S::metricsPortFile,
+         .needs = "--metrics"},
     };
     return fields;
 }

@@ -29,16 +29,27 @@ struct Endpoint {
     int port = 0;  // 0: any free port (the one chosen is printed)
 };
 
+// What a live run uses unless told otherwise (busy hosts run many channels).
+inline constexpr double kLiveDefaultWindowSeconds = 300.0;
+inline constexpr int64_t kLiveDefaultLogRotateBytes = 64LL << 20;
+
 // Live monitoring, as the run uses it (validate() fills it from the text).
 struct LiveOptions {
     bool live = false;          // --live: also for inputs that are not live by nature
     double stallTimeout = 2.0;  // seconds without a picture that make a signal loss
     std::optional<Endpoint> metrics;
-    double windowSeconds = 3600.0;  // what the documents of a live run cover
-    double flushSeconds = 10.0;     // how often they are rewritten
-    int64_t logRotateBytes = 0;     // 0: the log is never rotated
-    int logKeep = 5;                // rotated logs kept
-    std::string execOnEvent;        // run for every event opened or closed; empty for none
+    double windowSeconds = kLiveDefaultWindowSeconds;  // what the documents of a live run cover
+    double flushSeconds = 10.0;                        // how often they are rewritten
+    // -1: not given (live runs rotate at kLiveDefaultLogRotateBytes, others
+    // never); else the size a log may reach.
+    int64_t logRotateBytes = -1;
+    int logKeep = 5;              // rotated logs kept
+    std::string execOnEvent;      // run for every event opened or closed; empty for none
+    std::string channel;          // --channel: the `channel` label of every series
+    std::string metricsPortFile;  // where the port of the metrics endpoint is written
+    // Live inputs: decoding errors this close together are one decode_error
+    // event, closed after this long without one.
+    double decodeHoldOff = 5.0;
 };
 
 struct Settings {
@@ -82,6 +93,8 @@ struct Settings {
     std::string logRotate;
     int logKeep = 5;
     std::string execOnEvent;
+    std::string channel;
+    std::string metricsPortFile;
     LiveOptions live;  // filled by validate()
 
     bool failOnWarning() const { return failOn == "warning"; }

@@ -11,20 +11,14 @@
 // any number of analysers can run side by side, in one thread each.
 #pragma once
 
+#include <lumaqc/indicators.h>
+#include <lumaqc/version.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-// IndicatorId (the fifteen indicators in the log's column order),
-// FrameValues, indicatorKey() and indicatorName(). The path is relative to
-// this header's directory in an installed copy and to the source tree in a
-// build of lumaqc.
-#include "indicators/indicator_id.h"
-
 namespace lumaqc {
-
-// The library version, "MAJOR.MINOR.PATCH".
-const char* version();
 
 class Analyzer {
   public:

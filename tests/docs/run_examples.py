@@ -13,6 +13,7 @@ The convention (described for writers at the top of docs/architecture.md):
   ```sh parse          commands that need what a test cannot provide (a network
                        stream, a cluster): each `lumaqc` and `lumaqc-batch`
                        line is checked by the program's own option parser
+  ```python run        Python code, run with the Python of the package
   ```toml profile      a QC profile: loaded with `lumaqc --profile FILE
                        --print-profile`; a profile with `name = "x"` is also
                        saved as `x.toml` beside the sample inputs
@@ -115,7 +116,7 @@ class Runner:
                 os.symlink(os.path.abspath(target), os.path.join(bindir, name))
         self.env["PATH"] = bindir + os.pathsep + self.env.get("PATH", "")
         if args.pythonpath:
-            self.env["PYTHONPATH"] = args.pythonpath
+            self.env["PYTHONPATH"] = os.path.abspath(args.pythonpath)
         self.env.pop("CI", None)
 
     def fail(self, where, message):
@@ -181,7 +182,7 @@ class Runner:
             if result.returncode != 0:
                 self.fail(where, f"`{line}` is refused:\n{result.stdout}")
 
-    def run_block(self, where, script, status, expected, number):
+    def run_block(self, where, script, status, expected, number, interpreter=("sh", "-eu", "-c")):
         directory = self.fresh_dir(f"run{number}")
         port = str(free_port())
         # Examples name the metrics port 9100; the test gives them a free one.
@@ -189,7 +190,7 @@ class Runner:
         if expected is not None:
             expected = re.sub(r"\b9100\b", port, expected)
         try:
-            result = subprocess.run(["sh", "-eu", "-c", script], cwd=directory, env=self.env,
+            result = subprocess.run(list(interpreter) + [script], cwd=directory, env=self.env,
                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                     errors="replace", timeout=self.args.timeout)
         except subprocess.TimeoutExpired:
@@ -240,6 +241,9 @@ class Runner:
                 self.fail(where, f"a {language} block marked neither run, parse nor profile")
             elif language == "sh" and "parse" in words:
                 self.check_parse(where, text)
+            elif language == "python" and "run" in words:
+                number += 1
+                self.run_block(where, text, 0, None, number, [self.args.python, "-c"])
             elif language == "sh" and "run" in words:
                 status = 0
                 for word in words:

@@ -35,8 +35,27 @@ export PKG_CONFIG_PATH="$(dirname "$pc")"
 # shellcheck disable=SC2046
 step pc-build.log c++ -std=c++20 -o pc-example "$source/examples/analyze_luma.cpp" \
     $(pkg-config --cflags --libs lumaqc)
+# The public interface: a few headers, only under include/lumaqc/, and the
+# shared library exports them alone (no internal helper, no SIMD kernel).
+headers=$(cd "$prefix/include" && find . -type f | sort)
+if [ "$headers" != "$(printf './lumaqc/indicators.h\n./lumaqc/lumaqc.h\n./lumaqc/run.h\n./lumaqc/version.h')" ]; then
+    echo "installed headers: $headers"
+    exit 1
+fi
+lines=$(cat "$prefix"/include/lumaqc/*.h | wc -l)
+if [ "$lines" -ge 400 ]; then
+    echo "the installed headers have $lines lines"
+    exit 1
+fi
+exported=$(nm -D --defined-only "$libdir/liblumaqc.so" | c++filt | cut -d' ' -f3-)
+unexpected=$(printf '%s\n' "$exported" | grep -Ev '^(lumaqc::(Analyzer|VideoAnalysis|Sink)::|lumaqc::(make(Json|Csv|Html|Log)Sink|version|versionNumber|indicatorKey|indicatorName)\(|(typeinfo|typeinfo name|vtable) for lumaqc::Sink$)' || true)
+if [ -n "$unexpected" ]; then
+    echo "exported beyond the public interface:"
+    printf '%s\n' "$unexpected"
+    exit 1
+fi
 # Every public header compiles on its own.
-for header in lumaqc/lumaqc.h lumaqc/run.h; do
+for header in lumaqc/lumaqc.h lumaqc/run.h lumaqc/indicators.h lumaqc/version.h; do
     # shellcheck disable=SC2046
     echo "#include <$header>" | step header.log c++ -std=c++20 -fsyntax-only -x c++ - \
         $(pkg-config --cflags lumaqc)

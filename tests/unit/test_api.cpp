@@ -1,9 +1,11 @@
 // The public library API: analysers side by side give the command line's values.
 #include <gtest/gtest.h>
 #include <lumaqc/lumaqc.h>
+#include <lumaqc/run.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -109,6 +111,76 @@ TEST(Analyzer, RejectsWhatItCannotAnalyse) {
     EXPECT_THROW(analyzer.analyze(plane.data(), 15), std::invalid_argument);
     EXPECT_THROW(analyzer.analyze(plane.data(), 16, 16, 15), std::invalid_argument);
     EXPECT_EQ(analyzer.frames(), 0);  // refused planes are not frames
+}
+
+// The public run interface: a caller's Sink gets the Analyzer's values with
+// the input's description; the built-in outputs are made by the factories,
+// and what cannot start says so in one line.
+TEST(VideoAnalysis, RunsAnInputIntoCallersAndBuiltInSinks) {
+    const std::string dir = ::testing::TempDir();
+    const Clip clip(96, 64, 0, 11);
+    const std::string path = dir + "/video_analysis.yuv";
+    {
+        FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        const std::vector<uint8_t> chroma(96 * 64 / 2, 128);
+        for (const auto& plane : clip.planes) {
+            std::fwrite(plane.data(), 1, plane.size(), file);
+            std::fwrite(chroma.data(), 1, chroma.size(), file);
+        }
+        std::fclose(file);
+    }
+    struct Collect : lumaqc::Sink {
+        bool begin(const VideoInfo& video) override {
+            info = video;
+            return true;
+        }
+        bool frame(const FrameInfo& frame, const FrameValues& values) override {
+            seconds.push_back(frame.seconds);
+            rows.push_back(values);
+            return true;
+        }
+        bool end(const lumaqc::RunResult& result) override {
+            ended = result.complete;
+            return true;
+        }
+        VideoInfo info;
+        std::vector<double> seconds;
+        Rows rows;
+        bool ended = false;
+    } collect;
+
+    std::string error;
+    auto analysis =
+        VideoAnalysis::open({.path = path, .width = 96, .height = 64, .fps = 50.0}, error);
+    ASSERT_TRUE(analysis) << error;
+    auto csv = makeCsvSink(dir + "/video_analysis.csv", error);
+    ASSERT_TRUE(csv) << error;
+    const lumaqc::RunResult result = analysis->run({csv.get(), &collect});
+    EXPECT_TRUE(result.ok && result.complete) << result.message;
+    EXPECT_EQ(result.framesDone, 12);
+    EXPECT_TRUE(same(collect.rows, analyzerRows(clip, 50.0)));
+    EXPECT_TRUE(collect.ended);
+    EXPECT_EQ(collect.seconds.at(3), 3 / 50.0);
+    EXPECT_EQ(collect.info.kind, "raw");
+    EXPECT_EQ(collect.info.codec, "rawvideo");
+    EXPECT_EQ(collect.info.frames, 12);  // every whole frame of the file
+    EXPECT_EQ(collect.info.fps, 50.0);
+    csv.reset();
+    FILE* written = std::fopen((dir + "/video_analysis.csv").c_str(), "rb");
+    ASSERT_NE(written, nullptr);
+    int lines = 0;
+    for (int c = std::fgetc(written); c != EOF; c = std::fgetc(written)) lines += c == '\n';
+    std::fclose(written);
+    EXPECT_EQ(lines, 13);  // the header and a row per frame
+
+    EXPECT_FALSE(VideoAnalysis::open({.path = dir + "/missing.mkv"}, error));
+    EXPECT_NE(error.find("missing.mkv"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_FALSE(makeJsonSink(dir + "/no/such/dir/x.json", error));
+    EXPECT_NE(error.find("x.json"), std::string::npos) << error;
+    EXPECT_STREQ(lumaqc::version(), LUMAQC_VERSION_STRING);
+    EXPECT_EQ(lumaqc::versionNumber(), LUMAQC_VERSION_NUMBER);
 }
 
 // The smallest and thinnest pictures (down to 1 x 1, one row or one column of

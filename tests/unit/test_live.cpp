@@ -1,16 +1,23 @@
 // Live monitoring's pure parts: the option values, the input's timeline and
 // the Prometheus text format of the metrics.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "settings/settings.h"
 #include "io/live_source.h"
+#include "live/events.h"
+#include "live/exec_hook.h"
 #include "live/metrics.h"
 
 using namespace lumaqc;
@@ -91,16 +98,19 @@ TEST(Live, ExpositionFormat) {
 
     // A run's metrics: an event type whose name needs escaping, two frames,
     // one event open and one closed.
-    lumaqc::Metrics metrics({{"signal_loss", "error"}, {"odd\"type\\", "warning"}});
+    lumaqc::Metrics metrics(
+        std::vector<std::pair<std::string, std::string>>{{"signal_loss", "error"},
+                                                         {"odd\"type\\", "warning"}},
+        "studio \"A\"");
     metrics.begin(0, 25.0);
     lumaqc::FrameValues values{};
     values[kBlockiness] = 0.5;
     values[kContrast] = std::nan("");
     values[kFlickering] = 0.0;  // the first frame's start value: no rating
-    metrics.frame(0, values, 0.0);
+    metrics.frame(0, values, 0.0, 0);
     values[kBlockiness] = 1.5;
     values[kFlickering] = -1.0;
-    metrics.frame(1, values, 0.04);
+    metrics.frame(1, values, 0.04, 3);
     metrics.signalLost();
     metrics.onEvent({"open", "signal_loss", "error", "{}"});
     metrics.onEvent({"open", "odd\"type\\", "warning", "{}"});
@@ -125,22 +135,95 @@ TEST(Live, ExpositionFormat) {
             EXPECT_EQ(name, family) << line;
         }
     }
-    EXPECT_EQ(families.size(), 10u);
+    // The build, 12 of the channel, one per indicator, the indicators by
+    // name and their means, the rate, the latest frame's time, 6 of the process.
+    EXPECT_EQ(families.size(), 1u + 12u + 15u + 4u + 6u);
     for (const char* sample : {
-             "lumaqc_up 0\n",  // a signal loss is open
-             "lumaqc_frames_total 2\n",
-             "lumaqc_stalls_total 1\n",
-             "lumaqc_events_total{type=\"odd\\\"type\\\\\",severity=\"warning\"} 1\n",
-             "lumaqc_events_total{type=\"signal_loss\",severity=\"error\"} 1\n",
-             "lumaqc_event_active{type=\"odd\\\"type\\\\\"} 0\n",
-             "lumaqc_event_active{type=\"signal_loss\"} 1\n",
-             "lumaqc_indicator{name=\"blockiness\"} 1.5\n",
-             "lumaqc_indicator{name=\"contrast\"} NaN\n",
-             "lumaqc_indicator_mean{name=\"blockiness\",window=\"10s\"} 1\n",
-             "lumaqc_indicator_mean{name=\"flickering\",window=\"60s\"} NaN\n",
+             "lumaqc_up{channel=\"studio \\\"A\\\"\"} 1\n",         // the monitor runs
+             "lumaqc_receiving{channel=\"studio \\\"A\\\"\"} 0\n",  // a signal loss is open
+             "lumaqc_frames_total{channel=\"studio \\\"A\\\"\"} 2\n",
+             "lumaqc_stalls_total{channel=\"studio \\\"A\\\"\"} 1\n",
+             "lumaqc_decode_errors_total{channel=\"studio \\\"A\\\"\"} 3\n",
+             "lumaqc_reconnects_total{channel=\"studio \\\"A\\\"\"} 0\n",
+             "lumaqc_events_total{channel=\"studio "
+             "\\\"A\\\"\",type=\"odd\\\"type\\\\\",severity=\"warning\"} 1\n",
+             "lumaqc_events_total{channel=\"studio "
+             "\\\"A\\\"\",type=\"signal_loss\",severity=\"error\"} 1\n",
+             "lumaqc_event_active{channel=\"studio "
+             "\\\"A\\\"\",type=\"odd\\\"type\\\\\",severity=\"warning\"} 0\n",
+             "lumaqc_event_active{channel=\"studio "
+             "\\\"A\\\"\",type=\"signal_loss\",severity=\"error\"} 1\n",
+             "lumaqc_blockiness{channel=\"studio \\\"A\\\"\"} 1.5\n",
+             "lumaqc_contrast{channel=\"studio \\\"A\\\"\"} NaN\n",
+             "lumaqc_indicator{channel=\"studio \\\"A\\\"\",name=\"blockiness\"} 1.5\n",
+             "lumaqc_indicator_mean{channel=\"studio "
+             "\\\"A\\\"\",name=\"blockiness\",window=\"10s\"} 1\n",
+             "lumaqc_indicator_mean{channel=\"studio "
+             "\\\"A\\\"\",name=\"flickering\",window=\"60s\"} NaN\n",
              "# TYPE lumaqc_frames_total counter\n",
              "# TYPE lumaqc_indicator_mean gauge\n",
+             "# TYPE process_resident_memory_bytes gauge\n",
+             "# TYPE process_cpu_seconds_total counter\n",
          }) {
         EXPECT_NE(text.find(sample), std::string::npos) << sample << "\nin\n" << text;
     }
+}
+
+// The event command's queue: 100 opens wait, later ones are dropped with
+// their closes; the closes of the opens that wait are never dropped, and each
+// comes after its open. A record over the line bound is cut to it, still
+// one JSON object.
+TEST(ExecHook, QueueDropsOpensWithTheirClosesAndBoundsLines) {
+    char folder[] = "/tmp/lumaqc-hook-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string out = dir + "/out.jsonl";
+    long dropped = 0;
+    {
+        lumaqc::ExecHook hook("while [ ! -e " + dir + "/gate ]; do sleep 0.05; done; cat >> " +
+                              out);
+        for (int i = 0; i < 150; ++i) {
+            const std::string type = std::to_string(i).insert(0, 1, 't');
+            hook.onEvent(lumaqc::liveRecord("open", type, "warning", i, i, 0, 0, "m"));
+        }
+        for (int i = 0; i < 150; ++i) {
+            const std::string type = std::to_string(i).insert(0, 1, 't');
+            hook.onEvent(lumaqc::liveRecord("close", type, "warning", i, i, 0, 0, "m"));
+        }
+        // 100 wait (and the first may already be running): the other opens
+        // are dropped with their closes.
+        dropped = hook.dropped();
+        EXPECT_TRUE(dropped == 100 || dropped == 98) << dropped;
+        std::FILE* gate = std::fopen((dir + "/gate").c_str(), "w");
+        ASSERT_NE(gate, nullptr);
+        std::fclose(gate);
+        hook.finish(60.0);
+    }
+    std::ifstream in(out);
+    std::map<std::string, std::vector<std::string>> seen;
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) {
+        const auto json = nlohmann::json::parse(line);
+        seen[json["type"]].push_back(json["record"]);
+    }
+    EXPECT_EQ(lines, 300 - dropped);
+    EXPECT_EQ(seen.size(), static_cast<size_t>(150 - dropped / 2));
+    for (const auto& [type, records] : seen) {
+        EXPECT_EQ(records, (std::vector<std::string>{"open", "close"})) << type;
+    }
+    std::remove(out.c_str());
+    std::remove((dir + "/gate").c_str());
+    rmdir(folder);
+
+    const lumaqc::LiveEvent longOne = lumaqc::liveRecord("open", "black", "error", 1, 2, 0.0, 0.08,
+                                                         std::string(100000, 'x') + "\xc3\xa9");
+    const lumaqc::LiveEvent bounded = lumaqc::boundedEvent(longOne);
+    EXPECT_LE(bounded.json.size(), lumaqc::kMaxEventLine);
+    const auto json = nlohmann::json::parse(bounded.json);
+    EXPECT_EQ(json["type"], "black");
+    EXPECT_EQ(json["last_frame"], 2);
+    EXPECT_EQ(
+        json["message"].get<std::string>().substr(json["message"].get<std::string>().size() - 3),
+        "...");
+    EXPECT_EQ(lumaqc::boundedEvent(bounded).json, bounded.json);
 }

@@ -1,0 +1,68 @@
+#include "live/kept_output.h"
+
+#include "io/live_source.h"
+
+namespace lumaqc {
+
+namespace {
+
+constexpr double kRetrySeconds = 1.0;
+
+}  // namespace
+
+KeptOutput::KeptOutput(ResultSink& inner, std::function<void(bool, const std::string&)> told,
+                       std::function<void()> reopen, const std::atomic<int>* hangups)
+    : inner_(inner),
+      told_(std::move(told)),
+      reopen_(std::move(reopen)),
+      hangups_(hangups),
+      hangupsSeen_(hangups != nullptr ? hangups->load() : 0) {}
+
+// Whether this row goes to the output (not while it fails, between tries).
+bool KeptOutput::ready() {
+    if (hangups_ != nullptr) {
+        const int now = hangups_->load();
+        if (now != hangupsSeen_) {
+            hangupsSeen_ = now;
+            if (reopen_) reopen_();
+            lastTry_ = 0.0;  // try at once
+        }
+    }
+    return !failing_ || monotonicSeconds() - lastTry_ >= kRetrySeconds;
+}
+
+bool KeptOutput::frame(int64_t index, const FrameValues& values) {
+    FrameMeta meta;
+    meta.index = index;
+    return frameAt(meta, values);
+}
+
+void KeptOutput::picture(const FrameMeta& meta, const LumaPicture& luma) {
+    skipPicture_ = !ready();
+    if (!skipPicture_) inner_.picture(meta, luma);
+}
+
+bool KeptOutput::frameAt(const FrameMeta& meta, const FrameValues& values) {
+    if (!ready()) {
+        ++rowsLost_;
+        return true;
+    }
+    if (inner_.frameAt(meta, values)) {
+        if (failing_) {
+            failing_ = false;
+            told_(false, "written again from frame " + std::to_string(meta.index) + "; " +
+                             std::to_string(rowsLost_) + " rows left out meanwhile");
+            rowsLost_ = 0;
+        }
+        return true;
+    }
+    ++rowsLost_;
+    lastTry_ = monotonicSeconds();
+    if (!failing_) {
+        failing_ = true;
+        told_(true, inner_.error());
+    }
+    return true;
+}
+
+}  // namespace lumaqc

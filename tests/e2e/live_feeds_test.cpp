@@ -1,0 +1,318 @@
+// Live feeds as an operator meets them, with ffmpeg as the source on
+// 127.0.0.1: a feed dead at the start, a source that comes back with another
+// picture size (UDP, SRT, HTTP and RTMP, the last three with ffmpeg
+// listening), a size change inside the stream, HLS served by a local web
+// server (a stall, and a finished playlist with a missing segment), and a
+// UDP feed that loses 1 % of its datagrams. The run never ends on any of
+// them; only SIGTERM ends it.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+
+#include <atomic>
+#include <cstdio>
+#include <random>
+
+#include "live_support.h"
+
+using namespace live_support;
+
+namespace {
+
+class LiveFeeds : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ffmpeg_ = findInPath("ffmpeg");
+        if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
+        if (runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") ==
+            std::string::npos) {
+            GTEST_SKIP() << "no decoder support";
+        }
+    }
+    // ffmpeg's arguments that make `seconds` of a test picture of `size`.
+    std::vector<std::string> source(const std::string& size, const std::string& seconds,
+                                    const std::string& codec = "mpeg2video") const {
+        return words("-v error -re -f lavfi -i testsrc2=size=" + size + ":rate=25 -t " + seconds +
+                     " -c:v " + codec + " -g 5 -bf 0");
+    }
+    // The records the event command was handed so far.
+    std::vector<Json> hooked() const { return jsonLines(dir_.file("hook.jsonl")); }
+    size_t count(const std::string& change, const std::string& type) const {
+        size_t n = 0;
+        for (const Json& record : hooked()) {
+            n += record["record"] == change && record["type"] == type ? 1 : 0;
+        }
+        return n;
+    }
+    TempDir dir_;
+    std::string ffmpeg_;
+};
+
+// The long ones (ctest label slow).
+class LiveSlowFeeds : public LiveFeeds {};
+
+struct Protocol {
+    const char* name;
+    // The URL lumaqc reads and the output ffmpeg writes, for a port.
+    std::string (*input)(int port);
+    std::vector<std::string> (*output)(int port);
+    int socketType;
+    const char* codec;
+};
+
+const Protocol kProtocols[] = {
+    {"udp", [](int p) { return "udp://127.0.0.1:" + std::to_string(p); },
+     [](int p) {
+         return words("-f mpegts udp://127.0.0.1:" + std::to_string(p) + "?pkt_size=1316");
+     },
+     SOCK_DGRAM, "mpeg2video"},
+    {"srt", [](int p) { return "srt://127.0.0.1:" + std::to_string(p) + "?mode=caller"; },
+     [](int p) {
+         return words("-f mpegts srt://127.0.0.1:" + std::to_string(p) + "?mode=listener");
+     },
+     SOCK_DGRAM, "mpeg2video"},
+    {"http", [](int p) { return "http://127.0.0.1:" + std::to_string(p) + "/live.ts"; },
+     [](int p) {
+         return words("-f mpegts -listen 1 http://127.0.0.1:" + std::to_string(p) + "/live.ts");
+     },
+     SOCK_STREAM, "mpeg2video"},
+    {"rtmp", [](int p) { return "rtmp://127.0.0.1:" + std::to_string(p) + "/live/s"; },
+     [](int p) {
+         return words("-f flv -listen 1 rtmp://127.0.0.1:" + std::to_string(p) + "/live/s");
+     },
+     SOCK_STREAM, "flv1"},
+};
+
+// Per protocol: the feed is dead at the start (a signal loss after the stall
+// timeout), comes (the loss closes), stops (a loss), and comes back at
+// another picture size (a format change; the run goes on). Signal back is
+// measured from the start of the source; the bound is wide (a loaded
+// machine starts ffmpeg slowly), the times are printed.
+TEST_F(LiveSlowFeeds, SurviveDeadStartsGapsAndNewSizesOnEveryProtocol) {
+    for (const Protocol& protocol : kProtocols) {
+        SCOPED_TRACE(protocol.name);
+        // A fresh start: the event records and the error stream (which names
+        // the metrics port) of the protocol before are gone.
+        std::remove(dir_.file("hook.jsonl").c_str());
+        std::remove(dir_.file("stderr").c_str());
+        const int port = freePort(protocol.socketType);
+        const auto started = Clock::now();
+        Lumaqc lumaqc({protocol.input(port), "--stall-timeout", "1", "--quiet", "--no-log",
+                       "--threads", "1", "--metrics", "127.0.0.1:0", "--channel", protocol.name,
+                       "--exec-on-event", "cat >> hook.jsonl"},
+                      dir_.path());
+        const int metrics = metricsPort(lumaqc);
+        ASSERT_GT(metrics, 0) << lumaqc.err();
+        httplib::Client client("127.0.0.1", metrics);
+        const auto scrape = [&client] {
+            const auto response = client.Get("/metrics");
+            return response && response->status == 200 ? response->body : std::string();
+        };
+        const std::string receiving =
+            std::string("lumaqc_receiving{channel=\"") + protocol.name + "\"}";
+
+        // Dead at the start: the loss opens after the stall timeout.
+        ASSERT_TRUE(waitFor(10, [&] { return count("open", "signal_loss") == 1; })) << lumaqc.err();
+        const double deadAfter = std::chrono::duration<double>(Clock::now() - started).count();
+        EXPECT_LT(deadAfter, 1.0 + 4.0);
+
+        const auto send = [&](const std::string& size, const char* seconds) {
+            std::vector<std::string> args = source(size, seconds, protocol.codec);
+            const std::vector<std::string> out = protocol.output(port);
+            args.insert(args.end(), out.begin(), out.end());
+            return std::make_unique<Background>(ffmpeg_, args, dir_.path(),
+                                                dir_.file("ffmpeg.log"));
+        };
+        auto first = send("160x90", "2");
+        const auto sourceStart = Clock::now();
+        ASSERT_TRUE(waitFor(15, [&] { return sampleOf(scrape(), receiving) == 1; }))
+            << lumaqc.err() << readFile(dir_.file("ffmpeg.log")) << scrape();
+        const double backAfter = std::chrono::duration<double>(Clock::now() - sourceStart).count();
+        EXPECT_LT(backAfter, 8.0);
+        EXPECT_TRUE(waitFor(5, [&] { return count("close", "signal_loss") == 1; }));
+        first->wait();
+
+        // Gone, then back at another size.
+        ASSERT_TRUE(waitFor(10, [&] { return count("open", "signal_loss") == 2; })) << lumaqc.err();
+        auto second = send("192x108", "2");
+        ASSERT_TRUE(waitFor(15, [&] { return count("open", "format_change") == 1; }))
+            << lumaqc.err() << readFile(dir_.file("ffmpeg.log"));
+        EXPECT_TRUE(waitFor(5, [&] { return sampleOf(scrape(), receiving) == 1; }));
+        second->wait();
+        const std::string last = scrape();
+        EXPECT_EQ(sampleOf(last, std::string("lumaqc_format_changes_total{channel=\"") +
+                                     protocol.name + "\"}"),
+                  1);
+        EXPECT_GE(
+            sampleOf(last, std::string("lumaqc_stalls_total{channel=\"") + protocol.name + "\"}"),
+            2);
+        EXPECT_TRUE(lumaqc.running());
+        lumaqc.signal(SIGTERM);
+        EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+        std::printf(
+            "[ %s ] dead-at-start loss after %.2f s, pictures back %.2f s after the "
+            "source started\n",
+            protocol.name, deadAfter, backAfter);
+        for (const Json& record : hooked()) {
+            if (record["type"] == "format_change") {
+                const std::string message = record["message"];
+                EXPECT_NE(message.find("from 160 x 90 yuv420p "), std::string::npos) << message;
+                EXPECT_NE(message.find(" to 192 x 108 yuv420p "), std::string::npos) << message;
+            }
+        }
+    }
+}
+
+// A size change inside a UDP stream (a second sender right after the
+// first): the pictures are scaled, a format_change event, rows go on.
+TEST_F(LiveFeeds, SizeChangeInsideTheStream) {
+    const int port = freePort(SOCK_DGRAM);
+    Lumaqc lumaqc({"udp://127.0.0.1:" + std::to_string(port), "--quiet", "--threads", "1",
+                   "--profile", "default", "--exec-on-event", "cat >> hook.jsonl"},
+                  dir_.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const char* size : {"160x90", "320x180"}) {
+        std::vector<std::string> args = source(size, "1.5");
+        const std::vector<std::string> out =
+            words("-f mpegts udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316");
+        args.insert(args.end(), out.begin(), out.end());
+        ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
+    }
+    ASSERT_TRUE(waitFor(10, [&] { return count("open", "format_change") == 1; })) << lumaqc.err();
+    const size_t rows = logRows(dir_.file("metricsResultsCSV.csv"));
+    EXPECT_GT(rows, 50u);
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    EXPECT_NE(lumaqc.err().find("changed from 160 x 90 yuv420p mpeg2video to 320 x 180"),
+              std::string::npos)
+        << lumaqc.err();
+}
+
+// HLS from a local web server: a live playlist that stalls is a signal loss
+// (the run goes on and sees the pictures come back); a finished playlist
+// with a missing segment ends as a file does, its frames counted once, the
+// missing segment a decode_error event.
+TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
+    const std::string python = findInPath("python3");
+    if (python.empty()) GTEST_SKIP() << "python3 not found";
+    const int port = freePort(SOCK_STREAM);
+    Background server("/usr/bin/python3",
+                      {"-m", "http.server", std::to_string(port), "--bind", "127.0.0.1"},
+                      dir_.path());
+    ASSERT_TRUE(waitFor(10, [&] {
+        httplib::Client probe("127.0.0.1", port);
+        return static_cast<bool>(probe.Get("/"));
+    }));
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+
+    // A finished playlist of four 1 s segments, the third one removed.
+    {
+        std::vector<std::string> args = words(
+            "-v error -f lavfi -i testsrc2=size=160x90:rate=25 -t 4 -c:v mpeg2video -g 5 "
+            "-bf 0 -f hls -hls_time 1 -hls_playlist_type vod -hls_segment_filename "
+            "vod%d.ts vod.m3u8");
+        ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
+        ASSERT_EQ(std::remove(dir_.file("vod2.ts").c_str()), 0);
+        const RunResult r = runLumaqc({base + "vod.m3u8", "--quiet", "--profile", "default",
+                                       "--events", "vod.jsonl", "--threads", "1"},
+                                      dir_.path());
+        EXPECT_EQ(r.status, 255) << r.err;  // damaged input
+        const size_t rows = logRows(dir_.file("metricsResultsCSV.csv"));
+        EXPECT_EQ(rows, 75u) << r.err;  // three segments of 25 frames, once each
+        bool missing = false;
+        for (const Json& record : jsonLines(dir_.file("vod.jsonl"))) {
+            if (record["type"] == "decode_error" && record["record"] == "close") {
+                missing = record["message"].get<std::string>().find(
+                              "a segment of the playlist is missing") != std::string::npos;
+            }
+        }
+        EXPECT_TRUE(missing) << readFile(dir_.file("vod.jsonl"));
+    }
+
+    // A live playlist: 1 s segments written as they come.
+    const auto live = [&](const char* seconds) {
+        return std::make_unique<Background>(
+            ffmpeg_,
+            words("-v error -re -f lavfi -i testsrc2=size=160x90:rate=25 -t " +
+                  std::string(seconds) +
+                  " -c:v mpeg2video -g 5 -bf 0 -f hls -hls_time 1 -hls_list_size 4 "
+                  "-hls_flags delete_segments+omit_endlist -hls_segment_filename live%d.ts "
+                  "live.m3u8"),
+            dir_.path());
+    };
+    auto writer = live("4");
+    ASSERT_TRUE(waitFor(10, [&] { return fileExists(dir_.file("live.m3u8")); }));
+    Lumaqc lumaqc({base + "live.m3u8", "--quiet", "--no-log", "--threads", "1", "--stall-timeout",
+                   "2", "--exec-on-event", "cat >> hook.jsonl"},
+                  dir_.path());
+    writer->wait();
+    // The playlist stops growing: a loss, and the run goes on.
+    ASSERT_TRUE(waitFor(15, [&] { return count("open", "signal_loss") >= 1; })) << lumaqc.err();
+    EXPECT_TRUE(lumaqc.running());
+    auto again = live("3");
+    EXPECT_TRUE(waitFor(20, [&] { return count("close", "signal_loss") >= 1; })) << lumaqc.err();
+    again->wait();
+    EXPECT_TRUE(lumaqc.running());
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+}
+
+// A relay that drops 1 % of the datagrams between ffmpeg and lumaqc:
+// decoding errors come in bursts all along, and are a handful of
+// decode_error events (each with its count), not one per burst.
+TEST_F(LiveFeeds, PacketLossMakesAHandfulOfDecodeErrorEvents) {
+    int in = 0;
+    const int relay = boundSocket(SOCK_DGRAM, in);
+    const int out = freePort(SOCK_DGRAM);
+    std::atomic<bool> stop{false};
+    std::atomic<long> dropped{0};
+    std::thread forward([&] {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(static_cast<uint16_t>(out));
+        std::mt19937 random(7);
+        char buffer[2048];
+        while (!stop) {
+            pollfd p{relay, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            const ssize_t got = recv(relay, buffer, sizeof buffer, 0);
+            if (got <= 0) continue;
+            if (random() % 100 == 0) {
+                ++dropped;
+                continue;
+            }
+            sendto(relay, buffer, static_cast<size_t>(got), 0, reinterpret_cast<sockaddr*>(&to),
+                   sizeof to);
+        }
+    });
+    Lumaqc lumaqc({"udp://127.0.0.1:" + std::to_string(out), "--quiet", "--no-log", "--threads",
+                   "1", "--profile", "default", "--events", "events.jsonl"},
+                  dir_.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::string> args = source("320x180", "12");
+    const std::vector<std::string> to =
+        words("-f mpegts udp://127.0.0.1:" + std::to_string(in) + "?pkt_size=1316");
+    args.insert(args.end(), to.begin(), to.end());
+    const RunResult sent = runProgram(ffmpeg_, args, dir_.path());
+    stop = true;
+    forward.join();
+    close(relay);
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM);
+    EXPECT_GE(dropped.load(), 5);
+    int events = 0;
+    int64_t errors = 0;
+    for (const Json& record : jsonLines(dir_.file("events.jsonl"))) {
+        if (record["type"] == "decode_error" && record["record"] == "close") {
+            ++events;
+            errors += record["decode_errors"].get<int64_t>();
+        }
+    }
+    EXPECT_GE(events, 1);
+    EXPECT_LE(events, 3) << readFile(dir_.file("events.jsonl"));
+    EXPECT_GT(errors, events);  // grouped
+}
+
+}  // namespace
