@@ -40,13 +40,6 @@ std::string clipBytes(int frames) {
     return bytes;
 }
 
-// The log header and its first `rows` rows.
-std::string logPrefix(const std::string& log, size_t rows) {
-    size_t end = log.find('\n');
-    for (size_t i = 0; i < rows && end != std::string::npos; ++i) end = log.find('\n', end + 1);
-    return end == std::string::npos ? log : log.substr(0, end + 1);
-}
-
 size_t logRows(const std::string& path) {
     const size_t count = splitLines(readFile(path)).size();
     return count > 0 ? count - 1 : 0;
@@ -574,8 +567,7 @@ TEST_F(Faults, StopSignalBeforeTheFirstFrame) {
     // While standard input is probed, a Y4M header read, libavformat probes a
     // stalled stream, or a FIFO waits for its writer: the run ends at once,
     // writing nothing.
-    const bool decoder =
-        runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") != std::string::npos;
+    const bool decoder = decoderSupport();
     mkfifo(dir_.file("fifo").c_str(), 0644);
     const std::string ebml(
         "\x1a\x45\xdf\xa3\x9f\x42\x86\x81\x01\x42\xf7\x81\x01\x42\xf2\x81\x04"
@@ -845,10 +837,7 @@ TEST(Damage, TruncatedContainersAreDamagedInput) {
     // complete files pass.
     TempDir dir;
     const std::string ffmpeg = findInPath("ffmpeg");
-    if (ffmpeg.empty() || runLumaqc({"--version"}, dir.path()).out.find("decoder support: yes") ==
-                              std::string::npos) {
-        GTEST_SKIP() << "needs ffmpeg and decoder support";
-    }
+    if (ffmpeg.empty() || !decoderSupport()) GTEST_SKIP() << "needs ffmpeg and decoder support";
     writeFile(dir.file("clip.yuv"), clipBytes(30));
     const struct {
         std::string name;
