@@ -1,5 +1,6 @@
 #include "report/outputs.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "report/csv_sink.h"
@@ -40,9 +41,13 @@ bool Outputs::openLog(const Settings& line, std::string& error, bool live) {
             return nullptr;
         };
         // A live run's log rotates unless told otherwise, and is reopened on SIGHUP.
+        // By default only a regular file (or one yet to be made) rotates.
         const bool liveLog = live;
+        struct stat st {};
+        const bool regular = !isStandardOutput(line.logPath) &&
+                             (stat(line.logPath.c_str(), &st) != 0 || S_ISREG(st.st_mode));
         const int64_t rotateAt = line.live.logRotateBytes >= 0 ? line.live.logRotateBytes
-                                 : liveLog                     ? kLiveDefaultLogRotateBytes
+                                 : liveLog && regular          ? kLiveDefaultLogRotateBytes
                                                                : 0;
         if (rotateAt > 0 || liveLog) {
             auto rotating =

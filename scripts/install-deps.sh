@@ -73,6 +73,8 @@ if [ "$tests" = yes ]; then
     need npm command -v npm
     need chromium command -v chromium
     need python3-pytest py pytest
+    # promtool checks the Prometheus alert rules of ops/.
+    need prometheus command -v promtool
 fi
 
 if [ -n "$missing" ]; then

@@ -20,6 +20,8 @@
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -525,4 +527,72 @@ TEST(LiveSlow, MemoryFlatUnderTheDefaultProfile) {
 #endif
     std::printf("[ memory ] peak %ld KiB at %d frames, %ld KiB at %d frames\n", peak[0], counts[0],
                 peak[1], counts[1]);
+}
+
+// What ships for operators: the Prometheus alert rules pass promtool's
+// check and their own unit tests, and the rules and the Grafana dashboard
+// only name series a live run serves (every one exists from the start).
+TEST(LiveOps, AlertRulesAndDashboardNameServedSeries) {
+    const std::string ops = std::string(LUMAQC_SOURCE_DIR) + "/ops";
+    const std::string promtool = findInPath("promtool");
+    if (!promtool.empty()) {
+        const RunResult check =
+            runProgram(promtool, {"check", "rules", "lumaqc-alerts.yml"}, ops + "/prometheus");
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+        const RunResult test =
+            runProgram(promtool, {"test", "rules", "lumaqc-alerts.test.yml"}, ops + "/prometheus");
+        EXPECT_EQ(test.status, 0) << test.out << test.err;
+    } else if (std::getenv("CI") != nullptr) {
+        ADD_FAILURE() << "promtool not found (Debian package prometheus)";
+    }
+
+    TempDir dir;
+    Feed feed;
+    Lumaqc lumaqc({feed.path(), "--quiet", "--no-log", "--metrics", "127.0.0.1:0", "--channel",
+                   "studio1", "--profile", "default"},
+                  dir.path());
+    feed.started();
+    const int port = metricsPort(lumaqc);
+    ASSERT_GT(port, 0) << lumaqc.err();
+    ASSERT_TRUE(feed.send(3));
+    ASSERT_TRUE(waitFor(20, [&] {
+        return sampleOf(scrapeOnce(port), "lumaqc_frames_total{channel=\"studio1\"}") == 3;
+    }));
+    const std::string served = scrapeOnce(port);
+    lumaqc.signal(SIGTERM);
+    lumaqc.wait();
+
+    const auto namesIn = [](const std::string& text) {
+        std::set<std::string> names;
+        const std::regex name(R"(\b((lumaqc|process)_[a-z_0-9]+))");
+        for (auto at = std::sregex_iterator(text.begin(), text.end(), name);
+             at != std::sregex_iterator(); ++at) {
+            names.insert((*at)[1]);
+        }
+        return names;
+    };
+    const Json dashboard = Json::parse(readFile(ops + "/grafana/lumaqc-dashboard.json"));
+    std::string expressions;
+    ASSERT_FALSE(dashboard["panels"].empty());
+    for (const Json& panel : dashboard["panels"]) {
+        ASSERT_FALSE(panel["targets"].empty()) << panel["title"];
+        for (const Json& target : panel["targets"])
+            expressions += target["expr"].get<std::string>() + "\n";
+    }
+    expressions += dashboard["templating"]["list"][1]["query"].get<std::string>();
+    const std::string rules = readFile(ops + "/prometheus/lumaqc-alerts.yml");
+    std::set<std::string> named = namesIn(expressions);
+    const std::set<std::string> inRules = namesIn(rules);
+    named.insert(inRules.begin(), inRules.end());
+    EXPECT_GT(named.size(), 20u);
+    for (const std::string& name : named) {
+        EXPECT_NE(served.find("# TYPE " + name + " "), std::string::npos) << name;
+    }
+    // The event types the rules watch are served, with the channel label.
+    for (const char* type : {"signal_loss", "black", "freeze", "overload", "output_error"}) {
+        EXPECT_NE(served.find("lumaqc_event_active{channel=\"studio1\",type=\"" +
+                              std::string(type) + "\""),
+                  std::string::npos)
+            << type;
+    }
 }
