@@ -192,8 +192,10 @@ int run(int argc, char** argv) {
     }
 
     const RunProvenance provenance = startProvenance(argc, argv);
-    // Outputs that would destroy the input or each other stop the start.
-    const std::string clash = checkOutputPaths(options);
+    const bool live = options.live.live || isLiveInput(options.input);
+    // Outputs that would destroy the input or each other stop the start
+    // (a live run's log rotates by default: its rotated names count too).
+    const std::string clash = checkOutputPaths(options, live);
     if (!clash.empty()) {
         std::fputs(clash.c_str(), stderr);
         return -1;
@@ -206,7 +208,6 @@ int run(int argc, char** argv) {
     // Live monitoring (URLs and pipes, or --live) and the outputs that serve
     // it start before anything is read: a metrics address that cannot be
     // bound stops the start.
-    const bool live = options.live.live || isLiveInput(options.input);
     std::unique_ptr<LiveSession> session;
     if (live || options.live.metrics || !options.live.execOnEvent.empty()) {
         session = LiveSession::start(options.live, options.input, &stopSignal, error);

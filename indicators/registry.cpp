@@ -136,6 +136,17 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {{
          }},
 }};
 
+// Every IndicatorId has exactly one entry (the array's size then leaves no
+// room for a missing one).
+constexpr bool coversEveryIndicatorOnce() {
+    std::array<int, kIndicatorCount> seen{};
+    for (const IndicatorInfo& info : kRegistry) {
+        if (info.id < 0 || info.id >= kIndicatorCount || seen[info.id]++ != 0) return false;
+    }
+    return true;
+}
+static_assert(coversEveryIndicatorOnce(), "one registry entry per IndicatorId");
+
 // Registry positions by identity.
 constexpr std::array<int, kIndicatorCount> kPositions = [] {
     std::array<int, kIndicatorCount> positions{};

@@ -27,23 +27,29 @@ std::vector<Output> outputsOf(const Settings& line) {
 // --log-rotate renames and deletes files: only a log that is a regular file
 // (or not there yet) is rotated, and the names it rotates to must not be
 // anything but regular files of earlier rotations. Empty when that holds.
-std::string checkRotation(const Settings& line, std::vector<Output>& outputs) {
-    if (line.noLog || line.live.logRotateBytes <= 0) return "";
+std::string checkRotation(const Settings& line, bool live, std::vector<Output>& outputs) {
+    // Asked for, or a live run's default (which leaves a log that is not a
+    // regular file alone).
+    const bool asked = line.live.logRotateBytes > 0;
+    if (line.noLog || (!asked && !(live && line.live.logRotateBytes < 0))) return "";
+    struct stat st {};
+    const bool irregular = isStandardOutput(line.logPath) ||
+                           (stat(line.logPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode));
+    if (!asked && irregular) return "";
     if (isStandardOutput(line.logPath)) {
         return "lumaqc: --log-rotate needs a log file; the log goes to standard output (--log -)\n";
     }
-    struct stat st {};
-    if (stat(line.logPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (irregular) {
         return "lumaqc: --log-rotate rotates a regular file only; the log " + line.logPath +
                " is not one\n";
     }
     for (int n = 1; n <= line.live.logKeep; ++n) {
         const std::string rotated = line.logPath + "." + std::to_string(n);
         if (lstat(rotated.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            return "lumaqc: --log-rotate would replace " + rotated +
+            return "lumaqc: log rotation would replace " + rotated +
                    ", which is not a regular file\n";
         }
-        outputs.push_back({"the rotated log " + rotated + " (--log-rotate)", rotated});
+        outputs.push_back({"the rotated log " + rotated, rotated});
     }
     return "";
 }
@@ -57,9 +63,9 @@ bool documentOnStandardOutput(const Settings& line) {
     return false;
 }
 
-std::string checkOutputPaths(const Settings& line) {
+std::string checkOutputPaths(const Settings& line, bool live) {
     std::vector<Output> outputs = outputsOf(line);
-    const std::string rotation = checkRotation(line, outputs);
+    const std::string rotation = checkRotation(line, live, outputs);
     if (!rotation.empty()) return rotation;
     return checkOutputs("lumaqc", line.input, outputs);
 }

@@ -17,6 +17,8 @@ bool documentOnStandardOutput(const Settings& line);
 // message (line feed included) that refuses the run. Files are compared by
 // device and inode when they exist, else by their normalised paths;
 // character devices (/dev/null) may take several outputs.
-std::string checkOutputPaths(const Settings& line);
+// With --log-rotate, or by default in a live run (`live`), the rotated
+// names LOG.1 .. LOG.N count as outputs too.
+std::string checkOutputPaths(const Settings& line, bool live = false);
 
 }  // namespace lumaqc

@@ -33,13 +33,16 @@ bool RotatingLogSink::write(const std::string& text) {
 }
 
 bool RotatingLogSink::rotate() {
-    // Only the regular file this run created and writes is renamed: a log
-    // replaced or removed meanwhile, a device or a pipe is left alone (the
-    // start-up checks refuse logs that are not regular files).
+    // Only the regular file this run created and writes is renamed. A log
+    // moved or removed meanwhile (logrotate) leaves nothing of ours at the
+    // path: nothing is renamed or deleted, and a new log starts there, as on
+    // SIGHUP. (The start-up checks keep devices and pipes from rotating.)
     if (!file_->isRegularFileAt(path_)) {
-        error_ = "Cannot rotate the log file " + path_ +
-                 ": it is no longer the regular file this run writes";
-        return false;
+        if (!file_->close()) {
+            error_ = file_->error();
+            return false;
+        }
+        return restart();
     }
     if (!file_->close()) {
         error_ = file_->error();

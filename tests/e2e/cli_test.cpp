@@ -104,18 +104,22 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
          "lumaqc: the log (--log) would overwrite the input clip.yuv.2\n"},
         {{"clip.yuv.2", "64", "48", "--log", "rot.csv", "--log-rotate", "4K", "--json",
           "rot.csv.1"},
-         "lumaqc: --log-rotate would replace rot.csv.2, which is not a regular file\n"},
+         "lumaqc: log rotation would replace rot.csv.2, which is not a regular file\n"},
         {{"clip.yuv", "64", "48", "--log-rotate", "4K", "--log-keep", "3", "--json",
           "metricsResultsCSV.csv.3"},
-         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.3 "
-         "(--log-rotate) would both be written to metricsResultsCSV.csv.3\n"},
+         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.3 would "
+         "both be written to metricsResultsCSV.csv.3\n"},
         {{"metricsResultsCSV.csv.2", "64", "48", "--log-rotate", "4K", "--log-keep", "3"},
-         "lumaqc: the rotated log metricsResultsCSV.csv.2 (--log-rotate) would overwrite the "
-         "input metricsResultsCSV.csv.2\n"},
+         "lumaqc: the rotated log metricsResultsCSV.csv.2 would overwrite the input "
+         "metricsResultsCSV.csv.2\n"},
         {{"metricsResultsCSV.csv.2", "64", "48", "--quiet", "--log-rotate", "4K", "--log-keep", "3",
           "--json", "metricsResultsCSV.csv.1"},
-         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.1 "
-         "(--log-rotate) would both be written to metricsResultsCSV.csv.1\n"},
+         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.1 would "
+         "both be written to metricsResultsCSV.csv.1\n"},
+        // A live run (standard input) rotates its log by default.
+        {{"-", "--json", "metricsResultsCSV.csv.4"},
+         "lumaqc: the JSON document (--json) and the rotated log metricsResultsCSV.csv.4 would "
+         "both be written to metricsResultsCSV.csv.4\n"},
         {{"clip.yuv", "64", "48", "--log", "/dev/null", "--log-rotate", "1M"},
          "lumaqc: --log-rotate rotates a regular file only; the log /dev/null is not one\n"},
         {{"clip.yuv", "64", "48", "--log", "-", "--log-rotate", "1K"},

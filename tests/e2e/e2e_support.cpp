@@ -187,3 +187,18 @@ std::string findInPath(const std::string& name) {
             return (dir.empty() ? "." : dir) + "/" + name;
     return "";
 }
+
+bool decoderSupport() {
+    static const bool yes = [] {
+        TempDir dir;
+        return runLumaqc({"--version"}, dir.path()).out.find("decoder support: yes") !=
+               std::string::npos;
+    }();
+    return yes;
+}
+
+std::string logPrefix(const std::string& log, size_t rows) {
+    size_t end = log.find('\n');
+    for (size_t i = 0; i < rows && end != std::string::npos; ++i) end = log.find('\n', end + 1);
+    return end == std::string::npos ? log : log.substr(0, end + 1);
+}

@@ -65,3 +65,7 @@ std::vector<std::string> fields(const std::string& row);
 std::vector<std::string> consoleRows(const std::string& out);
 // The full path of `name` found in PATH, or empty.
 std::string findInPath(const std::string& name);
+// Whether the binary was built with the decoder libraries (asked once).
+bool decoderSupport();
+// The header line of a log and its first `rows` rows (all of it when shorter).
+std::string logPrefix(const std::string& log, size_t rows);

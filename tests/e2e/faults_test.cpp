@@ -40,19 +40,8 @@ std::string clipBytes(int frames) {
     return bytes;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    return splitLines(text);
-}
-
-// The log header and its first `rows` rows.
-std::string logPrefix(const std::string& log, size_t rows) {
-    size_t end = log.find('\n');
-    for (size_t i = 0; i < rows && end != std::string::npos; ++i) end = log.find('\n', end + 1);
-    return end == std::string::npos ? log : log.substr(0, end + 1);
-}
-
 size_t logRows(const std::string& path) {
-    const size_t count = lines(readFile(path)).size();
+    const size_t count = splitLines(readFile(path)).size();
     return count > 0 ? count - 1 : 0;
 }
 
@@ -281,6 +270,10 @@ class Faults : public ::testing::Test {
     }
 
     std::string log() const { return readFile(dir_.file(kLogName)); }
+    // The console rows of the clean run before frame `n`.
+    std::vector<std::string> firstRows(size_t n) const {
+        return {cleanRows_.begin(), cleanRows_.begin() + static_cast<long>(n)};
+    }
     void removeLog() const { std::remove(dir_.file(kLogName).c_str()); }
     // clip.yuv goes on for a million frames of zeros (a sparse file), so a
     // run over it lasts until it is stopped.
@@ -302,29 +295,68 @@ TEST_F(Faults, JsonOnAFullDiskIsOneError) {
     EXPECT_EQ(r.err, "Cannot write the JSON file /dev/full: No space left on device\n");
 }
 
-TEST_F(Faults, LogOnAFullDiskIsAnError) {
-    // Full from the start: the header cannot be written, so no frame is read.
-    RunResult r = runLumaqc({"clip.yuv", "64", "48", "--log", "/dev/full"}, dir_.path());
+TEST_F(Faults, LogOnAFullDiskFromTheStartReadsNoFrame) {
+    // The header cannot be written, so no frame is read.
+    const RunResult r = runLumaqc({"clip.yuv", "64", "48", "--log", "/dev/full"}, dir_.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "Cannot write the log file /dev/full: No space left on device\n");
     EXPECT_TRUE(consoleRows(r.out).empty());
     EXPECT_FALSE(hasSummary(r.out));
+}
 
-    // The disk fills while the fourth row is written: the log keeps three
-    // rows, the console shows the fourth too, and the run stops there.
-    const size_t threeRows = logPrefix(cleanLog_, 3).size();
-    for (const char* threads : {"1", "3"}) {
-        r = runLumaqcWithFault({"clip.yuv", "64", "48", "--threads", threads}, dir_.path(),
-                               std::to_string(threeRows + 1) + ":full");
-        EXPECT_EQ(r.status, 255) << threads;
-        EXPECT_EQ(r.err,
-                  "Cannot write the log file metricsResultsCSV.csv: No space left on device\n")
-            << threads;
-        EXPECT_EQ(log(), logPrefix(cleanLog_, 3)) << threads;
-        EXPECT_EQ(consoleRows(r.out),
-                  std::vector<std::string>(cleanRows_.begin(), cleanRows_.begin() + 4))
-            << threads;
-        EXPECT_FALSE(hasSummary(r.out)) << threads;
+TEST_F(Faults, FaultAtAFrameKeepsTheRowsBeforeIt) {
+    // Each fault strikes as frame 2 or 3 is read, or as the fourth log row is
+    // written, at one and three threads: the run ends with its one message
+    // and exactly the rows computed before it, in the log and on the console.
+    const std::string at2 = std::to_string(2 * kFrameSize) + ":";
+    const std::string at3 = std::to_string(3 * kFrameSize) + ":truncate=";
+    const std::string shrank = "The file clip.yuv shrank during the run: frame ";
+    const struct {
+        std::string fault;
+        int status;
+        std::string err;
+        size_t logRows, consoleRows;
+        bool summary;
+        std::string out = "";  // text the console must hold
+    } cases[] = {
+        // The disk fills while the fourth row is written: the log keeps three
+        // rows, the console shows the fourth too, and the run stops there.
+        {std::to_string(logPrefix(cleanLog_, 3).size() + 1) + ":full", 255,
+         "Cannot write the log file metricsResultsCSV.csv: No space left on device\n", 3, 4, false},
+        // The file is cut just before frame 3 is read: at a frame boundary,
+        // inside the luma plane, after the luma of frame 3, one byte short of
+        // a whole frame, emptied.
+        {at3 + std::to_string(3 * kFrameSize), 255, shrank + "3 is incomplete\n", 3, 3, false},
+        {at3 + std::to_string(3 * kFrameSize + 100), 255, shrank + "3 is incomplete\n", 3, 3,
+         false},
+        {at3 + std::to_string(3 * kFrameSize + kW * kH), 255, shrank + "4 is incomplete\n", 4, 4,
+         false},
+        {at3 + std::to_string(4 * kFrameSize - 1), 255, shrank + "4 is incomplete\n", 4, 4, false},
+        {at3 + "0", 255, shrank + "3 is incomplete\n", 3, 3, false},
+        {at2 + "eio", 255, "", 2, 2, false,
+         "Some error occurred when reading the 2 frame\nByte read = 0, Frame size = 3072\n\nError "
+         "code: 5 \nError description: Input/output error \n"},
+        // A stop signal while frame 3 is read: that frame is finished, no
+        // further frame is read, and the summary covers the four frames done.
+        {std::to_string(3 * kFrameSize) + ":signal=" + std::to_string(SIGINT), 128 + SIGINT,
+         "lumaqc: stopped by SIGINT after 4 frames\n", 4, 4, true},
+        {std::to_string(3 * kFrameSize) + ":signal=" + std::to_string(SIGTERM), 128 + SIGTERM,
+         "lumaqc: stopped by SIGTERM after 4 frames\n", 4, 4, true},
+    };
+    for (const auto& c : cases) {
+        for (const char* threads : {"1", "3"}) {
+            writeFile(dir_.file("clip.yuv"), clipBytes(6));
+            const RunResult r = runLumaqcWithFault({"clip.yuv", "64", "48", "--threads", threads},
+                                                   dir_.path(), c.fault);
+            const std::string what = c.fault + " threads " + threads;
+            EXPECT_EQ(r.status, c.status) << what;
+            EXPECT_EQ(r.err, c.err) << what;
+            EXPECT_EQ(log(), logPrefix(cleanLog_, c.logRows)) << what;
+            EXPECT_EQ(consoleRows(r.out), firstRows(c.consoleRows)) << what;
+            EXPECT_EQ(hasSummary(r.out), c.summary) << what;
+            EXPECT_NE(r.out.find(c.out), std::string::npos) << what << r.out;
+            EXPECT_EQ(r.out.find("File stream closed"), std::string::npos) << what;
+        }
     }
 }
 
@@ -397,7 +429,7 @@ TEST_F(Faults, LogInAnUnwritableDirectoryLeavesTheConsole) {
         const RunResult r = runLumaqc(args, args.size() == 3 ? locked : dir_.path());
         EXPECT_EQ(r.status, 0) << args.size();
         EXPECT_EQ(r.err.rfind("Cannot create the log file: ", 0), 0u) << r.err;
-        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_EQ(splitLines(r.err).size(), 1u) << r.err;
         EXPECT_EQ(consoleRows(r.out), cleanRows_);
         EXPECT_TRUE(hasSummary(r.out));
     }
@@ -415,37 +447,6 @@ TEST_F(Faults, VideoPathThatIsADirectoryIsRefused) {
         EXPECT_EQ(r.err, "Error opening the file folder.yuv: Is a directory \n");
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(log(), "an earlier log\n");
-    }
-}
-
-TEST_F(Faults, FileThatShrinksDuringTheRun) {
-    const struct {
-        long long cutAt;  // new size of the file, cut just before frame 3 is read
-        int incomplete;   // first frame that is no longer whole
-    } cases[] = {
-        {3 * kFrameSize, 3},                   // at a frame boundary
-        {3 * kFrameSize + 100, 3},             // inside the luma plane
-        {3 * kFrameSize + kW * kH, 4},         // luma of frame 3 whole, its chroma gone
-        {3 * kFrameSize + kFrameSize - 1, 4},  // one byte short of a whole frame
-        {0, 3},                                // emptied
-    };
-    for (const auto& c : cases) {
-        for (const char* threads : {"1", "3"}) {
-            writeFile(dir_.file("clip.yuv"), clipBytes(6));
-            const RunResult r = runLumaqcWithFault(
-                {"clip.yuv", "64", "48", "--threads", threads}, dir_.path(),
-                std::to_string(3 * kFrameSize) + ":truncate=" + std::to_string(c.cutAt));
-            const std::string what = std::to_string(c.cutAt) + " threads " + threads;
-            EXPECT_EQ(r.status, 255) << what;
-            EXPECT_EQ(r.err, "The file clip.yuv shrank during the run: frame " +
-                                 std::to_string(c.incomplete) + " is incomplete\n")
-                << what;
-            const size_t done = static_cast<size_t>(c.incomplete);
-            EXPECT_EQ(log(), logPrefix(cleanLog_, done)) << what;
-            EXPECT_EQ(consoleRows(r.out),
-                      std::vector<std::string>(cleanRows_.begin(), cleanRows_.begin() + done))
-                << what;
-        }
     }
 }
 
@@ -512,44 +513,6 @@ TEST_F(Faults, LongPathsKeepTheOpeningLines) {
     EXPECT_EQ(log(), cleanLog_);
 }
 
-TEST_F(Faults, ReadErrorInTheMiddleOfARun) {
-    for (const char* threads : {"1", "3"}) {
-        const RunResult r =
-            runLumaqcWithFault({"clip.yuv", "64", "48", "--threads", threads}, dir_.path(),
-                               std::to_string(2 * kFrameSize) + ":eio");
-        EXPECT_EQ(r.status, 255) << threads;
-        EXPECT_NE(r.out.find("Some error occurred when reading the 2 frame\nByte read = 0, Frame "
-                             "size = 3072\n\nError code: 5 \nError description: Input/output "
-                             "error \n"),
-                  std::string::npos)
-            << r.out;
-        EXPECT_EQ(log(), logPrefix(cleanLog_, 2)) << threads;
-        EXPECT_EQ(consoleRows(r.out),
-                  std::vector<std::string>(cleanRows_.begin(), cleanRows_.begin() + 2));
-        EXPECT_FALSE(hasSummary(r.out));
-    }
-}
-
-TEST_F(Faults, SignalStopsAfterTheFramesInFlight) {
-    // The signal arrives while frame 3 is read: that frame is finished, no
-    // further frame is read, and the summary covers the four frames done.
-    for (const int signo : {SIGINT, SIGTERM}) {
-        for (const char* threads : {"1", "3"}) {
-            const RunResult r = runLumaqcWithFault(
-                {"clip.yuv", "64", "48", "--threads", threads}, dir_.path(),
-                std::to_string(3 * kFrameSize) + ":signal=" + std::to_string(signo));
-            const std::string name = signo == SIGINT ? "SIGINT" : "SIGTERM";
-            EXPECT_EQ(r.status, 128 + signo) << name << " threads " << threads;
-            EXPECT_EQ(r.err, "lumaqc: stopped by " + name + " after 4 frames\n");
-            EXPECT_EQ(log(), logPrefix(cleanLog_, 4));
-            EXPECT_EQ(consoleRows(r.out),
-                      std::vector<std::string>(cleanRows_.begin(), cleanRows_.begin() + 4));
-            EXPECT_TRUE(hasSummary(r.out));
-            EXPECT_EQ(r.out.find("File stream closed"), std::string::npos);
-        }
-    }
-}
-
 TEST_F(Faults, SignalFromOutsideDuringAnEndlessRun) {
     makeEndless();
     for (const char* threads : {"1", "2"}) {
@@ -604,8 +567,7 @@ TEST_F(Faults, StopSignalBeforeTheFirstFrame) {
     // While standard input is probed, a Y4M header read, libavformat probes a
     // stalled stream, or a FIFO waits for its writer: the run ends at once,
     // writing nothing.
-    const bool decoder =
-        runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") != std::string::npos;
+    const bool decoder = decoderSupport();
     mkfifo(dir_.file("fifo").c_str(), 0644);
     const std::string ebml(
         "\x1a\x45\xdf\xa3\x9f\x42\x86\x81\x01\x42\xf7\x81\x01\x42\xf2\x81\x04"
@@ -875,10 +837,7 @@ TEST(Damage, TruncatedContainersAreDamagedInput) {
     // complete files pass.
     TempDir dir;
     const std::string ffmpeg = findInPath("ffmpeg");
-    if (ffmpeg.empty() || runLumaqc({"--version"}, dir.path()).out.find("decoder support: yes") ==
-                              std::string::npos) {
-        GTEST_SKIP() << "needs ffmpeg and decoder support";
-    }
+    if (ffmpeg.empty() || !decoderSupport()) GTEST_SKIP() << "needs ffmpeg and decoder support";
     writeFile(dir.file("clip.yuv"), clipBytes(30));
     const struct {
         std::string name;

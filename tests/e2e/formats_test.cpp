@@ -18,8 +18,7 @@ class Formats : public ::testing::Test {
     void SetUp() override {
         ffmpeg_ = findInPath("ffmpeg");
         if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
-        decoder_ = runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") !=
-                   std::string::npos;
+        decoder_ = decoderSupport();
         // 16-bit samples that use all their bits: the test card scaled down
         // in 16-bit arithmetic.
         ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=320x190:r=25,format=yuv444p16le,scale=160:95",

@@ -31,13 +31,6 @@ Output analyse(const TempDir& dir, const std::vector<std::string>& args,
     return o;
 }
 
-// The header and the first `rows` rows of a log.
-std::string logPrefix(const std::string& log, int rows) {
-    size_t end = log.find('\n');
-    for (int i = 0; i < rows && end != std::string::npos; ++i) end = log.find('\n', end + 1);
-    return log.substr(0, end + 1);
-}
-
 std::string opening(const std::string& path, const std::string& fps, const std::string& frames,
                     const std::string& start = "0") {
     return "Video file " + path +
@@ -165,10 +158,7 @@ class Decoder : public ::testing::Test {
   protected:
     void SetUp() override {
         ffmpeg_ = findInPath("ffmpeg");
-        if (runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") ==
-                std::string::npos ||
-            ffmpeg_.empty())
-            GTEST_SKIP() << "no decoder support or no ffmpeg";
+        if (!decoderSupport() || ffmpeg_.empty()) GTEST_SKIP() << "no decoder support or no ffmpeg";
         writeFile(dir_.file("clip.yuv"), reference().raw);
     }
     // Encodes clip.yuv (25 frames/s unless `rate` says otherwise) into `name` and reads it back.

@@ -24,10 +24,7 @@ class LiveFeeds : public ::testing::Test {
     void SetUp() override {
         ffmpeg_ = findInPath("ffmpeg");
         if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
-        if (runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") ==
-            std::string::npos) {
-            GTEST_SKIP() << "no decoder support";
-        }
+        if (!decoderSupport()) GTEST_SKIP() << "no decoder support";
     }
     // ffmpeg's arguments that make `seconds` of a test picture of `size`.
     std::vector<std::string> source(const std::string& size, const std::string& seconds,
