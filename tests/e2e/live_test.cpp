@@ -101,9 +101,20 @@ TEST_F(Live, UdpStreamWithAPause) {
     // error of the profile.
     const std::string events = dir_.file("events.jsonl");
     ASSERT_TRUE(waitFor(10, [&] { return jsonLines(events).size() >= 3; }));
-    // During the loss: every frame that came is out (two threads), and the
-    // metrics say so.
-    const std::string lost = scrape();
+    // During the loss: every frame that came is out (two threads; a slow
+    // build may still be finishing the last ones when the loss opens), and
+    // the metrics say so.
+    std::string lost = scrape();
+    waitFor(5, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const std::string now = scrape();
+        const bool settled =
+            sampleOf(now, "lumaqc_frames_total") == sampleOf(lost, "lumaqc_frames_total") &&
+            sampleOf(now, "lumaqc_frames_total") ==
+                static_cast<double>(logRows(dir_.file("metricsResultsCSV.csv")));
+        lost = now;
+        return settled;
+    });
     EXPECT_EQ(sampleOf(lost, "lumaqc_up"), 1) << lost;
     EXPECT_EQ(sampleOf(lost, "lumaqc_receiving"), 0) << lost;
     EXPECT_EQ(sampleOf(lost, "lumaqc_stalls_total"), 2);
