@@ -56,7 +56,7 @@ event = "bars"
 min_duration = 0.5
 severity = "info"
 
-# Black as delivery specifications define it: 98 % of the picture at or below
+# Black as delivery requirements define it: 98 % of the picture at or below
 # luma 32 (a logo or burnt-in timecode stays black). The leader (bars from
 # the first frame and the black after them) is not judged.
 [[rule]]
