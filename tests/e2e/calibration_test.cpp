@@ -50,10 +50,7 @@ std::vector<std::string> testsrc(const std::string& size, int seconds, const std
 class Calibration : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") ==
-            std::string::npos) {
-            GTEST_SKIP() << "built without decoder support";
-        }
+        if (!decoderSupport()) GTEST_SKIP() << "built without decoder support";
         ffmpeg_ = findInPath("ffmpeg");
         if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
     }

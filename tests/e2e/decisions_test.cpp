@@ -18,10 +18,7 @@ using Json = nlohmann::json;
 class Decisions : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") ==
-            std::string::npos) {
-            GTEST_SKIP() << "built without decoder support";
-        }
+        if (!decoderSupport()) GTEST_SKIP() << "built without decoder support";
         ffmpeg_ = findInPath("ffmpeg");
         if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
     }

@@ -37,10 +37,7 @@ class Live : public ::testing::Test {
     void SetUp() override {
         ffmpeg_ = findInPath("ffmpeg");
         if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
-        if (runLumaqc({"--version"}, dir_.path()).out.find("decoder support: yes") ==
-            std::string::npos) {
-            GTEST_SKIP() << "no decoder support";
-        }
+        if (!decoderSupport()) GTEST_SKIP() << "no decoder support";
     }
     TempDir dir_;
     std::string ffmpeg_;
