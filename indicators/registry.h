@@ -1,8 +1,8 @@
 // The registry of the fifteen indicators: each one declared once, in the
 // order in which a frame computes them. The engine calls them stage by stage;
-// the outputs take their keys, names, value kinds and no-value rules from
-// here (their text layout is the output layer's business). Adding an
-// indicator means one source file and one entry in registry.cpp.
+// the outputs take their keys, names, value kinds, no-value rules and
+// presentation (text columns, report hint, QC event type) from here. Adding
+// an indicator means one source file and one entry in registry.cpp.
 #pragma once
 
 #include <array>
@@ -49,6 +49,20 @@ struct FrameContext {
     const uint8_t* flickerChanges = nullptr;
 };
 
+// How an indicator shows in the console table, the log and the timing
+// summary. The formats are printf conversions: of a double for real values,
+// of an int for the others.
+struct TextLayout {
+    const char* consoleLabel;
+    const char* logLabel;
+    int consoleHeaderTabs;  // tabs before the label in the console header
+    int consoleRowTabs;     // tabs before the value in a console row
+    const char* consoleFormat;
+    const char* logFormat;
+    int timingSlot;            // position in the timing summary (0 first)
+    const char* timingPrefix;  // the text before its figure there
+};
+
 struct IndicatorInfo {
     IndicatorId id;
     const char* key;   // stable snake_case key for machine-readable output
@@ -57,6 +71,9 @@ struct IndicatorInfo {
     ValueKind kind;
     NoValueRule noValue;
     double (*compute)(const FrameContext& frame);
+    TextLayout text;
+    const char* worseWhen;  // the report's hint when no QC rule tells which way is bad
+    const char* eventType;  // the event type of a QC rule on it that names none
 };
 
 // Every indicator, in computation order.

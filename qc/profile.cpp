@@ -663,18 +663,7 @@ const char* watchName(Watch watch) {
 }
 
 std::string defaultEventType(IndicatorId id) {
-    switch (id) {
-        case kBlockiness:
-            return "blocking";
-        case kInterlace:
-            return "combing";
-        case kSlice:
-            return "slice_loss";
-        case kFlickering:
-            return "flicker";
-        default:
-            return indicatorKey(id);
-    }
+    return indicatorInfo(id).eventType;
 }
 
 const std::string& defaultProfileText() {

@@ -148,37 +148,6 @@ std::string intervalsTable(const char* id, const std::vector<FrameInterval>& int
     return out + "</tbody></table>\n</details>\n";
 }
 
-// Which way an indicator gets worse, for the indicators no rule of the
-// profile tells about (empty: neither way, or it depends on the content).
-const char* worseHint(IndicatorId id) {
-    switch (id) {
-        case kBlockiness:
-            return "Worse when lower: blocking makes it fall";
-        case kContrast:
-            return "Worse when lower: a flat picture";
-        case kTemporalActivity:
-            return "Worse when lower: near 0 the picture is held";
-        case kExposure:
-            return "Worse far from the middle: too dark or too bright";
-        case kSpatialActivity:
-            return "Depends on the content: low for flat or blurred pictures";
-        case kLetterbox:
-        case kPillarbox:
-        case kBlockLoss:
-        case kBlur:
-        case kBlackout:
-        case kFreezing:
-        case kInterlace:
-        case kNoise:
-        case kSlice:
-        case kFlickering:
-            return "Worse when higher";
-        case kIndicatorCount:
-            break;
-    }
-    return "";
-}
-
 // The indicator a rule draws its threshold on; none for black and decode errors.
 std::optional<IndicatorId> ruleIndicator(const qc::Rule& rule) {
     if (rule.watch == qc::Watch::Indicator) return rule.indicator;
@@ -267,7 +236,7 @@ std::string decisionData(const DecisionSink& decision) {
     out += "],\n\"hints\":{";
     first = true;
     for (const IndicatorInfo* info : indicatorColumns()) {
-        const std::string hint = hints[info->id].empty() ? worseHint(info->id) : hints[info->id];
+        const std::string hint = hints[info->id].empty() ? info->worseWhen : hints[info->id];
         if (hint.empty()) continue;
         if (!first) out += ',';
         first = false;
