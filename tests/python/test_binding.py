@@ -91,7 +91,7 @@ def test_analyzers_in_threads_give_the_sequential_values(testcard):
         thread.join(60)
     for result in results:
         assert [[same(r[k], e[k]) for k in lumaqc.keys] for r, e in zip(result, expected)] == \
-            [[True] * 15] * len(planes)
+            [[True] * len(lumaqc.keys)] * len(planes)
 
 
 def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):

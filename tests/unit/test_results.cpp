@@ -1,12 +1,16 @@
-// The statistics of the JSON document and the HTML report, and the progress
-// bar's text. (The values, intervals and ratings of the summary are checked
-// end to end against the test card's scenes.)
+// The statistics of the JSON document and the HTML report, the document's
+// schema against the registry, and the progress bar's text. (The values,
+// intervals and ratings of the summary are checked end to end against the
+// test card's scenes.)
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "indicators/registry.h"
 #include "report/progress.h"
 #include "report/results_summary.h"
 
@@ -32,6 +36,32 @@ TEST(ResultsSummary, NearestRankStatistics) {
               std::vector<double>({1.0, 20.0, 1.0, 10.0, 19.0}));  // ranks 1, 10, 19
     EXPECT_EQ(r.stats(kBlockLoss).count, 21);                      // 0 is a value
     EXPECT_EQ(r.stats(kFlickering).count, 0);
+}
+
+// The schema lists the registry's keys in column order, with the value type
+// of each kind, wherever it lists indicators.
+TEST(Schema, IndicatorsAreTheRegistrys) {
+    std::ifstream file(LUMAQC_SOURCE_DIR "/schema/lumaqc-results.schema.json");
+    const auto schema = nlohmann::ordered_json::parse(file);
+    const nlohmann::ordered_json& defs = schema["$defs"];
+    std::vector<std::string> keys, properties, required = {"frame"};
+    nlohmann::ordered_json types = nlohmann::ordered_json::object();
+    for (const IndicatorInfo* info : indicatorColumns()) {
+        keys.push_back(info->key);
+        required.push_back(info->key);
+        types[info->key] = info->kind == ValueKind::Real   ? R"({"$ref":"#/$defs/real"})"_json
+                           : info->kind == ValueKind::Flag ? R"({"$ref":"#/$defs/flag"})"_json
+                                                           : R"({"type":["integer","null"]})"_json;
+    }
+    EXPECT_EQ(defs["indicatorKey"]["enum"], keys);
+    EXPECT_EQ(defs["frame"]["required"], required);
+    nlohmann::ordered_json frameTypes = defs["frame"]["properties"];
+    frameTypes.erase("frame");
+    frameTypes.erase("time");
+    EXPECT_EQ(frameTypes, types);
+    const nlohmann::ordered_json& list = schema["properties"]["indicators"];
+    EXPECT_EQ(list["minItems"], kIndicatorCount);
+    EXPECT_EQ(list["maxItems"], kIndicatorCount);
 }
 
 TEST(Progress, Text) {
