@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "indicators/registry.h"
+#include "qc/conditions.h"
 #include "qc/timecode.h"
 
 namespace lumaqc::qc {
@@ -305,9 +306,8 @@ void EventDetector::advance(Ladder& ladder, double duration) {
         const Rule& base = ladder.base;
         e.type = base.type;
         e.watch = base.watch;
-        e.indicator = base.watch == Watch::Indicator ? indicatorKey(base.indicator)
-                      : base.watch == Watch::Freeze  ? indicatorKey(kTemporalActivity)
-                                                     : "";
+        const std::optional<IndicatorId> watched = watchedIndicator(base);
+        e.indicator = watched ? indicatorKey(*watched) : "";
         e.threshold = base.threshold;
         e.direction = base.direction;
         e.low = base.low;
@@ -327,10 +327,7 @@ void EventDetector::advance(Ladder& ladder, double duration) {
     e.lastFrame = ladder.last;
     e.startSeconds = ladder.start;
     e.endSeconds = ladder.start + duration;
-    e.worstValue = ladder.base.watch == Watch::Black || ladder.base.watch == Watch::DecodeError ||
-                           ladder.base.watch == Watch::Bars
-                       ? std::nullopt
-                       : ladder.worst;
+    e.worstValue = conditionOf(ladder.base.watch).worstValue ? ladder.worst : std::nullopt;
     e.worstFrame = e.worstValue ? ladder.worstFrame : -1;
     e.decodeErrors = ladder.errors;
     describe(e);

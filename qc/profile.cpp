@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "indicators/registry.h"
+#include "qc/conditions.h"
 #include "qc/timecode.h"
 
 namespace lumaqc::qc {
@@ -240,16 +241,17 @@ std::string indicatorKeys() {
     return keys;
 }
 
-// The conditions a rule names by its event, without an indicator.
-const std::string kConditions =
-    "black, freeze, decode_error, signal_loss, frames_lost, truncated, bars, luma_levels";
-
-bool reservedEventType(const std::string& type) {
-    for (const char* name : {"black", "freeze", "decode_error", "signal_loss", "frames_lost",
-                             "truncated", "bars", "luma_levels"}) {
-        if (type == name) return true;
+// "black and luma_levels": the conditions that take luma levels.
+std::string levelConditions() {
+    std::vector<std::string> names;
+    for (const Condition& c : conditions()) {
+        if ((c.keys & (kBlackLevelKeys | kLumaRangeKeys)) != 0) names.emplace_back(c.name);
     }
-    return false;
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
 }
 
 const Statistic kStatistics[] = {Statistic::Mean, Statistic::Min, Statistic::Max,
@@ -344,7 +346,7 @@ class RuleReader {
             rule.watch = Watch::Indicator;
             rule.indicator = *id;
             rule.type = event ? *event : defaultEventType(*id);
-            if (reservedEventType(rule.type)) {
+            if (conditionNamed(rule.type) != nullptr) {
                 return refuse("event", "event type '" + rule.type +
                                            "' is kept for its own condition; name it otherwise");
             }
@@ -352,69 +354,50 @@ class RuleReader {
             if (!direction) return refuse("", "rule '" + rule.id + "' needs a direction");
             rule.threshold = *threshold;
         } else {
-            if (event && (*event == "black" || *event == "luma_levels")) {
-                if (!levels(rule, *event)) return std::nullopt;
+            const Condition* condition = event ? conditionNamed(*event) : nullptr;
+            if (condition != nullptr && (condition->keys & (kBlackLevelKeys | kLumaRangeKeys))) {
+                if (!levels(rule, *condition)) return std::nullopt;
             } else {
                 for (const char* key : {"max_level", "min_share", "low", "high"}) {
                     if (table_.contains(key)) {
-                        return refuse(key, std::string("key '") + key +
-                                               "' applies to black and luma_levels rules");
+                        return refuse(key, std::string("key '") + key + "' applies to " +
+                                               levelConditions() + " rules");
                     }
                 }
             }
             if (!event) {
                 return refuse("", "rule '" + rule.id + "' needs an indicator or an event (" +
-                                      kConditions + ")");
+                                      conditionNames() + ")");
+            }
+            if (condition == nullptr) {
+                return refuse("event", "unknown event '" + *event + "' without an indicator (" +
+                                           conditionNames() + ")");
             }
             rule.type = *event;
-            if (*event == "black") {
-                rule.watch = Watch::Black;
-            } else if (*event == "bars") {
-                rule.watch = Watch::Bars;
-            } else if (*event == "luma_levels") {
-                rule.watch = Watch::LumaLevels;
-                rule.direction = Direction::Above;
-                rule.threshold = threshold ? *threshold : 1.0;
-                if (!(rule.threshold >= 0.0 && rule.threshold <= 100.0)) {
-                    return refuse("threshold",
-                                  "a luma_levels threshold is a percent of the picture (0 to 100)");
-                }
-                if (direction && *direction != "above") {
-                    return refuse("direction", "a luma_levels threshold is an upper limit");
-                }
-            } else if (*event == "freeze") {
-                rule.watch = Watch::Freeze;
-                rule.direction = Direction::Below;
-                rule.threshold = threshold ? *threshold : kDefaultFreezeTolerance;
-                if (direction && *direction != "below") {
-                    return refuse("direction", "a freeze rule's threshold is a lower limit");
-                }
-            } else if (*event == "decode_error") {
-                rule.watch = Watch::DecodeError;
-            } else if (*event == "frames_lost" || *event == "truncated") {
-                rule.watch = *event == "truncated" ? Watch::Truncated : Watch::FramesLost;
-                if (table_.contains("min_duration")) {
-                    return refuse("min_duration",
-                                  "key 'min_duration' does not apply to " + *event + " rules");
-                }
-            } else if (*event == "signal_loss") {
-                rule.watch = Watch::SignalLoss;
-                if (table_.contains("min_duration")) {
-                    return refuse("min_duration",
-                                  "key 'min_duration' does not apply to signal_loss rules (the "
-                                  "stall timeout, --stall-timeout, decides)");
-                }
-            } else {
-                return refuse("event", "unknown event '" + *event + "' without an indicator (" +
-                                           kConditions + ")");
+            rule.watch = condition->watch;
+            if ((condition->keys & kMinDurationKey) == 0 && table_.contains("min_duration")) {
+                const char* note = condition->minDurationNote;
+                return refuse("min_duration", "key 'min_duration' does not apply to " + *event +
+                                                  " rules" +
+                                                  (note ? " (" + std::string(note) + ")" : ""));
             }
-            for (const char* key : {"threshold", "direction", "statistic"}) {
-                if ((rule.watch != Watch::Freeze && rule.watch != Watch::LumaLevels) ||
-                    std::string_view(key) == "statistic") {
-                    if (table_.contains(key)) {
-                        return refuse(key, std::string("key '") + key + "' does not apply to " +
-                                               *event + " rules");
-                    }
+            if ((condition->keys & kThresholdKey) != 0) {
+                rule.direction = *condition->direction;
+                rule.threshold = threshold ? *threshold : condition->defaultThreshold;
+                if (condition->percentRefusal != nullptr &&
+                    !(rule.threshold >= 0.0 && rule.threshold <= 100.0)) {
+                    return refuse("threshold", condition->percentRefusal);
+                }
+                if (direction && *direction != directionName(*condition->direction)) {
+                    return refuse("direction", condition->directionRefusal);
+                }
+            }
+            for (const auto& [key, bit] : {std::pair{"threshold", kThresholdKey},
+                                           {"direction", kDirectionKey},
+                                           {"statistic", kStatisticKey}}) {
+                if ((condition->keys & bit) == 0 && table_.contains(key)) {
+                    return refuse(key, std::string("key '") + key + "' does not apply to " +
+                                           *event + " rules");
                 }
             }
         }
@@ -428,8 +411,9 @@ class RuleReader {
 
   private:
     // max_level and min_share (black), low and high (luma_levels).
-    bool levels(Rule& rule, const std::string& event) {
-        const bool black = event == "black";
+    bool levels(Rule& rule, const Condition& condition) {
+        const bool black = (condition.keys & kBlackLevelKeys) != 0;
+        const std::string event = condition.name;
         static const std::vector<std::string> kBlackKeys = {"max_level", "min_share"};
         static const std::vector<std::string> kLevelKeys = {"low", "high"};
         for (const std::string& key : black ? kLevelKeys : kBlackKeys) {
@@ -638,30 +622,6 @@ const char* statisticName(Statistic statistic) {
     return "";
 }
 
-const char* watchName(Watch watch) {
-    switch (watch) {
-        case Watch::Indicator:
-            return "indicator";
-        case Watch::Black:
-            return "black";
-        case Watch::Freeze:
-            return "freeze";
-        case Watch::DecodeError:
-            return "decode_error";
-        case Watch::SignalLoss:
-            return "signal_loss";
-        case Watch::FramesLost:
-            return "frames_lost";
-        case Watch::Truncated:
-            return "truncated";
-        case Watch::Bars:
-            return "bars";
-        case Watch::LumaLevels:
-            return "luma_levels";
-    }
-    return "";
-}
-
 std::string defaultEventType(IndicatorId id) {
     return indicatorInfo(id).eventType;
 }
@@ -811,34 +771,33 @@ std::string profileToToml(const Profile& profile) {
     if (!profile.ignoreHead.empty()) out += "ignore_head = " + time(profile.ignoreHead) + "\n";
     if (!profile.ignoreTail.empty()) out += "ignore_tail = " + time(profile.ignoreTail) + "\n";
     for (const Rule& rule : profile.rules) {
+        const Condition& condition = conditionOf(rule.watch);
         out += "\n[[rule]]\nid = " + quoted(rule.id) + "\n";
-        if (rule.watch == Watch::Indicator) {
+        if (condition.onIndicator) {
             out += "indicator = \"" + std::string(indicatorKey(rule.indicator)) + "\"\n";
         }
         out += "event = " + quoted(rule.type) + "\n";
         if (rule.statistic != Statistic::None) {
             out += "statistic = \"" + std::string(statisticName(rule.statistic)) + "\"\n";
         }
-        if (rule.watch == Watch::Indicator || rule.watch == Watch::Freeze ||
-            rule.watch == Watch::LumaLevels) {
+        if ((condition.keys & kThresholdKey) != 0) {
             out += "threshold = " + real(rule.threshold) + "\n";
         }
-        if (rule.watch == Watch::Black && rule.maxLevel >= 0) {
+        if ((condition.keys & kBlackLevelKeys) != 0 && rule.maxLevel >= 0) {
             out += "max_level = " + std::to_string(rule.maxLevel) + "\n";
             out += "min_share = " + real(rule.minShare) + "\n";
         }
-        if (rule.watch == Watch::LumaLevels) {
+        if ((condition.keys & kLumaRangeKeys) != 0) {
             out += "low = " + std::to_string(rule.low) + "\nhigh = " + std::to_string(rule.high) +
                    "\n";
         }
         if (!rule.inLeader) out += "in_leader = false\n";
         if (!rule.from.empty()) out += "from = " + time(rule.from) + "\n";
         if (!rule.to.empty()) out += "to = " + time(rule.to) + "\n";
-        if (rule.watch == Watch::Indicator) {
+        if ((condition.keys & kDirectionKey) != 0 && !condition.direction) {
             out += "direction = \"" + std::string(directionName(rule.direction)) + "\"\n";
         }
-        if (rule.statistic == Statistic::None && rule.watch != Watch::SignalLoss &&
-            rule.watch != Watch::FramesLost && rule.watch != Watch::Truncated) {
+        if (rule.statistic == Statistic::None && (condition.keys & kMinDurationKey) != 0) {
             out += (rule.strict ? "longer_than = " : "min_duration = ") + real(rule.minDuration) +
                    "\n";
         }

@@ -10,6 +10,7 @@
 
 #include "indicators/indicator_id.h"
 #include "io/display_name.h"
+#include "qc/conditions.h"
 #include "qc/timecode.h"
 
 namespace lumaqc {
@@ -39,30 +40,30 @@ Json eventJson(const qc::Event& e, const qc::TimecodeClock& clock) {
         ebu["name"] = e.ebu.name;
     }
     const bool statistic = e.statistic != qc::Statistic::None;
-    const bool hasThreshold = e.watch == qc::Watch::Indicator || e.watch == qc::Watch::Freeze;
-    return Json{
-        {"id", e.id},
-        {"type", e.type},
-        {"severity", qc::severityName(e.severity)},
-        {"rule", e.rule},
-        {"indicator", e.indicator.empty() ? Json(nullptr) : Json(e.indicator)},
-        {"threshold", hasThreshold ? real(e.threshold) : Json(nullptr)},
-        {"direction", hasThreshold ? Json(qc::directionName(e.direction)) : Json(nullptr)},
-        {"statistic", statistic ? Json(qc::statisticName(e.statistic)) : Json(nullptr)},
-        {"statistic_value", statistic ? real(e.statisticValue) : Json(nullptr)},
-        {"first_frame", e.firstFrame},
-        {"last_frame", e.lastFrame},
-        {"frames", e.frames()},
-        {"start_seconds", seconds(e.startSeconds)},
-        {"end_seconds", seconds(e.endSeconds)},
-        {"duration_seconds", seconds(e.durationSeconds())},
-        {"start_timecode", clock.valid() ? Json(clock.at(e.startSeconds)) : Json(nullptr)},
-        {"end_timecode", clock.valid() ? Json(clock.at(e.endSeconds)) : Json(nullptr)},
-        {"worst_value", e.worstValue ? real(*e.worstValue) : Json(nullptr)},
-        {"worst_frame", e.worstFrame >= 0 ? Json(e.worstFrame) : Json(nullptr)},
-        {"decode_errors", e.watch == qc::Watch::DecodeError ? Json(e.decodeErrors) : Json(nullptr)},
-        {"ebu_item", ebu},
-        {"message", e.message}};
+    const qc::Condition& condition = qc::conditionOf(e.watch);
+    const bool hasThreshold = condition.onIndicator || condition.indicator.has_value();
+    return Json{{"id", e.id},
+                {"type", e.type},
+                {"severity", qc::severityName(e.severity)},
+                {"rule", e.rule},
+                {"indicator", e.indicator.empty() ? Json(nullptr) : Json(e.indicator)},
+                {"threshold", hasThreshold ? real(e.threshold) : Json(nullptr)},
+                {"direction", hasThreshold ? Json(qc::directionName(e.direction)) : Json(nullptr)},
+                {"statistic", statistic ? Json(qc::statisticName(e.statistic)) : Json(nullptr)},
+                {"statistic_value", statistic ? real(e.statisticValue) : Json(nullptr)},
+                {"first_frame", e.firstFrame},
+                {"last_frame", e.lastFrame},
+                {"frames", e.frames()},
+                {"start_seconds", seconds(e.startSeconds)},
+                {"end_seconds", seconds(e.endSeconds)},
+                {"duration_seconds", seconds(e.durationSeconds())},
+                {"start_timecode", clock.valid() ? Json(clock.at(e.startSeconds)) : Json(nullptr)},
+                {"end_timecode", clock.valid() ? Json(clock.at(e.endSeconds)) : Json(nullptr)},
+                {"worst_value", e.worstValue ? real(*e.worstValue) : Json(nullptr)},
+                {"worst_frame", e.worstFrame >= 0 ? Json(e.worstFrame) : Json(nullptr)},
+                {"decode_errors", condition.decodeErrors ? Json(e.decodeErrors) : Json(nullptr)},
+                {"ebu_item", ebu},
+                {"message", e.message}};
 }
 
 Json ruleJson(const qc::Rule& r) {
@@ -72,16 +73,13 @@ Json ruleJson(const qc::Rule& r) {
         if (!r.ebu.id.empty()) ebu["id"] = r.ebu.id;
         ebu["name"] = r.ebu.name;
     }
-    const bool indicator = r.watch == qc::Watch::Indicator;
-    const bool hasThreshold = indicator || r.watch == qc::Watch::Freeze;
-    const char* watched = indicator                      ? indicatorKey(r.indicator)
-                          : r.watch == qc::Watch::Freeze ? indicatorKey(kTemporalActivity)
-                                                         : nullptr;
+    const std::optional<IndicatorId> watched = qc::watchedIndicator(r);
+    const bool hasThreshold = watched.has_value();
     return Json{
         {"id", r.id},
         {"type", r.type},
         {"watch", qc::watchName(r.watch)},
-        {"indicator", watched ? Json(watched) : Json(nullptr)},
+        {"indicator", watched ? Json(indicatorKey(*watched)) : Json(nullptr)},
         {"threshold", hasThreshold ? real(r.threshold) : Json(nullptr)},
         {"direction", hasThreshold ? Json(qc::directionName(r.direction)) : Json(nullptr)},
         {"statistic",

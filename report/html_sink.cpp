@@ -13,6 +13,7 @@
 
 #include "indicators/registry.h"
 #include "io/display_name.h"
+#include "qc/conditions.h"
 #include "qc/detector.h"
 #include "report/decision_sink.h"
 #include "report/provenance.h"
@@ -148,13 +149,6 @@ std::string intervalsTable(const char* id, const std::vector<FrameInterval>& int
     return out + "</tbody></table>\n</details>\n";
 }
 
-// The indicator a rule draws its threshold on; none for black and decode errors.
-std::optional<IndicatorId> ruleIndicator(const qc::Rule& rule) {
-    if (rule.watch == qc::Watch::Indicator) return rule.indicator;
-    if (rule.watch == qc::Watch::Freeze) return kTemporalActivity;
-    return std::nullopt;
-}
-
 std::string number(double v, const char* format = "%.4g") {
     if (!std::isfinite(v)) return "–";
     char text[64];
@@ -219,7 +213,7 @@ std::string decisionData(const DecisionSink& decision) {
     first = true;
     std::array<std::string, kIndicatorCount> hints;
     for (const qc::Rule& rule : profile.rules) {
-        const std::optional<IndicatorId> id = ruleIndicator(rule);
+        const std::optional<IndicatorId> id = qc::watchedIndicator(rule);
         if (!id) continue;
         if (hints[*id].empty()) {
             hints[*id] = std::string(rule.direction == qc::Direction::Above ? "Worse when higher"

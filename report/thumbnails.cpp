@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "indicators/registry.h"
+#include "qc/conditions.h"
 
 #ifdef LUMAQC_HAVE_DECODER
 extern "C" {
@@ -143,7 +144,7 @@ std::string encodeDataUri(const SmallPicture& picture) {
 
 ThumbnailKeeper::ThumbnailKeeper(const qc::Profile& profile) {
     for (const qc::Rule& rule : profile.rules) {
-        if (rule.watch != qc::Watch::Indicator) continue;
+        if (!qc::conditionOf(rule.watch).onIndicator) continue;
         const bool perFrame = rule.statistic == qc::Statistic::None;
         const bool known = std::any_of(worst_.begin(), worst_.end(), [&](const RuleWorst& w) {
             return w.indicator == rule.indicator && w.direction == rule.direction &&

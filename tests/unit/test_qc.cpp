@@ -106,6 +106,13 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 6: key 'high' must be a luma level from 0 to 255"},
         {head + "event = \"bars\"\nseverity = \"info\"\nmax_level = 3\n",
          "line 6: key 'max_level' applies to black and luma_levels rules"},
+        {head + "event = \"signal_loss\"\nseverity = \"error\"\nmin_duration = 1\n",
+         "line 6: key 'min_duration' does not apply to signal_loss rules (the stall timeout, "
+         "--stall-timeout, decides)"},
+        {head + "event = \"luma_levels\"\nseverity = \"error\"\nthreshold = 120\n",
+         "line 6: a luma_levels threshold is a percent of the picture (0 to 100)"},
+        {head + "event = \"freeze\"\nseverity = \"error\"\ndirection = \"above\"\n",
+         "line 6: a freeze rule's threshold is a lower limit"},
         {head + "event = \"black\"\nseverity = \"error\"\nmin_duration = 1\nlonger_than = 1\n",
          "line 7: a rule takes min_duration or longer_than, not both"},
         {head + "event = \"black\"\nseverity = \"error\"\nfrom = \"5 s\"\n",

@@ -1,0 +1,70 @@
+// The conditions a QC rule can watch, one entry each in conditions.cpp: its
+// name (the event type of its rules, the "watch" of the documents), the keys
+// of a [[rule]] that apply to it and their checks, and what the documents
+// show of its rules and events. Profiles are read and printed from it, and
+// the console, JSON and report outputs describe rules and events by it.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "indicators/indicator_id.h"
+#include "qc/profile.h"
+
+namespace lumaqc::qc {
+
+// The keys of a [[rule]] that depend on its condition (id, event, severity,
+// not_during, ebu_item, in_leader, from and to apply to every rule).
+enum RuleKey : unsigned {
+    kThresholdKey = 1u << 0,
+    kDirectionKey = 1u << 1,
+    kMinDurationKey = 1u << 2,  // min_duration and longer_than
+    kStatisticKey = 1u << 3,
+    kBlackLevelKeys = 1u << 4,  // max_level and min_share
+    kLumaRangeKeys = 1u << 5,   // low and high
+};
+
+struct Condition {
+    Watch watch;
+    const char* name;
+    // Named by a rule's `event`; false for the indicator rules, named by
+    // their `indicator`.
+    bool byEvent;
+    unsigned keys;  // RuleKey bits
+    // A condition with a threshold of its own (not an indicator's): its
+    // default, its direction (a rule may only repeat it) and the refusal of
+    // the other, and the refusal of a threshold outside 0-100 when it is a
+    // percent of the picture (null when it is not).
+    double defaultThreshold = 0.0;
+    std::optional<Direction> direction{};
+    const char* directionRefusal = nullptr;
+    const char* percentRefusal = nullptr;
+    // Why min_duration does not apply, when it does not and there is more to
+    // say than that (null: nothing more).
+    const char* minDurationNote = nullptr;
+    // The indicator whose values the condition's threshold is drawn on in the
+    // documents: the rule's own (`onIndicator`) or a fixed one; none else.
+    bool onIndicator = false;
+    std::optional<IndicatorId> indicator{};
+    bool worstValue = true;     // its events tell the value furthest beyond
+    bool decodeErrors = false;  // its events count decoding errors
+};
+
+// Every condition, the indicator rules first, then in the order of the
+// names the profile messages list.
+std::span<const Condition> conditions();
+
+// The entry of a condition.
+const Condition& conditionOf(Watch watch);
+// The condition a rule's `event` names; null when none does.
+const Condition* conditionNamed(std::string_view event);
+// "black, freeze, ..., luma_levels": the conditions named by an event.
+const std::string& conditionNames();
+
+// The indicator a rule's (or an event's) threshold is drawn on; none for
+// black, decode errors, ...
+std::optional<IndicatorId> watchedIndicator(const Rule& rule);
+
+}  // namespace lumaqc::qc
