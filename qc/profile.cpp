@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <string_view>
 #include <unordered_set>
 
@@ -20,193 +18,6 @@
 namespace lumaqc::qc {
 
 namespace {
-
-// The built-in profile. Every threshold is calibrated on the clips listed in
-// the README ("QC profiles"), with a margin over clean content.
-const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit it, and use it with
-#   lumaqc VIDEO --profile FILE
-#
-# Each [[rule]] turns a condition into events:
-#   id            unique name of the rule
-#   event         "black", "freeze", "decode_error", "signal_loss",
-#                 "frames_lost" or "truncated"; for
-#                 indicator rules the event type (default: derived from the
-#                 indicator)
-#   indicator     an indicator key (blockiness, blur, noise, interlace, ...)
-#   threshold     indicator rules: the limit; freeze: the temporal activity up
-#                 to which a picture counts as held (0: exact repeats only)
-#   direction     "above" or "below": which side of the threshold is bad
-#   min_duration  seconds the condition must last (per-frame rules)
-#   statistic     rate a whole-file statistic instead of runs of frames:
-#                 "mean", "min", "max", "p5", "p50" or "p95"
-#   severity      "info", "warning" or "error"; any error fails the file
-#   not_during    event types whose condition excludes a frame (cross-talk)
-#   ebu_item      { id = "...", name = "..." }: the EBU QC test item (EBU Tech
-#                 3363) the rule implements
-# Rules that watch the same condition with different minimum durations make
-# one event that takes the severity of the longest duration it reaches.
-# Indicator rules ignore black pictures; statistics leave them out.
-name = "default"
-description = "Black and frozen pictures, decoding errors, and calibrated warnings for blocking, blur, noise, combing, slice and block loss"
-
-# Colour bars and test patterns are noted; the conditions they would raise
-# (a held picture, blocking, slices) name them in not_during.
-[[rule]]
-id = "bars"
-event = "bars"
-min_duration = 0.5
-severity = "info"
-
-# Black as delivery requirements define it: 98 % of the picture at or below
-# luma 32 (a logo or burnt-in timecode stays black). The leader (bars from
-# the first frame and the black after them) is not judged.
-[[rule]]
-id = "black_warning"
-event = "black"
-max_level = 32
-min_share = 98.0
-min_duration = 0.5
-severity = "warning"
-in_leader = false
-ebu_item = { name = "Constant Colour Frames" }
-
-[[rule]]
-id = "black_error"
-event = "black"
-max_level = 32
-min_share = 98.0
-min_duration = 2.0
-severity = "error"
-in_leader = false
-ebu_item = { name = "Constant Colour Frames" }
-
-[[rule]]
-id = "freeze_warning"
-event = "freeze"
-threshold = 1.0
-min_duration = 0.5
-severity = "warning"
-not_during = ["bars"]
-ebu_item = { name = "Freeze Frames" }
-
-[[rule]]
-id = "freeze_error"
-event = "freeze"
-threshold = 1.0
-min_duration = 2.0
-severity = "error"
-not_during = ["bars"]
-ebu_item = { name = "Freeze Frames" }
-
-# Luma outside EBU R 103's -1 % to 103 % (below 5 or above 246 in 8-bit
-# limited range) on more than 1 % of the picture.
-[[rule]]
-id = "luma_levels"
-event = "luma_levels"
-low = 5
-high = 246
-threshold = 1.0
-min_duration = 1.0
-severity = "warning"
-ebu_item = { name = "Luma Levels" }
-
-[[rule]]
-id = "decode_error"
-event = "decode_error"
-severity = "error"
-
-# Frames missing from a constant-rate stream (a gap in its timestamps), and an
-# input that ends before the duration its container declares.
-[[rule]]
-id = "frames_lost"
-event = "frames_lost"
-severity = "error"
-
-[[rule]]
-id = "truncated"
-event = "truncated"
-severity = "error"
-
-# Live inputs (URLs, pipes): no picture for the stall timeout (--stall-timeout,
-# 2 s by default); the event lasts until pictures come again.
-[[rule]]
-id = "signal_loss"
-event = "signal_loss"
-severity = "error"
-
-# Blockiness falls as blocking gets worse; it depends much on the content, so
-# the file is rated by its worst 5 % of frames.
-[[rule]]
-id = "blocking"
-indicator = "blockiness"
-event = "blocking"
-statistic = "p5"
-threshold = 0.2
-direction = "below"
-severity = "warning"
-not_during = ["bars"]
-ebu_item = { name = "Blockiness" }
-
-[[rule]]
-id = "blur"
-indicator = "blur"
-event = "blur"
-threshold = 7.0
-direction = "above"
-min_duration = 1.0
-severity = "warning"
-ebu_item = { name = "Blurriness" }
-
-[[rule]]
-id = "noise"
-indicator = "noise"
-event = "noise"
-threshold = 7.0
-direction = "above"
-min_duration = 1.0
-severity = "warning"
-ebu_item = { name = "Video Noise" }
-
-[[rule]]
-id = "combing"
-indicator = "interlace"
-event = "combing"
-threshold = 0.1
-direction = "above"
-min_duration = 1.0
-severity = "warning"
-
-[[rule]]
-id = "slice_loss"
-indicator = "slice"
-event = "slice_loss"
-threshold = 20.0
-direction = "above"
-min_duration = 0.2
-severity = "warning"
-not_during = ["bars"]
-
-# Blur and combing also read as block loss.
-[[rule]]
-id = "block_loss"
-indicator = "block_loss"
-event = "block_loss"
-threshold = 12.0
-direction = "above"
-min_duration = 0.2
-severity = "warning"
-not_during = ["blur", "combing", "bars"]
-)";
-
-// Shortest text that reads back as the same double, always with a point or
-// an exponent so that TOML reads a float.
-std::string real(double v) {
-    char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    std::string text(buffer, ec == std::errc() ? end : buffer);
-    if (text.find_first_of(".eE") == std::string::npos) text += ".0";
-    return text;
-}
 
 // One line naming the profile, the line and what is wrong.
 class Fault {
@@ -481,7 +292,7 @@ class RuleReader {
         } else if (node.is_number()) {
             const double v = node.value<double>().value_or(-1.0);
             if (v >= 0.0 && std::isfinite(v)) {
-                out = real(v);
+                out = tomlReal(v);
                 return true;
             }
         }
@@ -578,67 +389,7 @@ class RuleReader {
     Fault& fault_;
 };
 
-std::string quoted(const std::string& s) {
-    std::ostringstream out;
-    out << toml::value<std::string>(s);
-    return out.str();
-}
-
 }  // namespace
-
-const char* severityName(Severity severity) {
-    switch (severity) {
-        case Severity::Info:
-            return "info";
-        case Severity::Warning:
-            return "warning";
-        case Severity::Error:
-            break;
-    }
-    return "error";
-}
-
-const char* directionName(Direction direction) {
-    return direction == Direction::Below ? "below" : "above";
-}
-
-const char* statisticName(Statistic statistic) {
-    switch (statistic) {
-        case Statistic::None:
-            return "";
-        case Statistic::Mean:
-            return "mean";
-        case Statistic::Min:
-            return "min";
-        case Statistic::Max:
-            return "max";
-        case Statistic::P5:
-            return "p5";
-        case Statistic::P50:
-            return "p50";
-        case Statistic::P95:
-            return "p95";
-    }
-    return "";
-}
-
-std::string defaultEventType(IndicatorId id) {
-    return indicatorInfo(id).eventType;
-}
-
-const std::string& defaultProfileText() {
-    static const std::string text = kDefaultProfile;
-    return text;
-}
-
-const Profile& defaultProfile() {
-    static const Profile profile = [] {
-        std::string error;
-        std::optional<Profile> parsed = parseProfile(defaultProfileText(), "default", error);
-        return parsed ? *parsed : Profile{};
-    }();
-    return profile;
-}
 
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
                                     std::string& error) {
@@ -760,64 +511,6 @@ std::optional<Profile> loadProfile(const std::string& path, std::string& error,
     }
     close(fd);
     return parseProfile(text, path, error);
-}
-
-std::string profileToToml(const Profile& profile) {
-    std::string out = "name = " + quoted(profile.name) + "\n";
-    if (!profile.description.empty()) out += "description = " + quoted(profile.description) + "\n";
-    const auto time = [](const std::string& text) {
-        return text.find(':') != std::string::npos ? quoted(text) : text;
-    };
-    if (!profile.ignoreHead.empty()) out += "ignore_head = " + time(profile.ignoreHead) + "\n";
-    if (!profile.ignoreTail.empty()) out += "ignore_tail = " + time(profile.ignoreTail) + "\n";
-    for (const Rule& rule : profile.rules) {
-        const Condition& condition = conditionOf(rule.watch);
-        out += "\n[[rule]]\nid = " + quoted(rule.id) + "\n";
-        if (condition.onIndicator) {
-            out += "indicator = \"" + std::string(indicatorKey(rule.indicator)) + "\"\n";
-        }
-        out += "event = " + quoted(rule.type) + "\n";
-        if (rule.statistic != Statistic::None) {
-            out += "statistic = \"" + std::string(statisticName(rule.statistic)) + "\"\n";
-        }
-        if ((condition.keys & kThresholdKey) != 0) {
-            out += "threshold = " + real(rule.threshold) + "\n";
-        }
-        if ((condition.keys & kBlackLevelKeys) != 0 && rule.maxLevel >= 0) {
-            out += "max_level = " + std::to_string(rule.maxLevel) + "\n";
-            out += "min_share = " + real(rule.minShare) + "\n";
-        }
-        if ((condition.keys & kLumaRangeKeys) != 0) {
-            out += "low = " + std::to_string(rule.low) + "\nhigh = " + std::to_string(rule.high) +
-                   "\n";
-        }
-        if (!rule.inLeader) out += "in_leader = false\n";
-        if (!rule.from.empty()) out += "from = " + time(rule.from) + "\n";
-        if (!rule.to.empty()) out += "to = " + time(rule.to) + "\n";
-        if ((condition.keys & kDirectionKey) != 0 && !condition.direction) {
-            out += "direction = \"" + std::string(directionName(rule.direction)) + "\"\n";
-        }
-        if (rule.statistic == Statistic::None && (condition.keys & kMinDurationKey) != 0) {
-            out += (rule.strict ? "longer_than = " : "min_duration = ") + real(rule.minDuration) +
-                   "\n";
-        }
-        out += "severity = \"" + std::string(severityName(rule.severity)) + "\"\n";
-        if (!rule.notDuring.empty()) {
-            out += "not_during = [";
-            for (size_t i = 0; i < rule.notDuring.size(); ++i) {
-                out += (i > 0 ? ", " : "") + quoted(rule.notDuring[i]);
-            }
-            out += "]\n";
-        }
-        if (!rule.ebu.id.empty() || !rule.ebu.name.empty()) {
-            out += "ebu_item = {";
-            if (!rule.ebu.id.empty()) out += " id = " + quoted(rule.ebu.id);
-            if (!rule.ebu.id.empty() && !rule.ebu.name.empty()) out += ",";
-            if (!rule.ebu.name.empty()) out += " name = " + quoted(rule.ebu.name);
-            out += " }\n";
-        }
-    }
-    return out;
 }
 
 }  // namespace lumaqc::qc

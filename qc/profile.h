@@ -136,4 +136,8 @@ std::optional<Profile> loadProfile(const std::string& path, std::string& error,
 // The profile as TOML that parseProfile() reads back into the same profile.
 std::string profileToToml(const Profile& profile);
 
+// The shortest text that reads back as the same double, always with a point
+// or an exponent so that TOML reads a float.
+std::string tomlReal(double v);
+
 }  // namespace lumaqc::qc

@@ -1,0 +1,202 @@
+// The built-in profile "default": its TOML text, which --print-profile shows
+// with its comments, and the profile read from it.
+#include "qc/profile.h"
+
+namespace lumaqc::qc {
+
+namespace {
+
+// The built-in profile. Every threshold is calibrated on the clips listed in
+// the README ("QC profiles"), with a margin over clean content.
+const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit it, and use it with
+#   lumaqc VIDEO --profile FILE
+#
+# Each [[rule]] turns a condition into events:
+#   id            unique name of the rule
+#   event         "black", "freeze", "decode_error", "signal_loss",
+#                 "frames_lost" or "truncated"; for
+#                 indicator rules the event type (default: derived from the
+#                 indicator)
+#   indicator     an indicator key (blockiness, blur, noise, interlace, ...)
+#   threshold     indicator rules: the limit; freeze: the temporal activity up
+#                 to which a picture counts as held (0: exact repeats only)
+#   direction     "above" or "below": which side of the threshold is bad
+#   min_duration  seconds the condition must last (per-frame rules)
+#   statistic     rate a whole-file statistic instead of runs of frames:
+#                 "mean", "min", "max", "p5", "p50" or "p95"
+#   severity      "info", "warning" or "error"; any error fails the file
+#   not_during    event types whose condition excludes a frame (cross-talk)
+#   ebu_item      { id = "...", name = "..." }: the EBU QC test item (EBU Tech
+#                 3363) the rule implements
+# Rules that watch the same condition with different minimum durations make
+# one event that takes the severity of the longest duration it reaches.
+# Indicator rules ignore black pictures; statistics leave them out.
+name = "default"
+description = "Black and frozen pictures, decoding errors, and calibrated warnings for blocking, blur, noise, combing, slice and block loss"
+
+# Colour bars and test patterns are noted; the conditions they would raise
+# (a held picture, blocking, slices) name them in not_during.
+[[rule]]
+id = "bars"
+event = "bars"
+min_duration = 0.5
+severity = "info"
+
+# Black as delivery requirements define it: 98 % of the picture at or below
+# luma 32 (a logo or burnt-in timecode stays black). The leader (bars from
+# the first frame and the black after them) is not judged.
+[[rule]]
+id = "black_warning"
+event = "black"
+max_level = 32
+min_share = 98.0
+min_duration = 0.5
+severity = "warning"
+in_leader = false
+ebu_item = { name = "Constant Colour Frames" }
+
+[[rule]]
+id = "black_error"
+event = "black"
+max_level = 32
+min_share = 98.0
+min_duration = 2.0
+severity = "error"
+in_leader = false
+ebu_item = { name = "Constant Colour Frames" }
+
+[[rule]]
+id = "freeze_warning"
+event = "freeze"
+threshold = 1.0
+min_duration = 0.5
+severity = "warning"
+not_during = ["bars"]
+ebu_item = { name = "Freeze Frames" }
+
+[[rule]]
+id = "freeze_error"
+event = "freeze"
+threshold = 1.0
+min_duration = 2.0
+severity = "error"
+not_during = ["bars"]
+ebu_item = { name = "Freeze Frames" }
+
+# Luma outside EBU R 103's -1 % to 103 % (below 5 or above 246 in 8-bit
+# limited range) on more than 1 % of the picture.
+[[rule]]
+id = "luma_levels"
+event = "luma_levels"
+low = 5
+high = 246
+threshold = 1.0
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Luma Levels" }
+
+[[rule]]
+id = "decode_error"
+event = "decode_error"
+severity = "error"
+
+# Frames missing from a constant-rate stream (a gap in its timestamps), and an
+# input that ends before the duration its container declares.
+[[rule]]
+id = "frames_lost"
+event = "frames_lost"
+severity = "error"
+
+[[rule]]
+id = "truncated"
+event = "truncated"
+severity = "error"
+
+# Live inputs (URLs, pipes): no picture for the stall timeout (--stall-timeout,
+# 2 s by default); the event lasts until pictures come again.
+[[rule]]
+id = "signal_loss"
+event = "signal_loss"
+severity = "error"
+
+# Blockiness falls as blocking gets worse; it depends much on the content, so
+# the file is rated by its worst 5 % of frames.
+[[rule]]
+id = "blocking"
+indicator = "blockiness"
+event = "blocking"
+statistic = "p5"
+threshold = 0.2
+direction = "below"
+severity = "warning"
+not_during = ["bars"]
+ebu_item = { name = "Blockiness" }
+
+[[rule]]
+id = "blur"
+indicator = "blur"
+event = "blur"
+threshold = 7.0
+direction = "above"
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Blurriness" }
+
+[[rule]]
+id = "noise"
+indicator = "noise"
+event = "noise"
+threshold = 7.0
+direction = "above"
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Video Noise" }
+
+[[rule]]
+id = "combing"
+indicator = "interlace"
+event = "combing"
+threshold = 0.1
+direction = "above"
+min_duration = 1.0
+severity = "warning"
+
+[[rule]]
+id = "slice_loss"
+indicator = "slice"
+event = "slice_loss"
+threshold = 20.0
+direction = "above"
+min_duration = 0.2
+severity = "warning"
+not_during = ["bars"]
+
+# Blur and combing also read as block loss.
+[[rule]]
+id = "block_loss"
+indicator = "block_loss"
+event = "block_loss"
+threshold = 12.0
+direction = "above"
+min_duration = 0.2
+severity = "warning"
+not_during = ["blur", "combing", "bars"]
+)";
+
+}  // namespace
+
+const std::string& defaultProfileText() {
+    static const std::string text = kDefaultProfile;
+    return text;
+}
+
+const Profile& defaultProfile() {
+    static const Profile profile = [] {
+        std::string error;
+        std::optional<Profile> parsed = parseProfile(defaultProfileText(), "default", error);
+        return parsed ? *parsed : Profile{};
+    }();
+    return profile;
+}
+
+}  // namespace lumaqc::qc
