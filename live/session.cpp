@@ -140,6 +140,7 @@ void LiveSession::attach(DecisionSink& decision) {
         metrics_.declare(rule.type, qc::severityName(rule.severity));
     }
     decision.setLive([this](qc::Change change, const qc::Event& event, const std::string& record) {
+        if (handingOver_ && change == qc::Change::Open && event.type == "signal_loss") return;
         const char* name = change == qc::Change::Open       ? "open"
                            : change == qc::Change::Escalate ? "escalate"
                                                             : "close";
@@ -263,6 +264,16 @@ void LiveSession::signalBack(const SignalGap& gap) {
         return;
     }
     lossInHub_ = false;
+    if (decision_ != nullptr && gap.nextFrame >= 0) {
+        // A feed dead at the start: once pictures come the decision has
+        // begun, and takes the loss over (its open was told already), so
+        // that it is an event of the verdict and of --events like the others.
+        handingOver_ = true;
+        decision_->signalLost(loss_.next, loss_.seconds, loss_.message);
+        handingOver_ = false;
+        decision_->signalBack(back.next, back.seconds, back.message);
+        return;
+    }
     hub_.publish(signalLossRecord(false, loss_, back));
 }
 

@@ -115,8 +115,9 @@ class LiveSession : public LiveObserver, public LiveOutputs {
     LiveSource* live_ = nullptr;        // owned by the driver
     DecisionSink* decision_ = nullptr;  // owned by the driver's outputs
     std::vector<std::unique_ptr<KeptOutput>> kept_;
-    SignalLoss loss_;         // the one open, without a decision
-    bool lossInHub_ = false;  // a loss opened outside the decision is open
+    SignalLoss loss_;                       // the one open, without a decision
+    bool lossInHub_ = false;                // a loss opened outside the decision is open
+    std::atomic<bool> handingOver_{false};  // the decision takes that loss over
     std::mutex noticeMutex_;
     double lastNotice_ = -1e9;
     long noticesHeld_ = 0;

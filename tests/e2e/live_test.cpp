@@ -90,14 +90,14 @@ TEST_F(Live, UdpStreamWithAPause) {
         ASSERT_EQ(r.status, 0) << r.err;
     };
     // Dead at the start: a loss after the stall timeout, told to the event
-    // command (the decision begins with the first picture).
+    // command (the decision takes it over with the first picture).
     ASSERT_TRUE(waitFor(10, [&] { return sampleOf(scrape(), "lumaqc_stalls_total") == 1; }));
     send("3", true);
     const auto stop = Clock::now();
     // The black stretch (1 s) opened and closed a warning; the loss is an
     // error of the profile.
     const std::string events = dir_.file("events.jsonl");
-    ASSERT_TRUE(waitFor(10, [&] { return jsonLines(events).size() >= 3; }));
+    ASSERT_TRUE(waitFor(10, [&] { return jsonLines(events).size() >= 5; }));
     // During the loss: every frame that came is out (two threads; a slow
     // build may still be finishing the last ones when the loss opens), and
     // the metrics say so.
@@ -122,7 +122,7 @@ TEST_F(Live, UdpStreamWithAPause) {
 
     std::this_thread::sleep_until(stop + std::chrono::seconds(4));
     send("2", false);
-    ASSERT_TRUE(waitFor(10, [&] { return jsonLines(events).size() >= 4; }));
+    ASSERT_TRUE(waitFor(10, [&] { return jsonLines(events).size() >= 6; }));
     const double stopToBack = std::chrono::duration<double>(Clock::now() - stop).count();
     const std::string back = scrape();
     EXPECT_EQ(sampleOf(back, "lumaqc_receiving"), 1);
@@ -137,38 +137,38 @@ TEST_F(Live, UdpStreamWithAPause) {
     const size_t rows = logRows(dir_.file("metricsResultsCSV.csv"));
     EXPECT_EQ(lumaqc.err().substr(lumaqc.err().rfind("lumaqc: stopped")),
               "lumaqc: stopped by SIGTERM after " + std::to_string(rows) + " frames\n");
-    // In order: black open and close, signal_loss open and close, the
-    // verdict; the event command got every change as it happened.
+    // In order: the loss at the start (the decision took it over with the
+    // first picture), black open and close, signal_loss open and close, the
+    // verdict; the event command got every change as it happened (the first
+    // open before the decision began).
     const std::vector<Json> seen = jsonLines(events);
-    ASSERT_EQ(seen.size(), 5u);
-    const char* const order[][2] = {
-        {"open", "black"}, {"close", "black"}, {"open", "signal_loss"}, {"close", "signal_loss"}};
-    for (size_t i = 0; i < 4; ++i) {
+    ASSERT_EQ(seen.size(), 7u);
+    const char* const order[][2] = {{"open", "signal_loss"}, {"close", "signal_loss"},
+                                    {"open", "black"},       {"close", "black"},
+                                    {"open", "signal_loss"}, {"close", "signal_loss"}};
+    for (size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(seen[i]["record"], order[i][0]) << i;
         EXPECT_EQ(seen[i]["type"], order[i][1]) << i;
     }
-    EXPECT_EQ(seen[4]["record"], "verdict");
-    EXPECT_EQ(seen[4]["result"], "fail");
-    // The event command also heard of the loss at the start, before them.
+    EXPECT_EQ(seen[0]["first_frame"], 0);
+    EXPECT_EQ(seen[6]["record"], "verdict");
+    EXPECT_EQ(seen[6]["errors"], 2);
     const std::vector<Json> heard = jsonLines(dir_.file("exec.jsonl"));
     ASSERT_EQ(heard.size(), 6u);
     EXPECT_EQ(heard[0]["record"], "open");
     EXPECT_EQ(heard[0]["type"], "signal_loss");
-    EXPECT_EQ(heard[0]["first_frame"], 0);
-    EXPECT_EQ(heard[1]["record"], "close");
-    EXPECT_EQ(heard[1]["type"], "signal_loss");
-    EXPECT_EQ(std::vector<Json>(heard.begin() + 2, heard.end()),
-              std::vector<Json>(seen.begin(), seen.begin() + 4));
-    EXPECT_NEAR(seen[1]["first_frame"].get<double>(), 25, 2);  // black from 1 s to 2 s
-    EXPECT_NEAR(seen[1]["last_frame"].get<double>(), 49, 2);
-    EXPECT_EQ(seen[3]["severity"], "error");
-    EXPECT_EQ(seen[3]["first_frame"], framesBefore);
-    EXPECT_EQ(seen[3]["frames"], 0);
+    EXPECT_EQ(std::vector<Json>(heard.begin() + 1, heard.end()),
+              std::vector<Json>(seen.begin() + 1, seen.begin() + 6));
+    EXPECT_NEAR(seen[3]["first_frame"].get<double>(), 25, 2);  // black from 1 s to 2 s
+    EXPECT_NEAR(seen[3]["last_frame"].get<double>(), 49, 2);
+    EXPECT_EQ(seen[5]["severity"], "error");
+    EXPECT_EQ(seen[5]["first_frame"], framesBefore);
+    EXPECT_EQ(seen[5]["frames"], 0);
     // The loss lasted at least the stall timeout, and no longer than the
     // time from the stop to its close being seen (the last frames may be
     // read a little after the sender ended).
-    EXPECT_GE(seen[3]["duration_seconds"].get<double>(), 2.0);
-    EXPECT_LE(seen[3]["duration_seconds"].get<double>(), stopToBack + 2.0);
+    EXPECT_GE(seen[5]["duration_seconds"].get<double>(), 2.0);
+    EXPECT_LE(seen[5]["duration_seconds"].get<double>(), stopToBack + 2.0);
 }
 
 // The event is data: the input's name, which the event's message carries,
