@@ -145,6 +145,7 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
     if (args.size() >= 4 && !settings.fps) settings.fps = parseReal(args[3]);
     if (args.size() >= 5 && !settings.frames) settings.frames = parseInteger(args[4]);
     if (args.size() >= 6 && app.count("--start") == 0) settings.start = parseInteger(args[5]);
+    settings.threadsGiven = app.count("--threads") > 0;
 
     const std::string error = validate(settings);
     if (!error.empty()) return message(CommandAction::Error, error);

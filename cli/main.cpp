@@ -243,6 +243,7 @@ int run(int argc, char** argv) {
 
     AnalysisRequest request = analysisRequest(options);
     request.stop = &stopSignal;
+    if (live && !options.threadsGiven) request.threads = 1;
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     request.provenance = &provenance;
     if (options.width > 0 && options.height > 0) {

@@ -295,8 +295,8 @@ const std::vector<SettingField>& settingFields() {
         {.option = "--threads",
          .keyword = "threads",
          .topic = T::Analysis,
-         .help = "Worker threads (default 0: every hardware thread); output is identical for any "
-                 "number",
+         .help = "Worker threads (default 0: every hardware thread; live runs 1); output is "
+                 "identical for any number",
          .member = &S::threads,
          .check = checkThreads,
          .range = "0 to 1024"},

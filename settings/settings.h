@@ -68,6 +68,9 @@ struct Settings {
     std::optional<int64_t> frames;  // default: every whole frame of the input
     int64_t start = 0;              // the first frame, counted from 0
     int threads = 0;                // 0: every hardware thread
+    // --threads was given; a live run without it analyses on one thread (a
+    // busy host runs many channels; the decoder has threads of its own).
+    bool threadsGiven = false;
 
     // Outputs; "-" as a path is standard output.
     std::string logPath = kDefaultLogName;
