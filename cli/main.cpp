@@ -24,6 +24,7 @@
 
 #include "cli/check_command.h"
 #include "cli/command_line.h"
+#include "cli/monitor_command.h"
 #include "engine/run.h"
 #include "io/decoder_source.h"
 #include "io/live_source.h"
@@ -168,6 +169,11 @@ int run(int argc, char** argv) {
             return check.status;
         }
         return runCheckCommand(check.command, &stopSignal);
+    }
+    // lumaqc monitor CHANNELS.toml: many live channels in one process.
+    if (argc >= 2 && std::strcmp(argv[1], "monitor") == 0) {
+        installHangupHandler();
+        return runMonitorCommand(argc - 1, argv + 1, &stopSignal, &hangups);
     }
     const ParsedCommand parsed = parseCommandLine(argc, argv);
     switch (parsed.action) {

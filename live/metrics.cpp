@@ -126,6 +126,11 @@ void Metrics::outputError() {
     ++outputErrors_;
 }
 
+void Metrics::down() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    down_ = true;
+}
+
 void Metrics::picture(std::shared_ptr<const SmallPicture> picture) {
     std::lock_guard<std::mutex> lock(mutex_);
     picture_ = std::move(picture);
@@ -223,11 +228,11 @@ std::vector<Metrics::Family> Metrics::families() const {
     };
     family("lumaqc_up", "gauge",
            "1 while the monitor of the channel runs (also during a signal loss).")
-        ->push_back({channel, 1});
+        ->push_back({channel, down_ ? 0 : 1});
     family("lumaqc_receiving", "gauge",
            "1 while the input delivers pictures; 0 before the first one and during a signal "
            "loss.")
-        ->push_back({channel, frames_ > 0 && !lost_ ? 1 : 0});
+        ->push_back({channel, frames_ > 0 && !lost_ && !down_ ? 1 : 0});
     counter("lumaqc_frames_total", "Frames analysed.", static_cast<double>(frames_));
     counter("lumaqc_stalls_total", "Signal losses: times no picture came for the stall timeout.",
             static_cast<double>(stalls_));
@@ -322,7 +327,7 @@ ChannelStatus Metrics::status() const {
     std::lock_guard<std::mutex> lock(mutex_);
     ChannelStatus status;
     status.channel = channel_;
-    status.receiving = frames_ > 0 && !lost_;
+    status.receiving = frames_ > 0 && !lost_ && !down_;
     status.frames = frames_;
     status.lagSeconds = lag_;
     for (const auto& [type, severity] : activeEvents_) {

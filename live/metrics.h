@@ -87,6 +87,9 @@ class Metrics : public EventSubscriber {
     void reconnect();
     void formatChanged();
     void outputError();
+    // lumaqc monitor: the channel's monitor ended (it could not start, or its
+    // input failed for good); lumaqc_up is 0 from then on.
+    void down();
     // The latest picture, scaled down, for the live page.
     void picture(std::shared_ptr<const SmallPicture> picture);
     // Events the event command was not handed (read when rendering).
@@ -123,6 +126,7 @@ class Metrics : public EventSubscriber {
     int64_t formatChanges_ = 0;
     int64_t outputErrors_ = 0;
     bool lost_ = false;
+    bool down_ = false;
     std::map<std::pair<std::string, std::string>, int64_t> eventsOpened_;  // (type, severity)
     std::map<std::string, std::string> activeEvents_;  // type -> severity while open, else ""
     std::map<std::string, std::string> severities_;    // type -> severities declared

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <list>
 #include <vector>
@@ -59,10 +60,32 @@ MetricsServer::~MetricsServer() {
     stop();
 }
 
+bool MetricsServer::announce(const std::string& portFile, std::string& error) const {
+    if (!portFile.empty()) {
+        // Whole or not at all.
+        const std::string temporary = portFile + ".tmp-" + std::to_string(getpid());
+        FILE* file = std::fopen(temporary.c_str(), "w");
+        bool ok = file != nullptr && std::fprintf(file, "%d\n", port_) > 0;
+        if (file != nullptr) ok = std::fclose(file) == 0 && ok;
+        if (ok) ok = std::rename(temporary.c_str(), portFile.c_str()) == 0;
+        if (!ok) {
+            error = "lumaqc: cannot write the metrics port to " + portFile + ": " +
+                    std::strerror(errno);
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    const bool v6 = host_.find(':') != std::string::npos;
+    std::fprintf(stderr, "lumaqc: metrics at http://%s%s%s:%d/metrics\n", v6 ? "[" : "",
+                 host_.c_str(), v6 ? "]" : "", port_);
+    return true;
+}
+
 bool MetricsServer::start(const Endpoint& endpoint, Pages pages, std::string& error) {
     const std::string where =
         (endpoint.host.find(':') != std::string::npos ? "[" + endpoint.host + "]" : endpoint.host) +
         ":" + std::to_string(endpoint.port);
+    host_ = endpoint.host;
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE;

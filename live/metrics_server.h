@@ -43,11 +43,17 @@ class MetricsServer {
     bool start(const Endpoint& endpoint, Pages pages, std::string& error);
     // The port bound (the one chosen when 0 was asked for).
     int port() const { return port_; }
+    // Writes the port to `portFile` (unless empty; whole, renamed into place,
+    // for a supervisor that asked for port 0) and says the address on the
+    // error stream. False, with the message (no line feed), when the file
+    // cannot be written.
+    bool announce(const std::string& portFile, std::string& error) const;
     void stop();
 
   private:
     void serve();
     Pages pages_;
+    std::string host_;
     int listener_ = -1;
     int wake_[2] = {-1, -1};
     std::thread thread_;

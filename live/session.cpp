@@ -39,24 +39,6 @@ LiveSession::~LiveSession() {
     if (exec_) hub_.unsubscribe(exec_.get());
 }
 
-namespace {
-
-// Writes the port for a supervisor to read: whole or not at all.
-bool writePortFile(const std::string& path, int port, std::string& error) {
-    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-    FILE* file = std::fopen(temporary.c_str(), "w");
-    bool ok = file != nullptr && std::fprintf(file, "%d\n", port) > 0;
-    if (file != nullptr) ok = std::fclose(file) == 0 && ok;
-    if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        error = "lumaqc: cannot write the metrics port to " + path + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
-    }
-    return ok;
-}
-
-}  // namespace
-
 std::unique_ptr<LiveSession> LiveSession::start(const LiveOptions& options,
                                                 const std::string& input,
                                                 const std::atomic<int>* stop, std::string& error,
@@ -82,15 +64,10 @@ std::unique_ptr<LiveSession> LiveSession::start(const LiveOptions& options,
             error += "\n";
             return nullptr;
         }
-        const std::string& host = options.metrics->host;
-        if (!options.metricsPortFile.empty() &&
-            !writePortFile(options.metricsPortFile, session->server_.port(), error)) {
+        if (!session->server_.announce(options.metricsPortFile, error)) {
             error += "\n";
             return nullptr;
         }
-        std::fprintf(stderr, "lumaqc: metrics at http://%s%s%s:%d/metrics\n",
-                     host.find(':') != std::string::npos ? "[" : "", host.c_str(),
-                     host.find(':') != std::string::npos ? "]" : "", session->server_.port());
     }
     if (!options.execOnEvent.empty()) {
         session->exec_ = std::make_unique<ExecHook>(options.execOnEvent);
@@ -188,7 +165,7 @@ void LiveSession::outputTold(const std::string& what, bool failing, const std::s
     }
     const bool nowFailing = !failingOutputs_.empty();
     lock.unlock();
-    std::fprintf(stderr, "lumaqc: %s: %s\n", what.c_str(), message.c_str());
+    std::fprintf(stderr, "lumaqc: %s%s: %s\n", prefix_.c_str(), what.c_str(), message.c_str());
     // One output_error event while any output fails.
     if (nowFailing && !wasFailing) {
         hub_.publish(liveRecord("open", "output_error", "error", frame, frame - 1, seconds, seconds,
@@ -222,7 +199,7 @@ void LiveSession::lagIs(double lag) {
 void LiveSession::formatChanged(int64_t index, double seconds, const std::string& change) {
     metrics_.formatChanged();
     const std::string message = "the pictures of " + input_ + " changed from " + change;
-    std::fprintf(stderr, "lumaqc: %s\n", message.c_str());
+    std::fprintf(stderr, "lumaqc: %s%s\n", prefix_.c_str(), message.c_str());
     hub_.publish(
         liveRecord("open", "format_change", "warning", index, index, seconds, seconds, message));
     hub_.publish(
@@ -286,9 +263,10 @@ void LiveSession::notice(const std::string& line) {
     }
     lastNotice_ = now;
     if (noticesHeld_ > 0) {
-        std::fprintf(stderr, "lumaqc: %s (and %ld more like it)\n", line.c_str(), noticesHeld_);
+        std::fprintf(stderr, "lumaqc: %s%s (and %ld more like it)\n", prefix_.c_str(), line.c_str(),
+                     noticesHeld_);
     } else {
-        std::fprintf(stderr, "lumaqc: %s\n", line.c_str());
+        std::fprintf(stderr, "lumaqc: %s%s\n", prefix_.c_str(), line.c_str());
     }
     noticesHeld_ = 0;
 }

@@ -54,6 +54,9 @@ class LiveSession : public LiveObserver, public LiveOutputs {
 
     // SIGHUP: counted there; outputs are reopened before their next row.
     void setHangups(const std::atomic<int>* hangups) { hangups_ = hangups; }
+    // What starts the session's lines on the error stream after "lumaqc: "
+    // (lumaqc monitor names the channel there).
+    void setMessagePrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
     // Opens the input for live reading: a URL with reconnection, anything
     // else as Analysis::open() opens it, watched for signal loss. On failure
@@ -104,6 +107,7 @@ class LiveSession : public LiveObserver, public LiveOutputs {
 
     LiveOptions options_;
     std::string input_;  // as the events name it
+    std::string prefix_;
     const std::atomic<int>* stop_;
     const std::atomic<int>* hangups_ = nullptr;
     double fps_ = 25.0;

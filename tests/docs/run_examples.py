@@ -17,6 +17,8 @@ The convention (described for writers at the top of docs/architecture.md):
   ```toml profile      a QC profile: loaded with `lumaqc --profile FILE
                        --print-profile`; a profile with `name = "x"` is also
                        saved as `x.toml` beside the sample inputs
+  ```toml channels     a channels file of `lumaqc monitor`: checked with
+                       `lumaqc monitor --check FILE`
 
 Every `sh` and `toml` block must carry one of these words, and every block a
 language, so that no command or profile in the documentation goes unchecked.
@@ -163,6 +165,14 @@ class Runner:
         if m:
             shutil.copy(path, os.path.join(self.samples, m.group(1) + ".toml"))
 
+    def check_channels(self, where, text):
+        path = os.path.join(self.work, "channels.toml")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        result = self.sh(f"lumaqc monitor --check {shlex.quote(path)}", self.work)
+        if result.returncode != 0:
+            self.fail(where, f"the channels file is refused:\n{result.stdout}")
+
     def check_parse(self, where, script):
         for line, words in commands_of(script):
             program = words[0]
@@ -236,9 +246,12 @@ class Runner:
         for index, (where, language, words, text) in enumerate(blocks):
             if not language:
                 self.fail(where, "a block without a language (text, sh, json, ...)")
-            elif language in ("sh", "toml") and not {"run", "parse", "profile"} & set(
+            elif language in ("sh", "toml") and not {"run", "parse", "profile", "channels"} & set(
                     w.split("=")[0] for w in words):
                 self.fail(where, f"a {language} block marked neither run, parse nor profile")
+            elif language == "toml" and "channels" in words:
+                self.checked += 1
+                self.check_channels(where, text)
             elif language == "sh" and "parse" in words:
                 self.check_parse(where, text)
             elif language == "python" and "run" in words:

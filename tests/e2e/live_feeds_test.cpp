@@ -9,6 +9,7 @@
 #include <httplib.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <random>
@@ -310,6 +311,93 @@ TEST_F(LiveFeeds, PacketLossMakesAHandfulOfDecodeErrorEvents) {
     EXPECT_GE(events, 1);
     EXPECT_LE(events, 3) << readFile(dir_.file("events.jsonl"));
     EXPECT_GT(errors, events);  // grouped
+}
+
+// lumaqc monitor refuses a channels file it cannot run, naming the line,
+// before anything is written.
+TEST_F(LiveFeeds, MonitorRefusesBadChannelFiles) {
+    const std::pair<const char*, const char*> kFiles[] = {
+        {"[[channel]]\nname = \"a\"\nurl = \"udp://127.0.0.1:1\"\ncolour = 1\n",
+         "line 4: unknown key 'colour' (name, url, profile, "},
+        {"[[channel]]\nname = \"a\"\nurl = \"udp://127.0.0.1:1\"\n[[channel]]\nname = \"a\"\n"
+         "url = \"udp://127.0.0.1:2\"\n",
+         "line 5: channel name 'a' is used twice"},
+        {"[[channel]]\nname = \"a\"\nurl = \"udp://127.0.0.1:1\"\nwindow = \"5x\"\n",
+         "line 1: channel 'a': invalid --window 5x"},
+        {"threads = 2\n[[channel]\n", "line 2: "},
+        {"[[channel]]\nname = \"a\"\nurl = \"udp://127.0.0.1:1\"\nprofile = \"none.toml\"\n",
+         "line 4: channel 'a': cannot read"},
+    };
+    for (const auto& [text, expected] : kFiles) {
+        writeFile(dir_.file("channels.toml"), text);
+        const RunResult r = runLumaqc({"monitor", "channels.toml"}, dir_.path());
+        EXPECT_EQ(r.status, 255) << text;
+        EXPECT_EQ(r.err.rfind("lumaqc: channels channels.toml, ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}
+
+// Three channels in one process: one whose source dies, one that never
+// answers; the third still raises its black event, in its file and its
+// metric. SIGHUP then removes a channel and adds one, leaving the others
+// running; SIGTERM prints every channel's verdict.
+TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
+    const int a = freePort(SOCK_DGRAM), b = freePort(SOCK_DGRAM), c = freePort(SOCK_DGRAM),
+              d = freePort(SOCK_DGRAM);
+    const auto channel = [](const char* name, int port, const char* more) {
+        return "[[channel]]\nname = \"" + std::string(name) +
+               "\"\nurl = \"udp://127.0.0.1:" + std::to_string(port) + "\"\n" + more + "\n";
+    };
+    const std::string common = "metrics = \"127.0.0.1:0\"\n" +
+                               channel("a", a, "profile = \"default\"\nevents = \"a.jsonl\"") +
+                               channel("b", b, "profile = \"default\"\nevents = \"b.jsonl\"");
+    writeFile(dir_.file("channels.toml"), common + channel("c", c, ""));
+    Lumaqc lumaqc({"monitor", "channels.toml"}, dir_.path());
+    const int port = metricsPort(lumaqc);
+    ASSERT_GT(port, 0) << lumaqc.err();
+    httplib::Client client("127.0.0.1", port);
+    const auto sample = [&client](const std::string& name, const std::string& labels) {
+        const auto response = client.Get("/metrics");
+        return response ? sampleOf(response->body, name + "{channel=" + labels + "}") : -1.0;
+    };
+    const auto send = [&](int to, const std::string& seconds, const std::string& filter) {
+        std::vector<std::string> args = source("160x90", seconds);
+        const std::vector<std::string> more =
+            words(filter + " -f mpegts udp://127.0.0.1:" + std::to_string(to) + "?pkt_size=1316");
+        args.insert(args.end(), more.begin(), more.end());
+        return std::make_unique<Background>(ffmpeg_, args, dir_.path());
+    };
+    send(a, "2", "")->wait();  // a's source dies: a signal loss
+    ASSERT_TRUE(waitFor(15, [&] {
+        return sample("lumaqc_event_active", "\"a\",type=\"signal_loss\",severity=\"error\"") == 1;
+    })) << lumaqc.err();
+    send(b, "3", "-vf drawbox=color=black:t=fill:enable='between(t,1,2)'")->wait();
+    ASSERT_TRUE(waitFor(15, [&] {
+        return sample("lumaqc_events_total", "\"b\",type=\"black\",severity=\"warning\"") == 1;
+    })) << lumaqc.err();
+    EXPECT_GE(sample("lumaqc_stalls_total", "\"c\""), 1);
+    EXPECT_EQ(sample("lumaqc_receiving", "\"c\""), 0);
+    const std::vector<Json> blackB = jsonLines(dir_.file("b.jsonl"));
+    EXPECT_TRUE(std::any_of(blackB.begin(), blackB.end(), [](const Json& r) {
+        return r["record"] == "close" && r["type"] == "black";
+    })) << readFile(dir_.file("b.jsonl"));
+
+    // c removed, d added; a and b go on (a's loss is still counted).
+    writeFile(dir_.file("channels.toml"), common + channel("d", d, ""));
+    lumaqc.signal(SIGHUP);
+    ASSERT_TRUE(waitFor(15, [&] { return sample("lumaqc_up", "\"d\"") == 1; })) << lumaqc.err();
+    EXPECT_EQ(sample("lumaqc_up", "\"c\""), -1);
+    EXPECT_GE(sample("lumaqc_stalls_total", "\"a\""), 1);
+    send(d, "2", "")->wait();
+    EXPECT_TRUE(waitFor(15, [&] { return sample("lumaqc_frames_total", "\"d\"") > 20; }));
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    const std::string out = readFile(dir_.file("stdout"));
+    for (const char* verdict : {"channel a: ", "channel b: ", "channel c: ", "channel d: ",
+                                "QC verdict: FAIL", "warning black"}) {
+        EXPECT_NE(out.find(verdict), std::string::npos) << verdict << "\n" << out;
+    }
 }
 
 }  // namespace
