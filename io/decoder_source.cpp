@@ -220,6 +220,7 @@ class DecoderSource : public FrameSource {
             format_->duration > 0 ||
             (!playlist && format_->pb != nullptr &&
              (avio_size(format_->pb) > 0 || (format_->pb->seekable & AVIO_SEEKABLE_NORMAL)));
+        bounded_ = access.bounded;
         return opened;
     }
 
@@ -474,6 +475,8 @@ class DecoderSource : public FrameSource {
                 }
                 stampFrame();
                 ++decoded_;
+                packetsSinceFrame_ = 0;
+                recent_.clear();
                 return ReadStatus::Ok;
             }
             if (code == AVERROR_EOF) {
@@ -532,6 +535,11 @@ class DecoderSource : public FrameSource {
                 continue;
             }
             ++packets_;
+            if (const std::string codec = changedCodec(*packet_); !codec.empty()) {
+                av_packet_unref(packet_);
+                error = frameError("the video is now " + codec + " (the stream changed codec)");
+                return ReadStatus::Error;
+            }
             // Going on, a damaged packet still goes to the decoder, which
             // conceals what it can.
             if (goOn_ && (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
@@ -565,6 +573,41 @@ class DecoderSource : public FrameSource {
             av_rescale_q(packet.pts + packet.duration,
                          format_->streams[packet.stream_index]->time_base, AV_TIME_BASE_Q);
         if (lastEnd_ == AV_NOPTS_VALUE || end > lastEnd_) lastEnd_ = end;
+    }
+
+    // A live stream whose video changes codec (an MPEG-TS program whose new
+    // PMT says so: the demuxer keeps the codec it found first) sends the
+    // decoder packets it turns into no picture. After kStarvedPackets of
+    // them, their bytes are probed as an elementary stream: the new codec's
+    // name when they are another codec's, so that the input is opened
+    // again (the new demuxer and decoder see the new codec); else "".
+    std::string changedCodec(const AVPacket& packet) {
+        if (!follow_ || bounded_ || decoded_ == 0 || packet.data == nullptr) return "";
+        recent_.append(reinterpret_cast<const char*>(packet.data),
+                       static_cast<size_t>(packet.size));
+        if (recent_.size() > kRecentBytes) recent_.erase(0, recent_.size() - kRecentBytes);
+        if (++packetsSinceFrame_ % kStarvedPackets != 0) return "";
+        std::string buffer = recent_ + std::string(AVPROBE_PADDING_SIZE, '\0');
+        AVProbeData probe{};
+        probe.filename = "";
+        probe.buf = reinterpret_cast<unsigned char*>(buffer.data());
+        probe.buf_size = static_cast<int>(recent_.size());
+        int score = 0;
+        const AVInputFormat* found = av_probe_input_format3(&probe, 1, &score);
+        if (found == nullptr || score < AVPROBE_SCORE_EXTENSION) return "";
+        static const std::pair<const char*, AVCodecID> kElementary[] = {
+            {"h264", AV_CODEC_ID_H264},
+            {"hevc", AV_CODEC_ID_HEVC},
+            {"mpegvideo", AV_CODEC_ID_MPEG2VIDEO},
+            {"m4v", AV_CODEC_ID_MPEG4},
+            {"vc1", AV_CODEC_ID_VC1}};
+        const AVCodecID current = decoder_->codec_id == AV_CODEC_ID_MPEG1VIDEO
+                                      ? AV_CODEC_ID_MPEG2VIDEO
+                                      : decoder_->codec_id;
+        for (const auto& [name, id] : kElementary) {
+            if (std::strcmp(found->name, name) == 0 && id != current) return avcodec_get_name(id);
+        }
+        return "";
     }
 
     // Sets up the conversion of `format` to the nearest 8-bit planar YUV or
@@ -669,6 +712,9 @@ class DecoderSource : public FrameSource {
 
     // Errors in a row from the decoder after which it is taken as broken.
     static constexpr int kMaxFailures = 1000;
+    // See changedCodec().
+    static constexpr int kStarvedPackets = 8;
+    static constexpr size_t kRecentBytes = size_t{1} << 20;
 
     std::unique_ptr<InputStream> input_;
     const std::atomic<int>* stop_;
@@ -696,8 +742,11 @@ class DecoderSource : public FrameSource {
     // Live URLs: pictures of another size are scaled to the run's, and each
     // change of size, pixel format or codec is told once (ReadResult::formatChange).
     bool follow_ = false;
-    std::string formatText_;    // the stream's current format, as told
-    std::string formatChange_;  // a change not yet told
+    bool bounded_ = false;       // a URL with a known size or duration
+    int packetsSinceFrame_ = 0;  // sent to the decoder since it gave a picture
+    std::string recent_;         // their bytes (live URLs; see changedCodec())
+    std::string formatText_;     // the stream's current format, as told
+    std::string formatChange_;   // a change not yet told
     int stream_ = -1;
     int64_t declaredFrames_ = 0;
     int64_t declaredEnd_ = 0;           // the container's duration, AV_TIME_BASE units; 0: none
