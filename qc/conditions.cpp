@@ -1,10 +1,112 @@
 #include "qc/conditions.h"
 
 #include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "indicators/registry.h"
+#include "qc/detector.h"
 
 namespace lumaqc::qc {
 
 namespace {
+
+// How far a refreshed key frame inside a held picture may move (x threshold).
+constexpr double kSpikeFactor = 4.0;
+
+std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", v);
+    return text;
+}
+
+std::string lasting(const Event& e) {
+    return " for " + secondsText(e.durationSeconds());
+}
+
+std::string worst(const Event& e, const char* unit) {
+    if (!e.worstValue) return "";
+    return " (worst " + number(*e.worstValue) + unit + " at frame " + std::to_string(e.worstFrame) +
+           ")";
+}
+
+// The conditions' detection and description, in table order.
+
+Holds detectIndicator(const Rule& rule, const FrameView& view, double& value) {
+    if (silenced(rule.indicator, view.frame, view.black)) return Holds::No;
+    const std::optional<double> v = indicatorValue(view.frame, rule.indicator);
+    if (!v) return Holds::NoValue;
+    value = *v;
+    return beyond(*v, rule.threshold, rule.direction) ? Holds::Yes : Holds::No;
+}
+
+std::string describeIndicator(const Event& e) {
+    if (e.statistic != Statistic::None) {
+        return e.indicator + " " + statisticName(e.statistic) + " " + number(e.statisticValue) +
+               " " + directionName(e.direction) + " " + number(e.threshold) + worst(e, "");
+    }
+    return e.indicator + " " + directionName(e.direction) + " " + number(e.threshold) + lasting(e) +
+           worst(e, "");
+}
+
+// Black: the blackout flag, or with max_level, min_share percent of the
+// picture at or below that level.
+Holds detectBlack(const Rule& rule, const FrameView& view, double& value) {
+    const PictureMeasures* measures = view.frame.measures;
+    if (rule.maxLevel >= 0 && measures != nullptr) {
+        value = measures->percentAtOrBelow(rule.maxLevel);
+        return value >= rule.minShare ? Holds::Yes : Holds::No;
+    }
+    return blackoutFlag(view.frame) ? Holds::Yes : Holds::No;
+}
+
+std::string describeBlack(const Event& e) {
+    return "black picture" + lasting(e);
+}
+
+Holds detectFreeze(const Rule& rule, const FrameView& view, double& value) {
+    const FrameInput& frame = view.frame;
+    if (frame.first || view.black) return Holds::No;
+    const double activity = (*frame.values)[kTemporalActivity];
+    value = activity;
+    if ((*frame.values)[kFreezing] == 1.0 || activity <= rule.threshold) return Holds::Yes;
+    return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;
+}
+
+std::string describeFreeze(const Event& e) {
+    return "picture held" + lasting(e);
+}
+
+Holds detectDecodeError(const Rule&, const FrameView& view, double& value) {
+    value = view.frame.decodeErrors;
+    return view.frame.decodeErrors > 0 ? Holds::Yes : Holds::No;
+}
+
+std::string describeDecodeError(const Event& e) {
+    return std::to_string(e.decodeErrors) +
+           (e.decodeErrors == 1 ? " decoding error" : " decoding errors");
+}
+
+Holds detectBars(const Rule&, const FrameView& view, double&) {
+    return view.bars ? Holds::Yes : Holds::No;
+}
+
+std::string describeBars(const Event& e) {
+    return "colour bars" + lasting(e);
+}
+
+Holds detectLumaLevels(const Rule& rule, const FrameView& view, double& value) {
+    const PictureMeasures* measures = view.frame.measures;
+    if (measures == nullptr || view.black || view.bars) return Holds::No;
+    value = measures->percentOutside(rule.low, rule.high);
+    return value > rule.threshold ? Holds::Yes : Holds::No;
+}
+
+std::string describeLumaLevels(const Event& e) {
+    return "luma outside " + std::to_string(e.low) + "-" + std::to_string(e.high) +
+           " on more than " + number(e.threshold) + " % of the picture" + lasting(e) +
+           worst(e, " %");
+}
 
 constexpr unsigned kPerFrame = kMinDurationKey;
 
@@ -14,12 +116,17 @@ constexpr std::array<Condition, 9> kConditions = {{
      .name = "indicator",
      .byEvent = false,
      .keys = kThresholdKey | kDirectionKey | kPerFrame | kStatisticKey,
-     .onIndicator = true},
+     .onIndicator = true,
+     .detect = detectIndicator,
+     .describe = describeIndicator},
     {.watch = Watch::Black,
      .name = "black",
      .byEvent = true,
      .keys = kPerFrame | kBlackLevelKeys,
-     .worstValue = false},
+     .worstValue = false,
+     .blackens = true,
+     .detect = detectBlack,
+     .describe = describeBlack},
     {.watch = Watch::Freeze,
      .name = "freeze",
      .byEvent = true,
@@ -27,13 +134,18 @@ constexpr std::array<Condition, 9> kConditions = {{
      .defaultThreshold = kDefaultFreezeTolerance,
      .direction = Direction::Below,
      .directionRefusal = "a freeze rule's threshold is a lower limit",
-     .indicator = kTemporalActivity},
+     .indicator = kTemporalActivity,
+     .fromPrevious = true,
+     .detect = detectFreeze,
+     .describe = describeFreeze},
     {.watch = Watch::DecodeError,
      .name = "decode_error",
      .byEvent = true,
      .keys = kPerFrame,
      .worstValue = false,
-     .decodeErrors = true},
+     .decodeErrors = true,
+     .detect = detectDecodeError,
+     .describe = describeDecodeError},
     {.watch = Watch::SignalLoss,
      .name = "signal_loss",
      .byEvent = true,
@@ -41,7 +153,13 @@ constexpr std::array<Condition, 9> kConditions = {{
      .minDurationNote = "the stall timeout, --stall-timeout, decides"},
     {.watch = Watch::FramesLost, .name = "frames_lost", .byEvent = true, .keys = 0},
     {.watch = Watch::Truncated, .name = "truncated", .byEvent = true, .keys = 0},
-    {.watch = Watch::Bars, .name = "bars", .byEvent = true, .keys = kPerFrame, .worstValue = false},
+    {.watch = Watch::Bars,
+     .name = "bars",
+     .byEvent = true,
+     .keys = kPerFrame,
+     .worstValue = false,
+     .detect = detectBars,
+     .describe = describeBars},
     {.watch = Watch::LumaLevels,
      .name = "luma_levels",
      .byEvent = true,
@@ -49,7 +167,9 @@ constexpr std::array<Condition, 9> kConditions = {{
      .defaultThreshold = 1.0,
      .direction = Direction::Above,
      .directionRefusal = "a luma_levels threshold is an upper limit",
-     .percentRefusal = "a luma_levels threshold is a percent of the picture (0 to 100)"},
+     .percentRefusal = "a luma_levels threshold is a percent of the picture (0 to 100)",
+     .detect = detectLumaLevels,
+     .describe = describeLumaLevels},
 }};
 
 constexpr bool inWatchOrder() {
@@ -95,6 +215,34 @@ std::optional<IndicatorId> watchedIndicator(const Rule& rule) {
 
 const char* watchName(Watch watch) {
     return conditionOf(watch).name;
+}
+
+std::optional<double> indicatorValue(const FrameInput& frame, IndicatorId id) {
+    const double v = (*frame.values)[id];
+    const NoValueRule rule = indicatorInfo(id).noValue;
+    if (!std::isfinite(v) || (rule.minusOne && v == -1.0) || (rule.firstFrame && frame.first)) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+// Letterbox bars read as lost slices (flat bars look like filled-in slices).
+bool silenced(IndicatorId id, const FrameInput& frame, bool black) {
+    return black || (id == kSlice && (*frame.values)[kLetterbox] > 0.0);
+}
+
+bool beyond(double value, double threshold, Direction direction) {
+    return direction == Direction::Above ? value > threshold : value < threshold;
+}
+
+bool blackoutFlag(const FrameInput& frame) {
+    return (*frame.values)[kBlackout] == 1.0;
+}
+
+std::string secondsText(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", v);
+    return text;
 }
 
 }  // namespace lumaqc::qc

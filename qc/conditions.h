@@ -1,8 +1,11 @@
 // The conditions a QC rule can watch, one entry each in conditions.cpp: its
 // name (the event type of its rules, the "watch" of the documents), the keys
-// of a [[rule]] that apply to it and their checks, and what the documents
-// show of its rules and events. Profiles are read and printed from it, and
-// the console, JSON and report outputs describe rules and events by it.
+// of a [[rule]] that apply to it and their checks, how it is detected on a
+// frame and how its events are described, and what the documents show of its
+// rules and events. Profiles are read and printed from it, the detector
+// calls its functions, and the console, JSON and report outputs describe
+// rules and events by it. The detector (detector.h) turns the frames on
+// which a condition holds into runs and events.
 #pragma once
 
 #include <optional>
@@ -14,6 +17,22 @@
 #include "qc/profile.h"
 
 namespace lumaqc::qc {
+
+struct FrameInput;
+struct Event;
+
+// Whether a condition holds on a frame: NoValue neither extends nor ends a
+// run; Spike (a refreshed key frame inside a held picture) bridges one
+// frame of a run.
+enum class Holds { Yes, No, NoValue, Spike };
+
+// What a condition sees of a frame: the frame, and whether its picture is
+// black (by the blackout flag or a black rule of the profile) or shows bars.
+struct FrameView {
+    const FrameInput& frame;
+    bool black;
+    bool bars;
+};
 
 // The keys of a [[rule]] that depend on its condition (id, event, severity,
 // not_during, ebu_item, in_leader, from and to apply to every rule).
@@ -50,6 +69,17 @@ struct Condition {
     std::optional<IndicatorId> indicator{};
     bool worstValue = true;     // its events tell the value furthest beyond
     bool decodeErrors = false;  // its events count decoding errors
+    // A frame on which it holds (whatever the rule's window) is black for
+    // every other rule.
+    bool blackens = false;
+    // A run starts on the frame before the first on which it holds (the
+    // picture that is repeated).
+    bool fromPrevious = false;
+    // Whether it holds on a frame (`value`: the value it rates there); null
+    // for the conditions that are not of frames (the detector notices them).
+    Holds (*detect)(const Rule& rule, const FrameView& view, double& value) = nullptr;
+    // The message of an event; null for those whose noticer describes them.
+    std::string (*describe)(const Event& event) = nullptr;
 };
 
 // Every condition, the indicator rules first, then in the order of the
@@ -66,5 +96,18 @@ const std::string& conditionNames();
 // The indicator a rule's (or an event's) threshold is drawn on; none for
 // black, decode errors, ...
 std::optional<IndicatorId> watchedIndicator(const Rule& rule);
+
+// What the indicator rules read, for the detector's statistic rules too:
+// an indicator's value on a frame, none where the frame has none (see the
+// registry's no-value rules); whether the frame says nothing of what the
+// indicator watches (black pictures; letterbox bars for slice); whether a
+// value lies beyond a threshold (strictly).
+std::optional<double> indicatorValue(const FrameInput& frame, IndicatorId id);
+bool silenced(IndicatorId id, const FrameInput& frame, bool black);
+bool beyond(double value, double threshold, Direction direction);
+// Whether the frame's blackout flag is set.
+bool blackoutFlag(const FrameInput& frame);
+// "2.40 s": a duration in event messages.
+std::string secondsText(double v);
 
 }  // namespace lumaqc::qc

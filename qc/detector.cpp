@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
 #include "indicators/registry.h"
@@ -16,36 +15,9 @@ namespace {
 // Times come from rational timestamps and sums of frame durations: a run of
 // exactly the minimum duration must reach it.
 constexpr double kTimeSlack = 1e-6;
-// How far a refreshed key frame inside a held picture may move (x threshold).
-constexpr double kSpikeFactor = 4.0;
-
-bool beyond(double value, double threshold, Direction direction) {
-    return direction == Direction::Above ? value > threshold : value < threshold;
-}
-
 // True when `a` is worse than `b` in the rule's direction.
 bool worse(double a, double b, Direction direction) {
     return direction == Direction::Above ? a > b : a < b;
-}
-
-std::optional<double> valueOf(const FrameInput& frame, IndicatorId id) {
-    const double v = (*frame.values)[id];
-    const NoValueRule rule = indicatorInfo(id).noValue;
-    if (!std::isfinite(v) || (rule.minusOne && v == -1.0) || (rule.firstFrame && frame.first)) {
-        return std::nullopt;
-    }
-    return v;
-}
-
-bool isBlack(const FrameInput& frame) {
-    return (*frame.values)[kBlackout] == 1.0;
-}
-
-// Frames on which an indicator says nothing about what it watches: black
-// pictures for every indicator; letterbox bars for slice (flat bars read as
-// filled-in slices).
-bool silenced(IndicatorId id, const FrameInput& frame, bool black) {
-    return black || (id == kSlice && (*frame.values)[kLetterbox] > 0.0);
 }
 
 // Gaps on more than this share of the intervals: a variable frame rate.
@@ -59,18 +31,6 @@ constexpr double kLeaderBlack = 10.0;
 double timeOf(const std::string& text, double fps) {
     if (text.empty()) return 0.0;
     return parseTime(text, fps > 0.0 ? fps : 25.0).value_or(0.0);
-}
-
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", v);
-    return text;
-}
-
-std::string seconds(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f s", v);
-    return text;
 }
 
 // Nearest rank: the value of rank ceil(p * n / 100), at least 1.
@@ -128,7 +88,7 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
         auto same = [&rule](const Ladder& l) {
             const Rule& b = l.base;
             return b.watch == rule.watch && b.type == rule.type &&
-                   (rule.watch != Watch::Indicator || b.indicator == rule.indicator) &&
+                   (!conditionOf(rule.watch).onIndicator || b.indicator == rule.indicator) &&
                    b.threshold == rule.threshold && b.direction == rule.direction &&
                    b.notDuring == rule.notDuring && b.maxLevel == rule.maxLevel &&
                    b.minShare == rule.minShare && b.low == rule.low && b.high == rule.high &&
@@ -155,57 +115,16 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
 
 EventDetector::~EventDetector() = default;
 
-EventDetector::Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame,
-                                              double& value) const {
+Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, double& value) const {
     const Rule& rule = ladder.base;
     if (!judged_ || (!rule.inLeader && leaderNow_)) return Holds::No;
     if (!rule.from.empty() && frame.seconds + kTimeSlack < timeOf(rule.from, fps_)) {
         return Holds::No;
     }
     if (!rule.to.empty() && frame.seconds + kTimeSlack >= timeOf(rule.to, fps_)) return Holds::No;
-    switch (rule.watch) {
-        case Watch::Black:
-            if (frame.measures != nullptr && rule.maxLevel >= 0) {
-                value = frame.measures->percentAtOrBelow(rule.maxLevel);
-            }
-            return blackByRule(rule, frame) ? Holds::Yes : Holds::No;
-        case Watch::Bars:
-            return barsNow_ ? Holds::Yes : Holds::No;
-        case Watch::LumaLevels: {
-            if (frame.measures == nullptr || blackNow_ || barsNow_) return Holds::No;
-            value = frame.measures->percentOutside(rule.low, rule.high);
-            return value > rule.threshold ? Holds::Yes : Holds::No;
-        }
-        case Watch::DecodeError:
-            value = frame.decodeErrors;
-            return frame.decodeErrors > 0 ? Holds::Yes : Holds::No;
-        case Watch::Freeze: {
-            if (frame.first || blackNow_) return Holds::No;
-            const double activity = (*frame.values)[kTemporalActivity];
-            value = activity;
-            if ((*frame.values)[kFreezing] == 1.0 || activity <= rule.threshold) return Holds::Yes;
-            return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;
-        }
-        case Watch::SignalLoss:  // not conditions of frames
-        case Watch::FramesLost:
-        case Watch::Truncated:
-            return Holds::NoValue;
-        case Watch::Indicator: {
-            if (silenced(rule.indicator, frame, blackNow_)) return Holds::No;
-            const std::optional<double> v = valueOf(frame, rule.indicator);
-            if (!v) return Holds::NoValue;
-            value = *v;
-            return beyond(*v, rule.threshold, rule.direction) ? Holds::Yes : Holds::No;
-        }
-    }
-    return Holds::No;
-}
-
-bool EventDetector::blackByRule(const Rule& rule, const FrameInput& frame) const {
-    if (rule.maxLevel >= 0 && frame.measures != nullptr) {
-        return frame.measures->percentAtOrBelow(rule.maxLevel) >= rule.minShare;
-    }
-    return isBlack(frame);
+    const Condition& condition = conditionOf(rule.watch);
+    if (condition.detect == nullptr) return Holds::NoValue;  // not a condition of frames
+    return condition.detect(rule, FrameView{frame, blackNow_, barsNow_}, value);
 }
 
 // The leader: bars from the first frame, then black (up to kLeaderBlack).
@@ -241,48 +160,8 @@ void EventDetector::setEnd(double seconds) {
 }
 
 void EventDetector::describe(Event& e) const {
-    const std::string lasting = " for " + seconds(e.durationSeconds());
-    switch (e.watch) {
-        case Watch::Black:
-            e.message = "black picture" + lasting;
-            break;
-        case Watch::Bars:
-            e.message = "colour bars" + lasting;
-            break;
-        case Watch::LumaLevels:
-            e.message = "luma outside " + std::to_string(e.low) + "-" + std::to_string(e.high) +
-                        " on more than " + number(e.threshold) + " % of the picture" + lasting;
-            if (e.worstValue) {
-                e.message += " (worst " + number(*e.worstValue) + " % at frame " +
-                             std::to_string(e.worstFrame) + ")";
-            }
-            break;
-        case Watch::Freeze:
-            e.message = "picture held" + lasting;
-            break;
-        case Watch::DecodeError:
-            e.message = std::to_string(e.decodeErrors) +
-                        (e.decodeErrors == 1 ? " decoding error" : " decoding errors");
-            break;
-        case Watch::SignalLoss:  // described by whoever noticed it
-        case Watch::FramesLost:
-        case Watch::Truncated:
-            break;
-        case Watch::Indicator:
-            if (e.statistic != Statistic::None) {
-                e.message = e.indicator + " " + statisticName(e.statistic) + " " +
-                            number(e.statisticValue) + " " + directionName(e.direction) + " " +
-                            number(e.threshold);
-            } else {
-                e.message = e.indicator + " " + directionName(e.direction) + " " +
-                            number(e.threshold) + lasting;
-            }
-            if (e.worstValue) {
-                e.message += " (worst " + number(*e.worstValue) + " at frame " +
-                             std::to_string(e.worstFrame) + ")";
-            }
-            break;
-    }
+    const Condition& condition = conditionOf(e.watch);
+    if (condition.describe != nullptr) e.message = condition.describe(e);
 }
 
 // The run has lasted `duration`: opens or escalates its event when it has
@@ -331,7 +210,7 @@ void EventDetector::advance(Ladder& ladder, double duration) {
     e.worstFrame = e.worstValue ? ladder.worstFrame : -1;
     e.decodeErrors = ladder.errors;
     describe(e);
-    if (ladder.base.watch == Watch::DecodeError && !ladder.errorText.empty()) {
+    if (conditionOf(ladder.base.watch).decodeErrors && !ladder.errorText.empty()) {
         e.message += ": " + ladder.errorText;
     }
     if (callback_ && (opening || escalating))
@@ -392,9 +271,14 @@ void EventDetector::feed(const FrameInput& frame) {
     // Bars are a still picture: a moving picture of stripes is programme.
     barsNow_ = frame.measures != nullptr && frame.measures->bars &&
                (frame.first || (*frame.values)[kTemporalActivity] <= kBarsActivity);
-    blackNow_ = isBlack(frame);
+    blackNow_ = blackoutFlag(frame);
     for (const Ladder& ladder : ladders_) {
-        if (ladder.base.watch == Watch::Black && blackByRule(ladder.base, frame)) blackNow_ = true;
+        const Condition& condition = conditionOf(ladder.base.watch);
+        double ignored = 0.0;
+        if (condition.blackens &&
+            condition.detect(ladder.base, FrameView{frame, false, false}, ignored) == Holds::Yes) {
+            blackNow_ = true;
+        }
     }
     updateLeader(frame);
     judged_ = frame.seconds + kTimeSlack >= ignoreHead_ &&
@@ -420,6 +304,7 @@ void EventDetector::feed(const FrameInput& frame) {
     };
     for (size_t i = 0; i < ladders_.size(); ++i) {
         Ladder& ladder = ladders_[i];
+        const Condition& condition = conditionOf(ladder.base.watch);
         Holds h = holds[i];
         if (h != Holds::No && suppressed(ladder.base.notDuring)) h = Holds::No;
         if (h == Holds::Spike && !(ladder.active && !ladder.spike)) h = Holds::No;
@@ -431,7 +316,7 @@ void EventDetector::feed(const FrameInput& frame) {
                 break;
             case Holds::No:
                 // Decoding errors close together are one event (live runs).
-                if (ladder.active && ladder.base.watch == Watch::DecodeError &&
+                if (ladder.active && condition.decodeErrors &&
                     frame.seconds - ladder.end < decodeHoldOff_) {
                     break;
                 }
@@ -442,19 +327,19 @@ void EventDetector::feed(const FrameInput& frame) {
                 if (starting) {
                     ladder.active = true;
                     // A held picture is held from the frame it repeats.
-                    const bool fromPrevious = ladder.base.watch == Watch::Freeze;
+                    const bool fromPrevious = condition.fromPrevious;
                     ladder.first = fromPrevious ? lastIndex_ : frame.index;
                     ladder.start = fromPrevious ? lastSeconds_ : frame.seconds;
                     runsStarted_.push_back(ladder.rules.front().id);
                 }
                 ladder.spike = false;
                 ladder.last = frame.index;
-                if (ladder.base.watch != Watch::Black && ladder.base.watch != Watch::Bars &&
+                if (condition.worstValue &&
                     (!ladder.worst || worse(values[i], *ladder.worst, ladder.base.direction))) {
                     ladder.worst = values[i];
                     ladder.worstFrame = frame.index;
                 }
-                if (ladder.base.watch == Watch::DecodeError) {
+                if (condition.decodeErrors) {
                     ladder.errors += frame.decodeErrors;
                     if (ladder.errorText.empty()) ladder.errorText = frame.decodeMessage;
                 }
@@ -470,7 +355,7 @@ void EventDetector::feed(const FrameInput& frame) {
             suppressed(s.rule.notDuring)) {
             continue;
         }
-        const std::optional<double> v = valueOf(frame, s.rule.indicator);
+        const std::optional<double> v = indicatorValue(frame, s.rule.indicator);
         if (!v) continue;
         s.values.push_back(*v);
         s.frames.push_back(frame.index);
@@ -494,7 +379,7 @@ void EventDetector::addDamage(int errors, std::string_view message) {
         damagedFrames_.push_back(lastIndex_);
     }
     for (Ladder& ladder : ladders_) {
-        if (ladder.base.watch != Watch::DecodeError) continue;
+        if (!conditionOf(ladder.base.watch).decodeErrors) continue;
         const bool heldOff = ladder.active && lastSeconds_ - ladder.end < decodeHoldOff_;
         if (heldOff) {
             ladder.last = lastIndex_;
@@ -616,7 +501,7 @@ void EventDetector::finish() {
             const int64_t lost = std::max<int64_t>(1, std::llround(length * streamFps_) - 1);
             pointEvent(*lostRule_, gap.index, gap.previous + step, gap.next,
                        std::to_string(lost) + (lost == 1 ? " frame" : " frames") +
-                           " lost (a gap of " + seconds(length) + " in the timestamps)");
+                           " lost (a gap of " + secondsText(length) + " in the timestamps)");
         }
     }
     if (cutRule_) {
@@ -626,8 +511,8 @@ void EventDetector::finish() {
                        "the input is cut short: " + truncation_);
         } else if (declaredEnd_ > 0.0 && end < declaredEnd_ - tolerance) {
             pointEvent(*cutRule_, lastIndex_ + 1, end, declaredEnd_,
-                       "the frames end at " + seconds(end) + " of the " + seconds(declaredEnd_) +
-                           " the container declares (truncated)");
+                       "the frames end at " + secondsText(end) + " of the " +
+                           secondsText(declaredEnd_) + " the container declares (truncated)");
         }
     }
     for (StatisticRule& s : statistics_) {

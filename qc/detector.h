@@ -63,6 +63,7 @@
 #include <vector>
 
 #include "indicators/indicator_id.h"
+#include "qc/conditions.h"
 #include "qc/picture_measures.h"
 #include "qc/profile.h"
 
@@ -185,12 +186,10 @@ class EventDetector {
     const std::vector<std::string>& runsStarted() const { return runsStarted_; }
 
   private:
-    enum class Holds { Yes, No, NoValue, Spike };
     struct Ladder;
     struct StatisticRule;
 
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
-    bool blackByRule(const Rule& rule, const FrameInput& frame) const;
     void updateLeader(const FrameInput& frame);
     void advance(Ladder& ladder, double duration);
     void close(Ladder& ladder);
