@@ -53,10 +53,7 @@ class SinkAdapter : public ResultSink {
   public:
     SinkAdapter(Sink& sink, VideoInfo info) : sink_(sink), info_(std::move(info)) {}
     bool begin(const RunInfo&) override { return sink_.begin(info_); }
-    bool frame(int64_t index, const FrameValues& values) override {
-        return sink_.frame(FrameInfo{index, index / info_.fps, 0}, values);
-    }
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override {
+    bool frame(const FrameMeta& meta, const FrameValues& values) override {
         return sink_.frame(FrameInfo{meta.index, meta.seconds, meta.damage}, values);
     }
     bool end(const RunSummary& summary) override {

@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "engine/check.h"
+#include "driver/check.h"
 #include "qc/profile.h"
 #include "report/text_sinks.h"
 #include "settings/settings.h"
@@ -110,17 +110,17 @@ int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
     bool unanalysed = false;
     for (const std::string& file : command.files) {
         CheckRequest request;
-        request.path = file;
+        request.settings.input = file;
+        request.settings.profile = command.profile;
+        request.settings.failOn = command.failOnWarning ? "warning" : "error";
+        request.settings.threads = command.threads;
         request.profile = *profile;
-        request.profileSource = command.profile;
-        request.failOnWarning = command.failOnWarning;
-        request.threads = command.threads;
         request.stop = stop;
         if (!command.jsonDir.empty()) {
-            request.jsonPath = documentPath(command.jsonDir, file, ".json", used);
+            request.settings.jsonPath = documentPath(command.jsonDir, file, ".json", used);
         }
         if (!command.reportDir.empty()) {
-            request.reportPath = documentPath(command.reportDir, file, ".html", used);
+            request.settings.reportPath = documentPath(command.reportDir, file, ".html", used);
         }
         std::unique_ptr<ConsoleSink> console;
         std::unique_ptr<LogSink> log;
@@ -143,7 +143,7 @@ int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
             std::fprintf(stderr, "%s\n", result.message.c_str());
             std::printf("%s: NOT ANALYSED\n", file.c_str());
         } else {
-            const DecisionSink& decision = *result.decision;
+            const DecisionSink& decision = *result.decision();
             const qc::Verdict v = decision.verdict();
             failed = failed || !v.pass;
             std::printf("%s: %s (profile %s): %lld %s, %lld %s", file.c_str(),

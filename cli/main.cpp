@@ -251,7 +251,6 @@ int run(int argc, char** argv) {
     request.stop = &stopSignal;
     if (live && !options.threadsGiven) request.threads = 1;
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    request.provenance = &provenance;
     if (options.width > 0 && options.height > 0) {
         describeOutOfMemory(static_cast<int32_t>(options.width),
                             static_cast<int32_t>(options.height));
@@ -279,7 +278,7 @@ int run(int argc, char** argv) {
     }
 
     if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
-                        session.get(), error)) {
+                        session.get(), error, &provenance)) {
         std::fputs(error.c_str(), stderr);
         return -1;
     }

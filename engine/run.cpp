@@ -87,7 +87,7 @@ bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const Fr
         if (sink->wantsPictures()) {
             sink->picture(meta, LumaPicture{picture.data, picture.w, picture.h, picture.w});
         }
-        if (!sink->frameAt(meta, values) && failed == nullptr) failed = sink;
+        if (!sink->frame(meta, values) && failed == nullptr) failed = sink;
     }
     if (failed != nullptr) {
         outcome = sinkFailure(*failed, outcome.framesDone);
@@ -423,7 +423,6 @@ RunOutcome runSinks(FrameSource& source, const RunOptions& options,
     info.frames = options.untilEnd ? -1 : options.frames;
     info.start = options.start;
     info.threads = options.threads;
-    info.provenance = options.provenance;
     RunSummary summary;
     RunOutcome outcome;
     if (options.threads <= 1) {
@@ -478,7 +477,6 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
     options_.untilEnd = !request.frames && input.frames < 0;
     options_.stop = request.stop;
     options_.notice = request.notice;
-    options_.provenance = request.provenance;
     options_.threads = request.threads > 0
                            ? request.threads
                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

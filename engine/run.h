@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "io/frame_source.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 #include "settings/settings.h"
 
 namespace lumaqc {
@@ -41,7 +41,6 @@ struct RunOptions {
     // Told once, before the first frame, when fewer threads than asked for
     // could be started (the run goes on with those); may be empty.
     std::function<void(const std::string&)> notice{};
-    const RunProvenance* provenance = nullptr;  // handed to the sinks
 };
 
 struct RunOutcome {
@@ -92,7 +91,6 @@ struct AnalysisRequest {
     std::function<void(const std::string&)> notice{};  // as RunOptions::notice
     // A decoder that reports damage goes on (SourceRequest::continueAfterDamage).
     bool continueAfterDamage = false;
-    const RunProvenance* provenance = nullptr;  // as RunOptions::provenance
 };
 
 // The request of a run's settings: input, size, layout, frame rate, frames,

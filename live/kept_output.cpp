@@ -31,23 +31,17 @@ bool KeptOutput::ready() {
     return !failing_ || monotonicSeconds() - lastTry_ >= kRetrySeconds;
 }
 
-bool KeptOutput::frame(int64_t index, const FrameValues& values) {
-    FrameMeta meta;
-    meta.index = index;
-    return frameAt(meta, values);
-}
-
 void KeptOutput::picture(const FrameMeta& meta, const LumaPicture& luma) {
     skipPicture_ = !ready();
     if (!skipPicture_) inner_.picture(meta, luma);
 }
 
-bool KeptOutput::frameAt(const FrameMeta& meta, const FrameValues& values) {
+bool KeptOutput::frame(const FrameMeta& meta, const FrameValues& values) {
     if (!ready()) {
         ++rowsLost_;
         return true;
     }
-    if (inner_.frameAt(meta, values)) {
+    if (inner_.frame(meta, values)) {
         if (failing_) {
             failing_ = false;
             told_(false, "written again from frame " + std::to_string(meta.index) + "; " +

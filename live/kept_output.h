@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -23,8 +23,7 @@ class KeptOutput : public ResultSink {
                std::function<void()> reopen, const std::atomic<int>* hangups);
 
     bool begin(const RunInfo& run) override { return inner_.begin(run); }
-    bool frame(int64_t index, const FrameValues& values) override;
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool wantsPictures() const override { return inner_.wantsPictures(); }
     void picture(const FrameMeta& meta, const LumaPicture& luma) override;
     bool end(const RunSummary& summary) override { return inner_.end(summary); }

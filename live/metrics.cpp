@@ -411,19 +411,11 @@ std::string Metrics::render() const {
 }
 
 bool MetricsSink::begin(const RunInfo& run) {
-    fps_ = run.fps;
     metrics_.begin(run.start, run.fps);
     return true;
 }
 
-bool MetricsSink::frame(int64_t index, const FrameValues& values) {
-    FrameMeta meta;
-    meta.index = index;
-    meta.seconds = fps_ > 0.0 && std::isfinite(fps_) ? static_cast<double>(index) / fps_ : 0.0;
-    return frameAt(meta, values);
-}
-
-bool MetricsSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
+bool MetricsSink::frame(const FrameMeta& meta, const FrameValues& values) {
     metrics_.frame(meta.index, values, meta.seconds, meta.damage);
     return true;
 }

@@ -24,8 +24,8 @@
 
 #include "io/live_source.h"
 #include "live/events.h"
-#include "report/result_sink.h"
 #include "report/thumbnails.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -156,15 +156,13 @@ class MetricsSink : public ResultSink {
   public:
     explicit MetricsSink(Metrics& metrics) : metrics_(metrics) {}
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const FrameValues& values) override;
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool wantsPictures() const override;
     void picture(const FrameMeta& meta, const LumaPicture& luma) override;
     bool end(const RunSummary&) override { return true; }
 
   private:
     Metrics& metrics_;
-    double fps_ = 0.0;
     double lastPicture_ = -1e9;
 };
 

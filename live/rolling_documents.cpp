@@ -44,7 +44,7 @@ bool writeDocument(const std::string& path, const RunInfo& run, const std::vecto
         for (size_t i = 0; ok && i < rows.size(); ++i) {
             meta.index = rows[i].index;
             meta.seconds = rows[i].time;
-            ok = sink->frameAt(meta, rows[i].values);
+            ok = sink->frame(meta, rows[i].values);
         }
         ok = sink->end(summary) && ok;
         if (!ok) error = replaced(sink->error(), temporary, path);
@@ -61,12 +61,13 @@ bool writeDocument(const std::string& path, const RunInfo& run, const std::vecto
 
 RollingDocuments::RollingDocuments(std::string jsonPath, std::string reportPath,
                                    double windowSeconds, double flushSeconds,
-                                   const DecisionSink* decision)
+                                   const DecisionSink* decision, const RunProvenance* provenance)
     : jsonPath_(std::move(jsonPath)),
       reportPath_(std::move(reportPath)),
       window_(windowSeconds),
       flushSeconds_(flushSeconds),
       decision_(decision),
+      provenance_(provenance),
       maxRows_(static_cast<size_t>(std::ceil(std::max(1.0, windowSeconds * kMaxFrameRate)))) {}
 
 RollingDocuments::~RollingDocuments() {
@@ -107,15 +108,7 @@ bool RollingDocuments::begin(const RunInfo& run) {
     return true;
 }
 
-bool RollingDocuments::frame(int64_t index, const FrameValues& values) {
-    FrameMeta meta;
-    meta.index = index;
-    meta.seconds =
-        run_.fps > 0.0 && std::isfinite(run_.fps) ? static_cast<double>(index) / run_.fps : 0.0;
-    return frameAt(meta, values);
-}
-
-bool RollingDocuments::frameAt(const FrameMeta& meta, const FrameValues& values) {
+bool RollingDocuments::frame(const FrameMeta& meta, const FrameValues& values) {
     const int64_t index = meta.index;
     const double time = meta.seconds;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -219,14 +212,16 @@ bool RollingDocuments::write(const std::vector<Row>& rows, const RunSummary& sum
     // The decision goes on while a copy is written: the documents get what
     // it had decided by now.
     const std::unique_ptr<DecisionSink> decision = decision_ ? decision_->snapshot() : nullptr;
-    const auto json = [&decision](const std::string& path) {
+    const auto json = [this, &decision](const std::string& path) {
         auto sink = std::make_unique<JsonSink>(path, false);
         sink->setDecision(decision.get());
+        sink->setProvenance(provenance_);
         return sink;
     };
-    const auto html = [&decision](const std::string& path) {
+    const auto html = [this, &decision](const std::string& path) {
         auto sink = std::make_unique<HtmlSink>(path);
         sink->setDecision(decision.get());
+        sink->setProvenance(provenance_);
         return sink;
     };
     return (jsonPath_.empty() || writeDocument(jsonPath_, run, rows, summary, error, json)) &&

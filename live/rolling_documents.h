@@ -27,7 +27,8 @@
 #include "io/live_source.h"
 #include "live/events.h"
 #include "report/decision_sink.h"
-#include "report/result_sink.h"
+#include "report/provenance.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -35,9 +36,11 @@ class RollingDocuments : public ResultSink, public EventSubscriber {
   public:
     // Empty paths for the documents not asked for.
     // Under a QC profile, `decision` gives the JSON document its members (it
-    // is read while the run goes on).
+    // is read while the run goes on). `provenance` (may be null) is the
+    // documents' record of how the run was started.
     RollingDocuments(std::string jsonPath, std::string reportPath, double windowSeconds,
-                     double flushSeconds, const DecisionSink* decision);
+                     double flushSeconds, const DecisionSink* decision,
+                     const RunProvenance* provenance);
     ~RollingDocuments() override;
     RollingDocuments(const RollingDocuments&) = delete;
     RollingDocuments& operator=(const RollingDocuments&) = delete;
@@ -56,8 +59,7 @@ class RollingDocuments : public ResultSink, public EventSubscriber {
     bool check(std::string& error);
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const FrameValues& values) override;
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool end(const RunSummary& summary) override;
     std::string error() const override;
     bool keepsPartialResults() const override { return true; }
@@ -78,6 +80,7 @@ class RollingDocuments : public ResultSink, public EventSubscriber {
     double window_;
     double flushSeconds_;
     const DecisionSink* decision_;
+    const RunProvenance* provenance_;
     EventHub* hub_ = nullptr;
     RunInfo run_;
     SourceInfo source_;

@@ -128,9 +128,10 @@ void LiveSession::attach(DecisionSink& decision) {
 std::unique_ptr<ResultSink> LiveSession::documents(const std::string& jsonPath,
                                                    const std::string& reportPath,
                                                    const DecisionSink* decision,
+                                                   const RunProvenance* provenance,
                                                    std::string& error) {
     auto documents = std::make_unique<RollingDocuments>(
-        jsonPath, reportPath, options_.windowSeconds, options_.flushSeconds, decision);
+        jsonPath, reportPath, options_.windowSeconds, options_.flushSeconds, decision, provenance);
     if (!documents->check(error)) return nullptr;
     documents->listenTo(hub_);
     documents->tellWith([this](bool failing, const std::string& message) {

@@ -33,7 +33,7 @@
 #include "live/metrics_server.h"
 #include "report/decision_sink.h"
 #include "report/outputs.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 #include "settings/settings.h"
 
 namespace lumaqc {
@@ -76,10 +76,12 @@ class LiveSession : public LiveObserver, public LiveOutputs {
 
     // The JSON document and the HTML report of a live run (rolling window,
     // rewritten atomically); null with the message (no line feed) in `error`
-    // when they cannot be written. `decision` as for JsonSink::setDecision.
+    // when they cannot be written. `decision` and `provenance` as for
+    // JsonSink::setDecision and setProvenance.
     std::unique_ptr<ResultSink> documents(const std::string& jsonPath,
                                           const std::string& reportPath,
                                           const DecisionSink* decision,
+                                          const RunProvenance* provenance,
                                           std::string& error) override;
     // `output` (named `what` in events) kept going whatever its writes do
     // (see KeptOutput); `reopen` is what a SIGHUP does to it. The session

@@ -173,12 +173,9 @@ class CollectSink : public ResultSink {
     explicit CollectSink(std::atomic<int>& stop) : stop_(stop) {}
 
     bool begin(const RunInfo&) override { return true; }
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override {
+    bool frame(const FrameMeta& meta, const FrameValues& values) override {
         seconds_.push_back(meta.seconds);
-        return frame(meta.index, values);
-    }
-    bool frame(int64_t index, const FrameValues& values) override {
-        recorder_.add(index, values);
+        recorder_.add(meta.index, values);
         const auto now = std::chrono::steady_clock::now();
         if (now - lastCheck_ > std::chrono::milliseconds(100)) {
             lastCheck_ = now;

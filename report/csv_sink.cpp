@@ -20,22 +20,14 @@ bool CsvSink::write(const std::string& text) {
     return false;
 }
 
-bool CsvSink::begin(const RunInfo& run) {
+bool CsvSink::begin(const RunInfo&) {
     if (!file_.isOpen()) return false;
-    fps_ = run.fps;
     std::string header = "frame,time";
     for (const IndicatorInfo* info : indicatorColumns()) header += std::string(",") + info->key;
     return write(header + "\r\n");
 }
 
-bool CsvSink::frame(int64_t index, const FrameValues& values) {
-    FrameMeta meta;
-    meta.index = index;
-    meta.seconds = fps_ > 0.0 ? static_cast<double>(index) / fps_ : std::nan("");
-    return frameAt(meta, values);
-}
-
-bool CsvSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
+bool CsvSink::frame(const FrameMeta& meta, const FrameValues& values) {
     if (!file_.isOpen()) return false;
     std::string line = std::to_string(meta.index) + ',';
     if (std::isfinite(meta.seconds)) {

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "report/output_file.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -30,15 +30,13 @@ class CsvSink : public ResultSink {
     bool ok() const { return file_.isOpen(); }
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const FrameValues& values) override;
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:
     bool write(const std::string& text);
 
     OutputFile file_;
-    double fps_ = 0.0;
     bool firstRow_ = true;
 };
 

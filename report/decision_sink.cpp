@@ -180,7 +180,6 @@ bool DecisionSink::writeLine(const std::string& line) {
 
 bool DecisionSink::begin(const RunInfo& run) {
     std::lock_guard<std::mutex> lock(mutex_);
-    fps_ = run.fps;
     // The detector hears the changes from the first frame on.
     detector_ = std::make_unique<qc::EventDetector>(
         profile_, run.fps,
@@ -250,7 +249,6 @@ std::unique_ptr<DecisionSink> DecisionSink::snapshot() const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto copy = std::make_unique<DecisionSink>(profile_, source_, failOnWarning_, input_, nullptr);
     copy->detector_ = detector_->snapshot();
-    copy->fps_ = fps_;
     copy->clock_ = clock_;
     copy->stream_ = stream_;
     copy->analysedEnd_ = detector_->analysedEnd();
@@ -262,13 +260,6 @@ std::unique_ptr<DecisionSink> DecisionSink::snapshot() const {
 qc::Verdict DecisionSink::verdict() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return detector_->verdict(failOnWarning_);
-}
-
-bool DecisionSink::frame(int64_t index, const FrameValues& values) {
-    FrameMeta meta;
-    meta.index = index;
-    meta.seconds = fps_ > 0.0 ? static_cast<double>(index) / fps_ : 0.0;
-    return frameAt(meta, values);
 }
 
 void DecisionSink::report(int64_t frame, int damage, const std::string& message) {
@@ -293,7 +284,7 @@ void DecisionSink::picture(const FrameMeta& meta, const LumaPicture& luma) {
     measuredFrame_ = meta.index;
 }
 
-bool DecisionSink::frameAt(const FrameMeta& meta, const FrameValues& values) {
+bool DecisionSink::frame(const FrameMeta& meta, const FrameValues& values) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (meta.damage > 0) report(meta.index, meta.damage, meta.damageMessage);
     qc::FrameInput input;

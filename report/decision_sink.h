@@ -21,7 +21,7 @@
 #include "qc/profile.h"
 #include "qc/timecode.h"
 #include "report/decision_view.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -40,8 +40,7 @@ class DecisionSink : public ResultSink, public DecisionView {
     bool openEvents(const std::string& path);
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const FrameValues& values) override;
-    bool frameAt(const FrameMeta& meta, const FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const FrameValues& values) override;
     // The pictures are measured for the conditions that read them (black
     // with a tolerance, bars, luma levels).
     bool wantsPictures() const override { return true; }
@@ -106,7 +105,6 @@ class DecisionSink : public ResultSink, public DecisionView {
     FILE* events_ = nullptr;
     std::string eventsPath_;
     bool eventsFailed_ = false;
-    double fps_ = 0.0;
     int64_t reports_ = 0;  // damage reports printed so far
     int64_t lastFrame_ = -1;
     bool ended_ = false;

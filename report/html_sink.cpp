@@ -429,10 +429,10 @@ bool HtmlSink::begin(const RunInfo& run) {
     return file_.isOpen();
 }
 
-bool HtmlSink::frame(int64_t index, const lumaqc::FrameValues& values) {
-    recorder_.add(index, values);
+bool HtmlSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
+    recorder_.add(meta.index, values);
     if (keeper_ && luma_.data != nullptr) {
-        keeper_->frame(decision_->detector(), index, values, luma_);
+        keeper_->frame(decision_->detector(), meta.index, values, luma_);
         luma_ = LumaPicture{};
     }
     return true;
@@ -461,7 +461,7 @@ bool HtmlSink::end(const RunSummary& summary) {
             "&times;" + std::to_string(source_.height) + " &middot; " + fps + " fps &middot; " +
             std::to_string(recorder_.size()) + " frames analysed from frame " +
             std::to_string(run_.start) + " &middot; lumaqc " + LUMAQC_VERSION + "</p>\n";
-    page += provenanceTable(inputRecord(run_), runRecord(run_, isoTimeNow()));
+    page += provenanceTable(inputRecord(run_), runRecord(run_, provenance_, isoTimeNow()));
     if (run_.windowSeconds > 0.0) {
         char window[64];
         std::snprintf(window, sizeof window, "%g s", run_.windowSeconds);

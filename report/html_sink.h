@@ -20,13 +20,14 @@
 #include <string>
 
 #include "report/output_file.h"
-#include "report/result_sink.h"
 #include "report/results_summary.h"
 #include "report/thumbnails.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
 class DecisionSink;
+struct RunProvenance;
 
 class HtmlSink : public ResultSink {
   public:
@@ -42,9 +43,12 @@ class HtmlSink : public ResultSink {
     // The run's decision; it must come before this sink in the frame loop,
     // so that its detector has seen a frame when this sink gets it.
     void setDecision(const DecisionSink* decision) { decision_ = decision; }
+    // How the run was started, for the page's record of it (none when null);
+    // it must outlive this sink.
+    void setProvenance(const RunProvenance* provenance) { provenance_ = provenance; }
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     bool wantsPictures() const override { return keeper_ != nullptr; }
     void picture(const FrameMeta& meta, const LumaPicture& luma) override;
     // Writes the page and closes the file; later calls do nothing.
@@ -57,6 +61,7 @@ class HtmlSink : public ResultSink {
     SourceInfo source_;
     ResultsRecorder recorder_;
     const DecisionSink* decision_ = nullptr;
+    const RunProvenance* provenance_ = nullptr;
     std::unique_ptr<ThumbnailKeeper> keeper_;  // under a decision, when pictures can be made
     LumaPicture luma_;                         // the picture of the frame about to come
 };

@@ -100,14 +100,7 @@ bool JsonSink::begin(const RunInfo& run) {
         ",\n\"indicators\": " + indicators.dump() + ",\n\"frames\": [");
 }
 
-bool JsonSink::frame(int64_t index, const lumaqc::FrameValues& values) {
-    FrameMeta meta;
-    meta.index = index;
-    meta.seconds = run_.fps > 0.0 ? static_cast<double>(index) / run_.fps : 0.0;
-    return frameAt(meta, values);
-}
-
-bool JsonSink::frameAt(const FrameMeta& meta, const lumaqc::FrameValues& values) {
+bool JsonSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
     if (!file_.isOpen()) return false;
     const size_t row = recorder_.size();
     recorder_.add(meta.index, values);
@@ -143,7 +136,7 @@ bool JsonSink::end(const RunSummary& summary) {
                       {"blackout_intervals", intervals(recorder_.blackoutIntervals(), run_.fps)},
                       {"flicker_ratings", ratings}};
     // The record of the run, with its end; none without provenance.
-    const Json record = runRecord(run_, isoTimeNow());
+    const Json record = runRecord(run_, provenance_, isoTimeNow());
     const std::string runText =
         record.is_null()
             ? std::string()

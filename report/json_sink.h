@@ -12,12 +12,13 @@
 #include <string>
 
 #include "report/output_file.h"
-#include "report/result_sink.h"
 #include "report/results_summary.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
 class DecisionView;
+struct RunProvenance;
 
 class JsonSink : public ResultSink {
   public:
@@ -35,10 +36,12 @@ class JsonSink : public ResultSink {
     // decision's profile, verdict, events and decoding errors. `decision`
     // must end before this sink does (it goes first among the sinks).
     void setDecision(const DecisionView* decision) { decision_ = decision; }
+    // How the run was started, for the document's "run" record (none when
+    // null); it must outlive this sink.
+    void setProvenance(const RunProvenance* provenance) { provenance_ = provenance; }
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
-    bool frameAt(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     // Writes the summary and closes the file; later calls do nothing.
     bool end(const RunSummary& summary) override;
     bool keepsPartialResults() const override { return true; }
@@ -51,6 +54,7 @@ class JsonSink : public ResultSink {
     SourceInfo source_;
     ResultsRecorder recorder_;
     const DecisionView* decision_ = nullptr;
+    const RunProvenance* provenance_ = nullptr;
 };
 
 }  // namespace lumaqc

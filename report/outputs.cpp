@@ -64,7 +64,7 @@ bool Outputs::openLog(const Settings& line, std::string& error, bool live) {
 
 bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
                      const std::string& input, OutputsFor user, LiveOutputs* live,
-                     std::string& error) {
+                     std::string& error, const RunProvenance* provenance) {
     const bool program = user == OutputsFor::Program;
     if (!openLog(line, error, live != nullptr && live->live())) return false;
     // A document on standard output keeps it to itself: the console table
@@ -99,7 +99,7 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
     const std::string rollingReport = rolling && line.reportPath != "-" ? line.reportPath : "";
     if (!rollingJson.empty() || !rollingReport.empty()) {
         std::unique_ptr<ResultSink> documents =
-            live->documents(rollingJson, rollingReport, decision_.get(), error);
+            live->documents(rollingJson, rollingReport, decision_.get(), provenance, error);
         if (!documents) {
             error += "\n";
             return false;
@@ -109,12 +109,14 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
     if (JsonSink* json =
             addDocument<JsonSink>(rollingJson.empty() ? line.jsonPath : "", documents_, error)) {
         json->setDecision(decision_.get());
+        json->setProvenance(provenance);
     }
     if (error.empty()) addDocument<CsvSink>(line.csvPath, documents_, error);
     if (error.empty()) {
         if (HtmlSink* html = addDocument<HtmlSink>(rollingReport.empty() ? line.reportPath : "",
                                                    documents_, error)) {
             html->setDecision(decision_.get());
+            html->setProvenance(provenance);
         }
     }
     if (!error.empty()) return false;

@@ -17,8 +17,9 @@
 #include "qc/profile.h"
 #include "report/decision_sink.h"
 #include "report/progress.h"
-#include "report/result_sink.h"
+#include "report/provenance.h"
 #include "report/text_sinks.h"
+#include "results/result_sink.h"
 #include "settings/settings.h"
 
 namespace lumaqc {
@@ -36,6 +37,7 @@ class LiveOutputs {
     virtual std::unique_ptr<ResultSink> documents(const std::string& jsonPath,
                                                   const std::string& reportPath,
                                                   const DecisionSink* decision,
+                                                  const RunProvenance* provenance,
                                                   std::string& error) = 0;
     // Gets every row after the other outputs (the metrics).
     virtual ResultSink& metricsSink() = 0;
@@ -60,7 +62,8 @@ class Outputs {
     // a run that cannot start never truncates the log of an earlier one.
     // With a live run (`live` set), the metrics get every row, the
     // decision's events go to its listeners, and the documents of a live
-    // input written to files roll.
+    // input written to files roll. The documents record `provenance` (how
+    // the run was started; none when null), which must outlive them.
     // Opens and locks the log (nothing with --no-log, or once it is open).
     // The program calls it before the input is opened, so that a run waiting
     // for a pipe holds its log all the while; create() calls it otherwise.
@@ -69,7 +72,8 @@ class Outputs {
     // on SIGHUP.
     bool openLog(const Settings& settings, std::string& error, bool live = false);
     bool create(const Settings& settings, std::optional<qc::Profile> profile,
-                const std::string& input, OutputsFor user, LiveOutputs* live, std::string& error);
+                const std::string& input, OutputsFor user, LiveOutputs* live, std::string& error,
+                const RunProvenance* provenance = nullptr);
 
     // In the order they get each row: the decision, then the documents, so
     // that whatever stops the run they have every frame the other outputs

@@ -91,7 +91,7 @@ bool ProgressBar::begin(const RunInfo& run) {
     return true;
 }
 
-bool ProgressBar::frame(int64_t, const lumaqc::FrameValues&) {
+bool ProgressBar::frame(const FrameMeta&, const lumaqc::FrameValues&) {
     ++done_;
     const auto now = std::chrono::steady_clock::now();
     // Drawn on the first frame, so even a short run shows it once, then at
@@ -125,7 +125,7 @@ void ProgressBar::clear() {
     shown_ = false;
 }
 
-bool ProgressBar::Eraser::frame(int64_t, const lumaqc::FrameValues&) {
+bool ProgressBar::Eraser::frame(const FrameMeta&, const lumaqc::FrameValues&) {
     bar_.clear();
     return true;
 }

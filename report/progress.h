@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -28,7 +28,7 @@ class ProgressBar : public ResultSink {
     static bool wanted();
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     // Wipes the bar; nothing is drawn after the end.
     bool end(const RunSummary& summary) override;
 
@@ -44,7 +44,7 @@ class ProgressBar : public ResultSink {
       public:
         explicit Eraser(ProgressBar& bar) : bar_(bar) {}
         bool begin(const RunInfo&) override { return true; }
-        bool frame(int64_t, const lumaqc::FrameValues&) override;
+        bool frame(const FrameMeta&, const lumaqc::FrameValues&) override;
         bool end(const RunSummary&) override;
 
       private:

@@ -96,9 +96,9 @@ Json inputRecord(const RunInfo& run) {
                 {"frame_rate_kind", textOrNull(source.frameRateKind)}};
 }
 
-Json runRecord(const RunInfo& run, const std::string& endTime) {
-    if (run.provenance == nullptr) return nullptr;
-    const RunProvenance& p = *run.provenance;
+Json runRecord(const RunInfo& run, const RunProvenance* provenance, const std::string& endTime) {
+    if (provenance == nullptr) return nullptr;
+    const RunProvenance& p = *provenance;
     const Json build{{"compiler", compilerName()},
                      {"vector_target", activeSimdTarget()},
                      {"decoder_libraries", textOrNull(decoderLibraries())}};

@@ -6,10 +6,20 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
+
+// How the run was started, for the documents' record of it. The front end
+// that starts the run gives it to the documents when it makes them (see
+// Outputs::create); the engine never sees it.
+struct RunProvenance {
+    std::vector<std::string> commandLine;  // argv, the program first
+    std::string startTime;                 // UTC, ISO 8601
+    std::string host;
+};
 
 // A run's provenance as it starts: the command line, the time, the host.
 RunProvenance startProvenance(int argc, const char* const* argv);
@@ -27,7 +37,8 @@ std::string compilerName();
 // describe the file and its samples, null where they are not known.
 nlohmann::ordered_json inputRecord(const RunInfo& run);
 
-// The JSON document's "run" object; null when the run has no provenance.
-nlohmann::ordered_json runRecord(const RunInfo& run, const std::string& endTime);
+// The JSON document's "run" object; null without a provenance.
+nlohmann::ordered_json runRecord(const RunInfo& run, const RunProvenance* provenance,
+                                 const std::string& endTime);
 
 }  // namespace lumaqc

@@ -123,10 +123,10 @@ bool RotatingLogSink::begin(const RunInfo&) {
     return write(columnHeader(RowStyle::Log));
 }
 
-bool RotatingLogSink::frame(int64_t index, const FrameValues& values) {
+bool RotatingLogSink::frame(const FrameMeta& meta, const FrameValues& values) {
     if (reopenFailed_ && !restart()) return false;
     if (!file_->isOpen()) return error_.empty();  // never created: the console goes on alone
-    const std::string row = formatRow(RowStyle::Log, index, values);
+    const std::string row = formatRow(RowStyle::Log, meta.index, values);
     if (maxBytes_ > 0 && size_ + static_cast<int64_t>(row.size()) > maxBytes_ &&
         size_ > headerBytes_ && !rotate()) {
         return false;

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "report/output_file.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -25,7 +25,7 @@ class RotatingLogSink : public ResultSink {
     bool busy() const { return file_->busy(); }
 
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool end(const RunSummary& summary) override;
     // After SIGHUP (logrotate moved the log away): a new log is started at
     // the path, with its header, unless the path still names the file being

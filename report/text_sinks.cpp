@@ -46,8 +46,8 @@ bool ConsoleSink::begin(const RunInfo& run) {
                  numbers + columnHeader(RowStyle::Console) + "\n");
 }
 
-bool ConsoleSink::frame(int64_t index, const lumaqc::FrameValues& values) {
-    return !rows_ || write(formatRow(RowStyle::Console, index, values));
+bool ConsoleSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
+    return !rows_ || write(formatRow(RowStyle::Console, meta.index, values));
 }
 
 bool ConsoleSink::end(const RunSummary& summary) {
@@ -88,8 +88,8 @@ bool LogSink::begin(const RunInfo&) {
     return write(columnHeader(RowStyle::Log));
 }
 
-bool LogSink::frame(int64_t index, const lumaqc::FrameValues& values) {
-    return write(formatRow(RowStyle::Log, index, values));
+bool LogSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
+    return write(formatRow(RowStyle::Log, meta.index, values));
 }
 
 bool LogSink::end(const RunSummary&) {

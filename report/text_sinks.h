@@ -6,7 +6,7 @@
 #include <string>
 
 #include "report/output_file.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 
@@ -17,7 +17,7 @@ class ConsoleSink : public ResultSink {
   public:
     explicit ConsoleSink(bool rows = true, int fd = 1) : rows_(rows), fd_(fd) {}
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:
@@ -42,7 +42,7 @@ class LogSink : public ResultSink {
 
     // Empties the file (the earlier log goes only now) and writes the header.
     bool begin(const RunInfo& run) override;
-    bool frame(int64_t index, const lumaqc::FrameValues& values) override;
+    bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:

@@ -19,7 +19,7 @@
 
 #include "indicators/indicator_id.h"
 #include "qc/detector.h"
-#include "report/result_sink.h"
+#include "results/result_sink.h"
 
 namespace lumaqc {
 

@@ -42,7 +42,7 @@ struct Clip : FrameSource {
 
 struct RowsSink : ResultSink {
     bool begin(const RunInfo&) override { return true; }
-    bool frame(int64_t, const FrameValues& values) override {
+    bool frame(const FrameMeta&, const FrameValues& values) override {
         rows.push_back(values);
         return true;
     }

@@ -61,7 +61,8 @@ struct JitteredSource : FrameSource {
 struct JitteredSink : ResultSink {
     explicit JitteredSink(Jitter j) : jitter(j) {}
     bool begin(const RunInfo&) override { return true; }
-    bool frame(int64_t index, const FrameValues& values) override {
+    bool frame(const FrameMeta& meta, const FrameValues& values) override {
+        const int64_t index = meta.index;
         jitter();
         outOfOrder = outOfOrder || index != static_cast<int64_t>(rows.size());
         if (index == failAt) error_ = "cannot write";

@@ -1,27 +1,21 @@
-// Where results go. Every output format (console table, log, JSON, HTML)
-// implements this interface: a start, one call per frame in frame order, and
-// an end with the run's summary.
+// Where results go: the contract between the frame loop and the outputs.
+// Every output format (console table, log, JSON, HTML, the decision, a
+// caller's own) implements this interface: a start, one call per frame in
+// frame order, and an end with the run's summary. The engine depends on this
+// header alone for its outputs, and the outputs on these result types only,
+// never on the engine.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "indicators/indicator_id.h"
 #include "io/frame_source.h"
 
 namespace lumaqc {
 
-// How the run was started, for the documents' record of it.
-struct RunProvenance {
-    std::vector<std::string> commandLine;  // argv, the program first
-    std::string startTime;                 // UTC, ISO 8601
-    std::string host;
-};
-
 struct RunInfo {
     const SourceInfo* source = nullptr;
-    const RunProvenance* provenance = nullptr;  // null: not recorded
     double fps = 0.0;
     int64_t frames = 0;  // frames requested (as printed); -1 for "to the end of the stream"
     int64_t start = 0;
@@ -72,19 +66,15 @@ struct LumaPicture {
 
 class ResultSink {
   public:
-    virtual ~ResultSink() = default;
+    virtual ~ResultSink();
     // Each returns false when the output cannot be written; error() says why.
     virtual bool begin(const RunInfo& run) = 0;
-    virtual bool frame(int64_t index, const FrameValues& values) = 0;
-    // The frame loop calls this one: sinks that need a frame's time or damage
-    // override it; by default it hands the frame to frame().
-    virtual bool frameAt(const FrameMeta& meta, const FrameValues& values) {
-        return frame(meta.index, values);
-    }
+    // One call per frame, in frame order, with what the input said about it.
+    virtual bool frame(const FrameMeta& meta, const FrameValues& values) = 0;
     // Sinks that keep pictures (the report's thumbnails) override both: for
     // a sink whose wantsPictures() is true, the engine calls picture() just
-    // before frameAt() of the same frame, with the picture the values were
-    // computed from (valid until that frameAt() returns). Nothing is copied
+    // before frame() of the same frame, with the picture the values were
+    // computed from (valid until that frame() returns). Nothing is copied
     // for the others.
     virtual bool wantsPictures() const { return false; }
     virtual void picture(const FrameMeta& /*meta*/, const LumaPicture& /*luma*/) {}
