@@ -11,7 +11,7 @@
 
 #include "indicators/indicators.h"
 #include "indicators/registry.h"
-#include "tools/definitions.h"
+#include "toolkit/toolkit.h"
 
 namespace lumaqc {
 

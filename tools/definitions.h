@@ -1,4 +1,5 @@
-// Picture records and the image toolkit.
+// Picture records: what the indicators compute on. The toolkit operations
+// over them (toolkit/) are the plain compositions the reference paths use.
 //
 // A picture is a flat row-major array of samples with row stride `w`: the
 // sample in column x of row y is data[y * w + x]. Records are plain values;
@@ -49,18 +50,11 @@ struct ImageDouble {
     double* data;
 };
 
-// Wrap an existing array; nothing is allocated or copied.
-Image makeImage(int32_t w, int32_t h, uint8_t* data);
-Image32 makeImage32(int32_t w, int32_t h, int32_t* data);
-ImageDouble makeImageDouble(int32_t w, int32_t h, double* data);
-
 // Allocate w x h samples of undefined content. A failed allocation throws
 // std::bad_alloc.
-Image allocImage(int32_t w, int32_t h);
-Image32 allocImage32(int32_t w, int32_t h);
 ImageDouble allocImageDouble(int32_t w, int32_t h);
 
-// Allocate w x h zero samples; failure as for the alloc operations.
+// Allocate w x h zero samples; failure as for allocImageDouble.
 Image callocImage(int32_t w, int32_t h);
 Image32 callocImage32(int32_t w, int32_t h);
 ImageDouble callocImageDouble(int32_t w, int32_t h);
@@ -72,14 +66,3 @@ void freeImage32(Image32& img);
 void freeImageDouble(ImageDouble& img);
 
 }  // namespace lumaqc
-
-// The toolkit operations, by family.
-#include "tools/activity.h"
-#include "tools/blocks.h"
-#include "tools/conversions.h"
-#include "tools/filter.h"
-#include "tools/flicker.h"
-#include "tools/gradient.h"
-#include "tools/integral.h"
-#include "tools/roberts.h"
-#include "tools/sobel.h"

@@ -28,22 +28,6 @@ Record allocate(int32_t w, int32_t h, bool zero) {
 
 }  // namespace
 
-Image makeImage(int32_t w, int32_t h, uint8_t* data) {
-    return Image{w, h, data};
-}
-Image32 makeImage32(int32_t w, int32_t h, int32_t* data) {
-    return Image32{w, h, data};
-}
-ImageDouble makeImageDouble(int32_t w, int32_t h, double* data) {
-    return ImageDouble{w, h, data};
-}
-
-Image allocImage(int32_t w, int32_t h) {
-    return allocate<Image, uint8_t>(w, h, false);
-}
-Image32 allocImage32(int32_t w, int32_t h) {
-    return allocate<Image32, int32_t>(w, h, false);
-}
 ImageDouble allocImageDouble(int32_t w, int32_t h) {
     return allocate<ImageDouble, double>(w, h, false);
 }

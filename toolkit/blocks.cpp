@@ -1,8 +1,8 @@
 // Block sums and sample-wise comparison and division.
+#include "toolkit/blocks.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "tools/definitions.h"
 
 namespace lumaqc {
 

@@ -1,9 +1,9 @@
 // Sobel gradient energy and squared-difference energy.
+#include "toolkit/activity.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-
-#include "tools/definitions.h"
 
 namespace lumaqc {
 

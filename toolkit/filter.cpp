@@ -1,4 +1,4 @@
-#include "tools/filter.h"
+#include "toolkit/filter.h"
 
 #include <cmath>
 #include <cstddef>

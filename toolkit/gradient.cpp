@@ -1,4 +1,4 @@
-#include "tools/gradient.h"
+#include "toolkit/gradient.h"
 
 #include <cmath>
 #include <cstddef>

@@ -1,9 +1,9 @@
 // Per-block change detection and switch counting.
+#include "toolkit/flicker.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-#include "tools/definitions.h"
 
 namespace lumaqc {
 

@@ -1,4 +1,4 @@
-#include "tools/roberts.h"
+#include "toolkit/roberts.h"
 
 #include <cstddef>
 #include <cstdint>
