@@ -5,12 +5,11 @@
 #include <cstdlib>
 #include <limits>
 #include <sstream>
-#include <type_traits>
-#include <variant>
 #include <vector>
 
 #include "io/frame_source.h"
 #include "io/pixel_format.h"
+#include "settings/bind_options.h"
 
 namespace lumaqc {
 
@@ -62,35 +61,6 @@ ParsedCommand message(CommandAction action, const std::string& text, int status 
 
 ParsedCommand failure(const std::string& text) {
     return message(CommandAction::Error, text + "\n");
-}
-
-// Declares every named option of the settings table on `app`, grouped by
-// topic, its value read straight into `settings`.
-void bindSettings(CLI::App& app, Settings& settings) {
-    for (const SettingField& field : settingFields()) {
-        CLI::Option* option = std::visit(
-            [&](auto member) -> CLI::Option* {
-                auto& value = settings.*member;
-                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, bool>) {
-                    return app.add_flag(field.option, value, field.help);
-                } else {
-                    return app.add_option(field.option, value, field.help);
-                }
-            },
-            field.member);
-        option->group(topicName(field.topic));
-        if (field.check != nullptr) {
-            option->check(CLI::Validator(field.check, field.range != nullptr ? field.range : ""));
-        }
-        if (field.choices != nullptr) {
-            std::vector<std::string> choices;
-            std::istringstream list(field.choices);
-            for (std::string choice; std::getline(list, choice, ',');) choices.push_back(choice);
-            option->check(CLI::IsMember(choices));
-        }
-        if (field.nonNegative) option->check(CLI::NonNegativeNumber);
-        if (field.needs != nullptr) option->needs(app.get_option(field.needs));
-    }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <CLI/CLI.hpp>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -38,6 +39,7 @@
 #include "report/output_paths.h"
 #include "report/outputs.h"
 #include "report/results_summary.h"
+#include "settings/bind_options.h"
 #include "settings/settings.h"
 
 #ifdef LUMAQC_HAVE_DECODER
@@ -284,6 +286,40 @@ void setSetting(Settings& settings, const SettingField& field, const py::handle&
             }
         },
         field.member);
+}
+
+// Reads option words ("--frames", "5", "--fail-on", "warning" ...) as the
+// program reads its command line: the same parser, checks and refusals, then
+// validate(). Returns the options given by keyword, with their values as
+// analyze_file() takes them; raises Error with the program's message.
+py::dict parseOptions(const std::vector<std::string>& words) {
+    Settings settings;
+    CLI::App app{"", "lumaqc"};
+    app.set_help_flag();
+    bindSettings(app, settings);
+    std::vector<const char*> argv{"lumaqc"};
+    for (const std::string& word : words) argv.push_back(word.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        raiseError(std::string("lumaqc: ") + e.what() + " (see --help)");
+    }
+    if (const std::string error = validate(settings); !error.empty()) raiseError(error);
+    py::dict given;
+    for (const SettingField& field : settingFields()) {
+        if (app.count(field.option) == 0) continue;
+        std::visit(
+            [&](auto member) {
+                const auto& value = settings.*member;
+                if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, std::string>) {
+                    given[field.keyword] = py::bytes(value);  // paths: the system's bytes
+                } else {
+                    given[field.keyword] = value;
+                }
+            },
+            field.member);
+    }
+    return given;
 }
 
 // The settings of analyze_file(path, **options): the program's named options
@@ -573,8 +609,18 @@ where the JSON document has null (no value).
           "Runs the engine on a file with the program's options as keyword arguments; the "
           "package's analyze_file() wraps the result.");
     py::list options;
-    for (const SettingField& field : settingFields()) options.append(field.keyword);
+    py::list optionTable;
+    for (const SettingField& field : settingFields()) {
+        options.append(field.keyword);
+        const bool flag = std::holds_alternative<bool Settings::*>(field.member);
+        optionTable.append(
+            py::make_tuple(field.option, field.keyword, topicName(field.topic), field.help, flag));
+    }
     m.attr("options") = options;
+    // (option, keyword, --help topic, help line, flag) of each, for lumaqc-batch.
+    m.attr("option_table") = optionTable;
+    m.def("parse_options", &parseOptions, py::arg("words"),
+          "Reads the program's option words as it does: the options given by keyword, or Error.");
     m.def(
         "check_profile",
         [](const std::string& name) {

@@ -7,9 +7,10 @@
 // everywhere.
 //
 // Adding an option: a field here (with its check in validate() when it has
-// one), its binding in cli/command_line.cpp, and its use where it acts.
-// Python's keyword argument follows from the binding table in
-// settings/settings.cpp.
+// one), its entry in the option table (settingFields() in
+// settings/settings.cpp), and its use where it acts. The program's option
+// (settings/bind_options.h), Python's keyword argument and lumaqc-batch's
+// option follow from the table.
 #pragma once
 
 #include <cstdint>

@@ -135,9 +135,8 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
         os.makedirs(os.path.dirname(final), exist_ok=True)
         try:
             result = lumaqc.analyze_file(
-                path, width, height, frames=job.get("frames"), profile=job.get("profile"),
-                threads=job.get("threads"), json=json_tmp,
-                report=html_tmp if job.get("report") else None)
+                path, width, height, json=json_tmp, report=html_tmp if job.get("report") else None,
+                **job.get("analysis", {}))
             row["status"] = "ok"
         except lumaqc.NotVideoError as error:
             row["error"], row["not_video"] = str(error), True
@@ -418,6 +417,40 @@ class Progress:
 
 # --------------------------------------------------------------- main
 
+def _refusal(option: str, keyword: str, topic: str) -> Optional[str]:
+    """Why the batch does not take an option of the lumaqc program, or None
+    for the per-file analysis options it takes."""
+    if topic == "Outputs" or keyword == "events":
+        return (f"{option} is an output of one lumaqc run: the batch writes each file's "
+                "OUTDIR/<path>.json (and .html with --report) and OUTDIR/catalog.csv")
+    if topic == "Live monitoring":
+        return f"{option} is for live monitoring, which the lumaqc program does"
+    if keyword == "print_profile":
+        return f"{option} is for one profile: run lumaqc --print-profile"
+    return None
+
+
+class _ProgramOption(argparse.Action):
+    """An option of the lumaqc program: its words are kept, in order, for the
+    program's own parser (lumaqc._lumaqc.parse_options)."""
+
+    def __call__(self, parser: Any, namespace: Any, values: Any, option: Any = None) -> None:
+        words = getattr(namespace, "program_words", None) or []
+        words += [option] + ([] if values == [] else [values])
+        namespace.program_words = words
+
+
+class _Refused(argparse.Action):
+    """An option of the lumaqc program that makes no sense for a batch."""
+
+    def __init__(self, *args: Any, refusal: str, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        self.refusal = refusal
+
+    def __call__(self, parser: Any, namespace: Any, values: Any, option: Any = None) -> None:
+        parser.error(self.refusal)
+
+
 def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="lumaqc-batch", description=__doc__.split("\n\n")[0].split(": ", 1)[1],
@@ -432,11 +465,8 @@ def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
                              "relative path when PATTERN has a /); may be repeated")
     parser.add_argument("--size", metavar="WxH", type=_size,
                         help="picture size of raw 4:2:0 files (.yuv in directories)")
-    parser.add_argument("--profile", metavar="NAME|FILE", help="quality-control profile")
     parser.add_argument("--threads-per-task", type=_threads, default=1, metavar="N",
-                        help="engine threads per file (default 1)")
-    parser.add_argument("--frames", type=_positive, metavar="N",
-                        help="analyse at most the first N frames of each file")
+                        help="engine threads per file (default 1; --threads is the same)")
     parser.add_argument("--subsample", type=_positive, default=1, metavar="N",
                         help="statistics of the catalogue over every Nth frame (default 1); the "
                              "indicators still see every frame")
@@ -449,7 +479,40 @@ def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
     parser.add_argument("--timeout", type=_seconds, default=30.0, metavar="SECONDS",
                         help="how long to wait for the scheduler (default 30)")
     parser.add_argument("--version", action="version", version=f"lumaqc-batch {lumaqc.__version__}")
-    return parser.parse_args(argv)
+    # The lumaqc program's options for the analysis of each file, from its
+    # option table: read, checked and refused as the program reads them. The
+    # outputs of one run and live monitoring are refused with one line.
+    group = parser.add_argument_group(
+        "the lumaqc program's options for each file",
+        "read and refused as lumaqc reads them (see lumaqc --help)")
+    for option, keyword, topic, text, flag in lumaqc._lumaqc.option_table:
+        if keyword == "report":
+            continue  # the batch's own --report: each file's HTML report beside its document
+        refusal = _refusal(option, keyword, topic)
+        if refusal is not None:
+            parser.add_argument(option, dest=f"refused_{keyword}", nargs="?", action=_Refused,
+                                refusal=refusal, help=argparse.SUPPRESS)
+        else:
+            if keyword == "threads":  # the batch's default is one per file
+                text = "engine threads per file, as --threads-per-task (0: every hardware thread)"
+            group.add_argument(option, dest=f"program_{keyword}", action=_ProgramOption,
+                               nargs=0 if flag else None,
+                               metavar=None if flag else keyword.upper(),
+                               help=text.replace("%", "%%"))
+    args = parser.parse_args(argv)
+    try:
+        given = lumaqc._lumaqc.parse_options(getattr(args, "program_words", None) or [])
+    except lumaqc._lumaqc.Error as error:
+        parser.error(str(error).removeprefix("lumaqc: "))
+    # The per-file options by keyword (paths as text), for analyze_file().
+    args.analysis = {keyword: os.fsdecode(value) if isinstance(value, bytes) else value
+                     for keyword, value in given.items()}
+    args.frames = args.analysis.get("frames")
+    args.profile = args.analysis.pop("profile", None)
+    # --threads is --threads-per-task under the program's name (0: every
+    # hardware thread).
+    args.threads_per_task = args.analysis.pop("threads", args.threads_per_task)
+    return args
 
 
 def _positive(text: str, most: int = 2**63 - 1) -> int:
@@ -527,7 +590,8 @@ def start_client(args: argparse.Namespace) -> Tuple[Any, Any]:
             raise BatchError(f"worker {worker} runs lumaqc {version}, this is "
                              f"{lumaqc.__version__}; the values could differ")
         return client, None
-    workers = args.workers or max(1, (os.cpu_count() or 1) // args.threads_per_task)
+    cores = os.cpu_count() or 1
+    workers = args.workers or max(1, cores // (args.threads_per_task or cores))
     # Worker processes forked from this one, which has already imported Dask
     # and lumaqc, start in a fraction of the time of fresh interpreters (and
     # stop at once); each file still runs in a process of its own, so a file
@@ -589,9 +653,14 @@ def run(args: argparse.Namespace) -> int:
     items = collect_inputs(args, outdir, notes)
     for note in notes:
         print(f"lumaqc-batch: {note}", file=sys.stderr)
-    options = ";".join(f"{name}={value}" for name, value in (
+    # The options that shape the results (not --threads: the values are the
+    # same for any count), for the reruns to compare.
+    others = [(name, value) for name, value in args.analysis.items() if name != "frames"]
+    options = ";".join(f"{name}={value}" for name, value in [
         ("frames", args.frames), ("subsample", args.subsample), ("profile", args.profile),
-        ("size", "x".join(map(str, args.size)) if args.size else None)) if value is not None)
+        ("size", "x".join(map(str, args.size)) if args.size else None)] + others
+        if value is not None)
+    analysis = dict(args.analysis, profile=args.profile, threads=args.threads_per_task)
 
     previous = read_catalog(os.path.join(outdir, CATALOG))
     rows: Dict[str, Dict[str, Any]] = {}
@@ -625,8 +694,7 @@ def run(args: argparse.Namespace) -> int:
                 while pending and not stops.signal and len(running) < 2 * threads:
                     item = pending[-1]
                     job = {"path": item.path, "key": item.key, "outdir": outdir,
-                           "size": args.size if item.raw else None, "frames": args.frames,
-                           "profile": args.profile, "threads": args.threads_per_task,
+                           "size": args.size if item.raw else None, "analysis": analysis,
                            "subsample": args.subsample, "report": args.report,
                            "options": options}
                     future = client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",

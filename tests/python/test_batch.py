@@ -3,6 +3,7 @@ two workers (one killed mid-batch), an interrupted batch resumed, reruns."""
 import csv
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -10,7 +11,7 @@ import time
 
 import pytest
 
-from conftest import batch, free_port, load, make_clip, run_lumaqc
+from conftest import batch, free_port, load, make_clip, program, run_lumaqc
 
 lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")  # tornado, in Client
@@ -264,7 +265,6 @@ def test_batch_options_are_refused_past_their_range(capsys):
     cases = [
         (["--threads-per-task", "2000"], "--threads-per-task: 2000 is out of range, must be 1 to 1024"),
         (["--workers", "100000"], "--workers: 100000 is out of range, must be 1 to 4096"),
-        (["--frames", str(2**63)], f"--frames: {2**63} is out of range, must be 1 to {2**63 - 1}"),
         (["--subsample", "0"], "--subsample: '0' is not a positive whole number"),
         (["--timeout", "inf"], "--timeout: 'inf' is out of range: give seconds from more than 0"),
         (["--timeout", "-1"], "--timeout: '-1' is out of range"),
@@ -274,3 +274,44 @@ def test_batch_options_are_refused_past_their_range(capsys):
             module.parse_arguments(["clips", "-o", "out", *options])
         assert refused.value.code == 2
         assert message in capsys.readouterr().err, options
+
+
+def test_batch_takes_the_programs_options_for_each_file(tmp_path, capsys):
+    """Every option of `lumaqc --help`: one that shapes the analysis of a file
+    is taken (and refused with the program's words), the others refused."""
+    from lumaqc import batch as module
+    bin_ = program("LUMAQC_BIN")
+    help_ = subprocess.run([bin_, "--help"], capture_output=True, text=True, timeout=60).stdout
+    named = set(re.findall(r"^  (--[a-z-]+)", help_, flags=re.M)) - {"--help", "--version"}
+    profile = ["--profile", "default"]
+    # option: (a value taken, as analyze_file gets it; a value refused, or None)
+    taken = {"--fps": ("30", 30.0, "fast"), "--frames": ("5", 5, "5x"),
+             "--start": ("2", 2, "-2"), "--pix-fmt": ("gray", "gray", "yuv420p11le"),
+             "--threads": ("0", 0, "2000"), "--profile": ("default", "default", None),
+             "--fail-on": ("warning", "warning", "never"), "--ignore-head": ("2", "2", "soon"),
+             "--ignore-tail": ("00:00:01:00", "00:00:01:00", "1:2")}
+    for option in sorted(named):
+        words = ["clips", "-o", str(tmp_path), *([] if option == "--profile" else profile)]
+        if option == "--report":  # the batch's own: each file's report beside its document
+            assert module.parse_arguments(words + [option]).report
+            continue
+        if option not in taken:
+            with pytest.raises(SystemExit) as refused:
+                module.parse_arguments(words + [option, "x"])
+            line = capsys.readouterr().err.splitlines()[-1]
+            assert refused.value.code == 2 and line.startswith(f"lumaqc-batch: error: {option} ")
+            continue
+        text, value, wrong = taken[option]
+        args = module.parse_arguments(words + [option, text])
+        keyword = option[2:].replace("-", "_")
+        got = {"profile": args.profile, "threads": args.threads_per_task}.get(keyword)
+        assert (args.analysis.get(keyword) if got is None else got) == value, option
+        if wrong is None:
+            continue
+        done = subprocess.run([bin_, "clip.yuv", "352", "288", *words[3:], option, wrong],
+                              cwd=tmp_path, capture_output=True, text=True, timeout=60)
+        with pytest.raises(SystemExit) as refused:
+            module.parse_arguments(words + [option, wrong])
+        line = capsys.readouterr().err.splitlines()[-1]
+        assert (refused.value.code, line) == (
+            2, "lumaqc-batch: error: " + done.stderr.strip().removeprefix("lumaqc: ")), option
