@@ -1,29 +1,11 @@
 #!/usr/bin/python3
 """Runs the examples of README.md and docs/*.md against the built programs.
 
-The convention (described for writers at the top of docs/architecture.md):
-
-  ```sh run            a shell script, run with `sh -eu` in a fresh directory
-                       that holds the sample inputs; it must end with status 0
-  ```sh run status=1   ... or with the status given
-  ```text output       right after a `run` block: what it prints on standard
-                       output and the error stream, line by line; `...` alone
-                       on a line stands for any number of lines, `...` inside
-                       a line for any text
-  ```sh parse          commands that need what a test cannot provide (a network
-                       stream, a cluster): each `lumaqc` and `lumaqc-batch`
-                       line is checked by the program's own option parser
-  ```python run        Python code, run with the Python of the package
-  ```toml profile      a QC profile: loaded with `lumaqc --profile FILE
-                       --print-profile`; a profile with `name = "x"` is also
-                       saved as `x.toml` beside the sample inputs
-  ```toml channels     a channels file of `lumaqc monitor`: checked with
-                       `lumaqc monitor --check FILE`
-
-Every `sh` and `toml` block must carry one of these words, and every block a
-language, so that no command or profile in the documentation goes unchecked.
-Every option of `lumaqc --help` must be described in docs/cli.md, and every
-option of `lumaqc-batch --help` in docs/python.md.
+How blocks are marked (sh run [status=N], text output, sh parse, python run,
+toml profile, toml channels) is at the top of docs/architecture.md. Every
+`sh` and `toml` block must carry one of these words, every block a language,
+every option of `lumaqc --help` be described in docs/cli.md and of
+`lumaqc-batch --help` in docs/python.md.
 """
 
 import argparse
@@ -36,30 +18,18 @@ import subprocess
 import sys
 import tempfile
 
-FENCE = re.compile(r"^(\s*)```(.*)$")
+BLOCK = re.compile(r"^([ \t]*)```([^\n]*)\n(.*?)^[ \t]*```[ \t]*$", re.M | re.S)
 
 
 def blocks_of(path):
     """Yields (line number, language, words, text) for each fenced block."""
-    lines = open(path, encoding="utf-8").read().split("\n")
-    i = 0
-    while i < len(lines):
-        m = FENCE.match(lines[i])
-        if not m:
-            i += 1
-            continue
-        indent, info = m.group(1), m.group(2).strip()
-        start = i + 1
-        body = []
-        i += 1
-        while i < len(lines) and not re.match(r"^\s*```\s*$", lines[i]):
-            line = lines[i]
-            body.append(line[len(indent):] if line.startswith(indent) else line.lstrip())
-            i += 1
-        i += 1
-        words = info.split()
-        language = words[0] if words else ""
-        yield start, language, words[1:], "\n".join(body) + "\n"
+    text = open(path, encoding="utf-8").read()
+    for m in BLOCK.finditer(text):
+        indent, words = m.group(1), m.group(2).split()
+        body = [line[len(indent):] if line.startswith(indent) else line.lstrip()
+                for line in m.group(3).split("\n")[:-1]]
+        yield (text.count("\n", 0, m.start()) + 1, words[0] if words else "", words[1:],
+               "\n".join(body) + "\n")
 
 
 def free_port():

@@ -47,19 +47,11 @@ std::vector<std::string> testsrc(const std::string& size, int seconds, const std
     return args;
 }
 
-class Calibration : public ::testing::Test {
+class Calibration : public FfmpegTest {
   protected:
-    void SetUp() override {
-        if (!decoderSupport()) GTEST_SKIP() << "built without decoder support";
-        ffmpeg_ = findInPath("ffmpeg");
-        if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
-    }
-
     void make(const std::string& name, std::vector<std::string> args) {
-        args.insert(args.begin(), {"-v", "error", "-y"});
         args.push_back(name);
-        const RunResult r = runProgram(ffmpeg_, args, dir_.path());
-        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        ffmpeg(args);
     }
 
     // Frame times ffprobe decodes, for the truth of damaged clips.
@@ -74,9 +66,6 @@ class Calibration : public ::testing::Test {
         }
         return times;
     }
-
-    TempDir dir_;
-    std::string ffmpeg_;
 };
 
 TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
@@ -84,28 +73,10 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // A delivery: 3 s of bars, 1 s of black, programme. Bars are a note,
         // the black after them is the leader.
         {"bars.mp4",
-         {"-f",
-          "lavfi",
-          "-i",
-          "smptebars=size=352x288:rate=25:duration=3",
-          "-f",
-          "lavfi",
-          "-i",
-          "color=black:size=352x288:rate=25:duration=1",
-          "-f",
-          "lavfi",
-          "-i",
-          "testsrc2=size=352x288:rate=25:duration=3",
-          "-filter_complex",
-          "[0][1][2]concat=n=3",
-          "-c:v",
-          "libx264",
-          "-preset",
-          "ultrafast",
-          "-pix_fmt",
-          "yuv420p",
-          "-crf",
-          "20"},
+         fields("-f lavfi -i smptebars=size=352x288:rate=25:duration=3 -f lavfi -i "
+                "color=black:size=352x288:rate=25:duration=1 -f lavfi -i "
+                "testsrc2=size=352x288:rate=25:duration=3 -filter_complex [0][1][2]concat=n=3 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
          "pass",
          {{"bars", "info", 0, 74}}},
         // Black from 3 s to 6 s with a white logo on 1.9 % of the picture.
@@ -135,8 +106,8 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          {{"blur", "warning", 50, 150, 25}}},
         // Visibly blocky: x264 at QP 48 (its damaged macroblocks read as block loss too).
         {"qp48.mp4",
-         {"-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25:duration=3", "-c:v", "libx264",
-          "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-qp", "48"},
+         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=3 -c:v libx264 -preset "
+                "ultrafast -pix_fmt yuv420p -qp 48"),
          "pass",
          {{"blocking", "warning", 0, 74}},
          {"block_loss"}},

@@ -1,7 +1,7 @@
 // End-to-end tests of the documents as users take them away: each of them on
-// standard output (the console table then on the error stream) and the CSV
-// read by Python's csv module. Output paths refused at the start are in
-// cli_test.cpp.
+// standard output (the console table then on the error stream). The CSV read
+// by Python's csv module is in outputs_test.cpp; output paths refused at the
+// start in cli_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -78,50 +78,4 @@ TEST(Documents, EachOnStandardOutput) {
             }
         }
     }
-}
-
-// The CSV as Python's csv module reads it: the JSON keys as columns, the
-// log's values with the log's digits, empty fields where the JSON has null.
-TEST(Documents, CsvReadByPythonHoldsTheLogsValues) {
-    TempDir dir;
-    ASSERT_EQ(runProgram(LUMAQC_TESTCARD_BIN, {"card.yuv"}, dir.path()).status, 0);
-    const RunResult r =
-        runLumaqc({"card.yuv", "352", "288", "--quiet", "--csv", "card.csv", "--json", "card.json"},
-                  dir.path());
-    ASSERT_EQ(r.status, 0) << r.err;
-    const RunResult python = runProgram(
-        "/usr/bin/python3",
-        {"-c",
-         "import csv, json, sys\n"
-         "with open(sys.argv[1], newline='') as f: print(json.dumps(list(csv.reader(f))))",
-         "card.csv"},
-        dir.path());
-    ASSERT_EQ(python.status, 0) << python.err;
-    const Json table = Json::parse(python.out);
-    const Json doc = Json::parse(readFile(dir.file("card.json")));
-    const std::vector<std::string> log = splitLines(readFile(dir.file("metricsResultsCSV.csv")));
-    ASSERT_EQ(table.size(), log.size());
-    ASSERT_EQ(table.size(), 138u);
-
-    std::vector<std::string> header{"frame", "time"};
-    for (const Json& indicator : doc["indicators"]) header.push_back(indicator["key"]);
-    EXPECT_EQ(table[0], Json(header));
-    EXPECT_NE(readFile(dir.file("card.csv")).find("flickering\r\n0,0.000000,"), std::string::npos);
-    int empty = 0;
-    for (size_t i = 1; i < table.size(); ++i) {
-        const std::vector<std::string> values = fields(log[i]);
-        const Json& row = table[i];
-        ASSERT_EQ(row.size(), values.size() + 1) << "frame " << i - 1;
-        EXPECT_EQ(row[0], std::to_string(i - 1));
-        char time[32];
-        std::snprintf(time, sizeof time, "%.6f", static_cast<double>(i - 1) / 25.0);
-        EXPECT_EQ(row[1], time);
-        for (size_t k = 2; k < row.size(); ++k) {
-            const std::string cell = row[k];
-            const bool null = doc["frames"][i - 1][header[k]].is_null();
-            EXPECT_EQ(cell, null ? "" : values[k - 1]) << "frame " << i - 1 << " " << header[k];
-            empty += cell.empty();
-        }
-    }
-    EXPECT_GT(empty, 100);  // flickering between its ratings at least
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 TempDir::TempDir() {
     std::string pattern = ::testing::TempDir() + "lumaqc-e2e-XXXXXX";
@@ -41,82 +43,189 @@ void armFault(const std::string& fault) {
 
 namespace {
 
-// Reads back what the child wrote to an output file and removes it.
-std::string collect(int fd, const char* name) {
-    lseek(fd, 0, SEEK_SET);
-    std::string text;
-    char buffer[65536];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<size_t>(n));
+std::string temporaryFile(const char* what) {
+    std::string name = "/tmp/lumaqc-" + std::string(what) + "-XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) std::abort();
     close(fd);
-    unlink(name);
-    return text;
+    return name;
 }
 
-RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::string& cwd, const std::string& fault, const std::string* input) {
-    // Output goes to files, so large outputs never block on a full pipe.
-    char outName[] = "/tmp/lumaqc-out-XXXXXX";
-    char errName[] = "/tmp/lumaqc-err-XXXXXX";
-    const int outFd = mkstemp(outName);
-    const int errFd = mkstemp(errName);
-    int fds[2] = {-1, -1};
-    if (input != nullptr && pipe(fds) != 0) std::abort();
-    const pid_t feeder = input != nullptr ? fork() : -1;
-    if (feeder == 0) {
-        signal(SIGPIPE, SIG_IGN);
-        close(fds[0]);
-        for (size_t done = 0; done < input->size();) {
-            const ssize_t n = write(fds[1], input->data() + done, input->size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        _exit(0);
-    }
-    if (input != nullptr) close(fds[1]);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        dup2(input != nullptr ? fds[0] : open("/dev/null", O_RDONLY), 0);
-        dup2(outFd, 1);
-        dup2(errFd, 2);
-        if (!fault.empty()) armFault(fault);
-        std::vector<std::string> words = programWrapper();
-        words.push_back(program);
-        words.insert(words.end(), args.begin(), args.end());
+}  // namespace
+
+Child::Child(const Launch& launch)
+    : outPath_(temporaryFile("out")),
+      errPath_(launch.stderrPath.empty() ? temporaryFile("err") : launch.stderrPath),
+      ownErr_(launch.stderrPath.empty()) {
+    writeFile(errPath_, "");
+    std::vector<std::string> words = programWrapper();
+    words.push_back(launch.program);
+    words.insert(words.end(), launch.args.begin(), launch.args.end());
+    int input[2] = {-1, -1};
+    int output[2] = {-1, -1};
+    if (launch.pipeInput && pipe(input) != 0) std::abort();
+    if (launch.pipeOutput && pipe(output) != 0) std::abort();
+    // Writes to a reader that ended fail instead of ending the test.
+    ::signal(SIGPIPE, SIG_IGN);
+    const std::string& outFile = launch.stdoutPath.empty() ? outPath_ : launch.stdoutPath;
+    pid_ = fork();
+    if (pid_ == 0) {
+        if (chdir(launch.cwd.c_str()) != 0) _exit(127);
+        const struct rlimit memory = {launch.addressSpace, launch.addressSpace};
+        const struct rlimit files = {launch.fileSize, launch.fileSize};
+        if (setrlimit(RLIMIT_AS, &memory) != 0 || setrlimit(RLIMIT_FSIZE, &files) != 0) _exit(127);
+        const int in = launch.pipeInput ? input[0] : open(launch.stdinPath.c_str(), O_RDONLY);
+        if (launch.pipeInput) close(input[1]);
+        if (launch.pipeOutput) close(output[0]);
+        const int out = launch.pipeOutput
+                            ? output[1]
+                            : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(open(errPath_.c_str(), O_WRONLY | O_TRUNC), 2);
+        for (const int fd : launch.closed) close(fd);
+        if (!launch.fault.empty()) armFault(launch.fault);
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    if (input != nullptr) close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (feeder > 0) waitpid(feeder, nullptr, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, collect(outFd, outName),
-            collect(errFd, errName)};
+    if (launch.pipeInput) {
+        close(input[0]);
+        input_ = input[1];
+    }
+    if (launch.pipeOutput) {
+        close(output[1]);
+        output_ = output[0];
+    }
 }
 
-}  // namespace
+Child::~Child() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        finish();
+    }
+    closeOutput();
+    unlink(outPath_.c_str());
+    if (ownErr_) unlink(errPath_.c_str());
+}
+
+void Child::feed(const std::string& bytes) {
+    ASSERT_EQ(write(input_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+void Child::feedAll(std::string bytes) {
+    const int fd = std::exchange(input_, -1);
+    feeder_ = std::thread([fd, bytes = std::move(bytes)] {
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        close(fd);
+    });
+}
+
+void Child::closeInput() {
+    if (input_ >= 0) close(std::exchange(input_, -1));
+}
+
+bool Child::readRows(size_t rows) {
+    char buffer[4096];
+    while (consoleRows(piped_).size() < rows) {
+        const ssize_t n = read(output_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        piped_.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void Child::closeOutput() {
+    if (output_ >= 0) close(std::exchange(output_, -1));
+}
+
+bool Child::waitUntilBlockedReading() {
+    const std::string wchan = "/proc/" + std::to_string(pid_) + "/wchan";
+    return waitFor(120, [&] {
+        int unread = 0;
+        const std::string where = readFile(wchan);
+        return (input_ < 0 || (ioctl(input_, FIONREAD, &unread) == 0 && unread == 0)) &&
+               (where.find("pipe_read") != std::string::npos ||
+                where.find("partner") != std::string::npos);
+    });
+}
+
+void Child::signal(int signo) const {
+    kill(pid_, signo);
+}
+
+bool Child::running() const {
+    siginfo_t info{};
+    return pid_ > 0 &&
+           waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+std::string Child::err() const {
+    return readFile(errPath_);
+}
+
+RunResult Child::finish(std::chrono::seconds limit) {
+    closeInput();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    struct rusage usage {};
+    while (wait4(pid_, &status, WNOHANG, &usage) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            hung = true;
+            kill(pid_, SIGKILL);
+            wait4(pid_, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = -1;
+    if (feeder_.joinable()) feeder_.join();
+    maxRssKb_ = usage.ru_maxrss;
+    const bool piped = output_ >= 0 || !piped_.empty();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, piped ? piped_ : readFile(outPath_),
+            readFile(errPath_)};
+}
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd) {
-    return run(program, args, cwd, "", nullptr);
+    return Child({.args = args, .cwd = cwd, .program = program}).finish();
 }
 
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd) {
-    return run(LUMAQC_BIN, args, cwd, "", nullptr);
+    return Child({.args = args, .cwd = cwd}).finish();
 }
 
 RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
                        const std::string& input) {
-    return run(LUMAQC_BIN, args, cwd, "", &input);
+    Child child({.args = args, .cwd = cwd, .pipeInput = true});
+    child.feedAll(input);
+    return child.finish();
 }
 
 RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
                              const std::string& fault) {
-    return run(LUMAQC_BIN, args, cwd, fault, nullptr);
+    return Child({.args = args, .cwd = cwd, .fault = fault}).finish();
+}
+
+bool waitFor(double seconds, const std::function<bool()>& ready) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        if (ready()) return true;
+    }
+    return ready();
+}
+
+size_t logRows(const std::string& path) {
+    const size_t lines = splitLines(readFile(path)).size();
+    return lines > 0 ? lines - 1 : 0;
 }
 
 std::string readFile(const std::string& path) {

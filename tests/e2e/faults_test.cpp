@@ -1,5 +1,5 @@
-// Faults during a run: full disks, unwritable directories, inputs that are
-// directories, shrink, fail or end early, and stop signals. Each must end with
+// Faults during a run: full disks, unwritable directories, inputs that
+// shrink, fail or end early, and stop signals. Each must end with
 // one clear message, the right status and every row computed before it kept.
 //
 // Faults at an exact frame come from a small library preloaded into the
@@ -9,10 +9,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +18,6 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -40,197 +37,10 @@ std::string clipBytes(int frames) {
     return bytes;
 }
 
-size_t logRows(const std::string& path) {
-    const size_t count = splitLines(readFile(path)).size();
-    return count > 0 ? count - 1 : 0;
-}
-
 bool hasSummary(const std::string& out) {
     return out.find("Calculation time: \t") != std::string::npos &&
            out.find("Average calculation time per frame for each metric: \n") != std::string::npos;
 }
-
-// The binary under test started in the background, its output going to
-// files, optionally with standard input from a pipe that the test holds.
-struct Launch {
-    std::vector<std::string> args;
-    std::string cwd;
-    bool pipeInput = false;
-    bool pipeOutput = false;              // standard output to a pipe that the test reads
-    rlim_t addressSpace = RLIM_INFINITY;  // bytes of address space the child may use
-    rlim_t fileSize = RLIM_INFINITY;      // largest file the child may write (ulimit -f)
-    std::string stdoutPath{};             // standard output to this file instead
-    std::vector<int> closed{};            // standard descriptors left closed
-};
-
-class Child {
-  public:
-    explicit Child(const Launch& launch) : cwd_(launch.cwd) {
-        std::vector<std::string> words = programWrapper();
-        words.push_back(LUMAQC_BIN);
-        words.insert(words.end(), launch.args.begin(), launch.args.end());
-
-        int input[2] = {-1, -1};
-        int output[2] = {-1, -1};
-        if (launch.pipeInput && pipe(input) != 0) std::abort();
-        if (launch.pipeOutput && pipe(output) != 0) std::abort();
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (chdir(cwd_.c_str()) != 0) _exit(127);
-            const struct rlimit limit = {launch.addressSpace, launch.addressSpace};
-            const struct rlimit files = {launch.fileSize, launch.fileSize};
-            if (setrlimit(RLIMIT_AS, &limit) != 0 || setrlimit(RLIMIT_FSIZE, &files) != 0) {
-                _exit(127);
-            }
-            const int in = launch.pipeInput ? input[0] : open("/dev/null", O_RDONLY);
-            if (launch.pipeInput) close(input[1]);
-            if (launch.pipeOutput) close(output[0]);
-            const std::string outFile = launch.stdoutPath.empty() ? outPath() : launch.stdoutPath;
-            const int out = launch.pipeOutput
-                                ? output[1]
-                                : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(errPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            for (const int fd : launch.closed) close(fd);
-            std::vector<char*> argv;
-            for (std::string& word : words) argv.push_back(word.data());
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-        if (launch.pipeInput) {
-            close(input[0]);
-            input_ = input[1];
-        }
-        if (launch.pipeOutput) {
-            close(output[1]);
-            output_ = output[0];
-        }
-    }
-
-    ~Child() {
-        closeInput();
-        closeOutput();
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    void feed(const std::string& bytes) {
-        ASSERT_EQ(write(input_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    void closeInput() {
-        if (input_ >= 0) close(input_);
-        input_ = -1;
-    }
-
-    // Reads the piped standard output until it holds `rows` rows; false if
-    // it ends first.
-    bool readRows(size_t rows) {
-        char buffer[4096];
-        while (consoleRows(piped_).size() < rows) {
-            const ssize_t n = read(output_, buffer, sizeof buffer);
-            if (n <= 0) return false;
-            piped_.append(buffer, static_cast<size_t>(n));
-        }
-        return true;
-    }
-
-    // The reader goes away: later writes to standard output fail.
-    void closeOutput() {
-        if (output_ >= 0) close(output_);
-        output_ = -1;
-    }
-
-    // Waits until the log in the working directory has `rows` rows.
-    bool waitForLogRows(size_t rows) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (logRows(cwd_ + "/" + kLogName) >= rows) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    // Waits until the child has read everything fed to it and waits for
-    // more, or waits for a writer to open a FIFO.
-    bool waitUntilBlockedReading() {
-        const std::string wchan = "/proc/" + std::to_string(pid_) + "/wchan";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int unread = 0;
-            const std::string where = readFile(wchan);
-            if ((input_ < 0 || (ioctl(input_, FIONREAD, &unread) == 0 && unread == 0)) &&
-                (where.find("pipe_read") != std::string::npos ||
-                 where.find("partner") != std::string::npos)) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    void signal(int signo) { kill(pid_, signo); }
-    pid_t pid() const { return pid_; }
-
-    RunResult finish() {
-        closeInput();
-        int status = 0;
-        struct rusage usage {};
-        wait4(pid_, &status, 0, &usage);
-        pid_ = -1;
-        maxRssKb_ = usage.ru_maxrss;
-        RunResult result;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = output_ >= 0 || !piped_.empty() ? piped_ : readFile(outPath());
-        result.err = readFile(errPath());
-        return result;
-    }
-
-    // As finish(), but a child still running after `limit` is killed: a
-    // hang ends the test instead of the test run.
-    RunResult finishWithin(std::chrono::seconds limit, bool& inTime) {
-        closeInput();
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        inTime = true;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                inTime = false;
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        pid_ = -1;
-        RunResult result;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(outPath());
-        result.err = readFile(errPath());
-        return result;
-    }
-
-    long maxRssKb() const { return maxRssKb_; }
-
-  private:
-    std::string outPath() const { return cwd_ + "/lumaqc-out.txt"; }
-    std::string errPath() const { return cwd_ + "/lumaqc-err.txt"; }
-
-    std::string cwd_;
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    std::string piped_;
-    long maxRssKb_ = 0;
-};
 
 // Memory figures are meaningless under a sanitizer or a wrapper like valgrind.
 bool measurable() {
@@ -239,6 +49,17 @@ bool measurable() {
 #else
     return programWrapper().empty();
 #endif
+}
+
+// A sparse file of `size` bytes or more holding `bytes` at `at`; false when
+// the file system has no room for it.
+bool sparseFile(const std::string& path, off_t size, off_t at, const std::string& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool written =
+        fd >= 0 && ftruncate(fd, size) == 0 &&
+        pwrite(fd, bytes.data(), bytes.size(), at) == static_cast<ssize_t>(bytes.size());
+    if (fd >= 0) close(fd);
+    return written;
 }
 
 // A directory in which no file can be created, or empty when there is none
@@ -287,22 +108,6 @@ class Faults : public ::testing::Test {
 };
 
 }  // namespace
-
-TEST_F(Faults, JsonOnAFullDiskIsOneError) {
-    const RunResult r =
-        runLumaqc({"clip.yuv", "64", "48", "--no-log", "--json", "/dev/full"}, dir_.path());
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "Cannot write the JSON file /dev/full: No space left on device\n");
-}
-
-TEST_F(Faults, LogOnAFullDiskFromTheStartReadsNoFrame) {
-    // The header cannot be written, so no frame is read.
-    const RunResult r = runLumaqc({"clip.yuv", "64", "48", "--log", "/dev/full"}, dir_.path());
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "Cannot write the log file /dev/full: No space left on device\n");
-    EXPECT_TRUE(consoleRows(r.out).empty());
-    EXPECT_FALSE(hasSummary(r.out));
-}
 
 TEST_F(Faults, FaultAtAFrameKeepsTheRowsBeforeIt) {
     // Each fault strikes as frame 2 or 3 is read, or as the fourth log row is
@@ -360,62 +165,59 @@ TEST_F(Faults, FaultAtAFrameKeepsTheRowsBeforeIt) {
     }
 }
 
-TEST_F(Faults, ConsoleThatCannotBeWrittenLeavesTheLogAlone) {
-    // Standard output on a full disk or closed, standard input closed: closed
-    // descriptors are taken by /dev/null, never by an output file, and a run
-    // that cannot start leaves an earlier log as it was.
+TEST_F(Faults, OutputsThatCannotBeWritten) {
+    // A full disk for the log or the JSON document (no frame is read); a file
+    // size limit (ulimit -f) crossed by the fourth row of the log, whose write
+    // then fails with EFBIG instead of SIGXFSZ ending the run; standard output
+    // on a full disk or closed, standard input closed. Closed descriptors are
+    // taken by /dev/null, never by an output file, and a run that cannot
+    // start leaves an earlier log as it was.
     const std::string ebadf = "Cannot write to standard output: Bad file descriptor\n";
+    const std::string tooLarge =
+        "Cannot write the log file metricsResultsCSV.csv: File too large\n";
+    const rlim_t fourthRow = logPrefix(cleanLog_, 3).size() + 40;
     const struct {
         std::vector<std::string> args;
-        std::vector<int> closed;
-        const char* stdoutPath;
-        int status;
         std::string err;
+        int logRows = -1;  // -1: the earlier log stays
+        std::vector<int> closed = {};
+        std::string stdoutPath = "";
+        rlim_t fileSize = RLIM_INFINITY;
     } cases[] = {
+        {{"clip.yuv", "64", "48", "--no-log", "--json", "/dev/full"},
+         "Cannot write the JSON file /dev/full: No space left on device\n"},
+        {{"clip.yuv", "64", "48", "--log", "/dev/full"},
+         "Cannot write the log file /dev/full: No space left on device\n"},
         {{"clip.yuv", "64", "48"},
+         "Cannot write to standard output: No space left on device\n",
+         -1,
          {},
-         "/dev/full",
-         255,
-         "Cannot write to standard output: No space left on device\n"},
-        {{"clip.yuv", "64", "48"}, {1}, "", 255, ebadf},
-        {{"clip.yuv", "64", "48", "--json", "j.json"}, {1}, "", 255, ebadf},
-        {{"-", "64", "48", "--json", "j.json"}, {0, 1}, "", 255, ebadf},
-        {{"-", "64", "48", "--json", "j.json"}, {0}, "", 0, ""},  // reads nothing
+         "/dev/full"},
+        {{"clip.yuv", "64", "48"}, ebadf, -1, {1}},
+        {{"clip.yuv", "64", "48", "--json", "j.json"}, ebadf, -1, {1}},
+        {{"-", "64", "48", "--json", "j.json"}, ebadf, -1, {0, 1}},
+        {{"-", "64", "48", "--json", "j.json"}, "", 0, {0}},  // reads nothing
+        {{"clip.yuv", "64", "48", "--threads", "1"}, tooLarge, 3, {}, "", fourthRow},
+        {{"clip.yuv", "64", "48", "--threads", "3"}, tooLarge, 3, {}, "", fourthRow},
     };
     for (const auto& c : cases) {
         writeFile(dir_.file(kLogName), "an earlier log\n");
+        if (c.logRows >= 0) removeLog();
         std::remove(dir_.file("j.json").c_str());
         Launch launch{c.args, dir_.path()};
         launch.closed = c.closed;
         launch.stdoutPath = c.stdoutPath;
+        launch.fileSize = c.fileSize;
+        launch.pipeOutput = c.fileSize != RLIM_INFINITY;  // the console is no file
         const RunResult r = Child(launch).finish();
-        const std::string what = c.args[0] + " " + std::to_string(c.closed.size());
-        EXPECT_EQ(r.status, c.status) << what;
+        const std::string what = c.err + " " + std::to_string(c.closed.size());
+        EXPECT_EQ(r.status, c.err.empty() ? 0 : 255) << what;
         EXPECT_EQ(r.err, c.err) << what;
-        EXPECT_EQ(log(), c.status == 0 ? logPrefix(cleanLog_, 0) : "an earlier log\n") << what;
+        EXPECT_EQ(log(), c.logRows < 0 ? "an earlier log\n" : logPrefix(cleanLog_, c.logRows))
+            << what;
+        EXPECT_TRUE(consoleRows(r.out).empty()) << what;
+        EXPECT_TRUE(c.err.empty() || !hasSummary(r.out)) << what;
         EXPECT_EQ(readFile(dir_.file("j.json")).find("Video file"), std::string::npos) << what;
-    }
-}
-
-TEST_F(Faults, ConsoleReaderThatGoesAway) {
-    // As `lumaqc ... | head`: the reader stops after three rows of an endless
-    // run. The next console write fails; the log has that row too.
-    makeEndless();
-    for (const char* threads : {"1", "3"}) {
-        removeLog();
-        Launch launch{{"clip.yuv", "64", "48", "--threads", threads}, dir_.path()};
-        launch.pipeOutput = true;
-        Child child(launch);
-        ASSERT_TRUE(child.readRows(3)) << threads;
-        child.closeOutput();
-        const RunResult r = child.finish();
-        EXPECT_EQ(r.status, 255) << threads;
-        EXPECT_EQ(r.err, "Cannot write to standard output: Broken pipe\n");
-        const std::string written = log();
-        const size_t rows = std::min<size_t>(logRows(dir_.file(kLogName)), 6);
-        EXPECT_GE(rows, 3u);
-        EXPECT_EQ(written.back(), '\n');
-        EXPECT_EQ(logPrefix(written, rows), logPrefix(cleanLog_, rows));
     }
 }
 
@@ -432,21 +234,6 @@ TEST_F(Faults, LogInAnUnwritableDirectoryLeavesTheConsole) {
         EXPECT_EQ(splitLines(r.err).size(), 1u) << r.err;
         EXPECT_EQ(consoleRows(r.out), cleanRows_);
         EXPECT_TRUE(hasSummary(r.out));
-    }
-}
-
-TEST_F(Faults, VideoPathThatIsADirectoryIsRefused) {
-    mkdir(dir_.file("folder.yuv").c_str(), 0755);
-    writeFile(dir_.file(kLogName), "an earlier log\n");
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"folder.yuv", "64", "48"},
-          std::vector<std::string>{"folder.yuv", "64", "48", "25", "3", "1"},
-          std::vector<std::string>{"folder.yuv"}}) {
-        const RunResult r = runLumaqc(args, dir_.path());
-        EXPECT_EQ(r.status, 255) << args.size();
-        EXPECT_EQ(r.err, "Error opening the file folder.yuv: Is a directory \n");
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(log(), "an earlier log\n");
     }
 }
 
@@ -499,51 +286,41 @@ TEST_F(Faults, FramesPastTheEndOfARawFileAreNotInvented) {
     }
 }
 
-TEST_F(Faults, LongPathsKeepTheOpeningLines) {
-    std::string path;
-    for (int i = 0; i < 555; ++i) path += "./";
-    path += "clip.yuv";  // 1118 characters
-    const RunResult r = runLumaqc({path, "64", "48"}, dir_.path());
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("Video file " + path +
-                              " opened successfully!\n\nWidth = 64, Height = 48, FPS = 25.00, "
-                              "Number of Frames = 6, Start Frame = 0\n\nFrame: ",
-                          0),
-              0u);
-    EXPECT_EQ(log(), cleanLog_);
-}
-
-TEST_F(Faults, SignalFromOutsideDuringAnEndlessRun) {
+TEST_F(Faults, EndlessRunStoppedFromOutside) {
+    // SIGTERM once the log has 20 rows; or, as `lumaqc ... | head`, the
+    // console's reader goes away after three rows and the next console write
+    // fails. The log keeps whole rows, the console row that failed too.
     makeEndless();
-    for (const char* threads : {"1", "2"}) {
-        removeLog();
-        Child child({{"clip.yuv", "64", "48", "--threads", threads}, dir_.path()});
-        ASSERT_TRUE(child.waitForLogRows(20)) << threads;
-        child.signal(SIGTERM);
-        const RunResult r = child.finish();
-        EXPECT_EQ(r.status, 128 + SIGTERM) << threads;
-        const size_t rows = logRows(dir_.file(kLogName));
-        EXPECT_GE(rows, 20u);
-        EXPECT_EQ(consoleRows(r.out).size(), rows);
-        EXPECT_EQ(r.err, "lumaqc: stopped by SIGTERM after " + std::to_string(rows) + " frames\n");
-        EXPECT_TRUE(hasSummary(r.out));
-    }
-}
-
-TEST_F(Faults, SignalWhileWaitingForStandardInput) {
-    // Two frames arrive, then the writer stalls without closing the pipe: the
-    // signal interrupts the blocked read.
-    for (const char* threads : {"1", "3"}) {
-        removeLog();
-        Child child({{"-", "64", "48", "--threads", threads}, dir_.path(), true});
-        child.feed(clipBytes(2));
-        ASSERT_TRUE(child.waitUntilBlockedReading()) << threads;
-        child.signal(SIGINT);
-        const RunResult r = child.finish();
-        EXPECT_EQ(r.status, 128 + SIGINT) << threads;
-        EXPECT_EQ(r.err, "lumaqc: stopped by SIGINT after 2 frames\n");
-        EXPECT_EQ(log(), logPrefix(cleanLog_, 2));
-        EXPECT_TRUE(hasSummary(r.out));
+    for (const bool reader : {false, true}) {
+        for (const char* threads : {"1", "2", "3"}) {
+            removeLog();
+            Launch launch{{"clip.yuv", "64", "48", "--threads", threads}, dir_.path()};
+            launch.pipeOutput = reader;
+            Child child(launch);
+            if (reader) {
+                ASSERT_TRUE(child.readRows(3)) << threads;
+                child.closeOutput();
+            } else {
+                ASSERT_TRUE(waitFor(120, [&] { return logRows(dir_.file(kLogName)) >= 20; }));
+                child.signal(SIGTERM);
+            }
+            const RunResult r = child.finish();
+            const size_t rows = logRows(dir_.file(kLogName)), clean = std::min<size_t>(rows, 6);
+            const std::string written = log();
+            EXPECT_GE(rows, reader ? 3u : 20u) << threads;
+            EXPECT_EQ(written.back(), '\n');
+            EXPECT_EQ(logPrefix(written, clean), logPrefix(cleanLog_, clean)) << threads;
+            if (reader) {
+                EXPECT_EQ(r.status, 255) << threads;
+                EXPECT_EQ(r.err, "Cannot write to standard output: Broken pipe\n");
+            } else {
+                EXPECT_EQ(r.status, 128 + SIGTERM) << threads;
+                EXPECT_EQ(r.err,
+                          "lumaqc: stopped by SIGTERM after " + std::to_string(rows) + " frames\n");
+                EXPECT_EQ(consoleRows(r.out).size(), rows);
+                EXPECT_TRUE(hasSummary(r.out));
+            }
+        }
     }
 }
 
@@ -563,10 +340,12 @@ TEST_F(Faults, StandardInputClosedEarly) {
     }
 }
 
-TEST_F(Faults, StopSignalBeforeTheFirstFrame) {
+TEST_F(Faults, StopSignalWhileTheInputWaits) {
     // While standard input is probed, a Y4M header read, libavformat probes a
-    // stalled stream, or a FIFO waits for its writer: the run ends at once,
-    // writing nothing.
+    // stalled stream, a FIFO waits for its writer, or after two frames the
+    // writer stalls without closing the pipe: the signal interrupts the
+    // blocked read. Before the first frame the run ends at once, writing
+    // nothing; after two, with their rows and the summary.
     const bool decoder = decoderSupport();
     mkfifo(dir_.file("fifo").c_str(), 0644);
     const std::string ebml(
@@ -582,21 +361,26 @@ TEST_F(Faults, StopSignalBeforeTheFirstFrame) {
         {{"-"}, "YUV4MPEG2 W64 H48"},
         {{"-"}, decoder ? ebml : ""},
         {{"fifo", "64", "48"}, ""},
+        {{"-", "64", "48", "--threads", "1"}, clipBytes(2)},
+        {{"-", "64", "48", "--threads", "3"}, clipBytes(2)},
     };
     for (const auto& c : cases) {
         for (const int signo : {SIGINT, SIGTERM}) {
             writeFile(dir_.file(kLogName), "an earlier log\n");
-            const bool piped = c.args[0] == "-";
-            Child child({c.args, dir_.path(), piped});
+            Child child({c.args, dir_.path(), c.args[0] == "-"});
             if (!c.fed.empty()) child.feed(c.fed);
-            ASSERT_TRUE(child.waitUntilBlockedReading()) << c.fed;
+            ASSERT_TRUE(child.waitUntilBlockedReading()) << c.fed.size();
             child.signal(signo);
             const RunResult r = child.finish();
-            const std::string name = signo == SIGINT ? "SIGINT" : "SIGTERM";
-            EXPECT_EQ(r.status, 128 + signo) << c.args.size() << c.fed;
-            EXPECT_EQ(r.err, "lumaqc: stopped by " + name + " after 0 frames\n") << c.fed;
-            EXPECT_EQ(r.out, "");
-            EXPECT_EQ(log(), "an earlier log\n");
+            const size_t rows = c.fed.size() / kFrameSize;
+            const std::string what = c.args.back() + " " + std::to_string(c.fed.size());
+            EXPECT_EQ(r.status, 128 + signo) << what;
+            EXPECT_EQ(r.err, "lumaqc: stopped by " +
+                                 std::string(signo == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
+                                 std::to_string(rows) + " frames\n")
+                << what;
+            EXPECT_EQ(log(), rows == 0 ? "an earlier log\n" : logPrefix(cleanLog_, rows)) << what;
+            EXPECT_EQ(rows == 0 ? r.out == "" : hasSummary(r.out), true) << what;
         }
     }
 }
@@ -634,26 +418,9 @@ TEST_F(Faults, SecondRunOnALockedLogEndsAtStart) {
         EXPECT_FALSE(fileExists(dir_.file("j.json")));
         EXPECT_EQ(log(), held);
         first.feed(c.after);
-        bool inTime = false;
-        EXPECT_EQ(first.finishWithin(std::chrono::seconds(120), inTime).status, 0);
-        EXPECT_TRUE(inTime);
+        EXPECT_EQ(first.finish(std::chrono::seconds(120)).status, 0);
+        EXPECT_FALSE(first.hung);
         EXPECT_EQ(log(), cleanLog_) << c.args.size() << " " << rows;
-    }
-}
-
-TEST_F(Faults, FileSizeLimitIsReportedLikeAFullDisk) {
-    // ulimit -f: the fourth row of the log crosses the limit. The write fails
-    // with EFBIG instead of SIGXFSZ ending the run, and the log keeps three
-    // whole rows.
-    for (const char* threads : {"1", "3"}) {
-        removeLog();
-        Launch launch{{"clip.yuv", "64", "48", "--threads", threads}, dir_.path()};
-        launch.pipeOutput = true;
-        launch.fileSize = logPrefix(cleanLog_, 3).size() + 40;
-        const RunResult r = Child(launch).finish();
-        EXPECT_EQ(r.status, 255) << threads;
-        EXPECT_EQ(r.err, "Cannot write the log file metricsResultsCSV.csv: File too large\n");
-        EXPECT_EQ(log(), logPrefix(cleanLog_, 3)) << threads;
     }
 }
 
@@ -680,14 +447,9 @@ TEST(Limits, LargestPicture) {
     constexpr int h = 4320;
     constexpr off_t frame = static_cast<off_t>(w) * h * 3 / 2;
     TempDir dir;
-    const std::string path = dir.file("uhd.yuv");
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 2 * frame), 0);
     const std::vector<uint8_t> band = texturedLuma(w, 64, 5);
-    ASSERT_EQ(pwrite(fd, band.data(), band.size(), static_cast<off_t>(w) * 1000),
-              static_cast<ssize_t>(band.size()));
-    close(fd);
+    ASSERT_TRUE(sparseFile(dir.file("uhd.yuv"), 2 * frame, static_cast<off_t>(w) * 1000,
+                           std::string(band.begin(), band.end())));
     const RunResult r = runLumaqc({"uhd.yuv", "8192", "4320", "--threads", "2"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -696,44 +458,6 @@ TEST(Limits, LargestPicture) {
     // The band makes the first frame busy; the second is flat black.
     EXPECT_NE(fields(rows[0])[2], "0.00000");
     EXPECT_EQ(fields(rows[1])[8], "1");
-}
-
-TEST(Limits, RefusedStartsSayWhyInOneLine) {
-    TempDir dir;
-    writeFile(dir.file("clip.yuv"), clipBytes(1));
-    writeFile(dir.file("nul.y4m"), std::string("YUV4MPEG2 W64\0 H48\n", 19));
-    writeFile(dir.file(kLogName), "an earlier log\n");
-    const std::string range = ": width and height must be at most 2147483647 (out of range)\n";
-    const struct {
-        std::vector<std::string> args;
-        std::string error;
-    } cases[] = {
-        {{"clip.yuv", "70000", "70000"}, "Picture size 70000 x 70000 is too large\n"},
-        {{"clip.yuv", "46341", "46341"}, "Picture size 46341 x 46341 is too large\n"},
-        {{"clip.yuv", "2147483647", "2"}, "Picture size 2147483647 x 2 is too large\n"},
-        {{"clip.yuv", "2147483648", "1"}, "Invalid picture size 2147483648 x 1" + range},
-        {{"clip.yuv", "4294967648", "288"}, "Invalid picture size 4294967648 x 288" + range},
-        {{"clip.yuv", "99999999999999999999", "1"},
-         "Invalid picture size 99999999999999999999 x 1" + range},
-        {{"clip.yuv", "-64", "48"},
-         "Invalid picture size -64 x 48: width and height must be positive\n"},
-        {{"/nonexistent/file.mp4"},
-         "Error opening the file /nonexistent/file.mp4: No such file or directory \n"},
-        {{"clip.yuv", "640", "480"},
-         "The file clip.yuv holds no whole frame of 640 x 480 (4608 bytes; a frame is 460800)\n"},
-        {{"clip.yuv", "64", "48", "--threads", "-1"},
-         "lumaqc: --threads: -1 is out of range, must be 0 to 1024 (see --help)\n"},
-        {{"clip.yuv", "64", "48", "--threads", "abc"},
-         "lumaqc: --threads: abc is not a number (see --help)\n"},
-        {{"nul.y4m"}, "Invalid Y4M header of nul.y4m: bad width W64\\x00\n"},
-    };
-    for (const auto& c : cases) {
-        const RunResult r = runLumaqc(c.args, dir.path());
-        EXPECT_EQ(r.status, 255) << c.error;
-        EXPECT_EQ(r.err, c.error);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(readFile(dir.file(kLogName)), "an earlier log\n");
-    }
 }
 
 TEST(Limits, RunningOutOfMemoryIsAClearError) {
@@ -763,16 +487,10 @@ TEST(Limits, StartFrameBeyondTwoGibibytesInASparseFile) {
     // Frame 466034 starts at byte 2147484672, past 2^31.
     constexpr off_t start = 466034;
     TempDir dir;
-    const std::string path = dir.file("huge.yuv");
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
     const std::string frames = clipBytes(3);
-    if (pwrite(fd, frames.data(), frames.size(), start * kFrameSize) !=
-        static_cast<ssize_t>(frames.size())) {
-        close(fd);
+    if (!sparseFile(dir.file("huge.yuv"), 0, start * kFrameSize, frames)) {
         GTEST_SKIP() << "no room for a sparse file over 2 GiB";
     }
-    close(fd);
     writeFile(dir.file("small.yuv"), frames);
     const RunResult small = runLumaqc({"small.yuv", "64", "48"}, dir.path());
     ASSERT_EQ(small.status, 0);
@@ -787,12 +505,8 @@ TEST(Limits, StartFrameBeyondTwoGibibytesInASparseFile) {
         const std::vector<std::string> rows = consoleRows(r.out);
         ASSERT_EQ(rows.size(), 3u);
         for (size_t i = 0; i < rows.size(); ++i) {
-            std::vector<std::string> got = fields(rows[i]);
-            std::vector<std::string> want = fields(expected[i]);
-            EXPECT_EQ(got[0], std::to_string(start + static_cast<off_t>(i)));
-            got.erase(got.begin());
-            want.erase(want.begin());
-            EXPECT_EQ(got, want) << i;
+            EXPECT_EQ(fields(rows[i])[0], std::to_string(start + static_cast<off_t>(i)));
+            EXPECT_EQ(rows[i].substr(rows[i].find(' ')), expected[i].substr(expected[i].find(' ')));
         }
     }
 }
@@ -883,41 +597,6 @@ TEST(Damage, TruncatedContainersAreDamagedInput) {
     }
 }
 
-TEST(Threads, FrameLoopEndsAtAnyThreadCount) {
-    // The reading thread and the workers hand frames over thousands of times
-    // a run; a hand-over that loses a wake-up leaves the run waiting for
-    // ever. Many runs of small pictures at 2 to 8 threads, each bounded in
-    // time, each with the one-thread values (the frame loop's unit test
-    // runs it many more times in one process).
-    constexpr int kSide = 8;
-    constexpr int kFrames = 200;
-    TempDir dir;
-    std::string bytes;
-    for (int i = 0; i < kFrames; ++i) {
-        bytes += rawFrame(texturedLuma(kSide, kSide, static_cast<uint32_t>(i)), kSide, kSide);
-    }
-    writeFile(dir.file("clip.yuv"), bytes);
-    const std::vector<std::string> args{"clip.yuv", "8",     "8",    "--no-log",
-                                        "--quiet",  "--csv", "c.csv"};
-    std::vector<std::string> one = args;
-    one.insert(one.end(), {"--threads", "1"});
-    ASSERT_EQ(runLumaqc(one, dir.path()).status, 0);
-    const std::string expected = readFile(dir.file("c.csv"));
-    ASSERT_EQ(splitLines(expected).size(), static_cast<size_t>(kFrames) + 1);
-    const int runs = measurable() ? 140 : 21;  // a sanitizer or a wrapper is ten times slower
-    for (int i = 0; i < runs; ++i) {
-        const std::string threads = std::to_string(2 + i % 7);
-        std::vector<std::string> many = args;
-        many.insert(many.end(), {"--threads", threads});
-        bool inTime = false;
-        const RunResult r =
-            Child({many, dir.path()}).finishWithin(std::chrono::seconds(60), inTime);
-        ASSERT_TRUE(inTime) << "run " << i << " at " << threads << " threads hung";
-        ASSERT_EQ(r.status, 0) << r.err;
-        ASSERT_EQ(readFile(dir.file("c.csv")), expected) << "run " << i << ", " << threads;
-    }
-}
-
 TEST_F(Faults, OutputOnTheFileGivenAsStandardInputIsRefused) {
     // `lumaqc - --json victim.yuv < victim.yuv`: standard input is known by
     // its device and inode, like a named input, and the victim stays whole.
@@ -975,9 +654,8 @@ TEST_F(Faults, ProfilesThatCannotEndAreRefusedOrStopped) {
             ASSERT_TRUE(child.waitUntilBlockedReading()) << c.profile;
             child.signal(c.signo);
         }
-        bool inTime = false;
-        const RunResult r = child.finishWithin(std::chrono::seconds(60), inTime);
-        EXPECT_TRUE(inTime) << c.profile;
+        const RunResult r = child.finish(std::chrono::seconds(60));
+        EXPECT_FALSE(child.hung) << c.profile;
         EXPECT_EQ(r.status, c.status) << c.profile;
         EXPECT_EQ(r.err, c.err) << c.profile;
         EXPECT_EQ(log(), c.status == 0 ? cleanLog_ : "an earlier log\n") << c.profile;
@@ -985,18 +663,27 @@ TEST_F(Faults, ProfilesThatCannotEndAreRefusedOrStopped) {
 }
 
 TEST_F(Faults, FileNamesAreShownWithoutControlsOrLostBytes) {
-    // A name with an escape sequence and a byte that is not UTF-8: the
-    // console, the error stream and the JSON document show \xNN instead.
+    // A long name (1118 characters before it) with an escape sequence and a
+    // byte that is not UTF-8: the console shows the whole name, the console,
+    // the error stream and the JSON document \xNN instead of those bytes.
+    std::string path;
+    for (int i = 0; i < 555; ++i) path += "./";
     const std::string name = "a\x1b]0;owned\x07\xff.yuv";
     const std::string shown = "a\\x1b]0;owned\\x07\\xff.yuv";
     ASSERT_EQ(rename(dir_.file("clip.yuv").c_str(), dir_.file(name).c_str()), 0);
-    const RunResult r = runLumaqc({name, "64", "48", "--json", "j.json"}, dir_.path());
+    const RunResult r = runLumaqc({path + name, "64", "48", "--json", "j.json"}, dir_.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("Video file " + shown + " opened successfully!\n", 0), 0u);
+    EXPECT_EQ(r.out.rfind("Video file " + path + shown +
+                              " opened successfully!\n\nWidth = 64, Height = 48, FPS = 25.00, "
+                              "Number of Frames = 6, Start Frame = 0\n\nFrame: ",
+                          0),
+              0u);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(log(), cleanLog_);
     const nlohmann::json doc = nlohmann::json::parse(readFile(dir_.file("j.json")));
-    EXPECT_EQ(doc["input"]["path"], "a\x1b]0;owned\x07\\xff.yuv");  // JSON escapes the controls
-    EXPECT_EQ(doc["run"]["command_line"][1], "a\x1b]0;owned\x07\\xff.yuv");
+    // JSON escapes the controls.
+    EXPECT_EQ(doc["input"]["path"], path + "a\x1b]0;owned\x07\\xff.yuv");
+    EXPECT_EQ(doc["run"]["command_line"][1], path + "a\x1b]0;owned\x07\\xff.yuv");
     const RunResult missing = runLumaqc({"x" + name, "64", "48"}, dir_.path());
     EXPECT_EQ(missing.err, "Error opening the file x" + shown + ": No such file or directory \n");
     const RunResult output =

@@ -13,22 +13,17 @@ namespace {
 // An odd height, so that subsampled chroma planes round up.
 const std::string kSize = "160x95";
 
-class Formats : public ::testing::Test {
+class Formats : public FfmpegTest {
   protected:
+    bool needsDecoder() const override { return false; }
     void SetUp() override {
-        ffmpeg_ = findInPath("ffmpeg");
-        if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
+        FfmpegTest::SetUp();
+        if (IsSkipped()) return;
         decoder_ = decoderSupport();
         // 16-bit samples that use all their bits: the test card scaled down
         // in 16-bit arithmetic.
         ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=320x190:r=25,format=yuv444p16le,scale=160:95",
                 "-frames:v", "3", "-f", "rawvideo", "source.yuv"});
-    }
-
-    void ffmpeg(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-v", "error", "-y"});
-        const RunResult r = runProgram(ffmpeg_, args, dir_.path());
-        ASSERT_EQ(r.status, 0) << r.err;
     }
     // `from` (raw, in `format`) converted by ffmpeg to `to`, `pixelFormat`.
     void convert(const std::string& from, const std::string& format, const std::string& to,
@@ -45,8 +40,6 @@ class Formats : public ::testing::Test {
         return r.status == 0 ? readFile(dir_.file("out.log")) : r.err;
     }
 
-    TempDir dir_;
-    std::string ffmpeg_;
     bool decoder_ = false;
 };
 

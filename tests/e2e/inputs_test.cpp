@@ -154,27 +154,22 @@ TEST(Inputs, DamagedY4mKeepsTheRowsBeforeTheDamage) {
 }
 
 // Video files encoded here with ffmpeg; skipped without decoder support or ffmpeg.
-class Decoder : public ::testing::Test {
+class Decoder : public FfmpegTest {
   protected:
     void SetUp() override {
-        ffmpeg_ = findInPath("ffmpeg");
-        if (!decoderSupport() || ffmpeg_.empty()) GTEST_SKIP() << "no decoder support or no ffmpeg";
+        FfmpegTest::SetUp();
         writeFile(dir_.file("clip.yuv"), reference().raw);
     }
     // Encodes clip.yuv (25 frames/s unless `rate` says otherwise) into `name` and reads it back.
     std::string encode(const std::string& name, std::vector<std::string> codec,
                        const std::string& rate = "25") {
-        std::vector<std::string> args{"-v",       "error",   "-y",      "-f",      "rawvideo",
-                                      "-pix_fmt", "yuv420p", "-s",      "352x288", "-r",
-                                      rate,       "-i",      "clip.yuv"};
+        std::vector<std::string> args =
+            fields("-f rawvideo -pix_fmt yuv420p -s 352x288 -r " + rate + " -i clip.yuv");
         args.insert(args.end(), codec.begin(), codec.end());
         args.push_back(name);
-        const RunResult r = runProgram(ffmpeg_, args, dir_.path());
-        EXPECT_EQ(r.status, 0) << "ffmpeg cannot write " << name << ": " << r.err;
+        ffmpeg(args);
         return readFile(dir_.file(name));
     }
-    TempDir dir_;
-    std::string ffmpeg_;
 };
 
 TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {

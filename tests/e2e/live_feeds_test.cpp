@@ -20,13 +20,8 @@ using namespace live_support;
 
 namespace {
 
-class LiveFeeds : public ::testing::Test {
+class LiveFeeds : public FfmpegTest {
   protected:
-    void SetUp() override {
-        ffmpeg_ = findInPath("ffmpeg");
-        if (ffmpeg_.empty()) GTEST_SKIP() << "ffmpeg not found";
-        if (!decoderSupport()) GTEST_SKIP() << "no decoder support";
-    }
     // ffmpeg's arguments that make `seconds` of a test picture of `size`.
     std::vector<std::string> source(const std::string& size, const std::string& seconds,
                                     const std::string& codec = "mpeg2video") const {
@@ -42,8 +37,6 @@ class LiveFeeds : public ::testing::Test {
         }
         return n;
     }
-    TempDir dir_;
-    std::string ffmpeg_;
 };
 
 // The long ones (ctest label slow).
@@ -89,10 +82,8 @@ const Protocol kProtocols[] = {
 TEST_F(LiveSlowFeeds, SurviveDeadStartsGapsAndNewSizesOnEveryProtocol) {
     for (const Protocol& protocol : kProtocols) {
         SCOPED_TRACE(protocol.name);
-        // A fresh start: the event records and the error stream (which names
-        // the metrics port) of the protocol before are gone.
+        // A fresh start: the event records of the protocol before are gone.
         std::remove(dir_.file("hook.jsonl").c_str());
-        std::remove(dir_.file("stderr").c_str());
         const int port = freePort(protocol.socketType);
         const auto started = Clock::now();
         Lumaqc lumaqc({protocol.input(port), "--stall-timeout", "1", "--quiet", "--no-log",

@@ -1,6 +1,5 @@
-// What the live tests share: lumaqc started in the background with its
-// output in files, waiting for a condition, free ports, JSON Lines, samples
-// of the metrics.
+// What the live tests share: lumaqc and other programs started in the
+// background, free ports, JSON Lines, samples of the metrics.
 #pragma once
 
 #include <arpa/inet.h>
@@ -30,70 +29,27 @@ namespace live_support {
 using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-// lumaqc (under LUMAQC_E2E_WRAPPER, if set) running in `cwd` with its output
-// in files there, standard input from `input`.
-class Lumaqc {
+// lumaqc (under LUMAQC_E2E_WRAPPER, if set) running in `cwd`, standard input
+// from `input`, its output in the files stdout and stderr there;
+// `fileSizeLimit` > 0: it may not write files beyond it (RLIMIT_FSIZE), as
+// on a full disk.
+class Lumaqc : public Child {
   public:
-    // `fileSizeLimit` > 0: the process may not write files beyond it
-    // (RLIMIT_FSIZE), as on a full disk.
     Lumaqc(const std::vector<std::string>& args, const std::string& cwd,
            const std::string& input = "/dev/null", long fileSizeLimit = 0)
-        : cwd_(cwd) {
-        std::vector<std::string> command = programWrapper();
-        command.push_back(LUMAQC_BIN);
-        command.insert(command.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : command) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        if ((pid_ = fork()) != 0) return;
-        if (fileSizeLimit > 0) {
-            const rlimit limit{static_cast<rlim_t>(fileSizeLimit),
-                               static_cast<rlim_t>(fileSizeLimit)};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        const int in = open(input.c_str(), O_RDONLY);
-        const int out = open((cwd + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open((cwd + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0) {
-            _exit(127);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    ~Lumaqc() {
-        if (pid_ > 0 && kill(pid_, SIGKILL) == 0) wait();
-    }
-    void signal(int signo) const { kill(pid_, signo); }
+        : Child({.args = args,
+                 .cwd = cwd,
+                 .fileSize = fileSizeLimit > 0 ? static_cast<rlim_t>(fileSizeLimit) : RLIM_INFINITY,
+                 .stdoutPath = cwd + "/stdout",
+                 .stderrPath = cwd + "/stderr",
+                 .stdinPath = input}) {}
     // The exit status (-1 when killed), and the peak resident memory in KiB.
     int wait(long* maxRssKb = nullptr) {
-        int status = 0;
-        rusage usage{};
-        wait4(std::exchange(pid_, -1), &status, 0, &usage);
-        if (maxRssKb != nullptr) *maxRssKb = usage.ru_maxrss;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const int status = finish().status;
+        if (maxRssKb != nullptr) *maxRssKb = this->maxRssKb();
+        return status;
     }
-    std::string err() const { return readFile(cwd_ + "/stderr"); }
-    pid_t pid() const { return pid_; }
-    // Still running (not ended, or ended but not waited for yet).
-    bool running() const {
-        siginfo_t info{};
-        return pid_ > 0 &&
-               waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-               info.si_pid == 0;
-    }
-
-  private:
-    std::string cwd_;
-    pid_t pid_ = -1;
 };
-
-inline bool waitFor(double seconds, const std::function<bool()>& ready) {
-    for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;
-         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-        if (ready()) return true;
-    }
-    return ready();
-}
 
 // A socket of `type` bound to a free port of 127.0.0.1; the port in `port`.
 inline int boundSocket(int type, int& port) {
@@ -109,8 +65,7 @@ inline int boundSocket(int type, int& port) {
 }
 
 inline std::vector<std::string> words(const std::string& text) {
-    std::istringstream in(text);
-    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+    return fields(text);
 }
 
 inline std::vector<Json> jsonLines(const std::string& path) {
@@ -125,11 +80,6 @@ inline std::vector<Json> jsonLines(const std::string& path) {
 inline double sampleOf(const std::string& text, const std::string& sample) {
     const size_t at = text.find("\n" + sample + " ");
     return at == std::string::npos ? -1.0 : std::stod(text.substr(at + sample.size() + 2));
-}
-
-inline size_t logRows(const std::string& path) {
-    const size_t lines = splitLines(readFile(path)).size();
-    return lines > 0 ? lines - 1 : 0;
 }
 
 // A program running in the background (ffmpeg as a source, a web server),

@@ -45,9 +45,11 @@ Json interval(int first, int last, const Json& seconds) {
 // Every value of the JSON document is the log's: with the log's conversion it
 // gives the log's text, and it is null exactly where the log has a no-value
 // marker (-1 of block loss, slice and flickering), a value that is not a
-// number, or the first frame's flickering.
-TEST_F(Outputs, JsonFramesAreTheLogRows) {
-    run({"--json", "card.json"});
+// number, or the first frame's flickering. The CSV, as Python's csv module
+// reads it: the JSON keys as columns, the log's values with the log's digits,
+// empty fields where the JSON has null.
+TEST_F(Outputs, JsonAndCsvFramesAreTheLogRows) {
+    run({"--json", "card.json", "--csv", "card.csv"});
     const Json doc = json("card.json");
     std::vector<std::string> rows = splitLines(readFile(dir_.file("metricsResultsCSV.csv")));
     rows.erase(rows.begin());
@@ -77,8 +79,8 @@ TEST_F(Outputs, JsonFramesAreTheLogRows) {
               {"duration_seconds", 5.48},
               {"frame_rate_kind", "constant"}}));
     const Json& run = doc["run"];
-    EXPECT_EQ(run["command_line"],
-              Json({LUMAQC_BIN, "card.yuv", "352", "288", "--json", "card.json"}));
+    EXPECT_EQ(run["command_line"], Json({LUMAQC_BIN, "card.yuv", "352", "288", "--json",
+                                         "card.json", "--csv", "card.csv"}));
     EXPECT_EQ(modified.size(), 20u) << modified;  // 2024-05-01T10:20:30Z
     EXPECT_LE(modified.substr(0, 19), run["start_time"].get<std::string>().substr(0, 19));
     EXPECT_LE(run["start_time"], run["end_time"]);
@@ -111,6 +113,34 @@ TEST_F(Outputs, JsonFramesAreTheLogRows) {
         }
     }
     EXPECT_GT(nulls, 100);  // flickering between its ratings at least
+
+    const RunResult python = runProgram(
+        "/usr/bin/python3",
+        {"-c",
+         "import csv, json, sys\n"
+         "with open(sys.argv[1], newline='') as f: print(json.dumps(list(csv.reader(f))))",
+         "card.csv"},
+        dir_.path());
+    ASSERT_EQ(python.status, 0) << python.err;
+    const Json table = Json::parse(python.out);
+    ASSERT_EQ(table.size(), rows.size() + 1);
+    std::vector<std::string> header{"frame", "time"};
+    for (const Json& indicator : doc["indicators"]) header.push_back(indicator["key"]);
+    EXPECT_EQ(table[0], Json(header));
+    EXPECT_NE(readFile(dir_.file("card.csv")).find("flickering\r\n0,0.000000,"), std::string::npos);
+    for (size_t i = 1; i < table.size(); ++i) {
+        const std::vector<std::string> log = fields(rows[i - 1]);
+        const Json& row = table[i];
+        ASSERT_EQ(row.size(), log.size() + 1) << "frame " << i - 1;
+        EXPECT_EQ(row[0], std::to_string(i - 1));
+        char time[32];
+        std::snprintf(time, sizeof time, "%.6f", static_cast<double>(i - 1) / 25.0);
+        EXPECT_EQ(row[1], time);
+        for (size_t k = 2; k < row.size(); ++k) {
+            const bool null = doc["frames"][i - 1][header[k]].is_null();
+            EXPECT_EQ(row[k], null ? "" : log[k - 1]) << "frame " << i - 1 << " " << header[k];
+        }
+    }
 }
 
 // The frozen interval is the test card's frozen scene (frames 117 to 128) and

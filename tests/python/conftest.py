@@ -6,6 +6,7 @@ LUMAQC_TESTCARD_BIN to the programs, LUMAQC_BATCH to the lumaqc-batch script.
 import json
 import os
 import re
+import resource
 import shutil
 import socket
 import subprocess
@@ -70,13 +71,18 @@ def free_port():
         return s.getsockname()[1]
 
 
-def batch(*args, cwd=None, background=False):
-    """lumaqc-batch as a user runs it: its completed process, or the running one."""
-    command = [program("LUMAQC_BATCH"), *map(str, args)]
+def batch(*args, cwd=None, background=False, file_limit=None):
+    """lumaqc-batch as a user runs it: its completed process, or the running one.
+    With `file_limit` its files (and its workers') are limited to that many
+    bytes, as on a disk that fills: writes past it fail with EFBIG."""
+    command = [program("LUMAQC_BATCH"), *map(os.fsdecode, args)]
     if background:
         return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 cwd=cwd)
-    return subprocess.run(command, capture_output=True, text=True, timeout=180, cwd=cwd)
+    limit = None if file_limit is None else lambda: resource.setrlimit(
+        resource.RLIMIT_FSIZE, (file_limit, file_limit))
+    return subprocess.run(command, capture_output=True, text=True, timeout=300, cwd=cwd,
+                          preexec_fn=limit)
 
 
 def nulls_as_nan(value):

@@ -189,20 +189,6 @@ def test_batch_interrupted_then_resumed(long_clips):
     assert sorted(catalog(out)) == ["bad.mp4"] + [f"c{n}.mp4" for n in range(8)]
 
 
-def run_limited(args, file_limit):
-    """lumaqc-batch with its files (and its workers') limited to `file_limit`
-    bytes, as on a disk that fills: writes past it fail with EFBIG."""
-    import resource
-
-    def limit():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
-
-    command = [os.environ.get("LUMAQC_BATCH") or pytest.skip("LUMAQC_BATCH not set"),
-               *map(os.fsdecode, args)]
-    return subprocess.run(command, capture_output=True, text=True, timeout=300,
-                          preexec_fn=limit)
-
-
 def test_batch_on_odd_names_and_a_full_disk(tmp_path):
     # Names that are not UTF-8, that a spreadsheet takes for formulas, and a
     # clip whose document does not fit on the "disk".
@@ -219,7 +205,7 @@ def test_batch_on_odd_names_and_a_full_disk(tmp_path):
     limit = small + 2048  # every one-frame document fits, the long one and the catalogue not
     out = tmp_path / "out"
 
-    full = run_limited([clips, "-o", out, "--workers", "1"], limit)
+    full = batch(clips, "-o", out, "--workers", "1", file_limit=limit)
     assert full.returncode == 1, full.stderr
     assert "Traceback" not in full.stderr
     assert "lumaqc-batch: cannot write the catalogue " in full.stderr
@@ -233,7 +219,8 @@ def test_batch_on_odd_names_and_a_full_disk(tmp_path):
             with open(os.path.join(os.fsencode(out), name), "rb") as file:
                 assert json.load(file)["complete"], name
 
-    alone = run_limited([clips / "long.y4m", "-o", tmp_path / "alone", "--workers", "1"], limit)
+    alone = batch(clips / "long.y4m", "-o", tmp_path / "alone", "--workers", "1",
+                  file_limit=limit)
     assert alone.returncode == 1 and "Traceback" not in alone.stderr, alone.stderr
     [row] = csv.DictReader((tmp_path / "alone" / "catalog.csv").read_text().splitlines())
     assert row["status"] == "error" and row["result"] == "", row

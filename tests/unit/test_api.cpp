@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -121,14 +123,9 @@ TEST(VideoAnalysis, RunsAnInputIntoCallersAndBuiltInSinks) {
     const Clip clip(96, 64, 0, 11);
     const std::string path = dir + "/video_analysis.yuv";
     {
-        FILE* file = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        const std::vector<uint8_t> chroma(96 * 64 / 2, 128);
-        for (const auto& plane : clip.planes) {
-            std::fwrite(plane.data(), 1, plane.size(), file);
-            std::fwrite(chroma.data(), 1, chroma.size(), file);
-        }
-        std::fclose(file);
+        std::ofstream file(path, std::ios::binary);
+        for (const auto& plane : clip.planes)
+            file << std::string(plane.begin(), plane.end()) << std::string(96 * 64 / 2, '\x80');
     }
     struct Collect : lumaqc::Sink {
         bool begin(const VideoInfo& video) override {
@@ -167,12 +164,8 @@ TEST(VideoAnalysis, RunsAnInputIntoCallersAndBuiltInSinks) {
     EXPECT_EQ(collect.info.frames, 12);  // every whole frame of the file
     EXPECT_EQ(collect.info.fps, 50.0);
     csv.reset();
-    FILE* written = std::fopen((dir + "/video_analysis.csv").c_str(), "rb");
-    ASSERT_NE(written, nullptr);
-    int lines = 0;
-    for (int c = std::fgetc(written); c != EOF; c = std::fgetc(written)) lines += c == '\n';
-    std::fclose(written);
-    EXPECT_EQ(lines, 13);  // the header and a row per frame
+    std::ifstream written(dir + "/video_analysis.csv");
+    EXPECT_EQ(std::count(std::istreambuf_iterator<char>(written), {}, '\n'), 13);  // header, rows
 
     EXPECT_FALSE(VideoAnalysis::open({.path = dir + "/missing.mkv"}, error));
     EXPECT_NE(error.find("missing.mkv"), std::string::npos) << error;

@@ -187,15 +187,10 @@ std::vector<Sequence> makeSequences() {
     // Large pictures: block loss needs 256 x 256 (partial regions and grid
     // cells at the edges); sums fold their 32-bit accumulators several times;
     // noise measures only the first thousand qualifying blocks.
-    for (const auto& [w, h] : {std::pair{256, 256},
-                               {257, 256},
-                               {256, 271},
-                               {511, 263},
-                               {600, 300},
-                               {300, 600},
-                               {640, 480},
-                               {1001, 72},
-                               {1023, 601}}) {
+    const std::pair<int32_t, int32_t> large[] = {{256, 256}, {257, 256}, {256, 271},
+                                                 {511, 263}, {600, 300}, {300, 600},
+                                                 {640, 480}, {1001, 72}, {1023, 601}};
+    for (const auto& [w, h] : large) {
         Sequence s{"large " + std::to_string(w) + "x" + std::to_string(h), w, h, {}, {}, {}};
         for (Content c : {Extremes, Noise, NoisyGradient, Blocky, SparseEdges})
             s.frames.push_back(picture(w, h, c, 1));
@@ -334,23 +329,12 @@ std::vector<Sequence> makeSequences() {
     // Flickering over sequences long enough for three rating periods; 10x10
     // blocks give a top count of 2 (0.03 * 100 rounds down), 35 blocks 1.
     seed = 0;
-    for (const auto& [w, h] : {std::pair{1, 1},
-                               {7, 9},
-                               {8, 8},
-                               {17, 15},
-                               {80, 80},
-                               {56, 40},
-                               {81, 87},
-                               {100, 37},
-                               {203, 177},
-                               {352, 288},
-                               {520, 64}}) {
-        out.push_back({"flicker " + std::to_string(w) + "x" + std::to_string(h),
-                       w,
-                       h,
-                       flickeringFrames(w, h, 27, ++seed),
-                       {},
-                       {}});
+    const std::pair<int32_t, int32_t> flickers[] = {{1, 1},     {7, 9},     {8, 8},   {17, 15},
+                                                    {80, 80},   {56, 40},   {81, 87}, {100, 37},
+                                                    {203, 177}, {352, 288}, {520, 64}};
+    for (const auto& [w, h] : flickers) {
+        const std::string name = "flicker " + std::to_string(w) + "x" + std::to_string(h);
+        out.push_back({name, w, h, flickeringFrames(w, h, 27, ++seed), {}, {}});
     }
     // Switch counters that wrap past 255 within a period: every block switches
     // on every call, from counters near the wrap.

@@ -42,30 +42,41 @@ struct Detected {
     Verdict verdict;
 };
 
-// Feeds `count` frames at `fps` (or at `times` when given), `edit` changing
-// each frame's values, with the decode errors of `damage(index)`.
+// What a detection run is fed besides the frames' values: their times
+// (default: 25 frames/s), decode errors, measured pictures, and calls on the
+// detector before the first frame and before it finishes.
+struct Feed {
+    std::vector<double> times = {};
+    std::function<int(int)> damage = {};
+    std::function<const PictureMeasures*(int)> measures = {};
+    std::function<void(EventDetector&)> before = {}, after = {};
+};
+
+// Feeds `count` frames, `edit` changing each frame's values.
 Detected detect(const Profile& profile, int count,
-                const std::function<void(int, FrameValues&)>& edit,
-                const std::vector<double>& times = {}, const std::function<int(int)>& damage = {}) {
+                const std::function<void(int, FrameValues&)>& edit, const Feed& feed = {}) {
     Detected run;
     const char* names[] = {"open", "escalate", "close"};
     EventDetector detector(profile, 25.0, [&run, &names](Change c, const Event& e) {
         run.changes.push_back(std::string(names[static_cast<int>(c)]) + " " + e.rule + " " +
                               std::to_string(e.lastFrame));
     });
+    if (feed.before) feed.before(detector);
     for (int i = 0; i < count; ++i) {
         FrameValues v = cleanFrame();
         if (i == 0) v[kTemporalActivity] = 0.0;
         edit(i, v);
         FrameInput f;
         f.index = i;
-        f.seconds = times.empty() ? i / 25.0 : times[static_cast<size_t>(i)];
+        f.seconds = feed.times.empty() ? i / 25.0 : feed.times[static_cast<size_t>(i)];
         f.values = &v;
         f.first = i == 0;
-        f.decodeErrors = damage ? damage(i) : 0;
+        f.decodeErrors = feed.damage ? feed.damage(i) : 0;
         f.decodeMessage = "the picture is damaged";
+        f.measures = feed.measures ? feed.measures(i) : nullptr;
         detector.feed(f);
     }
+    if (feed.after) feed.after(detector);
     detector.finish();
     run.events = detector.events();
     run.verdict = detector.verdict(false);
@@ -273,11 +284,11 @@ TEST(QcDetector, TimesDamageAndVerdict) {
     std::vector<double> times;
     for (int i = 0; i < 10; ++i) times.push_back(i * 0.1);
     for (int i = 0; i < 100; ++i) times.push_back(1.0 + i * 0.02);
-    Detected run = detect(
-        defaultProfile(), 110, [](int i, FrameValues& v) { v[kBlackout] = i >= 10 && i < 60; },
-        times, [](int i) { return i == 70 || i == 71 ? 2
-                                  : i == 90          ? 1
-                                                     : 0; });
+    Detected run = detect(defaultProfile(), 110,
+                          [](int i, FrameValues& v) { v[kBlackout] = i >= 10 && i < 60; },
+                          {times, [](int i) { return i == 70 || i == 71 ? 2
+                                                     : i == 90          ? 1
+                                                                        : 0; }});
     ASSERT_EQ(run.events.size(), 3u);
     EXPECT_EQ(run.events[0].type, "black");
     EXPECT_DOUBLE_EQ(run.events[0].startSeconds, 1.0);
@@ -353,23 +364,15 @@ TEST(QcTimecode, FramesAndTimesReadAsSmpteTimecode) {
 // Lost frames show as gaps in the timestamps of a constant-rate stream, and a
 // file cut short as an end before the declared one or as the input's error.
 TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
-    const Profile profile = defaultProfile();
-    EventDetector detector(profile, 25.0);
-    detector.setTimeline(25.0, 8.0);
     std::vector<double> times;
     for (int i = 0; i < 100; ++i) times.push_back(i < 50 ? i * 0.04 : (i + 12) * 0.04);
-    FrameValues v = cleanFrame();
-    for (int i = 0; i < 100; ++i) {
-        FrameInput f;
-        f.index = i;
-        f.seconds = times[static_cast<size_t>(i)];
-        f.values = &v;
-        f.first = i == 0;
-        detector.feed(f);
-    }
-    detector.finish();
-    ASSERT_EQ(detector.events().size(), 2u);
-    const Event& lost = detector.events()[0];
+    const auto declared = [](double seconds) {
+        return [seconds](EventDetector& d) { d.setTimeline(25.0, seconds); };
+    };
+    const auto none = [](int, FrameValues&) {};
+    const Detected gap = detect(defaultProfile(), 100, none, {times, {}, {}, declared(8.0)});
+    ASSERT_EQ(gap.events.size(), 2u);
+    const Event& lost = gap.events[0];
     EXPECT_EQ(lost.type, "frames_lost");
     EXPECT_EQ(lost.severity, Severity::Error);
     EXPECT_EQ(lost.firstFrame, 50);
@@ -377,29 +380,20 @@ TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
     EXPECT_NEAR(lost.startSeconds, 2.0, 1e-9);
     EXPECT_NEAR(lost.endSeconds, 2.48, 1e-9);
     EXPECT_EQ(lost.message, "12 frames lost (a gap of 0.52 s in the timestamps)");
-    const Event& cut = detector.events()[1];
+    const Event& cut = gap.events[1];
     EXPECT_EQ(cut.type, "truncated");
     EXPECT_NEAR(cut.startSeconds, 4.48, 1e-9);
     EXPECT_NEAR(cut.endSeconds, 8.0, 1e-9);
-    EXPECT_FALSE(detector.verdict(false).pass);
+    EXPECT_FALSE(gap.verdict.pass);
 
     // Evenly spaced frames ending where declared (within two frames): nothing;
     // an input error that says the file is cut short: truncated.
     for (const std::string ending : {"", "the file ends after 91 of its 150 frames (truncated)"}) {
-        EventDetector even(profile, 25.0);
-        even.setTimeline(25.0, 4.05);
-        for (int i = 0; i < 100; ++i) {
-            FrameInput f;
-            f.index = i;
-            f.seconds = i * 0.04;
-            f.values = &v;
-            f.first = i == 0;
-            even.feed(f);
-        }
-        even.inputEnded(ending);
-        even.finish();
-        EXPECT_EQ(even.events().size(), ending.empty() ? 0u : 1u) << ending;
-        EXPECT_TRUE(ending.empty() || even.events()[0].type == "truncated");
+        const Detected even = detect(
+            defaultProfile(), 100, none,
+            {{}, {}, {}, declared(4.05), [&ending](EventDetector& d) { d.inputEnded(ending); }});
+        EXPECT_EQ(even.events.size(), ending.empty() ? 0u : 1u) << ending;
+        EXPECT_TRUE(ending.empty() || even.events[0].type == "truncated");
     }
 }
 
@@ -448,22 +442,10 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
         return &legal;
     };
     const auto run = [&](const Profile& profile) {
-        EventDetector detector(profile, 25.0);
-        detector.setEnd(10.0);
-        for (int i = 0; i < 250; ++i) {
-            FrameValues v = cleanFrame();
-            v[kTemporalActivity] = i < 50 ? 0.0 : 10.0;
-            FrameInput f;
-            f.index = i;
-            f.seconds = i / 25.0;
-            f.values = &v;
-            f.first = i == 0;
-            f.measures = measuresAt(i);
-            detector.feed(f);
-        }
-        detector.finish();
         std::vector<std::string> seen;
-        for (const Event& e : detector.events()) {
+        const auto activity = [](int i, FrameValues& v) { v[kTemporalActivity] = i < 50 ? 0 : 10; };
+        const Feed feed{{}, {}, measuresAt, [](EventDetector& d) { d.setEnd(10.0); }};
+        for (const Event& e : detect(profile, 250, activity, feed).events) {
             seen.push_back(e.type + " " + severityName(e.severity) + " " +
                            std::to_string(e.firstFrame) + "-" + std::to_string(e.lastFrame));
         }
