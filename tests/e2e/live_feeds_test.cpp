@@ -350,9 +350,9 @@ TEST_F(LiveFeeds, MonitorRefusesBadChannelFiles) {
     }
 }
 
-// Three channels in one process: one whose source dies, one that never
-// answers; the third still raises its black event, in its file and its
-// metric. SIGHUP then removes a channel and adds one, leaving the others
+// Channels in one process: one whose source dies, one that never answers,
+// one whose URL cannot work; another still raises its black event, in its
+// file and its metric. SIGHUP then removes a channel and adds one, leaving the others
 // running; SIGTERM prints every channel's verdict.
 TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     const int a = freePort(SOCK_DGRAM), b = freePort(SOCK_DGRAM), c = freePort(SOCK_DGRAM),
@@ -364,7 +364,8 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     const std::string common = "metrics = \"127.0.0.1:0\"\n" +
                                channel("a", a, "profile = \"default\"\nevents = \"a.jsonl\"") +
                                channel("b", b, "profile = \"default\"\nevents = \"b.jsonl\"");
-    writeFile(dir_.file("channels.toml"), common + channel("c", c, ""));
+    const std::string bad = "[[channel]]\nname = \"e\"\nurl = \"nosuch://x\"\n";
+    writeFile(dir_.file("channels.toml"), common + bad + channel("c", c, ""));
     Lumaqc lumaqc({"monitor", "channels.toml"}, dir_.path());
     const int port = metricsPort(lumaqc);
     ASSERT_GT(port, 0) << lumaqc.err();
@@ -390,6 +391,7 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     })) << lumaqc.err();
     EXPECT_GE(sample("lumaqc_stalls_total", "\"c\""), 1);
     EXPECT_EQ(sample("lumaqc_receiving", "\"c\""), 0);
+    EXPECT_EQ(sample("lumaqc_up", "\"e\""), 0);  // its URL cannot work: it stopped alone
     const std::vector<Json> blackB = jsonLines(dir_.file("b.jsonl"));
     EXPECT_TRUE(std::any_of(blackB.begin(), blackB.end(), [](const Json& r) {
         return r["record"] == "close" && r["type"] == "black";
@@ -407,7 +409,7 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
     const std::string out = readFile(dir_.file("stdout"));
     for (const char* verdict : {"channel a: ", "channel b: ", "channel c: ", "channel d: ",
-                                "QC verdict: FAIL", "warning black"}) {
+                                "channel e: did not run", "QC verdict: FAIL", "warning black"}) {
         EXPECT_NE(out.find(verdict), std::string::npos) << verdict << "\n" << out;
     }
 }
