@@ -355,7 +355,6 @@ void watch(Channel& channel, const RunProvenance* provenance) {
     request.notice = [&name](const std::string& text) {
         std::fprintf(stderr, "lumaqc: channel %s: %s\n", name.c_str(), bare(text).c_str());
     };
-    request.provenance = provenance;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis = session.open(request, error, &opened);
     if (!analysis && channel.stop.load() != 0)
@@ -367,7 +366,7 @@ void watch(Channel& channel, const RunProvenance* provenance) {
         return fail("a QC profile needs a positive frame rate, not " + std::to_string(fps));
     }
     if (!outputs.create(settings, channel.config.profile, analysis->input().path,
-                        OutputsFor::Library, &session, error)) {
+                        OutputsFor::Library, &session, error, provenance)) {
         return fail(error);
     }
     const RunOutcome outcome = analysis->run(outputs.sinks());
