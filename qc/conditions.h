@@ -39,7 +39,7 @@ struct FrameView {
 enum RuleKey : unsigned {
     kThresholdKey = 1u << 0,
     kDirectionKey = 1u << 1,
-    kMinDurationKey = 1u << 2,  // min_duration and longer_than
+    kMinDurationKey = 1u << 2,  // min_duration (longer_than is printed for it, never refused)
     kStatisticKey = 1u << 3,
     kBlackLevelKeys = 1u << 4,  // max_level and min_share
     kLumaRangeKeys = 1u << 5,   // low and high

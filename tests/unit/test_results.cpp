@@ -1,7 +1,7 @@
 // The statistics of the JSON document and the HTML report, the document's
-// schema against the registry, and the progress bar's text. (The values,
-// intervals and ratings of the summary are checked end to end against the
-// test card's scenes.)
+// schema against the registry and the QC conditions, and the progress bar's
+// text. (The values, intervals and ratings of the summary are checked end to
+// end against the test card's scenes.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "indicators/registry.h"
+#include "qc/conditions.h"
 #include "report/progress.h"
 #include "report/results_summary.h"
 
@@ -39,8 +40,8 @@ TEST(ResultsSummary, NearestRankStatistics) {
 }
 
 // The schema lists the registry's keys in column order, with the value type
-// of each kind, wherever it lists indicators.
-TEST(Schema, IndicatorsAreTheRegistrys) {
+// of each kind, wherever it lists indicators, and the QC conditions' names.
+TEST(Schema, IndicatorsAndConditionsAreTheTables) {
     std::ifstream file(LUMAQC_SOURCE_DIR "/schema/lumaqc-results.schema.json");
     const auto schema = nlohmann::ordered_json::parse(file);
     const nlohmann::ordered_json& defs = schema["$defs"];
@@ -62,6 +63,9 @@ TEST(Schema, IndicatorsAreTheRegistrys) {
     const nlohmann::ordered_json& list = schema["properties"]["indicators"];
     EXPECT_EQ(list["minItems"], kIndicatorCount);
     EXPECT_EQ(list["maxItems"], kIndicatorCount);
+    std::vector<std::string> watches;
+    for (const qc::Condition& c : qc::conditions()) watches.emplace_back(c.name);
+    EXPECT_EQ(defs["rule"]["properties"]["watch"]["enum"], watches);
 }
 
 TEST(Progress, Text) {
