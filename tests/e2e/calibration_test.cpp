@@ -2,13 +2,10 @@
 // by `lumaqc check` under the default profile. Each clip has its verdict and
 // its events, located within two frames of the truth (blur within a second);
 // the clean clips raise nothing but notes.
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 

@@ -2,13 +2,10 @@
 // the built-in profile; damaged and variable-frame-rate files (profiles that
 // are refused: tests/unit/test_refusals.cpp). Without --profile the outputs are those of the golden
 // tests.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 

@@ -2,13 +2,10 @@
 // standard output (the console table then on the error stream). The CSV read
 // by Python's csv module is in outputs_test.cpp; output paths refused at the
 // start in cli_test.cpp.
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 

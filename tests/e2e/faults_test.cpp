@@ -7,18 +7,13 @@
 // the file just before it, raises a signal there, or turns the log into a
 // full disk from a chosen size on.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 

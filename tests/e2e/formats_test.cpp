@@ -1,10 +1,6 @@
 // End-to-end tests of the sample layouts: raw input in FFmpeg's pixel formats
 // (--pix-fmt) and Y4M in its colour spaces give the rows of the 8-bit clip
 // ffmpeg converts from them, samples of more than 8 bits included.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 

@@ -1,12 +1,10 @@
 // The whole log and console output of the built-in test card, byte for byte
 // (the console's timing figures aside), for every thread count and every
 // vector target this CPU runs (LUMAQC_SIMD).
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
-#include <string>
 #include <utility>
 
 #include "e2e_support.h"

@@ -2,12 +2,9 @@
 // made with ffmpeg and decoded by the libav libraries. Each must give the log
 // of the same frames read from a raw file; damaged streams keep the rows
 // before the damage.
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 

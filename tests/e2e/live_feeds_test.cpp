@@ -5,7 +5,6 @@
 // local web server (a stall, and a finished playlist with a missing
 // segment), and a UDP feed that loses 1 % of its datagrams. The run never ends on any of
 // them; only SIGTERM ends it.
-#include <gtest/gtest.h>
 #include <httplib.h>
 #include <poll.h>
 

@@ -1,13 +1,10 @@
 // The outputs beside the console table and the log: the JSON document, the
 // HTML report, --quiet, --log and --no-log.
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "e2e_support.h"
 
