@@ -242,10 +242,17 @@ void LiveSession::signalBack(const SignalGap& gap) {
         return;
     }
     lossInHub_ = false;
-    if (decision_ != nullptr && gap.nextFrame >= 0) {
+    const auto counted = [this] {
+        const std::vector<qc::Rule>& rules = decision_->profile().rules;
+        return std::any_of(rules.begin(), rules.end(),
+                           [](const qc::Rule& rule) { return rule.type == "signal_loss"; });
+    };
+    if (decision_ != nullptr && gap.nextFrame >= 0 && counted()) {
         // A feed dead at the start: once pictures come the decision has
         // begun, and takes the loss over (its open was told already), so
         // that it is an event of the verdict and of --events like the others.
+        // (A profile without a signal_loss rule makes no event of it: the
+        // session closes what it opened.)
         handingOver_ = true;
         decision_->signalLost(loss_.next, loss_.seconds, loss_.message);
         handingOver_ = false;
