@@ -80,32 +80,24 @@ TEST(Inputs, EveryFormGivesTheRowsOfTheRawFile) {
         const std::string* bytes;
         std::vector<std::string> args;
         const std::string* log;
-        std::string fps = "25.00", frames = "-1", start = "0";  // of the opening lines
+        std::string opened = "25.00 -1 0";  // FPS, frames and start of the opening lines
     } cases[] = {
         {"a.y4m", &plain, {"a.y4m"}, &ref.log},
         {"a.y4m", &ffmpeg, {"a.y4m"}, &ref.log},
         {"a.y4m", &paldv, {"a.y4m"}, &ref.log},
         {"a.y4m", &mono, {"a.y4m"}, &ref.log},
         {"a.yuv", &plain, {"a.yuv"}, &ref.log},  // by content, not name
-        {"a.y4m", &rate60, {"a.y4m"}, &ref.log60, "59.94"},
+        {"a.y4m", &rate60, {"a.y4m"}, &ref.log60, "59.94 -1 0"},
         {"a.y4m", &rate60, {"a.y4m", "--fps", "25"}, &ref.log},
         {"a.yuv",
          &ref.raw,
          {"--threads", "1", "--", "a.yuv", "352", "288", "25", "10", "5"},
          &ref.partialLog,
-         "25.00",
-         "10",
-         "5"},
+         "25.00 10 5"},
         {"-", &tail, {"-", "352", "288"}, &ref.log},
-        {"-",
-         &ffmpeg,
-         {"--frames", "10", "-", "--start", "5"},
-         &ref.partialLog,
-         "25.00",
-         "10",
-         "5"},
-        {"-", &ffmpeg, {"-", "--frames", "1000"}, &ref.log, "25.00", "1000"},  // ends with the
-                                                                               // stream
+        {"-", &ffmpeg, {"--frames", "10", "-", "--start", "5"}, &ref.partialLog, "25.00 10 5"},
+        // Ends with the stream.
+        {"-", &ffmpeg, {"-", "--frames", "1000"}, &ref.log, "25.00 1000 0"},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -115,8 +107,9 @@ TEST(Inputs, EveryFormGivesTheRowsOfTheRawFile) {
         ASSERT_EQ(out.run.status, 0) << what << ": " << out.run.err;
         EXPECT_EQ(out.run.err, "") << what;
         EXPECT_EQ(out.log, *c.log) << what;
+        const std::vector<std::string> opened = fields(c.opened);
         EXPECT_EQ(out.run.out.substr(0, out.run.out.find("Frame: ")),
-                  opening(c.name, c.fps, c.frames, c.start));
+                  opening(c.name, opened[0], opened[1], opened[2]));
     }
 }
 

@@ -19,13 +19,20 @@ using namespace live_support;
 
 namespace {
 
+// What ffmpeg writes to send MPEG-TS over UDP to `port`.
+std::string udpOutput(int port) {
+    return "-f mpegts udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316";
+}
+
 class LiveFeeds : public FfmpegTest {
   protected:
-    // ffmpeg's arguments that make `seconds` of a test picture of `size`.
+    // ffmpeg's arguments that make `seconds` of a test picture of `size`
+    // and write it with the options and URL of `output`.
     std::vector<std::string> source(const std::string& size, const std::string& seconds,
+                                    const std::string& output,
                                     const std::string& codec = "mpeg2video") const {
-        return words("-v error -re -f lavfi -i testsrc2=size=" + size + ":rate=25 -t " + seconds +
-                     " -c:v " + codec + " -g 5 -bf 0");
+        return fields("-v error -re -f lavfi -i testsrc2=size=" + size + ":rate=25 -t " + seconds +
+                      " -c:v " + codec + " -g 5 -bf 0 " + output);
     }
     // The records the event command was handed so far.
     std::vector<Json> hooked() const { return jsonLines(dir_.file("hook.jsonl")); }
@@ -45,31 +52,22 @@ struct Protocol {
     const char* name;
     // The URL lumaqc reads and the output ffmpeg writes, for a port.
     std::string (*input)(int port);
-    std::vector<std::string> (*output)(int port);
+    std::string (*output)(int port);
     int socketType;
     const char* codec;
 };
 
 const Protocol kProtocols[] = {
     {"udp", [](int p) { return "udp://127.0.0.1:" + std::to_string(p); },
-     [](int p) {
-         return words("-f mpegts udp://127.0.0.1:" + std::to_string(p) + "?pkt_size=1316");
-     },
-     SOCK_DGRAM, "mpeg2video"},
+     [](int p) { return udpOutput(p); }, SOCK_DGRAM, "mpeg2video"},
     {"srt", [](int p) { return "srt://127.0.0.1:" + std::to_string(p) + "?mode=caller"; },
-     [](int p) {
-         return words("-f mpegts srt://127.0.0.1:" + std::to_string(p) + "?mode=listener");
-     },
+     [](int p) { return "-f mpegts srt://127.0.0.1:" + std::to_string(p) + "?mode=listener"; },
      SOCK_DGRAM, "mpeg2video"},
     {"http", [](int p) { return "http://127.0.0.1:" + std::to_string(p) + "/live.ts"; },
-     [](int p) {
-         return words("-f mpegts -listen 1 http://127.0.0.1:" + std::to_string(p) + "/live.ts");
-     },
+     [](int p) { return "-f mpegts -listen 1 http://127.0.0.1:" + std::to_string(p) + "/live.ts"; },
      SOCK_STREAM, "mpeg2video"},
     {"rtmp", [](int p) { return "rtmp://127.0.0.1:" + std::to_string(p) + "/live/s"; },
-     [](int p) {
-         return words("-f flv -listen 1 rtmp://127.0.0.1:" + std::to_string(p) + "/live/s");
-     },
+     [](int p) { return "-f flv -listen 1 rtmp://127.0.0.1:" + std::to_string(p) + "/live/s"; },
      SOCK_STREAM, "flv1"},
 };
 
@@ -105,9 +103,7 @@ TEST_F(LiveSlowFeeds, SurviveDeadStartsGapsAndNewSizesOnEveryProtocol) {
         EXPECT_LT(deadAfter, 1.0 + 4.0);
 
         const auto send = [&](const std::string& size, const char* seconds) {
-            std::vector<std::string> args = source(size, seconds, protocol.codec);
-            const std::vector<std::string> out = protocol.output(port);
-            args.insert(args.end(), out.begin(), out.end());
+            const auto args = source(size, seconds, protocol.output(port), protocol.codec);
             return std::make_unique<Background>(ffmpeg_, args, dir_.path(),
                                                 dir_.file("ffmpeg.log"));
         };
@@ -178,10 +174,7 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
             dir_.path());
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int i = 0; i < 2; ++i) {
-            std::vector<std::string> args = source(row.sizes[i], "1.5", row.codecs[i]);
-            const std::vector<std::string> out =
-                words("-f mpegts udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316");
-            args.insert(args.end(), out.begin(), out.end());
+            const auto args = source(row.sizes[i], "1.5", udpOutput(port), row.codecs[i]);
             ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
         }
         ASSERT_TRUE(waitFor(10, [&] { return count("open", "format_change") == 1; }))
@@ -216,7 +209,7 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
 
     // A finished playlist of four 1 s segments, the third one removed.
     {
-        std::vector<std::string> args = words(
+        std::vector<std::string> args = fields(
             "-v error -f lavfi -i testsrc2=size=160x90:rate=25 -t 4 -c:v mpeg2video -g 5 "
             "-bf 0 -f hls -hls_time 1 -hls_playlist_type vod -hls_segment_filename "
             "vod%d.ts vod.m3u8");
@@ -242,11 +235,11 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
     const auto live = [&](const char* seconds) {
         return std::make_unique<Background>(
             ffmpeg_,
-            words("-v error -re -f lavfi -i testsrc2=size=160x90:rate=25 -t " +
-                  std::string(seconds) +
-                  " -c:v mpeg2video -g 5 -bf 0 -f hls -hls_time 1 -hls_list_size 4 "
-                  "-hls_flags delete_segments+omit_endlist -hls_segment_filename live%d.ts "
-                  "live.m3u8"),
+            fields("-v error -re -f lavfi -i testsrc2=size=160x90:rate=25 -t " +
+                   std::string(seconds) +
+                   " -c:v mpeg2video -g 5 -bf 0 -f hls -hls_time 1 -hls_list_size 4 "
+                   "-hls_flags delete_segments+omit_endlist -hls_segment_filename live%d.ts "
+                   "live.m3u8"),
             dir_.path());
     };
     auto writer = live("4");
@@ -299,11 +292,7 @@ TEST_F(LiveFeeds, PacketLossMakesAHandfulOfDecodeErrorEvents) {
                    "1", "--profile", "default", "--events", "events.jsonl"},
                   dir_.path());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::vector<std::string> args = source("320x180", "12");
-    const std::vector<std::string> to =
-        words("-f mpegts udp://127.0.0.1:" + std::to_string(in) + "?pkt_size=1316");
-    args.insert(args.end(), to.begin(), to.end());
-    const RunResult sent = runProgram(ffmpeg_, args, dir_.path());
+    const RunResult sent = runProgram(ffmpeg_, source("320x180", "12", udpOutput(in)), dir_.path());
     stop = true;
     forward.join();
     close(relay);
@@ -374,11 +363,8 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
         return response ? sampleOf(response->body, name + "{channel=" + labels + "}") : -1.0;
     };
     const auto send = [&](int to, const std::string& seconds, const std::string& filter) {
-        std::vector<std::string> args = source("160x90", seconds);
-        const std::vector<std::string> more =
-            words(filter + " -f mpegts udp://127.0.0.1:" + std::to_string(to) + "?pkt_size=1316");
-        args.insert(args.end(), more.begin(), more.end());
-        return std::make_unique<Background>(ffmpeg_, args, dir_.path());
+        return std::make_unique<Background>(
+            ffmpeg_, source("160x90", seconds, filter + " " + udpOutput(to)), dir_.path());
     };
     send(a, "2", "")->wait();  // a's source dies: a signal loss
     ASSERT_TRUE(waitFor(15, [&] {

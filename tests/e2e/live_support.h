@@ -64,10 +64,6 @@ inline int boundSocket(int type, int& port) {
     return fd;
 }
 
-inline std::vector<std::string> words(const std::string& text) {
-    return fields(text);
-}
-
 inline std::vector<Json> jsonLines(const std::string& path) {
     std::vector<Json> lines;
     for (const std::string& line : splitLines(readFile(path))) {

@@ -51,9 +51,9 @@ TEST_F(Live, UdpStreamWithAPause) {
     const auto send = [&](const std::string& seconds, bool black) {
         const RunResult r = runProgram(
             ffmpeg_,
-            words("-v error -re -f lavfi -i testsrc2=size=160x90:rate=25 -t " + seconds +
-                  (black ? " -vf drawbox=color=black:t=fill:enable='between(t,1,2)'" : "") +
-                  " -c:v mpeg2video -g 5 -bf 0 -f mpegts " + udp + "?pkt_size=1316"),
+            fields("-v error -re -f lavfi -i testsrc2=size=160x90:rate=25 -t " + seconds +
+                   (black ? " -vf drawbox=color=black:t=fill:enable='between(t,1,2)'" : "") +
+                   " -c:v mpeg2video -g 5 -bf 0 -f mpegts " + udp + "?pkt_size=1316"),
             dir_.path());
         ASSERT_EQ(r.status, 0) << r.err;
     };

@@ -1,5 +1,7 @@
 // The outputs beside the console table and the log: the JSON document, the
-// HTML report, --quiet, --log and --no-log.
+// CSV (as Python's csv module reads it), the HTML report, --quiet, --log and
+// --no-log, and each document on standard output (the console table then on
+// the error stream). Output paths refused at the start are in cli_test.cpp.
 
 #include <cmath>
 #include <cstdio>
@@ -29,6 +31,13 @@ class Outputs : public ::testing::Test {
     Json json(const std::string& name) { return Json::parse(readFile(dir_.file(name))); }
     TempDir dir_;
 };
+
+const std::vector<std::string> kClip = {"card.yuv", "352", "288", "25", "40"};
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
 
 Json interval(int first, int last, const Json& seconds) {
     return {{"first_frame", first},
@@ -221,4 +230,59 @@ TEST_F(Outputs, IncompleteDocumentsAndTheReportsText) {
     for (const char* field : {"<th>Pixel format</th><td>yuv420p</td>", "<th>Build: compiler</th>",
                               "&#39;a&lt;b&gt;&amp;&#39;\\&#39;&#39;c&quot;.yuv&#39; 352 288"})
         EXPECT_NE(html.find(field), std::string::npos) << field;
+}
+
+// Each document on standard output: what its file would hold, the console
+// table (and the verdict) on the error stream, or nothing at all with --quiet.
+TEST_F(Outputs, EachDocumentOnStandardOutput) {
+    // The documents as files, for comparison.
+    const RunResult plain =
+        runLumaqc(with(kClip, {"--json", "f.json", "--csv", "f.csv"}), dir_.path());
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::vector<std::string> profile = {"--profile", "default", "--no-log"};
+    const int judged =
+        runLumaqc(with(kClip, with(profile, {"--events", "f.jsonl"})), dir_.path()).status;
+    const std::vector<std::string> rows = consoleRows(plain.out);
+    ASSERT_EQ(rows.size(), 40u);
+    const struct {
+        std::vector<std::string> option;
+        std::string file;  // what the document holds when written to a file
+        int status = 0;    // -1: the status of the judged run
+    } cases[] = {
+        {{"--log", "-"}, "metricsResultsCSV.csv"},
+        {{"--json", "-", "--no-log"}, "f.json"},
+        {{"--csv", "-", "--json", "/dev/null"}, "f.csv"},  // /dev/null takes any output
+        {{"--report", "-", "--no-log"}, ""},
+        {with(profile, {"--events", "-"}), "f.jsonl", -1},
+    };
+    for (const auto& c : cases) {
+        for (const bool quiet : {false, true}) {
+            std::vector<std::string> args = with(kClip, c.option);
+            if (quiet) args.push_back("--quiet");
+            const RunResult r = runLumaqc(args, dir_.path());
+            const std::string what = c.option[0] + (quiet ? " --quiet" : "");
+            ASSERT_EQ(r.status, c.status < 0 ? judged : c.status) << what << ": " << r.err;
+            if (c.file.empty()) {
+                EXPECT_EQ(r.out.rfind("<!DOCTYPE html>", 0), 0u) << what;
+                EXPECT_EQ(r.out.substr(r.out.size() - 8), "</html>\n") << what;
+            } else if (c.file == "f.json") {  // the same but for the run's record
+                Json piped = Json::parse(r.out), file = Json::parse(readFile(dir_.file(c.file)));
+                piped.erase("run");
+                file.erase("run");
+                EXPECT_EQ(piped, file);
+            } else {
+                EXPECT_EQ(r.out, readFile(dir_.file(c.file))) << what;
+            }
+            // The console table (and the verdict) on the error stream, or nothing at all.
+            if (quiet) {
+                EXPECT_EQ(r.err, "") << what;
+            } else {
+                EXPECT_EQ(consoleRows(r.err), rows) << what;
+                EXPECT_EQ(r.err.rfind("Video file card.yuv opened successfully!", 0), 0u);
+                EXPECT_NE(r.err.find(c.status < 0 ? "QC verdict: " : "\nFile stream closed\n"),
+                          std::string::npos)
+                    << what;
+            }
+        }
+    }
 }

@@ -247,25 +247,10 @@ def test_batch_on_odd_names_and_a_full_disk(tmp_path):
         os.fsdecode(b"\xff\xfe"), "\\xff\\xfe")
 
 
-def test_batch_options_are_refused_past_their_range(capsys):
-    from lumaqc import batch as module
-    cases = [
-        (["--threads-per-task", "2000"], "--threads-per-task: 2000 is out of range, must be 1 to 1024"),
-        (["--workers", "100000"], "--workers: 100000 is out of range, must be 1 to 4096"),
-        (["--subsample", "0"], "--subsample: '0' is not a positive whole number"),
-        (["--timeout", "inf"], "--timeout: 'inf' is out of range: give seconds from more than 0"),
-        (["--timeout", "-1"], "--timeout: '-1' is out of range"),
-    ]
-    for options, message in cases:
-        with pytest.raises(SystemExit) as refused:
-            module.parse_arguments(["clips", "-o", "out", *options])
-        assert refused.value.code == 2
-        assert message in capsys.readouterr().err, options
-
-
 def test_batch_takes_the_programs_options_for_each_file(tmp_path, capsys):
     """Every option of `lumaqc --help`: one that shapes the analysis of a file
-    is taken (and refused with the program's words), the others refused."""
+    is taken (and refused with the program's words), the others refused; the
+    batch's own options are refused past their range."""
     from lumaqc import batch as module
     bin_ = program("LUMAQC_BIN")
     help_ = subprocess.run([bin_, "--help"], capture_output=True, text=True, timeout=60).stdout
@@ -302,3 +287,16 @@ def test_batch_takes_the_programs_options_for_each_file(tmp_path, capsys):
         line = capsys.readouterr().err.splitlines()[-1]
         assert (refused.value.code, line) == (
             2, "lumaqc-batch: error: " + done.stderr.strip().removeprefix("lumaqc: ")), option
+
+    cases = [
+        (["--threads-per-task", "2000"], "--threads-per-task: 2000 is out of range, must be 1 to 1024"),
+        (["--workers", "100000"], "--workers: 100000 is out of range, must be 1 to 4096"),
+        (["--subsample", "0"], "--subsample: '0' is not a positive whole number"),
+        (["--timeout", "inf"], "--timeout: 'inf' is out of range: give seconds from more than 0"),
+        (["--timeout", "-1"], "--timeout: '-1' is out of range"),
+    ]
+    for options, message in cases:
+        with pytest.raises(SystemExit) as refused:
+            module.parse_arguments(["clips", "-o", "out", *options])
+        assert refused.value.code == 2
+        assert message in capsys.readouterr().err, options

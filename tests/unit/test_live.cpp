@@ -14,11 +14,11 @@
 #include <sstream>
 #include <string>
 
-#include "settings/settings.h"
 #include "io/live_source.h"
 #include "live/events.h"
 #include "live/exec_hook.h"
 #include "live/metrics.h"
+#include "settings/settings.h"
 
 using namespace lumaqc;
 
@@ -138,32 +138,27 @@ TEST(Live, ExpositionFormat) {
     // The build, 12 of the channel, one per indicator, the indicators by
     // name and their means, the rate, the latest frame's time, 6 of the process.
     EXPECT_EQ(families.size(), 1u + 12u + 15u + 4u + 6u);
-    for (const char* sample : {
-             "lumaqc_up{channel=\"studio \\\"A\\\"\"} 1\n",         // the monitor runs
-             "lumaqc_receiving{channel=\"studio \\\"A\\\"\"} 0\n",  // a signal loss is open
-             "lumaqc_frames_total{channel=\"studio \\\"A\\\"\"} 2\n",
-             "lumaqc_stalls_total{channel=\"studio \\\"A\\\"\"} 1\n",
-             "lumaqc_decode_errors_total{channel=\"studio \\\"A\\\"\"} 3\n",
-             "lumaqc_reconnects_total{channel=\"studio \\\"A\\\"\"} 0\n",
-             "lumaqc_events_total{channel=\"studio "
-             "\\\"A\\\"\",type=\"odd\\\"type\\\\\",severity=\"warning\"} 1\n",
-             "lumaqc_events_total{channel=\"studio "
-             "\\\"A\\\"\",type=\"signal_loss\",severity=\"error\"} 1\n",
-             "lumaqc_event_active{channel=\"studio "
-             "\\\"A\\\"\",type=\"odd\\\"type\\\\\",severity=\"warning\"} 0\n",
-             "lumaqc_event_active{channel=\"studio "
-             "\\\"A\\\"\",type=\"signal_loss\",severity=\"error\"} 1\n",
-             "lumaqc_blockiness{channel=\"studio \\\"A\\\"\"} 1.5\n",
-             "lumaqc_contrast{channel=\"studio \\\"A\\\"\"} NaN\n",
-             "lumaqc_indicator{channel=\"studio \\\"A\\\"\",name=\"blockiness\"} 1.5\n",
-             "lumaqc_indicator_mean{channel=\"studio "
-             "\\\"A\\\"\",name=\"blockiness\",window=\"10s\"} 1\n",
-             "lumaqc_indicator_mean{channel=\"studio "
-             "\\\"A\\\"\",name=\"flickering\",window=\"60s\"} NaN\n",
-             "# TYPE lumaqc_frames_total counter\n",
-             "# TYPE lumaqc_indicator_mean gauge\n",
-             "# TYPE process_resident_memory_bytes gauge\n",
-             "# TYPE process_cpu_seconds_total counter\n",
+    const std::string a = "{channel=\"studio \\\"A\\\"\"", odd = ",type=\"odd\\\"type\\\\\"";
+    for (const std::string& sample : {
+             "lumaqc_up" + a + "} 1\n",         // the monitor runs
+             "lumaqc_receiving" + a + "} 0\n",  // a signal loss is open
+             "lumaqc_frames_total" + a + "} 2\n",
+             "lumaqc_stalls_total" + a + "} 1\n",
+             "lumaqc_decode_errors_total" + a + "} 3\n",
+             "lumaqc_reconnects_total" + a + "} 0\n",
+             "lumaqc_events_total" + a + odd + ",severity=\"warning\"} 1\n",
+             "lumaqc_events_total" + a + ",type=\"signal_loss\",severity=\"error\"} 1\n",
+             "lumaqc_event_active" + a + odd + ",severity=\"warning\"} 0\n",
+             "lumaqc_event_active" + a + ",type=\"signal_loss\",severity=\"error\"} 1\n",
+             "lumaqc_blockiness" + a + "} 1.5\n",
+             "lumaqc_contrast" + a + "} NaN\n",
+             "lumaqc_indicator" + a + ",name=\"blockiness\"} 1.5\n",
+             "lumaqc_indicator_mean" + a + ",name=\"blockiness\",window=\"10s\"} 1\n",
+             "lumaqc_indicator_mean" + a + ",name=\"flickering\",window=\"60s\"} NaN\n",
+             std::string("# TYPE lumaqc_frames_total counter\n"),
+             std::string("# TYPE lumaqc_indicator_mean gauge\n"),
+             std::string("# TYPE process_resident_memory_bytes gauge\n"),
+             std::string("# TYPE process_cpu_seconds_total counter\n"),
          }) {
         EXPECT_NE(text.find(sample), std::string::npos) << sample << "\nin\n" << text;
     }

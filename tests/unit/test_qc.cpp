@@ -85,14 +85,13 @@ Detected detect(const Profile& profile, int count,
 
 TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
     const std::string head = "name = \"p\"\n[[rule]]\nid = \"r\"\n";
+    const std::string black = head + "event = \"black\"\nseverity = \"error\"\n";
     const struct {
         std::string text;
         std::string error;
     } cases[] = {
-        {head + "event = \"black\"\nseverity = \"error\"\ntreshold = 2\n",
-         "line 6: unknown key 'treshold' in a rule"},
-        {head + "event = \"black\"\nseverity = \"error\"\nmin_duration = \"2 s\"\n",
-         "line 6: key 'min_duration' must be a finite number"},
+        {black + "treshold = 2\n", "line 6: unknown key 'treshold' in a rule"},
+        {black + "min_duration = \"2 s\"\n", "line 6: key 'min_duration' must be a finite number"},
         {head + "indicator = \"blurr\"\nthreshold = 7\ndirection = \"above\"\nseverity = "
                 "\"warning\"\n",
          "line 4: unknown indicator 'blurr' (blockiness, spatial_activity, letterbox, pillarbox, "
@@ -104,15 +103,13 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {head + "event = \"black\"\n", "line 2: a rule needs the key 'severity'"},
         {head + "indicator = \"blur\"\nseverity = \"error\"\ndirection = \"up\"\nthreshold = 1\n",
          "line 6: direction must be \"above\" or \"below\", not \"up\""},
-        {head + "event = \"black\"\nseverity = \"error\"\nthreshold = 1\n",
-         "line 6: key 'threshold' does not apply to black rules"},
+        {black + "threshold = 1\n", "line 6: key 'threshold' does not apply to black rules"},
         {head + "event = \"glitch\"\nseverity = \"error\"\n",
          "line 4: unknown event 'glitch' without an indicator (black, freeze, decode_error, "
          "signal_loss, frames_lost, truncated, bars, luma_levels)"},
-        {head + "event = \"black\"\nseverity = \"error\"\nmin_share = 120\n",
+        {black + "min_share = 120\n",
          "line 6: key 'min_share' is a percent of the picture (above 0, up to 100)"},
-        {head + "event = \"black\"\nseverity = \"error\"\nlow = 4\n",
-         "line 6: key 'low' does not apply to black rules"},
+        {black + "low = 4\n", "line 6: key 'low' does not apply to black rules"},
         {head + "event = \"luma_levels\"\nseverity = \"error\"\nhigh = 300\n",
          "line 6: key 'high' must be a luma level from 0 to 255"},
         {head + "event = \"bars\"\nseverity = \"info\"\nmax_level = 3\n",
@@ -124,13 +121,13 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 6: a luma_levels threshold is a percent of the picture (0 to 100)"},
         {head + "event = \"freeze\"\nseverity = \"error\"\ndirection = \"above\"\n",
          "line 6: a freeze rule's threshold is a lower limit"},
-        {head + "event = \"black\"\nseverity = \"error\"\nmin_duration = 1\nlonger_than = 1\n",
+        {black + "min_duration = 1\nlonger_than = 1\n",
          "line 7: a rule takes min_duration or longer_than, not both"},
-        {head + "event = \"black\"\nseverity = \"error\"\nfrom = \"5 s\"\n",
+        {black + "from = \"5 s\"\n",
          "line 6: key 'from' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
         {"name = \"p\"\nignore_head = -1\n",
          "line 2: key 'ignore_head' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
-        {head + "event = \"black\"\nseverity = \"error\"\nnot_during = [\"blur\"]\n",
+        {black + "not_during = [\"blur\"]\n",
          "line 6: key 'not_during' names 'blur', which no rule of the profile makes"},
         {head +
              "event = \"black\"\nseverity = \"error\"\n[[rule]]\nid = \"r\"\nevent = \"freeze\"\n"
