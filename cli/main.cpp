@@ -142,6 +142,183 @@ int main(int argc, char** argv) {
 
 namespace {
 
+// Where what the console prints goes. A document on standard output keeps
+// it to itself: the console's text goes to the error stream then, or nowhere
+// with --quiet.
+struct Console {
+    explicit Console(const Settings& options)
+        : stream(documentOnStandardOutput(options) ? stderr : stdout),
+          shown(!(documentOnStandardOutput(options) && options.quiet)) {}
+    FILE* stream;
+    bool shown;
+};
+
+// The QC profile of --profile, read (and refused) before anything else is
+// read or written; --print-profile prints it. An exit status when the run
+// ends here.
+std::optional<int> readProfile(const Settings& options, std::optional<qc::Profile>& profile) {
+    if (!options.profile.empty()) {
+        std::string error;
+        bool interrupted = false;
+        profile = qc::loadProfile(options.profile, error, &stopSignal, &interrupted);
+        if (interrupted) return stoppedBeforeStart();
+        if (!profile) {
+            std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
+            return -1;
+        }
+        if (!options.ignoreHead.empty()) profile->ignoreHead = options.ignoreHead;
+        if (!options.ignoreTail.empty()) profile->ignoreTail = options.ignoreTail;
+    }
+    if (options.printProfile) {
+        const std::string text =
+            options.profile == "default" ? qc::defaultProfileText() : qc::profileToToml(*profile);
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// Live monitoring (URLs and pipes, or --live) and the outputs that serve it
+// start before anything is read: a metrics address that cannot be bound
+// stops the start (false, with the message in `error`). None is needed
+// otherwise (`session` stays null).
+bool startLive(const Settings& options, bool live, std::unique_ptr<LiveSession>& session,
+               std::string& error) {
+    if (!live && !options.live.metrics && options.live.execOnEvent.empty()) return true;
+    session = LiveSession::start(options.live, options.input, &stopSignal, error);
+    if (!session) return false;
+    if (live) {
+        session->setHangups(&hangups);
+        installHangupHandler();
+    }
+    return true;
+}
+
+// What the run's end says (errors, the verdict, a stop, frames missing from a
+// raw file) and the exit status. The input is closed before the closing line.
+int finish(const RunOutcome& outcome, const Settings& options, const Console& console,
+           Outputs& outputs, std::unique_ptr<Analysis>& analysis) {
+    const DecisionSink* decision = outputs.decision();
+    if (outcome.status != 0) {
+        outputs.progress().clear();
+        std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? console.stream : stderr);
+        // The verdict on the frames done.
+        if (decision && console.shown) std::fputs(decision->consoleText().c_str(), console.stream);
+        std::fflush(stdout);
+        for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
+        // Under a profile, an input that ended on an error after frames were
+        // analysed (a file cut short, a decoder that gave up) is judged: the
+        // error is an event of the verdict, and the status is the verdict's.
+        if (decision && outcome.inputFailed && outcome.framesDone > 0) {
+            return decision->verdict().pass ? 0 : 1;
+        }
+        return -1;
+    }
+    if (decision && console.shown) std::fputs(decision->consoleText().c_str(), console.stream);
+    if (outcome.stopped) {
+        const int signo = stopSignal.load();
+        std::fprintf(stderr, "lumaqc: stopped by %s after %lld frames\n",
+                     signo == SIGINT ? "SIGINT" : "SIGTERM",
+                     static_cast<long long>(outcome.framesDone));
+        return 128 + signo;
+    }
+    // A raw file holds fewer of the frames asked for: the run stopped after
+    // its last whole frame.
+    const SourceInfo& input = analysis->input();
+    const RunOptions& run = analysis->options();
+    if (input.kind == "raw" && options.frames.has_value() && outcome.framesDone < run.frames) {
+        std::fprintf(stderr,
+                     "lumaqc: only %lld of the %lld frames requested from frame %lld exist in %s, "
+                     "which holds %lld whole frames\n",
+                     static_cast<long long>(outcome.framesDone), static_cast<long long>(run.frames),
+                     static_cast<long long>(run.start), input.path.c_str(),
+                     static_cast<long long>(input.frames));
+    }
+    analysis.reset();
+    if (console.shown) std::fputs("\nFile stream closed\n\n", console.stream);
+    if (!decision) return 0;
+    // Damage the decoder went on after is in the verdict (decode_error
+    // events); the status is the verdict's, 255 staying for runs that could
+    // not happen.
+    const std::string damage = decision->damageSummary();
+    if (!damage.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", damage.c_str());
+    }
+    return decision->verdict().pass ? 0 : 1;
+}
+
+// The analysis the command line asks for: the profile, the refusals of the
+// start, the live session, the log, the input, the outputs, the run.
+int analyse(const Settings& options, int argc, char** argv) {
+    std::optional<qc::Profile> profile;
+    if (const std::optional<int> status = readProfile(options, profile)) return *status;
+
+    const RunProvenance provenance = startProvenance(argc, argv);
+    const bool live = options.live.live || isLiveInput(options.input);
+    // Outputs that would destroy the input or each other stop the start
+    // (a live run's log rotates by default: its rotated names count too).
+    const std::string clash = checkOutputPaths(options, live);
+    if (!clash.empty()) {
+        std::fputs(clash.c_str(), stderr);
+        return -1;
+    }
+    const Console console(options);
+    std::string error;
+    std::unique_ptr<LiveSession> session;
+    if (!startLive(options, live, session, error)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
+    }
+
+    // The log is locked before the input is opened: a second run in the same
+    // folder is refused while this one waits for its input.
+    Outputs outputs;
+    if (!outputs.openLog(options, error, live)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
+    }
+
+    AnalysisRequest request = analysisRequest(options);
+    request.stop = &stopSignal;
+    if (live && !options.threadsGiven) request.threads = 1;
+    request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    if (options.width > 0 && options.height > 0) {
+        describeOutOfMemory(static_cast<int32_t>(options.width),
+                            static_cast<int32_t>(options.height));
+    }
+    OpenStatus opened = OpenStatus::Ok;
+    std::unique_ptr<Analysis> analysis =
+        live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
+    if (stopSignal.load() != 0) return stoppedBeforeStart();
+    if (!analysis && opened == OpenStatus::NeedsSize) {
+        // A path alone that names raw video: as for too few arguments.
+        std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), console.stream);
+        return -1;
+    }
+    if (!analysis) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
+    }
+    describeOutOfMemory(analysis->input().width, analysis->input().height);
+
+    const double fps = analysis->options().fps;
+    if (live) session->setFrameRate(fps);
+    if (profile && !(fps > 0.0 && std::isfinite(fps))) {
+        std::fprintf(stderr, "lumaqc: a QC profile needs a positive frame rate, not %g\n", fps);
+        return -1;
+    }
+
+    if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
+                        session.get(), error, &provenance)) {
+        std::fputs(error.c_str(), stderr);
+        return -1;
+    }
+    const RunOutcome outcome = analysis->run(outputs.sinks());
+    if (session) session->finish();
+    return finish(outcome, options, console, outputs, analysis);
+}
+
 int run(int argc, char** argv) {
     installStopHandlers();
     // A reader that goes away (`lumaqc ... | head`) makes the console write
@@ -187,156 +364,7 @@ int run(int argc, char** argv) {
             std::fputs(parsed.text.c_str(), stderr);
             return -1;
     }
-    const Settings& options = parsed.settings;
-    // A profile is read, and refused, before anything else is read or written.
-    std::string error;
-    std::optional<qc::Profile> profile;
-    if (!options.profile.empty()) {
-        bool interrupted = false;
-        profile = qc::loadProfile(options.profile, error, &stopSignal, &interrupted);
-        if (interrupted) return stoppedBeforeStart();
-        if (!profile) {
-            std::fprintf(stderr, "lumaqc: %s\n", error.c_str());
-            return -1;
-        }
-        if (!options.ignoreHead.empty()) profile->ignoreHead = options.ignoreHead;
-        if (!options.ignoreTail.empty()) profile->ignoreTail = options.ignoreTail;
-    }
-    if (options.printProfile) {
-        const std::string text =
-            options.profile == "default" ? qc::defaultProfileText() : qc::profileToToml(*profile);
-        std::fputs(text.c_str(), stdout);
-        return 0;
-    }
-
-    const RunProvenance provenance = startProvenance(argc, argv);
-    const bool live = options.live.live || isLiveInput(options.input);
-    // Outputs that would destroy the input or each other stop the start
-    // (a live run's log rotates by default: its rotated names count too).
-    const std::string clash = checkOutputPaths(options, live);
-    if (!clash.empty()) {
-        std::fputs(clash.c_str(), stderr);
-        return -1;
-    }
-    // A document on standard output keeps it to itself: what the console
-    // would print goes to the error stream then, or nowhere with --quiet.
-    const bool documentOnStdout = documentOnStandardOutput(options);
-    FILE* const consoleStream = documentOnStdout ? stderr : stdout;
-    const bool consoleShown = !(documentOnStdout && options.quiet);
-    // Live monitoring (URLs and pipes, or --live) and the outputs that serve
-    // it start before anything is read: a metrics address that cannot be
-    // bound stops the start.
-    std::unique_ptr<LiveSession> session;
-    if (live || options.live.metrics || !options.live.execOnEvent.empty()) {
-        session = LiveSession::start(options.live, options.input, &stopSignal, error);
-        if (!session) {
-            std::fputs(error.c_str(), stderr);
-            return -1;
-        }
-        if (live) {
-            session->setHangups(&hangups);
-            installHangupHandler();
-        }
-    }
-
-    // The log is locked before the input is opened: a second run in the same
-    // folder is refused while this one waits for its input.
-    Outputs outputs;
-    if (!outputs.openLog(options, error, live)) {
-        std::fputs(error.c_str(), stderr);
-        return -1;
-    }
-
-    AnalysisRequest request = analysisRequest(options);
-    request.stop = &stopSignal;
-    if (live && !options.threadsGiven) request.threads = 1;
-    request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    if (options.width > 0 && options.height > 0) {
-        describeOutOfMemory(static_cast<int32_t>(options.width),
-                            static_cast<int32_t>(options.height));
-    }
-    OpenStatus opened = OpenStatus::Ok;
-    std::unique_ptr<Analysis> analysis =
-        live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
-    if (stopSignal.load() != 0) return stoppedBeforeStart();
-    if (!analysis && opened == OpenStatus::NeedsSize) {
-        // A path alone that names raw video: as for too few arguments.
-        std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), consoleStream);
-        return -1;
-    }
-    if (!analysis) {
-        std::fputs(error.c_str(), stderr);
-        return -1;
-    }
-    describeOutOfMemory(analysis->input().width, analysis->input().height);
-
-    const double fps = analysis->options().fps;
-    if (live) session->setFrameRate(fps);
-    if (profile && !(fps > 0.0 && std::isfinite(fps))) {
-        std::fprintf(stderr, "lumaqc: a QC profile needs a positive frame rate, not %g\n", fps);
-        return -1;
-    }
-
-    if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
-                        session.get(), error, &provenance)) {
-        std::fputs(error.c_str(), stderr);
-        return -1;
-    }
-    const RunOutcome outcome = analysis->run(outputs.sinks());
-    if (session) session->finish();
-    const DecisionSink* decision = outputs.decision();
-    // Under a profile, an input that ended on an error after frames were
-    // analysed (a file cut short, a decoder that gave up) is judged: the
-    // error is an event of the verdict, and the status is the verdict's.
-    if (outcome.status != 0 && decision && outcome.inputFailed && outcome.framesDone > 0) {
-        outputs.progress().clear();
-        std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? consoleStream : stderr);
-        if (consoleShown) std::fputs(decision->consoleText().c_str(), consoleStream);
-        std::fflush(stdout);
-        for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
-        return decision->verdict().pass ? 0 : 1;
-    }
-    if (outcome.status != 0) {
-        outputs.progress().clear();
-        std::fputs(outcome.message.c_str(), outcome.messageOnStdout ? consoleStream : stderr);
-        // The verdict on the frames done.
-        if (decision && consoleShown) std::fputs(decision->consoleText().c_str(), consoleStream);
-        std::fflush(stdout);
-        for (const std::string& later : outcome.laterErrors) std::fputs(later.c_str(), stderr);
-        return -1;
-    }
-    if (decision && consoleShown) std::fputs(decision->consoleText().c_str(), consoleStream);
-    if (outcome.stopped) {
-        const int signo = stopSignal.load();
-        std::fprintf(stderr, "lumaqc: stopped by %s after %lld frames\n",
-                     signo == SIGINT ? "SIGINT" : "SIGTERM",
-                     static_cast<long long>(outcome.framesDone));
-        return 128 + signo;
-    }
-    // A raw file holds fewer of the frames asked for: the run stopped after
-    // its last whole frame.
-    const SourceInfo& input = analysis->input();
-    const RunOptions& run = analysis->options();
-    if (input.kind == "raw" && options.frames.has_value() && outcome.framesDone < run.frames) {
-        std::fprintf(stderr,
-                     "lumaqc: only %lld of the %lld frames requested from frame %lld exist in %s, "
-                     "which holds %lld whole frames\n",
-                     static_cast<long long>(outcome.framesDone), static_cast<long long>(run.frames),
-                     static_cast<long long>(run.start), input.path.c_str(),
-                     static_cast<long long>(input.frames));
-    }
-    analysis.reset();
-    if (consoleShown) std::fputs("\nFile stream closed\n\n", consoleStream);
-    if (!decision) return 0;
-    // Damage the decoder went on after is in the verdict (decode_error
-    // events); the status is the verdict's, 255 staying for runs that could
-    // not happen.
-    const std::string damage = decision->damageSummary();
-    if (!damage.empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", damage.c_str());
-    }
-    return decision->verdict().pass ? 0 : 1;
+    return analyse(parsed.settings, argc, argv);
 }
 
 }  // namespace

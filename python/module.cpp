@@ -376,6 +376,77 @@ Settings settingsOf(const std::string& path, const py::dict& options) {
     return settings;
 }
 
+// The profile of `profile=`, read (and refused) before anything else is
+// read or written, with the ignore_head / ignore_tail of the keywords; none
+// without one.
+std::optional<qc::Profile> profileOf(const Settings& settings) {
+    if (settings.profile.empty()) return std::nullopt;
+    qc::Profile profile = loadProfile(settings.profile);
+    if (!settings.ignoreHead.empty()) profile.ignoreHead = settings.ignoreHead;
+    if (!settings.ignoreTail.empty()) profile.ignoreTail = settings.ignoreTail;
+    return profile;
+}
+
+// The input opened as the program opens it (without the GIL); raises Error,
+// or NotVideoError for a file that holds no video the decoder knows.
+std::unique_ptr<Analysis> openInput(const Settings& settings, std::atomic<int>& stop) {
+    AnalysisRequest request = analysisRequest(settings);
+    request.stop = &stop;
+    std::string error;
+    OpenStatus opened = OpenStatus::Ok;
+    std::unique_ptr<Analysis> analysis;
+    {
+        py::gil_scoped_release release;
+        analysis = Analysis::open(request, error, &opened);
+    }
+    if (analysis) return analysis;
+    if (error.empty()) {
+        raiseError(printableName(settings.input) +
+                       " is not a video file that can be decoded; raw video needs width "
+                       "and height",
+                   notVideoType);
+    }
+    raiseError(error);
+}
+
+// The result's "frame", "time" and "values" arrays from the rows collected.
+void addRows(py::dict& result, const CollectSink& collect) {
+    const ResultsRecorder& recorder = collect.recorder();
+    const auto rows = static_cast<py::ssize_t>(recorder.size());
+    py::array_t<int64_t> indices(rows);
+    py::array_t<double> times(rows);
+    py::array_t<double> values({rows, static_cast<py::ssize_t>(kIndicatorCount)});
+    auto index = indices.mutable_unchecked<1>();
+    auto time = times.mutable_unchecked<1>();
+    auto value = values.mutable_unchecked<2>();
+    for (py::ssize_t row = 0; row < rows; ++row) {
+        index(row) = recorder.frameIndex(static_cast<size_t>(row));
+        time(row) = collect.seconds()[static_cast<size_t>(row)];
+        py::ssize_t column = 0;
+        for (const IndicatorId id : kColumns) {
+            value(row, column++) = valueOrNaN(recorder.value(static_cast<size_t>(row), id));
+        }
+    }
+    result["frame"] = indices;
+    result["time"] = times;
+    result["values"] = values;
+}
+
+// The result's "input": the input as opened, and the run's settings.
+py::dict inputOf(const SourceInfo& input, const RunOptions& run) {
+    py::dict info;
+    info["path"] = py::bytes(input.path);  // the package decodes it with os.fsdecode
+    info["kind"] = input.kind;
+    info["codec"] = input.kind == "decoder" ? input.codec : std::string("rawvideo");
+    info["width"] = input.width;
+    info["height"] = input.height;
+    info["fps"] = run.fps;
+    info["start_frame"] = run.start;
+    info["frames_requested"] =
+        run.untilEnd ? py::object(py::none()) : py::object(py::int_(run.frames));
+    return info;
+}
+
 // Runs the engine on `path` with the program's options (see settingsOf) and
 // returns a dict: "input", "frame" (indices), "time" (presentation times,
 // seconds), "values" (frames x 15, column order, NaN for null), "summary",
@@ -388,37 +459,11 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     if (const std::string clash = checkOutputPaths(settings); !clash.empty()) {
         raiseError(printableName(clash.substr(0, clash.size() - 1)));
     }
-
-    // A profile is read, and refused, before anything else is read or written.
-    std::optional<qc::Profile> profile;
-    if (!settings.profile.empty()) {
-        profile = loadProfile(settings.profile);
-        if (!settings.ignoreHead.empty()) profile->ignoreHead = settings.ignoreHead;
-        if (!settings.ignoreTail.empty()) profile->ignoreTail = settings.ignoreTail;
-    }
-
+    std::optional<qc::Profile> profile = profileOf(settings);
     std::atomic<int> stop{0};
-    AnalysisRequest request = analysisRequest(settings);
-    request.stop = &stop;
-    std::string error;
-    OpenStatus opened = OpenStatus::Ok;
-    std::unique_ptr<Analysis> analysis;
-    {
-        py::gil_scoped_release release;
-        analysis = Analysis::open(request, error, &opened);
-    }
-    if (!analysis) {
-        if (error.empty()) {
-            raiseError(printableName(path) +
-                           " is not a video file that can be decoded; raw video needs width "
-                           "and height",
-                       notVideoType);
-        }
-        raiseError(error);
-    }
+    const std::unique_ptr<Analysis> analysis = openInput(settings, stop);
     const SourceInfo& input = analysis->input();
     const RunOptions& run = analysis->options();
-
     if (profile && !(run.fps > 0.0 && std::isfinite(run.fps))) {
         char text[96];
         std::snprintf(text, sizeof text, "lumaqc: a QC profile needs a positive frame rate, not %g",
@@ -429,6 +474,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     // As the program does: the decision first, then the documents, created
     // once the input is open.
     Outputs outputs;
+    std::string error;
     if (!outputs.create(settings, std::move(profile), input.path, OutputsFor::Library, nullptr,
                         error)) {
         raiseError(error);
@@ -436,7 +482,6 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     CollectSink collect(stop);
     std::vector<ResultSink*> sinks = outputs.sinks();
     sinks.push_back(&collect);
-
     RunOutcome outcome;
     std::string unwritten;
     {
@@ -448,43 +493,11 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     }
     collect.rethrow();
 
-    const ResultsRecorder& recorder = collect.recorder();
-    const auto rows = static_cast<py::ssize_t>(recorder.size());
-    py::array_t<int64_t> indices(rows);
-    py::array_t<double> times(rows);
-    py::array_t<double> values({rows, static_cast<py::ssize_t>(kIndicatorCount)});
-    {
-        auto index = indices.mutable_unchecked<1>();
-        auto time = times.mutable_unchecked<1>();
-        auto value = values.mutable_unchecked<2>();
-        for (py::ssize_t row = 0; row < rows; ++row) {
-            index(row) = recorder.frameIndex(static_cast<size_t>(row));
-            time(row) = collect.seconds()[static_cast<size_t>(row)];
-            py::ssize_t column = 0;
-            for (const IndicatorId id : kColumns) {
-                value(row, column++) = valueOrNaN(recorder.value(static_cast<size_t>(row), id));
-            }
-        }
-    }
-
-    py::dict inputInfo;
-    inputInfo["path"] = py::bytes(input.path);  // the package decodes it with os.fsdecode
-    inputInfo["kind"] = input.kind;
-    inputInfo["codec"] = input.kind == "decoder" ? input.codec : std::string("rawvideo");
-    inputInfo["width"] = input.width;
-    inputInfo["height"] = input.height;
-    inputInfo["fps"] = run.fps;
-    inputInfo["start_frame"] = run.start;
-    inputInfo["frames_requested"] =
-        run.untilEnd ? py::object(py::none()) : py::object(py::int_(run.frames));
-
     py::dict result;
     result["unwritten"] = py::bytes(unwritten);
-    result["input"] = inputInfo;
-    result["frame"] = indices;
-    result["time"] = times;
-    result["values"] = values;
-    result["summary"] = summaryOf(recorder, run.fps);
+    result["input"] = inputOf(input, run);
+    addRows(result, collect);
+    result["summary"] = summaryOf(collect.recorder(), run.fps);
     result["complete"] = outcome.status == 0 && !outcome.stopped;
     std::string message = outcome.status != 0 ? outcome.message : std::string();
     if (const DecisionSink* decision = outputs.decision()) {
