@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "live/rolling_documents.h"
 #include "live/status.h"
@@ -229,7 +230,10 @@ void LiveSession::signalLost(const SignalGap& gap) {
     }
     loss_ = loss;
     lossInHub_ = true;
-    hub_.publish(signalLossRecord(true, loss_, loss_));
+    const LiveEvent opened = signalLossRecord(true, loss_, loss_);
+    const nlohmann::json record = nlohmann::json::parse(opened.json, nullptr, false);
+    lossOpenedAt_ = record.is_object() ? record.value("wall_time", "") : "";
+    hub_.publish(opened);
 }
 
 void LiveSession::signalBack(const SignalGap& gap) {
@@ -254,7 +258,7 @@ void LiveSession::signalBack(const SignalGap& gap) {
         // (A profile without a signal_loss rule makes no event of it: the
         // session closes what it opened.)
         handingOver_ = true;
-        decision_->signalLost(loss_.next, loss_.seconds, loss_.message);
+        decision_->signalLost(loss_.next, loss_.seconds, loss_.message, lossOpenedAt_);
         handingOver_ = false;
         decision_->signalBack(back.next, back.seconds, back.message);
         return;

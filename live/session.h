@@ -124,6 +124,7 @@ class LiveSession : public LiveObserver, public LiveOutputs {
     SignalLoss loss_;                       // the one open, without a decision
     bool lossInHub_ = false;                // a loss opened outside the decision is open
     std::atomic<bool> handingOver_{false};  // the decision takes that loss over
+    std::string lossOpenedAt_;              // its wall_time
     std::mutex noticeMutex_;
     double lastNotice_ = -1e9;
     long noticesHeld_ = 0;

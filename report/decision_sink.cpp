@@ -224,7 +224,7 @@ void DecisionSink::setLiveLimits(double decodeHoldOff, size_t statisticFrames,
 void DecisionSink::heard(qc::Change change, const qc::Event& event) {
     Json record{{"record", changeName(change)}};
     record.update(eventJson(event, clock_));
-    if (listener_) record["wall_time"] = utcNow();
+    if (listener_) record["wall_time"] = wallTime_.empty() ? utcNow() : wallTime_;
     const std::string line = record.dump(-1, ' ', false, Json::error_handler_t::replace);
     writeLine(line);
     if (listener_) listener_(change, event, line);
@@ -235,9 +235,12 @@ void DecisionSink::setLive(Listener listener) {
     listener_ = std::move(listener);
 }
 
-void DecisionSink::signalLost(int64_t next, double seconds, const std::string& message) {
+void DecisionSink::signalLost(int64_t next, double seconds, const std::string& message,
+                              const std::string& wallTime) {
     std::lock_guard<std::mutex> lock(mutex_);
+    wallTime_ = wallTime;
     detector_->signalLost(next, seconds, message);
+    wallTime_.clear();
 }
 
 void DecisionSink::signalBack(int64_t next, double seconds, const std::string& message) {

@@ -84,7 +84,9 @@ class DecisionSink : public ResultSink, public DecisionView {
         std::function<void(qc::Change change, const qc::Event& event, const std::string& record)>;
     void setLive(Listener listener);
     // Live inputs: signal losses (see qc::EventDetector::signalLost).
-    void signalLost(int64_t next, double seconds, const std::string& message);
+    // `wallTime`: when the loss opened, for one told late (else now).
+    void signalLost(int64_t next, double seconds, const std::string& message,
+                    const std::string& wallTime = "");
     void signalBack(int64_t next, double seconds, const std::string& message);
     // Runs that never end: see qc::EventDetector::setLiveLimits. Before begin().
     void setLiveLimits(double decodeHoldOff, size_t statisticFrames, size_t damagedFrames);
@@ -96,6 +98,7 @@ class DecisionSink : public ResultSink, public DecisionView {
 
     mutable std::mutex mutex_;  // guards everything below
     Listener listener_;
+    std::string wallTime_;  // of the change being heard, when not now
     std::unique_ptr<qc::EventDetector> detector_;
     qc::Profile profile_;
     std::string source_;

@@ -125,6 +125,7 @@ TEST_F(Live, UdpStreamWithAPause) {
     ASSERT_EQ(heard.size(), 6u);
     EXPECT_EQ(heard[0]["record"], "open");
     EXPECT_EQ(heard[0]["type"], "signal_loss");
+    EXPECT_EQ(heard[0]["wall_time"], seen[0]["wall_time"]);  // when it opened, not when handed over
     EXPECT_EQ(std::vector<Json>(heard.begin() + 1, heard.end()),
               std::vector<Json>(seen.begin() + 1, seen.begin() + 6));
     EXPECT_NEAR(seen[3]["first_frame"].get<double>(), 25, 2);  // black from 1 s to 2 s
