@@ -32,6 +32,11 @@ std::vector<std::string> programWrapper() {
     return fields(wrapper != nullptr ? wrapper : "");
 }
 
+namespace {
+
+// Arms one fault of the fault library (tests/e2e/inject/fault_inject.cpp) in
+// the environment of this process, for the program it is about to execute:
+// in a child process between fork and exec.
 void armFault(const std::string& fault) {
     setenv("LUMAQC_FAULT", fault.c_str(), 1);
     setenv("LD_PRELOAD", LUMAQC_FAULT_INJECT, 1);
@@ -40,8 +45,6 @@ void armFault(const std::string& fault) {
     setenv("ASAN_OPTIONS",
            (std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
 }
-
-namespace {
 
 std::string temporaryFile(const char* what) {
     std::string name = "/tmp/lumaqc-" + std::string(what) + "-XXXXXX";

@@ -107,10 +107,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd);
 RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
                        const std::string& input);
-// Arms one fault of the fault library (tests/e2e/inject/fault_inject.cpp) in
-// the environment of this process, for the program it is about to execute:
-// call it in a child process between fork and exec.
-void armFault(const std::string& fault);
 // Runs lumaqc with one fault of the fault library (tests/e2e/inject) armed,
 // for instance "9216:eio".
 RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
