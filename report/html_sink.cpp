@@ -70,15 +70,34 @@ std::string intervalsJson(const std::vector<FrameInterval>& intervals) {
     return out + "]";
 }
 
+// Charts of long runs hold at most this many points per series: the frames
+// in buckets, each bucket drawn as its lowest and highest value (in the order
+// they come), so that a one-frame spike survives.
+constexpr size_t kChartPoints = 4000;
+
 // The chart data: first frame, frame count, frame rate, intervals and one
 // array of values per indicator in column order, null where a frame has none.
-std::string chartData(const ResultsRecorder& recorder, double fps, const std::string& decision) {
+// A long run's series are decimated and the frame of each point given in "x".
+std::string chartData(const ResultsRecorder& recorder, double fps,
+                      const std::vector<FrameInterval>& frozen, const std::string& decision) {
+    const size_t count = recorder.size();
+    const size_t bucket =
+        count > kChartPoints ? (count + kChartPoints / 2 - 1) / (kChartPoints / 2) : 1;
     std::string out = "{\"first\":";
-    out += std::to_string(recorder.size() > 0 ? recorder.frameIndex(0) : 0);
-    out += ",\"count\":" + std::to_string(recorder.size());
+    out += std::to_string(count > 0 ? recorder.frameIndex(0) : 0);
+    out += ",\"count\":" + std::to_string(count);
     out += ",\"fps\":" + (std::isfinite(fps) ? compactNumber(fps, 6) : std::string("0"));
-    out += ",\"frozen\":" + intervalsJson(recorder.frozenIntervals());
+    out += ",\"frozen\":" + intervalsJson(frozen);
     out += ",\"blackouts\":" + intervalsJson(recorder.blackoutIntervals());
+    if (bucket > 1) {
+        out += ",\"x\":[";
+        for (size_t row = 0; row < count; row += bucket) {
+            const size_t middle = std::min(row + bucket / 2, count - 1);
+            out += (row > 0 ? "," : "") + std::to_string(recorder.frameIndex(row)) + ',' +
+                   std::to_string(recorder.frameIndex(middle));
+        }
+        out += "]";
+    }
     out += ",\"series\":[";
     bool firstSeries = true;
     for (const IndicatorInfo* info : indicatorColumns()) {
@@ -88,10 +107,32 @@ std::string chartData(const ResultsRecorder& recorder, double fps, const std::st
         out += "\n{\"key\":" + jsonString(info->key) + ",\"name\":" + jsonString(info->name) +
                ",\"type\":" + jsonString(info->kind == ValueKind::Flag ? "flag" : "value") +
                ",\"decimals\":" + std::to_string(decimals) + ",\"values\":[";
-        for (size_t row = 0; row < recorder.size(); ++row) {
+        const auto text = [&](const std::optional<double>& v) {
+            return v ? compactNumber(*v, decimals) : std::string("null");
+        };
+        for (size_t row = 0; row < count; row += bucket) {
             if (row > 0) out += ',';
-            const std::optional<double> v = recorder.value(row, info->id);
-            out += v ? compactNumber(*v, decimals) : std::string("null");
+            if (bucket == 1) {
+                out += text(recorder.value(row, info->id));
+                continue;
+            }
+            std::optional<double> low;
+            std::optional<double> high;
+            size_t lowAt = 0;
+            size_t highAt = 0;
+            for (size_t r = row; r < std::min(row + bucket, count); ++r) {
+                const std::optional<double> v = recorder.value(r, info->id);
+                if (!v) continue;
+                if (!low || *v < *low) {
+                    low = v;
+                    lowAt = r;
+                }
+                if (!high || *v > *high) {
+                    high = v;
+                    highAt = r;
+                }
+            }
+            out += lowAt <= highAt ? text(low) + ',' + text(high) : text(high) + ',' + text(low);
         }
         out += "]}";
     }
@@ -263,12 +304,33 @@ std::string decisionSections(const DecisionSink& decision, const ThumbnailKeeper
     if (detector.events().empty()) {
         out += "<p class=\"none\" id=\"lumaqc-events\">No event.</p>\n";
     } else {
+        // Errors first, then warnings, then notes; each by time.
+        std::vector<const qc::Event*> events;
+        for (const qc::Event& e : detector.events()) events.push_back(&e);
+        std::stable_sort(events.begin(), events.end(), [](const qc::Event* a, const qc::Event* b) {
+            if (a->severity != b->severity) return a->severity > b->severity;
+            return a->firstFrame < b->firstFrame;
+        });
+        const qc::TimecodeClock& clock = decision.clock();
+        const auto timecode = [&clock](double seconds) {
+            return clock.valid() && std::isfinite(seconds) ? clock.at(seconds) : std::string("–");
+        };
+        out += "<p class=\"toolbar\" id=\"lumaqc-severity\">Show:";
+        const std::pair<const char*, int64_t> shown[] = {
+            {"error", v.errors}, {"warning", v.warnings}, {"info", v.infos}};
+        for (const auto& [name, n] : shown) {
+            out += std::string(" <label><input type=\"checkbox\" value=\"") + name +
+                   "\" checked> " + name + (std::string(name) == "info" ? "" : "s") + " (" +
+                   std::to_string(n) + ")</label>";
+        }
         out +=
-            "<p class=\"hint\">Click an event to zoom every chart to it.</p>\n<table "
+            "</p>\n<p class=\"hint\">Click an event to zoom every chart to it.</p>\n<table "
             "id=\"lumaqc-events\">\n<thead><tr><th>Picture</th><th>Type</th><th>Severity</th>"
-            "<th>EBU item</th><th>Frames</th><th>Start (s)</th><th>End (s)</th>"
-            "<th>Duration (s)</th><th>Worst value</th><th>Message</th></tr></thead>\n<tbody>\n";
-        for (const qc::Event& e : detector.events()) {
+            "<th>EBU item</th><th>Frames</th><th>Start (s)</th><th>Start timecode</th>"
+            "<th>End (s)</th><th>End timecode</th><th>Duration (s)</th><th>Worst value</th>"
+            "<th>Message</th></tr></thead>\n<tbody>\n";
+        for (const qc::Event* event : events) {
+            const qc::Event& e = *event;
             std::string picture;
             if (keeper != nullptr) {
                 const auto found = keeper->eventPictures().find(e.id);
@@ -285,8 +347,9 @@ std::string decisionSections(const DecisionSink& decision, const ThumbnailKeeper
                    qc::severityName(e.severity) + "</td><td>" + escapeHtml(item) + "</td><td>" +
                    std::to_string(e.firstFrame) + "–" + std::to_string(e.lastFrame) + " (" +
                    std::to_string(e.frames()) + ")</td><td>" + number(e.startSeconds, "%.3f") +
-                   "</td><td>" + number(e.endSeconds, "%.3f") + "</td><td>" +
-                   number(e.durationSeconds(), "%.3f") + "</td><td>" +
+                   "</td><td>" + timecode(e.startSeconds) + "</td><td>" +
+                   number(e.endSeconds, "%.3f") + "</td><td>" + timecode(e.endSeconds) +
+                   "</td><td>" + number(e.durationSeconds(), "%.3f") + "</td><td>" +
                    (e.worstValue ? number(*e.worstValue) : std::string("–")) + "</td><td>" +
                    escapeHtml(e.message) + "</td></tr>\n";
         }
@@ -294,11 +357,24 @@ std::string decisionSections(const DecisionSink& decision, const ThumbnailKeeper
     }
 
     if (keeper != nullptr) {
-        // Round by round: every rule's worst frame, then every rule's second ...
-        std::vector<std::string> rows(keeper->worst().size());
+        // Only the groups of rules that raised an event: their worst frames
+        // are the ones the desk looks at. Round by round: every group's worst
+        // frame, then every group's second ...
+        std::vector<const ThumbnailKeeper::RuleWorst*> raised;
+        for (const ThumbnailKeeper::RuleWorst& w : keeper->worst()) {
+            const bool any = std::any_of(
+                detector.events().begin(), detector.events().end(), [&w](const qc::Event& e) {
+                    const bool perFrame = e.statistic == qc::Statistic::None;
+                    return qc::conditionOf(e.watch).onIndicator &&
+                           e.indicator == indicatorKey(w.indicator) && e.direction == w.direction &&
+                           perFrame == w.perFrame && (!perFrame || e.threshold == w.threshold);
+                });
+            if (any) raised.push_back(&w);
+        }
+        std::vector<std::string> rows(raised.size());
         for (size_t rank = 0; rank < kWorstFrames; ++rank) {
-            for (size_t r = 0; r < keeper->worst().size(); ++r) {
-                const ThumbnailKeeper::RuleWorst& w = keeper->worst()[r];
+            for (size_t r = 0; r < raised.size(); ++r) {
+                const ThumbnailKeeper::RuleWorst& w = *raised[r];
                 if (rank >= w.frames.size()) continue;
                 const ThumbnailKeeper::Worst& f = w.frames[rank];
                 const std::string caption =
@@ -308,9 +384,11 @@ std::string decisionSections(const DecisionSink& decision, const ThumbnailKeeper
                            "</figcaption></figure>";
             }
         }
-        out += "<h2>Worst frames per rule</h2>\n<div id=\"lumaqc-worst\">\n";
+        out +=
+            "<h2>Worst frames of the rules that raised an event</h2>\n<div id=\"lumaqc-worst\">\n";
+        if (raised.empty()) out += "<p class=\"none\">No indicator rule raised an event.</p>\n";
         for (size_t r = 0; r < rows.size(); ++r) {
-            const ThumbnailKeeper::RuleWorst& w = keeper->worst()[r];
+            const ThumbnailKeeper::RuleWorst& w = *raised[r];
             out += "<div class=\"worst\" data-rule=\"" + escapeHtml(w.rule) +
                    "\"><div class=\"worst-title\">" + escapeHtml(w.rule) + " (" +
                    indicatorKey(w.indicator) + ", worst when " +
@@ -485,15 +563,30 @@ bool HtmlSink::end(const RunSummary& summary) {
         "<p class=\"hint\">Frames with a value leave out the frames an indicator does not "
         "rate (block loss and slice on small pictures, flickering between its ratings) and "
         "values that are not numbers. Percentiles use the nearest-rank method.</p>\n";
+    // Under a profile the frozen pictures are the freeze events, so that the
+    // section, the shading and the events table tell one story.
+    std::vector<FrameInterval> frozen = recorder_.frozenIntervals();
+    if (decision_ != nullptr) {
+        frozen.clear();
+        for (const qc::Event& e : decision_->detector().events()) {
+            if (e.watch == qc::Watch::Freeze) frozen.push_back({e.firstFrame, e.lastFrame});
+        }
+        std::sort(frozen.begin(), frozen.end(),
+                  [](const FrameInterval& a, const FrameInterval& b) { return a.first < b.first; });
+    }
     page += "<h2>Frozen pictures</h2>\n";
-    page += intervalsTable("lumaqc-frozen", recorder_.frozenIntervals(), run_.fps,
-                           "No frozen picture.");
+    if (decision_ != nullptr) {
+        page += "<p class=\"hint\">The freeze events of the profile.</p>\n";
+    }
+    page += intervalsTable("lumaqc-frozen", frozen, run_.fps,
+                           decision_ != nullptr ? "No freeze event." : "No frozen picture.");
     page += "<h2>Blackouts</h2>\n";
     page +=
         intervalsTable("lumaqc-blackouts", recorder_.blackoutIntervals(), run_.fps, "No blackout.");
     page +=
-        "<h2>Indicators over frames</h2>\n<p class=\"hint\">Drag across a chart to zoom "
-        "every chart to those frames; double-click to show all frames again. Frozen "
+        "<h2>Indicators over time</h2>\n<p class=\"hint\">Drag across a chart to zoom "
+        "every chart to those frames; double-click to show all frames again. Long runs "
+        "draw each stretch of frames as its lowest and highest value. Frozen "
         "pictures are shaded blue, blackouts grey.</p>\n<p class=\"toolbar\"><button "
         "id=\"lumaqc-reset\" type=\"button\">Show all frames</button></p>\n";
     if (decision_ != nullptr) {
@@ -504,7 +597,8 @@ bool HtmlSink::end(const RunSummary& summary) {
     }
     page += "<div id=\"lumaqc-charts\"></div>\n";
     page += "<script type=\"application/json\" id=\"lumaqc-data\">";
-    page += chartData(recorder_, run_.fps, decision_ ? decisionData(*decision_) : std::string());
+    page += chartData(recorder_, run_.fps, frozen,
+                      decision_ ? decisionData(*decision_) : std::string());
     page += "</script>\n<script>\n/* uPlot, MIT licence:\n";
     page += report_assets::uplotLicense;
     page += "*/\n";

@@ -1,11 +1,14 @@
-// lumaqc report page: one chart per indicator over the frame index. All the
+// lumaqc report page: one chart per indicator over time. All the
 // charts share one x axis: zooming one (drag across it) zooms them all,
 // double-click or "Show all frames" goes back to the whole run, and the hover
 // cursor and its values follow across charts.
 //
 // The data sits in <script id="lumaqc-data"> as JSON: the first frame, the
 // frame count and, per indicator, one value per frame (null where the frame
-// has none). Frozen and blackout intervals are shaded on every chart.
+// has none). A long run's series are decimated (each stretch of frames as its
+// lowest and highest value) and "x" gives the frame of each point. The x axis
+// stays in frames, its ticks fall on whole seconds (or minutes) and read as
+// time. Frozen and blackout intervals are shaded on every chart.
 //
 // Scales stay comparable: an indicator with no value on any frame (block
 // loss on a small picture) gets an empty chart with a note, and the
@@ -29,8 +32,11 @@
 
     const data = JSON.parse(document.getElementById("lumaqc-data").textContent);
     const container = document.getElementById("lumaqc-charts");
-    const frames = new Array(data.count);
-    for (let i = 0; i < data.count; i++) frames[i] = data.first + i;
+    let frames = data.x;
+    if (!frames) {
+        frames = new Array(data.count);
+        for (let i = 0; i < data.count; i++) frames[i] = data.first + i;
+    }
     const lastFrame = data.first + Math.max(data.count - 1, 0);
 
     const HEIGHT = 170;
@@ -49,6 +55,24 @@
         if (frame == null) return "–";
         const seconds = data.fps > 0 ? " (" + (frame / data.fps).toFixed(3) + " s)" : "";
         return frame + seconds;
+    }
+
+    // Tick steps in seconds; the axis keeps frames, so a step is fps frames a second.
+    const TIME_STEPS = [0.04, 0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200];
+    const timeAxis = data.fps > 0
+        ? {
+              incrs: TIME_STEPS.map((s) => s * data.fps),
+              values: (u, splits) => splits.map((f) => timeText(f / data.fps)),
+          }
+        : {};
+    function timeText(seconds) {
+        const whole = Math.round(seconds * 1000) / 1000;
+        if (lastFrame / data.fps < 60) return whole + " s";
+        const h = Math.floor(whole / 3600);
+        const m = Math.floor((whole % 3600) / 60);
+        const fraction = whole % 1 !== 0;
+        const sec = (whole % 60).toFixed(fraction ? 1 : 0).padStart(fraction ? 4 : 2, "0");
+        return (h > 0 ? h + ":" + String(m).padStart(2, "0") : String(m)) + ":" + sec;
     }
 
     function valueFormatter(series) {
@@ -198,7 +222,7 @@
                     value: valueFormatter(series),
                 },
             ],
-            axes: [{}, { size: 64 }],
+            axes: [timeAxis, { size: 64 }],
             hooks: {
                 drawClear: [shadeIntervals],
                 draw: thresholds.length > 0 ? [drawThresholds(thresholds)] : [],
@@ -259,7 +283,7 @@
                 setScale: [(u, key) => key === "x" && followX(u)],
             },
         };
-        return new uPlot(opts, [frames, new Array(data.count).fill(null)], box);
+        return new uPlot(opts, [frames, frames.map(() => null)], box);
     }
 
     try {
@@ -302,6 +326,26 @@
         });
     }
 
+    // The severity filter over the events table: a row shows when its box is ticked.
+    const filter = document.getElementById("lumaqc-severity");
+    if (filter) {
+        filter.addEventListener("change", () => {
+            const hidden = new Set([...filter.querySelectorAll("input:not(:checked)")].map((i) => i.value));
+            for (const row of document.querySelectorAll("#lumaqc-events tr[data-event]")) {
+                row.hidden = [...row.classList].some((c) => hidden.has(c));
+            }
+        });
+    }
+
+    // Printed on A4 (portrait, 15 mm margins): the charts as wide as the page.
+    const PRINT_WIDTH = 680;
+    const resizeAll = (width) => {
+        for (const u of report.charts) u.setSize({ width, height: HEIGHT });
+        if (report.timeline) report.timeline.setSize({ width, height: TIMELINE_HEIGHT });
+    };
+    window.addEventListener("beforeprint", () => resizeAll(PRINT_WIDTH));
+    window.addEventListener("afterprint", () => resizeAll(chartWidth()));
+
     document.getElementById("lumaqc-reset").addEventListener("click", () => {
         if (report.charts.length > 0) {
             report.charts[0].setScale("x", { min: data.first, max: lastFrame });
@@ -310,10 +354,7 @@
     let resizeTimer = 0;
     window.addEventListener("resize", () => {
         clearTimeout(resizeTimer);
-        resizeTimer = setTimeout(() => {
-            for (const u of report.charts) u.setSize({ width: chartWidth(), height: HEIGHT });
-            if (report.timeline) report.timeline.setSize({ width: chartWidth(), height: TIMELINE_HEIGHT });
-        }, 100);
+        resizeTimer = setTimeout(() => resizeAll(chartWidth()), 100);
     });
 
     report.ready = true;

@@ -5,11 +5,12 @@
 // no error, and that under a QC profile a defective clip made by ffmpeg
 // shows its decision: the verdict banner, the events table (a click zooms
 // every chart to the event), the events timeline, the threshold lines and
-// the thumbnails.
+// the thumbnails, errors first in a red tone with a severity filter and
+// charts over time; a one-hour run makes a page under 3 MB.
 //
 //   node report_test.mjs LUMAQC_BINARY TESTCARD_BINARY
 import { spawnSync } from "node:child_process";
-import { readFileSync } from "node:fs";
+import { readFileSync, statSync } from "node:fs";
 import { join } from "node:path";
 import { pathToFileURL } from "node:url";
 
@@ -34,6 +35,9 @@ run("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:
 const judged = spawnSync(lumaqc, ["defects.mp4", "--profile", "default", "--quiet", "--no-log",
     "--json", "defects.json", "--report", "defects.html"], { cwd: dir, encoding: "utf8" });
 t.equal("defective clip: status 1 (fail)", judged.status, 1);
+// One hour at 25 fps of noisy 32x24 grey pictures through a pipe.
+run("sh", ["-c", "ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=25:duration=3600,noise=alls=30:allf=t " +
+    `-f rawvideo -pix_fmt gray - | "${lumaqc}" - 32 24 25 --pix-fmt gray --profile default --quiet --no-log --report long.html >/dev/null`], dir);
 
 const browser = await launcher.launch({
     executablePath: chromium,
@@ -178,9 +182,25 @@ const pointOf = (page, index, frame) =>
             first: Number(tr.dataset.first),
             last: Number(tr.dataset.last),
         })));
-    t.equal("events table: the document's events",
-        rows.map((r) => [r.cells[1], r.cells[2], r.first, r.last]),
-        doc.events.map((e) => [e.type, e.severity, e.first_frame, e.last_frame]));
+    const rank = { error: 0, warning: 1, info: 2 };
+    const sorted = [...doc.events].sort((a, b) => rank[a.severity] - rank[b.severity] || a.first_frame - b.first_frame);
+    t.equal("events table: the document's events, errors first then by time",
+        rows.map((r) => [r.cells[1], r.cells[2], r.first, r.last, r.cells[6]]),
+        sorted.map((e) => [e.type, e.severity, e.first_frame, e.last_frame, e.start_timecode]));
+    const look = await page.evaluate(async () => {
+        const shown = () => [...document.querySelectorAll("#lumaqc-events tbody tr")].filter((r) => !r.hidden).map((r) => r.cells[2].textContent);
+        const box = document.querySelector("#lumaqc-severity input[value=warning]");
+        box.click();
+        const filtered = shown();
+        box.click();
+        const u = window.lumaqcReport.charts[0];
+        return { filtered, all: shown().length, ticks: u.axes[0]._values,
+            error: getComputedStyle(document.querySelector("#lumaqc-events tr.error")).backgroundColor };
+    });
+    t.check("severity filter: warnings hidden, then shown", look.filtered.length > 0 && look.filtered.every((s) => s === "error") && look.all === rows.length, JSON.stringify(look));
+    const [r, g] = look.error.match(/\d+/g).map(Number);
+    t.check("error rows in a red tone", r > g + 20, look.error);
+    t.check("time axis: ticks in seconds", look.ticks.length > 2 && look.ticks.every((v) => / s$/.test(v)), JSON.stringify(look.ticks));
     for (const type of ["black", "freeze"]) {
         t.check(`events table: a ${type} error`, rows.some((r) => r.cells[1] === type && r.cells[2] === "error"),
             JSON.stringify(rows.map((r) => r.cells.slice(1, 5))));
@@ -262,6 +282,16 @@ const pointOf = (page, index, frame) =>
     t.check("thumbnails: at most 60", thumbs.sizes.length <= 60, `${thumbs.sizes.length}`);
 
     t.equal("defective clip: no error and no network request", problems, []);
+    await context.close();
+}
+
+// --- One hour: a small page, decimated charts, ticks in minutes. ---
+{
+    t.check("one hour: under 3 MB", statSync(join(dir, "long.html")).size < 3e6, `${statSync(join(dir, "long.html")).size} bytes`);
+    const { context, page, problems } = await openReport("long.html");
+    const facts = await page.evaluate(() => window.lumaqcReport.charts.map((u) => [u.data[0].length, u.axes[0]._values.join(" ")]));
+    t.check("one hour: at most 4000 points a chart, ticks as m:ss", facts.every(([n, ticks]) => n <= 4000 && /^\d+:\d\d( |$)/.test(ticks)), JSON.stringify(facts[0]));
+    t.equal("one hour: no error and no network request", problems, []);
     await context.close();
 }
 
