@@ -444,6 +444,14 @@ py::dict inputOf(const SourceInfo& input, const RunOptions& run) {
     info["start_frame"] = run.start;
     info["frames_requested"] =
         run.untilEnd ? py::object(py::none()) : py::object(py::int_(run.frames));
+    // As the JSON document's input record: the container's declared duration,
+    // else a file's whole frames at the run's rate; None when unknown.
+    double declared = input.durationSeconds;
+    if (declared < 0 && input.frames >= 0 && run.fps > 0 && std::isfinite(run.fps)) {
+        declared = static_cast<double>(input.frames) / run.fps;
+    }
+    info["duration_seconds"] =
+        declared >= 0 ? py::object(py::float_(declared)) : py::object(py::none());
     return info;
 }
 

@@ -104,7 +104,9 @@ class Result:
 
     Attributes:
         input: dict with path, kind ('raw', 'y4m', 'decoder'), codec, width,
-            height, fps, start_frame and frames_requested (None: to the end).
+            height, fps, start_frame, frames_requested (None: to the end) and
+            duration_seconds (the container's declared duration, else a
+            file's whole frames at fps; None when unknown).
         frame: int64 numpy array of the frame indices.
         time: float64 numpy array of their presentation times in seconds (the
             stream's timestamps for decoded video, index / fps otherwise).

@@ -11,7 +11,10 @@ paths).
 
 Each file gets OUTDIR/<relative path>.json, the document `lumaqc --json`
 writes (the library's own JSON output, byte for byte), and with --report the
-HTML page. OUTDIR/catalog.csv has one row per file. Results are written
+HTML page. OUTDIR/catalog.csv has one row per input: the files analysed, and
+those that were not (status "skipped": a raw .yuv without --size;
+"unsupported": a file named, or with a video extension, that holds no video),
+with the reason. Results are written
 under a temporary name and renamed, so a result that exists is whole. A rerun
 skips the files whose result exists for the same size, modification time,
 content hash, options and lumaqc version.
@@ -45,7 +48,16 @@ FIELDS = [
     "path", "result", "size", "mtime", "hash", "tool_version", "options", "duration", "frames",
     "width", "height", "fps", "codec", "status", "error", "verdict", "error_events",
     "warning_events",
-] + [f"{key}_{stat}" for key in lumaqc.keys for stat in STATS]
+] + [f"{key}_{stat}" for key in lumaqc.keys for stat in STATS] + [
+    "reason", "first_error_type", "first_error_timecode", "declared_duration",
+    "analysed_duration",
+]
+# Names a directory search gives a row even when they hold no video: a QC
+# desk wants to hear of an empty or broken .mov, not of a stray notes.txt.
+VIDEO_EXTENSIONS = frozenset((
+    ".264", ".265", ".3gp", ".avi", ".dv", ".flv", ".h264", ".h265", ".hevc", ".m2t", ".m2ts",
+    ".m2v", ".m4v", ".mkv", ".mov", ".mp4", ".mpeg", ".mpg", ".mts", ".mxf", ".ogv", ".ts",
+    ".vob", ".webm", ".wmv", ".y4m", ".yuv"))
 
 CATALOG = "catalog.csv"
 HASH_BYTES = 1 << 20
@@ -123,6 +135,11 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
         row["hash"] = content_hash(path, st.st_size)
     except OSError as error:
         row["error"] = f"Error opening the file {lumaqc.shown_name(path)}: {error.strerror}"
+        row["reason"] = row["error"]
+        return row
+    if st.st_size == 0:
+        row["status"] = "unsupported"
+        row["error"] = row["reason"] = f"{lumaqc.shown_name(path)} is empty"
         return row
 
     final = os.path.join(outdir, key + ".json")
@@ -140,8 +157,11 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
             row["status"] = "ok"
         except lumaqc.NotVideoError as error:
             row["error"], row["not_video"] = str(error), True
+            row["status"], row["reason"] = "unsupported", str(error)
         except lumaqc.Error as error:
             row["error"], result = str(error), error.result
+            if result is None and job.get("unrecognised"):
+                row["status"] = "unsupported"  # no container or signature known in its head
         # A run that stopped on an error keeps its document (marked
         # incomplete); a document that could not be written whole (a full
         # disk) is dropped, never renamed into place.
@@ -165,18 +185,28 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
         row["status"], row["error"] = "error", OWN_ERROR + text
         return row
     if result is None:
+        row.setdefault("reason", row.get("error"))
         return row
+    if row.get("error"):
+        row["reason"] = row["error"]
 
     info = result.input
     fps = info["fps"]
     row.update(result=key + ".json", frames=len(result), width=info["width"],
                height=info["height"], fps=fps, codec=info["codec"],
-               duration=len(result) / fps if fps and fps > 0 else None)
+               duration=len(result) / fps if fps and fps > 0 else None,
+               declared_duration=info.get("duration_seconds"))
+    row["analysed_duration"] = row["duration"]
     if result.verdict is not None:
         row.update(verdict=result.verdict.get("result"), error_events=result.verdict.get("errors"),
                    warning_events=result.verdict.get("warnings"))
         if row["verdict"] == "fail":
             row["failed"] = True
+        errors = [e for e in result.events or () if e.get("severity") == "error"]
+        if errors:
+            first = min(errors, key=lambda e: (e.get("start_seconds") or 0.0, e.get("id") or 0))
+            row.update(first_error_type=first.get("type"),
+                       first_error_timecode=first.get("start_timecode"))
     step = max(1, int(job.get("subsample") or 1))
     for key_name in lumaqc.keys:
         stats = nearest_rank_stats(result.values[key_name][::step])
@@ -194,8 +224,15 @@ def worker_version() -> str:
 class Item:
     """A file to analyse; `found` when a directory search found it, not the user."""
 
-    def __init__(self, path: str, key: str, raw: bool = False, found: bool = False) -> None:
+    def __init__(self, path: str, key: str, raw: bool = False, found: bool = False,
+                 skip: str = "", unrecognised: bool = False) -> None:
         self.path, self.key, self.raw, self.found = path, key, raw, found
+        self.unrecognised = unrecognised and not raw  # lumaqc.probe() knows it not
+        # Why it is not analysed at all ("": it is); it still gets a row.
+        self.skip = skip
+        # Found in a directory with a name that is not a video's: left out
+        # of the catalogue when it holds no video.
+        self.quiet = found and os.path.splitext(path)[1].lower() not in VIDEO_EXTENSIONS
 
 
 def _key_outside(path: str) -> str:
@@ -232,8 +269,9 @@ def collect_inputs(args: argparse.Namespace, outdir: str, notes: List[str]) -> L
         path = os.path.abspath(argument)
         if not os.path.isdir(path):
             # Named files are always analysed; what cannot be read becomes an error row.
-            raw = args.size is not None and lumaqc.probe(path) is None
-            items.append(Item(path, _key_outside(path), raw))
+            unrecognised = lumaqc.probe(path) is None
+            items.append(Item(path, _key_outside(path), args.size is not None and unrecognised,
+                              unrecognised=unrecognised))
             continue
         for folder, subfolders, files in os.walk(path):
             subfolders[:] = sorted(d for d in subfolders
@@ -250,10 +288,15 @@ def collect_inputs(args: argparse.Namespace, outdir: str, notes: List[str]) -> L
                         items.append(Item(file_path, relative, raw=True, found=True))
                     else:
                         raw_without_size += 1
+                        items.append(Item(file_path, relative, found=True, skip=(
+                            "raw video: give its picture size with --size WxH")))
+                elif os.path.splitext(name)[1].lower() in VIDEO_EXTENSIONS:
+                    # Empty or not video after all: analysed for its row and reason.
+                    items.append(Item(file_path, relative, found=True, unrecognised=True))
                 else:
                     not_video += 1
     if raw_without_size:
-        notes.append(f"{raw_without_size} raw .yuv file(s) left out: give their picture size "
+        notes.append(f"{raw_without_size} raw .yuv file(s) skipped: give their picture size "
                      "with --size WxH")
     if not_video:
         notes.append(f"{not_video} file(s) in the directories are not video and were left out")
@@ -286,7 +329,8 @@ def format_value(value: Any) -> str:
 # cells get a ' in front (so do cells that begin with ' themselves, so that
 # read_catalog() can take the ' off again without doubt).
 TEXT_FIELDS = frozenset(("path", "result", "mtime", "hash", "tool_version", "options", "codec",
-                         "status", "error", "verdict"))
+                         "status", "error", "verdict", "reason", "first_error_type",
+                         "first_error_timecode"))
 FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r", "'")
 
 
@@ -666,13 +710,17 @@ def run(args: argparse.Namespace) -> int:
     rows: Dict[str, Dict[str, Any]] = {}
     todo: List[Item] = []
     for item in items:
-        if reusable(previous.get(item.path), item, outdir, options, args.report):
+        if item.skip:
+            rows[item.path] = {"path": item.path, "tool_version": lumaqc.__version__,
+                               "options": options, "status": "skipped", "reason": item.skip}
+        elif reusable(previous.get(item.path), item, outdir, options, args.report):
             rows[item.path] = previous[item.path]
         else:
             todo.append(item)
-    skipped = len(rows)
+    skipped = sum(1 for item in items if not item.skip and item.path in rows)
     if skipped:
-        print(f"lumaqc-batch: skipped {skipped} of {len(items)} files already analysed (same size, "
+        analysable = sum(1 for item in items if not item.skip)
+        print(f"lumaqc-batch: skipped {skipped} of {analysable} files already analysed (same size, "
               "modification time, content hash, options and lumaqc version)", file=sys.stderr)
 
     started = time.monotonic()
@@ -696,6 +744,7 @@ def run(args: argparse.Namespace) -> int:
                     job = {"path": item.path, "key": item.key, "outdir": outdir,
                            "size": args.size if item.raw else None, "analysis": analysis,
                            "subsample": args.subsample, "report": args.report,
+                           "unrecognised": item.unrecognised,
                            "options": options}
                     future = client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
                                            retries=1, pure=False)
@@ -711,7 +760,7 @@ def run(args: argparse.Namespace) -> int:
                     pending.append(item)
                     continue
                 row = _row_of(future, item)
-                if row.pop("not_video", False) and item.found:
+                if row.pop("not_video", False) and item.quiet:
                     left_out += 1  # found in a directory, not video after all
                     continue
                 if row.get("status") != "ok" or row.pop("failed", False):
@@ -736,7 +785,7 @@ def run(args: argparse.Namespace) -> int:
             except Exception:  # noqa: BLE001 - shutting down anyway
                 pass
     seconds = time.monotonic() - started
-    failed_total = sum(1 for row in rows.values() if row.get("status") != "ok"
+    failed_total = sum(1 for row in rows.values() if row.get("status") not in ("ok", "skipped")
                        or row.get("verdict") == "fail")
     summary = (f"lumaqc-batch: {len(rows)} files in {os.path.join(outdir, CATALOG)}: "
                f"{done} analysed, {skipped} skipped, {failed_total} with errors or failing")

@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from conftest import batch, free_port, load, make_clip, program, run_lumaqc
+from conftest import batch, ffmpeg, free_port, load, make_clip, program, run_lumaqc
 
 lumaqc = pytest.importorskip("lumaqc", reason="the Python module was not built")
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")  # tornado, in Client
@@ -27,7 +27,8 @@ def catalog(outdir):
 
 @pytest.fixture(scope="module")
 def archive(tmp_path_factory):
-    """clips/: two clips, a corrupt one, a text file and a raw .yuv without its size."""
+    """clips/: two clips, one with a black stretch, a corrupt one, a text file, a
+    raw .yuv without its size, an empty .mov and text named .mp4."""
     root = tmp_path_factory.mktemp("archive")
     clips = root / "clips"
     (clips / "sub").mkdir(parents=True)
@@ -35,6 +36,11 @@ def archive(tmp_path_factory):
     make_clip(clips / "sub" / "b.mp4", frames=16)
     (clips / "sub" / "bad.mp4").write_bytes((clips / "sub" / "b.mp4").read_bytes()[:4000])
     (clips / "notes.txt").write_text("not a video\n")
+    (clips / "empty.mov").write_bytes(b"")
+    (clips / "text.mp4").write_text("not a video either\n")
+    ffmpeg("-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v", 80, "-vf",
+           "drawbox=c=black:t=fill:enable='between(n,10,69)'", "-pix_fmt", "yuv420p",
+           clips / "black.mp4")
     (clips / "raw.yuv").write_bytes(bytes(160 * 120 * 3 // 2 * 2))
     return root
 
@@ -57,10 +63,27 @@ def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
     assert refused.returncode == 2 and "cannot read the profile" in refused.stderr
     done = batch(archive / "clips", "-o", out, "--report", "--profile", "default")
     assert done.returncode == 1, done.stderr  # the corrupt file
-    assert "1 raw .yuv file(s) left out" in done.stderr
+    assert "1 raw .yuv file(s) skipped" in done.stderr
     assert "1 file(s) in the directories are not video" in done.stderr
     rows = catalog(out)
-    assert sorted(rows) == ["a.y4m", "sub/b.mp4", "sub/bad.mp4"]
+    # Every input has a row but notes.txt: status, reason, first error, durations.
+    table = {"a.y4m": ("ok", "", "", "", "", "0.48"), "sub/b.mp4": ("ok", "", "", "", "0.64", "0.64"),
+             "black.mp4": ("ok", "", "black", "00:00:00:10", "3.2", "3.2"),
+             "sub/bad.mp4": ("error", "Cannot read ", "", "", "", ""),
+             "raw.yuv": ("skipped", "raw video: give its picture size", "", "", "", ""),
+             "empty.mov": ("unsupported", "", "", "", "", ""),
+             "text.mp4": ("unsupported", "", "", "", "", "")}
+    assert sorted(rows) == sorted(table)
+    for name, (status, reason, *columns) in table.items():
+        row = rows[name]
+        assert [row[field] for field in ("status", "first_error_type", "first_error_timecode",
+                                         "declared_duration", "analysed_duration")] == \
+            [status, *columns], row
+        assert row["reason"].startswith(reason) and bool(row["reason"]) == (status != "ok"), row
+    fields = list(rows["a.y4m"])  # the new columns after the 63 there were
+    assert len(fields) == 68 and fields[-5:] == ["reason", "first_error_type",
+                                                 "first_error_timecode", "declared_duration",
+                                                 "analysed_duration"]
     assert rows["sub/bad.mp4"]["status"] == "error"
     assert rows["sub/bad.mp4"]["error"].startswith("Cannot read ")
     assert rows["sub/b.mp4"]["codec"] == "h264" and rows["a.y4m"]["codec"] == "rawvideo"
@@ -86,7 +109,7 @@ def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
 
     again = batch(archive / "clips", "-o", out, "--report", "--profile", "default")
     assert again.returncode == 1
-    assert "skipped 3 of 3 files" in again.stderr and "0 analysed" in again.stderr
+    assert "skipped 6 of 6 files" in again.stderr and "0 analysed" in again.stderr
     assert catalog(out) == rows
 
     # Other options are other results; --subsample thins the statistics only.
