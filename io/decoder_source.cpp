@@ -43,7 +43,9 @@ extern "C" {
 #include <limits>
 #include <utility>
 
+#include "io/decoded_luma.h"
 #include "io/display_name.h"
+
 namespace lumaqc {
 
 namespace {
@@ -83,19 +85,6 @@ std::string versionText(const char* name, unsigned version) {
            std::to_string(AV_VERSION_MICRO(version));
 }
 
-// Planes whose first component is 8-bit luma stored one byte per sample
-// (planar and semi-planar YUV, grey) are copied; anything else is converted.
-bool lumaIsPlane0(AVPixelFormat format) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    if (desc == nullptr || desc->nb_components < 1) return false;
-    constexpr uint64_t kNotLuma = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL |
-                                  AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
-                                  AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
-    const AVComponentDescriptor& luma = desc->comp[0];
-    return (desc->flags & kNotLuma) == 0 && luma.plane == 0 && luma.depth == 8 && luma.step == 1 &&
-           luma.offset == 0 && luma.shift == 0;
-}
-
 class DecoderSource : public FrameSource {
   public:
     DecoderSource(const std::string& path, std::unique_ptr<InputStream> input,
@@ -109,8 +98,6 @@ class DecoderSource : public FrameSource {
     }
 
     ~DecoderSource() override {
-        sws_freeContext(sws_);
-        av_frame_free(&converted_);
         av_frame_free(&frame_);
         av_packet_free(&packet_);
         avcodec_free_context(&decoder_);
@@ -610,50 +597,6 @@ class DecoderSource : public FrameSource {
         return "";
     }
 
-    // Sets up the conversion of `format` to the nearest 8-bit planar YUV or
-    // grey format, the way format conversions to 8 bits are usually done, and
-    // keeping the luma range (video-range luma stays video range).
-    bool prepareConversion(AVPixelFormat format, int width, int height) {
-        sws_freeContext(sws_);
-        sws_ = nullptr;
-        av_frame_free(&converted_);
-        swsFormat_ = format;
-        swsWidth_ = width;
-        swsHeight_ = height;
-        static const AVPixelFormat kTargets[] = {
-            AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV440P,
-            AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV410P, AV_PIX_FMT_GRAY8,   AV_PIX_FMT_NONE};
-        const AVPixelFormat target =
-            avcodec_find_best_pix_fmt_of_list(kTargets, format, 0, nullptr);
-        if (target == AV_PIX_FMT_NONE) return false;
-        converted_ = av_frame_alloc();
-        if (converted_ == nullptr) return false;
-        converted_->format = target;
-        converted_->width = info_.width;
-        converted_->height = info_.height;
-        if (av_frame_get_buffer(converted_, 0) < 0) return false;
-        sws_ = sws_getContext(width, height, format, info_.width, info_.height, target, SWS_BICUBIC,
-                              nullptr, nullptr, nullptr);
-        if (sws_ == nullptr) return false;
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-        const bool rgb = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-        if (!rgb) {
-            int* inverse = nullptr;
-            int* table = nullptr;
-            int srcRange = 0;
-            int dstRange = 0;
-            int brightness = 0;
-            int contrast = 0;
-            int saturation = 0;
-            sws_getColorspaceDetails(sws_, &inverse, &srcRange, &table, &dstRange, &brightness,
-                                     &contrast, &saturation);
-            const int range = frame_->color_range == AVCOL_RANGE_JPEG ? 1 : srcRange;
-            sws_setColorspaceDetails(sws_, inverse, range, table, range, brightness, contrast,
-                                     saturation);
-        }
-        return true;
-    }
-
     // The stream's picture size, pixel format and codec as the events name
     // them ("1280 x 720 yuv420p h264"); a change is kept for the next read.
     void noteFormat(AVPixelFormat format) {
@@ -682,30 +625,12 @@ class DecoderSource : public FrameSource {
             return false;
         }
         if (follow_) noteFormat(format);
-        if (!resized && lumaIsPlane0(format)) {
-            for (int y = 0; y < h; ++y) {
-                std::memcpy(luma + static_cast<size_t>(y) * w,
-                            frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0],
-                            static_cast<size_t>(w));
-            }
-            return true;
-        }
-        if (sws_ == nullptr || swsFormat_ != format || swsWidth_ != frame_->width ||
-            swsHeight_ != frame_->height) {
-            if (!prepareConversion(format, frame_->width, frame_->height)) {
-                const char* name = av_get_pix_fmt_name(format);
-                error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
-                        ": cannot convert pixel format " + (name ? name : "unknown") +
-                        " to 8-bit luma\n";
-                return false;
-            }
-        }
-        sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, converted_->data,
-                  converted_->linesize);
-        for (int y = 0; y < h; ++y) {
-            std::memcpy(luma + static_cast<size_t>(y) * w,
-                        converted_->data[0] + static_cast<ptrdiff_t>(y) * converted_->linesize[0],
-                        static_cast<size_t>(w));
+        if (!luma_.extract(*frame_, w, h, luma)) {
+            const char* name = av_get_pix_fmt_name(format);
+            error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
+                    ": cannot convert pixel format " + (name ? name : "unknown") +
+                    " to 8-bit luma\n";
+            return false;
         }
         return true;
     }
@@ -733,11 +658,7 @@ class DecoderSource : public FrameSource {
     AVCodecContext* decoder_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
-    SwsContext* sws_ = nullptr;
-    AVFrame* converted_ = nullptr;  // 8-bit planar picture that sws_ writes
-    AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
-    int swsWidth_ = 0;
-    int swsHeight_ = 0;
+    DecodedLuma luma_;     // frame_'s luma, copied or converted to 8 bits
     int missingSeen_ = 0;  // notes_.missingSegments already counted as damage
     // Live URLs: pictures of another size are scaled to the run's, and each
     // change of size, pixel format or codec is told once (ReadResult::formatChange).
