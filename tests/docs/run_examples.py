@@ -123,25 +123,22 @@ class Runner:
             os.symlink(os.path.join(self.samples, entry), os.path.join(directory, entry))
         return directory
 
-    def check_profile(self, where, text):
-        path = os.path.join(self.work, "profile.toml")
+    def check_toml(self, where, text, kind):
+        """A profile (loaded with --print-profile; one with `name = "x"` is
+        also saved as x.toml among the samples) or a channels file (checked
+        with `lumaqc monitor --check`)."""
+        path = os.path.join(self.work, kind + ".toml")
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
-        result = self.sh(f"lumaqc --profile {shlex.quote(path)} --print-profile", self.work)
+        command = "lumaqc --profile {} --print-profile" if kind == "profile" else \
+            "lumaqc monitor --check {}"
+        result = self.sh(command.format(shlex.quote(path)), self.work)
         if result.returncode != 0:
-            self.fail(where, f"the profile is refused:\n{result.stdout}")
+            self.fail(where, f"the {kind} file is refused:\n{result.stdout}")
             return
         m = re.search(r'^name\s*=\s*"([A-Za-z0-9_-]+)"', text, re.M)
-        if m:
+        if kind == "profile" and m:
             shutil.copy(path, os.path.join(self.samples, m.group(1) + ".toml"))
-
-    def check_channels(self, where, text):
-        path = os.path.join(self.work, "channels.toml")
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-        result = self.sh(f"lumaqc monitor --check {shlex.quote(path)}", self.work)
-        if result.returncode != 0:
-            self.fail(where, f"the channels file is refused:\n{result.stdout}")
 
     def check_parse(self, where, script):
         for line, words in commands_of(script):
@@ -211,7 +208,7 @@ class Runner:
         for where, language, words, text in blocks:
             if language == "toml" and "profile" in words:
                 self.checked += 1
-                self.check_profile(where, text)
+                self.check_toml(where, text, "profile")
         number = 0
         for index, (where, language, words, text) in enumerate(blocks):
             if not language:
@@ -221,7 +218,7 @@ class Runner:
                 self.fail(where, f"a {language} block marked neither run, parse nor profile")
             elif language == "toml" and "channels" in words:
                 self.checked += 1
-                self.check_channels(where, text)
+                self.check_toml(where, text, "channels")
             elif language == "sh" and "parse" in words:
                 self.check_parse(where, text)
             elif language == "python" and "run" in words:
