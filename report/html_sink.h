@@ -1,14 +1,15 @@
 // The HTML report: one self-contained page (chart library, script, style and
 // data inlined, no network needed) with the run's summary table, the frozen
-// and blackout intervals and an interactive chart per indicator over the
-// frame index.
+// and blackout intervals and an interactive chart per indicator over time
+// (long runs decimated to each stretch's lowest and highest value).
 //
 // Under a QC profile (setDecision) the page also shows the decision: a
 // verdict banner, the events (a table, and spans on a timeline above the
 // charts), each rule's threshold on its indicator's chart, which way each
 // indicator gets worse, and thumbnails of the events' first frames and of
-// the worst frames per rule (see report/thumbnails.h). Without a profile the
-// page is as it always was.
+// the worst frames of the rules that raised an event (see
+// report/thumbnails.h). Events come errors first, with their timecode; the
+// frozen pictures are the freeze events.
 //
 // The page needs every frame, so it is written at end(). A run that stops on
 // an error still gets its page, marked as incomplete, when end() is called
