@@ -9,8 +9,8 @@
 //   std::string error;
 //   auto analysis = lumaqc::Analysis::open(request, error);
 //   if (!analysis) { /* error: one line for the user */ }
-//   lumaqc::JsonSink json("clip.json");         // or any ResultSink
-//   const lumaqc::RunOutcome outcome = analysis->run({&json});
+//   MySink sink;                                // any ResultSink (results/result_sink.h)
+//   const lumaqc::RunOutcome outcome = analysis->run({&sink});
 //   if (outcome.status != 0) { /* outcome.message, then outcome.laterErrors */ }
 #pragma once
 
