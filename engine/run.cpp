@@ -44,6 +44,7 @@ FrameMeta frameMeta(int64_t index, const ReadResult& read, double fps) {
     if (std::isnan(meta.seconds) && fps > 0.0) meta.seconds = static_cast<double>(index) / fps;
     meta.damage = read.damage;
     meta.damageMessage = read.damageMessage;
+    meta.quantiser = read.quantiser;
     return meta;
 }
 

@@ -32,6 +32,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/video_enc_params.h>
 #include <libswscale/swscale.h>
 }
 
@@ -83,6 +84,36 @@ std::string versionText(const char* name, unsigned version) {
     return std::string(name) + " " + std::to_string(AV_VERSION_MAJOR(version)) + "." +
            std::to_string(AV_VERSION_MINOR(version)) + "." +
            std::to_string(AV_VERSION_MICRO(version));
+}
+
+// The mean quantiser of a decoded picture over its area, on H.264's scale
+// (the quantiser step doubles every 6): H.264 QPs as they are, the
+// quantiser scale s of MPEG-1/2/4 (twice ffmpeg's -q:v in MPEG-2's linear
+// scale) as 6 log2(1.6 s), its step of s against H.264's 0.625 * 2^(QP / 6).
+// Blocks that read 0 are left out: H.264 decoders give skipped blocks 0, and
+// a quantiser of 0 (lossless) says nothing about blocking. NaN when the
+// decoder exports none (other codecs), or only zeros.
+double quantiserOf(const AVFrame& frame) {
+    const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
+    if (side == nullptr) return std::numeric_limits<double>::quiet_NaN();
+    auto* params = reinterpret_cast<AVVideoEncParams*>(side->data);
+    if (params->type != AV_VIDEO_ENC_PARAMS_H264 && params->type != AV_VIDEO_ENC_PARAMS_MPEG2) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    double sum = 0.0;
+    double area = 0.0;
+    for (unsigned i = 0; i < params->nb_blocks; ++i) {
+        const AVVideoBlockParams* block = av_video_enc_params_block(params, i);
+        const int q = params->qp + block->delta_qp;
+        if (q <= 0) continue;
+        const double a = static_cast<double>(block->w) * block->h;
+        sum += a * q;
+        area += a;
+    }
+    const double q = params->nb_blocks == 0 ? params->qp : area > 0.0 ? sum / area : 0.0;
+    if (!(q > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+    if (params->type == AV_VIDEO_ENC_PARAMS_H264) return q;
+    return 6.0 * std::log2(1.6 * q);
 }
 
 class DecoderSource : public FrameSource {
@@ -241,6 +272,8 @@ class DecoderSource : public FrameSource {
         }
         code = avcodec_parameters_to_context(decoder_, stream->codecpar);
         decoder_->thread_count = 0;  // as many as the codec can use; frames stay the same
+        // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
+        decoder_->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         if (code >= 0) code = avcodec_open2(decoder_, codec, nullptr);
         if (code < 0) {
             error = "Cannot open the " + std::string(codec->name) + " decoder for " + name_ + ": " +
@@ -315,6 +348,7 @@ class DecoderSource : public FrameSource {
                     return ReadResult{ReadStatus::Error, message, false};
                 }
                 result.seconds = frameSeconds_;
+                result.quantiser = frameQuantiser_;
                 result.formatChange = std::exchange(formatChange_, std::string());
                 takeDamage(result);
             } else {
@@ -461,6 +495,7 @@ class DecoderSource : public FrameSource {
                     noteDamage("the picture is damaged");
                 }
                 stampFrame();
+                frameQuantiser_ = quantiserOf(*frame_);
                 ++decoded_;
                 packetsSinceFrame_ = 0;
                 recent_.clear();
@@ -651,6 +686,7 @@ class DecoderSource : public FrameSource {
     AVRational timeBase_{0, 1};
     int64_t startTime_ = AV_NOPTS_VALUE;
     double frameSeconds_ = 0.0;  // presentation time of frame_
+    double frameQuantiser_ = std::numeric_limits<double>::quiet_NaN();  // of frame_
     SourceInfo info_;
     std::string name_;
     AVIOContext* io_ = nullptr;

@@ -41,6 +41,10 @@ Holds detectIndicator(const Rule& rule, const FrameView& view, double& value) {
 }
 
 std::string describeIndicator(const Event& e) {
+    if (e.relative) {
+        return e.indicator + " above " + number(e.threshold) + " times the file's own level" +
+               lasting(e) + worst(e, "");
+    }
     if (e.statistic != Statistic::None) {
         return e.indicator + " " + statisticName(e.statistic) + " " + number(e.statisticValue) +
                " " + directionName(e.direction) + " " + number(e.threshold) + worst(e, "");
@@ -108,10 +112,24 @@ std::string describeLumaLevels(const Event& e) {
            worst(e, " %");
 }
 
+// Blocking told by the stream: the picture's mean quantiser (H.264's scale)
+// above the threshold. Black pictures and bars cost few bits whatever the
+// quantiser: they say nothing.
+Holds detectQuantiser(const Rule& rule, const FrameView& view, double& value) {
+    if (view.black || view.bars) return Holds::No;
+    if (!std::isfinite(view.frame.quantiser)) return Holds::NoValue;
+    value = view.frame.quantiser;
+    return value > rule.threshold ? Holds::Yes : Holds::No;
+}
+
+std::string describeQuantiser(const Event& e) {
+    return "quantiser above " + number(e.threshold) + lasting(e) + worst(e, "");
+}
+
 constexpr unsigned kPerFrame = kMinDurationKey;
 
 // In Watch order.
-constexpr std::array<Condition, 9> kConditions = {{
+constexpr std::array<Condition, 10> kConditions = {{
     {.watch = Watch::Indicator,
      .name = "indicator",
      .byEvent = false,
@@ -170,6 +188,16 @@ constexpr std::array<Condition, 9> kConditions = {{
      .percentRefusal = "a luma_levels threshold is a percent of the picture (0 to 100)",
      .detect = detectLumaLevels,
      .describe = describeLumaLevels},
+    {.watch = Watch::Quantiser,
+     .name = "blocking",
+     .byEvent = true,
+     .keys = kThresholdKey | kDirectionKey | kPerFrame,
+     .defaultThreshold = 38.0,
+     .direction = Direction::Above,
+     .directionRefusal = "a blocking rule's quantiser threshold is an upper limit",
+     .sharedType = true,
+     .detect = detectQuantiser,
+     .describe = describeQuantiser},
 }};
 
 constexpr bool inWatchOrder() {

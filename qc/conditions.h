@@ -75,6 +75,9 @@ struct Condition {
     // A run starts on the frame before the first on which it holds (the
     // picture that is repeated).
     bool fromPrevious = false;
+    // Indicator rules may give their events this condition's name too (the
+    // same fault seen by an indicator and by the stream).
+    bool sharedType = false;
     // Whether it holds on a frame (`value`: the value it rates there); null
     // for the conditions that are not of frames (the detector notices them).
     Holds (*detect)(const Rule& rule, const FrameView& view, double& value) = nullptr;

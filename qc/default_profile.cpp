@@ -26,6 +26,9 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 #                 "mean", "min", "max", "p5", "p50" or "p95"
 #   severity      "info", "warning" or "error"; any error fails the file
 #   not_during    event types whose condition excludes a frame (cross-talk)
+#   relative      true: the threshold is a factor over the file's own level
+#                 of the indicator (its median over the last 10 s of frames
+#                 the rule did not flag), for values watched above
 #   ebu_item      { id = "...", name = "..." }: the EBU QC test item (EBU Tech
 #                 3363) the rule implements
 # Rules that watch the same condition with different minimum durations make
@@ -119,24 +122,42 @@ id = "signal_loss"
 event = "signal_loss"
 severity = "error"
 
-# Blockiness falls as blocking gets worse; it depends much on the content, so
-# the file is rated by its worst 5 % of frames.
+# Blockiness falls as blocking gets worse; it depends much on the content
+# (clean testsrc2 at 720x576 reads 0.16), so the file is rated by its worst
+# 5 % of frames, for blocking the stream's quantiser does not tell (a blocky
+# master transcoded, codecs whose decoders tell none).
 [[rule]]
 id = "blocking"
 indicator = "blockiness"
 event = "blocking"
 statistic = "p5"
-threshold = 0.2
+threshold = 0.14
 direction = "below"
 severity = "warning"
 not_during = ["bars"]
 ebu_item = { name = "Blockiness" }
 
+# Blocking as the stream tells it: the pictures' mean quantiser on H.264's
+# scale for 1 s (an MPEG-1/2/4 quantiser scale s reads 6 log2(1.6 s): MPEG-2
+# at -q:v 31, s = 62, reads 39.8). Decoders of other codecs tell none.
+[[rule]]
+id = "blocking_quantiser"
+event = "blocking"
+threshold = 38.0
+min_duration = 1.0
+severity = "warning"
+ebu_item = { name = "Blockiness" }
+
+# Blur is a ramp width in pixels: it grows with the picture size (a picture
+# scaled up reads wider ramps) and with the content (soft real scenes read
+# 10-12 at SD). A stretch is blurred when it reads 1.6 times the file's own
+# level of the last 10 s.
 [[rule]]
 id = "blur"
 indicator = "blur"
 event = "blur"
-threshold = 7.0
+threshold = 1.6
+relative = true
 direction = "above"
 min_duration = 1.0
 severity = "warning"

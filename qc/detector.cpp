@@ -15,6 +15,8 @@ namespace {
 // Times come from rational timestamps and sums of frame durations: a run of
 // exactly the minimum duration must reach it.
 constexpr double kTimeSlack = 1e-6;
+// The least value that makes a relative rule's level, per 576 rows.
+constexpr double kLevelFloor = 1.0;
 // True when `a` is worse than `b` in the rule's direction.
 bool worse(double a, double b, Direction direction) {
     return direction == Direction::Above ? a > b : a < b;
@@ -61,6 +63,7 @@ struct EventDetector::Ladder {
     int reached = -1;       // strongest rule whose minimum duration the run reached
     int64_t event = -1;     // index of its event in events_, once open
     bool holdsNow = false;  // the raw condition on the frame being fed
+    RunningLevel level;     // relative rules: the file's own level
 };
 
 struct EventDetector::StatisticRule {
@@ -92,7 +95,8 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
                    b.threshold == rule.threshold && b.direction == rule.direction &&
                    b.notDuring == rule.notDuring && b.maxLevel == rule.maxLevel &&
                    b.minShare == rule.minShare && b.low == rule.low && b.high == rule.high &&
-                   b.inLeader == rule.inLeader && b.from == rule.from && b.to == rule.to;
+                   b.inLeader == rule.inLeader && b.from == rule.from && b.to == rule.to &&
+                   b.relative == rule.relative;
         };
         auto found = std::find_if(ladders_.begin(), ladders_.end(), same);
         if (found == ladders_.end()) {
@@ -124,7 +128,50 @@ Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, do
     if (!rule.to.empty() && frame.seconds + kTimeSlack >= timeOf(rule.to, fps_)) return Holds::No;
     const Condition& condition = conditionOf(rule.watch);
     if (condition.detect == nullptr) return Holds::NoValue;  // not a condition of frames
-    return condition.detect(rule, FrameView{frame, blackNow_, barsNow_}, value);
+    const Holds holds = condition.detect(rule, FrameView{frame, blackNow_, barsNow_}, value);
+    if (!rule.relative || holds == Holds::NoValue || !indicatorValue(frame, rule.indicator)) {
+        return holds;
+    }
+    return relativeHolds(ladder, frame, value);
+}
+
+namespace {
+
+// The least value that makes a relative rule's level: blur, a ramp width in
+// pixels, reads near 0 on pictures without edges (flat, synthetic), which
+// say nothing of the file's sharpness.
+double levelFloor(const FrameInput& frame) {
+    const double rows = frame.measures != nullptr ? frame.measures->height : 576;
+    return kLevelFloor * rows / 576.0;
+}
+
+}  // namespace
+
+// A relative rule: the value beyond `threshold` times the file's own level.
+// Bars are a test pattern, not the file's content: they neither hold nor
+// make the level.
+Holds EventDetector::relativeHolds(const Ladder& ladder, const FrameInput& frame,
+                                   double value) const {
+    if (barsNow_ || silenced(ladder.base.indicator, frame, blackNow_)) return Holds::No;
+    const std::optional<double> level = ladder.level.level(frame.seconds);
+    if (!level) return Holds::No;
+    return value > ladder.base.threshold * std::max(*level, levelFloor(frame)) ? Holds::Yes
+                                                                               : Holds::No;
+}
+
+// A relative rule's level follows the frames with a value: those it does
+// not flag make it, those it flags are kept aside (see RunningLevel).
+void EventDetector::followLevel(Ladder& ladder, const FrameInput& frame, Holds holds) {
+    if (holds == Holds::NoValue || barsNow_ || silenced(ladder.base.indicator, frame, blackNow_)) {
+        return;
+    }
+    const std::optional<double> value = indicatorValue(frame, ladder.base.indicator);
+    if (!value || *value < levelFloor(frame)) return;
+    if (holds == Holds::Yes) {
+        ladder.level.flag(frame.seconds, *value);
+    } else {
+        ladder.level.add(frame.seconds, *value);
+    }
 }
 
 // The leader: bars from the first frame, then black (up to kLeaderBlack).
@@ -189,6 +236,7 @@ void EventDetector::advance(Ladder& ladder, double duration) {
         e.indicator = watched ? indicatorKey(*watched) : "";
         e.threshold = base.threshold;
         e.direction = base.direction;
+        e.relative = base.relative;
         e.low = base.low;
         e.high = base.high;
         e.open = true;
@@ -226,9 +274,12 @@ void EventDetector::close(Ladder& ladder) {
     }
     const Rule base = std::move(ladder.base);
     std::vector<Rule> rules = std::move(ladder.rules);
+    RunningLevel level = std::move(ladder.level);
+    level.endRun();
     ladder = Ladder{};
     ladder.base = base;
     ladder.rules = std::move(rules);
+    ladder.level = std::move(level);
 }
 
 void EventDetector::feed(const FrameInput& frame) {
@@ -308,6 +359,7 @@ void EventDetector::feed(const FrameInput& frame) {
         Holds h = holds[i];
         if (h != Holds::No && suppressed(ladder.base.notDuring)) h = Holds::No;
         if (h == Holds::Spike && !(ladder.active && !ladder.spike)) h = Holds::No;
+        if (ladder.base.relative) followLevel(ladder, frame, h);
         switch (h) {
             case Holds::NoValue:
                 break;

@@ -56,6 +56,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,7 @@
 #include "qc/conditions.h"
 #include "qc/picture_measures.h"
 #include "qc/profile.h"
+#include "qc/running_level.h"
 
 namespace lumaqc::qc {
 
@@ -76,6 +78,8 @@ struct FrameInput {
     bool first = false;    // the first frame of the run: temporal values are start values
     int decodeErrors = 0;  // decoding errors reported for this frame or since the previous one
     std::string_view decodeMessage;  // what the decoder said about the first of them
+    // The picture's mean quantiser on H.264's scale; NaN when unknown.
+    double quantiser = std::numeric_limits<double>::quiet_NaN();
     // The picture's measurements (bars, tolerant black, luma levels); null
     // when the picture was not measured (those conditions then read the
     // blackout flag, or do not hold).
@@ -96,6 +100,7 @@ struct Event {
     int high = 246;
     Direction direction = Direction::Above;
     Statistic statistic = Statistic::None;
+    bool relative = false;        // the threshold is a factor over the file's own level
     double statisticValue = 0.0;  // statistic rules: the value rated
     int64_t firstFrame = 0;
     int64_t lastFrame = 0;
@@ -190,6 +195,8 @@ class EventDetector {
     struct StatisticRule;
 
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
+    Holds relativeHolds(const Ladder& ladder, const FrameInput& frame, double value) const;
+    void followLevel(Ladder& ladder, const FrameInput& frame, Holds holds);
     void updateLeader(const FrameInput& frame);
     void advance(Ladder& ladder, double duration);
     void close(Ladder& ladder);

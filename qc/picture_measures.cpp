@@ -81,6 +81,8 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
         for (int x = 0; x < width; ++x) ++m.histogram[row[x]];
     }
     m.samples = static_cast<int64_t>(width) * height;
+    m.width = width;
+    m.height = height;
     m.bars = isBars(luma, width, height, stride);
     return m;
 }

@@ -12,6 +12,8 @@ struct PictureMeasures {
     // Samples of each 8-bit luma value over the whole picture.
     std::array<int64_t, 256> histogram{};
     int64_t samples = 0;
+    int width = 0;  // the picture's size
+    int height = 0;
     // Colour bars or a similar static pattern of vertical stripes: the upper
     // two thirds of the picture are the same from row to row (within the
     // noise of compression) in 95 % of the columns, and a row holds six

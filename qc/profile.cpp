@@ -75,9 +75,10 @@ class RuleReader {
 
     std::optional<Rule> read() {
         static const std::set<std::string_view> kKeys = {
-            "id",        "event",      "indicator", "threshold",    "direction",   "statistic",
-            "severity",  "not_during", "ebu_item",  "min_duration", "longer_than", "max_level",
-            "min_share", "low",        "high",      "in_leader",    "from",        "to"};
+            "id",          "event",     "indicator",  "threshold", "direction",
+            "statistic",   "severity",  "not_during", "ebu_item",  "min_duration",
+            "longer_than", "max_level", "min_share",  "low",       "high",
+            "in_leader",   "from",      "to",         "relative"};
         for (const auto& [key, node] : table_) {
             if (!kKeys.contains(key.str())) {
                 fault_.at(key.source(), "unknown key '" + std::string(key.str()) + "' in a rule");
@@ -109,6 +110,11 @@ class RuleReader {
             const auto* b = leader->as_boolean();
             if (b == nullptr) return refuse("in_leader", "key 'in_leader' must be true or false");
             rule.inLeader = b->get();
+        }
+        if (const toml::node* relative = table_.get("relative")) {
+            const auto* b = relative->as_boolean();
+            if (b == nullptr) return refuse("relative", "key 'relative' must be true or false");
+            rule.relative = b->get();
         }
 
         if (*severity == "info") {
@@ -157,7 +163,8 @@ class RuleReader {
             rule.watch = Watch::Indicator;
             rule.indicator = *id;
             rule.type = event ? *event : defaultEventType(*id);
-            if (conditionNamed(rule.type) != nullptr) {
+            const Condition* named = conditionNamed(rule.type);
+            if (named != nullptr && !named->sharedType) {
                 return refuse("event", "event type '" + rule.type +
                                            "' is kept for its own condition; name it otherwise");
             }
@@ -214,6 +221,12 @@ class RuleReader {
         }
         if (rule.statistic != Statistic::None && table_.contains("min_duration")) {
             return refuse("min_duration", "a statistic rule rates the whole file: no min_duration");
+        }
+        if (rule.relative && (rule.watch != Watch::Indicator || rule.statistic != Statistic::None ||
+                              rule.direction != Direction::Above || !(rule.threshold > 1.0))) {
+            return refuse("relative",
+                          "key 'relative' applies to per-frame indicator rules watching values "
+                          "above a factor over 1");
         }
         if (!list("not_during", rule.notDuring)) return std::nullopt;
         if (!ebuItem(rule.ebu)) return std::nullopt;

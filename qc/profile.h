@@ -33,6 +33,7 @@ enum class Watch {
     Truncated,    // the input ends before the duration its container declares
     Bars,         // colour bars or a like test pattern of vertical stripes
     LumaLevels,   // share of the picture outside the legal luma range
+    Quantiser,    // blocking told by the stream: the pictures' quantiser (H.264's scale)
 };
 
 // Whole-file statistics over the frames with a value (nearest-rank percentiles).
@@ -75,6 +76,10 @@ struct Rule {
     bool inLeader = true;
     // "longer than": the run must last more than minDuration (not at least).
     bool strict = false;
+    // Indicator rules watching values above: the threshold is a factor over
+    // the file's own level of the indicator (the median of the last 10 s of
+    // frames the rule did not flag, taken as at least 1), not a value.
+    bool relative = false;
     // Where the rule applies: from `from` to `to` (seconds, or "HH:MM:SS:FF"
     // from the start; empty: the whole file).
     std::string from;

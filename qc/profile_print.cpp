@@ -59,6 +59,7 @@ std::string profileToToml(const Profile& profile) {
                    "\n";
         }
         if (!rule.inLeader) out += "in_leader = false\n";
+        if (rule.relative) out += "relative = true\n";
         if (!rule.from.empty()) out += "from = " + time(rule.from) + "\n";
         if (!rule.to.empty()) out += "to = " + time(rule.to) + "\n";
         if ((condition.keys & kDirectionKey) != 0 && !condition.direction) {

@@ -75,7 +75,7 @@ Json ruleJson(const qc::Rule& r) {
     }
     const std::optional<IndicatorId> watched = qc::watchedIndicator(r);
     const bool hasThreshold = watched.has_value();
-    return Json{
+    Json rule{
         {"id", r.id},
         {"type", r.type},
         {"watch", qc::watchName(r.watch)},
@@ -88,6 +88,8 @@ Json ruleJson(const qc::Rule& r) {
         {"severity", qc::severityName(r.severity)},
         {"not_during", r.notDuring},
         {"ebu_item", ebu}};
+    if (r.relative) rule["relative"] = true;
+    return rule;
 }
 
 const char* changeName(qc::Change change) {
@@ -297,6 +299,7 @@ bool DecisionSink::frame(const FrameMeta& meta, const FrameValues& values) {
     input.first = lastFrame_ < 0;
     input.decodeErrors = meta.damage;
     input.decodeMessage = meta.damageMessage;
+    input.quantiser = meta.quantiser;
     input.measures = measuredFrame_ == meta.index ? &measures_ : nullptr;
     detector_->feed(input);
     lastFrame_ = meta.index;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "indicators/indicator_id.h"
@@ -53,6 +54,9 @@ struct FrameMeta {
     // when the input goes on after damage), and the first one's text.
     int damage = 0;
     std::string damageMessage;
+    // The picture's mean quantiser on H.264's scale, when the decoder tells
+    // it (H.264, MPEG-1/2/4); NaN otherwise.
+    double quantiser = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A frame's luma plane as the engine holds it; valid only during the call

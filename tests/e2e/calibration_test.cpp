@@ -28,8 +28,8 @@ struct Expected {
 struct Clip {
     std::string name;
     std::vector<std::string> ffmpeg;  // arguments before the output name
-    std::string verdict;
-    std::vector<Expected> events;
+    std::string verdict = "pass";
+    std::vector<Expected> events = {};
     // Types of further warnings tolerated (heavy damage or compression shows
     // in more than one indicator); empty: none.
     std::vector<std::string> alsoWarnings = {};
@@ -105,13 +105,27 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          testsrc("1280x720", 8, "boxblur=12:enable='between(t,2,6)'"),
          "pass",
          {{"blur", "warning", 50, 150, 25}}},
-        // Visibly blocky: x264 at QP 48 (its damaged macroblocks read as block loss too).
+        // Clean SD scaled up to HD: blur reads 8-9, the file's own level.
+        {"uphd.mp4", testsrc("352x288", 3, "scale=1920:1080")},
+        // Visibly blocky: x264 at QP 48 without deblocking (damaged
+        // macroblocks read as block loss too) and at QP 45 deblocked, MPEG-2
+        // at -q:v 31: the stream's quantiser tells them.
         {"qp48.mp4",
          fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=3 -c:v libx264 -preset "
                 "ultrafast -pix_fmt yuv420p -qp 48"),
          "pass",
          {{"blocking", "warning", 0, 74}},
          {"block_loss"}},
+        {"qp45.mp4",
+         {"-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25:duration=3", "-c:v", "libx264",
+          "-preset", "veryfast", "-pix_fmt", "yuv420p", "-qp", "45"},
+         "pass",
+         {{"blocking", "warning", 0, 74}}},
+        {"q31.mpg",
+         {"-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25:duration=3", "-c:v", "mpeg2video",
+          "-q:v", "31"},
+         "pass",
+         {{"blocking", "warning", 0, 74}}},
         // A slow hand-held shot: moving, never a held picture.
         {"handheld.mp4",
          testsrc("704x576", 6,
@@ -319,15 +333,15 @@ TEST_F(Decisions, DefectsFailTheFile) {
 }
 
 TEST_F(Decisions, WarningsFailOnlyWhenAskedTo) {
-    // Blurred all along: a blur warning, no error.
-    testsrc("blurred.mp4", "320x240", 2, "gblur=sigma=3");
+    // Blurred from 1 s on: a blur warning, no error.
+    testsrc("blurred.mp4", "320x240", 3, "gblur=sigma=3:enable='gte(t,1)'");
     const std::vector<std::string> run{"blurred.mp4", "--quiet", "--no-log", "--profile",
                                        "default"};
     const RunResult passes = runLumaqc(run, dir_.path());
     EXPECT_EQ(passes.status, 0);
     EXPECT_NE(passes.out.find("QC verdict: PASS (profile default): 0 errors, 1 warning\n  warning "
-                              "blur (blur), 00:00:00:00-00:00:02:00 (0.000-2.000 s), frames 0-49: "
-                              "blur above 7 for 2.00 s"),
+                              "blur (blur), 00:00:01:00-00:00:03:00 (1.000-3.000 s), frames 25-74: "
+                              "blur above 1.6 times the file's own level for 2.00 s"),
               std::string::npos)
         << passes.out;
     std::vector<std::string> strict = run;

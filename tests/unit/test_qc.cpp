@@ -106,7 +106,7 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {black + "threshold = 1\n", "line 6: key 'threshold' does not apply to black rules"},
         {head + "event = \"glitch\"\nseverity = \"error\"\n",
          "line 4: unknown event 'glitch' without an indicator (black, freeze, decode_error, "
-         "signal_loss, frames_lost, truncated, bars, luma_levels)"},
+         "signal_loss, frames_lost, truncated, bars, luma_levels, blocking)"},
         {black + "min_share = 120\n",
          "line 6: key 'min_share' is a percent of the picture (above 0, up to 100)"},
         {black + "low = 4\n", "line 6: key 'low' does not apply to black rules"},
@@ -235,7 +235,8 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
          },
          {},
          {}},
-        // Block loss while blur: cross-talk, not counted; alone it makes an event.
+        // Block loss while blur: cross-talk, not counted; alone it makes an
+        // event. Blur (relative to the file's level) is judged from 0.5 s on.
         {"block loss not during blur",
          100,
          [](int i, FrameValues& v) {
@@ -243,18 +244,18 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
              if (i >= 10 && i < 40) v[kBlockLoss] = 30.0;
              if (i >= 60 && i < 70) v[kBlockLoss] = i == 65 ? -1.0 : 13.0 + i;
          },
-         {"open blur 34", "close blur 39", "open block_loss 64", "close block_loss 69"},
-         {"blur warning blur 10-39 0.40-1.60 9",
+         {"open blur 37", "close blur 39", "open block_loss 64", "close block_loss 69"},
+         {"blur warning blur 13-39 0.52-1.60 9",
           "block_loss warning block_loss 60-69 2.40-2.80 82"}},
         // The worst 5 % of blockiness: rated over the file, black frames left out.
         {"blocking by its 5th percentile",
          100,
          [](int i, FrameValues& v) {
-             v[kBlockiness] = i < 6 ? 0.1 + 0.01 * i : 0.9;
+             v[kBlockiness] = i < 6 ? 0.05 + 0.01 * i : 0.9;
              if (i >= 90) v = FrameValues{0.0, 0, 1, 1, 0, 0, 0, 1, 0, 16, 0, 0, 0, 1, -1};
          },
          {"open blocking 99", "close blocking 99"},
-         {"blocking warning blocking 0-99 0.00-4.00 0.1"}},
+         {"blocking warning blocking 0-99 0.00-4.00 0.05"}},
     };
     for (const auto& c : cases) {
         const Detected run = detect(defaultProfile(), c.frames, c.edit);
