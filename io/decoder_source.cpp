@@ -493,12 +493,13 @@ class DecoderSource : public FrameSource {
                         return ReadStatus::Error;
                     }
                     noteDamage("the picture is damaged");
+                } else {
+                    packetsSinceFrame_ = 0;
+                    recent_.clear();
                 }
                 stampFrame();
                 frameQuantiser_ = quantiserOf(*frame_);
                 ++decoded_;
-                packetsSinceFrame_ = 0;
-                recent_.clear();
                 return ReadStatus::Ok;
             }
             if (code == AVERROR_EOF) {
@@ -599,16 +600,18 @@ class DecoderSource : public FrameSource {
 
     // A live stream whose video changes codec (an MPEG-TS program whose new
     // PMT says so: the demuxer keeps the codec it found first) sends the
-    // decoder packets it turns into no picture. After kStarvedPackets of
-    // them, their bytes are probed as an elementary stream: the new codec's
-    // name when they are another codec's, so that the input is opened
-    // again (the new demuxer and decoder see the new codec); else "".
+    // decoder packets it turns into errors, damaged pictures or none. The
+    // bytes of the packets since the last clean picture are probed as an
+    // elementary stream after each packet while there is damage, and every
+    // kStarvedPackets packets without any: the new codec's name when they
+    // are another codec's, so that the input is opened again (the new
+    // demuxer and decoder see the new codec); else "".
     std::string changedCodec(const AVPacket& packet) {
         if (!follow_ || bounded_ || decoded_ == 0 || packet.data == nullptr) return "";
         recent_.append(reinterpret_cast<const char*>(packet.data),
                        static_cast<size_t>(packet.size));
         if (recent_.size() > kRecentBytes) recent_.erase(0, recent_.size() - kRecentBytes);
-        if (++packetsSinceFrame_ % kStarvedPackets != 0) return "";
+        if (++packetsSinceFrame_ % kStarvedPackets != 0 && damage_ == 0) return "";
         std::string buffer = recent_ + std::string(AVPROBE_PADDING_SIZE, '\0');
         AVProbeData probe{};
         probe.filename = "";
