@@ -15,6 +15,9 @@ namespace {
 // Times come from rational timestamps and sums of frame durations: a run of
 // exactly the minimum duration must reach it.
 constexpr double kTimeSlack = 1e-6;
+// A held picture moves at most this share of the freeze tolerance on
+// average over its frames: a slow camera moves steadily near the tolerance.
+constexpr double kHeldMeanFactor = 0.3;
 // The least value that makes a relative rule's level, per 576 rows.
 constexpr double kLevelFloor = 1.0;
 // True when `a` is worse than `b` in the rule's direction.
@@ -58,6 +61,8 @@ struct EventDetector::Ladder {
     std::optional<double> worst;
     int64_t worstFrame = -1;
     int64_t errors = 0;
+    double heldSum = 0.0;  // freeze: the temporal activity of the held frames
+    int64_t heldFrames = 0;
     std::string errorText;
     bool spike = false;     // the frame after `last` was a spike the run may bridge
     int reached = -1;       // strongest rule whose minimum duration the run reached
@@ -211,6 +216,17 @@ void EventDetector::describe(Event& e) const {
     if (condition.describe != nullptr) e.message = condition.describe(e);
 }
 
+// A freeze run is a held picture while its frames' mean temporal activity
+// is at most kHeldMeanFactor times the tolerance: encoders refresh a held
+// picture now and then (x264 and x265 at CRF 18-28: a mean of 0.006 to 0.2),
+// a slow blurred camera moves steadily (0.43 every frame). Other runs are
+// what their condition says. Judged when the event would open.
+bool EventDetector::heldStill(const Ladder& ladder) const {
+    if (ladder.base.watch != Watch::Freeze || ladder.heldFrames == 0) return true;
+    return ladder.heldSum / static_cast<double>(ladder.heldFrames) <=
+           kHeldMeanFactor * ladder.base.threshold + 1e-9;
+}
+
 // The run has lasted `duration`: opens or escalates its event when it has
 // reached the minimum duration of a stronger rule.
 void EventDetector::advance(Ladder& ladder, double duration) {
@@ -224,7 +240,7 @@ void EventDetector::advance(Ladder& ladder, double duration) {
             reached = i;
         }
     }
-    if (reached < 0) return;
+    if (reached < 0 || (ladder.event < 0 && !heldStill(ladder))) return;
     const bool opening = ladder.event < 0;
     if (opening) {
         Event e;
@@ -385,6 +401,10 @@ void EventDetector::feed(const FrameInput& frame) {
                     runsStarted_.push_back(ladder.rules.front().id);
                 }
                 ladder.spike = false;
+                if (ladder.base.watch == Watch::Freeze) {
+                    ladder.heldSum += values[i];
+                    ++ladder.heldFrames;
+                }
                 ladder.last = frame.index;
                 if (condition.worstValue &&
                     (!ladder.worst || worse(values[i], *ladder.worst, ladder.base.direction))) {

@@ -197,6 +197,7 @@ class EventDetector {
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
     Holds relativeHolds(const Ladder& ladder, const FrameInput& frame, double value) const;
     void followLevel(Ladder& ladder, const FrameInput& frame, Holds holds);
+    bool heldStill(const Ladder& ladder) const;
     void updateLeader(const FrameInput& frame);
     void advance(Ladder& ladder, double duration);
     void close(Ladder& ladder);

@@ -132,6 +132,11 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                  "crop=352:288:'176+20*sin(t*1.3)+t*4':'144+12*sin(t*1.7)',gblur=sigma=1"),
          "pass",
          {}},
+        // A still turning slowly, blurred: temporal activity 0.17-0.59 (mean
+        // 0.38) on every frame, a moving picture, not a held one.
+        {"slowturn.mp4", testsrc("640x480", 1,
+                                 "trim=end_frame=1,loop=loop=149:size=1,setpts=N/25/TB,"
+                                 "rotate=a='0.012*t':c=black,crop=480:360,gblur=sigma=2")},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };
