@@ -78,6 +78,8 @@ struct FrameInput {
     bool first = false;    // the first frame of the run: temporal values are start values
     int decodeErrors = 0;  // decoding errors reported for this frame or since the previous one
     std::string_view decodeMessage;  // what the decoder said about the first of them
+    // The stream declares interlaced pictures (two fields woven in each).
+    bool interlaced = false;
     // The picture's mean quantiser on H.264's scale; NaN when unknown.
     double quantiser = std::numeric_limits<double>::quiet_NaN();
     // The picture's measurements (bars, tolerant black, luma levels); null

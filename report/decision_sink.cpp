@@ -300,6 +300,7 @@ bool DecisionSink::frame(const FrameMeta& meta, const FrameValues& values) {
     input.decodeErrors = meta.damage;
     input.decodeMessage = meta.damageMessage;
     input.quantiser = meta.quantiser;
+    input.interlaced = stream_.scanType == "interlaced";
     input.measures = measuredFrame_ == meta.index ? &measures_ : nullptr;
     detector_->feed(input);
     lastFrame_ = meta.index;
