@@ -141,20 +141,14 @@ class Runner:
             shutil.copy(path, os.path.join(self.samples, m.group(1) + ".toml"))
 
     def check_parse(self, where, script):
+        parsers = {"lumaqc": [self.args.parse_command],
+                   "lumaqc-batch": [self.args.python, "-c", "import sys; from lumaqc.batch import "
+                                    "parse_arguments; parse_arguments(sys.argv[1:])"]}
         for line, words in commands_of(script):
-            program = words[0]
-            if program == "lumaqc":
-                result = subprocess.run([self.args.parse_command] + words[1:], env=self.env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        text=True, timeout=30)
-            elif program == "lumaqc-batch":
-                code = ("import sys; from lumaqc.batch import parse_arguments; "
-                        "parse_arguments(sys.argv[1:])")
-                result = subprocess.run([self.args.python, "-c", code] + words[1:], env=self.env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        text=True, timeout=60)
-            else:
+            if words[0] not in parsers:
                 continue
+            result = subprocess.run(parsers[words[0]] + words[1:], env=self.env, text=True,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
             self.checked += 1
             if result.returncode != 0:
                 self.fail(where, f"`{line}` is refused:\n{result.stdout}")

@@ -201,26 +201,6 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
         << doc.substr(0, doc.find("\"indicators\""));
 }
 
-TEST_F(Decoder, DamagedMp4KeepsTheRowsBeforeTheDamage) {
-    // The index first, so that the samples come last and can be cut.
-    const std::string whole =
-        encode("whole.mp4", {"-c:v", "libx264", "-qp", "0", "-movflags", "+faststart"});
-    writeFile(dir_.file("cut.mp4"), whole.substr(0, whole.size() * 6 / 10));
-    const Output out = analyse(dir_, {"cut.mp4"});
-    const int rows = static_cast<int>(consoleRows(out.run.out).size());
-    EXPECT_EQ(out.run.status, 255);
-    EXPECT_TRUE(rows > 0 && rows < kFrames) << rows;
-    EXPECT_EQ(out.log, logPrefix(reference().log, rows));
-    EXPECT_EQ(out.run.err, "Error decoding frame " + std::to_string(rows) +
-                               " of cut.mp4: the input is damaged or truncated\n");
-    // Cut before its index (written last by default), the file cannot be read.
-    const std::string late = encode("late.mp4", {"-c:v", "libx264", "-qp", "0"});
-    writeFile(dir_.file("late.mp4"), late.substr(0, late.size() / 2));
-    EXPECT_EQ(analyse(dir_, {"late.mp4"}).run.err,
-              "Cannot read late.mp4 (mov,mp4,m4a,3gp,3g2,mj2): Invalid data found "
-              "when processing input; the file may be damaged or truncated\n");
-}
-
 namespace {
 
 // The sample layouts: raw input in FFmpeg's pixel formats (--pix-fmt) and

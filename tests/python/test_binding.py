@@ -6,7 +6,7 @@ import pathlib
 import re
 import subprocess
 import sys
-import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -52,19 +52,14 @@ def test_analyzers_match_the_program_on_the_test_card_in_any_thread(testcard, tm
 
     # Analyzers in threads of their own give the same values.
     planes = [f[:HEIGHT * WIDTH].reshape(HEIGHT, WIDTH) for f in frames[:24]]
-    sequential = lumaqc.Analyzer(WIDTH, HEIGHT)
-    expected = [sequential.analyze(p) for p in planes]
-    results = [None] * 4
 
-    def work(slot):
+    def work(_):
         mine = lumaqc.Analyzer(WIDTH, HEIGHT)
-        results[slot] = [mine.analyze(p) for p in planes]
+        return [mine.analyze(p) for p in planes]
 
-    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join(60)
+    expected = work(None)
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(work, range(4), timeout=60))
     for result in results:
         assert [[same(r[k], e[k]) for k in lumaqc.keys] for r, e in zip(result, expected)] == \
             [[True] * 15] * len(planes)

@@ -177,14 +177,10 @@ TEST(ExecHook, QueueDropsOpensWithTheirClosesAndBoundsLines) {
     {
         lumaqc::ExecHook hook("while [ ! -e " + dir + "/gate ]; do sleep 0.05; done; cat >> " +
                               out);
-        for (int i = 0; i < 150; ++i) {
-            const std::string type = std::to_string(i).insert(0, 1, 't');
-            hook.onEvent(lumaqc::liveRecord("open", type, "warning", i, i, 0, 0, "m"));
-        }
-        for (int i = 0; i < 150; ++i) {
-            const std::string type = std::to_string(i).insert(0, 1, 't');
-            hook.onEvent(lumaqc::liveRecord("close", type, "warning", i, i, 0, 0, "m"));
-        }
+        for (const char* record : {"open", "close"})
+            for (int i = 0; i < 150; ++i)
+                hook.onEvent(lumaqc::liveRecord(record, std::to_string(i).insert(0, 1, 't'),
+                                                "warning", i, i, 0, 0, "m"));
         // 100 wait (and the first may already be running): the other opens
         // are dropped with their closes.
         dropped = hook.dropped();
