@@ -212,11 +212,6 @@ RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& 
     return child.finish();
 }
 
-RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
-                             const std::string& fault) {
-    return Child({.args = args, .cwd = cwd, .fault = fault}).finish();
-}
-
 bool waitFor(double seconds, const std::function<bool()>& ready) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (; std::chrono::steady_clock::now() < end;

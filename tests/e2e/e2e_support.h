@@ -107,10 +107,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 RunResult runLumaqc(const std::vector<std::string>& args, const std::string& cwd);
 RunResult runLumaqcFed(const std::vector<std::string>& args, const std::string& cwd,
                        const std::string& input);
-// Runs lumaqc with one fault of the fault library (tests/e2e/inject) armed,
-// for instance "9216:eio".
-RunResult runLumaqcWithFault(const std::vector<std::string>& args, const std::string& cwd,
-                             const std::string& fault);
 // Asks `ready` every 20 ms until it holds, for at most `seconds`.
 bool waitFor(double seconds, const std::function<bool()>& ready);
 

@@ -94,9 +94,11 @@ TEST(Inputs, EveryFormGivesTheRowsOfTheRawFile) {
          {"--threads", "1", "--", "a.yuv", "352", "288", "25", "10", "5"},
          &ref.partialLog,
          "25.00 10 5"},
-        {"-", &tail, {"-", "352", "288"}, &ref.log},
+        // Standard input ends with the stream, inside a frame or before the
+        // frames asked for.
+        {"-", &tail, {"-", "352", "288", "--threads", "3"}, &ref.log},
+        {"-", &tail, {"-", "352", "288", "25", "40", "--threads", "1"}, &ref.log, "25.00 40 0"},
         {"-", &ffmpeg, {"--frames", "10", "-", "--start", "5"}, &ref.partialLog, "25.00 10 5"},
-        // Ends with the stream.
         {"-", &ffmpeg, {"-", "--frames", "1000"}, &ref.log, "25.00 1000 0"},
     };
     TempDir dir;

@@ -85,10 +85,6 @@ def batch(*args, cwd=None, background=False, file_limit=None):
                           preexec_fn=limit)
 
 
-def nulls_as_nan(value):
-    return float("nan") if value is None else value
-
-
 def load(path):
     with open(path, encoding="utf-8") as file:
         return json.load(file)
