@@ -175,9 +175,9 @@ TEST_F(Faults, OutputsThatCannotBeWritten) {
     const struct {
         std::vector<std::string> args;
         std::string err;
+        std::string stdoutPath = "";
         int logRows = -1;  // -1: the earlier log stays
         std::vector<int> closed = {};
-        std::string stdoutPath = "";
         rlim_t fileSize = RLIM_INFINITY;
     } cases[] = {
         {{"clip.yuv", "64", "48", "--no-log", "--json", "/dev/full"},
@@ -186,15 +186,13 @@ TEST_F(Faults, OutputsThatCannotBeWritten) {
          "Cannot write the log file /dev/full: No space left on device\n"},
         {{"clip.yuv", "64", "48"},
          "Cannot write to standard output: No space left on device\n",
-         -1,
-         {},
          "/dev/full"},
-        {{"clip.yuv", "64", "48"}, ebadf, -1, {1}},
-        {{"clip.yuv", "64", "48", "--json", "j.json"}, ebadf, -1, {1}},
-        {{"-", "64", "48", "--json", "j.json"}, ebadf, -1, {0, 1}},
-        {{"-", "64", "48", "--json", "j.json"}, "", 0, {0}},  // reads nothing
-        {{"clip.yuv", "64", "48", "--threads", "1"}, tooLarge, 3, {}, "", fourthRow},
-        {{"clip.yuv", "64", "48", "--threads", "3"}, tooLarge, 3, {}, "", fourthRow},
+        {{"clip.yuv", "64", "48"}, ebadf, "", -1, {1}},
+        {{"clip.yuv", "64", "48", "--json", "j.json"}, ebadf, "", -1, {1}},
+        {{"-", "64", "48", "--json", "j.json"}, ebadf, "", -1, {0, 1}},
+        {{"-", "64", "48", "--json", "j.json"}, "", "", 0, {0}},  // reads nothing
+        {{"clip.yuv", "64", "48", "--threads", "1"}, tooLarge, "", 3, {}, fourthRow},
+        {{"clip.yuv", "64", "48", "--threads", "3"}, tooLarge, "", 3, {}, fourthRow},
     };
     for (const auto& c : cases) {
         writeFile(dir_.file(kLogName), "an earlier log\n");

@@ -176,11 +176,10 @@ TEST(QcProfile, PrintedProfilesReadBackTheSame) {
         "[[rule]]\nid = \"b\"\nevent = \"bars\"\nseverity = \"info\"\n");
     EXPECT_EQ(parsed(profileToToml(windowed)), windowed);
     EXPECT_EQ(custom.rules[2].type, "blurring");
-    EXPECT_EQ(parsed("name = \"n\"\n[[rule]]\nid = \"i\"\nindicator = \"interlace\"\n"
-                     "threshold = 1\ndirection = \"above\"\nseverity = \"error\"\n")
-                  .rules[0]
-                  .type,
-              "combing");
+    const Profile combing = parsed(
+        "name = \"n\"\n[[rule]]\nid = \"i\"\nindicator = \"interlace\"\nthreshold = 1\n"
+        "direction = \"above\"\nseverity = \"error\"\n");
+    EXPECT_EQ(combing.rules[0].type, "combing");
 }
 
 TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
