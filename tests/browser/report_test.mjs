@@ -158,12 +158,10 @@ const pointOf = (page, index, frame) =>
 {
     const doc = JSON.parse(readFileSync(join(dir, "defects.json"), "utf8"));
     const { context, page, problems } = await openReport("defects.html");
-    const facts = await chartFacts(page);
-    t.equal("defective clip: one chart per indicator", facts.map((f) => f.key), doc.indicators.map((i) => i.key));
-    for (const f of facts) {
-        t.equal(`defective clip ${f.key}: one point per frame`, f.frames.length, doc.frames.length);
-        t.check(`defective clip ${f.key}: drawn when it has values`, (f.ink > 0) === (doc.summary.stats[f.key].count > 0), `${f.ink} pixels`);
-    }
+    // The charts as on the test card (their keys: the hints and threshold lines below).
+    for (const f of await chartFacts(page))
+        t.check(`defective clip ${f.key}: one point per frame, drawn when it has values`,
+            f.frames.length === doc.frames.length && (f.ink > 0) === (doc.summary.stats[f.key].count > 0), `${f.frames.length} points, ${f.ink} pixels`);
 
     const banner = await page.evaluate(() => {
         const b = document.getElementById("lumaqc-verdict");
