@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -119,7 +121,9 @@ TEST(Analyzer, RejectsWhatItCannotAnalyse) {
 // the input's description; the built-in outputs are made by the factories,
 // and what cannot start says so in one line.
 TEST(VideoAnalysis, RunsAnInputIntoCallersAndBuiltInSinks) {
-    const std::string dir = ::testing::TempDir();
+    // A folder of its own: runs of the suite side by side must not share files.
+    std::string dir = ::testing::TempDir() + "lumaqc-api-XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
     const Clip clip(96, 64, 0, 11);
     const std::string path = dir + "/video_analysis.yuv";
     {
@@ -174,6 +178,7 @@ TEST(VideoAnalysis, RunsAnInputIntoCallersAndBuiltInSinks) {
     EXPECT_NE(error.find("x.json"), std::string::npos) << error;
     EXPECT_STREQ(lumaqc::version(), LUMAQC_VERSION_STRING);
     EXPECT_EQ(lumaqc::versionNumber(), LUMAQC_VERSION_NUMBER);
+    std::filesystem::remove_all(dir);
 }
 
 // The smallest and thinnest pictures (down to 1 x 1, one row or one column of
