@@ -24,6 +24,7 @@
 #include "live/metrics_server.h"
 #include "live/session.h"
 #include "live/status.h"
+#include "qc/toml_fault.h"
 #include "report/output_paths.h"
 #include "report/outputs.h"
 #include "report/provenance.h"
@@ -40,24 +41,6 @@ const char* const kChannelKeys[] = {
     "profile",    "fail_on",  "events",        "log",    "json",
     "csv",        "report",   "stall_timeout", "window", "flush_interval",
     "log_rotate", "log_keep", "exec_on_event"};
-
-// One line naming the file, the line and what is wrong.
-class Fault {
-  public:
-    explicit Fault(std::string path) : path_(std::move(path)) {}
-    bool failed() const { return !text_.empty(); }
-    const std::string& text() const { return text_; }
-    void at(const toml::source_region& where, const std::string& what) {
-        if (failed()) return;
-        text_ = "channels " + path_;
-        if (where.begin.line > 0) text_ += ", line " + std::to_string(where.begin.line);
-        text_ += ": " + what;
-    }
-
-  private:
-    std::string path_;
-    std::string text_;
-};
 
 // A message of the library without its "lumaqc: " and line feed.
 std::string bare(std::string text) {
@@ -103,7 +86,7 @@ std::string assign(Settings& settings, const SettingField& field, const std::str
         field.member);
 }
 
-std::optional<MonitorChannel> readChannel(const toml::table& table, Fault& fault) {
+std::optional<MonitorChannel> readChannel(const toml::table& table, qc::TomlFault& fault) {
     MonitorChannel channel;
     Settings& settings = channel.settings;
     settings.liveRequested = true;
@@ -196,7 +179,7 @@ std::vector<std::string> outputsOf(const Settings& settings) {
 }  // namespace
 
 std::optional<MonitorConfig> readMonitorConfig(const std::string& path, std::string& error) {
-    Fault fault(path);
+    qc::TomlFault fault("channels " + path);
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = "cannot read the channels file " + path;

@@ -14,28 +14,11 @@
 #include "indicators/registry.h"
 #include "qc/conditions.h"
 #include "qc/timecode.h"
+#include "qc/toml_fault.h"
 
 namespace lumaqc::qc {
 
 namespace {
-
-// One line naming the profile, the line and what is wrong.
-class Fault {
-  public:
-    explicit Fault(std::string source) : source_(std::move(source)) {}
-    bool failed() const { return !text_.empty(); }
-    const std::string& text() const { return text_; }
-    void at(const toml::source_region& where, const std::string& what) {
-        if (failed()) return;
-        text_ = "profile " + source_;
-        if (where.begin.line > 0) text_ += ", line " + std::to_string(where.begin.line);
-        text_ += ": " + what;
-    }
-
-  private:
-    std::string source_;
-    std::string text_;
-};
 
 std::optional<IndicatorId> indicatorByKey(std::string_view key) {
     for (const IndicatorInfo* info : indicatorColumns()) {
@@ -71,7 +54,7 @@ const Statistic kStatistics[] = {Statistic::Mean, Statistic::Min, Statistic::Max
 // Reads the keys of one [[rule]] table.
 class RuleReader {
   public:
-    RuleReader(const toml::table& table, Fault& fault) : table_(table), fault_(fault) {}
+    RuleReader(const toml::table& table, TomlFault& fault) : table_(table), fault_(fault) {}
 
     std::optional<Rule> read() {
         static const std::set<std::string_view> kKeys = {
@@ -296,7 +279,7 @@ class RuleReader {
   public:
     // A time: a number of seconds (0 or more), or a "HH:MM:SS:FF" text.
     static bool readTime(const toml::node& node, const std::string& key, std::string& out,
-                         Fault& fault) {
+                         TomlFault& fault) {
         if (const auto* s = node.as_string()) {
             if (parseTime(s->get(), 1000.0)) {
                 out = s->get();
@@ -399,14 +382,14 @@ class RuleReader {
     }
 
     const toml::table& table_;
-    Fault& fault_;
+    TomlFault& fault_;
 };
 
 }  // namespace
 
 std::optional<Profile> parseProfile(const std::string& text, const std::string& source,
                                     std::string& error) {
-    Fault fault(source);
+    TomlFault fault("profile " + source);
     toml::table root;
     try {
         root = toml::parse(text, source);

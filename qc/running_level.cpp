@@ -8,8 +8,8 @@ std::optional<double> RunningLevel::level(double seconds) const {
     if (kept_.size() < static_cast<size_t>(kMinFrames) || seconds - kept_.front().first < kWarmUp) {
         return std::nullopt;
     }
-    std::vector<double> values;
-    values.reserve(kept_.size());
+    std::vector<double>& values = scratch_;  // reused: no allocation per frame
+    values.clear();
     for (const auto& [at, v] : kept_) values.push_back(v);
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
     std::nth_element(values.begin(), middle, values.end());

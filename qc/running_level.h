@@ -37,6 +37,7 @@ class RunningLevel {
 
     std::deque<std::pair<double, double>> kept_;  // (seconds, value)
     std::vector<std::pair<double, double>> flagged_;
+    mutable std::vector<double> scratch_;  // level()'s copy for the median
 };
 
 }  // namespace lumaqc::qc
