@@ -1,13 +1,13 @@
-"""lumaqc-batch: whole archives analysed in parallel on Dask distributed.
+"""lumaqc-batch: whole archives analysed in parallel, here or on Dask distributed.
 
     lumaqc-batch INPUT... -o OUTDIR [options]
 
 INPUT is a video file, a directory (searched recursively for video files by
 their content), or @LIST (a text file naming one file or directory per line).
-Each file is one Dask task: by default on a local cluster of this machine's
-cores, or on an existing cluster with --scheduler tcp://HOST:PORT (its
-workers need this package and must see the files and OUTDIR under the same
-paths).
+Each file is one task: by default on worker processes of this machine, one
+per core, or on an existing Dask cluster with --scheduler tcp://HOST:PORT
+(its workers need this package and must see the files and OUTDIR under the
+same paths).
 
 Each file gets OUTDIR/<relative path>.json, the document `lumaqc --json`
 writes (the library's own JSON output, byte for byte), and with --report the
@@ -32,8 +32,8 @@ import csv
 import fcntl
 import fnmatch
 import hashlib
+import importlib.util
 import io
-import logging
 import os
 import signal
 import sys
@@ -387,6 +387,8 @@ def write_catalog(outdir: str, rows: Dict[str, Dict[str, Any]]) -> Optional[str]
         _write_whole(final, text.getvalue())
     except OSError as error:
         return f"cannot write the catalogue {lumaqc.shown_name(final)}: {error.strerror or error}"
+    if not any(importlib.util.find_spec(engine) for engine in ("pyarrow", "fastparquet")):
+        return None  # pandas (a third of a second to import) would have no engine
     temporary = os.path.join(outdir, f".catalog.parquet.{os.getpid()}.part")
     try:
         import pandas as pd
@@ -516,9 +518,9 @@ def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
                              "indicators still see every frame")
     parser.add_argument("--report", action="store_true", help="write each file's HTML report too")
     parser.add_argument("--scheduler", metavar="tcp://HOST:PORT",
-                        help="an existing Dask scheduler (default: a local cluster)")
+                        help="an existing Dask scheduler (default: worker processes here)")
     parser.add_argument("--workers", type=_workers, metavar="N",
-                        help="worker processes of the local cluster (default: cores / threads "
+                        help="worker processes here, without --scheduler (default: cores / threads "
                              "per task)")
     parser.add_argument("--timeout", type=_seconds, default=30.0, metavar="SECONDS",
                         help="how long to wait for the scheduler (default 30)")
@@ -615,44 +617,192 @@ class StopSignals:
         self.count += 1
 
 
-def start_client(args: argparse.Namespace) -> Tuple[Any, Any]:
-    from distributed import Client, LocalCluster
+class LocalPool:
+    """Worker processes forked from this one, one file each at a time.
 
-    if args.scheduler:
+    Forking a process that has already loaded lumaqc takes milliseconds,
+    and the pool needs none of Dask's machinery (importing it alone takes
+    longer than a small batch's work). Each file still runs in a process of
+    its own, so a file that crashes the decoder takes down one worker, not
+    the batch: the worker is replaced and the file tried again, and after
+    DEATHS deaths it gets an error row. The workers ignore SIGINT and SIGTERM
+    (a Ctrl-C reaches the whole process group, and so may a service
+    manager's stop): the batch tells them when to stop."""
+
+    DEATHS = 3
+
+    def __init__(self, workers: int) -> None:
+        import multiprocessing
+
+        self.context = multiprocessing.get_context("fork")
+        self.idle: List[Tuple[Any, Any]] = []
+        # The batch's end of each busy worker's pipe: the worker, its file, its job.
+        self.busy: Dict[Any, Tuple[Any, Item, Dict[str, Any]]] = {}
+        self.deaths: Dict[str, int] = {}
+        self.lost = False
+        for _ in range(workers):
+            self.idle.append(self._fork())
+
+    def _fork(self) -> Tuple[Any, Any]:
+        ours, theirs = self.context.Pipe()
+        others = [conn for _, conn in self.idle] + list(self.busy)
+        process = self.context.Process(target=_serve, args=(theirs, others), daemon=True)
+        process.start()
+        theirs.close()
+        return process, ours
+
+    def running(self) -> int:
+        return len(self.busy)
+
+    def free(self) -> bool:
+        return bool(self.idle)
+
+    def submit(self, item: Item, job: Dict[str, Any]) -> None:
+        process, conn = self.idle.pop()
+        try:
+            conn.send(job)
+        except OSError:
+            pass  # the worker died: wait() finds it gone
+        self.busy[conn] = (process, item, job)
+
+    def wait(self, timeout: float) -> List[Tuple[Any, Optional[Dict[str, Any]]]]:
+        """The files finished (with their rows) within `timeout` seconds."""
+        from multiprocessing.connection import wait
+
+        sentinels = {entry[0].sentinel: conn for conn, entry in self.busy.items()}
+        finished = []
+        for ready in wait(list(self.busy) + list(sentinels), timeout):
+            conn = sentinels.get(ready, ready)
+            if conn not in self.busy:
+                continue
+            process, item, job = self.busy.pop(conn)
+            try:
+                row = conn.recv() if conn.poll() else None
+            except (EOFError, OSError):
+                row = None
+            if row is not None:
+                self.idle.append((process, conn))
+                finished.append((item, row))
+                continue
+            conn.close()
+            process.join()
+            self.idle.append(self._fork())
+            deaths = self.deaths[job["path"]] = self.deaths.get(job["path"], 0) + 1
+            if deaths < self.DEATHS:
+                self.submit(item, job)
+            else:
+                finished.append((item, _died_row(item)))
+        return finished
+
+    def close(self) -> None:
+        """Stops the workers: the idle ones when they read the end, the
+        busy ones (after a second signal) at once."""
+        for process, conn in self.idle:
+            try:
+                conn.send(None)
+            except OSError:
+                pass
+        for process, _, _ in self.busy.values():
+            process.kill()
+        for process, conn in self.idle + [(p, c) for c, (p, _, _) in self.busy.items()]:
+            process.join(10)
+            if process.is_alive():
+                process.kill()
+                process.join()
+            conn.close()
+
+
+def _serve(conn: Any, others: List[Any]) -> None:
+    """A worker of the local pool: analyses the jobs it is sent until None."""
+    for signo in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(signo, signal.SIG_IGN)
+    for other in others:  # the batch's ends of the other workers' pipes
+        other.close()
+    while True:
+        try:
+            job = conn.recv()
+        except (EOFError, OSError):
+            return
+        if job is None:
+            return
+        try:
+            row = analyze_task(job)
+        except Exception as error:  # noqa: BLE001 - analyze_task makes its own rows
+            row = {"path": job["path"], "status": "error", "tool_version": lumaqc.__version__,
+                   "error": f"{OWN_ERROR}{type(error).__name__}: {error}"}
+        conn.send(row)
+
+
+class DaskPool:
+    """The tasks on an existing Dask cluster: at most two per worker thread
+    in flight, each tried again once by Dask."""
+
+    def __init__(self, args: argparse.Namespace) -> None:
+        from distributed import Client
+
         try:
             client = Client(args.scheduler, timeout=args.timeout)
         except (OSError, ValueError) as error:
             raise BatchError(f"cannot reach the scheduler {args.scheduler}: {error}") from None
+        self.client = client
         try:
             versions = client.run(worker_version)
         except Exception as error:  # noqa: BLE001 - a worker without the package
+            self.close()
             raise BatchError(f"a worker of {args.scheduler} cannot run lumaqc: "
                              f"{type(error).__name__}: {error}") from None
         wrong = {worker: v for worker, v in versions.items() if v != lumaqc.__version__}
         if wrong:
+            self.close()
             worker, version = next(iter(wrong.items()))
             raise BatchError(f"worker {worker} runs lumaqc {version}, this is "
                              f"{lumaqc.__version__}; the values could differ")
-        return client, None
-    cores = os.cpu_count() or 1
-    workers = args.workers or max(1, cores // (args.threads_per_task or cores))
-    # Worker processes forked from this one, which has already imported Dask
-    # and lumaqc, start in a fraction of the time of fresh interpreters (and
-    # stop at once); each file still runs in a process of its own, so a file
-    # that crashes the decoder takes down one worker, not the batch. A
-    # worker that dies is restarted the same way.
-    import dask
+        self.futures: Dict[Any, Any] = {}
+        self.lost = False
 
-    dask.config.set({"distributed.worker.multiprocessing-method": "fork"})
-    # The worker processes ignore SIGINT (a Ctrl-C reaches the whole process
-    # group): the batch tells them when to stop.
-    previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
-    try:
-        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                               dashboard_address=None, silence_logs=logging.ERROR)
-    finally:
-        signal.signal(signal.SIGINT, previous)
-    return Client(cluster, timeout=args.timeout), cluster
+    def running(self) -> int:
+        return len(self.futures)
+
+    def free(self) -> bool:
+        try:
+            threads = sum(self.client.nthreads().values()) or 1
+        except Exception:  # noqa: BLE001 - the scheduler went away
+            threads = 1
+        return len(self.futures) < 2 * threads
+
+    def submit(self, item: Item, job: Dict[str, Any]) -> None:
+        future = self.client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
+                                    retries=1, pure=False)
+        self.futures[future] = item
+
+    def wait(self, timeout: float) -> List[Tuple[Any, Optional[Dict[str, Any]]]]:
+        """The files finished within `timeout` seconds; a file with None for
+        its row was not run (the scheduler was lost)."""
+        from distributed import wait
+
+        try:
+            if self.futures:
+                wait(list(self.futures), timeout=timeout, return_when="FIRST_COMPLETED")
+        except Exception:  # noqa: BLE001 - a timeout, or the scheduler went away
+            pass
+        finished: List[Tuple[Any, Optional[Dict[str, Any]]]] = []
+        for future in [future for future in self.futures if future.done()]:
+            item = self.futures.pop(future)
+            if future.status == "cancelled":  # only a lost scheduler cancels tasks here
+                self.lost = True
+                finished.append((item, None))
+            else:
+                finished.append((item, _row_of(future, item)))
+        self.lost = self.lost or self.client.status not in ("running", "connecting")
+        return finished
+
+    def close(self) -> None:
+        for future in self.futures:
+            future.cancel()
+        try:
+            self.client.close(timeout=10)
+        except Exception:  # noqa: BLE001 - shutting down anyway
+            pass
 
 
 def lock_outdir(outdir: str) -> Any:
@@ -727,63 +877,45 @@ def run(args: argparse.Namespace) -> int:
     done = failed = left_out = 0
     lost = False
     progress = Progress(len(todo))
-    client = cluster = None
     if todo and not stops.signal:
-        from distributed import wait
-
-        client, cluster = start_client(args)
+        pool = DaskPool(args) if args.scheduler else LocalPool(
+            args.workers or max(1, (os.cpu_count() or 1) // (args.threads_per_task or 1)))
         progress = Progress(len(todo))  # the rate counts from here
-        pending = list(reversed(todo))
-        running: Dict[Any, Item] = {}
+        # The largest files first, so that the last ones to finish are short.
+        pending = sorted(reversed(todo), key=_size_of)
         last_save = time.monotonic()
-        while (running or (pending and not stops.signal)) and stops.count < 2 and not lost:
-            try:
-                threads = sum(client.nthreads().values()) or 1
-                while pending and not stops.signal and len(running) < 2 * threads:
-                    item = pending[-1]
-                    job = {"path": item.path, "key": item.key, "outdir": outdir,
-                           "size": args.size if item.raw else None, "analysis": analysis,
-                           "subsample": args.subsample, "report": args.report,
-                           "unrecognised": item.unrecognised,
-                           "options": options}
-                    future = client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
-                                           retries=1, pure=False)
-                    running[future] = pending.pop()
-                if running:
-                    wait(list(running), timeout=0.25, return_when="FIRST_COMPLETED")
-            except Exception:  # noqa: BLE001 - a timeout, or the scheduler went away
-                pass
-            for future in [future for future in running if future.done()]:
-                item = running.pop(future)
-                if future.status == "cancelled":  # only a lost scheduler cancels tasks here
-                    lost = True
-                    pending.append(item)
-                    continue
-                row = _row_of(future, item)
-                if row.pop("not_video", False) and item.quiet:
-                    left_out += 1  # found in a directory, not video after all
-                    continue
-                if row.get("status") != "ok" or row.pop("failed", False):
-                    failed += 1
-                rows[item.path] = row
-                done += 1
-            lost = lost or client.status not in ("running", "connecting")
-            progress.draw(done + left_out, failed)
-            if time.monotonic() - last_save > 10:
-                write_catalog(outdir, rows)  # a failure is reported by the last write
-                last_save = time.monotonic()
-        for future in running:
-            future.cancel()
-        if not running and not lost:
-            remove_leftovers(outdir)
+        try:
+            while ((pool.running() or (pending and not stops.signal)) and stops.count < 2
+                   and not lost):
+                while pending and not stops.signal and pool.free():
+                    item = pending.pop()
+                    pool.submit(item, {
+                        "path": item.path, "key": item.key, "outdir": outdir,
+                        "size": args.size if item.raw else None, "analysis": analysis,
+                        "subsample": args.subsample, "report": args.report,
+                        "unrecognised": item.unrecognised, "options": options})
+                for item, row in pool.wait(0.25):
+                    if row is None:  # not run
+                        pending.append(item)
+                        continue
+                    if row.pop("not_video", False) and item.quiet:
+                        left_out += 1  # found in a directory, not video after all
+                        continue
+                    if row.get("status") != "ok" or row.pop("failed", False):
+                        failed += 1
+                    rows[item.path] = row
+                    done += 1
+                lost = pool.lost
+                progress.draw(done + left_out, failed)
+                if time.monotonic() - last_save > 10:
+                    write_catalog(outdir, rows)  # a failure is reported by the last write
+                    last_save = time.monotonic()
+            if not pool.running() and not lost:
+                remove_leftovers(outdir)
+        finally:
+            pool.close()
     progress.clear()
     catalog_error = write_catalog(outdir, rows)
-    for closing in (client, cluster):
-        if closing is not None:
-            try:
-                closing.close(timeout=10) if closing is client else closing.close()
-            except Exception:  # noqa: BLE001 - shutting down anyway
-                pass
     seconds = time.monotonic() - started
     failed_total = sum(1 for row in rows.values() if row.get("status") not in ("ok", "skipped")
                        or row.get("verdict") == "fail")
@@ -810,6 +942,19 @@ def run(args: argparse.Namespace) -> int:
     return 1 if failed_total or catalog_error else 0
 
 
+def _size_of(item: Item) -> int:
+    try:
+        return os.stat(item.path).st_size
+    except OSError:
+        return 0
+
+
+def _died_row(item: Item) -> Dict[str, Any]:
+    return {"path": item.path, "status": "error", "tool_version": lumaqc.__version__,
+            "error": OWN_ERROR + "the workers analysing this file died (the file may crash "
+                                 "the decoder)"}
+
+
 def _row_of(future: Any, item: Item) -> Dict[str, Any]:
     """The task's row, or an error row for a task Dask gave up on (a worker
     that died each time it ran, an exception outside the analysis)."""
@@ -818,7 +963,7 @@ def _row_of(future: Any, item: Item) -> Dict[str, Any]:
     except Exception as error:  # noqa: BLE001
         text = str(error) or type(error).__name__
         if type(error).__name__ == "KilledWorker":
-            text = "the workers analysing this file died (the file may crash the decoder)"
+            return _died_row(item)
         return {"path": item.path, "status": "error", "tool_version": lumaqc.__version__,
                 "error": OWN_ERROR + text}
 
