@@ -271,6 +271,10 @@ bool beyond(double value, double threshold, Direction direction) {
     return direction == Direction::Above ? value > threshold : value < threshold;
 }
 
+bool shareOfPicture(IndicatorId id) {
+    return id == kLetterbox || id == kPillarbox;
+}
+
 bool blackoutFlag(const FrameInput& frame) {
     return (*frame.values)[kBlackout] == 1.0;
 }

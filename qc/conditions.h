@@ -108,6 +108,9 @@ std::optional<IndicatorId> watchedIndicator(const Rule& rule);
 std::optional<double> indicatorValue(const FrameInput& frame, IndicatorId id);
 bool silenced(IndicatorId id, const FrameInput& frame, bool black);
 bool beyond(double value, double threshold, Direction direction);
+// Whether an indicator's values are a share of the picture (0 to 1), so
+// that its thresholds may be written as a percent.
+bool shareOfPicture(IndicatorId id);
 // Whether the frame's blackout flag is set.
 bool blackoutFlag(const FrameInput& frame);
 // "2.40 s": a duration in event messages.

@@ -69,6 +69,13 @@ struct EventDetector::Ladder {
     int64_t event = -1;     // index of its event in events_, once open
     bool holdsNow = false;  // the raw condition on the frame being fed
     RunningLevel level;     // relative rules: the file's own level
+    // Counting rules, over the whole input: the runs counted, where the
+    // first began, their decoding errors, and the event once past the count.
+    int64_t count = 0;
+    int64_t countFirst = 0;
+    double countStart = 0.0;
+    int64_t countErrors = 0;
+    int64_t summary = -1;
 };
 
 struct EventDetector::StatisticRule {
@@ -95,7 +102,8 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
         }
         auto same = [&rule](const Ladder& l) {
             const Rule& b = l.base;
-            return b.watch == rule.watch && b.type == rule.type &&
+            return b.maxCount < 0 && rule.maxCount < 0 && b.watch == rule.watch &&
+                   b.type == rule.type &&
                    (!conditionOf(rule.watch).onIndicator || b.indicator == rule.indicator) &&
                    b.threshold == rule.threshold && b.direction == rule.direction &&
                    b.notDuring == rule.notDuring && b.maxLevel == rule.maxLevel &&
@@ -240,24 +248,12 @@ void EventDetector::advance(Ladder& ladder, double duration) {
             reached = i;
         }
     }
-    if (reached < 0 || (ladder.event < 0 && !heldStill(ladder))) return;
+    if (reached < 0 || (ladder.reached < 0 && !heldStill(ladder))) return;
+    if (ladder.base.maxCount >= 0) return countRun(ladder, duration);
     const bool opening = ladder.event < 0;
     if (opening) {
-        Event e;
-        e.id = static_cast<int64_t>(events_.size()) + 1;
-        const Rule& base = ladder.base;
-        e.type = base.type;
-        e.watch = base.watch;
-        const std::optional<IndicatorId> watched = watchedIndicator(base);
-        e.indicator = watched ? indicatorKey(*watched) : "";
-        e.threshold = base.threshold;
-        e.direction = base.direction;
-        e.relative = base.relative;
-        e.low = base.low;
-        e.high = base.high;
-        e.open = true;
         ladder.event = static_cast<int64_t>(events_.size());
-        events_.push_back(std::move(e));
+        events_.push_back(newEvent(ladder.base));
     }
     Event& e = events_[static_cast<size_t>(ladder.event)];
     const bool escalating = !opening && reached > ladder.reached;
@@ -281,6 +277,66 @@ void EventDetector::advance(Ladder& ladder, double duration) {
         callback_(opening ? Change::Open : Change::Escalate, e);
 }
 
+Event EventDetector::newEvent(const Rule& base) const {
+    Event e;
+    e.id = static_cast<int64_t>(events_.size()) + 1;
+    e.type = base.type;
+    e.watch = base.watch;
+    const std::optional<IndicatorId> watched = watchedIndicator(base);
+    e.indicator = watched ? indicatorKey(*watched) : "";
+    e.threshold = base.threshold;
+    e.direction = base.direction;
+    e.relative = base.relative;
+    e.low = base.low;
+    e.high = base.high;
+    e.open = true;
+    return e;
+}
+
+// A counting rule's run has lasted its minimum duration: one more
+// occurrence. Past the count allowed, one event spans the occurrences, from
+// the first one's start to the end of the last; it opens then and closes
+// when the input ends.
+void EventDetector::countRun(Ladder& ladder, double duration) {
+    const Rule& rule = ladder.base;
+    if (ladder.reached < 0) {
+        ladder.reached = 0;
+        if (++ladder.count == 1) {
+            ladder.countFirst = ladder.first;
+            ladder.countStart = ladder.start;
+        }
+    }
+    if (ladder.count <= rule.maxCount) return;
+    const bool opening = ladder.summary < 0;
+    if (opening) {
+        ladder.summary = static_cast<int64_t>(events_.size());
+        Event e = newEvent(rule);
+        e.rule = rule.id;
+        e.severity = rule.severity;
+        e.ebu = rule.ebu;
+        e.maxCount = rule.maxCount;
+        e.firstFrame = ladder.countFirst;
+        e.startSeconds = ladder.countStart;
+        events_.push_back(std::move(e));
+    }
+    Event& e = events_[static_cast<size_t>(ladder.summary)];
+    e.lastFrame = ladder.last;
+    e.endSeconds = ladder.start + duration;
+    e.count = ladder.count;
+    if (ladder.worst && (!e.worstValue || worse(*ladder.worst, *e.worstValue, rule.direction))) {
+        e.worstValue = ladder.worst;
+        e.worstFrame = ladder.worstFrame;
+    }
+    e.decodeErrors = ladder.countErrors + ladder.errors;
+    const std::string lasting = rule.minDuration > 0.0 ? (rule.strict ? " longer than " : " of ") +
+                                                             secondsText(rule.minDuration) +
+                                                             (rule.strict ? "" : " or more")
+                                                       : "";
+    e.message = std::to_string(e.count) + " " + e.type + (e.count == 1 ? " event" : " events") +
+                lasting + " (at most " + std::to_string(rule.maxCount) + " allowed)";
+    if (opening && callback_) callback_(Change::Open, e);
+}
+
 void EventDetector::close(Ladder& ladder) {
     advance(ladder, ladder.end - ladder.start);
     if (ladder.event >= 0) {
@@ -292,7 +348,13 @@ void EventDetector::close(Ladder& ladder) {
     std::vector<Rule> rules = std::move(ladder.rules);
     RunningLevel level = std::move(ladder.level);
     level.endRun();
-    ladder = Ladder{};
+    Ladder counted;
+    counted.count = ladder.count;
+    counted.countFirst = ladder.countFirst;
+    counted.countStart = ladder.countStart;
+    counted.countErrors = ladder.countErrors + (ladder.reached >= 0 ? ladder.errors : 0);
+    counted.summary = ladder.summary;
+    ladder = std::move(counted);
     ladder.base = base;
     ladder.rules = std::move(rules);
     ladder.level = std::move(level);
@@ -562,6 +624,12 @@ void EventDetector::finish() {
         if (!ladder.active) continue;
         if (ladder.last == lastIndex_) ladder.end = end;
         close(ladder);
+    }
+    for (const Ladder& ladder : ladders_) {
+        if (ladder.summary < 0) continue;
+        Event& e = events_[static_cast<size_t>(ladder.summary)];
+        e.open = false;
+        if (callback_) callback_(Change::Close, e);
     }
     // Gaps in a stream whose timestamps are regular elsewhere are lost
     // frames; many irregular or missing intervals mean a variable rate.

@@ -111,7 +111,11 @@ struct Event {
     std::optional<double> worstValue;  // the value furthest beyond the threshold
     int64_t worstFrame = -1;           // its frame; -1 without a worst value
     int64_t decodeErrors = 0;          // decode_error events: errors reported
-    bool open = false;                 // still lasting (only while the detector is fed)
+    // Counting rules (max_count): the occurrences so far, and the most the
+    // rule allows (-1: not a counting rule). The event spans them all.
+    int64_t count = 0;
+    int64_t maxCount = -1;
+    bool open = false;  // still lasting (only while the detector is fed)
     EbuItem ebu;
     std::string message;  // one line
 
@@ -202,6 +206,8 @@ class EventDetector {
     bool heldStill(const Ladder& ladder) const;
     void updateLeader(const FrameInput& frame);
     void advance(Ladder& ladder, double duration);
+    void countRun(Ladder& ladder, double duration);
+    Event newEvent(const Rule& base) const;
     void close(Ladder& ladder);
     void describe(Event& event) const;
     // An event of `rule` that covers no frame: it lies before frame `next`.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -48,6 +49,39 @@ std::string levelConditions() {
     return text;
 }
 
+// A number as written, or a percent: "2 %", "2.5%", "-1 %" (a TOML string).
+struct Amount {
+    double value = 0.0;     // the number written (the percent's figure)
+    double fraction = 0.0;  // a percent as a fraction: "2.5 %" reads 0.025, as 0.025 would
+    bool percent = false;
+};
+
+std::optional<Amount> percentText(std::string_view text) {
+    if (!text.ends_with('%')) return std::nullopt;
+    text.remove_suffix(1);
+    while (text.ends_with(' ')) text.remove_suffix(1);
+    if (text.starts_with('+')) text.remove_prefix(1);
+    std::string digits(text);
+    Amount amount{0.0, 0.0, true};
+    const char* end = digits.data() + digits.size();
+    const auto [stop, ec] = std::from_chars(digits.data(), end, amount.value);
+    if (digits.empty() || ec != std::errc() || stop != end || !std::isfinite(amount.value)) {
+        return std::nullopt;
+    }
+    // Shifting the decimal exponent rounds once, like the fraction written out.
+    amount.fraction = amount.value / 100.0;
+    if (digits.find_first_of("eE") == std::string::npos) {
+        digits += "e-2";
+        std::from_chars(digits.data(), digits.data() + digits.size(), amount.fraction);
+    }
+    return amount;
+}
+
+// A luma level from a percent of the video range (0 % = 16, 100 % = 235).
+double videoLevel(double percent) {
+    return std::round(16.0 + 219.0 * percent / 100.0);
+}
+
 const Statistic kStatistics[] = {Statistic::Mean, Statistic::Min, Statistic::Max,
                                  Statistic::P5,   Statistic::P50, Statistic::P95};
 
@@ -61,7 +95,7 @@ class RuleReader {
             "id",          "event",     "indicator",  "threshold", "direction",
             "statistic",   "severity",  "not_during", "ebu_item",  "min_duration",
             "longer_than", "max_level", "min_share",  "low",       "high",
-            "in_leader",   "from",      "to",         "relative"};
+            "in_leader",   "from",      "to",         "relative",  "max_count"};
         for (const auto& [key, node] : table_) {
             if (!kKeys.contains(key.str())) {
                 fault_.at(key.source(), "unknown key '" + std::string(key.str()) + "' in a rule");
@@ -77,7 +111,7 @@ class RuleReader {
         const std::optional<std::string> severity = text("severity", true);
         const std::optional<std::string> direction = text("direction", false);
         const std::optional<std::string> statistic = text("statistic", false);
-        const std::optional<double> threshold = number("threshold");
+        const std::optional<Amount> threshold = amount("threshold");
         std::optional<double> minDuration = number("min_duration");
         const std::optional<double> longerThan = number("longer_than");
         if (fault_.failed()) return std::nullopt;
@@ -98,6 +132,13 @@ class RuleReader {
             const auto* b = relative->as_boolean();
             if (b == nullptr) return refuse("relative", "key 'relative' must be true or false");
             rule.relative = b->get();
+        }
+        if (const toml::node* count = table_.get("max_count")) {
+            const auto* i = count->as_integer();
+            if (i == nullptr || i->get() < 0) {
+                return refuse("max_count", "key 'max_count' must be a whole number, 0 or more");
+            }
+            rule.maxCount = i->get();
         }
 
         if (*severity == "info") {
@@ -153,7 +194,11 @@ class RuleReader {
             }
             if (!threshold) return refuse("", "rule '" + rule.id + "' needs a threshold");
             if (!direction) return refuse("", "rule '" + rule.id + "' needs a direction");
-            rule.threshold = *threshold;
+            if (threshold->percent && !shareOfPicture(*id)) {
+                return refuse("threshold", "key 'threshold' must be a number: " + *indicator +
+                                               " is not a share of the picture");
+            }
+            rule.threshold = threshold->percent ? threshold->fraction : threshold->value;
         } else {
             const Condition* condition = event ? conditionNamed(*event) : nullptr;
             if (condition != nullptr && (condition->keys & (kBlackLevelKeys | kLumaRangeKeys))) {
@@ -184,7 +229,11 @@ class RuleReader {
             }
             if ((condition->keys & kThresholdKey) != 0) {
                 rule.direction = *condition->direction;
-                rule.threshold = threshold ? *threshold : condition->defaultThreshold;
+                if (threshold && threshold->percent && condition->percentRefusal == nullptr) {
+                    return refuse("threshold", "key 'threshold' must be a number: a " + *event +
+                                                   " threshold is not a share of the picture");
+                }
+                rule.threshold = threshold ? threshold->value : condition->defaultThreshold;
                 if (condition->percentRefusal != nullptr &&
                     !(rule.threshold >= 0.0 && rule.threshold <= 100.0)) {
                     return refuse("threshold", condition->percentRefusal);
@@ -205,8 +254,18 @@ class RuleReader {
         if (rule.statistic != Statistic::None && table_.contains("min_duration")) {
             return refuse("min_duration", "a statistic rule rates the whole file: no min_duration");
         }
+        if (rule.maxCount >= 0 && rule.statistic != Statistic::None) {
+            return refuse("max_count", "a statistic rule rates the whole file: no max_count");
+        }
+        if (rule.maxCount >= 0 && (conditionOf(rule.watch).keys & kMinDurationKey) == 0) {
+            return refuse("max_count",
+                          "key 'max_count' counts runs of frames: it does not apply "
+                          "to " +
+                              rule.type + " rules");
+        }
         if (rule.relative && (rule.watch != Watch::Indicator || rule.statistic != Statistic::None ||
-                              rule.direction != Direction::Above || !(rule.threshold > 1.0))) {
+                              rule.direction != Direction::Above || !(rule.threshold > 1.0) ||
+                              (threshold && threshold->percent))) {
             return refuse("relative",
                           "key 'relative' applies to per-frame indicator rules watching values "
                           "above a factor over 1");
@@ -234,16 +293,24 @@ class RuleReader {
             const toml::node* node = table_.get(key);
             if (node == nullptr) continue;
             const auto* i = node->as_integer();
-            if (i == nullptr || i->get() < 0 || i->get() > 255) {
-                refuse(key, "key '" + key + "' must be a luma level from 0 to 255");
+            const auto* s = node->as_string();
+            const std::optional<Amount> percent = s ? percentText(s->get()) : std::nullopt;
+            const double level = i         ? static_cast<double>(i->get())
+                                 : percent ? videoLevel(percent->value)
+                                           : -1.0;
+            if (!(level >= 0.0 && level <= 255.0)) {
+                refuse(key, "key '" + key +
+                                "' must be a luma level from 0 to 255, or a percent of the video "
+                                "range (0 % is 16, 100 % is 235)");
                 return false;
             }
-            const int v = static_cast<int>(i->get());
+            const int v = static_cast<int>(level);
             (key == "max_level" ? rule.maxLevel : key == "low" ? rule.low : rule.high) = v;
         }
         if (black) {
-            const std::optional<double> share = number("min_share");
+            const std::optional<Amount> found = amount("min_share");
             if (fault_.failed()) return false;
+            const std::optional<double> share = found ? std::optional(found->value) : std::nullopt;
             if (share && !(*share > 0.0 && *share <= 100.0)) {
                 refuse("min_share",
                        "key 'min_share' is a percent of the picture (above 0, up to 100)");
@@ -319,6 +386,21 @@ class RuleReader {
         }
         fault_.at(node->source(), "key '" + std::string(key) + "' must be a string");
         return std::nullopt;
+    }
+
+    // A number, or a percent (the caller decides what it means).
+    std::optional<Amount> amount(std::string_view key) {
+        const toml::node* node = table_.get(key);
+        if (node == nullptr) return std::nullopt;
+        if (const auto* s = node->as_string()) {
+            if (std::optional<Amount> percent = percentText(s->get())) return percent;
+            fault_.at(node->source(), "key '" + std::string(key) +
+                                          "' must be a finite number or a percent such as \"2 %\"");
+            return std::nullopt;
+        }
+        const std::optional<double> v = number(key);
+        if (!v) return std::nullopt;
+        return Amount{*v, *v, false};
     }
 
     std::optional<double> number(std::string_view key) {

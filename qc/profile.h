@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +81,10 @@ struct Rule {
     // the file's own level of the indicator (the median of the last 10 s of
     // frames the rule did not flag, taken as at least 1), not a value.
     bool relative = false;
+    // Counting: each run that lasts the minimum duration is an occurrence,
+    // not an event; the rule raises one event once the file has more than
+    // `maxCount` occurrences. -1: every run is an event.
+    int64_t maxCount = -1;
     // Where the rule applies: from `from` to `to` (seconds, or "HH:MM:SS:FF"
     // from the start; empty: the whole file).
     std::string from;

@@ -69,6 +69,7 @@ std::string profileToToml(const Profile& profile) {
             out += (rule.strict ? "longer_than = " : "min_duration = ") +
                    tomlReal(rule.minDuration) + "\n";
         }
+        if (rule.maxCount >= 0) out += "max_count = " + std::to_string(rule.maxCount) + "\n";
         out += "severity = \"" + std::string(severityName(rule.severity)) + "\"\n";
         if (!rule.notDuring.empty()) {
             out += "not_during = [";

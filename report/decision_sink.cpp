@@ -42,28 +42,33 @@ Json eventJson(const qc::Event& e, const qc::TimecodeClock& clock) {
     const bool statistic = e.statistic != qc::Statistic::None;
     const qc::Condition& condition = qc::conditionOf(e.watch);
     const bool hasThreshold = condition.onIndicator || condition.indicator.has_value();
-    return Json{{"id", e.id},
-                {"type", e.type},
-                {"severity", qc::severityName(e.severity)},
-                {"rule", e.rule},
-                {"indicator", e.indicator.empty() ? Json(nullptr) : Json(e.indicator)},
-                {"threshold", hasThreshold ? real(e.threshold) : Json(nullptr)},
-                {"direction", hasThreshold ? Json(qc::directionName(e.direction)) : Json(nullptr)},
-                {"statistic", statistic ? Json(qc::statisticName(e.statistic)) : Json(nullptr)},
-                {"statistic_value", statistic ? real(e.statisticValue) : Json(nullptr)},
-                {"first_frame", e.firstFrame},
-                {"last_frame", e.lastFrame},
-                {"frames", e.frames()},
-                {"start_seconds", seconds(e.startSeconds)},
-                {"end_seconds", seconds(e.endSeconds)},
-                {"duration_seconds", seconds(e.durationSeconds())},
-                {"start_timecode", clock.valid() ? Json(clock.at(e.startSeconds)) : Json(nullptr)},
-                {"end_timecode", clock.valid() ? Json(clock.at(e.endSeconds)) : Json(nullptr)},
-                {"worst_value", e.worstValue ? real(*e.worstValue) : Json(nullptr)},
-                {"worst_frame", e.worstFrame >= 0 ? Json(e.worstFrame) : Json(nullptr)},
-                {"decode_errors", condition.decodeErrors ? Json(e.decodeErrors) : Json(nullptr)},
-                {"ebu_item", ebu},
-                {"message", e.message}};
+    Json event{{"id", e.id},
+               {"type", e.type},
+               {"severity", qc::severityName(e.severity)},
+               {"rule", e.rule},
+               {"indicator", e.indicator.empty() ? Json(nullptr) : Json(e.indicator)},
+               {"threshold", hasThreshold ? real(e.threshold) : Json(nullptr)},
+               {"direction", hasThreshold ? Json(qc::directionName(e.direction)) : Json(nullptr)},
+               {"statistic", statistic ? Json(qc::statisticName(e.statistic)) : Json(nullptr)},
+               {"statistic_value", statistic ? real(e.statisticValue) : Json(nullptr)},
+               {"first_frame", e.firstFrame},
+               {"last_frame", e.lastFrame},
+               {"frames", e.frames()},
+               {"start_seconds", seconds(e.startSeconds)},
+               {"end_seconds", seconds(e.endSeconds)},
+               {"duration_seconds", seconds(e.durationSeconds())},
+               {"start_timecode", clock.valid() ? Json(clock.at(e.startSeconds)) : Json(nullptr)},
+               {"end_timecode", clock.valid() ? Json(clock.at(e.endSeconds)) : Json(nullptr)},
+               {"worst_value", e.worstValue ? real(*e.worstValue) : Json(nullptr)},
+               {"worst_frame", e.worstFrame >= 0 ? Json(e.worstFrame) : Json(nullptr)},
+               {"decode_errors", condition.decodeErrors ? Json(e.decodeErrors) : Json(nullptr)},
+               {"ebu_item", ebu},
+               {"message", e.message}};
+    if (e.maxCount >= 0) {
+        event["count"] = e.count;
+        event["max_count"] = e.maxCount;
+    }
+    return event;
 }
 
 Json ruleJson(const qc::Rule& r) {
@@ -89,6 +94,7 @@ Json ruleJson(const qc::Rule& r) {
         {"not_during", r.notDuring},
         {"ebu_item", ebu}};
     if (r.relative) rule["relative"] = true;
+    if (r.maxCount >= 0) rule["max_count"] = r.maxCount;
     return rule;
 }
 

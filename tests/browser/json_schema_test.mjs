@@ -5,7 +5,7 @@
 // incomplete. Also checks that the schema rejects documents that break it.
 //
 //   node json_schema_test.mjs LUMAQC_BINARY TESTCARD_BINARY
-import { readFileSync } from "node:fs";
+import { readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
@@ -20,6 +20,8 @@ const validate = new Ajv2020({ allErrors: true, strict: true }).compile(schema);
 const dir = cardDir(testcard);
 const t = new Checks();
 run(testcard, ["small.yuv", "40", "40"], dir);
+// A counting rule with a percent threshold: the card's two runs without pillarbox bars make one event.
+writeFileSync(join(dir, "counted.toml"), 'name = "counted"\n[[rule]]\nid = "framed"\nindicator = "pillarbox"\nthreshold = "50 %"\ndirection = "below"\nmax_count = 1\nseverity = "warning"\n');
 const documentOf = (args) => {
     run(lumaqc, [...args, "--quiet", "--no-log", "--json", "out.json"], dir);
     return JSON.parse(readFileSync(join(dir, "out.json"), "utf8"));
@@ -33,6 +35,7 @@ const cases = [
     ["from frame 120 at 30 fps", ["card.yuv", "352", "288", "30", "17", "120"]],
     ["frame rate 0", ["card.yuv", "352", "288", "0", "20"]],
     ["default QC profile", ["card.yuv", "352", "288", "--profile", "default"]],
+    ["counting rule", ["card.yuv", "352", "288", "--profile", "counted.toml"]],
     ["live, the last second", ["card.yuv", "352", "288", "--live", "--window", "1s"]],
 ];
 const docs = {};
@@ -42,6 +45,8 @@ for (const [label, args] of cases) {
     t.equal(`${label}: complete`, [doc.complete, doc.frames_analysed], [true, doc.frames.length]);
 }
 const card = docs["test card"];
+const { events, profile } = docs["counting rule"];
+t.equal("counting rule: its event", events.map((e) => [e.count, e.max_count, e.threshold, e.first_frame, e.message, profile.rules[0].max_count]), [[2, 1, 0.5, 0, "2 pillarbox events (at most 1 allowed)", 1]]);
 
 // A document of the first version (without the input's provenance and the run) still validates.
 {

@@ -111,7 +111,22 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 6: key 'min_share' is a percent of the picture (above 0, up to 100)"},
         {black + "low = 4\n", "line 6: key 'low' does not apply to black rules"},
         {head + "event = \"luma_levels\"\nseverity = \"error\"\nhigh = 300\n",
-         "line 6: key 'high' must be a luma level from 0 to 255"},
+         "line 6: key 'high' must be a luma level from 0 to 255, or a percent of the video range "
+         "(0 "
+         "% is 16, 100 % is 235)"},
+        {head + "event = \"luma_levels\"\nseverity = \"error\"\nthreshold = \"2 pc\"\n",
+         "line 6: key 'threshold' must be a finite number or a percent such as \"2 %\""},
+        {head + "event = \"freeze\"\nseverity = \"error\"\nthreshold = \"1 %\"\n",
+         "line 6: key 'threshold' must be a number: a freeze threshold is not a share of the "
+         "picture"},
+        {head + "indicator = \"blur\"\nthreshold = \"7 %\"\ndirection = \"above\"\n"
+                "severity = \"warning\"\n",
+         "line 5: key 'threshold' must be a number: blur is not a share of the picture"},
+        {head + "indicator = \"blur\"\nstatistic = \"mean\"\nthreshold = 7\n"
+                "direction = \"above\"\nseverity = \"warning\"\nmax_count = 2\n",
+         "line 9: a statistic rule rates the whole file: no max_count"},
+        {head + "event = \"truncated\"\nseverity = \"error\"\nmax_count = 1\n",
+         "line 6: key 'max_count' counts runs of frames: it does not apply to truncated rules"},
         {head + "event = \"bars\"\nseverity = \"info\"\nmax_level = 3\n",
          "line 6: key 'max_level' applies to black and luma_levels rules"},
         {head + "event = \"signal_loss\"\nseverity = \"error\"\nmin_duration = 1\n",
@@ -156,7 +171,8 @@ TEST(QcProfile, PrintedProfilesReadBackTheSame) {
         "threshold = 6.25\ndirection = \"above\"\nstatistic = \"p95\"\nseverity = \"error\"\n"
         "ebu_item = { id = \"X1\", name = \"Blurriness\" }\n[[rule]]\nid = \"held\"\n"
         "event = \"freeze\"\nthreshold = 0\nmin_duration = 0.1\nseverity = \"warning\"\n"
-        "not_during = [\"blurring\"]\n[[rule]]\nid = \"b\"\nindicator = \"block_loss\"\n"
+        "not_during = [\"blurring\"]\nmax_count = 3\n[[rule]]\nid = \"b\"\nindicator = "
+        "\"block_loss\"\n"
         "event = \"blurring\"\nthreshold = 1e-3\ndirection = \"below\"\nseverity = \"warning\"\n"
         "[[rule]]\nid = \"dark\"\nevent = \"black\"\nmax_level = 40\nlonger_than = 1\n"
         "severity = \"error\"\nin_leader = false\nfrom = \"00:00:10:00\"\nto = 600\n"
@@ -180,6 +196,28 @@ TEST(QcProfile, PrintedProfilesReadBackTheSame) {
         "name = \"n\"\n[[rule]]\nid = \"i\"\nindicator = \"interlace\"\nthreshold = 1\n"
         "direction = \"above\"\nseverity = \"error\"\n");
     EXPECT_EQ(combing.rules[0].type, "combing");
+}
+
+// A percent stands for a share as a fraction (letterbox) or as it is
+// (luma_levels, min_share), and for a luma level of the range 16-235.
+TEST(QcProfile, PercentsReadAsTheNumbersTheyStandFor) {
+    const struct {
+        std::string keys, percent, number;
+    } cases[] = {
+        {"indicator = \"letterbox\"\ndirection = \"above\"\n", "threshold = \"2.5 %\"",
+         "threshold = 0.025"},
+        {"indicator = \"pillarbox\"\ndirection = \"below\"\nstatistic = \"p5\"\n",
+         "threshold = \"+10%\"", "threshold = 0.1"},
+        {"event = \"luma_levels\"\n", "threshold = \"1.5 %\"\nlow = \"-1 %\"\nhigh = \"103 %\"",
+         "threshold = 1.5\nlow = 14\nhigh = 242"},
+        {"event = \"black\"\n", "min_share = \"98 %\"\nmax_level = \"7 %\"",
+         "min_share = 98\nmax_level = 31"},
+    };
+    for (const auto& c : cases) {
+        const std::string rule =
+            "name = \"p\"\n[[rule]]\nid = \"r\"\nseverity = \"error\"\n" + c.keys;
+        EXPECT_EQ(parsed(rule + c.percent + "\n"), parsed(rule + c.number + "\n")) << c.percent;
+    }
 }
 
 TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
@@ -416,7 +454,8 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
         const Feed feed{{}, {}, measuresAt, [](EventDetector& d) { d.setEnd(10.0); }};
         for (const Event& e : detect(profile, 250, activity, feed).events) {
             seen.push_back(e.type + " " + severityName(e.severity) + " " +
-                           std::to_string(e.firstFrame) + "-" + std::to_string(e.lastFrame));
+                           std::to_string(e.firstFrame) + "-" + std::to_string(e.lastFrame) +
+                           (e.maxCount >= 0 ? ": " + e.message : ""));
         }
         return seen;
     };
@@ -439,6 +478,12 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
               (std::vector<std::string>{"black error 135-149"}));
     EXPECT_EQ(run(parsed("name = \"n\"\nignore_head = 5.4\n" + rule)),
               (std::vector<std::string>{"black error 135-174"}));
+    // Counting: more than max_count black runs of 1 s make one event.
+    EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\nmax_count = 1\n")),
+              (std::vector<std::string>{
+                  "black error 50-174: 2 black events of 1.00 s or more (at most 1 allowed)"}));
+    EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\nmax_count = 2\n")),
+              (std::vector<std::string>{}));
 }
 
 }  // namespace
