@@ -136,7 +136,12 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
 // many threads are busy as asked for. The calling thread reads frames in
 // order into a ring of slots and queues them; workers compute the
 // single-frame and pairwise indicators of queued frames (whose predecessor is
-// in its slot too), and the calling thread helps while it cannot read. The
+// in its slot too), and the calling thread helps while it cannot read. From
+// a source that reads concurrently (a raw file), the calling thread only
+// queues the frames there are, and the thread that takes a frame reads it
+// into its slot, in frame order (after the frame before was read): the copy
+// out of the page cache is shared among the threads and the samples are in
+// the cache of the thread that computes them. The
 // thread that completes the next frame to emit runs the sequential
 // indicators and emits the rows strictly in frame order, so a row never waits
 // for the reading of a later frame (a live stream that stalls shows every
@@ -157,7 +162,7 @@ class ParallelRun {
             slot.flickerChanges.resize(flickeringBlocks(info.width, info.height));
         }
         workers_.resize(static_cast<size_t>(options.threads - 1));
-        nextRead_ = nextEmit_ = options.start;
+        nextRead_ = nextEmit_ = readTurn_ = options.start;
     }
 
     // Rethrows what a worker threw (std::bad_alloc, say) once every thread
@@ -216,7 +221,11 @@ class ParallelRun {
         // Flickering's block changes against the frame before, computed by
         // the worker so that the ordered stage only updates the state.
         std::vector<uint8_t> flickerChanges;
-        bool queued = false;
+        bool fetch = false;  // the thread that computes the frame reads it first
+        // The frame read by a worker was not: its read failed (`read`) or a
+        // stop came first. The run ends before it.
+        bool unread = false;
+        ReadResult read;
         bool done = false;
     };
 
@@ -226,12 +235,15 @@ class ParallelRun {
 
     void work(Engine::Worker& worker) {
         // Stop signals go to the reading thread, where they can interrupt a
-        // blocked read.
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        // blocked read. Workers that read never wait for input: a signal
+        // may come to them, and is seen before the next frame is read.
+        if (!source_.readsConcurrently()) {
+            sigset_t stopSignals;
+            sigemptyset(&stopSignals);
+            sigaddset(&stopSignals, SIGINT);
+            sigaddset(&stopSignals, SIGTERM);
+            pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        }
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -253,19 +265,46 @@ class ParallelRun {
         Slot& slot = slotOf(index);
         const bool first = index == options_.start;
         const Image* previous = first ? nullptr : &slotOf(index - 1).picture.image();
+        std::exception_ptr failure;
+        if (slot.fetch) fetch(lock, index, slot, failure);
         lock.unlock();
 
-        std::exception_ptr failure;
         try {
-            engine_.computeIndependent(slot.picture.image(), previous, worker, slot.values,
-                                       slot.flickerChanges.data());
+            if (!slot.unread) {
+                engine_.computeIndependent(slot.picture.image(), previous, worker, slot.values,
+                                           slot.flickerChanges.data());
+            }
         } catch (...) {
-            failure = std::current_exception();
+            if (!failure) failure = std::current_exception();
         }
 
         lock.lock();
         if (failure && !failure_) failure_ = failure;
         slot.done = true;
+        frameDone_.notify_all();
+    }
+
+    // Reads frame `index` into its slot once the frame before was read, or
+    // marks it unread when a stop came, or a read before failed; `lock`
+    // holds mutex_ on entry and on return. Frames come out of the queue in
+    // order, so the frame before is being read by then: the wait ends.
+    void fetch(std::unique_lock<std::mutex>& lock, int64_t index, Slot& slot,
+               std::exception_ptr& failure) {
+        frameDone_.wait(lock, [&] { return readTurn_ == index; });
+        slot.unread = readsEnded_ || stopRequested(options_);
+        if (!slot.unread) {
+            lock.unlock();
+            try {
+                slot.read = source_.read(index, slot.picture.image().data);
+            } catch (...) {
+                failure = std::current_exception();
+                slot.read.status = ReadStatus::End;
+            }
+            lock.lock();
+            slot.unread = slot.read.status != ReadStatus::Ok;
+        }
+        readsEnded_ = readsEnded_ || slot.unread;
+        ++readTurn_;
         frameDone_.notify_all();
     }
 
@@ -283,6 +322,20 @@ class ParallelRun {
                     return;
                 }
                 index = nextEmit_;
+                Slot& slot = slotOf(index);
+                if (slot.unread) {
+                    // The input ends here: a stop, or the read's error.
+                    if (slot.read.status == ReadStatus::Error) {
+                        pendingError_ = slot.read;
+                        errorAt_ = index;
+                    } else {
+                        stopped_ = true;
+                    }
+                    failed_ = true;
+                    queue_.clear();
+                    frameDone_.notify_all();
+                    return;
+                }
             }
             Slot& slot = slotOf(index);
             if (index != options_.start) {
@@ -357,7 +410,7 @@ class ParallelRun {
         std::lock_guard<std::mutex> emitting(emitMutex_);
         RunOutcome outcome = outcome_;
         if (outcome.status == 0) {
-            outcome.stopped = stopped;
+            outcome.stopped = stopped || stopped_;
             if (errorAt_ >= 0) readFailure(pendingError_, outcome);
         }
         return outcome;
@@ -373,7 +426,9 @@ class ParallelRun {
             return false;
         }
         Slot& slot = slotOf(nextRead_);
-        const ReadResult read = source_.read(nextRead_, slot.picture.image().data);
+        const bool fetch = source_.readsConcurrently();
+        const ReadResult read = fetch ? ReadResult{source_.has(nextRead_), "", false}
+                                      : source_.read(nextRead_, slot.picture.image().data);
         if (read.status != ReadStatus::Ok) {
             sourceEnded = true;
             if (stopRequested(options_)) {
@@ -387,6 +442,8 @@ class ParallelRun {
         std::lock_guard<std::mutex> lock(mutex_);
         slot.meta = frameMeta(nextRead_, read, options_.fps);
         slot.index = nextRead_;
+        slot.fetch = fetch;
+        slot.unread = false;
         slot.done = false;
         queue_.push_back(nextRead_);
         ++nextRead_;
@@ -405,14 +462,21 @@ class ParallelRun {
     std::condition_variable frameDone_;
     std::deque<int64_t> queue_;
     bool stopping_ = false;
-    int64_t nextRead_ = 0;        // written by the reading thread only
-    int64_t nextEmit_ = 0;        // written by the emitting thread only
-    bool failed_ = false;         // a sink failed: nothing more is emitted
+    int64_t nextRead_ = 0;  // written by the reading thread only
+    int64_t nextEmit_ = 0;  // written by the emitting thread only
+    // A sink failed, or the frame to emit was not read: nothing more is
+    // emitted.
+    bool failed_ = false;
     std::exception_ptr failure_;  // the first exception a computation threw
     std::mutex emitMutex_;        // one emitting thread at a time; guards outcome_ and engine_
     RunOutcome outcome_;
-    ReadResult pendingError_;  // the reading thread's only
+    // The read error that ends the input, and at which frame; set by the
+    // reading thread or, for frames read by workers, the emitting one.
+    ReadResult pendingError_;
     int64_t errorAt_ = -1;
+    int64_t readTurn_ = 0;     // the next frame a worker may read
+    bool readsEnded_ = false;  // a frame read by a worker was not: no later one is
+    bool stopped_ = false;     // a stop came before a worker read a frame
 };
 
 // The run itself: begin, the frames, end.

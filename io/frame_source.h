@@ -81,6 +81,14 @@ class FrameSource {
     // samples, stride width). Indices are consecutive, starting at the first
     // frame of the run; sources that cannot seek skip forward by reading.
     virtual ReadResult read(int64_t index, uint8_t* luma) = 0;
+    // True when read() may run on several threads at once for different
+    // frames, in any order, and never waits for input (a seekable file read
+    // at offsets): the frame loop then has its workers read the frames, one
+    // after the other in frame order, and asks has() in order which frames
+    // there are.
+    virtual bool readsConcurrently() const { return false; }
+    // For such sources: Ok when frame `index` is there, End past the end.
+    virtual ReadStatus has(int64_t /*index*/) const { return ReadStatus::Ok; }
 };
 
 struct SourceRequest {

@@ -1,6 +1,7 @@
 #include "io/raw_file_source.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,23 +35,28 @@ RawFileSource::~RawFileSource() {
 }
 
 ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
-    if (index < 0 || index >= info_.frames) return ReadResult{ReadStatus::End, "", false};
+    if (has(index) != ReadStatus::Ok) return ReadResult{ReadStatus::End, "", false};
     const auto size = static_cast<size_t>(layout_.lumaBytes);
     uint8_t* target = layout_.reducer ? samples_.data() : luma;
     size_t got = 0;
-    if (fseeko(file_, static_cast<off_t>(layout_.frameBytes * index), SEEK_SET) == 0) {
-        got = std::fread(target, 1, size, file_);
-    }
-    if (std::ferror(file_)) {
-        const int error = errno;
-        char text[512];
-        std::snprintf(
-            text, sizeof text,
-            "Some error occurred when reading the %lld frame\nByte read = %zu, Frame size "
-            "= %lld\n\nError code: %d \nError description: %s \n",
-            static_cast<long long>(index), got, static_cast<long long>(size), error,
-            std::strerror(error));
-        return ReadResult{ReadStatus::Error, text, true};
+    const auto offset = static_cast<off_t>(layout_.frameBytes * index);
+    while (got < size) {
+        const ssize_t n =
+            ::pread(fileno(file_), target + got, size - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            char text[512];
+            std::snprintf(
+                text, sizeof text,
+                "Some error occurred when reading the %lld frame\nByte read = %zu, Frame size "
+                "= %lld\n\nError code: %d \nError description: %s \n",
+                static_cast<long long>(index), got, static_cast<long long>(size), error,
+                std::strerror(error));
+            return ReadResult{ReadStatus::Error, text, true};
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
     }
     // A frame that was whole when the file was opened and now comes short
     // means the file shrank (was truncated or rewritten) during the run.

@@ -20,7 +20,12 @@ class RawFileSource : public FrameSource {
     const SourceInfo& info() const override { return info_; }
     // The whole frames counted when the file was opened are read; a frame
     // past them ends the input.
+    // 8-bit layouts are read with pread(), on any thread.
     ReadResult read(int64_t index, uint8_t* luma) override;
+    bool readsConcurrently() const override { return !layout_.reducer; }
+    ReadStatus has(int64_t index) const override {
+        return index >= 0 && index < info_.frames ? ReadStatus::Ok : ReadStatus::End;
+    }
 
     int64_t fileSize() const { return fileSize_; }
     int64_t frameSize() const { return layout_.frameBytes; }

@@ -1,7 +1,8 @@
 // Fault injection for the end-to-end tests, preloaded into the binary under
 // test with LD_PRELOAD. LUMAQC_FAULT="OFFSET:ACTION" arms one fault, which
-// fires once, just before the first read (fread) or, for `full`, the first
-// flush (fflush) of a regular file whose position is at or beyond byte OFFSET:
+// fires once, just before the first read (fread at the stream's position,
+// pread at its offset) or, for `full`, the first flush (fflush) of a regular
+// file at or beyond byte OFFSET:
 //   eio        the read fails with EIO, and so does every later read of that
 //              stream (its descriptor now reads a region that does not exist)
 //   truncate=N the file is cut to N bytes, as if another process shrank it
@@ -45,20 +46,20 @@ void redirect(int fd, const char* path, int flags) {
     close(other);
 }
 
-void inject(FILE* stream, bool flushing) {
+// `stream` is null for pread(), which reads `fd` at `position`.
+void inject(FILE* stream, int fd, long long position, bool flushing) {
     const char* fault = std::getenv("LUMAQC_FAULT");
-    if (!armed || fault == nullptr || stream == nullptr) return;
+    if (!armed || fault == nullptr || fd < 0) return;
     struct stat st {};
-    const int fd = fileno(stream);
     if (fd <= STDERR_FILENO || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
     char* action = nullptr;
     const long long offset = std::strtoll(fault, &action, 10);
-    if (*action != ':' || ftello(stream) < offset) return;
+    if (*action != ':' || (stream != nullptr ? ftello(stream) : position) < offset) return;
     ++action;
     if (flushing != (std::strcmp(action, "full") == 0)) return;
     armed = false;
     // Bytes read ahead into the stream's buffer would hide the fault.
-    if (!flushing) realFflush(stream);
+    if (!flushing && stream != nullptr) realFflush(stream);
     if (std::strcmp(action, "eio") == 0) {
         // Address 0 of the process is never mapped: reading there gives EIO.
         redirect(fd, "/proc/self/mem", O_RDONLY);
@@ -79,12 +80,19 @@ void inject(FILE* stream, bool flushing) {
 
 extern "C" size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
     static const FreadFunction real = reinterpret_cast<FreadFunction>(dlsym(RTLD_NEXT, "fread"));
-    inject(stream, false);
+    inject(stream, stream != nullptr ? fileno(stream) : -1, 0, false);
     return real(buffer, size, count, stream);
 }
 
+extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    using Pread = ssize_t (*)(int, void*, size_t, off_t);
+    static const Pread real = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
+    inject(nullptr, fd, offset, false);
+    return real(fd, buffer, count, offset);
+}
+
 extern "C" int fflush(FILE* stream) {
-    inject(stream, true);
+    inject(stream, stream != nullptr ? fileno(stream) : -1, 0, true);
     return realFflush(stream);
 }
 
