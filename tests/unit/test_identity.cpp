@@ -313,6 +313,21 @@ std::vector<Sequence> makeSequences() {
                         p[static_cast<size_t>(y) * w + x] = (x / 2 + y / 2) % 2 ? 255 : 0;
             },
             2);
+    // Blur: slopes of one level a sample, up to 220 long (ramps over more
+    // than 64 columns), each broken by a jump; widths around the vector sizes.
+    for (int32_t w : {65, 129, 600})
+        addPictures(
+            out, "long ramps", w, 9, {kBlur},
+            [](Samples& p, int i, int32_t w, int32_t h) {
+                const int jump = 20 + 3 * i, half = 60 + 32 * i, at = half * (1 + i % 3) / 4;
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x) {
+                        const int t = (x + i * y) % (2 * half);
+                        const int s = t < half ? t : 2 * half - 1 - t;
+                        p[static_cast<size_t>(y) * w + x] = s + (s >= at ? jump : 0);
+                    }
+            },
+            6);
     // Blur keeps the edge step of the frame before as a hint: every picture
     // after every other, and after itself.
     {
