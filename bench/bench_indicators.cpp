@@ -142,13 +142,21 @@ void benchReadAvx2(benchmark::State& state, const BenchFrames* f) {
 }
 
 // One indicator, or its plain composition, as the frame loop calls it: a
-// temporal state of its own, blur's hint carried from call to call.
+// temporal state of its own, blur's hint carried from call to call; with
+// `changes`, where temporal activity leaves flickering's block changes.
 void benchCompute(benchmark::State& state, const BenchFrames* f,
-                  double (*compute)(const FrameContext&)) {
+                  double (*compute)(const FrameContext&), bool changes) {
     TemporalState temporal = createTemporalState(f->w, f->h);
     BlurState hint;
     const FrameValues values{};
-    const FrameContext frame{&f->curImage, &f->prevImage, &temporal, &hint, 25.0, &values};
+    std::vector<uint8_t> blocks(changes ? flickeringBlocks(f->w, f->h) : 0);
+    const FrameContext frame{&f->curImage,
+                             &f->prevImage,
+                             &temporal,
+                             &hint,
+                             25.0,
+                             &values,
+                             changes ? blocks.data() : nullptr};
     for (auto _ : state) {
         benchmark::DoNotOptimize(compute(frame));
     }
@@ -207,13 +215,19 @@ int main(int argc, char** argv) {
         for (const IndicatorInfo& info : indicatorRegistry()) {
             if (info.id == kFreezing) continue;  // a comparison of two values, nothing to time
             benchmark::RegisterBenchmark((std::string("Indicator/") + info.key + "/" + s).c_str(),
-                                         benchCompute, p, info.compute)
+                                         benchCompute, p, info.compute, false)
                 ->Unit(benchmark::kMicrosecond);
         }
+        // The pass the frame loops make: temporal activity with flickering's
+        // block changes (flickering then only updates its state).
+        benchmark::RegisterBenchmark(("Indicator/temporal_activity+changes/" + s).c_str(),
+                                     benchCompute, p, indicatorInfo(kTemporalActivity).compute,
+                                     true)
+            ->Unit(benchmark::kMicrosecond);
         for (const reference::ReferenceInfo& r : reference::registry()) {
             benchmark::RegisterBenchmark(
                 (std::string("Reference/") + indicatorKey(r.id) + "/" + s).c_str(), benchCompute, p,
-                r.compute)
+                r.compute, false)
                 ->Unit(benchmark::kMicrosecond);
         }
     }

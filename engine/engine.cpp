@@ -15,7 +15,8 @@ Engine::Engine(int32_t width, int32_t height, double fps, clockid_t clock, Pictu
       clock_(clock),
       current_(pictures == Pictures::Owned ? Picture(width, height) : Picture()),
       previous_(pictures == Pictures::Owned ? Picture(width, height) : Picture()),
-      temporal_(createTemporalState(width, height)) {}
+      temporal_(createTemporalState(width, height)),
+      flickerChanges_(pictures == Pictures::Owned ? flickeringBlocks(width, height) : 0) {}
 
 Engine::~Engine() {
     freeTemporalState(temporal_);
@@ -39,6 +40,7 @@ const FrameValues& Engine::analyze() {
     frame.previous = &previous_.image();
     frame.temporal = &temporal_;
     frame.blur = &blur_;
+    frame.flickerChanges = flickerChanges_.data();
     frame.fps = fps_;
     frame.values = &values_;
     values_.fill(0.0);
@@ -58,21 +60,17 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.current = &current;
     frame.previous = previous;
     frame.blur = &worker.blur;
+    frame.flickerChanges = flickerChanges;
     frame.fps = fps_;
     frame.values = &values;
     values.fill(0.0);
     computeStage(Stage::Spatial, frame, values, worker.seconds);
     if (previous == nullptr) return;
     computeStage(Stage::Pairwise, frame, values, worker.seconds);
-    if (flickerChanges != nullptr) {
-        const double before = clockMs(clock_);
-        flickeringChanges(current, *previous, flickerChanges);
-        worker.seconds[kFlickering] += static_cast<float>((clockMs(clock_) - before) / 1000.0);
-    }
 }
 
 void Engine::computeSequential(const Image& current, const Image& previous, FrameValues& values,
-                               const uint8_t* flickerChanges) {
+                               uint8_t* flickerChanges) {
     FrameContext frame;
     frame.current = &current;
     frame.previous = &previous;

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "indicators/registry.h"
 
@@ -81,8 +82,8 @@ class Engine {
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
     // `previous` is null for the first frame, whose temporal values stay 0.
-    // With `flickerChanges` (flickeringBlocks() bytes), flickering's block
-    // changes are computed here too, off the sequential stage.
+    // With `flickerChanges` (flickeringBlocks() bytes), temporal activity
+    // leaves flickering's block changes there, off the sequential stage.
     void computeIndependent(const Image& current, const Image* previous, Worker& worker,
                             FrameValues& values, uint8_t* flickerChanges = nullptr) const;
     // The sequential indicators of a frame after the first, in frame order;
@@ -90,7 +91,7 @@ class Engine {
     // `flickerChanges`: what computeIndependent() left there for this frame,
     // or null.
     void computeSequential(const Image& current, const Image& previous, FrameValues& values,
-                           const uint8_t* flickerChanges = nullptr);
+                           uint8_t* flickerChanges = nullptr);
 
     // Time spent in each indicator by analyze() and computeSequential().
     const IndicatorSeconds& seconds() const { return seconds_; }
@@ -112,6 +113,7 @@ class Engine {
     Picture previous_;
     TemporalState temporal_;
     BlurState blur_;
+    std::vector<uint8_t> flickerChanges_;  // analyze()'s, from one stage to the next
     FrameValues values_{};
     IndicatorSeconds seconds_{};
     int64_t frames_ = 0;

@@ -112,42 +112,6 @@ void UpdateBlockRow(const uint8_t* cur, const uint8_t* prev, std::ptrdiff_t stri
     }
 }
 
-// The sums of absolute differences of the two pictures over each 8x8 block
-// of one block row, clamped to 255 (the update tests them against 0 and
-// CHANGING_SUM only).
-void BlockRowChanges(const uint8_t* cur, const uint8_t* prev, std::ptrdiff_t stride, int32_t blocks,
-                     uint8_t* changes) {
-    int32_t b = 0;
-#if HWY_TARGET != HWY_SCALAR
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint64_t, decltype(d8)> d64;
-    const hn::Rebind<uint8_t, decltype(d64)> dBlocks;  // one byte per block
-    const int32_t perVector = static_cast<int32_t>(hn::Lanes(d64));
-    const auto clampAt = hn::Set(d64, 255);
-    for (; b + perVector <= blocks; b += perVector) {
-        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(b) * 8;
-        auto acc = hn::Zero(d64);
-        for (int32_t r = 0; r < 8; ++r) {
-            const auto va = hn::LoadU(d8, cur + x + r * stride);
-            const auto vb = hn::LoadU(d8, prev + x + r * stride);
-            acc = hn::Add(acc,
-                          hn::SumsOf8(hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va))));
-        }
-        hn::StoreU(hn::TruncateTo(dBlocks, hn::Min(acc, clampAt)), dBlocks, changes + b);
-    }
-#endif
-    for (; b < blocks; ++b) {
-        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(b) * 8;
-        uint64_t sum = 0;
-        for (int32_t r = 0; r < 8; ++r)
-            for (int32_t i = 0; i < 8; ++i) {
-                const std::ptrdiff_t o = x + r * stride + i;
-                sum += static_cast<uint64_t>(std::abs(static_cast<int32_t>(cur[o]) - prev[o]));
-            }
-        changes[b] = static_cast<uint8_t>(sum < 255 ? sum : 255);
-    }
-}
-
 // The update of UpdateBlockRow for n blocks from their clamped sums.
 void UpdateFromChanges(const uint8_t* changes, size_t n, uint8_t* changing, uint8_t* counters) {
     size_t b = 0;
@@ -180,7 +144,6 @@ namespace lumaqc {
 
 namespace flickering_simd {
 HWY_EXPORT(UpdateBlockRow);
-HWY_EXPORT(BlockRowChanges);
 HWY_EXPORT(UpdateFromChanges);
 }  // namespace flickering_simd
 
@@ -238,19 +201,6 @@ size_t flickeringBlocks(int32_t w, int32_t h) {
     const size_t bw = w <= 0 ? 0 : static_cast<size_t>(w / BLOCKSIZE);
     const size_t bh = h <= 0 ? 0 : static_cast<size_t>(h / BLOCKSIZE);
     return bw * bh;
-}
-
-void flickeringChanges(const Image& current, const Image& previous, uint8_t* changes) {
-    const int32_t bw = current.w <= 0 ? 0 : static_cast<int32_t>(current.w / BLOCKSIZE);
-    const int32_t bh = current.h <= 0 ? 0 : static_cast<int32_t>(current.h / BLOCKSIZE);
-    LUMAQC_CHECK(previous.w == current.w && previous.h == current.h);
-    const std::ptrdiff_t stride = current.w;
-    for (int32_t by = 0; by < bh && bw > 0; ++by) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride;
-        HWY_DYNAMIC_DISPATCH(flickering_simd::BlockRowChanges)
-        (current.data + row, previous.data + row, stride, bw,
-         changes + static_cast<std::ptrdiff_t>(by) * bw);
-    }
 }
 
 double flickeringUpdate(const uint8_t* changes, TemporalState& state) {

@@ -107,17 +107,20 @@ void freeTemporalState(TemporalState& state);
 // Temporal indicators; call once per frame, in frame order, from the second
 // frame of a sequence on.
 double temporalActivity(const Image& current, const Image& previous);
+// Temporal activity of two pictures of one size, which also leaves
+// flickering's block changes between them in `changes` (flickeringBlocks(w,
+// h) bytes), read in the same pass.
+double temporalActivity(const Image& current, const Image& previous, uint8_t* changes);
 uint8_t freezing(double temporalActivity, int32_t blackoutFlag, double fps, TemporalState& state);
 // Freezing's count of exact repeats (no temporal activity, not blacked out)
 // up to a frame, given the count up to the frame before.
 int32_t freezeRepeats(int32_t before, double temporalActivity, int32_t blackoutFlag);
 double flickering(const Image& current, const Image& previous, TemporalState& state);
-// Flickering in two steps, as the parallel frame loop runs it: the blocks'
-// changes between two pictures (flickeringBlocks(w, h) bytes, in any frame
-// order), then the update and rating from them (in frame order). Together
-// they give what flickering gives.
+// Flickering in two steps, as the frame loops run it: the blocks' changes
+// between two pictures (flickeringBlocks(w, h) bytes, left by temporal
+// activity, in any frame order), then the update and rating from them (in
+// frame order). Together they give what flickering gives.
 size_t flickeringBlocks(int32_t w, int32_t h);
-void flickeringChanges(const Image& current, const Image& previous, uint8_t* changes);
 double flickeringUpdate(const uint8_t* changes, TemporalState& state);
 
 }  // namespace lumaqc

@@ -238,7 +238,12 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Pairwise,
          .kind = ValueKind::Real,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return temporalActivity(*c.current, *c.previous); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.flickerChanges != nullptr
+                            ? temporalActivity(*c.current, *c.previous, c.flickerChanges)
+                            : temporalActivity(*c.current, *c.previous);
+             },
          .text = {.consoleLabel = "TemporalAct",
                   .logLabel = "TA",
                   .consoleHeaderTabs = 2,

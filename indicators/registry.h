@@ -44,9 +44,11 @@ struct FrameContext {
     BlurState* blur = nullptr;          // the spatial stage: blur's hint, none when null
     double fps = 0.0;
     const FrameValues* values = nullptr;
-    // The sequential stage: flickering's block changes for this frame when
-    // they were computed beforehand (flickeringChanges), else null.
-    const uint8_t* flickerChanges = nullptr;
+    // Flickering's block changes of this frame (flickeringBlocks bytes), or
+    // null: temporal activity (pairwise) leaves them there in its pass over
+    // the pictures, and flickering (sequential) updates its state from them.
+    // Without them each reads the pictures itself.
+    uint8_t* flickerChanges = nullptr;
 };
 
 // How an indicator shows in the console table, the log and the timing

@@ -1,5 +1,7 @@
 // Temporal activity: root-mean-square sample difference between the current
-// and the previous picture.
+// and the previous picture. The same pass can give flickering its block
+// changes (the sums of absolute differences over each 8x8 block), so that
+// the two pictures are read once for both.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +63,78 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
     return sum;
 }
 
+// One row of 8x8 blocks: 8 picture rows of `width` samples, `blocks` of
+// them in whole blocks. Stores each block's sum of absolute differences,
+// clamped to 255, in `changes` and returns the sum of squared differences
+// over all the samples of the 8 rows.
+uint64_t BlockRowDifferences(const uint8_t* a, const uint8_t* b, std::ptrdiff_t stride,
+                             int32_t width, int32_t blocks, uint8_t* changes) {
+    constexpr int32_t kRows = 8;
+    uint64_t sum = 0;
+    int32_t block = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> du16;
+    const hn::Repartition<int16_t, decltype(d8)> d16;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const hn::Half<decltype(d32)> dh32;
+    const hn::Repartition<int64_t, decltype(d8)> d64;
+    const hn::Repartition<uint64_t, decltype(d8)> du64;
+    const hn::Rebind<uint8_t, decltype(du64)> dBlocks;  // one byte per block
+    const auto perVector = static_cast<int32_t>(hn::Lanes(du64));
+    // Each row of a vector adds at most 4 * 255^2 to a 32-bit lane.
+    constexpr int32_t FLUSH = 2048 / kRows;
+    const auto lowByte = hn::Set(d16, 0xFF);
+    const auto clampAt = hn::Set(du64, 255);
+    auto total = hn::Zero(d64);
+    while (block + perVector <= blocks) {
+        auto even = hn::Zero(d32);
+        auto odd = hn::Zero(d32);
+        for (int32_t k = 0; k < FLUSH && block + perVector <= blocks; ++k, block += perVector) {
+            const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(block) * 8;
+            auto sad = hn::Zero(du64);
+            for (int32_t r = 0; r < kRows; ++r) {
+                const auto va = hn::LoadU(d8, a + x + r * stride);
+                const auto vb = hn::LoadU(d8, b + x + r * stride);
+                const auto diff = hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va));
+                sad = hn::Add(sad, hn::SumsOf8(diff));
+                const auto pairs = hn::BitCast(d16, diff);
+                const auto lo = hn::And(pairs, lowByte);
+                const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
+                even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
+                even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
+            }
+            hn::StoreU(hn::TruncateTo(dBlocks, hn::Min(sad, clampAt)), dBlocks, changes + block);
+        }
+        const auto both = hn::Add(even, odd);
+        total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
+        total = hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
+    }
+    sum = static_cast<uint64_t>(hn::GetLane(hn::SumOfLanes(d64, total)));
+#endif
+    for (; block < blocks; ++block) {
+        uint64_t sad = 0;
+        for (int32_t r = 0; r < kRows; ++r) {
+            for (int32_t i = 0; i < 8; ++i) {
+                const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(block) * 8 + r * stride + i;
+                const int32_t d = static_cast<int32_t>(a[o]) - static_cast<int32_t>(b[o]);
+                sad += static_cast<uint64_t>(d < 0 ? -d : d);
+                sum += static_cast<uint64_t>(d * d);
+            }
+        }
+        changes[block] = static_cast<uint8_t>(sad < 255 ? sad : 255);
+    }
+    // The columns right of the last whole block.
+    for (int32_t r = 0; r < kRows; ++r) {
+        const std::ptrdiff_t row = r * stride;
+        for (int32_t x = blocks * 8; x < width; ++x) {
+            const int32_t d = static_cast<int32_t>(a[row + x]) - static_cast<int32_t>(b[row + x]);
+            sum += static_cast<uint64_t>(d * d);
+        }
+    }
+    return sum;
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lumaqc::temporal_simd
 HWY_AFTER_NAMESPACE();
@@ -73,23 +147,55 @@ namespace lumaqc {
 
 namespace temporal_simd {
 HWY_EXPORT(SquaredDifferences);
+HWY_EXPORT(BlockRowDifferences);
 }  // namespace temporal_simd
+
+namespace {
+
+// Root mean square from the sum of squared differences over n samples;
+// empty pictures give 0 / 0, which freezing treats as not frozen.
+double rootMeanSquare(uint64_t sum, uint32_t n) {
+    return std::sqrt(static_cast<double>(sum)) / std::sqrt(static_cast<double>(n));
+}
+
+}  // namespace
 
 double temporalActivity(const Image& current, const Image& previous) {
     // The square root of the exact integer energy, as temporalAct gives it,
     // from one vectorised pass.
-    double t = 0.0;
+    uint64_t sum = 0;
     if (current.w > 0 && current.h > 0) {
         LUMAQC_CHECK(static_cast<int64_t>(previous.w) * previous.h >=
                      static_cast<int64_t>(current.w) * current.h);
         const size_t n = static_cast<size_t>(current.w) * static_cast<size_t>(current.h);
-        const uint64_t sum =
+        sum =
             HWY_DYNAMIC_DISPATCH(temporal_simd::SquaredDifferences)(current.data, previous.data, n);
-        t = std::sqrt(static_cast<double>(sum));
     }
-    // Empty pictures give 0 / 0, which freezing treats as not frozen.
-    const uint32_t n = static_cast<uint32_t>(current.w) * static_cast<uint32_t>(current.h);
-    return t / std::sqrt(static_cast<double>(n));
+    return rootMeanSquare(sum, static_cast<uint32_t>(current.w) * static_cast<uint32_t>(current.h));
+}
+
+double temporalActivity(const Image& current, const Image& previous, uint8_t* changes) {
+    LUMAQC_CHECK(previous.w == current.w && previous.h == current.h);
+    const int32_t w = current.w > 0 ? current.w : 0;
+    const int32_t h = current.h > 0 ? current.h : 0;
+    const auto blocks = static_cast<int32_t>(static_cast<uint32_t>(w) / BLOCKSIZE);
+    const auto blockRows = static_cast<int32_t>(static_cast<uint32_t>(h) / BLOCKSIZE);
+    const std::ptrdiff_t stride = w;
+    uint64_t sum = 0;
+    for (int32_t by = 0; by < blockRows; ++by) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(by) * BLOCKSIZE * stride;
+        sum += HWY_DYNAMIC_DISPATCH(temporal_simd::BlockRowDifferences)(
+            current.data + row, previous.data + row, stride, w, blocks,
+            changes + static_cast<std::ptrdiff_t>(by) * blocks);
+    }
+    // The rows below the last whole block row.
+    const std::ptrdiff_t done = static_cast<std::ptrdiff_t>(blockRows) * BLOCKSIZE * stride;
+    const auto rest = static_cast<size_t>(w) * static_cast<size_t>(h) - static_cast<size_t>(done);
+    if (rest > 0) {
+        sum += HWY_DYNAMIC_DISPATCH(temporal_simd::SquaredDifferences)(current.data + done,
+                                                                       previous.data + done, rest);
+    }
+    return rootMeanSquare(sum, static_cast<uint32_t>(current.w) * static_cast<uint32_t>(current.h));
 }
 
 }  // namespace lumaqc

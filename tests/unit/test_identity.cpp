@@ -188,9 +188,9 @@ std::vector<Sequence> makeSequences() {
     // Large pictures: block loss needs 256 x 256 (partial regions and grid
     // cells at the edges); sums fold their 32-bit accumulators several times;
     // noise measures only the first thousand qualifying blocks.
-    const std::pair<int32_t, int32_t> large[] = {{256, 256}, {257, 256}, {256, 271},
-                                                 {511, 263}, {600, 300}, {300, 600},
-                                                 {640, 480}, {1001, 72}, {1023, 601}};
+    const std::pair<int32_t, int32_t> large[] = {{256, 256},  {257, 256}, {256, 271}, {511, 263},
+                                                 {600, 300},  {300, 600}, {640, 480}, {1001, 72},
+                                                 {1023, 601}, {8200, 17}};
     for (const auto& [w, h] : large) {
         Sequence s{"large " + std::to_string(w) + "x" + std::to_string(h), w, h, {}, {}, {}};
         for (Content c : {Extremes, Noise, NoisyGradient, Blocky, SparseEdges})
@@ -397,9 +397,15 @@ std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(cons
     return bits;
 }
 
+// Temporal activity and flickering as the frame loops run them: the block
+// changes left by temporal activity, then flickering's update from them.
+std::vector<uint8_t> changes;
+double temporalActivityWithChanges(const FrameContext& c) {
+    changes.assign(flickeringBlocks(c.current->w, c.current->h), 0);
+    return temporalActivity(*c.current, *c.previous, changes.data());
+}
 double flickeringInTwoSteps(const FrameContext& c) {
-    std::vector<uint8_t> changes(flickeringBlocks(c.current->w, c.current->h));
-    flickeringChanges(*c.current, *c.previous, changes.data());
+    temporalActivityWithChanges(c);
     return flickeringUpdate(changes.data(), *c.temporal);
 }
 
@@ -427,13 +433,16 @@ TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
         for (size_t i = 0; i < sequences().size(); ++i) {
             const Sequence& s = sequences()[i];
             if (!tested(s)) continue;
-            // Flickering also as the parallel frame loop runs it: the block
-            // changes first, then the update from them.
+            // Temporal activity and flickering also as the frame loops run
+            // them: the block changes first, then the update from them.
             for (const bool split : {false, true}) {
-                if (split && plain.id != kFlickering) continue;
+                const bool temporal = plain.id == kTemporalActivity;
+                if (split && plain.id != kFlickering && !temporal) continue;
                 const std::string what = target + ", " + s.name + (split ? " (split)" : "");
-                const std::vector<uint64_t> bits =
-                    run(s, fast.stage, split ? flickeringInTwoSteps : fast.compute, &hint, states);
+                const auto compute = !split     ? fast.compute
+                                     : temporal ? temporalActivityWithChanges
+                                                : flickeringInTwoSteps;
+                const std::vector<uint64_t> bits = run(s, fast.stage, compute, &hint, states);
                 for (size_t t = 0; t < bits.size(); ++t) {
                     EXPECT_EQ(bits[t], expected[i][t]) << what << ", value " << t;
                     EXPECT_EQ(states[t], expectedStates[i][t]) << what << ", state " << t;
