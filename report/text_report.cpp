@@ -1,6 +1,7 @@
 #include "report/text_report.h"
 
 #include <array>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,10 +46,53 @@ void appendf(std::string& out, const char* format, ...) {
     out += big;
 }
 
+// The registry's conversions, "%-5.5f", "%-6i", "%-d": left-justified in a
+// field of at least `width` characters, `precision` decimals for "f".
+struct Conversion {
+    bool known = false;
+    int width = 0;
+    int precision = 6;
+};
+
+Conversion parseConversion(const char* format, ValueKind kind) {
+    Conversion c;
+    const char* p = format;
+    if (*p++ != '%' || *p++ != '-') return c;
+    for (; *p >= '0' && *p <= '9'; ++p) c.width = c.width * 10 + (*p - '0');
+    if (*p == '.') {
+        c.precision = 0;
+        for (++p; *p >= '0' && *p <= '9'; ++p) c.precision = c.precision * 10 + (*p - '0');
+    }
+    const bool real = *p == 'f';
+    c.known =
+        p[1] == '\0' && c.width < 64 && c.precision < 64 &&
+        (real ? kind == ValueKind::Real : kind != ValueKind::Real && (*p == 'd' || *p == 'i'));
+    return c;
+}
+
+// std::to_chars gives the digits printf gives for these conversions, without
+// parsing the format and going through the locale for every value.
+bool appendConverted(std::string& out, const char* format, ValueKind kind, double value) {
+    const Conversion c = parseConversion(format, kind);
+    if (!c.known) return false;
+    char digits[400];
+    const std::to_chars_result r =
+        kind == ValueKind::Real
+            ? std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
+                            c.precision)
+            : std::to_chars(digits, digits + sizeof digits, truncateToInt32(value));
+    if (r.ec != std::errc()) return false;
+    const auto n = static_cast<size_t>(r.ptr - digits);
+    out.append(digits, n);
+    if (n < static_cast<size_t>(c.width)) out.append(static_cast<size_t>(c.width) - n, ' ');
+    return true;
+}
+
 // Runtime formats come from the registry, never from input data.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 void appendValue(std::string& out, const char* format, ValueKind kind, double value) {
+    if (appendConverted(out, format, kind, value)) return;
     if (kind == ValueKind::Real) {
         appendf(out, format, value);
     } else {
@@ -76,7 +120,16 @@ std::string columnHeader(RowStyle style) {
 std::string formatRow(RowStyle style, int64_t frame, const FrameValues& values) {
     std::string out;
     out.reserve(192);
-    appendf(out, "%05lld", static_cast<long long>(frame));
+    if (frame >= 0) {
+        // "%05lld": at least five digits, zeros in front.
+        char digits[24];
+        const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, frame);
+        const auto n = static_cast<size_t>(r.ptr - digits);
+        if (n < 5) out.append(5 - n, '0');
+        out.append(digits, n);
+    } else {
+        appendf(out, "%05lld", static_cast<long long>(frame));
+    }
     for (const IndicatorInfo* info : indicatorColumns()) {
         const TextLayout& column = info->text;
         out += ' ';

@@ -1,7 +1,7 @@
 // The statistics of the JSON document and the HTML report, the document's
-// schema against the registry and the QC conditions, and the progress bar's
-// text. (The values, intervals and ratings of the summary are checked end to
-// end against the test card's scenes.)
+// schema against the registry and the QC conditions, the progress bar's
+// text and the text rows' numbers. (The values, intervals and ratings of the summary are checked
+// end to end against the test card's scenes.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -14,6 +14,7 @@
 #include "qc/conditions.h"
 #include "report/progress.h"
 #include "report/results_summary.h"
+#include "report/text_report.h"
 
 using namespace lumaqc;
 
@@ -92,4 +93,34 @@ TEST(Progress, Text) {
     for (const auto& c : cases)
         EXPECT_EQ(formatProgress(c.done, c.total, c.seconds, c.columns), c.expected)
             << c.done << "/" << c.total;
+}
+
+TEST(TextRows, NumbersAsPrintfWritesThem) {
+    // Every column of both row styles against the registry's printf
+    // conversion: ties, signed zero and not-a-number, infinities, a
+    // 300-digit value, values outside the 32-bit range of flag columns.
+    const double values[] = {0.125,     -0.0,   kNaN,  -kNaN,    1.0 / 0.0, -1.0 / 0.0,
+                             1e300,     2.5e-5, 1e-9,  -0.99999, 3e9,       -2147483648.5,
+                             123.45675, 0.5,    1.0e6, 99999.5};
+    for (const double v : values) {
+        FrameValues row;
+        row.fill(v);
+        for (const RowStyle style : {RowStyle::Console, RowStyle::Log}) {
+            char text[512];
+            std::string expected = "00042";
+            for (const IndicatorInfo* info : indicatorColumns()) {
+                const TextLayout& t = info->text;
+                expected +=
+                    ' ' + std::string(style == RowStyle::Console ? t.consoleRowTabs : 1, '\t');
+                const char* format = style == RowStyle::Console ? t.consoleFormat : t.logFormat;
+                if (info->kind == ValueKind::Real) {
+                    std::snprintf(text, sizeof text, format, v);
+                } else {
+                    std::snprintf(text, sizeof text, format, static_cast<int>(truncateToInt32(v)));
+                }
+                expected += text;
+            }
+            EXPECT_EQ(formatRow(style, 42, row), expected + "\n") << v;
+        }
+    }
 }
