@@ -45,6 +45,7 @@ FrameMeta frameMeta(int64_t index, const ReadResult& read, double fps) {
     meta.damage = read.damage;
     meta.damageMessage = read.damageMessage;
     meta.quantiser = read.quantiser;
+    meta.colour = read.colour;
     return meta;
 }
 
@@ -559,6 +560,8 @@ AnalysisRequest analysisRequest(const Settings& settings) {
     request.threads = settings.threads;
     // Under a profile, damage is an event and the run goes on.
     request.continueAfterDamage = !settings.profile.empty();
+    // The report's thumbnails (under a profile) show the pictures in colour.
+    request.keepColour = !settings.profile.empty() && !settings.reportPath.empty();
     return request;
 }
 
@@ -577,6 +580,7 @@ std::unique_ptr<Analysis> Analysis::open(const AnalysisRequest& request, std::st
                                          OpenStatus* status) {
     std::unique_ptr<FrameSource> opened = openFrameSource(sourceRequest(request), error, status);
     if (!opened) return nullptr;
+    if (request.keepColour) opened->keepColour();
     return std::unique_ptr<Analysis>(new Analysis(std::move(opened), request));
 }
 

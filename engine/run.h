@@ -91,6 +91,9 @@ struct AnalysisRequest {
     std::function<void(const std::string&)> notice{};  // as RunOptions::notice
     // A decoder that reports damage goes on (SourceRequest::continueAfterDamage).
     bool continueAfterDamage = false;
+    // The frames carry their picture's colour (FrameMeta::colour) for the
+    // sinks that show pictures.
+    bool keepColour = false;
 };
 
 // The request of a run's settings: input, size, layout, frame rate, frames,

@@ -44,6 +44,7 @@ extern "C" {
 #include <limits>
 #include <utility>
 
+#include "io/colour_picture.h"
 #include "io/decoded_luma.h"
 #include "io/display_name.h"
 
@@ -327,6 +328,7 @@ class DecoderSource : public FrameSource {
     }
 
     const SourceInfo& info() const override { return info_; }
+    void keepColour() override { keepColour_ = true; }
 
     ReadResult read(int64_t index, uint8_t* luma) override {
         ReadResult result;
@@ -350,6 +352,7 @@ class DecoderSource : public FrameSource {
                 result.seconds = frameSeconds_;
                 result.quantiser = frameQuantiser_;
                 result.formatChange = std::exchange(formatChange_, std::string());
+                if (keepColour_) result.colour = colourOf(*frame_);
                 takeDamage(result);
             } else {
                 damage_ = 0;  // damage among the frames skipped to reach the start
@@ -697,7 +700,8 @@ class DecoderSource : public FrameSource {
     AVCodecContext* decoder_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
-    DecodedLuma luma_;     // frame_'s luma, copied or converted to 8 bits
+    DecodedLuma luma_;  // frame_'s luma, copied or converted to 8 bits
+    bool keepColour_ = false;
     int missingSeen_ = 0;  // notes_.missingSegments already counted as damage
     // Live URLs: pictures of another size are scaled to the run's, and each
     // change of size, pixel format or codec is told once (ReadResult::formatChange).

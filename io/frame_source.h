@@ -44,6 +44,17 @@ struct SourceInfo {
     std::string fieldOrder{};
 };
 
+// A picture kept for its colour while its frame goes through the run (the
+// report's thumbnails): the analysis reads luma only. Sources make one per
+// frame only when asked (FrameSource::keepColour), for colour pictures.
+class ColourPicture {
+  public:
+    virtual ~ColourPicture() = default;
+    // Cb and Cr scaled to width x height (rows `width` bytes apart, one byte
+    // a sample, as the input's range has them); false when it cannot.
+    virtual bool chroma(int width, int height, uint8_t* cb, uint8_t* cr) const = 0;
+};
+
 enum class ReadStatus {
     Ok,     // the luma plane was delivered
     End,    // no more frames: the end of a stream, or a frame past the end of a file
@@ -71,6 +82,8 @@ struct ReadResult {
     // with this frame ("720 x 576 yuv420p mpeg2video to 1280 x 720 ...");
     // the picture was scaled to the run's size. Empty otherwise.
     std::string formatChange{};
+    // After keepColour(): the picture's colour; null for grey pictures.
+    std::shared_ptr<const ColourPicture> colour{};
 };
 
 class FrameSource {
@@ -89,6 +102,9 @@ class FrameSource {
     virtual bool readsConcurrently() const { return false; }
     // For such sources: Ok when frame `index` is there, End past the end.
     virtual ReadStatus has(int64_t /*index*/) const { return ReadStatus::Ok; }
+    // Asks for ReadResult::colour from the next read on; sources that cannot
+    // tell colour ignore it.
+    virtual void keepColour() {}
 };
 
 struct SourceRequest {

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "io/colour_picture.h"
 #include "io/display_name.h"
 namespace lumaqc {
 
@@ -68,7 +69,24 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
                           false};
     }
     layout_.deliver(target, luma);
-    return ReadResult{};
+    // The report's thumbnails: the chroma after the luma plane (a picture
+    // whose chroma cannot be read stays grey).
+    ReadResult result;
+    std::vector<uint8_t> chroma(keepColour_
+                                    ? chromaBytes(*layout_.format, info_.width, info_.height,
+                                                  layout_.frameBytes, layout_.lumaBytes)
+                                    : 0);
+    for (size_t have = 0; have < chroma.size();) {
+        const ssize_t n = ::pread(fileno(file_), chroma.data() + have, chroma.size() - have,
+                                  offset + static_cast<off_t>(size + have));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return result;
+        have += static_cast<size_t>(n);
+    }
+    if (!chroma.empty()) {
+        result.colour = colourOf(*layout_.format, info_.width, info_.height, std::move(chroma));
+    }
+    return result;
 }
 
 }  // namespace lumaqc

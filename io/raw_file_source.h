@@ -22,7 +22,9 @@ class RawFileSource : public FrameSource {
     // past them ends the input.
     // 8-bit layouts are read with pread(), on any thread.
     ReadResult read(int64_t index, uint8_t* luma) override;
-    bool readsConcurrently() const override { return !layout_.reducer; }
+    // Not while the colour is kept: the frame loop takes it from read() then.
+    bool readsConcurrently() const override { return !layout_.reducer && !keepColour_; }
+    void keepColour() override { keepColour_ = true; }
     ReadStatus has(int64_t index) const override {
         return index >= 0 && index < info_.frames ? ReadStatus::Ok : ReadStatus::End;
     }
@@ -36,6 +38,7 @@ class RawFileSource : public FrameSource {
     FrameLayout layout_;
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
     int64_t fileSize_ = 0;
+    bool keepColour_ = false;
 };
 
 }  // namespace lumaqc

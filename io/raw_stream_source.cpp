@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <utility>
+#include <vector>
+
+#include "io/colour_picture.h"
 
 namespace lumaqc {
 
@@ -40,13 +43,23 @@ ReadResult RawStreamSource::read(int64_t index, uint8_t* luma) {
         }
     }
     uint8_t* target = layout_.reducer ? samples_.data() : luma;
-    const size_t got = input_->read(target, lumaSize);
-    const size_t rest = got == lumaSize ? input_->skip(frameSize - lumaSize) : 0;
+    size_t got = input_->read(target, lumaSize);
+    // The report's thumbnails: the chroma is read, not skipped.
+    std::vector<uint8_t> chroma(keepColour_
+                                    ? chromaBytes(*layout_.format, info_.width, info_.height,
+                                                  layout_.frameBytes, layout_.lumaBytes)
+                                    : 0);
+    if (got == lumaSize && !chroma.empty()) got += input_->read(chroma.data(), chroma.size());
+    const size_t rest = got == lumaSize + chroma.size() ? input_->skip(frameSize - got) : 0;
     if (input_->failed()) return failure(index);
     if (got + rest < frameSize) return ReadResult{ReadStatus::End, "", false};
     layout_.deliver(target, luma);
     ++next_;
-    return ReadResult{};
+    ReadResult result;
+    if (!chroma.empty()) {
+        result.colour = colourOf(*layout_.format, info_.width, info_.height, std::move(chroma));
+    }
+    return result;
 }
 
 }  // namespace lumaqc

@@ -19,6 +19,7 @@ class RawStreamSource : public FrameSource {
 
     const SourceInfo& info() const override { return info_; }
     ReadResult read(int64_t index, uint8_t* luma) override;
+    void keepColour() override { keepColour_ = true; }
 
   private:
     ReadResult failure(int64_t index) const;
@@ -28,6 +29,7 @@ class RawStreamSource : public FrameSource {
     FrameLayout layout_;
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
     int64_t next_ = 0;              // index of the next frame in the stream
+    bool keepColour_ = false;
 };
 
 }  // namespace lumaqc

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/colour_picture.h"
 #include "io/sample_reducer.h"
 
 namespace lumaqc {
@@ -26,6 +27,7 @@ class Y4mSource : public FrameSource {
     }
 
     const SourceInfo& info() const override { return info_; }
+    void keepColour() override { keepColour_ = true; }
 
     ReadResult read(int64_t index, uint8_t* luma) override {
         for (; next_ < index; ++next_) {
@@ -66,14 +68,24 @@ class Y4mSource : public FrameSource {
         const size_t frameSize = static_cast<size_t>(layout_.frameBytes);
         uint8_t* target = layout_.reducer ? samples_.data() : luma;
         size_t got = lumaSize > 0 ? input_->read(target, lumaSize) : 0;
-        if (got == lumaSize) got += input_->skip(frameSize - lumaSize);
+        // The report's thumbnails: the chroma is read, not skipped.
+        std::vector<uint8_t> chroma(luma != nullptr && keepColour_
+                                        ? chromaBytes(*layout_.format, info_.width, info_.height,
+                                                      layout_.frameBytes, layout_.lumaBytes)
+                                        : 0);
+        if (got == lumaSize && !chroma.empty()) got += input_->read(chroma.data(), chroma.size());
+        if (got == lumaSize + chroma.size()) got += input_->skip(frameSize - got);
         if (input_->failed()) return readError(index);
         if (got < frameSize) {
             return error(index, "the stream ends inside the frame (" + std::to_string(got) +
                                     " of " + std::to_string(frameSize) + " bytes; truncated)");
         }
         if (luma != nullptr) layout_.deliver(target, luma);
-        return ReadResult{};
+        ReadResult result;
+        if (!chroma.empty()) {
+            result.colour = colourOf(*layout_.format, info_.width, info_.height, std::move(chroma));
+        }
+        return result;
     }
 
     std::unique_ptr<InputStream> input_;
@@ -81,6 +93,7 @@ class Y4mSource : public FrameSource {
     FrameLayout layout_;
     int64_t next_ = 0;
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
+    bool keepColour_ = false;
 };
 
 // A header field as it can be shown in a message: control bytes (a NUL

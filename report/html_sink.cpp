@@ -510,7 +510,7 @@ bool HtmlSink::begin(const RunInfo& run) {
 bool HtmlSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
     recorder_.add(meta.index, values);
     if (keeper_ && luma_.data != nullptr) {
-        keeper_->frame(decision_->detector(), meta.index, values, luma_);
+        keeper_->frame(decision_->detector(), meta.index, values, luma_, meta.colour.get());
         luma_ = LumaPicture{};
     }
     return true;

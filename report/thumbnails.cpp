@@ -65,8 +65,17 @@ std::string encodeWith(const SmallPicture& picture, AVCodecID id, const char* mi
                     picture.samples.data() + static_cast<size_t>(y) * picture.width;
                 std::copy(row, row + picture.width, frame->data[0] + y * frame->linesize[0]);
                 if (jpeg) {
-                    std::fill_n(frame->data[1] + y * frame->linesize[1], picture.width, 128);
-                    std::fill_n(frame->data[2] + y * frame->linesize[2], picture.width, 128);
+                    const size_t at = static_cast<size_t>(y) * picture.width;
+                    const bool colour = !picture.cb.empty();
+                    for (int plane = 1; plane <= 2; ++plane) {
+                        uint8_t* out = frame->data[plane] + y * frame->linesize[plane];
+                        const std::vector<uint8_t>& chroma = plane == 1 ? picture.cb : picture.cr;
+                        if (colour) {
+                            std::copy_n(chroma.data() + at, picture.width, out);
+                        } else {
+                            std::fill_n(out, picture.width, 128);
+                        }
+                    }
                 }
             }
             if (avcodec_send_frame(context, frame) >= 0 &&
@@ -98,8 +107,8 @@ bool thumbnailsAvailable() {
 #endif
 }
 
-std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t frame,
-                                              int maxWidth) {
+std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t frame, int maxWidth,
+                                              const ColourPicture* colour) {
 #ifdef LUMAQC_HAVE_DECODER
     if (luma.data == nullptr || luma.width <= 0 || luma.height <= 0 || maxWidth <= 0) {
         return nullptr;
@@ -121,11 +130,21 @@ std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t f
     const int rows = sws_scale(scaler, source, sourceStride, 0, luma.height, target, targetStride);
     sws_freeContext(scaler);
     if (rows != picture->height) return nullptr;
+    if (colour != nullptr) {
+        picture->cb.resize(picture->samples.size());
+        picture->cr.resize(picture->samples.size());
+        if (!colour->chroma(picture->width, picture->height, picture->cb.data(),
+                            picture->cr.data())) {
+            picture->cb.clear();
+            picture->cr.clear();
+        }
+    }
     return picture;
 #else
     (void)luma;
     (void)frame;
     (void)maxWidth;
+    (void)colour;
     return nullptr;
 #endif
 }
@@ -162,10 +181,11 @@ ThumbnailKeeper::ThumbnailKeeper(const qc::Profile& profile) {
 }
 
 void ThumbnailKeeper::frame(const qc::EventDetector& detector, int64_t index,
-                            const FrameValues& values, const LumaPicture& luma) {
+                            const FrameValues& values, const LumaPicture& luma,
+                            const ColourPicture* colour) {
     std::shared_ptr<const SmallPicture> scaled;  // this frame's, made at most once
     const auto picture = [&] {
-        if (!scaled) scaled = scaleDown(luma, index, kThumbnailWidth);
+        if (!scaled) scaled = scaleDown(luma, index, kThumbnailWidth, colour);
         return scaled;
     };
     // A run that may become an event keeps its first picture, while there is

@@ -1,7 +1,9 @@
 // Thumbnails for the HTML report under a QC profile: the first frame of each
 // event and the five worst frames of each indicator rule, scaled down with
 // libswscale as the frames go by and encoded (JPEG, or PNG when no JPEG
-// encoder is built in) with libavcodec at the end.
+// encoder is built in) with libavcodec at the end. The analysed luma makes
+// them; the input's chroma (FrameMeta::colour), when the source keeps it,
+// colours them (JPEG only).
 //
 // Memory stays bounded by the caps, not by the run: a picture is scaled only
 // when a rule's run starts on its frame (kept until the run becomes an event
@@ -31,19 +33,21 @@ inline constexpr size_t kWorstFrames = 5;
 inline constexpr size_t kMaxThumbnails = 60;
 inline constexpr size_t kThumbnailBytes = 600 * 1024;
 
-// A scaled-down grey picture.
+// A scaled-down picture: grey, or in colour with its chroma at the same size.
 struct SmallPicture {
     int64_t frame = -1;
     int width = 0;
     int height = 0;
     std::vector<uint8_t> samples;  // width x height, no padding
+    std::vector<uint8_t> cb, cr;   // likewise; empty for a grey picture
 };
 
 // True when this build can scale and encode pictures.
 bool thumbnailsAvailable();
-// The picture scaled to at most `maxWidth` samples wide (aspect kept);
-// nothing when this build cannot scale.
-std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t frame, int maxWidth);
+// The picture scaled to at most `maxWidth` samples wide (aspect kept), in
+// colour when `colour` is given; nothing when this build cannot scale.
+std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t frame, int maxWidth,
+                                              const ColourPicture* colour = nullptr);
 // "data:image/jpeg;base64,..." (or PNG); empty when it cannot be encoded.
 std::string encodeDataUri(const SmallPicture& picture);
 
@@ -68,8 +72,9 @@ class ThumbnailKeeper {
     explicit ThumbnailKeeper(const qc::Profile& profile);
 
     // After the detector has been fed the frame: keeps what it may need.
+    // `colour`, when given, makes the pictures kept colour ones.
     void frame(const qc::EventDetector& detector, int64_t index, const FrameValues& values,
-               const LumaPicture& luma);
+               const LumaPicture& luma, const ColourPicture* colour = nullptr);
 
     // Takes the first pictures of events that opened since (also those that
     // opened when the detector finished).

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "indicators/indicator_id.h"
@@ -57,6 +58,9 @@ struct FrameMeta {
     // The picture's mean quantiser on H.264's scale, when the decoder tells
     // it (H.264, MPEG-1/2/4); NaN otherwise.
     double quantiser = std::numeric_limits<double>::quiet_NaN();
+    // The picture's colour, when the source keeps it (see
+    // AnalysisRequest::keepColour); null otherwise.
+    std::shared_ptr<const ColourPicture> colour{};
 };
 
 // A frame's luma plane as the engine holds it; valid only during the call

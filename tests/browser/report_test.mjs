@@ -35,9 +35,24 @@ run("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:
 const judged = spawnSync(lumaqc, ["defects.mp4", "--profile", "default", "--quiet", "--no-log",
     "--json", "defects.json", "--report", "defects.html"], { cwd: dir, encoding: "utf8" });
 t.equal("defective clip: status 1 (fail)", judged.status, 1);
+// The same clip as raw yuv420p: its chroma colours the thumbnails too.
+run("ffmpeg", ["-v", "error", "-y", "-i", "defects.mp4", "-f", "rawvideo", "defects.yuv"], dir);
+spawnSync(lumaqc, ["defects.yuv", "320", "240", "--profile", "default", "--quiet", "--no-log", "--report", "raw.html"], { cwd: dir });
 // One hour at 25 fps of noisy 32x24 grey pictures through a pipe.
 run("sh", ["-c", "ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=25:duration=3600,noise=alls=30:allf=t " +
     `-f rawvideo -pix_fmt gray - | "${lumaqc}" - 32 24 25 --pix-fmt gray --profile default --quiet --no-log --report long.html >/dev/null`], dir);
+
+// How many of a page's thumbnails show colour (a pixel whose channels differ by more than 40).
+const colourful = (page) => page.evaluate(async () => {
+    const images = [...document.querySelectorAll("img.thumb")];
+    await Promise.all(images.map((i) => i.decode().catch(() => {})));
+    return images.filter((i) => {
+        const g = Object.assign(document.createElement("canvas"), { width: i.naturalWidth, height: i.naturalHeight }).getContext("2d");
+        g.drawImage(i, 0, 0);
+        const d = g.getImageData(0, 0, i.naturalWidth, i.naturalHeight).data;
+        return d.some((_, k) => k % 4 === 0 && Math.max(d[k], d[k + 1], d[k + 2]) - Math.min(d[k], d[k + 1], d[k + 2]) > 40);
+    }).length;
+});
 
 const browser = await launcher.launch({
     executablePath: chromium,
@@ -276,8 +291,15 @@ const pointOf = (page, index, frame) =>
     t.equal("thumbnails: one per event of a run of frames", thumbs.events,
         doc.events.filter((e) => e.statistic === null).length);
     t.check("thumbnails: at most 60", thumbs.sizes.length <= 60, `${thumbs.sizes.length}`);
+    t.equal("thumbnails: the held picture in colour, the black one not", await colourful(page), 1);
 
     t.equal("defective clip: no error and no network request", problems, []);
+    await context.close();
+}
+
+{
+    const { context, page } = await openReport("raw.html");
+    t.equal("raw input: the held picture in colour, the black one not", await colourful(page), 1);
     await context.close();
 }
 
@@ -287,6 +309,7 @@ const pointOf = (page, index, frame) =>
     const { context, page, problems } = await openReport("long.html");
     const facts = await page.evaluate(() => window.lumaqcReport.charts.map((u) => [u.data[0].length, u.axes[0]._values.join(" ")]));
     t.check("one hour: at most 4000 points a chart, ticks as m:ss", facts.every(([n, ticks]) => n <= 4000 && /^\d+:\d\d( |$)/.test(ticks)), JSON.stringify(facts[0]));
+    t.equal("one hour of grey pictures: grey thumbnails", await colourful(page), 0);
     t.equal("one hour: no error and no network request", problems, []);
     await context.close();
 }

@@ -25,9 +25,12 @@ TEST(Y4mSource, FrameLayouts) {
         const size_t luma = static_cast<size_t>(c.w) * c.h;
         std::string bytes = "YUV4MPEG2 W" + std::to_string(c.w) + " H" + std::to_string(c.h) +
                             " F30:1 " + c.colour + "\n";
-        for (int i = 0; i < 4; ++i)  // luma samples all i + 1, chroma 0xEE
+        // Luma samples all i + 1; Cb 0x40, Cr 0xC0, alpha 0xEE.
+        const size_t plane = c.chroma / (c.colour.ends_with("alpha") ? 3 : 2);
+        for (int i = 0; i < 4; ++i)
             bytes += (i == 2 ? "FRAME Ip XA=1\n" : "FRAME\n") + std::string(luma, char(i + 1)) +
-                     std::string(c.chroma, '\xEE');
+                     std::string(plane, '\x40') + std::string(plane, '\xC0') +
+                     std::string(c.chroma - 2 * plane, '\xEE');
         for (const int start : {0, 3}) {
             std::string error;
             auto source = openY4mSource(
@@ -36,9 +39,16 @@ TEST(Y4mSource, FrameLayouts) {
             ASSERT_NE(source, nullptr) << error;
             EXPECT_EQ(source->info().fps, 30.0);
             std::vector<uint8_t> picture(luma);
+            // Kept for the report, the colour scales to any size (none for mono).
+            if (start > 0) source->keepColour();
             for (int i = start; i < 4; ++i) {
-                ASSERT_EQ(source->read(i, picture.data()).status, ReadStatus::Ok)
-                    << c.colour << " frame " << i;
+                const ReadResult read = source->read(i, picture.data());
+                ASSERT_EQ(read.status, ReadStatus::Ok) << c.colour << " frame " << i;
+                std::vector<uint8_t> cb(6), cr(6);
+                EXPECT_EQ(read.colour && read.colour->chroma(3, 2, cb.data(), cr.data()),
+                          start > 0 && c.chroma > 0 && !decoderLibraries().empty());
+                EXPECT_EQ(cb, std::vector<uint8_t>(6, read.colour ? 0x40 : 0)) << c.colour;
+                EXPECT_EQ(cr, std::vector<uint8_t>(6, read.colour ? 0xC0 : 0)) << c.colour;
                 EXPECT_EQ(picture, std::vector<uint8_t>(luma, uint8_t(i + 1)))
                     << c.w << "x" << c.h << c.colour << i;
             }
