@@ -21,6 +21,7 @@
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blur.cpp"
+#include <hwy/cache_control.h>
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -235,6 +236,7 @@ class RowScan {
         const size_t apart = words_ * 8;
         uint8_t* const masks = reinterpret_cast<uint8_t*>(masks_.data());
         bool anyPeak = false;
+        constexpr int32_t kPrefetchAhead = 512;
 
         // The N columns from p on: their absolute steps, and, when
         // kCandidates, their bits of the two stop masks and of the edge
@@ -246,6 +248,9 @@ class RowScan {
             const V8 fall = hn::SaturatedSub(c, a);
             const V8 step = hn::Or(rise, fall);
             if (!kCandidates) return step;
+            // The peak test reads the row below here and there: fetch it
+            // ahead, as the loads of the row itself are.
+            hwy::Prefetch(p + w + kPrefetchAhead);
             hn::StoreMaskBits(d8, hn::Eq(rise, zero), out);
             hn::StoreMaskBits(d8, hn::Eq(fall, zero), out + apart);
             M8 outside = hn::Eq(hn::SaturatedSub(step, loStep), zero);
