@@ -41,19 +41,22 @@ constexpr int32_t INTERIOR = NOISE_BLOCKSIZE - 2 * HALF;
 //   floor k: the largest k with 4032 k^2 <= N;
 //   rounding: k + 1 when 4 N >= 4032 (2k + 1)^2 (the deviation is at least
 //   k + 1/2), else k.
-// No rounding of the double path can move it across these bounds: the
-// nearest N on the other side of a bound is a whole unit away, far beyond a
-// few units in the last place. A test checks every N in the range.
-constexpr uint32_t SPREAD_SCALE = 64 * 63;  // 4032
+// Both follow from J = floor(2 * deviation), the largest J with
+// 1008 J^2 <= N (4032 / 4 = 1008): the floor is J / 2 and the rounding
+// (J + 1) / 2, as 1008 (2k)^2 = 4032 k^2 and 1008 (2k + 1)^2 are the bounds
+// above. No rounding of the double path can move it across these bounds:
+// the nearest N on the other side of a bound is a whole unit away, far
+// beyond a few units in the last place. A test checks every N in the range.
+constexpr uint32_t SPREAD_SCALE = 64 * 63;              // 4032
+constexpr uint32_t HALF_STEP_SCALE = SPREAD_SCALE / 4;  // 1008
 
 // Floor and rounding of the deviation of a block of spread n.
 inline void floorAndRound(uint32_t n, uint8_t& floorOut, uint8_t& roundOut) {
-    uint32_t k = static_cast<uint32_t>(std::sqrt(static_cast<double>(n) / SPREAD_SCALE));
-    while (SPREAD_SCALE * (k + 1) * (k + 1) <= n) ++k;
-    while (SPREAD_SCALE * k * k > n) --k;
-    const uint64_t odd = 2 * static_cast<uint64_t>(k) + 1;
-    floorOut = static_cast<uint8_t>(k);
-    roundOut = static_cast<uint8_t>(k + (4 * static_cast<uint64_t>(n) >= SPREAD_SCALE * odd * odd));
+    uint32_t j = static_cast<uint32_t>(std::sqrt(static_cast<double>(n) / HALF_STEP_SCALE));
+    while (HALF_STEP_SCALE * (j + 1) * (j + 1) <= n) ++j;
+    while (HALF_STEP_SCALE * j * j > n) --j;
+    floorOut = static_cast<uint8_t>(j >> 1);
+    roundOut = static_cast<uint8_t>((j + 1) >> 1);
 }
 
 // Spreads of blocks bx0 .. bx1-1 of block row `by`.
@@ -171,9 +174,9 @@ void BlockRowSpreads(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t blocksX
 }
 
 // Floor and rounding of the deviation of each of the n blocks whose spreads
-// are given, as floorAndRound gives them: an estimate of the floor from a
-// single-precision square root (off by at most one), corrected by the exact
-// integer comparisons.
+// are given, as floorAndRound gives them: J from a single-precision square
+// root (off by at most one), corrected by exact integer comparisons with
+// one multiplication (1008 x is (x << 10) - (x << 4)).
 void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HWY_RESTRICT floors,
                      uint8_t* HWY_RESTRICT rounds) {
     size_t i = 0;
@@ -182,24 +185,26 @@ void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HW
     const hn::Rebind<int32_t, decltype(df)> di;
     const hn::Rebind<uint8_t, decltype(df)> d8;
     const size_t N = hn::Lanes(df);
-    const auto scale = hn::Set(di, static_cast<int32_t>(SPREAD_SCALE));
-    const auto inverse = hn::Set(df, 1.0f / static_cast<float>(SPREAD_SCALE));
+    const auto inverse = hn::Set(df, 1.0f / static_cast<float>(HALF_STEP_SCALE));
     const auto one = hn::Set(di, 1);
+    auto scaled = [](auto x) { return hn::Sub(hn::ShiftLeft<10>(x), hn::ShiftLeft<4>(x)); };
     for (; i + N <= n; i += N) {
-        // Spreads are below 2^27: they fit a signed lane, and every product
-        // below (at most 4032 * 261^2) fits as well.
+        // Spreads are below 2^27: they fit a signed lane, and so does
+        // 1008 (J + 1)^2 for J up to 258.
         const auto spread =
             hn::BitCast(di, hn::LoadU(hn::Rebind<uint32_t, decltype(df)>(), spreads + i));
-        auto k = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, spread), inverse)));
-        const auto next = hn::Add(k, one);
-        k = hn::IfThenElse(hn::Gt(hn::Mul(scale, hn::Mul(next, next)), spread), k, next);
-        k = hn::IfThenElse(hn::Gt(hn::Mul(scale, hn::Mul(k, k)), spread), hn::Sub(k, one), k);
-        const auto odd = hn::Add(hn::Add(k, k), one);
-        const auto up =
-            hn::Not(hn::Gt(hn::Mul(scale, hn::Mul(odd, odd)), hn::ShiftLeft<2>(spread)));
-        const auto rounded = hn::IfThenElse(up, hn::Add(k, one), k);
-        hn::StoreU(hn::DemoteTo(d8, k), d8, floors + i);
-        hn::StoreU(hn::DemoteTo(d8, rounded), d8, rounds + i);
+        const auto j = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, spread), inverse)));
+        // Masks are -1 where true. When j is one too large, 1008 j^2 > N
+        // (and then 1008 (j + 1)^2 > N as well); when it is one too small,
+        // 1008 (j + 1)^2 <= N.
+        const auto jNext = hn::Add(j, one);
+        const auto square = hn::Mul(j, j);
+        const auto nextSquare = hn::Add(square, hn::Add(j, jNext));
+        const auto tooLarge = hn::VecFromMask(di, hn::Gt(scaled(square), spread));
+        const auto notTooSmall = hn::VecFromMask(di, hn::Gt(scaled(nextSquare), spread));
+        const auto exact = hn::Add(jNext, hn::Add(tooLarge, notTooSmall));
+        hn::StoreU(hn::DemoteTo(d8, hn::ShiftRight<1>(exact)), d8, floors + i);
+        hn::StoreU(hn::DemoteTo(d8, hn::ShiftRight<1>(hn::Add(exact, one))), d8, rounds + i);
     }
 #endif
     for (; i < n; ++i) floorAndRound(spreads[i], floors[i], rounds[i]);
