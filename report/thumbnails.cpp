@@ -220,6 +220,13 @@ void ThumbnailKeeper::claim(const qc::EventDetector& detector) {
         if (e.statistic != qc::Statistic::None || eventPictures_.size() >= kMaxEventThumbnails) {
             continue;
         }
+        // A counting rule's event: the start of the occurrence that passed
+        // the count, the run its rule began last.
+        if (e.maxCount >= 0) {
+            const auto found = runStarts_.find(e.rule);
+            if (found != runStarts_.end() && found->second) eventPictures_[e.id] = found->second;
+            continue;
+        }
         // A held picture's run starts on the frame before its first repeat,
         // the frame the detector told of: both show the held picture.
         for (const auto& [rule, picture] : runStarts_) {

@@ -1,5 +1,6 @@
 // Thumbnails for the HTML report under a QC profile: the first frame of each
-// event and the five worst frames of each indicator rule, scaled down with
+// event (of a counting rule's event, the occurrence that passed the count)
+// and the five worst frames of each indicator rule, scaled down with
 // libswscale as the frames go by and encoded (JPEG, or PNG when no JPEG
 // encoder is built in) with libavcodec at the end. The analysed luma makes
 // them; the input's chroma (FrameMeta::colour), when the source keeps it,

@@ -10,7 +10,7 @@
 //
 //   node report_test.mjs LUMAQC_BINARY TESTCARD_BINARY
 import { spawnSync } from "node:child_process";
-import { readFileSync, statSync } from "node:fs";
+import { readFileSync, statSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { pathToFileURL } from "node:url";
 
@@ -35,9 +35,11 @@ run("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:
 const judged = spawnSync(lumaqc, ["defects.mp4", "--profile", "default", "--quiet", "--no-log",
     "--json", "defects.json", "--report", "defects.html"], { cwd: dir, encoding: "utf8" });
 t.equal("defective clip: status 1 (fail)", judged.status, 1);
-// The same clip as raw yuv420p: its chroma colours the thumbnails too.
+// The same clip as raw yuv420p, its black stretch counted: the chroma colours the thumbnails too.
 run("ffmpeg", ["-v", "error", "-y", "-i", "defects.mp4", "-f", "rawvideo", "defects.yuv"], dir);
-spawnSync(lumaqc, ["defects.yuv", "320", "240", "--profile", "default", "--quiet", "--no-log", "--report", "raw.html"], { cwd: dir });
+writeFileSync(join(dir, "counted.toml"), 'name = "counted"\n[[rule]]\nid = "held"\nevent = "freeze"\nmin_duration = 2.0\nseverity = "error"\n' +
+    '[[rule]]\nid = "dark"\nevent = "black"\nmin_duration = 0.5\nmax_count = 0\nseverity = "warning"\n');
+spawnSync(lumaqc, ["defects.yuv", "320", "240", "--profile", "counted.toml", "--quiet", "--no-log", "--report", "raw.html"], { cwd: dir });
 // One hour at 25 fps of noisy 32x24 grey pictures through a pipe.
 run("sh", ["-c", "ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=25:duration=3600,noise=alls=30:allf=t " +
     `-f rawvideo -pix_fmt gray - | "${lumaqc}" - 32 24 25 --pix-fmt gray --profile default --quiet --no-log --report long.html >/dev/null`], dir);
@@ -299,7 +301,8 @@ const pointOf = (page, index, frame) =>
 
 {
     const { context, page } = await openReport("raw.html");
-    t.equal("raw input: the held picture in colour, the black one not", await colourful(page), 1);
+    const pictures = await page.evaluate(() => document.querySelectorAll("#lumaqc-events img.thumb").length);
+    t.equal("raw input, a counting rule: a picture per event, the held one in colour", [pictures, await colourful(page)], [2, 1]);
     await context.close();
 }
 
