@@ -72,11 +72,18 @@ install: build
 # 3840x2160 (Google Benchmark), then on one clip frames per second end to end
 # with one thread and with all, against FFmpeg's analysis filters, one AVX2
 # read pass of the plane and decoding alone; then lumaqc-batch on 8 files
-# against a serial single-thread loop over the program.
+# against a serial single-thread loop over the program. The main figures of
+# the run close it, in one block, with the machine and its load.
+BENCH_SUMMARY = $(BUILD)/bench-summary.txt
 bench: build
 	$(BUILD)/bench/lumaqc_bench --benchmark_filter='^(Yardstick|Frame|Indicator)/'
-	./bench/throughput.sh -b $(BUILD)
-	./bench/batch_throughput.sh -b $(BUILD) -n 8 -s 1920x1080 -f 50 -r 1
+	@rm -f $(BENCH_SUMMARY)
+	./bench/throughput.sh -b $(BUILD) -S $(BENCH_SUMMARY)
+	./bench/batch_throughput.sh -b $(BUILD) -n 8 -s 1920x1080 -f 50 -S $(BENCH_SUMMARY)
+	@echo
+	@echo "Summary (Release build; $$(nproc) hardware threads,$$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2);"
+	@echo "load average $$(cut -d' ' -f1-3 /proc/loadavg) at the end: ratios within this run are what carry over)"
+	@cat $(BENCH_SUMMARY)
 
 # clang with libFuzzer and the sanitizer runtimes.
 hardening-deps:

@@ -6,6 +6,7 @@
 # and, encoded to an x264 MP4, the ratio of lumaqc to decoding alone.
 #
 #   bench/throughput.sh [-b BUILD_DIR] [-s WIDTHxHEIGHT] [-n FRAMES] [-c CLIP.yuv] [-r RUNS] [-F]
+#                       [-S SUMMARY]
 #
 #   -b  directory holding lumaqc and lumaqc-testcard (default: build)
 #   -s  picture size (default 1920x1080)
@@ -14,13 +15,16 @@
 #   -r  runs of lumaqc per thread count, taken in turns; the fastest counts
 #       (default 3)
 #   -F  leave FFmpeg out
+#   -S  append the main figures to this file, one line each (make bench
+#       prints them together at the end)
 #
 # The generated clip is the built-in test card at the chosen size, repeated
 # up to the frame count, in a temporary directory. Frames per second are
 # wall-clock time of the whole process (reading, all fifteen indicators,
 # console rows to /dev/null, the log file), the fastest of the runs; the
 # decoded-input ratio is also given in process CPU time, which other work on
-# the machine disturbs less.
+# the machine disturbs less. FFmpeg's filters, about a hundred times
+# slower, analyse the first 50 frames of the same clip.
 set -eu
 
 build=build
@@ -29,21 +33,26 @@ frames=300
 clip=""
 runs=3
 ffmpeg=ffmpeg
-while getopts "b:s:n:c:r:F" opt; do
+summary=/dev/null
+while getopts "b:s:n:c:r:FS:" opt; do
     case $opt in
         b) build=$OPTARG ;;
         s) size=$OPTARG ;;
         n) frames=$OPTARG ;;
-        c) clip=$OPTARG ;;
+        c) clip=$OPTARG; clip_given=1 ;;
         r) runs=$OPTARG ;;
         F) ffmpeg="" ;;
-        *) sed -n '2,19p' "$0"; exit 2 ;;
+        S) summary=$OPTARG ;;
+        *) sed -n '2,22p' "$0"; exit 2 ;;
     esac
 done
 w=${size%x*}
 h=${size#*x}
 lumaqc=$(cd "$build" && pwd)/lumaqc
 testcard=$(cd "$build" && pwd)/lumaqc-testcard
+case $summary in /*) ;; *) summary=$PWD/$summary ;; esac
+# A line of the summary: what, and the figure.
+note() { printf '%-46s %s\n' "$1" "$2" >> "$summary"; }
 [ -x "$lumaqc" ] || { echo "no lumaqc in $build (build first, or pass -b)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumaqc-throughput.XXXXXX")
@@ -75,7 +84,7 @@ seconds() {
 }
 min() { awk "BEGIN { print ($1 < $2) ? $1 : $2 }"; }
 fps() { awk "BEGIN { printf \"%.1f\", $frames / $1 }"; }
-ratio() { awk "BEGIN { printf \"%.2f\", $1 / $2 }"; }
+ratio() { awk "BEGIN { r = $1 / $2; printf (r >= 10 ? \"%.0f\" : \"%.2f\"), r }"; }
 
 threads=$(nproc 2>/dev/null || echo 2)
 cd "$work"
@@ -107,22 +116,29 @@ echo "clip: ${w}x${h}, $frames frames; machine: $(nproc) hardware threads, $(gre
 printf '%-40s %10s\n' "run" "frames/s"
 printf '%-40s %10s\n' "lumaqc --threads 1" "$f1"
 printf '%-40s %10s\n' "lumaqc --threads $threads" "$fn"
+note "clip" "${w}x${h}, $frames frames$([ -z "${clip_given:-}" ] && echo ' (test card)')"
+note "lumaqc --threads 1" "$f1 frames/s"
+note "lumaqc --threads $threads" "$fn frames/s ($(ratio "$t1" "$tn") x one thread)"
 
 chain="blockdetect,blurdetect,signalstats,siti,idet,cropdetect,blackdetect,freezedetect"
 if [ -n "$ffmpeg" ] && command -v ffmpeg > /dev/null 2>&1; then
-    # FFmpeg is slow: one run.
+    # FFmpeg is slow: one run, on the first 50 frames.
+    fframes=$((frames < 50 ? frames : 50))
     tf=$(seconds ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt yuv420p \
-        -video_size "${w}x${h}" -framerate 25 -i "$clip" -frames:v "$frames" -vf "$chain" -f null -)
-    ff=$(fps "$tf")
+        -video_size "${w}x${h}" -framerate 25 -i "$clip" -frames:v "$fframes" -vf "$chain" -f null -)
+    ff=$(awk "BEGIN { printf \"%.1f\", $fframes / $tf }")
     printf '%-40s %10s\n' "ffmpeg -vf $(echo "$chain" | cut -c1-30)..." "$ff"
+    note "lumaqc --threads 1 / FFmpeg's analysis filters" "$(ratio "$f1" "$ff") (FFmpeg: $ff frames/s)"
+else
+    note "lumaqc / FFmpeg's analysis filters" "not measured (no ffmpeg, or -F)"
 fi
 
 echo
 printf '%-40s %10s\n' "ratio" ""
 printf '%-40s %10s\n' "$threads threads / 1 thread" "$(ratio "$t1" "$tn")"
 if [ -n "${tf:-}" ]; then
-    printf '%-40s %10s\n' "lumaqc 1 thread / ffmpeg chain" "$(ratio "$tf" "$t1")"
-    printf '%-40s %10s\n' "lumaqc $threads threads / ffmpeg chain" "$(ratio "$tf" "$tn")"
+    printf '%-40s %10s\n' "lumaqc 1 thread / ffmpeg chain" "$(ratio "$f1" "$ff")"
+    printf '%-40s %10s\n' "lumaqc $threads threads / ffmpeg chain" "$(ratio "$fn" "$ff")"
 fi
 
 # The limit: one AVX2 read pass over the same clip's luma plane, against the
@@ -149,8 +165,11 @@ if [ -x "$bench_bin" ] && grep -q avx2 /proc/cpuinfo; then
         printf '%-40s %10s\n' "indicators / read pass" "$(ratio "$frame_us" "$read_us")"
         printf '%-40s %10s\n' "end to end / read pass" "$(ratio "$end_us" "$read_us")"
         printf '%-40s %10s\n' "process CPU / read pass" "$(ratio "$cpu_us" "$read_us")"
+        note "time per frame / one AVX2 read pass (limit)" "$(ratio "$end_us" "$read_us") wall-clock, $(ratio "$cpu_us" "$read_us") CPU (--threads 1); $(ratio "$frame_us" "$read_us") the indicators alone"
     fi
 fi
+[ -n "${read_us:-}" ] && [ -n "${frame_us:-}" ] ||
+    note "time per frame / one AVX2 read pass (limit)" "not measured (no lumaqc_bench or no AVX2)"
 
 # Decoded input: an x264 MP4 of the clip, lumaqc against decoding alone with
 # the same threads (process CPU time and wall-clock time, fastest of the runs).
@@ -176,5 +195,7 @@ if [ -n "$ffmpeg" ] && command -v ffmpeg > /dev/null 2>&1 && [ -x /usr/bin/time 
         printf '%-40s %10s\n' "lumaqc" "$(fps "$lw")"
         printf '%-40s %10s\n' "lumaqc / decoding, wall-clock time" "$(ratio "$lw" "$dw")"
         printf '%-40s %10s\n' "lumaqc / decoding, CPU time" "$(ratio "$lc" "$dc")"
+        note "x264 MP4, $threads threads: lumaqc / decoding alone" "$(ratio "$lw" "$dw") wall-clock, $(ratio "$lc" "$dc") CPU time"
     fi
 fi
+[ -n "${lc:-}" ] || note "x264 MP4: lumaqc / decoding alone" "not measured (no ffmpeg with libx264, or -F)"
