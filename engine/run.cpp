@@ -291,7 +291,7 @@ class ParallelRun {
     // order, so the frame before is being read by then: the wait ends.
     void fetch(std::unique_lock<std::mutex>& lock, int64_t index, Slot& slot,
                std::exception_ptr& failure) {
-        frameDone_.wait(lock, [&] { return readTurn_ == index; });
+        readDone_.wait(lock, [&] { return readTurn_ == index; });
         slot.unread = readsEnded_ || stopRequested(options_);
         if (!slot.unread) {
             lock.unlock();
@@ -306,7 +306,7 @@ class ParallelRun {
         }
         readsEnded_ = readsEnded_ || slot.unread;
         ++readTurn_;
-        frameDone_.notify_all();
+        readDone_.notify_all();
     }
 
     // Emits, in frame order, every frame from the next one on whose
@@ -461,6 +461,7 @@ class ParallelRun {
     std::mutex mutex_;                     // guards the queue, the slots' flags and what follows
     std::condition_variable workAvailable_;
     std::condition_variable frameDone_;
+    std::condition_variable readDone_;  // readTurn_ moved on
     std::deque<int64_t> queue_;
     bool stopping_ = false;
     int64_t nextRead_ = 0;  // written by the reading thread only
