@@ -198,6 +198,10 @@ class RuleReader {
                 return refuse("threshold", "key 'threshold' must be a number: " + *indicator +
                                                " is not a share of the picture");
             }
+            if (threshold->percent && !(threshold->value >= 0.0 && threshold->value <= 100.0)) {
+                return refuse("threshold", "a " + *indicator +
+                                               " threshold is a percent of the picture (0 to 100)");
+            }
             rule.threshold = threshold->percent ? threshold->fraction : threshold->value;
         } else {
             const Condition* condition = event ? conditionNamed(*event) : nullptr;

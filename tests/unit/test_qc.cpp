@@ -122,6 +122,9 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {head + "indicator = \"blur\"\nthreshold = \"7 %\"\ndirection = \"above\"\n"
                 "severity = \"warning\"\n",
          "line 5: key 'threshold' must be a number: blur is not a share of the picture"},
+        {head + "indicator = \"letterbox\"\nthreshold = \"150 %\"\ndirection = \"above\"\n"
+                "severity = \"warning\"\n",
+         "line 5: a letterbox threshold is a percent of the picture (0 to 100)"},
         {head + "indicator = \"blur\"\nstatistic = \"mean\"\nthreshold = 7\n"
                 "direction = \"above\"\nseverity = \"warning\"\nmax_count = 2\n",
          "line 9: a statistic rule rates the whole file: no max_count"},
