@@ -86,8 +86,9 @@ severity = "error"
 not_during = ["bars"]
 ebu_item = { name = "Freeze Frames" }
 
-# Luma outside EBU R 103's -1 % to 103 % (below 5 or above 246 in 8-bit
-# limited range) on more than 1 % of the picture.
+# Luma outside -5 % to 105 % of the video range (below 5 or above 246 in
+# 8-bit limited range), EBU R 103's widest tolerance, on more than 1 % of
+# the picture.
 [[rule]]
 id = "luma_levels"
 event = "luma_levels"
