@@ -3,14 +3,15 @@
 //
 // No scratch picture. One pass over the rows sums the squared horizontal
 // differences (which set the edge threshold) and, with vector compares on
-// 8-bit differences, flags the candidate pixels: those whose step exceeds
-// the edge step of the previous frame (carried in a BlurState). Each candidate
-// gets the peak test, and its ramp widths are run lengths of steps of one
-// sign, counted 16 to 64 steps at a time from vector compares. Neither
-// depends on the threshold, so edge pixels are counted by step and the
-// steps above this frame's edge step are added up at the end; when this
-// frame's edge step is the smaller, a second pass examines the steps in
-// between. Every frame gets the same value whatever came before it.
+// 8-bit differences, finds the edge pixels among the candidates: those
+// whose step exceeds the edge step of the previous frame (carried in a
+// BlurState). Each row gives bit masks of its steps of each sign and of its
+// edge pixels; an edge pixel's ramp widths are then runs of bits, counted
+// with bit scans. Neither the peak test nor the widths depend on the
+// threshold, so edge pixels are counted by step and the steps above this
+// frame's edge step are added up at the end; when this frame's edge step is
+// the smaller, a second pass examines the steps in between. Every frame
+// gets the same value whatever came before it.
 //
 // The ramp threshold is a 16x16 block's standard deviation / 1024. A
 // deviation of 8-bit samples is below 128, so the threshold lies in [0, 1/8)
@@ -56,27 +57,18 @@ inline bool stepIs(const uint8_t* cur, int32_t k, bool falling) {
     return falling ? cur[k] < cur[k - 1] : cur[k] > cur[k - 1];
 }
 
-// Run lengths of steps of one sign, one step at a time.
-struct PlainRuns {
-    // Steps into columns p, p+1, ... up to the first of another sign, at most cap.
-    int32_t up(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
-        int32_t n = 0;
-        while (n < cap && stepIs(cur, p + n, falling)) ++n;
-        return n;
-    }
-    // Steps into columns p, p-1, ... down to the first of another sign, at most cap.
-    int32_t down(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
-        int32_t n = 0;
-        while (n < cap && stepIs(cur, p - n, falling)) ++n;
-        return n;
-    }
-};
+// Steps into columns p, p+dir, p+2*dir ... up to the first of another sign,
+// at most cap.
+inline int32_t runOf(const uint8_t* cur, int32_t p, int32_t dir, int32_t cap, bool falling) {
+    int32_t n = 0;
+    while (n < cap && stepIs(cur, p + dir * n, falling)) ++n;
+    return n;
+}
 
 // Peak test and ramp widths at (x, y), 1 <= x <= w-2, 1 <= y <= h-2: -1
 // when the pixel is no peak, else the sum of its two ramp widths.
 // Differences and energies of row 0 and column 0 are 0.
-template <class Runs>
-inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y, const Runs& runs) {
+inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
     const uint8_t* up = cur - w;
     const uint8_t* down = cur + w;
@@ -100,13 +92,11 @@ inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y, co
     // falling steps. It reaches right up to column w-2 and left down to
     // column 2.
     const bool falling = dx < 0 || right < 0;
-    return runs.up(cur, x + 1, w - 2 - x, falling) + runs.down(cur, x, x - 1, falling);
+    return runOf(cur, x + 1, 1, w - 2 - x, falling) + runOf(cur, x, -1, x - 1, falling);
 }
 
-template <class Runs>
-inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t step,
-                    const Runs& runs, Buckets& b) {
-    const int32_t width = rampWidth(src, w, x, y, runs);
+inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t step, Buckets& b) {
+    const int32_t width = rampWidth(src, w, x, y);
     if (width < 0) return;
     ++b.count[step];
     b.total[step] += width;
@@ -143,7 +133,7 @@ inline int64_t scanPlain(const uint8_t* src, int32_t w, int32_t h, const ScanRan
             const int32_t step = std::abs(d);
             if (candidates && x < w - 1 && step > range.lo && step <= range.hi) {
                 ++seen;
-                examine(src, w, x, y, step, PlainRuns{}, b);
+                examine(src, w, x, y, step, b);
             }
         }
         if (candidates && seen > range.budget) stopRow = y + 1;
