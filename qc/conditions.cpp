@@ -129,10 +129,22 @@ std::string describeQuantiser(const Event& e) {
     return "quantiser above " + number(e.threshold) + lasting(e) + worst(e, "");
 }
 
+// Scan type: whether the picture's fields show two instants, in a stream
+// that does not declare them (one declared interlaced is never judged).
+// Yes: woven; No: one instant; NoValue: too still to tell.
+Holds detectScanType(const Rule&, const FrameView& view, double& value) {
+    const PictureMeasures* measures = view.frame.measures;
+    if (view.frame.interlaced || measures == nullptr) return Holds::NoValue;
+    const Weave weave = weaveOf(*measures);
+    value = measures->combed;
+    if (weave == Weave::Unknown) return Holds::NoValue;
+    return weave == Weave::Progressive ? Holds::No : Holds::Yes;
+}
+
 constexpr unsigned kPerFrame = kMinDurationKey;
 
 // In Watch order.
-constexpr std::array<Condition, 10> kConditions = {{
+constexpr std::array<Condition, 11> kConditions = {{
     {.watch = Watch::Indicator,
      .name = "indicator",
      .byEvent = false,
@@ -201,6 +213,17 @@ constexpr std::array<Condition, 10> kConditions = {{
      .sharedType = true,
      .detect = detectQuantiser,
      .describe = describeQuantiser},
+    {.watch = Watch::ScanType,
+     .name = "scan_type",
+     .byEvent = true,
+     .keys = kThresholdKey | kDirectionKey,
+     .defaultThreshold = 10.0,
+     .direction = Direction::Above,
+     .directionRefusal = "a scan_type threshold is an upper limit",
+     .percentRefusal = "a scan_type threshold is a percent of the moving frames (0 to 100)",
+     .minDurationNote = "it rates the share of woven frames over the run",
+     .worstValue = false,
+     .detect = detectScanType},
 }};
 
 constexpr bool inWatchOrder() {
@@ -258,13 +281,21 @@ std::optional<double> indicatorValue(const FrameInput& frame, IndicatorId id) {
 }
 
 // Letterbox bars read as lost slices (flat bars look like filled-in slices).
+// Fields woven into one picture read as lost blocks too, whatever the stream
+// declares (see wovenMeasured), and combing is what an interlaced stream
+// shows: the interlace indicator says nothing of a stream declared so.
 // In a stream declared interlaced, two fields woven into one picture read as
 // lost blocks where the picture moves (clean x264 1080i: block loss 11 to 33,
 // the interlace indicator 0.065 to 0.083, under the combing rule's 0.1):
 // block loss says nothing on such pictures.
 bool silenced(IndicatorId id, const FrameInput& frame, bool black) {
     return black || (id == kSlice && (*frame.values)[kLetterbox] > 0.0) ||
-           (id == kBlockLoss && frame.interlaced && (*frame.values)[kInterlace] > kWovenFields);
+           (id == kBlockLoss && frame.interlaced && (*frame.values)[kInterlace] > kWovenFields) ||
+           (id == kBlockLoss && wovenMeasured(frame)) || (id == kInterlace && frame.interlaced);
+}
+
+bool wovenMeasured(const FrameInput& frame) {
+    return frame.measures != nullptr && weaveOf(*frame.measures) > Weave::Progressive;
 }
 
 bool beyond(double value, double threshold, Direction direction) {

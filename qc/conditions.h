@@ -111,6 +111,8 @@ bool beyond(double value, double threshold, Direction direction);
 // Whether an indicator's values are a share of the picture (0 to 1), so
 // that its thresholds may be written as a percent.
 bool shareOfPicture(IndicatorId id);
+// Whether the frame's fields were measured as woven (two instants).
+bool wovenMeasured(const FrameInput& frame);
 // Whether the frame's blackout flag is set.
 bool blackoutFlag(const FrameInput& frame);
 // "2.40 s": a duration in event messages.

@@ -14,7 +14,7 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 # Each [[rule]] turns a condition into events:
 #   id            unique name of the rule
 #   event         "black", "freeze", "decode_error", "signal_loss",
-#                 "frames_lost" or "truncated"; for
+#                 "frames_lost", "truncated", "scan_type", ...; for
 #                 indicator rules the event type (default: derived from the
 #                 indicator)
 #   indicator     an indicator key (blockiness, blur, noise, interlace, ...)
@@ -35,7 +35,7 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 # one event that takes the severity of the longest duration it reaches.
 # Indicator rules ignore black pictures; statistics leave them out.
 name = "default"
-description = "Black and frozen pictures, decoding errors, and calibrated warnings for blocking, blur, noise, combing, slice and block loss"
+description = "Black and frozen pictures, decoding errors, interlaced content flagged progressive, and calibrated warnings for blocking, blur, noise, slice and block loss"
 
 # Colour bars and test patterns are noted; the conditions they would raise
 # (a held picture, blocking, slices) name them in not_during.
@@ -174,14 +174,15 @@ min_duration = 1.0
 severity = "warning"
 ebu_item = { name = "Video Noise" }
 
+# Interlaced content in a stream not declared interlaced: the two fields of
+# more than 10 % of the frames that move show two instants (a second of such
+# frames at least). Rated over the whole file; a stream declared interlaced
+# is not judged (its combing is what it declares).
 [[rule]]
-id = "combing"
-indicator = "interlace"
-event = "combing"
-threshold = 0.1
-direction = "above"
-min_duration = 1.0
-severity = "warning"
+id = "scan_type"
+event = "scan_type"
+threshold = 10.0
+severity = "error"
 
 [[rule]]
 id = "slice_loss"
@@ -193,7 +194,7 @@ min_duration = 0.2
 severity = "warning"
 not_during = ["bars"]
 
-# Blur and combing also read as block loss.
+# Blur also reads as block loss (and so do woven fields: not judged there).
 [[rule]]
 id = "block_loss"
 indicator = "block_loss"
@@ -202,7 +203,7 @@ threshold = 12.0
 direction = "above"
 min_duration = 0.2
 severity = "warning"
-not_during = ["blur", "combing", "bars"]
+not_during = ["blur", "bars"]
 )";
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include "indicators/registry.h"
@@ -91,8 +92,11 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
             if (!lossRule_ || rule.severity > lossRule_->severity) lossRule_ = rule;
             continue;
         }
-        if (rule.watch == Watch::FramesLost || rule.watch == Watch::Truncated) {
-            std::optional<Rule>& kept = rule.watch == Watch::FramesLost ? lostRule_ : cutRule_;
+        if (rule.watch == Watch::FramesLost || rule.watch == Watch::Truncated ||
+            rule.watch == Watch::ScanType) {
+            std::optional<Rule>& kept = rule.watch == Watch::FramesLost  ? lostRule_
+                                        : rule.watch == Watch::Truncated ? cutRule_
+                                                                         : scanRule_;
             if (!kept || rule.severity > kept->severity) kept = rule;
             continue;
         }
@@ -484,6 +488,7 @@ void EventDetector::feed(const FrameInput& frame) {
         }
     }
 
+    followScan(frame);
     for (StatisticRule& s : statistics_) {
         if (!judged_ || silenced(s.rule.indicator, frame, blackNow_) ||
             suppressed(s.rule.notDuring)) {
@@ -533,15 +538,16 @@ void EventDetector::addDamage(int errors, std::string_view message) {
 }
 
 void EventDetector::pointEvent(const Rule& rule, int64_t next, double start, double end,
-                               const std::string& message) {
+                               const std::string& message, std::optional<int64_t> last) {
     Event e;
     e.id = static_cast<int64_t>(events_.size()) + 1;
     e.type = rule.type;
     e.rule = rule.id;
     e.severity = rule.severity;
     e.watch = rule.watch;
+    e.threshold = rule.threshold;
     e.firstFrame = next;
-    e.lastFrame = next - 1;
+    e.lastFrame = last.value_or(next - 1);
     e.startSeconds = start;
     e.endSeconds = std::max(start, end);
     e.ebu = rule.ebu;
@@ -655,6 +661,7 @@ void EventDetector::finish() {
                            secondsText(declaredEnd_) + " the container declares (truncated)");
         }
     }
+    rateScan(end);
     for (StatisticRule& s : statistics_) {
         if (statisticFrames_ > 0 && s.values.size() > statisticFrames_) {
             const auto extra = static_cast<ptrdiff_t>(s.values.size() - statisticFrames_);
@@ -722,6 +729,48 @@ void EventDetector::finish() {
             callback_(Change::Close, events_.back());
         }
     }
+}
+
+void EventDetector::followScan(const FrameInput& frame) {
+    if (scan_.last == lastIndex_ && lastIndex_ >= 0) scan_.end = frame.seconds;
+    if (!scanRule_ || !judged_ || blackNow_ || barsNow_ || (!scanRule_->inLeader && leaderNow_) ||
+        (!scanRule_->from.empty() && frame.seconds + kTimeSlack < timeOf(scanRule_->from, fps_)) ||
+        (!scanRule_->to.empty() && frame.seconds + kTimeSlack >= timeOf(scanRule_->to, fps_))) {
+        return;
+    }
+    double combed = 0.0;
+    const Holds holds =
+        conditionOf(Watch::ScanType).detect(*scanRule_, FrameView{frame, false, false}, combed);
+    if (holds == Holds::NoValue) return;
+    ++scan_.told;
+    if (holds != Holds::Yes) return;
+    ++scan_.woven;
+    const Weave weave = weaveOf(*frame.measures);
+    scan_.topFirst += weave == Weave::TopFirst ? 1 : 0;
+    scan_.bottomFirst += weave == Weave::BottomFirst ? 1 : 0;
+    if (scan_.first < 0) {
+        scan_.first = frame.index;
+        scan_.start = frame.seconds;
+    }
+    scan_.last = frame.index;
+}
+
+void EventDetector::rateScan(double end) {
+    if (!scanRule_ || scan_.told == 0) return;
+    if (scan_.last == lastIndex_) scan_.end = end;
+    const double share = 100.0 * static_cast<double>(scan_.woven) / static_cast<double>(scan_.told);
+    const double second = std::max(10.0, std::round(fps_ > 0.0 ? fps_ : 25.0));
+    if (static_cast<double>(scan_.woven) < second || !(share > scanRule_->threshold)) return;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", share);
+    const char* order = scan_.topFirst > 2 * scan_.bottomFirst   ? ", top field first"
+                        : scan_.bottomFirst > 2 * scan_.topFirst ? ", bottom field first"
+                                                                 : "";
+    pointEvent(*scanRule_, scan_.first, scan_.start, scan_.end,
+               std::string("interlaced content in a stream not declared interlaced: fields "
+                           "woven on ") +
+                   text + " % of the frames that move" + order,
+               scan_.last);
 }
 
 std::unique_ptr<EventDetector> EventDetector::snapshot() const {

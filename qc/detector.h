@@ -45,6 +45,11 @@
 //                 durations and 0.1 s before the duration the container
 //                 declares (see setTimeline). The event covers no frame: it
 //                 lies after the last one, up to the declared end.
+//   scan_type     (rated at finish) the stream does not declare interlaced
+//                 pictures, yet the fields of more than `threshold` percent
+//                 of the frames that move enough to tell (a second of them
+//                 at least) show two instants (see weaveOf). The event covers
+//                 the first woven frame to the last.
 //   indicators    the indicator's value beyond the threshold. Black pictures
 //                 say nothing about blur, bars, noise or blocking: on a black
 //                 frame no indicator rule holds, and statistics leave black
@@ -210,9 +215,12 @@ class EventDetector {
     Event newEvent(const Rule& base) const;
     void close(Ladder& ladder);
     void describe(Event& event) const;
-    // An event of `rule` that covers no frame: it lies before frame `next`.
+    void followScan(const FrameInput& frame);
+    void rateScan(double end);
+    // An event of `rule` rated at once: it covers no frame (it lies before
+    // frame `next`) unless `last` is given (frames `next` to `last`).
     void pointEvent(const Rule& rule, int64_t next, double start, double end,
-                    const std::string& message);
+                    const std::string& message, std::optional<int64_t> last = std::nullopt);
 
     Profile profile_;
     double fps_;
@@ -222,7 +230,20 @@ class EventDetector {
     std::optional<Rule> lossRule_;  // the signal_loss rule (the strongest, if several)
     std::optional<Rule> lostRule_;  // the frames_lost rule (likewise)
     std::optional<Rule> cutRule_;   // the truncated rule (likewise)
-    int64_t lossEvent_ = -1;        // index of the open signal_loss event in events_
+    std::optional<Rule> scanRule_;  // the scan_type rule (likewise)
+    // Scan type: frames that told it, woven ones among them (and which field
+    // came first), the first woven frame and the last with its end.
+    struct Scan {
+        int64_t told = 0;
+        int64_t woven = 0;
+        int64_t topFirst = 0;
+        int64_t bottomFirst = 0;
+        int64_t first = -1;
+        double start = 0.0;
+        int64_t last = -1;
+        double end = 0.0;
+    } scan_;
+    int64_t lossEvent_ = -1;  // index of the open signal_loss event in events_
     std::vector<Event> events_;
     std::vector<std::string> runsStarted_;
     int64_t frames_ = 0;

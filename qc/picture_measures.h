@@ -1,10 +1,13 @@
 // Measurements of a picture that the QC conditions read besides the
 // indicators: the luma histogram (black with a tolerance, luma outside the
-// legal range) and whether the picture is a test pattern of colour bars.
+// legal range), whether the picture is a test pattern of colour bars and,
+// against the previous picture, whether its two fields come from different
+// instants (woven fields).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace lumaqc::qc {
 
@@ -20,6 +23,21 @@ struct PictureMeasures {
     // stripes or more (each at least 1/40 of the width, neighbours at least
     // 12 levels apart, 64 levels from the darkest to the brightest).
     bool bars = false;
+    // The fields against the previous picture (measured only for a rule that
+    // reads them, from the second picture on; see PictureMeter).
+    bool fieldsMeasured = false;
+    // Percent of the picture that moves (sampled on every other column).
+    double moving = 0.0;
+    // Percent of the moving samples combed: the row and the next both zigzag
+    // against their neighbours of the other field by more than 12 levels and
+    // more than twice their difference from their own field's neighbours.
+    double combed = 0.0;
+    // The top field's difference from the previous picture's bottom field
+    // over the bottom field's from the previous top field (moving samples):
+    // about 1 when both fields show one instant; below 1 when the top field
+    // comes first (it lies a field nearer the previous bottom field), above
+    // 1 when the bottom field does.
+    double fieldRatio = 1.0;
 
     // Percent of the picture at or below `level`.
     double percentAtOrBelow(int level) const;
@@ -29,5 +47,25 @@ struct PictureMeasures {
 
 // Measures the luma plane (`width` x `height`, rows `stride` bytes apart).
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride);
+
+// Whether a picture's fields were measured as woven: enough of it moves to
+// tell, and the combed share or the field ratio is beyond what progressive
+// pictures read. Tells nothing (Unknown) when the picture barely moves.
+enum class Weave { Unknown, Progressive, TopFirst, BottomFirst, Woven };
+Weave weaveOf(const PictureMeasures& m);
+
+// Measures pictures in frame order, keeping the previous one when the
+// fields are to be compared with it.
+class PictureMeter {
+  public:
+    explicit PictureMeter(bool fields) : fields_(fields) {}
+    PictureMeasures measure(const unsigned char* luma, int width, int height, int64_t stride);
+
+  private:
+    bool fields_;
+    std::vector<unsigned char> previous_;  // packed rows; empty before the first picture
+    int width_ = 0;
+    int height_ = 0;
+};
 
 }  // namespace lumaqc::qc

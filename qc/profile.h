@@ -35,6 +35,7 @@ enum class Watch {
     Bars,         // colour bars or a like test pattern of vertical stripes
     LumaLevels,   // share of the picture outside the legal luma range
     Quantiser,    // blocking told by the stream: the pictures' quantiser (H.264's scale)
+    ScanType,     // woven fields in a stream not declared interlaced (rated over the run)
 };
 
 // Whole-file statistics over the frames with a value (nearest-rank percentiles).
@@ -109,7 +110,7 @@ const char* severityName(Severity severity);     // "info", "warning", "error"
 const char* directionName(Direction direction);  // "above", "below"
 const char* statisticName(Statistic statistic);  // "mean", "p5", ...; "" for None
 // "indicator", "black", "freeze", "decode_error", "signal_loss", "frames_lost",
-// "truncated", "bars", "luma_levels"
+// "truncated", "bars", "luma_levels", "blocking", "scan_type"
 const char* watchName(Watch watch);
 // The event type an indicator rule gets when the profile names none
 // ("blocking" for blockiness, "combing" for interlace, ...).

@@ -157,7 +157,9 @@ DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnW
       source_(std::move(source)),
       failOnWarning_(failOnWarning),
       input_(printableName(input)),  // shown in messages
-      diagnostics_(diagnostics) {
+      diagnostics_(diagnostics),
+      meter_(std::any_of(profile_.rules.begin(), profile_.rules.end(),
+                         [](const qc::Rule& r) { return r.watch == qc::Watch::ScanType; })) {
     detector_ = std::make_unique<qc::EventDetector>(profile_, 0.0);
 }
 
@@ -288,8 +290,8 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
 }
 
 void DecisionSink::picture(const FrameMeta& meta, const LumaPicture& luma) {
-    qc::PictureMeasures measured =
-        qc::measurePicture(luma.data, luma.width, luma.height, luma.stride);
+    // The engine's thread only: the meter keeps the previous picture.
+    qc::PictureMeasures measured = meter_.measure(luma.data, luma.width, luma.height, luma.stride);
     std::lock_guard<std::mutex> lock(mutex_);
     measures_ = measured;
     measuredFrame_ = meta.index;

@@ -42,7 +42,7 @@ class DecisionSink : public ResultSink, public DecisionView {
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const FrameValues& values) override;
     // The pictures are measured for the conditions that read them (black
-    // with a tolerance, bars, luma levels).
+    // with a tolerance, bars, luma levels; their fields for scan_type).
     bool wantsPictures() const override { return true; }
     void picture(const FrameMeta& meta, const LumaPicture& luma) override;
     // Counts damage the input ended on (RunSummary::damage) on the last
@@ -112,6 +112,7 @@ class DecisionSink : public ResultSink, public DecisionView {
     int64_t lastFrame_ = -1;
     bool ended_ = false;
     qc::TimecodeClock clock_;
+    qc::PictureMeter meter_;  // with the fields when a rule reads them
     qc::PictureMeasures measures_;
     int64_t measuredFrame_ = -1;
     SourceInfo stream_;

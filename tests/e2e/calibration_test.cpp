@@ -142,6 +142,12 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=50:duration=2", "-vf", "interlace",
           "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-flags", "+ildct+ilme",
           "-top", "1"}},
+        // The same fields flagged progressive: interlaced content over the clip.
+        {"p1080.mp4",
+         {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=50:duration=2", "-vf", "interlace",
+          "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"},
+         "fail",
+         {{"scan_type", "error", 0, 49}}},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };

@@ -50,6 +50,7 @@ struct Feed {
     std::function<int(int)> damage = {};
     std::function<const PictureMeasures*(int)> measures = {};
     std::function<void(EventDetector&)> before = {}, after = {};
+    bool interlaced = false;  // the stream declares interlaced pictures
 };
 
 // Feeds `count` frames, `edit` changing each frame's values.
@@ -74,6 +75,7 @@ Detected detect(const Profile& profile, int count,
         f.decodeErrors = feed.damage ? feed.damage(i) : 0;
         f.decodeMessage = "the picture is damaged";
         f.measures = feed.measures ? feed.measures(i) : nullptr;
+        f.interlaced = feed.interlaced;
         detector.feed(f);
     }
     if (feed.after) feed.after(detector);
@@ -106,7 +108,7 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {black + "threshold = 1\n", "line 6: key 'threshold' does not apply to black rules"},
         {head + "event = \"glitch\"\nseverity = \"error\"\n",
          "line 4: unknown event 'glitch' without an indicator (black, freeze, decode_error, "
-         "signal_loss, frames_lost, truncated, bars, luma_levels, blocking)"},
+         "signal_loss, frames_lost, truncated, bars, luma_levels, blocking, scan_type)"},
         {black + "min_share = 120\n",
          "line 6: key 'min_share' is a percent of the picture (above 0, up to 100)"},
         {black + "low = 4\n", "line 6: key 'low' does not apply to black rules"},
@@ -487,6 +489,51 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
                   "black error 50-174: 2 black events of 1.00 s or more (at most 1 allowed)"}));
     EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\nmax_count = 2\n")),
               (std::vector<std::string>{}));
+}
+
+// Scan type: the share of woven frames among those that move enough to
+// tell, over the run, in a stream not declared interlaced.
+TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
+    const auto fields = [](double moving, double combed, double ratio) {
+        PictureMeasures m;
+        m.fieldsMeasured = true;
+        m.moving = moving;
+        m.combed = combed;
+        m.fieldRatio = ratio;
+        return m;
+    };
+    const PictureMeasures still = fields(0.2, 50.0, 0.5), clean = fields(5.0, 5.0, 1.1),
+                          topFirst = fields(5.0, 3.0, 0.6), woven = fields(5.0, 20.0, 1.0);
+    const struct {
+        int first, last;            // woven frames, of 300
+        int moving;                 // frames from 0 that move; the rest are still
+        const PictureMeasures* as;  // how the woven frames read
+        bool interlaced;
+        std::string expected;
+    } cases[] = {
+        {20, 59, 300, &topFirst, false, "scan_type error 20-59 top field first"},
+        {20, 59, 300, &woven, false, "scan_type error 20-59"},
+        {20, 59, 300, &topFirst, true, ""},                    // declared: not judged
+        {20, 34, 300, &woven, false, ""},                      // 15 frames: under a second
+        {20, 59, 60, &woven, false, "scan_type error 20-59"},  // 40 of 60 moving
+        {20, 44, 300, &woven, false, ""},                      // 25 of 300: under 10 %
+    };
+    for (const auto& c : cases) {
+        Feed feed;
+        feed.interlaced = c.interlaced;
+        feed.measures = [&](int i) {
+            return i >= c.first && i <= c.last ? c.as : i < c.moving ? &clean : &still;
+        };
+        std::string seen;
+        for (const Event& e : detect(
+                                  defaultProfile(), 300, [](int, FrameValues&) {}, feed)
+                                  .events) {
+            seen += e.type + " " + severityName(e.severity) + " " + std::to_string(e.firstFrame) +
+                    "-" + std::to_string(e.lastFrame) +
+                    (e.message.ends_with("top field first") ? " top field first" : "");
+        }
+        EXPECT_EQ(seen, c.expected) << c.first << "-" << c.last << " of " << c.moving;
+    }
 }
 
 }  // namespace
