@@ -11,7 +11,7 @@ namespace {
 // How far a sample of a bars picture may stray from its column's level
 // (compression ringing at the stripe edges is left out by kColumnShare).
 constexpr int kBarsTolerance = 6;
-// Share of the columns that must be uniform down the upper two thirds.
+// Share of the columns that must be uniform down the upper half.
 constexpr double kColumnShare = 0.95;
 // Levels two neighbouring stripes differ by at least.
 constexpr int kStripeStep = 12;
@@ -73,7 +73,7 @@ void measureFields(PictureMeasures& m, const unsigned char* luma, int64_t stride
 
 bool isBars(const unsigned char* luma, int width, int height, int64_t stride) {
     if (width < 64 || height < 48) return false;
-    const int rows = height * 2 / 3;
+    const int rows = height * 11 / 20;
     const int step = std::max(1, rows / 32);                   // every few rows is enough
     const unsigned char* top = luma + stride * (height / 20);  // below a possible edge line
     int uniform = 0;

@@ -18,7 +18,8 @@ struct PictureMeasures {
     int width = 0;  // the picture's size
     int height = 0;
     // Colour bars or a similar static pattern of vertical stripes: the upper
-    // two thirds of the picture are the same from row to row (within the
+    // 55 % of the picture, inside the top section of both the HD layout (7/12
+    // of the height) and the SD one (2/3), are the same from row to row (within the
     // noise of compression) in 95 % of the columns, and a row holds six
     // stripes or more (each at least 1/40 of the width, neighbours at least
     // 12 levels apart, 64 levels from the darkest to the brightest).

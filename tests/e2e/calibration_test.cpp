@@ -80,6 +80,14 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
          "pass",
          {{"bars", "info", 0, 74}}},
+        // The same with HD bars, whose lower sections start at 7/12 of the height.
+        {"barshd.mp4",
+         fields("-f lavfi -i smptehdbars=size=1280x720:rate=25:duration=3 -f lavfi -i "
+                "color=black:size=1280x720:rate=25:duration=1 -f lavfi -i "
+                "testsrc2=size=1280x720:rate=25:duration=3 -filter_complex [0][1][2]concat=n=3 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
+         "pass",
+         {{"bars", "info", 0, 74}}},
         // Black from 3 s to 6 s with a white logo on 1.9 % of the picture.
         {"logo.mp4",
          testsrc("352x288", 8,
