@@ -282,6 +282,7 @@ int analyse(const Settings& options, int argc, char** argv) {
     AnalysisRequest request = analysisRequest(options);
     request.stop = &stopSignal;
     if (live && !options.threadsGiven) request.threads = 1;
+    request.quantisers = profile && qc::watchesQuantiser(*profile);
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     if (options.width > 0 && options.height > 0) {
         describeOutOfMemory(static_cast<int32_t>(options.width),

@@ -23,6 +23,7 @@ CheckResult checkFile(const CheckRequest& request) {
     const std::string& path = settings.input;
     AnalysisRequest analysis = analysisRequest(settings);
     analysis.stop = request.stop;
+    analysis.quantisers = qc::watchesQuantiser(request.profile);
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> run = Analysis::open(analysis, error, &opened);

@@ -572,6 +572,7 @@ SourceRequest sourceRequest(const AnalysisRequest& request) {
     source.width = request.width;
     source.height = request.height;
     source.continueAfterDamage = request.continueAfterDamage;
+    source.quantisers = request.quantisers;
     source.stop = request.stop;
     source.pixelFormat = request.pixelFormat;
     return source;

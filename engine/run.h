@@ -94,6 +94,8 @@ struct AnalysisRequest {
     // The frames carry their picture's colour (FrameMeta::colour) for the
     // sinks that show pictures.
     bool keepColour = false;
+    // The pictures' quantisers are read (SourceRequest::quantisers).
+    bool quantisers = true;
 };
 
 // The request of a run's settings: input, size, layout, frame rate, frames,

@@ -12,7 +12,8 @@ void installDecoderLogHandler() {}
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
                                                const std::atomic<int>*, DecoderOpen& status,
-                                               std::string&, bool, const InputFile&) {
+                                               std::string&, const DecoderOptions&,
+                                               const InputFile&) {
     status = DecoderOpen::NotVideo;
     return nullptr;
 }
@@ -120,8 +121,12 @@ double quantiserOf(const AVFrame& frame) {
 class DecoderSource : public FrameSource {
   public:
     DecoderSource(const std::string& path, std::unique_ptr<InputStream> input,
-                  const std::atomic<int>* stop, bool goOn, const InputFile& facts)
-        : input_(std::move(input)), stop_(stop), goOn_(goOn) {
+                  const std::atomic<int>* stop, const DecoderOptions& options,
+                  const InputFile& facts)
+        : input_(std::move(input)),
+          stop_(stop),
+          goOn_(options.continueAfterDamage),
+          quantisers_(options.quantisers) {
         info_.path = path;
         info_.kind = "decoder";
         info_.file = facts;
@@ -274,7 +279,7 @@ class DecoderSource : public FrameSource {
         code = avcodec_parameters_to_context(decoder_, stream->codecpar);
         decoder_->thread_count = 0;  // as many as the codec can use; frames stay the same
         // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
-        decoder_->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
+        if (quantisers_) decoder_->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         if (code >= 0) code = avcodec_open2(decoder_, codec, nullptr);
         if (code < 0) {
             error = "Cannot open the " + std::string(codec->name) + " decoder for " + name_ + ": " +
@@ -685,8 +690,9 @@ class DecoderSource : public FrameSource {
     std::unique_ptr<InputStream> input_;
     const std::atomic<int>* stop_;
     DemuxerNotes notes_;
-    bool goOn_ = false;  // count damage and go on decoding
-    int damage_ = 0;     // damage since the last delivered frame
+    bool goOn_ = false;        // count damage and go on decoding
+    bool quantisers_ = false;  // the decoder exports each picture's quantisers
+    int damage_ = 0;           // damage since the last delivered frame
     std::string damageMessage_;
     int failures_ = 0;
     AVRational timeBase_{0, 1};
@@ -740,10 +746,9 @@ std::string decoderLibraries() {
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
                                                const std::atomic<int>* stop, DecoderOpen& status,
-                                               std::string& error, bool continueAfterDamage,
+                                               std::string& error, const DecoderOptions& options,
                                                const InputFile& facts) {
-    auto source =
-        std::make_unique<DecoderSource>(path, std::move(input), stop, continueAfterDamage, facts);
+    auto source = std::make_unique<DecoderSource>(path, std::move(input), stop, options, facts);
     status = source->open(error);
     if (status != DecoderOpen::Ok) return nullptr;
     return source;
@@ -754,7 +759,8 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
     access.bounded = false;
     access.permanent = false;
     // A live stream goes on after damage (packets lost on the way).
-    auto source = std::make_unique<DecoderSource>(url, nullptr, nullptr, true, InputFile{});
+    auto source = std::make_unique<DecoderSource>(
+        url, nullptr, nullptr, DecoderOptions{.continueAfterDamage = true}, InputFile{});
     if (source->openUrl(access, error) != DecoderOpen::Ok) return nullptr;
     return source;
 }

@@ -26,15 +26,24 @@ enum class DecoderOpen {
 // account.
 void installDecoderLogHandler();
 
+// How a file is decoded (see SourceRequest).
+struct DecoderOptions {
+    // Damage the decoder reports is counted in each ReadResult and decoding
+    // goes on.
+    bool continueAfterDamage = false;
+    // Each picture's mean quantiser (ReadResult::quantiser). Without it the
+    // decoder exports none, which spares it the work.
+    bool quantisers = true;
+};
+
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
 // and decodes the first frame, which fixes the picture size. Reading gives up
-// as soon as `stop` (when given) is non-zero. With `continueAfterDamage`,
-// damage the decoder reports is counted in each ReadResult and decoding goes
-// on (see SourceRequest).
+// as soon as `stop` (when given) is non-zero.
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
                                                const std::atomic<int>* stop, DecoderOpen& status,
-                                               std::string& error, bool continueAfterDamage = false,
+                                               std::string& error,
+                                               const DecoderOptions& options = {},
                                                const InputFile& facts = {});
 
 // How a network input is opened and what came of it.

@@ -115,6 +115,9 @@ struct SourceRequest {
     // decoder could) or goes on with the next frame it can decode, and says
     // so in ReadResult::damage, instead of ending the input with an error.
     bool continueAfterDamage = false;
+    // Decoded input: each picture's mean quantiser is read (ReadResult::quantiser,
+    // for QC rules that watch it). Off, it stays NaN and decoding costs less.
+    bool quantisers = true;
     // When set and non-zero (a stop signal came), reads that wait for input
     // give up: opening then fails, and the caller checks the flag.
     const std::atomic<int>* stop = nullptr;

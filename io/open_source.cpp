@@ -148,8 +148,10 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     DecoderOpen opened = DecoderOpen::NotVideo;
     std::unique_ptr<FrameSource> source;
     if (!stream) input.reset();
+    const DecoderOptions decoding{.continueAfterDamage = request.continueAfterDamage,
+                                  .quantisers = request.quantisers};
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
-                               request.continueAfterDamage, facts);
+                               decoding, facts);
     if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
     if (!source) return failed(status, OpenStatus::Failed, error, error);
     return source;

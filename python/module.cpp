@@ -389,9 +389,12 @@ std::optional<qc::Profile> profileOf(const Settings& settings) {
 
 // The input opened as the program opens it (without the GIL); raises Error,
 // or NotVideoError for a file that holds no video the decoder knows.
-std::unique_ptr<Analysis> openInput(const Settings& settings, std::atomic<int>& stop) {
+std::unique_ptr<Analysis> openInput(const Settings& settings,
+                                    const std::optional<qc::Profile>& profile,
+                                    std::atomic<int>& stop) {
     AnalysisRequest request = analysisRequest(settings);
     request.stop = &stop;
+    request.quantisers = profile && qc::watchesQuantiser(*profile);
     std::string error;
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis;
@@ -469,7 +472,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     }
     std::optional<qc::Profile> profile = profileOf(settings);
     std::atomic<int> stop{0};
-    const std::unique_ptr<Analysis> analysis = openInput(settings, stop);
+    const std::unique_ptr<Analysis> analysis = openInput(settings, profile, stop);
     const SourceInfo& input = analysis->input();
     const RunOptions& run = analysis->options();
     if (profile && !(run.fps > 0.0 && std::isfinite(run.fps))) {

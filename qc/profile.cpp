@@ -595,4 +595,11 @@ std::optional<Profile> loadProfile(const std::string& path, std::string& error,
     return parseProfile(text, path, error);
 }
 
+bool watchesQuantiser(const Profile& profile) {
+    for (const Rule& rule : profile.rules) {
+        if (rule.watch == Watch::Quantiser) return true;
+    }
+    return false;
+}
+
 }  // namespace lumaqc::qc

@@ -116,6 +116,10 @@ const char* watchName(Watch watch);
 // ("blocking" for blockiness, "combing" for interlace, ...).
 std::string defaultEventType(IndicatorId id);
 
+// True when a rule of `profile` watches the pictures' quantiser (which the
+// decoder then exports).
+bool watchesQuantiser(const Profile& profile);
+
 // The temporal activity up to which the default profile takes a picture as
 // held (calibrated on H.264 and HEVC holds and a static camera; see README).
 inline constexpr double kDefaultFreezeTolerance = 1.0;
