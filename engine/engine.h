@@ -5,11 +5,11 @@
 // A frame goes through the indicator registry in three stages: the
 // single-frame indicators and the pairwise one (temporal activity) may run
 // for different frames at once; the sequential ones (freezing, flickering)
-// keep state and run once per frame, in frame order. The single-thread frame
-// loop and lumaqc::Analyzer hand the engine one frame at a time (input(),
-// then analyze()); the parallel loop keeps its own pictures, computes the
-// first two stages in its workers (each with its own Worker state) and the
-// sequential stage here, in frame order.
+// keep state and run once per frame, in frame order. lumaqc::Analyzer hands
+// the engine one frame at a time (input(), then analyze()); the frame loops
+// keep their own pictures (or the decoder's, read in place) and compute the
+// first two stages with a Worker state per thread and the sequential stage
+// here, in frame order.
 #pragma once
 
 #include <time.h>

@@ -99,12 +99,29 @@ bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const Fr
     return true;
 }
 
-// One thread: the frame loop as plainly as it can be written. The engine's
-// current and previous picture exchange their arrays after every frame.
+// The picture a source handed over in place, as the indicators read it (they
+// never write to their input).
+Image heldImage(const HeldLuma& held, const Image& size) {
+    return Image{size.w, size.h, const_cast<uint8_t*>(held.data)};
+}
+
+// One thread: the frame loop as plainly as it can be written. The frame and
+// the one before take turns in two pictures, or stay where the source keeps
+// them (a decoded picture read in place).
 RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunInfo& run,
                      const std::vector<ResultSink*>& sinks, RunSummary& summary) {
     const SourceInfo& info = source.info();
-    Engine engine(info.width, info.height, options.fps, CLOCK_PROCESS_CPUTIME_ID);
+    Engine engine(info.width, info.height, options.fps, CLOCK_PROCESS_CPUTIME_ID,
+                  Engine::Pictures::Caller);
+    Picture pictures[2] = {Picture(info.width, info.height), Picture(info.width, info.height)};
+    HeldLuma held[2];
+    const auto image = [&](size_t k) {
+        return held[k].data != nullptr ? heldImage(held[k], pictures[k].image())
+                                       : pictures[k].image();
+    };
+    std::vector<uint8_t> flickerChanges(flickeringBlocks(info.width, info.height));
+    Engine::Worker worker;
+    FrameValues values{};
     RunOutcome outcome;
     const double start = clockMs(CLOCK_PROCESS_CPUTIME_ID);
     const int64_t end = beginSinks(sinks, run, outcome) ? endIndex(options) : options.start;
@@ -113,7 +130,8 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
             outcome.stopped = true;
             break;
         }
-        const ReadResult read = source.read(i, engine.input().data);
+        const auto k = static_cast<size_t>(i - options.start) % 2;
+        const ReadResult read = source.readHeld(i, pictures[k].image().data, held[k]);
         // A signal that interrupted a blocked read stops the run; it is no read error.
         if (read.status != ReadStatus::Ok && stopRequested(options)) {
             outcome.stopped = true;
@@ -124,12 +142,17 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
             readFailure(read, outcome);
             break;
         }
-        const FrameValues& values = engine.analyze();
-        if (!emit(sinks, frameMeta(i, read, options.fps), values, engine.analysed(), outcome))
-            break;
+        const Image current = image(k);
+        const Image previous = image(1 - k);
+        const bool first = i == options.start;
+        engine.computeIndependent(current, first ? nullptr : &previous, worker, values,
+                                  flickerChanges.data());
+        if (!first) engine.computeSequential(current, previous, values, flickerChanges.data());
+        if (!emit(sinks, frameMeta(i, read, options.fps), values, current, outcome)) break;
     }
     summary.overallSeconds = (clockMs(CLOCK_PROCESS_CPUTIME_ID) - start) / 1000.0;
     summary.seconds = engine.seconds();
+    for (size_t i = 0; i < worker.seconds.size(); ++i) summary.seconds[i] += worker.seconds[i];
     return outcome;
 }
 
@@ -216,6 +239,9 @@ class ParallelRun {
   private:
     struct Slot {
         Picture picture;
+        // The frame where the source keeps it, instead of in `picture`.
+        HeldLuma held;
+        Image view{0, 0, nullptr};
         int64_t index = -1;
         FrameMeta meta;
         FrameValues values{};
@@ -228,6 +254,8 @@ class ParallelRun {
         bool unread = false;
         ReadResult read;
         bool done = false;
+
+        Image& image() { return held.data != nullptr ? view : picture.image(); }
     };
 
     Slot& slotOf(int64_t index) {
@@ -265,14 +293,14 @@ class ParallelRun {
         queue_.pop_front();
         Slot& slot = slotOf(index);
         const bool first = index == options_.start;
-        const Image* previous = first ? nullptr : &slotOf(index - 1).picture.image();
+        const Image* previous = first ? nullptr : &slotOf(index - 1).image();
         std::exception_ptr failure;
         if (slot.fetch) fetch(lock, index, slot, failure);
         lock.unlock();
 
         try {
             if (!slot.unread) {
-                engine_.computeIndependent(slot.picture.image(), previous, worker, slot.values,
+                engine_.computeIndependent(slot.image(), previous, worker, slot.values,
                                            slot.flickerChanges.data());
             }
         } catch (...) {
@@ -340,11 +368,10 @@ class ParallelRun {
             }
             Slot& slot = slotOf(index);
             if (index != options_.start) {
-                engine_.computeSequential(slot.picture.image(), slotOf(index - 1).picture.image(),
-                                          slot.values, slot.flickerChanges.data());
+                engine_.computeSequential(slot.image(), slotOf(index - 1).image(), slot.values,
+                                          slot.flickerChanges.data());
             }
-            const bool emitted =
-                emit(sinks_, slot.meta, slot.values, slot.picture.image(), outcome_);
+            const bool emitted = emit(sinks_, slot.meta, slot.values, slot.image(), outcome_);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (emitted) {
@@ -426,10 +453,13 @@ class ParallelRun {
             sourceEnded = true;
             return false;
         }
+        // The slot is free: its earlier frame, read in place or not, is let go.
         Slot& slot = slotOf(nextRead_);
         const bool fetch = source_.readsConcurrently();
-        const ReadResult read = fetch ? ReadResult{source_.has(nextRead_), "", false}
-                                      : source_.read(nextRead_, slot.picture.image().data);
+        const ReadResult read =
+            fetch ? ReadResult{source_.has(nextRead_), "", false}
+                  : source_.readHeld(nextRead_, slot.picture.image().data, slot.held);
+        slot.view = heldImage(slot.held, slot.picture.image());
         if (read.status != ReadStatus::Ok) {
             sourceEnded = true;
             if (stopRequested(options_)) {

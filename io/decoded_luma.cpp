@@ -35,6 +35,13 @@ bool lumaIsPlane0(AVPixelFormat format) {
            luma.offset == 0 && luma.shift == 0;
 }
 
+const uint8_t* lumaInPlace(const AVFrame& frame, int width, int height) {
+    const bool contiguous = frame.width == width && frame.height == height &&
+                            frame.linesize[0] == width && frame.buf[0] != nullptr;
+    if (!contiguous || !lumaIsPlane0(static_cast<AVPixelFormat>(frame.format))) return nullptr;
+    return frame.data[0];
+}
+
 DecodedLuma::~DecodedLuma() {
     sws_freeContext(sws_);
     av_frame_free(&converted_);

@@ -22,6 +22,11 @@ namespace lumaqc {
 // per sample in plane 0, which is then read as it is.
 bool lumaIsPlane0(AVPixelFormat format);
 
+// The luma plane of `frame` where it lies, when it can be read in place:
+// 8-bit luma in plane 0 of `width` x `height` samples whose rows follow one
+// another (stride `width`); else null.
+const uint8_t* lumaInPlace(const AVFrame& frame, int width, int height);
+
 class DecodedLuma {
   public:
     DecodedLuma() = default;

@@ -335,7 +335,18 @@ class DecoderSource : public FrameSource {
     const SourceInfo& info() const override { return info_; }
     void keepColour() override { keepColour_ = true; }
 
-    ReadResult read(int64_t index, uint8_t* luma) override {
+    ReadResult read(int64_t index, uint8_t* luma) override { return deliver(index, luma, nullptr); }
+
+    ReadResult readHeld(int64_t index, uint8_t* luma, HeldLuma& held) override {
+        held = {};
+        return deliver(index, luma, &held);
+    }
+
+  private:
+    // Decodes up to frame `index` and delivers it: into `luma`, or, when
+    // `held` is given and the picture allows, by a reference to the decoded
+    // picture (which the decoder leaves as it is while it is referenced).
+    ReadResult deliver(int64_t index, uint8_t* luma, HeldLuma* held) {
         ReadResult result;
         while (next_ <= index) {
             if (!haveFrame_) {
@@ -351,7 +362,7 @@ class DecoderSource : public FrameSource {
             haveFrame_ = false;
             if (next_ == index) {
                 std::string message;
-                if (!extractLuma(luma, message)) {
+                if (!extractLuma(luma, held, message)) {
                     return ReadResult{ReadStatus::Error, message, false};
                 }
                 result.seconds = frameSeconds_;
@@ -368,7 +379,6 @@ class DecoderSource : public FrameSource {
         return result;
     }
 
-  private:
     // The container, duration and kind of frame rate of the stream.
     void describeStream(const AVStream& stream, const char* container) {
         info_.container = container;
@@ -656,8 +666,9 @@ class DecoderSource : public FrameSource {
         formatText_ = text;
     }
 
-    // Copies (or converts) the luma of frame_ into `luma`.
-    bool extractLuma(uint8_t* luma, std::string& error) {
+    // Copies (or converts) the luma of frame_ into `luma`, or refers to it
+    // in `held` (when given) if it can be read in place.
+    bool extractLuma(uint8_t* luma, HeldLuma* held, std::string& error) {
         const int w = info_.width;
         const int h = info_.height;
         const int64_t index = decoded_ - 1;
@@ -671,6 +682,19 @@ class DecoderSource : public FrameSource {
             return false;
         }
         if (follow_) noteFormat(format);
+        if (held != nullptr) {
+            if (const uint8_t* plane = lumaInPlace(*frame_, w, h); plane != nullptr) {
+                AVFrame* kept = av_frame_clone(frame_);
+                if (kept != nullptr) {
+                    held->data = plane;
+                    held->hold = std::shared_ptr<const void>(kept, [](const void* frame) {
+                        auto* owned = static_cast<AVFrame*>(const_cast<void*>(frame));
+                        av_frame_free(&owned);
+                    });
+                    return true;
+                }
+            }
+        }
         if (!luma_.extract(*frame_, w, h, luma)) {
             const char* name = av_get_pix_fmt_name(format);
             error = "Error decoding frame " + std::to_string(index) + " of " + name_ +

@@ -86,6 +86,13 @@ struct ReadResult {
     std::shared_ptr<const ColourPicture> colour{};
 };
 
+// A frame's luma plane where its source keeps it (width x height samples,
+// stride width), unchanged for as long as `hold` is kept.
+struct HeldLuma {
+    const uint8_t* data = nullptr;
+    std::shared_ptr<const void> hold;
+};
+
 class FrameSource {
   public:
     virtual ~FrameSource() = default;
@@ -94,6 +101,14 @@ class FrameSource {
     // samples, stride width). Indices are consecutive, starting at the first
     // frame of the run; sources that cannot seek skip forward by reading.
     virtual ReadResult read(int64_t index, uint8_t* luma) = 0;
+    // As read(), except that a source that has the plane in memory already
+    // (a decoded picture) may hand it over instead of copying it: `held` then
+    // names it and `luma` is left as it was. Otherwise `held` is emptied and
+    // the plane is in `luma`.
+    virtual ReadResult readHeld(int64_t index, uint8_t* luma, HeldLuma& held) {
+        held = {};
+        return read(index, luma);
+    }
     // True when read() may run on several threads at once for different
     // frames, in any order, and never waits for input (a seekable file read
     // at offsets): the frame loop then has its workers read the frames, one

@@ -203,6 +203,21 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
         << doc.substr(0, doc.find("\"indicators\""));
 }
 
+TEST_F(Decoder, PicturesReadInPlaceGiveTheRowsOfTheirRawFile) {
+    // 384 samples wide, the decoder's rows follow one another and are read
+    // where they lie; 376 wide, they are copied. Either way, at one thread
+    // and at three, the rows are those of the pictures ffmpeg decodes.
+    for (const std::string w : {"384", "376"}) {
+        encode(w + ".mp4", {"-vf", "pad=" + w + ":288", "-c:v", "libx264", "-preset", "ultrafast"});
+        ffmpeg({"-i", w + ".mp4", "-f", "rawvideo", "-pix_fmt", "yuv420p", w + ".yuv"});
+        const std::string raw = analyse(dir_, {w + ".yuv", w, "288"}).log;
+        ASSERT_NE(raw, "") << w;
+        for (const char* threads : {"1", "3"}) {
+            EXPECT_EQ(analyse(dir_, {w + ".mp4", "--threads", threads}).log, raw) << w << threads;
+        }
+    }
+}
+
 namespace {
 
 // The sample layouts: raw input in FFmpeg's pixel formats (--pix-fmt) and
