@@ -126,7 +126,8 @@ class DecoderSource : public FrameSource {
         : input_(std::move(input)),
           stop_(stop),
           goOn_(options.continueAfterDamage),
-          quantisers_(options.quantisers) {
+          quantisers_(options.quantisers),
+          decoderThreads_(options.decoderThreads) {
         info_.path = path;
         info_.kind = "decoder";
         info_.file = facts;
@@ -277,7 +278,7 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         code = avcodec_parameters_to_context(decoder_, stream->codecpar);
-        decoder_->thread_count = 0;  // as many as the codec can use; frames stay the same
+        decoder_->thread_count = decoderThreads_;
         // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
         if (quantisers_) decoder_->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         if (code >= 0) code = avcodec_open2(decoder_, codec, nullptr);
@@ -716,6 +717,7 @@ class DecoderSource : public FrameSource {
     DemuxerNotes notes_;
     bool goOn_ = false;        // count damage and go on decoding
     bool quantisers_ = false;  // the decoder exports each picture's quantisers
+    int decoderThreads_ = 1;   // see DecoderOptions::decoderThreads
     int damage_ = 0;           // damage since the last delivered frame
     std::string damageMessage_;
     int failures_ = 0;
@@ -784,7 +786,8 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
     access.permanent = false;
     // A live stream goes on after damage (packets lost on the way).
     auto source = std::make_unique<DecoderSource>(
-        url, nullptr, nullptr, DecoderOptions{.continueAfterDamage = true}, InputFile{});
+        url, nullptr, nullptr, DecoderOptions{.continueAfterDamage = true, .decoderThreads = 0},
+        InputFile{});
     if (source->openUrl(access, error) != DecoderOpen::Ok) return nullptr;
     return source;
 }

@@ -34,6 +34,11 @@ struct DecoderOptions {
     // Each picture's mean quantiser (ReadResult::quantiser). Without it the
     // decoder exports none, which spares it the work.
     bool quantisers = true;
+    // Decoding threads. One decodes a damaged picture the same way in every
+    // run: libavcodec's frame threads conceal damage differently from run to
+    // run and with their number. 0 lets the codec choose (live streams,
+    // whose pictures depend on their timing anyway).
+    int decoderThreads = 1;
 };
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
