@@ -17,6 +17,34 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
+#if HWY_TARGET != HWY_SCALAR
+// The squares of a vector of absolute differences `diff`, added pairwise
+// into the 32-bit lanes of `even` and `odd` (even and odd samples in 16-bit
+// lanes, without shuffles). Each call adds at most 4 * 255^2 to a lane.
+template <class D8, class V32>
+HWY_INLINE void AddSquares(D8, hn::Vec<D8> diff, V32& even, V32& odd) {
+    const hn::Repartition<uint16_t, D8> du16;
+    const hn::Repartition<int16_t, D8> d16;
+    const hn::Repartition<int32_t, D8> d32;
+    const auto pairs = hn::BitCast(d16, diff);
+    const auto lo = hn::And(pairs, hn::Set(d16, 0xFF));
+    const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
+    even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
+    even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
+}
+
+// `even` and `odd` folded into the 64-bit lanes of `total`.
+template <class D8, class V32, class V64>
+HWY_INLINE V64 FoldSquares(D8, V32 even, V32 odd, V64 total) {
+    const hn::Repartition<int32_t, D8> d32;
+    const hn::Half<decltype(d32)> dh32;
+    const hn::Repartition<int64_t, D8> d64;
+    const auto both = hn::Add(even, odd);
+    total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
+    return hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
+}
+#endif
+
 // Sum of (a - b)^2 over n samples. The squares of absolute differences are
 // added pairwise in 32-bit lanes, folded into 64-bit totals before they can
 // overflow.
@@ -25,16 +53,12 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint16_t, decltype(d8)> du16;
-    const hn::Repartition<int16_t, decltype(d8)> d16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
-    const hn::Half<decltype(d32)> dh32;
     const hn::Repartition<int64_t, decltype(d8)> d64;
     const size_t lanes = hn::Lanes(d8);
     // Each vector adds at most 4 * 255^2 to a 32-bit lane.
     constexpr size_t FLUSH = 2048;
 
-    const auto lowByte = hn::Set(d16, 0xFF);
     auto total = hn::Zero(d64);
     while (i + lanes <= n) {
         auto even = hn::Zero(d32);
@@ -42,17 +66,9 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
         for (size_t k = 0; k < FLUSH && i + lanes <= n; ++k, i += lanes) {
             const auto va = hn::LoadU(d8, a + i);
             const auto vb = hn::LoadU(d8, b + i);
-            const auto diff = hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va));
-            // Even and odd samples in 16-bit lanes, without shuffles.
-            const auto pairs = hn::BitCast(d16, diff);
-            const auto lo = hn::And(pairs, lowByte);
-            const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
-            even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
-            even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
+            AddSquares(d8, hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va)), even, odd);
         }
-        const auto both = hn::Add(even, odd);
-        total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
-        total = hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
+        total = FoldSquares(d8, even, odd, total);
     }
     sum = static_cast<uint64_t>(hn::GetLane(hn::SumOfLanes(d64, total)));
 #endif
@@ -74,17 +90,13 @@ uint64_t BlockRowDifferences(const uint8_t* a, const uint8_t* b, std::ptrdiff_t 
     int32_t block = 0;
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint16_t, decltype(d8)> du16;
-    const hn::Repartition<int16_t, decltype(d8)> d16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
-    const hn::Half<decltype(d32)> dh32;
     const hn::Repartition<int64_t, decltype(d8)> d64;
     const hn::Repartition<uint64_t, decltype(d8)> du64;
     const hn::Rebind<uint8_t, decltype(du64)> dBlocks;  // one byte per block
     const auto perVector = static_cast<int32_t>(hn::Lanes(du64));
     // Each row of a vector adds at most 4 * 255^2 to a 32-bit lane.
     constexpr int32_t FLUSH = 2048 / kRows;
-    const auto lowByte = hn::Set(d16, 0xFF);
     const auto clampAt = hn::Set(du64, 255);
     auto total = hn::Zero(d64);
     while (block + perVector <= blocks) {
@@ -98,17 +110,11 @@ uint64_t BlockRowDifferences(const uint8_t* a, const uint8_t* b, std::ptrdiff_t 
                 const auto vb = hn::LoadU(d8, b + x + r * stride);
                 const auto diff = hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va));
                 sad = hn::Add(sad, hn::SumsOf8(diff));
-                const auto pairs = hn::BitCast(d16, diff);
-                const auto lo = hn::And(pairs, lowByte);
-                const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
-                even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
-                even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
+                AddSquares(d8, diff, even, odd);
             }
             hn::StoreU(hn::TruncateTo(dBlocks, hn::Min(sad, clampAt)), dBlocks, changes + block);
         }
-        const auto both = hn::Add(even, odd);
-        total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
-        total = hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
+        total = FoldSquares(d8, even, odd, total);
     }
     sum = static_cast<uint64_t>(hn::GetLane(hn::SumOfLanes(d64, total)));
 #endif
