@@ -37,12 +37,20 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "io/colour_picture.h"
@@ -118,6 +126,24 @@ double quantiserOf(const AVFrame& frame) {
     return 6.0 * std::log2(1.6 * q);
 }
 
+struct FreeFrame {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FreeFrame>;
+
+// One step of decoding as the reads take it: the next picture, or the end of
+// the input, with the damage decoding it met.
+struct Decoded {
+    ReadStatus status = ReadStatus::Ok;
+    std::string message;  // with status Error
+    FramePtr frame;       // with status Ok
+    int64_t index = 0;    // the frame's place in decoding order
+    double seconds = 0.0;
+    double quantiser = std::numeric_limits<double>::quiet_NaN();
+    int damage = 0;
+    std::string damageMessage;
+};
+
 class DecoderSource : public FrameSource {
   public:
     DecoderSource(const std::string& path, std::unique_ptr<InputStream> input,
@@ -127,7 +153,11 @@ class DecoderSource : public FrameSource {
           stop_(stop),
           goOn_(options.continueAfterDamage),
           quantisers_(options.quantisers),
-          decoderThreads_(options.decoderThreads) {
+          decoderThreads_(options.decoderThreads),
+          // A regular file is decoded ahead on a thread of its own while the
+          // frames before are analysed; its reads never wait long, so the
+          // thread ends promptly whenever the source is let go.
+          ahead_(input_ == nullptr && facts.sizeBytes >= 0) {
         info_.path = path;
         info_.kind = "decoder";
         info_.file = facts;
@@ -136,6 +166,16 @@ class DecoderSource : public FrameSource {
     }
 
     ~DecoderSource() override {
+        if (decoding_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                quit_ = true;
+            }
+            roomFreed_.notify_all();
+            decoding_.join();
+        }
+        queue_.clear();
+        current_ = {};
         av_frame_free(&frame_);
         av_packet_free(&packet_);
         avcodec_free_context(&decoder_);
@@ -308,28 +348,39 @@ class DecoderSource : public FrameSource {
         describeStream(*stream, format_->iformat->name);
 
         // The first frame fixes the picture size for the whole run.
-        const ReadStatus first = decodeNext(error);
-        if (first == ReadStatus::Error) return DecoderOpen::Failed;
-        if (first == ReadStatus::End) {
+        current_ = decodeOne();
+        if (current_.status == ReadStatus::Error) {
+            error = current_.message;
+            return DecoderOpen::Failed;
+        }
+        if (current_.status == ReadStatus::End) {
             error = "No video frame could be decoded from " + name_ + "\n";
             return DecoderOpen::Failed;
         }
-        if (static_cast<int64_t>(frame_->width) * frame_->height >
+        const AVFrame& frame = *current_.frame;
+        if (static_cast<int64_t>(frame.width) * frame.height >
             std::numeric_limits<int32_t>::max()) {
-            error = "Picture size " + std::to_string(frame_->width) + " x " +
-                    std::to_string(frame_->height) + " of " + name_ + " is too large\n";
+            error = "Picture size " + std::to_string(frame.width) + " x " +
+                    std::to_string(frame.height) + " of " + name_ + " is too large\n";
             return DecoderOpen::Failed;
         }
-        info_.width = frame_->width;
-        info_.height = frame_->height;
-        const auto format = static_cast<AVPixelFormat>(frame_->format);
+        info_.width = frame.width;
+        info_.height = frame.height;
+        const auto format = static_cast<AVPixelFormat>(frame.format);
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
         info_.pixelFormat = desc != nullptr ? desc->name : "unknown";
         info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
         info_.samplesReduced = !lumaIsPlane0(format);
-        describeScan(*stream->codecpar);
+        describeScan(*stream->codecpar, frame);
         haveFrame_ = true;
-        if (follow_) noteFormat(format);
+        if (follow_) noteFormat(frame);
+        if (ahead_) {
+            try {
+                decoding_ = std::thread([this] { decodeAhead(); });
+            } catch (const std::system_error&) {
+                ahead_ = false;  // no thread to be had: the reads decode
+            }
+        }
         return DecoderOpen::Ok;
     }
 
@@ -351,33 +402,92 @@ class DecoderSource : public FrameSource {
         ReadResult result;
         while (next_ <= index) {
             if (!haveFrame_) {
-                std::string message;
-                const ReadStatus status = decodeNext(message);
-                if (status != ReadStatus::Ok) {
-                    result.status = status;
-                    result.message = message;
+                current_ = take();
+                if (current_.status != ReadStatus::Ok) {
+                    result.status = current_.status;
+                    result.message = current_.message;
                     takeDamage(result);
                     return result;
                 }
             }
             haveFrame_ = false;
+            // Damage among the frames skipped to reach the start is let go.
             if (next_ == index) {
                 std::string message;
                 if (!extractLuma(luma, held, message)) {
                     return ReadResult{ReadStatus::Error, message, false};
                 }
-                result.seconds = frameSeconds_;
-                result.quantiser = frameQuantiser_;
+                result.seconds = current_.seconds;
+                result.quantiser = current_.quantiser;
                 result.formatChange = std::exchange(formatChange_, std::string());
-                if (keepColour_) result.colour = colourOf(*frame_);
+                if (keepColour_) result.colour = colourOf(*current_.frame);
                 takeDamage(result);
-            } else {
-                damage_ = 0;  // damage among the frames skipped to reach the start
-                damageMessage_.clear();
             }
             ++next_;
         }
         return result;
+    }
+
+    // Decodes the next frame, or takes it from the decoding thread. Once the
+    // input has ended, every take gives that end again.
+    Decoded take() {
+        if (!ahead_) return decodeOne();
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (queue_.empty() && ended_) {
+            Decoded end;
+            end.status = current_.status;
+            end.message = current_.message;
+            return end;
+        }
+        frameReady_.wait(lock, [this] { return !queue_.empty(); });
+        Decoded next = std::move(queue_.front());
+        queue_.pop_front();
+        ended_ = next.status != ReadStatus::Ok;
+        lock.unlock();
+        roomFreed_.notify_one();
+        return next;
+    }
+
+    // The decoding thread: frames decoded in order, up to kAhead waiting to
+    // be read, until the input ends or the source is let go. Stop signals go
+    // to the threads that wait for them.
+    void decodeAhead() {
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        for (bool more = true; more;) {
+            Decoded next = decodeOne();
+            more = next.status == ReadStatus::Ok;
+            std::unique_lock<std::mutex> lock(mutex_);
+            roomFreed_.wait(lock, [this] { return quit_ || queue_.size() < kAhead; });
+            if (quit_) return;
+            queue_.push_back(std::move(next));
+            lock.unlock();
+            frameReady_.notify_one();
+        }
+    }
+
+    // decodeNext() with what it told: the frame taken out of frame_ and the
+    // damage met since the step before.
+    Decoded decodeOne() {
+        Decoded next;
+        next.status = decodeNext(next.message);
+        next.damage = std::exchange(damage_, 0);
+        next.damageMessage = std::exchange(damageMessage_, std::string());
+        if (next.status != ReadStatus::Ok) return next;
+        next.frame.reset(av_frame_alloc());
+        if (next.frame == nullptr) {
+            next.status = ReadStatus::Error;
+            next.message = "lumaqc: not enough memory to decode " + name_ + "\n";
+            return next;
+        }
+        av_frame_move_ref(next.frame.get(), frame_);
+        next.index = decoded_ - 1;
+        next.seconds = frameSeconds_;
+        next.quantiser = frameQuantiser_;
+        return next;
     }
 
     // The container, duration and kind of frame rate of the stream.
@@ -402,7 +512,7 @@ class DecoderSource : public FrameSource {
     // The scan type and field order the container states, else those of the
     // first picture; the start timecode from the stream's or the file's tags
     // (a QuickTime timecode track shows as a tag of the video stream).
-    void describeScan(const AVCodecParameters& params) {
+    void describeScan(const AVCodecParameters& params, const AVFrame& frame) {
         switch (params.field_order) {
             case AV_FIELD_PROGRESSIVE:
                 info_.scanType = "progressive";
@@ -418,9 +528,9 @@ class DecoderSource : public FrameSource {
                 info_.fieldOrder = "bff";
                 break;
             default:
-                if (frame_->interlaced_frame != 0) {
+                if (frame.interlaced_frame != 0) {
                     info_.scanType = "interlaced";
-                    info_.fieldOrder = frame_->top_field_first != 0 ? "tff" : "bff";
+                    info_.fieldOrder = frame.top_field_first != 0 ? "tff" : "bff";
                 } else if (info_.codec != "rawvideo") {
                     info_.scanType = "progressive";
                 }
@@ -437,6 +547,7 @@ class DecoderSource : public FrameSource {
 
     static int stopRequested(void* opaque) {
         const auto* self = static_cast<const DecoderSource*>(opaque);
+        if (self->quit_.load()) return 1;
         return self->stop_ != nullptr && self->stop_->load() != 0 ? 1 : 0;
     }
 
@@ -468,10 +579,8 @@ class DecoderSource : public FrameSource {
     }
 
     void takeDamage(ReadResult& result) {
-        result.damage = damage_;
-        result.damageMessage = damageMessage_;
-        damage_ = 0;
-        damageMessage_.clear();
+        result.damage = std::exchange(current_.damage, 0);
+        result.damageMessage = std::exchange(current_.damageMessage, std::string());
     }
 
     // Counts damage that decoding goes on after.
@@ -656,10 +765,10 @@ class DecoderSource : public FrameSource {
 
     // The stream's picture size, pixel format and codec as the events name
     // them ("1280 x 720 yuv420p h264"); a change is kept for the next read.
-    void noteFormat(AVPixelFormat format) {
-        const char* name = av_get_pix_fmt_name(format);
-        const std::string text = std::to_string(frame_->width) + " x " +
-                                 std::to_string(frame_->height) + " " +
+    void noteFormat(const AVFrame& frame) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
+        const std::string text = std::to_string(frame.width) + " x " +
+                                 std::to_string(frame.height) + " " +
                                  (name != nullptr ? name : "unknown") + " " + info_.codec;
         if (!formatText_.empty() && text != formatText_) {
             formatChange_ = formatText_ + " to " + text;
@@ -667,25 +776,26 @@ class DecoderSource : public FrameSource {
         formatText_ = text;
     }
 
-    // Copies (or converts) the luma of frame_ into `luma`, or refers to it
-    // in `held` (when given) if it can be read in place.
+    // Copies (or converts) the luma of the current frame into `luma`, or
+    // refers to it in `held` (when given) if it can be read in place.
     bool extractLuma(uint8_t* luma, HeldLuma* held, std::string& error) {
         const int w = info_.width;
         const int h = info_.height;
-        const int64_t index = decoded_ - 1;
-        const auto format = static_cast<AVPixelFormat>(frame_->format);
-        const bool resized = frame_->width != w || frame_->height != h;
+        const AVFrame& frame = *current_.frame;
+        const int64_t index = current_.index;
+        const auto format = static_cast<AVPixelFormat>(frame.format);
+        const bool resized = frame.width != w || frame.height != h;
         if (resized && !follow_) {
             error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
                     ": the picture size changes from " + std::to_string(w) + " x " +
-                    std::to_string(h) + " to " + std::to_string(frame_->width) + " x " +
-                    std::to_string(frame_->height) + "\n";
+                    std::to_string(h) + " to " + std::to_string(frame.width) + " x " +
+                    std::to_string(frame.height) + "\n";
             return false;
         }
-        if (follow_) noteFormat(format);
+        if (follow_) noteFormat(frame);
         if (held != nullptr) {
-            if (const uint8_t* plane = lumaInPlace(*frame_, w, h); plane != nullptr) {
-                AVFrame* kept = av_frame_clone(frame_);
+            if (const uint8_t* plane = lumaInPlace(frame, w, h); plane != nullptr) {
+                AVFrame* kept = av_frame_clone(&frame);
                 if (kept != nullptr) {
                     held->data = plane;
                     held->hold = std::shared_ptr<const void>(kept, [](const void* frame) {
@@ -696,7 +806,7 @@ class DecoderSource : public FrameSource {
                 }
             }
         }
-        if (!luma_.extract(*frame_, w, h, luma)) {
+        if (!luma_.extract(frame, w, h, luma)) {
             const char* name = av_get_pix_fmt_name(format);
             error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
                     ": cannot convert pixel format " + (name ? name : "unknown") +
@@ -718,7 +828,7 @@ class DecoderSource : public FrameSource {
     bool goOn_ = false;        // count damage and go on decoding
     bool quantisers_ = false;  // the decoder exports each picture's quantisers
     int decoderThreads_ = 1;   // see DecoderOptions::decoderThreads
-    int damage_ = 0;           // damage since the last delivered frame
+    int damage_ = 0;           // damage since the last decoded frame
     std::string damageMessage_;
     int failures_ = 0;
     AVRational timeBase_{0, 1};
@@ -731,8 +841,8 @@ class DecoderSource : public FrameSource {
     AVFormatContext* format_ = nullptr;
     AVCodecContext* decoder_ = nullptr;
     AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    DecodedLuma luma_;  // frame_'s luma, copied or converted to 8 bits
+    AVFrame* frame_ = nullptr;  // the decoder's latest frame, before decodeOne() takes it
+    DecodedLuma luma_;          // the current frame's luma, copied or converted to 8 bits
     bool keepColour_ = false;
     int missingSeen_ = 0;  // notes_.missingSegments already counted as damage
     // Live URLs: pictures of another size are scaled to the run's, and each
@@ -750,9 +860,22 @@ class DecoderSource : public FrameSource {
     int64_t lastEnd_ = AV_NOPTS_VALUE;  // see noteEnd()
     int64_t packets_ = 0;               // packets of the video stream read so far
     int64_t decoded_ = 0;               // frames the decoder has delivered
-    int64_t next_ = 0;                  // index of the frame held in frame_ when haveFrame_
+    int64_t next_ = 0;                  // index of current_ when haveFrame_
     bool haveFrame_ = false;
     std::string pendingError_;  // damage seen while reading, reported once drained
+    Decoded current_;           // the frame being read, or the end of the input
+
+    // Decoding ahead (regular files): the thread and the frames it decoded.
+    // Everything above current_ is the decoding thread's once it runs.
+    static constexpr size_t kAhead = 4;
+    bool ahead_;
+    std::thread decoding_;
+    std::mutex mutex_;
+    std::condition_variable frameReady_;
+    std::condition_variable roomFreed_;
+    std::deque<Decoded> queue_;
+    bool ended_ = false;  // the queue gave the end of the input
+    std::atomic<bool> quit_{false};
 };
 
 }  // namespace

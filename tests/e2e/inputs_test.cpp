@@ -173,9 +173,12 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
         std::string rate, path;  // "-" feeds the file to standard input
         const std::string* log;
         std::string fps = "25.00";
+        std::string frames = "-1", start = "0";
     } cases[] = {
         {"ffv1.mkv", {"-c:v", "ffv1"}, "25", "ffv1.mkv", &ref.log},
         {"x264.mp4", x264, "25", "x264.mp4", &ref.log},
+        // The run ends while frames decoded ahead wait to be read.
+        {"x264.mp4", x264, "25", "x264.mp4", &ref.partialLog, "25.00", "10", "5"},
         // 10-bit samples are reduced to 8 bits: here back to the very samples.
         {"10.mkv", {"-c:v", "ffv1", "-pix_fmt", "yuv420p10le"}, "25", "10.mkv", &ref.log},
         {"60.mkv", {"-c:v", "ffv1"}, "60000/1001", "60.mkv", &ref.log60, "59.94"},
@@ -185,10 +188,13 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
     };
     for (const auto& c : cases) {
         const std::string bytes = encode(c.name, c.codec, c.rate);
-        const Output out = analyse(dir_, {c.path}, c.path == "-" ? &bytes : nullptr);
+        std::vector<std::string> args = {c.path};
+        if (c.frames != "-1") args.insert(args.end(), {"--frames", c.frames, "--start", c.start});
+        const Output out = analyse(dir_, args, c.path == "-" ? &bytes : nullptr);
         ASSERT_EQ(out.run.status, 0) << c.name << ": " << out.run.err;
         EXPECT_EQ(out.log, *c.log) << c.name;
-        EXPECT_EQ(out.run.out.substr(0, out.run.out.find("Frame: ")), opening(c.path, c.fps, "-1"))
+        EXPECT_EQ(out.run.out.substr(0, out.run.out.find("Frame: ")),
+                  opening(c.path, c.fps, c.frames, c.start))
             << c.name;
     }
     // With a size the input is raw video, whatever libavformat would make of it.
