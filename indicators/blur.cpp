@@ -3,14 +3,15 @@
 //
 // No scratch picture. One pass over the rows sums the squared horizontal
 // differences (which set the edge threshold) and, with vector compares on
-// 8-bit differences, flags the candidate pixels: those whose step exceeds
-// the edge step of the previous frame (carried in a BlurState). Each candidate
-// gets the peak test, and its ramp widths are run lengths of steps of one
-// sign, counted 16 to 64 steps at a time from vector compares. Neither
-// depends on the threshold, so edge pixels are counted by step and the
-// steps above this frame's edge step are added up at the end; when this
-// frame's edge step is the smaller, a second pass examines the steps in
-// between. Every frame gets the same value whatever came before it.
+// 8-bit differences, finds the edge pixels among the candidates: those
+// whose step exceeds the edge step of the previous frame (carried in a
+// BlurState). Each row gives bit masks of its steps of each sign and of its
+// edge pixels; an edge pixel's ramp widths are then runs of bits, counted
+// with bit scans. Neither the peak test nor the widths depend on the
+// threshold, so edge pixels are counted by step and the steps above this
+// frame's edge step are added up at the end; when this frame's edge step is
+// the smaller, a second pass examines the steps in between. Every frame
+// gets the same value whatever came before it.
 //
 // The ramp threshold is a 16x16 block's standard deviation / 1024. A
 // deviation of 8-bit samples is below 128, so the threshold lies in [0, 1/8)
@@ -21,6 +22,7 @@
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blur.cpp"
+#include <hwy/cache_control.h>
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -30,6 +32,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #ifndef LUMAQC_BLUR_SHARED
 #define LUMAQC_BLUR_SHARED
@@ -53,27 +57,18 @@ inline bool stepIs(const uint8_t* cur, int32_t k, bool falling) {
     return falling ? cur[k] < cur[k - 1] : cur[k] > cur[k - 1];
 }
 
-// Run lengths of steps of one sign, one step at a time.
-struct PlainRuns {
-    // Steps into columns p, p+1, ... up to the first of another sign, at most cap.
-    int32_t up(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
-        int32_t n = 0;
-        while (n < cap && stepIs(cur, p + n, falling)) ++n;
-        return n;
-    }
-    // Steps into columns p, p-1, ... down to the first of another sign, at most cap.
-    int32_t down(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
-        int32_t n = 0;
-        while (n < cap && stepIs(cur, p - n, falling)) ++n;
-        return n;
-    }
-};
+// Steps into columns p, p+dir, p+2*dir ... up to the first of another sign,
+// at most cap.
+inline int32_t runOf(const uint8_t* cur, int32_t p, int32_t dir, int32_t cap, bool falling) {
+    int32_t n = 0;
+    while (n < cap && stepIs(cur, p + dir * n, falling)) ++n;
+    return n;
+}
 
 // Peak test and ramp widths at (x, y), 1 <= x <= w-2, 1 <= y <= h-2: -1
 // when the pixel is no peak, else the sum of its two ramp widths.
 // Differences and energies of row 0 and column 0 are 0.
-template <class Runs>
-inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y, const Runs& runs) {
+inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y) {
     const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
     const uint8_t* up = cur - w;
     const uint8_t* down = cur + w;
@@ -97,13 +92,11 @@ inline int32_t rampWidth(const uint8_t* src, int32_t w, int32_t x, int32_t y, co
     // falling steps. It reaches right up to column w-2 and left down to
     // column 2.
     const bool falling = dx < 0 || right < 0;
-    return runs.up(cur, x + 1, w - 2 - x, falling) + runs.down(cur, x, x - 1, falling);
+    return runOf(cur, x + 1, 1, w - 2 - x, falling) + runOf(cur, x, -1, x - 1, falling);
 }
 
-template <class Runs>
-inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t step,
-                    const Runs& runs, Buckets& b) {
-    const int32_t width = rampWidth(src, w, x, y, runs);
+inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t step, Buckets& b) {
+    const int32_t width = rampWidth(src, w, x, y);
     if (width < 0) return;
     ++b.count[step];
     b.total[step] += width;
@@ -111,8 +104,9 @@ inline void examine(const uint8_t* src, int32_t w, int32_t x, int32_t y, int32_t
 
 // What one pass looks at: the energy sum over rows 1 .. h-1 (when `energy`),
 // and the candidates of rows yBegin .. yEnd-1 (within 1 .. h-2), columns
-// 1 .. w-2, whose absolute step lies in (lo, hi]. Once more than `budget`
-// candidates were seen, the rows after the current one are not examined;
+// 1 .. w-2, whose absolute step lies in (lo, hi]; hi is 255 in a pass with
+// the energy sum. Once more than `budget` candidates (edge pixels, in the
+// vector kernel) were seen, the rows after the current one are not examined;
 // `stopRow` receives the first row not examined (yEnd when all were).
 struct ScanRange {
     bool energy;
@@ -139,12 +133,38 @@ inline int64_t scanPlain(const uint8_t* src, int32_t w, int32_t h, const ScanRan
             const int32_t step = std::abs(d);
             if (candidates && x < w - 1 && step > range.lo && step <= range.hi) {
                 ++seen;
-                examine(src, w, x, y, step, PlainRuns{}, b);
+                examine(src, w, x, y, step, b);
             }
         }
         if (candidates && seen > range.budget) stopRow = y + 1;
     }
     return total;
+}
+
+// Row masks: bit i of a row's mask stands for column i + 1 (the step
+// cur[i + 1] - cur[i]), 64 columns to a word. A ramp walk stops at a set
+// bit of its sign's stop mask (a step of the other sign or none).
+
+// The clear bits from bit j upwards, up to the first set one.
+inline int32_t clearUp(const uint64_t* m, int32_t j) {
+    const uint64_t* p = m + (j >> 6);
+    const int32_t s = j & 63;
+    const uint64_t v = *p >> s;
+    if (v != 0) return std::countr_zero(v);
+    int32_t n = 64 - s;
+    while (*++p == 0) n += 64;
+    return n + std::countr_zero(*p);
+}
+
+// The clear bits from bit j downwards, down to the first set one.
+inline int32_t clearDown(const uint64_t* m, int32_t j) {
+    const uint64_t* p = m + (j >> 6);
+    const int32_t s = j & 63;
+    const uint64_t v = *p << (63 - s);
+    if (v != 0) return std::countl_zero(v);
+    int32_t n = s + 1;
+    while (*--p == 0) n += 64;
+    return n + std::countl_zero(*p);
 }
 
 }  // namespace lumaqc::blur_detail
@@ -158,128 +178,230 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace blur_detail;
 
-// Run lengths of steps of one sign, up to a vector of steps at a time.
-struct VectorRuns {
-    int32_t w;
+#if HWY_TARGET != HWY_SCALAR
 
-    static uint64_t bitsOf(decltype(hn::FirstN(hn::ScalableTag<uint8_t>(), 0)) m) {
-        uint64_t bits = 0;
-        hn::StoreMaskBits(hn::ScalableTag<uint8_t>(), m, reinterpret_cast<uint8_t*>(&bits));
-        return bits;
-    }
-    // Bit i: the step into column q + i has the sign.
-    static uint64_t stepsFrom(const uint8_t* cur, int32_t q, bool falling) {
-        const hn::ScalableTag<uint8_t> d8;
-        const auto a = hn::LoadU(d8, cur + q);
-        const auto b = hn::LoadU(d8, cur + q - 1);
-        return bitsOf(falling ? hn::Lt(a, b) : hn::Gt(a, b));
-    }
-    int32_t up(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
-        const int32_t N = static_cast<int32_t>(hn::Lanes(hn::ScalableTag<uint8_t>()));
-        int32_t n = 0;
-        while (n < cap) {
-            const int32_t q = p + n;
-            if (q + N > w) return n + PlainRuns{}.up(cur, q, cap - n, falling);
-            const int ones = std::countr_one(stepsFrom(cur, q, falling));
-            n += ones;
-            if (ones < N) break;
+using D8 = hn::ScalableTag<uint8_t>;
+using V8 = hn::Vec<D8>;
+using M8 = hn::Mask<D8>;
+
+// a <= b, lane by lane.
+HWY_INLINE M8 notAbove(V8 a, V8 b) {
+    return hn::Eq(hn::SaturatedSub(a, b), hn::Zero(D8()));
+}
+
+HWY_INLINE V8 absDiff(V8 a, V8 b) {
+    return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+}
+
+// One pass over the rows, as ScanRange describes. Each row is one run of
+// vectors giving the sum of its squared horizontal differences, its stop
+// masks and its mask of edge pixels (candidate and peak tests on 8-bit
+// differences); then each edge pixel's ramp widths are the runs of clear
+// bits of its sign's stop mask on either side.
+class RowScan {
+  public:
+    RowScan(const uint8_t* src, int32_t w, const ScanRange& range)
+        : src_(src),
+          w_(w),
+          loStep_(hn::Set(D8(), static_cast<uint8_t>(range.lo))),
+          hiStep_(hn::Set(D8(), static_cast<uint8_t>(range.hi))),
+          // Three masks and a spare word each for the last vector's store.
+          words_(static_cast<size_t>(w >> 6) + 2),
+          masks_(3 * words_, 0) {}
+
+    int64_t energy = 0;
+
+    // Row y: the energy sum when kEnergy; the edge pixels, counted into `b`,
+    // when kCandidates (1 <= y <= h-2). Returns the edge pixels counted.
+    template <bool kEnergy, bool kCandidates, bool kBand>
+    int64_t row(int32_t y, Buckets& b) {
+        const D8 d8;
+        const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+        const int32_t w = w_;
+        const uint8_t* cur = src_ + static_cast<size_t>(y) * static_cast<size_t>(w);
+        const V8 zero = hn::Zero(d8);
+        const V8 loStep = loStep_;
+        const V8 hiStep = hiStep_;
+        const size_t apart = words_ * 8;
+        uint8_t* const masks = reinterpret_cast<uint8_t*>(masks_.data());
+        bool anyPeak = false;
+        constexpr int32_t kPrefetchAhead = 512;
+
+        // The N columns from p on: their absolute steps, and, when
+        // kCandidates, their bits of the two stop masks and of the edge
+        // pixels stored at `out`, `apart` bytes apart.
+        auto columns = [&](const uint8_t* p, uint8_t* out, size_t apart) HWY_ATTR {
+            const V8 a = hn::LoadU(d8, p);
+            const V8 c = hn::LoadU(d8, p - 1);
+            const V8 rise = hn::SaturatedSub(a, c);
+            const V8 fall = hn::SaturatedSub(c, a);
+            const V8 step = hn::Or(rise, fall);
+            if (!kCandidates) return step;
+            // The peak test reads the row below here and there: fetch it
+            // ahead, as the loads of the row itself are.
+            hwy::Prefetch(p + w + kPrefetchAhead);
+            hn::StoreMaskBits(d8, hn::Eq(rise, zero), out);
+            hn::StoreMaskBits(d8, hn::Eq(fall, zero), out + apart);
+            M8 outside = hn::Eq(hn::SaturatedSub(step, loStep), zero);
+            if (kBand) outside = hn::Or(outside, hn::Not(notAbove(step, hiStep)));
+            if (hn::AllTrue(d8, outside)) return step;
+            // Neighbouring steps: left (0 at column 1), right, and those of
+            // the rows above (0 in row 1) and below; the vertical step.
+            V8 left = absDiff(c, hn::LoadU(d8, p - 2));
+            if (p == cur + 1) left = hn::IfThenZeroElse(hn::FirstN(d8, 1), left);
+            const V8 right = absDiff(hn::LoadU(d8, p + 1), a);
+            const V8 vertical = absDiff(a, hn::LoadU(d8, p - w));
+            const V8 above = y > 1 ? absDiff(hn::LoadU(d8, p - w), hn::LoadU(d8, p - w - 1)) : zero;
+            const V8 below = absDiff(hn::LoadU(d8, p + w), hn::LoadU(d8, p + w - 1));
+            // Of a plateau of equal values only the last (rightmost or
+            // lowest) is a peak.
+            const M8 horizontalPeak = hn::And(
+                hn::AndNot(notAbove(step, right), notAbove(left, step)), notAbove(vertical, step));
+            const M8 verticalPeak = hn::AndNot(notAbove(step, below), notAbove(above, step));
+            const M8 peak = hn::AndNot(outside, hn::Or(horizontalPeak, verticalPeak));
+            hn::StoreMaskBits(d8, peak, out + 2 * apart);
+            anyPeak = anyPeak || !hn::AllFalse(d8, peak);
+            return step;
+        };
+
+        // Each vector adds at most 2 * 255^2 to a 32-bit lane of each.
+        constexpr int32_t kFlushVectors = 4096;
+        Sums sums;
+        int32_t x = 1;
+        // No edge pixel until one is found.
+        if (kCandidates) std::memset(masks + 2 * apart, 0, apart);
+        while (x + N <= w) {
+            const int32_t vectors = std::min((w - x) / N, kFlushVectors);
+            const uint8_t* p = cur + x;
+            uint8_t* out = masks + (x - 1) / 8;
+            for (const uint8_t* end = p + vectors * N; p != end; p += N, out += N / 8) {
+                const V8 step = columns(p, out, apart);
+                if (kEnergy) sums.add(step);
+            }
+            x += vectors * N;
+            if (kEnergy) flush(sums);
         }
-        return std::min(n, cap);
-    }
-    int32_t down(const uint8_t* cur, int32_t p, int32_t cap, bool falling) const {
-        const int32_t N = static_cast<int32_t>(hn::Lanes(hn::ScalableTag<uint8_t>()));
-        int32_t n = 0;
-        while (n < cap) {
-            const int32_t q = p - n;  // steps into q - N + 1 .. q, the last in bit N - 1
-            if (q - N < 0) return n + PlainRuns{}.down(cur, q, cap - n, falling);
-            const int ones = std::countl_one(stepsFrom(cur, q - N + 1, falling) << (64 - N));
-            n += ones;
-            if (ones < N) break;
+        // The last vector overlaps the one before; its lanes from column x
+        // on are stored from column x's bit, which is a whole byte.
+        if (x < w) {
+            const int32_t skip = x - (w - N);
+            HWY_ALIGN uint8_t spill[3 * 8] = {};
+            const V8 step = columns(cur + w - N, spill, 8);
+            if (kEnergy) {
+                sums.add(hn::IfThenZeroElse(hn::FirstN(d8, skip), step));
+                flush(sums);
+            }
+            if (kCandidates) {
+                const uint64_t lanes = N >= 64 ? ~uint64_t{0} : (uint64_t{1} << N) - 1;
+                for (int k = 0; k < 3; ++k) {
+                    uint64_t bits = 0;
+                    std::memcpy(&bits, spill + 8 * k, static_cast<size_t>(N / 8));
+                    bits >>= skip;
+                    if (k < 2) bits |= ~(lanes >> skip);  // stop past the row
+                    std::memcpy(masks + (x - 1) / 8 + apart * k, &bits, 8);
+                }
+            }
         }
-        return std::min(n, cap);
+        if (!kCandidates || !anyPeak) return 0;
+        return ramps(cur, b);
     }
+
+  private:
+    using D32 = hn::Repartition<int32_t, D8>;
+
+    // Squared steps, summed in 32-bit lanes: the even and the odd bytes.
+    // A widening multiply-add may leave part of its products in its second
+    // accumulator (the portable target puts the odd 16-bit lanes' there), so
+    // each sum has two and both are added up.
+    struct Sums {
+        Sums() : even{hn::Zero(D32()), hn::Zero(D32())}, odd{hn::Zero(D32()), hn::Zero(D32())} {}
+        hn::Vec<D32> even[2];
+        hn::Vec<D32> odd[2];
+        void add(V8 step) {
+            const hn::Repartition<uint16_t, D8> d16;
+            const hn::Repartition<int16_t, D8> di16;
+            const auto wide = hn::BitCast(d16, step);
+            const auto lo8 = hn::BitCast(di16, hn::And(wide, hn::Set(d16, 0x00FF)));
+            const auto hi8 = hn::BitCast(di16, hn::ShiftRight<8>(wide));
+            even[0] = hn::ReorderWidenMulAccumulate(D32(), lo8, lo8, even[0], even[1]);
+            odd[0] = hn::ReorderWidenMulAccumulate(D32(), hi8, hi8, odd[0], odd[1]);
+        }
+    };
+
+    void flush(Sums& sums) {
+        const D32 d32;
+        HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
+        for (hn::Vec<D32>* pair : {sums.even, sums.odd}) {
+            for (int k = 0; k < 2; ++k) {
+                hn::Store(pair[k], d32, lanes);
+                for (size_t i = 0; i < hn::Lanes(d32); ++i) energy += lanes[i];
+                pair[k] = hn::Zero(d32);
+            }
+        }
+    }
+
+    // The ramp widths of the edge pixels of the row whose masks are stored.
+    int64_t ramps(const uint8_t* cur, Buckets& b) {
+        uint64_t* stopRising = masks_.data();
+        uint64_t* stopFalling = stopRising + words_;
+        uint64_t* peaks = stopFalling + words_;
+        // Column w-1 has no right neighbour: no edge pixel. The ramps reach
+        // right up to column w-2 and left down to column 2.
+        const int32_t last = w_ - 2;  // the bit of column w-1
+        peaks[last >> 6] &= ~(uint64_t{1} << (last & 63));
+        stopRising[last >> 6] |= uint64_t{1} << (last & 63);
+        stopFalling[last >> 6] |= uint64_t{1} << (last & 63);
+        stopRising[0] |= 1;
+        stopFalling[0] |= 1;
+        int64_t found = 0;
+        for (int32_t k = 0; k <= (last >> 6); ++k) {
+            for (uint64_t bits = peaks[k]; bits != 0; bits &= bits - 1) {
+                const int32_t i = k * 64 + std::countr_zero(bits);
+                const int32_t x = i + 1;
+                const int32_t dx = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
+                // The ramp follows the edge's own sign.
+                const uint64_t* m = (dx < 0 || cur[x + 1] < cur[x]) ? stopFalling : stopRising;
+                const int32_t step = std::abs(dx);
+                ++b.count[step];
+                b.total[step] += clearUp(m, i + 1) + clearDown(m, i);
+                ++found;
+            }
+        }
+        return found;
+    }
+
+    const uint8_t* src_;
+    int32_t w_;
+    V8 loStep_;
+    V8 hiStep_;
+    size_t words_;
+    std::vector<uint64_t> masks_;
 };
 
-// One pass over the rows, as ScanRange describes: the sum of the squared
-// horizontal differences and the edge pixels among the candidates, found by
-// vector compares, into `b`.
+#endif  // HWY_TARGET != HWY_SCALAR
+
 int64_t Scan(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, const ScanRange& range,
              Buckets& b, int32_t& stopRow) {
 #if HWY_TARGET == HWY_SCALAR
     return scanPlain(src, w, h, range, b, stopRow);
 #else
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint16_t, decltype(d8)> d16;
-    const hn::Repartition<int16_t, decltype(d8)> di16;
-    const hn::Repartition<int32_t, decltype(d8)> d32;
-    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    if (w <= N) return scanPlain(src, w, h, range, b, stopRow);
-    const bool energy = range.energy;
-    const auto lowByte = hn::Set(d16, 0x00FF);
-    const auto loStep = hn::Set(d8, static_cast<uint8_t>(range.lo));
-    const auto hiStep = hn::Set(d8, static_cast<uint8_t>(range.hi));
-    const VectorRuns runs{w};
-    // Each vector adds at most 2 * 255^2 to a 32-bit lane.
-    constexpr int32_t kFlushSteps = 4096;
-    HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
-    int64_t total = 0;
+    if (w <= static_cast<int32_t>(hn::Lanes(D8()))) return scanPlain(src, w, h, range, b, stopRow);
+    RowScan scan(src, w, range);
     int64_t seen = 0;
     const int32_t yEnd = std::min(range.yEnd, h - 1);
     stopRow = range.yEnd;
-    for (int32_t y = energy ? 1 : range.yBegin; y < (energy ? h : yEnd); ++y) {
-        const uint8_t* cur = src + static_cast<size_t>(y) * static_cast<size_t>(w);
+    for (int32_t y = range.energy ? 1 : range.yBegin; y < (range.energy ? h : yEnd); ++y) {
         const bool candidates = y >= range.yBegin && y < yEnd && y < stopRow;
-        auto acc0 = hn::Zero(d32);
-        auto acc1 = hn::Zero(d32);
-        auto flush = [&]() {
-            hn::Store(hn::RearrangeToOddPlusEven(acc0, acc1), d32, lanes);
-            for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
-            acc0 = hn::Zero(d32);
-            acc1 = hn::Zero(d32);
-        };
-        // Columns x .. x+N-1, of which the first `skip` were done before.
-        auto columns = [&](int32_t x, int32_t skip) {
-            const auto a = hn::LoadU(d8, cur + x);
-            const auto c = hn::LoadU(d8, cur + x - 1);
-            auto step = hn::Or(hn::SaturatedSub(a, c), hn::SaturatedSub(c, a));
-            if (skip > 0) step = hn::IfThenElseZero(hn::Not(hn::FirstN(d8, skip)), step);
-            if (energy) {
-                const auto wide = hn::BitCast(d16, step);
-                const auto lo8 = hn::BitCast(di16, hn::And(wide, lowByte));
-                const auto hi8 = hn::BitCast(di16, hn::ShiftRight<8>(wide));
-                acc0 = hn::ReorderWidenMulAccumulate(d32, lo8, lo8, acc0, acc1);
-                acc0 = hn::ReorderWidenMulAccumulate(d32, hi8, hi8, acc0, acc1);
-            }
-            if (!candidates) return;
-            const auto m = hn::AndNot(hn::Gt(step, hiStep), hn::Gt(step, loStep));
-            if (hn::AllFalse(d8, m)) return;
-            uint64_t bits = VectorRuns::bitsOf(m);
-            // Column w-1 has no right neighbour: no candidate.
-            if (x + N > w - 1) bits &= ~(uint64_t{1} << (w - 1 - x));
-            seen += std::popcount(bits);
-            HWY_ALIGN uint8_t steps[HWY_MAX_BYTES];
-            hn::Store(step, d8, steps);
-            while (bits != 0) {
-                const int i = std::countr_zero(bits);
-                examine(src, w, x + i, y, steps[i], runs, b);
-                bits &= bits - 1;
-            }
-        };
-        int32_t x = 1;
-        int32_t vectors = 0;
-        for (; x + N <= w; x += N) {
-            columns(x, 0);
-            if (++vectors == kFlushSteps) {
-                flush();
-                vectors = 0;
-            }
+        if (candidates) {
+            seen += range.energy     ? scan.row<true, true, false>(y, b)
+                    : range.hi < 255 ? scan.row<false, true, true>(y, b)
+                                     : scan.row<false, true, false>(y, b);
+            if (seen > range.budget) stopRow = y + 1;
+        } else if (range.energy) {
+            scan.row<true, false, false>(y, b);
         }
-        // The last vector overlaps the one before.
-        if (x < w) columns(w - N, x - (w - N));
-        if (energy) flush();
-        if (candidates && seen > range.budget) stopRow = y + 1;
     }
-    return total;
+    return scan.energy;
 #endif
 }
 
