@@ -3,11 +3,13 @@
 //
 // One pass over the strips of 16 rows counts, per strip, the samples equal to
 // the one 16 rows below and those equal to the one 16 columns to the right
-// (vector compares and mask counts); no match pictures are stored.
+// (vector compares counted in 8-bit lanes), each sample read from memory once;
+// no match pictures are stored.
 #include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/slice.cpp"
+#include <hwy/cache_control.h>
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -22,52 +24,81 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Positions i in [0, n) with a[i] == b[i].
-inline int64_t countEqual(const uint8_t* HWY_RESTRICT a, const uint8_t* HWY_RESTRICT b, int32_t n) {
-    int64_t count = 0;
-#if HWY_TARGET == HWY_SCALAR
-    for (int32_t i = 0; i < n; ++i) count += a[i] == b[i];
-#else
+// For strips k = 0 .. strips-1 (at most 64) of 16 rows: vertical[k] counts
+// the samples equal to the one 16 rows below, horizontal[k] those (of the
+// first w-16 columns) equal to the one 16 columns to the right.
+//
+// The sideways comparison runs over whole rows, past a row's end into the
+// next row (there is always one: the strip below); the matches of each row's
+// last 16 samples with the first 16 of the next row are taken off afterwards.
+// The picture is walked in columns a few vectors wide, down every strip, so
+// that the strip below, read for the vertical comparison, is still in the
+// first-level cache when its turn comes: each sample comes from memory once.
+// Matches are counted in 8-bit lanes (a compare gives all ones, subtracted):
+// at most 15 vectors per row of a column keep 16 rows under 256.
+void CountStripMatches(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t strips,
+                       int32_t* HWY_RESTRICT vertical, int32_t* HWY_RESTRICT horizontal) {
+    constexpr int32_t S = SLICE_BLOCKSIZE;
+    const std::ptrdiff_t stride = w;
+    const std::ptrdiff_t n = S * stride;  // one strip
+    int64_t v[64] = {};
+    int64_t hz[64] = {};
+    std::ptrdiff_t x0 = 0;
+#if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<uint8_t> d8;
-    const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
-    int32_t i = 0;
-    for (; i + N <= n; i += N) {
-        count += static_cast<int64_t>(
-            hn::CountTrue(d8, hn::Eq(hn::LoadU(d8, a + i), hn::LoadU(d8, b + i))));
-    }
-    if (i < n) {
-        if (n >= N) {
-            // The last vector overlaps the previous one; its first lanes are
-            // dropped.
-            const int32_t is = n - N;
-            const auto fresh = hn::Not(hn::FirstN(d8, static_cast<size_t>(i - is)));
-            count += static_cast<int64_t>(hn::CountTrue(
-                d8, hn::And(fresh, hn::Eq(hn::LoadU(d8, a + is), hn::LoadU(d8, b + is)))));
-        } else {
-            for (; i < n; ++i) count += a[i] == b[i];
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
+    const auto N = static_cast<std::ptrdiff_t>(hn::Lanes(d8));
+    const std::ptrdiff_t wide = 8 * N;
+    const std::ptrdiff_t whole = stride - stride % N;
+    for (std::ptrdiff_t x1 = 0; x0 < whole; x0 = x1) {
+        x1 = x0 + wide < whole ? x0 + wide : whole;
+        for (int32_t k = 0; k < strips; ++k) {
+            const uint8_t* s = src + k * n;
+            // The strip that comes below next, fetched while this one is
+            // counted: walking down a column defeats the hardware prefetcher.
+            const std::ptrdiff_t ahead = k + 2 <= strips ? 2 * n : n;
+            auto countV = hn::Zero(d8);
+            auto countH = hn::Zero(d8);
+            for (int32_t r = 0; r < S; ++r) {
+                const uint8_t* row = s + r * stride;
+                for (std::ptrdiff_t x = x0; x < x1; x += N) {
+                    hwy::Prefetch(row + x + ahead);
+                    const auto a = hn::LoadU(d8, row + x);
+                    countV =
+                        hn::Sub(countV, hn::VecFromMask(d8, hn::Eq(a, hn::LoadU(d8, row + x + n))));
+                    countH =
+                        hn::Sub(countH, hn::VecFromMask(d8, hn::Eq(a, hn::LoadU(d8, row + x + S))));
+                }
+            }
+            v[k] += static_cast<int64_t>(hn::GetLane(hn::SumOfLanes(d64, hn::SumsOf8(countV))));
+            hz[k] += static_cast<int64_t>(hn::GetLane(hn::SumOfLanes(d64, hn::SumsOf8(countH))));
         }
     }
 #endif
-    return count;
-}
-
-// For strips k = 0 .. strips-1 of 16 rows: vertical[k] counts the samples
-// equal to the one 16 rows below, horizontal[k] those (of the first w-16
-// columns) equal to the one 16 columns to the right.
-void CountStripMatches(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t strips,
-                       int32_t* HWY_RESTRICT vertical, int32_t* HWY_RESTRICT horizontal) {
     for (int32_t k = 0; k < strips; ++k) {
-        int64_t v = 0;
-        int64_t hz = 0;
-        for (int32_t r = 0; r < SLICE_BLOCKSIZE; ++r) {
-            const uint8_t* row =
-                src + static_cast<size_t>(k * SLICE_BLOCKSIZE + r) * static_cast<size_t>(w);
-            v += countEqual(row, row + static_cast<size_t>(SLICE_BLOCKSIZE) * w, w);
-            hz += countEqual(row, row + SLICE_BLOCKSIZE, w - SLICE_BLOCKSIZE);
+        const uint8_t* s = src + k * n;
+        for (int32_t r = 0; r < S; ++r) {
+            const uint8_t* row = s + r * stride;
+            for (std::ptrdiff_t x = x0; x < stride; ++x) {
+                v[k] += row[x] == row[x + n];
+                hz[k] += row[x] == row[x + S];
+            }
+            // The comparisons that ran across the row's end.
+            const uint8_t* end = row + stride - S;
+            std::ptrdiff_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+            const hn::CappedTag<uint8_t, S> dEnd;
+            const auto M = static_cast<std::ptrdiff_t>(hn::Lanes(dEnd));
+            for (; i + M <= S; i += M) {
+                hz[k] -= static_cast<int64_t>(hn::CountTrue(
+                    dEnd, hn::Eq(hn::LoadU(dEnd, end + i), hn::LoadU(dEnd, end + i + S))));
+            }
+#endif
+            for (; i < S; ++i) hz[k] -= end[i] == end[i + S];
         }
         // At most 16 w, which stays in 32 bits for every accepted picture.
-        vertical[k] = static_cast<int32_t>(v);
-        horizontal[k] = static_cast<int32_t>(hz);
+        vertical[k] = static_cast<int32_t>(v[k]);
+        horizontal[k] = static_cast<int32_t>(hz[k]);
     }
 }
 
