@@ -161,7 +161,7 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
 // order into a ring of slots and queues them; workers compute the
 // single-frame and pairwise indicators of queued frames (whose predecessor is
 // in its slot too), and the calling thread helps while it cannot read. From
-// a source that reads concurrently (a raw file), the calling thread only
+// a source that reads concurrently (a raw or Y4M file), the calling thread only
 // queues the frames there are, and the thread that takes a frame reads it
 // into its slot, in frame order (after the frame before was read): the copy
 // out of the page cache is shared among the threads and the samples are in
@@ -249,9 +249,11 @@ class ParallelRun {
         // the worker so that the ordered stage only updates the state.
         std::vector<uint8_t> flickerChanges;
         bool fetch = false;  // the thread that computes the frame reads it first
-        // The frame read by a worker was not: its read failed (`read`) or a
-        // stop came first. The run ends before it.
+        // The frame read by a worker was not: its read failed or found the
+        // end of the input (`read`), or a stop came first (`stopped`). The
+        // run ends before it.
         bool unread = false;
+        bool stopped = false;
         ReadResult read;
         bool done = false;
 
@@ -321,6 +323,7 @@ class ParallelRun {
                std::exception_ptr& failure) {
         readDone_.wait(lock, [&] { return readTurn_ == index; });
         slot.unread = readsEnded_ || stopRequested(options_);
+        slot.stopped = slot.unread;
         if (!slot.unread) {
             lock.unlock();
             try {
@@ -353,12 +356,13 @@ class ParallelRun {
                 index = nextEmit_;
                 Slot& slot = slotOf(index);
                 if (slot.unread) {
-                    // The input ends here: a stop, or the read's error.
-                    if (slot.read.status == ReadStatus::Error) {
+                    // The input ends here: a stop, the read's error or the
+                    // end of a file that shrank.
+                    if (slot.stopped) {
+                        stopped_ = true;
+                    } else if (slot.read.status == ReadStatus::Error) {
                         pendingError_ = slot.read;
                         errorAt_ = index;
-                    } else {
-                        stopped_ = true;
                     }
                     failed_ = true;
                     queue_.clear();

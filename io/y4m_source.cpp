@@ -1,9 +1,15 @@
 #include "io/y4m_source.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <mutex>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -18,18 +24,66 @@ namespace {
 // Header and FRAME lines longer than this are taken for damage.
 constexpr size_t MAX_LINE = 4096;
 
+// Reads `count` bytes of `fd` at `offset` (fewer at the end of the file);
+// -1 on a read error, with errno set.
+ssize_t preadAll(int fd, void* buffer, size_t count, int64_t offset) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, out + got, count - got,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// "FRAME", then parameters separated by spaces, which are skipped; `line`
+// ends with its line feed.
+bool isFrameLine(const std::string& line) {
+    return line.compare(0, 5, "FRAME") == 0 && (line[5] == '\n' || line[5] == ' ');
+}
+
+// A pipe is read in order; a file (a seekable regular file, `fd` >= 0) at
+// offsets, on any thread: each frame's FRAME line is read where the frame
+// before ends, so the offsets of the frames are learnt as the reading goes
+// on, and a frame skipped is never read.
 class Y4mSource : public FrameSource {
   public:
-    Y4mSource(std::unique_ptr<InputStream> input, SourceInfo info, FrameLayout layout)
+    Y4mSource(std::unique_ptr<InputStream> input, SourceInfo info, FrameLayout layout,
+              int64_t firstFrame)
         : input_(std::move(input)), info_(std::move(info)), layout_(std::move(layout)) {
         layout_.describe(info_);
         if (layout_.reducer) samples_.resize(static_cast<size_t>(layout_.lumaBytes));
+        if (firstFrame >= 0) {
+            file_ = input_->release();
+            firstFrame_ = nextLine_ = firstFrame;
+        }
+    }
+    ~Y4mSource() override {
+        if (file_ != nullptr) std::fclose(file_);
     }
 
     const SourceInfo& info() const override { return info_; }
     void keepColour() override { keepColour_ = true; }
+    // As a raw file: not while the colour is kept, nor for samples reduced
+    // in one shared buffer.
+    bool readsConcurrently() const override {
+        return file_ != nullptr && !layout_.reducer && !keepColour_;
+    }
+    // Past a clean end only: a frame that cannot be read is left to read()
+    // to report.
+    ReadStatus has(int64_t index) const override {
+        int64_t data = 0;
+        if (file_ == nullptr) return ReadStatus::Ok;
+        return locate(index, data, false).status == ReadStatus::End ? ReadStatus::End
+                                                                    : ReadStatus::Ok;
+    }
 
     ReadResult read(int64_t index, uint8_t* luma) override {
+        if (file_ != nullptr) return readFromFile(index, luma);
         for (; next_ < index; ++next_) {
             const ReadResult skipped = readFrame(next_, nullptr);
             if (skipped.status != ReadStatus::Ok) return skipped;
@@ -49,6 +103,10 @@ class Y4mSource : public FrameSource {
     ReadResult readError(int64_t index) const {
         return error(index, std::strerror(input_->errorNumber()));
     }
+    ReadResult truncated(int64_t index, int64_t got) const {
+        return error(index, "the stream ends inside the frame (" + std::to_string(got) + " of " +
+                                std::to_string(layout_.frameBytes) + " bytes; truncated)");
+    }
 
     // Reads frame `index` and delivers its luma to `luma`; skips it when
     // `luma` is null.
@@ -60,10 +118,7 @@ class Y4mSource : public FrameSource {
             if (line.size() >= MAX_LINE) return error(index, "FRAME header too long");
             return error(index, "the stream ends inside the FRAME header (truncated)");
         }
-        // "FRAME", then parameters separated by spaces, which are skipped.
-        if (line.compare(0, 5, "FRAME") != 0 || (line[5] != '\n' && line[5] != ' ')) {
-            return error(index, "no FRAME header where the frame should start");
-        }
+        if (!isFrameLine(line)) return error(index, "no FRAME header where the frame should start");
         const size_t lumaSize = luma != nullptr ? static_cast<size_t>(layout_.lumaBytes) : 0;
         const size_t frameSize = static_cast<size_t>(layout_.frameBytes);
         uint8_t* target = layout_.reducer ? samples_.data() : luma;
@@ -76,13 +131,102 @@ class Y4mSource : public FrameSource {
         if (got == lumaSize && !chroma.empty()) got += input_->read(chroma.data(), chroma.size());
         if (got == lumaSize + chroma.size()) got += input_->skip(frameSize - got);
         if (input_->failed()) return readError(index);
-        if (got < frameSize) {
-            return error(index, "the stream ends inside the frame (" + std::to_string(got) +
-                                    " of " + std::to_string(frameSize) + " bytes; truncated)");
-        }
+        if (got < frameSize) return truncated(index, static_cast<int64_t>(got));
         if (luma != nullptr) layout_.deliver(target, luma);
         ReadResult result;
         if (!chroma.empty()) {
+            result.colour = colourOf(*layout_.format, info_.width, info_.height, std::move(chroma));
+        }
+        return result;
+    }
+
+    // The file's bytes of a frame that starts at `data`, up to a whole frame.
+    int64_t bytesFrom(int64_t data) const {
+        struct stat st {};
+        const int64_t size = fstat(fileno(file_), &st) == 0 ? st.st_size : data;
+        return std::clamp<int64_t>(size - data, 0, layout_.frameBytes);
+    }
+
+    // Reads the FRAME line of the first frame not located yet; as readFrame()
+    // would, it ends the input (End) at the end of the file, or reports the
+    // frame before it cut short (a frame skipped) or a line that is no FRAME
+    // line. Called with mutex_ held.
+    ReadResult locateNext() const {
+        const int64_t index = first_ + static_cast<int64_t>(starts_.size());
+        std::string line(64, '\0');
+        ssize_t n = preadAll(fileno(file_), line.data(), line.size(), nextLine_);
+        if (n == static_cast<ssize_t>(line.size()) && line.find('\n') == std::string::npos) {
+            line.resize(MAX_LINE);
+            n = preadAll(fileno(file_), line.data(), line.size(), nextLine_);
+        }
+        if (n < 0) return error(index, std::strerror(errno));
+        line.resize(static_cast<size_t>(n));
+        const size_t end = line.find('\n');
+        if (n == 0) {
+            const int64_t got = starts_.empty() ? 0 : bytesFrom(starts_.back());
+            if (!starts_.empty() && got < layout_.frameBytes) return truncated(index - 1, got);
+            return ReadResult{ReadStatus::End, "", false};
+        }
+        if (end == std::string::npos) {
+            if (line.size() >= MAX_LINE) return error(index, "FRAME header too long");
+            return error(index, "the stream ends inside the FRAME header (truncated)");
+        }
+        line.resize(end + 1);
+        if (!isFrameLine(line)) return error(index, "no FRAME header where the frame should start");
+        starts_.push_back(nextLine_ + static_cast<int64_t>(line.size()));
+        nextLine_ = starts_.back() + layout_.frameBytes;
+        return {};
+    }
+
+    // Where the samples of frame `index` start, its FRAME line read. Frames
+    // are read in order: reading one forgets where the earlier ones start
+    // (an earlier one asked for again is looked for from the first frame).
+    ReadResult locate(int64_t index, int64_t& data, bool reading) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index < first_) {
+            starts_.clear();
+            first_ = 0;
+            nextLine_ = firstFrame_;
+        }
+        while (first_ + static_cast<int64_t>(starts_.size()) <= index) {
+            const ReadResult next = locateNext();
+            if (next.status != ReadStatus::Ok) return next;
+        }
+        for (; reading && first_ < index; ++first_) starts_.pop_front();
+        data = starts_[static_cast<size_t>(index - first_)];
+        return {};
+    }
+
+    ReadResult readFromFile(int64_t index, uint8_t* luma) {
+        int64_t data = 0;
+        const ReadResult located = locate(index, data, true);
+        if (located.status != ReadStatus::Ok) return located;
+        const int fd = fileno(file_);
+        const int64_t lumaSize = layout_.lumaBytes;
+        uint8_t* target = layout_.reducer ? samples_.data() : luma;
+        const ssize_t got = preadAll(fd, target, static_cast<size_t>(lumaSize), data);
+        if (got < 0) return error(index, std::strerror(errno));
+        if (got < lumaSize) return truncated(index, got);
+        std::vector<uint8_t> chroma(keepColour_
+                                        ? chromaBytes(*layout_.format, info_.width, info_.height,
+                                                      layout_.frameBytes, lumaSize)
+                                        : 0);
+        const auto size = static_cast<ssize_t>(chroma.size());
+        if (size > 0) {
+            const ssize_t more = preadAll(fd, chroma.data(), chroma.size(), data + lumaSize);
+            if (more < 0) return error(index, std::strerror(errno));
+            if (more < size) return truncated(index, lumaSize + more);
+        }
+        // The rest of the frame is not read, only its last byte looked for.
+        uint8_t last = 0;
+        if (lumaSize + size < layout_.frameBytes) {
+            const ssize_t n = preadAll(fd, &last, 1, data + layout_.frameBytes - 1);
+            if (n < 0) return error(index, std::strerror(errno));
+            if (n == 0) return truncated(index, bytesFrom(data));
+        }
+        layout_.deliver(target, luma);
+        ReadResult result;
+        if (size > 0) {
             result.colour = colourOf(*layout_.format, info_.width, info_.height, std::move(chroma));
         }
         return result;
@@ -94,6 +238,15 @@ class Y4mSource : public FrameSource {
     int64_t next_ = 0;
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
     bool keepColour_ = false;
+    // A file read at offsets (released by input_): where the samples of
+    // frames first_, first_ + 1, ... start, and where the next FRAME line
+    // starts.
+    FILE* file_ = nullptr;
+    int64_t firstFrame_ = 0;
+    mutable std::mutex mutex_;
+    mutable std::deque<int64_t> starts_;
+    mutable int64_t first_ = 0;
+    mutable int64_t nextLine_ = 0;
 };
 
 // A header field as it can be shown in a message: control bytes (a NUL
@@ -143,6 +296,8 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
         }
         return nullptr;
     }
+    // A regular file is read at offsets from its first FRAME line on.
+    const int64_t firstFrame = facts.sizeBytes >= 0 ? static_cast<int64_t>(line.size()) : -1;
     line.pop_back();  // the line feed
 
     constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
@@ -219,7 +374,8 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
     }
     info.width = static_cast<int32_t>(width);
     info.height = static_cast<int32_t>(height);
-    return std::make_unique<Y4mSource>(std::move(input), std::move(info), std::move(layout));
+    return std::make_unique<Y4mSource>(std::move(input), std::move(info), std::move(layout),
+                                       firstFrame);
 }
 
 }  // namespace lumaqc

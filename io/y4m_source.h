@@ -1,7 +1,8 @@
 // YUV4MPEG2 (Y4M) from a file or a pipe: a header line with the picture size,
 // frame rate and colour space, then frames, each a "FRAME" line (parameters
-// allowed) and the planes. Read sequentially; every colour space of the
-// format, 8 to 16 bits (io/pixel_format.h), only the luma plane used.
+// allowed) and the planes. A pipe is read in order, a regular file at
+// offsets (its frames found as the reading goes on); every colour space of
+// the format, 8 to 16 bits (io/pixel_format.h), only the luma plane used.
 #pragma once
 
 #include <memory>
@@ -15,8 +16,9 @@ namespace lumaqc {
 // The first bytes of every Y4M stream.
 inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
 
-// Reads the stream header. On failure returns null and sets `error` (one
-// line, line feed included).
+// Reads the stream header; with `facts` of a regular file (sizeBytes >= 0)
+// the stream must start at the file's first byte. On failure returns null
+// and sets `error` (one line, line feed included).
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                                            const std::string& path, std::string& error,
                                            const InputFile& facts = {});
