@@ -44,13 +44,14 @@ uint64_t plainEnergy(const uint8_t* data, int32_t w, int32_t h) {
 //
 // A row is held as four sets of columns in 16-bit lanes: the even and odd
 // bytes loaded from x - 1 (columns x - 1 + 2i and x + 2i) and from x + 1
-// (x + 1 + 2i and x + 2 + 2i). Walking down, S = C(y) + C(y + 1) is formed
-// once per row and set; then C(y - 1) + 2 C(y) + C(y + 1) = S(y - 1) + S(y)
-// and C(y + 1) - C(y - 1) = S(y) - S(y - 1), from which Gx and Gy of the even
-// and the odd output columns follow. Squares are added pairwise in 32-bit
-// lanes: each row adds at most four times 2^21 to a lane, so bands of up to
-// 128 rows cannot overflow. With kMasked, only the output columns whose
-// even or odd lane is kept count.
+// (x + 1 + 2i and x + 2 + 2i). Sobel is separable, and each row's share is
+// formed once: its horizontal difference Q (column c + 1 minus c - 1) and its
+// horizontal smoothing H (c - 1, 2 c, c + 1) for the even and the odd output
+// columns. Then Gx = Q(y - 1) + 2 Q(y) + Q(y + 1) = R(y - 1) + R(y) with
+// R(y) = Q(y) + Q(y + 1), and Gy = H(y + 1) - H(y - 1); every value stays
+// within +-1020. Squares are added pairwise in 32-bit lanes: each row adds at
+// most four times 2^21 to a lane, so bands of up to 128 rows cannot overflow.
+// With kMasked, only the output columns whose even or odd lane is kept count.
 template <bool kMasked, class D16, class M>
 HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, std::ptrdiff_t x,
                          int32_t y0, int32_t y1, M keepEven, M keepOdd,
@@ -62,26 +63,31 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     const hn::Repartition<int64_t, D16> d64;
     using V = hn::Vec<D16>;
     const V lowByte = hn::Set(d16, 0xFF);
-    auto split = [&](const uint8_t* p, V& even, V& odd) {
-        const V pairs = hn::BitCast(d16, hn::LoadU(d8, p));
-        even = hn::And(pairs, lowByte);
-        odd = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
+    // Q and H of the even (E) and odd (O) output columns of one row.
+    auto rowTerms = [&](const uint8_t* p, V& qE, V& qO, V& hE, V& hO) {
+        const V left = hn::BitCast(d16, hn::LoadU(d8, p - 1));
+        const V right = hn::BitCast(d16, hn::LoadU(d8, p + 1));
+        const V pE = hn::And(left, lowByte);
+        const V pO = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, left)));
+        const V pE1 = hn::And(right, lowByte);
+        const V pO1 = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, right)));
+        qE = hn::Sub(pE1, pE);
+        qO = hn::Sub(pO1, pO);
+        const V mid = hn::Add(pO, pE1);
+        hE = hn::Add(hn::Add(pE, pO), mid);
+        hO = hn::Add(mid, hn::Add(pE1, pO1));
     };
 
     const uint8_t* row = data + static_cast<std::ptrdiff_t>(y0 - 1) * stride + x;
-    // C(y) of the row being the centre, and S(y - 1).
-    V cE, cO, cE1, cO1, sE, sO, sE1, sO1;
+    // Q(y), R(y - 1), H(y - 1) and H(y) of the output row y.
+    V qE, qO, rE, rO, hE0, hO0, hE, hO;
     {
-        V pE, pO, pE1, pO1;
-        split(row - 1, pE, pO);
-        split(row + 1, pE1, pO1);
+        V qE0, qO0;
+        rowTerms(row, qE0, qO0, hE0, hO0);
         row += stride;
-        split(row - 1, cE, cO);
-        split(row + 1, cE1, cO1);
-        sE = hn::Add(pE, cE);
-        sO = hn::Add(pO, cO);
-        sE1 = hn::Add(pE1, cE1);
-        sO1 = hn::Add(pO1, cO1);
+        rowTerms(row, qE, qO, hE, hO);
+        rE = hn::Add(qE0, qE);
+        rO = hn::Add(qO0, qO);
     }
     auto acc0 = hn::Zero(d32);
     auto acc1 = hn::Zero(d32);
@@ -90,21 +96,14 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         // Walking down a column defeats the hardware prefetcher: fetch this
         // row's samples of the strip after next (a cache line ahead).
         hwy::Prefetch(row + 2 * static_cast<std::ptrdiff_t>(hn::Lanes(d8)));
-        V nE, nO, nE1, nO1;
-        split(row - 1, nE, nO);
-        split(row + 1, nE1, nO1);
-        const V tE = hn::Add(cE, nE);
-        const V tO = hn::Add(cO, nO);
-        const V tE1 = hn::Add(cE1, nE1);
-        const V tO1 = hn::Add(cO1, nO1);
-        const V dE = hn::Sub(tE, sE);
-        const V dO = hn::Sub(tO, sO);
-        const V dE1 = hn::Sub(tE1, sE1);
-        const V dO1 = hn::Sub(tO1, sO1);
-        V gxEven = hn::Sub(hn::Add(sE1, tE1), hn::Add(sE, tE));
-        V gxOdd = hn::Sub(hn::Add(sO1, tO1), hn::Add(sO, tO));
-        V gyEven = hn::Add(hn::Add(dE, dE1), hn::ShiftLeft<1>(dO));
-        V gyOdd = hn::Add(hn::Add(dO, dO1), hn::ShiftLeft<1>(dE1));
+        V qE2, qO2, hE2, hO2;
+        rowTerms(row, qE2, qO2, hE2, hO2);
+        const V rE1 = hn::Add(qE, qE2);
+        const V rO1 = hn::Add(qO, qO2);
+        V gxEven = hn::Add(rE, rE1);
+        V gxOdd = hn::Add(rO, rO1);
+        V gyEven = hn::Sub(hE2, hE0);
+        V gyOdd = hn::Sub(hO2, hO0);
         if constexpr (kMasked) {
             gxEven = hn::IfThenElseZero(keepEven, gxEven);
             gyEven = hn::IfThenElseZero(keepEven, gyEven);
@@ -112,17 +111,17 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
             gyOdd = hn::IfThenElseZero(keepOdd, gyOdd);
         }
         acc0 = hn::ReorderWidenMulAccumulate(d32, gxEven, gxEven, acc0, acc1);
-        acc0 = hn::ReorderWidenMulAccumulate(d32, gyEven, gyEven, acc0, acc1);
+        acc1 = hn::ReorderWidenMulAccumulate(d32, gyEven, gyEven, acc1, acc0);
         acc0 = hn::ReorderWidenMulAccumulate(d32, gxOdd, gxOdd, acc0, acc1);
-        acc0 = hn::ReorderWidenMulAccumulate(d32, gyOdd, gyOdd, acc0, acc1);
-        cE = nE;
-        cO = nO;
-        cE1 = nE1;
-        cO1 = nO1;
-        sE = tE;
-        sO = tO;
-        sE1 = tE1;
-        sO1 = tO1;
+        acc1 = hn::ReorderWidenMulAccumulate(d32, gyOdd, gyOdd, acc1, acc0);
+        qE = qE2;
+        qO = qO2;
+        rE = rE1;
+        rO = rO1;
+        hE0 = hE;
+        hO0 = hO;
+        hE = hE2;
+        hO = hO2;
     }
     const auto both = hn::Add(acc0, acc1);
     total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
