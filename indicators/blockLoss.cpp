@@ -176,9 +176,31 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, 
     // before 2^31.
     constexpr int32_t kFlushSteps = 1024;
     HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
+    auto acc0 = hn::Zero(d32);
+    auto acc1 = hn::Zero(d32);
+    int32_t steps = 0;
+    auto flush = [&]() {
+        // The two accumulators take turns (the multiplies need not wait for
+        // each other's sums); together they hold the energy.
+        hn::Store(hn::Add(acc0, acc1), d32, lanes);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
+        acc0 = hn::Zero(d32);
+        acc1 = hn::Zero(d32);
+        steps = 0;
+    };
+    auto count = [&](int32_t added) {
+        steps += added;
+        if (steps >= kFlushSteps) flush();
+    };
 
     auto absDiff = [](auto a, auto b) {
         return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+    };
+    // The two differences of a grid column, one per byte 15 of each 128-bit
+    // block, in the high 16 bits of every second 64-bit lane.
+    using V16 = hn::Vec<decltype(d16)>;
+    struct Odd {
+        V16 e1, e2;
     };
 
     for (int32_t y = 1; y < h; ++y) {
@@ -187,18 +209,8 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, 
         uint16_t* row = y < tableRows
                             ? table + static_cast<size_t>(y) * static_cast<size_t>(gridCols)
                             : nullptr;
-        auto acc0 = hn::Zero(d32);
-        auto acc1 = hn::Zero(d32);
-        auto flush = [&]() {
-            hn::Store(hn::RearrangeToOddPlusEven(acc0, acc1), d32, lanes);
-            for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
-            acc0 = hn::Zero(d32);
-            acc1 = hn::Zero(d32);
-        };
         // Columns x .. x+N-1 (the first `skip` already done): energy into the
-        // accumulators; returns the 16-bit energies of the last column of
-        // each 16 (byte 15 of each 128-bit block), in the high 16 bits of
-        // every second 64-bit lane.
+        // accumulators; returns the differences of the odd columns.
         auto columns = [&](int32_t x, int32_t skip) {
             auto e1 = absDiff(hn::LoadU(d8, up + x - 1), hn::LoadU(d8, cur + x));
             auto e2 = absDiff(hn::LoadU(d8, up + x), hn::LoadU(d8, cur + x - 1));
@@ -209,75 +221,68 @@ int64_t RobertsEnergySum(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t h, 
             }
             const auto w1 = hn::BitCast(d16, e1);
             const auto w2 = hn::BitCast(d16, e2);
-            const auto lo1 = hn::And(w1, lowByte);
-            const auto lo2 = hn::And(w2, lowByte);
             const auto hi1 = hn::ShiftRight<8>(w1);
             const auto hi2 = hn::ShiftRight<8>(w2);
-            const auto slo1 = hn::BitCast(di16, lo1);
-            const auto slo2 = hn::BitCast(di16, lo2);
+            const auto slo1 = hn::BitCast(di16, hn::And(w1, lowByte));
+            const auto slo2 = hn::BitCast(di16, hn::And(w2, lowByte));
             const auto shi1 = hn::BitCast(di16, hi1);
             const auto shi2 = hn::BitCast(di16, hi2);
             acc0 = hn::ReorderWidenMulAccumulate(d32, slo1, slo1, acc0, acc1);
-            acc0 = hn::ReorderWidenMulAccumulate(d32, shi1, shi1, acc0, acc1);
+            acc1 = hn::ReorderWidenMulAccumulate(d32, shi1, shi1, acc1, acc0);
             acc0 = hn::ReorderWidenMulAccumulate(d32, slo2, slo2, acc0, acc1);
-            acc0 = hn::ReorderWidenMulAccumulate(d32, shi2, shi2, acc0, acc1);
-            return hn::BitCast(d64, hn::SaturatedAdd(hn::Mul(hi1, hi1), hn::Mul(hi2, hi2)));
+            acc1 = hn::ReorderWidenMulAccumulate(d32, shi2, shi2, acc1, acc0);
+            return Odd{hi1, hi2};
+        };
+        // Lanes 7, 15, .. of four vectors' odd differences, in the high 16
+        // bits of each 32-bit lane.
+        auto gather = [&](V16 v0, V16 v1, V16 v2, V16 v3) {
+            const auto a = hn::ConcatOdd(d64, hn::BitCast(d64, v1), hn::BitCast(d64, v0));
+            const auto b = hn::ConcatOdd(d64, hn::BitCast(d64, v3), hn::BitCast(d64, v2));
+            return hn::BitCast(d16,
+                               hn::ConcatOdd(du32, hn::BitCast(du32, b), hn::BitCast(du32, a)));
         };
         int32_t x = 1;
-        int32_t steps = 0;
         // Groups of four vectors from column 1 cover grid columns
         // 1 + g N/4 .. (g+1) N/4; their energies are gathered into one vector.
         int32_t nextGrid = 1;  // first grid column not yet in the table
         for (; x + 4 * N <= w; x += 4 * N) {
-            const auto v0 = columns(x, 0);
-            const auto v1 = columns(x + N, 0);
-            const auto v2 = columns(x + 2 * N, 0);
-            const auto v3 = columns(x + 3 * N, 0);
-            steps += 4;
-            if (steps >= kFlushSteps) {
-                flush();
-                steps = 0;
-            }
+            const Odd v0 = columns(x, 0);
+            const Odd v1 = columns(x + N, 0);
+            const Odd v2 = columns(x + 2 * N, 0);
+            const Odd v3 = columns(x + 3 * N, 0);
+            count(4);
             if (row != nullptr && nextGrid < gridCols) {
-                const auto a = hn::ConcatOdd(d64, v1, v0);
-                const auto b = hn::ConcatOdd(d64, v3, v2);
-                const auto pairs = hn::ConcatOdd(du32, hn::BitCast(du32, b), hn::BitCast(du32, a));
-                const auto energies =
-                    hn::DemoteTo(dTable, hn::BitCast(d32, hn::ShiftRight<16>(pairs)));
-                // The last group may reach past the table row's end.
-                const int32_t count = N / 4;
-                if (nextGrid + count <= gridCols) {
-                    hn::StoreU(energies, dTable, row + nextGrid);
-                } else {
-                    HWY_ALIGN uint16_t tail[HWY_MAX_BYTES / sizeof(uint32_t)];
-                    hn::Store(energies, dTable, tail);
-                    std::copy(tail, tail + (gridCols - nextGrid), row + nextGrid);
-                }
-                nextGrid += count;
+                const auto g1 = gather(v0.e1, v1.e1, v2.e1, v3.e1);
+                const auto g2 = gather(v0.e2, v1.e2, v2.e2, v3.e2);
+                const auto pairs =
+                    hn::BitCast(du32, hn::SaturatedAdd(hn::Mul(g1, g1), hn::Mul(g2, g2)));
+                // The last group may reach past the row's end, into the next
+                // row (written after) or the table's slack.
+                hn::StoreU(hn::DemoteTo(dTable, hn::BitCast(d32, hn::ShiftRight<16>(pairs))),
+                           dTable, row + nextGrid);
+                nextGrid += N / 4;
             }
         }
         for (; x + N <= w; x += N) {
             columns(x, 0);
-            if (++steps == kFlushSteps) {
-                flush();
-                steps = 0;
-            }
+            count(1);
         }
         if (x < w) {
             if (w > N) {
                 // The last vector overlaps the previous one; its first lanes
                 // are dropped.
                 columns(w - N, x - (w - N));
+                count(1);
             } else {
                 for (; x < w; ++x) total += robertsEnergy(up, cur, x);
             }
         }
-        flush();
         if (row != nullptr) {
             row[0] = 0;
             if (nextGrid < gridCols) gridColumnEnergiesPlain(up, cur, nextGrid, gridCols, row);
         }
     }
+    flush();
 #endif
     return total;
 }
@@ -343,15 +348,21 @@ void ColumnRuns(const uint16_t* HWY_RESTRICT table, int32_t y0, int32_t y1, int3
     const auto one = hn::Set(d, 1);
     const auto runLength = hn::Set(d, static_cast<uint16_t>(EDGE_LENGTH));
     const int32_t vectors = gridCols / L;
-    for (int32_t y = y0; y < y1; ++y) {
-        const uint16_t* row = table + static_cast<size_t>(y) * static_cast<size_t>(gridCols);
-        for (int32_t v = 0; v < vectors; ++v) {
-            uint16_t* k = counters + static_cast<size_t>(v) * L;
-            const auto strong = hn::Gt(hn::LoadU(d, row + static_cast<size_t>(v) * L), lim);
-            const auto next = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d, k), one));
-            hn::StoreU(next, d, k);
-            runs[v / perRegion] += static_cast<int32_t>(hn::CountTrue(d, hn::Eq(next, runLength)));
+    // Down the rows one vector of grid columns at a time, its counters and
+    // hits (at most one per row) held in registers.
+    for (int32_t v = 0; v < vectors; ++v) {
+        uint16_t* k = counters + static_cast<size_t>(v) * L;
+        const uint16_t* column = table + static_cast<size_t>(v) * L;
+        auto counter = hn::LoadU(d, k);
+        auto hits = hn::Zero(d);
+        for (int32_t y = y0; y < y1; ++y) {
+            const auto strong = hn::Gt(
+                hn::LoadU(d, column + static_cast<size_t>(y) * static_cast<size_t>(gridCols)), lim);
+            counter = hn::IfThenElseZero(strong, hn::Add(counter, one));
+            hits = hn::Sub(hits, hn::VecFromMask(d, hn::Eq(counter, runLength)));
         }
+        hn::StoreU(counter, d, k);
+        runs[v / perRegion] += static_cast<int32_t>(hn::GetLane(hn::SumOfLanes(d, hits)));
     }
 #endif
 }
@@ -373,6 +384,8 @@ HWY_EXPORT(ColumnRuns);
 namespace {
 
 using namespace blockloss_detail;
+
+constexpr size_t kTableSlack = HWY_MAX_BYTES / 4;
 
 // Scratch reused from frame to frame by each thread.
 struct BlockLossScratch {
@@ -405,7 +418,8 @@ double blockLoss(const Image& src) {
     BlockLossScratch& s = scratch();
     const int32_t tableRows = regionsY * BLOCKPROC_BLOCKSIZE;
     const size_t tableSize = static_cast<size_t>(tableRows) * static_cast<size_t>(gridCols);
-    if (s.table.size() < tableSize) s.table.resize(tableSize);
+    // A row's last group of energies may be stored past its end.
+    if (s.table.size() < tableSize + kTableSlack) s.table.resize(tableSize + kTableSlack);
     std::fill(s.table.begin(), s.table.begin() + gridCols, 0);  // row 0 has no pairs
 
     const int64_t scanned = HWY_DYNAMIC_DISPATCH(blockloss_simd::RobertsEnergySum)(
