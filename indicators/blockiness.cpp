@@ -80,7 +80,14 @@ void AddColumnDifferences(const uint8_t* p, std::ptrdiff_t stride, int32_t rows,
     const hn::Repartition<uint64_t, decltype(d8)> d64;
     const int32_t perVector = static_cast<int32_t>(hn::Lanes(d64));
     const auto low16 = hn::Set(d64, 0xFFFFu);
-    for (; j + perVector <= edges; j += perVector) {
+    // The edges left over after the last whole vector: a vector ending at the
+    // last edge, its lanes already counted dropped.
+    int32_t counted = 0;
+    for (; j < edges && edges >= perVector; j += perVector) {
+        if (j + perVector > edges) {
+            counted = j - (edges - perVector);
+            j = edges - perVector;
+        }
         const uint8_t* q = p + static_cast<std::ptrdiff_t>(j) * 8;
         auto both = hn::Zero(d16);
         auto sumAcross = hn::Zero(d64);
@@ -94,9 +101,12 @@ void AddColumnDifferences(const uint8_t* p, std::ptrdiff_t stride, int32_t rows,
             both = hn::Add(both, hn::BitCast(d16, d));
             sumAcross = hn::Add(sumAcross, hn::ShiftRight<56>(hn::BitCast(d64, d)));
         }
-        const auto sumInner = hn::And(
-            hn::Sub(hn::ShiftRight<48>(hn::BitCast(d64, both)), hn::ShiftLeft<8>(sumAcross)),
-            low16);
+        const auto fresh = hn::Not(hn::FirstN(d64, static_cast<size_t>(counted)));
+        const auto sumInner =
+            hn::IfThenElseZero(fresh, hn::And(hn::Sub(hn::ShiftRight<48>(hn::BitCast(d64, both)),
+                                                      hn::ShiftLeft<8>(sumAcross)),
+                                              low16));
+        sumAcross = hn::IfThenElseZero(fresh, sumAcross);
         hn::StoreU(hn::Add(hn::LoadU(d64, inner + j), sumInner), d64, inner + j);
         hn::StoreU(hn::Add(hn::LoadU(d64, across + j), sumAcross), d64, across + j);
     }
