@@ -60,6 +60,47 @@ void AddRowDifferences(const uint8_t* a, const uint8_t* b, const uint8_t* c, std
     *ac += sumAC;
 }
 
+#if HWY_TARGET != HWY_SCALAR
+// The vertical edges of one vector from q on, as AddColumnDifferences adds
+// them to inner[0 ..] and across[0 ..], lanes below `counted` left out.
+//
+// Byte 8j + k of d is |q[8j + k + 1] - q[8j + k]|: the top 16-bit part of
+// its 64-bit lane j holds the inner difference (low byte) and the across
+// difference (high byte). Summing those parts gives inner + 256 across
+// modulo 2^16, from which the inner sum (below 2^16 over 256 rows) follows
+// once the across sum is known: one addition and one shift per row instead
+// of two shifts, a mask and two additions.
+template <bool kPartial>
+HWY_INLINE void AddColumnVector(const uint8_t* q, std::ptrdiff_t stride, int32_t rows,
+                                size_t counted, uint64_t* inner, uint64_t* across) {
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
+    auto both = hn::Zero(d16);
+    auto sumAcross = hn::Zero(d64);
+    for (int32_t r = 0; r < rows; ++r, q += stride) {
+        // Walking down a band defeats the hardware prefetcher at large
+        // widths: fetch this row's samples a few cache lines ahead.
+        hwy::Prefetch(q + 256);
+        const auto v0 = hn::LoadU(d8, q);
+        const auto v1 = hn::LoadU(d8, q + 1);
+        const auto d = hn::Or(hn::SaturatedSub(v0, v1), hn::SaturatedSub(v1, v0));
+        both = hn::Add(both, hn::BitCast(d16, d));
+        sumAcross = hn::Add(sumAcross, hn::ShiftRight<56>(hn::BitCast(d64, d)));
+    }
+    auto sumInner =
+        hn::And(hn::Sub(hn::ShiftRight<48>(hn::BitCast(d64, both)), hn::ShiftLeft<8>(sumAcross)),
+                hn::Set(d64, 0xFFFFu));
+    if (kPartial) {
+        const auto fresh = hn::Not(hn::FirstN(d64, counted));
+        sumInner = hn::IfThenElseZero(fresh, sumInner);
+        sumAcross = hn::IfThenElseZero(fresh, sumAcross);
+    }
+    hn::StoreU(hn::Add(hn::LoadU(d64, inner), sumInner), d64, inner);
+    hn::StoreU(hn::Add(hn::LoadU(d64, across), sumAcross), d64, across);
+}
+#endif
+
 // For the vertical edges at columns 8, 16, ..., 8 * edges of `rows` rows
 // (at most 256) from p on, `stride` apart: inner[j] += |p[8j + 7] - p[8j + 6]|
 // and across[j] += |p[8j + 7] - p[8j + 8]| in every row. Rows hold at least
@@ -69,46 +110,19 @@ void AddColumnDifferences(const uint8_t* p, std::ptrdiff_t stride, int32_t rows,
                           uint64_t* inner, uint64_t* across) {
     int32_t j = 0;
 #if HWY_TARGET != HWY_SCALAR
-    // Byte 8j + k of d is |p[8j + k + 1] - p[8j + k]|: the top 16-bit part of
-    // its 64-bit lane j holds the inner difference (low byte) and the across
-    // difference (high byte). Summing those parts gives inner + 256 across
-    // modulo 2^16, from which the inner sum (below 2^16 over 256 rows)
-    // follows once the across sum is known: one addition and one shift per
-    // row instead of two shifts, a mask and two additions.
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint16_t, decltype(d8)> d16;
-    const hn::Repartition<uint64_t, decltype(d8)> d64;
+    const hn::ScalableTag<uint64_t> d64;
     const int32_t perVector = static_cast<int32_t>(hn::Lanes(d64));
-    const auto low16 = hn::Set(d64, 0xFFFFu);
-    // The edges left over after the last whole vector: a vector ending at the
-    // last edge, its lanes already counted dropped.
-    int32_t counted = 0;
-    for (; j < edges && edges >= perVector; j += perVector) {
-        if (j + perVector > edges) {
-            counted = j - (edges - perVector);
-            j = edges - perVector;
-        }
-        const uint8_t* q = p + static_cast<std::ptrdiff_t>(j) * 8;
-        auto both = hn::Zero(d16);
-        auto sumAcross = hn::Zero(d64);
-        for (int32_t r = 0; r < rows; ++r, q += stride) {
-            // Walking down a band defeats the hardware prefetcher at large
-            // widths: fetch this row's samples a few cache lines ahead.
-            hwy::Prefetch(q + 256);
-            const auto v0 = hn::LoadU(d8, q);
-            const auto v1 = hn::LoadU(d8, q + 1);
-            const auto d = hn::Or(hn::SaturatedSub(v0, v1), hn::SaturatedSub(v1, v0));
-            both = hn::Add(both, hn::BitCast(d16, d));
-            sumAcross = hn::Add(sumAcross, hn::ShiftRight<56>(hn::BitCast(d64, d)));
-        }
-        const auto fresh = hn::Not(hn::FirstN(d64, static_cast<size_t>(counted)));
-        const auto sumInner =
-            hn::IfThenElseZero(fresh, hn::And(hn::Sub(hn::ShiftRight<48>(hn::BitCast(d64, both)),
-                                                      hn::ShiftLeft<8>(sumAcross)),
-                                              low16));
-        sumAcross = hn::IfThenElseZero(fresh, sumAcross);
-        hn::StoreU(hn::Add(hn::LoadU(d64, inner + j), sumInner), d64, inner + j);
-        hn::StoreU(hn::Add(hn::LoadU(d64, across + j), sumAcross), d64, across + j);
+    for (; j + perVector <= edges; j += perVector) {
+        AddColumnVector<false>(p + static_cast<std::ptrdiff_t>(j) * 8, stride, rows, 0, inner + j,
+                               across + j);
+    }
+    // The edges left over: a vector ending at the last edge, its lanes
+    // already counted left out.
+    if (j < edges && edges >= perVector) {
+        const int32_t start = edges - perVector;
+        AddColumnVector<true>(p + static_cast<std::ptrdiff_t>(start) * 8, stride, rows,
+                              static_cast<size_t>(j - start), inner + start, across + start);
+        j = edges;
     }
 #endif
     for (; j < edges; ++j) {
