@@ -199,7 +199,7 @@ class ParallelRun {
         try {
             for (size_t t = 0; t < workers_.size(); ++t) {
                 try {
-                    threads.emplace_back([this, t] { work(workers_[t]); });
+                    threads.emplace_back([this, t] { work(workers_[t].worker); });
                 } catch (const std::system_error& e) {
                     // The threads started share the frames; the output is the same.
                     const std::string got = std::to_string(t + 1);
@@ -225,11 +225,12 @@ class ParallelRun {
         for (std::thread& thread : threads) thread.join();
         if (failure) std::rethrow_exception(failure);
         summary.overallSeconds = (clockMs(CLOCK_MONOTONIC) - start) / 1000.0;
-        for (const Engine::Worker& worker : workers_) {
+        for (const auto& [worker] : workers_) {
             for (size_t i = 0; i < worker.seconds.size(); ++i)
                 summary.seconds[i] += worker.seconds[i];
         }
-        for (size_t i = 0; i < main_.seconds.size(); ++i) summary.seconds[i] += main_.seconds[i];
+        const Engine::Worker& main = main_.worker;
+        for (size_t i = 0; i < main.seconds.size(); ++i) summary.seconds[i] += main.seconds[i];
         for (size_t i = 0; i < engine_.seconds().size(); ++i) {
             summary.seconds[i] += engine_.seconds()[i];
         }
@@ -237,7 +238,9 @@ class ParallelRun {
     }
 
   private:
-    struct Slot {
+    // On cache lines of its own: the thread that computes a frame writes its
+    // values while others update the flags of the slots beside it.
+    struct alignas(64) Slot {
         Picture picture;
         // The frame where the source keeps it, instead of in `picture`.
         HeldLuma held;
@@ -427,7 +430,7 @@ class ParallelRun {
             if (nextEmit_ == nextRead_) break;  // everything read was emitted
             if (!queue_.empty()) {
                 // Help with a queued frame, then emit what is ready.
-                computeQueued(lock, main_);
+                computeQueued(lock, main_.worker);
                 lock.unlock();
                 emitReady();
                 lock.lock();
@@ -488,11 +491,18 @@ class ParallelRun {
     FrameSource& source_;
     const RunOptions& options_;
     const std::vector<ResultSink*>& sinks_;
-    Engine engine_;  // the sequential stage
-    std::vector<Slot> slots_;
-    std::vector<Engine::Worker> workers_;  // one per worker thread
-    Engine::Worker main_;                  // the calling thread's
-    std::mutex mutex_;                     // guards the queue, the slots' flags and what follows
+    // The sequential stage, written by the emitting thread, away from what
+    // every thread reads (the slots' addresses).
+    alignas(64) Engine engine_;
+    alignas(64) std::vector<Slot> slots_;
+    // A thread's own state, written after each indicator, on cache lines of
+    // its own.
+    struct alignas(64) ThreadState {
+        Engine::Worker worker;
+    };
+    std::vector<ThreadState> workers_;  // one per worker thread
+    ThreadState main_;                  // the calling thread's
+    alignas(64) std::mutex mutex_;      // guards the queue, the slots' flags and what follows
     std::condition_variable workAvailable_;
     std::condition_variable frameDone_;
     std::condition_variable readDone_;  // readTurn_ moved on
