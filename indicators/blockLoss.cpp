@@ -348,21 +348,40 @@ void ColumnRuns(const uint16_t* HWY_RESTRICT table, int32_t y0, int32_t y1, int3
     const auto one = hn::Set(d, 1);
     const auto runLength = hn::Set(d, static_cast<uint16_t>(EDGE_LENGTH));
     const int32_t vectors = gridCols / L;
-    // Down the rows one vector of grid columns at a time, its counters and
+    // Down the rows two vectors of grid columns at a time (the second
+    // walks while the first waits for its counters), their counters and
     // hits (at most one per row) held in registers.
-    for (int32_t v = 0; v < vectors; ++v) {
-        uint16_t* k = counters + static_cast<size_t>(v) * L;
-        const uint16_t* column = table + static_cast<size_t>(v) * L;
-        auto counter = hn::LoadU(d, k);
-        auto hits = hn::Zero(d);
-        for (int32_t y = y0; y < y1; ++y) {
-            const auto strong = hn::Gt(
-                hn::LoadU(d, column + static_cast<size_t>(y) * static_cast<size_t>(gridCols)), lim);
-            counter = hn::IfThenElseZero(strong, hn::Add(counter, one));
-            hits = hn::Sub(hits, hn::VecFromMask(d, hn::Eq(counter, runLength)));
-        }
-        hn::StoreU(counter, d, k);
+    auto step = [&](const uint16_t* at, hn::Vec<decltype(d)>& counter, hn::Vec<decltype(d)>& hits) {
+        counter = hn::IfThenElseZero(hn::Gt(hn::LoadU(d, at), lim), hn::Add(counter, one));
+        hits = hn::Sub(hits, hn::VecFromMask(d, hn::Eq(counter, runLength)));
+    };
+    auto finish = [&](int32_t v, hn::Vec<decltype(d)> counter, hn::Vec<decltype(d)> hits) {
+        hn::StoreU(counter, d, counters + static_cast<size_t>(v) * L);
         runs[v / perRegion] += static_cast<int32_t>(hn::GetLane(hn::SumOfLanes(d, hits)));
+    };
+    const size_t pitch = static_cast<size_t>(gridCols);
+    int32_t v = 0;
+    for (; v + 2 <= vectors; v += 2) {
+        const uint16_t* column =
+            table + static_cast<size_t>(y0) * pitch + static_cast<size_t>(v) * L;
+        auto c0 = hn::LoadU(d, counters + static_cast<size_t>(v) * L);
+        auto c1 = hn::LoadU(d, counters + static_cast<size_t>(v + 1) * L);
+        auto h0 = hn::Zero(d);
+        auto h1 = hn::Zero(d);
+        for (int32_t y = y0; y < y1; ++y, column += pitch) {
+            step(column, c0, h0);
+            step(column + L, c1, h1);
+        }
+        finish(v, c0, h0);
+        finish(v + 1, c1, h1);
+    }
+    if (v < vectors) {
+        const uint16_t* column =
+            table + static_cast<size_t>(y0) * pitch + static_cast<size_t>(v) * L;
+        auto c0 = hn::LoadU(d, counters + static_cast<size_t>(v) * L);
+        auto h0 = hn::Zero(d);
+        for (int32_t y = y0; y < y1; ++y, column += pitch) step(column, c0, h0);
+        finish(v, c0, h0);
     }
 #endif
 }
