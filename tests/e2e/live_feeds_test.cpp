@@ -170,16 +170,18 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
         const int port = freePort(SOCK_DGRAM);
         Lumaqc lumaqc(
             {"udp://127.0.0.1:" + std::to_string(port), "--quiet", "--no-log", "--stall-timeout",
-             "5", "--profile", "default", "--exec-on-event", "cat >> hook.jsonl"},
+             "15", "--profile", "default", "--exec-on-event", "cat >> hook.jsonl"},
             dir_.path());
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int i = 0; i < 2; ++i) {
             const auto args = source(row.sizes[i], "1.5", udpOutput(port), row.codecs[i]);
             ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
         }
-        ASSERT_TRUE(waitFor(10, [&] { return count("open", "format_change") == 1; }))
+        ASSERT_TRUE(waitFor(30, [&] { return count("open", "format_change") == 1; }))
             << lumaqc.err();
-        EXPECT_EQ(count("open", "signal_loss"), 0u);  // followed at once, not after a stall
+        // Followed at once, not after a stall. The stall timeout is wide so that
+        // a slow start of the second sender on a busy machine is not a loss.
+        EXPECT_EQ(count("open", "signal_loss"), 0u);
         lumaqc.signal(SIGTERM);
         EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
         const std::string err = lumaqc.err();
