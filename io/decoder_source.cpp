@@ -720,9 +720,9 @@ class DecoderSource : public FrameSource {
             static_cast<unsigned>(packet.stream_index) >= format_->nb_streams) {
             return;
         }
-        const int64_t end =
-            av_rescale_q(packet.pts + packet.duration,
-                         format_->streams[packet.stream_index]->time_base, AV_TIME_BASE_Q);
+        const int64_t end = av_rescale_q(packet.pts + packet.duration,
+                                         format_->streams[packet.stream_index]->time_base,
+                                         AVRational{1, AV_TIME_BASE});
         if (lastEnd_ == AV_NOPTS_VALUE || end > lastEnd_) lastEnd_ = end;
     }
 
