@@ -143,25 +143,40 @@ void benchReadAvx2(benchmark::State& state, const BenchFrames* f) {
 
 // One indicator, or its plain composition, as the frame loop calls it: a
 // temporal state of its own, blur's hint carried from call to call; with
-// `changes`, where temporal activity leaves flickering's block changes.
+// `changes`, where temporal activity leaves flickering's block changes; with
+// `shared`, the frame's block statistics already there (the indicator's own
+// work when another one has computed them).
 void benchCompute(benchmark::State& state, const BenchFrames* f,
-                  double (*compute)(const FrameContext&), bool changes) {
+                  double (*compute)(const FrameContext&), bool changes, bool shared) {
     TemporalState temporal = createTemporalState(f->w, f->h);
     BlurState hint;
     const FrameValues values{};
     std::vector<uint8_t> blocks(changes ? flickeringBlocks(f->w, f->h) : 0);
-    const FrameContext frame{&f->curImage,
-                             &f->prevImage,
-                             &temporal,
-                             &hint,
-                             25.0,
-                             &values,
-                             changes ? blocks.data() : nullptr};
+    FrameContext frame{&f->curImage,
+                       &f->prevImage,
+                       &temporal,
+                       &hint,
+                       25.0,
+                       &values,
+                       changes ? blocks.data() : nullptr};
+    BlockStats stats;
+    if (shared) computeBlockStats(f->curImage, stats);
+    frame.blockStats = shared ? &stats : nullptr;
     for (auto _ : state) {
         benchmark::DoNotOptimize(compute(frame));
     }
     setRates(state, *f);
     freeTemporalState(temporal);
+}
+
+// The block statistics that noise, contrast, exposure and blackout share.
+void benchBlockStats(benchmark::State& state, const BenchFrames* f) {
+    BlockStats stats;
+    for (auto _ : state) {
+        computeBlockStats(f->curImage, stats);
+        benchmark::DoNotOptimize(stats.sum);
+    }
+    setRates(state, *f);
 }
 
 // All fifteen indicators of one frame, as the single-thread frame loop runs
@@ -215,19 +230,27 @@ int main(int argc, char** argv) {
         for (const IndicatorInfo& info : indicatorRegistry()) {
             if (info.id == kFreezing) continue;  // a comparison of two values, nothing to time
             benchmark::RegisterBenchmark((std::string("Indicator/") + info.key + "/" + s).c_str(),
-                                         benchCompute, p, info.compute, false)
+                                         benchCompute, p, info.compute, false, false)
+                ->Unit(benchmark::kMicrosecond);
+        }
+        benchmark::RegisterBenchmark(("Indicator/block_stats/" + s).c_str(), benchBlockStats, p)
+            ->Unit(benchmark::kMicrosecond);
+        for (const IndicatorId id : {kNoise, kContrast, kExposure, kBlackout}) {
+            benchmark::RegisterBenchmark(
+                (std::string("Indicator/") + indicatorKey(id) + "+stats/" + s).c_str(),
+                benchCompute, p, indicatorInfo(id).compute, false, true)
                 ->Unit(benchmark::kMicrosecond);
         }
         // The pass the frame loops make: temporal activity with flickering's
         // block changes (flickering then only updates its state).
         benchmark::RegisterBenchmark(("Indicator/temporal_activity+changes/" + s).c_str(),
                                      benchCompute, p, indicatorInfo(kTemporalActivity).compute,
-                                     true)
+                                     true, false)
             ->Unit(benchmark::kMicrosecond);
         for (const reference::ReferenceInfo& r : reference::registry()) {
             benchmark::RegisterBenchmark(
                 (std::string("Reference/") + indicatorKey(r.id) + "/" + s).c_str(), benchCompute, p,
-                r.compute, false)
+                r.compute, false, false)
                 ->Unit(benchmark::kMicrosecond);
         }
     }

@@ -41,6 +41,8 @@ const FrameValues& Engine::analyze() {
     frame.temporal = &temporal_;
     frame.blur = &blur_;
     frame.flickerChanges = flickerChanges_.data();
+    blockStats_.ready = false;
+    frame.blockStats = &blockStats_;
     frame.fps = fps_;
     frame.values = &values_;
     values_.fill(0.0);
@@ -61,6 +63,8 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.previous = previous;
     frame.blur = &worker.blur;
     frame.flickerChanges = flickerChanges;
+    worker.blockStats.ready = false;
+    frame.blockStats = &worker.blockStats;
     frame.fps = fps_;
     frame.values = &values;
     values.fill(0.0);

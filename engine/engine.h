@@ -74,10 +74,13 @@ class Engine {
     // frame is read into input() and analysed.
     const Image& analysed() const { return previous_.image(); }
 
-    // What one thread of the parallel loop keeps: blur's hint and the time
-    // of its own calls.
+    // What one thread of the parallel loop keeps: blur's hint, the shared
+    // block statistics and the time of its own calls. The statistics are
+    // computed once per frame, by the first spatial indicator that reads
+    // them, and their time counts as that indicator's (exposure's).
     struct Worker {
         BlurState blur;
+        BlockStats blockStats;  // of the frame being computed
         IndicatorSeconds seconds{};
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
@@ -113,6 +116,7 @@ class Engine {
     Picture previous_;
     TemporalState temporal_;
     BlurState blur_;
+    BlockStats blockStats_;                // analyze()'s
     std::vector<uint8_t> flickerChanges_;  // analyze()'s, from one stage to the next
     FrameValues values_{};
     IndicatorSeconds seconds_{};

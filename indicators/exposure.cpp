@@ -1,6 +1,7 @@
 // Exposure: mean luma of the four darkest and the four brightest 8x8 blocks.
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "indicators/blockRows.h"
@@ -29,9 +30,10 @@ void insertSorted(double (&list)[nBlSum], double s, Before before) {
     }
 }
 
-}  // namespace
-
-double exposure(const Image& img) {
+// Exposure from the sums of the blocks it visits, given one block row at a
+// time: rowSums(by, blocksX) points at the first blocksX sums of block row by.
+template <typename RowSums>
+double exposureOf(int32_t w, int32_t h, RowSums rowSums) {
     double darkest[nBlSum];    // ascending
     double brightest[nBlSum];  // descending
     for (int32_t k = 0; k < nBlSum; ++k) {
@@ -41,26 +43,25 @@ double exposure(const Image& img) {
 
     // Strict bounds: the last block column and row are not visited when the
     // side is a multiple of 8; sides of 8 or less visit nothing.
-    const int32_t w = img.w;
-    const int32_t h = img.h;
     const int32_t blocksX = w > B ? (w - 1) / B : 0;
     const int32_t blocksY = h > B ? (h - 1) / B : 0;
     if (blocksX > 0 && blocksY > 0) {
-        // Block sums one block row at a time; a sum enters a list only when
-        // it is strictly beyond the list's last entry (an equal one would
-        // leave the same values). The lists hold the same values whatever
-        // order the blocks are visited in.
-        thread_local std::vector<uint64_t> sums;
-        if (sums.size() < static_cast<size_t>(blocksX)) sums.resize(static_cast<size_t>(blocksX));
-        const std::ptrdiff_t stride = w;
+        // A sum enters a list only when it is strictly beyond the list's last
+        // entry (an equal one would leave the same values). The lists hold
+        // the same values whatever order the blocks are visited in.
         // The last entries of the two lists as integers (block sums are
         // whole numbers below 2^14), for a quick test of each block.
         auto darkLimit = static_cast<uint64_t>(darkest[nBlSum - 1]);
         auto brightLimit = static_cast<uint64_t>(brightest[nBlSum - 1]);
         for (int32_t by = 0; by < blocksY; ++by) {
-            const uint64_t* row = sums.data();
-            blockRowSums8(img.data + static_cast<std::ptrdiff_t>(by) * B * stride, stride, blocksX,
-                          sums.data());
+            const auto* row = rowSums(by, blocksX);
+            // A row whose sums all lie within the limits changes nothing.
+            if constexpr (std::is_same_v<decltype(row), const uint32_t*>) {
+                uint32_t low = 0;
+                uint32_t high = 0;
+                valueRange(row, static_cast<size_t>(blocksX), &low, &high);
+                if (low >= darkLimit && high <= brightLimit) continue;
+            }
             for (int32_t bx = 0; bx < blocksX; ++bx) {
                 const uint64_t v = row[bx];
                 if (v >= darkLimit && v <= brightLimit) continue;
@@ -81,6 +82,26 @@ double exposure(const Image& img) {
     for (int32_t k = 0; k < nBlSum; ++k) total += darkest[k];
     for (int32_t k = 0; k < nBlSum; ++k) total += brightest[k];
     return total / (2.0 * nBlSum * B * B);
+}
+
+}  // namespace
+
+double exposure(const Image& img) {
+    // Block sums one block row at a time.
+    thread_local std::vector<uint64_t> sums;
+    const std::ptrdiff_t stride = img.w;
+    return exposureOf(img.w, img.h, [&](int32_t by, int32_t blocksX) {
+        if (sums.size() < static_cast<size_t>(blocksX)) sums.resize(static_cast<size_t>(blocksX));
+        blockRowSums8(img.data + static_cast<std::ptrdiff_t>(by) * B * stride, stride, blocksX,
+                      sums.data());
+        return sums.data();
+    });
+}
+
+double exposure(const BlockStats& stats) {
+    return exposureOf(stats.w, stats.h, [&](int32_t by, int32_t) {
+        return stats.sums.data() + static_cast<size_t>(by) * static_cast<size_t>(stats.blocksX);
+    });
 }
 
 }  // namespace lumaqc

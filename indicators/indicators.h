@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "indicators/blockStats.h"
 #include "tools/definitions.h"
 
 namespace lumaqc {
@@ -72,6 +73,14 @@ void noiseDeviationFloorsAndRounds(const uint32_t* spreads, size_t n, uint8_t* f
 double slice(const Image& img);
 uint8_t blackout(const Image& img);
 double contrastRMS(const Image& img);
+
+// The same indicators from the block statistics of the picture
+// (computeBlockStats), as the frame loops share them; each gives the bits
+// of the standalone function. Noise also reads the picture's samples.
+double noise(const Image& img, const BlockStats& stats);
+double exposure(const BlockStats& stats);
+uint8_t blackout(const BlockStats& stats);
+double contrastRMS(const BlockStats& stats);
 
 // Maps a blockiness value onto an opinion-score scale: (v * 17.86 - 10.38) / 2,
 // clipped below at 0 (values up to about 0.5812 map to 0).

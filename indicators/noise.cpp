@@ -1,9 +1,9 @@
 // Noise: residual of a Gaussian smoothing over the blocks whose local
 // deviation lies at the frame's most common level.
 //
-// The 8x8 block deviations come from one vector pass of integer sums; each
-// block keeps only the floor and the rounding of its deviation, which
-// integer comparisons on the block's spread decide exactly (no division or
+// The 8x8 block deviations come from the block statistics (integer sums and
+// sums of squares, blockStats.h); each block keeps only the floor and the rounding of its
+// deviation, which integer comparisons on the block's spread decide exactly (no division or
 // double-precision square root per block). The selected blocks are smoothed
 // and measured straight from the picture, several blocks at once (one block
 // per vector lane), without a container strip or filtered pictures, every
@@ -59,26 +59,6 @@ inline void floorAndRound(uint32_t n, uint8_t& floorOut, uint8_t& roundOut) {
     roundOut = static_cast<uint8_t>((j + 1) >> 1);
 }
 
-// Spreads of blocks bx0 .. bx1-1 of block row `by`.
-inline void spreadsPlain(const uint8_t* src, int32_t w, int32_t bx0, int32_t bx1, int32_t by,
-                         uint32_t* spreads) {
-    const int32_t n = NOISE_BLOCKSIZE * NOISE_BLOCKSIZE;
-    for (int32_t bx = bx0; bx < bx1; ++bx) {
-        uint32_t sum = 0;
-        uint32_t squares = 0;
-        for (int32_t r = 0; r < NOISE_BLOCKSIZE; ++r) {
-            const uint8_t* p =
-                src + static_cast<size_t>(by * NOISE_BLOCKSIZE + r) * static_cast<size_t>(w) +
-                static_cast<size_t>(bx) * NOISE_BLOCKSIZE;
-            for (int32_t i = 0; i < NOISE_BLOCKSIZE; ++i) {
-                sum += p[i];
-                squares += static_cast<uint32_t>(p[i]) * p[i];
-            }
-        }
-        spreads[bx] = static_cast<uint32_t>(n) * squares - sum * sum;
-    }
-}
-
 // Sample standard deviation of the smoothing residual over the interior of
 // the 8x8 block whose top-left sample is `block` (rows `stride` apart), in
 // the order of the plain composition: each smoothed value is the kernel's
@@ -119,59 +99,6 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace noise_detail;
-
-// Block row `by`: the spread of each of its blocksX 8x8 blocks.
-void BlockRowSpreads(const uint8_t* HWY_RESTRICT src, int32_t w, int32_t blocksX, int32_t by,
-                     uint32_t* HWY_RESTRICT spreads) {
-#if HWY_TARGET == HWY_SCALAR
-    spreadsPlain(src, w, 0, blocksX, by, spreads);
-#else
-    // One block per 64-bit part of a vector of samples: the 64-bit sums of 8
-    // samples are the block sums; squares are summed in pairs into 32-bit
-    // lanes (two per block), so every lane keeps its own samples.
-    auto blocksOf = [&](auto d8, int32_t bx0) {
-        const hn::Repartition<uint16_t, decltype(d8)> d16;
-        const hn::Repartition<int16_t, decltype(d8)> di16;
-        const hn::Repartition<int32_t, decltype(d8)> di32;
-        const hn::Repartition<uint32_t, decltype(d8)> d32;
-        const hn::Repartition<uint64_t, decltype(d8)> d64;
-        const auto lowByte = hn::Set(d16, 0x00FF);
-        auto sum = hn::Zero(d64);
-        auto sq0 = hn::Zero(di32);
-        auto sq1 = hn::Zero(di32);
-        const uint8_t* p = src +
-                           static_cast<size_t>(by * NOISE_BLOCKSIZE) * static_cast<size_t>(w) +
-                           static_cast<size_t>(bx0) * NOISE_BLOCKSIZE;
-        for (int32_t r = 0; r < NOISE_BLOCKSIZE; ++r, p += w) {
-            const auto v = hn::LoadU(d8, p);
-            sum = hn::Add(sum, hn::SumsOf8(v));
-            const auto wide = hn::BitCast(d16, v);
-            const auto lo = hn::BitCast(di16, hn::And(wide, lowByte));
-            const auto hi = hn::BitCast(di16, hn::ShiftRight<8>(wide));
-            sq0 = hn::ReorderWidenMulAccumulate(di32, lo, lo, sq0, sq1);
-            sq0 = hn::ReorderWidenMulAccumulate(di32, hi, hi, sq0, sq1);
-        }
-        const auto sq64 = hn::BitCast(d64, hn::RearrangeToOddPlusEven(sq0, sq1));
-        const auto squares =
-            hn::Add(hn::And(sq64, hn::Set(d64, 0xFFFFFFFFu)), hn::ShiftRight<32>(sq64));
-        // Block sums are below 2^15: the even 32-bit halves hold them whole.
-        const auto sumHalves = hn::BitCast(d32, sum);
-        const auto spread = hn::Sub(hn::ShiftLeft<6>(squares), hn::MulEven(sumHalves, sumHalves));
-        HWY_ALIGN uint64_t out[HWY_MAX_BYTES / sizeof(uint64_t)];
-        hn::Store(spread, d64, out);
-        for (size_t b = 0; b < hn::Lanes(d64); ++b) {
-            spreads[bx0 + static_cast<int32_t>(b)] = static_cast<uint32_t>(out[b]);
-        }
-    };
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Full128<uint8_t> d8Pair;
-    const int32_t perVector = static_cast<int32_t>(hn::Lanes(d8)) / NOISE_BLOCKSIZE;
-    int32_t bx = 0;
-    for (; bx + perVector <= blocksX; bx += perVector) blocksOf(d8, bx);
-    for (; bx + 2 <= blocksX; bx += 2) blocksOf(d8Pair, bx);
-    spreadsPlain(src, w, bx, blocksX, by, spreads);
-#endif
-}
 
 // Floor and rounding of the deviation of each of the n blocks whose spreads
 // are given, as floorAndRound gives them: J from a single-precision square
@@ -282,7 +209,6 @@ HWY_AFTER_NAMESPACE();
 namespace lumaqc {
 
 namespace noise_simd {
-HWY_EXPORT(BlockRowSpreads);
 HWY_EXPORT(FloorsAndRounds);
 HWY_EXPORT(ResidualDeviations);
 }  // namespace noise_simd
@@ -296,9 +222,11 @@ namespace {
 
 using namespace noise_detail;
 
-// Reused from frame to frame by each thread: the floor and the rounding of
-// every block's deviation, the selected blocks and their residual deviations.
+// Reused from frame to frame by each thread: the block statistics of the
+// standalone function, the floor and the rounding of every block's
+// deviation, the selected blocks and their residual deviations.
 struct NoiseScratch {
+    BlockStats stats;
     std::vector<uint32_t> spreads;
     std::vector<uint8_t> floors;
     std::vector<uint8_t> rounds;
@@ -353,9 +281,15 @@ int32_t histogramMode(const uint8_t* bins, size_t n, uint32_t* hist) {
 }  // namespace
 
 double noise(const Image& img) {
+    BlockStats& stats = scratch().stats;
+    computeBlockStats(img, stats);
+    return noise(img, stats);
+}
+
+double noise(const Image& img, const BlockStats& stats) {
     const int32_t B = NOISE_BLOCKSIZE;
-    const int32_t W8 = static_cast<int32_t>(static_cast<uint32_t>(img.w) >> 3);
-    const int32_t H8 = static_cast<int32_t>(static_cast<uint32_t>(img.h) >> 3);
+    const int32_t W8 = stats.blocksX;
+    const int32_t H8 = stats.blocksY;
     // No whole block: the centre is undefined and the frame counts as clean.
     if (W8 == 0 || H8 == 0) return 0.0;
 
@@ -369,11 +303,11 @@ double noise(const Image& img) {
 
     // 1-3. Sample standard deviation of every 8x8 block, the histogram of the
     // rounded deviations and its mode.
-    for (int32_t by = 0; by < H8; ++by) {
-        const size_t row = static_cast<size_t>(by) * static_cast<size_t>(W8);
-        HWY_DYNAMIC_DISPATCH(noise_simd::BlockRowSpreads)
-        (img.data, img.w, W8, by, sc.spreads.data() + row);
-    }
+    // A block's spread, 64 * (sum of squares) - sum^2, is below 2^27.
+    const uint32_t* sums = stats.sums.data();
+    const uint32_t* squares = stats.squares.data();
+    uint32_t* spreads = sc.spreads.data();
+    for (size_t k = 0; k < nBlocks; ++k) spreads[k] = (squares[k] << 6) - sums[k] * sums[k];
     noiseDeviationFloorsAndRounds(sc.spreads.data(), nBlocks, sc.floors.data(), sc.rounds.data());
     uint32_t hist[HISTOGRAM_ENTRIES];
     const int32_t mode = histogramMode(sc.rounds.data(), nBlocks, hist);

@@ -17,6 +17,13 @@ double computeFreezing(const FrameContext& c) {
     return freezing((*c.values)[kTemporalActivity], blackoutFlag(*c.values), c.fps, *c.temporal);
 }
 
+// The frame's shared block statistics, computed by the first indicator that
+// reads them.
+const BlockStats& blockStatsOf(const FrameContext& c) {
+    if (!c.blockStats->ready) computeBlockStats(*c.current, *c.blockStats);
+    return *c.blockStats;
+}
+
 constexpr NoValueRule kNotFiniteOnly{};
 constexpr NoValueRule kMinusOne{.minusOne = true};
 
@@ -136,7 +143,10 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Truncated,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return exposure(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.blockStats != nullptr ? exposure(blockStatsOf(c)) : exposure(*c.current);
+             },
          .text = {.consoleLabel = "Exposure(bri)",
                   .logLabel = "Exposure(bri)",
                   .consoleHeaderTabs = 1,
@@ -170,7 +180,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return noise(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.blockStats != nullptr ? noise(*c.current, blockStatsOf(c))
+                                                : noise(*c.current);
+             },
          .text = {.consoleLabel = "Noise",
                   .logLabel = "Noise",
                   .consoleHeaderTabs = 1,
@@ -204,7 +218,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Flag,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return static_cast<double>(blackout(*c.current)); },
+         .compute =
+             [](const FrameContext& c) {
+                 return static_cast<double>(c.blockStats != nullptr ? blackout(blockStatsOf(c))
+                                                                    : blackout(*c.current));
+             },
          .text = {.consoleLabel = "Blackout",
                   .logLabel = "Blackout",
                   .consoleHeaderTabs = 1,
@@ -221,7 +239,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return contrastRMS(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.blockStats != nullptr ? contrastRMS(blockStatsOf(c))
+                                                : contrastRMS(*c.current);
+             },
          .text = {.consoleLabel = "Contrast",
                   .logLabel = "Contrast",
                   .consoleHeaderTabs = 1,

@@ -49,6 +49,12 @@ struct FrameContext {
     // the pictures, and flickering (sequential) updates its state from them.
     // Without them each reads the pictures itself.
     uint8_t* flickerChanges = nullptr;
+    // The block statistics of the current picture, shared by the spatial
+    // indicators that read them (noise, contrast, exposure, blackout), or
+    // null: the caller clears `ready` before each frame, and the first of
+    // them to run computes them there (its time includes the pass). Without
+    // them each computes what it needs itself.
+    BlockStats* blockStats = nullptr;
 };
 
 // How an indicator shows in the console table, the log and the timing

@@ -374,7 +374,8 @@ const std::vector<Sequence>& sequences() {
 // returns the bits of every value; `states` receives the temporal state after
 // each frame.
 std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(const FrameContext&),
-                          BlurState* blur, std::vector<std::vector<uint8_t>>& states) {
+                          BlurState* blur, std::vector<std::vector<uint8_t>>& states,
+                          BlockStats* stats = nullptr) {
     TemporalState temporal = createTemporalState(s.w, s.h);
     if (s.prepare) s.prepare(temporal);
     const size_t blocks =
@@ -386,6 +387,8 @@ std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(cons
         const Image current{s.w, s.h, const_cast<uint8_t*>(s.frames[t].data())};
         const Image previous{s.w, s.h, const_cast<uint8_t*>(s.frames[t > 0 ? t - 1 : 0].data())};
         FrameContext frame{&current, &previous, &temporal, blur, 25.0, &values};
+        frame.blockStats = stats;
+        if (stats != nullptr) stats->ready = false;
         bits.push_back(std::bit_cast<uint64_t>(compute(frame)));
         std::vector<uint8_t> state(temporal.switchCounters.data,
                                    temporal.switchCounters.data + blocks);
@@ -429,20 +432,25 @@ TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
         std::string error;
         ASSERT_TRUE(forceSimdTarget(target, error)) << error;
         BlurState hint;  // carried through every sequence, as from frame to frame
+        BlockStats stats;
         std::vector<std::vector<uint8_t>> states;
         for (size_t i = 0; i < sequences().size(); ++i) {
             const Sequence& s = sequences()[i];
             if (!tested(s)) continue;
             // Temporal activity and flickering also as the frame loops run
-            // them: the block changes first, then the update from them.
+            // them: the block changes first, then the update from them; the
+            // spatial ones also from shared block statistics (one object for
+            // every size, as a thread keeps it).
             for (const bool split : {false, true}) {
                 const bool temporal = plain.id == kTemporalActivity;
-                if (split && plain.id != kFlickering && !temporal) continue;
+                const bool shared = split && fast.stage == Stage::Spatial;
+                if (split && plain.id != kFlickering && !temporal && !shared) continue;
                 const std::string what = target + ", " + s.name + (split ? " (split)" : "");
-                const auto compute = !split     ? fast.compute
-                                     : temporal ? temporalActivityWithChanges
-                                                : flickeringInTwoSteps;
-                const std::vector<uint64_t> bits = run(s, fast.stage, compute, &hint, states);
+                const auto compute = !split || shared ? fast.compute
+                                     : temporal       ? temporalActivityWithChanges
+                                                      : flickeringInTwoSteps;
+                const std::vector<uint64_t> bits =
+                    run(s, fast.stage, compute, &hint, states, shared ? &stats : nullptr);
                 for (size_t t = 0; t < bits.size(); ++t) {
                     EXPECT_EQ(bits[t], expected[i][t]) << what << ", value " << t;
                     EXPECT_EQ(states[t], expectedStates[i][t]) << what << ", state " << t;

@@ -1,0 +1,45 @@
+// The integer statistics of a picture's 8x8 blocks, read in one vector pass
+// and shared by the indicators that need them: noise (each block's spread),
+// contrast (the picture's totals), exposure and blackout (block means).
+// The frame loops compute them once per frame, for the first indicator that
+// asks (FrameContext::blockStats); each indicator's standalone function
+// computes them, or what it needs of them, itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tools/definitions.h"
+
+namespace lumaqc {
+
+struct BlockStats {
+    int32_t w = 0;  // the picture's size
+    int32_t h = 0;
+    int32_t blocksX = 0;  // whole 8x8 blocks across (w / 8) and down (h / 8)
+    int32_t blocksY = 0;
+    // Per block, row by row (block (bx, by) at by * blocksX + bx): the sum of
+    // its 64 samples and the sum of their squares. The vectors may be longer.
+    std::vector<uint32_t> sums;
+    std::vector<uint32_t> squares;
+    // Every sample of the picture, inside whole blocks or not.
+    uint64_t sum = 0;
+    uint64_t squareSum = 0;
+    // Set when the statistics are those of the frame's current picture; the
+    // engine clears it before each frame.
+    bool ready = false;
+};
+
+// Fills `stats` with the statistics of `img` and sets ready. The vectors
+// grow when needed and never shrink, so a picture size repeated from frame
+// to frame allocates nothing. Throws std::bad_alloc.
+void computeBlockStats(const Image& img, BlockStats& stats);
+
+// The sum and the sum of squares of n contiguous samples.
+void sampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares);
+
+// The least and the greatest of n >= 1 values (block sums, say).
+void valueRange(const uint32_t* p, size_t n, uint32_t* low, uint32_t* high);
+
+}  // namespace lumaqc
