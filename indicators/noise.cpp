@@ -104,8 +104,12 @@ using namespace noise_detail;
 // are given, as floorAndRound gives them: J from a single-precision square
 // root (off by at most one), corrected by exact integer comparisons with
 // one multiplication (1008 x is (x << 10) - (x << 4)).
-void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HWY_RESTRICT floors,
-                     uint8_t* HWY_RESTRICT rounds) {
+// With kFromSums, `values` holds the blocks' sums, and each spread is
+// 64 * squares - sum^2; otherwise it holds the spreads.
+template <bool kFromSums>
+HWY_INLINE void FloorsAndRoundsOf(const uint32_t* HWY_RESTRICT values,
+                                  const uint32_t* HWY_RESTRICT squares, size_t n,
+                                  uint8_t* HWY_RESTRICT floors, uint8_t* HWY_RESTRICT rounds) {
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<float> df;
@@ -118,8 +122,12 @@ void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HW
     for (; i + N <= n; i += N) {
         // Spreads are below 2^27: they fit a signed lane, and so does
         // 1008 (J + 1)^2 for J up to 258.
-        const auto spread =
-            hn::BitCast(di, hn::LoadU(hn::Rebind<uint32_t, decltype(df)>(), spreads + i));
+        const hn::Rebind<uint32_t, decltype(df)> du;
+        auto loaded = hn::LoadU(du, values + i);
+        if constexpr (kFromSums) {
+            loaded = hn::Sub(hn::ShiftLeft<6>(hn::LoadU(du, squares + i)), hn::Mul(loaded, loaded));
+        }
+        const auto spread = hn::BitCast(di, loaded);
         const auto j = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, spread), inverse)));
         // Masks are -1 where true. When j is one too large, 1008 j^2 > N
         // (and then 1008 (j + 1)^2 > N as well); when it is one too small,
@@ -134,7 +142,22 @@ void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HW
         hn::StoreU(hn::DemoteTo(d8, hn::ShiftRight<1>(hn::Add(exact, one))), d8, rounds + i);
     }
 #endif
-    for (; i < n; ++i) floorAndRound(spreads[i], floors[i], rounds[i]);
+    for (; i < n; ++i) {
+        const uint32_t spread = kFromSums ? (squares[i] << 6) - values[i] * values[i] : values[i];
+        floorAndRound(spread, floors[i], rounds[i]);
+    }
+}
+
+void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HWY_RESTRICT floors,
+                     uint8_t* HWY_RESTRICT rounds) {
+    FloorsAndRoundsOf<false>(spreads, nullptr, n, floors, rounds);
+}
+
+// The same from the blocks' sums and sums of squares.
+void FloorsAndRoundsFromSums(const uint32_t* HWY_RESTRICT sums,
+                             const uint32_t* HWY_RESTRICT squares, size_t n,
+                             uint8_t* HWY_RESTRICT floors, uint8_t* HWY_RESTRICT rounds) {
+    FloorsAndRoundsOf<true>(sums, squares, n, floors, rounds);
 }
 
 // Residual deviations of the n blocks whose top-left samples lie at
@@ -210,6 +233,7 @@ namespace lumaqc {
 
 namespace noise_simd {
 HWY_EXPORT(FloorsAndRounds);
+HWY_EXPORT(FloorsAndRoundsFromSums);
 HWY_EXPORT(ResidualDeviations);
 }  // namespace noise_simd
 
@@ -227,7 +251,6 @@ using namespace noise_detail;
 // deviation, the selected blocks and their residual deviations.
 struct NoiseScratch {
     BlockStats stats;
-    std::vector<uint32_t> spreads;
     std::vector<uint8_t> floors;
     std::vector<uint8_t> rounds;
     std::vector<size_t> offsets;
@@ -296,19 +319,14 @@ double noise(const Image& img, const BlockStats& stats) {
     NoiseScratch& sc = scratch();
     const size_t nBlocks = static_cast<size_t>(W8) * static_cast<size_t>(H8);
     if (sc.floors.size() < nBlocks) {
-        sc.spreads.resize(nBlocks);
         sc.floors.resize(nBlocks);
         sc.rounds.resize(nBlocks);
     }
 
     // 1-3. Sample standard deviation of every 8x8 block, the histogram of the
     // rounded deviations and its mode.
-    // A block's spread, 64 * (sum of squares) - sum^2, is below 2^27.
-    const uint32_t* sums = stats.sums.data();
-    const uint32_t* squares = stats.squares.data();
-    uint32_t* spreads = sc.spreads.data();
-    for (size_t k = 0; k < nBlocks; ++k) spreads[k] = (squares[k] << 6) - sums[k] * sums[k];
-    noiseDeviationFloorsAndRounds(sc.spreads.data(), nBlocks, sc.floors.data(), sc.rounds.data());
+    HWY_DYNAMIC_DISPATCH(noise_simd::FloorsAndRoundsFromSums)
+    (stats.sums.data(), stats.squares.data(), nBlocks, sc.floors.data(), sc.rounds.data());
     uint32_t hist[HISTOGRAM_ENTRIES];
     const int32_t mode = histogramMode(sc.rounds.data(), nBlocks, hist);
 
