@@ -1,7 +1,9 @@
 #!/bin/sh
 # Files per second on an archive: lumaqc-batch on this machine's cores
 # against a plain serial shell loop that runs lumaqc once per file with one
-# thread (each writing the same JSON document).
+# thread (each writing the same JSON document). A video file is decoded on a
+# thread of its own beside the analysis, so that loop uses a second core; the
+# same loop pinned to one core (taskset, when installed) is timed as well.
 #
 #   bench/batch_throughput.sh [-b BUILD_DIR] [-n FILES] [-s WIDTHxHEIGHT] [-f FRAMES] [-r RUNS]
 #                             [-S SUMMARY]
@@ -72,6 +74,9 @@ timed() {
 }
 best_loop=""
 best_batch=""
+best_core=""
+pin=""
+command -v taskset > /dev/null && pin="taskset -c 0"
 run=0
 while [ "$run" -lt "$runs" ]; do
     rm -rf "$work/loop" "$work/batch"
@@ -90,6 +95,16 @@ while [ "$run" -lt "$runs" ]; do
         best_batch=$batch
         best_batch_cpu=$batch_cpu
     fi
+    if [ -n "$pin" ]; then
+        rm -rf "$work/loop"
+        mkdir "$work/loop"
+        timed core $pin sh "$work/loop.sh" "$build/lumaqc" "$work"
+        read -r core core_cpu < "$work/core.s"
+        echo "run $((run + 1)): shell loop on one core $core s ($core_cpu s CPU)"
+        if [ -z "$best_core" ] || [ "$(calc "$core < $best_core")" = 1 ]; then
+            best_core=$core
+        fi
+    fi
     run=$((run + 1))
 done
 rows=$(($(wc -l < "$work/batch/catalog.csv") - 1))
@@ -99,6 +114,15 @@ printf "shell loop over lumaqc:  %.1f files/s (%.2f s, %.2f s CPU)\n" \
 printf "lumaqc-batch:            %.1f files/s (%.2f s, %.2f s CPU)\n" \
     "$(calc "$files / $best_batch")" "$best_batch" "$best_batch_cpu"
 printf "batch / loop: %.2f\n" "$(calc "$best_loop / $best_batch")"
+if [ -n "$best_core" ]; then
+    printf "shell loop on one core:  %.1f files/s (%.2f s); batch / that loop: %.2f\n" \
+        "$(calc "$files / $best_core")" "$best_core" "$(calc "$best_core / $best_batch")"
+fi
 printf '%-46s %s\n' "lumaqc-batch / serial loop, $files x $size" \
     "$(awk "BEGIN { printf \"%.2f\", $best_loop / $best_batch }") wall-clock ($(awk "BEGIN { printf \"%.1f\", $files / $best_batch }") against $(awk "BEGIN { printf \"%.1f\", $files / $best_loop }") files/s), CPU time $best_batch_cpu s against $best_loop_cpu s" \
     >> "$summary"
+if [ -n "$best_core" ]; then
+    printf '%-46s %s\n' "lumaqc-batch / the loop pinned to one core" \
+        "$(awk "BEGIN { printf \"%.2f\", $best_core / $best_batch }") wall-clock ($(awk "BEGIN { printf \"%.1f\", $files / $best_core }") files/s on one core)" \
+        >> "$summary"
+fi
