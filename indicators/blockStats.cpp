@@ -13,6 +13,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "indicators/square_sums-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace lumaqc::block_stats_simd {
 namespace HWY_NAMESPACE {
@@ -134,18 +136,13 @@ void SampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares) {
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint64_t, decltype(d8)> d64;
-    const hn::Repartition<int16_t, decltype(d8)> d16;
-    const hn::Repartition<uint16_t, decltype(d8)> du16;
     const hn::Repartition<int32_t, decltype(d8)> d32;
     const hn::Repartition<int64_t, decltype(d8)> di64;
-    const hn::Half<decltype(d32)> dh32;
     const size_t lanes = hn::Lanes(d8);
-    // Each vector adds at most 4 * 255^2 to a 32-bit lane (plus as much to
-    // the second accumulator on targets that use it).
+    // Each vector adds at most 4 * 255^2 to a 32-bit lane.
     constexpr size_t FLUSH = 2048;
 
     auto sums = hn::Zero(d64);
-    const auto lowByte = hn::Set(d16, 0xFF);
     auto total = hn::Zero(di64);
     while (i + lanes <= n) {
         auto even = hn::Zero(d32);
@@ -153,16 +150,9 @@ void SampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares) {
         for (size_t k = 0; k < FLUSH && i + lanes <= n; ++k, i += lanes) {
             const auto v = hn::LoadU(d8, p + i);
             sums = hn::Add(sums, hn::SumsOf8(v));
-            // Even and odd samples in 16-bit lanes, without shuffles.
-            const auto pairs = hn::BitCast(d16, v);
-            const auto lo = hn::And(pairs, lowByte);
-            const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
-            even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
-            even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
+            square_sums::HWY_NAMESPACE::AddSquares(d8, v, even, odd);
         }
-        const auto both = hn::Add(even, odd);
-        total = hn::Add(total, hn::PromoteTo(di64, hn::LowerHalf(dh32, both)));
-        total = hn::Add(total, hn::PromoteTo(di64, hn::UpperHalf(dh32, both)));
+        total = square_sums::HWY_NAMESPACE::FoldSquares(d8, even, odd, total);
     }
     s = hn::GetLane(hn::SumOfLanes(d64, sums));
     q = static_cast<uint64_t>(hn::GetLane(hn::SumOfLanes(di64, total)));

@@ -11,6 +11,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "indicators/square_sums-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace lumaqc::temporal_simd {
 namespace HWY_NAMESPACE {
@@ -18,31 +20,8 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET != HWY_SCALAR
-// The squares of a vector of absolute differences `diff`, added pairwise
-// into the 32-bit lanes of `even` and `odd` (even and odd samples in 16-bit
-// lanes, without shuffles). Each call adds at most 4 * 255^2 to a lane.
-template <class D8, class V32>
-HWY_INLINE void AddSquares(D8, hn::Vec<D8> diff, V32& even, V32& odd) {
-    const hn::Repartition<uint16_t, D8> du16;
-    const hn::Repartition<int16_t, D8> d16;
-    const hn::Repartition<int32_t, D8> d32;
-    const auto pairs = hn::BitCast(d16, diff);
-    const auto lo = hn::And(pairs, hn::Set(d16, 0xFF));
-    const auto hi = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, pairs)));
-    even = hn::ReorderWidenMulAccumulate(d32, lo, lo, even, odd);
-    even = hn::ReorderWidenMulAccumulate(d32, hi, hi, even, odd);
-}
-
-// `even` and `odd` folded into the 64-bit lanes of `total`.
-template <class D8, class V32, class V64>
-HWY_INLINE V64 FoldSquares(D8, V32 even, V32 odd, V64 total) {
-    const hn::Repartition<int32_t, D8> d32;
-    const hn::Half<decltype(d32)> dh32;
-    const hn::Repartition<int64_t, D8> d64;
-    const auto both = hn::Add(even, odd);
-    total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
-    return hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
-}
+using square_sums::HWY_NAMESPACE::AddSquares;
+using square_sums::HWY_NAMESPACE::FoldSquares;
 #endif
 
 // Sum of (a - b)^2 over n samples. The squares of absolute differences are
