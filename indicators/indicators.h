@@ -65,11 +65,11 @@ double blur(const Image& img);
 double exposure(const Image& img);
 double interlace(const Image& img);
 double noise(const Image& img);
-// Noise: the floor and the rounding (half away from zero) of the sample
-// standard deviation of n blocks of 64 samples, from each block's spread
+// Noise: twice the sample standard deviation of n blocks of 64 samples,
+// floored (its half floored is the deviation's floor, its half rounded up
+// the deviation's rounding, half away from zero), from each block's spread
 // 64 * (sum of squares) - sum^2 (at most 66,585,600).
-void noiseDeviationFloorsAndRounds(const uint32_t* spreads, size_t n, uint8_t* floors,
-                                   uint8_t* rounds);
+void noiseDoubledDeviations(const uint32_t* spreads, size_t n, uint16_t* doubled);
 double slice(const Image& img);
 uint8_t blackout(const Image& img);
 double contrastRMS(const Image& img);

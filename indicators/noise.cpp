@@ -2,12 +2,15 @@
 // deviation lies at the frame's most common level.
 //
 // The 8x8 block deviations come from the block statistics (integer sums and
-// sums of squares, blockStats.h); each block keeps only the floor and the rounding of its
-// deviation, which integer comparisons on the block's spread decide exactly (no division or
-// double-precision square root per block). The selected blocks are smoothed
-// and measured straight from the picture, several blocks at once (one block
-// per vector lane), without a container strip or filtered pictures, every
-// lane in the same floating-point order as the plain composition.
+// sums of squares, blockStats.h); each block keeps only twice its deviation,
+// floored, which holds both its floor and its rounding and which integer
+// comparisons on the block's spread decide exactly (no division or
+// double-precision square root per block). The histogram counts those, and
+// the selected blocks are found among them a vector at a time. The selected
+// blocks are smoothed and measured straight from the picture, several
+// blocks at once (one block per vector lane), without a container strip or
+// filtered pictures, every lane in the same floating-point order as the
+// plain composition.
 #include "indicators/indicators.h"
 
 #undef HWY_TARGET_INCLUDE
@@ -16,9 +19,11 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -50,13 +55,15 @@ constexpr int32_t INTERIOR = NOISE_BLOCKSIZE - 2 * HALF;
 constexpr uint32_t SPREAD_SCALE = 64 * 63;              // 4032
 constexpr uint32_t HALF_STEP_SCALE = SPREAD_SCALE / 4;  // 1008
 
-// Floor and rounding of the deviation of a block of spread n.
-inline void floorAndRound(uint32_t n, uint8_t& floorOut, uint8_t& roundOut) {
+// J = floor(2 * deviation) of a block of spread n: its floor is J / 2, its
+// rounding (J + 1) / 2. Spreads stay within 66,585,600, so J <= 257 and the
+// rounding <= 129, the last histogram bin (1008 * 258^2 exceeds the range).
+constexpr int32_t kLastDoubled = 257;
+inline uint32_t doubledDeviation(uint32_t n) {
     uint32_t j = static_cast<uint32_t>(std::sqrt(static_cast<double>(n) / HALF_STEP_SCALE));
     while (HALF_STEP_SCALE * (j + 1) * (j + 1) <= n) ++j;
     while (HALF_STEP_SCALE * j * j > n) --j;
-    floorOut = static_cast<uint8_t>(j >> 1);
-    roundOut = static_cast<uint8_t>((j + 1) >> 1);
+    return j;
 }
 
 // Sample standard deviation of the smoothing residual over the interior of
@@ -100,68 +107,114 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace noise_detail;
 
-// Floor and rounding of the deviation of each of the n blocks whose spreads
-// are given, as floorAndRound gives them: J from a single-precision square
-// root (off by at most one), corrected by exact integer comparisons with
-// one multiplication (1008 x is (x << 10) - (x << 4)).
+// J = floor(2 * deviation) of each of the n blocks whose spreads are given,
+// as doubledDeviation gives it. An estimate of the square root, within 0.45
+// of it (the reciprocal square root instructions are good to 2^-11 at
+// least, the portable one to 0.2 %, and the root is at most 257), rounded
+// to the nearest integer, is within one of J; exact integer comparisons with
+// one multiplication (1008 x is (x << 10) - (x << 4)) correct it. A test
+// checks every spread on every target.
 // With kFromSums, `values` holds the blocks' sums, and each spread is
 // 64 * squares - sum^2; otherwise it holds the spreads.
 template <bool kFromSums>
-HWY_INLINE void FloorsAndRoundsOf(const uint32_t* HWY_RESTRICT values,
-                                  const uint32_t* HWY_RESTRICT squares, size_t n,
-                                  uint8_t* HWY_RESTRICT floors, uint8_t* HWY_RESTRICT rounds) {
+HWY_INLINE void DoubledOf(const uint32_t* HWY_RESTRICT values, const uint32_t* HWY_RESTRICT squares,
+                          size_t n, uint16_t* HWY_RESTRICT doubled) {
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<float> df;
     const hn::Rebind<int32_t, decltype(df)> di;
-    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const hn::Rebind<uint32_t, decltype(df)> du;
+    const hn::Rebind<uint16_t, decltype(df)> d16;
+    const hn::Repartition<int16_t, decltype(di)> di16;
     const size_t N = hn::Lanes(df);
     const auto inverse = hn::Set(df, 1.0f / static_cast<float>(HALF_STEP_SCALE));
+    const auto oneF = hn::Set(df, 1.0f);
+    // Adding 2^23 rounds a float from 0 to 2^22 to an integer, which its
+    // low mantissa bits then hold.
+    const auto shift = hn::Set(df, 8388608.0f);
+    const auto shiftBits = hn::BitCast(di, shift);
     const auto one = hn::Set(di, 1);
     auto scaled = [](auto x) { return hn::Sub(hn::ShiftLeft<10>(x), hn::ShiftLeft<4>(x)); };
+    // x^2 for 0 <= x < 2^15 (the upper 16 bits of the lane are zero): one
+    // 16-bit multiply-add, both of its accumulators added.
+    auto square = [&](auto x) {
+        const auto x16 = hn::BitCast(di16, x);
+        auto odd = hn::Zero(di);
+        const auto even = hn::ReorderWidenMulAccumulate(di, x16, x16, hn::Zero(di), odd);
+        return hn::Add(even, odd);
+    };
     for (; i + N <= n; i += N) {
         // Spreads are below 2^27: they fit a signed lane, and so does
-        // 1008 (J + 1)^2 for J up to 258.
-        const hn::Rebind<uint32_t, decltype(df)> du;
-        auto loaded = hn::LoadU(du, values + i);
+        // 1008 (J + 1)^2 for J up to 258. Sums are below 2^14.
+        auto spread = hn::BitCast(di, hn::LoadU(du, values + i));
         if constexpr (kFromSums) {
-            loaded = hn::Sub(hn::ShiftLeft<6>(hn::LoadU(du, squares + i)), hn::Mul(loaded, loaded));
+            const auto q = hn::BitCast(di, hn::LoadU(du, squares + i));
+            spread = hn::Sub(hn::ShiftLeft<6>(q), square(spread));
         }
-        const auto spread = hn::BitCast(di, loaded);
-        const auto j = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, spread), inverse)));
-        // Masks are -1 where true. When j is one too large, 1008 j^2 > N
-        // (and then 1008 (j + 1)^2 > N as well); when it is one too small,
+        // Below 1, the root's estimate is the value itself (J = 0).
+        const auto x = hn::Mul(hn::ConvertTo(df, spread), inverse);
+        const auto root = hn::Mul(x, hn::ApproximateReciprocalSqrt(hn::Max(x, oneF)));
+        const auto j = hn::Sub(hn::BitCast(di, hn::Add(root, shift)), shiftBits);
+        // Masks are -1 where true. When j is too large, 1008 j^2 > N (and
+        // then 1008 (j + 1)^2 > N as well); when it is too small,
         // 1008 (j + 1)^2 <= N.
         const auto jNext = hn::Add(j, one);
-        const auto square = hn::Mul(j, j);
-        const auto nextSquare = hn::Add(square, hn::Add(j, jNext));
-        const auto tooLarge = hn::VecFromMask(di, hn::Gt(scaled(square), spread));
+        const auto jSquare = square(j);
+        const auto nextSquare = hn::Add(jSquare, hn::Add(j, jNext));
+        const auto tooLarge = hn::VecFromMask(di, hn::Gt(scaled(jSquare), spread));
         const auto notTooSmall = hn::VecFromMask(di, hn::Gt(scaled(nextSquare), spread));
         const auto exact = hn::Add(jNext, hn::Add(tooLarge, notTooSmall));
-        hn::StoreU(hn::DemoteTo(d8, hn::ShiftRight<1>(exact)), d8, floors + i);
-        hn::StoreU(hn::DemoteTo(d8, hn::ShiftRight<1>(hn::Add(exact, one))), d8, rounds + i);
+        hn::StoreU(hn::DemoteTo(d16, exact), d16, doubled + i);
     }
 #endif
     for (; i < n; ++i) {
         const uint32_t spread = kFromSums ? (squares[i] << 6) - values[i] * values[i] : values[i];
-        floorAndRound(spread, floors[i], rounds[i]);
+        doubled[i] = static_cast<uint16_t>(doubledDeviation(spread));
     }
 }
 
-void FloorsAndRounds(const uint32_t* HWY_RESTRICT spreads, size_t n, uint8_t* HWY_RESTRICT floors,
-                     uint8_t* HWY_RESTRICT rounds) {
-    FloorsAndRoundsOf<false>(spreads, nullptr, n, floors, rounds);
+void Doubled(const uint32_t* HWY_RESTRICT spreads, size_t n, uint16_t* HWY_RESTRICT doubled) {
+    DoubledOf<false>(spreads, nullptr, n, doubled);
 }
 
 // The same from the blocks' sums and sums of squares.
-void FloorsAndRoundsFromSums(const uint32_t* HWY_RESTRICT sums,
-                             const uint32_t* HWY_RESTRICT squares, size_t n,
-                             uint8_t* HWY_RESTRICT floors, uint8_t* HWY_RESTRICT rounds) {
-    FloorsAndRoundsOf<true>(sums, squares, n, floors, rounds);
+void DoubledFromSums(const uint32_t* HWY_RESTRICT sums, const uint32_t* HWY_RESTRICT squares,
+                     size_t n, uint16_t* HWY_RESTRICT doubled) {
+    DoubledOf<true>(sums, squares, n, doubled);
+}
+
+// Indices of the first values among v[0 .. n-1] equal to lo or lo + 1, in
+// ascending order, at most `limit` of them; returns how many.
+size_t FirstOfPair(const uint16_t* HWY_RESTRICT v, size_t n, uint16_t lo, size_t limit,
+                   uint32_t* HWY_RESTRICT out) {
+    size_t found = 0;
+    size_t k = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint16_t> d;
+    const size_t N = hn::Lanes(d);
+    const auto first = hn::Set(d, lo);
+    const auto second = hn::Set(d, static_cast<uint16_t>(lo + 1));
+    for (; k + N <= n && found < limit; k += N) {
+        const auto x = hn::LoadU(d, v + k);
+        const auto hit = hn::Or(hn::Eq(x, first), hn::Eq(x, second));
+        if (hn::AllFalse(d, hit)) continue;
+        uint8_t bytes[8] = {};  // at most 64 lanes of 16 bits
+        hn::StoreMaskBits(d, hit, bytes);
+        uint64_t bits = 0;
+        for (size_t b = 0; b < sizeof(bytes); ++b) bits |= uint64_t{bytes[b]} << (8 * b);
+        for (; bits != 0 && found < limit; bits &= bits - 1) {
+            out[found++] = static_cast<uint32_t>(k + static_cast<size_t>(std::countr_zero(bits)));
+        }
+    }
+#endif
+    for (; k < n && found < limit; ++k) {
+        if (v[k] == lo || v[k] == lo + 1) out[found++] = static_cast<uint32_t>(k);
+    }
+    return found;
 }
 
 // Residual deviations of the n blocks whose top-left samples lie at
-// src + offsets[k]; out[k] receives block k's.
+// src + offsets[k]; out[k] receives block k's. The kernel is symmetric.
 void ResidualDeviations(const uint8_t* HWY_RESTRICT src, size_t stride,
                         const size_t* HWY_RESTRICT offsets, int32_t n,
                         const double* HWY_RESTRICT kernel, double* HWY_RESTRICT out) {
@@ -171,47 +224,96 @@ void ResidualDeviations(const uint8_t* HWY_RESTRICT src, size_t stride,
     constexpr int32_t B = NOISE_BLOCKSIZE;
     constexpr int32_t K = GAUSSIAN_MASK_SIZE;
     const hn::ScalableTag<double> dd;
-    const hn::Rebind<int32_t, decltype(dd)> di32;
-    const hn::Rebind<uint8_t, decltype(dd)> du8;
+    const hn::RebindToUnsigned<decltype(dd)> du;
     const int32_t D = static_cast<int32_t>(hn::Lanes(dd));
     constexpr int32_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
-    // Samples of D blocks, transposed: sample p of the block in lane l at
-    // [p * D + l], first as bytes, then as doubles.
-    HWY_ALIGN uint8_t bytes[B * B * kMaxLanes];
+    // Rows of D blocks, 8 samples to a 64-bit word: row r of the block in
+    // lane l at [r * D + l]; then every sample as a double, transposed:
+    // sample p of the block in lane l at [p * D + l].
+    HWY_ALIGN uint64_t rows[B * kMaxLanes];
+    // The kernel has three weights: its corners, its edges and its centre.
+    // Each sample's products with them are formed once (the 3 x 3 windows
+    // share them) and added in the kernel's order; a product is never -0,
+    // so the sum may start from the first one instead of from 0.
     HWY_ALIGN double samples[B * B * kMaxLanes];
+    HWY_ALIGN double byCorner[B * B * kMaxLanes];
+    HWY_ALIGN double byEdge[B * B * kMaxLanes];
+    HWY_ALIGN double byCentre[B * B * kMaxLanes];
     HWY_ALIGN double devs[kMaxLanes];
-    decltype(hn::Zero(dd)) weights[K * K];
-    for (int32_t t = 0; t < K * K; ++t) weights[t] = hn::Set(dd, kernel[t]);
+    const auto corner = hn::Set(dd, kernel[0]);
+    const auto edge = hn::Set(dd, kernel[1]);
+    const auto centre = hn::Set(dd, kernel[K + 1]);
     const double m = static_cast<double>(INTERIOR * INTERIOR);
     const auto count = hn::Set(dd, m);
     const auto countLess1 = hn::Set(dd, m - 1.0);
-    auto at = [&](int32_t y, int32_t x) { return hn::Load(dd, samples + (y * B + x) * D); };
+    const hn::Repartition<uint8_t, decltype(du)> d8;
+    // Byte c of each word moved to the word's lowest byte, the others
+    // cleared: the sample as an integer.
+    HWY_ALIGN uint8_t pick[B][HWY_MAX_BYTES];
+    for (int32_t c = 0; c < B; ++c) {
+        for (size_t i = 0; i < HWY_MAX_BYTES; ++i) {
+            pick[c][i] = i % 8 == 0 ? static_cast<uint8_t>(i % 16 + c) : 0x80;
+        }
+    }
+    // As a double: converted where the target has the instruction; else a
+    // byte b in the low bits of the double 2^52 is 2^52 + b, and
+    // subtracting 2^52 gives b exactly.
+    const auto bias = hn::Set(dd, 4503599627370496.0);  // 2^52
+    const auto biasBits = hn::BitCast(du, bias);
+    auto toDouble = [&](auto word) {
+#if HWY_TARGET <= HWY_AVX3
+        (void)biasBits;
+        return hn::ConvertTo(dd, hn::BitCast(hn::RebindToSigned<decltype(du)>(), word));
+#else
+        return hn::Sub(hn::BitCast(dd, hn::Or(word, biasBits)), bias);
+#endif
+    };
 
     for (int32_t g = 0; g < n; g += D) {
         // Lanes past the last block repeat it; their results are dropped.
         for (int32_t l = 0; l < D; ++l) {
             const uint8_t* block = src + offsets[std::min(g + l, n - 1)];
             for (int32_t r = 0; r < B; ++r) {
-                const uint8_t* row = block + static_cast<size_t>(r) * stride;
-                for (int32_t c = 0; c < B; ++c) bytes[(r * B + c) * D + l] = row[c];
+                uint64_t word;
+                std::memcpy(&word, block + static_cast<size_t>(r) * stride, sizeof(word));
+                if constexpr (std::endian::native == std::endian::big) {
+                    word = __builtin_bswap64(word);
+                }
+                rows[r * D + l] = word;
             }
         }
-        for (int32_t p = 0; p < B * B; ++p) {
-            hn::Store(hn::PromoteTo(dd, hn::PromoteTo(di32, hn::LoadU(du8, bytes + p * D))), dd,
-                      samples + p * D);
+        for (int32_t r = 0; r < B; ++r) {
+            const auto word = hn::BitCast(d8, hn::Load(du, rows + r * D));
+            for (int32_t c = 0; c < B; ++c) {
+                const auto byte = hn::TableLookupBytesOr0(word, hn::Load(d8, pick[c]));
+                const auto sample = toDouble(hn::BitCast(du, byte));
+                const int32_t p = (r * B + c) * D;
+                hn::Store(hn::Mul(sample, corner), dd, byCorner + p);
+                hn::Store(hn::Mul(sample, edge), dd, byEdge + p);
+                const bool inside = r >= HALF && r < B - HALF && c >= HALF && c < B - HALF;
+                if (inside) {
+                    hn::Store(sample, dd, samples + p);
+                    hn::Store(hn::Mul(sample, centre), dd, byCentre + p);
+                }
+            }
         }
         auto s = hn::Zero(dd);
         auto q = hn::Zero(dd);
         for (int32_t y = HALF; y < B - HALF; ++y) {
             for (int32_t x = HALF; x < B - HALF; ++x) {
-                auto smoothed = hn::Zero(dd);
-                for (int32_t i = 0; i < K; ++i) {
-                    for (int32_t j = 0; j < K; ++j) {
-                        smoothed = hn::Add(
-                            smoothed, hn::Mul(at(y - HALF + i, x - HALF + j), weights[i * K + j]));
-                    }
-                }
-                const auto v = hn::Sub(at(y, x), smoothed);
+                const int32_t p = (y * B + x) * D;
+                const int32_t up = p - B * D;
+                const int32_t down = p + B * D;
+                auto smoothed = hn::Load(dd, byCorner + up - D);
+                smoothed = hn::Add(smoothed, hn::Load(dd, byEdge + up));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byCorner + up + D));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byEdge + p - D));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byCentre + p));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byEdge + p + D));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byCorner + down - D));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byEdge + down));
+                smoothed = hn::Add(smoothed, hn::Load(dd, byCorner + down + D));
+                const auto v = hn::Sub(hn::Load(dd, samples + p), smoothed);
                 s = hn::Add(s, v);
                 q = hn::Add(q, hn::Mul(v, v));
             }
@@ -232,14 +334,14 @@ HWY_AFTER_NAMESPACE();
 namespace lumaqc {
 
 namespace noise_simd {
-HWY_EXPORT(FloorsAndRounds);
-HWY_EXPORT(FloorsAndRoundsFromSums);
+HWY_EXPORT(Doubled);
+HWY_EXPORT(DoubledFromSums);
+HWY_EXPORT(FirstOfPair);
 HWY_EXPORT(ResidualDeviations);
 }  // namespace noise_simd
 
-void noiseDeviationFloorsAndRounds(const uint32_t* spreads, size_t n, uint8_t* floors,
-                                   uint8_t* rounds) {
-    HWY_DYNAMIC_DISPATCH(noise_simd::FloorsAndRounds)(spreads, n, floors, rounds);
+void noiseDoubledDeviations(const uint32_t* spreads, size_t n, uint16_t* doubled) {
+    HWY_DYNAMIC_DISPATCH(noise_simd::Doubled)(spreads, n, doubled);
 }
 
 namespace {
@@ -247,12 +349,12 @@ namespace {
 using namespace noise_detail;
 
 // Reused from frame to frame by each thread: the block statistics of the
-// standalone function, the floor and the rounding of every block's
-// deviation, the selected blocks and their residual deviations.
+// standalone function, every block's doubled deviation, the selected blocks
+// and their residual deviations.
 struct NoiseScratch {
     BlockStats stats;
-    std::vector<uint8_t> floors;
-    std::vector<uint8_t> rounds;
+    std::vector<uint16_t> doubled;
+    std::vector<uint32_t> selected;
     std::vector<size_t> offsets;
     std::vector<double> residuals;
 };
@@ -262,27 +364,35 @@ NoiseScratch& scratch() {
     return s;
 }
 
-// The mode of the histogram of the rounded deviations `bins` (one per block,
-// in storage order) as counting block by block finds it: the bin with the
+// The histogram of the rounded deviations of the blocks whose doubled
+// deviations J are given (in storage order; the rounding is (J + 1) / 2),
+// and its mode as counting block by block finds it: the bin with the
 // largest count, and among equal counts the bin that reached the count
 // first. Fills hist.
-int32_t histogramMode(const uint8_t* bins, size_t n, uint32_t* hist) {
-    constexpr int32_t kLast = HISTOGRAM_ENTRIES - 2;  // bins above are kept in the last
-    // Four partial histograms keep consecutive increments independent.
-    uint32_t part[4][HISTOGRAM_ENTRIES] = {};
+int32_t histogramMode(const uint16_t* doubled, size_t n, uint32_t* hist) {
+    // J itself is counted (bins J = 2k - 1 and 2k make rounding k); eight
+    // partial histograms keep consecutive increments independent.
+    constexpr int32_t kDoubledBins = 2 * (HISTOGRAM_ENTRIES - 2) + 1;
+    static_assert(kLastDoubled < kDoubledBins);
+    constexpr size_t kParts = 8;
+    uint32_t part[kParts][kDoubledBins] = {};
     size_t k = 0;
-    for (; k + 4 <= n; k += 4) {
-        ++part[0][std::min<int32_t>(bins[k], kLast)];
-        ++part[1][std::min<int32_t>(bins[k + 1], kLast)];
-        ++part[2][std::min<int32_t>(bins[k + 2], kLast)];
-        ++part[3][std::min<int32_t>(bins[k + 3], kLast)];
+    for (; k + kParts <= n; k += kParts) {
+        for (size_t i = 0; i < kParts; ++i) ++part[i][doubled[k + i]];
     }
-    for (; k < n; ++k) ++part[0][std::min<int32_t>(bins[k], kLast)];
+    for (; k < n; ++k) ++part[0][doubled[k]];
+    auto at = [&part](int32_t j) {
+        uint32_t sum = 0;
+        for (size_t i = 0; i < kParts; ++i) sum += part[i][j];
+        return sum;
+    };
+    hist[0] = at(0);
+    for (int32_t i = 1; i < HISTOGRAM_ENTRIES - 1; ++i) hist[i] = at(2 * i - 1) + at(2 * i);
+    hist[HISTOGRAM_ENTRIES - 1] = 0;
     uint32_t top = 0;
     int32_t mode = 0;
     int32_t ties = 0;
     for (int32_t i = 0; i < HISTOGRAM_ENTRIES; ++i) {
-        hist[i] = part[0][i] + part[1][i] + part[2][i] + part[3][i];
         if (hist[i] > top) {
             top = hist[i];
             mode = i;
@@ -295,7 +405,7 @@ int32_t histogramMode(const uint8_t* bins, size_t n, uint32_t* hist) {
     // Several bins share the top count: the first to reach it wins.
     uint32_t running[HISTOGRAM_ENTRIES] = {};
     for (k = 0; k < n; ++k) {
-        const int32_t i = std::min<int32_t>(bins[k], kLast);
+        const int32_t i = (doubled[k] + 1) >> 1;
         if (hist[i] == top && ++running[i] == top) return i;
     }
     return mode;
@@ -318,17 +428,14 @@ double noise(const Image& img, const BlockStats& stats) {
 
     NoiseScratch& sc = scratch();
     const size_t nBlocks = static_cast<size_t>(W8) * static_cast<size_t>(H8);
-    if (sc.floors.size() < nBlocks) {
-        sc.floors.resize(nBlocks);
-        sc.rounds.resize(nBlocks);
-    }
+    if (sc.doubled.size() < nBlocks) sc.doubled.resize(nBlocks);
 
-    // 1-3. Sample standard deviation of every 8x8 block, the histogram of the
-    // rounded deviations and its mode.
-    HWY_DYNAMIC_DISPATCH(noise_simd::FloorsAndRoundsFromSums)
-    (stats.sums.data(), stats.squares.data(), nBlocks, sc.floors.data(), sc.rounds.data());
+    // 1-3. Sample standard deviation of every 8x8 block (twice it, floored),
+    // the histogram of the rounded deviations and its mode.
+    HWY_DYNAMIC_DISPATCH(noise_simd::DoubledFromSums)
+    (stats.sums.data(), stats.squares.data(), nBlocks, sc.doubled.data());
     uint32_t hist[HISTOGRAM_ENTRIES];
-    const int32_t mode = histogramMode(sc.rounds.data(), nBlocks, hist);
+    const int32_t mode = histogramMode(sc.doubled.data(), nBlocks, hist);
 
     // 4-6. Count-weighted centre of the mode bin and its two neighbours.
     const uint32_t m = mode == 0 ? 1u : static_cast<uint32_t>(mode);
@@ -357,23 +464,30 @@ double noise(const Image& img, const BlockStats& stats) {
     }
 
     // 8-9. The first MAX_CONTAINER_WIDTH blocks (in storage order) whose
-    // deviation lies in the unit window around the centre.
+    // deviation lies in the unit window around the centre: a floor of f is
+    // J = 2f or 2f + 1, a rounding of r is J = 2r - 1 or 2r.
     const bool byFloor = f == r;
-    const uint8_t* key = byFloor ? sc.floors.data() : sc.rounds.data();
-    const int32_t target = byFloor ? f : r;
+    const uint16_t lo = static_cast<uint16_t>(byFloor ? 2 * f : 2 * r - 1);
+    if (sc.selected.size() < MAX_CONTAINER_WIDTH) sc.selected.resize(MAX_CONTAINER_WIDTH);
+    const size_t found = HWY_DYNAMIC_DISPATCH(noise_simd::FirstOfPair)(
+        sc.doubled.data(), nBlocks, lo, MAX_CONTAINER_WIDTH, sc.selected.data());
     const size_t stride = static_cast<size_t>(img.w);
-    sc.offsets.clear();
-    for (size_t k = 0; k < nBlocks && sc.offsets.size() < MAX_CONTAINER_WIDTH; ++k) {
-        if (key[k] != target) continue;
-        const size_t by = k / static_cast<size_t>(W8);
-        const size_t bx = k % static_cast<size_t>(W8);
-        sc.offsets.push_back(by * B * stride + bx * B);
+    sc.offsets.resize(found);
+    size_t rowStart = 0;  // the first block of block row `by`
+    size_t by = 0;
+    for (size_t i = 0; i < found; ++i) {
+        const size_t k = sc.selected[i];
+        while (k >= rowStart + static_cast<size_t>(W8)) {
+            rowStart += static_cast<size_t>(W8);
+            ++by;
+        }
+        sc.offsets[i] = by * B * stride + (k - rowStart) * B;
     }
-    const int32_t n = static_cast<int32_t>(sc.offsets.size());
+    const int32_t n = static_cast<int32_t>(found);
 
     // 11-15. Mean over the blocks of the residual deviation of each interior,
     // summed in block order; NaN when no block qualified.
-    sc.residuals.resize(sc.offsets.size());
+    sc.residuals.resize(found);
     HWY_DYNAMIC_DISPATCH(noise_simd::ResidualDeviations)
     (img.data, stride, sc.offsets.data(), n, kernel, sc.residuals.data());
     double total = 0.0;
