@@ -169,6 +169,16 @@ void benchCompute(benchmark::State& state, const BenchFrames* f,
     freeTemporalState(temporal);
 }
 
+// The one walk whose sums blockiness, interlace and slice share.
+void benchStructure(benchmark::State& state, const BenchFrames* f) {
+    StructureSums sums;
+    for (auto _ : state) {
+        computeStructureSums(f->curImage, sums);
+        benchmark::DoNotOptimize(sums.combedGroups);
+    }
+    setRates(state, *f);
+}
+
 // The block statistics that noise, contrast, exposure and blackout share.
 void benchBlockStats(benchmark::State& state, const BenchFrames* f) {
     BlockStats stats;
@@ -234,6 +244,8 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMicrosecond);
         }
         benchmark::RegisterBenchmark(("Indicator/block_stats/" + s).c_str(), benchBlockStats, p)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("Indicator/structure/" + s).c_str(), benchStructure, p)
             ->Unit(benchmark::kMicrosecond);
         for (const IndicatorId id : {kNoise, kContrast, kExposure, kBlackout}) {
             benchmark::RegisterBenchmark(

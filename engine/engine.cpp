@@ -43,6 +43,8 @@ const FrameValues& Engine::analyze() {
     frame.flickerChanges = flickerChanges_.data();
     blockStats_.ready = false;
     frame.blockStats = &blockStats_;
+    structure_.ready = false;
+    frame.structure = &structure_;
     frame.fps = fps_;
     frame.values = &values_;
     values_.fill(0.0);
@@ -65,6 +67,8 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.flickerChanges = flickerChanges;
     worker.blockStats.ready = false;
     frame.blockStats = &worker.blockStats;
+    worker.structure.ready = false;
+    frame.structure = &worker.structure;
     frame.fps = fps_;
     frame.values = &values;
     values.fill(0.0);

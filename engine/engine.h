@@ -75,12 +75,14 @@ class Engine {
     const Image& analysed() const { return previous_.image(); }
 
     // What one thread of the parallel loop keeps: blur's hint, the shared
-    // block statistics and the time of its own calls. The statistics are
-    // computed once per frame, by the first spatial indicator that reads
-    // them, and their time counts as that indicator's (exposure's).
+    // block statistics and structure sums, and the time of its own calls.
+    // The statistics and the sums are computed once per frame, by the first
+    // spatial indicator that reads them, and their time counts as that
+    // indicator's (exposure's, blockiness's).
     struct Worker {
         BlurState blur;
         BlockStats blockStats;  // of the frame being computed
+        StructureSums structure;
         IndicatorSeconds seconds{};
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
@@ -117,6 +119,7 @@ class Engine {
     TemporalState temporal_;
     BlurState blur_;
     BlockStats blockStats_;                // analyze()'s
+    StructureSums structure_;              // analyze()'s
     std::vector<uint8_t> flickerChanges_;  // analyze()'s, from one stage to the next
     FrameValues values_{};
     IndicatorSeconds seconds_{};

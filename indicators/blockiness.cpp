@@ -4,13 +4,14 @@
 // differences between the two rows (columns) just inside it. The running sums
 // are not reset from edge to edge, so the totals weight earlier edges more:
 // with K edges the first enters K times, the last once.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "indicators/indicators.h"
+#include "indicators/structure.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/blockiness.cpp"
@@ -147,64 +148,78 @@ HWY_EXPORT(AddRowDifferences);
 HWY_EXPORT(AddColumnDifferences);
 }  // namespace blockiness_simd
 
-double blockiness(const Image& img) {
-    const int64_t w = img.w;
-    const int64_t h = img.h;
+void startBlockiness(const Image& img, BlockinessSums& sums) {
     const int64_t b = BLOCKSIZE;
     // An edge counts only when a whole block follows it.
-    const int64_t rowEdges = h >= 2 * b ? h / b - 1 : 0;
-    const int64_t columnEdges = w >= 2 * b ? w / b - 1 : 0;
+    sums.rowEdges = img.h >= 2 * b ? img.h / b - 1 : 0;
+    sums.columnEdges = img.w >= 2 * b ? img.w / b - 1 : 0;
+    const auto slots = static_cast<size_t>(2 * sums.columnEdges);
+    if (sums.columns.size() < slots) sums.columns.resize(slots);
+    std::fill_n(sums.columns.begin(), slots, uint64_t{0});
+    sums.rowInner = 0;
+    sums.rowAcross = 0;
+}
 
-    // One pass over the rows in memory order. Per edge, the plain sums of the
-    // differences; edge k of K then enters the running totals K - k times.
-    // 64-bit arithmetic throughout (32-bit sums wrap on noisy HD frames);
-    // the weighted totals equal the running ones modulo 2^64 as well.
-    thread_local std::vector<uint64_t> columns;
-    const size_t slots = static_cast<size_t>(2 * columnEdges);
-    if (columns.size() < slots) columns.resize(slots);
-    uint64_t* inner = columns.data();
-    uint64_t* across = inner + columnEdges;
-    for (int64_t j = 0; j < 2 * columnEdges; ++j) columns[static_cast<size_t>(j)] = 0;
-
-    uint64_t horInner = 0;
-    uint64_t horAcross = 0;
-    // Bands of one block row: the column differences of its rows, then the
-    // horizontal edge below its last row while the band is in cache.
-    for (int64_t y = 0; y < h; y += b) {
-        const uint8_t* band = img.data + y * w;
-        const int64_t rows = h - y < b ? h - y : b;
-        if (columnEdges > 0) {
-            HWY_DYNAMIC_DISPATCH(blockiness_simd::AddColumnDifferences)
-            (band, w, static_cast<int32_t>(rows), static_cast<int32_t>(columnEdges), inner, across);
-        }
-        // Edge k at row 8 (k + 1): rows 8k + 6 and 8k + 7 above it, 8k + 8 below.
-        const int64_t k = y / b;
-        if (k < rowEdges) {
-            const uint8_t* last = band + (b - 1) * w;
-            const auto weight = static_cast<uint64_t>(rowEdges - k);
-            uint64_t sumInner = 0;
-            uint64_t sumAcross = 0;
-            HWY_DYNAMIC_DISPATCH(blockiness_simd::AddRowDifferences)
-            (last, last - w, last + w, w, &sumInner, &sumAcross);
-            horInner += weight * sumInner;
-            horAcross += weight * sumAcross;
-        }
+// Per edge, the plain sums of the differences; edge k of K then enters the
+// running totals K - k times. 64-bit arithmetic throughout (32-bit sums wrap
+// on noisy HD frames); the weighted totals equal the running ones modulo
+// 2^64 as well. y0 is a multiple of 8, and y1 - y0 at most 256.
+void addBlockinessRows(const Image& img, int32_t y0, int32_t y1, BlockinessSums& sums,
+                       int32_t from) {
+    const int64_t w = img.w;
+    const int64_t b = BLOCKSIZE;
+    const int64_t first = from / b;  // the first edge counted
+    // The column differences of the rows, then the horizontal edges below
+    // those of their rows that end a block, while the rows are in cache.
+    if (sums.columnEdges > first) {
+        uint64_t* inner = sums.columns.data() + first;
+        HWY_DYNAMIC_DISPATCH(blockiness_simd::AddColumnDifferences)
+        (img.data + y0 * w + from, w, y1 - y0, static_cast<int32_t>(sums.columnEdges - first),
+         inner, inner + sums.columnEdges);
     }
-
-    uint64_t verInner = 0;
-    uint64_t verAcross = 0;
-    for (int64_t j = 0; j < columnEdges; ++j) {
-        const auto weight = static_cast<uint64_t>(columnEdges - j);
-        verInner += weight * inner[j];
-        verAcross += weight * across[j];
+    // Edge k at row 8 (k + 1): rows 8k + 6 and 8k + 7 above it, 8k + 8 below.
+    for (int64_t k = y0 / b; k < sums.rowEdges && k * b + b <= y1; ++k) {
+        const uint8_t* last = img.data + (k * b + b - 1) * w + from;
+        const auto weight = static_cast<uint64_t>(sums.rowEdges - k);
+        uint64_t sumInner = 0;
+        uint64_t sumAcross = 0;
+        HWY_DYNAMIC_DISPATCH(blockiness_simd::AddRowDifferences)
+        (last, last - w, last + w, w - from, &sumInner, &sumAcross);
+        sums.rowInner += weight * sumInner;
+        sums.rowAcross += weight * sumAcross;
     }
+}
 
-    const uint64_t innerTotal = verInner + horInner;
-    const uint64_t acrossTotal = verAcross + horAcross;
+namespace {
+
+double blockinessOf(const BlockinessSums& s) {
+    uint64_t innerTotal = s.rowInner;
+    uint64_t acrossTotal = s.rowAcross;
+    for (int64_t j = 0; j < s.columnEdges; ++j) {
+        const auto weight = static_cast<uint64_t>(s.columnEdges - j);
+        innerTotal += weight * s.columns[static_cast<size_t>(j)];
+        acrossTotal += weight * s.columns[static_cast<size_t>(s.columnEdges + j)];
+    }
     const double ratio = static_cast<double>(innerTotal) / static_cast<double>(acrossTotal);
     // No difference anywhere (or no edge at all): no visible grid.
     if (std::isnan(ratio)) return 1.0;
     return ratio;
+}
+
+}  // namespace
+
+double blockiness(const StructureSums& sums) {
+    return blockinessOf(sums.blockiness);
+}
+
+double blockiness(const Image& img) {
+    // One pass over the rows in memory order, in bands of one block row.
+    thread_local BlockinessSums sums;
+    constexpr int32_t b = BLOCKSIZE;
+    startBlockiness(img, sums);
+    for (int32_t y = 0; y < img.h; y += b)
+        addBlockinessRows(img, y, y + b < img.h ? y + b : img.h, sums);
+    return blockinessOf(sums);
 }
 
 double blockToMOS(double v) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "indicators/blockStats.h"
+#include "indicators/structure.h"
 #include "tools/definitions.h"
 
 namespace lumaqc {
@@ -81,6 +82,12 @@ double noise(const Image& img, const BlockStats& stats);
 double exposure(const BlockStats& stats);
 uint8_t blackout(const BlockStats& stats);
 double contrastRMS(const BlockStats& stats);
+// The structure indicators from the picture's structure sums
+// (computeStructureSums), as the frame loops share them; each gives the
+// bits of the standalone function.
+double blockiness(const StructureSums& sums);
+double interlace(const StructureSums& sums);
+double slice(const StructureSums& sums);
 
 // Maps a blockiness value onto an opinion-score scale: (v * 17.86 - 10.38) / 2,
 // clipped below at 0 (values up to about 0.5812 map to 0).

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "indicators/indicators.h"
+#include "indicators/structure.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "indicators/interlace.cpp"
@@ -21,11 +22,12 @@ inline bool zigzags(uint8_t s0, uint8_t s1, uint8_t s2, uint8_t s3) {
     return (s0 < s1 && s1 > s2 && s2 < s3) || (s0 > s1 && s1 < s2 && s2 > s3);
 }
 
-// Number of combed 4x4 groups of a w x h picture, partial groups at the right
-// and bottom edges skipped. A vector tests the columns of several groups at
-// once; a group counts when the test holds in all four of its 8-bit lanes,
-// that is when its 32-bit lane is all ones.
-uint64_t CombedGroups(const uint8_t* data, int32_t w, int32_t h) {
+// Number of combed 4x4 groups of a w x h picture from column `from` (a
+// multiple of 4) on, partial groups at the right and bottom edges skipped.
+// A vector tests the columns of several groups at once; a group counts when
+// the test holds in all four of its 8-bit lanes, that is when its 32-bit
+// lane is all ones.
+uint64_t CombedGroups(const uint8_t* data, int32_t w, int32_t h, int32_t from) {
     constexpr int32_t G = INTERLACE_BLOCKSIZE;
     const std::ptrdiff_t stride = w;
     const std::ptrdiff_t groupsEnd = static_cast<std::ptrdiff_t>(w / G) * G;
@@ -41,7 +43,7 @@ uint64_t CombedGroups(const uint8_t* data, int32_t w, int32_t h) {
         const uint8_t* r1 = r0 + stride;
         const uint8_t* r2 = r1 + stride;
         const uint8_t* r3 = r2 + stride;
-        std::ptrdiff_t x = 0;
+        std::ptrdiff_t x = from;
 #if HWY_TARGET != HWY_SCALAR
         for (; x + lanes <= groupsEnd; x += lanes) {
             const auto s0 = hn::LoadU(d8, r0 + x);
@@ -81,23 +83,31 @@ namespace interlace_simd {
 HWY_EXPORT(CombedGroups);
 }  // namespace interlace_simd
 
-double interlace(const Image& img) {
-    const int32_t w = img.w;
-    const int32_t h = img.h;
-    const int32_t G = INTERLACE_BLOCKSIZE;
-    // The count is a whole number, the same as one added up in double
-    // precision group by group.
-    double count = 0.0;
-    if (w >= G && h >= G) {
-        count =
-            static_cast<double>(HWY_DYNAMIC_DISPATCH(interlace_simd::CombedGroups)(img.data, w, h));
-    }
+namespace {
 
-    // Normalised by the number of 8x8 blocks; 0 for pictures under 8 samples
-    // on a side, which gives NaN or infinity.
+// The count is a whole number, the same as one added up in double precision
+// group by group. Normalised by the number of 8x8 blocks; 0 for pictures
+// under 8 samples on a side, which gives NaN or infinity.
+double interlaceOf(uint64_t combed, int32_t w, int32_t h) {
     const uint32_t n =
         (static_cast<uint32_t>(h) / BLOCKSIZE) * (static_cast<uint32_t>(w) / BLOCKSIZE);
-    return count / n;
+    return static_cast<double>(combed) / n;
+}
+
+}  // namespace
+
+uint64_t combedGroups(const Image& img, int32_t y0, int32_t y1, int32_t from) {
+    if (img.w < INTERLACE_BLOCKSIZE || y1 - y0 < INTERLACE_BLOCKSIZE) return 0;
+    return HWY_DYNAMIC_DISPATCH(interlace_simd::CombedGroups)(
+        img.data + static_cast<std::ptrdiff_t>(y0) * img.w, img.w, y1 - y0, from);
+}
+
+double interlace(const StructureSums& sums) {
+    return interlaceOf(sums.combedGroups, sums.w, sums.h);
+}
+
+double interlace(const Image& img) {
+    return interlaceOf(combedGroups(img, 0, img.h), img.w, img.h);
 }
 
 }  // namespace lumaqc

@@ -24,6 +24,13 @@ const BlockStats& blockStatsOf(const FrameContext& c) {
     return *c.blockStats;
 }
 
+// The frame's shared structure sums, computed by the first indicator that
+// reads them.
+const StructureSums& structureOf(const FrameContext& c) {
+    if (!c.structure->ready) computeStructureSums(*c.current, *c.structure);
+    return *c.structure;
+}
+
 constexpr NoValueRule kNotFiniteOnly{};
 constexpr NoValueRule kMinusOne{.minusOne = true};
 
@@ -38,7 +45,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return blockiness(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.structure != nullptr ? blockiness(structureOf(c))
+                                               : blockiness(*c.current);
+             },
          .text = {.consoleLabel = "Blockiness",
                   .logLabel = "Blockiness",
                   .consoleHeaderTabs = 1,
@@ -163,7 +174,10 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return interlace(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.structure != nullptr ? interlace(structureOf(c)) : interlace(*c.current);
+             },
          .text = {.consoleLabel = "Interlace",
                   .logLabel = "Interlace",
                   .consoleHeaderTabs = 1,
@@ -201,7 +215,10 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kMinusOne,  // pictures of 47 rows or fewer
-         .compute = [](const FrameContext& c) { return slice(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.structure != nullptr ? slice(structureOf(c)) : slice(*c.current);
+             },
          .text = {.consoleLabel = "Slice",
                   .logLabel = "Slice",
                   .consoleHeaderTabs = 2,

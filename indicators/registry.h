@@ -55,6 +55,8 @@ struct FrameContext {
     // them to run computes them there (its time includes the pass). Without
     // them each computes what it needs itself.
     BlockStats* blockStats = nullptr;
+    // The same for the structure sums of blockiness, interlace and slice.
+    StructureSums* structure = nullptr;
 };
 
 // How an indicator shows in the console table, the log and the timing

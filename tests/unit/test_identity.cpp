@@ -300,6 +300,15 @@ std::vector<Sequence> makeSequences() {
                         }
                 },
                 3);
+    // Blockiness, slice and interlace from one walk in bands of 16 rows:
+    // widths around where its shared vector step hands the last columns
+    // over, heights around the bands; every content.
+    for (int32_t w : {71, 72, 73, 136, 137, 200, 264})
+        for (int32_t h : {48, 63, 65, 95})
+            addPictures(
+                out, "bands", w, h, {kBlockiness, kSlice, kInterlace},
+                [](Samples& p, int i, int32_t w, int32_t h) { p = picture(w, h, kContents[i], 3); },
+                8);
     // Spatial activity: rows long enough to fill 32-bit accumulators before
     // they are folded, with the strongest responses (|Gx| = 1020).
     for (const auto& [w, h] : {std::pair{8300, 3}, {8300, 5}, {2100, 9}, {3, 900}})
@@ -375,7 +384,7 @@ const std::vector<Sequence>& sequences() {
 // each frame.
 std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(const FrameContext&),
                           BlurState* blur, std::vector<std::vector<uint8_t>>& states,
-                          BlockStats* stats = nullptr) {
+                          BlockStats* stats = nullptr, StructureSums* structure = nullptr) {
     TemporalState temporal = createTemporalState(s.w, s.h);
     if (s.prepare) s.prepare(temporal);
     const size_t blocks =
@@ -388,7 +397,9 @@ std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(cons
         const Image previous{s.w, s.h, const_cast<uint8_t*>(s.frames[t > 0 ? t - 1 : 0].data())};
         FrameContext frame{&current, &previous, &temporal, blur, 25.0, &values};
         frame.blockStats = stats;
+        frame.structure = structure;
         if (stats != nullptr) stats->ready = false;
+        if (structure != nullptr) structure->ready = false;
         bits.push_back(std::bit_cast<uint64_t>(compute(frame)));
         std::vector<uint8_t> state(temporal.switchCounters.data,
                                    temporal.switchCounters.data + blocks);
@@ -433,14 +444,15 @@ TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
         ASSERT_TRUE(forceSimdTarget(target, error)) << error;
         BlurState hint;  // carried through every sequence, as from frame to frame
         BlockStats stats;
+        StructureSums structure;
         std::vector<std::vector<uint8_t>> states;
         for (size_t i = 0; i < sequences().size(); ++i) {
             const Sequence& s = sequences()[i];
             if (!tested(s)) continue;
             // Temporal activity and flickering also as the frame loops run
             // them: the block changes first, then the update from them; the
-            // spatial ones also from shared block statistics (one object for
-            // every size, as a thread keeps it).
+            // spatial ones also from shared block statistics and structure
+            // sums (one object for every size, as a thread keeps it).
             for (const bool split : {false, true}) {
                 const bool temporal = plain.id == kTemporalActivity;
                 const bool shared = split && fast.stage == Stage::Spatial;
@@ -450,7 +462,8 @@ TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
                                      : temporal       ? temporalActivityWithChanges
                                                       : flickeringInTwoSteps;
                 const std::vector<uint64_t> bits =
-                    run(s, fast.stage, compute, &hint, states, shared ? &stats : nullptr);
+                    run(s, fast.stage, compute, &hint, states, shared ? &stats : nullptr,
+                        shared ? &structure : nullptr);
                 for (size_t t = 0; t < bits.size(); ++t) {
                     EXPECT_EQ(bits[t], expected[i][t]) << what << ", value " << t;
                     EXPECT_EQ(states[t], expectedStates[i][t]) << what << ", state " << t;
