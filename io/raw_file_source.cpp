@@ -11,6 +11,7 @@
 
 #include "io/colour_picture.h"
 #include "io/display_name.h"
+#include "io/read_ahead.h"
 namespace lumaqc {
 
 RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
@@ -29,6 +30,15 @@ RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width,
     // Whole frames only: a trailing partial frame is not counted.
     if (fseeko(file_, 0, SEEK_END) == 0) fileSize_ = std::max<int64_t>(ftello(file_), 0);
     info_.frames = fileSize_ / layout_.frameBytes;
+    readOnlyWhatIsAskedFor(fileno(file_));
+}
+
+void RawFileSource::readAhead(int64_t index) {
+    const int64_t bytes = keepColour_ ? layout_.frameBytes : layout_.lumaBytes;
+    const int64_t last = std::min(index + framesAhead(layout_.frameBytes), info_.frames - 1);
+    for (int64_t next = std::max(readAhead_.exchange(last + 1), index); next <= last; ++next) {
+        askAhead(fileno(file_), layout_.frameBytes * next, bytes);
+    }
 }
 
 RawFileSource::~RawFileSource() {
@@ -37,6 +47,7 @@ RawFileSource::~RawFileSource() {
 
 ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
     if (has(index) != ReadStatus::Ok) return ReadResult{ReadStatus::End, "", false};
+    readAhead(index);
     const auto size = static_cast<size_t>(layout_.lumaBytes);
     uint8_t* target = layout_.reducer ? samples_.data() : luma;
     size_t got = 0;

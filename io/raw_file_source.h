@@ -2,6 +2,7 @@
 // i x (frame size of the layout) and only its luma plane is read.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <vector>
 
@@ -33,12 +34,18 @@ class RawFileSource : public FrameSource {
     int64_t frameSize() const { return layout_.frameBytes; }
 
   private:
+    // Asks for the bytes the frames ahead of `index` will be read from
+    // (io/read_ahead.h): only the luma planes are read, unless the colour is
+    // kept.
+    void readAhead(int64_t index);
+
     FILE* file_;
     SourceInfo info_;
     FrameLayout layout_;
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
     int64_t fileSize_ = 0;
     bool keepColour_ = false;
+    std::atomic<int64_t> readAhead_{0};  // the frames before it were asked for
 };
 
 }  // namespace lumaqc

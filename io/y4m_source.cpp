@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "io/colour_picture.h"
+#include "io/read_ahead.h"
 #include "io/sample_reducer.h"
 
 namespace lumaqc {
@@ -60,6 +62,7 @@ class Y4mSource : public FrameSource {
         if (firstFrame >= 0) {
             file_ = input_->release();
             firstFrame_ = nextLine_ = firstFrame;
+            readOnlyWhatIsAskedFor(fileno(file_));
         }
     }
     ~Y4mSource() override {
@@ -197,10 +200,28 @@ class Y4mSource : public FrameSource {
         return {};
     }
 
+    // Asks for the bytes the frames ahead of frame `index`, whose samples
+    // start at `data`, will be read from (io/read_ahead.h): each frame's
+    // FRAME line, its luma plane (its whole frame when the colour is kept)
+    // and the last byte of the frame before. The frames ahead are taken to
+    // start one frame and "FRAME\n" apart; the page added on either side
+    // makes up for parameters on the lines.
+    void readAhead(int64_t index, int64_t data) {
+        constexpr int64_t PAGE = 4096;
+        const int64_t bytes = keepColour_ ? layout_.frameBytes : layout_.lumaBytes;
+        const int64_t step = layout_.frameBytes + 6;
+        const int64_t last = index + framesAhead(step);
+        for (int64_t next = std::max(readAhead_.exchange(last + 1), index); next <= last; ++next) {
+            const int64_t start = std::max<int64_t>(data + (next - index) * step - PAGE, 0);
+            askAhead(fileno(file_), start, bytes + 2 * PAGE);
+        }
+    }
+
     ReadResult readFromFile(int64_t index, uint8_t* luma) {
         int64_t data = 0;
         const ReadResult located = locate(index, data, true);
         if (located.status != ReadStatus::Ok) return located;
+        readAhead(index, data);
         const int fd = fileno(file_);
         const int64_t lumaSize = layout_.lumaBytes;
         uint8_t* target = layout_.reducer ? samples_.data() : luma;
@@ -247,6 +268,7 @@ class Y4mSource : public FrameSource {
     mutable std::deque<int64_t> starts_;
     mutable int64_t first_ = 0;
     mutable int64_t nextLine_ = 0;
+    std::atomic<int64_t> readAhead_{0};  // the frames before it were asked for
 };
 
 // A header field as it can be shown in a message: control bytes (a NUL
