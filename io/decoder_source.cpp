@@ -38,8 +38,11 @@ extern "C" {
 }
 
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
@@ -154,10 +157,10 @@ class DecoderSource : public FrameSource {
           goOn_(options.continueAfterDamage),
           quantisers_(options.quantisers),
           decoderThreads_(options.decoderThreads),
-          // A regular file is decoded ahead on a thread of its own while the
-          // frames before are analysed; its reads never wait long, so the
-          // thread ends promptly whenever the source is let go.
-          ahead_(input_ == nullptr && facts.sizeBytes >= 0) {
+          // A regular file or a pipe is decoded ahead on a thread of its own
+          // while the frames before are analysed. A pipe's reads wait for
+          // the writer in poll(), which wake_ ends when the source is let go.
+          ahead_(input_ != nullptr || facts.sizeBytes >= 0) {
         info_.path = path;
         info_.kind = "decoder";
         info_.file = facts;
@@ -171,9 +174,11 @@ class DecoderSource : public FrameSource {
                 std::lock_guard<std::mutex> lock(mutex_);
                 quit_ = true;
             }
+            wakeDecoding();
             roomFreed_.notify_all();
             decoding_.join();
         }
+        if (wake_ >= 0) close(wake_);
         queue_.clear();
         current_ = {};
         av_frame_free(&frame_);
@@ -205,6 +210,9 @@ class DecoderSource : public FrameSource {
                 error = "lumaqc: not enough memory to decode " + name_ + "\n";
                 return DecoderOpen::Failed;
             }
+            // Without it the thread decoding ahead ends within
+            // InputStream::kGiveUpCheckMs of the source's release.
+            if (ahead_) wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         } else if (avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
             return DecoderOpen::NotVideo;
         }
@@ -429,7 +437,13 @@ class DecoderSource : public FrameSource {
     }
 
     // Decodes the next frame, or takes it from the decoding thread. Once the
-    // input has ended, every take gives that end again.
+    // input has ended, every take gives that end again. A stop request is
+    // seen within kStopCheck, whichever thread the signal that made it came
+    // to, and wakes the decoding thread from its wait for a pipe's writer: it
+    // then hands over what the bytes read give and what the decoder held (as
+    // the reads did on this thread), and ends. Should it not within
+    // kStopGrace, the take gives the end of the input, which the run takes
+    // for its stop.
     Decoded take() {
         if (!ahead_) return decodeOne();
         std::unique_lock<std::mutex> lock(mutex_);
@@ -439,7 +453,21 @@ class DecoderSource : public FrameSource {
             end.message = current_.message;
             return end;
         }
-        frameReady_.wait(lock, [this] { return !queue_.empty(); });
+        std::chrono::steady_clock::time_point stopSeen{};
+        while (queue_.empty()) {
+            if (stop_ != nullptr && stop_->load() != 0) {
+                const auto now = std::chrono::steady_clock::now();
+                if (stopSeen == std::chrono::steady_clock::time_point{}) {
+                    stopSeen = now;
+                    wakeDecoding();
+                } else if (now - stopSeen > kStopGrace) {
+                    Decoded stopped;
+                    stopped.status = ReadStatus::End;
+                    return stopped;
+                }
+            }
+            frameReady_.wait_for(lock, kStopCheck);
+        }
         Decoded next = std::move(queue_.front());
         queue_.pop_front();
         ended_ = next.status != ReadStatus::Ok;
@@ -545,17 +573,32 @@ class DecoderSource : public FrameSource {
         if (tag != nullptr && tag->value != nullptr) info_.startTimecode = tag->value;
     }
 
+    // Ends the decoding thread's wait for a pipe's writer for good: the
+    // reads then give up at once (they are to: the source is let go or a
+    // stop came). Without wake_ they look at both every so often.
+    void wakeDecoding() const {
+        const uint64_t one = 1;
+        if (wake_ >= 0 && write(wake_, &one, sizeof one) < 0) {
+            // The reads still see the request within InputStream::kGiveUpCheckMs.
+        }
+    }
+
     static int stopRequested(void* opaque) {
         const auto* self = static_cast<const DecoderSource*>(opaque);
         if (self->quit_.load()) return 1;
         return self->stop_ != nullptr && self->stop_->load() != 0 ? 1 : 0;
     }
 
+    // Fills libavformat's buffer from the pipe, as far as the input goes: a
+    // stop request or the source's release end the wait for the writer.
     static int readInput(void* opaque, uint8_t* buffer, int size) {
         if (stopRequested(opaque) != 0) return AVERROR_EXIT;
-        InputStream& input = *static_cast<DecoderSource*>(opaque)->input_;
-        const size_t got = input.read(buffer, static_cast<size_t>(size));
+        auto* self = static_cast<DecoderSource*>(opaque);
+        InputStream& input = *self->input_;
+        const size_t got = input.readWaiting(buffer, static_cast<size_t>(size),
+                                             {self->wake_, &stopRequested, opaque});
         if (got > 0) return static_cast<int>(got);
+        if (stopRequested(opaque) != 0) return AVERROR_EXIT;
         return input.failed() ? AVERROR(EIO) : AVERROR_EOF;
     }
 
@@ -865,10 +908,13 @@ class DecoderSource : public FrameSource {
     std::string pendingError_;  // damage seen while reading, reported once drained
     Decoded current_;           // the frame being read, or the end of the input
 
-    // Decoding ahead (regular files): the thread and the frames it decoded.
-    // Everything above current_ is the decoding thread's once it runs.
+    // Decoding ahead (regular files and pipes): the thread and the frames it
+    // decoded. Everything above current_ is the decoding thread's once it runs.
     static constexpr size_t kAhead = 4;
+    static constexpr std::chrono::milliseconds kStopCheck{50};
+    static constexpr std::chrono::seconds kStopGrace{2};
     bool ahead_;
+    int wake_ = -1;  // an eventfd written when the source is let go (pipes)
     std::thread decoding_;
     std::mutex mutex_;
     std::condition_variable frameReady_;

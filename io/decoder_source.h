@@ -43,8 +43,10 @@ struct DecoderOptions {
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)
 // and decodes the first frame, which fixes the picture size. A regular file
-// is then decoded ahead on a thread of its own (see `facts`). Reading gives
-// up as soon as `stop` (when given) is non-zero.
+// (see `facts`) or a pipe is then decoded ahead on a thread of its own, which
+// blocks SIGINT and SIGTERM. Reading gives up as soon as `stop` (when given)
+// is non-zero, within a tenth of a second even while a pipe's writer stalls
+// and no signal interrupts the wait.
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                std::unique_ptr<InputStream> input,
                                                const std::atomic<int>* stop, DecoderOpen& status,

@@ -1,5 +1,8 @@
 #include "io/input_stream.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -27,30 +30,73 @@ std::string InputStream::peek(size_t count) {
         pending_.erase(0, pendingPos_);
         pendingPos_ = 0;
         pending_.resize(count);
-        errno = 0;
-        const size_t got = std::fread(pending_.data() + have, 1, count - have, file_);
-        if (std::ferror(file_)) errno_ = errno;
-        pending_.resize(have + got);
+        size_t got = have;
+        while (got < count) {
+            const ssize_t n = ::read(fileno(file_), pending_.data() + got, count - got);
+            if (n > 0) {
+                got += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0) {  // a signal too ends the look, as it ends fread()
+                errno_ = errno;
+                failed_ = true;
+            }
+            break;
+        }
+        pending_.resize(got);
     }
     return pending_.substr(pendingPos_, count);
 }
 
+size_t InputStream::takePending(unsigned char* out, size_t count) {
+    if (pendingPos_ >= pending_.size()) return 0;
+    const size_t done = std::min(count, pending_.size() - pendingPos_);
+    std::memcpy(out, pending_.data() + pendingPos_, done);
+    pendingPos_ += done;
+    if (pendingPos_ == pending_.size()) {
+        pending_.clear();
+        pendingPos_ = 0;
+    }
+    return done;
+}
+
 size_t InputStream::read(void* buffer, size_t count) {
     auto* out = static_cast<unsigned char*>(buffer);
-    size_t done = 0;
-    if (pendingPos_ < pending_.size()) {
-        done = std::min(count, pending_.size() - pendingPos_);
-        std::memcpy(out, pending_.data() + pendingPos_, done);
-        pendingPos_ += done;
-        if (pendingPos_ == pending_.size()) {
-            pending_.clear();
-            pendingPos_ = 0;
-        }
-    }
+    size_t done = takePending(out, count);
     if (done < count) {
         errno = 0;
         done += std::fread(out + done, 1, count - done, file_);
         if (std::ferror(file_)) errno_ = errno;
+    }
+    return done;
+}
+
+size_t InputStream::readWaiting(void* buffer, size_t count, const Waiting& waiting) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t done = takePending(out, count);
+    const int fd = fileno(file_);
+    while (done < count) {
+        if (waiting.giveUp != nullptr && waiting.giveUp(waiting.opaque) != 0) break;
+        pollfd fds[2] = {{fd, POLLIN, 0}, {waiting.wake, POLLIN, 0}};
+        const int ready = poll(fds, waiting.wake >= 0 ? 2 : 1, kGiveUpCheckMs);
+        if (ready < 0 && errno != EINTR) {
+            errno_ = errno;
+            failed_ = true;
+            break;
+        }
+        if (ready <= 0) continue;  // a signal, or time to ask giveUp again
+        if (fds[1].revents != 0) break;
+        // Readable, at its end or broken: read() tells which.
+        const ssize_t n = ::read(fd, out + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR && errno != EAGAIN) {
+            errno_ = errno;
+            failed_ = true;
+            break;
+        }
     }
     return done;
 }

@@ -19,11 +19,26 @@ class InputStream {
     InputStream(const InputStream&) = delete;
     InputStream& operator=(const InputStream&) = delete;
 
-    // Looks at up to `count` bytes ahead without consuming them.
+    // Looks at up to `count` bytes ahead without consuming them. They are
+    // read from the descriptor itself, so that before any read() nothing of
+    // the input waits in the FILE's buffer (see readWaiting()).
     std::string peek(size_t count);
     // Reads up to `count` bytes; fewer only at the end of the input or on a
     // read error (see failed()).
     size_t read(void* buffer, size_t count);
+    // What makes readWaiting() give up: `wake` (a descriptor, -1 for none)
+    // turning readable, or `giveUp(opaque)` returning non-zero, which is asked
+    // when a signal interrupts the wait and at least every kGiveUpCheckMs.
+    struct Waiting {
+        int wake = -1;
+        int (*giveUp)(void*) = nullptr;
+        void* opaque = nullptr;
+    };
+    static constexpr int kGiveUpCheckMs = 100;
+    // Reads up to `count` bytes as read() does, straight from the descriptor
+    // after the bytes peeked, waiting for them with poll(): fewer when
+    // `waiting` says to give up. Never mixed with read() on one stream.
+    size_t readWaiting(void* buffer, size_t count, const Waiting& waiting);
     // Reads and discards `count` bytes; returns how many there were.
     size_t skip(size_t count);
     // Reads one line up to and including '\n', at most `limit` bytes. Returns
@@ -33,7 +48,7 @@ class InputStream {
     // Hands the file over (for reading at offsets); bytes peeked are dropped.
     FILE* release();
 
-    bool failed() const { return std::ferror(file_) != 0; }
+    bool failed() const { return failed_ || std::ferror(file_) != 0; }
     int errorNumber() const { return errno_; }
     const std::string& name() const { return name_; }
 
@@ -43,6 +58,9 @@ class InputStream {
     std::string pending_;  // bytes peeked and not yet read
     size_t pendingPos_ = 0;
     int errno_ = 0;
+    bool failed_ = false;  // a read of the descriptor itself failed
+    // Moves up to `count` peeked bytes to `out`; returns how many.
+    size_t takePending(unsigned char* out, size_t count);
 };
 
 }  // namespace lumaqc

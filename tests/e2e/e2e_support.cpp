@@ -149,13 +149,22 @@ void Child::closeOutput() {
 }
 
 bool Child::waitUntilBlockedReading() {
-    const std::string wchan = "/proc/" + std::to_string(pid_) + "/wchan";
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    // A thread of the child in a read of the pipe, in poll() on it (decoded
+    // input) or in the opening of a FIFO.
+    const auto waiting = [&] {
+        std::error_code ignored;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
+            const std::string where = readFile(task.path().string() + "/wchan");
+            for (const char* call : {"pipe_read", "partner", "poll"}) {
+                if (where.find(call) != std::string::npos) return true;
+            }
+        }
+        return false;
+    };
     return waitFor(120, [&] {
         int unread = 0;
-        const std::string where = readFile(wchan);
-        return (input_ < 0 || (ioctl(input_, FIONREAD, &unread) == 0 && unread == 0)) &&
-               (where.find("pipe_read") != std::string::npos ||
-                where.find("partner") != std::string::npos);
+        return (input_ < 0 || (ioctl(input_, FIONREAD, &unread) == 0 && unread == 0)) && waiting();
     });
 }
 

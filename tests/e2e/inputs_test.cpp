@@ -173,7 +173,7 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
         std::string rate, path;  // "-" feeds the file to standard input
         const std::string* log;
         std::string fps = "25.00";
-        std::string frames = "-1", start = "0";
+        std::string frames = "-1", start = "0", threads = "";
     } cases[] = {
         {"ffv1.mkv", {"-c:v", "ffv1"}, "25", "ffv1.mkv", &ref.log},
         {"x264.mp4", x264, "25", "x264.mp4", &ref.log},
@@ -182,14 +182,27 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
         // 10-bit samples are reduced to 8 bits: here back to the very samples.
         {"10.mkv", {"-c:v", "ffv1", "-pix_fmt", "yuv420p10le"}, "25", "10.mkv", &ref.log},
         {"60.mkv", {"-c:v", "ffv1"}, "60000/1001", "60.mkv", &ref.log60, "59.94"},
-        // Matroska, and Y4M written by ffmpeg, through a pipe.
+        // Matroska, MPEG-TS, MP4 and Y4M written by ffmpeg, through a pipe,
+        // decoded ahead; the run may end while the writer still writes.
         {"pipe.mkv", {"-c:v", "ffv1"}, "25", "-", &ref.log},
+        {"pipe.ts", x264, "25", "-", &ref.log, "25.00", "-1", "0", "2"},
+        {"pipe.ts", x264, "25", "-", &ref.partialLog, "25.00", "10", "5", "1"},
+        {"pipe.mp4",
+         {"-c:v", "libx264", "-qp", "0", "-movflags", "+faststart"},
+         "25",
+         "-",
+         &ref.log,
+         "25.00",
+         "-1",
+         "0",
+         "2"},
         {"pipe.y4m", {"-f", "yuv4mpegpipe"}, "25", "-", &ref.log},
     };
     for (const auto& c : cases) {
         const std::string bytes = encode(c.name, c.codec, c.rate);
         std::vector<std::string> args = {c.path};
         if (c.frames != "-1") args.insert(args.end(), {"--frames", c.frames, "--start", c.start});
+        if (!c.threads.empty()) args.insert(args.end(), {"--threads", c.threads});
         const Output out = analyse(dir_, args, c.path == "-" ? &bytes : nullptr);
         ASSERT_EQ(out.run.status, 0) << c.name << ": " << out.run.err;
         EXPECT_EQ(out.log, *c.log) << c.name;
@@ -207,6 +220,23 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
                        "\"duration_seconds\":1.28,\"frame_rate_kind\":\"constant\""),
               std::string::npos)
         << doc.substr(0, doc.find("\"indicators\""));
+}
+
+TEST_F(Decoder, StopSignalWhileAPipeWriterStalls) {
+    // Half a Matroska file, then the writer stalls with the pipe open: SIGTERM
+    // ends the run at once (within a wide bound), keeping the rows done.
+    const std::string bytes = encode("clip.mkv", {"-c:v", "ffv1"});
+    for (const char* threads : {"1", "2"}) {
+        Child child({{"-", "--threads", threads}, dir_.path(), true});
+        child.feed(bytes.substr(0, bytes.size() / 2));
+        ASSERT_TRUE(child.waitUntilBlockedReading()) << threads;
+        child.signal(SIGTERM);
+        const RunResult r = child.finish(std::chrono::seconds(60));
+        const size_t rows = logRows(dir_.file("metricsResultsCSV.csv"));
+        EXPECT_FALSE(child.hung || r.status != 128 + SIGTERM || rows == 0) << threads << r.err;
+        EXPECT_EQ(r.err, "lumaqc: stopped by SIGTERM after " + std::to_string(rows) + " frames\n");
+        EXPECT_EQ(readFile(dir_.file("metricsResultsCSV.csv")), logPrefix(reference().log, rows));
+    }
 }
 
 TEST_F(Decoder, PicturesReadInPlaceGiveTheRowsOfTheirRawFile) {
