@@ -42,10 +42,14 @@ ssize_t preadAll(int fd, void* buffer, size_t count, int64_t offset) {
     return static_cast<ssize_t>(got);
 }
 
-// "FRAME", then parameters separated by spaces, which are skipped; `line`
-// ends with its line feed.
+// "FRAME", then parameters separated by spaces, which are skipped; the
+// `size` bytes of `line` end with its line feed.
+bool isFrameLine(const char* line, size_t size) {
+    return size >= 6 && std::memcmp(line, "FRAME", 5) == 0 && (line[5] == '\n' || line[5] == ' ');
+}
+
 bool isFrameLine(const std::string& line) {
-    return line.compare(0, 5, "FRAME") == 0 && (line[5] == '\n' || line[5] == ' ');
+    return isFrameLine(line.data(), line.size());
 }
 
 // A pipe is read in order; a file (a seekable regular file, `fd` >= 0) at
@@ -156,27 +160,34 @@ class Y4mSource : public FrameSource {
     // line. Called with mutex_ held.
     ReadResult locateNext() const {
         const int64_t index = first_ + static_cast<int64_t>(starts_.size());
-        std::string line(64, '\0');
-        ssize_t n = preadAll(fileno(file_), line.data(), line.size(), nextLine_);
-        if (n == static_cast<ssize_t>(line.size()) && line.find('\n') == std::string::npos) {
-            line.resize(MAX_LINE);
-            n = preadAll(fileno(file_), line.data(), line.size(), nextLine_);
+        // A FRAME line fits in a few bytes, read here without allocating; a
+        // long one (parameters) is read again, up to MAX_LINE.
+        char head[64];
+        std::string longLine;
+        const char* line = head;
+        ssize_t n = preadAll(fileno(file_), head, sizeof head, nextLine_);
+        if (n == static_cast<ssize_t>(sizeof head) &&
+            std::memchr(head, '\n', sizeof head) == nullptr) {
+            longLine.resize(MAX_LINE);
+            n = preadAll(fileno(file_), longLine.data(), longLine.size(), nextLine_);
+            line = longLine.data();
         }
         if (n < 0) return error(index, std::strerror(errno));
-        line.resize(static_cast<size_t>(n));
-        const size_t end = line.find('\n');
         if (n == 0) {
             const int64_t got = starts_.empty() ? 0 : bytesFrom(starts_.back());
             if (!starts_.empty() && got < layout_.frameBytes) return truncated(index - 1, got);
             return ReadResult{ReadStatus::End, "", false};
         }
-        if (end == std::string::npos) {
-            if (line.size() >= MAX_LINE) return error(index, "FRAME header too long");
+        const auto* end = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(n)));
+        if (end == nullptr) {
+            if (static_cast<size_t>(n) >= MAX_LINE) return error(index, "FRAME header too long");
             return error(index, "the stream ends inside the FRAME header (truncated)");
         }
-        line.resize(end + 1);
-        if (!isFrameLine(line)) return error(index, "no FRAME header where the frame should start");
-        starts_.push_back(nextLine_ + static_cast<int64_t>(line.size()));
+        const auto size = static_cast<size_t>(end - line) + 1;
+        if (!isFrameLine(line, size)) {
+            return error(index, "no FRAME header where the frame should start");
+        }
+        starts_.push_back(nextLine_ + static_cast<int64_t>(size));
         nextLine_ = starts_.back() + layout_.frameBytes;
         return {};
     }
