@@ -3,9 +3,7 @@
 // on (what is added to, what is left alone, where 32 bits wrap).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -121,26 +119,4 @@ TEST(Toolkit, HandComputed) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Source and destination images do not match with their size!\n");
     EXPECT_EQ(dst.samples, std::vector<double>(64, 7.0));
-}
-
-// The picture records come zero-filled at every size, also where a released
-// array is reused; those of a megabyte or more lie on 2 MiB boundaries.
-TEST(Toolkit, ZeroFilledRecords) {
-    const auto check = [](auto allocate, auto release, int32_t w, int32_t h) {
-        auto dirty = allocate(w, h);
-        const size_t n = size_t(w) * size_t(h), bytes = n * sizeof(*dirty.data);
-        std::memset(dirty.data, 0xff, bytes);
-        release(dirty);
-        auto record = allocate(w, h);
-        EXPECT_EQ(std::count(record.data, record.data + n, 0), std::ptrdiff_t(n)) << w << "x" << h;
-        if (bytes >= (1u << 20)) {
-            EXPECT_EQ(uintptr_t(record.data) % (2u << 20), 0u) << w;
-        }
-        release(record);
-    };
-    for (const auto& [w, h] : {std::pair{7, 3}, {1023, 1024}, {1024, 1024}, {1920, 1080}}) {
-        check(callocImage, freeImage, w, h);
-        check(callocImage32, freeImage32, w, h);
-        check(callocImageDouble, freeImageDouble, w, h);
-    }
 }
