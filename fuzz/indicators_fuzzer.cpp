@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Image& first = pictures[0].image;
 
     // Single-frame indicators, plain composition first, then every vector
-    // target, blur with the hint of the frame before.
+    // target, blur with the hint of the frame before, alone and from the
+    // sums the frame loops share.
     FrameValues expected{};
     FrameContext plain{&first, nullptr, nullptr, nullptr, fps, &expected};
     for (const reference::ReferenceInfo& r : reference::registry()) {
@@ -59,14 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BlurState hint;
     const FrameValues none{};
     const FrameContext fast{&first, nullptr, nullptr, &hint, fps, &none};
+    BlockStats stats;
+    StructureSums structure;
+    FrameContext shared = fast;
+    shared.blockStats = &stats;
+    shared.structure = &structure;
     for (const std::string& target : supportedSimdTargets()) {
         std::string error;
         require(forceSimdTarget(target, error), "a supported vector target cannot be chosen");
+        stats.ready = false;
+        structure.ready = false;
         for (const reference::ReferenceInfo& r : reference::registry()) {
             const IndicatorInfo& info = indicatorInfo(r.id);
             if (info.stage != Stage::Spatial) continue;
             const std::string what = std::string(info.key) + " (" + target + ")";
             requireSame(info.compute(fast), expected[r.id], what.c_str(), w, h);
+            requireSame(info.compute(shared), expected[r.id], (what + ", shared").c_str(), w, h);
         }
     }
     resetSimdTarget();
