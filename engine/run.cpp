@@ -170,6 +170,21 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
 // indicators and emits the rows strictly in frame order, so a row never waits
 // for the reading of a later frame (a live stream that stalls shows every
 // frame it delivered).
+//
+// The pictures of frames read by the thread that computes them are not tied
+// to the slots: that thread takes the picture freed last (a stack), as it
+// starts to read, and a frame's picture is freed once the frame after it was
+// emitted. So a run cycles through as few pictures as are in use at once
+// (three or four for two threads, whatever the window), which stay in the
+// caches, instead of every slot's in turn: each picture the cycle adds made
+// the first pass over a new frame and temporal activity's pass over the
+// previous one slower on both cores. Frames read ahead by the calling thread
+// (pipes, decoded input) need a picture each as they are read, and keep the
+// slots' own. Runs of consecutive frames per thread, so that the previous
+// picture comes from the same core, were measured too and left out: they
+// need a window, and so a ring of pictures, several runs long, and with the
+// same ring temporal activity was no cheaper when its previous picture came
+// from the same core.
 class ParallelRun {
   public:
     ParallelRun(FrameSource& source, const RunOptions& options,
@@ -181,8 +196,14 @@ class ParallelRun {
                   Engine::Pictures::Caller) {
         const SourceInfo& info = source.info();
         slots_.resize(static_cast<size_t>(options.threads) * 2 + 2);
+        pooled_ = source.readsConcurrently();
+        spare_.reserve(slots_.size());  // never more: the window bounds the pictures in use
         for (Slot& slot : slots_) {
-            slot.picture = Picture(info.width, info.height);
+            if (pooled_) {
+                spare_.emplace_back(info.width, info.height);
+            } else {
+                slot.picture = Picture(info.width, info.height);
+            }
             slot.flickerChanges.resize(flickeringBlocks(info.width, info.height));
         }
         workers_.resize(static_cast<size_t>(options.threads - 1));
@@ -241,6 +262,8 @@ class ParallelRun {
     // On cache lines of its own: the thread that computes a frame writes its
     // values while others update the flags of the slots beside it.
     struct alignas(64) Slot {
+        // The slot's own picture, or one of spare_ from the frame's read
+        // until the frame after it was emitted.
         Picture picture;
         // The frame where the source keeps it, instead of in `picture`.
         HeldLuma held;
@@ -318,13 +341,16 @@ class ParallelRun {
         frameDone_.notify_all();
     }
 
-    // Reads frame `index` into its slot once the frame before was read, or
-    // marks it unread when a stop came, or a read before failed; `lock`
-    // holds mutex_ on entry and on return. Frames come out of the queue in
-    // order, so the frame before is being read by then: the wait ends.
+    // Reads frame `index` into its slot, in the picture freed last, once the
+    // frame before was read, or marks it unread when a stop came, or a read
+    // before failed; `lock` holds mutex_ on entry and on return. Frames come
+    // out of the queue in order, so the frame before is being read by then:
+    // the wait ends.
     void fetch(std::unique_lock<std::mutex>& lock, int64_t index, Slot& slot,
                std::exception_ptr& failure) {
         readDone_.wait(lock, [&] { return readTurn_ == index; });
+        slot.picture = std::move(spare_.back());
+        spare_.pop_back();
         slot.unread = readsEnded_ || stopRequested(options_);
         slot.stopped = slot.unread;
         if (!slot.unread) {
@@ -383,6 +409,11 @@ class ParallelRun {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (emitted) {
                     ++nextEmit_;
+                    // The frame before served its last: as previous picture
+                    // and with its row.
+                    if (pooled_ && index != options_.start) {
+                        spare_.push_back(std::move(slotOf(index - 1).picture));
+                    }
                 } else {
                     failed_ = true;
                     queue_.clear();
@@ -462,11 +493,11 @@ class ParallelRun {
         }
         // The slot is free: its earlier frame, read in place or not, is let go.
         Slot& slot = slotOf(nextRead_);
-        const bool fetch = source_.readsConcurrently();
+        const bool fetch = pooled_;
         const ReadResult read =
             fetch ? ReadResult{source_.has(nextRead_), "", false}
                   : source_.readHeld(nextRead_, slot.picture.image().data, slot.held);
-        slot.view = heldImage(slot.held, slot.picture.image());
+        if (!fetch) slot.view = heldImage(slot.held, slot.picture.image());
         if (read.status != ReadStatus::Ok) {
             sourceEnded = true;
             if (stopRequested(options_)) {
@@ -523,6 +554,11 @@ class ParallelRun {
     int64_t readTurn_ = 0;     // the next frame a worker may read
     bool readsEnded_ = false;  // a frame read by a worker was not: no later one is
     bool stopped_ = false;     // a stop came before a worker read a frame
+    // The threads that compute frames read them, into pictures of spare_
+    // (the freed pictures, the one freed last at the back) instead of the
+    // slots' own.
+    bool pooled_ = false;
+    std::vector<Picture> spare_;
 };
 
 // The run itself: begin, the frames, end.

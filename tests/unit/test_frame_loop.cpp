@@ -1,7 +1,9 @@
 // The threaded frame loop's hand-over between the reading thread and the
-// workers: whoever is slow (the input, the outputs, both by turns), whatever
-// stops the run (a stop request, a failing output, a read error), every run
-// ends, emits its rows in order and gives the rows of a one-thread run.
+// workers, and with a source the workers read themselves (into pictures they
+// pass on among them): whoever is slow (the input, the outputs, both by
+// turns), whatever stops the run (a stop request, a failing output, a read
+// error), every run ends, emits its rows in order and gives the rows of a
+// one-thread run.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -34,13 +36,18 @@ struct Jitter {
     std::minstd_rand random;
 };
 
-// `frames` small textured pictures; may raise the stop flag or fail at a frame.
+// `frames` small textured pictures; may raise the stop flag or fail at a
+// frame; read by the workers when `concurrent`.
 struct JitteredSource : FrameSource {
     JitteredSource(int frames, Jitter j) : jitter(j) {
         info_ = {
             .path = "memory", .kind = "raw", .width = kSide, .height = kSide, .frames = frames};
     }
     const SourceInfo& info() const override { return info_; }
+    bool readsConcurrently() const override { return concurrent; }
+    ReadStatus has(int64_t index) const override {
+        return index < info_.frames ? ReadStatus::Ok : ReadStatus::End;
+    }
     ReadResult read(int64_t index, uint8_t* luma) override {
         jitter();
         if (index == stopAt) stop.store(15);
@@ -55,6 +62,7 @@ struct JitteredSource : FrameSource {
     SourceInfo info_;
     Jitter jitter;
     int64_t stopAt = -1, errorAt = -1;
+    bool concurrent = false;
     std::atomic<int> stop{0};
 };
 
@@ -117,12 +125,15 @@ TEST(FrameLoop, EveryHandOverEnds) {
     };
     uint32_t seed = 7;
     for (const auto& c : cases) {
-        for (int threads = 2; threads <= 8; ++threads) {
+        for (int mode = 0; mode < 14; ++mode) {
+            const int threads = 2 + mode % 7;
+            const bool concurrent = mode >= 7;
             for (int rep = 0; rep < c.runs; ++rep) {
                 ++seed;
                 JitteredSource source(c.frames, {c.readMicros, std::minstd_rand(seed)});
                 source.stopAt = c.stopAt;
                 source.errorAt = c.errorAt;
+                source.concurrent = concurrent;
                 JitteredSink sink({c.emitMicros, std::minstd_rand(seed * 3)});
                 sink.failAt = c.failAt;
                 RunOptions options{.frames = c.frames, .threads = threads};
@@ -136,7 +147,8 @@ TEST(FrameLoop, EveryHandOverEnds) {
                 }
                 const RunOutcome outcome = run.get();
                 const std::string what = std::string(c.what) + ", " + std::to_string(threads) +
-                                         " threads, seed " + std::to_string(seed);
+                                         (concurrent ? " reading" : "") + " threads, seed " +
+                                         std::to_string(seed);
                 ASSERT_FALSE(sink.outOfOrder) << what;
                 const size_t rows = sink.rows.size();
                 EXPECT_EQ(outcome.framesDone, static_cast<int64_t>(rows)) << what;
