@@ -147,7 +147,7 @@ void benchReadAvx2(benchmark::State& state, const BenchFrames* f) {
 // `shared`, the frame's block statistics already there (the indicator's own
 // work when another one has computed them).
 void benchCompute(benchmark::State& state, const BenchFrames* f,
-                  double (*compute)(const FrameContext&), bool changes, bool shared) {
+                  double (*compute)(const FrameContext&), bool changes, bool shared, bool roberts) {
     TemporalState temporal = createTemporalState(f->w, f->h);
     BlurState hint;
     const FrameValues values{};
@@ -162,6 +162,11 @@ void benchCompute(benchmark::State& state, const BenchFrames* f,
     BlockStats stats;
     if (shared) computeBlockStats(f->curImage, stats);
     frame.blockStats = shared ? &stats : nullptr;
+    // With `roberts`, spatial activity leaves block loss's energies (block
+    // loss finds them there, made once before).
+    RobertsShare energies;
+    if (roberts) spatialActivity(f->curImage, energies);
+    frame.roberts = roberts ? &energies : nullptr;
     for (auto _ : state) {
         benchmark::DoNotOptimize(compute(frame));
     }
@@ -240,7 +245,7 @@ int main(int argc, char** argv) {
         for (const IndicatorInfo& info : indicatorRegistry()) {
             if (info.id == kFreezing) continue;  // a comparison of two values, nothing to time
             benchmark::RegisterBenchmark((std::string("Indicator/") + info.key + "/" + s).c_str(),
-                                         benchCompute, p, info.compute, false, false)
+                                         benchCompute, p, info.compute, false, false, false)
                 ->Unit(benchmark::kMicrosecond);
         }
         benchmark::RegisterBenchmark(("Indicator/block_stats/" + s).c_str(), benchBlockStats, p)
@@ -250,19 +255,25 @@ int main(int argc, char** argv) {
         for (const IndicatorId id : {kNoise, kContrast, kExposure, kBlackout}) {
             benchmark::RegisterBenchmark(
                 (std::string("Indicator/") + indicatorKey(id) + "+stats/" + s).c_str(),
-                benchCompute, p, indicatorInfo(id).compute, false, true)
+                benchCompute, p, indicatorInfo(id).compute, false, true, false)
+                ->Unit(benchmark::kMicrosecond);
+        }
+        for (const IndicatorId id : {kSpatialActivity, kBlockLoss}) {
+            benchmark::RegisterBenchmark(
+                (std::string("Indicator/") + indicatorKey(id) + "+roberts/" + s).c_str(),
+                benchCompute, p, indicatorInfo(id).compute, false, false, true)
                 ->Unit(benchmark::kMicrosecond);
         }
         // The pass the frame loops make: temporal activity with flickering's
         // block changes (flickering then only updates its state).
         benchmark::RegisterBenchmark(("Indicator/temporal_activity+changes/" + s).c_str(),
                                      benchCompute, p, indicatorInfo(kTemporalActivity).compute,
-                                     true, false)
+                                     true, false, false)
             ->Unit(benchmark::kMicrosecond);
         for (const reference::ReferenceInfo& r : reference::registry()) {
             benchmark::RegisterBenchmark(
                 (std::string("Reference/") + indicatorKey(r.id) + "/" + s).c_str(), benchCompute, p,
-                r.compute, false, false)
+                r.compute, false, false, false)
                 ->Unit(benchmark::kMicrosecond);
         }
     }

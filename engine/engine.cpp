@@ -45,6 +45,8 @@ const FrameValues& Engine::analyze() {
     frame.blockStats = &blockStats_;
     structure_.ready = false;
     frame.structure = &structure_;
+    roberts_.ready = false;
+    frame.roberts = &roberts_;
     frame.fps = fps_;
     frame.values = &values_;
     values_.fill(0.0);
@@ -69,6 +71,8 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.blockStats = &worker.blockStats;
     worker.structure.ready = false;
     frame.structure = &worker.structure;
+    worker.roberts.ready = false;
+    frame.roberts = &worker.roberts;
     frame.fps = fps_;
     frame.values = &values;
     values.fill(0.0);

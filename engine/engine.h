@@ -83,6 +83,7 @@ class Engine {
         BlurState blur;
         BlockStats blockStats;  // of the frame being computed
         StructureSums structure;
+        RobertsShare roberts;
         IndicatorSeconds seconds{};
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
@@ -120,6 +121,7 @@ class Engine {
     BlurState blur_;
     BlockStats blockStats_;                // analyze()'s
     StructureSums structure_;              // analyze()'s
+    RobertsShare roberts_;                 // analyze()'s
     std::vector<uint8_t> flickerChanges_;  // analyze()'s, from one stage to the next
     FrameValues values_{};
     IndicatorSeconds seconds_{};

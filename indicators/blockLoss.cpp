@@ -420,9 +420,9 @@ BlockLossScratch& scratch() {
     return s;
 }
 
-}  // namespace
-
-double blockLoss(const Image& src) {
+// Block loss, with the Roberts energies of the Sobel pass when `shared` is
+// set, else from a pass of its own.
+double blockLossFrom(const Image& src, const RobertsShare* shared) {
     const int32_t w = src.w;
     const int32_t h = src.h;
     if (h < BLOCKPROC_BLOCKSIZE || w < BLOCKPROC_BLOCKSIZE) {
@@ -436,13 +436,20 @@ double blockLoss(const Image& src) {
 
     BlockLossScratch& s = scratch();
     const int32_t tableRows = regionsY * BLOCKPROC_BLOCKSIZE;
-    const size_t tableSize = static_cast<size_t>(tableRows) * static_cast<size_t>(gridCols);
-    // A row's last group of energies may be stored past its end.
-    if (s.table.size() < tableSize + kTableSlack) s.table.resize(tableSize + kTableSlack);
-    std::fill(s.table.begin(), s.table.begin() + gridCols, 0);  // row 0 has no pairs
-
-    const int64_t scanned = HWY_DYNAMIC_DISPATCH(blockloss_simd::RobertsEnergySum)(
-        src.data, w, h, tableRows, gridCols, s.table.data());
+    int64_t scanned = 0;
+    const uint16_t* table = nullptr;
+    if (shared != nullptr) {
+        scanned = shared->energySum;
+        table = shared->table.data();
+    } else {
+        const size_t tableSize = static_cast<size_t>(tableRows) * static_cast<size_t>(gridCols);
+        // A row's last group of energies may be stored past its end.
+        if (s.table.size() < tableSize + kTableSlack) s.table.resize(tableSize + kTableSlack);
+        std::fill(s.table.begin(), s.table.begin() + gridCols, 0);  // row 0 has no pairs
+        scanned = HWY_DYNAMIC_DISPATCH(blockloss_simd::RobertsEnergySum)(src.data, w, h, tableRows,
+                                                                         gridCols, s.table.data());
+        table = s.table.data();
+    }
     // The energy sum as a 32-bit sample count sees it: a picture of 2^31
     // samples or more counts no samples at all.
     const uint32_t area = static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
@@ -491,7 +498,7 @@ double blockLoss(const Image& src) {
         const int32_t y1 = y0 + BLOCKPROC_BLOCKSIZE;
         if (vector) {
             HWY_DYNAMIC_DISPATCH(blockloss_simd::ColumnRuns)
-            (s.table.data(), y0, y1, gridCols, static_cast<int32_t>(limit), s.counters.data(),
+            (table, y0, y1, gridCols, static_cast<int32_t>(limit), s.counters.data(),
              s.colRuns.data());
         } else {
             // Source row 0 has no pairs.
@@ -509,6 +516,17 @@ double blockLoss(const Image& src) {
         }
     }
     return static_cast<double>(productSum) / static_cast<double>(regionsX * regionsY);
+}
+
+}  // namespace
+
+double blockLoss(const Image& src) {
+    return blockLossFrom(src, nullptr);
+}
+
+double blockLoss(const Image& src, const RobertsShare& roberts) {
+    const bool usable = roberts.ready && roberts.w == src.w && roberts.h == src.h;
+    return blockLossFrom(src, usable ? &roberts : nullptr);
 }
 
 }  // namespace lumaqc

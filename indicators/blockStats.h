@@ -31,6 +31,23 @@ struct BlockStats {
     bool ready = false;
 };
 
+// Block loss's Roberts cross energies, (up[x-1] - cur[x])^2 + (up[x] -
+// cur[x-1])^2, formed by spatial activity's Sobel pass, which reads the same
+// row pairs: their sum over rows 1 .. h-1 and columns 1 .. w-1, and the
+// energies on the vertical grid lines (columns 16 c) of the whole 256 x 256
+// regions, saturated to 16 bits. The frame loops clear `ready` before each
+// frame; block loss computes them itself when they are not there.
+struct RobertsShare {
+    int32_t w = 0;  // the picture's size
+    int32_t h = 0;
+    int64_t energySum = 0;
+    int32_t tableRows = 0;  // rows of whole regions
+    int32_t gridCols = 0;   // grid columns inside whole regions
+    // Row y, grid column c at y * gridCols + c; row 0 and column 0 hold 0.
+    std::vector<uint16_t> table;
+    bool ready = false;
+};
+
 // Fills `stats` with the statistics of `img` and sets ready. The vectors
 // grow when needed and never shrink, so a picture size repeated from frame
 // to frame allocates nothing. Throws std::bad_alloc.

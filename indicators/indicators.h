@@ -79,6 +79,12 @@ double contrastRMS(const Image& img);
 // (computeBlockStats), as the frame loops share them; each gives the bits
 // of the standalone function. Noise also reads the picture's samples.
 double noise(const Image& img, const BlockStats& stats);
+// Spatial activity leaving block loss's Roberts energies in `roberts`
+// (ready when its pass made them), and block loss reading them when they
+// are ready for a picture of its size; each gives the bits of the
+// standalone function.
+double spatialActivity(const Image& img, RobertsShare& roberts);
+double blockLoss(const Image& img, const RobertsShare& roberts);
 double exposure(const BlockStats& stats);
 uint8_t blackout(const BlockStats& stats);
 double contrastRMS(const BlockStats& stats);

@@ -66,7 +66,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kNotFiniteOnly,
-         .compute = [](const FrameContext& c) { return spatialActivity(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.roberts != nullptr ? spatialActivity(*c.current, *c.roberts)
+                                             : spatialActivity(*c.current);
+             },
          .text = {.consoleLabel = "Spatial Activity",
                   .logLabel = "SA",
                   .consoleHeaderTabs = 1,
@@ -117,7 +121,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .stage = Stage::Spatial,
          .kind = ValueKind::Real,
          .noValue = kMinusOne,  // pictures under 256 x 256
-         .compute = [](const FrameContext& c) { return blockLoss(*c.current); },
+         .compute =
+             [](const FrameContext& c) {
+                 return c.roberts != nullptr ? blockLoss(*c.current, *c.roberts)
+                                             : blockLoss(*c.current);
+             },
          .text = {.consoleLabel = "Blockloss",
                   .logLabel = "Blockloss",
                   .consoleHeaderTabs = 1,

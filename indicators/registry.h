@@ -57,6 +57,10 @@ struct FrameContext {
     BlockStats* blockStats = nullptr;
     // The same for the structure sums of blockiness, interlace and slice.
     StructureSums* structure = nullptr;
+    // Block loss's Roberts energies, left by spatial activity's pass over
+    // the current picture (the caller clears `ready` before each frame), or
+    // null: block loss then makes its own pass.
+    RobertsShare* roberts = nullptr;
 };
 
 // How an indicator shows in the console table, the log and the timing

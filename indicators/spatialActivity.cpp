@@ -1,5 +1,6 @@
 // Spatial activity: root-mean-square Sobel gradient magnitude over all
 // positions of the picture, the border counting as zero gradient.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,44 @@
 #include <hwy/cache_control.h>
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
+
+#ifndef LUMAQC_SPATIAL_SHARED
+#define LUMAQC_SPATIAL_SHARED
+
+namespace lumaqc::spatial_simd {
+
+// Where a strip leaves block loss's Roberts energies (kRoberts): their sum,
+// and, when `table` is set, the energies of the strip's grid columns (one
+// per 16 output columns, the last of each 16) of the rows below tableRows,
+// from table + row * pitch. Pair rows r (rows r - 1 and r) count from y0 to
+// y1 - 1, and also y1 when `lastBand`.
+struct RobertsOut {
+    uint16_t* table = nullptr;
+    size_t pitch = 0;
+    int32_t tableRows = 0;
+    bool lastBand = false;
+};
+
+// Block loss's Roberts energies, asked of the Sobel pass: their sum (out),
+// the grid-column table (in: rows tableRows, gridCols, at least 1), and
+// whether the pass made them (out).
+struct RobertsRequest {
+    int64_t sum = 0;
+    uint16_t* table = nullptr;
+    int32_t tableRows = 0;
+    int32_t gridCols = 0;
+    bool done = false;
+};
+
+inline int32_t robertsAt(const uint8_t* up, const uint8_t* cur, std::ptrdiff_t x) {
+    const int32_t a = static_cast<int32_t>(up[x - 1]) - static_cast<int32_t>(cur[x]);
+    const int32_t b = static_cast<int32_t>(up[x]) - static_cast<int32_t>(cur[x - 1]);
+    return a * a + b * b;
+}
+
+}  // namespace lumaqc::spatial_simd
+
+#endif  // LUMAQC_SPATIAL_SHARED
 
 HWY_BEFORE_NAMESPACE();
 namespace lumaqc::spatial_simd {
@@ -52,10 +91,14 @@ uint64_t plainEnergy(const uint8_t* data, int32_t w, int32_t h) {
 // within +-1020. Squares are added pairwise in 32-bit lanes: each row adds at
 // most four times 2^21 to a lane, so bands of up to 128 rows cannot overflow.
 // With kMasked, only the output columns whose even or odd lane is kept count.
-template <bool kMasked, class D16, class M>
+// With kRoberts, the Roberts energies of the same columns come from the
+// samples of each row and the row above (at most 2^19 a row to a lane).
+template <bool kMasked, bool kRoberts, class D16, class M>
 HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, std::ptrdiff_t x,
                          int32_t y0, int32_t y1, M keepEven, M keepOdd,
-                         hn::Vec<hn::Repartition<int64_t, D16>>& total) {
+                         hn::Vec<hn::Repartition<int64_t, D16>>& total,
+                         hn::Vec<hn::Repartition<int64_t, D16>>& robertsTotal,
+                         const RobertsOut& roberts) {
     const hn::Repartition<uint8_t, D16> d8;
     const hn::Repartition<uint16_t, D16> du16;
     const hn::Repartition<int32_t, D16> d32;
@@ -63,6 +106,8 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     const hn::Repartition<int64_t, D16> d64;
     using V = hn::Vec<D16>;
     const V lowByte = hn::Set(d16, 0xFF);
+    // The samples of the last row read: columns x - 1 + 2i, x + 2i, x + 1 + 2i.
+    V sE, sO, sE1;
     // Q and H of the even (E) and odd (O) output columns of one row.
     auto rowTerms = [&](const uint8_t* p, V& qE, V& qO, V& hE, V& hO) {
         const V left = hn::BitCast(d16, hn::LoadU(d8, p - 1));
@@ -71,11 +116,48 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         const V pO = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, left)));
         const V pE1 = hn::And(right, lowByte);
         const V pO1 = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, right)));
+        sE = pE;
+        sO = pO;
+        sE1 = pE1;
         qE = hn::Sub(pE1, pE);
         qO = hn::Sub(pO1, pO);
         const V mid = hn::Add(pO, pE1);
         hE = hn::Add(hn::Add(pE, pO), mid);
         hO = hn::Add(mid, hn::Add(pE1, pO1));
+    };
+    auto rob0 = hn::Zero(d32);
+    auto rob1 = hn::Zero(d32);
+    const hn::Repartition<uint64_t, D16> d64u;
+    const hn::Rebind<uint16_t, decltype(d64u)> dGrid;
+    // The Roberts energies of pair row r, from the samples of row r - 1
+    // (uE, uO, uE1) and of row r (sE, sO, sE1). Even output column c = x + 2i
+    // pairs up[c - 1] = uE with cur[c] = sO and up[c] = uO with cur[c - 1] =
+    // sE; odd column c = x + 1 + 2i pairs uO with sE1 and uE1 with sO.
+    auto robertsRow = [&](int32_t r, V uE, V uO, V uE1) {
+        V a0 = hn::Sub(uE, sO);
+        V b0 = hn::Sub(uO, sE);
+        V a1 = hn::Sub(uO, sE1);
+        V b1 = hn::Sub(uE1, sO);
+        if constexpr (kMasked) {
+            a0 = hn::IfThenElseZero(keepEven, a0);
+            b0 = hn::IfThenElseZero(keepEven, b0);
+            a1 = hn::IfThenElseZero(keepOdd, a1);
+            b1 = hn::IfThenElseZero(keepOdd, b1);
+        }
+        rob0 = hn::ReorderWidenMulAccumulate(d32, a0, a0, rob0, rob1);
+        rob1 = hn::ReorderWidenMulAccumulate(d32, b0, b0, rob1, rob0);
+        rob0 = hn::ReorderWidenMulAccumulate(d32, a1, a1, rob0, rob1);
+        rob1 = hn::ReorderWidenMulAccumulate(d32, b1, b1, rob1, rob0);
+        if (roberts.table != nullptr && r < roberts.tableRows) {
+            // Odd lane 8 k + 7 (the top 16 bits of every second 64-bit
+            // lane) is column x + 16 k + 15, a grid column. A square of a
+            // difference of bytes fits 16 bits.
+            const auto e = hn::BitCast(d64u, hn::SaturatedAdd(hn::BitCast(du16, hn::Mul(a1, a1)),
+                                                              hn::BitCast(du16, hn::Mul(b1, b1))));
+            const auto grid = hn::TruncateTo(dGrid, hn::ShiftRight<48>(hn::ConcatOdd(d64u, e, e)));
+            hn::StoreU(hn::LowerHalf(grid), hn::Half<decltype(dGrid)>(),
+                       roberts.table + static_cast<size_t>(r) * roberts.pitch);
+        }
     };
 
     const uint8_t* row = data + static_cast<std::ptrdiff_t>(y0 - 1) * stride + x;
@@ -84,8 +166,10 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     {
         V qE0, qO0;
         rowTerms(row, qE0, qO0, hE0, hO0);
+        const V uE = sE, uO = sO, uE1 = sE1;
         row += stride;
         rowTerms(row, qE, qO, hE, hO);
+        if constexpr (kRoberts) robertsRow(y0, uE, uO, uE1);
         rE = hn::Add(qE0, qE);
         rO = hn::Add(qO0, qO);
     }
@@ -96,8 +180,12 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         // Walking down a column defeats the hardware prefetcher: fetch this
         // row's samples of the strip after next (a cache line ahead).
         hwy::Prefetch(row + 2 * static_cast<std::ptrdiff_t>(hn::Lanes(d8)));
+        const V uE = sE, uO = sO, uE1 = sE1;
         V qE2, qO2, hE2, hO2;
         rowTerms(row, qE2, qO2, hE2, hO2);
+        if constexpr (kRoberts) {
+            if (y + 1 < y1 || roberts.lastBand) robertsRow(y + 1, uE, uO, uE1);
+        }
         const V rE1 = hn::Add(qE, qE2);
         const V rO1 = hn::Add(qO, qO2);
         V gxEven = hn::Add(rE, rE1);
@@ -126,6 +214,11 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     const auto both = hn::Add(acc0, acc1);
     total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
     total = hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
+    if constexpr (kRoberts) {
+        const auto pairs = hn::Add(rob0, rob1);
+        robertsTotal = hn::Add(robertsTotal, hn::PromoteTo(d64, hn::LowerHalf(dh32, pairs)));
+        robertsTotal = hn::Add(robertsTotal, hn::PromoteTo(d64, hn::UpperHalf(dh32, pairs)));
+    }
 }
 
 #endif  // HWY_TARGET != HWY_SCALAR
@@ -133,9 +226,12 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
 // Sum of Gx^2 + Gy^2 over the interior positions of a w x h picture
 // (w, h >= 3), exact. Vector strips walk down bands of rows that stay in
 // cache; the last strip of a band ends at the last interior column and
-// skips the columns the strip before it counted.
-uint64_t SobelEnergy(const uint8_t* data, int32_t w, int32_t h) {
+// skips the columns the strip before it counted. With a request (w >= 256,
+// h >= 3), the strips also form the Roberts energies of the rows they read.
+template <bool kRoberts>
+uint64_t Energies(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* request) {
 #if HWY_TARGET == HWY_SCALAR
+    (void)request;
     return plainEnergy(data, w, h);
 #else
     const hn::ScalableTag<int16_t> d16;
@@ -145,25 +241,73 @@ uint64_t SobelEnergy(const uint8_t* data, int32_t w, int32_t h) {
     const std::ptrdiff_t end = static_cast<std::ptrdiff_t>(w) - 1;  // past the last interior column
     if (end - 1 < width) return plainEnergy(data, w, h);
     constexpr int32_t BAND = 64;
+    // Grid columns per strip, and the strips whose grid columns all lie
+    // inside the table (grid column c at strip (c - 1) / perStrip).
+    const int32_t perStrip = static_cast<int32_t>(width / 16);
+    const int32_t tableStrips = kRoberts ? std::min(static_cast<int32_t>((end - 1) / width),
+                                                    (request->gridCols - 1) / perStrip)
+                                         : 0;
 
     const auto all = hn::FirstN(d16, static_cast<size_t>(lanes));
     auto total = hn::Zero(d64);
+    auto robertsTotal = hn::Zero(d64);
     for (int32_t y0 = 1; y0 < h - 1; y0 += BAND) {
         const int32_t y1 = h - 1 - y0 < BAND ? h - 1 : y0 + BAND;
+        RobertsOut out;
+        if constexpr (kRoberts) {
+            out.pitch = static_cast<size_t>(request->gridCols);
+            out.tableRows = request->tableRows;
+            out.lastBand = y1 == h - 1;
+        }
         std::ptrdiff_t x = 1;
-        for (; x + width <= end; x += width)
-            addStrip<false>(d16, data, w, x, y0, y1, all, all, total);
+        for (int32_t k = 0; x + width <= end; x += width, ++k) {
+            if constexpr (kRoberts) {
+                out.table = k < tableStrips ? request->table + 1 + k * perStrip : nullptr;
+            }
+            addStrip<false, kRoberts>(d16, data, w, x, y0, y1, all, all, total, robertsTotal, out);
+        }
         if (x < end) {
             // Output column last + 2i is even lane i, last + 1 + 2i odd lane i;
             // columns before x are already counted.
             const std::ptrdiff_t last = end - width;
             const auto keepEven = hn::Not(hn::FirstN(d16, static_cast<size_t>((x - last + 1) / 2)));
             const auto keepOdd = hn::Not(hn::FirstN(d16, static_cast<size_t>((x - last) / 2)));
-            addStrip<true>(d16, data, w, last, y0, y1, keepEven, keepOdd, total);
+            out.table = nullptr;
+            addStrip<true, kRoberts>(d16, data, w, last, y0, y1, keepEven, keepOdd, total,
+                                     robertsTotal, out);
         }
+    }
+    if constexpr (kRoberts) {
+        // Column w - 1, which no output column of the strips reaches; the
+        // grid columns past the strips'; row 0 and grid column 0 (no pairs).
+        int64_t sum = hn::GetLane(hn::SumOfLanes(d64, robertsTotal));
+        for (int32_t r = 1; r < h; ++r) {
+            const uint8_t* cur = data + static_cast<std::ptrdiff_t>(r) * w;
+            sum += robertsAt(cur - w, cur, w - 1);
+        }
+        const size_t pitch = static_cast<size_t>(request->gridCols);
+        std::fill_n(request->table, pitch, uint16_t{0});
+        for (int32_t r = 1; r < request->tableRows; ++r) {
+            const uint8_t* cur = data + static_cast<std::ptrdiff_t>(r) * w;
+            uint16_t* row = request->table + static_cast<size_t>(r) * pitch;
+            row[0] = 0;
+            for (int32_t c = 1 + tableStrips * perStrip; c < request->gridCols; ++c) {
+                row[c] = static_cast<uint16_t>(std::min(robertsAt(cur - w, cur, 16 * c), 65535));
+            }
+        }
+        request->sum = sum;
+        request->done = true;
     }
     return static_cast<uint64_t>(hn::GetLane(hn::SumOfLanes(d64, total)));
 #endif
+}
+
+uint64_t SobelEnergy(const uint8_t* data, int32_t w, int32_t h) {
+    return Energies<false>(data, w, h, nullptr);
+}
+
+uint64_t SobelAndRobertsEnergy(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* request) {
+    return Energies<true>(data, w, h, request);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -178,21 +322,51 @@ namespace lumaqc {
 
 namespace spatial_simd {
 HWY_EXPORT(SobelEnergy);
+HWY_EXPORT(SobelAndRobertsEnergy);
 }  // namespace spatial_simd
+
+namespace {
+
+double fromEnergy(const Image& img, uint64_t energy) {
+    const uint32_t n = static_cast<uint32_t>(img.w) * static_cast<uint32_t>(img.h);
+    return std::sqrt(static_cast<double>(energy)) / std::sqrt(static_cast<double>(n));
+}
+
+}  // namespace
 
 double spatialActivity(const Image& img) {
     // An empty picture holds no detail.
     if (img.w <= 0 || img.h <= 0) return 0.0;
     // The square root of the exact integer energy, as spatialAct gives it,
     // from one vectorised pass.
-    double s = 0.0;
+    uint64_t energy = 0;
     if (img.w >= 3 && img.h >= 3) {
-        const uint64_t energy =
-            HWY_DYNAMIC_DISPATCH(spatial_simd::SobelEnergy)(img.data, img.w, img.h);
-        s = std::sqrt(static_cast<double>(energy));
+        energy = HWY_DYNAMIC_DISPATCH(spatial_simd::SobelEnergy)(img.data, img.w, img.h);
     }
-    const uint32_t n = static_cast<uint32_t>(img.w) * static_cast<uint32_t>(img.h);
-    return s / std::sqrt(static_cast<double>(n));
+    return fromEnergy(img, energy);
+}
+
+double spatialActivity(const Image& img, RobertsShare& roberts) {
+    const int32_t regionsX = img.w / BLOCKPROC_BLOCKSIZE;
+    const int32_t regionsY = img.h / BLOCKPROC_BLOCKSIZE;
+    // Block loss reads them only on pictures of whole regions.
+    if (img.w <= 0 || img.h <= 0 || regionsX == 0 || regionsY == 0) return spatialActivity(img);
+    roberts.w = img.w;
+    roberts.h = img.h;
+    roberts.tableRows = regionsY * BLOCKPROC_BLOCKSIZE;
+    roberts.gridCols = regionsX * (BLOCKPROC_BLOCKSIZE / BLOCKLOSS_BLOCKSIZE);
+    const size_t size =
+        static_cast<size_t>(roberts.tableRows) * static_cast<size_t>(roberts.gridCols);
+    if (roberts.table.size() < size) roberts.table.resize(size);
+    spatial_simd::RobertsRequest request;
+    request.table = roberts.table.data();
+    request.tableRows = roberts.tableRows;
+    request.gridCols = roberts.gridCols;
+    const uint64_t energy =
+        HWY_DYNAMIC_DISPATCH(spatial_simd::SobelAndRobertsEnergy)(img.data, img.w, img.h, &request);
+    roberts.energySum = request.sum;
+    roberts.ready = request.done;
+    return fromEnergy(img, energy);
 }
 
 }  // namespace lumaqc

@@ -384,7 +384,8 @@ const std::vector<Sequence>& sequences() {
 // each frame.
 std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(const FrameContext&),
                           BlurState* blur, std::vector<std::vector<uint8_t>>& states,
-                          BlockStats* stats = nullptr, StructureSums* structure = nullptr) {
+                          BlockStats* stats = nullptr, StructureSums* structure = nullptr,
+                          RobertsShare* roberts = nullptr) {
     TemporalState temporal = createTemporalState(s.w, s.h);
     if (s.prepare) s.prepare(temporal);
     const size_t blocks =
@@ -400,6 +401,8 @@ std::vector<uint64_t> run(const Sequence& s, Stage stage, double (*compute)(cons
         frame.structure = structure;
         if (stats != nullptr) stats->ready = false;
         if (structure != nullptr) structure->ready = false;
+        frame.roberts = roberts;
+        if (roberts != nullptr) roberts->ready = false;
         bits.push_back(std::bit_cast<uint64_t>(compute(frame)));
         std::vector<uint8_t> state(temporal.switchCounters.data,
                                    temporal.switchCounters.data + blocks);
@@ -421,6 +424,12 @@ double temporalActivityWithChanges(const FrameContext& c) {
 double flickeringInTwoSteps(const FrameContext& c) {
     temporalActivityWithChanges(c);
     return flickeringUpdate(changes.data(), *c.temporal);
+}
+
+// Block loss from the Roberts energies spatial activity's pass leaves.
+double blockLossAfterSpatialActivity(const FrameContext& c) {
+    indicatorInfo(kSpatialActivity).compute(c);
+    return indicatorInfo(kBlockLoss).compute(c);
 }
 
 class Identity : public testing::TestWithParam<reference::ReferenceInfo> {};
@@ -445,25 +454,28 @@ TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
         BlurState hint;  // carried through every sequence, as from frame to frame
         BlockStats stats;
         StructureSums structure;
+        RobertsShare roberts;
         std::vector<std::vector<uint8_t>> states;
         for (size_t i = 0; i < sequences().size(); ++i) {
             const Sequence& s = sequences()[i];
             if (!tested(s)) continue;
             // Temporal activity and flickering also as the frame loops run
             // them: the block changes first, then the update from them; the
-            // spatial ones also from shared block statistics and structure
-            // sums (one object for every size, as a thread keeps it).
+            // spatial ones also from shared block statistics, structure
+            // sums and Roberts energies (one object for every size, as a
+            // thread keeps it).
             for (const bool split : {false, true}) {
                 const bool temporal = plain.id == kTemporalActivity;
                 const bool shared = split && fast.stage == Stage::Spatial;
                 if (split && plain.id != kFlickering && !temporal && !shared) continue;
                 const std::string what = target + ", " + s.name + (split ? " (split)" : "");
-                const auto compute = !split || shared ? fast.compute
-                                     : temporal       ? temporalActivityWithChanges
-                                                      : flickeringInTwoSteps;
+                const auto compute = split && plain.id == kBlockLoss ? blockLossAfterSpatialActivity
+                                     : !split || shared              ? fast.compute
+                                     : temporal                      ? temporalActivityWithChanges
+                                                                     : flickeringInTwoSteps;
                 const std::vector<uint64_t> bits =
                     run(s, fast.stage, compute, &hint, states, shared ? &stats : nullptr,
-                        shared ? &structure : nullptr);
+                        shared ? &structure : nullptr, shared ? &roberts : nullptr);
                 for (size_t t = 0; t < bits.size(); ++t) {
                     EXPECT_EQ(bits[t], expected[i][t]) << what << ", value " << t;
                     EXPECT_EQ(states[t], expectedStates[i][t]) << what << ", state " << t;
