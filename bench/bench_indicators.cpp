@@ -7,7 +7,8 @@
 //
 // LUMAQC_SIMD forces a vector target as for lumaqc. LUMAQC_BENCH_YUV=FILE
 // with LUMAQC_BENCH_SIZE=WxH benchmarks two consecutive frames of a raw
-// YUV 4:2:0 clip instead of the test card (at that size only).
+// YUV 4:2:0 clip instead of the test card (at that size only), and blur over
+// the clip's first frames in order (Sequence/blur).
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
@@ -36,6 +37,7 @@ struct BenchFrames {
     std::string label;  // "1920x1080"
     std::vector<uint8_t> previous;
     std::vector<uint8_t> current;
+    std::vector<std::vector<uint8_t>> sequence;  // a clip's first frames, in order
     Image prevImage{};
     Image curImage{};
 };
@@ -57,7 +59,11 @@ std::unique_ptr<BenchFrames> cardFrames(int32_t w, int32_t h) {
     return f;
 }
 
-// Frames 0 and 1 of a raw clip; nullptr (with a message) when it cannot be read.
+// Frames of a clip that Sequence/blur walks through in order.
+constexpr int kSequenceFrames = 64;
+
+// Frames 0 and 1 of a raw clip (and its first frames in `sequence`); nullptr (with a message) when
+// it cannot be read.
 std::unique_ptr<BenchFrames> clipFrames(const char* path, const char* size) {
     int w = 0;
     int h = 0;
@@ -81,6 +87,13 @@ std::unique_ptr<BenchFrames> clipFrames(const char* path, const char* size) {
     const bool ok = std::fread(f->previous.data(), 1, n, file) == n &&
                     std::fseek(file, frameBytes, SEEK_SET) == 0 &&
                     std::fread(f->current.data(), 1, n, file) == n;
+    for (int k = 0; ok && k < kSequenceFrames; ++k) {
+        std::vector<uint8_t> frame(n);
+        if (std::fseek(file, frameBytes * k, SEEK_SET) != 0 ||
+            std::fread(frame.data(), 1, n, file) != n)
+            break;
+        f->sequence.push_back(std::move(frame));
+    }
     std::fclose(file);
     if (!ok) {
         std::fprintf(stderr, "%s holds fewer than two %s frames\n", path, size);
@@ -184,6 +197,25 @@ void benchStructure(benchmark::State& state, const BenchFrames* f) {
     setRates(state, *f);
 }
 
+// Blur over a clip's frames in order, its hint carried from frame to frame
+// as in the frame loop: the time per frame includes the frames whose edge
+// step falls below the previous one's. Each frame is first copied (untimed)
+// into one picture, as the frame loop reads it into its slot.
+void benchBlurSequence(benchmark::State& state, const BenchFrames* f) {
+    BlurState hint;
+    std::vector<uint8_t> slot(f->current.size());
+    const Image image{f->w, f->h, slot.data()};
+    size_t k = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(slot.data(), f->sequence[k].data(), slot.size());
+        k = k + 1 == f->sequence.size() ? 0 : k + 1;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(blur(image, hint));
+    }
+    setRates(state, *f);
+}
+
 // The block statistics that noise, contrast, exposure and blackout share.
 void benchBlockStats(benchmark::State& state, const BenchFrames* f) {
     BlockStats stats;
@@ -248,6 +280,9 @@ int main(int argc, char** argv) {
                                          benchCompute, p, info.compute, false, false, false)
                 ->Unit(benchmark::kMicrosecond);
         }
+        if (!p->sequence.empty())
+            benchmark::RegisterBenchmark(("Sequence/blur/" + s).c_str(), benchBlurSequence, p)
+                ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Indicator/block_stats/" + s).c_str(), benchBlockStats, p)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Indicator/structure/" + s).c_str(), benchStructure, p)
