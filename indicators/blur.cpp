@@ -167,6 +167,24 @@ inline int32_t clearDown(const uint64_t* m, int32_t j) {
     return n + std::countl_zero(*p);
 }
 
+// clearUp and clearDown from the 57 or more bits around bit j that one
+// unaligned load brings, word by word only past them. The bits read below
+// the mask's first word or past its last belong to the word before it or to
+// its spare word; a walk stops at a set bit before it reaches them.
+inline int32_t clearAbove(const uint64_t* m, int32_t j) {
+    uint64_t v;
+    std::memcpy(&v, reinterpret_cast<const uint8_t*>(m) + (j >> 3), 8);
+    v >>= j & 7;
+    return v != 0 ? std::countr_zero(v) : clearUp(m, j);
+}
+
+inline int32_t clearBelow(const uint64_t* m, int32_t j) {
+    uint64_t v;
+    std::memcpy(&v, reinterpret_cast<const uint8_t*>(m) + (j >> 3) - 7, 8);
+    v <<= 7 - (j & 7);
+    return v != 0 ? std::countl_zero(v) : clearDown(m, j);
+}
+
 }  // namespace lumaqc::blur_detail
 
 #endif  // LUMAQC_BLUR_SHARED
@@ -205,9 +223,10 @@ class RowScan {
           w_(w),
           loStep_(hn::Set(D8(), static_cast<uint8_t>(range.lo))),
           hiStep_(hn::Set(D8(), static_cast<uint8_t>(range.hi))),
-          // Three masks and a spare word each for the last vector's store.
+          // Three masks and a spare word each for the last vector's store,
+          // after a word that the first mask's ramp walks may read.
           words_(static_cast<size_t>(w >> 6) + 2),
-          masks_(3 * words_, 0) {}
+          masks_(1 + 3 * words_, 0) {}
 
     int64_t energy = 0;
 
@@ -223,7 +242,7 @@ class RowScan {
         const V8 loStep = loStep_;
         const V8 hiStep = hiStep_;
         const size_t apart = words_ * 8;
-        uint8_t* const masks = reinterpret_cast<uint8_t*>(masks_.data());
+        uint8_t* const masks = reinterpret_cast<uint8_t*>(masks_.data() + 1);
         bool anyPeak = false;
         constexpr int32_t kPrefetchAhead = 512;
 
@@ -340,9 +359,10 @@ class RowScan {
         }
     }
 
-    // The ramp widths of the edge pixels of the row whose masks are stored.
-    int64_t ramps(const uint8_t* cur, Buckets& b) {
-        uint64_t* stopRising = masks_.data();
+    // The ramp widths of the edge pixels of the row whose masks are stored
+    // (a call of its own, whose registers the vector loop does not crowd).
+    HWY_NOINLINE int64_t ramps(const uint8_t* cur, Buckets& b) {
+        uint64_t* stopRising = masks_.data() + 1;
         uint64_t* stopFalling = stopRising + words_;
         uint64_t* peaks = stopFalling + words_;
         // Column w-1 has no right neighbour: no edge pixel. The ramps reach
@@ -359,11 +379,13 @@ class RowScan {
                 const int32_t i = k * 64 + std::countr_zero(bits);
                 const int32_t x = i + 1;
                 const int32_t dx = static_cast<int32_t>(cur[x]) - static_cast<int32_t>(cur[x - 1]);
-                // The ramp follows the edge's own sign.
-                const uint64_t* m = (dx < 0 || cur[x + 1] < cur[x]) ? stopFalling : stopRising;
+                // The ramp follows the edge's own sign; both signs are about
+                // as frequent, so the mask is chosen without a branch.
+                const size_t falling = static_cast<size_t>(dx < 0) | (cur[x + 1] < cur[x]);
+                const uint64_t* m = stopRising + words_ * falling;
                 const int32_t step = std::abs(dx);
                 ++b.count[step];
-                b.total[step] += clearUp(m, i + 1) + clearDown(m, i);
+                b.total[step] += clearAbove(m, i + 1) + clearBelow(m, i);
                 ++found;
             }
         }

@@ -350,6 +350,25 @@ std::vector<Sequence> makeSequences() {
             }
         out.push_back(std::move(s));
     }
+    // The edge step falling by one, two and more steps and rising again
+    // (noise at a slowly changing contrast), flat pictures among them; ramps
+    // from the first and into the last column.
+    for (const auto& [w, h] : {std::pair{131, 67}, {203, 45}}) {
+        Sequence s{
+            "blur steps " + std::to_string(w) + "x" + std::to_string(h), w, h, {}, {kBlur}, {}};
+        const Samples noise = picture(w, h, Noise, 5);
+        for (int a : {60, 59, 58, 56, 53, 49, 0, 0, 44, 47, 45, 44, 36, 37, 60, 9, 8, 60}) {
+            Samples& p = s.frames.emplace_back(noise);
+            for (uint8_t& v : p) v = static_cast<uint8_t>(128 + (v - 128) * a / 256);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < 4; ++x) {
+                    p[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(128 + a * x / 2);
+                    p[static_cast<size_t>(y) * w + w - 1 - x] =
+                        static_cast<uint8_t>(128 - a * x / 2);
+                }
+        }
+        out.push_back(std::move(s));
+    }
     // Flickering over sequences long enough for three rating periods; 10x10
     // blocks give a top count of 2 (0.03 * 100 rounds down), 35 blocks 1.
     seed = 0;
