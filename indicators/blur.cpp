@@ -283,9 +283,11 @@ class RowScan {
             return step;
         };
 
-        // Each vector adds at most 2 * 255^2 to a 32-bit lane of each.
+        // Each vector adds at most 4 * 127^2 to a 32-bit lane of Sums (when
+        // all steps are below 128), 2 * 255^2 to one of ExactSums.
         constexpr int32_t kFlushVectors = 4096;
         Sums sums;
+        int64_t rowEnergy = 0;
         int32_t x = 1;
         // No edge pixel until one is found.
         if (kCandidates) std::memset(masks + 2 * apart, 0, apart);
@@ -298,7 +300,7 @@ class RowScan {
                 if (kEnergy) sums.add(step);
             }
             x += vectors * N;
-            if (kEnergy) flush(sums);
+            if (kEnergy) sums.addTo(rowEnergy);
         }
         // The last vector overlaps the one before; its lanes from column x
         // on are stored from column x's bit, which is a whole byte.
@@ -308,7 +310,7 @@ class RowScan {
             const V8 step = columns(cur + w - N, spill, 8);
             if (kEnergy) {
                 sums.add(hn::IfThenZeroElse(hn::FirstN(d8, skip), step));
-                flush(sums);
+                sums.addTo(rowEnergy);
             }
             if (kCandidates) {
                 const uint64_t lanes = N >= 64 ? ~uint64_t{0} : (uint64_t{1} << N) - 1;
@@ -321,6 +323,7 @@ class RowScan {
                 }
             }
         }
+        if (kEnergy) energy += sums.exact() ? rowEnergy : exactRow(cur);
         if (!kCandidates || !anyPeak) return 0;
         return ramps(cur, b);
     }
@@ -332,8 +335,9 @@ class RowScan {
     // A widening multiply-add may leave part of its products in its second
     // accumulator (the portable target puts the odd 16-bit lanes' there), so
     // each sum has two and both are added up.
-    struct Sums {
-        Sums() : even{hn::Zero(D32()), hn::Zero(D32())}, odd{hn::Zero(D32()), hn::Zero(D32())} {}
+    struct ExactSums {
+        ExactSums()
+            : even{hn::Zero(D32()), hn::Zero(D32())}, odd{hn::Zero(D32()), hn::Zero(D32())} {}
         hn::Vec<D32> even[2];
         hn::Vec<D32> odd[2];
         void add(V8 step) {
@@ -345,18 +349,83 @@ class RowScan {
             even[0] = hn::ReorderWidenMulAccumulate(D32(), lo8, lo8, even[0], even[1]);
             odd[0] = hn::ReorderWidenMulAccumulate(D32(), hi8, hi8, odd[0], odd[1]);
         }
+        bool exact() const { return true; }
+        void addTo(int64_t& total) {
+            for (hn::Vec<D32>* pair : {even, odd})
+                for (int k = 0; k < 2; ++k) {
+                    total += laneSum(pair[k]);
+                    pair[k] = hn::Zero(D32());
+                }
+        }
     };
 
-    void flush(Sums& sums) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_SSE4
+    // On x86, steps below 128 are squared and added in pairs by one
+    // multiply-add of unsigned by signed bytes (at most 2 * 127^2 in a
+    // 16-bit lane) and the pairs in pairs by a second one. That reads a step
+    // of 128 or more as a negative factor: `big` gathers the steps, and a
+    // row that has one is summed again exactly.
+    struct Sums {
+        Sums() : squares(hn::Zero(D32())), big(hn::Zero(D8())) {}
+        hn::Vec<D32> squares;
+        V8 big;
+        void add(V8 step) {
+            big = hn::Or(big, step);
+#if HWY_TARGET == HWY_AVX3
+            const __m512i pairs = _mm512_maddubs_epi16(step.raw, step.raw);
+            squares =
+                hn::Add(squares, hn::Vec<D32>{_mm512_madd_epi16(pairs, _mm512_set1_epi16(1))});
+#elif HWY_TARGET == HWY_AVX2
+            const __m256i pairs = _mm256_maddubs_epi16(step.raw, step.raw);
+            squares =
+                hn::Add(squares, hn::Vec<D32>{_mm256_madd_epi16(pairs, _mm256_set1_epi16(1))});
+#else  // HWY_SSE4
+            const __m128i pairs = _mm_maddubs_epi16(step.raw, step.raw);
+            squares = hn::Add(squares, hn::Vec<D32>{_mm_madd_epi16(pairs, _mm_set1_epi16(1))});
+#endif
+        }
+        bool exact() const {
+            const hn::Repartition<int8_t, D8> di8;
+            return hn::AllFalse(di8, hn::Lt(hn::BitCast(di8, big), hn::Zero(di8)));
+        }
+        void addTo(int64_t& total) {
+            total += laneSum(squares);
+            squares = hn::Zero(D32());
+        }
+    };
+#else
+    using Sums = ExactSums;
+#endif
+
+    static int64_t laneSum(hn::Vec<D32> v) {
         const D32 d32;
         HWY_ALIGN int32_t lanes[HWY_MAX_BYTES / sizeof(int32_t)];
-        for (hn::Vec<D32>* pair : {sums.even, sums.odd}) {
-            for (int k = 0; k < 2; ++k) {
-                hn::Store(pair[k], d32, lanes);
-                for (size_t i = 0; i < hn::Lanes(d32); ++i) energy += lanes[i];
-                pair[k] = hn::Zero(d32);
+        hn::Store(v, d32, lanes);
+        int64_t total = 0;
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) total += lanes[i];
+        return total;
+    }
+
+    // The energy sum of row `cur` with ExactSums.
+    int64_t exactRow(const uint8_t* cur) const {
+        const D8 d8;
+        const int32_t N = static_cast<int32_t>(hn::Lanes(d8));
+        ExactSums sums;
+        int64_t total = 0;
+        int32_t x = 1;
+        for (int32_t vectors = 0; x + N <= w_; x += N) {
+            sums.add(absDiff(hn::LoadU(d8, cur + x), hn::LoadU(d8, cur + x - 1)));
+            if (++vectors == 4096) {
+                sums.addTo(total);
+                vectors = 0;
             }
         }
+        if (x < w_) {
+            const V8 step = absDiff(hn::LoadU(d8, cur + w_ - N), hn::LoadU(d8, cur + w_ - N - 1));
+            sums.add(hn::IfThenZeroElse(hn::FirstN(d8, x - (w_ - N)), step));
+        }
+        sums.addTo(total);
+        return total;
     }
 
     // The ramp widths of the edge pixels of the row whose masks are stored
