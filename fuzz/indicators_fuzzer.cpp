@@ -62,14 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FrameContext fast{&first, nullptr, nullptr, &hint, fps, &none};
     BlockStats stats;
     StructureSums structure;
+    RobertsShare roberts;  // left by spatial activity, read by block loss after it
     FrameContext shared = fast;
     shared.blockStats = &stats;
     shared.structure = &structure;
+    shared.roberts = &roberts;
     for (const std::string& target : supportedSimdTargets()) {
         std::string error;
         require(forceSimdTarget(target, error), "a supported vector target cannot be chosen");
         stats.ready = false;
         structure.ready = false;
+        roberts.ready = false;
         for (const reference::ReferenceInfo& r : reference::registry()) {
             const IndicatorInfo& info = indicatorInfo(r.id);
             if (info.stage != Stage::Spatial) continue;
