@@ -22,6 +22,21 @@ Engine::~Engine() {
     freeTemporalState(temporal_);
 }
 
+namespace {
+
+// Points `frame` at `shared`, emptied for a new frame: the first indicator
+// that reads each result computes it.
+void shareFor(FrameContext& frame, Engine::Shared& shared) {
+    shared.blockStats.ready = false;
+    frame.blockStats = &shared.blockStats;
+    shared.structure.ready = false;
+    frame.structure = &shared.structure;
+    shared.roberts.ready = false;
+    frame.roberts = &shared.roberts;
+}
+
+}  // namespace
+
 // Runs the indicators of one stage in registry order, timing each call.
 void Engine::computeStage(Stage stage, const FrameContext& frame, FrameValues& values,
                           IndicatorSeconds& seconds) const {
@@ -41,12 +56,7 @@ const FrameValues& Engine::analyze() {
     frame.temporal = &temporal_;
     frame.blur = &blur_;
     frame.flickerChanges = flickerChanges_.data();
-    blockStats_.ready = false;
-    frame.blockStats = &blockStats_;
-    structure_.ready = false;
-    frame.structure = &structure_;
-    roberts_.ready = false;
-    frame.roberts = &roberts_;
+    shareFor(frame, shared_);
     frame.fps = fps_;
     frame.values = &values_;
     values_.fill(0.0);
@@ -67,12 +77,7 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.previous = previous;
     frame.blur = &worker.blur;
     frame.flickerChanges = flickerChanges;
-    worker.blockStats.ready = false;
-    frame.blockStats = &worker.blockStats;
-    worker.structure.ready = false;
-    frame.structure = &worker.structure;
-    worker.roberts.ready = false;
-    frame.roberts = &worker.roberts;
+    shareFor(frame, worker.shared);
     frame.fps = fps_;
     frame.values = &values;
     values.fill(0.0);

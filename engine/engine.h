@@ -74,16 +74,22 @@ class Engine {
     // frame is read into input() and analysed.
     const Image& analysed() const { return previous_.image(); }
 
-    // What one thread of the parallel loop keeps: blur's hint, the shared
-    // block statistics and structure sums, and the time of its own calls.
-    // The statistics and the sums are computed once per frame, by the first
-    // spatial indicator that reads them, and their time counts as that
-    // indicator's (exposure's, blockiness's).
-    struct Worker {
-        BlurState blur;
-        BlockStats blockStats;  // of the frame being computed
+    // What the indicators of the frame being computed share: the block
+    // statistics, the structure sums and block loss's Roberts energies. Each
+    // is computed once per frame, by the first indicator that reads it (or,
+    // for the Roberts energies, spatial activity's pass), and its time
+    // counts as that indicator's (exposure's, blockiness's, spatial
+    // activity's).
+    struct Shared {
+        BlockStats blockStats;
         StructureSums structure;
         RobertsShare roberts;
+    };
+    // What one thread of the parallel loop keeps: blur's hint, the shared
+    // results and the time of its own calls.
+    struct Worker {
+        BlurState blur;
+        Shared shared;
         IndicatorSeconds seconds{};
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
@@ -119,9 +125,7 @@ class Engine {
     Picture previous_;
     TemporalState temporal_;
     BlurState blur_;
-    BlockStats blockStats_;                // analyze()'s
-    StructureSums structure_;              // analyze()'s
-    RobertsShare roberts_;                 // analyze()'s
+    Shared shared_;                        // analyze()'s
     std::vector<uint8_t> flickerChanges_;  // analyze()'s, from one stage to the next
     FrameValues values_{};
     IndicatorSeconds seconds_{};
