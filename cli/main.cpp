@@ -27,6 +27,7 @@
 #include "cli/monitor_command.h"
 #include "engine/run.h"
 #include "io/decoder_source.h"
+#include "io/display_name.h"
 #include "io/live_source.h"
 #include "live/session.h"
 #include "qc/profile.h"
@@ -214,7 +215,13 @@ int finish(const RunOutcome& outcome, const Settings& options, const Console& co
         }
         return -1;
     }
-    if (decision && console.shown) std::fputs(decision->consoleText().c_str(), console.stream);
+    // A run that analysed no frame (a stream that ended at once, a start past
+    // the end) has no verdict to print: it is refused below, as `lumaqc
+    // check` refuses it.
+    const bool judged = outcome.framesDone > 0 || outcome.stopped;
+    if (decision && judged && console.shown) {
+        std::fputs(decision->consoleText().c_str(), console.stream);
+    }
     if (outcome.stopped) {
         const int signo = stopSignal.load();
         std::fprintf(stderr, "lumaqc: stopped by %s after %lld frames\n",
@@ -237,6 +244,13 @@ int finish(const RunOutcome& outcome, const Settings& options, const Console& co
     analysis.reset();
     if (console.shown) std::fputs("\nFile stream closed\n\n", console.stream);
     if (!decision) return 0;
+    if (!judged) {
+        std::fflush(stdout);
+        std::fprintf(
+            stderr, "lumaqc: no frame of %s\n",
+            options.input == "-" ? "standard input" : printableName(options.input).c_str());
+        return -1;
+    }
     // Damage the decoder went on after is in the verdict (decode_error
     // events); the status is the verdict's, 255 staying for runs that could
     // not happen.

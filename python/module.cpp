@@ -518,6 +518,10 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
         // Under a profile, damage and an input that ended early after frames
         // were analysed are in the verdict (as for the program): no error.
         if (outcome.inputFailed && outcome.framesDone > 0) message.clear();
+        // No frame, no verdict (as the program and `lumaqc check` say).
+        if (outcome.framesDone == 0 && !outcome.stopped && message.empty()) {
+            message = "lumaqc: no frame of " + printableName(path);
+        }
     }
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
