@@ -83,8 +83,19 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     auto input = std::make_unique<InputStream>(
         file, fromStdin ? "standard input" : printableName(request.path));
     const std::string signature(Y4M_SIGNATURE);
+    const std::string head = input->peek(signature.size());
+    // Nothing at all to read (an empty file, a pipe whose writer failed):
+    // refused before any output is touched. A raw file of a given size says
+    // it in its own words below.
+    const bool sized = request.width > 0 && request.height > 0;
+    if (head.empty() && !input->failed() && (stream || !sized)) {
+        return failed(status, OpenStatus::Failed, error,
+                      (fromStdin ? std::string("Standard input")
+                                 : "The file " + printableName(request.path)) +
+                          " is empty\n");
+    }
 
-    if (input->peek(signature.size()) == signature) {
+    if (head == signature) {
         std::unique_ptr<FrameSource> source =
             openY4mSource(std::move(input), request.path, error, facts);
         if (!source) return failed(status, OpenStatus::Failed, error, error);

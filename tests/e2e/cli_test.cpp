@@ -39,6 +39,9 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
          "both be written to metricsResultsCSV.csv.1\n"},
         {{"clip.yuv", "64", "48", "--json", "."},
          "Cannot create the JSON file .: Is a directory\n"},
+        // Empty inputs: an upstream that failed is no run of no frame.
+        {{"-", "64", "48", "--json", "new.json"}, "Standard input is empty\n", ""},
+        {{"empty.mp4", "--json", "new.json"}, "The file empty.mp4 is empty\n"},
         // The input: standard input, not the file named "-".
         {{"-", "--json", "new.json"},
          "Unsupported Y4M colour space C411p10 in standard input: the colour spaces read are "
@@ -50,6 +53,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
     writeFile(dir.file("clip.yuv"), rawFrame(texturedLuma(64, 48, 1), 64, 48));
     writeFile(dir.file("metricsResultsCSV.csv.2"), readFile(dir.file("clip.yuv")));
     writeFile(dir.file("-"), "a file named -\n");
+    writeFile(dir.file("empty.mp4"), "");
     writeFile(dir.file("bad.toml"),
               "name = \"bad\"\n[[rule]]\nid = \"b\"\nevent = \"black\"\n"
               "severity = \"error\"\ntreshold = 1\n");

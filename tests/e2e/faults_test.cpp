@@ -197,8 +197,8 @@ TEST_F(Faults, OutputsThatCannotBeWritten) {
          "/dev/full"},
         {{"clip.yuv", "64", "48"}, ebadf, "", -1, {1}},
         {{"clip.yuv", "64", "48", "--json", "j.json"}, ebadf, "", -1, {1}},
-        {{"-", "64", "48", "--json", "j.json"}, ebadf, "", -1, {0, 1}},
-        {{"-", "64", "48", "--json", "j.json"}, "", "", 0, {0}},  // reads nothing
+        {{"-", "64", "48", "--json", "j.json"}, "Standard input is empty\n", "", -1, {0, 1}},
+        {{"-", "64", "48", "--json", "j.json"}, "Standard input is empty\n", "", -1, {0}},
         {{"clip.yuv", "64", "48", "--threads", "1"}, tooLarge, "", 3, {}, fourthRow},
         {{"clip.yuv", "64", "48", "--threads", "3"}, tooLarge, "", 3, {}, fourthRow},
     };
