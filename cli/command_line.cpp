@@ -75,11 +75,15 @@ ParsedCommand parseCommandLine(int argc, const char* const* argv) {
                    "the path of a Y4M or video file; - is standard input")
         ->expected(-1);
     bindSettings(app, settings);
-    const std::string libraries = decoderLibraries();
-    app.set_version_flag(
-        "--version",
-        std::string("lumaqc ") + LUMAQC_VERSION + "\ndecoder support: " +
-            (libraries.empty() ? "no (raw and Y4M input only)" : "yes (" + libraries + ")"));
+    // The decoding libraries are loaded for this line only when it is asked for.
+    app.set_version_flag("--version", [] {
+        const std::string libraries = decoderLibraries();
+        const std::string missing = decoderMissing();
+        return std::string("lumaqc ") + LUMAQC_VERSION + "\ndecoder support: " +
+               (!libraries.empty() ? "yes (" + libraries + ")"
+                : missing.empty()  ? "no (raw and Y4M input only)"
+                                   : "no (" + missing + "; raw and Y4M input only)");
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -40,9 +40,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lumaqcConfig.cmake
 # installed tree can move.
 file(RELATIVE_PATH LUMAQC_PC_TO_PREFIX
      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+# The decoding libraries are opened with dlopen when first needed: no
+# package requires them, the static library needs libdl only.
 set(LUMAQC_PC_REQUIRES_PRIVATE "libhwy")
+set(LUMAQC_PC_LIBS_PRIVATE "")
 if(LUMAQC_WITH_DECODER)
-  string(APPEND LUMAQC_PC_REQUIRES_PRIVATE " libavformat libavcodec libswscale libavutil")
+  set(LUMAQC_PC_LIBS_PRIVATE "${CMAKE_DL_LIBS}")
+  list(TRANSFORM LUMAQC_PC_LIBS_PRIVATE PREPEND "-l")
 endif()
 configure_file(cmake/lumaqc.pc.in ${CMAKE_CURRENT_BINARY_DIR}/lumaqc.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lumaqc.pc

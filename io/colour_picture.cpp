@@ -1,11 +1,7 @@
 #include "io/colour_picture.h"
 
 #ifdef LUMAQC_HAVE_DECODER
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include "io/ffmpeg_library.h"
 #endif
 
 namespace lumaqc {
@@ -19,21 +15,23 @@ bool scaleChroma(const uint8_t* const planes[], const int strides[], AVPixelForm
                  int sourceWidth, int sourceHeight, int width, int height, uint8_t* cb,
                  uint8_t* cr) {
     if (width <= 0 || height <= 0) return false;
-    SwsContext* scaler = sws_getContext(sourceWidth, sourceHeight, format, width, height,
-                                        AV_PIX_FMT_YUV444P, SWS_AREA, nullptr, nullptr, nullptr);
+    SwsContext* scaler =
+        ffmpeg::api().sws_getContext(sourceWidth, sourceHeight, format, width, height,
+                                     AV_PIX_FMT_YUV444P, SWS_AREA, nullptr, nullptr, nullptr);
     if (scaler == nullptr) return false;
     std::vector<uint8_t> luma(static_cast<size_t>(width) * height);
     uint8_t* target[4] = {luma.data(), cb, cr, nullptr};
     const int targetStrides[4] = {width, width, width, 0};
-    const int rows = sws_scale(scaler, planes, strides, 0, sourceHeight, target, targetStrides);
-    sws_freeContext(scaler);
+    const int rows =
+        ffmpeg::api().sws_scale(scaler, planes, strides, 0, sourceHeight, target, targetStrides);
+    ffmpeg::api().sws_freeContext(scaler);
     return rows == height;
 }
 
 class FrameColour final : public ColourPicture {
   public:
     explicit FrameColour(AVFrame* frame) : frame_(frame) {}
-    ~FrameColour() override { av_frame_free(&frame_); }
+    ~FrameColour() override { ffmpeg::api().av_frame_free(&frame_); }
     FrameColour(const FrameColour&) = delete;
     FrameColour& operator=(const FrameColour&) = delete;
 
@@ -56,7 +54,8 @@ class PlanesColour final : public ColourPicture {
         : format_(format), width_(width), height_(height), chroma_(std::move(chroma)) {}
 
     bool chroma(int width, int height, uint8_t* cb, uint8_t* cr) const override {
-        const AVPixelFormat format = av_get_pix_fmt(format_.name);
+        if (!ffmpeg::load()) return false;
+        const AVPixelFormat format = ffmpeg::api().av_get_pix_fmt(format_.name);
         if (format == AV_PIX_FMT_NONE) return false;
         const int bytes = format_.bytesPerSample();
         const int chromaWidth = -((-width_) >> format_.shiftX) * bytes;
@@ -85,9 +84,9 @@ class PlanesColour final : public ColourPicture {
 
 std::shared_ptr<const ColourPicture> colourOf(const AVFrame& frame) {
     const AVPixFmtDescriptor* format =
-        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+        ffmpeg::api().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     if (format == nullptr || format->nb_components < 3) return nullptr;
-    AVFrame* reference = av_frame_clone(&frame);
+    AVFrame* reference = ffmpeg::api().av_frame_clone(&frame);
     if (reference == nullptr) return nullptr;
     return std::make_shared<FrameColour>(reference);
 }

@@ -2,14 +2,10 @@
 
 #include "io/decoded_luma.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
-
 #include <cstddef>
 #include <cstring>
+
+#include "io/ffmpeg_library.h"
 
 namespace lumaqc {
 
@@ -25,7 +21,7 @@ void copyRows(const uint8_t* plane, int linesize, int width, int height, uint8_t
 }  // namespace
 
 bool lumaIsPlane0(AVPixelFormat format) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const AVPixFmtDescriptor* desc = ffmpeg::api().av_pix_fmt_desc_get(format);
     if (desc == nullptr || desc->nb_components < 1) return false;
     constexpr uint64_t kNotLuma = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL |
                                   AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
@@ -43,14 +39,14 @@ const uint8_t* lumaInPlace(const AVFrame& frame, int width, int height) {
 }
 
 DecodedLuma::~DecodedLuma() {
-    sws_freeContext(sws_);
-    av_frame_free(&converted_);
+    ffmpeg::api().sws_freeContext(sws_);
+    ffmpeg::api().av_frame_free(&converted_);
 }
 
 bool DecodedLuma::prepare(const AVFrame& frame, int width, int height) {
-    sws_freeContext(sws_);
+    ffmpeg::api().sws_freeContext(sws_);
     sws_ = nullptr;
-    av_frame_free(&converted_);
+    ffmpeg::api().av_frame_free(&converted_);
     const auto format = static_cast<AVPixelFormat>(frame.format);
     format_ = format;
     sourceWidth_ = frame.width;
@@ -60,18 +56,19 @@ bool DecodedLuma::prepare(const AVFrame& frame, int width, int height) {
     static const AVPixelFormat kTargets[] = {
         AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV440P,
         AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV410P, AV_PIX_FMT_GRAY8,   AV_PIX_FMT_NONE};
-    const AVPixelFormat target = avcodec_find_best_pix_fmt_of_list(kTargets, format, 0, nullptr);
+    const AVPixelFormat target =
+        ffmpeg::api().avcodec_find_best_pix_fmt_of_list(kTargets, format, 0, nullptr);
     if (target == AV_PIX_FMT_NONE) return false;
-    converted_ = av_frame_alloc();
+    converted_ = ffmpeg::api().av_frame_alloc();
     if (converted_ == nullptr) return false;
     converted_->format = target;
     converted_->width = width;
     converted_->height = height;
-    if (av_frame_get_buffer(converted_, 0) < 0) return false;
-    sws_ = sws_getContext(frame.width, frame.height, format, width, height, target, SWS_BICUBIC,
-                          nullptr, nullptr, nullptr);
+    if (ffmpeg::api().av_frame_get_buffer(converted_, 0) < 0) return false;
+    sws_ = ffmpeg::api().sws_getContext(frame.width, frame.height, format, width, height, target,
+                                        SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (sws_ == nullptr) return false;
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const AVPixFmtDescriptor* desc = ffmpeg::api().av_pix_fmt_desc_get(format);
     const bool rgb = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
     if (!rgb) {
         int* inverse = nullptr;
@@ -81,11 +78,11 @@ bool DecodedLuma::prepare(const AVFrame& frame, int width, int height) {
         int brightness = 0;
         int contrast = 0;
         int saturation = 0;
-        sws_getColorspaceDetails(sws_, &inverse, &srcRange, &table, &dstRange, &brightness,
-                                 &contrast, &saturation);
+        ffmpeg::api().sws_getColorspaceDetails(sws_, &inverse, &srcRange, &table, &dstRange,
+                                               &brightness, &contrast, &saturation);
         const int range = frame.color_range == AVCOL_RANGE_JPEG ? 1 : srcRange;
-        sws_setColorspaceDetails(sws_, inverse, range, table, range, brightness, contrast,
-                                 saturation);
+        ffmpeg::api().sws_setColorspaceDetails(sws_, inverse, range, table, range, brightness,
+                                               contrast, saturation);
     }
     return true;
 }
@@ -101,8 +98,8 @@ bool DecodedLuma::extract(const AVFrame& frame, int width, int height, uint8_t* 
         sourceHeight_ != frame.height || width_ != width || height_ != height) {
         if (!prepare(frame, width, height)) return false;
     }
-    sws_scale(sws_, frame.data, frame.linesize, 0, frame.height, converted_->data,
-              converted_->linesize);
+    ffmpeg::api().sws_scale(sws_, frame.data, frame.linesize, 0, frame.height, converted_->data,
+                            converted_->linesize);
     copyRows(converted_->data[0], converted_->linesize[0], width, height, luma);
     return true;
 }

@@ -8,6 +8,10 @@ std::string decoderLibraries() {
     return "";
 }
 
+std::string decoderMissing() {
+    return "";
+}
+
 void installDecoderLogHandler() {}
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
@@ -30,11 +34,7 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
 #else
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
 #include <libavutil/video_enc_params.h>
-#include <libswscale/swscale.h>
 }
 
 #include <pthread.h>
@@ -59,6 +59,7 @@ extern "C" {
 #include "io/colour_picture.h"
 #include "io/decoded_luma.h"
 #include "io/display_name.h"
+#include "io/ffmpeg_library.h"
 
 namespace lumaqc {
 
@@ -76,7 +77,7 @@ struct DemuxerNotes {
 // of our demuxer contexts are read for the damage they describe.
 void readLibraryMessage(void* context, int level, const char* format, va_list) {
     if (context == nullptr || level > AV_LOG_WARNING) return;
-    if (*static_cast<const AVClass* const*>(context) != avformat_get_class()) return;
+    if (*static_cast<const AVClass* const*>(context) != ffmpeg::api().avformat_get_class()) return;
     auto* notes = static_cast<DemuxerNotes*>(static_cast<AVFormatContext*>(context)->opaque);
     if (notes != nullptr && std::strncmp(format, "Failed to open segment", 22) == 0) {
         ++notes->missingSegments;
@@ -89,7 +90,7 @@ void readLibraryMessage(void* context, int level, const char* format, va_list) {
 
 std::string avError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
+    ffmpeg::api().av_strerror(code, text, sizeof text);
     return text;
 }
 
@@ -107,7 +108,8 @@ std::string versionText(const char* name, unsigned version) {
 // a quantiser of 0 (lossless) says nothing about blocking. NaN when the
 // decoder exports none (other codecs), or only zeros.
 double quantiserOf(const AVFrame& frame) {
-    const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
+    const AVFrameSideData* side =
+        ffmpeg::api().av_frame_get_side_data(&frame, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
     if (side == nullptr) return std::numeric_limits<double>::quiet_NaN();
     auto* params = reinterpret_cast<AVVideoEncParams*>(side->data);
     if (params->type != AV_VIDEO_ENC_PARAMS_H264 && params->type != AV_VIDEO_ENC_PARAMS_MPEG2) {
@@ -130,7 +132,7 @@ double quantiserOf(const AVFrame& frame) {
 }
 
 struct FreeFrame {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+    void operator()(AVFrame* frame) const { ffmpeg::api().av_frame_free(&frame); }
 };
 using FramePtr = std::unique_ptr<AVFrame, FreeFrame>;
 
@@ -181,15 +183,15 @@ class DecoderSource : public FrameSource {
         if (wake_ >= 0) close(wake_);
         queue_.clear();
         current_ = {};
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&decoder_);
-        avformat_close_input(&format_);
+        ffmpeg::api().av_frame_free(&frame_);
+        ffmpeg::api().av_packet_free(&packet_);
+        ffmpeg::api().avcodec_free_context(&decoder_);
+        ffmpeg::api().avformat_close_input(&format_);
         if (io_ != nullptr && input_) {
-            av_freep(&io_->buffer);
-            avio_context_free(&io_);
+            ffmpeg::api().av_freep(&io_->buffer);
+            ffmpeg::api().avio_context_free(&io_);
         } else {
-            avio_closep(&io_);
+            ffmpeg::api().avio_closep(&io_);
         }
     }
 
@@ -200,33 +202,34 @@ class DecoderSource : public FrameSource {
             // A pipe: libavformat reads through our stream, which still holds
             // the bytes peeked to look for a Y4M signature.
             constexpr int kBufferSize = 1 << 16;
-            auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+            auto* buffer = static_cast<unsigned char*>(ffmpeg::api().av_malloc(kBufferSize));
             if (buffer != nullptr) {
-                io_ =
-                    avio_alloc_context(buffer, kBufferSize, 0, this, &readInput, nullptr, nullptr);
+                io_ = ffmpeg::api().avio_alloc_context(buffer, kBufferSize, 0, this, &readInput,
+                                                       nullptr, nullptr);
             }
             if (io_ == nullptr) {
-                av_free(buffer);
+                ffmpeg::api().av_free(buffer);
                 error = "lumaqc: not enough memory to decode " + name_ + "\n";
                 return DecoderOpen::Failed;
             }
             // Without it the thread decoding ahead ends within
             // InputStream::kGiveUpCheckMs of the source's release.
             if (ahead_) wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        } else if (avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
+        } else if (ffmpeg::api().avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt,
+                                            nullptr) < 0) {
             return DecoderOpen::NotVideo;
         }
         // Recognise the container first, so that a damaged file of a known
         // kind gets its own message instead of being taken for raw video.
         const AVInputFormat* container = nullptr;
         const char* url = input_ ? "" : info_.path.c_str();
-        if (av_probe_input_buffer2(io_, &container, url, nullptr, 0, 0) < 0 ||
+        if (ffmpeg::api().av_probe_input_buffer2(io_, &container, url, nullptr, 0, 0) < 0 ||
             container == nullptr) {
             return DecoderOpen::NotVideo;
         }
         // Raw video has no header that gives its size: it needs WIDTH HEIGHT.
         if (std::strcmp(container->name, "rawvideo") == 0) return DecoderOpen::NotVideo;
-        format_ = avformat_alloc_context();
+        format_ = ffmpeg::api().avformat_alloc_context();
         if (format_ == nullptr) {
             error = "lumaqc: not enough memory to decode " + name_ + "\n";
             return DecoderOpen::Failed;
@@ -235,7 +238,7 @@ class DecoderSource : public FrameSource {
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
         format_->interrupt_callback = interrupt;
         format_->opaque = &notes_;
-        int code = avformat_open_input(&format_, url, container, nullptr);
+        int code = ffmpeg::api().avformat_open_input(&format_, url, container, nullptr);
         if (code < 0) {  // the context is freed on failure
             error = "Cannot read " + name_ + " (" + container->name + "): " + avError(code) +
                     "; the file may be damaged or truncated\n";
@@ -247,7 +250,7 @@ class DecoderSource : public FrameSource {
     // A URL: libavformat opens the connection itself, and gives up any wait
     // on the network when the interrupt callback says so.
     DecoderOpen openUrl(UrlAccess& access, std::string& error) {
-        format_ = avformat_alloc_context();
+        format_ = ffmpeg::api().avformat_alloc_context();
         if (format_ == nullptr) {
             error = "Cannot decode " + name_ + ": out of memory\n";
             return DecoderOpen::Failed;
@@ -260,13 +263,14 @@ class DecoderSource : public FrameSource {
         // at once when the input is reopened (a command started meanwhile
         // may hold the old socket for a moment).
         AVDictionary* options = nullptr;
-        av_dict_set(&options, "overrun_nonfatal", "1", 0);
-        av_dict_set(&options, "reuse", "1", 0);
+        ffmpeg::api().av_dict_set(&options, "overrun_nonfatal", "1", 0);
+        ffmpeg::api().av_dict_set(&options, "reuse", "1", 0);
         // A live stream is looked at for half a second before its pictures
         // are decoded, so that a source that comes back is seen at once.
         format_->max_analyze_duration = AV_TIME_BASE / 2;
-        const int code = avformat_open_input(&format_, info_.path.c_str(), nullptr, &options);
-        av_dict_free(&options);
+        const int code =
+            ffmpeg::api().avformat_open_input(&format_, info_.path.c_str(), nullptr, &options);
+        ffmpeg::api().av_dict_free(&options);
         if (code < 0) {  // the context is freed on failure
             access.permanent = code == AVERROR_PROTOCOL_NOT_FOUND || code == AVERROR(EINVAL);
             error = "Cannot open " + name_ + ": " + avError(code) + "\n";
@@ -290,22 +294,22 @@ class DecoderSource : public FrameSource {
         // a duration; its own file has a size either way.
         const bool playlist = std::strcmp(format_->iformat->name, "hls") == 0;
         access.bounded =
-            format_->duration > 0 ||
-            (!playlist && format_->pb != nullptr &&
-             (avio_size(format_->pb) > 0 || (format_->pb->seekable & AVIO_SEEKABLE_NORMAL)));
+            format_->duration > 0 || (!playlist && format_->pb != nullptr &&
+                                      (ffmpeg::api().avio_size(format_->pb) > 0 ||
+                                       (format_->pb->seekable & AVIO_SEEKABLE_NORMAL)));
         bounded_ = access.bounded;
         return opened;
     }
 
     // The video stream and its decoder, then the first frame.
     DecoderOpen openStreams(std::string& error) {
-        int code = avformat_find_stream_info(format_, nullptr);
+        int code = ffmpeg::api().avformat_find_stream_info(format_, nullptr);
         if (code < 0) {
             error = "Cannot read the streams of " + name_ + ": " + avError(code) + "\n";
             return DecoderOpen::Failed;
         }
         const AVCodec* codec = nullptr;
-        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        stream_ = ffmpeg::api().av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
         if (stream_ == AVERROR_STREAM_NOT_FOUND) return DecoderOpen::NotVideo;
         if (stream_ < 0 || codec == nullptr) {
             error = "Cannot decode the video of " + name_ + ": no decoder for its codec\n";
@@ -318,18 +322,18 @@ class DecoderSource : public FrameSource {
             (params->format < 0 || params->width <= 0 || params->height <= 0)) {
             return DecoderOpen::NotVideo;
         }
-        decoder_ = avcodec_alloc_context3(codec);
-        packet_ = av_packet_alloc();
-        frame_ = av_frame_alloc();
+        decoder_ = ffmpeg::api().avcodec_alloc_context3(codec);
+        packet_ = ffmpeg::api().av_packet_alloc();
+        frame_ = ffmpeg::api().av_frame_alloc();
         if (decoder_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
             error = "lumaqc: not enough memory to decode " + name_ + "\n";
             return DecoderOpen::Failed;
         }
-        code = avcodec_parameters_to_context(decoder_, stream->codecpar);
+        code = ffmpeg::api().avcodec_parameters_to_context(decoder_, stream->codecpar);
         decoder_->thread_count = decoderThreads_;
         // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
         if (quantisers_) decoder_->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
-        if (code >= 0) code = avcodec_open2(decoder_, codec, nullptr);
+        if (code >= 0) code = ffmpeg::api().avcodec_open2(decoder_, codec, nullptr);
         if (code < 0) {
             error = "Cannot open the " + std::string(codec->name) + " decoder for " + name_ + ": " +
                     avError(code) + "\n";
@@ -343,8 +347,9 @@ class DecoderSource : public FrameSource {
         if (format_->duration > 0 &&
             format_->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) {
             declaredEnd_ = format_->duration;
-            const AVRational rate = av_guess_frame_rate(format_, stream, nullptr);
-            frameTime_ = rate.num > 0 ? av_rescale(AV_TIME_BASE, rate.den, rate.num) : 0;
+            const AVRational rate = ffmpeg::api().av_guess_frame_rate(format_, stream, nullptr);
+            frameTime_ =
+                rate.num > 0 ? ffmpeg::api().av_rescale(AV_TIME_BASE, rate.den, rate.num) : 0;
         }
         for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
             if (rate.num > 0 && rate.den > 0) {
@@ -375,7 +380,7 @@ class DecoderSource : public FrameSource {
         info_.width = frame.width;
         info_.height = frame.height;
         const auto format = static_cast<AVPixelFormat>(frame.format);
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        const AVPixFmtDescriptor* desc = ffmpeg::api().av_pix_fmt_desc_get(format);
         info_.pixelFormat = desc != nullptr ? desc->name : "unknown";
         info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
         info_.samplesReduced = !lumaIsPlane0(format);
@@ -505,13 +510,13 @@ class DecoderSource : public FrameSource {
         next.damage = std::exchange(damage_, 0);
         next.damageMessage = std::exchange(damageMessage_, std::string());
         if (next.status != ReadStatus::Ok) return next;
-        next.frame.reset(av_frame_alloc());
+        next.frame.reset(ffmpeg::api().av_frame_alloc());
         if (next.frame == nullptr) {
             next.status = ReadStatus::Error;
             next.message = "lumaqc: not enough memory to decode " + name_ + "\n";
             return next;
         }
-        av_frame_move_ref(next.frame.get(), frame_);
+        ffmpeg::api().av_frame_move_ref(next.frame.get(), frame_);
         next.index = decoded_ - 1;
         next.seconds = frameSeconds_;
         next.quantiser = frameQuantiser_;
@@ -565,11 +570,12 @@ class DecoderSource : public FrameSource {
                 break;
         }
         const AVDictionaryEntry* tag =
-            av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
+            ffmpeg::api().av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
         for (unsigned i = 0; tag == nullptr && i < format_->nb_streams; ++i) {
-            tag = av_dict_get(format_->streams[i]->metadata, "timecode", nullptr, 0);
+            tag = ffmpeg::api().av_dict_get(format_->streams[i]->metadata, "timecode", nullptr, 0);
         }
-        if (tag == nullptr) tag = av_dict_get(format_->metadata, "timecode", nullptr, 0);
+        if (tag == nullptr)
+            tag = ffmpeg::api().av_dict_get(format_->metadata, "timecode", nullptr, 0);
         if (tag != nullptr && tag->value != nullptr) info_.startTimecode = tag->value;
     }
 
@@ -655,7 +661,7 @@ class DecoderSource : public FrameSource {
     // the feeding; the frames the decoder still holds are delivered first.
     ReadStatus decodeNext(std::string& error) {
         for (;;) {
-            int code = avcodec_receive_frame(decoder_, frame_);
+            int code = ffmpeg::api().avcodec_receive_frame(decoder_, frame_);
             if (code == 0) {
                 if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
                     frame_->decode_error_flags != 0) {
@@ -705,14 +711,14 @@ class DecoderSource : public FrameSource {
             }
             failures_ = 0;
             // The decoder wants more input.
-            code = av_read_frame(format_, packet_);
+            code = ffmpeg::api().av_read_frame(format_, packet_);
             if (code < 0) {
                 if (code != AVERROR_EOF) {
                     pendingError_ = avError(code);
                 } else if (format_->pb != nullptr && format_->pb->error < 0) {
                     pendingError_ = avError(format_->pb->error);
                 }
-                avcodec_send_packet(decoder_, nullptr);  // drain what is held
+                ffmpeg::api().avcodec_send_packet(decoder_, nullptr);  // drain what is held
                 continue;
             }
             noteEnd(*packet_);
@@ -725,12 +731,12 @@ class DecoderSource : public FrameSource {
                 }
             }
             if (packet_->stream_index != stream_) {
-                av_packet_unref(packet_);
+                ffmpeg::api().av_packet_unref(packet_);
                 continue;
             }
             ++packets_;
             if (const std::string codec = changedCodec(*packet_); !codec.empty()) {
-                av_packet_unref(packet_);
+                ffmpeg::api().av_packet_unref(packet_);
                 error = frameError("the video is now " + codec + " (the stream changed codec)");
                 return ReadStatus::Error;
             }
@@ -739,20 +745,20 @@ class DecoderSource : public FrameSource {
             if (goOn_ && (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
                 noteDamage("the input is damaged or truncated");
             } else if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
-                av_packet_unref(packet_);
+                ffmpeg::api().av_packet_unref(packet_);
                 pendingError_ = "the input is damaged or truncated";
-                avcodec_send_packet(decoder_, nullptr);
+                ffmpeg::api().avcodec_send_packet(decoder_, nullptr);
                 continue;
             }
-            code = avcodec_send_packet(decoder_, packet_);
-            av_packet_unref(packet_);
+            code = ffmpeg::api().avcodec_send_packet(decoder_, packet_);
+            ffmpeg::api().av_packet_unref(packet_);
             if (code < 0) {
                 if (goOn_ && code != AVERROR(EAGAIN)) {
                     noteDamage(avError(code));
                     continue;
                 }
                 pendingError_ = avError(code);
-                avcodec_send_packet(decoder_, nullptr);
+                ffmpeg::api().avcodec_send_packet(decoder_, nullptr);
             }
         }
     }
@@ -763,9 +769,9 @@ class DecoderSource : public FrameSource {
             static_cast<unsigned>(packet.stream_index) >= format_->nb_streams) {
             return;
         }
-        const int64_t end = av_rescale_q(packet.pts + packet.duration,
-                                         format_->streams[packet.stream_index]->time_base,
-                                         AVRational{1, AV_TIME_BASE});
+        const int64_t end = ffmpeg::api().av_rescale_q(
+            packet.pts + packet.duration, format_->streams[packet.stream_index]->time_base,
+            AVRational{1, AV_TIME_BASE});
         if (lastEnd_ == AV_NOPTS_VALUE || end > lastEnd_) lastEnd_ = end;
     }
 
@@ -789,7 +795,7 @@ class DecoderSource : public FrameSource {
         probe.buf = reinterpret_cast<unsigned char*>(buffer.data());
         probe.buf_size = static_cast<int>(recent_.size());
         int score = 0;
-        const AVInputFormat* found = av_probe_input_format3(&probe, 1, &score);
+        const AVInputFormat* found = ffmpeg::api().av_probe_input_format3(&probe, 1, &score);
         if (found == nullptr || score < AVPROBE_SCORE_EXTENSION) return "";
         static const std::pair<const char*, AVCodecID> kElementary[] = {
             {"h264", AV_CODEC_ID_H264},
@@ -801,7 +807,8 @@ class DecoderSource : public FrameSource {
                                       ? AV_CODEC_ID_MPEG2VIDEO
                                       : decoder_->codec_id;
         for (const auto& [name, id] : kElementary) {
-            if (std::strcmp(found->name, name) == 0 && id != current) return avcodec_get_name(id);
+            if (std::strcmp(found->name, name) == 0 && id != current)
+                return ffmpeg::api().avcodec_get_name(id);
         }
         return "";
     }
@@ -809,7 +816,8 @@ class DecoderSource : public FrameSource {
     // The stream's picture size, pixel format and codec as the events name
     // them ("1280 x 720 yuv420p h264"); a change is kept for the next read.
     void noteFormat(const AVFrame& frame) {
-        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
+        const char* name =
+            ffmpeg::api().av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
         const std::string text = std::to_string(frame.width) + " x " +
                                  std::to_string(frame.height) + " " +
                                  (name != nullptr ? name : "unknown") + " " + info_.codec;
@@ -838,19 +846,19 @@ class DecoderSource : public FrameSource {
         if (follow_) noteFormat(frame);
         if (held != nullptr) {
             if (const uint8_t* plane = lumaInPlace(frame, w, h); plane != nullptr) {
-                AVFrame* kept = av_frame_clone(&frame);
+                AVFrame* kept = ffmpeg::api().av_frame_clone(&frame);
                 if (kept != nullptr) {
                     held->data = plane;
                     held->hold = std::shared_ptr<const void>(kept, [](const void* frame) {
                         auto* owned = static_cast<AVFrame*>(const_cast<void*>(frame));
-                        av_frame_free(&owned);
+                        ffmpeg::api().av_frame_free(&owned);
                     });
                     return true;
                 }
             }
         }
         if (!luma_.extract(frame, w, h, luma)) {
-            const char* name = av_get_pix_fmt_name(format);
+            const char* name = ffmpeg::api().av_get_pix_fmt_name(format);
             error = "Error decoding frame " + std::to_string(index) + " of " + name_ +
                     ": cannot convert pixel format " + (name ? name : "unknown") +
                     " to 8-bit luma\n";
@@ -927,15 +935,20 @@ class DecoderSource : public FrameSource {
 }  // namespace
 
 void installDecoderLogHandler() {
-    av_log_set_level(AV_LOG_QUIET);
-    av_log_set_callback(readLibraryMessage);
+    ffmpeg::setMessageHandler(readLibraryMessage);
+}
+
+std::string decoderMissing() {
+    std::string why;
+    return ffmpeg::load(&why) ? "" : why;
 }
 
 std::string decoderLibraries() {
-    return versionText("libavformat", avformat_version()) + ", " +
-           versionText("libavcodec", avcodec_version()) + ", " +
-           versionText("libswscale", swscale_version()) + ", " +
-           versionText("libavutil", avutil_version());
+    if (!ffmpeg::load()) return "";
+    return versionText("libavformat", ffmpeg::api().avformat_version()) + ", " +
+           versionText("libavcodec", ffmpeg::api().avcodec_version()) + ", " +
+           versionText("libswscale", ffmpeg::api().swscale_version()) + ", " +
+           versionText("libavutil", ffmpeg::api().avutil_version());
 }
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
@@ -943,6 +956,12 @@ std::unique_ptr<FrameSource> openDecoderSource(const std::string& path,
                                                const std::atomic<int>* stop, DecoderOpen& status,
                                                std::string& error, const DecoderOptions& options,
                                                const InputFile& facts) {
+    std::string why;
+    if (!ffmpeg::load(&why)) {
+        status = DecoderOpen::Failed;
+        error = "Cannot decode " + printableName(input ? input->name() : path) + ": " + why + "\n";
+        return nullptr;
+    }
     auto source = std::make_unique<DecoderSource>(path, std::move(input), stop, options, facts);
     status = source->open(error);
     if (status != DecoderOpen::Ok) return nullptr;
@@ -953,6 +972,12 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
                                             std::string& error) {
     access.bounded = false;
     access.permanent = false;
+    std::string why;
+    if (!ffmpeg::load(&why)) {
+        access.permanent = true;
+        error = "Cannot open " + printableName(url) + ": " + why + "\n";
+        return nullptr;
+    }
     // A live stream goes on after damage (packets lost on the way).
     auto source = std::make_unique<DecoderSource>(
         url, nullptr, nullptr, DecoderOptions{.continueAfterDamage = true, .decoderThreads = 0},

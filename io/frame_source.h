@@ -158,7 +158,10 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                                              OpenStatus* status = nullptr);
 
 // The decoding libraries built in, with their versions; empty when the build
-// has no decoder.
+// has no decoder or they cannot be loaded. Loads them (see ffmpeg_library.h).
 std::string decoderLibraries();
+// Why the decoding libraries the build uses cannot be loaded (one line, no
+// line feed); empty when they are loaded or the build has none.
+std::string decoderMissing();
 
 }  // namespace lumaqc

@@ -47,13 +47,7 @@ std::unique_ptr<SampleReducer> createSampleReducer(const PixelFormat& format, in
 
 }  // namespace lumaqc
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/mem.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include "io/ffmpeg_library.h"
 
 namespace lumaqc {
 
@@ -62,21 +56,21 @@ namespace {
 class SwscaleReducer : public SampleReducer {
   public:
     ~SwscaleReducer() override {
-        sws_freeContext(sws_);
-        av_frame_free(&target_);
-        av_free(samples_);
-        av_free(chroma_);
+        ffmpeg::api().sws_freeContext(sws_);
+        ffmpeg::api().av_frame_free(&target_);
+        ffmpeg::api().av_free(samples_);
+        ffmpeg::api().av_free(chroma_);
     }
 
     bool open(const PixelFormat& format, int32_t width, int32_t height) {
         width_ = width;
         height_ = height;
-        const AVPixelFormat source = av_get_pix_fmt(format.name);
+        const AVPixelFormat source = ffmpeg::api().av_get_pix_fmt(format.name);
         const AVPixelFormat target = format.grey() ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_YUV420P;
         if (source == AV_PIX_FMT_NONE) return false;
         // The planes packed as read, as FFmpeg's raw video decoder hands them
         // over. The chroma (and alpha) planes all read one buffer of zeros.
-        if (av_image_fill_linesizes(strides_, source, width) < 0) return false;
+        if (ffmpeg::api().av_image_fill_linesizes(strides_, source, width) < 0) return false;
         lumaStride_ = static_cast<size_t>(strides_[0]);
         size_t chromaSize = 0;
         for (int plane = 1; plane < 4; ++plane) {
@@ -87,25 +81,26 @@ class SwscaleReducer : public SampleReducer {
         // past the last row.
         constexpr size_t kPadding = 64;
         samples_ = static_cast<uint8_t*>(
-            av_mallocz(lumaStride_ * static_cast<size_t>(height) + kPadding));
-        chroma_ = static_cast<uint8_t*>(av_mallocz(chromaSize + kPadding));
-        target_ = av_frame_alloc();
+            ffmpeg::api().av_mallocz(lumaStride_ * static_cast<size_t>(height) + kPadding));
+        chroma_ = static_cast<uint8_t*>(ffmpeg::api().av_mallocz(chromaSize + kPadding));
+        target_ = ffmpeg::api().av_frame_alloc();
         if (samples_ == nullptr || chroma_ == nullptr || target_ == nullptr) return false;
         target_->format = target;
         target_->width = width;
         target_->height = height;
-        if (av_frame_get_buffer(target_, 0) < 0) return false;
+        if (ffmpeg::api().av_frame_get_buffer(target_, 0) < 0) return false;
         // Bicubic is the ffmpeg command's default; at an unchanged size it
         // only selects the conversion, which keeps the range of the luma.
-        sws_ = sws_getContext(width, height, source, width, height, target, SWS_BICUBIC, nullptr,
-                              nullptr, nullptr);
+        sws_ = ffmpeg::api().sws_getContext(width, height, source, width, height, target,
+                                            SWS_BICUBIC, nullptr, nullptr, nullptr);
         return sws_ != nullptr;
     }
 
     void reduce(const uint8_t* samples, uint8_t* luma) override {
         std::memcpy(samples_, samples, lumaStride_ * static_cast<size_t>(height_));
         const uint8_t* planes[4] = {samples_, chroma_, chroma_, chroma_};
-        sws_scale(sws_, planes, strides_, 0, height_, target_->data, target_->linesize);
+        ffmpeg::api().sws_scale(sws_, planes, strides_, 0, height_, target_->data,
+                                target_->linesize);
         for (int32_t y = 0; y < height_; ++y) {
             std::memcpy(luma + static_cast<size_t>(y) * static_cast<size_t>(width_),
                         target_->data[0] + static_cast<ptrdiff_t>(y) * target_->linesize[0],
@@ -128,6 +123,12 @@ class SwscaleReducer : public SampleReducer {
 
 std::unique_ptr<SampleReducer> createSampleReducer(const PixelFormat& format, int32_t width,
                                                    int32_t height, std::string& error) {
+    std::string why;
+    if (!ffmpeg::load(&why)) {
+        error = std::string("samples of ") + format.name + " have more than 8 bits, which need " +
+                "libswscale to be reduced: " + why;
+        return nullptr;
+    }
     auto reducer = std::make_unique<SwscaleReducer>();
     if (!reducer->open(format, width, height)) {
         error = std::string("libswscale cannot reduce samples of ") + format.name +

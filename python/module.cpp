@@ -43,9 +43,7 @@
 #include "settings/settings.h"
 
 #ifdef LUMAQC_HAVE_DECODER
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "io/ffmpeg_library.h"
 #endif
 
 namespace py = pybind11;
@@ -552,6 +550,7 @@ py::object probe(const std::string& path) {
     if (head.empty()) return py::none();
     if (head.compare(0, 10, "YUV4MPEG2 ") == 0) return py::str("y4m");
 #ifdef LUMAQC_HAVE_DECODER
+    if (!ffmpeg::load()) return py::none();
     std::vector<unsigned char> buffer(head.begin(), head.end());
     buffer.resize(head.size() + AVPROBE_PADDING_SIZE, 0);
     AVProbeData data{};
@@ -559,7 +558,7 @@ py::object probe(const std::string& path) {
     data.buf = buffer.data();
     data.buf_size = static_cast<int>(head.size());
     int score = 0;
-    const AVInputFormat* format = av_probe_input_format3(&data, 1, &score);
+    const AVInputFormat* format = ffmpeg::api().av_probe_input_format3(&data, 1, &score);
     if (format == nullptr || score < AVPROBE_SCORE_RETRY) return py::none();
     const std::string name = format->name;
     const auto endsWith = [&](const char* suffix) {
@@ -593,7 +592,11 @@ PYBIND11_MODULE(_lumaqc, m) {
     }
     m.attr("indicators") = indicators;
     m.attr("__version__") = lumaqc::version();
-    m.attr("decoder") = !decoderLibraries().empty();
+    // `decoder` loads FFmpeg's libraries to answer, so only when asked.
+    m.def("__getattr__", [](const std::string& name) -> py::object {
+        if (name == "decoder") return py::bool_(!decoderLibraries().empty());
+        throw py::attribute_error("module 'lumaqc._lumaqc' has no attribute '" + name + "'");
+    });
 
     py::class_<PyAnalyzer>(m, "Analyzer", R"doc(
 Analyses a video one luma plane at a time.

@@ -7,12 +7,7 @@
 #include "qc/conditions.h"
 
 #ifdef LUMAQC_HAVE_DECODER
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
+#include "io/ffmpeg_library.h"
 #endif
 
 namespace lumaqc {
@@ -38,12 +33,12 @@ std::string base64(const uint8_t* data, size_t size) {
 #ifdef LUMAQC_HAVE_DECODER
 // One picture through one encoder; empty when the encoder is missing or fails.
 std::string encodeWith(const SmallPicture& picture, AVCodecID id, const char* mime) {
-    const AVCodec* codec = avcodec_find_encoder(id);
+    const AVCodec* codec = ffmpeg::api().avcodec_find_encoder(id);
     if (codec == nullptr) return "";
     const bool jpeg = id == AV_CODEC_ID_MJPEG;
-    AVCodecContext* context = avcodec_alloc_context3(codec);
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
+    AVCodecContext* context = ffmpeg::api().avcodec_alloc_context3(codec);
+    AVFrame* frame = ffmpeg::api().av_frame_alloc();
+    AVPacket* packet = ffmpeg::api().av_packet_alloc();
     std::string uri;
     if (context != nullptr && frame != nullptr && packet != nullptr) {
         context->width = picture.width;
@@ -59,7 +54,8 @@ std::string encodeWith(const SmallPicture& picture, AVCodecID id, const char* mi
         frame->width = picture.width;
         frame->height = picture.height;
         if (jpeg) frame->quality = context->global_quality;
-        if (avcodec_open2(context, codec, nullptr) >= 0 && av_frame_get_buffer(frame, 0) >= 0) {
+        if (ffmpeg::api().avcodec_open2(context, codec, nullptr) >= 0 &&
+            ffmpeg::api().av_frame_get_buffer(frame, 0) >= 0) {
             for (int y = 0; y < picture.height; ++y) {
                 const uint8_t* row =
                     picture.samples.data() + static_cast<size_t>(y) * picture.width;
@@ -78,16 +74,16 @@ std::string encodeWith(const SmallPicture& picture, AVCodecID id, const char* mi
                     }
                 }
             }
-            if (avcodec_send_frame(context, frame) >= 0 &&
-                avcodec_send_frame(context, nullptr) >= 0 &&
-                avcodec_receive_packet(context, packet) >= 0) {
+            if (ffmpeg::api().avcodec_send_frame(context, frame) >= 0 &&
+                ffmpeg::api().avcodec_send_frame(context, nullptr) >= 0 &&
+                ffmpeg::api().avcodec_receive_packet(context, packet) >= 0) {
                 uri = std::string("data:") + mime + ";base64," + base64(packet->data, packet->size);
             }
         }
     }
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&context);
+    ffmpeg::api().av_packet_free(&packet);
+    ffmpeg::api().av_frame_free(&frame);
+    ffmpeg::api().avcodec_free_context(&context);
     return uri;
 }
 #endif
@@ -100,8 +96,9 @@ bool ranksWorse(double a, double b, qc::Direction direction) {
 
 bool thumbnailsAvailable() {
 #ifdef LUMAQC_HAVE_DECODER
-    return avcodec_find_encoder(AV_CODEC_ID_MJPEG) != nullptr ||
-           avcodec_find_encoder(AV_CODEC_ID_PNG) != nullptr;
+    if (!ffmpeg::load()) return false;
+    return ffmpeg::api().avcodec_find_encoder(AV_CODEC_ID_MJPEG) != nullptr ||
+           ffmpeg::api().avcodec_find_encoder(AV_CODEC_ID_PNG) != nullptr;
 #else
     return false;
 #endif
@@ -110,7 +107,8 @@ bool thumbnailsAvailable() {
 std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t frame, int maxWidth,
                                               const ColourPicture* colour) {
 #ifdef LUMAQC_HAVE_DECODER
-    if (luma.data == nullptr || luma.width <= 0 || luma.height <= 0 || maxWidth <= 0) {
+    if (luma.data == nullptr || luma.width <= 0 || luma.height <= 0 || maxWidth <= 0 ||
+        !ffmpeg::load()) {
         return nullptr;
     }
     auto picture = std::make_shared<SmallPicture>();
@@ -119,16 +117,17 @@ std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t f
     picture->height = std::max(1, static_cast<int>(std::lround(static_cast<double>(luma.height) *
                                                                picture->width / luma.width)));
     picture->samples.resize(static_cast<size_t>(picture->width) * picture->height);
-    SwsContext* scaler =
-        sws_getContext(luma.width, luma.height, AV_PIX_FMT_GRAY8, picture->width, picture->height,
-                       AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
+    SwsContext* scaler = ffmpeg::api().sws_getContext(
+        luma.width, luma.height, AV_PIX_FMT_GRAY8, picture->width, picture->height,
+        AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
     if (scaler == nullptr) return nullptr;
     const uint8_t* source[4] = {luma.data, nullptr, nullptr, nullptr};
     const int sourceStride[4] = {static_cast<int>(luma.stride), 0, 0, 0};
     uint8_t* target[4] = {picture->samples.data(), nullptr, nullptr, nullptr};
     const int targetStride[4] = {picture->width, 0, 0, 0};
-    const int rows = sws_scale(scaler, source, sourceStride, 0, luma.height, target, targetStride);
-    sws_freeContext(scaler);
+    const int rows =
+        ffmpeg::api().sws_scale(scaler, source, sourceStride, 0, luma.height, target, targetStride);
+    ffmpeg::api().sws_freeContext(scaler);
     if (rows != picture->height) return nullptr;
     if (colour != nullptr) {
         picture->cb.resize(picture->samples.size());
@@ -151,7 +150,7 @@ std::shared_ptr<const SmallPicture> scaleDown(const LumaPicture& luma, int64_t f
 
 std::string encodeDataUri(const SmallPicture& picture) {
 #ifdef LUMAQC_HAVE_DECODER
-    if (picture.width <= 0 || picture.height <= 0) return "";
+    if (picture.width <= 0 || picture.height <= 0 || !ffmpeg::load()) return "";
     std::string uri = encodeWith(picture, AV_CODEC_ID_MJPEG, "image/jpeg");
     if (uri.empty()) uri = encodeWith(picture, AV_CODEC_ID_PNG, "image/png");
     return uri;

@@ -44,8 +44,16 @@ keys: List[str] = [key for key, _ in indicators]
 #: program's options, named without their dashes ("pix_fmt" for --pix-fmt).
 options: List[str] = list(_lumaqc.options)
 
-#: True when the library decodes video files (libavformat/libavcodec built in).
-decoder: bool = bool(_lumaqc.decoder)
+#: True when the library decodes video files (libavformat/libavcodec built in
+#: and found). Looked up on first use: importing the package does not load
+#: FFmpeg's libraries.
+decoder: bool
+
+
+def __getattr__(name: str) -> Any:
+    if name == "decoder":
+        return bool(_lumaqc.decoder)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 class Error(RuntimeError):

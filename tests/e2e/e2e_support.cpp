@@ -88,6 +88,7 @@ Child::Child(const Launch& launch)
         dup2(open(errPath_.c_str(), O_WRONLY | O_TRUNC), 2);
         for (const int fd : launch.closed) close(fd);
         if (!launch.fault.empty()) armFault(launch.fault);
+        for (const auto& [name, value] : launch.environment) setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);

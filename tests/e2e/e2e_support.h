@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct RunResult {
@@ -51,6 +52,7 @@ struct Launch {
     std::string stdinPath = "/dev/null";  // standard input, unless piped
     std::vector<int> closed{};            // standard descriptors left closed
     std::string fault{};                  // one fault of tests/e2e/inject armed ("9216:eio")
+    std::vector<std::pair<std::string, std::string>> environment{};  // variables set for it
     std::string program = LUMAQC_BIN;
 };
 

@@ -222,6 +222,66 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
         << doc.substr(0, doc.find("\"indicators\""));
 }
 
+// FFmpeg's libraries are loaded only for input that needs them: raw and Y4M
+// runs never load libavcodec (the dynamic loader's account, LD_DEBUG). When
+// they cannot be loaded (an empty file first on the loader's path), decoded
+// input fails with one line naming the library while raw and Y4M input are
+// read as before, and --version says why decoding is missing.
+TEST_F(Decoder, FfmpegIsLoadedOnlyForInputThatNeedsIt) {
+    encode("x264.mp4", {"-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv420p"});
+    encode("clip.y4m", {"-f", "yuv4mpegpipe"});
+    const std::string version = runLumaqc({"--version"}, dir_.path()).out;
+    const size_t major = version.find("libavformat ") + 12;
+    const std::string soname =
+        "libavformat.so." + version.substr(major, version.find('.', major) - major);
+    const std::string broken = dir_.file("broken");
+    std::filesystem::create_directory(broken);
+    writeFile(broken + "/" + soname, "");
+    const std::string refused =
+        "cannot load " + soname + " (" + broken + "/" + soname + ": file too short)";
+    const struct {
+        std::vector<std::string> args;
+        bool missing;  // run with the broken library first on the loader's path
+        bool loads;    // libavcodec loaded (without `missing`)
+        int status;
+        std::string out = "", err = "";  // the whole of them, with `missing` (out: when given)
+    } cases[] = {
+        {{"clip.yuv", "352", "288"}, false, false, 0},
+        {{"clip.y4m"}, false, false, 0},
+        {{"x264.mp4"}, false, true, 0},
+        {{"clip.yuv", "352", "288"}, true, false, 0},
+        {{"clip.y4m"}, true, false, 0},
+        {{"x264.mp4"}, true, false, 255, "", "Cannot decode x264.mp4: " + refused + "\n"},
+        {{"--version"},
+         true,
+         false,
+         0,
+         version.substr(0, version.find('\n')) + "\ndecoder support: no (" + refused +
+             "; raw and Y4M input only)\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(dir_.file("metricsResultsCSV.csv"));
+        Launch launch{.args = c.args, .cwd = dir_.path()};
+        launch.environment = {c.missing ? std::pair{"LD_LIBRARY_PATH", broken}
+                                        : std::pair{"LD_DEBUG", "files"}};
+        Child child(launch);
+        const RunResult r = child.finish();
+        const std::string what = c.args[0] + (c.missing ? " (missing)" : "");
+        ASSERT_EQ(r.status, c.status) << what << ": " << r.err;
+        if (c.missing) {
+            if (!c.out.empty()) {
+                EXPECT_EQ(r.out, c.out) << what;
+            }
+            EXPECT_EQ(r.err, c.err) << what;
+        } else {
+            EXPECT_EQ(r.err.find("file=libavcodec.so") != std::string::npos, c.loads) << what;
+        }
+        if (c.status == 0 && c.args[0] != "--version") {
+            EXPECT_EQ(readFile(dir_.file("metricsResultsCSV.csv")), reference().log) << what;
+        }
+    }
+}
+
 TEST_F(Decoder, StopSignalWhileAPipeWriterStalls) {
     // Half a Matroska file, then the writer stalls with the pipe open: SIGTERM
     // ends the run at once (within a wide bound), keeping the rows done.

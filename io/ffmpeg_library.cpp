@@ -1,0 +1,90 @@
+#ifdef LUMAQC_HAVE_DECODER
+
+#include "io/ffmpeg_library.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace lumaqc::ffmpeg {
+
+namespace {
+
+// The sonames of the major versions the headers describe.
+#define LUMAQC_SONAME(name, major) "lib" #name ".so." AV_STRINGIFY(major)
+struct Library {
+    const char* soname;
+    void* handle = nullptr;
+};
+Library avutil{LUMAQC_SONAME(avutil, LIBAVUTIL_VERSION_MAJOR)};
+Library swscale{LUMAQC_SONAME(swscale, LIBSWSCALE_VERSION_MAJOR)};
+Library avcodec{LUMAQC_SONAME(avcodec, LIBAVCODEC_VERSION_MAJOR)};
+Library avformat{LUMAQC_SONAME(avformat, LIBAVFORMAT_VERSION_MAJOR)};
+#undef LUMAQC_SONAME
+
+Functions table;
+std::once_flag once;
+std::string failure;  // set once, before `loaded` is read
+std::atomic<bool> loaded{false};
+std::atomic<void (*)(void*, int, const char*, va_list)> messages{nullptr};
+
+void applyMessageHandler() {
+    auto* handler = messages.load();
+    if (handler == nullptr) return;
+    table.av_log_set_level(AV_LOG_QUIET);
+    table.av_log_set_callback(handler);
+}
+
+bool open(Library& library) {
+    library.handle = dlopen(library.soname, RTLD_NOW | RTLD_LOCAL);
+    if (library.handle != nullptr) return true;
+    const char* why = dlerror();
+    failure = std::string("cannot load ") + library.soname + " (" +
+              (why != nullptr ? why : "unknown reason") + ")";
+    return false;
+}
+
+template <typename Pointer>
+bool find(const Library& library, const char* name, Pointer& pointer) {
+    pointer = reinterpret_cast<Pointer>(dlsym(library.handle, name));
+    if (pointer != nullptr) return true;
+    failure = std::string("cannot load ") + library.soname + " (it has no " + name + ")";
+    return false;
+}
+
+void openAll() {
+    // Handles that opened stay open when a later library fails: dlclose of
+    // a library whose initialisers ran is not worth its risks.
+    for (Library* library : {&avutil, &swscale, &avcodec, &avformat}) {
+        if (!open(*library)) return;
+    }
+#define LUMAQC_FFMPEG_FIND(library, name) \
+    if (!find(library, #name, table.name)) return;
+    LUMAQC_FFMPEG_FUNCTIONS(LUMAQC_FFMPEG_FIND)
+#undef LUMAQC_FFMPEG_FIND
+    loaded = true;
+    applyMessageHandler();
+}
+
+}  // namespace
+
+bool load(std::string* error) {
+    std::call_once(once, openAll);
+    if (!loaded && error != nullptr) *error = failure;
+    return loaded;
+}
+
+const Functions& api() {
+    return table;
+}
+
+void setMessageHandler(void (*handler)(void*, int, const char*, va_list)) {
+    messages = handler;
+    // A load under way applies it itself once it has the table.
+    if (loaded) applyMessageHandler();
+}
+
+}  // namespace lumaqc::ffmpeg
+
+#endif
