@@ -36,6 +36,12 @@ need libavformat-dev pkg-config --exists libavformat
 need libavcodec-dev pkg-config --exists libavcodec
 need libswscale-dev pkg-config --exists libswscale
 need libavutil-dev pkg-config --exists libavutil
+# lumaqc opens FFmpeg's runtime libraries itself (dlopen), so no binary
+# names them: the -dev packages bring them (Debian 12: libavformat59,
+# libavcodec59, libswscale6, libavutil57); the loader must find them.
+for lib in avformat avcodec swscale avutil; do
+    need "lib$lib-dev" sh -c "/sbin/ldconfig -p | grep -q 'lib$lib\.so\.[0-9]'"
+done
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 # The metrics endpoint of live monitoring.
 need libcpp-httplib-dev test -f /usr/include/httplib.h
