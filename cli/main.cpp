@@ -306,7 +306,7 @@ int analyse(const Settings& options, int argc, char** argv) {
     std::unique_ptr<Analysis> analysis =
         live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
     if (stopSignal.load() != 0) return stoppedBeforeStart();
-    if (!analysis && opened == OpenStatus::NeedsSize) {
+    if (!analysis && opened == OpenStatus::NeedsSize && error.empty()) {
         // A path alone that names raw video: as for too few arguments.
         std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), console.stream);
         return -1;

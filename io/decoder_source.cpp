@@ -310,7 +310,10 @@ class DecoderSource : public FrameSource {
         }
         const AVCodec* codec = nullptr;
         stream_ = ffmpeg::api().av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        if (stream_ == AVERROR_STREAM_NOT_FOUND) return DecoderOpen::NotVideo;
+        if (stream_ == AVERROR_STREAM_NOT_FOUND) {
+            error = "Cannot decode " + name_ + ": it has no video stream\n";
+            return DecoderOpen::NotVideo;
+        }
         if (stream_ < 0 || codec == nullptr) {
             error = "Cannot decode the video of " + name_ + ": no decoder for its codec\n";
             return DecoderOpen::Failed;

@@ -163,7 +163,9 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                                   .quantisers = request.quantisers};
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
                                decoding, facts);
-    if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, "");
+    // No video: raw samples (no message: they need their size), or a
+    // container without a video stream (the decoder's message).
+    if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, error);
     if (!source) return failed(status, OpenStatus::Failed, error, error);
     return source;
 }

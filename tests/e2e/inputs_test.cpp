@@ -220,6 +220,11 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
                        "\"duration_seconds\":1.28,\"frame_rate_kind\":\"constant\""),
               std::string::npos)
         << doc.substr(0, doc.find("\"indicators\""));
+    // A container without a video stream says so (unknown content gets the usage).
+    ffmpeg({"-f", "lavfi", "-i", "anullsrc", "-t", "1", "-c:a", "pcm_s16le", "audio.mkv"});
+    const RunResult audio = runLumaqc({"audio.mkv"}, dir_.path());
+    EXPECT_EQ(audio.status, 255);
+    EXPECT_EQ(audio.err, "Cannot decode audio.mkv: it has no video stream\n");
 }
 
 // FFmpeg's libraries are loaded only for input that needs them: raw and Y4M
