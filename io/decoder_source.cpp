@@ -614,13 +614,20 @@ class DecoderSource : public FrameSource {
     // Why the stream ended early although the demuxer reported a clean end,
     // or empty: libavformat found the file cut short, or the packets of all
     // streams end more than a frame before the duration the container states.
-    std::string truncation() const {
-        if (notes_.endedPrematurely) return "the file ends prematurely (truncated)";
+    // The packets' end against the duration the container states: -1 when
+    // they end more than a frame short of it, 1 when they reach it, 0 when
+    // either is unknown.
+    int againstDeclaredEnd() const {
+        if (declaredEnd_ <= 0 || lastEnd_ == AV_NOPTS_VALUE) return 0;
         // Timestamps that start below 0 (coding delay) shift the end down.
         const int64_t start =
             format_->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(format_->start_time, 0) : 0;
-        if (declaredEnd_ > 0 && lastEnd_ != AV_NOPTS_VALUE &&
-            lastEnd_ - start < declaredEnd_ - std::max<int64_t>(frameTime_, 1)) {
+        return lastEnd_ - start < declaredEnd_ - std::max<int64_t>(frameTime_, 1) ? -1 : 1;
+    }
+
+    std::string truncation() const {
+        if (notes_.endedPrematurely) return "the file ends prematurely (truncated)";
+        if (againstDeclaredEnd() < 0) {
             char text[128];
             std::snprintf(text, sizeof text, "the file ends at %.2f s of its %.2f s (truncated)",
                           static_cast<double>(lastEnd_) / AV_TIME_BASE,
@@ -687,7 +694,10 @@ class DecoderSource : public FrameSource {
                     error = frameError(pendingError_);
                     return ReadStatus::Error;
                 }
-                if (declaredFrames_ > 0 && packets_ < declaredFrames_) {
+                // Fewer packets than the container counts, unless they reach
+                // its duration: AVI counts the empty chunks of dropped frames.
+                if (declaredFrames_ > 0 && packets_ < declaredFrames_ &&
+                    againstDeclaredEnd() <= 0) {
                     error =
                         frameError("the file ends after " + std::to_string(packets_) + " of its " +
                                    std::to_string(declaredFrames_) + " frames (truncated)");
