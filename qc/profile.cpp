@@ -331,12 +331,24 @@ class RuleReader {
         return true;
     }
 
-    // from and to: seconds, or a timecode from the start.
+    // from and to: seconds, or a timecode from the start. A window that ends
+    // before it starts, whatever the frame rate, would judge nothing.
     bool window(Rule& rule) {
         for (const char* key : {"from", "to"}) {
             std::string text;
             if (!timeKey(key, text)) return false;
             (std::string_view(key) == "from" ? rule.from : rule.to) = text;
+        }
+        if (!rule.from.empty() && !rule.to.empty()) {
+            const double from = parseTime(rule.from, 1e9).value_or(0.0);
+            double to = parseTime(rule.to, 1e9).value_or(0.0);
+            if (rule.to.find(':') != std::string::npos && to != std::floor(to)) {
+                to = std::floor(to) + 1.0;  // frames of a timecode: up to a second
+            }
+            if (to <= from) {
+                refuse("to", "key 'to' must be after 'from'");
+                return false;
+            }
         }
         return true;
     }

@@ -145,6 +145,7 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 7: a rule takes min_duration or longer_than, not both"},
         {black + "from = \"5 s\"\n",
          "line 6: key 'from' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
+        {black + "from = 10\nto = \"00:00:09:24\"\n", "line 7: key 'to' must be after 'from'"},
         {"name = \"p\"\nignore_head = -1\n",
          "line 2: key 'ignore_head' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
         {black + "not_during = [\"blur\"]\n",
