@@ -118,7 +118,11 @@ double quantiserOf(const AVFrame& frame) {
     double sum = 0.0;
     double area = 0.0;
     for (unsigned i = 0; i < params->nb_blocks; ++i) {
-        const AVVideoBlockParams* block = av_video_enc_params_block(params, i);
+        // av_video_enc_params_block() without its assertion, which calls
+        // av_log() (not in the table) where the compiler keeps it.
+        const auto* block = reinterpret_cast<const AVVideoBlockParams*>(
+            reinterpret_cast<const uint8_t*>(params) + params->blocks_offset +
+            size_t{i} * params->block_size);
         const int q = params->qp + block->delta_qp;
         if (q <= 0) continue;
         const double a = static_cast<double>(block->w) * block->h;
