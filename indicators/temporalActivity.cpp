@@ -58,6 +58,33 @@ uint64_t SquaredDifferences(const uint8_t* a, const uint8_t* b, size_t n) {
     return sum;
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_SSE4
+// On x86, differences below 128 are squared and added in pairs by one
+// multiply-add of unsigned by signed bytes (at most 2 * 127^2 in a 16-bit
+// lane) and the pairs in pairs by a second one: at most 4 * 127^2 in each
+// 32-bit lane. A difference of 128 or more reads as a negative factor, so
+// the 8 rows of a vector of blocks that hold one are summed again exactly.
+#undef LUMAQC_TEMPORAL_BYTE_SQUARES
+#define LUMAQC_TEMPORAL_BYTE_SQUARES 1
+template <class V8>
+HWY_INLINE auto ByteSquares(V8 v) {
+    const hn::Repartition<int32_t, hn::DFromV<V8>> d32;
+#if HWY_TARGET == HWY_AVX3
+    return hn::Vec<decltype(d32)>{
+        _mm512_madd_epi16(_mm512_maddubs_epi16(v.raw, v.raw), _mm512_set1_epi16(1))};
+#elif HWY_TARGET == HWY_AVX2
+    return hn::Vec<decltype(d32)>{
+        _mm256_madd_epi16(_mm256_maddubs_epi16(v.raw, v.raw), _mm256_set1_epi16(1))};
+#else
+    return hn::Vec<decltype(d32)>{
+        _mm_madd_epi16(_mm_maddubs_epi16(v.raw, v.raw), _mm_set1_epi16(1))};
+#endif
+}
+#else
+#undef LUMAQC_TEMPORAL_BYTE_SQUARES
+#define LUMAQC_TEMPORAL_BYTE_SQUARES 0
+#endif
+
 // One row of 8x8 blocks: 8 picture rows of `width` samples, `blocks` of
 // them in whole blocks. Stores each block's sum of absolute differences,
 // clamped to 255, in `changes` and returns the sum of squared differences
@@ -73,6 +100,7 @@ uint64_t BlockRowDifferences(const uint8_t* a, const uint8_t* b, std::ptrdiff_t 
     const hn::Repartition<int64_t, decltype(d8)> d64;
     const hn::Repartition<uint64_t, decltype(d8)> du64;
     const hn::Rebind<uint8_t, decltype(du64)> dBlocks;  // one byte per block
+    [[maybe_unused]] const hn::Repartition<int8_t, decltype(d8)> di8;
     const auto perVector = static_cast<int32_t>(hn::Lanes(du64));
     // Each row of a vector adds at most 4 * 255^2 to a 32-bit lane.
     constexpr int32_t FLUSH = 2048 / kRows;
@@ -84,6 +112,28 @@ uint64_t BlockRowDifferences(const uint8_t* a, const uint8_t* b, std::ptrdiff_t 
         for (int32_t k = 0; k < FLUSH && block + perVector <= blocks; ++k, block += perVector) {
             const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(block) * 8;
             auto sad = hn::Zero(du64);
+#if LUMAQC_TEMPORAL_BYTE_SQUARES
+            auto squares = hn::Zero(d32);
+            auto big = hn::Zero(d8);
+            for (int32_t r = 0; r < kRows; ++r) {
+                const auto va = hn::LoadU(d8, a + x + r * stride);
+                const auto vb = hn::LoadU(d8, b + x + r * stride);
+                const auto diff = hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va));
+                sad = hn::Add(sad, hn::SumsOf8(diff));
+                squares = hn::Add(squares, ByteSquares(diff));
+                big = hn::Or(big, diff);
+            }
+            if (HWY_LIKELY(hn::AllFalse(di8, hn::Lt(hn::BitCast(di8, big), hn::Zero(di8))))) {
+                even = hn::Add(even, squares);
+            } else {
+                for (int32_t r = 0; r < kRows; ++r) {
+                    const auto va = hn::LoadU(d8, a + x + r * stride);
+                    const auto vb = hn::LoadU(d8, b + x + r * stride);
+                    AddSquares(d8, hn::Or(hn::SaturatedSub(va, vb), hn::SaturatedSub(vb, va)), even,
+                               odd);
+                }
+            }
+#else
             for (int32_t r = 0; r < kRows; ++r) {
                 const auto va = hn::LoadU(d8, a + x + r * stride);
                 const auto vb = hn::LoadU(d8, b + x + r * stride);
@@ -91,6 +141,7 @@ uint64_t BlockRowDifferences(const uint8_t* a, const uint8_t* b, std::ptrdiff_t 
                 sad = hn::Add(sad, hn::SumsOf8(diff));
                 AddSquares(d8, diff, even, odd);
             }
+#endif
             hn::StoreU(hn::TruncateTo(dBlocks, hn::Min(sad, clampAt)), dBlocks, changes + block);
         }
         total = FoldSquares(d8, even, odd, total);
