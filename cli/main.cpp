@@ -323,6 +323,11 @@ int analyse(const Settings& options, int argc, char** argv) {
         std::fprintf(stderr, "lumaqc: a QC profile needs a positive frame rate, not %g\n", fps);
         return -1;
     }
+    if (const std::string bad = profile ? qc::timecodeBeyondRate(*profile, fps) : "";
+        !bad.empty()) {
+        std::fprintf(stderr, "lumaqc: %s\n", bad.c_str());
+        return -1;
+    }
 
     if (!outputs.create(options, std::move(profile), analysis->input().path, OutputsFor::Program,
                         session.get(), error, &provenance)) {

@@ -348,6 +348,10 @@ void watch(Channel& channel, const RunProvenance* provenance) {
     if (channel.config.profile && !(fps > 0.0 && std::isfinite(fps))) {
         return fail("a QC profile needs a positive frame rate, not " + std::to_string(fps));
     }
+    if (channel.config.profile) {
+        const std::string bad = qc::timecodeBeyondRate(*channel.config.profile, fps);
+        if (!bad.empty()) return fail(bad);
+    }
     if (!outputs.create(settings, channel.config.profile, analysis->input().path,
                         OutputsFor::Library, &session, error, provenance)) {
         return fail(error);

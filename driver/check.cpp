@@ -39,6 +39,10 @@ CheckResult checkFile(const CheckRequest& request) {
         result.message = "lumaqc: " + path + ": a QC profile needs a positive frame rate";
         return result;
     }
+    if (const std::string bad = qc::timecodeBeyondRate(request.profile, fps); !bad.empty()) {
+        result.message = "lumaqc: " + path + ": " + bad;
+        return result;
+    }
     auto outputs = std::make_unique<Outputs>();
     if (!outputs->create(settings, request.profile, result.input.path, OutputsFor::Library, nullptr,
                          error)) {

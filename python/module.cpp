@@ -479,6 +479,10 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
                       run.fps);
         raiseError(text);
     }
+    if (const std::string bad = profile ? qc::timecodeBeyondRate(*profile, run.fps) : "";
+        !bad.empty()) {
+        raiseError("lumaqc: " + bad);
+    }
 
     // As the program does: the decision first, then the documents, created
     // once the input is open.

@@ -7,10 +7,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "indicators/registry.h"
 #include "qc/conditions.h"
@@ -612,6 +615,23 @@ bool watchesQuantiser(const Profile& profile) {
         if (rule.watch == Watch::Quantiser) return true;
     }
     return false;
+}
+
+std::string timecodeBeyondRate(const Profile& profile, double fps) {
+    std::vector<std::pair<std::string, const std::string*>> times = {
+        {"ignore_head", &profile.ignoreHead}, {"ignore_tail", &profile.ignoreTail}};
+    for (const Rule& rule : profile.rules) {
+        times.emplace_back("rule " + rule.id + ": from", &rule.from);
+        times.emplace_back("rule " + rule.id + ": to", &rule.to);
+    }
+    for (const auto& [key, text] : times) {
+        if (!text->empty() && !parseTime(*text, fps)) {
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%g", fps);
+            return key + " " + *text + " is not a timecode at " + rate + " frames a second";
+        }
+    }
+    return "";
 }
 
 }  // namespace lumaqc::qc

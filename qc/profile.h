@@ -120,6 +120,12 @@ std::string defaultEventType(IndicatorId id);
 // decoder then exports).
 bool watchesQuantiser(const Profile& profile);
 
+// A time of `profile` (ignore_head, ignore_tail, a rule's from or to) that
+// is a timecode with more frames than a second holds at `fps`
+// ("00:00:05:30" at 25), as "ignore_head 00:00:05:30 is not a timecode at
+// 25 frames a second"; empty when there is none.
+std::string timecodeBeyondRate(const Profile& profile, double fps);
+
 // The temporal activity up to which the default profile takes a picture as
 // held (calibrated on H.264 and HEVC holds and a static camera; see README).
 inline constexpr double kDefaultFreezeTolerance = 1.0;

@@ -32,6 +32,9 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"clip.yuv", "64", "48", "--json", "new.json", "--profile", "default", "--fps", "0",
           "--events", "new.jsonl"},
          "lumaqc: a QC profile needs a positive frame rate, not 0\n"},
+        {{"clip.yuv", "64", "48", "--json", "new.json", "--profile", "default", "--ignore-head",
+          "00:00:01:25"},
+         "lumaqc: ignore_head 00:00:01:25 is not a timecode at 25 frames a second\n"},
         // An output on a rotated log (which rotation renames).
         {{"metricsResultsCSV.csv.2", "64", "48", "--quiet", "--log-rotate", "4K", "--log-keep", "3",
           "--json", "metricsResultsCSV.csv.1"},
