@@ -78,21 +78,54 @@ uint64_t plainEnergy(const uint8_t* data, int32_t w, int32_t h) {
 
 #if HWY_TARGET != HWY_SCALAR
 
+// Sums of the byte pairs of `bytes` (lanes 2i and 2i + 1) in 16-bit lanes: a
+// multiply-add of unsigned by signed bytes on x86.
+template <class D16, class V8>
+HWY_INLINE hn::Vec<D16> pairSums(D16 d16, V8 bytes) {
+#if HWY_TARGET == HWY_AVX3
+    (void)d16;
+    return hn::Vec<D16>{_mm512_maddubs_epi16(bytes.raw, _mm512_set1_epi8(1))};
+#elif HWY_TARGET == HWY_AVX2
+    (void)d16;
+    return hn::Vec<D16>{_mm256_maddubs_epi16(bytes.raw, _mm256_set1_epi8(1))};
+#elif HWY_TARGET == HWY_SSE4
+    (void)d16;
+    return hn::Vec<D16>{_mm_maddubs_epi16(bytes.raw, _mm_set1_epi8(1))};
+#else
+    const hn::Repartition<uint16_t, D16> du16;
+    const auto w = hn::BitCast(du16, bytes);
+    return hn::BitCast(d16, hn::Add(hn::And(w, hn::Set(du16, 0xFF)), hn::ShiftRight<8>(w)));
+#endif
+}
+
 // Rows [y0, y1) of the vertical strip of output columns x .. x + L - 1, where
 // L is the number of bytes in a vector; the strip reads columns x - 1 .. x + L.
 //
-// A row is held as four sets of columns in 16-bit lanes: the even and odd
-// bytes loaded from x - 1 (columns x - 1 + 2i and x + 2i) and from x + 1
-// (x + 1 + 2i and x + 2 + 2i). Sobel is separable, and each row's share is
-// formed once: its horizontal difference Q (column c + 1 minus c - 1) and its
-// horizontal smoothing H (c - 1, 2 c, c + 1) for the even and the odd output
-// columns. Then Gx = Q(y - 1) + 2 Q(y) + Q(y + 1) = R(y - 1) + R(y) with
-// R(y) = Q(y) + Q(y + 1), and Gy = H(y + 1) - H(y - 1); every value stays
-// within +-1020. Squares are added pairwise in 32-bit lanes: each row adds at
-// most four times 2^21 to a lane, so bands of up to 128 rows cannot overflow.
-// With kMasked, only the output columns whose even or odd lane is kept count.
-// With kRoberts, the Roberts energies of the same columns come from the
-// samples of each row and the row above (at most 2^19 a row to a lane).
+// A row is held as sets of columns in 16-bit lanes: the even and odd bytes
+// loaded from x - 1 (columns x - 1 + 2i and x + 2i, pE and pO), the even
+// ones loaded from x + 1 (x + 1 + 2i, pE1), and the sums of neighbouring
+// columns (x - 1 + 2i and x + 2i, x + 2i and x + 1 + 2i, and x + 1 + 2i and
+// x + 2 + 2i, the byte pairs of the second load). Sobel is separable, and
+// each row's share is formed once from those sums: its horizontal difference
+// Q (column c + 1 minus c - 1) and its horizontal smoothing H (c - 1, 2 c,
+// c + 1) for the even and the odd output columns. Then Gx = Q(y - 1) +
+// 2 Q(y) + Q(y + 1) = R(y - 1) + R(y) with R(y) = Q(y) + Q(y + 1), and
+// Gy = H(y + 1) - H(y - 1); every value stays within +-1020. Squares are
+// added pairwise in 32-bit lanes: each row adds at most four times 2^21 to a
+// lane, so bands of up to 128 rows cannot overflow. With kMasked, only the
+// output columns whose even or odd lane is kept count.
+//
+// With kRoberts, the Roberts energies of the same columns, from the samples
+// of each row and the row above. A pair of rows (up, cur) sums (A - D)^2 +
+// (B - C)^2 over the 2 x 2 windows A B / C D of the strip: the squares of
+// the samples, each counted in the two windows beside it, less twice the
+// cross products A D + B C. A row's squares over the output columns are
+// twice P, the squares of its samples x - 1 .. x + L - 2, less the square
+// at x - 1, plus the one at x + L - 1: the strips of a row hand those over
+// to each other, and the caller adds what is left at both ends of the row.
+// The cross products of the even and the odd output columns take two
+// multiply-adds: (uE + uE1) sO + uO (sE + sE1). A masked strip sums the
+// squared differences directly.
 template <bool kMasked, bool kRoberts, class D16, class M>
 HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, std::ptrdiff_t x,
                          int32_t y0, int32_t y1, M keepEven, M keepOdd,
@@ -105,58 +138,96 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     const hn::Half<decltype(d32)> dh32;
     const hn::Repartition<int64_t, D16> d64;
     using V = hn::Vec<D16>;
+    using V32 = hn::Vec<decltype(d32)>;
     const V lowByte = hn::Set(d16, 0xFF);
     // The samples of the last row read: columns x - 1 + 2i, x + 2i, x + 1 + 2i.
     V sE, sO, sE1;
     // Q and H of the even (E) and odd (O) output columns of one row.
     auto rowTerms = [&](const uint8_t* p, V& qE, V& qO, V& hE, V& hO) {
-        const V left = hn::BitCast(d16, hn::LoadU(d8, p - 1));
-        const V right = hn::BitCast(d16, hn::LoadU(d8, p + 1));
-        const V pE = hn::And(left, lowByte);
+        const auto left = hn::LoadU(d8, p - 1);
+        const auto right = hn::LoadU(d8, p + 1);
+        const V pE = hn::And(hn::BitCast(d16, left), lowByte);
         const V pO = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, left)));
-        const V pE1 = hn::And(right, lowByte);
-        const V pO1 = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, right)));
+        const V pE1 = hn::And(hn::BitCast(d16, right), lowByte);
         sE = pE;
         sO = pO;
         sE1 = pE1;
-        qE = hn::Sub(pE1, pE);
-        qO = hn::Sub(pO1, pO);
-        const V mid = hn::Add(pO, pE1);
-        hE = hn::Add(hn::Add(pE, pO), mid);
-        hO = hn::Add(mid, hn::Add(pE1, pO1));
+        const V sumLeft = hn::Add(pE, pO);
+        const V sumMid = hn::Add(pO, pE1);
+        const V sumRight = pairSums(d16, right);
+        qE = hn::Sub(sumMid, sumLeft);
+        qO = hn::Sub(sumRight, sumMid);
+        hE = hn::Add(sumLeft, sumMid);
+        hO = hn::Add(sumMid, sumRight);
+    };
+    // Products of a and b, added pairwise (on every target: the widening
+    // multiply-add may leave half of them in its second accumulator).
+    auto products = [&](V a, V b) {
+        V32 odd = hn::Zero(d32);
+        const V32 even = hn::ReorderWidenMulAccumulate(d32, a, b, hn::Zero(d32), odd);
+        return hn::Add(even, odd);
     };
     auto rob0 = hn::Zero(d32);
     auto rob1 = hn::Zero(d32);
-    const hn::Repartition<uint64_t, D16> d64u;
-    const hn::Rebind<uint16_t, decltype(d64u)> dGrid;
-    // The Roberts energies of pair row r, from the samples of row r - 1
-    // (uE, uO, uE1) and of row r (sE, sO, sE1). Even output column c = x + 2i
-    // pairs up[c - 1] = uE with cur[c] = sO and up[c] = uO with cur[c - 1] =
-    // sE; odd column c = x + 1 + 2i pairs uO with sE1 and uE1 with sO.
-    auto robertsRow = [&](int32_t r, V uE, V uO, V uE1) {
+#if HWY_TARGET == HWY_AVX3
+    // Lanes 8 k + 7 to lanes k.
+    const __m512i gridLanes = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 31, 23, 15, 7);
+#endif
+    // The grid columns' energies of pair row r, from the samples of row r - 1
+    // (uO, uE1) and of row r: odd lane 8 k + 7 is column x + 16 k + 15.
+    auto gridRow = [&](int32_t r, V a1, V b1) {
+        // A square of a difference of bytes fits 16 bits.
+        const auto e = hn::SaturatedAdd(hn::BitCast(du16, hn::Mul(a1, a1)),
+                                        hn::BitCast(du16, hn::Mul(b1, b1)));
+        uint16_t* to = roberts.table + static_cast<size_t>(r) * roberts.pitch;
+#if HWY_TARGET == HWY_AVX3
+        const hn::Vec<decltype(du16)> grid{_mm512_permutexvar_epi16(gridLanes, e.raw)};
+        const auto low = hn::LowerHalf(hn::LowerHalf(grid));
+        hn::StoreU(hn::LowerHalf(low), hn::Half<hn::DFromV<decltype(low)>>(), to);
+#else
+        // The top 16 bits of every second 64-bit lane.
+        const hn::Repartition<uint64_t, D16> d64u;
+        const hn::Rebind<uint16_t, decltype(d64u)> dGrid;
+        const auto odd = hn::BitCast(d64u, e);
+        const auto grid = hn::TruncateTo(dGrid, hn::ShiftRight<48>(hn::ConcatOdd(d64u, odd, odd)));
+        hn::StoreU(hn::LowerHalf(grid), hn::Half<decltype(dGrid)>(), to);
+#endif
+    };
+    // Masked strips: the Roberts energies of pair row r, from the samples of
+    // row r - 1 (uE, uO, uE1) and of row r (sE, sO, sE1). Even output column
+    // c = x + 2i pairs up[c - 1] = uE with cur[c] = sO and up[c] = uO with
+    // cur[c - 1] = sE; odd column c = x + 1 + 2i pairs uO with sE1 and uE1
+    // with sO.
+    auto robertsRow = [&](V uE, V uO, V uE1) {
         V a0 = hn::Sub(uE, sO);
         V b0 = hn::Sub(uO, sE);
         V a1 = hn::Sub(uO, sE1);
         V b1 = hn::Sub(uE1, sO);
-        if constexpr (kMasked) {
-            a0 = hn::IfThenElseZero(keepEven, a0);
-            b0 = hn::IfThenElseZero(keepEven, b0);
-            a1 = hn::IfThenElseZero(keepOdd, a1);
-            b1 = hn::IfThenElseZero(keepOdd, b1);
-        }
+        a0 = hn::IfThenElseZero(keepEven, a0);
+        b0 = hn::IfThenElseZero(keepEven, b0);
+        a1 = hn::IfThenElseZero(keepOdd, a1);
+        b1 = hn::IfThenElseZero(keepOdd, b1);
         rob0 = hn::ReorderWidenMulAccumulate(d32, a0, a0, rob0, rob1);
         rob1 = hn::ReorderWidenMulAccumulate(d32, b0, b0, rob1, rob0);
         rob0 = hn::ReorderWidenMulAccumulate(d32, a1, a1, rob0, rob1);
         rob1 = hn::ReorderWidenMulAccumulate(d32, b1, b1, rob1, rob0);
+    };
+    // Whole strips: P of every pair's lower row (squares), P of the first
+    // row and of the last lower row, and the cross products; each lane adds
+    // at most 2^19 a row to either sum.
+    V32 squares = hn::Zero(d32), cross = hn::Zero(d32), firstSquares = squares,
+        lastSquares = squares;
+    // sE + sE1 of the row read before the last one.
+    V upSums = hn::Zero(d16);
+    auto pairRow = [&](int32_t r, V uO, V uE1) {
+        const V sums = hn::Add(sE, sE1);
+        lastSquares = hn::Add(products(sE, sE), products(sO, sO));
+        squares = hn::Add(squares, lastSquares);
+        cross = hn::Add(cross, hn::Add(products(upSums, sO), products(uO, sums)));
+        upSums = sums;
         if (roberts.table != nullptr && r < roberts.tableRows) {
-            // Odd lane 8 k + 7 (the top 16 bits of every second 64-bit
-            // lane) is column x + 16 k + 15, a grid column. A square of a
-            // difference of bytes fits 16 bits.
-            const auto e = hn::BitCast(d64u, hn::SaturatedAdd(hn::BitCast(du16, hn::Mul(a1, a1)),
-                                                              hn::BitCast(du16, hn::Mul(b1, b1))));
-            const auto grid = hn::TruncateTo(dGrid, hn::ShiftRight<48>(hn::ConcatOdd(d64u, e, e)));
-            hn::StoreU(hn::LowerHalf(grid), hn::Half<decltype(dGrid)>(),
-                       roberts.table + static_cast<size_t>(r) * roberts.pitch);
+            gridRow(r, hn::Sub(uO, sE1), hn::Sub(uE1, sO));
         }
     };
 
@@ -167,9 +238,15 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         V qE0, qO0;
         rowTerms(row, qE0, qO0, hE0, hO0);
         const V uE = sE, uO = sO, uE1 = sE1;
+        if constexpr (kRoberts && !kMasked) {
+            upSums = hn::Add(sE, sE1);
+            firstSquares = hn::Add(products(sE, sE), products(sO, sO));
+        }
         row += stride;
         rowTerms(row, qE, qO, hE, hO);
-        if constexpr (kRoberts) robertsRow(y0, uE, uO, uE1);
+        if constexpr (kRoberts && kMasked) robertsRow(uE, uO, uE1);
+        if constexpr (kRoberts && !kMasked) pairRow(y0, uO, uE1);
+        (void)uE;
         rE = hn::Add(qE0, qE);
         rO = hn::Add(qO0, qO);
     }
@@ -184,8 +261,12 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         V qE2, qO2, hE2, hO2;
         rowTerms(row, qE2, qO2, hE2, hO2);
         if constexpr (kRoberts) {
-            if (y + 1 < y1 || roberts.lastBand) robertsRow(y + 1, uE, uO, uE1);
+            if (y + 1 < y1 || roberts.lastBand) {
+                if constexpr (kMasked) robertsRow(uE, uO, uE1);
+                if constexpr (!kMasked) pairRow(y + 1, uO, uE1);
+            }
         }
+        (void)uE;
         const V rE1 = hn::Add(qE, qE2);
         const V rO1 = hn::Add(qO, qO2);
         V gxEven = hn::Add(rE, rE1);
@@ -215,7 +296,15 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     total = hn::Add(total, hn::PromoteTo(d64, hn::LowerHalf(dh32, both)));
     total = hn::Add(total, hn::PromoteTo(d64, hn::UpperHalf(dh32, both)));
     if constexpr (kRoberts) {
-        const auto pairs = hn::Add(rob0, rob1);
+        V32 pairs = hn::Add(rob0, rob1);
+        if constexpr (!kMasked) {
+            // The pairs' rows: every lower row twice, the first upper row
+            // and not the last lower row; twice that less the cross
+            // products, twice (within 2^27 a lane).
+            const V32 rows = hn::Sub(hn::Add(hn::Add(squares, squares), firstSquares), lastSquares);
+            const V32 half = hn::Sub(rows, cross);
+            pairs = hn::Add(half, half);
+        }
         robertsTotal = hn::Add(robertsTotal, hn::PromoteTo(d64, hn::LowerHalf(dh32, pairs)));
         robertsTotal = hn::Add(robertsTotal, hn::PromoteTo(d64, hn::UpperHalf(dh32, pairs)));
     }
@@ -279,11 +368,18 @@ uint64_t Energies(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* req
     }
     if constexpr (kRoberts) {
         // Column w - 1, which no output column of the strips reaches; the
-        // grid columns past the strips'; row 0 and grid column 0 (no pairs).
+        // squares at both ends of the whole strips' rows (columns 0 and
+        // right), in every pair of rows; the grid columns past the strips';
+        // row 0 and grid column 0 (no pairs).
         int64_t sum = hn::GetLane(hn::SumOfLanes(d64, robertsTotal));
+        const std::ptrdiff_t right = (end - 1) / width * width;
+        auto ends = [&](int32_t r) {
+            const uint8_t* p = data + static_cast<std::ptrdiff_t>(r) * w;
+            return int64_t{p[right]} * p[right] - int64_t{p[0]} * p[0];
+        };
         for (int32_t r = 1; r < h; ++r) {
             const uint8_t* cur = data + static_cast<std::ptrdiff_t>(r) * w;
-            sum += robertsAt(cur - w, cur, w - 1);
+            sum += robertsAt(cur - w, cur, w - 1) + ends(r - 1) + ends(r);
         }
         const size_t pitch = static_cast<size_t>(request->gridCols);
         std::fill_n(request->table, pitch, uint16_t{0});
