@@ -34,7 +34,8 @@ struct SourceInfo {
     std::string frameRateKind = "";  // "constant", "variable", or empty when not known
     // The codec: "rawvideo" for raw and Y4M, else the decoder's name ("h264").
     std::string codec{};
-    // What the stream declares (decoded input; empty when it says nothing):
+    // What the stream declares (decoded input, a Y4M header's interlacing;
+    // empty when it says nothing):
     // its start timecode as written ("01:00:00:00", ";" for drop-frame), its
     // scan type ("progressive" or "interlaced", from the container's field
     // order or else the first picture's flags) and, for interlaced

@@ -380,7 +380,13 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
             case 'C':
                 colour = value;
                 break;
-            default:  // interlacing, aspect ratio, extensions: not needed
+            case 'I':  // fields: a stream declared interlaced is not judged for them
+                if (value == "t" || value == "b") {
+                    info.scanType = "interlaced";
+                    info.fieldOrder = value == "t" ? "tff" : "bff";
+                }
+                break;
+            default:  // aspect ratio, extensions: not needed
                 break;
         }
     }

@@ -150,6 +150,10 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=50:duration=2", "-vf", "interlace",
           "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-flags", "+ildct+ilme",
           "-top", "1"}},
+        // Y4M declares its fields in the header (It): not judged either.
+        {"i288.y4m",
+         {"-f", "lavfi", "-i", "testsrc2=size=352x288:rate=50:duration=2", "-vf", "interlace", "-f",
+          "yuv4mpegpipe"}},
         // The same fields flagged progressive: interlaced content over the clip.
         {"p1080.mp4",
          {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=50:duration=2", "-vf", "interlace",
