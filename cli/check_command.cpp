@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "driver/check.h"
+#include "io/display_name.h"
 #include "qc/profile.h"
 #include "report/text_sinks.h"
 #include "settings/settings.h"
@@ -39,7 +40,7 @@ bool makeDirectory(const std::string& dir) {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (std::filesystem::is_directory(dir, error)) return true;
-    std::fprintf(stderr, "lumaqc: cannot create the directory %s\n", dir.c_str());
+    std::fprintf(stderr, "lumaqc: cannot create the directory %s\n", printableName(dir).c_str());
     return false;
 }
 
@@ -137,17 +138,20 @@ int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
             request.sinks.push_back(log.get());
         }
         const CheckResult result = checkFile(request);
+        // Names as the console shows them: no control characters or other bytes
+        // that are not UTF-8.
+        const std::string shown = printableName(file);
         if (result.status == CheckStatus::NotAnalysed) {
             unanalysed = true;
             std::fflush(stdout);
             std::fprintf(stderr, "%s\n", result.message.c_str());
-            std::printf("%s: NOT ANALYSED\n", file.c_str());
+            std::printf("%s: NOT ANALYSED\n", shown.c_str());
         } else {
             const DecisionSink& decision = *result.decision();
             const qc::Verdict v = decision.verdict();
             failed = failed || !v.pass;
-            std::printf("%s: %s (profile %s): %lld %s, %lld %s", file.c_str(),
-                        v.pass ? "PASS" : "FAIL", command.profile.c_str(),
+            std::printf("%s: %s (profile %s): %lld %s, %lld %s", shown.c_str(),
+                        v.pass ? "PASS" : "FAIL", printableName(command.profile).c_str(),
                         static_cast<long long>(v.errors), v.errors == 1 ? "error" : "errors",
                         static_cast<long long>(v.warnings),
                         v.warnings == 1 ? "warning" : "warnings");

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "io/display_name.h"
+
 namespace lumaqc {
 
 namespace {
@@ -20,7 +22,7 @@ CheckResult checkFile(const CheckRequest& request) {
     CheckResult result;
     Settings settings = request.settings;
     settings.noLog = true;
-    const std::string& path = settings.input;
+    const std::string path = printableName(settings.input);  // for messages
     AnalysisRequest analysis = analysisRequest(settings);
     analysis.stop = request.stop;
     analysis.quantisers = qc::watchesQuantiser(request.profile);

@@ -676,4 +676,8 @@ TEST_F(Faults, FileNamesAreShownWithoutControlsOrLostBytes) {
         runLumaqc({name, "64", "48", "--json", "no/\x1b[2J.json"}, dir_.path());
     EXPECT_EQ(output.err,
               "Cannot create the JSON file no/\\x1b[2J.json: No such file or directory\n");
+    // lumaqc check: raw video is no video file (the names on both streams).
+    const RunResult check = runLumaqc({"check", name}, dir_.path());
+    EXPECT_EQ(check.out + check.err,
+              shown + ": NOT ANALYSED\nlumaqc: " + shown + " is not a video file\n");
 }
