@@ -20,6 +20,7 @@
 #include <variant>
 
 #include "engine/run.h"
+#include "io/display_name.h"
 #include "io/live_source.h"
 #include "live/metrics_server.h"
 #include "live/session.h"
@@ -318,7 +319,7 @@ void watch(Channel& channel, const RunProvenance* provenance) {
     for (const int signo : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signo);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     const Settings& settings = channel.config.settings;
-    const std::string& name = channel.config.name;
+    const std::string name = printableName(channel.config.name);  // on the console
     LiveSession& session = *channel.session;
     std::string error;
     const auto end = [&](const std::string& summary, bool down) {
@@ -384,7 +385,7 @@ std::shared_ptr<Channel> startChannel(const MonitorChannel& config, int threads,
         LiveSession::start(config.settings.live, config.settings.input, &channel->stop, error,
                            /*serve=*/false);
     channel->session->setHangups(&channel->hangups);
-    channel->session->setMessagePrefix("channel " + config.name + ": ");
+    channel->session->setMessagePrefix("channel " + printableName(config.name) + ": ");
     Channel* self = channel.get();
     channel->thread = std::thread([self, provenance] { watch(*self, provenance); });
     return channel;

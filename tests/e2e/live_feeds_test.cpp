@@ -354,7 +354,8 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     const std::string common = "metrics = \"127.0.0.1:0\"\n" +
                                channel("a", a, "profile = \"default\"\nevents = \"a.jsonl\"") +
                                channel("b", b, "profile = \"default\"\nevents = \"b.jsonl\"");
-    const std::string bad = "[[channel]]\nname = \"e\"\nurl = \"nosuch://x\"\n";
+    // Its name holds an escape character: shown as \x1b on the console.
+    const std::string bad = "[[channel]]\nname = \"e\\u001b\"\nurl = \"nosuch://x\"\n";
     writeFile(dir_.file("channels.toml"), common + bad + channel("c", c, ""));
     Lumaqc lumaqc({"monitor", "channels.toml"}, dir_.path());
     const int port = metricsPort(lumaqc);
@@ -378,7 +379,7 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     })) << lumaqc.err();
     EXPECT_GE(sample("lumaqc_stalls_total", "\"c\""), 1);
     EXPECT_EQ(sample("lumaqc_receiving", "\"c\""), 0);
-    EXPECT_EQ(sample("lumaqc_up", "\"e\""), 0);  // its URL cannot work: it stopped alone
+    EXPECT_EQ(sample("lumaqc_up", "\"e\x1b\""), 0);  // its URL cannot work: it stopped alone
     const std::vector<Json> blackB = jsonLines(dir_.file("b.jsonl"));
     EXPECT_TRUE(std::any_of(blackB.begin(), blackB.end(), [](const Json& r) {
         return r["record"] == "close" && r["type"] == "black";
@@ -395,8 +396,9 @@ TEST_F(LiveSlowFeeds, MonitorKeepsChannelsApart) {
     lumaqc.signal(SIGTERM);
     EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
     const std::string out = readFile(dir_.file("stdout"));
-    for (const char* verdict : {"channel a: ", "channel b: ", "channel c: ", "channel d: ",
-                                "channel e: did not run", "QC verdict: FAIL", "warning black"}) {
+    for (const char* verdict :
+         {"channel a: ", "channel b: ", "channel c: ", "channel d: ", "channel e\\x1b: did not run",
+          "QC verdict: FAIL", "warning black"}) {
         EXPECT_NE(out.find(verdict), std::string::npos) << verdict << "\n" << out;
     }
 }
