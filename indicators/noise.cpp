@@ -66,6 +66,12 @@ inline uint32_t doubledDeviation(uint32_t n) {
     return j;
 }
 
+// The histogram of J (bins J = 2k - 1 and 2k make rounding k), counted in
+// eight partial tables so that consecutive increments stay independent.
+constexpr int32_t kDoubledBins = 2 * (HISTOGRAM_ENTRIES - 2) + 1;
+static_assert(kLastDoubled < kDoubledBins);
+constexpr size_t kParts = 8;
+
 // Sample standard deviation of the smoothing residual over the interior of
 // the 8x8 block whose top-left sample is `block` (rows `stride` apart), in
 // the order of the plain composition: each smoothed value is the kernel's
@@ -115,10 +121,13 @@ using namespace noise_detail;
 // one multiplication (1008 x is (x << 10) - (x << 4)) correct it. A test
 // checks every spread on every target.
 // With kFromSums, `values` holds the blocks' sums, and each spread is
-// 64 * squares - sum^2; otherwise it holds the spreads.
+// 64 * squares - sum^2; otherwise it holds the spreads. With `counts`
+// (kParts tables of kDoubledBins), each J is also counted there, block i in
+// table i % kParts: the increments go to the load and store ports while
+// the next vector's arithmetic goes to the vector ones.
 template <bool kFromSums>
 HWY_INLINE void DoubledOf(const uint32_t* HWY_RESTRICT values, const uint32_t* HWY_RESTRICT squares,
-                          size_t n, uint16_t* HWY_RESTRICT doubled) {
+                          size_t n, uint16_t* HWY_RESTRICT doubled, uint32_t* HWY_RESTRICT counts) {
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<float> df;
@@ -143,6 +152,10 @@ HWY_INLINE void DoubledOf(const uint32_t* HWY_RESTRICT values, const uint32_t* H
         const auto even = hn::ReorderWidenMulAccumulate(di, x16, x16, hn::Zero(di), odd);
         return hn::Add(even, odd);
     };
+    constexpr size_t kLag = 4;
+    auto count = [&](size_t from, size_t to) {
+        for (size_t k = from; k < to; ++k) ++counts[(k % kParts) * kDoubledBins + doubled[k]];
+    };
     for (; i + N <= n; i += N) {
         // Spreads are below 2^27: they fit a signed lane, and so does
         // 1008 (J + 1)^2 for J up to 258. Sums are below 2^14.
@@ -165,22 +178,29 @@ HWY_INLINE void DoubledOf(const uint32_t* HWY_RESTRICT values, const uint32_t* H
         const auto notTooSmall = hn::VecFromMask(di, hn::Gt(scaled(nextSquare), spread));
         const auto exact = hn::Add(jNext, hn::Add(tooLarge, notTooSmall));
         hn::StoreU(hn::DemoteTo(d16, exact), d16, doubled + i);
+        // The values stored kLag vectors before, which have left the store
+        // buffer by then: a load of part of a vector still there waits for
+        // the whole store.
+        if (counts != nullptr && i >= kLag * N) count(i - kLag * N, i - (kLag - 1) * N);
     }
+    if (counts != nullptr) count(i >= kLag * N ? i - kLag * N : 0, i);
 #endif
     for (; i < n; ++i) {
         const uint32_t spread = kFromSums ? (squares[i] << 6) - values[i] * values[i] : values[i];
         doubled[i] = static_cast<uint16_t>(doubledDeviation(spread));
+        if (counts != nullptr) ++counts[(i % kParts) * kDoubledBins + doubled[i]];
     }
 }
 
 void Doubled(const uint32_t* HWY_RESTRICT spreads, size_t n, uint16_t* HWY_RESTRICT doubled) {
-    DoubledOf<false>(spreads, nullptr, n, doubled);
+    DoubledOf<false>(spreads, nullptr, n, doubled, nullptr);
 }
 
-// The same from the blocks' sums and sums of squares.
+// The same from the blocks' sums and sums of squares, counted into
+// `counts` (zeroed kParts tables of kDoubledBins).
 void DoubledFromSums(const uint32_t* HWY_RESTRICT sums, const uint32_t* HWY_RESTRICT squares,
-                     size_t n, uint16_t* HWY_RESTRICT doubled) {
-    DoubledOf<true>(sums, squares, n, doubled);
+                     size_t n, uint16_t* HWY_RESTRICT doubled, uint32_t* HWY_RESTRICT counts) {
+    DoubledOf<true>(sums, squares, n, doubled, counts);
 }
 
 // Indices of the first values among v[0 .. n-1] equal to lo or lo + 1, in
@@ -365,23 +385,13 @@ NoiseScratch& scratch() {
 }
 
 // The histogram of the rounded deviations of the blocks whose doubled
-// deviations J are given (in storage order; the rounding is (J + 1) / 2),
-// and its mode as counting block by block finds it: the bin with the
-// largest count, and among equal counts the bin that reached the count
-// first. Fills hist.
-int32_t histogramMode(const uint16_t* doubled, size_t n, uint32_t* hist) {
-    // J itself is counted (bins J = 2k - 1 and 2k make rounding k); eight
-    // partial histograms keep consecutive increments independent.
-    constexpr int32_t kDoubledBins = 2 * (HISTOGRAM_ENTRIES - 2) + 1;
-    static_assert(kLastDoubled < kDoubledBins);
-    constexpr size_t kParts = 8;
-    uint32_t part[kParts][kDoubledBins] = {};
-    size_t k = 0;
-    for (; k + kParts <= n; k += kParts) {
-        for (size_t i = 0; i < kParts; ++i) ++part[i][doubled[k + i]];
-    }
-    for (; k < n; ++k) ++part[0][doubled[k]];
-    auto at = [&part](int32_t j) {
+// deviations J are given (in storage order; the rounding is (J + 1) / 2)
+// and counted in `part`, and its mode as counting block by block finds it:
+// the bin with the largest count, and among equal counts the bin that
+// reached the count first. Fills hist.
+int32_t histogramMode(const uint16_t* doubled, size_t n, const uint32_t (*part)[kDoubledBins],
+                      uint32_t* hist) {
+    auto at = [part](int32_t j) {
         uint32_t sum = 0;
         for (size_t i = 0; i < kParts; ++i) sum += part[i][j];
         return sum;
@@ -404,7 +414,7 @@ int32_t histogramMode(const uint16_t* doubled, size_t n, uint32_t* hist) {
     if (ties <= 1) return mode;
     // Several bins share the top count: the first to reach it wins.
     uint32_t running[HISTOGRAM_ENTRIES] = {};
-    for (k = 0; k < n; ++k) {
+    for (size_t k = 0; k < n; ++k) {
         const int32_t i = (doubled[k] + 1) >> 1;
         if (hist[i] == top && ++running[i] == top) return i;
     }
@@ -432,10 +442,11 @@ double noise(const Image& img, const BlockStats& stats) {
 
     // 1-3. Sample standard deviation of every 8x8 block (twice it, floored),
     // the histogram of the rounded deviations and its mode.
+    uint32_t counts[kParts][kDoubledBins] = {};
     HWY_DYNAMIC_DISPATCH(noise_simd::DoubledFromSums)
-    (stats.sums.data(), stats.squares.data(), nBlocks, sc.doubled.data());
+    (stats.sums.data(), stats.squares.data(), nBlocks, sc.doubled.data(), &counts[0][0]);
     uint32_t hist[HISTOGRAM_ENTRIES];
-    const int32_t mode = histogramMode(sc.doubled.data(), nBlocks, hist);
+    const int32_t mode = histogramMode(sc.doubled.data(), nBlocks, counts, hist);
 
     // 4-6. Count-weighted centre of the mode bin and its two neighbours.
     const uint32_t m = mode == 0 ? 1u : static_cast<uint32_t>(mode);
