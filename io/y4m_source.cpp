@@ -411,6 +411,12 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
             "Cannot read " + input->name() + " (Y4M, C" + printable(colour) + "): " + why + "\n";
         return nullptr;
     }
+    // A file of its header alone: refused as a raw file that holds no whole
+    // frame is, before any output is touched.
+    if (firstFrame >= 0 && facts.sizeBytes == firstFrame) {
+        error = "The file " + input->name() + " holds no frame after its Y4M header\n";
+        return nullptr;
+    }
     info.width = static_cast<int32_t>(width);
     info.height = static_cast<int32_t>(height);
     return std::make_unique<Y4mSource>(std::move(input), std::move(info), std::move(layout),

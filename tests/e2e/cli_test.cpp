@@ -45,6 +45,8 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         // Empty inputs: an upstream that failed is no run of no frame.
         {{"-", "64", "48", "--json", "new.json"}, "Standard input is empty\n", ""},
         {{"empty.mp4", "--json", "new.json"}, "The file empty.mp4 is empty\n"},
+        {{"none.y4m", "--json", "new.json"},
+         "The file none.y4m holds no frame after its Y4M header\n"},
         // The input: standard input, not the file named "-".
         {{"-", "--json", "new.json"},
          "Unsupported Y4M colour space C411p10 in standard input: the colour spaces read are "
@@ -57,6 +59,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
     writeFile(dir.file("metricsResultsCSV.csv.2"), readFile(dir.file("clip.yuv")));
     writeFile(dir.file("-"), "a file named -\n");
     writeFile(dir.file("empty.mp4"), "");
+    writeFile(dir.file("none.y4m"), "YUV4MPEG2 W64 H48 F25:1\n");
     writeFile(dir.file("bad.toml"),
               "name = \"bad\"\n[[rule]]\nid = \"b\"\nevent = \"black\"\n"
               "severity = \"error\"\ntreshold = 1\n");
