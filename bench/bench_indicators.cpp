@@ -293,10 +293,11 @@ int main(int argc, char** argv) {
                 benchCompute, p, indicatorInfo(id).compute, false, true, false)
                 ->Unit(benchmark::kMicrosecond);
         }
+        // As in a frame, with the block statistics already there.
         for (const IndicatorId id : {kSpatialActivity, kBlockLoss}) {
             benchmark::RegisterBenchmark(
                 (std::string("Indicator/") + indicatorKey(id) + "+roberts/" + s).c_str(),
-                benchCompute, p, indicatorInfo(id).compute, false, false, true)
+                benchCompute, p, indicatorInfo(id).compute, false, true, true)
                 ->Unit(benchmark::kMicrosecond);
         }
         // The pass the frame loops make: temporal activity with flickering's

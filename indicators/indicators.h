@@ -80,10 +80,11 @@ double contrastRMS(const Image& img);
 // of the standalone function. Noise also reads the picture's samples.
 double noise(const Image& img, const BlockStats& stats);
 // Spatial activity leaving block loss's Roberts energies in `roberts`
-// (ready when its pass made them), and block loss reading them when they
-// are ready for a picture of its size; each gives the bits of the
-// standalone function.
-double spatialActivity(const Image& img, RobertsShare& roberts);
+// (ready when its pass made them; the picture's block statistics, when
+// ready, spare it some work), and block loss reading them when they are
+// ready for a picture of its size; each gives the bits of the standalone
+// function.
+double spatialActivity(const Image& img, RobertsShare& roberts, const BlockStats* stats = nullptr);
 double blockLoss(const Image& img, const RobertsShare& roberts);
 double exposure(const BlockStats& stats);
 uint8_t blackout(const BlockStats& stats);

@@ -68,8 +68,11 @@ constexpr std::array<IndicatorInfo, kIndicatorCount> kRegistry = {
          .noValue = kNotFiniteOnly,
          .compute =
              [](const FrameContext& c) {
-                 return c.roberts != nullptr ? spatialActivity(*c.current, *c.roberts)
-                                             : spatialActivity(*c.current);
+                 // The block statistics, which later indicators read, give
+                 // the Roberts energies' sum of squares.
+                 if (c.roberts == nullptr) return spatialActivity(*c.current);
+                 return spatialActivity(*c.current, *c.roberts,
+                                        c.blockStats != nullptr ? &blockStatsOf(c) : nullptr);
              },
          .text = {.consoleLabel = "Spatial Activity",
                   .logLabel = "SA",

@@ -50,10 +50,11 @@ struct FrameContext {
     // Without them each reads the pictures itself.
     uint8_t* flickerChanges = nullptr;
     // The block statistics of the current picture, shared by the spatial
-    // indicators that read them (noise, contrast, exposure, blackout), or
-    // null: the caller clears `ready` before each frame, and the first of
-    // them to run computes them there (its time includes the pass). Without
-    // them each computes what it needs itself.
+    // indicators that read them (noise, contrast, exposure, blackout, and
+    // spatial activity for the Roberts energies' sum of squares), or null:
+    // the caller clears `ready` before each frame, and the first of them to
+    // run computes them there (its time includes the pass). Without them
+    // each computes what it needs itself.
     BlockStats* blockStats = nullptr;
     // The same for the structure sums of blockiness, interlace and slice.
     StructureSums* structure = nullptr;

@@ -30,8 +30,10 @@ struct RobertsOut {
 
 // Block loss's Roberts energies, asked of the Sobel pass: their sum (out),
 // the grid-column table (in: rows tableRows, gridCols, at least 1), and
-// whether the pass made them (out).
+// whether the pass made them (out). With `squares` (in), the sum of the
+// squares of every sample when known, the strips leave those out.
 struct RobertsRequest {
+    int64_t squares = -1;
     int64_t sum = 0;
     uint16_t* table = nullptr;
     int32_t tableRows = 0;
@@ -98,6 +100,69 @@ HWY_INLINE hn::Vec<D16> pairSums(D16 d16, V8 bytes) {
 #endif
 }
 
+// Products of a and b, added pairwise in 32-bit lanes (on every target: the
+// widening multiply-add may leave half of them in its second accumulator).
+template <class D32, class V>
+HWY_INLINE hn::Vec<D32> pairProducts(D32 d32, V a, V b) {
+    hn::Vec<D32> odd = hn::Zero(d32);
+    const hn::Vec<D32> even = hn::ReorderWidenMulAccumulate(d32, a, b, hn::Zero(d32), odd);
+    return hn::Add(even, odd);
+}
+
+// Squares of the bytes of `bytes` in 32-bit lanes (at most 2^18 a lane).
+template <class V8>
+HWY_INLINE auto byteSquares(V8 bytes) {
+    const hn::DFromV<V8> d8;
+    const hn::Repartition<int16_t, decltype(d8)> d16;
+    const hn::Repartition<uint16_t, decltype(d8)> du16;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const auto even = hn::BitCast(d16, hn::And(hn::BitCast(du16, bytes), hn::Set(du16, 0xFF)));
+    const auto odd = hn::BitCast(d16, hn::ShiftRight<8>(hn::BitCast(du16, bytes)));
+    return hn::Add(pairProducts(d32, even, even), pairProducts(d32, odd, odd));
+}
+
+// Sum of the squares of samples from .. w - 1 of every row, which the last
+// vector of a row holds (w - from at most its size plus one).
+int64_t rightSquares(const uint8_t* data, int32_t w, int32_t h, std::ptrdiff_t from) {
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(hn::Lanes(d8));
+    const std::ptrdiff_t start = std::max<std::ptrdiff_t>(from, w - size);
+    const auto before = hn::FirstN(d8, static_cast<size_t>(start - (w - size)));
+    int64_t sum = 0;
+    auto lanes = hn::Zero(d32);
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* row = data + static_cast<std::ptrdiff_t>(y) * w;
+        for (std::ptrdiff_t x = from; x < start; ++x) sum += int64_t{row[x]} * row[x];
+        lanes =
+            hn::Add(lanes, byteSquares(hn::IfThenZeroElse(before, hn::LoadU(d8, row + w - size))));
+        if (y % 4096 == 4095) {
+            sum += hn::GetLane(hn::SumOfLanes(d32, lanes));
+            lanes = hn::Zero(d32);
+        }
+    }
+    const hn::Repartition<int64_t, decltype(d8)> d64;
+    const hn::Half<decltype(d32)> dh32;
+    const auto wide = hn::Add(hn::PromoteTo(d64, hn::LowerHalf(dh32, lanes)),
+                              hn::PromoteTo(d64, hn::UpperHalf(dh32, lanes)));
+    return sum + hn::GetLane(hn::SumOfLanes(d64, wide));
+}
+
+// Sum of the squares of n samples, n a multiple of the vector size.
+int64_t vectorSquares(const uint8_t* p, std::ptrdiff_t n) {
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const hn::Repartition<int64_t, decltype(d8)> d64;
+    const hn::Half<decltype(d32)> dh32;
+    auto wide = hn::Zero(d64);
+    for (std::ptrdiff_t x = 0; x < n; x += static_cast<std::ptrdiff_t>(hn::Lanes(d8))) {
+        const auto lanes = byteSquares(hn::LoadU(d8, p + x));
+        wide = hn::Add(wide, hn::PromoteTo(d64, hn::LowerHalf(dh32, lanes)));
+        wide = hn::Add(wide, hn::PromoteTo(d64, hn::UpperHalf(dh32, lanes)));
+    }
+    return hn::GetLane(hn::SumOfLanes(d64, wide));
+}
+
 // Rows [y0, y1) of the vertical strip of output columns x .. x + L - 1, where
 // L is the number of bytes in a vector; the strip reads columns x - 1 .. x + L.
 //
@@ -126,7 +191,7 @@ HWY_INLINE hn::Vec<D16> pairSums(D16 d16, V8 bytes) {
 // The cross products of the even and the odd output columns take two
 // multiply-adds: (uE + uE1) sO + uO (sE + sE1). A masked strip sums the
 // squared differences directly.
-template <bool kMasked, bool kRoberts, class D16, class M>
+template <bool kMasked, bool kRoberts, bool kSquares, class D16, class M>
 HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, std::ptrdiff_t x,
                          int32_t y0, int32_t y1, M keepEven, M keepOdd,
                          hn::Vec<hn::Repartition<int64_t, D16>>& total,
@@ -160,13 +225,7 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         hE = hn::Add(sumLeft, sumMid);
         hO = hn::Add(sumMid, sumRight);
     };
-    // Products of a and b, added pairwise (on every target: the widening
-    // multiply-add may leave half of them in its second accumulator).
-    auto products = [&](V a, V b) {
-        V32 odd = hn::Zero(d32);
-        const V32 even = hn::ReorderWidenMulAccumulate(d32, a, b, hn::Zero(d32), odd);
-        return hn::Add(even, odd);
-    };
+    auto products = [&](V a, V b) { return pairProducts(d32, a, b); };
     auto rob0 = hn::Zero(d32);
     auto rob1 = hn::Zero(d32);
 #if HWY_TARGET == HWY_AVX3
@@ -222,8 +281,10 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
     V upSums = hn::Zero(d16);
     auto pairRow = [&](int32_t r, V uO, V uE1) {
         const V sums = hn::Add(sE, sE1);
-        lastSquares = hn::Add(products(sE, sE), products(sO, sO));
-        squares = hn::Add(squares, lastSquares);
+        if constexpr (kSquares) {
+            lastSquares = hn::Add(products(sE, sE), products(sO, sO));
+            squares = hn::Add(squares, lastSquares);
+        }
         cross = hn::Add(cross, hn::Add(products(upSums, sO), products(uO, sums)));
         upSums = sums;
         if (roberts.table != nullptr && r < roberts.tableRows) {
@@ -240,7 +301,7 @@ HWY_INLINE void addStrip(D16 d16, const uint8_t* data, std::ptrdiff_t stride, st
         const V uE = sE, uO = sO, uE1 = sE1;
         if constexpr (kRoberts && !kMasked) {
             upSums = hn::Add(sE, sE1);
-            firstSquares = hn::Add(products(sE, sE), products(sO, sO));
+            if constexpr (kSquares) firstSquares = hn::Add(products(sE, sE), products(sO, sO));
         }
         row += stride;
         rowTerms(row, qE, qO, hE, hO);
@@ -337,6 +398,8 @@ uint64_t Energies(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* req
                                                     (request->gridCols - 1) / perStrip)
                                          : 0;
 
+    // The squares of the samples: from the strips, or given.
+    const bool squaresKnown = kRoberts && request->squares >= 0;
     const auto all = hn::FirstN(d16, static_cast<size_t>(lanes));
     auto total = hn::Zero(d64);
     auto robertsTotal = hn::Zero(d64);
@@ -353,7 +416,13 @@ uint64_t Energies(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* req
             if constexpr (kRoberts) {
                 out.table = k < tableStrips ? request->table + 1 + k * perStrip : nullptr;
             }
-            addStrip<false, kRoberts>(d16, data, w, x, y0, y1, all, all, total, robertsTotal, out);
+            if (squaresKnown) {
+                addStrip<false, kRoberts, false>(d16, data, w, x, y0, y1, all, all, total,
+                                                 robertsTotal, out);
+            } else {
+                addStrip<false, kRoberts, true>(d16, data, w, x, y0, y1, all, all, total,
+                                                robertsTotal, out);
+            }
         }
         if (x < end) {
             // Output column last + 2i is even lane i, last + 1 + 2i odd lane i;
@@ -362,8 +431,8 @@ uint64_t Energies(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* req
             const auto keepEven = hn::Not(hn::FirstN(d16, static_cast<size_t>((x - last + 1) / 2)));
             const auto keepOdd = hn::Not(hn::FirstN(d16, static_cast<size_t>((x - last) / 2)));
             out.table = nullptr;
-            addStrip<true, kRoberts>(d16, data, w, last, y0, y1, keepEven, keepOdd, total,
-                                     robertsTotal, out);
+            addStrip<true, kRoberts, false>(d16, data, w, last, y0, y1, keepEven, keepOdd, total,
+                                            robertsTotal, out);
         }
     }
     if constexpr (kRoberts) {
@@ -380,6 +449,16 @@ uint64_t Energies(const uint8_t* data, int32_t w, int32_t h, RobertsRequest* req
         for (int32_t r = 1; r < h; ++r) {
             const uint8_t* cur = data + static_cast<std::ptrdiff_t>(r) * w;
             sum += robertsAt(cur - w, cur, w - 1) + ends(r - 1) + ends(r);
+        }
+        if (squaresKnown) {
+            // The squares the whole strips leave out: P over columns 0 ..
+            // right - 1 of every row, counted in both pairs of rows it is
+            // in (rows 0 and h - 1 in one), and twice.
+            const int64_t rows = request->squares - rightSquares(data, w, h, right);
+            const int64_t ends =
+                vectorSquares(data, right) +
+                vectorSquares(data + static_cast<std::ptrdiff_t>(h - 1) * w, right);
+            sum += 2 * (2 * rows - ends);
         }
         const size_t pitch = static_cast<size_t>(request->gridCols);
         std::fill_n(request->table, pitch, uint16_t{0});
@@ -442,7 +521,7 @@ double spatialActivity(const Image& img) {
     return fromEnergy(img, energy);
 }
 
-double spatialActivity(const Image& img, RobertsShare& roberts) {
+double spatialActivity(const Image& img, RobertsShare& roberts, const BlockStats* stats) {
     const int32_t regionsX = img.w / BLOCKPROC_BLOCKSIZE;
     const int32_t regionsY = img.h / BLOCKPROC_BLOCKSIZE;
     // Block loss reads them only on pictures of whole regions.
@@ -458,6 +537,9 @@ double spatialActivity(const Image& img, RobertsShare& roberts) {
     request.table = roberts.table.data();
     request.tableRows = roberts.tableRows;
     request.gridCols = roberts.gridCols;
+    if (stats != nullptr && stats->ready && stats->w == img.w && stats->h == img.h) {
+        request.squares = static_cast<int64_t>(stats->squareSum);
+    }
     const uint64_t energy =
         HWY_DYNAMIC_DISPATCH(spatial_simd::SobelAndRobertsEnergy)(img.data, img.w, img.h, &request);
     roberts.energySum = request.sum;

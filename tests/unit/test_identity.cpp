@@ -446,24 +446,28 @@ double flickeringInTwoSteps(const FrameContext& c) {
 }
 
 // Block loss from the Roberts energies spatial activity's pass leaves, which
-// are checked against the picture's: their sum and the grid columns' table.
+// are checked against the picture's (their sum and the grid columns' table)
+// when the pass forms them alone and with the frame's block statistics.
 double blockLossAfterSpatialActivity(const FrameContext& c) {
-    indicatorInfo(kSpatialActivity).compute(c);
-    const RobertsShare& r = *c.roberts;
-    const Image& p = *c.current;
-    int64_t sum = 0;
-    for (int32_t y = 1; r.ready && y < p.h; ++y)
-        for (int32_t x = 1; x < p.w; ++x) {
-            const uint8_t* cur = p.data + static_cast<size_t>(y) * p.w;
-            const int32_t a = cur[x - p.w - 1] - cur[x], b = cur[x - p.w] - cur[x - 1];
-            sum += a * a + b * b;
-            if (x % 16 == 0 && x / 16 < r.gridCols && y < r.tableRows) {
-                EXPECT_EQ(r.table[static_cast<size_t>(y) * r.gridCols + x / 16],
-                          std::min(a * a + b * b, 65535))
-                    << p.w << "x" << p.h << " at " << x << ", " << y;
+    for (const bool alone : {true, false}) {
+        if (alone) spatialActivity(*c.current, *c.roberts);
+        if (!alone) indicatorInfo(kSpatialActivity).compute(c);
+        const RobertsShare& r = *c.roberts;
+        const Image& p = *c.current;
+        int64_t sum = 0;
+        for (int32_t y = 1; r.ready && y < p.h; ++y)
+            for (int32_t x = 1; x < p.w; ++x) {
+                const uint8_t* cur = p.data + static_cast<size_t>(y) * p.w;
+                const int32_t a = cur[x - p.w - 1] - cur[x], b = cur[x - p.w] - cur[x - 1];
+                sum += a * a + b * b;
+                if (x % 16 == 0 && x / 16 < r.gridCols && y < r.tableRows) {
+                    EXPECT_EQ(r.table[static_cast<size_t>(y) * r.gridCols + x / 16],
+                              std::min(a * a + b * b, 65535))
+                        << p.w << "x" << p.h << " at " << x << ", " << y;
+                }
             }
-        }
-    EXPECT_EQ(r.ready ? r.energySum : 0, sum) << p.w << "x" << p.h;
+        EXPECT_EQ(r.ready ? r.energySum : 0, sum) << p.w << "x" << p.h << (alone ? " alone" : "");
+    }
     return indicatorInfo(kBlockLoss).compute(c);
 }
 
