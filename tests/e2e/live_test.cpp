@@ -373,11 +373,18 @@ TEST(LiveOutputs, AHangingEventCommandCannotHoldTheRun) {
                   std::string(100000, 'x') + "\" }\n");
     Feed feed;
     Lumaqc lumaqc({feed.path(), "--quiet", "--no-log", "--stall-timeout", "0.3", "--profile",
-                   "long.toml", "--exec-on-event", "sleep 1000"},
+                   "long.toml", "--events", "events.jsonl", "--exec-on-event", "sleep 1000"},
                   dir.path());
     feed.started();
     ASSERT_TRUE(feed.send(3));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a loss opens
+    // A loss opens, however late a busy machine starts the run (its record
+    // is long: only a whole line counts).
+    ASSERT_TRUE(waitFor(30, [&] {
+        const std::string events = readFile(dir.file("events.jsonl"));
+        const size_t end = events.find('\n');
+        return end != std::string::npos &&
+               Json::parse(events.substr(0, end))["type"] == "signal_loss";
+    })) << lumaqc.err();
     feed.close();
     const auto ended = Clock::now();
     // The loss closes with the input; the command gets 5 s, then SIGTERM
