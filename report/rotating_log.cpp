@@ -111,7 +111,7 @@ bool RotatingLogSink::begin(const RunInfo&) {
     if (file_->busy()) return false;
     if (!file_->isOpen()) {
         // As without rotation: the run goes on with the console only.
-        std::fprintf(stderr, "Cannot create the log file: %s\n", std::strerror(file_->openErrno()));
+        std::fprintf(stderr, "%s\n", file_->error().c_str());
         return true;
     }
     if (!file_->start()) {

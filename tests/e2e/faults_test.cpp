@@ -223,16 +223,26 @@ TEST_F(Faults, OutputsThatCannotBeWritten) {
     }
 }
 
-TEST_F(Faults, LogInAnUnwritableDirectoryLeavesTheConsole) {
+TEST_F(Faults, LogThatCannotBeCreatedLeavesTheConsole) {
     const std::string locked = unwritableDirectory(dir_);
     if (locked.empty()) GTEST_SKIP() << "every directory is writable here";
     const std::string video = dir_.file("clip.yuv");
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{video, "64", "48"},
-          std::vector<std::string>{video, "64", "48", "--log", locked + "/x.csv"}}) {
-        const RunResult r = runLumaqc(args, args.size() == 3 ? locked : dir_.path());
-        EXPECT_EQ(r.status, 0) << args.size();
-        EXPECT_EQ(r.err.rfind("Cannot create the log file: ", 0), 0u) << r.err;
+    mkdir(dir_.file("folder").c_str(), 0755);
+    const std::string cannot = "Cannot create the log file ";
+    const struct {
+        std::vector<std::string> args;
+        std::string cwd, err;  // the start of the line
+    } cases[] = {
+        {{video, "64", "48"}, locked, cannot + "metricsResultsCSV.csv: "},
+        {{video, "64", "48", "--log", locked + "/x.csv"},
+         dir_.path(),
+         cannot + locked + "/x.csv: "},
+        {{video, "64", "48", "--log", "folder"}, dir_.path(), cannot + "folder: Is a directory\n"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = runLumaqc(c.args, c.cwd);
+        EXPECT_EQ(r.status, 0) << c.err;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
         EXPECT_EQ(splitLines(r.err).size(), 1u) << r.err;
         EXPECT_EQ(consoleRows(r.out), cleanRows_);
         EXPECT_TRUE(hasSummary(r.out));
