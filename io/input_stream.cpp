@@ -25,14 +25,22 @@ FILE* InputStream::release() {
 }
 
 std::string InputStream::peek(size_t count) {
+    lookAhead(count);
+    return pending_.substr(pendingPos_, count);
+}
+
+size_t InputStream::lookAhead(size_t count) {
     const size_t have = pending_.size() - pendingPos_;
     if (have < count) {
         pending_.erase(0, pendingPos_);
         pendingPos_ = 0;
-        pending_.resize(count);
         size_t got = have;
         while (got < count) {
-            const ssize_t n = ::read(fileno(file_), pending_.data() + got, count - got);
+            // The buffer grows with what comes: a pipe that ends early does
+            // not cost a whole frame of a huge picture.
+            const size_t room = std::min(count, std::max<size_t>(2 * got, 65536));
+            if (pending_.size() < room) pending_.resize(room);
+            const ssize_t n = ::read(fileno(file_), pending_.data() + got, room - got);
             if (n > 0) {
                 got += static_cast<size_t>(n);
                 continue;
@@ -45,7 +53,7 @@ std::string InputStream::peek(size_t count) {
         }
         pending_.resize(got);
     }
-    return pending_.substr(pendingPos_, count);
+    return std::min(count, pending_.size() - pendingPos_);
 }
 
 size_t InputStream::takePending(unsigned char* out, size_t count) {
@@ -54,7 +62,7 @@ size_t InputStream::takePending(unsigned char* out, size_t count) {
     std::memcpy(out, pending_.data() + pendingPos_, done);
     pendingPos_ += done;
     if (pendingPos_ == pending_.size()) {
-        pending_.clear();
+        std::string().swap(pending_);  // a whole frame looked at is not kept
         pendingPos_ = 0;
     }
     return done;

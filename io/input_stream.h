@@ -23,6 +23,8 @@ class InputStream {
     // read from the descriptor itself, so that before any read() nothing of
     // the input waits in the FILE's buffer (see readWaiting()).
     std::string peek(size_t count);
+    // As peek(), without the copy: how many of `count` bytes ahead are there.
+    size_t lookAhead(size_t count);
     // Reads up to `count` bytes; fewer only at the end of the input or on a
     // read error (see failed()).
     size_t read(void* buffer, size_t count);

@@ -129,6 +129,19 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                               request.pixelFormat + ": " + why + "\n");
         }
         if (stream) {
+            // A pipe that ends inside its first frame is refused before any
+            // output is touched, as such a file is.
+            const auto frame = static_cast<size_t>(layout.frameBytes);
+            const size_t got = input->lookAhead(frame);
+            if (got < frame && !input->failed()) {
+                return failed(status, OpenStatus::Failed, error,
+                              (fromStdin ? std::string("Standard input")
+                                         : "The file " + printableName(request.path)) +
+                                  " holds no whole frame of " + std::to_string(request.width) +
+                                  " x " + std::to_string(request.height) + " (" +
+                                  std::to_string(got) + " bytes; a frame is " +
+                                  std::to_string(frame) + ")\n");
+            }
             return std::make_unique<RawStreamSource>(std::move(input), request.path, request.width,
                                                      request.height, std::move(layout), facts);
         }

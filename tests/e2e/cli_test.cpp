@@ -12,6 +12,8 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         std::string("Not enough parameters\n\nUsage : ") + LUMAQC_BIN +
         " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n, "
         "where [***] is optional parameter.\n\n";
+    const std::string shortPipe =
+        "Standard input holds no whole frame of 64 x 48 (1000 bytes; a frame is 4608)\n";
     const struct {
         std::vector<std::string> args;
         std::string err;
@@ -44,6 +46,10 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
          "Cannot create the JSON file .: Is a directory\n"},
         // Empty inputs: an upstream that failed is no run of no frame.
         {{"-", "64", "48", "--json", "new.json"}, "Standard input is empty\n", ""},
+        {{"-", "64", "48", "--json", "new.json"}, shortPipe, std::string(1000, 'x')},
+        {{"-", "64", "48", "--json", "new.json", "--profile", "default"},
+         shortPipe,
+         std::string(1000, 'x')},
         {{"empty.mp4", "--json", "new.json"}, "The file empty.mp4 is empty\n"},
         {{"none.y4m", "--json", "new.json"},
          "The file none.y4m holds no frame after its Y4M header\n"},
