@@ -172,7 +172,7 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
             {"udp://127.0.0.1:" + std::to_string(port), "--quiet", "--no-log", "--stall-timeout",
              "15", "--profile", "default", "--exec-on-event", "cat >> hook.jsonl"},
             dir_.path());
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(waitFor(30, [&] { return udpBound(port); })) << lumaqc.err();
         for (int i = 0; i < 2; ++i) {
             const auto args = source(row.sizes[i], "1.5", udpOutput(port), row.codecs[i]);
             ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
@@ -293,7 +293,7 @@ TEST_F(LiveFeeds, PacketLossMakesAHandfulOfDecodeErrorEvents) {
     Lumaqc lumaqc({"udp://127.0.0.1:" + std::to_string(out), "--quiet", "--no-log", "--threads",
                    "1", "--profile", "default", "--events", "events.jsonl"},
                   dir_.path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(waitFor(30, [&] { return udpBound(out); })) << lumaqc.err();
     const RunResult sent = runProgram(ffmpeg_, source("320x180", "12", udpOutput(in)), dir_.path());
     stop = true;
     forward.join();

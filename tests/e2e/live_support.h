@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -123,6 +124,22 @@ inline int freePort(int type) {
     int port = 0;
     close(boundSocket(type, port));
     return port;
+}
+
+// True once a UDP socket here is bound to `port` (lumaqc opened its input):
+// what is sent before that is lost, however long a busy machine took.
+inline bool udpBound(int port) {
+    char local[8];
+    std::snprintf(local, sizeof local, ":%04X", port);
+    for (const std::string& line : splitLines(readFile("/proc/net/udp"))) {
+        std::istringstream fields(line);
+        std::string slot, address;
+        if (fields >> slot >> address && address.size() > 5 &&
+            address.compare(address.size() - 5, 5, local) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The port lumaqc announced for its metrics, once it has.
