@@ -35,18 +35,55 @@ void shareFor(FrameContext& frame, Engine::Shared& shared) {
     frame.roberts = &shared.roberts;
 }
 
+// Makes the worker's blur step the latest, unless a later frame's is there.
+void publishBlur(const Engine::Worker& worker) {
+    const int32_t step = worker.blur.previousStep;
+    if (step < -1 || step > 0xfffe || worker.frame < 0 || worker.frame >= int64_t{1} << 46) return;
+    const int64_t mine = (worker.frame + 1) << 16 | (step + 1);
+    int64_t latest = worker.latestBlur->load(std::memory_order_relaxed);
+    while ((latest >> 16) < worker.frame + 1 &&
+           !worker.latestBlur->compare_exchange_weak(latest, mine, std::memory_order_relaxed)) {
+    }
+}
+
 }  // namespace
 
-// Runs the indicators of one stage in registry order, timing each call.
+// Runs the indicators of one stage in registry order (blur aside in a
+// parallel run, see below), timing each call.
 void Engine::computeStage(Stage stage, const FrameContext& frame, FrameValues& values,
-                          IndicatorSeconds& seconds) const {
-    for (const IndicatorInfo& info : indicatorRegistry()) {
-        if (info.stage != stage) continue;
+                          IndicatorSeconds& seconds, Worker* worker) const {
+    const auto compute = [&](const IndicatorInfo& info) {
         const double before = clockMs(clock_);
         values[info.id] = info.compute(frame);
         const double after = clockMs(clock_);
         seconds[info.id] += static_cast<float>((after - before) / 1000.0);
+    };
+    // In a parallel run, consecutive frames mostly go to different threads
+    // and start almost together: blur comes first in even frames and last
+    // in odd ones, so that an odd frame's blur finds its predecessor's step
+    // (the values do not depend on the order).
+    const bool shared = worker != nullptr && worker->latestBlur != nullptr;
+    const bool blurFirst = shared && worker->frame % 2 == 0;
+    const IndicatorInfo* blurInfo = nullptr;
+    for (const IndicatorInfo& info : indicatorRegistry()) {
+        if (info.stage != stage) continue;
+        if (shared && info.id == kBlur) {
+            blurInfo = &info;
+            break;
+        }
     }
+    const auto computeBlur = [&] {
+        const int64_t latest = worker->latestBlur->load(std::memory_order_relaxed);
+        if (latest != 0) worker->blur.previousStep = static_cast<int32_t>(latest & 0xffff) - 1;
+        compute(*blurInfo);
+        publishBlur(*worker);
+    };
+    if (blurInfo != nullptr && blurFirst) computeBlur();
+    for (const IndicatorInfo& info : indicatorRegistry()) {
+        if (info.stage != stage || &info == blurInfo) continue;
+        compute(info);
+    }
+    if (blurInfo != nullptr && !blurFirst) computeBlur();
 }
 
 const FrameValues& Engine::analyze() {
@@ -81,7 +118,7 @@ void Engine::computeIndependent(const Image& current, const Image* previous, Wor
     frame.fps = fps_;
     frame.values = &values;
     values.fill(0.0);
-    computeStage(Stage::Spatial, frame, values, worker.seconds);
+    computeStage(Stage::Spatial, frame, values, worker.seconds, &worker);
     if (previous == nullptr) return;
     computeStage(Stage::Pairwise, frame, values, worker.seconds);
 }

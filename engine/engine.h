@@ -14,6 +14,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -85,12 +86,20 @@ class Engine {
         StructureSums structure;
         RobertsShare roberts;
     };
+    // The edge step of the latest frame whose blur is done, shared by the
+    // threads of a parallel run: each starts its blur from it (the hint only
+    // saves work, the value is the same), so that the hint comes from the
+    // frame just before rather than from the thread's own last frame. Holds
+    // (frame + 1) << 16 | (step + 1), 0 when no frame is done.
+    using BlurHint = std::atomic<int64_t>;
     // What one thread of the parallel loop keeps: blur's hint, the shared
     // results and the time of its own calls.
     struct Worker {
         BlurState blur;
         Shared shared;
         IndicatorSeconds seconds{};
+        BlurHint* latestBlur = nullptr;  // with `frame`, the frame being computed
+        int64_t frame = 0;
     };
     // The single-frame and pairwise indicators of a frame, on any thread;
     // `previous` is null for the first frame, whose temporal values stay 0.
@@ -115,7 +124,7 @@ class Engine {
 
   private:
     void computeStage(Stage stage, const FrameContext& frame, FrameValues& values,
-                      IndicatorSeconds& seconds) const;
+                      IndicatorSeconds& seconds, Worker* worker = nullptr) const;
 
     int32_t width_;
     int32_t height_;

@@ -325,6 +325,8 @@ class ParallelRun {
         std::exception_ptr failure;
         if (slot.fetch) fetch(lock, index, slot, failure);
         lock.unlock();
+        worker.latestBlur = &latestBlur_;
+        worker.frame = index - options_.start;
 
         try {
             if (!slot.unread) {
@@ -533,7 +535,8 @@ class ParallelRun {
     };
     std::vector<ThreadState> workers_;  // one per worker thread
     ThreadState main_;                  // the calling thread's
-    alignas(64) std::mutex mutex_;      // guards the queue, the slots' flags and what follows
+    alignas(64) Engine::BlurHint latestBlur_{0};
+    alignas(64) std::mutex mutex_;  // guards the queue, the slots' flags and what follows
     std::condition_variable workAvailable_;
     std::condition_variable frameDone_;
     std::condition_variable readDone_;  // readTurn_ moved on
