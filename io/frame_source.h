@@ -141,6 +141,11 @@ struct SourceRequest {
     // yuv420p in frames of (width x height x 3) / 2 bytes. A Y4M input must
     // declare the same layout; a video file must not be given one.
     std::string pixelFormat = "";
+    // A run said to be live (--live): opening waits for the first bytes
+    // only, so that a pipe that stalls inside its first frame is a signal
+    // loss, not a silent wait. Otherwise a raw pipe is opened on its first
+    // whole frame.
+    bool live = false;
 };
 
 enum class OpenStatus {

@@ -130,9 +130,10 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         }
         if (stream) {
             // A pipe that ends inside its first frame is refused before any
-            // output is touched, as such a file is.
+            // output is touched, as such a file is (a run said to be live
+            // does not wait for it).
             const auto frame = static_cast<size_t>(layout.frameBytes);
-            const size_t got = input->lookAhead(frame);
+            const size_t got = request.live ? frame : input->lookAhead(frame);
             if (got < frame && !input->failed()) {
                 return failed(status, OpenStatus::Failed, error,
                               (fromStdin ? std::string("Standard input")

@@ -92,7 +92,9 @@ std::unique_ptr<Analysis> LiveSession::open(const AnalysisRequest& request, std:
         if (!source) return nullptr;
         if (status != nullptr) *status = OpenStatus::Ok;
     } else {
-        std::unique_ptr<FrameSource> inner = openFrameSource(sourceRequest(request), error, status);
+        SourceRequest opening = sourceRequest(request);
+        opening.live = options_.live;  // a channel said to be live
+        std::unique_ptr<FrameSource> inner = openFrameSource(opening, error, status);
         if (!inner) return nullptr;
         source = std::make_unique<LiveSource>(std::move(inner), settings);
     }
