@@ -511,6 +511,10 @@ class ParallelRun {
             return false;
         }
         std::lock_guard<std::mutex> lock(mutex_);
+        // The run ended while this frame was looked at (a worker emitted a
+        // frame its read found unreadable and emptied the queue): queued now,
+        // the frame would wait forever for the read of a frame taken out.
+        if (failed_) return false;
         slot.meta = frameMeta(nextRead_, read, options_.fps);
         slot.index = nextRead_;
         slot.fetch = fetch;
