@@ -47,6 +47,14 @@ std::unique_ptr<FrameSource> failed(OpenStatus* status, OpenStatus why, std::str
     return nullptr;
 }
 
+// "SUBJECT holds no whole frame of W x H (N bytes; a frame is M)".
+std::string noWholeFrame(const std::string& subject, const SourceRequest& request, uint64_t got,
+                         uint64_t frame) {
+    return subject + " holds no whole frame of " + std::to_string(request.width) + " x " +
+           std::to_string(request.height) + " (" + std::to_string(got) + " bytes; a frame is " +
+           std::to_string(frame) + ")\n";
+}
+
 }  // namespace
 
 std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,
@@ -84,15 +92,15 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         file, fromStdin ? "standard input" : printableName(request.path));
     const std::string signature(Y4M_SIGNATURE);
     const std::string head = input->peek(signature.size());
+    // What the refusals below call the input.
+    const std::string subject =
+        fromStdin ? std::string("Standard input") : "The file " + printableName(request.path);
     // Nothing at all to read (an empty file, a pipe whose writer failed):
     // refused before any output is touched. A raw file of a given size says
     // it in its own words below.
     const bool sized = request.width > 0 && request.height > 0;
     if (head.empty() && !input->failed() && (stream || !sized)) {
-        return failed(status, OpenStatus::Failed, error,
-                      (fromStdin ? std::string("Standard input")
-                                 : "The file " + printableName(request.path)) +
-                          " is empty\n");
+        return failed(status, OpenStatus::Failed, error, subject + " is empty\n");
     }
 
     if (head == signature) {
@@ -136,12 +144,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
             const size_t got = request.live ? frame : input->lookAhead(frame);
             if (got < frame && !input->failed()) {
                 return failed(status, OpenStatus::Failed, error,
-                              (fromStdin ? std::string("Standard input")
-                                         : "The file " + printableName(request.path)) +
-                                  " holds no whole frame of " + std::to_string(request.width) +
-                                  " x " + std::to_string(request.height) + " (" +
-                                  std::to_string(got) + " bytes; a frame is " +
-                                  std::to_string(frame) + ")\n");
+                              noWholeFrame(subject, request, got, frame));
             }
             return std::make_unique<RawStreamSource>(std::move(input), request.path, request.width,
                                                      request.height, std::move(layout), facts);
@@ -154,11 +157,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
                                                       request.height, std::move(layout), facts);
         if (source->info().frames == 0) {
             return failed(status, OpenStatus::Failed, error,
-                          "The file " + printableName(request.path) + " holds no whole frame of " +
-                              std::to_string(request.width) + " x " +
-                              std::to_string(request.height) + " (" +
-                              std::to_string(source->fileSize()) + " bytes; a frame is " +
-                              std::to_string(source->frameSize()) + ")\n");
+                          noWholeFrame(subject, request, source->fileSize(), source->frameSize()));
         }
         return source;
     }
