@@ -121,6 +121,18 @@ size_t InputStream::skip(size_t count) {
     return done;
 }
 
+bool InputStream::atEnd() {
+    if (pendingPos_ < pending_.size()) return false;
+    errno = 0;
+    const int c = std::getc(file_);
+    if (c == EOF) {
+        if (std::ferror(file_)) errno_ = errno;
+        return true;
+    }
+    std::ungetc(c, file_);
+    return false;
+}
+
 bool InputStream::readLine(std::string& line, size_t limit) {
     line.clear();
     while (line.size() < limit) {

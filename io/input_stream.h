@@ -46,6 +46,9 @@ class InputStream {
     // Reads one line up to and including '\n', at most `limit` bytes. Returns
     // false (with what was read in `line`) when no line feed came in time.
     bool readLine(std::string& line, size_t limit);
+    // Whether the input ends here: waits for one more byte, which is left
+    // for the reads that follow. True on a read error too (see failed()).
+    bool atEnd();
 
     // Hands the file over (for reading at offsets); bytes peeked are dropped.
     FILE* release();

@@ -105,7 +105,7 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
 
     if (head == signature) {
         std::unique_ptr<FrameSource> source =
-            openY4mSource(std::move(input), request.path, error, facts);
+            openY4mSource(std::move(input), request.path, error, facts, stream && !request.live);
         if (!source) return failed(status, OpenStatus::Failed, error, error);
         const SourceInfo& info = source->info();
         if (request.width > 0 && (request.width != info.width || request.height != info.height)) {

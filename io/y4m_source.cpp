@@ -314,7 +314,7 @@ bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
 
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                                            const std::string& path, std::string& error,
-                                           const InputFile& facts) {
+                                           const InputFile& facts, bool waitForFrame) {
     const std::string where = "Y4M header of " + input->name();
     std::string line;
     if (!input->readLine(line, MAX_LINE)) {
@@ -411,10 +411,13 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
             "Cannot read " + input->name() + " (Y4M, C" + printable(colour) + "): " + why + "\n";
         return nullptr;
     }
-    // A file of its header alone: refused as a raw file that holds no whole
-    // frame is, before any output is touched.
-    if (firstFrame >= 0 && facts.sizeBytes == firstFrame) {
-        error = "The file " + input->name() + " holds no frame after its Y4M header\n";
+    // A file or pipe of its header alone: refused as a raw input that holds
+    // no whole frame is, before any output is touched.
+    const bool headerAlone = firstFrame >= 0 ? facts.sizeBytes == firstFrame
+                                             : waitForFrame && input->atEnd() && !input->failed();
+    if (headerAlone) {
+        error = (path == "-" ? std::string("Standard input") : "The file " + input->name()) +
+                " holds no frame after its Y4M header\n";
         return nullptr;
     }
     info.width = static_cast<int32_t>(width);

@@ -53,6 +53,9 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"empty.mp4", "--json", "new.json"}, "The file empty.mp4 is empty\n"},
         {{"none.y4m", "--json", "new.json"},
          "The file none.y4m holds no frame after its Y4M header\n"},
+        {{"-", "--json", "new.json"},
+         "Standard input holds no frame after its Y4M header\n",
+         "YUV4MPEG2 W64 H48 F25:1\n"},
         // The input: standard input, not the file named "-".
         {{"-", "--json", "new.json"},
          "Unsupported Y4M colour space C411p10 in standard input: the colour spaces read are "
