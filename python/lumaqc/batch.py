@@ -16,8 +16,8 @@ those that were not (status "skipped": a raw .yuv without --size;
 "unsupported": a file named, or with a video extension, that holds no video),
 with the reason. Results are written
 under a temporary name and renamed, so a result that exists is whole. A rerun
-skips the files whose result exists for the same size, modification time,
-content hash, options and lumaqc version.
+reuses the results of the files whose result exists for the same size,
+modification time, content hash, options and lumaqc version.
 
 Exit status: 0 when every file was analysed without error, 1 when some file
 has an error row (or fails its profile), 2 when the batch cannot start, 130
@@ -867,11 +867,15 @@ def run(args: argparse.Namespace) -> int:
             rows[item.path] = previous[item.path]
         else:
             todo.append(item)
-    skipped = sum(1 for item in items if not item.skip and item.path in rows)
-    if skipped:
+    # Files whose results an earlier run left (not the catalogue's "skipped"
+    # rows: raw files without a picture size, counted apart).
+    reused = sum(1 for item in items if not item.skip and item.path in rows)
+    raw_skipped = sum(1 for item in items if item.skip)
+    if reused:
         analysable = sum(1 for item in items if not item.skip)
-        print(f"lumaqc-batch: skipped {skipped} of {analysable} files already analysed (same size, "
-              "modification time, content hash, options and lumaqc version)", file=sys.stderr)
+        print(f"lumaqc-batch: reused the results of {reused} of {analysable} files already "
+              "analysed (same size, modification time, content hash, options and lumaqc version)",
+              file=sys.stderr)
 
     started = time.monotonic()
     done = failed = left_out = 0
@@ -919,14 +923,16 @@ def run(args: argparse.Namespace) -> int:
     seconds = time.monotonic() - started
     failed_total = sum(1 for row in rows.values() if row.get("status") not in ("ok", "skipped")
                        or row.get("verdict") == "fail")
-    summary = (f"lumaqc-batch: {len(rows)} files in {os.path.join(outdir, CATALOG)}: "
-               f"{done} analysed, {skipped} skipped, {failed_total} with errors or failing")
+    counts = f"{done} analysed, {reused} reused, {failed_total} with errors or failing"
+    summary = f"lumaqc-batch: {len(rows)} files in {os.path.join(outdir, CATALOG)}: {counts}"
     if done:
         summary += f" ({seconds:.1f} s, {done / seconds:.2f} files/s)"
+    if raw_skipped:
+        summary += f"; {raw_skipped} raw .yuv skipped without --size"
     if left_out:
         summary += f"; {left_out} not video"
     if catalog_error:
-        summary = (f"lumaqc-batch: {catalog_error}; {done} files analysed, {skipped} skipped, "
+        summary = (f"lumaqc-batch: {catalog_error}; {done} files analysed, {reused} reused, "
                    f"{failed_total} with errors or failing")
     print(summary, file=sys.stderr)
     if lost:

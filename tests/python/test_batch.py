@@ -109,12 +109,15 @@ def test_batch_on_the_local_cluster_then_a_rerun_that_skips_everything(archive):
 
     again = batch(archive / "clips", "-o", out, "--report", "--profile", "default")
     assert again.returncode == 1
-    assert "skipped 6 of 6 files" in again.stderr and "0 analysed" in again.stderr
+    assert "reused the results of 6 of 6 files" in again.stderr
+    # The raw file apart, as the catalogue's "skipped" row.
+    assert again.stderr.endswith(": 0 analysed, 6 reused, 4 with errors or failing; "
+                                 "1 raw .yuv skipped without --size\n")
     assert catalog(out) == rows
 
     # Other options are other results; --subsample thins the statistics only.
     thin = batch(archive / "clips" / "a.y4m", "-o", out, "--subsample", "4")
-    assert thin.returncode == 0 and "1 analysed, 0 skipped" in thin.stderr
+    assert thin.returncode == 0 and "1 analysed, 0 reused" in thin.stderr
     row = catalog(out)["a.y4m"]
     values = lumaqc.analyze_file(str(archive / "clips" / "a.y4m")).values["contrast"]
     assert float(row["contrast_p95"]) == max(values[::4])
@@ -218,7 +221,7 @@ def test_batch_interrupted_then_resumed(long_clips):
 
     resumed = batch(long_clips / "clips", "-o", out, "--workers", "2")
     assert resumed.returncode == 1, resumed.stderr
-    assert f"skipped {len(finished)} of 9 files" in resumed.stderr
+    assert f"reused the results of {len(finished)} of 9 files" in resumed.stderr
     assert sorted(catalog(out)) == ["bad.mp4"] + [f"c{n}.mp4" for n in range(8)]
 
 
