@@ -19,6 +19,8 @@
 
 namespace lumaqc {
 
+void (*runEndedOnUnreadFrame)() = nullptr;
+
 namespace {
 
 // Last index (exclusive) of the run; counts near the 64-bit limit stop there.
@@ -398,6 +400,7 @@ class ParallelRun {
                     failed_ = true;
                     queue_.clear();
                     frameDone_.notify_all();
+                    if (runEndedOnUnreadFrame != nullptr) runEndedOnUnreadFrame();
                     return;
                 }
             }

@@ -71,6 +71,11 @@ struct RunOutcome {
 RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
                        const std::vector<ResultSink*>& sinks);
 
+// For the frame loop's tests (null otherwise): called, with the loop's lock
+// held, when a run of several threads ends on a frame its worker could not
+// read, once the frames queued after it were dropped.
+extern void (*runEndedOnUnreadFrame)();
+
 // What to analyse and how; unset values come from the input.
 struct AnalysisRequest {
     std::string path;  // a file, or "-" for standard input

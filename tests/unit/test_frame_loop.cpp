@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -37,7 +39,9 @@ struct Jitter {
 };
 
 // `frames` small textured pictures; may raise the stop flag or fail at a
-// frame; read by the workers when `concurrent`.
+// frame; read by the workers when `concurrent`. With `heldAt`, the reading
+// thread is held between looking at that frame and queueing it until the run
+// has ended, and the failing read waits for it to be held there.
 struct JitteredSource : FrameSource {
     JitteredSource(int frames, Jitter j) : jitter(j) {
         info_ = {
@@ -46,10 +50,23 @@ struct JitteredSource : FrameSource {
     const SourceInfo& info() const override { return info_; }
     bool readsConcurrently() const override { return concurrent; }
     ReadStatus has(int64_t index) const override {
+        std::unique_lock<std::mutex> lock(mutex);
+        held = index == heldAt;
+        changed.notify_all();
+        changed.wait(lock, [&] { return !held || ended; });
         return index < info_.frames ? ReadStatus::Ok : ReadStatus::End;
+    }
+    void endRun() {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        changed.notify_all();
     }
     ReadResult read(int64_t index, uint8_t* luma) override {
         jitter();
+        if (index == errorAt && heldAt >= 0) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return held; });
+        }
         if (index == stopAt) stop.store(15);
         ReadResult result;
         if (index == errorAt || index >= info_.frames) {
@@ -61,10 +78,16 @@ struct JitteredSource : FrameSource {
     }
     SourceInfo info_;
     Jitter jitter;
-    int64_t stopAt = -1, errorAt = -1;
+    int64_t stopAt = -1, errorAt = -1, heldAt = -1;
     bool concurrent = false;
     std::atomic<int> stop{0};
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    mutable bool held = false;
+    bool ended = false;
 };
+
+JitteredSource* running = nullptr;  // the run under way
 
 struct JitteredSink : ResultSink {
     explicit JitteredSink(Jitter j) : jitter(j) {}
@@ -110,6 +133,7 @@ TEST(FrameLoop, EveryHandOverEnds) {
         size_t rows;  // emitted
         int status;
         const char* message;
+        int64_t heldAt = -1;  // with the workers reading: see JitteredSource
     } cases[] = {
         // More threads than cores, nobody slow: the threads are preempted
         // anywhere, between a decision and its wait too.
@@ -122,7 +146,14 @@ TEST(FrameLoop, EveryHandOverEnds) {
         {"stop while the workers wait", 40, 3, 300, 0, 25, -1, -1, 26, 0, ""},
         {"read error with frames in flight", 40, 3, 0, 300, -1, 25, -1, 25, -1, "broken\n"},
         {"an output fails", 40, 3, 50, 50, -1, -1, 20, 20, -1, "cannot write\n"},
+        // Frame 1 queued and frame 2 looked at as the only worker's read of
+        // frame 0 ends the run (with more workers one takes frame 1 first).
+        {"read error while a frame is queued", 40, 1, 0, 0, -1, 0, -1, 0, -1, "broken\n", 2},
     };
+    runEndedOnUnreadFrame = [] { running->endRun(); };
+    struct Unhook {
+        ~Unhook() { runEndedOnUnreadFrame = nullptr; }
+    } unhook;
     uint32_t seed = 7;
     for (const auto& c : cases) {
         for (int mode = 0; mode < 14; ++mode) {
@@ -134,6 +165,8 @@ TEST(FrameLoop, EveryHandOverEnds) {
                 source.stopAt = c.stopAt;
                 source.errorAt = c.errorAt;
                 source.concurrent = concurrent;
+                source.heldAt = concurrent ? c.heldAt : -1;
+                running = &source;
                 JitteredSink sink({c.emitMicros, std::minstd_rand(seed * 3)});
                 sink.failAt = c.failAt;
                 RunOptions options{.frames = c.frames, .threads = threads};
