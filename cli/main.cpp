@@ -217,7 +217,8 @@ int finish(const RunOutcome& outcome, const Settings& options, const Console& co
     }
     // A run that analysed no frame (a stream that ended at once, a start past
     // the end) has no verdict to print: it is refused below, as `lumaqc
-    // check` refuses it.
+    // check` refuses it, and has left every earlier output as it was. So is
+    // a run without a profile, unless it asked for no frame.
     const bool judged = outcome.framesDone > 0 || outcome.stopped;
     if (decision && judged && console.shown) {
         std::fputs(decision->consoleText().c_str(), console.stream);
@@ -241,16 +242,17 @@ int finish(const RunOutcome& outcome, const Settings& options, const Console& co
                      static_cast<long long>(run.start), input.path.c_str(),
                      static_cast<long long>(input.frames));
     }
+    const bool refused = !judged && (decision || run.untilEnd || run.frames != 0);
     analysis.reset();
     if (console.shown) std::fputs("\nFile stream closed\n\n", console.stream);
-    if (!decision) return 0;
-    if (!judged) {
+    if (refused) {
         std::fflush(stdout);
         std::fprintf(
             stderr, "lumaqc: no frame of %s\n",
             options.input == "-" ? "standard input" : printableName(options.input).c_str());
         return -1;
     }
+    if (!decision) return 0;
     // Damage the decoder went on after is in the verdict (decode_error
     // events); the status is the verdict's, 255 staying for runs that could
     // not happen.

@@ -239,6 +239,8 @@ bool RollingDocuments::end(const RunSummary& summary) {
         rows_.clear();
     }
     if (run_.source == nullptr) return true;  // the run never began
+    // No frame came: earlier documents stay as they were.
+    if (rows.empty() && run_.frames != 0) return true;
     std::string error;
     if (!write(rows, summary, error)) {
         error_ = error;

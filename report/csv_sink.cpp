@@ -20,15 +20,22 @@ bool CsvSink::write(const std::string& text) {
     return false;
 }
 
-bool CsvSink::begin(const RunInfo&) {
+bool CsvSink::start() {
+    if (file_.start()) return true;
+    error_ = file_.error();
+    return false;
+}
+
+bool CsvSink::begin(const RunInfo& run) {
     if (!file_.isOpen()) return false;
     std::string header = "frame,time";
     for (const IndicatorInfo* info : indicatorColumns()) header += std::string(",") + info->key;
-    return write(header + "\r\n");
+    // An earlier file goes with the first row (at once when no frame is asked for).
+    return write(header + "\r\n") && (run.frames != 0 || start());
 }
 
 bool CsvSink::frame(const FrameMeta& meta, const FrameValues& values) {
-    if (!file_.isOpen()) return false;
+    if (!file_.isOpen() || !start()) return false;
     std::string line = std::to_string(meta.index) + ',';
     if (std::isfinite(meta.seconds)) {
         char text[64];

@@ -22,8 +22,8 @@ namespace lumaqc {
 
 class CsvSink : public ResultSink {
   public:
-    // Creates (or truncates) the file at `path` ("-": standard output); check
-    // ok() before the run.
+    // Opens (or creates) the file at `path` ("-": standard output), replaced
+    // only with the first row (see OutputFile); check ok() before the run.
     explicit CsvSink(const std::string& path);
 
     // False when the file could not be created; error() says why.
@@ -35,6 +35,7 @@ class CsvSink : public ResultSink {
 
   private:
     bool write(const std::string& text);
+    bool start();
 
     OutputFile file_;
     bool firstRow_ = true;

@@ -3,9 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "indicators/indicator_id.h"
@@ -163,25 +161,32 @@ DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnW
     detector_ = std::make_unique<qc::EventDetector>(profile_, 0.0);
 }
 
-DecisionSink::~DecisionSink() {
-    if (events_ != nullptr && events_ != stdout) std::fclose(events_);
-}
+DecisionSink::~DecisionSink() = default;
 
 bool DecisionSink::openEvents(const std::string& path) {
-    eventsPath_ = path;
-    events_ = path == "-" ? stdout : std::fopen(path.c_str(), "w");
-    if (events_ == nullptr) {
-        error_ = "Cannot create the events file " + path + ": " + std::strerror(errno);
+    events_ = std::make_unique<OutputFile>("the events file", path);
+    if (!events_->isOpen()) {
+        error_ = events_->error();
+        events_.reset();
         return false;
     }
     return true;
 }
 
+// The events file replaces an earlier one with the first frame or the first
+// event (a live input's signal loss comes before any frame).
+bool DecisionSink::startEvents() {
+    if (events_ == nullptr || eventsFailed_ || events_->start()) return !eventsFailed_;
+    error_ = events_->error();
+    eventsFailed_ = true;
+    return false;
+}
+
 bool DecisionSink::writeLine(const std::string& line) {
     if (events_ == nullptr || eventsFailed_) return !eventsFailed_;
-    if (std::fputs(line.c_str(), events_) == EOF || std::fputc('\n', events_) == EOF ||
-        std::fflush(events_) != 0) {
-        error_ = "Cannot write the events file " + eventsPath_ + ": " + std::strerror(errno);
+    if (!ended_ && !startEvents()) return false;
+    if (!events_->write(line + "\n")) {
+        error_ = events_->error();
         eventsFailed_ = true;
         return false;
     }
@@ -219,7 +224,7 @@ bool DecisionSink::begin(const RunInfo& run) {
     } else {
         clock_ = qc::TimecodeClock("", run.fps);
     }
-    return true;
+    return run.frames != 0 || startEvents();
 }
 
 void DecisionSink::setLiveLimits(double decodeHoldOff, size_t statisticFrames,
@@ -310,6 +315,7 @@ bool DecisionSink::frame(const FrameMeta& meta, const FrameValues& values) {
     input.quantiser = meta.quantiser;
     input.interlaced = stream_.scanType == "interlaced";
     input.measures = measuredFrame_ == meta.index ? &measures_ : nullptr;
+    startEvents();
     detector_->feed(input);
     lastFrame_ = meta.index;
     return !eventsFailed_;
@@ -340,13 +346,10 @@ bool DecisionSink::end(const RunSummary& summary) {
         {"warnings", v.warnings},
         {"infos",
          v.infos}}.dump());
-    if (events_ != nullptr && events_ != stdout) {
-        FILE* file = events_;
-        events_ = nullptr;
-        if (std::fclose(file) != 0 && !eventsFailed_) {
-            error_ = "Cannot write the events file " + eventsPath_ + ": " + std::strerror(errno);
-            eventsFailed_ = true;
-        }
+    // Never started (no frame): an earlier file is left as it was.
+    if (events_ != nullptr && !events_->close() && !eventsFailed_) {
+        error_ = events_->error();
+        eventsFailed_ = true;
     }
     return !eventsFailed_;
 }

@@ -21,6 +21,7 @@
 #include "qc/profile.h"
 #include "qc/timecode.h"
 #include "report/decision_view.h"
+#include "report/output_file.h"
 #include "results/result_sink.h"
 
 namespace lumaqc {
@@ -35,8 +36,9 @@ class DecisionSink : public ResultSink, public DecisionView {
     DecisionSink(const DecisionSink&) = delete;
     DecisionSink& operator=(const DecisionSink&) = delete;
 
-    // Creates the JSON Lines file of the events ("-": standard output); false
-    // with error() set when it cannot be created.
+    // Opens (or creates) the JSON Lines file of the events ("-": standard
+    // output), replaced only with the first frame or event; false with
+    // error() set when it cannot be created.
     bool openEvents(const std::string& path);
 
     bool begin(const RunInfo& run) override;
@@ -94,6 +96,7 @@ class DecisionSink : public ResultSink, public DecisionView {
   private:
     void report(int64_t frame, int damage, const std::string& message);
     bool writeLine(const std::string& line);
+    bool startEvents();
     void heard(qc::Change change, const qc::Event& event);
 
     mutable std::mutex mutex_;  // guards everything below
@@ -105,8 +108,7 @@ class DecisionSink : public ResultSink, public DecisionView {
     bool failOnWarning_;
     std::string input_;
     FILE* diagnostics_;
-    FILE* events_ = nullptr;
-    std::string eventsPath_;
+    std::unique_ptr<OutputFile> events_;
     bool eventsFailed_ = false;
     int64_t reports_ = 0;  // damage reports printed so far
     int64_t lastFrame_ = -1;

@@ -504,10 +504,18 @@ bool HtmlSink::begin(const RunInfo& run) {
     if (decision_ != nullptr && thumbnailsAvailable()) {
         keeper_ = std::make_unique<ThumbnailKeeper>(decision_->detector().profile());
     }
-    return file_.isOpen();
+    // An earlier page goes with the first frame (at once when no frame is asked for).
+    return file_.isOpen() && (run.frames != 0 || start());
+}
+
+bool HtmlSink::start() {
+    if (file_.start()) return true;
+    error_ = file_.error();
+    return false;
 }
 
 bool HtmlSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
+    if (!start()) return false;
     recorder_.add(meta.index, values);
     if (keeper_ && luma_.data != nullptr) {
         keeper_->frame(decision_->detector(), meta.index, values, luma_, meta.colour.get());

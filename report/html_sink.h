@@ -32,8 +32,8 @@ struct RunProvenance;
 
 class HtmlSink : public ResultSink {
   public:
-    // Creates (or truncates) the file at `path` ("-": standard output); check
-    // ok() before the run.
+    // Opens (or creates) the file at `path` ("-": standard output), replaced
+    // only with the first frame (see OutputFile); check ok() before the run.
     explicit HtmlSink(const std::string& path);
     HtmlSink(const HtmlSink&) = delete;
     HtmlSink& operator=(const HtmlSink&) = delete;
@@ -57,6 +57,7 @@ class HtmlSink : public ResultSink {
     bool keepsPartialResults() const override { return true; }
 
   private:
+    bool start();
     OutputFile file_;
     RunInfo run_;
     SourceInfo source_;

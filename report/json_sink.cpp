@@ -94,14 +94,23 @@ bool JsonSink::begin(const RunInfo& run) {
             Json{{"key", info->key}, {"name", info->name}, {"type", kindName(info->kind)}});
     }
     const Json tool{{"name", "lumaqc"}, {"version", LUMAQC_VERSION}};
-    return write(
-        "{\n\"format\": \"lumaqc-results\",\n\"format_version\": 1,\n\"tool\": " + tool.dump() +
-        ",\n\"input\": " + inputRecord(run_).dump(-1, ' ', false, Json::error_handler_t::replace) +
-        ",\n\"indicators\": " + indicators.dump() + ",\n\"frames\": [");
+    // The head waits with an earlier file for the first frame (a run asked
+    // for no frame writes it at once).
+    return write("{\n\"format\": \"lumaqc-results\",\n\"format_version\": 1,\n\"tool\": " +
+                 tool.dump() + ",\n\"input\": " +
+                 inputRecord(run_).dump(-1, ' ', false, Json::error_handler_t::replace) +
+                 ",\n\"indicators\": " + indicators.dump() + ",\n\"frames\": [") &&
+           (run.frames != 0 || start());
+}
+
+bool JsonSink::start() {
+    if (file_.start()) return true;
+    error_ = file_.error();
+    return false;
 }
 
 bool JsonSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
-    if (!file_.isOpen()) return false;
+    if (!file_.isOpen() || !start()) return false;
     const size_t row = recorder_.size();
     recorder_.add(meta.index, values);
     Json object{{"frame", meta.index}};

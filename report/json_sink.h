@@ -22,9 +22,10 @@ struct RunProvenance;
 
 class JsonSink : public ResultSink {
   public:
-    // Creates (or truncates) the file at `path` ("-": standard output); check
-    // ok() before the run. `flushEachFrame` false leaves the writing to the
-    // file's buffer (for a document written whole, from rows already computed).
+    // Opens (or creates) the file at `path` ("-": standard output), replaced
+    // only with the first frame (see OutputFile); check ok() before the run. `flushEachFrame` false
+    // leaves the writing to the file's buffer (for a document written whole, from rows already
+    // computed).
     explicit JsonSink(const std::string& path, bool flushEachFrame = true);
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
@@ -48,6 +49,7 @@ class JsonSink : public ResultSink {
 
   private:
     bool write(const std::string& text);
+    bool start();
     OutputFile file_;
     bool begun_ = false;
     RunInfo run_;

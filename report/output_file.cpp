@@ -96,18 +96,14 @@ std::string checkOutputs(const std::string& program, const std::string& input,
     return "";
 }
 
-OutputFile::OutputFile(std::string what, std::string path, Replace replace)
+OutputFile::OutputFile(std::string what, std::string path, Lock lock)
     : what_(std::move(what)), path_(std::move(path)) {
     if (isStandardOutput(path_)) {
         file_ = stdout;
+        started_ = true;
         return;
     }
-    if (replace == Replace::WhenStarted) {
-        started_ = false;
-        if (!openLocked()) return;
-    } else {
-        file_ = std::fopen(path_.c_str(), "w");
-    }
+    if (!open(lock)) return;
     if (file_ == nullptr) {
         openErrno_ = errno;
         error_ = "Cannot create " + what_ + " " + printableName(path_) + ": " +
@@ -116,11 +112,14 @@ OutputFile::OutputFile(std::string what, std::string path, Replace replace)
     }
     struct stat st {};
     regular_ = fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
+    // Pipes and devices are written as they come.
+    started_ = !regular_;
 }
 
-// Opens without truncating and takes the lock. False when another process
-// holds it; otherwise file_ is set, or errno says why it is not.
-bool OutputFile::openLocked() {
+// Opens without truncating (creating the file if it is missing) and takes
+// the lock when asked. False when another process holds it; otherwise file_
+// is set, or errno says why it is not.
+bool OutputFile::open(Lock lock) {
     int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     created_ = fd >= 0;
     if (fd < 0 && errno == EEXIST) fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
@@ -128,12 +127,12 @@ bool OutputFile::openLocked() {
     struct stat st {};
     // An advisory lock on the whole file. File systems without locks (F_SETLK
     // fails otherwise) are written without one.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETLK, &lock) != 0 &&
-        (errno == EACCES || errno == EAGAIN)) {
-        struct flock holder = lock;
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (lock == Lock::Advisory && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        fcntl(fd, F_SETLK, &whole) != 0 && (errno == EACCES || errno == EAGAIN)) {
+        struct flock holder = whole;
         const bool known = fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
         error_ = "lumaqc: " + what_ + " " + printableName(path_) +
                  " is being written by another run" +
@@ -147,14 +146,23 @@ bool OutputFile::openLocked() {
     if (file_ == nullptr) {
         const int error = errno;
         ::close(fd);
+        if (created_) ::unlink(path_.c_str());
+        created_ = false;
         errno = error;
     }
     return true;
 }
 
+// A file never started is left as it was: one created for the run goes again
+// (unless something else took its name meanwhile).
+void OutputFile::forget() {
+    if (created_ && !started_ && isRegularFileAt(path_)) ::unlink(path_.c_str());
+    created_ = false;
+    held_.clear();
+}
+
 OutputFile::~OutputFile() {
-    // A file created for a run that never started is not left behind.
-    if (created_ && !started_) ::unlink(path_.c_str());
+    forget();
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
 }
 
@@ -176,15 +184,19 @@ void OutputFile::failed(int error) {
 bool OutputFile::start() {
     if (file_ == nullptr || started_) return true;
     started_ = true;
-    if (regular_ && ftruncate(fileno(file_), 0) != 0) {
+    if (ftruncate(fileno(file_), 0) != 0) {
         failed(errno);
         return false;
     }
-    return true;
+    return held_.empty() || write(std::exchange(held_, std::string()));
 }
 
 bool OutputFile::write(std::string_view text) {
     if (file_ == nullptr) return false;
+    if (!started_) {
+        held_ += text;
+        return true;
+    }
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() ||
         (flushEachWrite_ && std::fflush(file_) != 0)) {
         failed(errno);
@@ -202,6 +214,7 @@ bool OutputFile::write(std::string_view text) {
 
 bool OutputFile::close() {
     if (file_ == nullptr) return true;
+    forget();
     std::FILE* file = std::exchange(file_, nullptr);
     if ((file == stdout ? std::fflush(file) : std::fclose(file)) != 0) {
         failed(errno);

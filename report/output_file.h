@@ -1,10 +1,12 @@
-// The file of a file output (log, JSON document, CSV, HTML report), or
-// standard output for the path "-": created or truncated when it is opened
-// (or, for the log, opened and locked then and emptied only when the run
-// starts), every write flushed at once so that a run that stops keeps what
-// was written, a write that fails part-way cut back so that the file ends
-// with the last whole write, every failure described in one line that names
-// the file (or standard output) and gives the system's reason.
+// The file of a file output (log, JSON document, CSV, HTML report, events),
+// or standard output for the path "-". A regular file keeps its earlier
+// contents until the run has its first row (start()): what is written before
+// goes to it then, and a file that is never started is left as it was, or
+// removed again when it was created for the run. Every write is flushed at
+// once so that a run that stops keeps what was written, a write that fails
+// part-way is cut back so that the file ends with the last whole write, and
+// every failure is described in one line that names the file (or standard
+// output) and gives the system's reason.
 #pragma once
 
 #include <sys/types.h>
@@ -40,23 +42,22 @@ std::string checkOutputs(const std::string& program, const std::string& input,
 
 class OutputFile {
   public:
-    // When an earlier file at the path is replaced.
-    enum class Replace {
-        AtOnce,       // the constructor creates or truncates it
-        WhenStarted,  // the constructor opens (or creates) and locks it; start() empties it
-    };
+    // Whether a regular file is locked while this object writes it.
+    enum class Lock { None, Advisory };
 
-    // Opens `path`; `what` names the file in messages ("the JSON file"). When
-    // that fails, isOpen() is false and error() says "Cannot create <what>
-    // <path>: <reason>". With Replace::WhenStarted a regular file gets an
-    // advisory lock for the life of this object; when another process holds
-    // it, busy() is true, the file is left alone and error() names that
-    // process. The path "-" writes to standard output as it is: never locked,
-    // emptied or cut back ("Cannot write <what> to standard output: ...").
-    OutputFile(std::string what, std::string path, Replace replace = Replace::AtOnce);
+    // Opens `path`, creating it if it is missing and leaving an existing
+    // file's contents as they are until start(); `what` names the file in
+    // messages ("the JSON file"). When that fails, isOpen() is false and
+    // error() says "Cannot create <what> <path>: <reason>". With
+    // Lock::Advisory a regular file gets an advisory lock for the life of
+    // this object; when another process holds it, busy() is true, the file
+    // is left alone and error() names that process. Files that are not
+    // regular (a pipe, a device) are written as they come. The path "-"
+    // writes to standard output as it is: never locked, emptied or cut back
+    // ("Cannot write <what> to standard output: ...").
+    OutputFile(std::string what, std::string path, Lock lock = Lock::None);
     // Closes the file if it is still open, without checking (standard output
-    // stays open). A file created with Replace::WhenStarted that was never
-    // started is removed again.
+    // stays open); a file this object created and never started is removed.
     ~OutputFile();
     // Off: writes stay in the file's buffer until it fills or the file is
     // closed (a document written whole at once); on by default.
@@ -69,15 +70,18 @@ class OutputFile {
     // errno of the failed creation, 0 when it succeeded.
     int openErrno() const { return openErrno_; }
 
-    // Replace::WhenStarted: empties the file (the earlier contents go only
-    // now). False, with error() as for write(), when that fails.
+    // Empties a regular file (the earlier contents go only now) and writes
+    // what was written to it before. Later calls do nothing. False, with
+    // error() as for write(), when that fails.
     bool start();
-    // Writes and flushes `text`. False, with error() "Cannot write <what>
-    // <path>: <reason>", when that fails or the file is not open.
+    // Writes and flushes `text`; a regular file not started yet keeps it
+    // for start(). False, with error() "Cannot write <what> <path>:
+    // <reason>", when that fails or the file is not open.
     bool write(std::string_view text);
     // Closes the file (standard output is flushed); false, with error() as
-    // for write(), when data could not be written. Later calls do nothing and
-    // return true.
+    // for write(), when data could not be written. A regular file never
+    // started is left as it was (removed when created here). Later calls do
+    // nothing and return true.
     bool close();
 
     const std::string& error() const { return error_; }
@@ -88,7 +92,8 @@ class OutputFile {
 
   private:
     void failed(int error);
-    bool openLocked();
+    bool open(Lock lock);
+    void forget();
 
     std::string what_;
     std::string path_;
@@ -96,9 +101,10 @@ class OutputFile {
     bool flushEachWrite_ = true;
     int openErrno_ = 0;
     std::string error_;
-    bool regular_ = false;  // a regular file: locked, emptied, cut back after a failed write
-    bool created_ = false;  // created by this object (Replace::WhenStarted)
-    bool started_ = true;   // false until start() for Replace::WhenStarted
+    bool regular_ = false;  // a regular file: emptied at start(), cut back after a failed write
+    bool created_ = false;  // created by this object
+    bool started_ = false;
+    std::string held_;  // written to a regular file before start()
     bool busy_ = false;
     off_t written_ = 0;  // bytes of whole writes in the file
 };

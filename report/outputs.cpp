@@ -30,8 +30,8 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 }  // namespace
 
 bool Outputs::openLog(const Settings& line, std::string& error, bool live) {
-    // The log is opened and locked first, but emptied only when the run
-    // starts: another run writing it, an input that cannot be opened, a
+    // The log is opened and locked first, but emptied only with the first
+    // row: another run writing it, an input that cannot be opened, a
     // document that cannot be created, a console that cannot be written or
     // memory that runs out leaves an earlier log as it was.
     if (!line.noLog && !log_) {

@@ -57,9 +57,10 @@ class Outputs {
     // The log is opened and locked first (see openLog()). Under a QC profile
     // (`profile` set) the decision comes next, with its events file
     // (--events); `input` names the video in its messages. Then the documents
-    // are created. A file that cannot be created returns false likewise
-    // (line feed included). The log is emptied only when the run starts, so
-    // a run that cannot start never truncates the log of an earlier one.
+    // are opened. A file that cannot be created returns false likewise
+    // (line feed included). Every file keeps its earlier contents until the
+    // run's first frame (see OutputFile), so a run that cannot start, or
+    // ends without a frame, never truncates the outputs of an earlier one.
     // With a live run (`live` set), the metrics get every row, the
     // decision's events go to its listeners, and the documents of a live
     // input written to files roll. The documents record `provenance` (how

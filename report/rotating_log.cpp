@@ -13,7 +13,7 @@ namespace lumaqc {
 namespace {
 
 std::unique_ptr<OutputFile> openLog(const std::string& path) {
-    return std::make_unique<OutputFile>("the log file", path, OutputFile::Replace::WhenStarted);
+    return std::make_unique<OutputFile>("the log file", path, OutputFile::Lock::Advisory);
 }
 
 }  // namespace
@@ -107,25 +107,29 @@ void RotatingLogSink::reopen() {
     restart();
 }
 
-bool RotatingLogSink::begin(const RunInfo&) {
+bool RotatingLogSink::begin(const RunInfo& run) {
     if (file_->busy()) return false;
     if (!file_->isOpen()) {
         // As without rotation: the run goes on with the console only.
         std::fprintf(stderr, "%s\n", file_->error().c_str());
         return true;
     }
-    if (!file_->start()) {
-        error_ = file_->error();
-        return false;
-    }
     headerBytes_ = static_cast<int64_t>(columnHeader(RowStyle::Log).size());
     remember();
-    return write(columnHeader(RowStyle::Log));
+    // As without rotation, the earlier log goes with the first row.
+    return write(columnHeader(RowStyle::Log)) && (run.frames != 0 || start());
+}
+
+bool RotatingLogSink::start() {
+    if (file_->start()) return true;
+    error_ = file_->error();
+    return false;
 }
 
 bool RotatingLogSink::frame(const FrameMeta& meta, const FrameValues& values) {
     if (reopenFailed_ && !restart()) return false;
     if (!file_->isOpen()) return error_.empty();  // never created: the console goes on alone
+    if (!start()) return false;
     const std::string row = formatRow(RowStyle::Log, meta.index, values);
     if (maxBytes_ > 0 && size_ + static_cast<int64_t>(row.size()) > maxBytes_ &&
         size_ > headerBytes_ && !rotate()) {

@@ -34,6 +34,7 @@ class RotatingLogSink : public ResultSink {
 
   private:
     bool restart();
+    bool start();
     void remember();
     bool write(const std::string& text);
     bool rotate();

@@ -61,7 +61,7 @@ bool ConsoleSink::end(const RunSummary& summary) {
 }
 
 LogSink::LogSink(const std::string& path)
-    : file_("the log file", path, OutputFile::Replace::WhenStarted) {
+    : file_("the log file", path, OutputFile::Lock::Advisory) {
     if (file_.busy()) error_ = file_.error();
 }
 
@@ -74,22 +74,26 @@ bool LogSink::write(const std::string& text) {
     return true;
 }
 
-bool LogSink::begin(const RunInfo&) {
+bool LogSink::begin(const RunInfo& run) {
     if (file_.busy()) return false;
     if (!file_.isOpen()) {
         // The run goes on with the console only.
         std::fprintf(stderr, "%s\n", file_.error().c_str());
         return true;
     }
-    if (!file_.start()) {
-        error_ = file_.error();
-        return false;
-    }
-    return write(columnHeader(RowStyle::Log));
+    // The header waits with the earlier log for the first row (a run asked
+    // for no frame writes it at once).
+    return write(columnHeader(RowStyle::Log)) && (run.frames != 0 || start());
+}
+
+bool LogSink::start() {
+    if (!file_.isOpen() || file_.start()) return true;
+    error_ = file_.error();
+    return false;
 }
 
 bool LogSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
-    return write(formatRow(RowStyle::Log, meta.index, values));
+    return start() && write(formatRow(RowStyle::Log, meta.index, values));
 }
 
 bool LogSink::end(const RunSummary&) {

@@ -33,20 +33,21 @@ class LogSink : public ResultSink {
   public:
     // Opens (or creates) the file at `path` ("-": standard output, never
     // locked) and locks it for this run,
-    // leaving its contents as they are until begin(). When another run holds
+    // leaving its contents as they are until the first row. When another run holds
     // the lock, busy() is true and error() names that run. When the file
     // cannot be opened, begin() reports it on the error stream and the sink
     // writes nothing.
     explicit LogSink(const std::string& path);
     bool busy() const { return file_.busy(); }
 
-    // Empties the file (the earlier log goes only now) and writes the header.
+    // Writes the header; the earlier log goes only with the first row.
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:
     bool write(const std::string& text);
+    bool start();
     OutputFile file_;
 };
 

@@ -252,10 +252,12 @@ TEST_F(Faults, LogThatCannotBeCreatedLeavesTheConsole) {
 TEST_F(Faults, FramesPastTheEndOfARawFileAreNotInvented) {
     // Half a frame after the sixth: the count covers the whole frames only.
     // A run stops after the last of them and says how many of the frames
-    // asked for were there; the summary covers the frames analysed.
+    // asked for were there; the summary covers the frames analysed. A run
+    // with none of them is refused and leaves the earlier outputs.
     writeFile(dir_.file("clip.yuv"), clipBytes(6) + std::string(kFrameSize / 2, '\x55'));
     const std::string only = "lumaqc: only ";
     const std::string tail = " exist in clip.yuv, which holds 6 whole frames\n";
+    const std::string none = "lumaqc: no frame of clip.yuv\n";
     const struct {
         std::vector<std::string> args;
         int first, rows;
@@ -265,20 +267,25 @@ TEST_F(Faults, FramesPastTheEndOfARawFileAreNotInvented) {
         {{"25", "3", "2"}, 2, 3, ""},
         {{"25", "9"}, 0, 6, only + "6 of the 9 frames requested from frame 0" + tail},
         {{"25", "4", "4"}, 4, 2, only + "2 of the 4 frames requested from frame 4" + tail},
-        {{"25", "5", "100"}, 0, 0, only + "0 of the 5 frames requested from frame 100" + tail},
+        {{"25", "5", "100"},
+         0,
+         0,
+         only + "0 of the 5 frames requested from frame 100" + tail + none},
         {{"--start", "9223372036854775806", "--frames", "5"},
          0,
          0,
-         only + "0 of the 5 frames requested from frame 9223372036854775806" + tail},
+         only + "0 of the 5 frames requested from frame 9223372036854775806" + tail + none},
     };
     for (const auto& c : cases) {
         for (const char* threads : {"1", "3"}) {
             std::vector<std::string> args{"clip.yuv", "64", "48"};
             args.insert(args.end(), c.args.begin(), c.args.end());
             args.insert(args.end(), {"--threads", threads, "--json", "j.json"});
+            writeFile(dir_.file(kLogName), "an earlier log\n");
+            writeFile(dir_.file("j.json"), "an earlier document\n");
             const RunResult r = runLumaqc(args, dir_.path());
             const std::string what = std::to_string(c.rows) + " threads " + threads;
-            EXPECT_EQ(r.status, 0) << what;
+            EXPECT_EQ(r.status, c.rows == 0 ? 255 : 0) << what;
             EXPECT_EQ(r.err, c.err) << what;
             std::vector<std::string> indices;
             for (const std::string& row : consoleRows(r.out)) indices.push_back(fields(row)[0]);
@@ -287,9 +294,14 @@ TEST_F(Faults, FramesPastTheEndOfARawFileAreNotInvented) {
                 EXPECT_EQ(std::stoi(indices[0]), c.first) << what;
             }
             if (c.first == 0) {
-                EXPECT_EQ(log(), logPrefix(cleanLog_, c.rows)) << what;
+                EXPECT_EQ(log(), c.rows == 0 ? "an earlier log\n" : logPrefix(cleanLog_, c.rows))
+                    << what;
             }
             EXPECT_TRUE(hasSummary(r.out));
+            if (c.rows == 0) {
+                EXPECT_EQ(readFile(dir_.file("j.json")), "an earlier document\n") << what;
+                continue;
+            }
             const nlohmann::json doc = nlohmann::json::parse(readFile(dir_.file("j.json")));
             EXPECT_EQ(doc["frames_analysed"], c.rows) << what;
             EXPECT_EQ(doc["summary"]["stats"]["contrast"]["count"], c.rows) << what;

@@ -139,7 +139,8 @@ TEST(Inputs, DamagedY4mKeepsTheRowsBeforeTheDamage) {
             EXPECT_EQ(out.run.status, 255) << c.error;
             EXPECT_EQ(out.run.err, "Error reading frame 7 of " +
                                        (path == "-" ? "standard input" : path) + ": " + c.error);
-            EXPECT_EQ(out.log, logPrefix(reference().log, c.rows)) << c.error;
+            // No row, no log (not even its header).
+            EXPECT_EQ(out.log, c.rows == 0 ? "" : logPrefix(reference().log, c.rows)) << c.error;
             EXPECT_EQ(consoleRows(out.run.out).size(), static_cast<size_t>(c.rows)) << c.error;
         }
     }

@@ -23,7 +23,7 @@ def program(name):
 
 def run_lumaqc(*args, cwd, report=False):
     """The program's JSON document for these arguments (and with report=True
-    its HTML report), and its completed process."""
+    its HTML report; None for one it did not write), and its completed process."""
     outputs = [os.path.join(cwd, "program.json")] + ([os.path.join(cwd, "program.html")]
                                                      if report else [])
     options = ["--json", outputs[0]] + (["--report", outputs[1]] if report else [])
@@ -31,6 +31,9 @@ def run_lumaqc(*args, cwd, report=False):
                            "--no-log"], cwd=cwd, capture_output=True, text=True, timeout=120)
     data = []
     for out in outputs:
+        if not os.path.exists(out):
+            data.append(None)
+            continue
         with open(out, "rb") as file:
             # Without the record of the run (times, command line), which the
             # library's documents leave out.

@@ -125,11 +125,12 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
     assert str(stopped.value) == done.stderr.strip()
     assert len(stopped.value.result) == 9 and not stopped.value.result.complete
     assert os.path.exists(cut)
-    # Under a profile, no frame analysed (a start past the end) is no verdict.
+    # Under a profile, no frame analysed (a start past the end) is no verdict,
+    # and no document.
     with pytest.raises(lumaqc.Error) as nothing:
         lumaqc.analyze_file(str(clip), start=100, profile="default")
-    _, done = run_lumaqc(clip, "--start", 100, "--profile", "default", cwd=tmp_path)
-    assert (done.returncode, str(nothing.value)) == (255, done.stderr.strip())
+    document, done = run_lumaqc(clip, "--start", 100, "--profile", "default", cwd=tmp_path)
+    assert (done.returncode, str(nothing.value), document) == (255, done.stderr.strip(), None)
     assert "QC verdict" not in done.stdout
 
 
