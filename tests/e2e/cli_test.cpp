@@ -79,6 +79,9 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"-", "64", "48", "--start", "1", "--json", "new.json", "--csv", "kept.csv"},
          "lumaqc: no frame of standard input\n",
          rawFrame(texturedLuma(64, 48, 1), 64, 48)},
+        {{"-", "64", "48", "--live", "--json", "kept.json", "--csv", "new.csv"},
+         "lumaqc: no frame of standard input\n",
+         std::string(1000, 'x')},
     };
     TempDir dir;
     writeFile(dir.file("clip.yuv"), rawFrame(texturedLuma(64, 48, 1), 64, 48));
