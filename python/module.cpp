@@ -520,10 +520,12 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
         // Under a profile, damage and an input that ended early after frames
         // were analysed are in the verdict (as for the program): no error.
         if (outcome.inputFailed && outcome.framesDone > 0) message.clear();
-        // No frame, no verdict (as the program and `lumaqc check` say).
-        if (outcome.framesDone == 0 && !outcome.stopped && message.empty()) {
-            message = "lumaqc: no frame of " + printableName(path);
-        }
+    }
+    // No frame, no verdict and no document (as the program and `lumaqc
+    // check` say), unless none was asked for.
+    const bool askedForFrames = outputs.decision() || run.untilEnd || run.frames != 0;
+    if (outcome.framesDone == 0 && !outcome.stopped && message.empty() && askedForFrames) {
+        message = "lumaqc: no frame of " + printableName(path);
     }
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();

@@ -125,13 +125,17 @@ def test_analyze_file_on_raw_and_decoded_input(testcard, tmp_path):
     assert str(stopped.value) == done.stderr.strip()
     assert len(stopped.value.result) == 9 and not stopped.value.result.complete
     assert os.path.exists(cut)
-    # Under a profile, no frame analysed (a start past the end) is no verdict,
-    # and no document.
-    with pytest.raises(lumaqc.Error) as nothing:
-        lumaqc.analyze_file(str(clip), start=100, profile="default")
-    document, done = run_lumaqc(clip, "--start", 100, "--profile", "default", cwd=tmp_path)
-    assert (done.returncode, str(nothing.value), document) == (255, done.stderr.strip(), None)
-    assert "QC verdict" not in done.stdout
+    # No frame analysed (a start past the end) is no verdict and no document:
+    # an earlier one stays.
+    (tmp_path / "kept.json").write_bytes(b"earlier")
+    for options in (["--profile", "default"], []):
+        profile = {"profile": options[1]} if options else {}
+        with pytest.raises(lumaqc.Error) as nothing:
+            lumaqc.analyze_file(str(clip), start=100, json=str(tmp_path / "kept.json"), **profile)
+        document, done = run_lumaqc(clip, "--start", 100, *options, cwd=tmp_path)
+        assert (done.returncode, str(nothing.value), document) == (255, done.stderr.strip(), None)
+        assert (tmp_path / "kept.json").read_bytes() == b"earlier"
+        assert "QC verdict" not in done.stdout
 
 
 def test_analyze_file_takes_every_option_of_the_program(testcard, tmp_path, monkeypatch):
