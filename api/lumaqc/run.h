@@ -81,7 +81,9 @@ class Sink {
 
 // The program's outputs, byte for byte as the program writes them ("-":
 // standard output). Null, with one line in `error`, when the file cannot be
-// created. They are run by VideoAnalysis::run(), not called directly.
+// created. An earlier file keeps its bytes until the first frame: a run
+// without one leaves it as it was (and removes a file made for it). They
+// are run by VideoAnalysis::run(), not called directly.
 std::unique_ptr<Sink> makeJsonSink(const std::string& path, std::string& error);
 std::unique_ptr<Sink> makeCsvSink(const std::string& path, std::string& error);
 std::unique_ptr<Sink> makeHtmlSink(const std::string& path, std::string& error);
