@@ -29,6 +29,7 @@
 #include "io/decoder_source.h"
 #include "io/display_name.h"
 #include "io/live_source.h"
+#include "io/mapped_frames.h"
 #include "live/session.h"
 #include "qc/profile.h"
 #include "report/decision_sink.h"
@@ -299,6 +300,8 @@ int analyse(const Settings& options, int argc, char** argv) {
     request.stop = &stopSignal;
     if (live && !options.threadsGiven) request.threads = 1;
     request.quantisers = profile && qc::watchesQuantiser(*profile);
+    // A file's frames are analysed where the page cache keeps them.
+    request.mapFrames = !live && guardMappedFrames();
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     if (options.width > 0 && options.height > 0) {
         describeOutOfMemory(static_cast<int32_t>(options.width),

@@ -79,18 +79,38 @@ bool beginSinks(const std::vector<ResultSink*>& sinks, const RunInfo& info, RunO
     return true;
 }
 
+// Once a frame was computed from `current` and `previous`: the error that
+// ends the input at it when the samples of either went away meanwhile (a
+// mapped file that shrank), else Ok.
+ReadResult lostSamples(const HeldLuma& current, const HeldLuma* previous) {
+    ReadResult lost = current.lost ? current.lost() : ReadResult{};
+    if (lost.status == ReadStatus::Ok && previous != nullptr && previous->lost) {
+        lost = previous->lost();
+    }
+    return lost;
+}
+
 // Hands the row to every sink, even after one has failed, so that an output
 // that fails (a closed pipe, a full disk) costs no other output this row; the
 // first failure then stops the run.
-// Sinks that asked for pictures get the frame's luma plane just before its
-// row.
+// Sinks that asked for pictures get the frame's luma plane first. Samples
+// held where the source keeps them (`current`, and `previous` unless the
+// frame is the first) are then read no more: if they went away, no row is
+// emitted and the input ends with the error lostSamples() gives.
 bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const FrameValues& values,
-          const Image& picture, RunOutcome& outcome) {
-    const ResultSink* failed = nullptr;
+          const Image& picture, RunOutcome& outcome, const HeldLuma& current,
+          const HeldLuma* previous) {
     for (ResultSink* sink : sinks) {
         if (sink->wantsPictures()) {
             sink->picture(meta, LumaPicture{picture.data, picture.w, picture.h, picture.w});
         }
+    }
+    if (const ReadResult lost = lostSamples(current, previous); lost.status != ReadStatus::Ok) {
+        readFailure(lost, outcome);
+        return false;
+    }
+    const ResultSink* failed = nullptr;
+    for (ResultSink* sink : sinks) {
         if (!sink->frame(meta, values) && failed == nullptr) failed = sink;
     }
     if (failed != nullptr) {
@@ -150,7 +170,10 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
         engine.computeIndependent(current, first ? nullptr : &previous, worker, values,
                                   flickerChanges.data());
         if (!first) engine.computeSequential(current, previous, values, flickerChanges.data());
-        if (!emit(sinks, frameMeta(i, read, options.fps), values, current, outcome)) break;
+        if (!emit(sinks, frameMeta(i, read, options.fps), values, current, outcome, held[k],
+                  first ? nullptr : &held[1 - k])) {
+            break;
+        }
     }
     summary.overallSeconds = (clockMs(CLOCK_PROCESS_CPUTIME_ID) - start) / 1000.0;
     summary.seconds = engine.seconds();
@@ -360,6 +383,9 @@ class ParallelRun {
         if (!slot.unread) {
             lock.unlock();
             try {
+                // Copied, never mapped (io/mapped_frames.h): a file cut
+                // with frames in flight would take their samples away,
+                // where the copies of the frames read before the cut stay.
                 slot.read = source_.read(index, slot.picture.image().data);
             } catch (...) {
                 failure = std::current_exception();
@@ -405,11 +431,13 @@ class ParallelRun {
                 }
             }
             Slot& slot = slotOf(index);
-            if (index != options_.start) {
+            const bool first = index == options_.start;
+            if (!first) {
                 engine_.computeSequential(slot.image(), slotOf(index - 1).image(), slot.values,
                                           slot.flickerChanges.data());
             }
-            const bool emitted = emit(sinks_, slot.meta, slot.values, slot.image(), outcome_);
+            const bool emitted = emit(sinks_, slot.meta, slot.values, slot.image(), outcome_,
+                                      slot.held, first ? nullptr : &slotOf(index - 1).held);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (emitted) {
@@ -665,6 +693,7 @@ SourceRequest sourceRequest(const AnalysisRequest& request) {
     source.quantisers = request.quantisers;
     source.stop = request.stop;
     source.pixelFormat = request.pixelFormat;
+    source.mapFrames = request.mapFrames;
     return source;
 }
 

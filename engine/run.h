@@ -101,6 +101,8 @@ struct AnalysisRequest {
     bool keepColour = false;
     // The pictures' quantisers are read (SourceRequest::quantisers).
     bool quantisers = true;
+    // Files' frames analysed from a mapping (SourceRequest::mapFrames).
+    bool mapFrames = false;
 };
 
 // The request of a run's settings: input, size, layout, frame rate, frames,

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -92,6 +93,10 @@ struct ReadResult {
 struct HeldLuma {
     const uint8_t* data = nullptr;
     std::shared_ptr<const void> hold;
+    // Set for samples that can go away while held (the mapped frame of a
+    // file that shrinks): once the frame was computed, the error that ends
+    // the input at it if they did (status Error), else Ok.
+    std::function<ReadResult()> lost{};
 };
 
 class FrameSource {
@@ -146,6 +151,10 @@ struct SourceRequest {
     // loss, not a silent wait. Otherwise a raw pipe is opened on its first
     // whole frame.
     bool live = false;
+    // The frames of raw and Y4M files (8-bit samples, no colour kept) are
+    // analysed from a mapping of the file (io/mapped_frames.h), once the
+    // program installed the guard for it; else, and by default, read.
+    bool mapFrames = false;
 };
 
 enum class OpenStatus {

@@ -105,7 +105,8 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
 
     if (head == signature) {
         std::unique_ptr<FrameSource> source =
-            openY4mSource(std::move(input), request.path, error, facts, stream && !request.live);
+            openY4mSource(std::move(input), request.path, error, facts, stream && !request.live,
+                          request.mapFrames);
         if (!source) return failed(status, OpenStatus::Failed, error, error);
         const SourceInfo& info = source->info();
         if (request.width > 0 && (request.width != info.width || request.height != info.height)) {
@@ -153,8 +154,9 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
         FILE* raw = input->release();
         std::clearerr(raw);
         std::rewind(raw);
-        auto source = std::make_unique<RawFileSource>(raw, request.path, request.width,
-                                                      request.height, std::move(layout), facts);
+        auto source =
+            std::make_unique<RawFileSource>(raw, request.path, request.width, request.height,
+                                            std::move(layout), facts, request.mapFrames);
         if (source->info().frames == 0) {
             return failed(status, OpenStatus::Failed, error,
                           noWholeFrame(subject, request, source->fileSize(), source->frameSize()));

@@ -11,12 +11,13 @@
 
 #include "io/colour_picture.h"
 #include "io/display_name.h"
+#include "io/mapped_frames.h"
 #include "io/read_ahead.h"
 namespace lumaqc {
 
 RawFileSource::RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
-                             FrameLayout layout, const InputFile& facts)
-    : file_(file), layout_(std::move(layout)) {
+                             FrameLayout layout, const InputFile& facts, bool mapFrames)
+    : file_(file), layout_(std::move(layout)), mapFrames_(mapFrames) {
     info_.path = path;
     info_.kind = "raw";
     info_.file = facts;
@@ -45,6 +46,28 @@ RawFileSource::~RawFileSource() {
     std::fclose(file_);
 }
 
+// A frame that was whole when the file was opened and now comes short
+// means the file shrank (was truncated or rewritten) during the run.
+ReadResult RawFileSource::shrank(int64_t index) const {
+    return ReadResult{ReadStatus::Error,
+                      "The file " + printableName(info_.path) + " shrank during the run: frame " +
+                          std::to_string(index) + " is incomplete\n",
+                      false};
+}
+
+ReadResult RawFileSource::readHeld(int64_t index, uint8_t* luma, HeldLuma& held) {
+    held = {};
+    if (mapFrames_ && !layout_.reducer && !keepColour_ && has(index) == ReadStatus::Ok) {
+        readAhead(index);
+        const int64_t offset = layout_.frameBytes * index;
+        if (mapFrame(fileno(file_), offset, layout_.lumaBytes, offset + layout_.lumaBytes, held,
+                     [this, index] { return shrank(index); })) {
+            return {};
+        }
+    }
+    return read(index, luma);
+}
+
 ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
     if (has(index) != ReadStatus::Ok) return ReadResult{ReadStatus::End, "", false};
     readAhead(index);
@@ -70,15 +93,7 @@ ReadResult RawFileSource::read(int64_t index, uint8_t* luma) {
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    // A frame that was whole when the file was opened and now comes short
-    // means the file shrank (was truncated or rewritten) during the run.
-    if (got < size) {
-        return ReadResult{ReadStatus::Error,
-                          "The file " + printableName(info_.path) +
-                              " shrank during the run: frame " + std::to_string(index) +
-                              " is incomplete\n",
-                          false};
-    }
+    if (got < size) return shrank(index);
     layout_.deliver(target, luma);
     // The report's thumbnails: the chroma after the luma plane (a picture
     // whose chroma cannot be read stays grey).

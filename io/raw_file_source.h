@@ -15,7 +15,7 @@ class RawFileSource : public FrameSource {
   public:
     // Takes ownership of `file`.
     RawFileSource(FILE* file, const std::string& path, int32_t width, int32_t height,
-                  FrameLayout layout, const InputFile& facts = {});
+                  FrameLayout layout, const InputFile& facts = {}, bool mapFrames = false);
     ~RawFileSource() override;
 
     const SourceInfo& info() const override { return info_; }
@@ -23,6 +23,10 @@ class RawFileSource : public FrameSource {
     // past them ends the input.
     // 8-bit layouts are read with pread(), on any thread.
     ReadResult read(int64_t index, uint8_t* luma) override;
+    // With mapFrames (8-bit, no colour kept), a frame whose luma plane can
+    // be mapped is analysed in the mapping (io/mapped_frames.h); others are
+    // read.
+    ReadResult readHeld(int64_t index, uint8_t* luma, HeldLuma& held) override;
     // Not while the colour is kept: the frame loop takes it from read() then.
     bool readsConcurrently() const override { return !layout_.reducer && !keepColour_; }
     void keepColour() override { keepColour_ = true; }
@@ -38,6 +42,7 @@ class RawFileSource : public FrameSource {
     // (io/read_ahead.h): only the luma planes are read, unless the colour is
     // kept.
     void readAhead(int64_t index);
+    ReadResult shrank(int64_t index) const;
 
     FILE* file_;
     SourceInfo info_;
@@ -45,6 +50,7 @@ class RawFileSource : public FrameSource {
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
     int64_t fileSize_ = 0;
     bool keepColour_ = false;
+    bool mapFrames_ = false;
     std::atomic<int64_t> readAhead_{0};  // the frames before it were asked for
 };
 

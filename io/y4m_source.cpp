@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "io/colour_picture.h"
+#include "io/mapped_frames.h"
 #include "io/read_ahead.h"
 #include "io/sample_reducer.h"
 
@@ -59,8 +60,11 @@ bool isFrameLine(const std::string& line) {
 class Y4mSource : public FrameSource {
   public:
     Y4mSource(std::unique_ptr<InputStream> input, SourceInfo info, FrameLayout layout,
-              int64_t firstFrame)
-        : input_(std::move(input)), info_(std::move(info)), layout_(std::move(layout)) {
+              int64_t firstFrame, bool mapFrames)
+        : input_(std::move(input)),
+          info_(std::move(info)),
+          layout_(std::move(layout)),
+          mapFrames_(mapFrames) {
         layout_.describe(info_);
         if (layout_.reducer) samples_.resize(static_cast<size_t>(layout_.lumaBytes));
         if (firstFrame >= 0) {
@@ -98,6 +102,24 @@ class Y4mSource : public FrameSource {
         const ReadResult result = readFrame(index, luma);
         if (result.status == ReadStatus::Ok) ++next_;
         return result;
+    }
+
+    // A file's frame is analysed in its mapping when it can be (as a raw
+    // file's; the whole frame must be in the file, as read() requires).
+    ReadResult readHeld(int64_t index, uint8_t* luma, HeldLuma& held) override {
+        held = {};
+        if (file_ == nullptr || !mapFrames_ || layout_.reducer || keepColour_) {
+            return read(index, luma);
+        }
+        int64_t data = 0;
+        const ReadResult located = locate(index, data, true);
+        if (located.status != ReadStatus::Ok) return located;
+        readAhead(index, data);
+        if (mapFrame(fileno(file_), data, layout_.lumaBytes, data + layout_.frameBytes, held,
+                     [this, index, data] { return truncated(index, bytesFrom(data)); })) {
+            return {};
+        }
+        return read(index, luma);
     }
 
   private:
@@ -270,6 +292,7 @@ class Y4mSource : public FrameSource {
     int64_t next_ = 0;
     std::vector<uint8_t> samples_;  // the luma plane as read, when it needs reducing
     bool keepColour_ = false;
+    bool mapFrames_ = false;
     // A file read at offsets (released by input_): where the samples of
     // frames first_, first_ + 1, ... start, and where the next FRAME line
     // starts.
@@ -314,7 +337,8 @@ bool parsePositive(const std::string& text, int64_t limit, int64_t& value) {
 
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                                            const std::string& path, std::string& error,
-                                           const InputFile& facts, bool waitForFrame) {
+                                           const InputFile& facts, bool waitForFrame,
+                                           bool mapFrames) {
     const std::string where = "Y4M header of " + input->name();
     std::string line;
     if (!input->readLine(line, MAX_LINE)) {
@@ -423,7 +447,7 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
     info.width = static_cast<int32_t>(width);
     info.height = static_cast<int32_t>(height);
     return std::make_unique<Y4mSource>(std::move(input), std::move(info), std::move(layout),
-                                       firstFrame);
+                                       firstFrame, mapFrames);
 }
 
 }  // namespace lumaqc

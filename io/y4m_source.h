@@ -19,10 +19,12 @@ inline constexpr char Y4M_SIGNATURE[] = "YUV4MPEG2 ";
 // Reads the stream header; with `facts` of a regular file (sizeBytes >= 0)
 // the stream must start at the file's first byte. A file of its header alone
 // is refused, and so is a pipe that ends after its header when
-// `waitForFrame` (a pipe of a live run is not waited for). On failure
-// returns null and sets `error` (one line, line feed included).
+// `waitForFrame` (a pipe of a live run is not waited for). A file's frames
+// are analysed in a mapping when `mapFrames` (SourceRequest::mapFrames). On
+// failure returns null and sets `error` (one line, line feed included).
 std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                                            const std::string& path, std::string& error,
-                                           const InputFile& facts = {}, bool waitForFrame = false);
+                                           const InputFile& facts = {}, bool waitForFrame = false,
+                                           bool mapFrames = false);
 
 }  // namespace lumaqc

@@ -1,13 +1,18 @@
-// Frame sources: Y4M frame layouts (odd sizes, mono, FRAME parameters).
+// Frame sources: Y4M frame layouts (odd sizes, mono, FRAME parameters), and
+// files cut while their frames are analysed in a mapping.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/run.h"
 #include "io/frame_source.h"
 #include "io/input_stream.h"
+#include "io/mapped_frames.h"
 #include "io/y4m_source.h"
 
 using namespace lumaqc;
@@ -62,4 +67,105 @@ TEST(Y4mSource, FrameLayouts) {
             EXPECT_EQ(source->read(4, picture.data()).status, ReadStatus::End);
         }
     }
+}
+
+namespace {
+
+// A file source that cuts its file to `cutTo` bytes once frame `cutAt` was
+// handed over, before it is analysed.
+struct CuttingSource : FrameSource {
+    const SourceInfo& info() const override { return inner->info(); }
+    ReadResult read(int64_t index, uint8_t* luma) override { return inner->read(index, luma); }
+    ReadResult readHeld(int64_t index, uint8_t* luma, HeldLuma& held) override {
+        const ReadResult result = inner->readHeld(index, luma, held);
+        if (index == cutAt) {
+            mappedCut = held.data != nullptr;
+            EXPECT_EQ(truncate(path.c_str(), cutTo), 0) << std::strerror(errno);
+        }
+        return result;
+    }
+    std::unique_ptr<FrameSource> inner;
+    std::string path;
+    int64_t cutAt = -1, cutTo = 0;
+    bool mappedCut = false;
+};
+
+struct Rows : ResultSink {
+    bool begin(const RunInfo&) override { return true; }
+    bool frame(const FrameMeta&, const FrameValues& values) override {
+        rows.push_back(values);
+        return true;
+    }
+    bool end(const RunSummary&) override { return true; }
+    std::vector<FrameValues> rows;
+};
+
+}  // namespace
+
+TEST(MappedFrames, FileCutWhileAFrameIsAnalysedEndsTheRunAsAShortRead) {
+    // 128 x 96 frames (luma 3 pages) of a raw file and a Y4M file, cut right
+    // after frame 2 was mapped: inside its first page (the pages after it
+    // fault), inside its last page (zeros, no fault), inside its chroma (the
+    // luma is whole: the next frame is short). The run ends as a short read
+    // of that frame ends it, the rows before it kept.
+    constexpr int kW = 128, kH = 96, kLuma = kW * kH, kFrame = kLuma * 3 / 2;
+    ASSERT_TRUE(guardMappedFrames());
+    std::string raw, y4m = "YUV4MPEG2 W128 H96 F25:1 C420\n";
+    for (int i = 0; i < 6; ++i) {
+        std::string frame(kFrame, '\x80');
+        for (int p = 0; p < kLuma; ++p)
+            frame[p] = static_cast<char>((p * 7 + i * 13 + p / kW) % 251);
+        raw += frame;
+        y4m += "FRAME\n" + frame;
+    }
+    const int64_t y4mFrame2 = 30 + 2 * (6 + kFrame) + 6;  // its samples
+    char name[] = "/tmp/lumaqc-mapped-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string shrank = "The file " + std::string(name) + " shrank during the run: frame ";
+    const std::string y4mCut =
+        "Error reading frame 2 of " + std::string(name) + ": the stream ends inside the frame (";
+    const struct {
+        bool y4m;
+        int64_t cutTo;
+        size_t rows;
+        std::string error;
+    } cases[] = {
+        {false, 2 * kFrame + 100, 2, shrank + "2 is incomplete\n"},
+        {false, 2 * kFrame + kLuma - 1, 2, shrank + "2 is incomplete\n"},
+        {false, 2 * kFrame + kLuma + 10, 3, shrank + "3 is incomplete\n"},
+        {true, y4mFrame2 + 5000, 2, y4mCut + "5000 of 18432 bytes; truncated)\n"},
+        {true, y4mFrame2 + kLuma + 10, 3, y4mCut + "12298 of 18432 bytes; truncated)\n"},
+    };
+    const auto open = [&](const std::string& bytes, bool map) {
+        FILE* file = std::fopen(name, "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+        std::string error;
+        auto source =
+            openFrameSource({.path = name, .width = kW, .height = kH, .mapFrames = map}, error);
+        EXPECT_NE(source, nullptr) << error;
+        return source;
+    };
+    for (const auto& c : cases) {
+        const std::string& bytes = c.y4m ? y4m : raw;
+        Rows clean;
+        ASSERT_EQ(runAnalysis(*open(bytes, false), {.frames = 6, .threads = 1}, {&clean}).status,
+                  0);
+        CuttingSource source;
+        source.inner = open(bytes, true);
+        source.path = name;
+        source.cutAt = 2;
+        source.cutTo = c.cutTo;
+        Rows cut;
+        const RunOutcome outcome = runAnalysis(source, {.frames = 6, .threads = 1}, {&cut});
+        EXPECT_TRUE(source.mappedCut) << c.cutTo;
+        EXPECT_NE(outcome.status, 0) << c.cutTo;
+        EXPECT_EQ(outcome.message, c.error) << c.cutTo;
+        ASSERT_EQ(cut.rows.size(), c.rows) << c.cutTo;
+        EXPECT_EQ(std::memcmp(cut.rows.data(), clean.rows.data(), c.rows * sizeof(FrameValues)), 0)
+            << c.cutTo;
+    }
+    std::remove(name);
 }

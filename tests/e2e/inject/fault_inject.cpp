@@ -1,8 +1,8 @@
 // Fault injection for the end-to-end tests, preloaded into the binary under
 // test with LD_PRELOAD. LUMAQC_FAULT="OFFSET:ACTION" arms one fault, which
 // fires once, just before the first read (fread at the stream's position,
-// pread at its offset) or, for `full`, the first flush (fflush) of a regular
-// file at or beyond byte OFFSET:
+// pread at its offset, mmap of a region at its last byte) or, for `full`, the
+// first flush (fflush) of a regular file at or beyond byte OFFSET:
 //   eio        the read fails with EIO, and so does every later read of that
 //              stream (its descriptor now reads a region that does not exist)
 //   truncate=N the file is cut to N bytes, as if another process shrank it
@@ -18,7 +18,9 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -89,6 +91,17 @@ extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
     static const Pread real = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
     inject(nullptr, fd, offset, false);
     return real(fd, buffer, count, offset);
+}
+
+// Called by the allocator too (anonymous mappings, left alone): the system
+// call is made directly, without a lookup that could allocate.
+extern "C" void* mmap(void* address, size_t length, int protection, int flags, int fd,
+                      off_t offset) {
+    if (fd >= 0 && length > 0) {
+        inject(nullptr, fd, offset + static_cast<off_t>(length) - 1, false);
+    }
+    return reinterpret_cast<void*>(
+        syscall(SYS_mmap, address, length, protection, flags, fd, offset));
 }
 
 extern "C" int fflush(FILE* stream) {
