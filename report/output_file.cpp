@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -122,7 +123,19 @@ OutputFile::OutputFile(std::string what, std::string path, Lock lock)
 bool OutputFile::open(Lock lock) {
     int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     created_ = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    createdPath_ = path_;
+    if (fd < 0 && errno == EEXIST) {
+        fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        // A symbolic link to a file that does not exist yet: the file is
+        // created where the link leads (O_EXCL does not follow links).
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            char* target = fd >= 0 ? ::realpath(path_.c_str(), nullptr) : nullptr;
+            created_ = target != nullptr;
+            if (target != nullptr) createdPath_ = target;
+            std::free(target);
+        }
+    }
     if (fd < 0) return true;
     struct stat st {};
     // An advisory lock on the whole file. File systems without locks (F_SETLK
@@ -146,7 +159,7 @@ bool OutputFile::open(Lock lock) {
     if (file_ == nullptr) {
         const int error = errno;
         ::close(fd);
-        if (created_) ::unlink(path_.c_str());
+        if (created_) ::unlink(createdPath_.c_str());
         created_ = false;
         errno = error;
     }
@@ -156,7 +169,7 @@ bool OutputFile::open(Lock lock) {
 // A file never started is left as it was: one created for the run goes again
 // (unless something else took its name meanwhile).
 void OutputFile::forget() {
-    if (created_ && !started_ && isRegularFileAt(path_)) ::unlink(path_.c_str());
+    if (created_ && !started_ && isRegularFileAt(createdPath_)) ::unlink(createdPath_.c_str());
     created_ = false;
     held_.clear();
 }

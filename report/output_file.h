@@ -101,8 +101,9 @@ class OutputFile {
     bool flushEachWrite_ = true;
     int openErrno_ = 0;
     std::string error_;
-    bool regular_ = false;  // a regular file: emptied at start(), cut back after a failed write
-    bool created_ = false;  // created by this object
+    bool regular_ = false;     // a regular file: emptied at start(), cut back after a failed write
+    bool created_ = false;     // created by this object
+    std::string createdPath_;  // where: the path, or the target of a link to a missing file
     bool started_ = false;
     std::string held_;  // written to a regular file before start()
     bool busy_ = false;

@@ -5,6 +5,8 @@
 // refusal and its words are in the unit test tests/unit/test_refusals.cpp;
 // these are one of each stage.
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "e2e_support.h"
@@ -79,6 +81,9 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
         {{"-", "64", "48", "--start", "1", "--json", "new.json", "--csv", "kept.csv"},
          "lumaqc: no frame of standard input\n",
          rawFrame(texturedLuma(64, 48, 1), 64, 48)},
+        // Through a link to a file still missing (link.json -> new.json).
+        {{"clip.yuv", "64", "48", "--start", "1", "--log", "link.json"},
+         "lumaqc: no frame of clip.yuv\n"},
         {{"-", "64", "48", "--live", "--json", "kept.json", "--csv", "new.csv"},
          "lumaqc: no frame of standard input\n",
          std::string(1000, 'x')},
@@ -94,6 +99,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
     }
     writeFile(dir.file("metricsResultsCSV.csv.2"), readFile(dir.file("clip.yuv")));
     writeFile(dir.file("-"), "a file named -\n");
+    ASSERT_EQ(symlink("new.json", dir.file("link.json").c_str()), 0);
     writeFile(dir.file("empty.mp4"), "");
     writeFile(dir.file("none.y4m"), "YUV4MPEG2 W64 H48 F25:1\n");
     writeFile(dir.file("bad.toml"),
@@ -125,4 +131,7 @@ TEST(Cli, RefusedStartsLeaveAnEarlierLogAlone) {
     EXPECT_EQ(readFile(dir.file("clip.yuv")).size(), 64u * 48 * 3 / 2);
     EXPECT_EQ(readFile(dir.file("metricsResultsCSV.csv.2")), readFile(dir.file("clip.yuv")));
     EXPECT_EQ(readFile(dir.file("-")), "a file named -\n");
+    // A run that starts creates the file the link leads to.
+    EXPECT_EQ(runLumaqc({"clip.yuv", "64", "48", "--json", "link.json"}, dir.path()).status, 0);
+    EXPECT_NE(readFile(dir.file("new.json")).find("\"frames_analysed\": 1,"), std::string::npos);
 }
