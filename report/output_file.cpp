@@ -43,10 +43,17 @@ Identity identityOf(const struct stat& st) {
 Identity identify(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) return identityOf(st);
-    // Symbolic links in the directories resolved, "." and ".." removed.
+    // A link to a file still missing stands for that file (a write creates
+    // it); symbolic links in the directories resolved, "." and ".." removed.
     Identity id;
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    std::filesystem::path named = path;
+    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(named, error); ++hop) {
+        const std::filesystem::path target = std::filesystem::read_symlink(named, error);
+        if (error) break;
+        named = target.is_absolute() ? target : named.parent_path() / target;
+    }
+    const std::filesystem::path absolute = std::filesystem::absolute(named, error);
     std::filesystem::path normal = std::filesystem::weakly_canonical(absolute, error);
     if (error) normal = absolute.lexically_normal();
     id.path = normal.empty() ? path : normal.string();

@@ -58,6 +58,7 @@ class Refusals : public ::testing::Test {
         write("clip.yuv", std::string(64 * 48 * 3 / 2, '\x40'));  // one frame of 64 x 48
         ASSERT_EQ(link("clip.yuv", "same.yuv"), 0);
         ASSERT_EQ(link("clip.yuv", "clip.yuv.2"), 0);
+        ASSERT_EQ(symlink("new.json", "link.json"), 0);
         write("metricsResultsCSV.csv.2", "a file given as the input\n");
         ASSERT_EQ(mkdir("sub", 0755), 0);
         ASSERT_EQ(mkdir("rot.csv.2", 0755), 0);
@@ -145,7 +146,8 @@ TEST_F(Refusals, EachSaysWhyInOneLine) {
         {"clip.yuv 64 48 --profile missing.toml",
          "lumaqc: cannot read the profile missing.toml: No such file or directory\n"},
         // Outputs that would overwrite the input or each other (same.yuv and
-        // clip.yuv.2 are hard links to clip.yuv).
+        // clip.yuv.2 are hard links to clip.yuv; link.json leads to new.json,
+        // which does not exist).
         {"clip.yuv 64 48 --json - --csv -",
          json + "and the CSV document (--csv) cannot both go to standard output (-)\n"},
         {"clip.yuv 64 48 --log - --report -",
@@ -159,6 +161,8 @@ TEST_F(Refusals, EachSaysWhyInOneLine) {
              "metricsResultsCSV.csv\n"},
         {"clip.yuv 64 48 --no-log --json new.json --report sub/../new.json",
          json + "and the HTML report (--report)" + both + "sub/../new.json\n"},
+        {"clip.yuv 64 48 --no-log --report link.json --json new.json",
+         json + "and the HTML report (--report)" + both + "link.json\n"},
         {"clip.yuv 64 48 --log /dev/null --log-rotate 1M",
          "lumaqc: --log-rotate rotates a regular file only; the log /dev/null is not one\n"},
         // Log rotation renames and deletes LOG.1 .. LOG.N: they are outputs
