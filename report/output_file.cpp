@@ -47,13 +47,7 @@ Identity identify(const std::string& path) {
     // it); symbolic links in the directories resolved, "." and ".." removed.
     Identity id;
     std::error_code error;
-    std::filesystem::path named = path;
-    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(named, error); ++hop) {
-        const std::filesystem::path target = std::filesystem::read_symlink(named, error);
-        if (error) break;
-        named = target.is_absolute() ? target : named.parent_path() / target;
-    }
-    const std::filesystem::path absolute = std::filesystem::absolute(named, error);
+    const std::filesystem::path absolute = std::filesystem::absolute(linkedFile(path), error);
     std::filesystem::path normal = std::filesystem::weakly_canonical(absolute, error);
     if (error) normal = absolute.lexically_normal();
     id.path = normal.empty() ? path : normal.string();
@@ -184,6 +178,17 @@ void OutputFile::forget() {
 OutputFile::~OutputFile() {
     forget();
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+}
+
+std::string linkedFile(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path named = path;
+    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(named, error); ++hop) {
+        const std::filesystem::path target = std::filesystem::read_symlink(named, error);
+        if (error) break;
+        named = target.is_absolute() ? target : named.parent_path() / target;
+    }
+    return named.string();
 }
 
 bool OutputFile::isRegularFileAt(const std::string& path) const {

@@ -23,6 +23,10 @@ inline bool isStandardOutput(const std::string& path) {
     return path == "-";
 }
 
+// The file a path leads to: the end of a chain of symbolic links (the file
+// may still be missing), or the path itself when it is no link.
+std::string linkedFile(const std::string& path);
+
 // An output as a check names it ("the JSON document (--json)") and its path.
 struct NamedOutput {
     std::string what;

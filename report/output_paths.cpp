@@ -43,8 +43,9 @@ std::string checkRotation(const Settings& line, bool live, std::vector<Output>& 
         return "lumaqc: --log-rotate rotates a regular file only; the log " + line.logPath +
                " is not one\n";
     }
+    const std::string base = linkedFile(line.logPath);
     for (int n = 1; n <= line.live.logKeep; ++n) {
-        const std::string rotated = line.logPath + "." + std::to_string(n);
+        const std::string rotated = base + "." + std::to_string(n);
         if (lstat(rotated.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
             return "lumaqc: log rotation would replace " + rotated +
                    ", which is not a regular file\n";

@@ -37,7 +37,9 @@ bool RotatingLogSink::rotate() {
     // moved or removed meanwhile (logrotate) leaves nothing of ours at the
     // path: nothing is renamed or deleted, and a new log starts there, as on
     // SIGHUP. (The start-up checks keep devices and pipes from rotating.)
-    if (!file_->isRegularFileAt(path_)) {
+    // Through a link, the file it leads to is renamed and the link stays.
+    const std::string target = linkedFile(path_);
+    if (!file_->isRegularFileAt(target)) {
         if (!file_->close()) {
             error_ = file_->error();
             return false;
@@ -48,10 +50,10 @@ bool RotatingLogSink::rotate() {
         error_ = file_->error();
         return false;
     }
-    const auto numbered = [this](int n) { return path_ + "." + std::to_string(n); };
+    const auto numbered = [&target](int n) { return target + "." + std::to_string(n); };
     bool moved = true;
     if (keep_ == 0) {
-        moved = std::remove(path_.c_str()) == 0;
+        moved = std::remove(target.c_str()) == 0;
     } else {
         // Earlier rotations only: regular files, never links or devices.
         const auto regular = [](const std::string& name) {
@@ -62,7 +64,7 @@ bool RotatingLogSink::rotate() {
         for (int n = keep_ - 1; n >= 1; --n) {
             if (regular(numbered(n))) std::rename(numbered(n).c_str(), numbered(n + 1).c_str());
         }
-        moved = std::rename(path_.c_str(), numbered(1).c_str()) == 0;
+        moved = std::rename(target.c_str(), numbered(1).c_str()) == 0;
     }
     if (!moved) {
         error_ = "Cannot rotate the log file " + path_ + ": " + std::strerror(errno);

@@ -5,7 +5,9 @@
 // SIZE only when its header and one row already do. With N = 0 the full log
 // is dropped. The files an earlier run left are shifted like the others.
 // The log is opened and locked like the plain one (see LogSink). Live runs
-// use it with or without a size, for SIGHUP (reopen()).
+// use it with or without a size, for SIGHUP (reopen()). A log path that is a
+// symbolic link stays one: the file it leads to is rotated, its LOG.N files
+// beside it.
 #pragma once
 
 #include <sys/types.h>

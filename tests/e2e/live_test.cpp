@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <filesystem>
 #include <regex>
 #include <set>
 
@@ -170,29 +171,50 @@ TEST_F(Live, EventCommandGetsTheEventAsData) {
 }
 
 // --log-rotate: each file at most the size (header included) with its
-// header; the kept files, oldest first, end with the rows of the run.
+// header; the kept files, oldest first, end with the rows of the run. A log
+// that is a link stays one: the file it leads to rotates beside itself.
 TEST(LiveLog, RotatesAndKeepsItsFiles) {
-    TempDir dir;
+    const struct {
+        int keep;
+        const char* target;  // the log is a link to it (all rows kept), or nullptr
+    } cases[] = {{2, nullptr}, {9, "data/ch1.log"}};
     std::string clip;
     for (uint32_t i = 0; i < 40; ++i) clip += rawFrame(texturedLuma(64, 48, i), 64, 48);
-    writeFile(dir.file("clip.yuv"), clip);
-    ASSERT_EQ(runLumaqc({"clip.yuv", "64", "48", "--quiet"}, dir.path()).status, 0);
-    const std::vector<std::string> whole = splitLines(readFile(dir.file("metricsResultsCSV.csv")));
-    const RunResult r = runLumaqc(
-        {"clip.yuv", "64", "48", "--quiet", "--log-rotate", "1K", "--log-keep", "2"}, dir.path());
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(fileExists(dir.file("metricsResultsCSV.csv.3")));
-    std::vector<std::string> kept;
-    for (const char* suffix : {".2", ".1", ""}) {
-        const std::string text = readFile(dir.file(std::string("metricsResultsCSV.csv") + suffix));
-        EXPECT_LE(text.size(), 1024u) << suffix;
-        const std::vector<std::string> lines = splitLines(text);
-        ASSERT_GT(lines.size(), 1u) << suffix;
-        EXPECT_EQ(lines[0], whole[0]) << suffix;
-        kept.insert(kept.end(), lines.begin() + 1, lines.end());
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeFile(dir.file("clip.yuv"), clip);
+        ASSERT_EQ(
+            runLumaqc({"clip.yuv", "64", "48", "--quiet", "--log", "all.csv"}, dir.path()).status,
+            0);
+        const std::vector<std::string> whole = splitLines(readFile(dir.file("all.csv")));
+        std::string log = "metricsResultsCSV.csv";
+        if (c.target != nullptr) {
+            ASSERT_EQ(mkdir(dir.file("data").c_str(), 0777), 0);
+            ASSERT_EQ(symlink(c.target, dir.file(log).c_str()), 0);
+            log = c.target;
+        }
+        const RunResult r = runLumaqc({"clip.yuv", "64", "48", "--quiet", "--log-rotate", "1K",
+                                       "--log-keep", std::to_string(c.keep)},
+                                      dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> kept;
+        for (int n = c.keep + 1; n >= 0; --n) {
+            const std::string name = dir.file(log + (n > 0 ? "." + std::to_string(n) : ""));
+            if ((c.target != nullptr || n > c.keep) && !fileExists(name)) continue;
+            ASSERT_LE(n, c.keep) << name;
+            const std::string text = readFile(name);
+            EXPECT_LE(text.size(), 1024u) << name;
+            const std::vector<std::string> lines = splitLines(text);
+            ASSERT_GT(lines.size(), 1u) << name;
+            EXPECT_EQ(lines[0], whole[0]) << name;
+            kept.insert(kept.end(), lines.begin() + 1, lines.end());
+        }
+        EXPECT_EQ(kept, std::vector<std::string>(whole.end() - static_cast<ptrdiff_t>(kept.size()),
+                                                 whole.end()));
+        EXPECT_TRUE(c.target == nullptr || kept.size() + 1 == whole.size()) << kept.size();
+        EXPECT_EQ(std::filesystem::is_symlink(dir.file("metricsResultsCSV.csv")),
+                  c.target != nullptr);
     }
-    EXPECT_EQ(kept, std::vector<std::string>(whole.end() - static_cast<ptrdiff_t>(kept.size()),
-                                             whole.end()));
 }
 
 namespace {

@@ -173,6 +173,9 @@ TEST_F(Refusals, EachSaysWhyInOneLine) {
          "lumaqc: log rotation would replace rot.csv.2, which is not a regular file\n"},
         {"clip.yuv 64 48 --log-rotate 4K --log-keep 3 --json metricsResultsCSV.csv.3",
          rotated + "3" + both + "metricsResultsCSV.csv.3\n"},
+        // Through a link, the file it leads to rotates.
+        {"clip.yuv 64 48 --log link.json --log-rotate 4K --json new.json.1",
+         json + "and the rotated log new.json.1" + both + "new.json.1\n"},
         {"metricsResultsCSV.csv.2 64 48 --log-rotate 4K --log-keep 3",
          "lumaqc: the rotated log metricsResultsCSV.csv.2 would overwrite the input "
          "metricsResultsCSV.csv.2\n"},
