@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -131,10 +130,8 @@ bool OutputFile::open(Lock lock) {
         // created where the link leads (O_EXCL does not follow links).
         if (fd < 0 && errno == ENOENT) {
             fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-            char* target = fd >= 0 ? ::realpath(path_.c_str(), nullptr) : nullptr;
-            created_ = target != nullptr;
-            if (target != nullptr) createdPath_ = target;
-            std::free(target);
+            created_ = fd >= 0;
+            if (created_) createdPath_ = linkedFile(path_);
         }
     }
     if (fd < 0) return true;
