@@ -179,7 +179,9 @@ class Y4mSource : public FrameSource {
     // Reads the FRAME line of the first frame not located yet; as readFrame()
     // would, it ends the input (End) at the end of the file, or reports the
     // frame before it cut short (a frame skipped) or a line that is no FRAME
-    // line. Called with mutex_ held.
+    // line. A frame before it that was read whole and is short now means the
+    // file was cut during the run: this frame is then the one reported.
+    // Called with mutex_ held.
     ReadResult locateNext() const {
         const int64_t index = first_ + static_cast<int64_t>(starts_.size());
         // A FRAME line fits in a few bytes, read here without allocating; a
@@ -197,7 +199,9 @@ class Y4mSource : public FrameSource {
         if (n < 0) return error(index, std::strerror(errno));
         if (n == 0) {
             const int64_t got = starts_.empty() ? 0 : bytesFrom(starts_.back());
-            if (!starts_.empty() && got < layout_.frameBytes) return truncated(index - 1, got);
+            if (!starts_.empty() && got < layout_.frameBytes) {
+                return index - 1 <= lastRead_ ? truncated(index, 0) : truncated(index - 1, got);
+            }
             return ReadResult{ReadStatus::End, "", false};
         }
         const auto* end = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(n)));
@@ -229,6 +233,7 @@ class Y4mSource : public FrameSource {
             if (next.status != ReadStatus::Ok) return next;
         }
         for (; reading && first_ < index; ++first_) starts_.pop_front();
+        if (reading) lastRead_ = std::max(lastRead_, index);
         data = starts_[static_cast<size_t>(index - first_)];
         return {};
     }
@@ -302,6 +307,7 @@ class Y4mSource : public FrameSource {
     mutable std::deque<int64_t> starts_;
     mutable int64_t first_ = 0;
     mutable int64_t nextLine_ = 0;
+    mutable int64_t lastRead_ = -1;      // the last frame located to be read
     std::atomic<int64_t> readAhead_{0};  // the frames before it were asked for
 };
 

@@ -129,6 +129,8 @@ TEST(Inputs, DamagedY4mKeepsTheRowsBeforeTheDamage) {
          "the stream ends inside the frame (1000 of 152064 bytes; truncated)\n", 7},
         {badTag, "0", "no FRAME header where the frame should start\n", 7},
         {whole.substr(0, frame7 + 3), "10", header, 0},  // among the frames skipped to the start
+        {whole.substr(0, frame7 + 6 + 1000), "10",
+         "the stream ends inside the frame (1000 of 152064 bytes; truncated)\n", 0},
     };
     TempDir dir;
     for (const auto& c : cases) {
