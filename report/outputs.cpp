@@ -29,15 +29,15 @@ Sink* addDocument(const std::string& path, std::vector<std::unique_ptr<ResultSin
 
 }  // namespace
 
-bool Outputs::openLog(const Settings& line, std::string& error, bool live) {
+bool Outputs::openLog(const Settings& line, std::string& error, bool live, bool required) {
     // The log is opened and locked first, but emptied only with the first
     // row: another run writing it, an input that cannot be opened, a
     // document that cannot be created, a console that cannot be written or
     // memory that runs out leaves an earlier log as it was.
     if (!line.noLog && !log_) {
-        const auto opened = [&error](auto log) -> std::unique_ptr<ResultSink> {
-            if (!log->busy()) return log;
-            error = log->error() + "\n";
+        const auto opened = [&error, required](auto log) -> std::unique_ptr<ResultSink> {
+            if (!log->busy() && (!required || log->file().isOpen())) return log;
+            error = log->file().error() + "\n";
             return nullptr;
         };
         // A live run's log rotates unless told otherwise, and is reopened on SIGHUP.
@@ -66,7 +66,9 @@ bool Outputs::create(const Settings& line, std::optional<qc::Profile> profile,
                      const std::string& input, OutputsFor user, LiveOutputs* live,
                      std::string& error, const RunProvenance* provenance) {
     const bool program = user == OutputsFor::Program;
-    if (!openLog(line, error, live != nullptr && live->live())) return false;
+    // A library caller has no console to go on with: a log that cannot be
+    // created stops the start as a document does.
+    if (!openLog(line, error, live != nullptr && live->live(), !program)) return false;
     // A document on standard output keeps it to itself: the console table
     // goes to the error stream then, or nowhere with --quiet.
     const bool documentOnStdout = documentOnStandardOutput(line);

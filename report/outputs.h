@@ -68,10 +68,13 @@ class Outputs {
     // Opens and locks the log (nothing with --no-log, or once it is open).
     // The program calls it before the input is opened, so that a run waiting
     // for a pipe holds its log all the while; create() calls it otherwise.
-    // False, with one line in `error`, when another run holds it. A live
-    // run's log (`live`) rotates unless told otherwise and can be reopened
-    // on SIGHUP.
-    bool openLog(const Settings& settings, std::string& error, bool live = false);
+    // False, with one line in `error`, when another run holds it, or
+    // (`required`) when it cannot be created; otherwise a log that cannot be
+    // created is reported when the run begins, which goes on without it. A
+    // live run's log (`live`) rotates unless told otherwise and can be
+    // reopened on SIGHUP.
+    bool openLog(const Settings& settings, std::string& error, bool live = false,
+                 bool required = false);
     bool create(const Settings& settings, std::optional<qc::Profile> profile,
                 const std::string& input, OutputsFor user, LiveOutputs* live, std::string& error,
                 const RunProvenance* provenance = nullptr);

@@ -25,6 +25,7 @@ class RotatingLogSink : public ResultSink {
     // `maxBytes` 0: never rotated.
     RotatingLogSink(std::string path, int64_t maxBytes, int keep);
     bool busy() const { return file_->busy(); }
+    const OutputFile& file() const { return *file_; }
 
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const FrameValues& values) override;

@@ -39,6 +39,7 @@ class LogSink : public ResultSink {
     // writes nothing.
     explicit LogSink(const std::string& path);
     bool busy() const { return file_.busy(); }
+    const OutputFile& file() const { return file_; }
 
     // Writes the header; the earlier log goes only with the first row.
     bool begin(const RunInfo& run) override;

@@ -214,7 +214,8 @@ def analyze_file(
     taken as the system's bytes (os.fsencode), so names that are not UTF-8
     work; ``result.input["path"]`` is the text os.fsdecode gives. Outputs on
     the input file, or two on one file, are refused with Error as the
-    program refuses them, before anything is written.
+    program refuses them, before anything is written; so is an output that
+    cannot be created, the log included (the program goes on without it).
 
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),

@@ -237,6 +237,11 @@ def test_paths_are_bytes_and_outputs_are_checked_as_the_program_checks_them(tmp_
         (dict(path=clip, json=tmp_path / "x", report=str(tmp_path / "x")), lumaqc.Error,
          "lumaqc: the JSON document (--json) and the HTML report (--report) would both be "
          "written to"),
+        # The program goes on without a log it cannot create; a caller is told.
+        (dict(path=clip, log=tmp_path / "no" / "a.log", json=tmp_path / "x"), lumaqc.Error,
+         f"Cannot create the log file {tmp_path}/no/a.log: No such file or directory"),
+        (dict(path=clip, log=tmp_path / "no" / "b", log_rotate="1M", report=tmp_path / "x"),
+         lumaqc.Error, f"Cannot create the log file {tmp_path}/no/b: No such file or directory"),
         (dict(path=os.path.join(folder, b"missing\x1b[2J.y4m")), lumaqc.Error,
          "Error opening the file " + lumaqc.shown_name(os.path.join(folder, b"missing")) +
          "\\x1b[2J.y4m: No such file or directory"),
