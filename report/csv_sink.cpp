@@ -10,24 +10,12 @@
 
 namespace lumaqc {
 
-CsvSink::CsvSink(const std::string& path) : file_("the CSV file", path) {
-    error_ = file_.error();
-}
-
-bool CsvSink::write(const std::string& text) {
-    if (file_.write(text)) return true;
-    error_ = file_.error();
-    return false;
-}
-
-bool CsvSink::start() {
-    if (file_.start()) return true;
-    error_ = file_.error();
-    return false;
+CsvSink::CsvSink(const std::string& path) {
+    open("the CSV file", path);
 }
 
 bool CsvSink::begin(const RunInfo& run) {
-    if (!file_.isOpen()) return false;
+    if (!ok()) return false;
     std::string header = "frame,time";
     for (const IndicatorInfo* info : indicatorColumns()) header += std::string(",") + info->key;
     // An earlier file goes with the first row (at once when no frame is asked for).
@@ -35,7 +23,7 @@ bool CsvSink::begin(const RunInfo& run) {
 }
 
 bool CsvSink::frame(const FrameMeta& meta, const FrameValues& values) {
-    if (!file_.isOpen() || !start()) return false;
+    if (!ok() || !start()) return false;
     std::string line = std::to_string(meta.index) + ',';
     if (std::isfinite(meta.seconds)) {
         char text[64];
@@ -52,9 +40,7 @@ bool CsvSink::frame(const FrameMeta& meta, const FrameValues& values) {
 }
 
 bool CsvSink::end(const RunSummary&) {
-    if (file_.close()) return true;
-    error_ = file_.error();
-    return false;
+    return close();
 }
 
 }  // namespace lumaqc

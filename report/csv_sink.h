@@ -15,29 +15,21 @@
 
 #include <string>
 
-#include "report/output_file.h"
-#include "results/result_sink.h"
+#include "report/file_sink.h"
 
 namespace lumaqc {
 
-class CsvSink : public ResultSink {
+class CsvSink : public FileSink {
   public:
     // Opens (or creates) the file at `path` ("-": standard output), replaced
     // only with the first row (see OutputFile); check ok() before the run.
     explicit CsvSink(const std::string& path);
-
-    // False when the file could not be created; error() says why.
-    bool ok() const { return file_.isOpen(); }
 
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool end(const RunSummary& summary) override;
 
   private:
-    bool write(const std::string& text);
-    bool start();
-
-    OutputFile file_;
     bool firstRow_ = true;
 };
 

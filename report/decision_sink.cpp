@@ -164,29 +164,23 @@ DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnW
 DecisionSink::~DecisionSink() = default;
 
 bool DecisionSink::openEvents(const std::string& path) {
-    events_ = std::make_unique<OutputFile>("the events file", path);
-    if (!events_->isOpen()) {
-        error_ = events_->error();
-        events_.reset();
-        return false;
-    }
-    return true;
+    if (open("the events file", path)) return true;
+    file_.reset();
+    return false;
 }
 
 // The events file replaces an earlier one with the first frame or the first
 // event (a live input's signal loss comes before any frame).
 bool DecisionSink::startEvents() {
-    if (events_ == nullptr || eventsFailed_ || events_->start()) return !eventsFailed_;
-    error_ = events_->error();
+    if (file_ == nullptr || eventsFailed_ || start()) return !eventsFailed_;
     eventsFailed_ = true;
     return false;
 }
 
 bool DecisionSink::writeLine(const std::string& line) {
-    if (events_ == nullptr || eventsFailed_) return !eventsFailed_;
+    if (file_ == nullptr || eventsFailed_) return !eventsFailed_;
     if (!ended_ && !startEvents()) return false;
-    if (!events_->write(line + "\n")) {
-        error_ = events_->error();
+    if (!write(line + "\n")) {
         eventsFailed_ = true;
         return false;
     }
@@ -347,10 +341,8 @@ bool DecisionSink::end(const RunSummary& summary) {
         {"infos",
          v.infos}}.dump());
     // Never started (no frame): an earlier file is left as it was.
-    if (events_ != nullptr && !events_->close() && !eventsFailed_) {
-        error_ = events_->error();
-        eventsFailed_ = true;
-    }
+    // A failed close after a failed write is not reported again.
+    if (file_ != nullptr && !(eventsFailed_ ? file_->close() : close())) eventsFailed_ = true;
     return !eventsFailed_;
 }
 

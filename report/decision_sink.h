@@ -21,12 +21,11 @@
 #include "qc/profile.h"
 #include "qc/timecode.h"
 #include "report/decision_view.h"
-#include "report/output_file.h"
-#include "results/result_sink.h"
+#include "report/file_sink.h"
 
 namespace lumaqc {
 
-class DecisionSink : public ResultSink, public DecisionView {
+class DecisionSink : public FileSink, public DecisionView {
   public:
     // `source` names where the profile came from ("default" or its path);
     // `input` names the video in damage reports; damage goes to `diagnostics`.
@@ -108,7 +107,6 @@ class DecisionSink : public ResultSink, public DecisionView {
     bool failOnWarning_;
     std::string input_;
     FILE* diagnostics_;
-    std::unique_ptr<OutputFile> events_;
     bool eventsFailed_ = false;
     int64_t reports_ = 0;  // damage reports printed so far
     int64_t lastFrame_ = -1;

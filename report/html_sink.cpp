@@ -493,8 +493,8 @@ std::string escapeHtml(const std::string& text) {
     return out;
 }
 
-HtmlSink::HtmlSink(const std::string& path) : file_("the HTML report", path) {
-    error_ = file_.error();
+HtmlSink::HtmlSink(const std::string& path) {
+    open("the HTML report", path);
 }
 
 bool HtmlSink::begin(const RunInfo& run) {
@@ -505,13 +505,7 @@ bool HtmlSink::begin(const RunInfo& run) {
         keeper_ = std::make_unique<ThumbnailKeeper>(decision_->detector().profile());
     }
     // An earlier page goes with the first frame (at once when no frame is asked for).
-    return file_.isOpen() && (run.frames != 0 || start());
-}
-
-bool HtmlSink::start() {
-    if (file_.start()) return true;
-    error_ = file_.error();
-    return false;
+    return ok() && (run.frames != 0 || start());
 }
 
 bool HtmlSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
@@ -529,7 +523,7 @@ void HtmlSink::picture(const FrameMeta&, const LumaPicture& luma) {
 }
 
 bool HtmlSink::end(const RunSummary& summary) {
-    if (!file_.isOpen()) return true;
+    if (!ok()) return true;
     const std::string path = escapeHtml(readableName(source_.path));
     char fps[64];
     std::snprintf(fps, sizeof fps, "%.2f", run_.fps);
@@ -616,12 +610,9 @@ bool HtmlSink::end(const RunSummary& summary) {
     page += "</script>\n</body>\n</html>\n";
 
     // The first failure is the one to report.
-    const bool written = file_.write(page) && file_.close();
-    if (!written) {
-        error_ = file_.error();
-        file_.close();
-    }
-    return written;
+    if (write(page) && close()) return true;
+    file_->close();
+    return false;
 }
 
 }  // namespace lumaqc

@@ -20,26 +20,22 @@
 #include <memory>
 #include <string>
 
-#include "report/output_file.h"
+#include "report/file_sink.h"
 #include "report/results_summary.h"
 #include "report/thumbnails.h"
-#include "results/result_sink.h"
 
 namespace lumaqc {
 
 class DecisionSink;
 struct RunProvenance;
 
-class HtmlSink : public ResultSink {
+class HtmlSink : public FileSink {
   public:
     // Opens (or creates) the file at `path` ("-": standard output), replaced
     // only with the first frame (see OutputFile); check ok() before the run.
     explicit HtmlSink(const std::string& path);
     HtmlSink(const HtmlSink&) = delete;
     HtmlSink& operator=(const HtmlSink&) = delete;
-
-    // False when the file could not be created; error() says why.
-    bool ok() const { return file_.isOpen(); }
 
     // The run's decision; it must come before this sink in the frame loop,
     // so that its detector has seen a frame when this sink gets it.
@@ -57,8 +53,6 @@ class HtmlSink : public ResultSink {
     bool keepsPartialResults() const override { return true; }
 
   private:
-    bool start();
-    OutputFile file_;
     RunInfo run_;
     SourceInfo source_;
     ResultsRecorder recorder_;

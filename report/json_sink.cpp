@@ -68,22 +68,12 @@ const char* kindName(ValueKind kind) {
 
 }  // namespace
 
-JsonSink::JsonSink(const std::string& path, bool flushEachFrame) : file_("the JSON file", path) {
-    file_.flushEachWrite(flushEachFrame);
-    error_ = file_.error();
-}
-
-bool JsonSink::write(const std::string& text) {
-    if (!file_.isOpen()) return false;
-    if (!file_.write(text)) {
-        error_ = file_.error();
-        return false;
-    }
-    return true;
+JsonSink::JsonSink(const std::string& path, bool flushEachFrame) {
+    if (open("the JSON file", path)) file_->flushEachWrite(flushEachFrame);
 }
 
 bool JsonSink::begin(const RunInfo& run) {
-    if (!file_.isOpen()) return false;
+    if (!ok()) return false;
     begun_ = true;
     run_ = run;
     source_ = *run.source;
@@ -103,14 +93,8 @@ bool JsonSink::begin(const RunInfo& run) {
            (run.frames != 0 || start());
 }
 
-bool JsonSink::start() {
-    if (file_.start()) return true;
-    error_ = file_.error();
-    return false;
-}
-
 bool JsonSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
-    if (!file_.isOpen() || !start()) return false;
+    if (!ok() || !start()) return false;
     const size_t row = recorder_.size();
     recorder_.add(meta.index, values);
     Json object{{"frame", meta.index}};
@@ -122,9 +106,9 @@ bool JsonSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
 }
 
 bool JsonSink::end(const RunSummary& summary) {
-    if (!file_.isOpen()) return true;
+    if (!ok()) return true;
     if (!begun_) {  // nothing was written: the head is missing, so nothing to complete
-        file_.close();
+        file_->close();
         return true;
     }
     Json stats = Json::object();
@@ -162,11 +146,11 @@ bool JsonSink::end(const RunSummary& summary) {
               (decision_ ? decisionMembers(decision_->document()) : "") +
               "\"summary\": " + result.dump(2) + "\n}\n");
     // A failed write was reported already; a failed close is reported once.
-    if (!file_.close() && written) {
-        error_ = file_.error();
+    if (!written) {
+        file_->close();
         return false;
     }
-    return written;
+    return close();
 }
 
 }  // namespace lumaqc

@@ -11,16 +11,15 @@
 #include <cstdio>
 #include <string>
 
-#include "report/output_file.h"
+#include "report/file_sink.h"
 #include "report/results_summary.h"
-#include "results/result_sink.h"
 
 namespace lumaqc {
 
 class DecisionView;
 struct RunProvenance;
 
-class JsonSink : public ResultSink {
+class JsonSink : public FileSink {
   public:
     // Opens (or creates) the file at `path` ("-": standard output), replaced
     // only with the first frame (see OutputFile); check ok() before the run. `flushEachFrame` false
@@ -29,9 +28,6 @@ class JsonSink : public ResultSink {
     explicit JsonSink(const std::string& path, bool flushEachFrame = true);
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
-
-    // False when the file could not be created; error() says why.
-    bool ok() const { return file_.isOpen(); }
 
     // Under a QC profile: each frame gets its "time", and the document the
     // decision's profile, verdict, events and decoding errors. `decision`
@@ -48,9 +44,6 @@ class JsonSink : public ResultSink {
     bool keepsPartialResults() const override { return true; }
 
   private:
-    bool write(const std::string& text);
-    bool start();
-    OutputFile file_;
     bool begun_ = false;
     RunInfo run_;
     SourceInfo source_;

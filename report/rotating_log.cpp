@@ -19,15 +19,13 @@ std::unique_ptr<OutputFile> openLog(const std::string& path) {
 }  // namespace
 
 RotatingLogSink::RotatingLogSink(std::string path, int64_t maxBytes, int keep)
-    : path_(std::move(path)), maxBytes_(maxBytes), keep_(keep), file_(openLog(path_)) {
-    if (file_->busy()) error_ = file_->error();
+    : path_(std::move(path)), maxBytes_(maxBytes), keep_(keep) {
+    file_ = openLog(path_);
+    if (busy()) error_ = file_->error();
 }
 
 bool RotatingLogSink::write(const std::string& text) {
-    if (!file_->write(text)) {
-        error_ = file_->error();
-        return false;
-    }
+    if (!FileSink::write(text)) return false;
     size_ += static_cast<int64_t>(text.size());
     return true;
 }
@@ -39,17 +37,8 @@ bool RotatingLogSink::rotate() {
     // SIGHUP. (The start-up checks keep devices and pipes from rotating.)
     // Through a link, the file it leads to is renamed and the link stays.
     const std::string target = linkedFile(path_);
-    if (!file_->isRegularFileAt(target)) {
-        if (!file_->close()) {
-            error_ = file_->error();
-            return false;
-        }
-        return restart();
-    }
-    if (!file_->close()) {
-        error_ = file_->error();
-        return false;
-    }
+    if (!file_->isRegularFileAt(target)) return close() && restart();
+    if (!close()) return false;
     const auto numbered = [&target](int n) { return target + "." + std::to_string(n); };
     bool moved = true;
     if (keep_ == 0) {
@@ -76,7 +65,7 @@ bool RotatingLogSink::rotate() {
 // A new log at the path, with its header.
 bool RotatingLogSink::restart() {
     file_ = openLog(path_);
-    if (!file_->isOpen() || !file_->start()) {
+    if (!ok() || !start()) {
         error_ = file_->error();
         reopenFailed_ = true;
         return false;
@@ -102,9 +91,7 @@ void RotatingLogSink::reopen() {
         st.st_ino == inode_) {
         return;  // not moved: it goes on
     }
-    if (file_->isOpen() && !file_->close()) {
-        error_ = file_->error();
-    }
+    if (ok()) close();
     error_.clear();
     restart();
 }
@@ -122,12 +109,6 @@ bool RotatingLogSink::begin(const RunInfo& run) {
     return write(columnHeader(RowStyle::Log)) && (run.frames != 0 || start());
 }
 
-bool RotatingLogSink::start() {
-    if (file_->start()) return true;
-    error_ = file_->error();
-    return false;
-}
-
 bool RotatingLogSink::frame(const FrameMeta& meta, const FrameValues& values) {
     if (reopenFailed_ && !restart()) return false;
     if (!file_->isOpen()) return error_.empty();  // never created: the console goes on alone
@@ -141,11 +122,7 @@ bool RotatingLogSink::frame(const FrameMeta& meta, const FrameValues& values) {
 }
 
 bool RotatingLogSink::end(const RunSummary&) {
-    if (!file_->close()) {
-        error_ = file_->error();
-        return false;
-    }
-    return true;
+    return close();
 }
 
 }  // namespace lumaqc

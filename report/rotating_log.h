@@ -15,17 +15,14 @@
 #include <memory>
 #include <string>
 
-#include "report/output_file.h"
-#include "results/result_sink.h"
+#include "report/file_sink.h"
 
 namespace lumaqc {
 
-class RotatingLogSink : public ResultSink {
+class RotatingLogSink : public FileSink {
   public:
     // `maxBytes` 0: never rotated.
     RotatingLogSink(std::string path, int64_t maxBytes, int keep);
-    bool busy() const { return file_->busy(); }
-    const OutputFile& file() const { return *file_; }
 
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const FrameValues& values) override;
@@ -37,14 +34,12 @@ class RotatingLogSink : public ResultSink {
 
   private:
     bool restart();
-    bool start();
     void remember();
     bool write(const std::string& text);
     bool rotate();
     std::string path_;
     int64_t maxBytes_;
     int keep_;
-    std::unique_ptr<OutputFile> file_;
     int64_t size_ = 0;
     int64_t headerBytes_ = 0;
     bool reopenFailed_ = false;

@@ -60,25 +60,15 @@ bool ConsoleSink::end(const RunSummary& summary) {
                  timingText(summary.seconds, summary.frames));
 }
 
-LogSink::LogSink(const std::string& path)
-    : file_("the log file", path, OutputFile::Lock::Advisory) {
-    if (file_.busy()) error_ = file_.error();
-}
-
-bool LogSink::write(const std::string& text) {
-    if (!file_.isOpen()) return true;
-    if (!file_.write(text)) {
-        error_ = file_.error();
-        return false;
-    }
-    return true;
+LogSink::LogSink(const std::string& path) {
+    open("the log file", path, OutputFile::Lock::Advisory);
 }
 
 bool LogSink::begin(const RunInfo& run) {
-    if (file_.busy()) return false;
-    if (!file_.isOpen()) {
+    if (busy()) return false;
+    if (!ok()) {
         // The run goes on with the console only.
-        std::fprintf(stderr, "%s\n", file_.error().c_str());
+        std::fprintf(stderr, "%s\n", file_->error().c_str());
         return true;
     }
     // The header waits with the earlier log for the first row (a run asked
@@ -86,22 +76,12 @@ bool LogSink::begin(const RunInfo& run) {
     return write(columnHeader(RowStyle::Log)) && (run.frames != 0 || start());
 }
 
-bool LogSink::start() {
-    if (!file_.isOpen() || file_.start()) return true;
-    error_ = file_.error();
-    return false;
-}
-
 bool LogSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {
-    return start() && write(formatRow(RowStyle::Log, meta.index, values));
+    return !ok() || (start() && write(formatRow(RowStyle::Log, meta.index, values)));
 }
 
 bool LogSink::end(const RunSummary&) {
-    if (!file_.close()) {
-        error_ = file_.error();
-        return false;
-    }
-    return true;
+    return close();
 }
 
 }  // namespace lumaqc

@@ -5,8 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "report/output_file.h"
-#include "results/result_sink.h"
+#include "report/file_sink.h"
 
 namespace lumaqc {
 
@@ -29,7 +28,7 @@ class ConsoleSink : public ResultSink {
 // The log file: a header line and one row per frame, each row flushed as it
 // is written so that an interrupted run keeps every finished row; after a
 // failed write the file ends with its last whole row.
-class LogSink : public ResultSink {
+class LogSink : public FileSink {
   public:
     // Opens (or creates) the file at `path` ("-": standard output, never
     // locked) and locks it for this run,
@@ -38,18 +37,11 @@ class LogSink : public ResultSink {
     // cannot be opened, begin() reports it on the error stream and the sink
     // writes nothing.
     explicit LogSink(const std::string& path);
-    bool busy() const { return file_.busy(); }
-    const OutputFile& file() const { return file_; }
 
     // Writes the header; the earlier log goes only with the first row.
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const lumaqc::FrameValues& values) override;
     bool end(const RunSummary& summary) override;
-
-  private:
-    bool write(const std::string& text);
-    bool start();
-    OutputFile file_;
 };
 
 }  // namespace lumaqc
