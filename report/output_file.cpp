@@ -83,12 +83,17 @@ std::string checkOutputs(const std::string& program, const std::string& input,
             }
             continue;
         }
-        if (!source.shared && ids[i] == source) {
+        if (!outputs[i].kept && !source.shared && ids[i] == source) {
             return program + ": " + outputs[i].what + " would overwrite the input " + inputName +
                    "\n";
         }
         for (size_t j = 0; j < i; ++j) {
-            if (!isStandardOutput(outputs[j].path) && !ids[i].shared && ids[i] == ids[j]) {
+            if (!isStandardOutput(outputs[j].path) && !ids[i].shared && ids[i] == ids[j] &&
+                !outputs[j].kept) {
+                if (outputs[i].kept) {
+                    return program + ": " + outputs[j].what + " would overwrite " +
+                           outputs[i].what + "\n";
+                }
                 return program + ": " + outputs[j].what + " and " + outputs[i].what +
                        " would both be written to " + printableName(path) + "\n";
             }

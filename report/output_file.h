@@ -28,9 +28,12 @@ inline bool isStandardOutput(const std::string& path) {
 std::string linkedFile(const std::string& path);
 
 // An output as a check names it ("the JSON document (--json)") and its path.
+// A file `kept` is no output: the run leaves it alone, and another output
+// on it is refused as overwriting it.
 struct NamedOutput {
     std::string what;
     std::string path;
+    bool kept = false;
 };
 
 // Empty when `outputs` can be written without destroying the input or one
@@ -39,8 +42,8 @@ struct NamedOutput {
 // (`input` "-" is standard input, identified by its device and inode when it
 // is a file), two outputs on one file. Files are compared by device and inode
 // when they exist, else by their normalised paths; character devices
-// (/dev/null) may take several outputs. `program` starts the message
-// ("lumaqc").
+// (/dev/null) may take several outputs, and an output on a file kept is
+// refused. `program` starts the message ("lumaqc").
 std::string checkOutputs(const std::string& program, const std::string& input,
                          const std::vector<NamedOutput>& outputs);
 

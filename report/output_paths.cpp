@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "io/display_name.h"
 #include "report/output_file.h"
 
 namespace lumaqc {
@@ -51,6 +52,15 @@ std::string checkRotation(const Settings& line, bool live, std::vector<Output>& 
                    ", which is not a regular file\n";
         }
         outputs.push_back({"the rotated log " + rotated, rotated});
+    }
+    // Through a link, the files of rotations beside the link (made when the
+    // log was a file there) are left as they are, and kept from the outputs.
+    for (long n = 1; n <= kMaxLogKeep && base != line.logPath; ++n) {
+        const std::string earlier = line.logPath + "." + std::to_string(n);
+        if (lstat(earlier.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        outputs.push_back({printableName(earlier) + ", a rotated log beside the link " +
+                               printableName(line.logPath),
+                           earlier, true});
     }
     return "";
 }

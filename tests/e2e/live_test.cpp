@@ -172,7 +172,8 @@ TEST_F(Live, EventCommandGetsTheEventAsData) {
 
 // --log-rotate: each file at most the size (header included) with its
 // header; the kept files, oldest first, end with the rows of the run. A log
-// that is a link stays one: the file it leads to rotates beside itself.
+// that is a link stays one: the file it leads to rotates beside itself, and
+// the rotations beside the link (of a log that was a file there) stay.
 TEST(LiveLog, RotatesAndKeepsItsFiles) {
     const struct {
         int keep;
@@ -191,6 +192,7 @@ TEST(LiveLog, RotatesAndKeepsItsFiles) {
         if (c.target != nullptr) {
             ASSERT_EQ(mkdir(dir.file("data").c_str(), 0777), 0);
             ASSERT_EQ(symlink(c.target, dir.file(log).c_str()), 0);
+            writeFile(dir.file(log + ".1"), "earlier rows\n");
             log = c.target;
         }
         const RunResult r = runLumaqc({"clip.yuv", "64", "48", "--quiet", "--log-rotate", "1K",
@@ -214,6 +216,8 @@ TEST(LiveLog, RotatesAndKeepsItsFiles) {
         EXPECT_TRUE(c.target == nullptr || kept.size() + 1 == whole.size()) << kept.size();
         EXPECT_EQ(std::filesystem::is_symlink(dir.file("metricsResultsCSV.csv")),
                   c.target != nullptr);
+        EXPECT_TRUE(c.target == nullptr ||
+                    readFile(dir.file("metricsResultsCSV.csv.1")) == "earlier rows\n");
     }
 }
 

@@ -59,6 +59,7 @@ class Refusals : public ::testing::Test {
         ASSERT_EQ(link("clip.yuv", "same.yuv"), 0);
         ASSERT_EQ(link("clip.yuv", "clip.yuv.2"), 0);
         ASSERT_EQ(symlink("new.json", "link.json"), 0);
+        write("link.json.2", "a rotation of a log that was a file here\n");
         write("metricsResultsCSV.csv.2", "a file given as the input\n");
         ASSERT_EQ(mkdir("sub", 0755), 0);
         ASSERT_EQ(mkdir("rot.csv.2", 0755), 0);
@@ -176,6 +177,8 @@ TEST_F(Refusals, EachSaysWhyInOneLine) {
         // Through a link, the file it leads to rotates.
         {"clip.yuv 64 48 --log link.json --log-rotate 4K --json new.json.1",
          json + "and the rotated log new.json.1" + both + "new.json.1\n"},
+        {"clip.yuv 64 48 --log link.json --log-rotate 4K --json link.json.2",
+         json + "would overwrite link.json.2, a rotated log beside the link link.json\n"},
         {"metricsResultsCSV.csv.2 64 48 --log-rotate 4K --log-keep 3",
          "lumaqc: the rotated log metricsResultsCSV.csv.2 would overwrite the input "
          "metricsResultsCSV.csv.2\n"},
