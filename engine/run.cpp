@@ -674,7 +674,8 @@ AnalysisRequest analysisRequest(const Settings& settings) {
     request.height = static_cast<int32_t>(settings.height);
     request.pixelFormat = settings.pixelFormat;
     request.fps = settings.fps;
-    request.frames = settings.frames;
+    // A count of 0 or less asks for no frame, as 0 does.
+    if (settings.frames) request.frames = std::max<int64_t>(*settings.frames, 0);
     request.start = settings.start;
     request.threads = settings.threads;
     // Under a profile, damage is an event and the run goes on.

@@ -194,8 +194,10 @@ TEST_F(Outputs, QuietLogAndNoLog) {
     a.erase("run");
     b.erase("run");
     EXPECT_EQ(a, b);
-    run({"25", "0"});
-    EXPECT_EQ(splitLines(readFile(dir_.file("metricsResultsCSV.csv"))).size(), 1u);
+    for (const char* none : {"0", "-2"}) {
+        run({"25", none});
+        EXPECT_EQ(splitLines(readFile(dir_.file("metricsResultsCSV.csv"))).size(), 1u) << none;
+    }
 }
 
 // A run stopped by a read error writes both documents whole, marked
