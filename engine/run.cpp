@@ -695,6 +695,9 @@ SourceRequest sourceRequest(const AnalysisRequest& request) {
     source.stop = request.stop;
     source.pixelFormat = request.pixelFormat;
     source.mapFrames = request.mapFrames;
+    source.threads = request.threads > 0
+                         ? request.threads
+                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return source;
 }
 

@@ -55,6 +55,7 @@ extern "C" {
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "io/colour_picture.h"
 #include "io/decoded_luma.h"
@@ -151,7 +152,133 @@ struct Decoded {
     double quantiser = std::numeric_limits<double>::quiet_NaN();
     int damage = 0;
     std::string damageMessage;
+    // Decoding groups of pictures (see DecoderSource::decodeGroups()): what
+    // went wrong, to be told with the frame number it is reached at; the
+    // picture came out of the drain at its group's end; the damage met
+    // before a group's first picture, with the packet of the group it came
+    // with (1 for the first).
+    std::string what;
+    bool drained = false;
+    int64_t bytes = 0;
+    std::vector<std::pair<int64_t, std::string> > early;
 };
+
+// A decoder and what it met since the picture it gave last.
+struct Lane {
+    Lane() = default;
+    Lane(const Lane&) = delete;
+    Lane& operator=(const Lane&) = delete;
+    ~Lane() {
+        ffmpeg::api().av_frame_free(&frame);
+        ffmpeg::api().av_packet_free(&packet);
+        ffmpeg::api().avcodec_free_context(&decoder);
+    }
+
+    AVCodecContext* decoder = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;  // its latest picture, before decodeStep() takes it
+    double quantiser = std::numeric_limits<double>::quiet_NaN();  // of frame
+    int damage = 0;                                               // since that picture
+    std::string damageMessage;
+    int failures = 0;
+    std::string pendingError;  // damage seen while reading, reported once drained
+    // Decoding groups: the group, its packets taken so far, whether the
+    // group gave a picture yet, the damage met before it did, whether the
+    // decoder drains the group's end, and the last group finished (guarded
+    // by the source's mutex).
+    struct Group* group = nullptr;
+    int64_t taken = 0;
+    bool gave = true;
+    std::vector<std::pair<int64_t, std::string> > early;
+    bool draining = false;
+    int64_t finished = -1;
+};
+
+// A packet read ahead for a group's decoder, with the damage met reading it.
+struct Queued {
+    AVPacket* packet = nullptr;
+    std::vector<std::string> notes;
+};
+
+// Consecutive packets that a decoder begun at the first decodes into the
+// pictures one decoder of the whole stream gives, and those pictures.
+struct Group {
+    ~Group() {
+        for (Queued& queued : packets) ffmpeg::api().av_packet_free(&queued.packet);
+    }
+    std::deque<Queued> packets;
+    std::vector<std::string> endNotes;  // damage met after its last packet
+    bool closed = false;                // it has all its packets
+    std::deque<Decoded> frames;         // decoded, up to its end
+    int64_t bytes = 0;                  // of those pictures
+    bool finished = false;              // frames holds its end
+    bool settled = false;               // see DecoderSource::settle()
+};
+
+// Which packets begin a group (see startsGroup()).
+enum class GroupStart { None, H264, Hevc, Key };
+
+// What the NAL units of an access unit tell: whether its first slice lets
+// a decoder begin there, and whether it carries parameter sets (all
+// needed, or some).
+struct AccessUnit {
+    bool begins = false;
+    bool allParameters = false;
+    bool someParameters = false;
+};
+
+// Reads the NAL units of a packet up to its first slice, Annex B
+// (lengthSize 0) or each behind its length in lengthSize bytes. H.264: the first slice is an IDR
+// slice. HEVC: an IDR picture's first slice segment, which does not drop the pictures before it
+// from the output.
+AccessUnit scanAccessUnit(const uint8_t* data, int size, int lengthSize, bool hevc) {
+    AccessUnit unit;
+    unsigned seen = 0;  // parameter sets seen, one bit each
+    bool slice = false;
+    auto look = [&](const uint8_t* nal, int64_t length) {
+        if (length < 1 || slice) return;
+        if (!hevc) {
+            const int type = nal[0] & 0x1f;
+            if (type >= 1 && type <= 5) {
+                slice = true;
+                unit.begins = type == 5;
+            } else if (type == 7 || type == 8) {
+                seen |= 1u << (type - 7);
+            }
+            return;
+        }
+        const int type = (nal[0] >> 1) & 0x3f;
+        if (type <= 31) {
+            slice = true;
+            unit.begins = (type == 19 || type == 20) && length >= 3 && (nal[2] & 0x80) != 0 &&
+                          (nal[2] & 0x40) == 0;
+        } else if (type >= 32 && type <= 34) {
+            seen |= 1u << (type - 32);
+        }
+    };
+    const uint8_t* end = data + size;
+    if (lengthSize > 0) {
+        for (const uint8_t* at = data; end - at >= lengthSize;) {
+            int64_t length = 0;
+            for (int i = 0; i < lengthSize; ++i) length = (length << 8) | at[i];
+            at += lengthSize;
+            if (length > end - at) break;
+            look(at, length);
+            at += length;
+        }
+    } else {
+        // Only the first bytes of a unit are read: its length is taken to
+        // the end of the packet. The first slice ends the scan.
+        for (const uint8_t* at = data; !slice && end - at >= 3; ++at) {
+            if (at[0] != 0 || at[1] != 0 || at[2] != 1) continue;
+            look(at + 3, end - at - 3);
+            at += 2;
+        }
+    }
+    unit.allParameters = seen == (hevc ? 7u : 3u);
+    unit.someParameters = seen != 0;
+    return unit;
+}
 
 class DecoderSource : public FrameSource {
   public:
@@ -163,6 +290,7 @@ class DecoderSource : public FrameSource {
           goOn_(options.continueAfterDamage),
           quantisers_(options.quantisers),
           decoderThreads_(options.decoderThreads),
+          groupDecoders_(std::clamp(options.groupDecoders, 1, kMaxLanes)),
           // A regular file or a pipe is decoded ahead on a thread of its own
           // while the frames before are analysed. A pipe's reads wait for
           // the writer in poll(), which wake_ ends when the source is let go.
@@ -175,21 +303,23 @@ class DecoderSource : public FrameSource {
     }
 
     ~DecoderSource() override {
-        if (decoding_.joinable()) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                quit_ = true;
-            }
-            wakeDecoding();
-            roomFreed_.notify_all();
-            decoding_.join();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
         }
+        wakeDecoding();
+        roomFreed_.notify_all();
+        changed_.notify_all();
+        if (decoding_.joinable()) decoding_.join();
+        if (demuxing_.joinable()) demuxing_.join();
+        for (std::thread& thread : groupDecoding_) thread.join();
         if (wake_ >= 0) close(wake_);
         queue_.clear();
+        groups_.clear();
         current_ = {};
-        ffmpeg::api().av_frame_free(&frame_);
-        ffmpeg::api().av_packet_free(&packet_);
-        ffmpeg::api().avcodec_free_context(&decoder_);
+        lanes_.clear();
+        probe_.reset();
+        ffmpeg::api().av_packet_free(&firstPacket_);
         ffmpeg::api().avformat_close_input(&format_);
         if (io_ != nullptr && input_) {
             ffmpeg::api().av_freep(&io_->buffer);
@@ -329,18 +459,12 @@ class DecoderSource : public FrameSource {
             (params->format < 0 || params->width <= 0 || params->height <= 0)) {
             return DecoderOpen::NotVideo;
         }
-        decoder_ = ffmpeg::api().avcodec_alloc_context3(codec);
-        packet_ = ffmpeg::api().av_packet_alloc();
-        frame_ = ffmpeg::api().av_frame_alloc();
-        if (decoder_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
+        lanes_.push_back(std::make_unique<Lane>());
+        code = openLane(*lanes_[0], *codec, *stream->codecpar);
+        if (code == AVERROR(ENOMEM)) {
             error = "lumaqc: not enough memory to decode " + name_ + "\n";
             return DecoderOpen::Failed;
         }
-        code = ffmpeg::api().avcodec_parameters_to_context(decoder_, stream->codecpar);
-        decoder_->thread_count = decoderThreads_;
-        // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
-        if (quantisers_) decoder_->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
-        if (code >= 0) code = ffmpeg::api().avcodec_open2(decoder_, codec, nullptr);
         if (code < 0) {
             error = "Cannot open the " + std::string(codec->name) + " decoder for " + name_ + ": " +
                     avError(code) + "\n";
@@ -394,7 +518,7 @@ class DecoderSource : public FrameSource {
         describeScan(*stream->codecpar, frame);
         haveFrame_ = true;
         if (follow_) noteFormat(frame);
-        if (ahead_) {
+        if (ahead_ && !startGroups(*codec, *stream->codecpar)) {
             try {
                 decoding_ = std::thread([this] { decodeAhead(); });
             } catch (const std::system_error&) {
@@ -458,6 +582,7 @@ class DecoderSource : public FrameSource {
     // for its stop.
     Decoded take() {
         if (!ahead_) return decodeOne();
+        if (grouped_) return takeGrouped();
         std::unique_lock<std::mutex> lock(mutex_);
         if (queue_.empty() && ended_) {
             Decoded end;
@@ -492,11 +617,7 @@ class DecoderSource : public FrameSource {
     // be read, until the input ends or the source is let go. Stop signals go
     // to the threads that wait for them.
     void decodeAhead() {
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        blockStopSignals();
         for (bool more = true; more;) {
             Decoded next = decodeOne();
             more = next.status == ReadStatus::Ok;
@@ -509,13 +630,431 @@ class DecoderSource : public FrameSource {
         }
     }
 
-    // decodeNext() with what it told: the frame taken out of frame_ and the
-    // damage met since the step before.
+    // A decoder for the stream, as the first: one thread of its own.
+    int openLane(Lane& lane, const AVCodec& codec, const AVCodecParameters& params) const {
+        lane.decoder = ffmpeg::api().avcodec_alloc_context3(&codec);
+        lane.packet = ffmpeg::api().av_packet_alloc();
+        lane.frame = ffmpeg::api().av_frame_alloc();
+        if (lane.decoder == nullptr || lane.packet == nullptr || lane.frame == nullptr) {
+            return AVERROR(ENOMEM);
+        }
+        int code = ffmpeg::api().avcodec_parameters_to_context(lane.decoder, &params);
+        lane.decoder->thread_count = decoderThreads_;
+        // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
+        if (quantisers_) lane.decoder->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
+        if (code >= 0) code = ffmpeg::api().avcodec_open2(lane.decoder, &codec, nullptr);
+        return code;
+    }
+
+    // Several decoders, each on a thread of its own, decode groups of
+    // consecutive packets at once when the stream can be cut into groups
+    // that a decoder begun at their first packet decodes into the pictures
+    // one decoder of the whole stream gives (see startsGroup()). One more
+    // thread reads the packets and begins a group at each such packet (once
+    // the group before has kMinGroup packets). Group n goes to decoder
+    // n % decoders, which decodes it to its end and drains it; the reads
+    // take the pictures group after group. The first group goes on from the
+    // first picture, decoded already. False when the stream is decoded by
+    // one decoder (decodeAhead()).
+    bool startGroups(const AVCodec& codec, const AVCodecParameters& params) {
+        if (groupDecoders_ < 2 || follow_ || inputEnded_ || !lanes_[0]->pendingError.empty()) {
+            return false;
+        }
+        const AVCodecDescriptor* kind = ffmpeg::api().avcodec_descriptor_get(params.codec_id);
+        if (params.codec_id == AV_CODEC_ID_H264) {
+            groupStart_ = GroupStart::H264;
+        } else if (params.codec_id == AV_CODEC_ID_HEVC) {
+            groupStart_ = GroupStart::Hevc;
+        } else if (kind != nullptr && (kind->props & AV_CODEC_PROP_INTRA_ONLY) != 0 &&
+                   params.codec_id != AV_CODEC_ID_FFV1) {
+            // FFV1's pictures keep the coder's state of the picture before
+            // unless they are key pictures: its key flag counts.
+            groupStart_ = GroupStart::Key;
+        } else {
+            return false;
+        }
+        // Length-prefixed NAL units (MP4, Matroska) have their parameter
+        // sets and the size of the lengths in the extradata.
+        const uint8_t* extra = params.extradata;
+        if (groupStart_ == GroupStart::H264 && params.extradata_size >= 7 && extra[0] == 1) {
+            nalLength_ = (extra[4] & 3) + 1;
+        } else if (groupStart_ == GroupStart::Hevc && params.extradata_size >= 23 &&
+                   extra[0] == 1) {
+            nalLength_ = (extra[21] & 3) + 1;
+        }
+        for (int i = 1; i < groupDecoders_; ++i) {
+            auto lane = std::make_unique<Lane>();
+            if (openLane(*lane, codec, params) < 0) break;
+            lanes_.push_back(std::move(lane));
+        }
+        if (lanes_.size() < 2) return false;
+        if (goOn_) {
+            probe_ = std::make_unique<Lane>();
+            if (openLane(*probe_, codec, params) < 0) return false;
+        }
+        groups_.push_back(std::make_unique<Group>());
+        groupCount_ = 1;
+        lanes_[0]->group = groups_.back().get();
+        grouped_ = true;
+        try {
+            for (size_t i = 0; i < lanes_.size(); ++i) {
+                groupDecoding_.emplace_back([this, i] { decodeGroups(i); });
+            }
+            demuxing_ = std::thread([this] { demux(); });
+        } catch (const std::system_error&) {
+            // Not every thread would start: the decoders' end before they
+            // read anything (the packets come from the thread started
+            // last), and one decoder decodes ahead as before.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                quit_ = true;
+            }
+            changed_.notify_all();
+            for (std::thread& thread : groupDecoding_) thread.join();
+            groupDecoding_.clear();
+            quit_ = false;
+            grouped_ = false;
+            groups_.clear();
+            groupCount_ = 0;
+            lanes_.resize(1);
+            lanes_[0]->group = nullptr;
+            probe_.reset();
+            return false;
+        }
+        return true;
+    }
+
+    // Whether a decoder begun at `packet` gives the pictures one decoder of
+    // the whole stream gives from there: an H.264 access unit whose first
+    // slice is an IDR slice, an HEVC IDR picture (CRA and BLA pictures have
+    // leading pictures that refer to pictures before them), a key packet of
+    // an intra-only codec. Once the stream carried parameter sets in its
+    // packets, the access unit must carry them: the next group's decoder
+    // sees none of the packets before. Every packet is looked at, for its
+    // parameter sets; `eligible` says whether a group may begin there.
+    // Going on after damage, the packet's picture must decode without damage
+    // on its own: one decoder conceals a damaged IDR picture with the
+    // picture before, which the next group's decoder does not have.
+    bool startsGroup(const AVPacket& packet, bool eligible) {
+        bool begins = false;
+        if (groupStart_ == GroupStart::Key) {
+            begins = (packet.flags & AV_PKT_FLAG_KEY) != 0;
+        } else if (packet.data != nullptr) {
+            const AccessUnit unit = scanAccessUnit(packet.data, packet.size, nalLength_,
+                                                   groupStart_ == GroupStart::Hevc);
+            inBandParameters_ = inBandParameters_ || unit.someParameters;
+            begins = unit.begins && (unit.allParameters || !inBandParameters_);
+        }
+        return begins && eligible && (!goOn_ || decodesAlone(packet));
+    }
+
+    // Whether the packet decodes on its own into one picture without damage.
+    bool decodesAlone(const AVPacket& packet) {
+        Lane& probe = *probe_;
+        ffmpeg::api().avcodec_flush_buffers(probe.decoder);
+        bool clean = (packet.flags & AV_PKT_FLAG_CORRUPT) == 0 &&
+                     ffmpeg::api().avcodec_send_packet(probe.decoder, &packet) >= 0;
+        ffmpeg::api().avcodec_send_packet(probe.decoder, nullptr);
+        int pictures = 0;
+        for (;;) {
+            const int code = ffmpeg::api().avcodec_receive_frame(probe.decoder, probe.frame);
+            if (code == AVERROR_EOF) break;
+            if (code < 0) return false;
+            ++pictures;
+            clean = clean && (probe.frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 &&
+                    probe.frame->decode_error_flags == 0;
+            ffmpeg::api().av_frame_unref(probe.frame);
+        }
+        return clean && pictures == 1;
+    }
+
+    // The reading thread of the groups: each packet of the video stream
+    // into the group it belongs to, up to kGroupPackets waiting.
+    void demux() {
+        blockStopSignals();
+        if (probe_) prime(*probe_);
+        std::string pending;
+        int64_t size = packets_;  // of the group being read
+        for (;;) {
+            AVPacket* packet = ffmpeg::api().av_packet_alloc();
+            std::vector<std::string> notes;
+            std::string codec;
+            PacketRead read = PacketRead::End;
+            if (packet == nullptr) {
+                pending = "not enough memory";
+            } else {
+                read = readVideoPacket(packet, notes, pending, codec);
+            }
+            const bool begins =
+                read == PacketRead::Packet && startsGroup(*packet, size >= kMinGroup);
+            size = begins ? 1 : size + 1;
+            std::unique_lock<std::mutex> lock(mutex_);
+            Group* group = groups_.back().get();
+            if (read != PacketRead::Packet) {
+                ffmpeg::api().av_packet_free(&packet);
+                group->endNotes.insert(group->endNotes.end(), notes.begin(), notes.end());
+                group->closed = true;
+                demuxPending_ = pending;
+                demuxed_ = true;
+                lock.unlock();
+                changed_.notify_all();
+                return;
+            }
+            if (begins) {
+                // The group's decoder is free once it finished its group before.
+                const int64_t n = groupCount_;
+                const auto lanes = static_cast<int64_t>(lanes_.size());
+                changed_.wait(lock, [&] {
+                    return quit_ || n < lanes || lanes_[n % lanes]->finished >= n - lanes;
+                });
+                if (!quit_) {
+                    group->closed = true;
+                    groups_.push_back(std::make_unique<Group>());
+                    group = groups_.back().get();
+                    ++groupCount_;
+                    changed_.notify_all();
+                }
+            }
+            changed_.wait(lock, [&] { return quit_ || group->packets.size() < kGroupPackets; });
+            if (quit_) {
+                ffmpeg::api().av_packet_free(&packet);
+                return;
+            }
+            group->packets.push_back(Queued{packet, std::move(notes)});
+            lock.unlock();
+            changed_.notify_all();
+        }
+    }
+
+    // The next packet of the lane's group into lane.packet, with the damage
+    // the reading met: 1; 0 at the group's end; -1 when the source is let go.
+    int takePacket(Lane& lane) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Group& group = *lane.group;
+        changed_.wait(lock, [&] { return quit_ || !group.packets.empty() || group.closed; });
+        if (quit_) return -1;
+        std::vector<std::string> notes;
+        int got = 0;
+        if (!group.packets.empty()) {
+            Queued queued = std::move(group.packets.front());
+            group.packets.pop_front();
+            ffmpeg::api().av_packet_move_ref(lane.packet, queued.packet);
+            ffmpeg::api().av_packet_free(&queued.packet);
+            notes = std::move(queued.notes);
+            ++lane.taken;
+            got = 1;
+        } else {
+            notes = std::move(group.endNotes);
+        }
+        lock.unlock();
+        changed_.notify_all();
+        for (const std::string& note : notes) noteDamage(lane, note);
+        return got;
+    }
+
+    // A decoder's thread: groups i, i + decoders, ... each decoded to its
+    // end, from a decoder emptied of the group before.
+    void decodeGroups(size_t i) {
+        blockStopSignals();
+        Lane& lane = *lanes_[i];
+        const auto lanes = static_cast<int64_t>(lanes_.size());
+        for (auto n = static_cast<int64_t>(i);; n += lanes) {
+            Group* group = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return quit_ || groupCount_ > n || demuxed_; });
+                if (quit_ || groupCount_ <= n) return;
+                group = groups_[static_cast<size_t>(n - firstGroup_)].get();
+            }
+            if (n > 0 && n < lanes) prime(lane);
+            if (n > 0) {
+                ffmpeg::api().avcodec_flush_buffers(lane.decoder);
+                lane.failures = 0;
+                lane.pendingError.clear();
+                lane.taken = 0;
+                lane.gave = false;
+                lane.early.clear();
+                lane.draining = false;
+                lane.group = group;
+            }
+            for (bool more = true; more;) {
+                Decoded next = decodeStep(lane);
+                if (quit_) return;
+                more = next.status == ReadStatus::Ok;
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return quit_ || roomFor(n, *group); });
+                if (quit_) return;
+                group->bytes += next.bytes;
+                group->frames.push_back(std::move(next));
+                if (!more) {
+                    group->finished = true;
+                    lane.finished = n;
+                }
+                lock.unlock();
+                changed_.notify_all();
+            }
+        }
+    }
+
+    // Decodes the stream's first packet and lets its picture go: what the
+    // decoder keeps from it beyond its pictures (the encoder's version,
+    // which some decoders work around the bugs of) is then as in the first.
+    void prime(Lane& lane) const {
+        if (firstPacket_ == nullptr) return;
+        ffmpeg::api().avcodec_send_packet(lane.decoder, firstPacket_);
+        ffmpeg::api().avcodec_send_packet(lane.decoder, nullptr);
+        while (ffmpeg::api().avcodec_receive_frame(lane.decoder, lane.frame) == 0) {
+            ffmpeg::api().av_frame_unref(lane.frame);
+        }
+        ffmpeg::api().avcodec_flush_buffers(lane.decoder);
+    }
+
+    // Whether group n may have one more picture waiting: up to kLeadFrames
+    // for the group being read; for the others, their first picture, then
+    // up to kAheadFrames or kAheadBytes for them all.
+    bool roomFor(int64_t n, const Group& group) const {
+        if (n == firstGroup_) return group.frames.size() < kLeadFrames;
+        if (group.frames.empty()) return true;
+        size_t frames = 0;
+        int64_t bytes = 0;
+        for (size_t g = 1; g < groups_.size(); ++g) {
+            frames += groups_[g]->frames.size();
+            bytes += groups_[g]->bytes;
+        }
+        return frames < kAheadFrames && bytes < kAheadBytes;
+    }
+
+    // take() from the groups: their pictures in order, then the end of the
+    // last or the first error.
+    Decoded takeGrouped() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (ended_) {
+            Decoded end;
+            end.status = current_.status;
+            end.message = current_.message;
+            return end;
+        }
+        std::chrono::steady_clock::time_point stopSeen{};
+        // Waits for `ready`; false when a stop request went unanswered for
+        // kStopGrace (see take()).
+        auto await = [&](auto ready) {
+            while (!ready()) {
+                if (stop_ != nullptr && stop_->load() != 0) {
+                    const auto now = std::chrono::steady_clock::now();
+                    if (stopSeen == std::chrono::steady_clock::time_point{}) {
+                        stopSeen = now;
+                        wakeDecoding();
+                    } else if (now - stopSeen > kStopGrace) {
+                        return false;
+                    }
+                }
+                changed_.wait_for(lock, kStopCheck);
+            }
+            return true;
+        };
+        for (;;) {
+            Group& group = *groups_.front();
+            if (!await([&] { return !group.frames.empty(); })) return stopped();
+            if (group.frames.front().drained && !group.settled) {
+                const bool waited = await([&] {
+                    return group.finished &&
+                           (groups_.size() > 1 ? !groups_[1]->frames.empty() : demuxed_);
+                });
+                if (!waited) return stopped();
+                if (groups_.size() > 1) settle(group, groups_[1]->frames.front());
+                group.settled = true;
+            }
+            Decoded next = std::move(group.frames.front());
+            group.frames.pop_front();
+            group.bytes -= next.bytes;
+            if (carried_.damage > 0) {
+                next.damageMessage = carried_.damageMessage;
+                next.damage = static_cast<int>(std::min<int64_t>(
+                    int64_t{next.damage} + carried_.damage, std::numeric_limits<int>::max()));
+                carried_ = {};
+            }
+            if (next.status == ReadStatus::End && groups_.size() > 1) {
+                // A group's end: the damage met draining it goes to the next picture.
+                carried_.damage = next.damage;
+                carried_.damageMessage = next.damageMessage;
+                groups_.pop_front();
+                ++firstGroup_;
+                lock.unlock();
+                changed_.notify_all();
+                lock.lock();
+                continue;
+            }
+            const std::string pending = demuxPending_;
+            ended_ = next.status != ReadStatus::Ok;
+            lock.unlock();
+            changed_.notify_all();
+            tell(next, pending);
+            return next;
+        }
+    }
+
+    static Decoded stopped() {
+        Decoded end;
+        end.status = ReadStatus::End;
+        return end;
+    }
+
+    // One decoder of the whole stream gives the pictures a group's decoder
+    // drains at its end one by one as the next group's first packets come,
+    // and the damage met with the k-th of those packets with the k-th
+    // picture; the next group's decoder, begun afresh, gives it with its
+    // first picture. The damage is moved to where one decoder has it.
+    static void settle(Group& group, Decoded& first) {
+        std::vector<Decoded*> drained;
+        for (Decoded& frame : group.frames) {
+            if (frame.status == ReadStatus::Ok && frame.drained) drained.push_back(&frame);
+        }
+        if (drained.empty() || first.early.empty()) return;
+        std::vector<std::vector<std::string> > moved(drained.size());
+        std::vector<std::string> kept;
+        for (const auto& [packet, what] : first.early) {
+            if (packet >= 1 && packet <= static_cast<int64_t>(drained.size())) {
+                moved[static_cast<size_t>(packet - 1)].push_back(what);
+            } else {
+                kept.push_back(what);
+            }
+        }
+        for (size_t k = 0; k < drained.size(); ++k) {
+            if (moved[k].empty()) continue;
+            Decoded& frame = *drained[k];
+            frame.damageMessage = moved[k].front();
+            frame.damage += static_cast<int>(moved[k].size());
+        }
+        first.damage = static_cast<int>(kept.size());
+        first.damageMessage = kept.empty() ? std::string() : kept.front();
+    }
+
+    static void blockStopSignals() {
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    }
+
+    // One decoder's next step, told in the order of the input.
     Decoded decodeOne() {
+        Decoded next = decodeStep(*lanes_[0]);
+        tell(next, "");
+        return next;
+    }
+
+    // decodeNext() with what it told: the picture taken out of the lane and
+    // the damage met since the step before.
+    Decoded decodeStep(Lane& lane) {
         Decoded next;
-        next.status = decodeNext(next.message);
-        next.damage = std::exchange(damage_, 0);
-        next.damageMessage = std::exchange(damageMessage_, std::string());
+        next.status = decodeNext(lane, next.what);
+        next.damage = std::exchange(lane.damage, 0);
+        next.damageMessage = std::exchange(lane.damageMessage, std::string());
+        if (!lane.gave) {
+            next.early = std::exchange(lane.early, {});
+            lane.gave = true;
+        }
         if (next.status != ReadStatus::Ok) return next;
         next.frame.reset(ffmpeg::api().av_frame_alloc());
         if (next.frame == nullptr) {
@@ -523,11 +1062,46 @@ class DecoderSource : public FrameSource {
             next.message = "lumaqc: not enough memory to decode " + name_ + "\n";
             return next;
         }
-        ffmpeg::api().av_frame_move_ref(next.frame.get(), frame_);
-        next.index = decoded_ - 1;
-        next.seconds = frameSeconds_;
-        next.quantiser = frameQuantiser_;
+        ffmpeg::api().av_frame_move_ref(next.frame.get(), lane.frame);
+        next.quantiser = lane.quantiser;
+        next.drained = lane.draining;
+        for (const AVBufferRef* buffer : next.frame->buf) {
+            if (buffer != nullptr) next.bytes += static_cast<int64_t>(buffer->size);
+        }
         return next;
+    }
+
+    // A step as the reads take it, in the order of the input: a picture gets
+    // its number and time; an error, or the input's end (whose damage
+    // `pending` or the checks of the end turn into one), the frame it is
+    // reached at.
+    void tell(Decoded& next, const std::string& pending) {
+        if (next.status == ReadStatus::Ok) {
+            stampFrame(*next.frame);
+            next.index = decoded_++;
+            next.seconds = frameSeconds_;
+            return;
+        }
+        if (next.status == ReadStatus::End) {
+            next.what = endOfInput(pending);
+            if (!next.what.empty()) next.status = ReadStatus::Error;
+        }
+        if (next.status == ReadStatus::Error && next.message.empty()) {
+            next.message = frameError(next.what);
+        }
+    }
+
+    // Why the input's end is an error: damage seen while reading, fewer
+    // packets than the container counts (unless they reach its duration:
+    // AVI counts the empty chunks of dropped frames), a truncated file; or
+    // empty.
+    std::string endOfInput(const std::string& pending) const {
+        if (!pending.empty()) return pending;
+        if (declaredFrames_ > 0 && packets_ < declaredFrames_ && againstDeclaredEnd() <= 0) {
+            return "the file ends after " + std::to_string(packets_) + " of its " +
+                   std::to_string(declaredFrames_) + " frames (truncated)";
+        }
+        return truncation();
     }
 
     // The container, duration and kind of frame rate of the stream.
@@ -647,15 +1221,16 @@ class DecoderSource : public FrameSource {
     }
 
     // Counts damage that decoding goes on after.
-    void noteDamage(const std::string& what) {
-        if (damage_ == 0) damageMessage_ = what;
-        if (damage_ < std::numeric_limits<int>::max()) ++damage_;
+    static void noteDamage(Lane& lane, const std::string& what) {
+        if (lane.damage == 0) lane.damageMessage = what;
+        if (lane.damage < std::numeric_limits<int>::max()) ++lane.damage;
+        if (!lane.gave) lane.early.emplace_back(lane.taken, what);
     }
 
-    // Seconds from the start of the stream to frame_'s presentation time; a
-    // frame without a timestamp follows the one before by 1 / fps.
-    void stampFrame() {
-        const int64_t ts = frame_->best_effort_timestamp;
+    // Seconds from the start of the stream to the frame's presentation time;
+    // a frame without a timestamp follows the one before by 1 / fps.
+    void stampFrame(const AVFrame& frame) {
+        const int64_t ts = frame.best_effort_timestamp;
         if (ts != AV_NOPTS_VALUE && timeBase_.den > 0) {
             if (startTime_ == AV_NOPTS_VALUE) startTime_ = ts;
             frameSeconds_ = static_cast<double>(ts - startTime_) * av_q2d(timeBase_);
@@ -671,112 +1246,143 @@ class DecoderSource : public FrameSource {
                "\n";
     }
 
-    // Decodes the next frame into frame_. Damage found while reading stops
-    // the feeding; the frames the decoder still holds are delivered first.
-    ReadStatus decodeNext(std::string& error) {
+    // Decodes the lane's next picture into lane.frame: Ok; End when its
+    // input ends; Error with `what` (empty when the source is let go).
+    // Damage found while reading stops the feeding; the pictures the decoder
+    // still holds are delivered first.
+    ReadStatus decodeNext(Lane& lane, std::string& what) {
         for (;;) {
-            int code = ffmpeg::api().avcodec_receive_frame(decoder_, frame_);
+            int code = ffmpeg::api().avcodec_receive_frame(lane.decoder, lane.frame);
             if (code == 0) {
-                if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
-                    frame_->decode_error_flags != 0) {
+                if ((lane.frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
+                    lane.frame->decode_error_flags != 0) {
                     if (!goOn_) {
-                        error = frameError("the picture is damaged");
+                        what = "the picture is damaged";
                         return ReadStatus::Error;
                     }
-                    noteDamage("the picture is damaged");
-                } else {
+                    noteDamage(lane, "the picture is damaged");
+                } else if (follow_) {
                     packetsSinceFrame_ = 0;
                     recent_.clear();
                 }
-                stampFrame();
-                frameQuantiser_ = quantiserOf(*frame_);
-                ++decoded_;
+                lane.quantiser = quantiserOf(*lane.frame);
                 return ReadStatus::Ok;
             }
             if (code == AVERROR_EOF) {
-                if (!pendingError_.empty()) {
-                    error = frameError(pendingError_);
-                    return ReadStatus::Error;
-                }
-                // Fewer packets than the container counts, unless they reach
-                // its duration: AVI counts the empty chunks of dropped frames.
-                if (declaredFrames_ > 0 && packets_ < declaredFrames_ &&
-                    againstDeclaredEnd() <= 0) {
-                    error =
-                        frameError("the file ends after " + std::to_string(packets_) + " of its " +
-                                   std::to_string(declaredFrames_) + " frames (truncated)");
-                    return ReadStatus::Error;
-                }
-                const std::string cut = truncation();
-                if (!cut.empty()) {
-                    error = frameError(cut);
+                if (!lane.pendingError.empty()) {
+                    what = lane.pendingError;
                     return ReadStatus::Error;
                 }
                 return ReadStatus::End;
             }
             if (code != AVERROR(EAGAIN)) {
                 if (!goOn_) {
-                    error = frameError(avError(code));
+                    what = avError(code);
                     return ReadStatus::Error;
                 }
-                noteDamage(avError(code));
-                if (++failures_ > kMaxFailures) {
-                    error = frameError(avError(code));
+                noteDamage(lane, avError(code));
+                if (++lane.failures > kMaxFailures) {
+                    what = avError(code);
                     return ReadStatus::Error;
                 }
                 continue;
             }
-            failures_ = 0;
-            // The decoder wants more input.
-            code = ffmpeg::api().av_read_frame(format_, packet_);
+            lane.failures = 0;
+            if (!feed(lane, what)) return ReadStatus::Error;
+        }
+    }
+
+    // Gives the lane's decoder its next packet, or the end of its input,
+    // which makes it drain what it holds. False when decoding must end at
+    // once: the stream changed codec (`what` says so), or the source is let
+    // go.
+    bool feed(Lane& lane, std::string& what) {
+        if (lane.group != nullptr) {
+            const int got = takePacket(lane);
+            if (got < 0) return false;
+            if (got == 0) {
+                lane.draining = true;
+                ffmpeg::api().avcodec_send_packet(lane.decoder, nullptr);
+                return true;
+            }
+        } else {
+            std::vector<std::string> notes;
+            std::string codec;
+            const PacketRead read = readVideoPacket(lane.packet, notes, lane.pendingError, codec);
+            for (const std::string& note : notes) noteDamage(lane, note);
+            if (read == PacketRead::Changed) {
+                what = "the video is now " + codec + " (the stream changed codec)";
+                return false;
+            }
+            if (read == PacketRead::End) {
+                inputEnded_ = true;
+                ffmpeg::api().avcodec_send_packet(lane.decoder, nullptr);  // drain what is held
+                return true;
+            }
+        }
+        if (firstPacket_ == nullptr) firstPacket_ = ffmpeg::api().av_packet_clone(lane.packet);
+        const int code = ffmpeg::api().avcodec_send_packet(lane.decoder, lane.packet);
+        ffmpeg::api().av_packet_unref(lane.packet);
+        if (code < 0) {
+            if (goOn_ && code != AVERROR(EAGAIN)) {
+                noteDamage(lane, avError(code));
+                return true;
+            }
+            lane.pendingError = avError(code);
+            ffmpeg::api().avcodec_send_packet(lane.decoder, nullptr);
+        }
+        return true;
+    }
+
+    enum class PacketRead { Packet, End, Changed };
+
+    // Reads the next packet of the video stream into `packet`: Packet; End
+    // at the end of the input, or when damage ends it (`pending` says why);
+    // Changed when the stream changed codec (`codec` names the new one).
+    // `notes` gets the damage met on the way that decoding goes on after.
+    PacketRead readVideoPacket(AVPacket* packet, std::vector<std::string>& notes,
+                               std::string& pending, std::string& codec) {
+        for (;;) {
+            const int code = ffmpeg::api().av_read_frame(format_, packet);
             if (code < 0) {
                 if (code != AVERROR_EOF) {
-                    pendingError_ = avError(code);
+                    pending = avError(code);
                 } else if (format_->pb != nullptr && format_->pb->error < 0) {
-                    pendingError_ = avError(format_->pb->error);
+                    pending = avError(format_->pb->error);
                 }
-                ffmpeg::api().avcodec_send_packet(decoder_, nullptr);  // drain what is held
-                continue;
+                return PacketRead::End;
             }
-            noteEnd(*packet_);
+            noteEnd(*packet);
             if (notes_.missingSegments > missingSeen_) {
                 missingSeen_ = notes_.missingSegments;
                 if (goOn_) {
-                    noteDamage("a segment of the playlist is missing");
+                    notes.emplace_back("a segment of the playlist is missing");
                 } else {
-                    pendingError_ = "a segment of the playlist is missing";
+                    pending = "a segment of the playlist is missing";
                 }
             }
-            if (packet_->stream_index != stream_) {
-                ffmpeg::api().av_packet_unref(packet_);
+            if (packet->stream_index != stream_) {
+                ffmpeg::api().av_packet_unref(packet);
                 continue;
             }
             ++packets_;
-            if (const std::string codec = changedCodec(*packet_); !codec.empty()) {
-                ffmpeg::api().av_packet_unref(packet_);
-                error = frameError("the video is now " + codec + " (the stream changed codec)");
-                return ReadStatus::Error;
+            codec = changedCodec(*packet);
+            if (!codec.empty()) {
+                ffmpeg::api().av_packet_unref(packet);
+                return PacketRead::Changed;
             }
             // Going on, a damaged packet still goes to the decoder, which
             // conceals what it can.
-            if (goOn_ && (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
-                noteDamage("the input is damaged or truncated");
-            } else if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
-                ffmpeg::api().av_packet_unref(packet_);
-                pendingError_ = "the input is damaged or truncated";
-                ffmpeg::api().avcodec_send_packet(decoder_, nullptr);
-                continue;
-            }
-            code = ffmpeg::api().avcodec_send_packet(decoder_, packet_);
-            ffmpeg::api().av_packet_unref(packet_);
-            if (code < 0) {
-                if (goOn_ && code != AVERROR(EAGAIN)) {
-                    noteDamage(avError(code));
-                    continue;
+            if ((packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+                if (goOn_) {
+                    notes.emplace_back("the input is damaged or truncated");
+                } else {
+                    ffmpeg::api().av_packet_unref(packet);
+                    pending = "the input is damaged or truncated";
+                    return PacketRead::End;
                 }
-                pendingError_ = avError(code);
-                ffmpeg::api().avcodec_send_packet(decoder_, nullptr);
             }
+            return PacketRead::Packet;
         }
     }
 
@@ -805,7 +1411,7 @@ class DecoderSource : public FrameSource {
         recent_.append(reinterpret_cast<const char*>(packet.data),
                        static_cast<size_t>(packet.size));
         if (recent_.size() > kRecentBytes) recent_.erase(0, recent_.size() - kRecentBytes);
-        if (++packetsSinceFrame_ % kStarvedPackets != 0 && damage_ == 0) return "";
+        if (++packetsSinceFrame_ % kStarvedPackets != 0 && lanes_[0]->damage == 0) return "";
         std::string buffer = recent_ + std::string(AVPROBE_PADDING_SIZE, '\0');
         AVProbeData probe{};
         probe.filename = "";
@@ -820,9 +1426,8 @@ class DecoderSource : public FrameSource {
             {"mpegvideo", AV_CODEC_ID_MPEG2VIDEO},
             {"m4v", AV_CODEC_ID_MPEG4},
             {"vc1", AV_CODEC_ID_VC1}};
-        const AVCodecID current = decoder_->codec_id == AV_CODEC_ID_MPEG1VIDEO
-                                      ? AV_CODEC_ID_MPEG2VIDEO
-                                      : decoder_->codec_id;
+        const AVCodecID id = lanes_[0]->decoder->codec_id;
+        const AVCodecID current = id == AV_CODEC_ID_MPEG1VIDEO ? AV_CODEC_ID_MPEG2VIDEO : id;
         for (const auto& [name, id] : kElementary) {
             if (std::strcmp(found->name, name) == 0 && id != current)
                 return ffmpeg::api().avcodec_get_name(id);
@@ -896,21 +1501,17 @@ class DecoderSource : public FrameSource {
     bool goOn_ = false;        // count damage and go on decoding
     bool quantisers_ = false;  // the decoder exports each picture's quantisers
     int decoderThreads_ = 1;   // see DecoderOptions::decoderThreads
-    int damage_ = 0;           // damage since the last decoded frame
-    std::string damageMessage_;
-    int failures_ = 0;
+    int groupDecoders_ = 1;    // see DecoderOptions::groupDecoders
     AVRational timeBase_{0, 1};
     int64_t startTime_ = AV_NOPTS_VALUE;
-    double frameSeconds_ = 0.0;  // presentation time of frame_
-    double frameQuantiser_ = std::numeric_limits<double>::quiet_NaN();  // of frame_
+    double frameSeconds_ = 0.0;  // presentation time of the latest picture told
     SourceInfo info_;
     std::string name_;
     AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;  // the decoder's latest frame, before decodeOne() takes it
-    DecodedLuma luma_;          // the current frame's luma, copied or converted to 8 bits
+    // The decoders: one, or one per group decoded at once.
+    std::vector<std::unique_ptr<Lane> > lanes_;
+    DecodedLuma luma_;  // the current frame's luma, copied or converted to 8 bits
     bool keepColour_ = false;
     int missingSeen_ = 0;  // notes_.missingSegments already counted as damage
     // Live URLs: pictures of another size are scaled to the run's, and each
@@ -930,8 +1531,8 @@ class DecoderSource : public FrameSource {
     int64_t decoded_ = 0;               // frames the decoder has delivered
     int64_t next_ = 0;                  // index of current_ when haveFrame_
     bool haveFrame_ = false;
-    std::string pendingError_;  // damage seen while reading, reported once drained
-    Decoded current_;           // the frame being read, or the end of the input
+    bool inputEnded_ = false;  // the reads reached the end of the input
+    Decoded current_;          // the frame being read, or the end of the input
 
     // Decoding ahead (regular files and pipes): the thread and the frames it
     // decoded. Everything above current_ is the decoding thread's once it runs.
@@ -947,6 +1548,31 @@ class DecoderSource : public FrameSource {
     std::deque<Decoded> queue_;
     bool ended_ = false;  // the queue gave the end of the input
     std::atomic<bool> quit_{false};
+
+    // Decoding groups (see startGroups()). The caps on the pictures decoded
+    // ahead of the reads: those of the group being read, and those of the
+    // groups after it.
+    static constexpr int kMaxLanes = 4;
+    static constexpr int64_t kMinGroup = 8;  // packets
+    static constexpr size_t kGroupPackets = 64;
+    static constexpr size_t kLeadFrames = 20;
+    static constexpr size_t kAheadFrames = 44;
+    static constexpr int64_t kAheadBytes = int64_t{256} << 20;
+    bool grouped_ = false;
+    GroupStart groupStart_ = GroupStart::None;
+    int nalLength_ = 0;                // bytes of each NAL unit's length; 0: Annex B
+    bool inBandParameters_ = false;    // the stream carried parameter sets in its packets
+    std::unique_ptr<Lane> probe_;      // see decodesAlone()
+    AVPacket* firstPacket_ = nullptr;  // see prime()
+    std::thread demuxing_;
+    std::vector<std::thread> groupDecoding_;
+    std::condition_variable changed_;             // any change to the groups
+    std::deque<std::unique_ptr<Group> > groups_;  // from the one being read
+    int64_t firstGroup_ = 0;                      // the number of groups_.front()
+    int64_t groupCount_ = 0;                      // groups begun
+    bool demuxed_ = false;                        // the demuxer reached the end
+    std::string demuxPending_;                    // the damage that ended it
+    Decoded carried_;                             // damage at a group's end, for the next picture
 };
 
 }  // namespace

@@ -39,6 +39,12 @@ struct DecoderOptions {
     // run and with their number. 0 lets the codec choose (live streams,
     // whose pictures depend on their timing anyway).
     int decoderThreads = 1;
+    // Decoders at once (files and pipes; up to 4): when the stream can be
+    // cut into groups of pictures that begin afresh (H.264 and HEVC IDR
+    // pictures, intra-only codecs), as many groups are decoded at once, each
+    // by one decoder, and their pictures read in order: the same pictures,
+    // and the same damage with the same pictures, as one decoder gives.
+    int groupDecoders = 1;
 };
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)

@@ -41,6 +41,7 @@ namespace lumaqc::ffmpeg {
     X(avutil, av_frame_get_buffer)                \
     X(avutil, av_frame_get_side_data)             \
     X(avutil, av_frame_move_ref)                  \
+    X(avutil, av_frame_unref)                     \
     X(avutil, av_free)                            \
     X(avutil, av_freep)                           \
     X(avutil, av_get_pix_fmt)                     \
@@ -56,11 +57,15 @@ namespace lumaqc::ffmpeg {
     X(avutil, av_strerror)                        \
     X(avutil, avutil_version)                     \
     X(avcodec, av_packet_alloc)                   \
+    X(avcodec, av_packet_clone)                   \
     X(avcodec, av_packet_free)                    \
+    X(avcodec, av_packet_move_ref)                \
     X(avcodec, av_packet_unref)                   \
     X(avcodec, avcodec_alloc_context3)            \
+    X(avcodec, avcodec_descriptor_get)            \
     X(avcodec, avcodec_find_best_pix_fmt_of_list) \
     X(avcodec, avcodec_find_encoder)              \
+    X(avcodec, avcodec_flush_buffers)             \
     X(avcodec, avcodec_free_context)              \
     X(avcodec, avcodec_get_name)                  \
     X(avcodec, avcodec_open2)                     \

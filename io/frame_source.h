@@ -155,6 +155,9 @@ struct SourceRequest {
     // analysed from a mapping of the file (io/mapped_frames.h), once the
     // program installed the guard for it; else, and by default, read.
     bool mapFrames = false;
+    // The analysis threads: with two or more, a decoded file or pipe may be
+    // decoded by as many decoders at once (DecoderOptions::groupDecoders).
+    int threads = 1;
 };
 
 enum class OpenStatus {

@@ -175,7 +175,8 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     std::unique_ptr<FrameSource> source;
     if (!stream) input.reset();
     const DecoderOptions decoding{.continueAfterDamage = request.continueAfterDamage,
-                                  .quantisers = request.quantisers};
+                                  .quantisers = request.quantisers,
+                                  .groupDecoders = request.threads};
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
                                decoding, facts);
     // No video: raw samples (no message: they need their size), or a

@@ -170,6 +170,14 @@ class Decoder : public FfmpegTest {
 TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
     const Reference& ref = reference();
     const std::vector<std::string> x264 = {"-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv420p"};
+    // Closed groups of 4 pictures, which several decoders decode at once
+    // (an open GOP cannot be cut: one decoder), B-pictures reordered.
+    auto gop = [&](const std::string& params) {
+        std::vector<std::string> codec = x264;
+        for (const std::string& f : fields("-bf 3 -x264-params keyint=8:b-adapt=0:" + params))
+            codec.push_back(f);
+        return codec;
+    };
     const struct {
         std::string name;
         std::vector<std::string> codec;
@@ -200,6 +208,21 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
          "0",
          "2"},
         {"pipe.y4m", {"-f", "yuv4mpegpipe"}, "25", "-", &ref.log},
+        {"gop.mp4", gop("b-pyramid=2"), "25", "gop.mp4", &ref.log, "25.00", "-1", "0", "3"},
+        {"gop.mp4", gop("b-pyramid=2"), "25", "gop.mp4", &ref.partialLog, "25.00", "10", "5", "2"},
+        {"gop.ts", gop("open-gop=0"), "25", "-", &ref.log, "25.00", "-1", "0", "2"},
+        {"open.ts", gop("open-gop=1"), "25", "open.ts", &ref.log, "25.00", "-1", "0", "2"},
+        {"hevc.mkv", fields("-c:v libx265 -x265-params lossless=1:keyint=4:open-gop=0:log-level=0"),
+         "25", "hevc.mkv", &ref.log, "25.00", "-1", "0", "2"},
+        {"utvideo.avi",
+         {"-c:v", "utvideo"},
+         "25",
+         "utvideo.avi",
+         &ref.log,
+         "25.00",
+         "-1",
+         "0",
+         "3"},
     };
     for (const auto& c : cases) {
         const std::string bytes = encode(c.name, c.codec, c.rate);
