@@ -256,7 +256,7 @@ int finish(const RunOutcome& outcome, const Settings& options, const Console& co
                      static_cast<long long>(run.start), input.path.c_str(),
                      static_cast<long long>(input.frames));
     }
-    const bool refused = !judged && (decision || run.untilEnd || run.frames != 0);
+    const bool refused = !judged && (decision || run.untilEnd || run.frames > 0);
     analysis.reset();
     if (console.shown) std::fputs("\nFile stream closed\n\n", console.stream);
     if (refused) {

@@ -606,6 +606,7 @@ RunOutcome runSinks(FrameSource& source, const RunOptions& options,
     info.source = &source.info();
     info.fps = options.fps;
     info.frames = options.untilEnd ? -1 : options.frames;
+    info.noFrameAsked = !options.untilEnd && options.frames <= 0;
     info.start = options.start;
     info.threads = options.threads;
     RunSummary summary;
@@ -674,8 +675,7 @@ AnalysisRequest analysisRequest(const Settings& settings) {
     request.height = static_cast<int32_t>(settings.height);
     request.pixelFormat = settings.pixelFormat;
     request.fps = settings.fps;
-    // A count of 0 or less asks for no frame, as 0 does.
-    if (settings.frames) request.frames = std::max<int64_t>(*settings.frames, 0);
+    request.frames = settings.frames;
     request.start = settings.start;
     request.threads = settings.threads;
     // Under a profile, damage is an event and the run goes on.

@@ -523,7 +523,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     }
     // No frame, no verdict and no document (as the program and `lumaqc
     // check` say), unless none was asked for.
-    const bool askedForFrames = outputs.decision() || run.untilEnd || run.frames != 0;
+    const bool askedForFrames = outputs.decision() || run.untilEnd || run.frames > 0;
     if (outcome.framesDone == 0 && !outcome.stopped && message.empty() && askedForFrames) {
         message = "lumaqc: no frame of " + printableName(path);
     }

@@ -19,7 +19,7 @@ bool CsvSink::begin(const RunInfo& run) {
     std::string header = "frame,time";
     for (const IndicatorInfo* info : indicatorColumns()) header += std::string(",") + info->key;
     // An earlier file goes with the first row (at once when no frame is asked for).
-    return write(header + "\r\n") && (run.frames != 0 || start());
+    return write(header + "\r\n") && (!run.noFrameAsked || start());
 }
 
 bool CsvSink::frame(const FrameMeta& meta, const FrameValues& values) {

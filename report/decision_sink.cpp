@@ -218,7 +218,7 @@ bool DecisionSink::begin(const RunInfo& run) {
     } else {
         clock_ = qc::TimecodeClock("", run.fps);
     }
-    return run.frames != 0 || startEvents();
+    return !run.noFrameAsked || startEvents();
 }
 
 void DecisionSink::setLiveLimits(double decodeHoldOff, size_t statisticFrames,

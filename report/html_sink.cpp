@@ -505,7 +505,7 @@ bool HtmlSink::begin(const RunInfo& run) {
         keeper_ = std::make_unique<ThumbnailKeeper>(decision_->detector().profile());
     }
     // An earlier page goes with the first frame (at once when no frame is asked for).
-    return ok() && (run.frames != 0 || start());
+    return ok() && (!run.noFrameAsked || start());
 }
 
 bool HtmlSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {

@@ -90,7 +90,7 @@ bool JsonSink::begin(const RunInfo& run) {
                  tool.dump() + ",\n\"input\": " +
                  inputRecord(run_).dump(-1, ' ', false, Json::error_handler_t::replace) +
                  ",\n\"indicators\": " + indicators.dump() + ",\n\"frames\": [") &&
-           (run.frames != 0 || start());
+           (!run.noFrameAsked || start());
 }
 
 bool JsonSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {

@@ -106,7 +106,7 @@ bool RotatingLogSink::begin(const RunInfo& run) {
     headerBytes_ = static_cast<int64_t>(columnHeader(RowStyle::Log).size());
     remember();
     // As without rotation, the earlier log goes with the first row.
-    return write(columnHeader(RowStyle::Log)) && (run.frames != 0 || start());
+    return write(columnHeader(RowStyle::Log)) && (!run.noFrameAsked || start());
 }
 
 bool RotatingLogSink::frame(const FrameMeta& meta, const FrameValues& values) {

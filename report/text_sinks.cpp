@@ -73,7 +73,7 @@ bool LogSink::begin(const RunInfo& run) {
     }
     // The header waits with the earlier log for the first row (a run asked
     // for no frame writes it at once).
-    return write(columnHeader(RowStyle::Log)) && (run.frames != 0 || start());
+    return write(columnHeader(RowStyle::Log)) && (!run.noFrameAsked || start());
 }
 
 bool LogSink::frame(const FrameMeta& meta, const lumaqc::FrameValues& values) {

@@ -20,6 +20,9 @@ struct RunInfo {
     const SourceInfo* source = nullptr;
     double fps = 0.0;
     int64_t frames = 0;  // frames requested (as printed); -1 for "to the end of the stream"
+    // A count of 0 or less was asked for: the run analyses no frame, and
+    // its outputs are written as they are, not held for a first frame.
+    bool noFrameAsked = false;
     int64_t start = 0;
     int threads = 1;
     // A live run's documents that hold only the frames of the last

@@ -195,8 +195,10 @@ TEST_F(Outputs, QuietLogAndNoLog) {
     b.erase("run");
     EXPECT_EQ(a, b);
     for (const char* none : {"0", "-2"}) {
-        run({"25", none});
+        const std::string console = run({"25", none});
         EXPECT_EQ(splitLines(readFile(dir_.file("metricsResultsCSV.csv"))).size(), 1u) << none;
+        // The count is printed as given.
+        EXPECT_NE(console.find(std::string("Number of Frames = ") + none + ","), std::string::npos);
     }
 }
 
