@@ -273,6 +273,11 @@ void setSetting(Settings& settings, const SettingField& field, const py::handle&
                     throw py::value_error(std::string(field.keyword) + " " + printableName(target) +
                                           " holds a NUL character, which no file name can hold");
                 }
+                // Refused as the program's parser refuses it.
+                if (const std::string why = field.check ? field.check(target) : ""; !why.empty()) {
+                    raiseError(std::string("lumaqc: ") + field.option + ": " + why +
+                               " (see --help)");
+                }
             } else if constexpr (std::is_same_v<Target, bool>) {
                 target = value.cast<bool>();
             } else if constexpr (std::is_same_v<Target, std::optional<double>>) {

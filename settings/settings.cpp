@@ -125,6 +125,10 @@ std::string checkThreads(const std::string& text) {
     return "";
 }
 
+std::string checkPath(const std::string& text) {
+    return text.empty() ? "an empty path names no file" : "";
+}
+
 std::string checkLogKeep(const std::string& text) {
     char* end = nullptr;
     errno = 0;
@@ -304,7 +308,8 @@ const std::vector<SettingField>& settingFields() {
          .keyword = "log",
          .topic = T::Outputs,
          .help = "Write the log here instead of metricsResultsCSV.csv (- : standard output)",
-         .member = &S::logPath},
+         .member = &S::logPath,
+         .check = checkPath},
         {.option = "--no-log",
          .keyword = "no_log",
          .topic = T::Outputs,
@@ -320,18 +325,21 @@ const std::vector<SettingField>& settingFields() {
          .topic = T::Outputs,
          .help = "Also write the values and a summary as one JSON document to this file (- : "
                  "standard output)",
-         .member = &S::jsonPath},
+         .member = &S::jsonPath,
+         .check = checkPath},
         {.option = "--csv",
          .keyword = "csv",
          .topic = T::Outputs,
          .help = "Also write the values as CSV (RFC 4180) to this file (- : standard output)",
-         .member = &S::csvPath},
+         .member = &S::csvPath,
+         .check = checkPath},
         {.option = "--report",
          .keyword = "report",
          .topic = T::Outputs,
          .help = "Also write a self-contained HTML report with charts to this file (- : standard "
                  "output)",
-         .member = &S::reportPath},
+         .member = &S::reportPath,
+         .check = checkPath},
         {.option = "--profile",
          .keyword = "profile",
          .topic = T::Qc,
@@ -372,6 +380,7 @@ const std::vector<SettingField>& settingFields() {
          .help = "Write the events as JSON Lines to this file (- for standard output) as they "
                  "open and close",
          .member = &S::eventsPath,
+         .check = checkPath,
          .needs = "--profile"},
         {.option = "--live",
          .keyword = "live",

@@ -119,6 +119,7 @@ std::string checkThreads(const std::string& text);  // 0 to kMaxThreads
 std::string checkTime(const std::string& text);
 inline constexpr long kMaxThreads = 1024;
 std::string checkLogKeep(const std::string& text);  // 0 to kMaxLogKeep
+std::string checkPath(const std::string& text);     // a path given, not empty
 inline constexpr long kMaxLogKeep = 1000;
 
 // A duration: a number of seconds, or a number followed by ms, s, m or h

@@ -159,6 +159,7 @@ def test_analyze_file_takes_every_option_of_the_program(testcard, tmp_path, monk
         (["--window", "0"], {"window": "0"}),
         (["--json", str(clip)], {"json": str(clip)}),
         (["--csv", "same.csv", "--log", "same.csv"], {"csv": "same.csv", "log": "same.csv"}),
+        (["--csv", ""], {"csv": ""}),
     ]
     for args, options in refused:
         done = subprocess.run([bin_, clip, "352", "288", *args], cwd=tmp_path,
