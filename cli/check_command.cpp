@@ -54,10 +54,13 @@ ParsedCheck parseCheckCommand(int argc, const char* const* argv) {
     app.add_option("files", command.files, "Video files to judge")->required()->expected(-1);
     app.add_option("--profile", command.profile,
                    "\"default\" (built in, the default) or a TOML profile file");
+    const CLI::Validator path(checkPath, "");
     app.add_option("--report-dir", command.reportDir,
-                   "Write an HTML report per file here (FILE's name + .html)");
+                   "Write an HTML report per file here (FILE's name + .html)")
+        ->check(path);
     app.add_option("--json-dir", command.jsonDir,
-                   "Write a JSON document per file here (FILE's name + .json)");
+                   "Write a JSON document per file here (FILE's name + .json)")
+        ->check(path);
     app.add_option("--fail-on", failOn, "Severity that fails a file: error (default) or warning")
         ->check(CLI::IsMember({"error", "warning"}));
     app.add_option("--threads", command.threads, "Worker threads (default 0: every hardware one)")
@@ -70,7 +73,8 @@ ParsedCheck parseCheckCommand(int argc, const char* const* argv) {
             ->check(CLI::Validator(checkTime, "SECONDS|HH:MM:SS:FF"));
     }
     app.add_flag("--rows", command.rows, "Also print the per-frame rows and timing table");
-    app.add_option("--log", command.logPath, "Also write the tab-separated log here (one FILE)");
+    app.add_option("--log", command.logPath, "Also write the tab-separated log here (one FILE)")
+        ->check(path);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -270,7 +270,10 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(consoleRows(r.out).size(), 25u);
     EXPECT_EQ(splitLines(readFile(dir_.file("rows.log"))).size(), 26u);
-    // Refusals: an unknown profile, a bad time.
+    // Refusals: an empty directory, an unknown profile, a bad time.
+    r = runLumaqc({"check", "clean.mp4", "--json-dir", ""}, dir_.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.err.find("--json-dir: an empty path names no file"), std::string::npos) << r.err;
     r = runLumaqc({"check", "clean.mp4", "--profile", "missing.toml"}, dir_.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err.rfind("lumaqc: cannot read the profile missing.toml", 0), 0u) << r.err;
