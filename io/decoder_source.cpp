@@ -152,15 +152,10 @@ struct Decoded {
     double quantiser = std::numeric_limits<double>::quiet_NaN();
     int damage = 0;
     std::string damageMessage;
-    // Decoding groups of pictures (see DecoderSource::decodeGroups()): what
-    // went wrong, to be told with the frame number it is reached at; the
-    // picture came out of the drain at its group's end; the damage met
-    // before a group's first picture, with the packet of the group it came
-    // with (1 for the first).
+    // What went wrong, to be told with the frame number it is reached at
+    // (see DecoderSource::tell()), and the picture's bytes.
     std::string what;
-    bool drained = false;
     int64_t bytes = 0;
-    std::vector<std::pair<int64_t, std::string> > early;
 };
 
 // A decoder and what it met since the picture it gave last.
@@ -182,15 +177,9 @@ struct Lane {
     std::string damageMessage;
     int failures = 0;
     std::string pendingError;  // damage seen while reading, reported once drained
-    // Decoding groups: the group, its packets taken so far, whether the
-    // group gave a picture yet, the damage met before it did, whether the
-    // decoder drains the group's end, and the last group finished (guarded
-    // by the source's mutex).
+    // Decoding groups: the group, and the last group finished (guarded by
+    // the source's mutex).
     struct Group* group = nullptr;
-    int64_t taken = 0;
-    bool gave = true;
-    std::vector<std::pair<int64_t, std::string> > early;
-    bool draining = false;
     int64_t finished = -1;
 };
 
@@ -212,7 +201,6 @@ struct Group {
     std::deque<Decoded> frames;         // decoded, up to its end
     int64_t bytes = 0;                  // of those pictures
     bool finished = false;              // frames holds its end
-    bool settled = false;               // see DecoderSource::settle()
 };
 
 // Which packets begin a group (see startsGroup()).
@@ -318,7 +306,6 @@ class DecoderSource : public FrameSource {
         groups_.clear();
         current_ = {};
         lanes_.clear();
-        probe_.reset();
         ffmpeg::api().av_packet_free(&firstPacket_);
         ffmpeg::api().avformat_close_input(&format_);
         if (io_ != nullptr && input_) {
@@ -655,9 +642,13 @@ class DecoderSource : public FrameSource {
     // n % decoders, which decodes it to its end and drains it; the reads
     // take the pictures group after group. The first group goes on from the
     // first picture, decoded already. False when the stream is decoded by
-    // one decoder (decodeAhead()).
+    // one decoder (decodeAhead()), as it is when decoding goes on after
+    // damage: a damaged picture's concealment may draw on pictures before
+    // its group's IDR picture, which the group's own decoder never saw (a
+    // TS with flipped bits gave one picture of 200 another way).
     bool startGroups(const AVCodec& codec, const AVCodecParameters& params) {
-        if (groupDecoders_ < 2 || follow_ || inputEnded_ || !lanes_[0]->pendingError.empty()) {
+        if (groupDecoders_ < 2 || goOn_ || follow_ || inputEnded_ ||
+            !lanes_[0]->pendingError.empty()) {
             return false;
         }
         const AVCodecDescriptor* kind = ffmpeg::api().avcodec_descriptor_get(params.codec_id);
@@ -688,10 +679,6 @@ class DecoderSource : public FrameSource {
             lanes_.push_back(std::move(lane));
         }
         if (lanes_.size() < 2) return false;
-        if (goOn_) {
-            probe_ = std::make_unique<Lane>();
-            if (openLane(*probe_, codec, params) < 0) return false;
-        }
         groups_.push_back(std::make_unique<Group>());
         groupCount_ = 1;
         lanes_[0]->group = groups_.back().get();
@@ -718,7 +705,6 @@ class DecoderSource : public FrameSource {
             groupCount_ = 0;
             lanes_.resize(1);
             lanes_[0]->group = nullptr;
-            probe_.reset();
             return false;
         }
         return true;
@@ -732,9 +718,6 @@ class DecoderSource : public FrameSource {
     // packets, the access unit must carry them: the next group's decoder
     // sees none of the packets before. Every packet is looked at, for its
     // parameter sets; `eligible` says whether a group may begin there.
-    // Going on after damage, the packet's picture must decode without damage
-    // on its own: one decoder conceals a damaged IDR picture with the
-    // picture before, which the next group's decoder does not have.
     bool startsGroup(const AVPacket& packet, bool eligible) {
         bool begins = false;
         if (groupStart_ == GroupStart::Key) {
@@ -745,34 +728,13 @@ class DecoderSource : public FrameSource {
             inBandParameters_ = inBandParameters_ || unit.someParameters;
             begins = unit.begins && (unit.allParameters || !inBandParameters_);
         }
-        return begins && eligible && (!goOn_ || decodesAlone(packet));
-    }
-
-    // Whether the packet decodes on its own into one picture without damage.
-    bool decodesAlone(const AVPacket& packet) {
-        Lane& probe = *probe_;
-        ffmpeg::api().avcodec_flush_buffers(probe.decoder);
-        bool clean = (packet.flags & AV_PKT_FLAG_CORRUPT) == 0 &&
-                     ffmpeg::api().avcodec_send_packet(probe.decoder, &packet) >= 0;
-        ffmpeg::api().avcodec_send_packet(probe.decoder, nullptr);
-        int pictures = 0;
-        for (;;) {
-            const int code = ffmpeg::api().avcodec_receive_frame(probe.decoder, probe.frame);
-            if (code == AVERROR_EOF) break;
-            if (code < 0) return false;
-            ++pictures;
-            clean = clean && (probe.frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 &&
-                    probe.frame->decode_error_flags == 0;
-            ffmpeg::api().av_frame_unref(probe.frame);
-        }
-        return clean && pictures == 1;
+        return begins && eligible;
     }
 
     // The reading thread of the groups: each packet of the video stream
     // into the group it belongs to, up to kGroupPackets waiting.
     void demux() {
         blockStopSignals();
-        if (probe_) prime(*probe_);
         std::string pending;
         int64_t size = packets_;  // of the group being read
         for (;;) {
@@ -841,7 +803,6 @@ class DecoderSource : public FrameSource {
             ffmpeg::api().av_packet_move_ref(lane.packet, queued.packet);
             ffmpeg::api().av_packet_free(&queued.packet);
             notes = std::move(queued.notes);
-            ++lane.taken;
             got = 1;
         } else {
             notes = std::move(group.endNotes);
@@ -871,10 +832,6 @@ class DecoderSource : public FrameSource {
                 ffmpeg::api().avcodec_flush_buffers(lane.decoder);
                 lane.failures = 0;
                 lane.pendingError.clear();
-                lane.taken = 0;
-                lane.gave = false;
-                lane.early.clear();
-                lane.draining = false;
                 lane.group = group;
             }
             for (bool more = true; more;) {
@@ -955,28 +912,11 @@ class DecoderSource : public FrameSource {
         for (;;) {
             Group& group = *groups_.front();
             if (!await([&] { return !group.frames.empty(); })) return stopped();
-            if (group.frames.front().drained && !group.settled) {
-                const bool waited = await([&] {
-                    return group.finished &&
-                           (groups_.size() > 1 ? !groups_[1]->frames.empty() : demuxed_);
-                });
-                if (!waited) return stopped();
-                if (groups_.size() > 1) settle(group, groups_[1]->frames.front());
-                group.settled = true;
-            }
             Decoded next = std::move(group.frames.front());
             group.frames.pop_front();
             group.bytes -= next.bytes;
-            if (carried_.damage > 0) {
-                next.damageMessage = carried_.damageMessage;
-                next.damage = static_cast<int>(std::min<int64_t>(
-                    int64_t{next.damage} + carried_.damage, std::numeric_limits<int>::max()));
-                carried_ = {};
-            }
             if (next.status == ReadStatus::End && groups_.size() > 1) {
-                // A group's end: the damage met draining it goes to the next picture.
-                carried_.damage = next.damage;
-                carried_.damageMessage = next.damageMessage;
+                // A group's end: on to the next group.
                 groups_.pop_front();
                 ++firstGroup_;
                 lock.unlock();
@@ -997,36 +937,6 @@ class DecoderSource : public FrameSource {
         Decoded end;
         end.status = ReadStatus::End;
         return end;
-    }
-
-    // One decoder of the whole stream gives the pictures a group's decoder
-    // drains at its end one by one as the next group's first packets come,
-    // and the damage met with the k-th of those packets with the k-th
-    // picture; the next group's decoder, begun afresh, gives it with its
-    // first picture. The damage is moved to where one decoder has it.
-    static void settle(Group& group, Decoded& first) {
-        std::vector<Decoded*> drained;
-        for (Decoded& frame : group.frames) {
-            if (frame.status == ReadStatus::Ok && frame.drained) drained.push_back(&frame);
-        }
-        if (drained.empty() || first.early.empty()) return;
-        std::vector<std::vector<std::string> > moved(drained.size());
-        std::vector<std::string> kept;
-        for (const auto& [packet, what] : first.early) {
-            if (packet >= 1 && packet <= static_cast<int64_t>(drained.size())) {
-                moved[static_cast<size_t>(packet - 1)].push_back(what);
-            } else {
-                kept.push_back(what);
-            }
-        }
-        for (size_t k = 0; k < drained.size(); ++k) {
-            if (moved[k].empty()) continue;
-            Decoded& frame = *drained[k];
-            frame.damageMessage = moved[k].front();
-            frame.damage += static_cast<int>(moved[k].size());
-        }
-        first.damage = static_cast<int>(kept.size());
-        first.damageMessage = kept.empty() ? std::string() : kept.front();
     }
 
     static void blockStopSignals() {
@@ -1051,10 +961,6 @@ class DecoderSource : public FrameSource {
         next.status = decodeNext(lane, next.what);
         next.damage = std::exchange(lane.damage, 0);
         next.damageMessage = std::exchange(lane.damageMessage, std::string());
-        if (!lane.gave) {
-            next.early = std::exchange(lane.early, {});
-            lane.gave = true;
-        }
         if (next.status != ReadStatus::Ok) return next;
         next.frame.reset(ffmpeg::api().av_frame_alloc());
         if (next.frame == nullptr) {
@@ -1064,7 +970,6 @@ class DecoderSource : public FrameSource {
         }
         ffmpeg::api().av_frame_move_ref(next.frame.get(), lane.frame);
         next.quantiser = lane.quantiser;
-        next.drained = lane.draining;
         for (const AVBufferRef* buffer : next.frame->buf) {
             if (buffer != nullptr) next.bytes += static_cast<int64_t>(buffer->size);
         }
@@ -1224,7 +1129,6 @@ class DecoderSource : public FrameSource {
     static void noteDamage(Lane& lane, const std::string& what) {
         if (lane.damage == 0) lane.damageMessage = what;
         if (lane.damage < std::numeric_limits<int>::max()) ++lane.damage;
-        if (!lane.gave) lane.early.emplace_back(lane.taken, what);
     }
 
     // Seconds from the start of the stream to the frame's presentation time;
@@ -1301,7 +1205,6 @@ class DecoderSource : public FrameSource {
             const int got = takePacket(lane);
             if (got < 0) return false;
             if (got == 0) {
-                lane.draining = true;
                 ffmpeg::api().avcodec_send_packet(lane.decoder, nullptr);
                 return true;
             }
@@ -1562,7 +1465,6 @@ class DecoderSource : public FrameSource {
     GroupStart groupStart_ = GroupStart::None;
     int nalLength_ = 0;                // bytes of each NAL unit's length; 0: Annex B
     bool inBandParameters_ = false;    // the stream carried parameter sets in its packets
-    std::unique_ptr<Lane> probe_;      // see decodesAlone()
     AVPacket* firstPacket_ = nullptr;  // see prime()
     std::thread demuxing_;
     std::vector<std::thread> groupDecoding_;
@@ -1572,7 +1474,6 @@ class DecoderSource : public FrameSource {
     int64_t groupCount_ = 0;                      // groups begun
     bool demuxed_ = false;                        // the demuxer reached the end
     std::string demuxPending_;                    // the damage that ended it
-    Decoded carried_;                             // damage at a group's end, for the next picture
 };
 
 }  // namespace

@@ -42,8 +42,8 @@ struct DecoderOptions {
     // Decoders at once (files and pipes; up to 4): when the stream can be
     // cut into groups of pictures that begin afresh (H.264 and HEVC IDR
     // pictures, intra-only codecs), as many groups are decoded at once, each
-    // by one decoder, and their pictures read in order: the same pictures,
-    // and the same damage with the same pictures, as one decoder gives.
+    // by one decoder, and their pictures read in order: the pictures one
+    // decoder gives. Not with continueAfterDamage (see decoder_source.cpp).
     int groupDecoders = 1;
 };
 
