@@ -81,13 +81,14 @@ bool beginSinks(const std::vector<ResultSink*>& sinks, const RunInfo& info, RunO
 
 // Once a frame was computed from `current` and `previous`: the error that
 // ends the input at it when the samples of either went away meanwhile (a
-// mapped file that shrank), else Ok.
+// mapped file that shrank), else Ok. The frame is the one named, even when
+// only its previous picture's samples went (their row was emitted before).
 ReadResult lostSamples(const HeldLuma& current, const HeldLuma* previous) {
-    ReadResult lost = current.lost ? current.lost() : ReadResult{};
-    if (lost.status == ReadStatus::Ok && previous != nullptr && previous->lost) {
-        lost = previous->lost();
-    }
-    return lost;
+    const ReadResult before =
+        previous != nullptr && previous->lost ? previous->lost(false) : ReadResult{};
+    const bool previousLost = before.status != ReadStatus::Ok;
+    if (current.lost) return current.lost(previousLost);
+    return before;
 }
 
 // Hands the row to every sink, even after one has failed, so that an output
@@ -188,9 +189,10 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
 // in its slot too), and the calling thread helps while it cannot read. From
 // a source that reads concurrently (a raw or Y4M file), the calling thread only
 // queues the frames there are, and the thread that takes a frame reads it
-// into its slot, in frame order (after the frame before was read): the copy
-// out of the page cache is shared among the threads and the samples are in
-// the cache of the thread that computes them. The
+// into its slot, in frame order (after the frame before was read), or maps
+// it where the source can: the copy out of the page cache, or the mapping,
+// is shared among the threads and the samples are in the cache of the
+// thread that computes them. The
 // thread that completes the next frame to emit runs the sequential
 // indicators and emits the rows strictly in frame order, so a row never waits
 // for the reading of a later frame (a live stream that stalls shows every
@@ -346,9 +348,11 @@ class ParallelRun {
         queue_.pop_front();
         Slot& slot = slotOf(index);
         const bool first = index == options_.start;
-        const Image* previous = first ? nullptr : &slotOf(index - 1).image();
         std::exception_ptr failure;
         if (slot.fetch) fetch(lock, index, slot, failure);
+        // Once the frame before was read: whether it is held in place is
+        // known then.
+        const Image* previous = first ? nullptr : &slotOf(index - 1).image();
         lock.unlock();
         worker.latestBlur = &latestBlur_;
         worker.frame = index - options_.start;
@@ -380,13 +384,16 @@ class ParallelRun {
         spare_.pop_back();
         slot.unread = readsEnded_ || stopRequested(options_);
         slot.stopped = slot.unread;
+        if (slot.unread) slot.held = {};
         if (!slot.unread) {
             lock.unlock();
             try {
-                // Copied, never mapped (io/mapped_frames.h): a file cut
-                // with frames in flight would take their samples away,
-                // where the copies of the frames read before the cut stay.
-                slot.read = source_.read(index, slot.picture.image().data);
+                // In place where the source keeps the frame (a mapped file,
+                // io/mapped_frames.h). A file cut with frames in flight
+                // takes their samples away: the emission finds it, and the
+                // run ends at the first frame whose samples went.
+                slot.read = source_.readHeld(index, slot.picture.image().data, slot.held);
+                slot.view = heldImage(slot.held, slot.picture.image());
             } catch (...) {
                 failure = std::current_exception();
                 slot.read.status = ReadStatus::End;

@@ -95,8 +95,10 @@ struct HeldLuma {
     std::shared_ptr<const void> hold;
     // Set for samples that can go away while held (the mapped frame of a
     // file that shrinks): once the frame was computed, the error that ends
-    // the input at it if they did (status Error), else Ok.
-    std::function<ReadResult()> lost{};
+    // the input at it if they did, or if `previousLost` (the samples of the
+    // frame before went away: the cut that took them took this frame's
+    // too), status Error; else Ok.
+    std::function<ReadResult(bool previousLost)> lost{};
 };
 
 class FrameSource {

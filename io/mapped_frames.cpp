@@ -165,12 +165,12 @@ bool mapFrame(int fd, int64_t offset, int64_t bytes, int64_t needed, HeldLuma& h
     // after cannot be known: they count as lost). The mapping stays on the
     // file even if the descriptor comes to name another one (then only
     // faults tell).
-    held.lost = [mapping, fd, offset, bytes, mapped, error = std::move(error)] {
+    held.lost = [mapping, fd, offset, bytes, mapped, error = std::move(error)](bool previousLost) {
         const FileState now = fileState(fd);
         const bool same = now.device == mapped.device && now.inode == mapped.inode;
         const int64_t zerosEnd = (now.size + page - 1) / page * page;
         const bool zeroed = same && now.size < offset + bytes && zerosEnd > offset;
-        if (mapping->lost() || zeroed) return error();
+        if (previousLost || mapping->lost() || zeroed) return error();
         return ReadResult{};
     };
     held.hold = std::move(mapping);

@@ -76,6 +76,8 @@ namespace {
 struct CuttingSource : FrameSource {
     const SourceInfo& info() const override { return inner->info(); }
     ReadResult read(int64_t index, uint8_t* luma) override { return inner->read(index, luma); }
+    bool readsConcurrently() const override { return inner->readsConcurrently(); }
+    ReadStatus has(int64_t index) const override { return inner->has(index); }
     ReadResult readHeld(int64_t index, uint8_t* luma, HeldLuma& held) override {
         const ReadResult result = inner->readHeld(index, luma, held);
         if (index == cutAt) {
@@ -107,7 +109,8 @@ TEST(MappedFrames, FileCutWhileAFrameIsAnalysedEndsTheRunAsAShortRead) {
     // after frame 2 was mapped: inside its first page (the pages after it
     // fault), inside its last page (zeros, no fault), inside its chroma (the
     // luma is whole: the next frame is short). The run ends as a short read
-    // of that frame ends it, the rows before it kept.
+    // of that frame ends it, the rows before it kept, at one thread and at
+    // two (frames mapped by the threads that compute them).
     constexpr int kW = 128, kH = 96, kLuma = kW * kH, kFrame = kLuma * 3 / 2;
     ASSERT_TRUE(guardMappedFrames());
     std::string raw, y4m = "YUV4MPEG2 W128 H96 F25:1 C420\n";
@@ -151,23 +154,27 @@ TEST(MappedFrames, FileCutWhileAFrameIsAnalysedEndsTheRunAsAShortRead) {
         return source;
     };
     for (const auto& c : cases) {
-        const std::string& bytes = c.y4m ? y4m : raw;
-        Rows clean;
-        ASSERT_EQ(runAnalysis(*open(bytes, false), {.frames = 6, .threads = 1}, {&clean}).status,
-                  0);
-        CuttingSource source;
-        source.inner = open(bytes, true);
-        source.path = name;
-        source.cutAt = 2;
-        source.cutTo = c.cutTo;
-        Rows cut;
-        const RunOutcome outcome = runAnalysis(source, {.frames = 6, .threads = 1}, {&cut});
-        EXPECT_TRUE(source.mappedCut) << c.cutTo;
-        EXPECT_NE(outcome.status, 0) << c.cutTo;
-        EXPECT_EQ(outcome.message, c.error) << c.cutTo;
-        ASSERT_EQ(cut.rows.size(), c.rows) << c.cutTo;
-        EXPECT_EQ(std::memcmp(cut.rows.data(), clean.rows.data(), c.rows * sizeof(FrameValues)), 0)
-            << c.cutTo;
+        for (const int threads : {1, 2}) {
+            const std::string& bytes = c.y4m ? y4m : raw;
+            Rows clean;
+            ASSERT_EQ(
+                runAnalysis(*open(bytes, false), {.frames = 6, .threads = 1}, {&clean}).status, 0);
+            CuttingSource source;
+            source.inner = open(bytes, true);
+            source.path = name;
+            source.cutAt = 2;
+            source.cutTo = c.cutTo;
+            Rows cut;
+            const RunOutcome outcome =
+                runAnalysis(source, {.frames = 6, .threads = threads}, {&cut});
+            EXPECT_TRUE(source.mappedCut) << c.cutTo << " " << threads;
+            EXPECT_NE(outcome.status, 0) << c.cutTo << " " << threads;
+            EXPECT_EQ(outcome.message, c.error) << c.cutTo << " " << threads;
+            ASSERT_EQ(cut.rows.size(), c.rows) << c.cutTo << " " << threads;
+            EXPECT_EQ(std::memcmp(cut.rows.data(), clean.rows.data(), c.rows * sizeof(FrameValues)),
+                      0)
+                << c.cutTo << " " << threads;
+        }
     }
     std::remove(name);
 }
