@@ -131,10 +131,17 @@ std::string describeQuantiser(const Event& e) {
 
 // Scan type: whether the picture's fields show two instants, in a stream
 // that does not declare them (one declared interlaced is never judged).
-// Yes: woven; No: one instant; NoValue: too still to tell.
+// Yes: woven; No: one instant; NoValue: too still or too small to tell.
+// Under kMinScanRows rows a moving object spans few rows, and one row more
+// in one field than in the other tips the field ratio past its threshold:
+// clean progressive clips read 11 % to 29 % of their moving pictures as
+// woven at 96x72 to 176x144, 0 to 1 % from 320x180 up (docs/qc.md).
+constexpr int kMinScanRows = 180;
 Holds detectScanType(const Rule&, const FrameView& view, double& value) {
     const PictureMeasures* measures = view.frame.measures;
-    if (view.frame.interlaced || measures == nullptr) return Holds::NoValue;
+    if (view.frame.interlaced || measures == nullptr || measures->height < kMinScanRows) {
+        return Holds::NoValue;
+    }
     const Weave weave = weaveOf(*measures);
     value = measures->combed;
     if (weave == Weave::Unknown) return Holds::NoValue;

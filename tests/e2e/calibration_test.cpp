@@ -160,6 +160,13 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
           "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"},
          "fail",
          {{"scan_type", "error", 0, 49}}},
+        // Woven fail down to 180 rows; fewer rows are not judged (clean read woven).
+        {"p180.mp4",
+         {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=50:duration=2", "-vf", "interlace",
+          "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"},
+         "fail",
+         {{"scan_type", "error", 0, 49}}},
+        {"clean120.mp4", testsrc("160x120", 8, ""), "pass", {}},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };

@@ -497,6 +497,7 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
 TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
     const auto fields = [](double moving, double combed, double ratio) {
         PictureMeasures m;
+        m.height = 1080;
         m.fieldsMeasured = true;
         m.moving = moving;
         m.combed = combed;
