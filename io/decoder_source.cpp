@@ -866,19 +866,26 @@ class DecoderSource : public FrameSource {
         ffmpeg::api().avcodec_flush_buffers(lane.decoder);
     }
 
-    // Whether group n may have one more picture waiting: up to kLeadFrames
-    // for the group being read; for the others, their first picture, then
-    // up to kAheadFrames or kAheadBytes for them all.
+    // Whether group n may have one more picture waiting: each group its
+    // first picture (the reads wait for that of the group being read, the
+    // others for none), then up to kLeadFrames for the group being read and
+    // up to kAheadFrames for the others together, while the groups of its
+    // decoder hold less than their share of kAheadBytes. A decoder keeps
+    // the buffers of as many pictures as it ever had out at once, so the
+    // share of each bounds the memory of them all.
     bool roomFor(int64_t n, const Group& group) const {
-        if (n == firstGroup_) return group.frames.size() < kLeadFrames;
         if (group.frames.empty()) return true;
+        const auto lanes = static_cast<int64_t>(lanes_.size());
         size_t frames = 0;
         int64_t bytes = 0;
-        for (size_t g = 1; g < groups_.size(); ++g) {
-            frames += groups_[g]->frames.size();
-            bytes += groups_[g]->bytes;
+        for (size_t g = 0; g < groups_.size(); ++g) {
+            if (g > 0) frames += groups_[g]->frames.size();
+            if ((firstGroup_ + static_cast<int64_t>(g)) % lanes == n % lanes) {
+                bytes += groups_[g]->bytes;
+            }
         }
-        return frames < kAheadFrames && bytes < kAheadBytes;
+        if (bytes >= kAheadBytes / lanes) return false;
+        return n == firstGroup_ ? group.frames.size() < kLeadFrames : frames < kAheadFrames;
     }
 
     // take() from the groups: their pictures in order, then the end of the
@@ -1453,8 +1460,8 @@ class DecoderSource : public FrameSource {
     std::atomic<bool> quit_{false};
 
     // Decoding groups (see startGroups()). The caps on the pictures decoded
-    // ahead of the reads: those of the group being read, and those of the
-    // groups after it.
+    // ahead of the reads: those of the group being read, those of the
+    // groups after it, and the bytes of them all (see roomFor()).
     static constexpr int kMaxLanes = 4;
     static constexpr int64_t kMinGroup = 8;  // packets
     static constexpr size_t kGroupPackets = 64;
