@@ -617,6 +617,18 @@ class DecoderSource : public FrameSource {
         }
     }
 
+    // The decoder's own picture buffers, cleared. A damaged picture leaves
+    // samples the decoder never writes; from a pool they would hold what an
+    // earlier picture left there, which depends on when the reads let their
+    // pictures go, and the rows would change from run to run.
+    static int zeroedBuffer(AVCodecContext* decoder, AVFrame* frame, int flags) {
+        const int code = ffmpeg::api().avcodec_default_get_buffer2(decoder, frame, flags);
+        for (int i = 0; code >= 0 && i < AV_NUM_DATA_POINTERS && frame->buf[i] != nullptr; ++i) {
+            std::memset(frame->buf[i]->data, 0, frame->buf[i]->size);
+        }
+        return code;
+    }
+
     // A decoder for the stream, as the first: one thread of its own.
     int openLane(Lane& lane, const AVCodec& codec, const AVCodecParameters& params) const {
         lane.decoder = ffmpeg::api().avcodec_alloc_context3(&codec);
@@ -627,6 +639,7 @@ class DecoderSource : public FrameSource {
         }
         int code = ffmpeg::api().avcodec_parameters_to_context(lane.decoder, &params);
         lane.decoder->thread_count = decoderThreads_;
+        lane.decoder->get_buffer2 = zeroedBuffer;
         // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
         if (quantisers_) lane.decoder->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         if (code >= 0) code = ffmpeg::api().avcodec_open2(lane.decoder, &codec, nullptr);

@@ -62,6 +62,7 @@ namespace lumaqc::ffmpeg {
     X(avcodec, av_packet_move_ref)                \
     X(avcodec, av_packet_unref)                   \
     X(avcodec, avcodec_alloc_context3)            \
+    X(avcodec, avcodec_default_get_buffer2)       \
     X(avcodec, avcodec_descriptor_get)            \
     X(avcodec, avcodec_find_best_pix_fmt_of_list) \
     X(avcodec, avcodec_find_encoder)              \

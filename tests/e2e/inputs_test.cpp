@@ -346,9 +346,11 @@ TEST_F(Decoder, PicturesReadInPlaceGiveTheRowsOfTheirRawFile) {
 }
 
 TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
-    // A transport stream that lost one packet in 61 after its first third:
-    // the concealed pictures, and so the rows and the verdict, are the same
-    // in every run and at every thread count.
+    // A transport stream that lost one packet in 61 after its first third,
+    // and an MJPEG AVI with bytes flipped here and there (the samples its
+    // damaged pictures never get were those of earlier pictures): the
+    // concealed pictures, and so the rows and the verdict, are the same in
+    // every run and at every thread count.
     ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx264 -preset "
                "ultrafast -pix_fmt yuv420p -g 25 -f mpegts whole.ts"));
@@ -359,20 +361,31 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         if (i < packets / 3 || i % 61 != 7) damaged += whole.substr(i * 188, 188);
     }
     writeFile(dir_.file("damaged.ts"), damaged);
+    ffmpeg(
+        fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v mjpeg -bsf:v "
+               "noise=amount=2000 damaged.avi"));
     // Without a profile the run ends at the damage, with the same rows and
     // message whether its groups of pictures were decoded one by one or at
-    // once.
-    for (const std::string profile : {"default", ""}) {
+    // once; with one it goes on past the damage.
+    const struct {
+        std::string file, profile;
+        size_t lines;
+    } cases[] = {
+        {"damaged.ts", "default", 100},
+        {"damaged.ts", "", 26},
+        {"damaged.avi", "default", 140},
+        {"damaged.avi", "", 2},
+    };
+    for (const auto& c : cases) {
         std::string first;
         for (const char* threads : {"1", "2", "3", "1", "2", "3"}) {
-            std::vector<std::string> args = {"damaged.ts", "--quiet", "--threads", threads};
-            if (!profile.empty()) args.insert(args.end(), {"--profile", profile});
+            std::vector<std::string> args = {c.file, "--quiet", "--threads", threads};
+            if (!c.profile.empty()) args.insert(args.end(), {"--profile", c.profile});
             const Output out = analyse(dir_, args);
             if (first.empty()) first = out.log + out.run.err;
-            EXPECT_EQ(out.log + out.run.err, first) << threads << profile;
+            EXPECT_EQ(out.log + out.run.err, first) << c.file << threads << c.profile;
         }
-        // The runs went on past the damage, or ended after the first groups.
-        EXPECT_GT(splitLines(first).size(), profile.empty() ? 26u : 100u) << profile;
+        EXPECT_GT(splitLines(first).size(), c.lines) << c.file << c.profile;
     }
 }
 
