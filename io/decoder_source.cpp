@@ -578,19 +578,8 @@ class DecoderSource : public FrameSource {
             return end;
         }
         std::chrono::steady_clock::time_point stopSeen{};
-        while (queue_.empty()) {
-            if (stop_ != nullptr && stop_->load() != 0) {
-                const auto now = std::chrono::steady_clock::now();
-                if (stopSeen == std::chrono::steady_clock::time_point{}) {
-                    stopSeen = now;
-                    wakeDecoding();
-                } else if (now - stopSeen > kStopGrace) {
-                    Decoded stopped;
-                    stopped.status = ReadStatus::End;
-                    return stopped;
-                }
-            }
-            frameReady_.wait_for(lock, kStopCheck);
+        if (!awaitOrStop(lock, frameReady_, stopSeen, [this] { return !queue_.empty(); })) {
+            return stopped();
         }
         Decoded next = std::move(queue_.front());
         queue_.pop_front();
@@ -912,23 +901,7 @@ class DecoderSource : public FrameSource {
             return end;
         }
         std::chrono::steady_clock::time_point stopSeen{};
-        // Waits for `ready`; false when a stop request went unanswered for
-        // kStopGrace (see take()).
-        auto await = [&](auto ready) {
-            while (!ready()) {
-                if (stop_ != nullptr && stop_->load() != 0) {
-                    const auto now = std::chrono::steady_clock::now();
-                    if (stopSeen == std::chrono::steady_clock::time_point{}) {
-                        stopSeen = now;
-                        wakeDecoding();
-                    } else if (now - stopSeen > kStopGrace) {
-                        return false;
-                    }
-                }
-                changed_.wait_for(lock, kStopCheck);
-            }
-            return true;
-        };
+        auto await = [&](auto ready) { return awaitOrStop(lock, changed_, stopSeen, ready); };
         for (;;) {
             Group& group = *groups_.front();
             if (!await([&] { return !group.frames.empty(); })) return stopped();
@@ -951,6 +924,27 @@ class DecoderSource : public FrameSource {
             tell(next, pending);
             return next;
         }
+    }
+
+    // Waits on `changed` until `ready` holds; false when a stop request went
+    // unanswered for kStopGrace since `stopSeen` (see take()). The first
+    // look at the request wakes the decoding threads.
+    template <class Ready>
+    bool awaitOrStop(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                     std::chrono::steady_clock::time_point& stopSeen, Ready ready) {
+        while (!ready()) {
+            if (stop_ != nullptr && stop_->load() != 0) {
+                const auto now = std::chrono::steady_clock::now();
+                if (stopSeen == std::chrono::steady_clock::time_point{}) {
+                    stopSeen = now;
+                    wakeDecoding();
+                } else if (now - stopSeen > kStopGrace) {
+                    return false;
+                }
+            }
+            changed.wait_for(lock, kStopCheck);
+        }
+        return true;
     }
 
     static Decoded stopped() {
