@@ -661,6 +661,17 @@ RunOutcome runAnalysis(FrameSource& source, const RunOptions& options,
     return outcome;
 }
 
+namespace {
+
+// The threads a request asks for: every hardware thread unless a number.
+int threadsOf(const AnalysisRequest& request) {
+    return request.threads > 0
+               ? request.threads
+               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+}  // namespace
+
 Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& request)
     : source_(std::move(source)) {
     const SourceInfo& input = source_->info();
@@ -670,9 +681,7 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
     options_.untilEnd = !request.frames && input.frames < 0;
     options_.stop = request.stop;
     options_.notice = request.notice;
-    options_.threads = request.threads > 0
-                           ? request.threads
-                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    options_.threads = threadsOf(request);
 }
 
 AnalysisRequest analysisRequest(const Settings& settings) {
@@ -702,9 +711,7 @@ SourceRequest sourceRequest(const AnalysisRequest& request) {
     source.stop = request.stop;
     source.pixelFormat = request.pixelFormat;
     source.mapFrames = request.mapFrames;
-    source.threads = request.threads > 0
-                         ? request.threads
-                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    source.threads = threadsOf(request);
     return source;
 }
 
