@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -128,16 +129,104 @@ Image heldImage(const HeldLuma& held, const Image& size) {
     return Image{size.w, size.h, const_cast<uint8_t*>(held.data)};
 }
 
+// One thread, from a source that reads concurrently (a raw or Y4M file): a
+// helper thread reads the frame after the one being computed, so that
+// mapping it (the page tables of its pages) and releasing the frame two
+// before it cost the computing thread nothing. Reads are asked for and taken
+// in frame order, one at a time.
+class ReadAhead {
+  public:
+    explicit ReadAhead(FrameSource& source) : source_(source), thread_([this] { work(); }) {}
+    ~ReadAhead() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ending_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Starts reading frame `index` into `luma` or `held`.
+    void ask(int64_t index, uint8_t* luma, HeldLuma& held) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            index_ = index;
+            luma_ = luma;
+            held_ = &held;
+            asked_ = true;
+            done_ = false;
+        }
+        changed_.notify_all();
+    }
+
+    // The result of the read asked for last, once it is done.
+    ReadResult take() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return done_; });
+        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+        return std::move(result_);
+    }
+
+  private:
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return asked_ || ending_; });
+            if (ending_) return;
+            asked_ = false;
+            lock.unlock();
+            ReadResult result;
+            std::exception_ptr failure;
+            try {
+                result = source_.readHeld(index_, luma_, *held_);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            result_ = std::move(result);
+            failure_ = failure;
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    FrameSource& source_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int64_t index_ = 0;
+    uint8_t* luma_ = nullptr;
+    HeldLuma* held_ = nullptr;
+    bool asked_ = false;
+    bool done_ = false;
+    bool ending_ = false;
+    ReadResult result_;
+    std::exception_ptr failure_;
+    std::thread thread_;  // last: starts once the rest is set
+};
+
 // One thread: the frame loop as plainly as it can be written. The frame and
-// the one before take turns in two pictures, or stay where the source keeps
-// them (a decoded picture read in place).
+// the one before take turns in pictures, or stay where the source keeps them
+// (a decoded picture read in place); from a file, the frame after them is
+// read meanwhile (ReadAhead), in a third picture.
 RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunInfo& run,
                      const std::vector<ResultSink*>& sinks, RunSummary& summary) {
     const SourceInfo& info = source.info();
-    Engine engine(info.width, info.height, options.fps, CLOCK_PROCESS_CPUTIME_ID,
+    // Each indicator's time is this thread's alone, whatever reads meanwhile.
+    Engine engine(info.width, info.height, options.fps, CLOCK_THREAD_CPUTIME_ID,
                   Engine::Pictures::Caller);
-    Picture pictures[2] = {Picture(info.width, info.height), Picture(info.width, info.height)};
-    HeldLuma held[2];
+    const size_t turns = source.readsConcurrently() ? 3 : 2;
+    std::vector<Picture> pictures;
+    for (size_t k = 0; k < turns; ++k) pictures.emplace_back(info.width, info.height);
+    HeldLuma held[3];
+    // After what it reads into: it ends (its read done) before they go.
+    std::unique_ptr<ReadAhead> ahead;
+    try {
+        if (turns == 3) ahead = std::make_unique<ReadAhead>(source);
+    } catch (const std::system_error&) {
+        // No thread to spare: this one reads each frame in turn.
+    }
     const auto image = [&](size_t k) {
         return held[k].data != nullptr ? heldImage(held[k], pictures[k].image())
                                        : pictures[k].image();
@@ -148,13 +237,22 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
     RunOutcome outcome;
     const double start = clockMs(CLOCK_PROCESS_CPUTIME_ID);
     const int64_t end = beginSinks(sinks, run, outcome) ? endIndex(options) : options.start;
+    // With ReadAhead, a stop is looked at as the next read is asked for.
+    bool asked = false;  // frame i is being read
+    if (ahead && options.start < end && !stopRequested(options)) {
+        ahead->ask(options.start, pictures[0].image().data, held[0]);
+        asked = true;
+    }
     for (int64_t i = options.start; i < end; ++i) {
-        if (stopRequested(options)) {
+        if (ahead ? !asked : stopRequested(options)) {
             outcome.stopped = true;
             break;
         }
-        const auto k = static_cast<size_t>(i - options.start) % 2;
-        const ReadResult read = source.readHeld(i, pictures[k].image().data, held[k]);
+        const auto k = static_cast<size_t>(i - options.start) % turns;
+        const size_t p = (k + turns - 1) % turns;
+        const size_t n = (k + 1) % turns;
+        const ReadResult read =
+            ahead ? ahead->take() : source.readHeld(i, pictures[k].image().data, held[k]);
         // A signal that interrupted a blocked read stops the run; it is no read error.
         if (read.status != ReadStatus::Ok && stopRequested(options)) {
             outcome.stopped = true;
@@ -165,14 +263,16 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
             readFailure(read, outcome);
             break;
         }
+        asked = ahead && i + 1 < end && !stopRequested(options);
+        if (asked) ahead->ask(i + 1, pictures[n].image().data, held[n]);
         const Image current = image(k);
-        const Image previous = image(1 - k);
+        const Image previous = image(p);
         const bool first = i == options.start;
         engine.computeIndependent(current, first ? nullptr : &previous, worker, values,
                                   flickerChanges.data());
         if (!first) engine.computeSequential(current, previous, values, flickerChanges.data());
         if (!emit(sinks, frameMeta(i, read, options.fps), values, current, outcome, held[k],
-                  first ? nullptr : &held[1 - k])) {
+                  first ? nullptr : &held[p])) {
             break;
         }
     }

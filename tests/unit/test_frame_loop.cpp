@@ -1,9 +1,9 @@
 // The threaded frame loop's hand-over between the reading thread and the
 // workers, and with a source the workers read themselves (into pictures they
-// pass on among them): whoever is slow (the input, the outputs, both by
-// turns), whatever stops the run (a stop request, a failing output, a read
-// error), every run ends, emits its rows in order and gives the rows of a
-// one-thread run.
+// pass on among them; one thread then reads the next frame meanwhile):
+// whoever is slow (the input, the outputs, both by turns), whatever stops the
+// run (a stop request, a failing output, a read error), every run ends, emits
+// its rows in order and gives the rows of a one-thread run.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -157,16 +157,16 @@ TEST(FrameLoop, EveryHandOverEnds) {
     } unhook;
     uint32_t seed = 7;
     for (const auto& c : cases) {
-        for (int mode = 0; mode < 14; ++mode) {
-            const int threads = 2 + mode % 7;
-            const bool concurrent = mode >= 7;
+        for (int mode = 0; mode < 16; ++mode) {
+            const int threads = 1 + mode % 8;  // one thread reads ahead from a concurrent source
+            const bool concurrent = mode >= 8;
             for (int rep = 0; rep < c.runs; ++rep) {
                 ++seed;
                 JitteredSource source(c.frames, {c.readMicros, std::minstd_rand(seed)});
                 source.stopAt = c.stopAt;
                 source.errorAt = c.errorAt;
                 source.concurrent = concurrent;
-                source.heldAt = concurrent ? c.heldAt : -1;
+                source.heldAt = concurrent && threads > 1 ? c.heldAt : -1;
                 running = &source;
                 JitteredSink sink({c.emitMicros, std::minstd_rand(seed * 3)});
                 sink.failAt = c.failAt;
