@@ -347,10 +347,11 @@ TEST_F(Decoder, PicturesReadInPlaceGiveTheRowsOfTheirRawFile) {
 
 TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
     // A transport stream that lost one packet in 61 after its first third,
-    // and an MJPEG AVI with bytes flipped here and there (the samples its
-    // damaged pictures never get were those of earlier pictures): the
-    // concealed pictures, and so the rows and the verdict, are the same in
-    // every run and at every thread count.
+    // and an MJPEG AVI and H.264 and HEVC Matroska files with bytes flipped
+    // here and there (the samples the damaged MJPEG and HEVC pictures never
+    // get were those of earlier pictures): the concealed pictures, and so
+    // the rows and the verdict, are the same in every run and at every
+    // thread count.
     ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx264 -preset "
                "ultrafast -pix_fmt yuv420p -g 25 -f mpegts whole.ts"));
@@ -364,6 +365,12 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
     ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v mjpeg -bsf:v "
                "noise=amount=2000 damaged.avi"));
+    ffmpeg(
+        fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx264 -g 50 -bsf:v "
+               "noise=amount=20000 damaged264.mkv"));
+    ffmpeg(
+        fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx265 -x265-params "
+               "log-level=none -bsf:v noise=amount=5000 damaged265.mkv"));
     // Without a profile the run ends at the damage, with the same rows and
     // message whether its groups of pictures were decoded one by one or at
     // once; with one it goes on past the damage.
@@ -371,10 +378,9 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         std::string file, profile;
         size_t lines;
     } cases[] = {
-        {"damaged.ts", "default", 100},
-        {"damaged.ts", "", 26},
-        {"damaged.avi", "default", 140},
-        {"damaged.avi", "", 2},
+        {"damaged.ts", "default", 100},     {"damaged.ts", "", 26},
+        {"damaged.avi", "default", 140},    {"damaged.avi", "", 2},
+        {"damaged264.mkv", "default", 140}, {"damaged265.mkv", "default", 140},
     };
     for (const auto& c : cases) {
         std::string first;
