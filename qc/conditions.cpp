@@ -37,6 +37,14 @@ std::string worst(const Event& e, const char* unit) {
 
 Holds detectIndicator(const Rule& rule, const FrameView& view, double& value) {
     if (silenced(rule.indicator, view.frame, view.black)) return Holds::No;
+    // A strip of flat colour above a horizontal edge reads as a lost slice
+    // (clean testsrc: slice 46 to 7400 on every frame); a lost band stands
+    // apart from the strip above as well.
+    const PictureMeasures* measures = view.frame.measures;
+    if (rule.indicator == kSlice && rule.direction == Direction::Above && measures != nullptr &&
+        measures->bandApart >= 0.0 && !(measures->bandApart > rule.threshold)) {
+        return Holds::No;
+    }
     const std::optional<double> v = indicatorValue(view.frame, rule.indicator);
     if (!v) return Holds::NoValue;
     value = *v;

@@ -1,6 +1,7 @@
 #include "qc/picture_measures.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -69,6 +70,41 @@ void measureFields(PictureMeasures& m, const unsigned char* luma, int64_t stride
     m.moving = samples > 0 ? 100.0 * static_cast<double>(moving) / static_cast<double>(samples) : 0;
     m.combed = moving > 0 ? 100.0 * static_cast<double>(combed) / static_cast<double>(moving) : 0;
     m.fieldRatio = (top + 1.0) / (bottom + 1.0);
+}
+
+// Strips of 16 rows: those with a strip below, as the slice indicator
+// rates them (none under 48 rows or at 16 columns or fewer). The rates are
+// sampled on every other row and every fourth column: a lost band repeats
+// along all its rows, and the whole picture would cost a sixth more time.
+constexpr int kStrip = 16;
+constexpr int kRowStep = 2;
+constexpr int kColumnStep = 4;
+
+double bandApartOf(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (height < 3 * kStrip || width <= kStrip) return -1.0;
+    const int strips = (height - kStrip) / kStrip;
+    double largest = -1.0;
+    double downAbove = 0.0;  // the strip above's rate against this one
+    for (int k = 0; k < strips; ++k) {
+        int64_t down = 0, side = 0, downPositions = 0, sidePositions = 0;
+        for (int r = 0; r < kStrip; r += kRowStep) {
+            const unsigned char* row = luma + stride * (k * kStrip + r);
+            const unsigned char* below = row + stride * kStrip;
+            for (int x = 0; x < width; x += kColumnStep) {
+                down += row[x] == below[x] ? 1 : 0;
+                ++downPositions;
+                if (x + kStrip >= width) continue;
+                side += row[x] == row[x + kStrip] ? 1 : 0;
+                ++sidePositions;
+            }
+        }
+        const double downRate = static_cast<double>(down) / static_cast<double>(downPositions);
+        const double sideRate = static_cast<double>(side) / static_cast<double>(sidePositions);
+        const double apart = sideRate / std::max(downRate, downAbove);
+        if (!std::isnan(apart)) largest = std::max(largest, apart);
+        downAbove = downRate;
+    }
+    return largest;
 }
 
 bool isBars(const unsigned char* luma, int width, int height, int64_t stride) {
@@ -147,6 +183,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.width = width;
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
+    m.bandApart = bandApartOf(luma, width, height, stride);
     return m;
 }
 

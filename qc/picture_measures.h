@@ -24,6 +24,14 @@ struct PictureMeasures {
     // stripes or more (each at least 1/40 of the width, neighbours at least
     // 12 levels apart, 64 levels from the darkest to the brightest).
     bool bars = false;
+    // Lost bands seen from both sides: over the strips of 16 rows that have
+    // one below, the largest rate of samples equal to the one 16 columns to
+    // the right over the rate of samples equal to the one 16 rows away, below
+    // or above, whichever repeats more (the slice indicator looks below only,
+    // so flat colour just above a horizontal edge of the 16-row grid reads
+    // as a lost band there; it repeats into the strip above, a lost band into
+    // neither). -1 when the picture has too few strips or columns.
+    double bandApart = -1.0;
     // The fields against the previous picture (measured only for a rule that
     // reads them, from the second picture on; see PictureMeter).
     bool fieldsMeasured = false;

@@ -167,6 +167,9 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          "fail",
          {{"scan_type", "error", 0, 49}}},
         {"clean120.mp4", testsrc("160x120", 8, ""), "pass", {}},
+        // Flat stripes above testsrc's colour band read as a lost slice below.
+        {"testsrc.mp4", fields("-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v libx264 "
+                               "-preset ultrafast -pix_fmt yuv420p -crf 20")},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };

@@ -492,6 +492,19 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
               (std::vector<std::string>{}));
 }
 
+// Flat colour above an edge repeats into the strip above; a lost band into neither.
+TEST(QcPicture, LostBandsStandApartFromBothNeighbours) {
+    constexpr int w = 64, h = 64;
+    std::vector<unsigned char> edge(w * h), band(w * h);
+    for (int i = 0; i < w * h; ++i) {
+        const int x = i % w, y = i / w;
+        edge[i] = static_cast<unsigned char>(y < 32 ? 100 : 3 * x + y);
+        band[i] = static_cast<unsigned char>(y >= 16 && y < 32 ? 200 : (7 * x + 5 * y) % 128);
+    }
+    EXPECT_DOUBLE_EQ(measurePicture(edge.data(), w, h, w).bandApart, 1.0);
+    EXPECT_GT(measurePicture(band.data(), w, h, w).bandApart, 20.0);
+}
+
 // Scan type: the share of woven frames among those that move enough to
 // tell, over the run, in a stream not declared interlaced.
 TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
