@@ -108,10 +108,9 @@ TEST_F(Faults, FaultAtAFrameKeepsTheRowsBeforeIt) {
     // written, at one and three threads: the run ends with its one message
     // and exactly the rows computed before it, in the log and on the console;
     // its JSON document is whole, marked incomplete. A file emptied takes
-    // the samples of the frames in flight too (at one thread, the frame
-    // computed as the next one is read): the run ends at the first frame
-    // whose samples went, which depends on the timing: the rows are those
-    // before it.
+    // the samples of the frames in flight too: at one thread the run ends at
+    // the frame being read; at more, at the first frame whose samples went,
+    // which depends on the timing: the rows are those before it.
     const std::string at2 = std::to_string(2 * kFrameSize) + ":";
     const std::string at3 = std::to_string(3 * kFrameSize) + ":truncate=";
     const std::string shrank = "The file clip.yuv shrank during the run: frame ";
@@ -138,7 +137,8 @@ TEST_F(Faults, FaultAtAFrameKeepsTheRowsBeforeIt) {
         {at3 + std::to_string(3 * kFrameSize + kW * kH), 255, shrank + "4 is incomplete\n", 4, 4,
          false},
         {at3 + std::to_string(4 * kFrameSize - 1), 255, shrank + "4 is incomplete\n", 4, 4, false},
-        {at3 + "0", 255, shrank, 3, 3, false, "", {"1", "2", "3"}, true},
+        {at3 + "0", 255, shrank + "3 is incomplete\n", 3, 3, false, "", {"1"}},
+        {at3 + "0", 255, shrank, 3, 3, false, "", {"2", "3"}, true},
         {at2 + "eio", 255, "", 2, 2, false,
          "Some error occurred when reading the 2 frame\nByte read = 0, Frame size = 3072\n\nError "
          "code: 5 \nError description: Input/output error \n"},

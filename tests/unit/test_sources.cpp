@@ -109,8 +109,9 @@ TEST(MappedFrames, FileCutWhileAFrameIsAnalysedEndsTheRunAsAShortRead) {
     // after frame 2 was mapped: inside its first page (the pages after it
     // fault), inside its last page (zeros, no fault), inside its chroma (the
     // luma is whole: the next frame is short). The run ends as a short read
-    // of that frame ends it, the rows before it kept, at one thread and at
-    // two (frames mapped by the threads that compute them).
+    // of that frame ends it, the rows before it kept, at two and three
+    // threads (frames mapped by the threads that compute them; one thread
+    // has them copied by a helper).
     constexpr int kW = 128, kH = 96, kLuma = kW * kH, kFrame = kLuma * 3 / 2;
     ASSERT_TRUE(guardMappedFrames());
     std::string raw, y4m = "YUV4MPEG2 W128 H96 F25:1 C420\n";
@@ -154,7 +155,7 @@ TEST(MappedFrames, FileCutWhileAFrameIsAnalysedEndsTheRunAsAShortRead) {
         return source;
     };
     for (const auto& c : cases) {
-        for (const int threads : {1, 2}) {
+        for (const int threads : {2, 3}) {
             const std::string& bytes = c.y4m ? y4m : raw;
             Rows clean;
             ASSERT_EQ(
