@@ -14,8 +14,6 @@ namespace {
 // The interlace indicator above which a picture of an interlaced stream
 // shows its fields woven (clean progressive clips read 0 to 0.045).
 constexpr double kWovenFields = 0.03;
-// How far a refreshed key frame inside a held picture may move (x threshold).
-constexpr double kSpikeFactor = 4.0;
 
 std::string number(double v) {
     char text[32];

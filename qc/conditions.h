@@ -23,8 +23,11 @@ struct Event;
 
 // Whether a condition holds on a frame: NoValue neither extends nor ends a
 // run; Spike (a refreshed key frame inside a held picture) bridges one
-// frame of a run.
+// frame of a run, or two after a steady stretch (see the detector).
 enum class Holds { Yes, No, NoValue, Spike };
+// How far a refreshed key frame inside a held picture may move (x threshold);
+// two spikes running may not move more together.
+inline constexpr double kSpikeFactor = 4.0;
 
 // What a condition sees of a frame: the frame, and whether its picture is
 // black (by the blackout flag or a black rule of the profile) or shows bars.

@@ -19,6 +19,13 @@ constexpr double kTimeSlack = 1e-6;
 // A held picture moves at most this share of the freeze tolerance on
 // average over its frames: a slow camera moves steadily near the tolerance.
 constexpr double kHeldMeanFactor = 0.3;
+// A run bridges one spike (a refreshed key frame inside a held picture), or
+// two running that move no more than one may, when it has held this many
+// frames since the last: an MPEG-2 key frame moves a hold on itself and the
+// frame after it (1.0 to 1.9 each), once a group of pictures (12 frames);
+// pictures made faster by repeating some move on two frames running with one
+// repeat between them, and x264 spreads a real change over two frames.
+constexpr int kSteadyBeforeTwoSpikes = 4;
 // The least value that makes a relative rule's level, per 576 rows.
 constexpr double kLevelFloor = 1.0;
 // True when `a` is worse than `b` in the rule's direction.
@@ -65,7 +72,9 @@ struct EventDetector::Ladder {
     double heldSum = 0.0;  // freeze: the temporal activity of the held frames
     int64_t heldFrames = 0;
     std::string errorText;
-    bool spike = false;     // the frame after `last` was a spike the run may bridge
+    int spikes = 0;         // spikes since `last`, which the run may bridge
+    double spikeSum = 0.0;  // their values
+    int steady = 0;         // frames the run held before them
     int reached = -1;       // strongest rule whose minimum duration the run reached
     int64_t event = -1;     // index of its event in events_, once open
     bool holdsNow = false;  // the raw condition on the frame being fed
@@ -440,13 +449,20 @@ void EventDetector::feed(const FrameInput& frame) {
         const Condition& condition = conditionOf(ladder.base.watch);
         Holds h = holds[i];
         if (h != Holds::No && suppressed(ladder.base.notDuring)) h = Holds::No;
-        if (h == Holds::Spike && !(ladder.active && !ladder.spike)) h = Holds::No;
+        if (h == Holds::Spike &&
+            !(ladder.active &&
+              (ladder.spikes == 0 ||
+               (ladder.spikes == 1 && ladder.steady >= kSteadyBeforeTwoSpikes &&
+                ladder.spikeSum + values[i] <= kSpikeFactor * ladder.base.threshold)))) {
+            h = Holds::No;
+        }
         if (ladder.base.relative) followLevel(ladder, frame, h);
         switch (h) {
             case Holds::NoValue:
                 break;
             case Holds::Spike:
-                ladder.spike = true;
+                ++ladder.spikes;
+                ladder.spikeSum += values[i];
                 break;
             case Holds::No:
                 // Decoding errors close together are one event (live runs).
@@ -466,7 +482,9 @@ void EventDetector::feed(const FrameInput& frame) {
                     ladder.start = fromPrevious ? lastSeconds_ : frame.seconds;
                     runsStarted_.push_back(ladder.rules.front().id);
                 }
-                ladder.spike = false;
+                ladder.steady = ladder.spikes > 0 ? 1 : ladder.steady + 1;
+                ladder.spikes = 0;
+                ladder.spikeSum = 0.0;
                 if (ladder.base.watch == Watch::Freeze) {
                     ladder.heldSum += values[i];
                     ++ladder.heldFrames;

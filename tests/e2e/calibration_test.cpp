@@ -104,6 +104,13 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          testsrc("352x288", 8, "split[a][b];[a][b]freezeframes=first=75:last=150:replace=74", "28"),
          "fail",
          {{"freeze", "error", 74, 150}}},
+        // A hold in MPEG-2: each key frame refreshes it on two frames running.
+        {"holdm2v.mpg",
+         fields("-f lavfi -i mandelbrot=size=352x288:rate=25 -t 5 -filter_complex "
+                "split[a][b];[a][b]freezeframes=first=25:last=100:replace=25 -c:v mpeg2video "
+                "-b:v 4M"),
+         "fail",
+         {{"freeze", "error", 25, 100}}},
         // 4 s of blur in SD and in HD: found within a second of its bounds.
         {"blursd.mp4",
          testsrc("352x288", 10, "boxblur=6:enable='between(t,3,7)'"),

@@ -244,16 +244,17 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
          [](int i, FrameValues& v) { v[kBlackout] = (i >= 10 && i < 25) || (i >= 50 && i < 60); },
          {"open black_warning 22", "close black_warning 24"},
          {"black warning black_warning 10-24 0.40-1.00 -"}},
-        // A held picture with near repeats and a refreshed key frame (2.5):
-        // the run starts at frame 29, whose picture is held, and ends at the
-        // end of the file.
+        // A held picture with near repeats, a refreshed key frame (2.5) and
+        // one refreshed on two frames (MPEG-2): the run starts at frame 29,
+        // whose picture is held, and ends at the end of the file.
         {"held picture to the end",
          [](int i, FrameValues& v) {
-             if (i >= 30) v[kTemporalActivity] = i == 60 ? 2.5 : 0.05 * (i % 3);
+             if (i >= 30) v[kTemporalActivity] = i == 60 ? 2.5 : i / 2 == 36 ? 1.5 : 0.05 * (i % 3);
          },
          {"open freeze_warning 41", "escalate freeze_error 78", "close freeze_error 99"},
          {"freeze error freeze_error 29-99 1.16-4.00 0"}},
-        // Two spikes in a row, and a static camera whose activity never falls to 1.
+        // Two spikes in a row that move more together than one may, and a
+        // static camera whose activity never falls to 1.
         {"near repeats broken by motion",
          [](int i, FrameValues& v) {
              v[kTemporalActivity] = i >= 70 ? 1.5 : (i == 40 || i == 41) ? 3.0 : 0.3;
