@@ -62,12 +62,21 @@ std::string describeIndicator(const Event& e) {
            worst(e, "");
 }
 
+// A level of the video range (16 to 235) where a full-range stream (0 to
+// 255) writes it.
+double fullRangeLevel(int level) {
+    return (level - 16) * 255.0 / 219.0;
+}
+
 // Black: the blackout flag, or with max_level, min_share percent of the
 // picture at or below that level.
 Holds detectBlack(const Rule& rule, const FrameView& view, double& value) {
     const PictureMeasures* measures = view.frame.measures;
     if (rule.maxLevel >= 0 && measures != nullptr) {
-        value = measures->percentAtOrBelow(rule.maxLevel);
+        const int level = view.frame.fullRange
+                              ? static_cast<int>(std::floor(fullRangeLevel(rule.maxLevel)))
+                              : rule.maxLevel;
+        value = measures->percentAtOrBelow(level);
         return value >= rule.minShare ? Holds::Yes : Holds::No;
     }
     return blackoutFlag(view.frame) ? Holds::Yes : Holds::No;
@@ -111,7 +120,11 @@ std::string describeBars(const Event& e) {
 Holds detectLumaLevels(const Rule& rule, const FrameView& view, double& value) {
     const PictureMeasures* measures = view.frame.measures;
     if (measures == nullptr || view.black || view.bars) return Holds::No;
-    value = measures->percentOutside(rule.low, rule.high);
+    // A full-range stream's black at 0 is the video range's 16, not below it.
+    value = view.frame.fullRange
+                ? measures->percentOutside(static_cast<int>(std::ceil(fullRangeLevel(rule.low))),
+                                           static_cast<int>(std::floor(fullRangeLevel(rule.high))))
+                : measures->percentOutside(rule.low, rule.high);
     return value > rule.threshold ? Holds::Yes : Holds::No;
 }
 

@@ -85,6 +85,9 @@ struct FrameInput {
     std::string_view decodeMessage;  // what the decoder said about the first of them
     // The stream declares interlaced pictures (two fields woven in each).
     bool interlaced = false;
+    // The samples span the full range (0-255 for the video range's 16-235):
+    // FFmpeg's yuvj formats (MJPEG, JPEG-style H.264).
+    bool fullRange = false;
     // The picture's mean quantiser on H.264's scale; NaN when unknown.
     double quantiser = std::numeric_limits<double>::quiet_NaN();
     // The picture's measurements (bars, tolerant black, luma levels); null

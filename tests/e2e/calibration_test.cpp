@@ -177,6 +177,9 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // Flat stripes above testsrc's colour band read as a lost slice below.
         {"testsrc.mp4", fields("-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v libx264 "
                                "-preset ultrafast -pix_fmt yuv420p -crf 20")},
+        // Full range (MJPEG): letterbox bars at 0 are the video range's 16.
+        {"fullrange.avi", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
+                                 "pad=352:288:0:36 -c:v mjpeg -pix_fmt yuvj420p")},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };
