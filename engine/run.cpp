@@ -1,6 +1,7 @@
 #include "engine/run.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -223,8 +224,13 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
     HeldLuma held[3];
     // After what it reads into: it ends (its read done) before they go.
     std::unique_ptr<ReadAhead> ahead;
+    // Where this thread is the only one that can run (one processor allowed),
+    // a helper would only take turns with it.
+    cpu_set_t allowed;
+    const bool spare =
+        sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) > 1;
     try {
-        if (turns == 3) ahead = std::make_unique<ReadAhead>(source);
+        if (turns == 3 && spare) ahead = std::make_unique<ReadAhead>(source);
     } catch (const std::system_error&) {
         // No thread to spare: this one reads each frame in turn.
     }
