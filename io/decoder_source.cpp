@@ -74,11 +74,29 @@ struct DemuxerNotes {
     int missingSegments = 0;  // segments of a playlist that could not be opened (skipped)
 };
 
+// Messages our decoders give (see readLibraryMessage()): each decoder's
+// context points to its count.
+struct DecoderErrors {
+    int lines = 0;
+};
+
+// Whether readLibraryMessage() gets the libraries' messages.
+std::atomic<bool> messagesRead{false};
+
 // Nothing is printed (the program reports in its own words); the messages
-// of our demuxer contexts are read for the damage they describe.
+// of our demuxer contexts are read for the damage they describe, and those
+// of our decoders counted from the level of information: libavcodec tells
+// errors, and the concealment of a damaged picture at that level ("concealing
+// 157 DC, 157 AC, 157 MV errors in B frame"), before the picture comes out.
 void readLibraryMessage(void* context, int level, const char* format, va_list) {
-    if (context == nullptr || level > AV_LOG_WARNING) return;
-    if (*static_cast<const AVClass* const*>(context) != ffmpeg::api().avformat_get_class()) return;
+    if (context == nullptr || level > AV_LOG_INFO) return;
+    const AVClass* kind = *static_cast<const AVClass* const*>(context);
+    if (kind == ffmpeg::api().avcodec_get_class()) {
+        auto* errors = static_cast<DecoderErrors*>(static_cast<AVCodecContext*>(context)->opaque);
+        if (errors != nullptr) ++errors->lines;
+        return;
+    }
+    if (level > AV_LOG_WARNING || kind != ffmpeg::api().avformat_get_class()) return;
     auto* notes = static_cast<DemuxerNotes*>(static_cast<AVFormatContext*>(context)->opaque);
     if (notes != nullptr && std::strncmp(format, "Failed to open segment", 22) == 0) {
         ++notes->missingSegments;
@@ -156,6 +174,10 @@ struct Decoded {
     // (see DecoderSource::tell()), and the picture's bytes.
     std::string what;
     int64_t bytes = 0;
+    // Its decoder met damage or reported an error between the start of its
+    // group and this step.
+    bool dirty = false;
+    bool tail = false;  // it came while the decoder drained its group
 };
 
 // A decoder and what it met since the picture it gave last.
@@ -177,6 +199,9 @@ struct Lane {
     std::string damageMessage;
     int failures = 0;
     std::string pendingError;  // damage seen while reading, reported once drained
+    DecoderErrors errors;      // since its group began
+    bool damaged = false;      // since its group began
+    bool draining = false;     // its group's packets all went in
     // Decoding groups: the group, and the last group finished (guarded by
     // the source's mutex).
     struct Group* group = nullptr;
@@ -591,11 +616,17 @@ class DecoderSource : public FrameSource {
 
     // The decoding thread: frames decoded in order, up to kAhead waiting to
     // be read, until the input ends or the source is let go. Stop signals go
-    // to the threads that wait for them.
-    void decodeAhead() {
+    // to the threads that wait for them. The first `drop` pictures are let
+    // go (see restart()).
+    void decodeAhead(int64_t drop = 0) {
         blockStopSignals();
         for (bool more = true; more;) {
-            Decoded next = decodeOne();
+            Decoded next = decodeStep(*lanes_[0]);
+            if (drop > 0 && next.status == ReadStatus::Ok) {
+                --drop;
+                continue;
+            }
+            tell(next, "");
             more = next.status == ReadStatus::Ok;
             std::unique_lock<std::mutex> lock(mutex_);
             roomFreed_.wait(lock, [this] { return quit_ || queue_.size() < kAhead; });
@@ -629,9 +660,11 @@ class DecoderSource : public FrameSource {
         int code = ffmpeg::api().avcodec_parameters_to_context(lane.decoder, &params);
         lane.decoder->thread_count = decoderThreads_;
         lane.decoder->get_buffer2 = zeroedBuffer;
+        lane.decoder->opaque = &lane.errors;
         // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
         if (quantisers_) lane.decoder->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         if (code >= 0) code = ffmpeg::api().avcodec_open2(lane.decoder, &codec, nullptr);
+        lane.errors.lines = 0;  // opening warns of the buffers: frame threads would not take them
         return code;
     }
 
@@ -644,13 +677,15 @@ class DecoderSource : public FrameSource {
     // n % decoders, which decodes it to its end and drains it; the reads
     // take the pictures group after group. The first group goes on from the
     // first picture, decoded already. False when the stream is decoded by
-    // one decoder (decodeAhead()), as it is when decoding goes on after
-    // damage: a damaged picture's concealment may draw on pictures before
-    // its group's IDR picture, which the group's own decoder never saw (a
-    // TS with flipped bits gave one picture of 200 another way).
+    // one decoder (decodeAhead()). Going on after damage, an H.264 file is
+    // decoded in groups up to the first sign of damage (see restart()),
+    // when its first picture is clean and the decoders' messages are heard.
     bool startGroups(const AVCodec& codec, const AVCodecParameters& params) {
-        if (groupDecoders_ < 2 || goOn_ || follow_ || inputEnded_ ||
-            !lanes_[0]->pendingError.empty()) {
+        if (groupDecoders_ < 2 || follow_ || inputEnded_ || !lanes_[0]->pendingError.empty()) {
+            return false;
+        }
+        if (goOn_ && (input_ != nullptr || params.codec_id != AV_CODEC_ID_H264 || !messagesRead ||
+                      lanes_[0]->damaged || lanes_[0]->errors.lines > 0)) {
             return false;
         }
         const AVCodecDescriptor* kind = ffmpeg::api().avcodec_descriptor_get(params.codec_id);
@@ -681,8 +716,10 @@ class DecoderSource : public FrameSource {
             lanes_.push_back(std::move(lane));
         }
         if (lanes_.size() < 2) return false;
+        codec_ = &codec;
         groups_.push_back(std::make_unique<Group>());
         groupCount_ = 1;
+        consumed_ = 1;
         lanes_[0]->group = groups_.back().get();
         grouped_ = true;
         try {
@@ -834,6 +871,9 @@ class DecoderSource : public FrameSource {
                 ffmpeg::api().avcodec_flush_buffers(lane.decoder);
                 lane.failures = 0;
                 lane.pendingError.clear();
+                lane.errors.lines = 0;
+                lane.damaged = false;
+                lane.draining = false;
                 lane.group = group;
             }
             for (bool more = true; more;) {
@@ -905,6 +945,27 @@ class DecoderSource : public FrameSource {
         for (;;) {
             Group& group = *groups_.front();
             if (!await([&] { return !group.frames.empty(); })) return stopped();
+            if (goOn_) {
+                // Only steps that no damage can have touched are read from
+                // the groups. The pictures a group's decoder gave while
+                // draining come out of one decoder while it takes the next
+                // group's first packets, and the damage met there is told
+                // with them: they wait for the next group's first step.
+                const Decoded& step = group.frames.front();
+                bool damaged = step.dirty || step.status == ReadStatus::Error;
+                if (!damaged && step.tail) {
+                    if (!await([&] {
+                            return (groups_.size() > 1 && !groups_[1]->frames.empty()) ||
+                                   (demuxed_ && groups_.size() == 1);
+                        })) {
+                        return stopped();
+                    }
+                    const Decoded* first =
+                        groups_.size() > 1 ? &groups_[1]->frames.front() : nullptr;
+                    damaged = first != nullptr && (first->dirty || first->status != ReadStatus::Ok);
+                }
+                if (damaged) return restart(lock);
+            }
             Decoded next = std::move(group.frames.front());
             group.frames.pop_front();
             group.bytes -= next.bytes;
@@ -919,11 +980,100 @@ class DecoderSource : public FrameSource {
             }
             const std::string pending = demuxPending_;
             ended_ = next.status != ReadStatus::Ok;
+            if (!ended_) ++consumed_;
             lock.unlock();
             changed_.notify_all();
             tell(next, pending);
             return next;
         }
+    }
+
+    // Once damage reached the groups, the file is decoded again from its
+    // start by one decoder, as in a run without groups, which lets go of
+    // the pictures read already: the concealment of a damaged picture draws
+    // on what that decoder kept from before its group's IDR picture (a
+    // damaged IDR picture gets the last reference picture before the
+    // stream's second IDR picture). The groups' threads end first.
+    Decoded restart(std::unique_lock<std::mutex>& lock) {
+        quit_ = true;
+        lock.unlock();
+        changed_.notify_all();
+        if (demuxing_.joinable()) demuxing_.join();
+        for (std::thread& thread : groupDecoding_) thread.join();
+        groupDecoding_.clear();
+        lock.lock();
+        quit_ = false;
+        grouped_ = false;
+        groups_.clear();
+        lanes_.clear();
+        lock.unlock();
+        ffmpeg::api().avformat_close_input(&format_);
+        ffmpeg::api().avio_closep(&io_);
+        notes_ = DemuxerNotes{};
+        missingSeen_ = 0;
+        packets_ = 0;
+        lastEnd_ = AV_NOPTS_VALUE;
+        inputEnded_ = false;
+        std::string error;
+        if (!reopen(error)) {
+            Decoded failed;
+            failed.status = ReadStatus::Error;
+            failed.message = error;
+            ended_ = true;
+            return failed;
+        }
+        const int64_t drop = consumed_;
+        try {
+            decoding_ = std::thread([this, drop] { decodeAhead(drop); });
+        } catch (const std::system_error&) {
+            ahead_ = false;  // the reads decode
+            for (int64_t i = 0; i < drop; ++i) {
+                Decoded next = decodeStep(*lanes_[0]);
+                if (next.status != ReadStatus::Ok) {
+                    tell(next, "");
+                    return next;
+                }
+            }
+        }
+        return take();
+    }
+
+    // The file opened again for restart(), with a decoder as the first.
+    bool reopen(std::string& error) {
+        const AVIOInterruptCB interrupt{&stopRequested, this};
+        const AVInputFormat* container = nullptr;
+        AVStream* stream = nullptr;
+        int code =
+            ffmpeg::api().avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt, nullptr);
+        if (code >= 0) {
+            code = ffmpeg::api().av_probe_input_buffer2(io_, &container, info_.path.c_str(),
+                                                        nullptr, 0, 0);
+        }
+        if (code >= 0) {
+            format_ = ffmpeg::api().avformat_alloc_context();
+            code = format_ != nullptr ? 0 : AVERROR(ENOMEM);
+        }
+        if (code >= 0) {
+            format_->pb = io_;
+            format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+            format_->interrupt_callback = interrupt;
+            format_->opaque = &notes_;
+            code =
+                ffmpeg::api().avformat_open_input(&format_, info_.path.c_str(), container, nullptr);
+        }
+        if (code >= 0) code = ffmpeg::api().avformat_find_stream_info(format_, nullptr);
+        if (code >= 0 && static_cast<unsigned>(stream_) < format_->nb_streams) {
+            stream = format_->streams[stream_];
+            lanes_.push_back(std::make_unique<Lane>());
+            code = openLane(*lanes_[0], *codec_, *stream->codecpar);
+        } else if (code >= 0) {
+            code = AVERROR_INVALIDDATA;
+        }
+        if (code < 0) {
+            error = "Cannot read " + name_ + " again from its start: " + avError(code) + "\n";
+            return false;
+        }
+        return true;
     }
 
     // Waits on `changed` until `ready` holds; false when a stop request went
@@ -975,6 +1125,8 @@ class DecoderSource : public FrameSource {
         next.status = decodeNext(lane, next.what);
         next.damage = std::exchange(lane.damage, 0);
         next.damageMessage = std::exchange(lane.damageMessage, std::string());
+        next.dirty = lane.damaged || lane.errors.lines > 0;
+        next.tail = lane.draining;
         if (next.status != ReadStatus::Ok) return next;
         next.frame.reset(ffmpeg::api().av_frame_alloc());
         if (next.frame == nullptr) {
@@ -1141,6 +1293,7 @@ class DecoderSource : public FrameSource {
 
     // Counts damage that decoding goes on after.
     static void noteDamage(Lane& lane, const std::string& what) {
+        lane.damaged = true;
         if (lane.damage == 0) lane.damageMessage = what;
         if (lane.damage < std::numeric_limits<int>::max()) ++lane.damage;
     }
@@ -1219,6 +1372,7 @@ class DecoderSource : public FrameSource {
             const int got = takePacket(lane);
             if (got < 0) return false;
             if (got == 0) {
+                lane.draining = true;
                 ffmpeg::api().avcodec_send_packet(lane.decoder, nullptr);
                 return true;
             }
@@ -1488,12 +1642,16 @@ class DecoderSource : public FrameSource {
     int64_t groupCount_ = 0;                      // groups begun
     bool demuxed_ = false;                        // the demuxer reached the end
     std::string demuxPending_;                    // the damage that ended it
+    // Going on after damage (see restart()): the pictures the reads took.
+    int64_t consumed_ = 0;
+    const AVCodec* codec_ = nullptr;
 };
 
 }  // namespace
 
 void installDecoderLogHandler() {
     ffmpeg::setMessageHandler(readLibraryMessage);
+    messagesRead = true;
 }
 
 std::string decoderMissing() {

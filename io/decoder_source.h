@@ -43,7 +43,8 @@ struct DecoderOptions {
     // cut into groups of pictures that begin afresh (H.264 and HEVC IDR
     // pictures, intra-only codecs), as many groups are decoded at once, each
     // by one decoder, and their pictures read in order: the pictures one
-    // decoder gives. Not with continueAfterDamage (see decoder_source.cpp).
+    // decoder gives. With continueAfterDamage, H.264 files only, up to the
+    // first damage (see decoder_source.cpp).
     int groupDecoders = 1;
 };
 

@@ -68,6 +68,7 @@ namespace lumaqc::ffmpeg {
     X(avcodec, avcodec_find_encoder)              \
     X(avcodec, avcodec_flush_buffers)             \
     X(avcodec, avcodec_free_context)              \
+    X(avcodec, avcodec_get_class)                 \
     X(avcodec, avcodec_get_name)                  \
     X(avcodec, avcodec_open2)                     \
     X(avcodec, avcodec_parameters_to_context)     \

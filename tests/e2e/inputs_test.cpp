@@ -346,12 +346,14 @@ TEST_F(Decoder, PicturesReadInPlaceGiveTheRowsOfTheirRawFile) {
 }
 
 TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
-    // A transport stream that lost one packet in 61 after its first third,
-    // and an MJPEG AVI and H.264 and HEVC Matroska files with bytes flipped
-    // here and there (the samples the damaged MJPEG and HEVC pictures never
-    // get were those of earlier pictures): the concealed pictures, and so
-    // the rows and the verdict, are the same in every run and at every
-    // thread count.
+    // A transport stream that lost one packet in 61 after its first third
+    // or had bytes flipped in an IDR picture (under a profile, its groups
+    // of pictures are decoded at once up to the damage, then again by one
+    // decoder), and an MJPEG AVI and H.264 and HEVC Matroska files with
+    // bytes flipped here and there (the samples the damaged MJPEG and HEVC
+    // pictures never get were those of earlier pictures): the concealed
+    // pictures, and so the rows and the verdict, are the same in every run
+    // and at every thread count.
     ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx264 -preset "
                "ultrafast -pix_fmt yuv420p -g 25 -f mpegts whole.ts"));
@@ -362,6 +364,16 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         if (i < packets / 3 || i % 61 != 7) damaged += whole.substr(i * 188, 188);
     }
     writeFile(dir_.file("damaged.ts"), damaged);
+    // The fourth IDR picture damaged: its concealment draws on a picture of
+    // the first group of pictures.
+    std::string idr = whole;
+    size_t at = 0;
+    for (int i = 0; i < 4 && at != std::string::npos; ++i) {
+        at = idr.find(std::string("\0\0\1\x65", 4), at + 1);
+    }
+    ASSERT_NE(at, std::string::npos);
+    for (size_t i = at + 12; i / 188 == at / 188; i += 11) idr[i] ^= 0x5a;
+    writeFile(dir_.file("idr.ts"), idr);
     ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v mjpeg -bsf:v "
                "noise=amount=2000 damaged.avi"));
@@ -381,6 +393,7 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         {"damaged.ts", "default", 100},     {"damaged.ts", "", 26},
         {"damaged.avi", "default", 140},    {"damaged.avi", "", 2},
         {"damaged264.mkv", "default", 140}, {"damaged265.mkv", "default", 140},
+        {"idr.ts", "default", 140},
     };
     for (const auto& c : cases) {
         std::string first;
