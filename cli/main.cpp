@@ -315,6 +315,8 @@ int analyse(const Settings& options, int argc, char** argv) {
     request.quantisers = profile && qc::watchesQuantiser(*profile);
     // A file's frames are analysed where the page cache keeps them.
     request.mapFrames = !live && guardMappedFrames();
+    // With one thread, the next frame is read meanwhile where a core is spare.
+    request.readAhead = !live;
     request.notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     if (options.width > 0 && options.height > 0) {
         describeOutOfMemory(static_cast<int32_t>(options.width),

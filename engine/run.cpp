@@ -218,7 +218,7 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
     // Each indicator's time is this thread's alone, whatever reads meanwhile.
     Engine engine(info.width, info.height, options.fps, CLOCK_THREAD_CPUTIME_ID,
                   Engine::Pictures::Caller);
-    const size_t turns = source.readsConcurrently() ? 3 : 2;
+    const size_t turns = options.readAhead && source.readsConcurrently() ? 3 : 2;
     std::vector<Picture> pictures;
     for (size_t k = 0; k < turns; ++k) pictures.emplace_back(info.width, info.height);
     HeldLuma held[3];
@@ -788,6 +788,7 @@ Analysis::Analysis(std::unique_ptr<FrameSource> source, const AnalysisRequest& r
     options_.untilEnd = !request.frames && input.frames < 0;
     options_.stop = request.stop;
     options_.notice = request.notice;
+    options_.readAhead = request.readAhead;
     options_.threads = threadsOf(request);
 }
 

@@ -33,7 +33,12 @@ struct RunOptions {
     int64_t frames = 0;     // frames to analyse from `start`
     bool untilEnd = false;  // ignore `frames` and stop when the source ends
     double fps = 25.0;
-    int threads = 1;  // 1: everything on the calling thread, timed with the process clock
+    int threads = 1;  // 1: everything on the calling thread, timed with its own clock
+    // One thread over a source that reads concurrently (raw and Y4M files):
+    // a helper thread reads the next frame while the calling thread analyses
+    // one. Faster where a core is spare, a few percent more CPU time in all;
+    // the program asks for it, a host's one thread stays one thread.
+    bool readAhead = false;
     // When set and non-zero, the run reads no further frame: the frames
     // already read are finished and emitted, and the sinks get end() with a
     // summary of the frames done. A signal handler may set it.
@@ -103,6 +108,7 @@ struct AnalysisRequest {
     bool quantisers = true;
     // Files' frames analysed from a mapping (SourceRequest::mapFrames).
     bool mapFrames = false;
+    bool readAhead = false;  // as RunOptions::readAhead
 };
 
 // The request of a run's settings: input, size, layout, frame rate, frames,

@@ -170,7 +170,7 @@ TEST(FrameLoop, EveryHandOverEnds) {
                 running = &source;
                 JitteredSink sink({c.emitMicros, std::minstd_rand(seed * 3)});
                 sink.failAt = c.failAt;
-                RunOptions options{.frames = c.frames, .threads = threads};
+                RunOptions options{.frames = c.frames, .threads = threads, .readAhead = concurrent};
                 options.stop = &source.stop;
                 auto run = std::async(std::launch::async,
                                       [&] { return runAnalysis(source, options, {&sink}); });
