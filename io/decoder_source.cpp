@@ -528,6 +528,10 @@ class DecoderSource : public FrameSource {
         info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
         info_.samplesReduced = !lumaIsPlane0(format);
         describeScan(*stream->codecpar, frame);
+        info_.fullRange = frame.color_range == AVCOL_RANGE_JPEG ||
+                          (frame.color_range == AVCOL_RANGE_UNSPECIFIED &&
+                           stream->codecpar->color_range == AVCOL_RANGE_JPEG) ||
+                          info_.pixelFormat.rfind("yuvj", 0) == 0;
         haveFrame_ = true;
         if (follow_) noteFormat(frame);
         if (ahead_ && !startGroups(*codec, *stream->codecpar)) {

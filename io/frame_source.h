@@ -44,6 +44,10 @@ struct SourceInfo {
     std::string startTimecode{};
     std::string scanType{};
     std::string fieldOrder{};
+    // The samples span the full range (0-255 for the video range's 16-235):
+    // a colour range the stream or its first picture declares full, or a
+    // Y4M header's XCOLORRANGE=FULL. FFmpeg's yuvj formats say so by name.
+    bool fullRange = false;
 };
 
 // A picture kept for its colour while its frame goes through the run (the

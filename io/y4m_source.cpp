@@ -416,7 +416,10 @@ std::unique_ptr<FrameSource> openY4mSource(std::unique_ptr<InputStream> input,
                     info.fieldOrder = value == "t" ? "tff" : "bff";
                 }
                 break;
-            default:  // aspect ratio, extensions: not needed
+            case 'X':  // extensions: only the colour range is needed
+                if (value == "COLORRANGE=FULL") info.fullRange = true;
+                break;
+            default:  // aspect ratio: not needed
                 break;
         }
     }

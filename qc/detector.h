@@ -86,7 +86,7 @@ struct FrameInput {
     // The stream declares interlaced pictures (two fields woven in each).
     bool interlaced = false;
     // The samples span the full range (0-255 for the video range's 16-235):
-    // FFmpeg's yuvj formats (MJPEG, JPEG-style H.264).
+    // the stream says so (SourceInfo::fullRange).
     bool fullRange = false;
     // The picture's mean quantiser on H.264's scale; NaN when unknown.
     double quantiser = std::numeric_limits<double>::quiet_NaN();

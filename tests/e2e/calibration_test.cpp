@@ -180,6 +180,13 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // Full range (MJPEG): letterbox bars at 0 are the video range's 16.
         {"fullrange.avi", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
                                  "pad=352:288:0:36 -c:v mjpeg -pix_fmt yuvj420p")},
+        // The same tagged full range: FFV1, and a Y4M header's XCOLORRANGE=FULL.
+        {"fullrange.mkv", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
+                                 "pad=352:288:0:36,scale=out_range=full -c:v ffv1 -pix_fmt "
+                                 "yuv420p -color_range pc")},
+        {"fullrange.y4m", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
+                                 "pad=352:288:0:36,scale=out_range=full -pix_fmt yuv420p "
+                                 "-color_range pc -strict -1")},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };
