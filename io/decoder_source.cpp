@@ -1011,15 +1011,15 @@ class DecoderSource : public FrameSource {
         groups_.clear();
         lanes_.clear();
         lock.unlock();
-        ffmpeg::api().avformat_close_input(&format_);
-        ffmpeg::api().avio_closep(&io_);
+        const AVInputFormat* container = format_->iformat;
+        ffmpeg::api().avformat_close_input(&format_);  // not io_, opened by us
         notes_ = DemuxerNotes{};
         missingSeen_ = 0;
         packets_ = 0;
         lastEnd_ = AV_NOPTS_VALUE;
         inputEnded_ = false;
         std::string error;
-        if (!reopen(error)) {
+        if (!reopen(*container, error)) {
             Decoded failed;
             failed.status = ReadStatus::Error;
             failed.message = error;
@@ -1042,17 +1042,11 @@ class DecoderSource : public FrameSource {
         return take();
     }
 
-    // The file opened again for restart(), with a decoder as the first.
-    bool reopen(std::string& error) {
-        const AVIOInterruptCB interrupt{&stopRequested, this};
-        const AVInputFormat* container = nullptr;
-        AVStream* stream = nullptr;
-        int code =
-            ffmpeg::api().avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt, nullptr);
-        if (code >= 0) {
-            code = ffmpeg::api().av_probe_input_buffer2(io_, &container, info_.path.c_str(),
-                                                        nullptr, 0, 0);
-        }
+    // The file read again from its start for restart(), with a decoder as
+    // the first: through the file opened at first, not by its path, which
+    // may name another file by now (renamed over it) or none.
+    bool reopen(const AVInputFormat& container, std::string& error) {
+        int64_t code = ffmpeg::api().avio_seek(io_, 0, SEEK_SET);
         if (code >= 0) {
             format_ = ffmpeg::api().avformat_alloc_context();
             code = format_ != nullptr ? 0 : AVERROR(ENOMEM);
@@ -1060,21 +1054,21 @@ class DecoderSource : public FrameSource {
         if (code >= 0) {
             format_->pb = io_;
             format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-            format_->interrupt_callback = interrupt;
+            format_->interrupt_callback = AVIOInterruptCB{&stopRequested, this};
             format_->opaque = &notes_;
-            code =
-                ffmpeg::api().avformat_open_input(&format_, info_.path.c_str(), container, nullptr);
+            code = ffmpeg::api().avformat_open_input(&format_, info_.path.c_str(), &container,
+                                                     nullptr);
         }
         if (code >= 0) code = ffmpeg::api().avformat_find_stream_info(format_, nullptr);
         if (code >= 0 && static_cast<unsigned>(stream_) < format_->nb_streams) {
-            stream = format_->streams[stream_];
             lanes_.push_back(std::make_unique<Lane>());
-            code = openLane(*lanes_[0], *codec_, *stream->codecpar);
+            code = openLane(*lanes_[0], *codec_, *format_->streams[stream_]->codecpar);
         } else if (code >= 0) {
             code = AVERROR_INVALIDDATA;
         }
         if (code < 0) {
-            error = "Cannot read " + name_ + " again from its start: " + avError(code) + "\n";
+            error = "Cannot read " + name_ +
+                    " again from its start: " + avError(static_cast<int>(code)) + "\n";
             return false;
         }
         return true;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 #include "e2e_support.h"
 
@@ -406,6 +407,35 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         }
         EXPECT_GT(splitLines(first).size(), c.lines) << c.file << c.profile;
     }
+}
+
+TEST_F(Decoder, FileRenamedOverWhileItIsReadAgainKeepsItsRows) {
+    // Under a profile, damage near the end of an H.264 file makes the run
+    // decode it again from its start; another file renamed over its path
+    // after the first row (the console's reader then waits, so that the run
+    // stops short of the damage) changes no row.
+    const std::string clip = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 25 -f mpegts ";
+    ffmpeg(fields("-f lavfi -i testsrc2=size=128x96:rate=25:duration=30 " + clip + "late.ts"));
+    ffmpeg(fields("-f lavfi -i smptebars=size=128x96:rate=25:duration=30 " + clip + "other.ts"));
+    std::string late = readFile(dir_.file("late.ts"));
+    size_t at = 0;  // the 28th IDR picture, frame 675
+    for (int i = 0; i < 28 && at != std::string::npos; ++i) {
+        at = late.find(std::string("\0\0\1\x65", 4), at + 1);
+    }
+    ASSERT_NE(at, std::string::npos);
+    for (size_t i = at + 12; i / 188 == at / 188; i += 11) late[i] ^= 0x5a;
+    writeFile(dir_.file("late.ts"), late);
+    const std::vector<std::string> args = {"late.ts", "--threads", "2", "--profile", "default"};
+    const Output whole = analyse(dir_, args);
+    Launch launch{args, dir_.path()};
+    launch.pipeOutput = true;
+    Child child(launch);
+    ASSERT_TRUE(child.readRows(1));
+    std::filesystem::rename(dir_.file("other.ts"), dir_.file("late.ts"));
+    EXPECT_FALSE(child.readRows(std::numeric_limits<size_t>::max()));
+    EXPECT_EQ(child.finish().status, whole.run.status);
+    EXPECT_EQ(readFile(dir_.file("metricsResultsCSV.csv")), whole.log);
+    EXPECT_GT(splitLines(whole.log).size(), 700u);
 }
 
 namespace {
