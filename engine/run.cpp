@@ -49,6 +49,7 @@ FrameMeta frameMeta(int64_t index, const ReadResult& read, double fps) {
     meta.damage = read.damage;
     meta.damageMessage = read.damageMessage;
     meta.quantiser = read.quantiser;
+    meta.fullRange = read.fullRange;
     meta.colour = read.colour;
     return meta;
 }

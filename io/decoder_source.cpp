@@ -528,10 +528,10 @@ class DecoderSource : public FrameSource {
         info_.bitDepth = desc != nullptr && desc->nb_components > 0 ? desc->comp[0].depth : 0;
         info_.samplesReduced = !lumaIsPlane0(format);
         describeScan(*stream->codecpar, frame);
-        info_.fullRange = frame.color_range == AVCOL_RANGE_JPEG ||
-                          (frame.color_range == AVCOL_RANGE_UNSPECIFIED &&
-                           stream->codecpar->color_range == AVCOL_RANGE_JPEG) ||
-                          info_.pixelFormat.rfind("yuvj", 0) == 0;
+        const int range = rangeOf(frame);
+        info_.fullRange =
+            range == 1 ||
+            (range < 0 && stream->codecpar->color_range == AVCOL_RANGE_JPEG && !rgbOf(frame));
         haveFrame_ = true;
         if (follow_) noteFormat(frame);
         if (ahead_ && !startGroups(*codec, *stream->codecpar)) {
@@ -579,6 +579,7 @@ class DecoderSource : public FrameSource {
                 }
                 result.seconds = current_.seconds;
                 result.quantiser = current_.quantiser;
+                result.fullRange = rangeOf(*current_.frame);
                 result.formatChange = std::exchange(formatChange_, std::string());
                 if (keepColour_) result.colour = colourOf(*current_.frame);
                 takeDamage(result);
@@ -1308,6 +1309,26 @@ class DecoderSource : public FrameSource {
         } else {
             frameSeconds_ = std::numeric_limits<double>::quiet_NaN();
         }
+    }
+
+    static bool rgbOf(const AVFrame& frame) {
+        const AVPixFmtDescriptor* desc =
+            ffmpeg::api().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+        return desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+    }
+
+    // The range of a picture's luma: 1 full (tagged so, or FFmpeg's yuvj
+    // formats), 0 the video range, -1 untold. RGB pictures (which decoders
+    // tag full) give their luma in the video range (see DecodedLuma).
+    static int rangeOf(const AVFrame& frame) {
+        if (rgbOf(frame)) return 0;
+        const AVPixFmtDescriptor* desc =
+            ffmpeg::api().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+        if (frame.color_range == AVCOL_RANGE_JPEG ||
+            (desc != nullptr && std::strncmp(desc->name, "yuvj", 4) == 0)) {
+            return 1;
+        }
+        return frame.color_range == AVCOL_RANGE_MPEG ? 0 : -1;
     }
 
     std::string frameError(const std::string& what) const {

@@ -84,6 +84,9 @@ struct ReadResult {
     // Decoded H.264 and MPEG-1/2/4 input: the picture's mean quantiser on
     // H.264's scale (see DecoderSource); NaN for other inputs.
     double quantiser = std::numeric_limits<double>::quiet_NaN();
+    // Decoded input: the range of the picture's luma when it tells it (1
+    // full, 0 the video range); -1: the stream's (SourceInfo::fullRange).
+    int fullRange = -1;
     // Live URLs: the stream's picture size, pixel format or codec changed
     // with this frame ("720 x 576 yuv420p mpeg2video to 1280 x 720 ...");
     // the picture was scaled to the run's size. Empty otherwise.

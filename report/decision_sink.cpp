@@ -308,7 +308,7 @@ bool DecisionSink::frame(const FrameMeta& meta, const FrameValues& values) {
     input.decodeMessage = meta.damageMessage;
     input.quantiser = meta.quantiser;
     input.interlaced = stream_.scanType == "interlaced";
-    input.fullRange = stream_.fullRange;
+    input.fullRange = meta.fullRange < 0 ? stream_.fullRange : meta.fullRange == 1;
     input.measures = measuredFrame_ == meta.index ? &measures_ : nullptr;
     startEvents();
     detector_->feed(input);

@@ -61,6 +61,9 @@ struct FrameMeta {
     // The picture's mean quantiser on H.264's scale, when the decoder tells
     // it (H.264, MPEG-1/2/4); NaN otherwise.
     double quantiser = std::numeric_limits<double>::quiet_NaN();
+    // The range of the picture's luma when its source tells it (1 full, 0
+    // the video range: ReadResult::fullRange); -1: the stream's.
+    int fullRange = -1;
     // The picture's colour, when the source keeps it (see
     // AnalysisRequest::keepColour); null otherwise.
     std::shared_ptr<const ColourPicture> colour{};

@@ -187,6 +187,22 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         {"fullrange.y4m", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
                                  "pad=352:288:0:36,scale=out_range=full -pix_fmt yuv420p "
                                  "-color_range pc -strict -1")},
+        // H.264 in the video range then in full range: each part on its scale.
+        {"limited.ts", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
+                              "pad=352:288:0:36 -c:v libx264 -preset ultrafast -pix_fmt yuv420p")},
+        {"fullrange.ts",
+         fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
+                "pad=352:288:0:36,scale=out_range=full -c:v libx264 -preset ultrafast -pix_fmt "
+                "yuvj420p")},
+        {"ranges.ts", fields("-i concat:limited.ts|fullrange.ts -c copy")},
+        // RGB (tagged full range) gives its luma in the video range: dark grey
+        // at 28 there, with a logo, is black.
+        {"darkrgb.mkv",
+         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=5 -vf "
+                "drawbox=color=0x0e0e0e:t=fill:enable='between(t,1,3.5)',drawbox=x=290:y=20:w=48:"
+                "h=40:color=white:t=fill -c:v png -pix_fmt rgb24"),
+         "fail",
+         {{"black", "error", 25, 87}}},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
     };
