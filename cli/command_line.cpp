@@ -32,9 +32,8 @@ const char* const kDescription =
     "Outputs: - as the path of --log, --json, --csv, --report or --events writes that\n"
     "document to standard output; the console table then goes to the error stream\n"
     "(nowhere with --quiet).\n\n"
-    "Timing summary: with --threads 1, process CPU time of the frame loop and of each\n"
-    "indicator's calls. With more threads, the overall figure is wall-clock time and each\n"
-    "indicator's average is the CPU time of its own calls.";
+    "Timing summary: the overall figure is process CPU time with --threads 1, wall-clock\n"
+    "time with more threads; each indicator's average is the CPU time of its own calls.";
 
 // Lenient conversions of the positional arguments: leading blanks and a sign
 // allowed, conversion stops at the first non-digit, text without digits is 0.
