@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "qc/picture_fields.h"
+
 namespace lumaqc::qc {
 
 namespace {
@@ -18,12 +20,6 @@ constexpr double kColumnShare = 0.95;
 constexpr int kStripeStep = 12;
 constexpr int kMinStripes = 6;
 
-// Fields. A sample moves when it differs from the previous picture's by more
-// than kMotion; a row combs at a sample when it stands more than kComb levels
-// above (or below) both neighbouring rows, the other field's, and more than
-// twice as far from them as from the mean of its own field's neighbours.
-constexpr int kMotion = 10;
-constexpr int kComb = 12;
 // A picture tells its scan type when this percent of it moves (calibrated
 // in docs/qc.md: clean progressive pictures comb at most 5.5 % of their
 // moving samples and read field ratios of 0.91 to 1.11).
@@ -32,40 +28,27 @@ constexpr double kWovenCombed = 8.0;
 constexpr double kWovenRatio = 1.4;
 constexpr double kOrderRatio = 1.1;
 
-// How far the sample stands out of its column against the other field;
-// 0 when it does not comb.
-int combAt(const unsigned char* p, int64_t stride) {
-    const int c = p[0];
-    const int up = c - p[-stride];
-    const int down = c - p[stride];
-    const int zig = up > 0 && down > 0   ? std::min(up, down)
-                    : up < 0 && down < 0 ? std::min(-up, -down)
-                                         : 0;
-    if (zig <= kComb) return 0;
-    const int own = std::abs(2 * c - p[-2 * stride] - p[2 * stride]) / 2;
-    return zig > 2 * own ? zig : 0;
-}
-
+// The previous picture's rows are `previousStride` bytes apart.
 void measureFields(PictureMeasures& m, const unsigned char* luma, int64_t stride,
-                   const unsigned char* previous) {
+                   const unsigned char* previous, int64_t previousStride) {
     const int width = m.width;
     const int height = m.height;
     if (height < 8 || width < 2) return;
-    int64_t samples = 0, moving = 0, combed = 0;
-    double top = 0.0, bottom = 0.0;
+    int64_t samples = 0;
+    FieldRowSums s[2];  // rows of the top field, of the bottom one
     for (int y = 2; y + 3 < height; ++y) {
-        const unsigned char* row = luma + stride * y;
-        const unsigned char* before = previous + static_cast<int64_t>(width) * y;
-        for (int x = 0; x < width; x += 2) {
-            ++samples;
-            if (std::abs(row[x] - before[x]) <= kMotion) continue;
-            ++moving;
-            if (combAt(row + x, stride) > 0 && combAt(row + x + stride, stride) > 0) ++combed;
-            // Against the previous picture's other field.
-            const double away = std::abs(2 * row[x] - before[x - width] - before[x + width]) / 2.0;
-            ((y & 1) != 0 ? bottom : top) += away;
-        }
+        addFieldRow(luma + stride * y, previous + previousStride * y, stride, previousStride, width,
+                    s[y & 1]);
+        samples += (width + 1) / 2;
     }
+    const int64_t moving = s[0].moving + s[1].moving;
+    const int64_t combed = s[0].combed + s[1].combed;
+    // The field sums of the halved distances: the sources refuse pictures of
+    // 2^31 samples or more, so every partial sum is a multiple of 1/2 below
+    // 2^31 x 255 < 2^52, exact in double in any order; the integer sum
+    // halved is the same value (also exact).
+    const double top = static_cast<double>(s[0].away) / 2.0;
+    const double bottom = static_cast<double>(s[1].away) / 2.0;
     m.fieldsMeasured = true;
     m.moving = samples > 0 ? 100.0 * static_cast<double>(moving) / static_cast<double>(samples) : 0;
     m.combed = moving > 0 ? 100.0 * static_cast<double>(combed) / static_cast<double>(moving) : 0;
@@ -175,10 +158,22 @@ Weave weaveOf(const PictureMeasures& m) {
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride) {
     PictureMeasures m;
     if (luma == nullptr || width <= 0 || height <= 0) return m;
+    // Four histograms taken in turn, so that runs of one level do not wait
+    // on the count they have just stored.
+    std::array<std::array<int64_t, 256>, 4> part{};
     for (int y = 0; y < height; ++y) {
         const unsigned char* row = luma + stride * y;
-        for (int x = 0; x < width; ++x) ++m.histogram[row[x]];
+        int x = 0;
+        for (; x + 4 <= width; x += 4) {
+            ++part[0][row[x]];
+            ++part[1][row[x + 1]];
+            ++part[2][row[x + 2]];
+            ++part[3][row[x + 3]];
+        }
+        for (; x < width; ++x) ++part[0][row[x]];
     }
+    for (size_t v = 0; v < 256; ++v)
+        m.histogram[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
     m.samples = static_cast<int64_t>(width) * height;
     m.width = width;
     m.height = height;
@@ -193,7 +188,7 @@ PictureMeasures PictureMeter::measure(const unsigned char* luma, int width, int 
     if (!fields_ || luma == nullptr || width <= 0 || height <= 0) return m;
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (!previous_.empty() && width == width_ && height == height_) {
-        measureFields(m, luma, stride, previous_.data());
+        measureFields(m, luma, stride, previous_.data(), width);
     }
     previous_.resize(size);
     for (int y = 0; y < height; ++y) {
@@ -203,5 +198,60 @@ PictureMeasures PictureMeter::measure(const unsigned char* luma, int width, int 
     height_ = height;
     return m;
 }
+
+namespace detail {
+
+namespace {
+
+// How far the sample stands out of its column against the other field;
+// 0 when it does not comb.
+int combAtPlain(const unsigned char* p, int64_t stride) {
+    const int c = p[0];
+    const int up = c - p[-stride];
+    const int down = c - p[stride];
+    const int zig = up > 0 && down > 0   ? std::min(up, down)
+                    : up < 0 && down < 0 ? std::min(-up, -down)
+                                         : 0;
+    if (zig <= kComb) return 0;
+    const int own = std::abs(2 * c - p[-2 * stride] - p[2 * stride]) / 2;
+    return zig > 2 * own ? zig : 0;
+}
+
+}  // namespace
+
+PictureMeasures measurePlain(const unsigned char* luma, const unsigned char* previous, int width,
+                             int height, int64_t stride) {
+    PictureMeasures m;
+    m.width = width;
+    m.height = height;
+    m.samples = static_cast<int64_t>(width) * height;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) ++m.histogram[luma[stride * y + x]];
+    }
+    if (height < 8 || width < 2) return m;
+    int64_t samples = 0, moving = 0, combed = 0;
+    double top = 0.0, bottom = 0.0;
+    for (int y = 2; y + 3 < height; ++y) {
+        const unsigned char* row = luma + stride * y;
+        const unsigned char* before = previous + static_cast<int64_t>(width) * y;
+        for (int x = 0; x < width; x += 2) {
+            ++samples;
+            if (std::abs(row[x] - before[x]) <= kMotion) continue;
+            ++moving;
+            if (combAtPlain(row + x, stride) > 0 && combAtPlain(row + x + stride, stride) > 0) {
+                ++combed;
+            }
+            const double away = std::abs(2 * row[x] - before[x - width] - before[x + width]) / 2.0;
+            ((y & 1) != 0 ? bottom : top) += away;
+        }
+    }
+    m.fieldsMeasured = true;
+    m.moving = samples > 0 ? 100.0 * static_cast<double>(moving) / static_cast<double>(samples) : 0;
+    m.combed = moving > 0 ? 100.0 * static_cast<double>(combed) / static_cast<double>(moving) : 0;
+    m.fieldRatio = (top + 1.0) / (bottom + 1.0);
+    return m;
+}
+
+}  // namespace detail
 
 }  // namespace lumaqc::qc

@@ -77,4 +77,12 @@ class PictureMeter {
     int height_ = 0;
 };
 
+namespace detail {
+// The histogram and the fields (against `previous`, packed rows) sample by
+// sample as first written: the reference the measures above must match bit
+// for bit (tests only; the other members are left default).
+PictureMeasures measurePlain(const unsigned char* luma, const unsigned char* previous, int width,
+                             int height, int64_t stride);
+}  // namespace detail
+
 }  // namespace lumaqc::qc

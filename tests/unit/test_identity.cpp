@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "indicators/registry.h"
+#include "qc/picture_measures.h"
 #include "reference/reference.h"
 #include "tools/simd.h"
 
@@ -533,3 +534,49 @@ INSTANTIATE_TEST_SUITE_P(Registry, Identity,
                          });
 
 }  // namespace
+
+// The QC's picture measures (histogram, fields against the previous picture)
+// against the plain per-sample code with every target, on rows packed and
+// padded; the current picture differs from the previous one entirely, by
+// noise, or on every other row (woven fields, which comb).
+TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
+    const struct {
+        int32_t w, h;
+    } sizes[] = {{1, 9}, {2, 8}, {3, 8}, {3, 13}, {9, 7}, {17, 9}, {64, 48}, {65, 31}, {1027, 10}};
+    bool combed = false;
+    for (const std::string& target : supportedSimdTargets()) {
+        std::string error;
+        ASSERT_TRUE(forceSimdTarget(target, error)) << error;
+        for (const auto& s : sizes)
+            for (const Content content : kContents)
+                for (int kind = 0; kind < 3; ++kind) {
+                    const Samples before = picture(s.w, s.h, content, 7);
+                    Samples now = picture(s.w, s.h, kind == 0 ? content : NoisyGradient, 8);
+                    for (size_t i = 0; i < now.size(); ++i) {
+                        if (kind == 1)
+                            now[i] = static_cast<uint8_t>((before[i] + now[i] % 32) % 256);
+                        if (kind == 2 && (i / s.w) % 2 == 1) now[i] = before[i];
+                    }
+                    const int32_t stride = s.w + (kind == 1 ? 13 : 0);
+                    Samples padded(static_cast<size_t>(stride) * s.h, 0xAB);
+                    for (int32_t y = 0; y < s.h; ++y)
+                        std::copy_n(&now[static_cast<size_t>(y) * s.w], s.w, &padded[y * stride]);
+                    qc::PictureMeter meter(true);
+                    meter.measure(before.data(), s.w, s.h, s.w);
+                    const auto fast = meter.measure(padded.data(), s.w, s.h, stride);
+                    const auto plain =
+                        qc::detail::measurePlain(padded.data(), before.data(), s.w, s.h, stride);
+                    const std::string what =
+                        target + " " + std::to_string(s.w) + "x" + std::to_string(s.h) +
+                        " content " + std::to_string(content) + " kind " + std::to_string(kind);
+                    EXPECT_EQ(fast.histogram, plain.histogram) << what;
+                    EXPECT_EQ(fast.fieldsMeasured, plain.fieldsMeasured) << what;
+                    EXPECT_EQ(fast.moving, plain.moving) << what;
+                    EXPECT_EQ(fast.combed, plain.combed) << what;
+                    EXPECT_EQ(fast.fieldRatio, plain.fieldRatio) << what;
+                    combed = combed || plain.combed > 0;
+                }
+    }
+    resetSimdTarget();
+    EXPECT_TRUE(combed);  // the pictures reach the combing test
+}

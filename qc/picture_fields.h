@@ -1,0 +1,31 @@
+// The per-sample part of the field measures (see PictureMeasures): on every
+// other column of a row, whether the sample moves against the previous
+// picture, whether it and the sample below comb, and its distance to the
+// previous picture's other field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lumaqc::qc {
+
+// A sample moves when it differs from the previous picture's by more than
+// kMotion; a row combs at a sample when it stands more than kComb levels
+// above (or below) both neighbouring rows, the other field's, and more than
+// twice as far from them as from the mean of its own field's neighbours.
+constexpr int kMotion = 10;
+constexpr int kComb = 12;
+
+struct FieldRowSums {
+    int64_t moving = 0;  // moving samples
+    int64_t combed = 0;  // moving samples combed on their row and the next
+    int64_t away = 0;    // moving samples' |2c - a - b| against the previous picture
+};
+
+// Adds the row's columns 0, 2, 4 ... below `width` to `sums`. The rows from
+// two above `row` to three below it and `before` (the previous picture's
+// row) with the rows above and below it must exist.
+void addFieldRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t stride,
+                 std::ptrdiff_t previousStride, int32_t width, FieldRowSums& sums);
+
+}  // namespace lumaqc::qc
