@@ -209,6 +209,13 @@ class ReadAhead {
     std::thread thread_;  // last: starts once the rest is set
 };
 
+// Whether the process may run on more than one processor: where this thread
+// is the only one that can run, a helper would only take turns with it.
+bool processorToSpare() {
+    cpu_set_t allowed;
+    return sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) > 1;
+}
+
 // One thread: the frame loop as plainly as it can be written. The frame and
 // the one before take turns in pictures, or stay where the source keeps them
 // (a decoded picture read in place); from a file, the frame after them is
@@ -225,13 +232,8 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
     HeldLuma held[3];
     // After what it reads into: it ends (its read done) before they go.
     std::unique_ptr<ReadAhead> ahead;
-    // Where this thread is the only one that can run (one processor allowed),
-    // a helper would only take turns with it.
-    cpu_set_t allowed;
-    const bool spare =
-        sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) > 1;
     try {
-        if (turns == 3 && spare) ahead = std::make_unique<ReadAhead>(source);
+        if (turns == 3 && processorToSpare()) ahead = std::make_unique<ReadAhead>(source);
     } catch (const std::system_error&) {
         // No thread to spare: this one reads each frame in turn.
     }

@@ -530,8 +530,7 @@ class DecoderSource : public FrameSource {
         describeScan(*stream->codecpar, frame);
         const int range = rangeOf(frame);
         info_.fullRange =
-            range == 1 ||
-            (range < 0 && stream->codecpar->color_range == AVCOL_RANGE_JPEG && !rgbOf(frame));
+            range == 1 || (range < 0 && stream->codecpar->color_range == AVCOL_RANGE_JPEG);
         haveFrame_ = true;
         if (follow_) noteFormat(frame);
         if (ahead_ && !startGroups(*codec, *stream->codecpar)) {
@@ -1311,19 +1310,13 @@ class DecoderSource : public FrameSource {
         }
     }
 
-    static bool rgbOf(const AVFrame& frame) {
-        const AVPixFmtDescriptor* desc =
-            ffmpeg::api().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-        return desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-    }
-
     // The range of a picture's luma: 1 full (tagged so, or FFmpeg's yuvj
     // formats), 0 the video range, -1 untold. RGB pictures (which decoders
     // tag full) give their luma in the video range (see DecodedLuma).
     static int rangeOf(const AVFrame& frame) {
-        if (rgbOf(frame)) return 0;
         const AVPixFmtDescriptor* desc =
             ffmpeg::api().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+        if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0) return 0;
         if (frame.color_range == AVCOL_RANGE_JPEG ||
             (desc != nullptr && std::strncmp(desc->name, "yuvj", 4) == 0)) {
             return 1;
