@@ -1048,6 +1048,10 @@ class DecoderSource : public FrameSource {
     bool reopen(const AVInputFormat& container, std::string& error) {
         int64_t code = ffmpeg::api().avio_seek(io_, 0, SEEK_SET);
         if (code >= 0) {
+            // A read the restart interrupted (quit_) left its error on the
+            // context, which demuxers give back at the end of the file.
+            io_->error = 0;
+            io_->eof_reached = 0;
             format_ = ffmpeg::api().avformat_alloc_context();
             code = format_ != nullptr ? 0 : AVERROR(ENOMEM);
         }
