@@ -94,28 +94,53 @@ ReadResult lostSamples(const HeldLuma& current, const HeldLuma* previous) {
     return before;
 }
 
+LumaPicture lumaOf(const Image& picture) {
+    return LumaPicture{picture.data, picture.w, picture.h, picture.w};
+}
+
+// What the sinks measure on a frame's picture besides the indicators: one
+// PictureWork per sink, null for those that measure nothing, in the sinks'
+// order. A frame in flight has its own.
+using PictureWorks = std::vector<std::unique_ptr<PictureWork>>;
+
+PictureWorks pictureWorks(const std::vector<ResultSink*>& sinks) {
+    PictureWorks works;
+    works.reserve(sinks.size());
+    for (const ResultSink* sink : sinks) works.push_back(sink->pictureWork());
+    return works;
+}
+
+// The sinks' measures of a frame, on the thread that computes its
+// indicators; `previous` as for Engine::computeIndependent().
+void measurePicture(PictureWorks& works, const Image& current, const Image* previous) {
+    const LumaPicture before = previous != nullptr ? lumaOf(*previous) : LumaPicture{};
+    for (const std::unique_ptr<PictureWork>& work : works) {
+        if (work) work->measure(lumaOf(current), previous != nullptr ? &before : nullptr);
+    }
+}
+
 // Hands the row to every sink, even after one has failed, so that an output
 // that fails (a closed pipe, a full disk) costs no other output this row; the
 // first failure then stops the run.
 // Sinks that asked for pictures get the frame's luma plane first. Samples
 // held where the source keeps them (`current`, and `previous` unless the
 // frame is the first) are then read no more: if they went away, no row is
-// emitted and the input ends with the error lostSamples() gives.
+// emitted and the input ends with the error lostSamples() gives. Sinks that
+// measure pictures get the frame's `works` with its row.
 bool emit(const std::vector<ResultSink*>& sinks, const FrameMeta& meta, const FrameValues& values,
-          const Image& picture, RunOutcome& outcome, const HeldLuma& current,
-          const HeldLuma* previous) {
+          const PictureWorks& works, const Image& picture, RunOutcome& outcome,
+          const HeldLuma& current, const HeldLuma* previous) {
     for (ResultSink* sink : sinks) {
-        if (sink->wantsPictures()) {
-            sink->picture(meta, LumaPicture{picture.data, picture.w, picture.h, picture.w});
-        }
+        if (sink->wantsPictures()) sink->picture(meta, lumaOf(picture));
     }
     if (const ReadResult lost = lostSamples(current, previous); lost.status != ReadStatus::Ok) {
         readFailure(lost, outcome);
         return false;
     }
     const ResultSink* failed = nullptr;
-    for (ResultSink* sink : sinks) {
-        if (!sink->frame(meta, values) && failed == nullptr) failed = sink;
+    for (size_t k = 0; k < sinks.size(); ++k) {
+        if (works[k]) sinks[k]->measured(meta, *works[k]);
+        if (!sinks[k]->frame(meta, values) && failed == nullptr) failed = sinks[k];
     }
     if (failed != nullptr) {
         outcome = sinkFailure(*failed, outcome.framesDone);
@@ -242,6 +267,7 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
                                        : pictures[k].image();
     };
     std::vector<uint8_t> flickerChanges(flickeringBlocks(info.width, info.height));
+    PictureWorks works = pictureWorks(sinks);
     Engine::Worker worker;
     FrameValues values{};
     RunOutcome outcome;
@@ -280,8 +306,9 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
         const bool first = i == options.start;
         engine.computeIndependent(current, first ? nullptr : &previous, worker, values,
                                   flickerChanges.data());
+        measurePicture(works, current, first ? nullptr : &previous);
         if (!first) engine.computeSequential(current, previous, values, flickerChanges.data());
-        if (!emit(sinks, frameMeta(i, read, options.fps), values, current, outcome, held[k],
+        if (!emit(sinks, frameMeta(i, read, options.fps), values, works, current, outcome, held[k],
                   first ? nullptr : &held[p])) {
             break;
         }
@@ -296,7 +323,8 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
 // many threads are busy as asked for. The calling thread reads frames in
 // order into a ring of slots and queues them; workers compute the
 // single-frame and pairwise indicators of queued frames (whose predecessor is
-// in its slot too), and the calling thread helps while it cannot read. From
+// in its slot too) and the sinks' picture measures (PictureWork), and the
+// calling thread helps while it cannot read. From
 // a source that reads concurrently (a raw or Y4M file), the calling thread only
 // queues the frames there are, and the thread that takes a frame reads it
 // into its slot, in frame order (after the frame before was read), or maps
@@ -342,6 +370,7 @@ class ParallelRun {
                 slot.picture = Picture(info.width, info.height);
             }
             slot.flickerChanges.resize(flickeringBlocks(info.width, info.height));
+            slot.works = pictureWorks(sinks);
         }
         workers_.resize(static_cast<size_t>(options.threads - 1));
         nextRead_ = nextEmit_ = readTurn_ = options.start;
@@ -411,6 +440,8 @@ class ParallelRun {
         // Flickering's block changes against the frame before, computed by
         // the worker so that the ordered stage only updates the state.
         std::vector<uint8_t> flickerChanges;
+        // The sinks' measures of the picture, also taken by that worker.
+        PictureWorks works;
         bool fetch = false;  // the thread that computes the frame reads it first
         // The frame read by a worker was not: its read failed or found the
         // end of the input (`read`), or a stop came first (`stopped`). The
@@ -471,6 +502,7 @@ class ParallelRun {
             if (!slot.unread) {
                 engine_.computeIndependent(slot.image(), previous, worker, slot.values,
                                            slot.flickerChanges.data());
+                measurePicture(slot.works, slot.image(), previous);
             }
         } catch (...) {
             if (!failure) failure = std::current_exception();
@@ -553,8 +585,9 @@ class ParallelRun {
                 engine_.computeSequential(slot.image(), slotOf(index - 1).image(), slot.values,
                                           slot.flickerChanges.data());
             }
-            const bool emitted = emit(sinks_, slot.meta, slot.values, slot.image(), outcome_,
-                                      slot.held, first ? nullptr : &slotOf(index - 1).held);
+            const bool emitted =
+                emit(sinks_, slot.meta, slot.values, slot.works, slot.image(), outcome_, slot.held,
+                     first ? nullptr : &slotOf(index - 1).held);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (emitted) {

@@ -36,6 +36,10 @@ void KeptOutput::picture(const FrameMeta& meta, const LumaPicture& luma) {
     if (!skipPicture_) inner_.picture(meta, luma);
 }
 
+void KeptOutput::measured(const FrameMeta& meta, const PictureWork& work) {
+    if (ready()) inner_.measured(meta, work);
+}
+
 bool KeptOutput::frame(const FrameMeta& meta, const FrameValues& values) {
     if (!ready()) {
         ++rowsLost_;

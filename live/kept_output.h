@@ -26,6 +26,8 @@ class KeptOutput : public ResultSink {
     bool frame(const FrameMeta& meta, const FrameValues& values) override;
     bool wantsPictures() const override { return inner_.wantsPictures(); }
     void picture(const FrameMeta& meta, const LumaPicture& luma) override;
+    std::unique_ptr<PictureWork> pictureWork() const override { return inner_.pictureWork(); }
+    void measured(const FrameMeta& meta, const PictureWork& work) override;
     bool end(const RunSummary& summary) override { return inner_.end(summary); }
     std::string error() const override { return inner_.error(); }
     bool keepsPartialResults() const override { return inner_.keepsPartialResults(); }

@@ -155,7 +155,8 @@ Weave weaveOf(const PictureMeasures& m) {
     return m.fieldRatio >= kOrderRatio ? Weave::BottomFirst : Weave::Woven;
 }
 
-PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride) {
+PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
+                               const unsigned char* previous, int64_t previousStride) {
     PictureMeasures m;
     if (luma == nullptr || width <= 0 || height <= 0) return m;
     // Four histograms taken in turn, so that runs of one level do not wait
@@ -179,23 +180,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
-    return m;
-}
-
-PictureMeasures PictureMeter::measure(const unsigned char* luma, int width, int height,
-                                      int64_t stride) {
-    PictureMeasures m = measurePicture(luma, width, height, stride);
-    if (!fields_ || luma == nullptr || width <= 0 || height <= 0) return m;
-    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (!previous_.empty() && width == width_ && height == height_) {
-        measureFields(m, luma, stride, previous_.data(), width);
-    }
-    previous_.resize(size);
-    for (int y = 0; y < height; ++y) {
-        std::copy_n(luma + stride * y, width, previous_.data() + static_cast<size_t>(width) * y);
-    }
-    width_ = width;
-    height_ = height;
+    if (previous != nullptr) measureFields(m, luma, stride, previous, previousStride);
     return m;
 }
 

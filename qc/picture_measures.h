@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
 
 namespace lumaqc::qc {
 
@@ -33,7 +32,7 @@ struct PictureMeasures {
     // neither). -1 when the picture has too few strips or columns.
     double bandApart = -1.0;
     // The fields against the previous picture (measured only for a rule that
-    // reads them, from the second picture on; see PictureMeter).
+    // reads them, from the second picture on).
     bool fieldsMeasured = false;
     // Percent of the picture that moves (sampled on every other column).
     double moving = 0.0;
@@ -54,28 +53,17 @@ struct PictureMeasures {
     double percentOutside(int low, int high) const;
 };
 
-// Measures the luma plane (`width` x `height`, rows `stride` bytes apart).
-PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride);
+// Measures the luma plane (`width` x `height`, rows `stride` bytes apart)
+// and, given the previous picture (the same size, rows `previousStride`
+// bytes apart), its fields against that one.
+PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
+                               const unsigned char* previous = nullptr, int64_t previousStride = 0);
 
 // Whether a picture's fields were measured as woven: enough of it moves to
 // tell, and the combed share or the field ratio is beyond what progressive
 // pictures read. Tells nothing (Unknown) when the picture barely moves.
 enum class Weave { Unknown, Progressive, TopFirst, BottomFirst, Woven };
 Weave weaveOf(const PictureMeasures& m);
-
-// Measures pictures in frame order, keeping the previous one when the
-// fields are to be compared with it.
-class PictureMeter {
-  public:
-    explicit PictureMeter(bool fields) : fields_(fields) {}
-    PictureMeasures measure(const unsigned char* luma, int width, int height, int64_t stride);
-
-  private:
-    bool fields_;
-    std::vector<unsigned char> previous_;  // packed rows; empty before the first picture
-    int width_ = 0;
-    int height_ = 0;
-};
 
 namespace detail {
 // The histogram and the fields (against `previous`, packed rows) sample by

@@ -9,6 +9,7 @@
 #include "indicators/indicator_id.h"
 #include "io/display_name.h"
 #include "qc/conditions.h"
+#include "qc/picture_measures.h"
 #include "qc/timecode.h"
 
 namespace lumaqc {
@@ -147,6 +148,23 @@ std::string plural(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// The measures of one picture, taken on the thread that computes its
+// indicators.
+class MeasuresWork : public PictureWork {
+  public:
+    explicit MeasuresWork(bool fields) : fields_(fields) {}
+    void measure(const LumaPicture& picture, const LumaPicture* previous) override {
+        const bool fields = fields_ && previous != nullptr;
+        measures =
+            qc::measurePicture(picture.data, picture.width, picture.height, picture.stride,
+                               fields ? previous->data : nullptr, fields ? previous->stride : 0);
+    }
+    qc::PictureMeasures measures;
+
+  private:
+    bool fields_;
+};
+
 }  // namespace
 
 DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnWarning,
@@ -156,8 +174,8 @@ DecisionSink::DecisionSink(qc::Profile profile, std::string source, bool failOnW
       failOnWarning_(failOnWarning),
       input_(printableName(input)),  // shown in messages
       diagnostics_(diagnostics),
-      meter_(std::any_of(profile_.rules.begin(), profile_.rules.end(),
-                         [](const qc::Rule& r) { return r.watch == qc::Watch::ScanType; })) {
+      fields_(std::any_of(profile_.rules.begin(), profile_.rules.end(),
+                          [](const qc::Rule& r) { return r.watch == qc::Watch::ScanType; })) {
     detector_ = std::make_unique<qc::EventDetector>(profile_, 0.0);
 }
 
@@ -288,11 +306,15 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
     ++reports_;
 }
 
-void DecisionSink::picture(const FrameMeta& meta, const LumaPicture& luma) {
-    // The engine's thread only: the meter keeps the previous picture.
-    qc::PictureMeasures measured = meter_.measure(luma.data, luma.width, luma.height, luma.stride);
+std::unique_ptr<PictureWork> DecisionSink::pictureWork() const {
+    return std::make_unique<MeasuresWork>(fields_);
+}
+
+void DecisionSink::measured(const FrameMeta& meta, const PictureWork& work) {
+    const auto* mine = dynamic_cast<const MeasuresWork*>(&work);
+    if (mine == nullptr) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    measures_ = measured;
+    measures_ = mine->measures;
     measuredFrame_ = meta.index;
 }
 

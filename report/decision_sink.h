@@ -43,9 +43,10 @@ class DecisionSink : public FileSink, public DecisionView {
     bool begin(const RunInfo& run) override;
     bool frame(const FrameMeta& meta, const FrameValues& values) override;
     // The pictures are measured for the conditions that read them (black
-    // with a tolerance, bars, luma levels; their fields for scan_type).
-    bool wantsPictures() const override { return true; }
-    void picture(const FrameMeta& meta, const LumaPicture& luma) override;
+    // with a tolerance, bars, luma levels; their fields for scan_type), on
+    // the threads that compute the indicators.
+    std::unique_ptr<PictureWork> pictureWork() const override;
+    void measured(const FrameMeta& meta, const PictureWork& work) override;
     // Counts damage the input ended on (RunSummary::damage) on the last
     // frame, closes the events still open, rates the statistics and writes
     // the verdict line of the events file; later calls do nothing.
@@ -112,7 +113,7 @@ class DecisionSink : public FileSink, public DecisionView {
     int64_t lastFrame_ = -1;
     bool ended_ = false;
     qc::TimecodeClock clock_;
-    qc::PictureMeter meter_;  // with the fields when a rule reads them
+    bool fields_;  // a rule reads the fields
     qc::PictureMeasures measures_;
     int64_t measuredFrame_ = -1;
     SourceInfo stream_;

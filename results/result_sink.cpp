@@ -2,7 +2,8 @@
 
 namespace lumaqc {
 
-// The key function: the interface's vtable is emitted here, once.
+// The key functions: the interfaces' vtables are emitted here, once.
 ResultSink::~ResultSink() = default;
+PictureWork::~PictureWork() = default;
 
 }  // namespace lumaqc

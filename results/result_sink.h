@@ -78,6 +78,20 @@ struct LumaPicture {
     int64_t stride = 0;  // bytes from one row to the next
 };
 
+// What a sink measures on each picture besides the indicators (the QC
+// measures of a decision), for one frame. The engine computes it where it
+// computes the frame's indicators: on any thread, and for several frames at
+// once, each in a PictureWork of its own; measure() then touches this object
+// alone. The sink gets it back with the frame, in frame order.
+class PictureWork {
+  public:
+    virtual ~PictureWork();
+    // Measures the frame's picture; `previous` is the picture of the frame
+    // before it in the run (same size), null for the run's first frame.
+    // Both are valid during the call only.
+    virtual void measure(const LumaPicture& picture, const LumaPicture* previous) = 0;
+};
+
 class ResultSink {
   public:
     virtual ~ResultSink();
@@ -92,6 +106,14 @@ class ResultSink {
     // for the others.
     virtual bool wantsPictures() const { return false; }
     virtual void picture(const FrameMeta& /*meta*/, const LumaPicture& /*luma*/) {}
+    // Sinks that measure every picture override both. pictureWork() gives a
+    // new, empty PictureWork each call, or null for a sink that measures
+    // nothing; the engine asks before begin(), for one per frame it may have
+    // in flight, and reuses them frame after frame. For the frame measured
+    // in one, it calls measured() just before frame() of the same frame (the
+    // work is valid until that frame() returns).
+    virtual std::unique_ptr<PictureWork> pictureWork() const { return nullptr; }
+    virtual void measured(const FrameMeta& /*meta*/, const PictureWork& /*work*/) {}
     virtual bool end(const RunSummary& summary) = 0;
     virtual std::string error() const { return error_; }
     // True for outputs that are worth completing when the run stops on an

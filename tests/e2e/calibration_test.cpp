@@ -289,6 +289,38 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         << run.out;
 }
 
+// A profile run gives the same events, verdict and log at every thread
+// count, from a decoded file and from raw video (which the threads that
+// compute the frames read themselves): bars, then woven fields flagged
+// progressive, so that the bars test and the fields against the picture
+// before decide events.
+TEST_F(Calibration, EventsAreTheSameAtEveryThreadCount) {
+    const std::string barsThenWoven =
+        "-f lavfi -i smptebars=size=352x288:rate=25:duration=2 -f lavfi -i "
+        "testsrc2=size=352x288:rate=50:duration=4 -filter_complex "
+        "[0]format=yuv420p[b];[1]interlace,format=yuv420p[w];[b][w]concat=n=2:v=1:a=0 ";
+    make("woven.mp4", fields(barsThenWoven + "-c:v libx264 -preset ultrafast -pix_fmt yuv420p"));
+    make("woven.yuv", fields(barsThenWoven + "-f rawvideo -pix_fmt yuv420p"));
+    const std::vector<std::string> inputs[] = {{"woven.mp4"}, {"woven.yuv", "352", "288"}};
+    for (const std::vector<std::string>& input : inputs) {
+        std::string first;
+        for (const char* threads : {"1", "2", "3", "1", "2", "3"}) {
+            std::vector<std::string> args = input;
+            args.insert(args.end(), {"--quiet", "--threads", threads, "--profile", "default",
+                                     "--events", "events.jsonl"});
+            const RunResult run = runLumaqc(args, dir_.path());
+            const std::string all = std::to_string(run.status) + "\n" + run.err +
+                                    readFile(dir_.file("events.jsonl")) +
+                                    readFile(dir_.file("metricsResultsCSV.csv"));
+            if (first.empty()) first = all;
+            EXPECT_EQ(all, first) << input[0] << " at " << threads << " threads";
+        }
+        EXPECT_NE(first.find(R"("type":"bars","severity":"info")"), std::string::npos) << first;
+        EXPECT_NE(first.find(R"("type":"scan_type","severity":"error")"), std::string::npos)
+            << first;
+    }
+}
+
 // What `lumaqc check` says and returns for inputs it cannot judge, and its
 // documents.
 TEST_F(Calibration, CheckStatusesAndOutputs) {

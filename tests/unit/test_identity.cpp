@@ -561,9 +561,8 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                     Samples padded(static_cast<size_t>(stride) * s.h, 0xAB);
                     for (int32_t y = 0; y < s.h; ++y)
                         std::copy_n(&now[static_cast<size_t>(y) * s.w], s.w, &padded[y * stride]);
-                    qc::PictureMeter meter(true);
-                    meter.measure(before.data(), s.w, s.h, s.w);
-                    const auto fast = meter.measure(padded.data(), s.w, s.h, stride);
+                    const auto fast =
+                        qc::measurePicture(padded.data(), s.w, s.h, stride, before.data(), s.w);
                     const auto plain =
                         qc::detail::measurePlain(padded.data(), before.data(), s.w, s.h, stride);
                     const std::string what =
