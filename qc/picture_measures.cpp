@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "qc/picture_counts.h"
 #include "qc/picture_fields.h"
 
 namespace lumaqc::qc {
@@ -63,11 +64,47 @@ constexpr int kStrip = 16;
 constexpr int kRowStep = 2;
 constexpr int kColumnStep = 4;
 
+// The rate of a strip against the one below and, over the rate of the one
+// above against it, how far it stands apart from both (see bandApart).
+struct StripRates {
+    double largest = -1.0;
+    double downAbove = 0.0;  // the strip above's rate against this one
+
+    void add(int64_t down, int64_t downPositions, int64_t side, int64_t sidePositions) {
+        const double downRate = static_cast<double>(down) / static_cast<double>(downPositions);
+        const double sideRate = static_cast<double>(side) / static_cast<double>(sidePositions);
+        const double apart = sideRate / std::max(downRate, downAbove);
+        if (!std::isnan(apart)) largest = std::max(largest, apart);
+        downAbove = downRate;
+    }
+};
+
+// Each sampled row counted at once (qc/picture_counts.cpp): the positions
+// are the columns 0, 4, 8 ... below the width, and those 16 columns or more
+// from the right edge.
 double bandApartOf(const unsigned char* luma, int width, int height, int64_t stride) {
     if (height < 3 * kStrip || width <= kStrip) return -1.0;
     const int strips = (height - kStrip) / kStrip;
-    double largest = -1.0;
-    double downAbove = 0.0;  // the strip above's rate against this one
+    const int64_t rowDown = (width + kColumnStep - 1) / kColumnStep;
+    const int64_t rowSide = (width - kStrip + kColumnStep - 1) / kColumnStep;
+    StripRates rates;
+    for (int k = 0; k < strips; ++k) {
+        int64_t down = 0, side = 0;
+        for (int r = 0; r < kStrip; r += kRowStep) {
+            const unsigned char* row = luma + stride * (k * kStrip + r);
+            down += countEqualEveryFourth(row, row + stride * kStrip, width);
+            side += countEqualEveryFourth(row, row + kStrip, width - kStrip);
+        }
+        const int64_t rows = kStrip / kRowStep;
+        rates.add(down, rows * rowDown, side, rows * rowSide);
+    }
+    return rates.largest;
+}
+
+double bandApartPlain(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (height < 3 * kStrip || width <= kStrip) return -1.0;
+    const int strips = (height - kStrip) / kStrip;
+    StripRates rates;
     for (int k = 0; k < strips; ++k) {
         int64_t down = 0, side = 0, downPositions = 0, sidePositions = 0;
         for (int r = 0; r < kStrip; r += kRowStep) {
@@ -81,31 +118,27 @@ double bandApartOf(const unsigned char* luma, int width, int height, int64_t str
                 ++sidePositions;
             }
         }
-        const double downRate = static_cast<double>(down) / static_cast<double>(downPositions);
-        const double sideRate = static_cast<double>(side) / static_cast<double>(sidePositions);
-        const double apart = sideRate / std::max(downRate, downAbove);
-        if (!std::isnan(apart)) largest = std::max(largest, apart);
-        downAbove = downRate;
+        rates.add(down, downPositions, side, sidePositions);
     }
-    return largest;
+    return rates.largest;
 }
 
-bool isBars(const unsigned char* luma, int width, int height, int64_t stride) {
-    if (width < 64 || height < 48) return false;
+// The part of the upper picture the bars test reads: rows `first` to
+// `rows` (excluded), every `step`-th, against the row `top`.
+struct BarsRows {
+    int first, rows, step;
+    const unsigned char* top;
+};
+
+BarsRows barsRows(const unsigned char* luma, int height, int64_t stride) {
     const int rows = height * 11 / 20;
-    const int step = std::max(1, rows / 32);                   // every few rows is enough
-    const unsigned char* top = luma + stride * (height / 20);  // below a possible edge line
-    int uniform = 0;
-    for (int x = 0; x < width; ++x) {
-        const int reference = top[x];
-        bool same = true;
-        for (int y = height / 20; y < rows && same; y += step) {
-            same = std::abs(static_cast<int>(luma[stride * y + x]) - reference) <= kBarsTolerance;
-        }
-        uniform += same ? 1 : 0;
-    }
-    if (uniform < kColumnShare * width) return false;
-    // Stripes along a row of the upper part: runs of nearly one level.
+    const int step = std::max(1, rows / 32);  // every few rows is enough
+    // Below a possible edge line.
+    return BarsRows{height / 20, rows, step, luma + stride * (height / 20)};
+}
+
+// Stripes along a row of the upper part: runs of nearly one level.
+bool hasStripes(const unsigned char* top, int width) {
     const int minWidth = std::max(2, width / 40);
     int stripes = 0;
     int runStart = 0;
@@ -126,6 +159,43 @@ bool isBars(const unsigned char* luma, int width, int height, int64_t stride) {
         runStart = x;
     }
     return stripes >= kMinStripes && hi - lo >= 64;
+}
+
+// The columns uniform down the rows, a few hundred at a time, row by row
+// (qc/picture_counts.cpp).
+bool isBars(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (width < 64 || height < 48) return false;
+    const BarsRows b = barsRows(luma, height, stride);
+    constexpr int kColumns = 512;
+    uint8_t same[kColumns];
+    int uniform = 0;
+    for (int x0 = 0; x0 < width; x0 += kColumns) {
+        const int n = std::min(kColumns, width - x0);
+        std::fill_n(same, n, uint8_t{1});
+        for (int y = b.first; y < b.rows; y += b.step) {
+            keepWithin(luma + stride * y + x0, b.top + x0, n, kBarsTolerance, same);
+        }
+        for (int x = 0; x < n; ++x) uniform += same[x];
+    }
+    if (uniform < kColumnShare * width) return false;
+    return hasStripes(b.top, width);
+}
+
+bool isBarsPlain(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (width < 64 || height < 48) return false;
+    const BarsRows b = barsRows(luma, height, stride);
+    const unsigned char* top = b.top;
+    int uniform = 0;
+    for (int x = 0; x < width; ++x) {
+        const int reference = top[x];
+        bool same = true;
+        for (int y = b.first; y < b.rows && same; y += b.step) {
+            same = std::abs(static_cast<int>(luma[stride * y + x]) - reference) <= kBarsTolerance;
+        }
+        uniform += same ? 1 : 0;
+    }
+    if (uniform < kColumnShare * width) return false;
+    return hasStripes(top, width);
 }
 
 }  // namespace
@@ -213,6 +283,8 @@ PictureMeasures measurePlain(const unsigned char* luma, const unsigned char* pre
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) ++m.histogram[luma[stride * y + x]];
     }
+    m.bars = isBarsPlain(luma, width, height, stride);
+    m.bandApart = bandApartPlain(luma, width, height, stride);
     if (height < 8 || width < 2) return m;
     int64_t samples = 0, moving = 0, combed = 0;
     double top = 0.0, bottom = 0.0;

@@ -66,9 +66,9 @@ enum class Weave { Unknown, Progressive, TopFirst, BottomFirst, Woven };
 Weave weaveOf(const PictureMeasures& m);
 
 namespace detail {
-// The histogram and the fields (against `previous`, packed rows) sample by
-// sample as first written: the reference the measures above must match bit
-// for bit (tests only; the other members are left default).
+// The measures sample by sample as first written, the fields against
+// `previous` (packed rows): the reference the measures above must match bit
+// for bit (tests only).
 PictureMeasures measurePlain(const unsigned char* luma, const unsigned char* previous, int width,
                              int height, int64_t stride);
 }  // namespace detail

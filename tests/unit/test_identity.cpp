@@ -535,23 +535,38 @@ INSTANTIATE_TEST_SUITE_P(Registry, Identity,
 
 }  // namespace
 
-// The QC's picture measures (histogram, fields against the previous picture)
-// against the plain per-sample code with every target, on rows packed and
-// padded; the current picture differs from the previous one entirely, by
-// noise, or on every other row (woven fields, which comb).
+// Colour bars: eight levels side by side, each sample within 2 of its bar's.
+Samples barsPicture(int32_t w, int32_t h, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Samples p(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (size_t i = 0; i < p.size(); ++i) {
+        const auto x = static_cast<int32_t>(i % static_cast<size_t>(w));
+        p[i] = static_cast<uint8_t>(20 + 28 * (x * 8 / w) + static_cast<int>(rng() % 5) - 2);
+    }
+    return p;
+}
+
+// The QC's picture measures (histogram, bars, lost bands, fields against
+// the previous picture) against the plain per-sample code with every target,
+// on rows packed and padded; the current picture differs from the previous
+// one entirely, by noise, or on every other row (woven fields, which comb),
+// or is colour bars.
 TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
     const struct {
         int32_t w, h;
-    } sizes[] = {{1, 9}, {2, 8}, {3, 8}, {3, 13}, {9, 7}, {17, 9}, {64, 48}, {65, 31}, {1027, 10}};
-    bool combed = false;
+    } sizes[] = {{1, 9},   {2, 8},   {3, 8},    {3, 13},    {9, 7},    {17, 9},
+                 {64, 48}, {65, 31}, {99, 100}, {1027, 10}, {1100, 66}};
+    bool combed = false, bars = false, apart = false;
     for (const std::string& target : supportedSimdTargets()) {
         std::string error;
         ASSERT_TRUE(forceSimdTarget(target, error)) << error;
         for (const auto& s : sizes)
             for (const Content content : kContents)
-                for (int kind = 0; kind < 3; ++kind) {
+                for (int kind = 0; kind < 4; ++kind) {
                     const Samples before = picture(s.w, s.h, content, 7);
-                    Samples now = picture(s.w, s.h, kind == 0 ? content : NoisyGradient, 8);
+                    Samples now = kind == 3
+                                      ? barsPicture(s.w, s.h, content)
+                                      : picture(s.w, s.h, kind == 0 ? content : NoisyGradient, 8);
                     for (size_t i = 0; i < now.size(); ++i) {
                         if (kind == 1)
                             now[i] = static_cast<uint8_t>((before[i] + now[i] % 32) % 256);
@@ -573,9 +588,16 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                     EXPECT_EQ(fast.moving, plain.moving) << what;
                     EXPECT_EQ(fast.combed, plain.combed) << what;
                     EXPECT_EQ(fast.fieldRatio, plain.fieldRatio) << what;
+                    EXPECT_EQ(fast.bars, plain.bars) << what;
+                    EXPECT_EQ(fast.bandApart, plain.bandApart) << what;
                     combed = combed || plain.combed > 0;
+                    bars = bars || plain.bars;
+                    apart = apart || plain.bandApart > 1.0;
                 }
     }
     resetSimdTarget();
-    EXPECT_TRUE(combed);  // the pictures reach the combing test
+    // The pictures reach the combing test, bars and bands apart.
+    EXPECT_TRUE(combed);
+    EXPECT_TRUE(bars);
+    EXPECT_TRUE(apart);
 }
