@@ -216,6 +216,18 @@ void benchBlurSequence(benchmark::State& state, const BenchFrames* f) {
     setRates(state, *f);
 }
 
+// The structure walk that also sums the blocks, as a frame's first
+// indicator makes it.
+void benchStructureStats(benchmark::State& state, const BenchFrames* f) {
+    StructureSums sums;
+    BlockStats stats;
+    for (auto _ : state) {
+        computeStructureSums(f->curImage, sums, &stats);
+        benchmark::DoNotOptimize(stats.sum);
+    }
+    setRates(state, *f);
+}
+
 // The block statistics that noise, contrast, exposure and blackout share.
 void benchBlockStats(benchmark::State& state, const BenchFrames* f) {
     BlockStats stats;
@@ -286,6 +298,9 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("Indicator/block_stats/" + s).c_str(), benchBlockStats, p)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Indicator/structure/" + s).c_str(), benchStructure, p)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("Indicator/structure+block_stats/" + s).c_str(),
+                                     benchStructureStats, p)
             ->Unit(benchmark::kMicrosecond);
         for (const IndicatorId id : {kNoise, kContrast, kExposure, kBlackout}) {
             benchmark::RegisterBenchmark(

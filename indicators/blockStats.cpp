@@ -216,7 +216,7 @@ void sampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares) {
     HWY_DYNAMIC_DISPATCH(block_stats_simd::SampleSums)(p, n, sum, squares);
 }
 
-void computeBlockStats(const Image& img, BlockStats& stats) {
+void startBlockStats(const Image& img, BlockStats& stats) {
     const int32_t w = img.w > 0 && img.h > 0 ? img.w : 0;
     const int32_t h = w > 0 ? img.h : 0;
     stats.w = img.w;
@@ -228,33 +228,53 @@ void computeBlockStats(const Image& img, BlockStats& stats) {
         stats.sums.resize(n);
         stats.squares.resize(n);
     }
+    stats.sum = 0;
+    stats.squareSum = 0;
+    stats.ready = false;
+}
+
+void addBlockStatsRows(const Image& img, int32_t by0, int32_t by1, BlockStats& stats) {
+    if (by1 > stats.blocksY) by1 = stats.blocksY;
+    if (by0 >= by1) return;
+    const std::ptrdiff_t stride = img.w;
+    const size_t first = static_cast<size_t>(by0) * static_cast<size_t>(stats.blocksX);
     uint64_t sum = 0;
     uint64_t squareSum = 0;
-    const std::ptrdiff_t stride = w;
     HWY_DYNAMIC_DISPATCH(block_stats_simd::Blocks)
-    (img.data, stride, stats.blocksX, stats.blocksY, stats.sums.data(), stats.squares.data(), &sum,
-     &squareSum);
-    // The samples right of the last whole block column, then the rows below
-    // the last whole block row.
-    const int32_t blockRowsEnd = stats.blocksY * 8;
-    for (int32_t y = 0; y < blockRowsEnd; ++y) {
-        for (int32_t x = stats.blocksX * 8; x < w; ++x) {
+    (img.data + static_cast<std::ptrdiff_t>(by0) * 8 * stride, stride, stats.blocksX, by1 - by0,
+     stats.sums.data() + first, stats.squares.data() + first, &sum, &squareSum);
+    // The samples right of the last whole block column.
+    for (int32_t y = by0 * 8; y < by1 * 8; ++y) {
+        for (int32_t x = stats.blocksX * 8; x < img.w; ++x) {
             const uint32_t v = img.data[y * stride + x];
             sum += v;
             squareSum += v * v;
         }
     }
-    if (h > blockRowsEnd) {
+    stats.sum += sum;
+    stats.squareSum += squareSum;
+}
+
+void finishBlockStats(const Image& img, BlockStats& stats) {
+    // The rows below the last whole block row.
+    const int32_t w = img.w > 0 && img.h > 0 ? img.w : 0;
+    const int32_t h = w > 0 ? img.h : 0;
+    const int32_t blockRowsEnd = stats.blocksY * 8;
+    if (w > 0 && h > blockRowsEnd) {
         uint64_t s = 0;
         uint64_t q = 0;
-        sampleSums(img.data + blockRowsEnd * stride,
+        sampleSums(img.data + static_cast<std::ptrdiff_t>(blockRowsEnd) * w,
                    static_cast<size_t>(h - blockRowsEnd) * static_cast<size_t>(w), &s, &q);
-        sum += s;
-        squareSum += q;
+        stats.sum += s;
+        stats.squareSum += q;
     }
-    stats.sum = sum;
-    stats.squareSum = squareSum;
     stats.ready = true;
+}
+
+void computeBlockStats(const Image& img, BlockStats& stats) {
+    startBlockStats(img, stats);
+    addBlockStatsRows(img, 0, stats.blocksY, stats);
+    finishBlockStats(img, stats);
 }
 
 }  // namespace lumaqc

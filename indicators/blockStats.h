@@ -53,6 +53,14 @@ struct RobertsShare {
 // to frame allocates nothing. Throws std::bad_alloc.
 void computeBlockStats(const Image& img, BlockStats& stats);
 
+// computeBlockStats in steps, for a walk that reads the picture in bands:
+// start, then the block rows [by0, by1) of every band in turn, then finish,
+// which adds the rows below the last whole block row and sets ready. The
+// totals are the same integers whatever the bands.
+void startBlockStats(const Image& img, BlockStats& stats);
+void addBlockStatsRows(const Image& img, int32_t by0, int32_t by1, BlockStats& stats);
+void finishBlockStats(const Image& img, BlockStats& stats);
+
 // The sum and the sum of squares of n contiguous samples.
 void sampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares);
 

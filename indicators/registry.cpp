@@ -25,9 +25,13 @@ const BlockStats& blockStatsOf(const FrameContext& c) {
 }
 
 // The frame's shared structure sums, computed by the first indicator that
-// reads them.
+// reads them; the walk also sums the blocks when no one has yet.
 const StructureSums& structureOf(const FrameContext& c) {
-    if (!c.structure->ready) computeStructureSums(*c.current, *c.structure);
+    if (!c.structure->ready) {
+        BlockStats* stats =
+            c.blockStats != nullptr && !c.blockStats->ready ? c.blockStats : nullptr;
+        computeStructureSums(*c.current, *c.structure, stats);
+    }
     return *c.structure;
 }
 

@@ -56,7 +56,9 @@ struct FrameContext {
     // run computes them there (its time includes the pass). Without them
     // each computes what it needs itself.
     BlockStats* blockStats = nullptr;
-    // The same for the structure sums of blockiness, interlace and slice.
+    // The same for the structure sums of blockiness, interlace and slice;
+    // their walk also fills the block statistics when they are not ready
+    // (and so its time then includes them).
     StructureSums* structure = nullptr;
     // Block loss's Roberts energies, left by spatial activity's pass over
     // the current picture (the caller clears `ready` before each frame), or

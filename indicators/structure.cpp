@@ -2,7 +2,9 @@
 // with a strip below it is read once, column by column, for all three
 // indicators; the columns past the last whole vector of all three, and the
 // bands at the bottom, go to each indicator's own band function. Slice also
-// reads the band below, which the next band then finds in cache.
+// reads the band below, which the next band then finds in cache. The block
+// statistics, when asked for, are summed band by band in the same walk,
+// from the rows the band's counts have just brought into the caches.
 #include "indicators/structure.h"
 
 #include <cstddef>
@@ -174,7 +176,8 @@ static_assert(kBand % 8 == 0 && kBand % INTERLACE_BLOCKSIZE == 0);
 
 }  // namespace
 
-void computeStructureSums(const Image& img, StructureSums& sums) {
+void computeStructureSums(const Image& img, StructureSums& sums, BlockStats* stats) {
+    if (stats != nullptr) startBlockStats(img, *stats);
     sums.w = img.w;
     sums.h = img.h;
     BlockinessSums& blocks = sums.blockiness;
@@ -210,7 +213,10 @@ void computeStructureSums(const Image& img, StructureSums& sums) {
         }
         addBlockinessRows(img, y, y1, blocks, from);
         combed += combedGroups(img, y, y1, from);
+        // The band's blocks, while its rows are in the nearest caches.
+        if (stats != nullptr) addBlockStatsRows(img, y / 8, y1 / 8, *stats);
     }
+    if (stats != nullptr) finishBlockStats(img, *stats);
     sums.combedGroups = combed;
     sums.ready = true;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "indicators/blockStats.h"
 #include "tools/definitions.h"
 
 namespace lumaqc {
@@ -45,9 +46,11 @@ struct StructureSums {
     bool ready = false;
 };
 
-// Fills `sums` with those of `img` in one walk and sets ready. The vectors
-// grow when needed and never shrink. Throws std::bad_alloc.
-void computeStructureSums(const Image& img, StructureSums& sums);
+// Fills `sums` with those of `img` in one walk and sets ready. With `stats`,
+// the same walk also fills the block statistics (as computeBlockStats does,
+// the same integers) and sets their ready. The vectors grow when needed and
+// never shrink. Throws std::bad_alloc.
+void computeStructureSums(const Image& img, StructureSums& sums, BlockStats* stats = nullptr);
 
 // The band functions of the walk, each in its indicator's file. Each starts
 // its sums for a picture, then adds those of rows [y0, y1) (y0 a multiple of

@@ -472,6 +472,19 @@ double blockLossAfterSpatialActivity(const FrameContext& c) {
     return indicatorInfo(kBlockLoss).compute(c);
 }
 
+// The indicators that read the frame's block statistics, with them summed
+// by the structure walk of a first indicator, as in a frame.
+bool readsBlockStats(IndicatorId id) {
+    return id == kNoise || id == kContrast || id == kExposure || id == kBlackout ||
+           id == kSpatialActivity;
+}
+double (*readerOfStats)(const FrameContext&) = nullptr;
+double afterStructureWalk(const FrameContext& c) {
+    indicatorInfo(kBlockiness).compute(c);
+    EXPECT_TRUE(c.blockStats->ready);
+    return readerOfStats(c);
+}
+
 class Identity : public testing::TestWithParam<reference::ReferenceInfo> {};
 
 TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
@@ -504,15 +517,26 @@ TEST_P(Identity, FastPathGivesTheBitsOfThePlainComposition) {
             // spatial ones also from shared block statistics, structure
             // sums and Roberts energies (one object for every size, as a
             // thread keeps it).
-            for (const bool split : {false, true}) {
+            // The block statistics' readers also once more after the
+            // structure walk, which then sums the blocks.
+            readerOfStats = fast.compute;
+            for (const int mode : {0, 1, 2}) {
+                const bool split = mode > 0;
                 const bool temporal = plain.id == kTemporalActivity;
                 const bool shared = split && fast.stage == Stage::Spatial;
                 if (split && plain.id != kFlickering && !temporal && !shared) continue;
-                const std::string what = target + ", " + s.name + (split ? " (split)" : "");
-                const auto compute = split && plain.id == kBlockLoss ? blockLossAfterSpatialActivity
-                                     : !split || shared              ? fast.compute
-                                     : temporal                      ? temporalActivityWithChanges
-                                                                     : flickeringInTwoSteps;
+                const bool walked = mode == 2;
+                if (walked && !readsBlockStats(plain.id)) continue;
+                const std::string what = target + ", " + s.name +
+                                         (walked  ? " (after the walk)"
+                                          : split ? " (split)"
+                                                  : "");
+                const auto compute = walked ? afterStructureWalk
+                                     : split && plain.id == kBlockLoss
+                                         ? blockLossAfterSpatialActivity
+                                     : !split || shared ? fast.compute
+                                     : temporal         ? temporalActivityWithChanges
+                                                        : flickeringInTwoSteps;
                 const std::vector<uint64_t> bits =
                     run(s, fast.stage, compute, &hint, states, shared ? &stats : nullptr,
                         shared ? &structure : nullptr, shared ? &roberts : nullptr);
