@@ -7,6 +7,7 @@
 // from the rows the band's counts have just brought into the caches.
 #include "indicators/structure.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -59,7 +60,7 @@ int32_t CountBand(const uint8_t* HWY_RESTRICT band, int32_t w, int32_t columnEdg
 #else
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint16_t, decltype(d8)> d16;
-    const hn::Repartition<uint32_t, decltype(d8)> d32;
+    [[maybe_unused]] const hn::Repartition<uint32_t, decltype(d8)> d32;
     const hn::Repartition<uint64_t, decltype(d8)> d64;
     const auto N = static_cast<std::ptrdiff_t>(hn::Lanes(d8));
     const std::ptrdiff_t stride = w;
@@ -70,7 +71,7 @@ int32_t CountBand(const uint8_t* HWY_RESTRICT band, int32_t w, int32_t columnEdg
     const std::ptrdiff_t edgesEnd = static_cast<std::ptrdiff_t>(columnEdges) * 8;
     const std::ptrdiff_t limit = groupsEnd < edgesEnd ? groupsEnd : edgesEnd;
     const std::ptrdiff_t end = limit - limit % N;
-    const auto allOnes = hn::Set(d32, 0xFFFFFFFFu);
+    [[maybe_unused]] const auto allOnes = hn::Set(d32, 0xFFFFFFFFu);
     const auto lowWord = hn::Set(d64, 0xFFFFu);
     auto rowInner0 = hn::Zero(d64);
     auto rowAcross0 = hn::Zero(d64);
@@ -81,6 +82,40 @@ int32_t CountBand(const uint8_t* HWY_RESTRICT band, int32_t w, int32_t columnEdg
     uint64_t combed = 0;
     auto absDiff = [](auto a, auto b) {
         return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+    };
+    // One more in each byte counter whose lane is in the mask. With AVX-512
+    // the compares give mask registers: a masked add takes one operation
+    // where a mask turned into a vector and subtracted takes two.
+    auto countIf = [&](auto counts, auto mask) HWY_ATTR {
+#if HWY_TARGET == HWY_AVX3
+        return decltype(counts){
+            _mm512_mask_add_epi8(counts.raw, mask.raw, counts.raw, _mm512_set1_epi8(1))};
+#else
+        return hn::Sub(counts, hn::VecFromMask(d8, mask));
+#endif
+    };
+    // The groups of four columns (bytes 4 k .. 4 k + 3) that zigzag in all
+    // four of them down rows s[0] .. s[3]. With AVX-512 the tests stay in
+    // mask registers and the groups are counted in the mask's bits.
+    auto zigzagGroups = [&](const auto* s) HWY_ATTR -> uint64_t {
+#if HWY_TARGET == HWY_AVX3
+        const auto upDownUp =
+            hn::And(hn::And(hn::Lt(s[0], s[1]), hn::Gt(s[1], s[2])), hn::Lt(s[2], s[3]));
+        const auto downUpDown =
+            hn::And(hn::And(hn::Gt(s[0], s[1]), hn::Lt(s[1], s[2])), hn::Gt(s[2], s[3]));
+        const uint64_t m = static_cast<uint64_t>(hn::Or(upDownUp, downUpDown).raw);
+        const uint64_t whole = m & (m >> 1) & (m >> 2) & (m >> 3) & 0x1111111111111111u;
+        return static_cast<uint64_t>(std::popcount(whole));
+#else
+        const auto upDownUp = hn::And(hn::And(hn::VecFromMask(d8, hn::Lt(s[0], s[1])),
+                                              hn::VecFromMask(d8, hn::Gt(s[1], s[2]))),
+                                      hn::VecFromMask(d8, hn::Lt(s[2], s[3])));
+        const auto downUpDown = hn::And(hn::And(hn::VecFromMask(d8, hn::Gt(s[0], s[1])),
+                                                hn::VecFromMask(d8, hn::Lt(s[1], s[2]))),
+                                        hn::VecFromMask(d8, hn::Gt(s[2], s[3])));
+        const auto zigzag = hn::BitCast(d32, hn::Or(upDownUp, downUpDown));
+        return hn::CountTrue(d32, hn::Eq(zigzag, allOnes));
+#endif
     };
     for (std::ptrdiff_t x = 0; x < end; x += N) {
         const uint8_t* p = band + x;
@@ -108,18 +143,11 @@ int32_t CountBand(const uint8_t* HWY_RESTRICT band, int32_t w, int32_t columnEdg
                 // Slice: equal samples 16 rows below and 16 columns right.
                 const auto down = hn::LoadU(d8, p + below);
                 if (g == 0 && i == 0) row16 = down;
-                countV = hn::Sub(countV, hn::VecFromMask(d8, hn::Eq(v0, down)));
-                countH = hn::Sub(countH, hn::VecFromMask(d8, hn::Eq(v0, hn::LoadU(d8, p + 16))));
+                countV = countIf(countV, hn::Eq(v0, down));
+                countH = countIf(countH, hn::Eq(v0, hn::LoadU(d8, p + 16)));
             }
             // Interlace: a group counts when all four of its columns zigzag.
-            const auto upDownUp = hn::And(hn::And(hn::VecFromMask(d8, hn::Lt(s[0], s[1])),
-                                                  hn::VecFromMask(d8, hn::Gt(s[1], s[2]))),
-                                          hn::VecFromMask(d8, hn::Lt(s[2], s[3])));
-            const auto downUpDown = hn::And(hn::And(hn::VecFromMask(d8, hn::Gt(s[0], s[1])),
-                                                    hn::VecFromMask(d8, hn::Lt(s[1], s[2]))),
-                                            hn::VecFromMask(d8, hn::Gt(s[2], s[3])));
-            const auto zigzag = hn::BitCast(d32, hn::Or(upDownUp, downUpDown));
-            combed += hn::CountTrue(d32, hn::Eq(zigzag, allOnes));
+            combed += zigzagGroups(s);
             // Blockiness's horizontal edges: rows 6 and 7 against 8, 14 and
             // 15 against 16.
             if (g == 1 || g == 3) {
