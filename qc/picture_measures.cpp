@@ -225,6 +225,41 @@ Weave weaveOf(const PictureMeasures& m) {
     return m.fieldRatio >= kOrderRatio ? Weave::BottomFirst : Weave::Woven;
 }
 
+namespace {
+
+// The small steps of blocking: across the edge, 1 to kGridStep levels; on
+// either side, within kGridFlat of the next column out. kGridRows rows evenly
+// spread are enough for a median over the pictures.
+constexpr unsigned kGridStep = 8;
+constexpr unsigned kGridFlat = 1;
+constexpr int kGridRows = 16;
+
+}  // namespace
+
+double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (luma == nullptr || width < 16 || height <= 0) return -1.0;
+    // Counts per column, added without a branch (the loop is vectorised),
+    // then gathered by column modulo 8.
+    std::vector<uint32_t> counts(static_cast<size_t>(width), 0);
+    const int rowStep = std::max(1, height / kGridRows);
+    for (int y = 0; y < height; y += rowStep) {
+        const unsigned char* row = luma + stride * y;
+        for (int x = 8; x + 1 < width; ++x) {
+            const int before = row[x - 2], left = row[x - 1], right = row[x], after = row[x + 1];
+            const unsigned step = static_cast<unsigned>(std::abs(left - right)) - 1u < kGridStep;
+            const unsigned flatLeft = static_cast<unsigned>(std::abs(before - left)) <= kGridFlat;
+            const unsigned flatRight = static_cast<unsigned>(std::abs(right - after)) <= kGridFlat;
+            counts[static_cast<size_t>(x)] += step & flatLeft & flatRight;
+        }
+    }
+    std::array<int64_t, 8> steps{};
+    for (int x = 8; x + 1 < width; ++x)
+        steps[static_cast<size_t>(x & 7)] += counts[static_cast<size_t>(x)];
+    int64_t between = 0;
+    for (size_t k = 1; k < 8; ++k) between += steps[k];
+    return static_cast<double>(steps[0] + 1) / (static_cast<double>(between) / 7.0 + 1.0);
+}
+
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
                                const unsigned char* previous, int64_t previousStride) {
     PictureMeasures m;
@@ -250,6 +285,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
+    m.gridSteps = gridStepsOf(luma, width, height, stride);
     if (previous != nullptr) measureFields(m, luma, stride, previous, previousStride);
     return m;
 }

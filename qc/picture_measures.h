@@ -31,6 +31,8 @@ struct PictureMeasures {
     // as a lost band there; it repeats into the strip above, a lost band into
     // neither). -1 when the picture has too few strips or columns.
     double bandApart = -1.0;
+    // The block grid against the content (gridStepsOf).
+    double gridSteps = -1.0;
     // The fields against the previous picture (measured only for a rule that
     // reads them, from the second picture on).
     bool fieldsMeasured = false;
@@ -58,6 +60,15 @@ struct PictureMeasures {
 // bytes apart), its fields against that one.
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
                                const unsigned char* previous = nullptr, int64_t previousStride = 0);
+
+// The block grid against the content: on 16 rows spread over the picture,
+// the small steps (1 to 8 levels between two columns, each flat within a
+// level against its other neighbour) at the edges of the 8-pixel grid, over
+// their mean count at the seven columns between two edges, as (steps + 1) /
+// (mean + 1). Compression that shows its blocks reads 4 and more; a picture
+// whose edges merely fall on the grid (test patterns of flat squares) about
+// 1. -1 under 16 columns.
+double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride);
 
 // Whether a picture's fields were measured as woven: enough of it moves to
 // tell, and the combed share or the field ratio is beyond what progressive

@@ -177,6 +177,16 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // Flat stripes above testsrc's colour band read as a lost slice below.
         {"testsrc.mp4", fields("-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v libx264 "
                                "-preset ultrafast -pix_fmt yuv420p -crf 20")},
+        // Flat squares whose edges fall on the block grid: blockiness reads low
+        // (p5 0.12), but the grid does not stand out of the picture.
+        {"testsrc640.mp4", fields("-f lavfi -i testsrc=size=640x360:rate=25:duration=2 -c:v "
+                                  "libx264 -preset ultrafast -pix_fmt yuv420p -crf 23")},
+        // MJPEG tells no quantiser: its blocks at -q:v 31 are rated by blockiness.
+        {"mjpeg31.avi",
+         fields("-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -c:v mjpeg -q:v 31 -pix_fmt "
+                "yuvj420p"),
+         "pass",
+         {{"blocking", "warning", 0, 49}}},
         // Full range (MJPEG): letterbox bars at 0 are the video range's 16.
         {"fullrange.avi", fields("-f lavfi -i testsrc2=size=352x216:rate=25:duration=2 -vf "
                                  "pad=352:288:0:36 -c:v mjpeg -pix_fmt yuvj420p")},
