@@ -152,6 +152,14 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         {"slowturn.mp4", testsrc("640x480", 1,
                                  "trim=end_frame=1,loop=loop=149:size=1,setpts=N/25/TB,"
                                  "rotate=a='0.012*t':c=black,crop=480:360,gblur=sigma=2")},
+        // A slow steady motion, 0.24 to 0.46 a frame (under 0.3 on average
+        // over its first half second): it moves on every frame, as a held
+        // picture does not. Colours and points fixed: gradients draws them at
+        // random otherwise.
+        {"gradients.mp4",
+         fields("-f lavfi -i gradients=size=320x240:rate=25:duration=3:c0=0x2040c0:c1=0xe0a020:"
+                "nb_colors=2:x0=0:y0=0:x1=319:y1=239:speed=0.004 -c:v libx264 -preset ultrafast "
+                "-pix_fmt yuv420p -crf 20")},
         // 1080i flagged as such: its woven fields read as block loss, not judged.
         {"i1080.mp4",
          {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=50:duration=2", "-vf", "interlace",

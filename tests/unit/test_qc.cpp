@@ -257,12 +257,12 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
         // static camera whose activity never falls to 1.
         {"near repeats broken by motion",
          [](int i, FrameValues& v) {
-             v[kTemporalActivity] = i >= 70 ? 1.5 : (i == 40 || i == 41) ? 3.0 : 0.3;
+             v[kTemporalActivity] = i >= 70 ? 1.5 : (i == 40 || i == 41) ? 3.0 : 0.1;
          },
          {"open freeze_warning 12", "close freeze_warning 39", "open freeze_warning 53",
           "close freeze_warning 69"},
-         {"freeze warning freeze_warning 0-39 0.00-1.60 0.3",
-          "freeze warning freeze_warning 41-69 1.64-2.80 0.3"}},
+         {"freeze warning freeze_warning 0-39 0.00-1.60 0.1",
+          "freeze warning freeze_warning 41-69 1.64-2.80 0.1"}},
         // Blur for 1.2 s, black in its middle: the black frames end the run,
         // and neither half lasts a second. Bars and flat blur during black
         // make no event (a letterbox rule is not in the profile, blur is).
