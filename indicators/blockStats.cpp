@@ -166,32 +166,34 @@ void SampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares) {
     *squares = q;
 }
 
-// The least and the greatest of n >= 1 values.
-void Range(const uint32_t* HWY_RESTRICT p, size_t n, uint32_t* low, uint32_t* high) {
-    uint32_t lo = p[0];
-    uint32_t hi = p[0];
+// The positions of the values of p[0 .. n) below low or above high, in
+// order; returns how many. The values and the bounds are below 2^31.
+size_t Outside(const uint32_t* HWY_RESTRICT p, size_t n, uint32_t low, uint32_t high,
+               uint32_t* HWY_RESTRICT at) {
+    size_t found = 0;
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
-    const hn::ScalableTag<uint32_t> d;
+    const hn::ScalableTag<int32_t> d;
     const size_t lanes = hn::Lanes(d);
-    if (n >= lanes) {
-        auto loV = hn::LoadU(d, p);
-        auto hiV = loV;
-        for (i = lanes; i + lanes <= n; i += lanes) {
-            const auto v = hn::LoadU(d, p + i);
-            loV = hn::Min(loV, v);
-            hiV = hn::Max(hiV, v);
+    const auto lo = hn::Set(d, static_cast<int32_t>(low));
+    const auto hi = hn::Set(d, static_cast<int32_t>(high));
+    for (; i + lanes <= n; i += lanes) {
+        const auto v = hn::BitCast(d, hn::LoadU(hn::RebindToUnsigned<decltype(d)>(), p + i));
+        const auto out = hn::Or(hn::Lt(v, lo), hn::Gt(v, hi));
+        if (HWY_LIKELY(hn::AllFalse(d, out))) continue;
+        uint8_t bits[HWY_MAX_BYTES / 4 / 8 + 8] = {};
+        hn::StoreMaskBits(d, out, bits);
+        for (size_t k = 0; k < lanes; ++k) {
+            at[found] = static_cast<uint32_t>(i + k);
+            found += (bits[k / 8] >> (k % 8)) & 1;
         }
-        lo = hn::GetLane(hn::MinOfLanes(d, loV));
-        hi = hn::GetLane(hn::MaxOfLanes(d, hiV));
     }
 #endif
     for (; i < n; ++i) {
-        lo = p[i] < lo ? p[i] : lo;
-        hi = p[i] > hi ? p[i] : hi;
+        at[found] = static_cast<uint32_t>(i);
+        found += p[i] < low || p[i] > high;
     }
-    *low = lo;
-    *high = hi;
+    return found;
 }
 
 }  // namespace HWY_NAMESPACE
@@ -205,11 +207,11 @@ namespace lumaqc {
 namespace block_stats_simd {
 HWY_EXPORT(Blocks);
 HWY_EXPORT(SampleSums);
-HWY_EXPORT(Range);
+HWY_EXPORT(Outside);
 }  // namespace block_stats_simd
 
-void valueRange(const uint32_t* p, size_t n, uint32_t* low, uint32_t* high) {
-    HWY_DYNAMIC_DISPATCH(block_stats_simd::Range)(p, n, low, high);
+size_t valuesOutside(const uint32_t* p, size_t n, uint32_t low, uint32_t high, uint32_t* at) {
+    return HWY_DYNAMIC_DISPATCH(block_stats_simd::Outside)(p, n, low, high, at);
 }
 
 void sampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares) {

@@ -64,7 +64,9 @@ void finishBlockStats(const Image& img, BlockStats& stats);
 // The sum and the sum of squares of n contiguous samples.
 void sampleSums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* squares);
 
-// The least and the greatest of n >= 1 values (block sums, say).
-void valueRange(const uint32_t* p, size_t n, uint32_t* low, uint32_t* high);
+// The positions i of the values p[i] < low or p[i] > high, in increasing
+// order, stored to at[0 ..] (room for n); returns how many. The values and
+// the bounds must be below 2^31.
+size_t valuesOutside(const uint32_t* p, size_t n, uint32_t low, uint32_t high, uint32_t* at);
 
 }  // namespace lumaqc

@@ -53,27 +53,36 @@ double exposureOf(int32_t w, int32_t h, RowSums rowSums) {
         // whole numbers below 2^14), for a quick test of each block.
         auto darkLimit = static_cast<uint64_t>(darkest[nBlSum - 1]);
         auto brightLimit = static_cast<uint64_t>(brightest[nBlSum - 1]);
+        auto visit = [&](uint64_t v) {
+            if (v >= darkLimit && v <= brightLimit) return;
+            const auto sum = static_cast<double>(static_cast<int32_t>(v));
+            if (v < darkLimit) {
+                insertSorted(darkest, sum, [](double a, double e) { return a <= e; });
+                darkLimit = static_cast<uint64_t>(darkest[nBlSum - 1]);
+            }
+            if (v > brightLimit) {
+                insertSorted(brightest, sum, [](double a, double e) { return a >= e; });
+                brightLimit = static_cast<uint64_t>(brightest[nBlSum - 1]);
+            }
+        };
         for (int32_t by = 0; by < blocksY; ++by) {
             const auto* row = rowSums(by, blocksX);
-            // A row whose sums all lie within the limits changes nothing.
             if constexpr (std::is_same_v<decltype(row), const uint32_t*>) {
-                uint32_t low = 0;
-                uint32_t high = 0;
-                valueRange(row, static_cast<size_t>(blocksX), &low, &high);
-                if (low >= darkLimit && high <= brightLimit) continue;
-            }
-            for (int32_t bx = 0; bx < blocksX; ++bx) {
-                const uint64_t v = row[bx];
-                if (v >= darkLimit && v <= brightLimit) continue;
-                const auto sum = static_cast<double>(static_cast<int32_t>(v));
-                if (v < darkLimit) {
-                    insertSorted(darkest, sum, [](double a, double e) { return a <= e; });
-                    darkLimit = static_cast<uint64_t>(darkest[nBlSum - 1]);
+                // Only the sums beyond the limits can change the lists: they
+                // are found a vector at a time and visited in order. The
+                // limits only tighten as the lists fill, so a sum within
+                // them stays within them.
+                constexpr int32_t kChunk = 256;
+                uint32_t at[kChunk];
+                for (int32_t b0 = 0; b0 < blocksX; b0 += kChunk) {
+                    const int32_t n = blocksX - b0 < kChunk ? blocksX - b0 : kChunk;
+                    const size_t found = valuesOutside(row + b0, static_cast<size_t>(n),
+                                                       static_cast<uint32_t>(darkLimit),
+                                                       static_cast<uint32_t>(brightLimit), at);
+                    for (size_t k = 0; k < found; ++k) visit(row[b0 + at[k]]);
                 }
-                if (v > brightLimit) {
-                    insertSorted(brightest, sum, [](double a, double e) { return a >= e; });
-                    brightLimit = static_cast<uint64_t>(brightest[nBlSum - 1]);
-                }
+            } else {
+                for (int32_t bx = 0; bx < blocksX; ++bx) visit(row[bx]);
             }
         }
     }
