@@ -578,8 +578,9 @@ Samples barsPicture(int32_t w, int32_t h, uint32_t seed) {
 TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
     const struct {
         int32_t w, h;
-    } sizes[] = {{1, 9},   {2, 8},   {3, 8},    {3, 13},    {9, 7},    {17, 9},
-                 {64, 48}, {65, 31}, {99, 100}, {1027, 10}, {1100, 66}};
+    } sizes[] = {{1, 1},   {1, 9},    {2, 8},     {3, 8},     {3, 13},    {9, 7},     {17, 9},
+                 {1, 48},  {15, 48},  {16, 49},   {17, 50},   {31, 64},   {33, 48},   {64, 48},
+                 {65, 31}, {99, 100}, {1027, 10}, {1100, 66}, {4095, 48}, {4097, 50}, {4097, 1}};
     bool combed = false, bars = false, apart = false;
     for (const std::string& target : supportedSimdTargets()) {
         std::string error;
@@ -596,7 +597,7 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                             now[i] = static_cast<uint8_t>((before[i] + now[i] % 32) % 256);
                         if (kind == 2 && (i / s.w) % 2 == 1) now[i] = before[i];
                     }
-                    const int32_t stride = s.w + (kind == 1 ? 13 : 0);
+                    const int32_t stride = s.w + (kind % 2 == 1 ? 13 : 0);
                     Samples padded(static_cast<size_t>(stride) * s.h, 0xAB);
                     for (int32_t y = 0; y < s.h; ++y)
                         std::copy_n(&now[static_cast<size_t>(y) * s.w], s.w, &padded[y * stride]);
