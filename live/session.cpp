@@ -103,11 +103,16 @@ std::unique_ptr<Analysis> LiveSession::open(const AnalysisRequest& request, std:
 }
 
 void LiveSession::setFrameRate(double fps) {
-    fps_ = fps;
+    {
+        std::lock_guard<std::mutex> lock(observerMutex_);
+        fps_ = fps;
+    }
     if (live_ != nullptr) live_->setFrameRate(fps);
 }
 
 void LiveSession::attach(DecisionSink& decision) {
+    // The watchdog may be telling of a feed dead at the start meanwhile.
+    std::lock_guard<std::mutex> lock(observerMutex_);
     decision_ = &decision;
     // Bounded for ever: statistics over the documents' window (at most 120
     // frames a second, whatever rate the input claims), decoding errors
@@ -224,6 +229,7 @@ void LiveSession::finish() {
 }
 
 void LiveSession::signalLost(const SignalGap& gap) {
+    std::lock_guard<std::mutex> lock(observerMutex_);
     metrics_.signalLost();
     const SignalLoss loss = describeLoss(true, gap, input_, options_.stallTimeout, fps_);
     if (decision_ != nullptr) {
@@ -239,6 +245,7 @@ void LiveSession::signalLost(const SignalGap& gap) {
 }
 
 void LiveSession::signalBack(const SignalGap& gap) {
+    std::lock_guard<std::mutex> lock(observerMutex_);
     metrics_.signalBack();
     const SignalLoss back = describeLoss(false, gap, input_, options_.stallTimeout, fps_);
     // A loss is closed where it was opened (one from before the decision

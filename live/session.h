@@ -112,6 +112,10 @@ class LiveSession : public LiveObserver, public LiveOutputs {
     std::string prefix_;
     const std::atomic<int>* stop_;
     const std::atomic<int>* hangups_ = nullptr;
+    // fps_ and decision_ are set on the run's thread while the watchdog may
+    // already tell of a loss (a feed dead at the start): under
+    // observerMutex_, which signalLost() and signalBack() hold throughout.
+    std::mutex observerMutex_;
     double fps_ = 25.0;
     EventHub hub_;
     Metrics metrics_;
