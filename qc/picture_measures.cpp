@@ -28,6 +28,15 @@ constexpr double kMinMoving = 0.5;
 constexpr double kWovenCombed = 8.0;
 constexpr double kWovenRatio = 1.4;
 constexpr double kOrderRatio = 1.1;
+// A picture that combs on under kFaintComb % of its moving samples must
+// read a field ratio of kFaintRatio or more (or its inverse) to be woven.
+// Sharp horizontal edges moved k rows up or down fall on one field's rows
+// more than on the other's: the fields read k + 1 to k, up to 2 to 1, with
+// no comb at all (a tilted chessboard: 1.41 to 2.26, docs/qc.md). Woven
+// pictures that comb so little mostly repeat a field of the previous
+// picture and read 3.3 to 9000.
+constexpr double kFaintComb = 0.5;
+constexpr double kFaintRatio = 3.0;
 
 // The previous picture's rows are `previousStride` bytes apart.
 void measureFields(PictureMeasures& m, const unsigned char* luma, int64_t stride,
@@ -218,8 +227,9 @@ double PictureMeasures::percentOutside(int low, int high) const {
 
 Weave weaveOf(const PictureMeasures& m) {
     if (!m.fieldsMeasured || m.moving < kMinMoving) return Weave::Unknown;
-    const bool woven = m.combed >= kWovenCombed || m.fieldRatio >= kWovenRatio ||
-                       m.fieldRatio <= 1.0 / kWovenRatio;
+    const double ratio = m.combed >= kFaintComb ? kWovenRatio : kFaintRatio;
+    const bool woven =
+        m.combed >= kWovenCombed || m.fieldRatio >= ratio || m.fieldRatio <= 1.0 / ratio;
     if (!woven) return Weave::Progressive;
     if (m.fieldRatio <= 1.0 / kOrderRatio) return Weave::TopFirst;
     return m.fieldRatio >= kOrderRatio ? Weave::BottomFirst : Weave::Woven;

@@ -182,6 +182,18 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          "fail",
          {{"scan_type", "error", 0, 49}}},
         {"clean120.mp4", testsrc("160x120", 8, ""), "pass", {}},
+        // Woven mandelbrot combs little (1 % to 3 %): told by its field ratio.
+        {"mandelwoven.mp4",
+         fields("-f lavfi -i mandelbrot=size=352x288:rate=50 -t 2 -vf interlace -c:v libx264 "
+                "-preset ultrafast -pix_fmt yuv420p"),
+         "fail",
+         {{"scan_type", "error", 0, 49}}},
+        // A chessboard tilted 2 rows a frame: its edges move on one field's
+        // rows more than on the other's, without a comb. Progressive.
+        {"chesstilt.mp4",
+         fields("-f lavfi -i color=size=352x288:rate=25:duration=2,geq=lum='if(mod(floor(X/32)+"
+                "floor((Y+2*N)/32),2),235,16)' -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                "-crf 20")},
         // Flat stripes above testsrc's colour band read as a lost slice below.
         {"testsrc.mp4", fields("-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v libx264 "
                                "-preset ultrafast -pix_fmt yuv420p -crf 20")},

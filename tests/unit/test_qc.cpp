@@ -519,7 +519,8 @@ TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
         return m;
     };
     const PictureMeasures still = fields(0.2, 50.0, 0.5), clean = fields(5.0, 5.0, 1.1),
-                          topFirst = fields(5.0, 3.0, 0.6), woven = fields(5.0, 20.0, 1.0);
+                          topFirst = fields(5.0, 3.0, 0.6), woven = fields(5.0, 20.0, 1.0),
+                          tilted = fields(5.0, 0.0, 2.2), repeated = fields(5.0, 0.0, 0.3);
     const struct {
         int first, last;            // woven frames, of 300
         int moving;                 // frames from 0 that move; the rest are still
@@ -533,6 +534,8 @@ TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
         {20, 34, 300, &woven, false, ""},                      // 15 frames: under a second
         {20, 59, 60, &woven, false, "scan_type error 20-59"},  // 40 of 60 moving
         {20, 44, 300, &woven, false, ""},                      // 25 of 300: under 10 %
+        {20, 59, 300, &tilted, false, ""},                     // no comb: edges moved whole rows
+        {20, 59, 300, &repeated, false, "scan_type error 20-59 top field first"},
     };
     for (const auto& c : cases) {
         Feed feed;
