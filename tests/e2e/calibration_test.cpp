@@ -194,6 +194,11 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          fields("-f lavfi -i color=size=352x288:rate=25:duration=2,geq=lum='if(mod(floor(X/32)+"
                 "floor((Y+2*N)/32),2),235,16)' -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
                 "-crf 20")},
+        // Mandelbrot's top strip, a smooth gradient, has no strip above it;
+        // it repeats sideways on a fifth of its positions, a lost band on most.
+        {"mandelbrot.ts",
+         fields("-f lavfi -i mandelbrot=size=720x576:rate=25 -t 1 -c:v mpeg2video -b:v 8M -f "
+                "mpegts")},
         // Flat stripes above testsrc's colour band read as a lost slice below.
         {"testsrc.mp4", fields("-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v libx264 "
                                "-preset ultrafast -pix_fmt yuv420p -crf 20")},
