@@ -43,6 +43,13 @@ Holds detectIndicator(const Rule& rule, const FrameView& view, double& value) {
         measures->bandApart >= 0.0 && !(measures->bandApart > rule.threshold)) {
         return Holds::No;
     }
+    // Flat shapes drawn on the 16-pixel grid read as lost blocks (clean
+    // testsrc at 1280x720: its counter's segments, block loss 14 to 17); a
+    // lost block's edges end where the block does, within two blocks.
+    if (rule.indicator == kBlockLoss && rule.direction == Direction::Above && measures != nullptr &&
+        measures->blockEdges >= 0.0 && !(measures->blockEdges > rule.threshold)) {
+        return Holds::No;
+    }
     const std::optional<double> v = indicatorValue(view.frame, rule.indicator);
     if (!v) return Holds::NoValue;
     value = *v;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -277,6 +278,95 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
     return static_cast<double>(steps[0] + 1) / (static_cast<double>(between) / 7.0 + 1.0);
 }
 
+namespace {
+
+// The block loss indicator's grid: 16-pixel blocks, 256 x 256 regions, a
+// step strong at more than 6 times the picture's mean Roberts energy, runs
+// of 12 strong steps or more.
+constexpr int kLossBlock = 16;
+constexpr int kLossRegion = 256;
+constexpr int kLossRun = 12;
+constexpr double kLossEdgeFactor = 6.0;
+// A lost block's edge reads 17 steps long (the Roberts cross straddles its
+// end), two lost blocks side by side 33.
+constexpr int kBlockRun = 2 * kLossBlock + 1;
+constexpr int64_t kMaxRoberts = 2 * 255 * 255;
+constexpr int kEnergyStretch = 8192;
+static_assert(kEnergyStretch * kMaxRoberts <= INT32_MAX);
+
+int32_t robertsAt(const unsigned char* up, const unsigned char* cur, int64_t x) {
+    const int32_t a = static_cast<int32_t>(up[x - 1]) - cur[x];
+    const int32_t b = static_cast<int32_t>(up[x]) - cur[x - 1];
+    return a * a + b * b;
+}
+
+// Counts the runs of kLossRun to kBlockRun strong steps; `strong(i)` for i
+// in [0, n).
+template <typename Strong>
+int64_t blockSizedRuns(int n, Strong strong) {
+    int64_t count = 0;
+    int run = 0;
+    for (int i = 0; i <= n; ++i) {
+        if (i < n && strong(i)) {
+            ++run;
+            continue;
+        }
+        count += run >= kLossRun && run <= kBlockRun ? 1 : 0;
+        run = 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (luma == nullptr || width < kLossRegion || height < kLossRegion) return -1.0;
+    int64_t energy = 0;
+    for (int y = 1; y < height; ++y) {
+        const unsigned char* cur = luma + stride * y;
+        const unsigned char* up = cur - stride;
+        // 32-bit sums over stretches of kEnergyStretch columns (at most 2 x
+        // 255^2 each) vectorise; their total is exact.
+        for (int x0 = 1; x0 < width; x0 += kEnergyStretch) {
+            const int x1 = std::min(width, x0 + kEnergyStretch);
+            int32_t stretch = 0;
+            for (int x = x0; x < x1; ++x) stretch += robertsAt(up, cur, x);
+            energy += stretch;
+        }
+    }
+    // The indicator's threshold, to the bit: a picture of 2^31 samples or
+    // more counts its energy as nothing.
+    const uint32_t area = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
+    if (area > static_cast<uint32_t>(INT32_MAX)) energy = 0;
+    const double threshold =
+        std::floor(static_cast<double>(energy) * kLossEdgeFactor / static_cast<double>(area));
+    if (!(threshold < static_cast<double>(kMaxRoberts))) return 0.0;
+    const auto limit = static_cast<int32_t>(threshold);
+    // Row 0 and column 0 have no pair above or to the left: never strong.
+    auto strongAt = [&](int y, int64_t x) {
+        return y > 0 && x > 0 && robertsAt(luma + stride * (y - 1), luma + stride * y, x) > limit;
+    };
+    const int regionsX = width / kLossRegion;
+    const int regionsY = height / kLossRegion;
+    int64_t products = 0;
+    for (int ry = 0; ry < regionsY; ++ry) {
+        for (int rx = 0; rx < regionsX; ++rx) {
+            const int x0 = rx * kLossRegion;
+            const int y0 = ry * kLossRegion;
+            int64_t across = 0, down = 0;
+            for (int line = 0; line < kLossRegion; line += kLossBlock) {
+                across += blockSizedRuns(kLossRegion, [&](int i) {
+                    return strongAt(y0 + line, static_cast<int64_t>(x0) + i);
+                });
+                down +=
+                    blockSizedRuns(kLossRegion, [&](int i) { return strongAt(y0 + i, x0 + line); });
+            }
+            products += across * down;
+        }
+    }
+    return static_cast<double>(products) / static_cast<double>(regionsX * regionsY);
+}
+
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
                                const unsigned char* previous, int64_t previousStride) {
     PictureMeasures m;
@@ -303,6 +393,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
     m.gridSteps = gridStepsOf(luma, width, height, stride);
+    m.blockEdges = blockEdgesOf(luma, width, height, stride);
     if (previous != nullptr) measureFields(m, luma, stride, previous, previousStride);
     return m;
 }

@@ -33,6 +33,8 @@ struct PictureMeasures {
     double bandApart = -1.0;
     // The block grid against the content (gridStepsOf).
     double gridSteps = -1.0;
+    // Block loss counted on edges of one or two blocks only (blockEdgesOf).
+    double blockEdges = -1.0;
     // The fields against the previous picture (measured only for a rule that
     // reads them, from the second picture on).
     bool fieldsMeasured = false;
@@ -69,6 +71,15 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
 // whose edges merely fall on the grid (test patterns of flat squares) about
 // 1. -1 under 16 columns.
 double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride);
+
+// Block loss as the indicator counts it (strong steps along 12 samples or
+// more of the 16-pixel grid lines, the product of the horizontal and the
+// vertical runs per 256 x 256 region, their mean), but counting only runs
+// of at most two blocks (33 samples): the edges of a lost block end where
+// the block does, while flat shapes that merely lie on the grid (a test
+// pattern's digits and stripes) run on for 80 samples and more. -1 under
+// one region.
+double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride);
 
 // Whether a picture's fields were measured as woven: enough of it moves to
 // tell, and the combed share or the field ratio is beyond what progressive

@@ -206,6 +206,21 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // (p5 0.12), but the grid does not stand out of the picture.
         {"testsrc640.mp4", fields("-f lavfi -i testsrc=size=640x360:rate=25:duration=2 -c:v "
                                   "libx264 -preset ultrafast -pix_fmt yuv420p -crf 23")},
+        // Testsrc's counter at 1280x720: flat segments 16 pixels wide on the
+        // block grid (block loss 14 to 17), but running 80 pixels and more.
+        {"testsrc720.mp4", fields("-f lavfi -i testsrc=size=1280x720:rate=25:duration=1 -c:v "
+                                  "libx264 -preset ultrafast -pix_fmt yuv420p -crf 23")},
+        // Three black blocks on the grid per 256x256 region for a second.
+        {"lostblocks.mp4",
+         testsrc("640x360", 3,
+                 "drawbox=x=48:y=32:w=16:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=96:y=128:w=16:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=176:y=192:w=16:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=304:y=32:w=16:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=352:y=128:w=16:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=432:y=192:w=16:h=16:color=black:t=fill:enable='between(t,1,2)'"),
+         "pass",
+         {{"block_loss", "warning", 25, 50}}},
         // MJPEG tells no quantiser: its blocks at -q:v 31 are rated by blockiness.
         {"mjpeg31.avi",
          fields("-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -c:v mjpeg -q:v 31 -pix_fmt "
