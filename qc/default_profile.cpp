@@ -129,7 +129,8 @@ severity = "error"
 # master transcoded, codecs whose decoders tell none). Pictures whose edges
 # merely fall on the block grid (test patterns of flat squares) read low too:
 # the file is rated only when, on its pictures that read blocky, small steps
-# stand out on the 8-pixel grid against the columns between.
+# stand out on the 8-pixel grid against the columns between, on 2 % of its
+# positions or more.
 [[rule]]
 id = "blocking"
 indicator = "blockiness"

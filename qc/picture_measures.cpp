@@ -254,7 +254,9 @@ constexpr int kGridRows = 16;
 
 }  // namespace
 
-double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride) {
+double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride,
+                   double* share) {
+    if (share != nullptr) *share = -1.0;
     if (luma == nullptr || width < 16 || height <= 0) return -1.0;
     // Counts per column, added without a branch (the loop is vectorised),
     // then gathered by column modulo 8.
@@ -273,6 +275,11 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
     std::array<int64_t, 8> steps{};
     for (int x = 8; x + 1 < width; ++x)
         steps[static_cast<size_t>(x & 7)] += counts[static_cast<size_t>(x)];
+    if (share != nullptr) {
+        const int64_t rows = (height + rowStep - 1) / rowStep;
+        const int64_t positions = rows * ((width - 2) / 8);  // x = 8, 16, .. below width - 1
+        *share = 100.0 * static_cast<double>(steps[0]) / static_cast<double>(positions);
+    }
     int64_t between = 0;
     for (size_t k = 1; k < 8; ++k) between += steps[k];
     return static_cast<double>(steps[0] + 1) / (static_cast<double>(between) / 7.0 + 1.0);
@@ -392,7 +399,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
-    m.gridSteps = gridStepsOf(luma, width, height, stride);
+    m.gridSteps = gridStepsOf(luma, width, height, stride, &m.gridShare);
     m.blockEdges = blockEdgesOf(luma, width, height, stride);
     if (previous != nullptr) measureFields(m, luma, stride, previous, previousStride);
     return m;

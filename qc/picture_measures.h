@@ -33,6 +33,8 @@ struct PictureMeasures {
     double bandApart = -1.0;
     // The block grid against the content (gridStepsOf).
     double gridSteps = -1.0;
+    // Percent of the sampled grid positions that step (gridStepsOf).
+    double gridShare = -1.0;
     // Block loss counted on edges of one or two blocks only (blockEdgesOf).
     double blockEdges = -1.0;
     // The fields against the previous picture (measured only for a rule that
@@ -69,8 +71,10 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
 // their mean count at the seven columns between two edges, as (steps + 1) /
 // (mean + 1). Compression that shows its blocks reads 4 and more; a picture
 // whose edges merely fall on the grid (test patterns of flat squares) about
-// 1. -1 under 16 columns.
-double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride);
+// 1. -1 under 16 columns. `share`, when given, takes the percent of the
+// sampled grid positions (columns 8, 16, .. on those rows) that step.
+double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride,
+                   double* share = nullptr);
 
 // Block loss as the indicator counts it (strong steps along 12 samples or
 // more of the 16-pixel grid lines, the product of the horizontal and the
