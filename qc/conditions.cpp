@@ -44,8 +44,8 @@ Holds detectIndicator(const Rule& rule, const FrameView& view, double& value) {
         return Holds::No;
     }
     // Flat shapes drawn on the 16-pixel grid read as lost blocks (clean
-    // testsrc at 1280x720: its counter's segments, block loss 14 to 17); a
-    // lost block's edges end where the block does, within two blocks.
+    // testsrc at 1280x720: its counter's segments, block loss 14 to 17); the
+    // sides of a lost area are one or two blocks tall.
     if (rule.indicator == kBlockLoss && rule.direction == Direction::Above && measures != nullptr &&
         measures->blockEdges >= 0.0 && !(measures->blockEdges > rule.threshold)) {
         return Holds::No;

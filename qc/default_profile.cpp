@@ -199,8 +199,9 @@ severity = "warning"
 not_during = ["bars"]
 
 # Blur also reads as block loss (and so do woven fields: not judged there).
-# A frame counts only when its edges of one or two blocks alone read above the
-# threshold: flat shapes drawn on the grid run on past a block.
+# Blocks are lost along their rows: a frame counts only when the sides of
+# areas one or two blocks tall alone read above the threshold (flat shapes
+# drawn on the grid run further down).
 [[rule]]
 id = "block_loss"
 indicator = "block_loss"

@@ -294,8 +294,9 @@ constexpr int kLossBlock = 16;
 constexpr int kLossRegion = 256;
 constexpr int kLossRun = 12;
 constexpr double kLossEdgeFactor = 6.0;
-// A lost block's edge reads 17 steps long (the Roberts cross straddles its
-// end), two lost blocks side by side 33.
+// Decoders lose blocks along their rows: a lost area is one or two block
+// rows tall, its sides 17 or 33 steps long (the Roberts cross straddles
+// their ends), however wide it is.
 constexpr int kBlockRun = 2 * kLossBlock + 1;
 constexpr int64_t kMaxRoberts = 2 * 255 * 255;
 constexpr int kEnergyStretch = 8192;
@@ -307,10 +308,10 @@ int32_t robertsAt(const unsigned char* up, const unsigned char* cur, int64_t x) 
     return a * a + b * b;
 }
 
-// Counts the runs of kLossRun to kBlockRun strong steps; `strong(i)` for i
+// Counts the runs of kLossRun to `longest` strong steps; `strong(i)` for i
 // in [0, n).
 template <typename Strong>
-int64_t blockSizedRuns(int n, Strong strong) {
+int64_t runsUpTo(int n, int longest, Strong strong) {
     int64_t count = 0;
     int run = 0;
     for (int i = 0; i <= n; ++i) {
@@ -318,7 +319,7 @@ int64_t blockSizedRuns(int n, Strong strong) {
             ++run;
             continue;
         }
-        count += run >= kLossRun && run <= kBlockRun ? 1 : 0;
+        count += run >= kLossRun && run <= longest ? 1 : 0;
         run = 0;
     }
     return count;
@@ -362,11 +363,11 @@ double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t st
             const int y0 = ry * kLossRegion;
             int64_t across = 0, down = 0;
             for (int line = 0; line < kLossRegion; line += kLossBlock) {
-                across += blockSizedRuns(kLossRegion, [&](int i) {
+                across += runsUpTo(kLossRegion, kLossRegion, [&](int i) {
                     return strongAt(y0 + line, static_cast<int64_t>(x0) + i);
                 });
-                down +=
-                    blockSizedRuns(kLossRegion, [&](int i) { return strongAt(y0 + i, x0 + line); });
+                down += runsUpTo(kLossRegion, kBlockRun,
+                                 [&](int i) { return strongAt(y0 + i, x0 + line); });
             }
             products += across * down;
         }

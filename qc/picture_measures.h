@@ -35,7 +35,7 @@ struct PictureMeasures {
     double gridSteps = -1.0;
     // Percent of the sampled grid positions that step (gridStepsOf).
     double gridShare = -1.0;
-    // Block loss counted on edges of one or two blocks only (blockEdgesOf).
+    // Block loss counted on sides of lost areas only (blockEdgesOf).
     double blockEdges = -1.0;
     // The fields against the previous picture (measured only for a rule that
     // reads them, from the second picture on).
@@ -78,10 +78,11 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
 
 // Block loss as the indicator counts it (strong steps along 12 samples or
 // more of the 16-pixel grid lines, the product of the horizontal and the
-// vertical runs per 256 x 256 region, their mean), but counting only runs
-// of at most two blocks (33 samples): the edges of a lost block end where
-// the block does, while flat shapes that merely lie on the grid (a test
-// pattern's digits and stripes) run on for 80 samples and more. -1 under
+// vertical runs per 256 x 256 region, their mean), but counting only the
+// vertical runs of at most two blocks (33 samples): blocks are lost along
+// their rows, so the sides of a lost area are one or two blocks tall
+// however wide it is, while flat shapes that merely lie on the grid (a test
+// pattern's digits and stripes) run down for 80 samples and more. -1 under
 // one region.
 double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride);
 

@@ -225,6 +225,18 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                  "drawbox=x=432:y=192:w=16:h=16:color=black:t=fill:enable='between(t,1,2)'"),
          "pass",
          {{"block_loss", "warning", 25, 50}}},
+        // Five blocks lost along a row: as wide as a counter's segment, but
+        // one block tall.
+        {"loststrips.mp4",
+         testsrc("640x360", 3,
+                 "drawbox=x=48:y=32:w=80:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=96:y=128:w=80:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=112:y=192:w=80:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=304:y=32:w=80:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=352:y=128:w=80:h=16:color=black:t=fill:enable='between(t,1,2)',"
+                 "drawbox=x=368:y=192:w=80:h=16:color=black:t=fill:enable='between(t,1,2)'"),
+         "pass",
+         {{"block_loss", "warning", 25, 50}}},
         // MJPEG tells no quantiser: its blocks at -q:v 31 are rated by blockiness.
         {"mjpeg31.avi",
          fields("-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -c:v mjpeg -q:v 31 -pix_fmt "
