@@ -112,10 +112,11 @@ PictureWorks pictureWorks(const std::vector<ResultSink*>& sinks) {
 
 // The sinks' measures of a frame, on the thread that computes its
 // indicators; `previous` as for Engine::computeIndependent().
-void measurePicture(PictureWorks& works, const Image& current, const Image* previous) {
+void measurePicture(PictureWorks& works, const Image& current, const Image* previous,
+                    const FrameValues& values) {
     const LumaPicture before = previous != nullptr ? lumaOf(*previous) : LumaPicture{};
     for (const std::unique_ptr<PictureWork>& work : works) {
-        if (work) work->measure(lumaOf(current), previous != nullptr ? &before : nullptr);
+        if (work) work->measure(lumaOf(current), previous != nullptr ? &before : nullptr, values);
     }
 }
 
@@ -306,7 +307,7 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
         const bool first = i == options.start;
         engine.computeIndependent(current, first ? nullptr : &previous, worker, values,
                                   flickerChanges.data());
-        measurePicture(works, current, first ? nullptr : &previous);
+        measurePicture(works, current, first ? nullptr : &previous, values);
         if (!first) engine.computeSequential(current, previous, values, flickerChanges.data());
         if (!emit(sinks, frameMeta(i, read, options.fps), values, works, current, outcome, held[k],
                   first ? nullptr : &held[p])) {
@@ -502,7 +503,7 @@ class ParallelRun {
             if (!slot.unread) {
                 engine_.computeIndependent(slot.image(), previous, worker, slot.values,
                                            slot.flickerChanges.data());
-                measurePicture(slot.works, slot.image(), previous);
+                measurePicture(slot.works, slot.image(), previous, slot.values);
             }
         } catch (...) {
             if (!failure) failure = std::current_exception();

@@ -376,7 +376,8 @@ double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t st
 }
 
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
-                               const unsigned char* previous, int64_t previousStride) {
+                               const unsigned char* previous, int64_t previousStride,
+                               bool blockEdges) {
     PictureMeasures m;
     if (luma == nullptr || width <= 0 || height <= 0) return m;
     // Four histograms taken in turn, so that runs of one level do not wait
@@ -401,7 +402,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
     m.gridSteps = gridStepsOf(luma, width, height, stride, &m.gridShare);
-    m.blockEdges = blockEdgesOf(luma, width, height, stride);
+    if (blockEdges) m.blockEdges = blockEdgesOf(luma, width, height, stride);
     if (previous != nullptr) measureFields(m, luma, stride, previous, previousStride);
     return m;
 }

@@ -61,9 +61,12 @@ struct PictureMeasures {
 
 // Measures the luma plane (`width` x `height`, rows `stride` bytes apart)
 // and, given the previous picture (the same size, rows `previousStride`
-// bytes apart), its fields against that one.
+// bytes apart), its fields against that one. `blockEdges` false leaves
+// PictureMeasures::blockEdges unmeasured (-1), for pictures whose block loss
+// no rule could judge.
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
-                               const unsigned char* previous = nullptr, int64_t previousStride = 0);
+                               const unsigned char* previous = nullptr, int64_t previousStride = 0,
+                               bool blockEdges = true);
 
 // The block grid against the content: on 16 rows spread over the picture,
 // the small steps (1 to 8 levels between two columns, each flat within a

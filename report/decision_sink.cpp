@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "indicators/indicator_id.h"
@@ -152,18 +153,43 @@ std::string plural(int64_t n, const char* one, const char* many) {
 // indicators.
 class MeasuresWork : public PictureWork {
   public:
-    explicit MeasuresWork(bool fields) : fields_(fields) {}
-    void measure(const LumaPicture& picture, const LumaPicture* previous) override {
+    MeasuresWork(bool fields, double blockLossFloor)
+        : fields_(fields), blockLossFloor_(blockLossFloor) {}
+    void measure(const LumaPicture& picture, const LumaPicture* previous,
+                 const FrameValues& values) override {
         const bool fields = fields_ && previous != nullptr;
-        measures =
-            qc::measurePicture(picture.data, picture.width, picture.height, picture.stride,
-                               fields ? previous->data : nullptr, fields ? previous->stride : 0);
+        // The block edges only tell a rule whether a frame whose block loss
+        // is beyond its threshold counts: below every such threshold they
+        // change nothing, and they cost a pass of their own.
+        const double loss = values[kBlockLoss];
+        const bool edges = !(std::isfinite(loss) && loss >= 0.0 && loss <= blockLossFloor_);
+        measures = qc::measurePicture(picture.data, picture.width, picture.height, picture.stride,
+                                      fields ? previous->data : nullptr,
+                                      fields ? previous->stride : 0, edges);
     }
     qc::PictureMeasures measures;
 
   private:
     bool fields_;
+    double blockLossFloor_;
 };
+
+// The block loss at or below which no rule of the profile can hold on a
+// frame: the least threshold of the per-frame rules watching it above
+// (relative ones may hold under their factor: none then); no such rule,
+// any value.
+double blockLossFloor(const qc::Profile& profile) {
+    double floor = std::numeric_limits<double>::infinity();
+    for (const qc::Rule& r : profile.rules) {
+        if (r.watch != qc::Watch::Indicator || r.indicator != kBlockLoss ||
+            r.direction != qc::Direction::Above || r.statistic != qc::Statistic::None) {
+            continue;
+        }
+        floor =
+            r.relative ? -std::numeric_limits<double>::infinity() : std::min(floor, r.threshold);
+    }
+    return floor;
+}
 
 }  // namespace
 
@@ -307,7 +333,7 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
 }
 
 std::unique_ptr<PictureWork> DecisionSink::pictureWork() const {
-    return std::make_unique<MeasuresWork>(fields_);
+    return std::make_unique<MeasuresWork>(fields_, blockLossFloor(profile_));
 }
 
 void DecisionSink::measured(const FrameMeta& meta, const PictureWork& work) {

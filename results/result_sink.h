@@ -88,8 +88,11 @@ class PictureWork {
     virtual ~PictureWork();
     // Measures the frame's picture; `previous` is the picture of the frame
     // before it in the run (same size), null for the run's first frame.
-    // Both are valid during the call only.
-    virtual void measure(const LumaPicture& picture, const LumaPicture* previous) = 0;
+    // Both are valid during the call only. `values` holds the frame's
+    // indicators that read its picture alone; those that compare it with
+    // other frames (temporal activity, freezing, flickering) are not set yet.
+    virtual void measure(const LumaPicture& picture, const LumaPicture* previous,
+                         const FrameValues& values) = 0;
 };
 
 class ResultSink {
