@@ -259,8 +259,10 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
     if (share != nullptr) *share = -1.0;
     if (luma == nullptr || width < 16 || height <= 0) return -1.0;
     // Counts per column, added without a branch (the loop is vectorised),
-    // then gathered by column modulo 8.
-    std::vector<uint32_t> counts(static_cast<size_t>(width), 0);
+    // then gathered by column modulo 8; kept per thread, not allocated per
+    // picture.
+    thread_local std::vector<uint32_t> counts;
+    counts.assign(static_cast<size_t>(width), 0);
     const int rowStep = std::max(1, height / kGridRows);
     for (int y = 0; y < height; y += rowStep) {
         const unsigned char* row = luma + stride * y;
