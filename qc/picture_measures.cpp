@@ -81,20 +81,50 @@ constexpr int kColumnStep = 4;
 // stand apart.
 constexpr double kBandSide = 0.5;
 
+// A row of the picture's black top edge: every sampled position at or
+// below this level (black in the video range and in full range, with the
+// noise of compression).
+constexpr int kEdgeBlack = 32;
+
+// Rows of black along the picture's top edge (sampled on every fourth
+// column). A border that ends inside the top strip (scanned pictures and
+// captures with a few black lines above the picture: starry_night.jpg
+// panned, 14 rows) repeats sideways and not below, as a lost band does,
+// and the top strip has no strip above to tell it by; a lost slice fills
+// whole strips of the grid.
+int blackTopRows(const unsigned char* luma, int width, int height, int64_t stride) {
+    int rows = 0;
+    for (; rows < height && rows < kStrip; ++rows) {
+        const unsigned char* row = luma + stride * rows;
+        for (int x = 0; x < width; x += kColumnStep) {
+            if (row[x] > kEdgeBlack) return rows;
+        }
+    }
+    return rows;
+}
+
 // The rate of a strip against the one below and, over the rate of the one
 // above against it, how far it stands apart from both (see bandApart).
 struct StripRates {
     double largest = -1.0;
     double downAbove = 0.0;  // the strip above's rate against this one
 
-    void add(int64_t down, int64_t downPositions, int64_t side, int64_t sidePositions) {
+    // `rated` false: the strip is only the one above the next.
+    void add(int64_t down, int64_t downPositions, int64_t side, int64_t sidePositions,
+             bool rated = true) {
         const double downRate = static_cast<double>(down) / static_cast<double>(downPositions);
         const double sideRate = static_cast<double>(side) / static_cast<double>(sidePositions);
         const double apart = sideRate >= kBandSide ? sideRate / std::max(downRate, downAbove) : 0.0;
-        if (!std::isnan(apart)) largest = std::max(largest, apart);
+        if (rated && !std::isnan(apart)) largest = std::max(largest, apart);
         downAbove = downRate;
     }
 };
+
+// Whether strip k is rated: not the top strip when a black border ends
+// inside it.
+bool ratedStrip(int k, int border) {
+    return k > 0 || border == 0 || border == kStrip;
+}
 
 // Each sampled row counted at once (qc/picture_counts.cpp): the positions
 // are the columns 0, 4, 8 ... below the width, and those 16 columns or more
@@ -104,6 +134,7 @@ double bandApartOf(const unsigned char* luma, int width, int height, int64_t str
     const int strips = (height - kStrip) / kStrip;
     const int64_t rowDown = (width + kColumnStep - 1) / kColumnStep;
     const int64_t rowSide = (width - kStrip + kColumnStep - 1) / kColumnStep;
+    const int border = blackTopRows(luma, width, height, stride);
     StripRates rates;
     for (int k = 0; k < strips; ++k) {
         int64_t down = 0, side = 0;
@@ -113,7 +144,7 @@ double bandApartOf(const unsigned char* luma, int width, int height, int64_t str
             side += countEqualEveryFourth(row, row + kStrip, width - kStrip);
         }
         const int64_t rows = kStrip / kRowStep;
-        rates.add(down, rows * rowDown, side, rows * rowSide);
+        rates.add(down, rows * rowDown, side, rows * rowSide, ratedStrip(k, border));
     }
     return rates.largest;
 }
@@ -121,6 +152,14 @@ double bandApartOf(const unsigned char* luma, int width, int height, int64_t str
 double bandApartPlain(const unsigned char* luma, int width, int height, int64_t stride) {
     if (height < 3 * kStrip || width <= kStrip) return -1.0;
     const int strips = (height - kStrip) / kStrip;
+    int border = 0;  // black rows from the top, as blackTopRows counts them
+    bool black = true;
+    while (black && border < kStrip) {
+        for (int x = 0; x < width; x += kColumnStep) {
+            if (luma[stride * border + x] > kEdgeBlack) black = false;
+        }
+        if (black) ++border;
+    }
     StripRates rates;
     for (int k = 0; k < strips; ++k) {
         int64_t down = 0, side = 0, downPositions = 0, sidePositions = 0;
@@ -135,7 +174,7 @@ double bandApartPlain(const unsigned char* luma, int width, int height, int64_t 
                 ++sidePositions;
             }
         }
-        rates.add(down, downPositions, side, sidePositions);
+        rates.add(down, downPositions, side, sidePositions, ratedStrip(k, border));
     }
     return rates.largest;
 }

@@ -199,6 +199,11 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         {"mandelbrot.ts",
          fields("-f lavfi -i mandelbrot=size=720x576:rate=25 -t 1 -c:v mpeg2video -b:v 8M -f "
                 "mpegts")},
+        // A black border of 12 rows above the picture repeats sideways and
+        // not below, as a lost band would, in the top strip.
+        {"border.mp4",
+         fields("-f lavfi -i mandelbrot=size=352x276:rate=25 -t 2 -vf pad=352:288:0:12:black "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
         // Flat stripes above testsrc's colour band read as a lost slice below.
         {"testsrc.mp4", fields("-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v libx264 "
                                "-preset ultrafast -pix_fmt yuv420p -crf 20")},
