@@ -72,9 +72,13 @@ void AddFieldRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t s, st
     // 16-bit sums: 64 x 510 < 2^15.
     while (x + 2 * lanes <= width) {
         auto moving32 = hn::Zero(d32), combed32 = hn::Zero(d32), away32 = hn::Zero(d32);
+        auto shifted32 = hn::Zero(d32);
         for (const int32_t end = x + (1 << 16); x < end && x + 2 * lanes <= width;) {
             auto moving = hn::Zero(d16), combed = hn::Zero(d16), away = hn::Zero(d16);
+            auto shifted = hn::Zero(d16);
             const auto one = hn::Set(d16, 1);
+            const auto motion = hn::Set(d16, kMotion);
+            const auto nearer = hn::Set(d16, kMotion + 1);
             for (int32_t k = 0; k < 64 && x + 2 * lanes <= width; ++k, x += 2 * lanes) {
                 const uint8_t* p = row + x;
                 const auto up2 = evens(d16, p - 2 * s), up1 = evens(d16, p - s), c = evens(d16, p);
@@ -83,21 +87,26 @@ void AddFieldRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t s, st
                 const auto then = evens(d16, before + x);
                 const auto thenUp = evens(d16, before + x - w);
                 const auto thenDown = evens(d16, before + x + w);
-                const auto mov = hn::Gt(hn::Abs(hn::Sub(c, then)), hn::Set(d16, kMotion));
+                const auto mov = hn::Gt(hn::Abs(hn::Sub(c, then)), motion);
+                const auto shift = hn::Or(hn::Gt(nearer, hn::Abs(hn::Sub(c, thenUp))),
+                                          hn::Gt(nearer, hn::Abs(hn::Sub(c, thenDown))));
                 const auto comb = hn::And(combsV(d16, c, up1, down1, up2, down2),
                                           combsV(d16, down1, c, down2, up1, down3));
                 const auto a = hn::Abs(hn::Sub(hn::Add(c, c), hn::Add(thenUp, thenDown)));
                 moving = hn::Add(moving, hn::IfThenElseZero(mov, one));
                 combed = hn::Add(combed, hn::IfThenElseZero(hn::And(mov, comb), one));
                 away = hn::Add(away, hn::IfThenElseZero(mov, a));
+                shifted = hn::Add(shifted, hn::IfThenElseZero(hn::And(mov, shift), one));
             }
             moving32 = hn::Add(moving32, widened(moving));
             combed32 = hn::Add(combed32, widened(combed));
             away32 = hn::Add(away32, widened(away));
+            shifted32 = hn::Add(shifted32, widened(shifted));
         }
         sums.moving += hn::GetLane(hn::SumOfLanes(d32, moving32));
         sums.combed += hn::GetLane(hn::SumOfLanes(d32, combed32));
         sums.away += hn::GetLane(hn::SumOfLanes(d32, away32));
+        sums.shifted += hn::GetLane(hn::SumOfLanes(d32, shifted32));
     }
 #endif
     for (; x < width; x += 2) {
@@ -106,6 +115,8 @@ void AddFieldRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t s, st
         ++sums.moving;
         sums.combed += combs(row + x, s) & combs(row + x + s, s);
         sums.away += std::abs(2 * c - before[x - w] - before[x + w]);
+        sums.shifted += static_cast<int64_t>(std::abs(c - before[x - w]) <= kMotion ||
+                                             std::abs(c - before[x + w]) <= kMotion);
     }
 }
 

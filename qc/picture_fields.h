@@ -17,9 +17,10 @@ constexpr int kMotion = 10;
 constexpr int kComb = 12;
 
 struct FieldRowSums {
-    int64_t moving = 0;  // moving samples
-    int64_t combed = 0;  // moving samples combed on their row and the next
-    int64_t away = 0;    // moving samples' |2c - a - b| against the previous picture
+    int64_t moving = 0;   // moving samples
+    int64_t combed = 0;   // moving samples combed on their row and the next
+    int64_t away = 0;     // moving samples' |2c - a - b| against the previous picture
+    int64_t shifted = 0;  // moving samples within kMotion of the previous row above or below
 };
 
 // Adds the row's columns 0, 2, 4 ... below `width` to `sums`. The rows from

@@ -54,6 +54,12 @@ struct PictureMeasures {
     // comes first (it lies a field nearer the previous bottom field), above
     // 1 when the bottom field does.
     double fieldRatio = 1.0;
+    // Of the moving samples of the field farther from the previous picture's
+    // other field, the percent within the motion threshold (kMotion) of the
+    // previous picture's row above or below: all of them when edges moved
+    // one row (each field a clean picture of one instant); few when the
+    // field shows a new instant woven beside a repeated one.
+    double shifted = 0.0;
 
     // Percent of the picture at or below `level`.
     double percentAtOrBelow(int level) const;

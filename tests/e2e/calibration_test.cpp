@@ -194,6 +194,22 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          fields("-f lavfi -i color=size=352x288:rate=25:duration=2,geq=lum='if(mod(floor(X/32)+"
                 "floor((Y+2*N)/32),2),235,16)' -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
                 "-crf 20")},
+        // Tilted one row a frame: all the rows that change lie in one field,
+        // the other reads no difference; each changing sample is the previous
+        // picture's row above. Progressive.
+        {"chesstilt1.mp4",
+         fields("-f lavfi -i color=size=352x288:rate=25:duration=2,geq=lum='if(mod(floor(X/32)+"
+                "floor((Y+N)/32),2),235,16)' -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                "-crf 20")},
+        // An automaton's generations, one a row, scrolled one row a frame:
+        // a comb on every picture, each changing sample the previous
+        // picture's row below. Progressive (its levels and noise are its own).
+        {"cellauto.mp4",
+         fields("-f lavfi -i cellauto=size=640x360:rate=25 -t 2 -c:v libx264 -preset ultrafast "
+                "-pix_fmt yuv420p -crf 20"),
+         "pass",
+         {},
+         {"luma_levels", "noise"}},
         // Mandelbrot's top strip, a smooth gradient, has no strip above it;
         // it repeats sideways on a fifth of its positions, a lost band on most.
         {"mandelbrot.ts",

@@ -613,6 +613,7 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                     EXPECT_EQ(fast.moving, plain.moving) << what;
                     EXPECT_EQ(fast.combed, plain.combed) << what;
                     EXPECT_EQ(fast.fieldRatio, plain.fieldRatio) << what;
+                    EXPECT_EQ(fast.shifted, plain.shifted) << what;
                     EXPECT_EQ(fast.bars, plain.bars) << what;
                     EXPECT_EQ(fast.bandApart, plain.bandApart) << what;
                     combed = combed || plain.combed > 0;

@@ -525,18 +525,22 @@ TEST(QcPicture, LostBandsStandApartFromBothNeighbours) {
 // Scan type: the share of woven frames among those that move enough to
 // tell, over the run, in a stream not declared interlaced.
 TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
-    const auto fields = [](double moving, double combed, double ratio) {
+    const auto fields = [](double moving, double combed, double ratio, double shifted = 0.0) {
         PictureMeasures m;
         m.height = 1080;
         m.fieldsMeasured = true;
         m.moving = moving;
         m.combed = combed;
         m.fieldRatio = ratio;
+        m.shifted = shifted;
         return m;
     };
     const PictureMeasures still = fields(0.2, 50.0, 0.5), clean = fields(5.0, 5.0, 1.1),
                           topFirst = fields(5.0, 3.0, 0.6), woven = fields(5.0, 20.0, 1.0),
-                          tilted = fields(5.0, 0.0, 2.2), repeated = fields(5.0, 0.0, 0.3);
+                          tilted = fields(5.0, 0.0, 2.2), repeated = fields(5.0, 0.0, 0.3),
+                          movedOneRow = fields(5.0, 0.0, 0.0, 100.0),
+                          repeatedMatching = fields(5.0, 0.0, 0.0, 88.0),
+                          scrolled = fields(40.0, 11.0, 1.0, 99.9);
     const struct {
         int first, last;            // woven frames, of 300
         int moving;                 // frames from 0 that move; the rest are still
@@ -552,6 +556,9 @@ TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
         {20, 44, 300, &woven, false, ""},                      // 25 of 300: under 10 %
         {20, 59, 300, &tilted, false, ""},                     // no comb: edges moved whole rows
         {20, 59, 300, &repeated, false, "scan_type error 20-59 top field first"},
+        {20, 59, 300, &movedOneRow, false, ""},  // the previous picture moved one row
+        {20, 59, 300, &scrolled, false, ""},     // combs, but moved one row
+        {20, 59, 300, &repeatedMatching, false, "scan_type error 20-59 top field first"},
     };
     for (const auto& c : cases) {
         Feed feed;
