@@ -168,6 +168,10 @@ min_duration = 1.0
 severity = "warning"
 ebu_item = { name = "Blurriness" }
 
+# Fine texture (zone plates, cellular patterns) reads as noise too, on every
+# frame and beyond what noise reads: in a file whose own level (the median
+# over the last 10 s of frames not flagged) is above 55, a frame counts only
+# when its noise is also 1.5 times that level.
 [[rule]]
 id = "noise"
 indicator = "noise"

@@ -210,6 +210,7 @@ class EventDetector {
 
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
     Holds relativeHolds(const Ladder& ladder, const FrameInput& frame, double value) const;
+    static bool overOwnLevel(const Rule& rule);
     void followLevel(Ladder& ladder, const FrameInput& frame, Holds holds);
     bool heldStill(const Ladder& ladder) const;
     void updateLeader(const FrameInput& frame);

@@ -215,6 +215,15 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         {"mandelbrot.ts",
          fields("-f lavfi -i mandelbrot=size=720x576:rate=25 -t 1 -c:v mpeg2video -b:v 8M -f "
                 "mpegts")},
+        // Noise over a clean picture for 1.5 s.
+        {"noise.mp4", testsrc("352x288", 3, "noise=alls=20:allf=t:enable='between(t,1,2.5)'"),
+         "pass",
+         {{"noise", "warning", 25, 62}}},
+        // A zone plate reads as noise (68) on every frame: the file's own level.
+        {"zoneplate.mp4",
+         fields("-f lavfi -i nullsrc=size=352x288:rate=25:duration=2 -vf "
+                "format=yuv420p,geq=lum='128+100*sin((X*X+Y*Y)/900+T*2)':cb=128:cr=128 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
         // A black border of 12 rows above the picture repeats sideways and
         // not below, as a lost band would, in the top strip.
         {"border.mp4",

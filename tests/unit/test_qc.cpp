@@ -284,6 +284,18 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
          {"open blur 37", "close blur 39", "open block_loss 64", "close block_loss 69"},
          {"blur warning blur 13-39 0.52-1.60 9",
           "block_loss warning block_loss 60-69 2.40-2.80 82"}},
+        // Noise for 1.2 s, and over the whole file; fine texture reads as
+        // noise on every frame, beyond what noise reads: only rising over
+        // that level would count.
+        {"noise over a clean picture",
+         [](int i, FrameValues& v) { v[kNoise] = i >= 40 && i < 70 ? 11.0 : 0.3 * (i % 2); },
+         {"open noise 64", "close noise 69"},
+         {"noise warning noise 40-69 1.60-2.80 11"}},
+        {"noise over the whole file",
+         [](int i, FrameValues& v) { v[kNoise] = 11.0 + 0.1 * (i % 3); },
+         {"open noise 24", "close noise 99"},
+         {"noise warning noise 0-99 0.00-4.00 11.2"}},
+        {"texture read as noise", [](int i, FrameValues& v) { v[kNoise] = 60.0 + i % 7; }, {}, {}},
         // The worst 5 % of blockiness: rated over the file, black frames left out.
         {"blocking by its 5th percentile",
          [](int i, FrameValues& v) {
