@@ -360,6 +360,8 @@ constexpr double kLossEdgeFactor = 6.0;
 constexpr int kBlockRun = 2 * kLossBlock + 1;
 constexpr int64_t kMaxRoberts = 2 * 255 * 255;
 constexpr int kEnergyStretch = 8192;
+// A step of 8 levels across a block's side (Roberts 2 x 8^2).
+constexpr int32_t kLeastLossStep = 128;
 static_assert(kEnergyStretch * kMaxRoberts <= INT32_MAX);
 
 int32_t robertsAt(const unsigned char* up, const unsigned char* cur, int64_t x) {
@@ -387,8 +389,8 @@ int64_t runsUpTo(int n, int longest, Strong strong) {
 
 }  // namespace
 
-double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride) {
-    if (luma == nullptr || width < kLossRegion || height < kLossRegion) return -1.0;
+BlockEdges blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride) {
+    if (luma == nullptr || width < kLossRegion || height < kLossRegion) return {};
     int64_t energy = 0;
     for (int y = 1; y < height; ++y) {
         const unsigned char* cur = luma + stride * y;
@@ -408,31 +410,38 @@ double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t st
     if (area > static_cast<uint32_t>(INT32_MAX)) energy = 0;
     const double threshold =
         std::floor(static_cast<double>(energy) * kLossEdgeFactor / static_cast<double>(area));
-    if (!(threshold < static_cast<double>(kMaxRoberts))) return 0.0;
-    const auto limit = static_cast<int32_t>(threshold);
+    if (!(threshold < static_cast<double>(kMaxRoberts))) return {0.0, 0.0};
+    // Steps of a few levels are no lost block's side, however flat the
+    // picture around them.
+    const auto limit = std::max(static_cast<int32_t>(threshold), kLeastLossStep);
     // Row 0 and column 0 have no pair above or to the left: never strong.
     auto strongAt = [&](int y, int64_t x) {
         return y > 0 && x > 0 && robertsAt(luma + stride * (y - 1), luma + stride * y, x) > limit;
     };
     const int regionsX = width / kLossRegion;
     const int regionsY = height / kLossRegion;
-    int64_t products = 0;
+    // On the grid, and on the lines half a block off it (the last line of a
+    // region then runs to its edge).
+    int64_t products[2] = {0, 0};
     for (int ry = 0; ry < regionsY; ++ry) {
         for (int rx = 0; rx < regionsX; ++rx) {
             const int x0 = rx * kLossRegion;
             const int y0 = ry * kLossRegion;
-            int64_t across = 0, down = 0;
-            for (int line = 0; line < kLossRegion; line += kLossBlock) {
-                across += runsUpTo(kLossRegion, kLossRegion, [&](int i) {
-                    return strongAt(y0 + line, static_cast<int64_t>(x0) + i);
-                });
-                down += runsUpTo(kLossRegion, kBlockRun,
-                                 [&](int i) { return strongAt(y0 + i, x0 + line); });
+            for (int off = 0; off < 2; ++off) {
+                int64_t across = 0, down = 0;
+                for (int line = off * kLossBlock / 2; line < kLossRegion; line += kLossBlock) {
+                    across += runsUpTo(kLossRegion, kLossRegion, [&](int i) {
+                        return strongAt(y0 + line, static_cast<int64_t>(x0) + i);
+                    });
+                    down += runsUpTo(kLossRegion, kBlockRun,
+                                     [&](int i) { return strongAt(y0 + i, x0 + line); });
+                }
+                products[off] += across * down;
             }
-            products += across * down;
         }
     }
-    return static_cast<double>(products) / static_cast<double>(regionsX * regionsY);
+    const auto regions = static_cast<double>(regionsX * regionsY);
+    return {static_cast<double>(products[0]) / regions, static_cast<double>(products[1]) / regions};
 }
 
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
@@ -462,7 +471,11 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
     m.gridSteps = gridStepsOf(luma, width, height, stride, &m.gridShare);
-    if (blockEdges) m.blockEdges = blockEdgesOf(luma, width, height, stride);
+    if (blockEdges) {
+        const BlockEdges edges = blockEdgesOf(luma, width, height, stride);
+        m.blockEdges = edges.onGrid;
+        m.blockEdgesOff = edges.offGrid;
+    }
     if (previous != nullptr) measureFields(m, luma, stride, previous, previousStride);
     return m;
 }

@@ -39,6 +39,8 @@ struct PictureMeasures {
     double gridShare = -1.0;
     // Block loss counted on sides of lost areas only (blockEdgesOf).
     double blockEdges = -1.0;
+    // The same on the lines half a block off the grid (BlockEdges).
+    double blockEdgesOff = -1.0;
     // The fields against the previous picture (measured only for a rule that
     // reads them, from the second picture on).
     bool fieldsMeasured = false;
@@ -90,12 +92,20 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
 // Block loss as the indicator counts it (strong steps along 12 samples or
 // more of the 16-pixel grid lines, the product of the horizontal and the
 // vertical runs per 256 x 256 region, their mean), but counting only the
-// vertical runs of at most two blocks (33 samples): blocks are lost along
-// their rows, so the sides of a lost area are one or two blocks tall
-// however wide it is, while flat shapes that merely lie on the grid (a test
-// pattern's digits and stripes) run down for 80 samples and more. -1 under
+// vertical runs of at most two blocks (33 samples), and only steps of 8
+// levels or more: blocks are lost along their rows, so the sides of a lost
+// area are one or two blocks tall however wide it is, while flat shapes
+// that merely lie on the grid (a test pattern's digits and stripes) run
+// down for 80 samples and more, and an encoder's steps in a smooth gradient
+// are a few levels. `offGrid` counts so on the lines half a block off the
+// grid (8, 24, ..): a lost block's sides lie on the grid, edges of the
+// content (or of blocks scaled from another size) as much off it. -1 under
 // one region.
-double blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride);
+struct BlockEdges {
+    double onGrid = -1.0;
+    double offGrid = -1.0;
+};
+BlockEdges blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride);
 
 // Whether a picture's fields were measured as woven: enough of it moves to
 // tell, and the combed share or the field ratio is beyond what progressive

@@ -244,6 +244,12 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // block grid (block loss 14 to 17), but running 80 pixels and more.
         {"testsrc720.mp4", fields("-f lavfi -i testsrc=size=1280x720:rate=25:duration=1 -c:v "
                                   "libx264 -preset ultrafast -pix_fmt yuv420p -crf 23")},
+        // x264's steps in a smooth gradient lie on the block grid, but are a
+        // few levels (block loss up to 23 before).
+        {"gradient.mp4",
+         fields("-f lavfi -i gradients=size=640x360:rate=25:c0=0x3060a0:c1=0xc0d0f0:x0=0:y0=0:"
+                "x1=639:y1=359:speed=0.01 -t 1 -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                "-crf 28")},
         // Three black blocks on the grid per 256x256 region for a second.
         {"lostblocks.mp4",
          testsrc("640x360", 3,
