@@ -34,6 +34,11 @@ constexpr double kHeldStillFactor = 0.18;
 constexpr int kSteadyBeforeTwoSpikes = 4;
 // The least value that makes a relative rule's level, per 576 rows.
 constexpr double kLevelFloor = 1.0;
+// The spatial activity from which a picture whose value reads under the
+// floor is sharp rather than flat: its edges have no ramp (sierpinski,
+// cellauto, life, zone plates: 250 to 750; real scenes, test cards and
+// titles read 1 to 155), and it makes the level, at the floor.
+constexpr double kSharpDetail = 200.0;
 // Fine texture reads as noise, on every frame, beyond what noise over a
 // picture reads: clean cellauto 125 to 128, zone plates 62 to 69, against
 // 11 to 53 for noise=alls=20 to 100 over testsrc2 and Megamind.avi. In a
@@ -278,8 +283,12 @@ void EventDetector::followLevel(Ladder& ladder, const FrameInput& frame, Holds h
     const std::optional<double> value = indicatorValue(frame, ladder.base.indicator);
     // Noise reads 0 on clean synthetic pictures: a level all the same. Its
     // level is made of the first frames whatever they read (texture is on
-    // every frame).
-    if (!value || (ladder.base.relative && *value < levelFloor(frame))) return;
+    // every frame). Flat pictures make no relative level, sharp ones do
+    // (kSharpDetail).
+    if (!value || (ladder.base.relative && *value < levelFloor(frame) &&
+                   !((*frame.values)[kSpatialActivity] >= kSharpDetail))) {
+        return;
+    }
     if (holds == Holds::Yes &&
         (ladder.base.relative || ladder.level.level(frame.seconds).has_value())) {
         ladder.level.flag(frame.seconds, *value);

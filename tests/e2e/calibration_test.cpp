@@ -215,8 +215,16 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         {"mandelbrot.ts",
          fields("-f lavfi -i mandelbrot=size=720x576:rate=25 -t 1 -c:v mpeg2video -b:v 8M -f "
                 "mpegts")},
+        // Blur over a sharp synthetic picture, whose edges read no ramp.
+        {"sierpinski.mp4",
+         fields("-f lavfi -i sierpinski=size=320x240:rate=25 -t 3 -vf "
+                "gblur=sigma=3:enable='between(t,1,2)' -c:v libx264 -preset ultrafast -pix_fmt "
+                "yuv420p -crf 20"),
+         "pass",
+         {{"blur", "warning", 25, 50}}},
         // Noise over a clean picture for 1.5 s.
-        {"noise.mp4", testsrc("352x288", 3, "noise=alls=20:allf=t:enable='between(t,1,2.5)'"),
+        {"noise.mp4",
+         testsrc("352x288", 3, "noise=alls=20:allf=t:enable='between(t,1,2.5)'"),
          "pass",
          {{"noise", "warning", 25, 62}}},
         // A zone plate reads as noise (68) on every frame: the file's own level.

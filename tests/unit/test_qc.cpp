@@ -296,6 +296,23 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
          {"open noise 24", "close noise 99"},
          {"noise warning noise 0-99 0.00-4.00 11.2"}},
         {"texture read as noise", [](int i, FrameValues& v) { v[kNoise] = 60.0 + i % 7; }, {}, {}},
+        // Blur over a sharp picture (edges without ramps read 0, under the
+        // level's floor, and make the level at it); over a flat one (no
+        // edges) nothing makes a level.
+        {"blur over a sharp picture",
+         [](int i, FrameValues& v) {
+             v[kSpatialActivity] = 400.0;
+             v[kBlur] = i >= 40 && i < 70 ? 9.0 : 0.0;
+         },
+         {"open blur 64", "close blur 69"},
+         {"blur warning blur 40-69 1.60-2.80 9"}},
+        {"blur over a flat picture",
+         [](int i, FrameValues& v) {
+             v[kSpatialActivity] = 5.0;
+             v[kBlur] = i >= 40 && i < 70 ? 9.0 : 0.0;
+         },
+         {},
+         {}},
         // The worst 5 % of blockiness: rated over the file, black frames left out.
         {"blocking by its 5th percentile",
          [](int i, FrameValues& v) {
