@@ -1,7 +1,7 @@
-// Google Benchmark cases: every indicator, the whole frame and the reference
-// compositions at 1920x1080 and 3840x2160, on the test card's textured scene,
-// with a memcpy, a summing pass and one AVX2 read pass over the luma plane
-// (the floor of any analysis that reads the plane) as yardsticks.
+// Google Benchmark cases: every indicator, the whole frame, the reference
+// compositions and the QC picture measures at 1920x1080 and 3840x2160, on the test card's textured
+// scene, with a memcpy, a summing pass and one AVX2 read pass over the luma plane (the floor of any
+// analysis that reads the plane) as yardsticks.
 //
 //   lumaqc_bench [--benchmark_filter=REGEX] [benchmark options]
 //
@@ -18,10 +18,14 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
 #include "indicators/registry.h"
+#include "qc/conditions.h"
+#include "qc/picture_measures.h"
+#include "qc/profile.h"
 #include "reference/reference.h"
 #include "testcard/testcard.h"
 #include "tools/simd.h"
@@ -251,6 +255,16 @@ void benchFrame(benchmark::State& state, const BenchFrames* f) {
     setRates(state, *f);
 }
 
+// The QC measures of a picture as a profile run takes them (the fields
+// against the previous picture, the block edges left out), counting `levels`.
+void benchMeasures(benchmark::State& state, const BenchFrames* f, qc::LumaLevels levels) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qc::measurePicture(f->current.data(), f->w, f->h, f->w,
+                                                    f->previous.data(), f->w, false, levels));
+    }
+    setRates(state, *f);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -321,6 +335,18 @@ int main(int argc, char** argv) {
                                      benchCompute, p, indicatorInfo(kTemporalActivity).compute,
                                      true, false, false)
             ->Unit(benchmark::kMicrosecond);
+        // Every level (the histogram), the default profile's, sixteen.
+        qc::LumaLevels sixteen;
+        for (int v = 0; v < 16; ++v) sixteen.add(8 + 15 * v);
+        const std::pair<const char*, qc::LumaLevels> levelSets[] = {
+            {"every_level", qc::LumaLevels::every()},
+            {"default_profile", qc::lumaLevelsOf(qc::defaultProfile())},
+            {"16_levels", sixteen}};
+        for (const auto& [name, levels] : levelSets) {
+            benchmark::RegisterBenchmark((std::string("Qc/measures/") + name + "/" + s).c_str(),
+                                         benchMeasures, p, levels)
+                ->Unit(benchmark::kMicrosecond);
+        }
         for (const reference::ReferenceInfo& r : reference::registry()) {
             benchmark::RegisterBenchmark(
                 (std::string("Reference/") + indicatorKey(r.id) + "/" + s).c_str(), benchCompute, p,

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "indicators/registry.h"
 #include "qc/detector.h"
@@ -88,18 +89,25 @@ double fullRangeLevel(int level) {
     return (level - 16) * 255.0 / 219.0;
 }
 
+// The level a black rule reads the share at or below of.
+int blackLevel(const Rule& rule, bool fullRange) {
+    return fullRange ? static_cast<int>(std::floor(fullRangeLevel(rule.maxLevel))) : rule.maxLevel;
+}
+
 // Black: the blackout flag, or with max_level, min_share percent of the
 // picture at or below that level.
 Holds detectBlack(const Rule& rule, const FrameView& view, double& value) {
     const PictureMeasures* measures = view.frame.measures;
     if (rule.maxLevel >= 0 && measures != nullptr) {
-        const int level = view.frame.fullRange
-                              ? static_cast<int>(std::floor(fullRangeLevel(rule.maxLevel)))
-                              : rule.maxLevel;
-        value = measures->percentAtOrBelow(level);
+        value = measures->percentAtOrBelow(blackLevel(rule, view.frame.fullRange));
         return value >= rule.minShare ? Holds::Yes : Holds::No;
     }
     return blackoutFlag(view.frame) ? Holds::Yes : Holds::No;
+}
+
+void blackLevels(const Rule& rule, LumaLevels& levels) {
+    if (rule.maxLevel < 0) return;
+    for (const bool fullRange : {false, true}) levels.add(blackLevel(rule, fullRange));
 }
 
 std::string describeBlack(const Event& e) {
@@ -137,15 +145,29 @@ std::string describeBars(const Event& e) {
     return "colour bars" + lasting(e);
 }
 
+// The legal range of a luma_levels rule: a full-range stream's black at 0
+// is the video range's 16, not below it.
+std::pair<int, int> legalRange(const Rule& rule, bool fullRange) {
+    if (!fullRange) return {rule.low, rule.high};
+    return {static_cast<int>(std::ceil(fullRangeLevel(rule.low))),
+            static_cast<int>(std::floor(fullRangeLevel(rule.high)))};
+}
+
 Holds detectLumaLevels(const Rule& rule, const FrameView& view, double& value) {
     const PictureMeasures* measures = view.frame.measures;
     if (measures == nullptr || view.black || view.bars) return Holds::No;
-    // A full-range stream's black at 0 is the video range's 16, not below it.
-    value = view.frame.fullRange
-                ? measures->percentOutside(static_cast<int>(std::ceil(fullRangeLevel(rule.low))),
-                                           static_cast<int>(std::floor(fullRangeLevel(rule.high))))
-                : measures->percentOutside(rule.low, rule.high);
+    const auto [low, high] = legalRange(rule, view.frame.fullRange);
+    value = measures->percentOutside(low, high);
     return value > rule.threshold ? Holds::Yes : Holds::No;
+}
+
+// Below `low` is at or below `low` - 1.
+void lumaRangeLevels(const Rule& rule, LumaLevels& levels) {
+    for (const bool fullRange : {false, true}) {
+        const auto [low, high] = legalRange(rule, fullRange);
+        levels.add(low - 1);
+        levels.add(high);
+    }
 }
 
 std::string describeLumaLevels(const Event& e) {
@@ -205,6 +227,7 @@ constexpr std::array<Condition, 11> kConditions = {{
      .worstValue = false,
      .blackens = true,
      .detect = detectBlack,
+     .levels = blackLevels,
      .describe = describeBlack},
     {.watch = Watch::Freeze,
      .name = "freeze",
@@ -248,6 +271,7 @@ constexpr std::array<Condition, 11> kConditions = {{
      .directionRefusal = "a luma_levels threshold is an upper limit",
      .percentRefusal = "a luma_levels threshold is a percent of the picture (0 to 100)",
      .detect = detectLumaLevels,
+     .levels = lumaRangeLevels,
      .describe = describeLumaLevels},
     {.watch = Watch::Quantiser,
      .name = "blocking",
@@ -306,6 +330,15 @@ const std::string& conditionNames() {
         return text;
     }();
     return names;
+}
+
+LumaLevels lumaLevelsOf(const Profile& profile) {
+    LumaLevels levels;
+    for (const Rule& rule : profile.rules) {
+        const Condition& c = conditionOf(rule.watch);
+        if (c.levels != nullptr) c.levels(rule, levels);
+    }
+    return levels;
 }
 
 std::optional<IndicatorId> watchedIndicator(const Rule& rule) {

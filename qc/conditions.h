@@ -20,6 +20,7 @@ namespace lumaqc::qc {
 
 struct FrameInput;
 struct Event;
+class LumaLevels;
 
 // Whether a condition holds on a frame: NoValue neither extends nor ends a
 // run; Spike (a refreshed key frame inside a held picture) bridges one
@@ -84,6 +85,9 @@ struct Condition {
     // Whether it holds on a frame (`value`: the value it rates there); null
     // for the conditions that are not of frames (the detector notices them).
     Holds (*detect)(const Rule& rule, const FrameView& view, double& value) = nullptr;
+    // Adds the luma levels whose shares of the picture `detect` reads, in
+    // either range (null: it reads none).
+    void (*levels)(const Rule& rule, LumaLevels& levels) = nullptr;
     // The message of an event; null for those whose noticer describes them.
     std::string (*describe)(const Event& event) = nullptr;
 };
@@ -98,6 +102,10 @@ const Condition& conditionOf(Watch watch);
 const Condition* conditionNamed(std::string_view event);
 // "black, freeze, ..., luma_levels": the conditions named by an event.
 const std::string& conditionNames();
+
+// The luma levels the profile's rules read the shares of (what the picture
+// measures count of the luma).
+LumaLevels lumaLevelsOf(const Profile& profile);
 
 // The indicator a rule's (or an event's) threshold is drawn on; none for
 // black, decode errors, ...

@@ -1,10 +1,15 @@
-// Counts over rows of a picture for the bars and lost-band tests (see
+// Counts over a picture for the luma levels, bars and lost-band tests (see
 // PictureMeasures), vectorised; integers, the same on every target.
 #pragma once
 
 #include <cstdint>
 
 namespace lumaqc::qc {
+
+// Adds to above[i] the samples of the picture (`width` x `height`, rows
+// `stride` bytes apart) above levels[i], for i from 0 to 3.
+void countAbove4(const uint8_t* luma, int32_t width, int32_t height, int64_t stride,
+                 const uint8_t levels[4], int64_t above[4]);
 
 // Columns 0, 4, 8 ... below `width` where `a` and `b` hold the same sample.
 int64_t countEqualEveryFourth(const uint8_t* a, const uint8_t* b, int32_t width);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 #include "qc/picture_counts.h"
@@ -274,20 +275,55 @@ bool isBarsPlain(const unsigned char* luma, int width, int height, int64_t strid
 
 }  // namespace
 
+const LumaLevels& LumaLevels::every() {
+    static const LumaLevels all = [] {
+        LumaLevels levels;
+        for (int v = 0; v < 255; ++v) levels.add(v);
+        return levels;
+    }();
+    return all;
+}
+
+void LumaLevels::add(int level) {
+    if (level < 0 || level >= 255 || has(level)) return;
+    asked_.set(static_cast<size_t>(level));
+    count_ = 0;
+    for (int v = 0; v < 255; ++v) {
+        if (has(v)) order_[static_cast<size_t>(count_++)] = static_cast<uint8_t>(v);
+    }
+}
+
+bool LumaLevels::has(int level) const {
+    return level >= 0 && level < 255 && asked_.test(static_cast<size_t>(level));
+}
+
+namespace {
+
+// Samples at or below `level`, -1 for a level not counted.
+int64_t atOrBelowOf(const PictureMeasures& m, int level) {
+    if (level < 0) return 0;
+    return m.atOrBelow[static_cast<size_t>(std::min(level, 255))];
+}
+
+double percentOf(int64_t n, int64_t samples) {
+    if (n < 0) return std::numeric_limits<double>::quiet_NaN();
+    return 100.0 * static_cast<double>(n) / static_cast<double>(samples);
+}
+
+}  // namespace
+
 double PictureMeasures::percentAtOrBelow(int level) const {
     if (samples <= 0) return 0.0;
-    int64_t n = 0;
-    for (int v = 0; v <= std::clamp(level, -1, 255); ++v) n += histogram[static_cast<size_t>(v)];
-    return 100.0 * static_cast<double>(n) / static_cast<double>(samples);
+    return percentOf(atOrBelowOf(*this, level), samples);
 }
 
 double PictureMeasures::percentOutside(int low, int high) const {
     if (samples <= 0) return 0.0;
-    int64_t n = 0;
-    for (int v = 0; v < 256; ++v) {
-        if (v < low || v > high) n += histogram[static_cast<size_t>(v)];
-    }
-    return 100.0 * static_cast<double>(n) / static_cast<double>(samples);
+    // Below `low` or above `high`: every sample when low > high.
+    if (low > high) return percentOf(samples, samples);
+    const int64_t below = atOrBelowOf(*this, low - 1);
+    const int64_t upTo = atOrBelowOf(*this, high);
+    return percentOf(below < 0 || upTo < 0 ? -1 : below + samples - upTo, samples);
 }
 
 Weave weaveOf(const PictureMeasures& m) {
@@ -444,13 +480,15 @@ BlockEdges blockEdgesOf(const unsigned char* luma, int width, int height, int64_
     return {static_cast<double>(products[0]) / regions, static_cast<double>(products[1]) / regions};
 }
 
-PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
-                               const unsigned char* previous, int64_t previousStride,
-                               bool blockEdges) {
-    PictureMeasures m;
-    if (luma == nullptr || width <= 0 || height <= 0) return m;
-    // Four histograms taken in turn, so that runs of one level do not wait
-    // on the count they have just stored.
+namespace {
+
+// Over this many levels, the histogram costs less than counting each level.
+constexpr int kCountedLevels = 16;
+
+// The histogram: four taken in turn, so that runs of one level do not wait
+// on the count they have just stored.
+void histogramOf(const unsigned char* luma, int width, int height, int64_t stride,
+                 std::array<int64_t, 256>& histogram) {
     std::array<std::array<int64_t, 256>, 4> part{};
     for (int y = 0; y < height; ++y) {
         const unsigned char* row = luma + stride * y;
@@ -464,8 +502,42 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
         for (; x < width; ++x) ++part[0][row[x]];
     }
     for (size_t v = 0; v < 256; ++v)
-        m.histogram[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
+        histogram[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
+}
+
+// The samples at or below the levels asked for: a few counted four at a time
+// by vector compares (the samples above each, qc/picture_counts.cpp), many
+// summed from the histogram (then every level).
+void countLevels(PictureMeasures& m, const unsigned char* luma, int width, int height,
+                 int64_t stride, const LumaLevels& levels) {
     m.samples = static_cast<int64_t>(width) * height;
+    m.atOrBelow.fill(-1);
+    m.atOrBelow[255] = m.samples;
+    if (levels.count() > kCountedLevels) {
+        std::array<int64_t, 256> histogram;
+        histogramOf(luma, width, height, stride, histogram);
+        int64_t n = 0;
+        for (size_t v = 0; v < 255; ++v) m.atOrBelow[v] = n += histogram[v];
+        return;
+    }
+    for (int i = 0; i < levels.count(); i += 4) {
+        uint8_t four[4];
+        for (int k = 0; k < 4; ++k)  // the last level again past the end
+            four[k] = static_cast<uint8_t>(levels[std::min(i + k, levels.count() - 1)]);
+        int64_t above[4] = {0, 0, 0, 0};
+        countAbove4(luma, width, height, stride, four, above);
+        for (int k = 0; k < 4; ++k) m.atOrBelow[four[k]] = m.samples - above[k];
+    }
+}
+
+}  // namespace
+
+PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
+                               const unsigned char* previous, int64_t previousStride,
+                               bool blockEdges, const LumaLevels& levels) {
+    PictureMeasures m;
+    if (luma == nullptr || width <= 0 || height <= 0) return m;
+    countLevels(m, luma, width, height, stride, levels);
     m.width = width;
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
@@ -506,9 +578,12 @@ PictureMeasures measurePlain(const unsigned char* luma, const unsigned char* pre
     m.width = width;
     m.height = height;
     m.samples = static_cast<int64_t>(width) * height;
+    std::array<int64_t, 256> histogram{};
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) ++m.histogram[luma[stride * y + x]];
+        for (int x = 0; x < width; ++x) ++histogram[luma[stride * y + x]];
     }
+    int64_t n = 0;
+    for (size_t v = 0; v < 256; ++v) m.atOrBelow[v] = n += histogram[v];
     m.bars = isBarsPlain(luma, width, height, stride);
     m.bandApart = bandApartPlain(luma, width, height, stride);
     if (height < 8 || width < 2) return m;

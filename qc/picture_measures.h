@@ -1,18 +1,41 @@
 // Measurements of a picture that the QC conditions read besides the
-// indicators: the luma histogram (black with a tolerance, luma outside the
-// legal range), whether the picture is a test pattern of colour bars and,
-// against the previous picture, whether its two fields come from different
-// instants (woven fields).
+// indicators: the samples at or below a few luma levels (black with a
+// tolerance, luma outside the legal range), whether the picture is a test pattern of colour bars
+// and, against the previous picture, whether its two fields come from different instants (woven
+// fields).
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 namespace lumaqc::qc {
 
+// The luma levels whose share of the picture at or below them is read (by a
+// profile's black and luma range rules): the measures count those alone.
+class LumaLevels {
+  public:
+    // None; every() asks for all of them (the whole histogram).
+    LumaLevels() = default;
+    static const LumaLevels& every();
+    // Levels below 0 and from 255 up need no count (none and every sample
+    // are at or below them): adding them changes nothing.
+    void add(int level);
+    bool has(int level) const;
+    // The levels asked for, in increasing order.
+    int count() const { return count_; }
+    int operator[](int i) const { return order_[static_cast<size_t>(i)]; }
+
+  private:
+    std::bitset<255> asked_;
+    std::array<uint8_t, 255> order_{};
+    int count_ = 0;
+};
+
 struct PictureMeasures {
-    // Samples of each 8-bit luma value over the whole picture.
-    std::array<int64_t, 256> histogram{};
+    // Samples at or below each 8-bit luma value, over the whole picture; -1
+    // for the values not asked for (LumaLevels), always `samples` at 255.
+    std::array<int64_t, 256> atOrBelow{};
     int64_t samples = 0;
     int width = 0;  // the picture's size
     int height = 0;
@@ -63,9 +86,11 @@ struct PictureMeasures {
     // field shows a new instant woven beside a repeated one.
     double shifted = 0.0;
 
-    // Percent of the picture at or below `level`.
+    // Percent of the picture at or below `level`; NaN for a level not asked
+    // for.
     double percentAtOrBelow(int level) const;
-    // Percent of the picture below `low` or above `high`.
+    // Percent of the picture below `low` or above `high` (the levels `low` -
+    // 1 and `high` asked for, else NaN).
     double percentOutside(int low, int high) const;
 };
 
@@ -73,10 +98,12 @@ struct PictureMeasures {
 // and, given the previous picture (the same size, rows `previousStride`
 // bytes apart), its fields against that one. `blockEdges` false leaves
 // PictureMeasures::blockEdges unmeasured (-1), for pictures whose block loss
-// no rule could judge.
+// no rule could judge; the samples at or below are counted for `levels`
+// (and perhaps others).
 PictureMeasures measurePicture(const unsigned char* luma, int width, int height, int64_t stride,
                                const unsigned char* previous = nullptr, int64_t previousStride = 0,
-                               bool blockEdges = true);
+                               bool blockEdges = true,
+                               const LumaLevels& levels = LumaLevels::every());
 
 // The block grid against the content: on 16 rows spread over the picture,
 // the small steps (1 to 8 levels between two columns, each flat within a
@@ -114,9 +141,9 @@ enum class Weave { Unknown, Progressive, TopFirst, BottomFirst, Woven };
 Weave weaveOf(const PictureMeasures& m);
 
 namespace detail {
-// The measures sample by sample as first written, the fields against
-// `previous` (packed rows): the reference the measures above must match bit
-// for bit (tests only).
+// The measures sample by sample as first written (the histogram, every
+// level counted), the fields against `previous` (packed rows): the reference
+// the measures above must match bit for bit (tests only).
 PictureMeasures measurePlain(const unsigned char* luma, const unsigned char* previous, int width,
                              int height, int64_t stride);
 }  // namespace detail

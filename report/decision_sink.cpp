@@ -153,8 +153,8 @@ std::string plural(int64_t n, const char* one, const char* many) {
 // indicators.
 class MeasuresWork : public PictureWork {
   public:
-    MeasuresWork(bool fields, double blockLossFloor)
-        : fields_(fields), blockLossFloor_(blockLossFloor) {}
+    MeasuresWork(bool fields, double blockLossFloor, const qc::LumaLevels& levels)
+        : fields_(fields), blockLossFloor_(blockLossFloor), levels_(levels) {}
     void measure(const LumaPicture& picture, const LumaPicture* previous,
                  const FrameValues& values) override {
         const bool fields = fields_ && previous != nullptr;
@@ -165,13 +165,14 @@ class MeasuresWork : public PictureWork {
         const bool edges = !(std::isfinite(loss) && loss >= 0.0 && loss <= blockLossFloor_);
         measures = qc::measurePicture(picture.data, picture.width, picture.height, picture.stride,
                                       fields ? previous->data : nullptr,
-                                      fields ? previous->stride : 0, edges);
+                                      fields ? previous->stride : 0, edges, levels_);
     }
     qc::PictureMeasures measures;
 
   private:
     bool fields_;
     double blockLossFloor_;
+    qc::LumaLevels levels_;  // those the rules read
 };
 
 // The block loss at or below which no rule of the profile can hold on a
@@ -333,7 +334,8 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
 }
 
 std::unique_ptr<PictureWork> DecisionSink::pictureWork() const {
-    return std::make_unique<MeasuresWork>(fields_, blockLossFloor(profile_));
+    return std::make_unique<MeasuresWork>(fields_, blockLossFloor(profile_),
+                                          qc::lumaLevelsOf(profile_));
 }
 
 void DecisionSink::measured(const FrameMeta& meta, const PictureWork& work) {

@@ -44,7 +44,8 @@ class DecisionSink : public FileSink, public DecisionView {
     bool frame(const FrameMeta& meta, const FrameValues& values) override;
     // The pictures are measured for the conditions that read them (black
     // with a tolerance, bars, luma levels; their fields for scan_type), on
-    // the threads that compute the indicators.
+    // the threads that compute the indicators; of the luma, only the levels
+    // the rules read are counted.
     std::unique_ptr<PictureWork> pictureWork() const override;
     void measured(const FrameMeta& meta, const PictureWork& work) override;
     // Counts damage the input ended on (RunSummary::damage) on the last

@@ -570,11 +570,25 @@ Samples barsPicture(int32_t w, int32_t h, uint32_t seed) {
     return p;
 }
 
-// The QC's picture measures (histogram, bars, lost bands, fields against
-// the previous picture) against the plain per-sample code with every target,
-// on rows packed and padded; the current picture differs from the previous
-// one entirely, by noise, or on every other row (woven fields, which comb),
-// or is colour bars.
+// Luma level sets of 0 to 17 levels (over 16 the measures take the
+// histogram), from a few levels around black and the range limits to random.
+std::vector<qc::LumaLevels> levelSets() {
+    std::vector<qc::LumaLevels> sets(6);
+    for (const int v : {4, 18, 32, 246}) sets[1].add(v);
+    for (const int v : {-13, 0, 254, 255, 300}) sets[2].add(v);
+    std::mt19937 rng(11);
+    for (size_t k = 3; k < sets.size(); ++k) {
+        const int n = k == 3 ? 5 : k == 4 ? 16 : 17;
+        while (sets[k].count() < n) sets[k].add(static_cast<int>(rng() % 255));
+    }
+    return sets;
+}
+
+// The QC's picture measures (the samples at or below each level asked for,
+// bars, lost bands, fields against the previous picture) against the plain
+// per-sample code with every target, on rows packed and padded; the current
+// picture differs from the previous one entirely, by noise, or on every
+// other row (woven fields, which comb), or is colour bars.
 TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
     const struct {
         int32_t w, h;
@@ -582,6 +596,8 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                  {1, 48},  {15, 48},  {16, 49},   {17, 50},   {31, 64},   {33, 48},   {64, 48},
                  {65, 31}, {99, 100}, {1027, 10}, {1100, 66}, {4095, 48}, {4097, 50}, {4097, 1}};
     bool combed = false, bars = false, apart = false;
+    const std::vector<qc::LumaLevels> sets = levelSets();
+    size_t round = 0;
     for (const std::string& target : supportedSimdTargets()) {
         std::string error;
         ASSERT_TRUE(forceSimdTarget(target, error)) << error;
@@ -608,7 +624,14 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                     const std::string what =
                         target + " " + std::to_string(s.w) + "x" + std::to_string(s.h) +
                         " content " + std::to_string(content) + " kind " + std::to_string(kind);
-                    EXPECT_EQ(fast.histogram, plain.histogram) << what;
+                    EXPECT_EQ(fast.atOrBelow, plain.atOrBelow) << what;  // every level
+                    const qc::LumaLevels& asked = sets[round++ % sets.size()];
+                    const auto counted = qc::measurePicture(padded.data(), s.w, s.h, stride,
+                                                            nullptr, 0, false, asked);
+                    for (int i = 0; i < asked.count(); ++i) {
+                        const auto v = static_cast<size_t>(asked[i]);
+                        EXPECT_EQ(counted.atOrBelow[v], plain.atOrBelow[v]) << what << " at " << v;
+                    }
                     EXPECT_EQ(fast.fieldsMeasured, plain.fieldsMeasured) << what;
                     EXPECT_EQ(fast.moving, plain.moving) << what;
                     EXPECT_EQ(fast.combed, plain.combed) << what;

@@ -2,10 +2,12 @@
 // detector on synthetic frame sequences.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "qc/conditions.h"
 #include "qc/detector.h"
 #include "qc/profile.h"
 #include "qc/timecode.h"
@@ -51,6 +53,7 @@ struct Feed {
     std::function<const PictureMeasures*(int)> measures = {};
     std::function<void(EventDetector&)> before = {}, after = {};
     bool interlaced = false;  // the stream declares interlaced pictures
+    bool fullRange = false;   // its pictures are full range
 };
 
 // Feeds `count` frames, `edit` changing each frame's values.
@@ -76,6 +79,7 @@ Detected detect(const Profile& profile, int count,
         f.decodeMessage = "the picture is damaged";
         f.measures = feed.measures ? feed.measures(i) : nullptr;
         f.interlaced = feed.interlaced;
+        f.fullRange = feed.fullRange;
         detector.feed(f);
     }
     if (feed.after) feed.after(detector);
@@ -466,8 +470,10 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
     // Pictures of these samples at these levels.
     const auto picture = [](std::vector<std::pair<int, int64_t>> levels, bool bars = false) {
         PictureMeasures m;
-        for (const auto& [level, samples] : levels) m.histogram[level] = samples;
-        for (const auto& [level, samples] : levels) m.samples += samples;
+        for (const auto& [level, samples] : levels) {
+            for (size_t v = static_cast<size_t>(level); v < 256; ++v) m.atOrBelow[v] += samples;
+            m.samples += samples;
+        }
         m.bars = bars;
         return m;
     };
@@ -520,6 +526,63 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
                   "black error 50-174: 2 black events of 1.00 s or more (at most 1 allowed)"}));
     EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\nmax_count = 2\n")),
               (std::vector<std::string>{}));
+}
+
+// Black and luma range rules at several levels, in both ranges, read only
+// the levels the profile asks the measures for: the same events as with
+// every level counted.
+TEST(QcPicture, RulesReadOnlyTheLumaLevelsTheyAsk) {
+    const std::string rules[] = {
+        "event = \"black\"\nmax_level = 20\nmin_share = 60\n",
+        "event = \"black\"\nmax_level = \"10 %\"\nmin_share = 90\n",
+        "event = \"black\"\nmax_level = 0\n",
+        "event = \"black\"\nmax_level = 255\nmin_share = 99\n",
+        "event = \"luma_levels\"\nlow = 30\nhigh = 200\nthreshold = 5\n",
+        "event = \"luma_levels\"\nlow = 100\nhigh = 100\nthreshold = 50\n",
+        "event = \"luma_levels\"\nlow = 0\nhigh = 255\nthreshold = 0\n",
+        "event = \"luma_levels\"\nlow = 17\nhigh = 17\n",
+    };
+    // Pictures of 64 x 36 around a level that sweeps from 0 to 255, each
+    // spread over 40 levels (clamped at both ends).
+    constexpr int w = 64, h = 36, frames = 60;
+    std::vector<std::vector<unsigned char>> pictures;
+    for (int i = 0; i < frames; ++i) {
+        std::vector<unsigned char>& p = pictures.emplace_back(w * h);
+        for (int k = 0; k < w * h; ++k)
+            p[k] = static_cast<unsigned char>(std::clamp(i * 5 - 20 + (k * 7) % 41, 0, 255));
+    }
+    for (const std::string& rule : rules) {
+        const Profile profile = parsed("name = \"levels\"\n[[rule]]\nid = \"a\"\n" + rule +
+                                       "severity = \"error\"\nmin_duration = 0\n" +
+                                       "[[rule]]\nid = \"b\"\nevent = \"luma_levels\"\nlow = 9\n" +
+                                       "severity = \"info\"\nmin_duration = 0\n");
+        const LumaLevels asked = lumaLevelsOf(profile);
+        bool seen = false;  // events in one range at least
+        for (const bool fullRange : {false, true}) {
+            std::vector<PictureMeasures> counted, every;
+            for (const auto& p : pictures) {
+                counted.push_back(measurePicture(p.data(), w, h, w, nullptr, 0, false, asked));
+                every.push_back(measurePicture(p.data(), w, h, w));
+            }
+            const auto events = [&](const std::vector<PictureMeasures>& measures) {
+                Feed feed;
+                feed.measures = [&measures](int i) { return &measures[static_cast<size_t>(i)]; };
+                feed.fullRange = fullRange;
+                std::vector<std::string> seen;
+                for (const Event& e : detect(
+                                          profile, frames, [](int, FrameValues&) {}, feed)
+                                          .events)
+                    seen.push_back(e.rule + " " + std::to_string(e.firstFrame) + "-" +
+                                   std::to_string(e.lastFrame) + " " +
+                                   std::to_string(e.worstValue.value_or(-1.0)));
+                return seen;
+            };
+            const std::vector<std::string> expected = events(every);
+            seen = seen || !expected.empty();
+            EXPECT_EQ(events(counted), expected) << rule << (fullRange ? " full range" : "");
+        }
+        EXPECT_TRUE(seen) << rule;
+    }
 }
 
 // Flat colour above an edge repeats into the strip above; a lost band into
