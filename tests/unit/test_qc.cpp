@@ -28,6 +28,7 @@ Profile parsed(const std::string& text) {
 FrameValues cleanFrame() {
     FrameValues v{};
     v[kBlockiness] = 0.8;
+    v[kSpatialActivity] = 40.0;
     v[kBlur] = 3.0;
     v[kTemporalActivity] = 10.0;
     v[kNoise] = 2.0;
@@ -257,6 +258,19 @@ TEST(QcDetector, RunsBecomeEventsWithTheirSeverityAndExtent) {
          },
          {"open freeze_warning 41", "escalate freeze_error 78", "close freeze_error 99"},
          {"freeze error freeze_error 29-99 1.16-4.00 0"}},
+        // A smooth gradient moving slowly changes as little on every frame as
+        // a hold refreshed now and then, but much for its detail.
+        {"slow smooth gradient",
+         [](int i, FrameValues& v) {
+             v[kSpatialActivity] = 1.0;
+             v[kTemporalActivity] = 0.1 + 0.02 * (i % 3);
+         },
+         {},
+         {}},
+        {"the same activity held on a detailed picture",
+         [](int i, FrameValues& v) { v[kTemporalActivity] = 0.1 + 0.02 * (i % 3); },
+         {"open freeze_warning 12", "escalate freeze_error 49", "close freeze_error 99"},
+         {"freeze error freeze_error 0-99 0.00-4.00 0.1"}},
         // Two spikes in a row that move more together than one may, and a
         // static camera whose activity never falls to 1.
         {"near repeats broken by motion",
