@@ -73,14 +73,6 @@ double timeOf(const std::string& text, double fps) {
     return parseTime(text, fps > 0.0 ? fps : 25.0).value_or(0.0);
 }
 
-// Blockiness rated low says blocking only where the block grid stands out
-// from the content: on the pictures that read blocky, steps of a few levels
-// fall on the 8-pixel grid this many times more often than between its edges
-// (PictureMeasures::gridSteps, their median). Clean test patterns whose flat
-// squares meet on the grid (testsrc, rgbtestsrc, yuvtestsrc in x264, x265,
-// VP9 and MPEG-2) read 1.0 to 2.0; the blocky files the statistic finds 6.3
-// (testsrc in MPEG-2 at -q:v 31) and more (docs/qc.md).
-constexpr double kGridStandsOut = 3.0;
 // A grid whose small steps fall on few of its positions does not stand out,
 // however rare they are between: mptestsrc's blocks of a flat level on black
 // step faintly on 0.55 % to 1 % of them (medians; 1.5 % at most), the
@@ -142,8 +134,9 @@ struct EventDetector::StatisticRule {
     std::vector<double> values;
     std::vector<int64_t> frames;
     // Blockiness watched below: each frame's gridSteps (-1 when the picture
-    // was not measured).
+    // was not measured) and gridShare.
     std::vector<double> grid;
+    std::vector<double> share;
 };
 
 namespace {
@@ -159,6 +152,7 @@ void keepLast(Rated& s, size_t n) {
     s.values.erase(s.values.begin(), s.values.begin() + extra);
     s.frames.erase(s.frames.begin(), s.frames.begin() + extra);
     if (!s.grid.empty()) s.grid.erase(s.grid.begin(), s.grid.begin() + extra);
+    if (!s.share.empty()) s.share.erase(s.share.begin(), s.share.begin() + extra);
 }
 
 // Whether the block grid stands out from the content on the pictures that
@@ -166,15 +160,18 @@ void keepLast(Rated& s, size_t n) {
 // true when none of them was measured (the values alone decide).
 template <class Rated>
 bool gridStandsOut(const Rated& s) {
-    std::vector<double> measured;
+    std::vector<double> measured, shares;
     for (size_t i = 0; i < s.grid.size(); ++i) {
         if (s.grid[i] >= 0.0 && beyond(s.values[i], s.rule.threshold, s.rule.direction)) {
             measured.push_back(s.grid[i]);
+            shares.push_back(s.share[i]);
         }
     }
     if (measured.empty()) return true;
     std::sort(measured.begin(), measured.end());
-    return percentile(measured, 50) >= kGridStandsOut;
+    std::sort(shares.begin(), shares.end());
+    return percentile(measured, 50) >= s.rule.gridRatio &&
+           percentile(shares, 50) >= s.rule.gridShare;
 }
 
 }  // namespace
@@ -195,7 +192,7 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
             continue;
         }
         if (rule.statistic != Statistic::None) {
-            statistics_.push_back(StatisticRule{rule, {}, {}, {}});
+            statistics_.push_back(StatisticRule{rule, {}, {}, {}, {}});
             continue;
         }
         auto same = [&rule](const Ladder& l) {
@@ -631,6 +628,7 @@ void EventDetector::feed(const FrameInput& frame) {
         s.frames.push_back(frame.index);
         if (watchesBlocking(s.rule)) {
             s.grid.push_back(gridOf(frame.measures));
+            s.share.push_back(frame.measures != nullptr ? frame.measures->gridShare : -1.0);
         }
         if (statisticFrames_ > 0 && s.values.size() >= 2 * statisticFrames_) {
             keepLast(s, statisticFrames_);
@@ -829,6 +827,12 @@ void EventDetector::finish() {
                 break;
         }
         if (!beyond(value, s.rule.threshold, s.rule.direction)) continue;
+        // One event of a type is enough: a file whose blocking the
+        // quantiser or a stricter statistic already tells gets no second.
+        const bool told = std::any_of(events_.begin(), events_.end(), [&](const Event& other) {
+            return other.type == s.rule.type && other.severity >= s.rule.severity;
+        });
+        if (told) continue;
         Event e;
         e.id = static_cast<int64_t>(events_.size()) + 1;
         e.type = s.rule.type;

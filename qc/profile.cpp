@@ -95,10 +95,10 @@ class RuleReader {
 
     std::optional<Rule> read() {
         static const std::set<std::string_view> kKeys = {
-            "id",          "event",     "indicator",  "threshold", "direction",
-            "statistic",   "severity",  "not_during", "ebu_item",  "min_duration",
-            "longer_than", "max_level", "min_share",  "low",       "high",
-            "in_leader",   "from",      "to",         "relative",  "max_count"};
+            "id",        "event",      "indicator",  "threshold",    "direction",   "statistic",
+            "severity",  "not_during", "ebu_item",   "min_duration", "longer_than", "max_level",
+            "min_share", "low",        "high",       "in_leader",    "from",        "to",
+            "relative",  "max_count",  "grid_ratio", "grid_share"};
         for (const auto& [key, node] : table_) {
             if (!kKeys.contains(key.str())) {
                 fault_.at(key.source(), "unknown key '" + std::string(key.str()) + "' in a rule");
@@ -277,12 +277,38 @@ class RuleReader {
                           "key 'relative' applies to per-frame indicator rules watching values "
                           "above a factor over 1");
         }
+        if (!grid(rule)) return std::nullopt;
         if (!list("not_during", rule.notDuring)) return std::nullopt;
         if (!ebuItem(rule.ebu)) return std::nullopt;
         return rule;
     }
 
   private:
+    // grid_ratio and grid_share: blockiness statistics watched below only.
+    bool grid(Rule& rule) {
+        const bool applies = rule.watch == Watch::Indicator && rule.indicator == kBlockiness &&
+                             rule.statistic != Statistic::None &&
+                             rule.direction == Direction::Below;
+        for (const char* key : {"grid_ratio", "grid_share"}) {
+            if (!table_.contains(key)) continue;
+            if (!applies) {
+                refuse(key, std::string("key '") + key +
+                                "' applies to blockiness statistics watched below");
+                return false;
+            }
+            const std::optional<double> v = number(key);
+            if (!v) return false;
+            const bool ratio = std::string_view(key) == "grid_ratio";
+            if (!(*v >= 0.0) || (!ratio && *v > 100.0)) {
+                refuse(key, ratio ? "key 'grid_ratio' must be 0 or more"
+                                  : "key 'grid_share' is a percent of the grid (0 to 100)");
+                return false;
+            }
+            (ratio ? rule.gridRatio : rule.gridShare) = *v;
+        }
+        return true;
+    }
+
     // max_level and min_share (black), low and high (luma_levels).
     bool levels(Rule& rule, const Condition& condition) {
         const bool black = (condition.keys & kBlackLevelKeys) != 0;

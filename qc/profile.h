@@ -82,6 +82,16 @@ struct Rule {
     // the file's own level of the indicator (the median of the last 10 s of
     // frames the rule did not flag, taken as at least 1), not a value.
     bool relative = false;
+    // Blockiness statistics watched below: the file is rated only where the
+    // block grid stands out on its pictures beyond the threshold, their
+    // median grid ratio at least `gridRatio` and the median share of the
+    // grid positions that step at least `gridShare` percent (gridStepsOf).
+    // Clean test patterns whose flat squares meet on the grid (testsrc,
+    // rgbtestsrc, yuvtestsrc in x264, x265, VP9 and MPEG-2) read ratios of
+    // 1.0 to 2.0; the blocky files the statistic finds 6.3 (testsrc in
+    // MPEG-2 at -q:v 31) and more (docs/qc.md).
+    double gridRatio = 3.0;
+    double gridShare = 0.0;
     // Counting: each run that lasts the minimum duration is an occurrence,
     // not an event; the rule raises one event once the file has more than
     // `maxCount` occurrences. -1: every run is an event.

@@ -60,6 +60,10 @@ std::string profileToToml(const Profile& profile) {
         }
         if (!rule.inLeader) out += "in_leader = false\n";
         if (rule.relative) out += "relative = true\n";
+        if (rule.gridRatio != Rule{}.gridRatio)
+            out += "grid_ratio = " + tomlReal(rule.gridRatio) + "\n";
+        if (rule.gridShare != Rule{}.gridShare)
+            out += "grid_share = " + tomlReal(rule.gridShare) + "\n";
         if (!rule.from.empty()) out += "from = " + time(rule.from) + "\n";
         if (!rule.to.empty()) out += "to = " + time(rule.to) + "\n";
         if ((condition.keys & kDirectionKey) != 0 && !condition.direction) {

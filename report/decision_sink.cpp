@@ -94,6 +94,8 @@ Json ruleJson(const qc::Rule& r) {
         {"not_during", r.notDuring},
         {"ebu_item", ebu}};
     if (r.relative) rule["relative"] = true;
+    if (r.gridRatio != qc::Rule{}.gridRatio) rule["grid_ratio"] = real(r.gridRatio);
+    if (r.gridShare != qc::Rule{}.gridShare) rule["grid_share"] = real(r.gridShare);
     if (r.maxCount >= 0) rule["max_count"] = r.maxCount;
     return rule;
 }

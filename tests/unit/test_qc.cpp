@@ -135,6 +135,12 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {head + "indicator = \"blur\"\nstatistic = \"mean\"\nthreshold = 7\n"
                 "direction = \"above\"\nseverity = \"warning\"\nmax_count = 2\n",
          "line 9: a statistic rule rates the whole file: no max_count"},
+        {head + "indicator = \"blur\"\nstatistic = \"p5\"\nthreshold = 7\n"
+                "direction = \"below\"\nseverity = \"warning\"\ngrid_ratio = 4\n",
+         "line 9: key 'grid_ratio' applies to blockiness statistics watched below"},
+        {head + "indicator = \"blockiness\"\nstatistic = \"p5\"\nthreshold = 0.4\n"
+                "direction = \"below\"\nseverity = \"warning\"\ngrid_share = 120\n",
+         "line 9: key 'grid_share' is a percent of the grid (0 to 100)"},
         {head + "event = \"truncated\"\nseverity = \"error\"\nmax_count = 1\n",
          "line 6: key 'max_count' counts runs of frames: it does not apply to truncated rules"},
         {head + "event = \"bars\"\nseverity = \"info\"\nmax_level = 3\n",
