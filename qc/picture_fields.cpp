@@ -81,13 +81,17 @@ void AddFieldRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t s, st
             const auto nearer = hn::Set(d16, kMotion + 1);
             for (int32_t k = 0; k < 64 && x + 2 * lanes <= width; ++k, x += 2 * lanes) {
                 const uint8_t* p = row + x;
-                const auto up2 = evens(d16, p - 2 * s), up1 = evens(d16, p - s), c = evens(d16, p);
+                const auto c = evens(d16, p);
+                const auto then = evens(d16, before + x);
+                const auto mov = hn::Gt(hn::Abs(hn::Sub(c, then)), motion);
+                // Every sum counts moving samples only: a still stretch
+                // adds nothing.
+                if (hn::AllFalse(d16, mov)) continue;
+                const auto up2 = evens(d16, p - 2 * s), up1 = evens(d16, p - s);
                 const auto down1 = evens(d16, p + s), down2 = evens(d16, p + 2 * s);
                 const auto down3 = evens(d16, p + 3 * s);
-                const auto then = evens(d16, before + x);
                 const auto thenUp = evens(d16, before + x - w);
                 const auto thenDown = evens(d16, before + x + w);
-                const auto mov = hn::Gt(hn::Abs(hn::Sub(c, then)), motion);
                 const auto shift = hn::Or(hn::Gt(nearer, hn::Abs(hn::Sub(c, thenUp))),
                                           hn::Gt(nearer, hn::Abs(hn::Sub(c, thenDown))));
                 const auto comb = hn::And(combsV(d16, c, up1, down1, up2, down2),
