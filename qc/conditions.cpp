@@ -64,15 +64,6 @@ Holds detectIndicator(const Rule& rule, const FrameView& view, double& value) {
          !(measures->blockEdges > kOffGridFactor * measures->blockEdgesOff))) {
         return Holds::No;
     }
-    // A strip that repeats sideways and never 16 rows down reads +inf: a
-    // flat band over a picture that repeats nothing down (life's cells) is
-    // the band standing out most, not a picture without a value.
-    const double raw = (*view.frame.values)[rule.indicator];
-    if (rule.indicator == kSlice && rule.direction == Direction::Above && measures != nullptr &&
-        measures->bandApart >= 0.0 && std::isinf(raw) && raw > 0.0) {
-        value = raw;
-        return Holds::Yes;
-    }
     const std::optional<double> v = indicatorValue(view.frame, rule.indicator);
     if (!v) return Holds::NoValue;
     value = *v;
