@@ -146,7 +146,8 @@ ebu_item = { name = "Blockiness" }
 # it (MJPEG at -q:v 20 to 31, blocky masters transcoded at CRF 18) reads
 # higher (p5 0.14 to 0.43), but its grid stands out far more than on clean
 # pictures (median ratio 4 to 160, steps on 19 % to 55 % of the grid
-# positions; clean clips at most 2.8, gradients up to 11 on 5 %).
+# positions; clean clips at most 2.8; gradients up to 7.9, but with steps of
+# 1 or 2 levels, which do not count).
 [[rule]]
 id = "blocking_grid"
 indicator = "blockiness"

@@ -78,12 +78,18 @@ double timeOf(const std::string& text, double fps) {
 // step faintly on 0.55 % to 1 % of them (medians; 1.5 % at most), the
 // blocky files the statistic finds on 4.6 % and more (docs/qc.md).
 constexpr double kGridMinShare = 2.0;
+// Nor does a grid whose steps are nearly all of 1 or 2 levels: an encoder's
+// steps in a smooth gradient (gradients, rgbtestsrc in MJPEG: none of 3
+// levels or more), while compression that shows its blocks steps 3 to 8
+// levels on 20 % to 62 % of them (docs/qc.md).
+constexpr double kGridMinStrong = 10.0;
 
 // The picture's grid as the blocking statistic reads it: -1 unmeasured, 1
 // when its steps are too few to stand out.
 double gridOf(const PictureMeasures* m) {
     if (m == nullptr) return -1.0;
-    return m->gridSteps >= 0.0 && m->gridShare < kGridMinShare ? 1.0 : m->gridSteps;
+    const bool few = m->gridShare < kGridMinShare || m->gridStrong < kGridMinStrong;
+    return m->gridSteps >= 0.0 && few ? 1.0 : m->gridSteps;
 }
 
 // Nearest rank: the value of rank ceil(p * n / 100), at least 1.

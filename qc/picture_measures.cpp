@@ -344,17 +344,22 @@ namespace {
 // spread are enough for a median over the pictures.
 constexpr unsigned kGridStep = 8;
 constexpr unsigned kGridFlat = 1;
+// Steps of this many levels or more (to kGridStep): blocking's, not the few
+// levels an encoder leaves on the grid in a smooth gradient.
+constexpr unsigned kGridStrong = 3;
 constexpr int kGridRows = 16;
 
 }  // namespace
 
-double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride,
-                   double* share) {
+double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride, double* share,
+                   double* strong) {
     if (share != nullptr) *share = -1.0;
+    if (strong != nullptr) *strong = -1.0;
     if (luma == nullptr || width < 16 || height <= 0) return -1.0;
     // Counts per column, added without a branch (the loop is vectorised),
     // then gathered by column modulo 8; kept per thread, not allocated per
-    // picture.
+    // picture. The steps of kGridStrong levels or more count in the upper
+    // 16 bits (a column has at most a few dozen sampled rows).
     thread_local std::vector<uint32_t> counts;
     counts.assign(static_cast<size_t>(width), 0);
     const int rowStep = std::max(1, height / kGridRows);
@@ -365,12 +370,22 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
             const unsigned step = static_cast<unsigned>(std::abs(left - right)) - 1u < kGridStep;
             const unsigned flatLeft = static_cast<unsigned>(std::abs(before - left)) <= kGridFlat;
             const unsigned flatRight = static_cast<unsigned>(std::abs(right - after)) <= kGridFlat;
-            counts[static_cast<size_t>(x)] += step & flatLeft & flatRight;
+            const unsigned large = static_cast<unsigned>(std::abs(left - right)) - kGridStrong <
+                                   kGridStep + 1u - kGridStrong;
+            counts[static_cast<size_t>(x)] +=
+                (step + (large << 16)) & (flatLeft & flatRight) * 0x10001u;
         }
     }
     std::array<int64_t, 8> steps{};
-    for (int x = 8; x + 1 < width; ++x)
-        steps[static_cast<size_t>(x & 7)] += counts[static_cast<size_t>(x)];
+    int64_t strongOnGrid = 0;
+    for (int x = 8; x + 1 < width; ++x) {
+        const uint32_t c = counts[static_cast<size_t>(x)];
+        steps[static_cast<size_t>(x & 7)] += c & 0xFFFFu;
+        strongOnGrid += (x & 7) == 0 ? c >> 16 : 0;
+    }
+    if (strong != nullptr && steps[0] > 0) {
+        *strong = 100.0 * static_cast<double>(strongOnGrid) / static_cast<double>(steps[0]);
+    }
     if (share != nullptr) {
         const int64_t rows = (height + rowStep - 1) / rowStep;
         const int64_t positions = rows * ((width - 2) / 8);  // x = 8, 16, .. below width - 1
@@ -542,7 +557,7 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
-    m.gridSteps = gridStepsOf(luma, width, height, stride, &m.gridShare);
+    m.gridSteps = gridStepsOf(luma, width, height, stride, &m.gridShare, &m.gridStrong);
     if (blockEdges) {
         const BlockEdges edges = blockEdgesOf(luma, width, height, stride);
         m.blockEdges = edges.onGrid;

@@ -60,6 +60,8 @@ struct PictureMeasures {
     double gridSteps = -1.0;
     // Percent of the sampled grid positions that step (gridStepsOf).
     double gridShare = -1.0;
+    // Percent of those steps of 3 levels or more (gridStepsOf).
+    double gridStrong = -1.0;
     // Block loss counted on sides of lost areas only (blockEdgesOf).
     double blockEdges = -1.0;
     // The same on the lines half a block off the grid (BlockEdges).
@@ -112,9 +114,12 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
 // (mean + 1). Compression that shows its blocks reads 4 and more; a picture
 // whose edges merely fall on the grid (test patterns of flat squares) about
 // 1. -1 under 16 columns. `share`, when given, takes the percent of the
-// sampled grid positions (columns 8, 16, .. on those rows) that step.
+// sampled grid positions (columns 8, 16, .. on those rows) that step;
+// `strong`, the percent of those steps of 3 levels or more (-1 without a
+// step): compression that shows its blocks steps so on a fifth of them and
+// more, an encoder's steps in a smooth gradient never.
 double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride,
-                   double* share = nullptr);
+                   double* share = nullptr, double* strong = nullptr);
 
 // Block loss as the indicator counts it (strong steps along 12 samples or
 // more of the 16-pixel grid lines, the product of the horizontal and the
