@@ -29,6 +29,10 @@ const char* const kDefaultProfile = R"(# lumaqc QC profile (TOML). Copy it, edit
 #   relative      true: the threshold is a factor over the file's own level
 #                 of the indicator (its median over the last 10 s of frames
 #                 the rule did not flag), for values watched above
+#   grid_ratio,   blockiness statistics watched below: how far the block
+#   grid_share    grid must stand out on the blocky pictures (median ratio
+#                 of its small steps over the columns between, default 3;
+#                 percent of its positions that step, default 0)
 #   ebu_item      { id = "...", name = "..." }: the EBU QC test item (EBU Tech
 #                 3363) the rule implements
 # Rules that watch the same condition with different minimum durations make
