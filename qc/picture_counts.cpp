@@ -106,6 +106,43 @@ void CountAbove4(const uint8_t* luma, int32_t width, int32_t height, int64_t str
     }
 }
 
+int64_t RobertsEnergy(const uint8_t* up, const uint8_t* row, int32_t width) {
+    int64_t energy = 0;
+    int32_t x = 1;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<int16_t> d16;
+    const hn::Repartition<int32_t, decltype(d16)> d32;
+    const hn::Rebind<uint8_t, decltype(d16)> d8;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d16));
+    // Each vector adds at most 4 x 255^2 to a 32-bit lane: 128 of them stay
+    // far below 2^31, then the lanes are summed in 64 bits.
+    while (x + lanes <= width) {
+        auto sum0 = hn::Zero(d32), sum1 = hn::Zero(d32);
+        for (int k = 0; k < 128 && x + lanes <= width; ++k, x += lanes) {
+            const auto a = hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + x - 1)),
+                                   hn::PromoteTo(d16, hn::LoadU(d8, row + x)));
+            const auto b = hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + x)),
+                                   hn::PromoteTo(d16, hn::LoadU(d8, row + x - 1)));
+            sum0 = hn::ReorderWidenMulAccumulate(d32, a, a, sum0, sum1);
+            sum0 = hn::ReorderWidenMulAccumulate(d32, b, b, sum0, sum1);
+        }
+        const hn::Repartition<int64_t, decltype(d32)> d64;
+        const auto total =
+            hn::Add(hn::Add(hn::PromoteTo(d64, hn::LowerHalf(sum0)),
+                            hn::PromoteTo(d64, hn::UpperHalf(hn::Half<decltype(d32)>(), sum0))),
+                    hn::Add(hn::PromoteTo(d64, hn::LowerHalf(sum1)),
+                            hn::PromoteTo(d64, hn::UpperHalf(hn::Half<decltype(d32)>(), sum1))));
+        energy += hn::GetLane(hn::SumOfLanes(d64, total));
+    }
+#endif
+    for (; x < width; ++x) {
+        const int32_t a = static_cast<int32_t>(up[x - 1]) - row[x];
+        const int32_t b = static_cast<int32_t>(up[x]) - row[x - 1];
+        energy += a * a + b * b;
+    }
+    return energy;
+}
+
 int64_t CountEqualEveryFourth(const uint8_t* a, const uint8_t* b, int32_t width) {
     int64_t count = 0;
     int32_t x = 0;
@@ -157,6 +194,7 @@ namespace lumaqc::qc {
 
 namespace counts_simd {
 HWY_EXPORT(CountAbove4);
+HWY_EXPORT(RobertsEnergy);
 HWY_EXPORT(CountEqualEveryFourth);
 HWY_EXPORT(KeepWithin);
 }  // namespace counts_simd
@@ -164,6 +202,10 @@ HWY_EXPORT(KeepWithin);
 void countAbove4(const uint8_t* luma, int32_t width, int32_t height, int64_t stride,
                  const uint8_t levels[4], int64_t above[4]) {
     HWY_DYNAMIC_DISPATCH(counts_simd::CountAbove4)(luma, width, height, stride, levels, above);
+}
+
+int64_t robertsEnergy(const uint8_t* up, const uint8_t* row, int32_t width) {
+    return HWY_DYNAMIC_DISPATCH(counts_simd::RobertsEnergy)(up, row, width);
 }
 
 int64_t countEqualEveryFourth(const uint8_t* a, const uint8_t* b, int32_t width) {

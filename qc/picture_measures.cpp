@@ -410,10 +410,8 @@ constexpr double kLossEdgeFactor = 6.0;
 // their ends), however wide it is.
 constexpr int kBlockRun = 2 * kLossBlock + 1;
 constexpr int64_t kMaxRoberts = 2 * 255 * 255;
-constexpr int kEnergyStretch = 8192;
 // A step of 8 levels across a block's side (Roberts 2 x 8^2).
 constexpr int32_t kLeastLossStep = 128;
-static_assert(kEnergyStretch * kMaxRoberts <= INT32_MAX);
 
 int32_t robertsAt(const unsigned char* up, const unsigned char* cur, int64_t x) {
     const int32_t a = static_cast<int32_t>(up[x - 1]) - cur[x];
@@ -443,18 +441,9 @@ int64_t runsUpTo(int n, int longest, Strong strong) {
 BlockEdges blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride) {
     if (luma == nullptr || width < kLossRegion || height < kLossRegion) return {};
     int64_t energy = 0;
-    for (int y = 1; y < height; ++y) {
-        const unsigned char* cur = luma + stride * y;
-        const unsigned char* up = cur - stride;
-        // 32-bit sums over stretches of kEnergyStretch columns (at most 2 x
-        // 255^2 each) vectorise; their total is exact.
-        for (int x0 = 1; x0 < width; x0 += kEnergyStretch) {
-            const int x1 = std::min(width, x0 + kEnergyStretch);
-            int32_t stretch = 0;
-            for (int x = x0; x < x1; ++x) stretch += robertsAt(up, cur, x);
-            energy += stretch;
-        }
-    }
+    // Integer sums, in any order the same (qc/picture_counts.cpp).
+    for (int y = 1; y < height; ++y)
+        energy += robertsEnergy(luma + stride * (y - 1), luma + stride * y, width);
     // The indicator's threshold, to the bit: a picture of 2^31 samples or
     // more counts its energy as nothing.
     const uint32_t area = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);

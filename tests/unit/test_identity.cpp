@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "indicators/registry.h"
+#include "qc/picture_counts.h"
 #include "qc/picture_measures.h"
 #include "reference/reference.h"
 #include "tools/simd.h"
@@ -649,4 +650,34 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
     EXPECT_TRUE(combed);
     EXPECT_TRUE(bars);
     EXPECT_TRUE(apart);
+}
+
+// The block edges' Roberts energy of a row against the row above, every
+// target, against the sum sample by sample: widths below, at and past a
+// vector, and flushes of the 32-bit sums.
+TEST(IdentityQc, RobertsEnergyMatchesThePlainSum) {
+    std::mt19937 rng(5);
+    for (const std::string& target : supportedSimdTargets()) {
+        std::string error;
+        ASSERT_TRUE(forceSimdTarget(target, error)) << error;
+        for (const int32_t width : {1, 2, 15, 16, 17, 33, 64, 65, 130, 1920, 4097, 70001}) {
+            Samples up(static_cast<size_t>(width)), row(static_cast<size_t>(width));
+            for (int k = 0; k < 3; ++k) {
+                // Noise; then columns of 0 and 255 in turn, the row the same
+                // (every step the largest) or inverted (no step).
+                for (int32_t x = 0; x < width; ++x) {
+                    up[x] = static_cast<uint8_t>(k == 0 ? rng() : x % 2 == 0 ? 255 : 0);
+                    row[x] = static_cast<uint8_t>(k == 0 ? rng() : k == 1 ? up[x] : 255 - up[x]);
+                }
+                int64_t plain = 0;
+                for (int32_t x = 1; x < width; ++x) {
+                    const int64_t a = up[x - 1] - row[x], b = up[x] - row[x - 1];
+                    plain += a * a + b * b;
+                }
+                EXPECT_EQ(qc::robertsEnergy(up.data(), row.data(), width), plain)
+                    << target << " width " << width << " case " << k;
+            }
+        }
+    }
+    resetSimdTarget();
 }
