@@ -123,10 +123,17 @@ int blackTopRows(const unsigned char* luma, int width, int height, int64_t strid
 }
 
 // The rate of a strip against the one below and, over the rate of the one
-// above against it, how far it stands apart from both (see bandApart).
+// above against it, how far it stands apart from both (see bandApart); and
+// of two strips running, both repeating sideways, against the strip below
+// the second and the one above the first (a band two strips tall repeats
+// into itself: a slice of 32 rows lost at once).
 struct StripRates {
     double largest = -1.0;
-    double downAbove = 0.0;  // the strip above's rate against this one
+    double downAbove = 0.0;   // the strip above's rate against this one
+    double downAbove2 = 0.0;  // the rate of the strip above that one against it
+    double sideAbove = 0.0;   // the strip above's sideways rate
+    bool ratedAbove = false;  // whether the strip above was rated
+    int strips = 0;           // strips added
 
     // `rated` false: the strip is only the one above the next.
     void add(int64_t down, int64_t downPositions, int64_t side, int64_t sidePositions,
@@ -135,7 +142,19 @@ struct StripRates {
         const double sideRate = static_cast<double>(side) / static_cast<double>(sidePositions);
         const double apart = sideRate >= kBandSide ? sideRate / std::max(downRate, downAbove) : 0.0;
         if (rated && !std::isnan(apart)) largest = std::max(largest, apart);
+        const double bothSide = std::min(sideRate, sideAbove);
+        const double apart2 =
+            bothSide >= kBandSide ? bothSide / std::max(downRate, downAbove2) : 0.0;
+        // The top strip has no strip above to tell a band from flat colour
+        // above an edge (a sky): a pair is rated from the second strip down.
+        if (rated && ratedAbove && strips >= 2 && !std::isnan(apart2)) {
+            largest = std::max(largest, apart2);
+        }
+        downAbove2 = downAbove;
         downAbove = downRate;
+        sideAbove = sideRate;
+        ratedAbove = rated;
+        ++strips;
     }
 };
 

@@ -52,9 +52,10 @@ struct PictureMeasures {
     // or above, whichever repeats more (the slice indicator looks below only,
     // so flat colour just above a horizontal edge of the 16-row grid reads
     // as a lost band there; it repeats into the strip above, a lost band into
-    // neither). The top strip is not rated when a black border along the
-    // picture's top edge ends inside it. -1 when the picture has too few
-    // strips or columns.
+    // neither); two strips running are rated together too (a band of 32
+    // rows repeats into itself). The top strip is not rated when a black
+    // border along the picture's top edge ends inside it. -1 when the
+    // picture has too few strips or columns.
     double bandApart = -1.0;
     // The block grid against the content (gridStepsOf).
     double gridSteps = -1.0;

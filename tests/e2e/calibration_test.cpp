@@ -238,6 +238,14 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          fields("-f lavfi -i nullsrc=size=352x288:rate=25:duration=2 -vf "
                 "format=yuv420p,geq=lum='128+100*sin((X*X+Y*Y)/900+T*2)':cb=128:cr=128 "
                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
+        // A band of two strips (32 rows) repeats into itself, not into the
+        // strips around it.
+        {"band32.mp4",
+         fields("-f lavfi -i mandelbrot=size=352x288:rate=25 -t 3 -vf "
+                "drawbox=x=0:y=128:w=iw:h=32:color=0x303030:t=fill:enable='between(t,1,2)' "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
+         "pass",
+         {{"slice_loss", "warning", 25, 50}}},
         // A black border of 12 rows above the picture repeats sideways and
         // not below, as a lost band would, in the top strip.
         {"border.mp4",

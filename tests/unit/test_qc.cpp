@@ -625,6 +625,8 @@ TEST(QcPicture, LostBandsStandApartFromBothNeighbours) {
          false},
         {"black top strip", [&](int x, int y) { return y < 16 ? 16 : textured(x, y); }, true},
         {"grey band of 14 rows", [&](int x, int y) { return y < 14 ? 128 : textured(x, y); }, true},
+        {"band of two strips",
+         [&](int x, int y) { return y >= 16 && y < 48 ? 200 : textured(x, y); }, true},
     };
     for (const auto& c : cases) {
         std::vector<unsigned char> picture(w * h);
