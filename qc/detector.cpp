@@ -503,7 +503,12 @@ void EventDetector::feed(const FrameInput& frame) {
     if (lostRule_ && streamFps_ > 0.0 && frames_ > 0) {
         ++intervals_;
         const double steps = (frame.seconds - lastSeconds_) * streamFps_;
-        if (steps > 1.5) {
+        // One slot missing right after the first picture is the writer
+        // settling the timestamps of a source whose first pictures carry
+        // none (packed B-frames in AVI): transcoders repeat the first picture
+        // there, as a copy or as an AVI's empty chunk. Not a loss.
+        const bool settling = intervals_ == 1 && std::llround(steps) == 2;
+        if (steps > 1.5 && !settling) {
             // A whole number of frame durations: frames missing. Anything
             // else is a rate the stream does not declare (held at the end).
             if (std::fabs(steps - std::round(steps)) <= 0.25) {

@@ -483,6 +483,17 @@ TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
         EXPECT_EQ(even.events.size(), ending.empty() ? 0u : 1u) << ending;
         EXPECT_TRUE(ending.empty() || even.events[0].type == "truncated");
     }
+
+    // One slot missing after the first picture is a transcoder settling the
+    // timestamps (no event); the same slot later, or two of them, is lost.
+    for (const auto& [after, slots, lost] :
+         {std::tuple{1, 1, false}, std::tuple{1, 2, true}, std::tuple{30, 1, true}}) {
+        std::vector<double> t;
+        for (int i = 0; i < 100; ++i) t.push_back((i < after ? i : i + slots) * 0.04);
+        const Detected d = detect(defaultProfile(), 100, none, {t, {}, {}, declared(4.0)});
+        EXPECT_EQ(!d.events.empty() && d.events[0].type == "frames_lost", lost) << after << slots;
+        EXPECT_EQ(d.verdict.pass, !lost) << after << " " << slots;
+    }
 }
 
 // Measured pictures: bars, black with a logo, out-of-range luma.
