@@ -336,6 +336,15 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          {{"black", "error", 25, 87}}},
         // Clean programme: nothing at all.
         {"clean.mp4", testsrc("352x288", 6, ""), "pass", {}},
+        // A slot missing after the first picture (a transcoder's empty AVI
+        // chunk) is not a loss; the same slot later is.
+        {"startgap.avi", fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=3 -vf "
+                                "select='not(eq(n,1))' -fps_mode passthrough -c:v mpeg4 -q:v 3")},
+        {"midgap.avi",
+         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=3 -vf "
+                "select='not(eq(n,30))' -fps_mode passthrough -c:v mpeg4 -q:v 3"),
+         "fail",
+         {{"frames_lost", "error", 30, -1}}},
     };
     for (const Clip& clip : clips) make(clip.name, clip.ffmpeg);
     // A file cut short: the first 60 % of a 6 s MP4 with its index first.
