@@ -83,13 +83,22 @@ constexpr double kGridMinShare = 2.0;
 // levels or more), while compression that shows its blocks steps 3 to 8
 // levels on 20 % to 62 % of them (docs/qc.md).
 constexpr double kGridMinStrong = 10.0;
+// Compression steps on the grid all over the picture; steps crowded into a
+// band across it (a quarter of the rows holding 80 % of them or more) are
+// the picture's own, a smooth ramp across the band that MJPEG at -q:v 3 to
+// 8 leaves in stairs on testsrc's colour strip (grid ratio 2.2 to 7.8),
+// unless the blocks in the band are flat inside, nothing stepping between
+// their edges: MJPEG at -q:v 20 to 31 on it reads 21 and more.
+constexpr double kGridBand = 80.0;
+constexpr double kGridBandRatio = 12.0;
 
 // The picture's grid as the blocking statistic reads it: -1 unmeasured, 1
 // when its steps are too few to stand out.
 double gridOf(const PictureMeasures* m) {
     if (m == nullptr) return -1.0;
     const bool few = m->gridShare < kGridMinShare || m->gridStrong < kGridMinStrong;
-    return m->gridSteps >= 0.0 && few ? 1.0 : m->gridSteps;
+    const bool band = m->gridBand >= kGridBand && m->gridSteps < kGridBandRatio;
+    return m->gridSteps >= 0.0 && (few || band) ? 1.0 : m->gridSteps;
 }
 
 // Nearest rank: the value of rank ceil(p * n / 100), at least 1.

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "qc/picture_counts.h"
@@ -371,17 +373,22 @@ constexpr int kGridRows = 16;
 }  // namespace
 
 double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride, double* share,
-                   double* strong) {
+                   double* strong, double* band) {
     if (share != nullptr) *share = -1.0;
     if (strong != nullptr) *strong = -1.0;
+    if (band != nullptr) *band = -1.0;
     if (luma == nullptr || width < 16 || height <= 0) return -1.0;
     // Counts per column, added without a branch (the loop is vectorised),
     // then gathered by column modulo 8; kept per thread, not allocated per
     // picture. The steps of kGridStrong levels or more count in the upper
     // 16 bits (a column has at most a few dozen sampled rows).
     thread_local std::vector<uint32_t> counts;
+    thread_local std::vector<int64_t> rowSteps;
     counts.assign(static_cast<size_t>(width), 0);
+    rowSteps.clear();
     const int rowStep = std::max(1, height / kGridRows);
+    // The grid steps counted so far, to tell each row's own.
+    int64_t gridSoFar = 0;
     for (int y = 0; y < height; y += rowStep) {
         const unsigned char* row = luma + stride * y;
         for (int x = 8; x + 1 < width; ++x) {
@@ -394,6 +401,13 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
             counts[static_cast<size_t>(x)] +=
                 (step + (large << 16)) & (flatLeft & flatRight) * 0x10001u;
         }
+        if (band != nullptr) {
+            int64_t onGrid = 0;
+            for (int x = 8; x + 1 < width; x += 8)
+                onGrid += counts[static_cast<size_t>(x)] & 0xFFFFu;
+            rowSteps.push_back(onGrid - gridSoFar);
+            gridSoFar = onGrid;
+        }
     }
     std::array<int64_t, 8> steps{};
     int64_t strongOnGrid = 0;
@@ -404,6 +418,15 @@ double gridStepsOf(const unsigned char* luma, int width, int height, int64_t str
     }
     if (strong != nullptr && steps[0] > 0) {
         *strong = 100.0 * static_cast<double>(strongOnGrid) / static_cast<double>(steps[0]);
+    }
+    if (band != nullptr && steps[0] > 0) {
+        // The quarter of the rows (at least one) that step most.
+        const auto quarter = static_cast<ptrdiff_t>(std::max<size_t>(1, rowSteps.size() / 4));
+        std::partial_sort(rowSteps.begin(), rowSteps.begin() + quarter, rowSteps.end(),
+                          std::greater<>());
+        const int64_t most =
+            std::accumulate(rowSteps.begin(), rowSteps.begin() + quarter, int64_t{0});
+        *band = 100.0 * static_cast<double>(most) / static_cast<double>(steps[0]);
     }
     if (share != nullptr) {
         const int64_t rows = (height + rowStep - 1) / rowStep;
@@ -565,7 +588,8 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
     m.height = height;
     m.bars = isBars(luma, width, height, stride);
     m.bandApart = bandApartOf(luma, width, height, stride);
-    m.gridSteps = gridStepsOf(luma, width, height, stride, &m.gridShare, &m.gridStrong);
+    m.gridSteps =
+        gridStepsOf(luma, width, height, stride, &m.gridShare, &m.gridStrong, &m.gridBand);
     if (blockEdges) {
         const BlockEdges edges = blockEdgesOf(luma, width, height, stride);
         m.blockEdges = edges.onGrid;

@@ -63,6 +63,9 @@ struct PictureMeasures {
     double gridShare = -1.0;
     // Percent of those steps of 3 levels or more (gridStepsOf).
     double gridStrong = -1.0;
+    // Percent of those steps on the quarter of the rows that step most
+    // (gridStepsOf).
+    double gridBand = -1.0;
     // Block loss counted on sides of lost areas only (blockEdgesOf).
     double blockEdges = -1.0;
     // The same on the lines half a block off the grid (BlockEdges).
@@ -118,9 +121,13 @@ PictureMeasures measurePicture(const unsigned char* luma, int width, int height,
 // sampled grid positions (columns 8, 16, .. on those rows) that step;
 // `strong`, the percent of those steps of 3 levels or more (-1 without a
 // step): compression that shows its blocks steps so on a fifth of them and
-// more, an encoder's steps in a smooth gradient never.
+// more, an encoder's steps in a smooth gradient never. `band`, the percent
+// of the steps on the grid that fall on the quarter of the sampled rows (at
+// least one) holding most of them (-1 without a step): compression steps
+// all over the picture, a quarter to two thirds on that quarter; a band of
+// steps across the picture (a test card's colour strip) 90 and more.
 double gridStepsOf(const unsigned char* luma, int width, int height, int64_t stride,
-                   double* share = nullptr, double* strong = nullptr);
+                   double* share = nullptr, double* strong = nullptr, double* band = nullptr);
 
 // Block loss as the indicator counts it (strong steps along 12 samples or
 // more of the 16-pixel grid lines, the product of the horizontal and the

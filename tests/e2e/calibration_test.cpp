@@ -295,6 +295,10 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                  "drawbox=x=368:y=192:w=80:h=16:color=black:t=fill:enable='between(t,1,2)'"),
          "pass",
          {{"block_loss", "warning", 25, 50}}},
+        // MJPEG at -q:v 8 leaves testsrc's colour strip in stairs on the block
+        // grid, but nowhere else: a band of steps with the ramp between them.
+        {"mjpeg8.avi", fields("-f lavfi -i testsrc=size=352x288:rate=25:duration=1 -c:v mjpeg "
+                              "-q:v 8 -pix_fmt yuvj420p")},
         // MJPEG tells no quantiser: its blocks at -q:v 31 are rated by blockiness.
         {"mjpeg31.avi",
          fields("-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -c:v mjpeg -q:v 31 -pix_fmt "

@@ -647,6 +647,29 @@ TEST(QcPicture, LostBandsStandApartFromBothNeighbours) {
     }
 }
 
+// Stairs on the block grid: in a band a quarter of the picture tall, all
+// of them on the quarter of the sampled rows that step most; all over the
+// picture, a quarter.
+TEST(QcPicture, GridStepsInABandReadAsABand) {
+    constexpr int w = 128, h = 128;
+    const auto stairs = [](int x) { return 60 + 3 * (x / 8); };
+    const struct {
+        const char* what;
+        std::function<int(int, int)> sample;
+        double band;
+    } cases[] = {
+        {"band", [&](int x, int y) { return y >= 64 && y < 96 ? stairs(x) : 100; }, 100.0},
+        {"all over", [&](int x, int) { return stairs(x); }, 25.0},
+        {"flat", [](int, int) { return 100; }, -1.0},
+    };
+    for (const auto& c : cases) {
+        std::vector<unsigned char> picture(w * h);
+        for (int i = 0; i < w * h; ++i)
+            picture[i] = static_cast<unsigned char>(c.sample(i % w, i / w));
+        EXPECT_EQ(measurePicture(picture.data(), w, h, w).gridBand, c.band) << c.what;
+    }
+}
+
 // Scan type: the share of woven frames among those that move enough to
 // tell, over the run, in a stream not declared interlaced.
 TEST(QcDetector, ScanTypeRatesWovenFramesOverTheRun) {
