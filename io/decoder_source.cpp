@@ -1184,6 +1184,15 @@ class DecoderSource : public FrameSource {
             info_.durationSeconds = static_cast<double>(stream.duration) * av_q2d(stream.time_base);
         } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
             info_.durationSeconds = static_cast<double>(format_->duration) / AV_TIME_BASE;
+            // A Matroska segment's duration counts from the segment's time 0,
+            // not from its first frame: a stream that starts later (an offset
+            // kept by the muxer) lasts that much less.
+            const bool matroska = std::strncmp(container, "matroska", 8) == 0;
+            if (matroska && stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0) {
+                const double start =
+                    static_cast<double>(stream.start_time) * av_q2d(stream.time_base);
+                if (start < info_.durationSeconds) info_.durationSeconds -= start;
+            }
         }
         // The average rate over the stream against the base rate, the lowest
         // that represents every timestamp: the same for evenly spaced frames,

@@ -330,6 +330,9 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "pad=352:288:0:36,scale=out_range=full -c:v libx264 -preset ultrafast -pix_fmt "
                 "yuvj420p")},
         {"ranges.ts", fields("-i concat:limited.ts|fullrange.ts -c copy")},
+        // Matroska keeping an hour's offset: its duration counts from time 0.
+        {"offset.mkv", fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=2 -c:v libx264 "
+                              "-preset ultrafast -pix_fmt yuv420p -output_ts_offset 3600")},
         // RGB (tagged full range) gives its luma in the video range: dark grey
         // at 28 there, with a logo, is black.
         {"darkrgb.mkv",
