@@ -1177,6 +1177,23 @@ class DecoderSource : public FrameSource {
         return truncation();
     }
 
+    // A Matroska track's DURATION tag ("HH:MM:SS.nnnnnnnnn") in seconds, or
+    // -1 when it is missing or malformed.
+    static double trackDuration(const AVStream& stream) {
+        const AVDictionaryEntry* tag =
+            ffmpeg::api().av_dict_get(stream.metadata, "DURATION", nullptr, 0);
+        if (tag == nullptr || tag->value == nullptr) return -1.0;
+        unsigned hours = 0;
+        unsigned minutes = 0;
+        double seconds = -1.0;
+        char end = '\0';
+        if (std::sscanf(tag->value, "%u:%u:%lf%c", &hours, &minutes, &seconds, &end) != 3 ||
+            minutes >= 60 || !(seconds >= 0.0 && seconds < 60.0)) {
+            return -1.0;
+        }
+        return hours * 3600.0 + minutes * 60.0 + seconds;
+    }
+
     // The container, duration and kind of frame rate of the stream.
     void describeStream(const AVStream& stream, const char* container) {
         info_.container = container;
@@ -1184,10 +1201,14 @@ class DecoderSource : public FrameSource {
             info_.durationSeconds = static_cast<double>(stream.duration) * av_q2d(stream.time_base);
         } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
             info_.durationSeconds = static_cast<double>(format_->duration) / AV_TIME_BASE;
-            // A Matroska segment's duration counts from the segment's time 0,
-            // not from its first frame: a stream that starts later (an offset
-            // kept by the muxer) lasts that much less.
+            // Matroska states the segment's duration, which a longer audio
+            // track stretches, and often each track's own in a DURATION tag.
             const bool matroska = std::strncmp(container, "matroska", 8) == 0;
+            const double own = matroska ? trackDuration(stream) : -1.0;
+            if (own > 0.0 && own < info_.durationSeconds) info_.durationSeconds = own;
+            // Both count from the segment's time 0, not from the first frame:
+            // a stream that starts later (an offset kept by the muxer) lasts
+            // that much less.
             if (matroska && stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0) {
                 const double start =
                     static_cast<double>(stream.start_time) * av_q2d(stream.time_base);

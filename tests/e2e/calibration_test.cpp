@@ -333,6 +333,9 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // Matroska keeping an hour's offset: its duration counts from time 0.
         {"offset.mkv", fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=2 -c:v libx264 "
                               "-preset ultrafast -pix_fmt yuv420p -output_ts_offset 3600")},
+        // Matroska with audio 0.3 s longer: the video track's own duration.
+        {"audio.mkv", fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=2 -f lavfi -i "
+                             "sine=duration=2.3 -c:v libx264 -preset ultrafast -pix_fmt yuv420p")},
         // RGB (tagged full range) gives its luma in the video range: dark grey
         // at 28 there, with a logo, is black.
         {"darkrgb.mkv",
