@@ -637,7 +637,21 @@ void EventDetector::feed(const FrameInput& frame) {
     }
 
     followScan(frame);
+    // A cut to bars moves, so the first picture of the bars is no still
+    // one; once the next stands still, statistics that leave bars out leave
+    // it out too (a second of grey, then bars: one picture was the whole
+    // statistic).
+    static const std::vector<std::string> kBarsType = {"bars"};
+    const bool barsBegan = stripesBefore_ && suppressed(kBarsType);
     for (StatisticRule& s : statistics_) {
+        if (barsBegan && !s.frames.empty() && s.frames.back() == lastIndex_ &&
+            std::find(s.rule.notDuring.begin(), s.rule.notDuring.end(), "bars") !=
+                s.rule.notDuring.end()) {
+            s.values.pop_back();
+            s.frames.pop_back();
+            if (!s.grid.empty()) s.grid.pop_back();
+            if (!s.share.empty()) s.share.pop_back();
+        }
         if (!judged_ || silenced(s.rule.indicator, frame, blackNow_) ||
             suppressed(s.rule.notDuring)) {
             continue;
@@ -655,6 +669,7 @@ void EventDetector::feed(const FrameInput& frame) {
         }
     }
 
+    stripesBefore_ = frame.measures != nullptr && frame.measures->bars && !barsNow_;
     previousSeconds_ = frames_ > 0 ? lastSeconds_ : frame.seconds;
     lastIndex_ = frame.index;
     lastSeconds_ = frame.seconds;

@@ -264,6 +264,7 @@ class EventDetector {
     // leader, judged at all (not in the ignored head or tail).
     bool blackNow_ = false;
     bool barsNow_ = false;
+    bool stripesBefore_ = false;  // the last picture: stripes, moving (a cut to bars?)
     bool leaderNow_ = false;
     bool judged_ = true;
     enum class Leader { Start, Bars, Black, Done } leader_ = Leader::Start;

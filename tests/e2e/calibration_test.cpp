@@ -88,6 +88,14 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
          "pass",
          {{"bars", "info", 0, 74}}},
+        // A second of grey, then bars: the cut's picture goes with the bars,
+        // and no statistic is left to one picture.
+        {"greybars.mp4",
+         fields("-f lavfi -i color=gray:size=352x288:rate=25:duration=1 -f lavfi -i "
+                "smptebars=size=352x288:rate=25:duration=3 -filter_complex [0][1]concat=n=2 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 22"),
+         "pass",
+         {{"bars", "info", 26, 99}}},
         // Black from 3 s to 6 s with a white logo on 1.9 % of the picture.
         {"logo.mp4",
          testsrc("352x288", 8,
