@@ -192,14 +192,7 @@ double bandApartOf(const unsigned char* luma, int width, int height, int64_t str
 double bandApartPlain(const unsigned char* luma, int width, int height, int64_t stride) {
     if (height < 3 * kStrip || width <= kStrip) return -1.0;
     const int strips = (height - kStrip) / kStrip;
-    int border = 0;  // black rows from the top, as blackTopRows counts them
-    bool black = true;
-    while (black && border < kStrip) {
-        for (int x = 0; x < width; x += kColumnStep) {
-            if (luma[stride * border + x] > kEdgeBlack) black = false;
-        }
-        if (black) ++border;
-    }
+    const int border = blackTopRows(luma, width, height, stride);
     StripRates rates;
     for (int k = 0; k < strips; ++k) {
         int64_t down = 0, side = 0, downPositions = 0, sidePositions = 0;
