@@ -122,6 +122,16 @@ bool beyond(double value, double threshold, Direction direction);
 // Whether an indicator's values are a share of the picture (0 to 1), so
 // that its thresholds may be written as a percent.
 bool shareOfPicture(IndicatorId id);
+// Where a fixed threshold above cannot tell an indicator's fault from the
+// file's own content: a file whose level of the indicator (every value from
+// the first frame on) is above `contentAbove` reads that high by its content,
+// and a frame counts only where its value is also `factor` times the level.
+// Rules that watch such an indicator above a fixed threshold keep the level.
+struct OwnLevelGate {
+    double contentAbove;
+    double factor;
+};
+std::optional<OwnLevelGate> ownLevelGate(IndicatorId id);
 // Whether the frame's fields were measured as woven (two instants).
 bool wovenMeasured(const FrameInput& frame);
 // Whether the frame's blackout flag is set.

@@ -47,14 +47,6 @@ constexpr double kLevelFloor = 1.0;
 // cellauto, life, zone plates: 250 to 750; real scenes, test cards and
 // titles read 1 to 155), and it makes the level, at the floor.
 constexpr double kSharpDetail = 200.0;
-// Fine texture reads as noise, on every frame, beyond what noise over a
-// picture reads: clean cellauto 125 to 128, zone plates 62 to 69, against
-// 11 to 53 for noise=alls=20 to 100 over testsrc2 and Megamind.avi. In a
-// file whose own noise level is above kNoiseTexture, noise counts only
-// where it is also kNoiseOverLevel times that level (noise laid over a
-// picture reads 1.7 to 11 times the level before it on the sweeps).
-constexpr double kNoiseTexture = 55.0;
-constexpr double kNoiseOverLevel = 1.5;
 // True when `a` is worse than `b` in the rule's direction.
 bool worse(double a, double b, Direction direction) {
     return direction == Direction::Above ? a > b : a < b;
@@ -253,8 +245,9 @@ Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, do
     if (condition.detect == nullptr) return Holds::NoValue;  // not a condition of frames
     const Holds holds = condition.detect(rule, FrameView{frame, blackNow_, barsNow_}, value);
     if (holds == Holds::Yes && overOwnLevel(rule)) {
+        const OwnLevelGate gate = *ownLevelGate(rule.indicator);
         const std::optional<double> level = ladder.level.level(frame.seconds);
-        return !level || *level <= kNoiseTexture || value > kNoiseOverLevel * *level ? Holds::Yes
+        return !level || *level <= gate.contentAbove || value > gate.factor * *level ? Holds::Yes
                                                                                      : Holds::No;
     }
     if (!rule.relative || holds == Holds::NoValue || !indicatorValue(frame, rule.indicator)) {
@@ -263,11 +256,12 @@ Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, do
     return relativeHolds(ladder, frame, value);
 }
 
-// Noise watched above a fixed threshold keeps the file's own level too (see
-// kNoiseTexture), as relative rules do.
+// An indicator that content can read high on (see ownLevelGate()), watched
+// above a fixed threshold, keeps the file's own level too, as relative rules
+// do.
 bool EventDetector::overOwnLevel(const Rule& rule) {
-    return rule.watch == Watch::Indicator && rule.indicator == kNoise && !rule.relative &&
-           rule.direction == Direction::Above;
+    return rule.watch == Watch::Indicator && !rule.relative && rule.direction == Direction::Above &&
+           ownLevelGate(rule.indicator).has_value();
 }
 
 namespace {
