@@ -33,6 +33,24 @@ constexpr double kHeldStillFactor = 0.18;
 // held gradient 0.004 at 1 to 4). Still frames move at most this share of
 // their picture's spatial activity too.
 constexpr double kStillDetail = 0.05;
+// MPEG-2 with B pictures codes a held picture anew on two frames of three:
+// those move 0.2 to 0.45 (a third of a hold's frames move 0.18 or less),
+// while the third repeats the picture (0 to 0.02). A run whose frames
+// repeat so on a quarter or more of them is held too, when it moves on
+// average at most kRepeatDetail of its pictures' spatial activity (such
+// holds: 0.0006 to 0.0073): a slow steady motion repeats nothing, and one
+// made faster by repeating pictures moves more for its detail (a smooth
+// gradient at 12.5 fps made 25: 0.047 to 0.057).
+constexpr double kRepeatFactor = 0.05;
+constexpr double kRepeatDetail = 0.02;
+// Two spikes running bridged: a key frame that codes a held picture anew
+// moves it on itself and the next frame by the change of its coding error,
+// which grows with the picture's detail (MPEG-2 at 2 to 6 Mbit/s, groups
+// of 12 and 15: 4.4 to 7.6 together, 0.005 to 0.084 of the spatial
+// activity), while a picture moved by one whole pixel moves 0.145 to 0.2 of
+// it on a single frame. They are bridged when together they move at most
+// this share of the spatial activity, or no more than one spike may.
+constexpr double kPairDetail = 0.1;
 // A run bridges one spike (a refreshed key frame inside a held picture), or
 // two running that move no more than one may, when it has held this many
 // frames since the last: an MPEG-2 key frame moves a hold on itself and the
@@ -118,7 +136,9 @@ struct EventDetector::Ladder {
     int64_t errors = 0;
     double heldSum = 0.0;  // freeze: the temporal activity of the held frames
     int64_t heldFrames = 0;
-    int64_t stillFrames = 0;  // those that move at most kHeldStillFactor
+    int64_t stillFrames = 0;   // those that move at most kHeldStillFactor
+    int64_t repeatFrames = 0;  // those that move at most kRepeatFactor
+    double heldDetail = 0.0;   // the spatial activity of the held frames
     std::string errorText;
     int spikes = 0;         // spikes since `last`, which the run may bridge
     double spikeSum = 0.0;  // their values
@@ -354,13 +374,19 @@ void EventDetector::describe(Event& e) const {
 // a slow blurred camera moves steadily (0.43 every frame); and while half of
 // its frames at least move at most kHeldStillFactor times it: a slow steady
 // motion under 0.3 (gradients at 1280x720: 0.25 to 0.33 every frame) moves
-// on each. Other runs are what their condition says. Judged when the event
-// would open.
+// on each; or while a quarter of them at least repeat the picture and the
+// run moves little for its pictures' detail (MPEG-2 with B pictures codes a
+// hold anew on two frames of three). Other runs are what their condition
+// says. Judged when the event would open.
 bool EventDetector::heldStill(const Ladder& ladder) const {
     if (ladder.base.watch != Watch::Freeze || ladder.heldFrames == 0) return true;
-    return ladder.heldSum / static_cast<double>(ladder.heldFrames) <=
-               kHeldMeanFactor * ladder.base.threshold + 1e-9 &&
-           2 * ladder.stillFrames >= ladder.heldFrames;
+    if (ladder.heldSum / static_cast<double>(ladder.heldFrames) >
+        kHeldMeanFactor * ladder.base.threshold + 1e-9) {
+        return false;
+    }
+    return 2 * ladder.stillFrames >= ladder.heldFrames ||
+           (4 * ladder.repeatFrames >= ladder.heldFrames &&
+            ladder.heldSum <= kRepeatDetail * ladder.heldDetail + 1e-9);
 }
 
 // The run has lasted `duration`: opens or escalates its event when it has
@@ -573,7 +599,9 @@ void EventDetector::feed(const FrameInput& frame) {
             !(ladder.active &&
               (ladder.spikes == 0 ||
                (ladder.spikes == 1 && ladder.steady >= kSteadyBeforeTwoSpikes &&
-                ladder.spikeSum + values[i] <= kSpikeFactor * ladder.base.threshold)))) {
+                (ladder.spikeSum + values[i] <= kSpikeFactor * ladder.base.threshold ||
+                 ladder.spikeSum + values[i] <=
+                     kPairDetail * (*frame.values)[kSpatialActivity]))))) {
             h = Holds::No;
         }
         if (ladder.base.relative || overOwnLevel(ladder.base)) followLevel(ladder, frame, h);
@@ -612,6 +640,10 @@ void EventDetector::feed(const FrameInput& frame) {
                         values[i] <= kStillDetail * (*frame.values)[kSpatialActivity] + 1e-9) {
                         ++ladder.stillFrames;
                     }
+                    if (values[i] <= kRepeatFactor * ladder.base.threshold + 1e-9) {
+                        ++ladder.repeatFrames;
+                    }
+                    ladder.heldDetail += (*frame.values)[kSpatialActivity];
                 }
                 ladder.last = frame.index;
                 if (condition.worstValue &&

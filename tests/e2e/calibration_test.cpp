@@ -119,6 +119,22 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "-b:v 4M"),
          "fail",
          {{"freeze", "error", 25, 100}}},
+        // With B pictures: two frames of three code the hold anew (0.2 to
+        // 0.45), the third repeats it; a third of the frames are still.
+        {"holdm2vb.mpg",
+         fields("-f lavfi -i mandelbrot=size=352x288:rate=25 -t 4 -filter_complex "
+                "split[a][b];[a][b]freezeframes=first=25:last=75:replace=25 -c:v mpeg2video "
+                "-b:v 2M -g 15 -bf 2"),
+         "fail",
+         {{"freeze", "error", 25, 75}}},
+        // A detailed picture (its seed fixed): each key frame moves the hold
+        // 4.5 to 4.8 on two frames running, a hundredth of its detail.
+        {"holdm2vdetail.mpg",
+         fields("-f lavfi -i sierpinski=size=352x288:rate=25:seed=1 -t 4 -filter_complex "
+                "split[a][b];[a][b]freezeframes=first=25:last=75:replace=25 -c:v mpeg2video "
+                "-b:v 2M -g 15 -bf 2"),
+         "fail",
+         {{"freeze", "error", 25, 75}}},
         // 4 s of blur in SD and in HD: found within a second of its bounds.
         {"blursd.mp4",
          testsrc("352x288", 10, "boxblur=6:enable='between(t,3,7)'"),
