@@ -325,7 +325,12 @@ int analyse(const Settings& options, int argc, char** argv) {
     OpenStatus opened = OpenStatus::Ok;
     std::unique_ptr<Analysis> analysis =
         live ? session->open(request, error, &opened) : Analysis::open(request, error, &opened);
-    if (stopSignal.load() != 0) return stoppedBeforeStart();
+    if (stopSignal.load() != 0) {
+        // A feed dead at the start: its loss closes, and the event command
+        // is handed the close with the usual grace.
+        if (session) session->finish();
+        return stoppedBeforeStart();
+    }
     if (!analysis && opened == OpenStatus::NeedsSize && error.empty()) {
         // A path alone that names raw video: as for too few arguments.
         std::fputs(usageText(argc > 0 ? argv[0] : "").c_str(), console.stream);

@@ -170,6 +170,24 @@ TEST_F(Live, EventCommandGetsTheEventAsData) {
     }
 }
 
+// A feed dead from the start, stopped before any picture: the command is
+// handed the loss's close too, not only its open.
+TEST_F(Live, StoppedBeforeAnyPictureClosesTheLossForTheCommand) {
+    const int port = freePort(SOCK_DGRAM);
+    Lumaqc lumaqc({"udp://127.0.0.1:" + std::to_string(port), "--stall-timeout", "0.5", "--no-log",
+                   "--quiet", "--exec-on-event", "cat >> hook.jsonl"},
+                  dir_.path());
+    ASSERT_TRUE(waitFor(20, [&] { return jsonLines(dir_.file("hook.jsonl")).size() == 1; }))
+        << lumaqc.err();
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    const std::vector<Json> heard = jsonLines(dir_.file("hook.jsonl"));
+    ASSERT_EQ(heard.size(), 2u) << lumaqc.err();
+    EXPECT_EQ(heard[1]["record"], "close");
+    EXPECT_EQ(heard[1]["type"], "signal_loss");
+    EXPECT_EQ(lumaqc.err().find("was ended"), std::string::npos) << lumaqc.err();
+}
+
 // --log-rotate: each file at most the size (header included) with its
 // header; the kept files, oldest first, end with the rows of the run. A log
 // that is a link stays one: the file it leads to rotates beside itself, and
