@@ -401,8 +401,10 @@ class DecoderSource : public FrameSource {
             error = "Cannot decode " + name_ + ": out of memory\n";
             return DecoderOpen::Failed;
         }
-        format_->interrupt_callback.callback = access.interrupt;
-        format_->interrupt_callback.opaque = access.opaque;
+        outerInterrupt_ = access.interrupt;
+        outerOpaque_ = access.opaque;
+        format_->interrupt_callback.callback = &DecoderSource::urlInterrupt;
+        format_->interrupt_callback.opaque = this;
         format_->opaque = &notes_;
         // UDP: a receive queue that overflows drops packets (the decoder
         // copes) instead of ending the input; the port can be bound again
@@ -439,6 +441,7 @@ class DecoderSource : public FrameSource {
         // A playlist (HLS) is live until it says it has ended, which gives it
         // a duration; its own file has a size either way.
         const bool playlist = std::strcmp(format_->iformat->name, "hls") == 0;
+        playlist_ = playlist;
         access.bounded =
             format_->duration > 0 || (!playlist && format_->pb != nullptr &&
                                       (ffmpeg::api().avio_size(format_->pb) > 0 ||
@@ -1371,6 +1374,7 @@ class DecoderSource : public FrameSource {
         for (;;) {
             int code = ffmpeg::api().avcodec_receive_frame(lane.decoder, lane.frame);
             if (code == 0) {
+                packetsSincePicture_ = 0;
                 if ((lane.frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
                     lane.frame->decode_error_flags != 0) {
                     if (!goOn_) {
@@ -1424,11 +1428,11 @@ class DecoderSource : public FrameSource {
             }
         } else {
             std::vector<std::string> notes;
-            std::string codec;
-            const PacketRead read = readVideoPacket(lane.packet, notes, lane.pendingError, codec);
+            std::string change;
+            const PacketRead read = readVideoPacket(lane.packet, notes, lane.pendingError, change);
             for (const std::string& note : notes) noteDamage(lane, note);
             if (read == PacketRead::Changed) {
-                what = "the video is now " + codec + " (the stream changed codec)";
+                what = change;
                 return false;
             }
             if (read == PacketRead::End) {
@@ -1455,13 +1459,22 @@ class DecoderSource : public FrameSource {
 
     // Reads the next packet of the video stream into `packet`: Packet; End
     // at the end of the input, or when damage ends it (`pending` says why);
-    // Changed when the stream changed codec (`codec` names the new one).
-    // `notes` gets the damage met on the way that decoding goes on after.
+    // Changed when the stream changed codec or went on without its video
+    // stream (`change` says so), to be opened again. `notes` gets the damage
+    // met on the way that decoding goes on after.
     PacketRead readVideoPacket(AVPacket* packet, std::vector<std::string>& notes,
-                               std::string& pending, std::string& codec) {
+                               std::string& pending, std::string& change) {
+        if (follow_ && format_->pb != nullptr) {
+            quietSince_ = steadySeconds();
+            bytesWhenQuiet_ = format_->pb->bytes_read;
+        }
         for (;;) {
             const int code = ffmpeg::api().av_read_frame(format_, packet);
             if (code < 0) {
+                if (starved_) {
+                    change = "the input goes on, but without packets of its video stream";
+                    return PacketRead::Changed;
+                }
                 if (code != AVERROR_EOF) {
                     pending = avError(code);
                 } else if (format_->pb != nullptr && format_->pb->error < 0) {
@@ -1483,9 +1496,16 @@ class DecoderSource : public FrameSource {
                 continue;
             }
             ++packets_;
-            codec = changedCodec(*packet);
+            noteVideoPacket(*packet);
+            if (silent()) {
+                ffmpeg::api().av_packet_unref(packet);
+                change = "the decoder makes no picture of the packets of its video stream";
+                return PacketRead::Changed;
+            }
+            const std::string codec = changedCodec(*packet);
             if (!codec.empty()) {
                 ffmpeg::api().av_packet_unref(packet);
+                change = "the video is now " + codec + " (the stream changed codec)";
                 return PacketRead::Changed;
             }
             // Going on, a damaged packet still goes to the decoder, which
@@ -1501,6 +1521,62 @@ class DecoderSource : public FrameSource {
             }
             return PacketRead::Packet;
         }
+    }
+
+    // A live MPEG-TS stream replaced by one with other PIDs, or whose video
+    // changed codec under the same PID (the demuxer's parser for the old
+    // codec swallows the new one's bytes), reads on without a packet of the
+    // video stream; without audio the demuxer never even returns. The
+    // interrupt callback gives the read up when the input delivered bytes
+    // for 0.5 s (3 frames at least) of one read without a packet of the
+    // video stream, so that the input is opened again (its new demuxer sees
+    // the new stream) before the stall timeout makes it a signal loss.
+    // (Counted from the start of the read: a run that was busy elsewhere
+    // meanwhile finds the input's bytes waiting, not missing packets.)
+    static int urlInterrupt(void* opaque) {
+        auto* self = static_cast<DecoderSource*>(opaque);
+        if (self->outerInterrupt_ != nullptr && self->outerInterrupt_(self->outerOpaque_) != 0) {
+            return 1;
+        }
+        if (self->starving()) self->starved_ = true;
+        return self->starved_ ? 1 : 0;
+    }
+
+    static double steadySeconds() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
+    bool starving() const {
+        if (!follow_ || bounded_ || playlist_ || decoded_ == 0 || videoPacketAt_ == 0.0 ||
+            format_ == nullptr || format_->pb == nullptr) {
+            return false;
+        }
+        const double frame = info_.fpsKnown && info_.fps > 0.0 ? 1.0 / info_.fps : 0.0;
+        if (steadySeconds() - quietSince_ < std::max(kStarvedSeconds, 3.0 * frame)) return false;
+        const int64_t bytes = format_->pb->bytes_read - bytesWhenQuiet_;
+        return static_cast<double>(bytes) >=
+               std::max(static_cast<double>(kStarvedBytes), 3.0 * videoPacketBytes_);
+    }
+
+    void noteVideoPacket(const AVPacket& packet) {
+        if (!follow_ || format_->pb == nullptr) return;
+        videoPacketAt_ = quietSince_ = steadySeconds();
+        bytesWhenQuiet_ = format_->pb->bytes_read;
+        videoPacketBytes_ = videoPacketBytes_ == 0.0
+                                ? packet.size
+                                : 0.9 * videoPacketBytes_ + 0.1 * static_cast<double>(packet.size);
+        ++packetsSincePicture_;
+    }
+
+    // A live stream whose video changed codec to one the old decoder turns
+    // into nothing at all, not even damaged pictures, while its packets
+    // come: half a second of them (16 at least; the decoder holds a few
+    // anyway) without a picture opens the input again.
+    bool silent() const {
+        if (!follow_ || bounded_ || decoded_ == 0) return false;
+        const double rate = info_.fpsKnown && info_.fps > 0.0 ? info_.fps : 25.0;
+        return packetsSincePicture_ >= std::max<int64_t>(kSilentPackets, std::lround(rate / 2));
     }
 
     // The latest end time of the packets of any stream, in AV_TIME_BASE units.
@@ -1611,6 +1687,10 @@ class DecoderSource : public FrameSource {
     // See changedCodec().
     static constexpr int kStarvedPackets = 8;
     static constexpr size_t kRecentBytes = size_t{1} << 20;
+    // See starving().
+    static constexpr double kStarvedSeconds = 0.5;
+    static constexpr int64_t kStarvedBytes = 8 << 10;
+    static constexpr int64_t kSilentPackets = 16;  // see silent()
 
     std::unique_ptr<InputStream> input_;
     const std::atomic<int>* stop_;
@@ -1637,8 +1717,19 @@ class DecoderSource : public FrameSource {
     bool bounded_ = false;       // a URL with a known size or duration
     int packetsSinceFrame_ = 0;  // sent to the decoder since it gave a picture
     std::string recent_;         // their bytes (live URLs; see changedCodec())
-    std::string formatText_;     // the stream's current format, as told
-    std::string formatChange_;   // a change not yet told
+    bool playlist_ = false;      // a URL read through a playlist (HLS)
+    // Live URLs: the run's own interrupt callback, and what urlInterrupt()
+    // needs besides.
+    int (*outerInterrupt_)(void*) = nullptr;
+    void* outerOpaque_ = nullptr;
+    double videoPacketAt_ = 0.0;       // when the video stream's last packet came (steadySeconds)
+    double quietSince_ = 0.0;          // that, or the start of the read when later
+    int64_t bytesWhenQuiet_ = 0;       // the input's bytes read then
+    int64_t packetsSincePicture_ = 0;  // of the video stream, since the decoder gave any picture
+    double videoPacketBytes_ = 0.0;    // the video packets' mean size, lately
+    bool starved_ = false;             // the read was given up for that
+    std::string formatText_;           // the stream's current format, as told
+    std::string formatChange_;         // a change not yet told
     int stream_ = -1;
     int64_t declaredFrames_ = 0;
     int64_t declaredEnd_ = 0;           // the container's duration, AV_TIME_BASE units; 0: none
