@@ -16,13 +16,6 @@ namespace {
 // shows its fields woven (clean progressive clips read 0 to 0.045).
 constexpr double kWovenFields = 0.03;
 
-// Lost blocks' sides read on the grid 12 to 45 and half a block off it 0
-// to 3 (black and grey blocks on testsrc2, vtest.avi, fruits.jpg,
-// baboon.jpg, mandelbrot and Megamind.avi); a chessboard photographed and
-// moved reads as much off the grid as on it, Megamind.avi scaled to 1080p
-// three quarters (docs/qc.md).
-constexpr double kOffGridFactor = 2.0;
-
 std::string number(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.4g", v);

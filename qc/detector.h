@@ -60,12 +60,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "indicators/indicator_id.h"
@@ -264,6 +266,11 @@ class EventDetector {
     // leader, judged at all (not in the ignored head or tail).
     bool blackNow_ = false;
     bool barsNow_ = false;
+    // Block loss counted half a block off the grid (blockEdgesOff) on the
+    // pictures of the last kOffGridMemory seconds that measured it, and the
+    // most of them before this frame.
+    std::deque<std::pair<double, double>> offGrid_;
+    double recentOffGrid_ = 0.0;
     bool stripesBefore_ = false;  // the last picture: stripes, moving (a cut to bars?)
     bool leaderNow_ = false;
     bool judged_ = true;
