@@ -381,11 +381,15 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          "fail",
          {{"frames_lost", "error", 30, -1}}},
     };
-    // Real pictures, where opencv-doc's examples are installed: Megamind.avi
-    // made blocky by MJPEG, whose block edges cross the grid as the picture
+    // Real pictures, where opencv-doc's examples are installed (or where
+    // LUMAQC_REAL_CLIPS names a directory holding them): Megamind.avi made
+    // blocky by MJPEG, whose block edges cross the grid as the picture
     // moves (on it 22 to 30 against 6 to 12 off it at once, but 13 to 17
     // off it in the half second before): blocking, not lost blocks.
-    const std::string real = "/tmp/ocvdoc/usr/share/doc/opencv-doc/examples/data/";
+    const char* realDir = std::getenv("LUMAQC_REAL_CLIPS");
+    const std::string real = realDir != nullptr && *realDir != '\0'
+                                 ? std::string(realDir) + "/"
+                                 : "/usr/share/doc/opencv-doc/examples/data/";
     if (std::filesystem::exists(real + "Megamind.avi")) {
         clips.push_back({"megamjpeg.avi",
                          {"-ss", "3.2", "-i", real + "Megamind.avi", "-t", "1.2", "-an", "-c:v",
