@@ -29,6 +29,10 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
     return nullptr;
 }
 
+bool readUrlText(const std::string&, const UrlAccess&, size_t, std::string&) {
+    return false;
+}
+
 }  // namespace lumaqc
 
 #else
@@ -71,7 +75,8 @@ namespace {
 // log it and then end the stream as if it were complete).
 struct DemuxerNotes {
     bool endedPrematurely = false;
-    int missingSegments = 0;  // segments of a playlist that could not be opened (skipped)
+    int missingSegments = 0;   // segments of a playlist that could not be opened (skipped)
+    int sequenceRestarts = 0;  // live playlists whose media sequence went back
 };
 
 // Messages our decoders give (see readLibraryMessage()): each decoder's
@@ -104,6 +109,9 @@ void readLibraryMessage(void* context, int level, const char* format, va_list) {
     }
     if (notes != nullptr && std::strncmp(format, "File ended prematurely", 22) == 0) {
         notes->endedPrematurely = true;
+    }
+    if (notes != nullptr && std::strncmp(format, "Media sequence changed unexpectedly", 35) == 0) {
+        ++notes->sequenceRestarts;
     }
 }
 
@@ -413,6 +421,11 @@ class DecoderSource : public FrameSource {
         AVDictionary* options = nullptr;
         ffmpeg::api().av_dict_set(&options, "overrun_nonfatal", "1", 0);
         ffmpeg::api().av_dict_set(&options, "reuse", "1", 0);
+        // A live playlist that stops growing is waited for as long as the
+        // run lasts (see LiveSource::interruptCallback), not ended after a
+        // thousand reloads.
+        ffmpeg::api().av_dict_set(&options, "m3u8_hold_counters", "2147483647", 0);
+        ffmpeg::api().av_dict_set(&options, "max_reload", "2147483647", 0);
         // A live stream is looked at for half a second before its pictures
         // are decoded, so that a source that comes back is seen at once.
         format_->max_analyze_duration = AV_TIME_BASE / 2;
@@ -442,6 +455,7 @@ class DecoderSource : public FrameSource {
         // a duration; its own file has a size either way.
         const bool playlist = std::strcmp(format_->iformat->name, "hls") == 0;
         playlist_ = playlist;
+        access.playlist = playlist && !access.bounded;
         access.bounded =
             format_->duration > 0 || (!playlist && format_->pb != nullptr &&
                                       (ffmpeg::api().avio_size(format_->pb) > 0 ||
@@ -1475,6 +1489,10 @@ class DecoderSource : public FrameSource {
                     change = "the input goes on, but without packets of its video stream";
                     return PacketRead::Changed;
                 }
+                if (restarted_) {
+                    change = "the playlist started again (its media sequence went back)";
+                    return PacketRead::Changed;
+                }
                 if (code != AVERROR_EOF) {
                     pending = avError(code);
                 } else if (format_->pb != nullptr && format_->pb->error < 0) {
@@ -1539,7 +1557,11 @@ class DecoderSource : public FrameSource {
             return 1;
         }
         if (self->starving()) self->starved_ = true;
-        return self->starved_ ? 1 : 0;
+        // A live playlist started again by a restarted packager: the demuxer
+        // would wait for the media sequence it had reached, skipping as many
+        // segments of the new one. Opened again, it starts near the new end.
+        if (self->playlist_ && self->notes_.sequenceRestarts > 0) self->restarted_ = true;
+        return self->starved_ || self->restarted_ ? 1 : 0;
     }
 
     static double steadySeconds() {
@@ -1728,6 +1750,7 @@ class DecoderSource : public FrameSource {
     int64_t packetsSincePicture_ = 0;  // of the video stream, since the decoder gave any picture
     double videoPacketBytes_ = 0.0;    // the video packets' mean size, lately
     bool starved_ = false;             // the read was given up for that
+    bool restarted_ = false;           // ... or for a playlist started again
     std::string formatText_;           // the stream's current format, as told
     std::string formatChange_;         // a change not yet told
     int stream_ = -1;
@@ -1837,6 +1860,26 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
         InputFile{});
     if (source->openUrl(access, error) != DecoderOpen::Ok) return nullptr;
     return source;
+}
+
+bool readUrlText(const std::string& url, const UrlAccess& access, size_t limit, std::string& text) {
+    text.clear();
+    if (!ffmpeg::load(nullptr)) return false;
+    AVIOContext* io = nullptr;
+    const AVIOInterruptCB interrupt{access.interrupt, access.opaque};
+    if (ffmpeg::api().avio_open2(&io, url.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
+        return false;
+    }
+    char buffer[4096];
+    while (text.size() < limit) {
+        const int got = ffmpeg::api().avio_read(io, reinterpret_cast<unsigned char*>(buffer),
+                                                static_cast<int>(sizeof buffer));
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    const bool read = io->error >= 0 || io->error == AVERROR_EOF;
+    ffmpeg::api().avio_closep(&io);
+    return read;
 }
 
 }  // namespace lumaqc

@@ -72,7 +72,8 @@ struct UrlAccess {
     // size are scaled to it. 0 x 0: the first picture's size.
     int32_t width = 0;
     int32_t height = 0;
-    std::string format;  // out: the stream's picture size, pixel format and codec
+    std::string format;     // out: the stream's picture size, pixel format and codec
+    bool playlist = false;  // out: a live playlist (HLS without its end)
 };
 
 // Opens a URL that libavformat opens itself (udp://, rtp://, srt://, rtmp://,
@@ -84,5 +85,9 @@ struct UrlAccess {
 // feed included) in `error`.
 std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& access,
                                             std::string& error);
+
+// The first `limit` bytes of the resource at `url` (a playlist), read until
+// `access.interrupt` gives up; false when it cannot be read.
+bool readUrlText(const std::string& url, const UrlAccess& access, size_t limit, std::string& text);
 
 }  // namespace lumaqc

@@ -92,6 +92,7 @@ namespace lumaqc::ffmpeg {
     X(avformat, avio_closep)                      \
     X(avformat, avio_context_free)                \
     X(avformat, avio_open2)                       \
+    X(avformat, avio_read)                        \
     X(avformat, avio_seek)                        \
     X(avformat, avio_size)                        \
     X(swscale, sws_freeContext)                   \

@@ -29,6 +29,11 @@ constexpr double kLongestBackoff = 1.0;
 // pictures the decoder still held came out (they belong before the gap), or
 // after this long at the latest.
 constexpr double kAnnounceGrace = 0.3;
+// During a loss of a live playlist, its text is read this often; once it
+// changed, the demuxer has this long to find pictures in it by itself.
+constexpr double kPlaylistLook = 1.0;
+constexpr double kPlaylistSettle = 2.0;
+constexpr size_t kPlaylistBytes = size_t{1} << 18;
 
 std::string seconds(double s) {
     char text[32];
@@ -137,11 +142,23 @@ bool LiveSource::stopped() const {
 
 int LiveSource::interruptCallback(void* opaque) {
     auto* self = static_cast<LiveSource*>(opaque);
-    if (self->stopped()) return 1;
+    if (self->stopped()) {
+        // The pictures the decoder still holds come out now: during a loss
+        // (a live playlist is read on through one) they belong before it.
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        if (self->lost_) self->interrupted_ = true;
+        return 1;
+    }
     const double deadline = self->openDeadline_.load();
     if (deadline > 0.0) return monotonicSeconds() > deadline ? 1 : 0;
     std::lock_guard<std::mutex> lock(self->mutex_);
-    if (self->closing_ || self->lost_) {
+    // A live playlist is not given up during a loss: opened again, it would
+    // start a few segments back and replay pictures seen already (pictures
+    // that never end the loss). The demuxer reloads it meanwhile and reads
+    // its next segment when one comes; it is opened again only when the
+    // playlist changed and the demuxer still finds nothing (a packager
+    // started again, see watchPlaylist).
+    if (self->closing_ || (self->lost_ && (!self->playlist_.load() || self->playlistMoved_))) {
         self->interrupted_ = true;
         return 1;
     }
@@ -234,6 +251,7 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
         return false;
     }
     bounded_ = access.bounded;
+    playlist_ = access.playlist;
     return true;
 }
 
@@ -241,6 +259,12 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
 // (an end), an error no attempt can cure, or a new picture size.
 bool LiveSource::reopen(int64_t index, ReadResult& failure) {
     inner_.reset();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lossPlaylistRead_ = false;
+        playlistChangedAt_ = 0.0;
+        playlistMoved_ = false;
+    }
     std::string error;
     if (!connect(error)) {
         failure = ReadResult{error.empty() ? ReadStatus::End : ReadStatus::Error, error, false};
@@ -273,6 +297,18 @@ ReadResult LiveSource::read(int64_t index, uint8_t* luma) {
         // start frame itself); a reopened one counts from its own frame 0.
         const int64_t innerIndex = index - innerOrigin_;
         result = inner_->read(innerIndex, luma);
+        if (result.status == ReadStatus::Ok && playlist_.load() && interrupted_.load()) {
+            // A live playlist read on through a loss, given up at last (the
+            // run stops, or the playlist started again): the pictures its
+            // decoder held from before the loss would come long after their
+            // time. They are left out.
+            inner_.reset();
+            if (stopped()) {
+                result = ReadResult{ReadStatus::End, std::string(), false};
+                break;
+            }
+            continue;
+        }
         if (result.status == ReadStatus::Ok) {
             if (!result.formatChange.empty()) {
                 format_ = result.formatChange.substr(result.formatChange.rfind(" to ") + 4);
@@ -332,6 +368,9 @@ double LiveSource::delivered(int64_t index, double stamp, bool drained) {
         time = timeline_.next(known, nominal, arrival, afterGap);
         reading_ = false;
         if (lost_ && !drained) {
+            lossPlaylistRead_ = false;
+            playlistChangedAt_ = 0.0;
+            playlistMoved_ = false;
             // A picture came back before the loss was announced: it was a
             // loss all the same.
             announceFirst = !announced_;
@@ -401,6 +440,9 @@ void LiveSource::watch() {
         } else if (lost_ && !announced_ && now < lostAt_ + kAnnounceGrace) {
             wake_.wait_for(lock, std::chrono::duration<double>(lostAt_ + kAnnounceGrace - now));
             continue;
+        } else if (lost_ && announced_ && playlist_.load() && !url_.empty() && !playlistMoved_) {
+            watchPlaylist(lock, now);
+            continue;
         } else if (!lost_ || announced_) {
             wake_.wait(lock);
             continue;
@@ -409,6 +451,46 @@ void LiveSource::watch() {
         announce();
         lock.lock();
     }
+}
+
+// During the loss of a live playlist, which is read on (see
+// interruptCallback): its text is read once a second. A playlist that
+// changed and still gave the demuxer no picture kPlaylistSettle later was
+// started again (a restarted packager numbers its segments from 0, which
+// the demuxer waits to pass): the input is then opened again. One that does
+// not change is a source still gone, and is left alone.
+void LiveSource::watchPlaylist(std::unique_lock<std::mutex>& lock, double now) {
+    if (now < nextPlaylistLook_) {
+        wake_.wait_for(lock, std::chrono::duration<double>(nextPlaylistLook_ - now));
+        return;
+    }
+    nextPlaylistLook_ = now + kPlaylistLook;
+    lock.unlock();
+    UrlAccess access;
+    access.interrupt = &LiveSource::playlistInterrupt;
+    access.opaque = this;
+    playlistDeadline_ = monotonicSeconds() + kPlaylistLook * 3.0;
+    std::string text;
+    const bool read = readUrlText(url_, access, kPlaylistBytes, text);
+    lock.lock();
+    if (!read || !lost_ || closing_) return;
+    const double then = monotonicSeconds() - openedAt_;
+    if (!lossPlaylistRead_) {
+        lossPlaylistRead_ = true;
+        lossPlaylist_ = std::move(text);
+    } else if (playlistChangedAt_ == 0.0 && text != lossPlaylist_) {
+        playlistChangedAt_ = then;
+    }
+    if (playlistChangedAt_ > 0.0 && then >= playlistChangedAt_ + kPlaylistSettle) {
+        playlistMoved_ = true;
+    }
+}
+
+int LiveSource::playlistInterrupt(void* opaque) {
+    auto* self = static_cast<LiveSource*>(opaque);
+    if (self->stopped() || monotonicSeconds() > self->playlistDeadline_.load()) return 1;
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    return self->closing_ ? 1 : 0;
 }
 
 void LiveSource::finish() {

@@ -148,26 +148,30 @@ class LiveSource : public FrameSource {
     double delivered(int64_t index, double stamp, bool drained);
     void endLoss();
     void watch();
+    void watchPlaylist(std::unique_lock<std::mutex>& lock, double now);
     void announce();
     SignalGap gapSoFar() const;
     bool stopped() const;
     static int interruptCallback(void* opaque);
+    static int playlistInterrupt(void* opaque);
 
     LiveSettings settings_;
     std::string url_;  // empty for a wrapped input
     bool bounded_ = false;
-    double backoff_ = 1.0;       // seconds from one attempt to open the URL to the next
-    double lastAttempt_ = 0.0;   // when the last attempt started (monotonic seconds)
-    double connectedAt_ = 0.0;   // when the current connection was made; 0 before the first
-    UrlAccess lastAccess_;       // of the last attempt to open the URL
-    std::string format_;         // the input's picture size, pixel format and codec
-    std::string pendingChange_;  // a change found on reopening, told with the next frame
+    std::atomic<bool> playlist_{false};  // a live playlist (see interruptCallback)
+    double backoff_ = 1.0;               // seconds from one attempt to open the URL to the next
+    double lastAttempt_ = 0.0;           // when the last attempt started (monotonic seconds)
+    double connectedAt_ = 0.0;           // when the current connection was made; 0 before the first
+    UrlAccess lastAccess_;               // of the last attempt to open the URL
+    std::string format_;                 // the input's picture size, pixel format and codec
+    std::string pendingChange_;          // a change found on reopening, told with the next frame
     std::unique_ptr<FrameSource> inner_;
     SourceInfo info_;
-    int64_t innerOrigin_ = 0;                // run index of the current inner source's frame 0
-    bool reopened_ = false;                  // the next frame comes from a reopened input
-    std::atomic<double> openDeadline_{0.0};  // while opening: when the attempt gives up
-    std::atomic<bool> interrupted_{false};   // a wait was given up because of a signal loss
+    int64_t innerOrigin_ = 0;                    // run index of the current inner source's frame 0
+    bool reopened_ = false;                      // the next frame comes from a reopened input
+    std::atomic<double> openDeadline_{0.0};      // while opening: when the attempt gives up
+    std::atomic<bool> interrupted_{false};       // a wait was given up because of a signal loss
+    std::atomic<double> playlistDeadline_{0.0};  // when a look at the playlist gives up
     Timeline timeline_;
     const double openedAt_;
 
@@ -179,6 +183,14 @@ class LiveSource : public FrameSource {
     bool lost_ = false;          // no picture for the stall timeout
     bool announced_ = false;     // the observer was told
     double lostAt_ = 0.0;        // when it was noticed (seconds since opening)
+    // A live playlist during a loss (see watchPlaylist): its text when first
+    // read, when it was seen to change, when to read it next, and whether
+    // the input is to be opened again.
+    std::string lossPlaylist_;
+    bool lossPlaylistRead_ = false;
+    double playlistChangedAt_ = 0.0;
+    double nextPlaylistLook_ = 0.0;
+    bool playlistMoved_ = false;
     int64_t lastIndex_ = -1;
     double lastTime_ = 0.0;
     double lastArrival_ = 0.0;

@@ -217,9 +217,10 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
 }
 
 // HLS from a local web server: a live playlist that stalls is a signal loss
-// (the run goes on and sees the pictures come back); a finished playlist
-// with a missing segment ends as a file does, its frames counted once, the
-// missing segment a decode_error event.
+// that lasts (its last segments are not read again as if the pictures had
+// come back), and the run sees the pictures of a packager started again; a
+// finished playlist with a missing segment ends as a file does, its frames
+// counted once, the missing segment a decode_error event.
 TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
     const std::string python = findInPath("python3");
     if (python.empty()) GTEST_SKIP() << "python3 not found";
@@ -279,10 +280,16 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
     EXPECT_TRUE(lumaqc.running());
     auto again = live("3");
     EXPECT_TRUE(waitFor(20, [&] { return count("close", "signal_loss") >= 1; })) << lumaqc.err();
+    EXPECT_EQ(count("open", "signal_loss"), 1u);  // one loss until then
     again->wait();
     EXPECT_TRUE(lumaqc.running());
     lumaqc.signal(SIGTERM);
     EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    // Every frame once: 4 s and 3 s at 25 frames a second.
+    const std::string err = lumaqc.err();
+    const size_t at = err.rfind("stopped by SIGTERM after ");
+    ASSERT_NE(at, std::string::npos) << err;
+    EXPECT_LE(std::stoi(err.substr(at + 25)), 175) << err;
 }
 
 // A relay that drops 1 % of the datagrams between ffmpeg and lumaqc:
