@@ -224,6 +224,20 @@ void LiveSession::finish() {
         live_->finish();
         live_ = nullptr;
     }
+    // An overload still open ends with the run, as a loss does: the metrics
+    // and the event command hear of its close.
+    std::unique_lock<std::mutex> lock(eventsMutex_);
+    if (overloaded_) {
+        overloaded_ = false;
+        const int64_t frame = lastFrame_;
+        const double seconds = lastSeconds_;
+        lock.unlock();
+        hub_.publish(
+            liveRecord("close", "overload", "warning", frame, frame, seconds, seconds,
+                       "the run ended while the analysis of " + input_ + " ran behind real time"));
+    } else {
+        lock.unlock();
+    }
     if (exec_) exec_->finish(kExecGraceSeconds);
     server_.stop();
 }

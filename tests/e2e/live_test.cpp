@@ -6,6 +6,7 @@
 // rotates.
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <regex>
@@ -438,6 +439,31 @@ TEST(LiveOutputs, AHangingEventCommandCannotHoldTheRun) {
     lumaqc.wait();
     EXPECT_NE(lumaqc.err().find("the command for a signal_loss event was ended"), std::string::npos)
         << lumaqc.err();
+}
+
+// A pipe that claims 1000 frames a second and gives about 25: the analysis
+// falls behind its timeline, an overload, still open when the pipe ends; the
+// event command is handed its close too.
+TEST(LiveOutputs, AnOverloadOpenAtTheEndClosesForTheCommand) {
+    TempDir dir;
+    Feed feed("1000:1");
+    Lumaqc lumaqc({feed.path(), "--quiet", "--no-log", "--exec-on-event", "cat >> hook.jsonl"},
+                  dir.path());
+    feed.started();
+    const auto overload = [&](const char* change) {
+        const std::vector<Json> heard = jsonLines(dir.file("hook.jsonl"));
+        return std::count_if(heard.begin(), heard.end(), [&](const Json& record) {
+            return record["record"] == change && record["type"] == "overload";
+        });
+    };
+    ASSERT_TRUE(waitFor(60, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return !feed.send(1) || overload("open") == 1;
+    })) << lumaqc.err();
+    feed.close();
+    EXPECT_EQ(lumaqc.wait(), 0) << lumaqc.err();
+    EXPECT_EQ(overload("open"), 1);
+    EXPECT_EQ(overload("close"), 1) << readFile(dir.file("hook.jsonl"));
 }
 
 // A Y4M pipe that claims a million frames a second: the window is bounded
