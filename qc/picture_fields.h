@@ -1,7 +1,8 @@
 // The per-sample part of the field measures (see PictureMeasures): on every
 // other column of a row, whether the sample moves against the previous
-// picture, whether it and the sample below comb, and its distance to the
-// previous picture's other field.
+// picture, whether it and the sample below comb, its distance to the
+// previous picture's other field, and which moves of one row or column of
+// the previous picture it matches.
 #pragma once
 
 #include <cstddef>
@@ -16,11 +17,20 @@ namespace lumaqc::qc {
 constexpr int kMotion = 10;
 constexpr int kComb = 12;
 
+// The moves of at most one row and one column a moving sample is matched
+// against: the previous picture's row above or below at the column to the
+// left, at the same column, at the column to the right; its own row at the
+// column to the left, to the right. Each counts apart: one motion of the
+// whole picture explains it, not a match somewhere around each sample.
+enum Shift : int { kUpDownLeft, kUpDown, kUpDownRight, kSideLeft, kSideRight, kShifts };
+
 struct FieldRowSums {
-    int64_t moving = 0;   // moving samples
-    int64_t combed = 0;   // moving samples combed on their row and the next
-    int64_t away = 0;     // moving samples' |2c - a - b| against the previous picture
-    int64_t shifted = 0;  // moving samples within kMotion of the previous row above or below
+    int64_t moving = 0;  // moving samples
+    int64_t combed = 0;  // moving samples combed on their row and the next
+    int64_t away = 0;    // moving samples' |2c - a - b| against the previous picture
+    // Moving samples within kMotion of the previous picture moved so (see
+    // Shift); a column outside the picture matches nothing.
+    int64_t shifted[kShifts] = {};
 };
 
 // Adds the row's columns 0, 2, 4 ... below `width` to `sums`. The rows from

@@ -87,9 +87,10 @@ struct PictureMeasures {
     double fieldRatio = 1.0;
     // Of the moving samples of the field farther from the previous picture's
     // other field, the percent within the motion threshold (kMotion) of the
-    // previous picture's row above or below: all of them when edges moved
-    // one row (each field a clean picture of one instant); few when the
-    // field shows a new instant woven beside a repeated one.
+    // previous picture moved one row (its row above or below), one column
+    // or both, the best of these moves: all of them when the picture moved
+    // so (each field a clean picture of one instant); few when the field
+    // shows a new instant woven beside a repeated one.
     double shifted = 0.0;
 
     // Percent of the picture at or below `level`; NaN for a level not asked

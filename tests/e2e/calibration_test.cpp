@@ -241,6 +241,16 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
          "pass",
          {},
          {"luma_levels", "noise"}},
+        // A binary pattern of strong row parity moved one row and one column
+        // a frame (the first clip), then one column sideways (most of the
+        // second): each changing sample is the previous picture moved so.
+        // Progressive.
+        {"triangle.mp4",
+         fields("-f lavfi -i sierpinski=type=triangle:size=352x288:rate=25:seed=1 -t 2 -c:v "
+                "libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
+        {"triangleside.mp4",
+         fields("-f lavfi -i sierpinski=type=triangle:size=352x288:rate=25:seed=6 -t 3 -c:v "
+                "libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
         // Mandelbrot's top strip, a smooth gradient, has no strip above it;
         // it repeats sideways on a fifth of its positions, a lost band on most.
         {"mandelbrot.ts",

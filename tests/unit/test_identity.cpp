@@ -589,14 +589,15 @@ std::vector<qc::LumaLevels> levelSets() {
 // bars, lost bands, fields against the previous picture) against the plain
 // per-sample code with every target, on rows packed and padded; the current
 // picture differs from the previous one entirely, by noise, or on every
-// other row (woven fields, which comb), or is colour bars.
+// other row (woven fields, which comb), or is colour bars, or the previous
+// picture moved one row and one column, or one column.
 TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
     const struct {
         int32_t w, h;
     } sizes[] = {{1, 1},   {1, 9},    {2, 8},     {3, 8},     {3, 13},    {9, 7},     {17, 9},
                  {1, 48},  {15, 48},  {16, 49},   {17, 50},   {31, 64},   {33, 48},   {64, 48},
                  {65, 31}, {99, 100}, {1027, 10}, {1100, 66}, {4095, 48}, {4097, 50}, {4097, 1}};
-    bool combed = false, bars = false, apart = false;
+    bool combed = false, bars = false, apart = false, moved = false;
     const std::vector<qc::LumaLevels> sets = levelSets();
     size_t round = 0;
     for (const std::string& target : supportedSimdTargets()) {
@@ -604,7 +605,7 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
         ASSERT_TRUE(forceSimdTarget(target, error)) << error;
         for (const auto& s : sizes)
             for (const Content content : kContents)
-                for (int kind = 0; kind < 4; ++kind) {
+                for (int kind = 0; kind < 6; ++kind) {
                     const Samples before = picture(s.w, s.h, content, 7);
                     Samples now = kind == 3
                                       ? barsPicture(s.w, s.h, content)
@@ -613,6 +614,9 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                         if (kind == 1)
                             now[i] = static_cast<uint8_t>((before[i] + now[i] % 32) % 256);
                         if (kind == 2 && (i / s.w) % 2 == 1) now[i] = before[i];
+                        const size_t x = i % s.w, y = i / s.w;
+                        if (kind == 4) now[i] = before[(y + 1) % s.h * s.w + (x + 1) % s.w];
+                        if (kind == 5) now[i] = before[y * s.w + (x + s.w - 1) % s.w];
                     }
                     const int32_t stride = s.w + (kind % 2 == 1 ? 13 : 0);
                     Samples padded(static_cast<size_t>(stride) * s.h, 0xAB);
@@ -643,6 +647,7 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
                     combed = combed || plain.combed > 0;
                     bars = bars || plain.bars;
                     apart = apart || plain.bandApart > 1.0;
+                    moved = moved || (kind >= 4 && plain.shifted > 95.0);
                 }
     }
     resetSimdTarget();
@@ -650,6 +655,7 @@ TEST(IdentityQc, PictureMeasuresMatchThePlainCode) {
     EXPECT_TRUE(combed);
     EXPECT_TRUE(bars);
     EXPECT_TRUE(apart);
+    EXPECT_TRUE(moved);
 }
 
 // The block edges' Roberts energy of a row against the row above, every
