@@ -80,9 +80,10 @@ struct DemuxerNotes {
 };
 
 // Messages our decoders give (see readLibraryMessage()): each decoder's
-// context points to its count.
+// context points to its count, which frame threads (their copies of the
+// context keep the pointer) add to at once.
 struct DecoderErrors {
-    int lines = 0;
+    std::atomic<int> lines{0};
 };
 
 // Whether readLibraryMessage() gets the libraries' messages.
@@ -312,6 +313,7 @@ class DecoderSource : public FrameSource {
           quantisers_(options.quantisers),
           decoderThreads_(options.decoderThreads),
           groupDecoders_(std::clamp(options.groupDecoders, 1, kMaxLanes)),
+          frameThreads_(std::clamp(options.frameThreads, 1, kMaxFrameThreads)),
           // A regular file or a pipe is decoded ahead on a thread of its own
           // while the frames before are analysed. A pipe's reads wait for
           // the writer in poll(), which wake_ ends when the source is let go.
@@ -488,8 +490,16 @@ class DecoderSource : public FrameSource {
             (params->format < 0 || params->width <= 0 || params->height <= 0)) {
             return DecoderOpen::NotVideo;
         }
+        // A regular H.264 file whose decoder's messages are heard: frame
+        // threads up to the first sign of damage (see checked()).
+        threaded_ = ahead_ && input_ == nullptr && !follow_ && frameThreads_ > 1 && messagesRead &&
+                    params->codec_id == AV_CODEC_ID_H264;
+        codec_ = codec;
         lanes_.push_back(std::make_unique<Lane>());
-        code = openLane(*lanes_[0], *codec, *stream->codecpar);
+        code = openLane(*lanes_[0], *codec, *stream->codecpar, threaded_ ? frameThreads_ : 0);
+        if (code >= 0 && threaded_) {
+            threaded_ = (lanes_[0]->decoder->active_thread_type & FF_THREAD_FRAME) != 0;
+        }
         if (code == AVERROR(ENOMEM)) {
             error = "lumaqc: not enough memory to decode " + name_ + "\n";
             return DecoderOpen::Failed;
@@ -520,8 +530,19 @@ class DecoderSource : public FrameSource {
         }
         describeStream(*stream, format_->iformat->name);
 
-        // The first frame fixes the picture size for the whole run.
-        current_ = decodeOne();
+        // The first frame fixes the picture size for the whole run. Frame
+        // threads that met damage on the way to it leave the file to one
+        // decoder at once.
+        current_ = decodeStep(*lanes_[0]);
+        if (threaded_ && (current_.dirty || current_.status == ReadStatus::Error)) {
+            current_ = {};
+            lanes_.clear();
+            threaded_ = false;
+            if (!readAgainAlone(error)) return DecoderOpen::Failed;
+            stream = format_->streams[stream_];
+            current_ = decodeStep(*lanes_[0]);
+        }
+        tell(current_, "");
         if (current_.status == ReadStatus::Error) {
             error = current_.message;
             return DecoderOpen::Failed;
@@ -549,8 +570,9 @@ class DecoderSource : public FrameSource {
         info_.fullRange =
             range == 1 || (range < 0 && stream->codecpar->color_range == AVCOL_RANGE_JPEG);
         haveFrame_ = true;
+        consumed_ = 1;
         if (follow_) noteFormat(frame);
-        if (ahead_ && !startGroups(*codec, *stream->codecpar)) {
+        if (ahead_ && (threaded_ || !startGroups(*codec, *stream->codecpar))) {
             try {
                 decoding_ = std::thread([this] { decodeAhead(); });
             } catch (const std::system_error&) {
@@ -614,7 +636,7 @@ class DecoderSource : public FrameSource {
     // kStopGrace, the take gives the end of the input, which the run takes
     // for its stop.
     Decoded take() {
-        if (!ahead_) return decodeOne();
+        if (!ahead_) return threaded_ ? checked(decodeStep(*lanes_[0])) : decodeOne();
         if (grouped_) return takeGrouped();
         std::unique_lock<std::mutex> lock(mutex_);
         if (queue_.empty() && ended_) {
@@ -632,6 +654,26 @@ class DecoderSource : public FrameSource {
         ended_ = next.status != ReadStatus::Ok;
         lock.unlock();
         roomFreed_.notify_one();
+        if (threaded_) return checked(std::move(next));
+        return next;
+    }
+
+    // A step of the frame threads, read only while their decoder has heard
+    // no sign of damage since the file's start: no message (libavcodec
+    // tells errors, and the concealment of a damaged picture, as it decodes
+    // the picture), no damaged picture, no error. Such a picture is the one
+    // one decoding thread gives. A picture can only refer to pictures
+    // decoded before it, and the frame threads give a picture only after
+    // the threads that decoded the packets before it finished (libavcodec
+    // waits for them in their order), so whatever any picture it draws on
+    // met was heard before it is given (a B-picture shown before the
+    // damaged picture it refers to included): decodeStep() looks after the
+    // picture comes out. At the first sign the file is decoded again from
+    // its start by one thread (restart()).
+    Decoded checked(Decoded next) {
+        if (next.dirty || next.status == ReadStatus::Error) return restart();
+        tell(next, "");
+        if (next.status == ReadStatus::Ok) ++consumed_;
         return next;
     }
 
@@ -647,7 +689,9 @@ class DecoderSource : public FrameSource {
                 --drop;
                 continue;
             }
-            tell(next, "");
+            // Frame threads' steps are told by the reads, which may not take
+            // them (see checked()).
+            if (!threaded_) tell(next, "");
             more = next.status == ReadStatus::Ok;
             std::unique_lock<std::mutex> lock(mutex_);
             roomFreed_.wait(lock, [this] { return quit_ || queue_.size() < kAhead; });
@@ -670,8 +714,10 @@ class DecoderSource : public FrameSource {
         return code;
     }
 
-    // A decoder for the stream, as the first: one thread of its own.
-    int openLane(Lane& lane, const AVCodec& codec, const AVCodecParameters& params) const {
+    // A decoder for the stream, as the first: one thread of its own, or
+    // `frameThreads` of libavcodec's frame threads.
+    int openLane(Lane& lane, const AVCodec& codec, const AVCodecParameters& params,
+                 int frameThreads = 0) const {
         lane.decoder = ffmpeg::api().avcodec_alloc_context3(&codec);
         lane.packet = ffmpeg::api().av_packet_alloc();
         lane.frame = ffmpeg::api().av_frame_alloc();
@@ -680,6 +726,10 @@ class DecoderSource : public FrameSource {
         }
         int code = ffmpeg::api().avcodec_parameters_to_context(lane.decoder, &params);
         lane.decoder->thread_count = decoderThreads_;
+        if (frameThreads > 1) {
+            lane.decoder->thread_count = frameThreads;
+            lane.decoder->thread_type = FF_THREAD_FRAME;
+        }
         lane.decoder->get_buffer2 = zeroedBuffer;
         lane.decoder->opaque = &lane.errors;
         // The quantisers of each picture (H.264, MPEG-1/2/4), for the QC rules.
@@ -737,10 +787,8 @@ class DecoderSource : public FrameSource {
             lanes_.push_back(std::move(lane));
         }
         if (lanes_.size() < 2) return false;
-        codec_ = &codec;
         groups_.push_back(std::make_unique<Group>());
         groupCount_ = 1;
-        consumed_ = 1;
         lanes_[0]->group = groups_.back().get();
         grouped_ = true;
         try {
@@ -985,7 +1033,10 @@ class DecoderSource : public FrameSource {
                         groups_.size() > 1 ? &groups_[1]->frames.front() : nullptr;
                     damaged = first != nullptr && (first->dirty || first->status != ReadStatus::Ok);
                 }
-                if (damaged) return restart(lock);
+                if (damaged) {
+                    lock.unlock();
+                    return restart();
+                }
             }
             Decoded next = std::move(group.frames.front());
             group.frames.pop_front();
@@ -1009,34 +1060,36 @@ class DecoderSource : public FrameSource {
         }
     }
 
-    // Once damage reached the groups, the file is decoded again from its
-    // start by one decoder, as in a run without groups, which lets go of
-    // the pictures read already: the concealment of a damaged picture draws
-    // on what that decoder kept from before its group's IDR picture (a
-    // damaged IDR picture gets the last reference picture before the
-    // stream's second IDR picture). The groups' threads end first.
-    Decoded restart(std::unique_lock<std::mutex>& lock) {
-        quit_ = true;
-        lock.unlock();
+    // Once damage reached the groups or the frame threads, the file is
+    // decoded again from its start by one decoder, as in a run without
+    // them, which lets go of the pictures read already: the concealment of
+    // a damaged picture draws on what that decoder kept from before its
+    // group's IDR picture (a damaged IDR picture gets the last reference
+    // picture before the stream's second IDR picture), and frame threads
+    // conceal differently from run to run. Their threads end first.
+    Decoded restart() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
         changed_.notify_all();
+        roomFreed_.notify_all();
         if (demuxing_.joinable()) demuxing_.join();
+        if (decoding_.joinable()) decoding_.join();
         for (std::thread& thread : groupDecoding_) thread.join();
         groupDecoding_.clear();
-        lock.lock();
-        quit_ = false;
-        grouped_ = false;
-        groups_.clear();
-        lanes_.clear();
-        lock.unlock();
-        const AVInputFormat* container = format_->iformat;
-        ffmpeg::api().avformat_close_input(&format_);  // not io_, opened by us
-        notes_ = DemuxerNotes{};
-        missingSeen_ = 0;
-        packets_ = 0;
-        lastEnd_ = AV_NOPTS_VALUE;
-        inputEnded_ = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = false;
+            grouped_ = false;
+            threaded_ = false;
+            ended_ = false;
+            groups_.clear();
+            queue_.clear();
+            lanes_.clear();
+        }
         std::string error;
-        if (!reopen(*container, error)) {
+        if (!readAgainAlone(error)) {
             Decoded failed;
             failed.status = ReadStatus::Error;
             failed.message = error;
@@ -1057,6 +1110,19 @@ class DecoderSource : public FrameSource {
             }
         }
         return take();
+    }
+
+    // The demuxer closed and the file opened again from its start with one
+    // decoder, its threads ended and its decoders let go.
+    bool readAgainAlone(std::string& error) {
+        const AVInputFormat* container = format_->iformat;
+        ffmpeg::api().avformat_close_input(&format_);  // not io_, opened by us
+        notes_ = DemuxerNotes{};
+        missingSeen_ = 0;
+        packets_ = 0;
+        lastEnd_ = AV_NOPTS_VALUE;
+        inputEnded_ = false;
+        return reopen(*container, error);
     }
 
     // The file read again from its start for restart(), with a decoder as
@@ -1721,6 +1787,11 @@ class DecoderSource : public FrameSource {
     bool quantisers_ = false;  // the decoder exports each picture's quantisers
     int decoderThreads_ = 1;   // see DecoderOptions::decoderThreads
     int groupDecoders_ = 1;    // see DecoderOptions::groupDecoders
+    int frameThreads_ = 1;     // see DecoderOptions::frameThreads
+    // Decoding with frame threads, up to the first sign of damage (see
+    // checked()).
+    bool threaded_ = false;
+    static constexpr int kMaxFrameThreads = 16;
     AVRational timeBase_{0, 1};
     int64_t startTime_ = AV_NOPTS_VALUE;
     double frameSeconds_ = 0.0;  // presentation time of the latest picture told

@@ -46,6 +46,14 @@ struct DecoderOptions {
     // decoder gives. With continueAfterDamage, H.264 files only, up to the
     // first damage (see decoder_source.cpp).
     int groupDecoders = 1;
+    // libavcodec's frame threads for a regular H.264 file (2 to 16; 1 keeps
+    // one decoding thread): clean pictures are the same bits whatever their
+    // number, so the file is decoded with them up to the first sign of
+    // damage, then again from its start by one thread (see
+    // decoder_source.cpp). Needs installDecoderLogHandler(), which hears the
+    // signs. Such a file is not decoded in groups (groupDecoders): frame
+    // threads were faster.
+    int frameThreads = 1;
 };
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)

@@ -176,7 +176,11 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     if (!stream) input.reset();
     const DecoderOptions decoding{.continueAfterDamage = request.continueAfterDamage,
                                   .quantisers = request.quantisers,
-                                  .groupDecoders = request.threads};
+                                  .groupDecoders = request.threads,
+                                  // Two more than the analysis threads keep
+                                  // the decoder's pipeline full while they take
+                                  // the cores (see docs/performance.md).
+                                  .frameThreads = request.threads > 1 ? request.threads + 2 : 1};
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
                                decoding, facts);
     // No video: raw samples (no message: they need their size), or a

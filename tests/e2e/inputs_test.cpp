@@ -348,9 +348,10 @@ TEST_F(Decoder, PicturesReadInPlaceGiveTheRowsOfTheirRawFile) {
 
 TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
     // A transport stream that lost one packet in 61 after its first third
-    // or had bytes flipped in an IDR picture (under a profile, its groups
-    // of pictures are decoded at once up to the damage, then again by one
-    // decoder), and an MJPEG AVI and H.264 and HEVC Matroska files with
+    // or had bytes flipped in an IDR picture or in a P-picture that the
+    // B-pictures shown before it refer to (H.264 files are decoded on frame
+    // threads up to the damage, then again by one decoder), and an MJPEG AVI
+    // and H.264 and HEVC Matroska files with
     // bytes flipped here and there (the samples the damaged MJPEG and HEVC
     // pictures never get were those of earlier pictures): the concealed
     // pictures, and so the rows and the verdict, are the same in every run
@@ -376,6 +377,17 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
     for (size_t i = at + 12; i / 188 == at / 188; i += 11) idr[i] ^= 0x5a;
     writeFile(dir_.file("idr.ts"), idr);
     ffmpeg(
+        fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx264 -preset "
+               "veryfast -pix_fmt yuv420p -f mpegts b.ts"));
+    std::string p = readFile(dir_.file("b.ts"));
+    at = 0;  // the 15th P-picture, frame 25
+    for (int i = 0; i < 15 && at != std::string::npos; ++i) {
+        at = p.find(std::string("\0\0\1\x41", 4), at + 1);
+    }
+    ASSERT_NE(at, std::string::npos);
+    for (size_t i = at + 12; i / 188 == at / 188; i += 11) p[i] ^= 0x5a;
+    writeFile(dir_.file("p.ts"), p);
+    ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v mjpeg -bsf:v "
                "noise=amount=2000 damaged.avi"));
     ffmpeg(
@@ -385,16 +397,21 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx265 -x265-params "
                "log-level=none -bsf:v noise=amount=5000 damaged265.mkv"));
     // Without a profile the run ends at the damage, with the same rows and
-    // message whether its groups of pictures were decoded one by one or at
-    // once; with one it goes on past the damage.
+    // message whether the file was decoded by one thread, on frame threads
+    // or in groups of pictures at once; with one it goes on past the damage.
     const struct {
         std::string file, profile;
         size_t lines;
     } cases[] = {
-        {"damaged.ts", "default", 100},     {"damaged.ts", "", 26},
-        {"damaged.avi", "default", 140},    {"damaged.avi", "", 2},
-        {"damaged264.mkv", "default", 140}, {"damaged265.mkv", "default", 140},
+        {"damaged.ts", "default", 100},
+        {"damaged.ts", "", 26},
+        {"damaged.avi", "default", 140},
+        {"damaged.avi", "", 2},
+        {"damaged264.mkv", "default", 140},
+        {"damaged265.mkv", "default", 140},
         {"idr.ts", "default", 140},
+        {"p.ts", "default", 140},
+        {"p.ts", "", 20},
     };
     for (const auto& c : cases) {
         std::string first;
