@@ -413,6 +413,7 @@ class DecoderSource : public FrameSource {
         }
         outerInterrupt_ = access.interrupt;
         outerOpaque_ = access.opaque;
+        firstIndex_ = access.firstIndex;
         format_->interrupt_callback.callback = &DecoderSource::urlInterrupt;
         format_->interrupt_callback.opaque = this;
         format_->opaque = &notes_;
@@ -1442,8 +1443,8 @@ class DecoderSource : public FrameSource {
     }
 
     std::string frameError(const std::string& what) const {
-        return "Error decoding frame " + std::to_string(decoded_) + " of " + name_ + ": " + what +
-               "\n";
+        return "Error decoding frame " + std::to_string(firstIndex_ + decoded_) + " of " + name_ +
+               ": " + what + "\n";
     }
 
     // Decodes the lane's next picture into lane.frame: Ok; End when its
@@ -1811,6 +1812,7 @@ class DecoderSource : public FrameSource {
     int packetsSinceFrame_ = 0;  // sent to the decoder since it gave a picture
     std::string recent_;         // their bytes (live URLs; see changedCodec())
     bool playlist_ = false;      // a URL read through a playlist (HLS)
+    int64_t firstIndex_ = 0;     // see UrlAccess::firstIndex
     // Live URLs: the run's own interrupt callback, and what urlInterrupt()
     // needs besides.
     int (*outerInterrupt_)(void*) = nullptr;

@@ -82,6 +82,9 @@ struct UrlAccess {
     int32_t height = 0;
     std::string format;     // out: the stream's picture size, pixel format and codec
     bool playlist = false;  // out: a live playlist (HLS without its end)
+    // In: the run's index of the input's first frame (an input opened
+    // again), for the frame numbers of its messages.
+    int64_t firstIndex = 0;
 };
 
 // Opens a URL that libavformat opens itself (udp://, rtp://, srt://, rtmp://,

@@ -239,6 +239,7 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
     // A reopened input keeps the run's picture size.
     access.width = info_.width;
     access.height = info_.height;
+    access.firstIndex = nextIndex_;
     inner_ = openDecoderUrl(url_, access, error);
     lastAccess_ = access;
     const bool timedOut = monotonicSeconds() > openDeadline_.load();
@@ -259,6 +260,7 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
 // (an end), an error no attempt can cure, or a new picture size.
 bool LiveSource::reopen(int64_t index, ReadResult& failure) {
     inner_.reset();
+    nextIndex_ = index;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lossPlaylistRead_ = false;

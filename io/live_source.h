@@ -168,6 +168,7 @@ class LiveSource : public FrameSource {
     std::unique_ptr<FrameSource> inner_;
     SourceInfo info_;
     int64_t innerOrigin_ = 0;                    // run index of the current inner source's frame 0
+    int64_t nextIndex_ = 0;                      // run index of the next connection's frame 0
     bool reopened_ = false;                      // the next frame comes from a reopened input
     std::atomic<double> openDeadline_{0.0};      // while opening: when the attempt gives up
     std::atomic<bool> interrupted_{false};       // a wait was given up because of a signal loss
