@@ -1,8 +1,8 @@
 // The per-sample part of the field measures (see PictureMeasures): on every
 // other column of a row, whether the sample moves against the previous
-// picture, whether it and the sample below comb, its distance to the
-// previous picture's other field, and which moves of one row or column of
-// the previous picture it matches.
+// picture, whether it and the sample below comb, and its distance to the
+// previous picture's other field; apart, which moves of one row or column
+// of the previous picture a moving sample matches.
 #pragma once
 
 #include <cstddef>
@@ -28,15 +28,21 @@ struct FieldRowSums {
     int64_t moving = 0;  // moving samples
     int64_t combed = 0;  // moving samples combed on their row and the next
     int64_t away = 0;    // moving samples' |2c - a - b| against the previous picture
-    // Moving samples within kMotion of the previous picture moved so (see
-    // Shift); a column outside the picture matches nothing.
-    int64_t shifted[kShifts] = {};
 };
+
+// Per move (see Shift), the moving samples within kMotion of the previous
+// picture moved so; a column outside the picture matches nothing.
+using ShiftSums = int64_t[kShifts];
 
 // Adds the row's columns 0, 2, 4 ... below `width` to `sums`. The rows from
 // two above `row` to three below it and `before` (the previous picture's
 // row) with the rows above and below it must exist.
 void addFieldRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t stride,
                  std::ptrdiff_t previousStride, int32_t width, FieldRowSums& sums);
+
+// Adds the row's moving samples on columns 0, 2, 4 ... below `width` to the
+// moves they match; `before` with the rows above and below it must exist.
+void addShiftRow(const uint8_t* row, const uint8_t* before, std::ptrdiff_t previousStride,
+                 int32_t width, ShiftSums& sums);
 
 }  // namespace lumaqc::qc

@@ -90,7 +90,8 @@ struct PictureMeasures {
     // previous picture moved one row (its row above or below), one column
     // or both, the best of these moves: all of them when the picture moved
     // so (each field a clean picture of one instant); few when the field
-    // shows a new instant woven beside a repeated one.
+    // shows a new instant woven beside a repeated one. Measured only on
+    // pictures whose comb or field ratio call them woven: 0 on the others.
     double shifted = 0.0;
 
     // Percent of the picture at or below `level`; NaN for a level not asked
