@@ -1455,7 +1455,9 @@ class DecoderSource : public FrameSource {
         for (;;) {
             int code = ffmpeg::api().avcodec_receive_frame(lane.decoder, lane.frame);
             if (code == 0) {
-                packetsSincePicture_ = 0;
+                // Live URLs only (see silent()): files decoded in groups come
+                // here from several threads at once.
+                if (follow_) packetsSincePicture_ = 0;
                 if ((lane.frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
                     lane.frame->decode_error_flags != 0) {
                     if (!goOn_) {
