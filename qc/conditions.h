@@ -29,20 +29,15 @@ enum class Holds { Yes, No, NoValue, Spike };
 // How far a refreshed key frame inside a held picture may move (x threshold);
 // two spikes running may not move more together.
 inline constexpr double kSpikeFactor = 4.0;
-// Lost blocks' sides read on the grid 12 to 45 and half a block off it 0
-// to 3 (black and grey blocks on testsrc2, vtest.avi, fruits.jpg,
-// baboon.jpg, mandelbrot and Megamind.avi); a chessboard photographed and
-// moved reads as much off the grid as on it, Megamind.avi scaled to 1080p
-// three quarters (docs/qc.md). Block loss holds only where the count on the
-// grid is more than this factor over the count off it.
-inline constexpr double kOffGridFactor = 2.0;
-
 // What a condition sees of a frame: the frame, and whether its picture is
-// black (by the blackout flag or a black rule of the profile) or shows bars.
+// black (by the blackout flag or a black rule of the profile) or shows bars;
+// the most block loss counted half a block off the grid (blockEdgesOff) on
+// the pictures of the half second before that measured it.
 struct FrameView {
     const FrameInput& frame;
     bool black;
     bool bars;
+    double offGridBefore = 0.0;
 };
 
 // The keys of a [[rule]] that depend on its condition (id, event, severity,

@@ -51,14 +51,10 @@ constexpr double kRepeatDetail = 0.02;
 // it on a single frame. They are bridged when together they move at most
 // this share of the spatial activity, or no more than one spike may.
 constexpr double kPairDetail = 0.1;
-// Edges of the content that cross the block grid (a picture tilted 0.8
-// rows a frame: messi5.jpg panned at 1280x720) lie on it for a few frames
-// and half a block off it a few frames before or after: on 23 to 36
-// against off 7 to 10 at once, but up to 23 off it in the half second before.
-// A lost area's sides appear on the grid with nothing off it around them
-// (0 to 3). Block loss holds only where its count on the grid is also more
-// than kOffGridFactor times the most counted off it over this many seconds
-// before.
+// Edges of the content that cross the block grid lie on it for a few
+// frames and half a block off it a few frames before: block loss's
+// condition also reads the most counted off the grid over this many
+// seconds before the picture (see conditions.cpp).
 constexpr double kOffGridMemory = 0.5;
 // A run bridges one spike (a refreshed key frame inside a held picture), or
 // two running that move no more than one may, when it has held this many
@@ -272,13 +268,8 @@ Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, do
     if (!rule.to.empty() && frame.seconds + kTimeSlack >= timeOf(rule.to, fps_)) return Holds::No;
     const Condition& condition = conditionOf(rule.watch);
     if (condition.detect == nullptr) return Holds::NoValue;  // not a condition of frames
-    const Holds holds = condition.detect(rule, FrameView{frame, blackNow_, barsNow_}, value);
-    if (holds == Holds::Yes && rule.watch == Watch::Indicator && rule.indicator == kBlockLoss &&
-        rule.direction == Direction::Above && frame.measures != nullptr &&
-        frame.measures->blockEdges >= 0.0 &&
-        !(frame.measures->blockEdges > kOffGridFactor * recentOffGrid_)) {
-        return Holds::No;
-    }
+    const Holds holds =
+        condition.detect(rule, FrameView{frame, blackNow_, barsNow_, recentOffGrid_}, value);
     if (holds == Holds::Yes && overOwnLevel(rule)) {
         const OwnLevelGate gate = *ownLevelGate(rule.indicator);
         const std::optional<double> level = ladder.level.level(frame.seconds);
@@ -588,11 +579,12 @@ void EventDetector::feed(const FrameInput& frame) {
               !(ignoreTail_ > 0.0 && streamEnd_ > 0.0 &&
                 frame.seconds + kTimeSlack >= streamEnd_ - ignoreTail_);
 
-    while (!offGrid_.empty() &&
-           (offGrid_.front().first > frame.seconds + kTimeSlack ||
-            frame.seconds - offGrid_.front().first > kOffGridMemory + kTimeSlack)) {
-        offGrid_.pop_front();
-    }
+    // Kept in place: after the first half second nothing is allocated.
+    offGrid_.erase(offGrid_.begin(),
+                   std::find_if(offGrid_.begin(), offGrid_.end(), [&](const auto& entry) {
+                       return entry.first <= frame.seconds + kTimeSlack &&
+                              frame.seconds - entry.first <= kOffGridMemory + kTimeSlack;
+                   }));
     recentOffGrid_ = 0.0;
     for (const auto& [seconds, off] : offGrid_) recentOffGrid_ = std::max(recentOffGrid_, off);
     std::vector<Holds> holds(ladders_.size());

@@ -60,7 +60,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -269,7 +268,7 @@ class EventDetector {
     // Block loss counted half a block off the grid (blockEdgesOff) on the
     // pictures of the last kOffGridMemory seconds that measured it, and the
     // most of them before this frame.
-    std::deque<std::pair<double, double>> offGrid_;
+    std::vector<std::pair<double, double>> offGrid_;
     double recentOffGrid_ = 0.0;
     bool stripesBefore_ = false;  // the last picture: stripes, moving (a cut to bars?)
     bool leaderNow_ = false;
