@@ -36,6 +36,7 @@ import importlib.util
 import io
 import os
 import signal
+import stat
 import sys
 import time
 import uuid
@@ -72,6 +73,17 @@ class BatchError(Exception):
 
 
 # ------------------------------------------------------------ per file
+
+def special_kind(mode: int) -> str:
+    """What a file that is not a regular one is ("" for a regular file).
+    Reading a named pipe or a device would wait for a writer or never end."""
+    for test, kind in ((stat.S_ISFIFO, "a named pipe"), (stat.S_ISSOCK, "a socket"),
+                       (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"),
+                       (stat.S_ISDIR, "a directory")):
+        if test(mode):
+            return kind
+    return "" if stat.S_ISREG(mode) else "not a regular file"
+
 
 def content_hash(path: str, size: int) -> str:
     """SHA-256 of the file's first MiB followed by its size in decimal."""
@@ -132,6 +144,11 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
     try:
         st = os.stat(path)
         row.update(size=st.st_size, mtime=iso_mtime(st.st_mtime_ns))
+        kind = special_kind(st.st_mode)
+        if kind:
+            row["status"] = "unsupported"
+            row["error"] = row["reason"] = f"{lumaqc.shown_name(path)} is {kind}, not a file"
+            return row
         row["hash"] = content_hash(path, st.st_size)
     except OSError as error:
         row["error"] = f"Error opening the file {lumaqc.shown_name(path)}: {error.strerror}"
@@ -242,6 +259,14 @@ def _key_outside(path: str) -> str:
     return relative
 
 
+def _regular(path: str) -> bool:
+    """Whether `path` (its link's target) exists and is a regular file."""
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        return False
+
+
 def _matches(globs: List[str], relative: str) -> bool:
     if not globs:
         return True
@@ -268,8 +293,9 @@ def collect_inputs(args: argparse.Namespace, outdir: str, notes: List[str]) -> L
     for argument in arguments:
         path = os.path.abspath(argument)
         if not os.path.isdir(path):
-            # Named files are always analysed; what cannot be read becomes an error row.
-            unrecognised = lumaqc.probe(path) is None
+            # Named files are always analysed; what cannot be read becomes an
+            # error row. A named pipe or a device is not read at all.
+            unrecognised = not _regular(path) or lumaqc.probe(path) is None
             items.append(Item(path, _key_outside(path), args.size is not None and unrecognised,
                               unrecognised=unrecognised))
             continue
@@ -279,7 +305,16 @@ def collect_inputs(args: argparse.Namespace, outdir: str, notes: List[str]) -> L
             for name in sorted(files):
                 file_path = os.path.join(folder, name)
                 relative = os.path.relpath(file_path, path)
-                if not _matches(args.glob, relative) or not os.path.isfile(file_path):
+                if not _matches(args.glob, relative):
+                    continue
+                video_name = os.path.splitext(name)[1].lower() in VIDEO_EXTENSIONS
+                if not _regular(file_path):
+                    # A broken link or a named pipe with a video's name gets a
+                    # row saying so; others are counted with what is not video.
+                    if video_name:
+                        items.append(Item(file_path, relative, found=True, unrecognised=True))
+                    else:
+                        not_video += 1
                     continue
                 if lumaqc.probe(file_path) is not None:
                     items.append(Item(file_path, relative, found=True))
@@ -290,7 +325,7 @@ def collect_inputs(args: argparse.Namespace, outdir: str, notes: List[str]) -> L
                         raw_without_size += 1
                         items.append(Item(file_path, relative, found=True, skip=(
                             "raw video: give its picture size with --size WxH")))
-                elif os.path.splitext(name)[1].lower() in VIDEO_EXTENSIONS:
+                elif video_name:
                     # Empty or not video after all: analysed for its row and reason.
                     items.append(Item(file_path, relative, found=True, unrecognised=True))
                 else:
@@ -412,6 +447,8 @@ def reusable(previous: Optional[Dict[str, str]], item: Item, outdir: str, option
         return False
     try:
         st = os.stat(item.path)
+        if special_kind(st.st_mode):
+            return False  # never hashed: a pipe would be read
         if (previous.get("tool_version") != lumaqc.__version__
                 or previous.get("options") != options
                 or previous.get("size") != str(st.st_size)

@@ -280,6 +280,32 @@ def test_batch_on_odd_names_and_a_full_disk(tmp_path):
         os.fsdecode(b"\xff\xfe"), "\\xff\\xfe")
 
 
+def test_batch_gives_pipes_devices_and_broken_links_a_row_without_reading_them(tmp_path):
+    # Opening a named pipe waits for a writer: the batch never reads one, found or named.
+    clips = tmp_path / "clips"
+    clips.mkdir()
+    make_clip(clips / "a.y4m", frames=2, codec=())
+    os.mkfifo(clips / "pipe.mp4")
+    os.mkfifo(clips / "pipe")
+    (clips / "gone.mkv").symlink_to(tmp_path / "nowhere.mkv")
+    (clips / "gone").symlink_to(tmp_path / "nowhere")
+    os.mkfifo(tmp_path / "feed.ts")
+    out = tmp_path / "out"
+    for run in range(2):  # a rerun does not hash them either
+        done = batch(clips, os.devnull, tmp_path / "feed.ts", "-o", out)
+        assert done.returncode == 1, done.stderr
+        assert "2 file(s) in the directories are not video" in done.stderr
+        rows = {os.path.basename(row["path"]): row for row in
+                csv.DictReader((out / "catalog.csv").read_text().splitlines())}
+        table = {"a.y4m": ("ok", ""),
+                 "pipe.mp4": ("unsupported", f"{clips / 'pipe.mp4'} is a named pipe, not a file"),
+                 "gone.mkv": ("error", f"Error opening the file {clips / 'gone.mkv'}: "
+                                       "No such file or directory"),
+                 "null": ("unsupported", f"{os.devnull} is a character device, not a file"),
+                 "feed.ts": ("unsupported", f"{tmp_path / 'feed.ts'} is a named pipe, not a file")}
+        assert {name: (row["status"], row["reason"]) for name, row in rows.items()} == table
+
+
 def test_batch_takes_the_programs_options_for_each_file(tmp_path, capsys):
     """Every option of `lumaqc --help`: one that shapes the analysis of a file
     is taken (and refused with the program's words), the others refused; the
