@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 #include "indicators/registry.h"
@@ -391,6 +392,14 @@ bool beyond(double value, double threshold, Direction direction) {
 
 bool shareOfPicture(IndicatorId id) {
     return id == kLetterbox || id == kPillarbox;
+}
+
+ValueBounds valueBounds(IndicatorId id) {
+    if (shareOfPicture(id) || id == kFlickering || indicatorInfo(id).kind == ValueKind::Flag) {
+        return {0.0, 1.0};
+    }
+    if (id == kExposure) return {0.0, 255.0};
+    return {0.0, std::numeric_limits<double>::infinity()};
 }
 
 // Fine texture reads as noise, on every frame, beyond what noise over a

@@ -124,6 +124,15 @@ bool beyond(double value, double threshold, Direction direction);
 // Whether an indicator's values are a share of the picture (0 to 1), so
 // that its thresholds may be written as a percent.
 bool shareOfPicture(IndicatorId id);
+// The values an indicator reads where it has one: every indicator reads 0
+// or more; flags, shares of the picture and flickering at most 1, exposure
+// (a mean luma) at most 255. A threshold at or beyond a bound is never
+// passed on the bad side.
+struct ValueBounds {
+    double low;
+    double high;  // infinity: no upper bound
+};
+ValueBounds valueBounds(IndicatorId id);
 // Where a fixed threshold above cannot tell an indicator's fault from the
 // file's own content: a file whose level of the indicator (every value from
 // the first frame on) is above `contentAbove` reads that high by its content,

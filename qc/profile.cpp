@@ -206,6 +206,14 @@ class RuleReader {
                                                " threshold is a percent of the picture (0 to 100)");
             }
             rule.threshold = threshold->percent ? threshold->fraction : threshold->value;
+            if (*id == kBlackout) {
+                return refuse("indicator",
+                              "indicator 'blackout' reads 1 only on black pictures, which "
+                              "indicator rules leave out: watch them with event = \"black\"");
+            }
+            if (!rule.relative && !reachable(*id, rule, *threshold, *indicator)) {
+                return std::nullopt;
+            }
         } else {
             const Condition* condition = event ? conditionNamed(*event) : nullptr;
             if (condition != nullptr && (condition->keys & (kBlackLevelKeys | kLumaRangeKeys))) {
@@ -284,6 +292,34 @@ class RuleReader {
     }
 
   private:
+    // A threshold the indicator's values never pass on the bad side (a
+    // letterbox share written as a percent without its sign: 25 for 25 %)
+    // would make a rule that never holds.
+    bool reachable(IndicatorId id, const Rule& rule, const Amount& threshold,
+                   const std::string& indicator) {
+        const auto figure = [](double v) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", v);
+            return std::string(text);
+        };
+        const ValueBounds bounds = valueBounds(id);
+        const bool above = rule.direction == Direction::Above;
+        if (above ? rule.threshold < bounds.high : rule.threshold > bounds.low) return true;
+        const std::string range = threshold.percent ? "0 % to 100 %"
+                                  : std::isinf(bounds.high)
+                                      ? figure(bounds.low) + " or more"
+                                      : figure(bounds.low) + " to " + figure(bounds.high);
+        const std::string written = figure(threshold.value) + (threshold.percent ? " %" : "");
+        std::string hint;
+        if (shareOfPicture(id) && !threshold.percent && rule.threshold > bounds.high) {
+            hint = "; a percent is written \"" + written + " %\"";
+        }
+        refuse("threshold", "key 'threshold': " + indicator + " never reads " +
+                                directionName(rule.direction) + " " + written + " (it reads " +
+                                range + hint + ")");
+        return false;
+    }
+
     // grid_ratio and grid_share: blockiness statistics watched below only.
     bool grid(Rule& rule) {
         const bool applies = rule.watch == Watch::Indicator && rule.indicator == kBlockiness &&
@@ -568,15 +604,21 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
     if (!fault.failed() && profile.rules.empty()) {
         fault.at(root.source(), "no [[rule]]");
     }
-    // not_during names event types of the profile.
+    // not_during names event types of the profile; a per-frame rule's own
+    // type holds on every frame it counts, and would leave it none.
     for (size_t i = 0; i < profile.rules.size() && !fault.failed(); ++i) {
-        for (const std::string& type : profile.rules[i].notDuring) {
-            if (types.count(type) == 0) {
+        const Rule& r = profile.rules[i];
+        for (const std::string& type : r.notDuring) {
+            const bool own = type == r.type && r.statistic == Statistic::None;
+            if (types.count(type) == 0 || own) {
                 const toml::node* rule = root["rule"][i].node();
                 const toml::node* list = rule ? rule->as_table()->get("not_during") : nullptr;
-                fault.at(
-                    list ? list->source() : root.source(),
-                    "key 'not_during' names '" + type + "', which no rule of the profile makes");
+                fault.at(list ? list->source() : root.source(),
+                         own ? "key 'not_during' names the rule's own event type '" + type +
+                                   "': the rule would never hold"
+                             : "key 'not_during' names '" + type +
+                                   "', which no rule of the profile makes");
+                break;
             }
         }
     }

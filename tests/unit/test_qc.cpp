@@ -161,6 +161,25 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 2: key 'ignore_head' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
         {black + "not_during = [\"blur\"]\n",
          "line 6: key 'not_during' names 'blur', which no rule of the profile makes"},
+        {black + "not_during = [\"black\"]\n",
+         "line 6: key 'not_during' names the rule's own event type 'black': the rule would never "
+         "hold"},
+        // Thresholds the indicator never passes: a share written as a
+        // percent without its sign, a value below the indicator's floor.
+        {head + "indicator = \"letterbox\"\nthreshold = 25\ndirection = \"above\"\n"
+                "severity = \"warning\"\n",
+         "line 5: key 'threshold': letterbox never reads above 25 (it reads 0 to 1; a percent is "
+         "written \"25 %\")"},
+        {head + "indicator = \"exposure\"\nstatistic = \"mean\"\nthreshold = 255\n"
+                "direction = \"above\"\nseverity = \"warning\"\n",
+         "line 6: key 'threshold': exposure never reads above 255 (it reads 0 to 255)"},
+        {head + "indicator = \"blur\"\nthreshold = 0\ndirection = \"below\"\n"
+                "severity = \"warning\"\n",
+         "line 5: key 'threshold': blur never reads below 0 (it reads 0 or more)"},
+        {head + "indicator = \"blackout\"\nthreshold = 0.5\ndirection = \"above\"\n"
+                "severity = \"error\"\n",
+         "line 4: indicator 'blackout' reads 1 only on black pictures, which indicator rules "
+         "leave out: watch them with event = \"black\""},
         {head +
              "event = \"black\"\nseverity = \"error\"\n[[rule]]\nid = \"r\"\nevent = \"freeze\"\n"
              "severity = \"error\"\n",
