@@ -261,11 +261,9 @@ EventDetector::~EventDetector() = default;
 
 Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, double& value) const {
     const Rule& rule = ladder.base;
-    if (!judged_ || (!rule.inLeader && leaderNow_)) return Holds::No;
-    if (!rule.from.empty() && frame.seconds + kTimeSlack < timeOf(rule.from, fps_)) {
+    if (!judged_ || (!rule.inLeader && leaderNow_) || !inWindow(rule, frame.seconds)) {
         return Holds::No;
     }
-    if (!rule.to.empty() && frame.seconds + kTimeSlack >= timeOf(rule.to, fps_)) return Holds::No;
     const Condition& condition = conditionOf(rule.watch);
     if (condition.detect == nullptr) return Holds::NoValue;  // not a condition of frames
     const Holds holds =
@@ -280,6 +278,12 @@ Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, do
         return holds;
     }
     return relativeHolds(ladder, frame, value);
+}
+
+// Whether a frame at `seconds` lies between the rule's `from` and `to`.
+bool EventDetector::inWindow(const Rule& rule, double seconds) const {
+    return (rule.from.empty() || seconds + kTimeSlack >= timeOf(rule.from, fps_)) &&
+           (rule.to.empty() || seconds + kTimeSlack < timeOf(rule.to, fps_));
 }
 
 // An indicator that content can read high on (see ownLevelGate()), watched
@@ -641,8 +645,11 @@ void EventDetector::feed(const FrameInput& frame) {
                 const bool starting = !ladder.active;
                 if (starting) {
                     ladder.active = true;
-                    // A held picture is held from the frame it repeats.
-                    const bool fromPrevious = condition.fromPrevious;
+                    // A held picture is held from the frame it repeats,
+                    // unless the rule did not judge that frame (the head,
+                    // before its window).
+                    const bool fromPrevious = condition.fromPrevious && judgedBefore_ &&
+                                              inWindow(ladder.base, lastSeconds_);
                     ladder.first = fromPrevious ? lastIndex_ : frame.index;
                     ladder.start = fromPrevious ? lastSeconds_ : frame.seconds;
                     runsStarted_.push_back(ladder.rules.front().id);
@@ -716,6 +723,7 @@ void EventDetector::feed(const FrameInput& frame) {
     previousSeconds_ = frames_ > 0 ? lastSeconds_ : frame.seconds;
     lastIndex_ = frame.index;
     lastSeconds_ = frame.seconds;
+    judgedBefore_ = judged_;
     ++frames_;
 }
 

@@ -210,6 +210,7 @@ class EventDetector {
     struct StatisticRule;
 
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
+    bool inWindow(const Rule& rule, double seconds) const;
     Holds relativeHolds(const Ladder& ladder, const FrameInput& frame, double value) const;
     static bool overOwnLevel(const Rule& rule);
     void followLevel(Ladder& ladder, const FrameInput& frame, Holds holds);
@@ -273,6 +274,7 @@ class EventDetector {
     bool stripesBefore_ = false;  // the last picture: stripes, moving (a cut to bars?)
     bool leaderNow_ = false;
     bool judged_ = true;
+    bool judgedBefore_ = true;  // judged_ of the frame before
     enum class Leader { Start, Bars, Black, Done } leader_ = Leader::Start;
     double leaderBlackStart_ = 0.0;
     double ignoreHead_ = 0.0;

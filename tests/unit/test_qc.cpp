@@ -570,6 +570,17 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
               (std::vector<std::string>{"black error 135-149"}));
     EXPECT_EQ(run(parsed("name = \"n\"\nignore_head = 5.4\n" + rule)),
               (std::vector<std::string>{"black error 135-174"}));
+    // A held picture is held from the frame it repeats, but no earlier than
+    // the frames the rule judges (the bars are held for 2 s).
+    const std::string held = "[[rule]]\nid = \"f\"\nevent = \"freeze\"\nseverity = \"error\"\n";
+    for (const auto& [head, window, first] : {std::tuple{"", "", "0"},
+                                              {"", "from = 1\n", "25"},
+                                              {"ignore_head = 1\n", "", "25"},
+                                              {"ignore_head = \"00:00:00:10\"\n", "", "10"}}) {
+        EXPECT_EQ(run(parsed(std::string("name = \"n\"\n") + head + held + window)),
+                  (std::vector<std::string>{std::string("freeze error ") + first + "-49"}))
+            << head << window;
+    }
     // Counting: more than max_count black runs of 1 s make one event.
     EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\nmax_count = 1\n")),
               (std::vector<std::string>{
