@@ -702,8 +702,8 @@ void EventDetector::feed(const FrameInput& frame) {
             if (!s.grid.empty()) s.grid.pop_back();
             if (!s.share.empty()) s.share.pop_back();
         }
-        if (!judged_ || silenced(s.rule.indicator, frame, blackNow_) ||
-            suppressed(s.rule.notDuring)) {
+        if (!judged_ || (!s.rule.inLeader && leaderNow_) || !inWindow(s.rule, frame.seconds) ||
+            silenced(s.rule.indicator, frame, blackNow_) || suppressed(s.rule.notDuring)) {
             continue;
         }
         const std::optional<double> v = indicatorValue(frame, s.rule.indicator);

@@ -570,6 +570,18 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
               (std::vector<std::string>{"black error 135-149"}));
     EXPECT_EQ(run(parsed("name = \"n\"\nignore_head = 5.4\n" + rule)),
               (std::vector<std::string>{"black error 135-174"}));
+    // A statistic rates the frames of its window only (the bars are still).
+    const std::string still =
+        "[[rule]]\nid = \"s\"\nindicator = \"temporal_activity\"\nstatistic = \"min\"\n"
+        "threshold = 5\ndirection = \"below\"\nseverity = \"error\"\n";
+    for (const auto& [window, events] :
+         {std::pair{"", std::vector<std::string>{"temporal_activity error 0-249"}},
+          {"to = 2\n", {"temporal_activity error 0-249"}},
+          {"from = 2\n", {}},
+          {"from = \"00:00:01:00\"\nto = 3\n", {"temporal_activity error 0-249"}},
+          {"from = 3\nto = 9\n", {}}}) {
+        EXPECT_EQ(run(parsed("name = \"n\"\n" + still + window)), events) << window;
+    }
     // A held picture is held from the frame it repeats, but no earlier than
     // the frames the rule judges (the bars are held for 2 s).
     const std::string held = "[[rule]]\nid = \"f\"\nevent = \"freeze\"\nseverity = \"error\"\n";
