@@ -165,6 +165,7 @@ struct EventDetector::StatisticRule {
     Rule rule;
     std::vector<double> values;
     std::vector<int64_t> frames;
+    std::vector<double> seconds;  // the frames' times (live runs)
     // Blockiness watched below: each frame's gridSteps (-1 when the picture
     // was not measured) and gridShare.
     std::vector<double> grid;
@@ -183,6 +184,7 @@ void keepLast(Rated& s, size_t n) {
     const auto extra = static_cast<ptrdiff_t>(s.values.size() - n);
     s.values.erase(s.values.begin(), s.values.begin() + extra);
     s.frames.erase(s.frames.begin(), s.frames.begin() + extra);
+    if (!s.seconds.empty()) s.seconds.erase(s.seconds.begin(), s.seconds.begin() + extra);
     if (!s.grid.empty()) s.grid.erase(s.grid.begin(), s.grid.begin() + extra);
     if (!s.share.empty()) s.share.erase(s.share.begin(), s.share.begin() + extra);
 }
@@ -224,7 +226,7 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
             continue;
         }
         if (rule.statistic != Statistic::None) {
-            statistics_.push_back(StatisticRule{rule, {}, {}, {}, {}});
+            statistics_.push_back(StatisticRule{rule, {}, {}, {}, {}, {}});
             continue;
         }
         auto same = [&rule](const Ladder& l) {
@@ -699,6 +701,7 @@ void EventDetector::feed(const FrameInput& frame) {
                 s.rule.notDuring.end()) {
             s.values.pop_back();
             s.frames.pop_back();
+            if (!s.seconds.empty()) s.seconds.pop_back();
             if (!s.grid.empty()) s.grid.pop_back();
             if (!s.share.empty()) s.share.pop_back();
         }
@@ -710,6 +713,7 @@ void EventDetector::feed(const FrameInput& frame) {
         if (!v) continue;
         s.values.push_back(*v);
         s.frames.push_back(frame.index);
+        if (statisticFrames_ > 0) s.seconds.push_back(frame.seconds);
         if (watchesBlocking(s.rule)) {
             s.grid.push_back(gridOf(frame.measures));
             s.share.push_back(frame.measures != nullptr ? frame.measures->gridShare : -1.0);
@@ -934,7 +938,7 @@ void EventDetector::finish() {
         const bool windowed = statisticFrames_ > 0 && s.frames.front() != firstIndex_;
         e.firstFrame = windowed ? s.frames.front() : firstIndex_;
         e.lastFrame = lastIndex_;
-        e.startSeconds = firstSeconds_;
+        e.startSeconds = windowed ? s.seconds.front() : firstSeconds_;
         e.endSeconds = end;
         size_t worst = 0;
         for (size_t i = 1; i < s.values.size(); ++i) {

@@ -582,6 +582,15 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
           {"from = 3\nto = 9\n", {}}}) {
         EXPECT_EQ(run(parsed("name = \"n\"\n" + still + window)), events) << window;
     }
+    // Live runs rate the last frames only, and the event starts with them.
+    const Feed live{{}, {}, measuresAt, [](EventDetector& d) { d.setLiveLimits(0.0, 50, 64); }};
+    const Detected last = detect(
+        parsed("name = \"n\"\n[[rule]]\nid = \"m\"\nindicator = \"temporal_activity\"\n"
+               "statistic = \"max\"\nthreshold = 5\ndirection = \"above\"\nseverity = \"error\"\n"),
+        250, [](int i, FrameValues& v) { v[kTemporalActivity] = i < 50 ? 0 : 10; }, live);
+    ASSERT_EQ(last.events.size(), 1u);
+    EXPECT_EQ(last.events[0].firstFrame, 200);
+    EXPECT_DOUBLE_EQ(last.events[0].startSeconds, 8.0);
     // A held picture is held from the frame it repeats, but no earlier than
     // the frames the rule judges (the bars are held for 2 s).
     const std::string held = "[[rule]]\nid = \"f\"\nevent = \"freeze\"\nseverity = \"error\"\n";
