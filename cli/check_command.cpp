@@ -167,6 +167,10 @@ int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
             for (const qc::Event* e : decision.eventsBySeverity()) {
                 std::printf("  %s\n", decision.eventLine(*e).c_str());
             }
+            for (const std::string& note : decision.unjudgedNotes()) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "%s\n", note.c_str());
+            }
         }
         std::fflush(stdout);
         if (stop != nullptr && stop->load() != 0) return 128 + stop->load();

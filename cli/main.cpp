@@ -275,6 +275,10 @@ int finish(const RunOutcome& outcome, const Settings& options, const Console& co
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", damage.c_str());
     }
+    for (const std::string& note : decision->unjudgedNotes()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", note.c_str());
+    }
     return decision->verdict().pass ? 0 : 1;
 }
 

@@ -956,6 +956,21 @@ void EventDetector::finish() {
     }
 }
 
+bool EventDetector::headCoversAll() const {
+    return frames_ > 0 && ignoreHead_ > lastSeconds_ + kTimeSlack;
+}
+
+std::vector<std::string> EventDetector::rulesAfterTheEnd() const {
+    std::vector<std::string> ids;
+    if (frames_ == 0) return ids;
+    for (const Rule& rule : profile_.rules) {
+        if (!rule.from.empty() && timeOf(rule.from, fps_) > lastSeconds_ + kTimeSlack) {
+            ids.push_back(rule.id);
+        }
+    }
+    return ids;
+}
+
 void EventDetector::followScan(const FrameInput& frame) {
     if (scan_.last == lastIndex_ && lastIndex_ >= 0) scan_.end = frame.seconds;
     if (!scanRule_ || !judged_ || blackNow_ || barsNow_ || (!scanRule_->inLeader && leaderNow_) ||

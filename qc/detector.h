@@ -190,6 +190,10 @@ class EventDetector {
     const Profile& profile() const { return profile_; }
     // Once finished: the end of the last frame fed (seconds); 0 before.
     double analysedEnd() const { return analysedEnd_; }
+    // Whether the ignored head, or the window of a rule (by id), ends or
+    // starts after the last frame fed, so that no frame was judged there.
+    bool headCoversAll() const;
+    std::vector<std::string> rulesAfterTheEnd() const;
     // A finished detector holding what this one found so far (its events and
     // decoding errors): for documents written while a run goes on.
     std::unique_ptr<EventDetector> snapshot() const;

@@ -492,4 +492,29 @@ std::string DecisionSink::damageSummary() const {
            frameRanges(frames, 10) + "); the frames the decoder delivered were analysed";
 }
 
+std::vector<std::string> DecisionSink::unjudgedNotes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> lines;
+    if (!ended_) return lines;
+    const std::string end = " (" + qc::secondsText(analysedEnd_) + ")";
+    const std::string counted =
+        stream_.startTimecode.empty()
+            ? ""
+            : "; times count from the start of the input, not from its timecode " +
+                  stream_.startTimecode;
+    if (detector_->headCoversAll()) {
+        lines.push_back("lumaqc: the ignored head (" + profile_.ignoreHead +
+                        ") covers the whole of " + input_ + end + ": no rule judged a frame" +
+                        counted);
+        return lines;
+    }
+    for (const std::string& id : detector_->rulesAfterTheEnd()) {
+        const auto rule = std::find_if(profile_.rules.begin(), profile_.rules.end(),
+                                       [&id](const qc::Rule& r) { return r.id == id; });
+        lines.push_back("lumaqc: rule '" + id + "' judged no frame of " + input_ + ": its from (" +
+                        rule->from + ") lies after the input's end" + end + counted);
+    }
+    return lines;
+}
+
 }  // namespace lumaqc

@@ -79,6 +79,11 @@ class DecisionSink : public FileSink, public DecisionView {
     double analysedEnd() const { return analysedEnd_; }
     // One line (no line feed) summing up the decoding damage; empty without damage.
     std::string damageSummary() const;
+    // Once ended, one line (no line feed) for the ignored head when it
+    // covers every frame, else for each rule whose window starts after the
+    // last frame: they judged nothing (a timecode written as the stream's,
+    // when times count from its start).
+    std::vector<std::string> unjudgedNotes() const;
 
     // Live runs: hears every change of an event with its JSON Lines record
     // (the events file's line), as it happens, on the thread that made it;

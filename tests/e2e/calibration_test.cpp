@@ -556,6 +556,37 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
     r = runLumaqc({"check", "clean.mp4", "--ignore-head", "5 s"}, dir_.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.err.find("5 s is neither seconds"), std::string::npos) << r.err;
+    // A head or a window past the end judges nothing, and says so (a
+    // timecode written as the stream's, which times do not count from).
+    make("tc.mov", {"-i", "clean.mp4", "-c", "copy", "-timecode", "10:00:00:00"});
+    writeFile(dir_.file("late.toml"),
+              "name = \"late\"\n[[rule]]\nid = \"b\"\nevent = \"black\"\n"
+              "severity = \"error\"\nfrom = \"10:00:00:05\"\n");
+    const std::string counted =
+        "; times count from the start of the input, not from its "
+        "timecode 10:00:00:00\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } unjudged[] = {
+        {{"check", "tc.mov", "--ignore-head", "10:00:00:05"},
+         "lumaqc: the ignored head (10:00:00:05) covers the whole of tc.mov (1.00 s): no rule "
+         "judged a frame" +
+             counted},
+        {{"tc.mov", "--quiet", "--no-log", "--profile", "late.toml"},
+         "lumaqc: rule 'b' judged no frame of tc.mov: its from (10:00:00:05) lies after the "
+         "input's end (1.00 s)" +
+             counted},
+        {{"check", "clean.mp4", "--profile", "late.toml"},
+         "lumaqc: rule 'b' judged no frame of clean.mp4: its from (10:00:00:05) lies after the "
+         "input's end (1.00 s)\n"},
+        {{"check", "tc.mov", "--ignore-head", "00:00:00:05"}, ""},
+    };
+    for (const auto& c : unjudged) {
+        r = runLumaqc(c.args, dir_.path());
+        EXPECT_EQ(r.status, 0) << c.args[1];
+        EXPECT_EQ(r.err, c.err) << c.args[1];
+    }
 }
 
 class Decisions : public FfmpegTest {
