@@ -49,7 +49,8 @@ function tile(c) {
   div.appendChild(img);
   const state = document.createElement("div");
   state.textContent = (c.receiving ? "receiving" : "no pictures") + ", " + c.frames +
-                      " frames, " + c.lag_seconds.toFixed(1) + " s behind";
+                      " frames" +
+                      (c.lag_seconds === null ? "" : ", " + c.lag_seconds.toFixed(1) + " s behind");
   div.appendChild(state);
   for (const e of c.open_events) {
     const span = document.createElement("span");

@@ -251,8 +251,8 @@ std::vector<Metrics::Family> Metrics::families() const {
             dropped_ ? static_cast<double>(dropped_()) : 0.0);
     family("lumaqc_lag_seconds", "gauge",
            "How far behind real time the analysis runs: the delay of the latest frame beyond "
-           "the smallest seen.")
-        ->push_back({channel, lag_});
+           "the smallest seen; NaN while no picture arrives.")
+        ->push_back({channel, lagNow()});
     auto* events = family("lumaqc_events_total", "counter",
                           "Events that reached each severity (opened or escalated), by type.");
     for (const auto& [key, count] : eventsOpened_) {
@@ -323,13 +323,21 @@ std::vector<Metrics::Family> Metrics::families() const {
     return out;
 }
 
+// While no picture arrives (before the first, during a signal loss, once
+// the channel is down) nothing is analysed late or in time: the lag is not
+// known, rather than the last one, which would show a healthy channel (and
+// not a growing one, which would blame the host for the source's fault).
+double Metrics::lagNow() const {
+    return frames_ > 0 && !lost_ && !down_ ? lag_ : NAN;
+}
+
 ChannelStatus Metrics::status() const {
     std::lock_guard<std::mutex> lock(mutex_);
     ChannelStatus status;
     status.channel = channel_;
     status.receiving = frames_ > 0 && !lost_ && !down_;
     status.frames = frames_;
-    status.lagSeconds = lag_;
+    status.lagSeconds = lagNow();
     for (const auto& [type, severity] : activeEvents_) {
         if (!severity.empty()) status.openEvents.emplace_back(type, severity);
     }

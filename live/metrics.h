@@ -59,7 +59,7 @@ struct ChannelStatus {
     std::string channel;
     bool receiving = false;
     int64_t frames = 0;
-    double lagSeconds = 0.0;
+    double lagSeconds = 0.0;                                      // NaN while no picture arrives
     std::vector<std::pair<std::string, std::string>> openEvents;  // (type, severity)
     std::shared_ptr<const SmallPicture> picture;                  // the latest, if any
 };
@@ -111,6 +111,7 @@ class Metrics : public EventSubscriber {
     std::string render() const;
 
   private:
+    double lagNow() const;  // with mutex_ held
     struct Row {
         double time;
         bool first;  // the run's first frame (its flickering is no rating)

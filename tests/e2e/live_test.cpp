@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -34,10 +35,11 @@ TEST_F(Live, UdpStreamWithAPause) {
         const auto response = client.Get("/metrics");
         return response && response->status == 200 ? response->body : std::string();
     };
-    // The monitor runs, no picture yet.
+    // The monitor runs, no picture yet: no lag either (nothing is late).
     const std::string first = scrape();
     EXPECT_EQ(sampleOf(first, "lumaqc_up"), 1) << first;
     EXPECT_EQ(sampleOf(first, "lumaqc_receiving"), 0) << first;
+    EXPECT_TRUE(std::isnan(sampleOf(first, "lumaqc_lag_seconds"))) << first;
     {
         // The address taken: one line and 255 before anything else, the
         // earlier log untouched.
@@ -86,6 +88,8 @@ TEST_F(Live, UdpStreamWithAPause) {
     EXPECT_EQ(sampleOf(lost, "lumaqc_receiving"), 0) << lost;
     EXPECT_EQ(sampleOf(lost, "lumaqc_stalls_total"), 2);
     EXPECT_EQ(sampleOf(lost, "lumaqc_event_active{type=\"signal_loss\",severity=\"error\"}"), 1);
+    // Not the lag of the last picture, which would look healthy.
+    EXPECT_TRUE(std::isnan(sampleOf(lost, "lumaqc_lag_seconds"))) << lost;
     const double framesBefore = sampleOf(lost, "lumaqc_frames_total");
     EXPECT_GE(framesBefore, 60);
     EXPECT_EQ(framesBefore, logRows(dir_.file("metricsResultsCSV.csv")));
@@ -101,6 +105,7 @@ TEST_F(Live, UdpStreamWithAPause) {
     EXPECT_EQ(sampleOf(back, "lumaqc_events_total{type=\"black\",severity=\"warning\"}"), 1);
     EXPECT_EQ(sampleOf(back, "lumaqc_events_total{type=\"freeze\",severity=\"error\"}"), 0);
     EXPECT_EQ(sampleOf(back, "lumaqc_event_active{type=\"signal_loss\",severity=\"error\"}"), 0);
+    EXPECT_GE(sampleOf(back, "lumaqc_lag_seconds"), 0.0) << back;
 
     lumaqc.signal(SIGTERM);
     EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM);
