@@ -469,7 +469,9 @@ class DecoderSource : public FrameSource {
 
     // The video stream and its decoder, then the first frame.
     DecoderOpen openStreams(std::string& error) {
-        int code = ffmpeg::api().avformat_find_stream_info(format_, nullptr);
+        int code = follow_ && cutsAnalysis()
+                       ? analyseLive()
+                       : ffmpeg::api().avformat_find_stream_info(format_, nullptr);
         if (code < 0) {
             error = "Cannot read the streams of " + name_ + ": " + avError(code) + "\n";
             return DecoderOpen::Failed;
@@ -1625,12 +1627,64 @@ class DecoderSource : public FrameSource {
         if (self->outerInterrupt_ != nullptr && self->outerInterrupt_(self->outerOpaque_) != 0) {
             return 1;
         }
+        if (self->analyseUntil_ > 0.0 && steadySeconds() > self->analyseUntil_) {
+            self->cutAnalysis_ = true;
+            return 1;
+        }
         if (self->starving()) self->starved_ = true;
         // A live playlist started again by a restarted packager: the demuxer
         // would wait for the media sequence it had reached, skipping as many
         // segments of the new one. Opened again, it starts near the new end.
         if (self->playlist_ && self->notes_.sequenceRestarts > 0) self->restarted_ = true;
         return self->starved_ || self->restarted_ ? 1 : 0;
+    }
+
+    // A live stream's analysis. libavformat looks at an MPEG-TS stream
+    // until it has read the packets of half a second of its timeline (four
+    // packets at least), and the demuxer hands on each packet only when the
+    // next one starts: a sender of one picture a second takes five seconds.
+    // The analysis is therefore given up after kAnalyseSeconds of the wall
+    // clock, which a stream of four pictures a second or more never
+    // reaches; what it found by then stands when it found a video stream's
+    // picture size and pixel format, else it goes on looking (the packets
+    // it read stay for the decoder). Only where a read given up loses no
+    // byte: MPEG-TS in datagrams (UDP) or messages (SRT); a read of RTMP
+    // or of HTTP's chunks given up halfway would lose its place.
+    bool cutsAnalysis() const {
+        const std::string& url = info_.path;
+        return std::strcmp(format_->iformat->name, "mpegts") == 0 &&
+               (url.rfind("udp://", 0) == 0 || url.rfind("srt://", 0) == 0);
+    }
+
+    int analyseLive() {
+        for (;;) {
+            analyseUntil_ = steadySeconds() + kAnalyseSeconds;
+            cutAnalysis_ = false;
+            const int code = ffmpeg::api().avformat_find_stream_info(format_, nullptr);
+            analyseUntil_ = 0.0;
+            if (!cutAnalysis_) return code;
+            // The read given up leaves its error on the input, which the
+            // demuxer would take for its end.
+            if (format_->pb != nullptr) {
+                format_->pb->error = 0;
+                format_->pb->eof_reached = 0;
+            }
+            if (hasVideoParameters()) return code;
+            if (outerInterrupt_ != nullptr && outerInterrupt_(outerOpaque_) != 0) {
+                return code < 0 ? code : AVERROR_EXIT;
+            }
+        }
+    }
+
+    bool hasVideoParameters() const {
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            const AVCodecParameters* params = format_->streams[i]->codecpar;
+            if (params->codec_type == AVMEDIA_TYPE_VIDEO && params->width > 0 &&
+                params->height > 0 && params->format >= 0) {
+                return true;
+            }
+        }
+        return false;
     }
 
     static double steadySeconds() {
@@ -1781,7 +1835,8 @@ class DecoderSource : public FrameSource {
     // See starving().
     static constexpr double kStarvedSeconds = 0.5;
     static constexpr int64_t kStarvedBytes = 8 << 10;
-    static constexpr int64_t kSilentPackets = 16;  // see silent()
+    static constexpr int64_t kSilentPackets = 16;                // see silent()
+    static constexpr double kAnalyseSeconds = 1.0;               // see analyseLive()
 
     std::unique_ptr<InputStream> input_;
     const std::atomic<int>* stop_;
@@ -1825,9 +1880,11 @@ class DecoderSource : public FrameSource {
     int64_t packetsSincePicture_ = 0;  // of the video stream, since the decoder gave any picture
     double videoPacketBytes_ = 0.0;    // the video packets' mean size, lately
     bool starved_ = false;             // the read was given up for that
-    bool restarted_ = false;           // ... or for a playlist started again
-    std::string formatText_;           // the stream's current format, as told
-    std::string formatChange_;         // a change not yet told
+    bool restarted_ = false;     // ... or for a playlist started again
+    double analyseUntil_ = 0.0;  // while a live stream is analysed: when to give up
+    bool cutAnalysis_ = false;   // the analysis was given up then
+    std::string formatText_;     // the stream's current format, as told
+    std::string formatChange_;   // a change not yet told
     int stream_ = -1;
     int64_t declaredFrames_ = 0;
     int64_t declaredEnd_ = 0;           // the container's duration, AV_TIME_BASE units; 0: none

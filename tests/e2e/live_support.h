@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -125,6 +127,58 @@ inline int freePort(int type) {
     close(boundSocket(type, port));
     return port;
 }
+
+// Forwards the datagrams sent to its port to port `to` of 127.0.0.1, on a
+// thread of its own, leaving out those `drop` picks. It counts the bursts
+// (a datagram after a pause of more than `pause` seconds begins one): the
+// pictures of a slow sender.
+class Relay {
+  public:
+    explicit Relay(int to, std::function<bool()> drop = {}, double pause = 0.5)
+        : socket_(boundSocket(SOCK_DGRAM, port_)) {
+        forward_ = std::thread([this, to, drop, pause] {
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<uint16_t>(to));
+            auto last = Clock::now() - std::chrono::hours(1);
+            char buffer[2048];
+            while (!stop_) {
+                pollfd p{socket_, POLLIN, 0};
+                if (poll(&p, 1, 100) <= 0) continue;
+                const ssize_t got = recv(socket_, buffer, sizeof buffer, 0);
+                if (got <= 0) continue;
+                const auto now = Clock::now();
+                if (std::chrono::duration<double>(now - last).count() > pause) ++bursts_;
+                last = now;
+                if (drop && drop()) {
+                    ++dropped_;
+                    continue;
+                }
+                sendto(socket_, buffer, static_cast<size_t>(got), 0,
+                       reinterpret_cast<sockaddr*>(&address), sizeof address);
+            }
+        });
+    }
+    ~Relay() {
+        stop_ = true;
+        forward_.join();
+        close(socket_);
+    }
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+    int port() const { return port_; }
+    long bursts() const { return bursts_; }
+    long dropped() const { return dropped_; }
+
+  private:
+    int port_ = 0;
+    int socket_;
+    std::atomic<bool> stop_{false};
+    std::atomic<long> bursts_{0};
+    std::atomic<long> dropped_{0};
+    std::thread forward_;
+};
 
 // True once a UDP socket here is bound to `port` (lumaqc opened its input):
 // what is sent before that is lost, however long a busy machine took.
