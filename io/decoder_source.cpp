@@ -532,6 +532,7 @@ class DecoderSource : public FrameSource {
             }
         }
         describeStream(*stream, format_->iformat->name);
+        if (follow_) companionEnds_.assign(format_->nb_streams, AV_NOPTS_VALUE);
 
         // The first frame fixes the picture size for the whole run. Frame
         // threads that met damage on the way to it leave the file to one
@@ -1552,6 +1553,7 @@ class DecoderSource : public FrameSource {
         if (follow_ && format_->pb != nullptr) {
             quietSince_ = steadySeconds();
             bytesWhenQuiet_ = format_->pb->bytes_read;
+            companions_ = Companions::None;
         }
         for (;;) {
             const int code = ffmpeg::api().av_read_frame(format_, packet);
@@ -1581,6 +1583,7 @@ class DecoderSource : public FrameSource {
                 }
             }
             if (packet->stream_index != stream_) {
+                noteCompanion(*packet);
                 ffmpeg::api().av_packet_unref(packet);
                 continue;
             }
@@ -1699,6 +1702,7 @@ class DecoderSource : public FrameSource {
         }
         const double frame = info_.fpsKnown && info_.fps > 0.0 ? 1.0 / info_.fps : 0.0;
         if (steadySeconds() - quietSince_ < std::max(kStarvedSeconds, 3.0 * frame)) return false;
+        if (companions_ == Companions::GoOn) return false;
         const int64_t bytes = format_->pb->bytes_read - bytesWhenQuiet_;
         return static_cast<double>(bytes) >=
                std::max(static_cast<double>(kStarvedBytes), 3.0 * videoPacketBytes_);
@@ -1708,10 +1712,33 @@ class DecoderSource : public FrameSource {
         if (!follow_ || format_->pb == nullptr) return;
         videoPacketAt_ = quietSince_ = steadySeconds();
         bytesWhenQuiet_ = format_->pb->bytes_read;
+        companions_ = Companions::None;
         videoPacketBytes_ = videoPacketBytes_ == 0.0
                                 ? packet.size
                                 : 0.9 * videoPacketBytes_ + 0.1 * static_cast<double>(packet.size);
         ++packetsSincePicture_;
+    }
+
+    // The packets of the other streams while the video stream is quiet. An
+    // audio stream that goes on as before, its timestamps following on,
+    // while the video pauses (an audio-only stretch) is the same stream:
+    // opened again, it would lose the first pictures that come back (up to
+    // a second, to the next key frame), so such a pause is left to the
+    // stall timeout. A stream that appeared since the opening (other PIDs)
+    // or whose timestamps jumped (another sender) says the stream changed.
+    void noteCompanion(const AVPacket& packet) {
+        if (!follow_ || bounded_ || playlist_ || companions_ == Companions::Changed) return;
+        const auto index = static_cast<size_t>(packet.stream_index);
+        if (index >= companionEnds_.size() || packet.pts == AV_NOPTS_VALUE) {
+            companions_ = index >= companionEnds_.size() ? Companions::Changed : companions_;
+            return;
+        }
+        const int64_t at = ffmpeg::api().av_rescale_q(
+            packet.pts, format_->streams[index]->time_base, AVRational{1, AV_TIME_BASE});
+        const int64_t before = std::exchange(companionEnds_[index], at);
+        if (before == AV_NOPTS_VALUE) return;
+        const bool followsOn = at >= before && at - before <= kCompanionStep;
+        companions_ = followsOn ? Companions::GoOn : Companions::Changed;
     }
 
     // A live stream whose video changed codec to one the old decoder turns
@@ -1837,6 +1864,7 @@ class DecoderSource : public FrameSource {
     static constexpr int64_t kStarvedBytes = 8 << 10;
     static constexpr int64_t kSilentPackets = 16;                // see silent()
     static constexpr double kAnalyseSeconds = 1.0;               // see analyseLive()
+    static constexpr int64_t kCompanionStep = 2 * AV_TIME_BASE;  // see noteCompanion()
 
     std::unique_ptr<InputStream> input_;
     const std::atomic<int>* stop_;
@@ -1880,6 +1908,11 @@ class DecoderSource : public FrameSource {
     int64_t packetsSincePicture_ = 0;  // of the video stream, since the decoder gave any picture
     double videoPacketBytes_ = 0.0;    // the video packets' mean size, lately
     bool starved_ = false;             // the read was given up for that
+    // What the other streams did since the video stream was last heard of
+    // (see noteCompanion()), and the latest timestamp of each stream there
+    // was at the opening.
+    enum class Companions { None, GoOn, Changed } companions_ = Companions::None;
+    std::vector<int64_t> companionEnds_;
     bool restarted_ = false;     // ... or for a playlist started again
     double analyseUntil_ = 0.0;  // while a live stream is analysed: when to give up
     bool cutAnalysis_ = false;   // the analysis was given up then

@@ -156,11 +156,16 @@ TEST_F(LiveSlowFeeds, SurviveDeadStartsGapsAndNewSizesOnEveryProtocol) {
 // on.
 TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
     const std::string newPids = " -mpegts_start_pid 0x200 -mpegts_pmt_start_pid 0x1100";
+    // Both senders with sound: the audio's timestamps start again with the
+    // second, which is not a pause of the video.
+    const std::string audio = "-f lavfi -i sine=sample_rate=48000";
+    const std::string audioOut = " -c:a mp2 -b:a 384k -max_interleave_delta 100000";
     const struct {
         const char* sizes[2];
         const char* codecs[2];
         std::string second;  // the second sender's output options
         const char* change;  // nullptr: the pictures stay the same
+        bool sound = false;
     } kChanges[] = {
         {{"160x90", "320x180"},
          {"mpeg2video", "mpeg2video"},
@@ -179,6 +184,11 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
          "",
          "changed from 160 x 90 yuv420p hevc to 160 x 90 yuv420p h264"},
         {{"160x90", "160x90"}, {"mpeg2video", "mpeg2video"}, newPids, nullptr},
+        {{"160x90", "160x90"},
+         {"mpeg2video", "libx265"},
+         "",
+         "changed from 160 x 90 yuv420p mpeg2video to 160 x 90 yuv420p hevc",
+         true},
     };
     for (const auto& row : kChanges) {
         SCOPED_TRACE(std::string(row.codecs[0]) + " " + row.codecs[1] + row.second);
@@ -191,9 +201,10 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
                       dir_.path());
         ASSERT_TRUE(waitFor(30, [&] { return udpBound(port); })) << lumaqc.err();
         for (int i = 0; i < 2; ++i) {
-            const auto args =
-                source(row.sizes[i], "2", (i == 1 ? row.second + " " : "") + udpOutput(port),
-                       row.codecs[i]);
+            const auto args = source(row.sizes[i], "2",
+                                     (i == 1 ? row.second + " " : "") +
+                                         (row.sound ? audioOut + " " : "") + udpOutput(port),
+                                     row.codecs[i], row.sound ? audio : "");
             ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
         }
         // Rows go on after the change (50 frames each): followed at once, not
@@ -321,6 +332,50 @@ TEST_F(LiveFeeds, SlowSendersArePicturedWithoutWaitingForFourPictures) {
         EXPECT_LE(relay.bursts(), bursts);
         lumaqc.signal(SIGTERM);
         EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    }
+}
+
+// The video pauses for 1.5 s while its sound goes on (an audio-only
+// stretch, shorter than the stall timeout): the same stream, read on, not
+// opened again, so that no picture after the pause is lost (up to a second
+// to the next key picture, opened again). Every picture is analysed once;
+// those the decoder still holds when the sender ends come out with the
+// signal loss that follows.
+TEST_F(LiveFeeds, AnAudioOnlyStretchLosesNoPicture) {
+    for (const char* codec : {"mpeg2video", "libx264"}) {
+        SCOPED_TRACE(codec);
+        std::remove(dir_.file("log.csv").c_str());
+        std::remove(dir_.file("hook.jsonl").c_str());
+        // 150 pictures, 38 of them (2 s to 3.5 s) left out.
+        ASSERT_EQ(runProgram(ffmpeg_,
+                             fields("-v error -y -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi "
+                                    "-i sine=sample_rate=48000 -t 6 -vf "
+                                    "select='not(between(t,2,3.5))' -fps_mode passthrough -c:v " +
+                                    std::string(codec) +
+                                    " -g 25 -bf 0 -c:a mp2 -b:a 384k -f mpegts stretch.ts"),
+                             dir_.path())
+                      .status,
+                  0);
+        const int port = freePort(SOCK_DGRAM);
+        Lumaqc lumaqc(
+            {"udp://127.0.0.1:" + std::to_string(port), "--quiet", "--log", "log.csv", "--threads",
+             "1", "--stall-timeout", "3", "--exec-on-event", "cat >> hook.jsonl"},
+            dir_.path());
+        ASSERT_TRUE(waitFor(30, [&] { return udpBound(port); })) << lumaqc.err();
+        // Sent as it comes, the sound not held back until the video resumes.
+        const RunResult sent = runProgram(
+            ffmpeg_,
+            fields("-v error -re -i stretch.ts -map 0 -c copy -max_interleave_delta 100000 " +
+                   udpOutput(port)),
+            dir_.path());
+        ASSERT_EQ(sent.status, 0) << sent.err;
+        ASSERT_TRUE(waitFor(15, [&] { return count("open", "signal_loss") == 1; })) << lumaqc.err();
+        EXPECT_TRUE(waitFor(5, [&] { return logRows(dir_.file("log.csv")) == 112; }))
+            << logRows(dir_.file("log.csv")) << " rows\n"
+            << lumaqc.err();
+        lumaqc.signal(SIGTERM);
+        EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+        EXPECT_EQ(lumaqc.err().find("opening it again"), std::string::npos) << lumaqc.err();
     }
 }
 
