@@ -245,6 +245,9 @@ constexpr std::array<Condition, 11> kConditions = {{
      .defaultThreshold = kDefaultFreezeTolerance,
      .direction = Direction::Below,
      .directionRefusal = "a freeze rule's threshold is a lower limit",
+     .thresholdFrom = 0.0,
+     .rangeRefusal = "a freeze threshold is a temporal activity, 0 or more (0 keeps exact repeats "
+                     "only)",
      .indicator = kTemporalActivity,
      .fromPrevious = true,
      .detect = detectFreeze,
@@ -279,6 +282,9 @@ constexpr std::array<Condition, 11> kConditions = {{
      .direction = Direction::Above,
      .directionRefusal = "a luma_levels threshold is an upper limit",
      .percentRefusal = "a luma_levels threshold is a percent of the picture (0 to 100)",
+     .thresholdUnder = 100.0,
+     .rangeRefusal = "a luma_levels threshold of 100 % is never passed (more than that share of "
+                     "the picture)",
      .detect = detectLumaLevels,
      .levels = lumaRangeLevels,
      .describe = describeLumaLevels},
@@ -289,6 +295,9 @@ constexpr std::array<Condition, 11> kConditions = {{
      .defaultThreshold = 38.0,
      .direction = Direction::Above,
      .directionRefusal = "a blocking rule's quantiser threshold is an upper limit",
+     .thresholdUnder = 51.0,
+     .rangeRefusal = "a blocking threshold of 51 or more is never passed (H.264's largest "
+                     "quantiser)",
      .sharedType = true,
      .detect = detectQuantiser,
      .describe = describeQuantiser},
@@ -300,6 +309,9 @@ constexpr std::array<Condition, 11> kConditions = {{
      .direction = Direction::Above,
      .directionRefusal = "a scan_type threshold is an upper limit",
      .percentRefusal = "a scan_type threshold is a percent of the moving frames (0 to 100)",
+     .thresholdUnder = 100.0,
+     .rangeRefusal = "a scan_type threshold of 100 % is never passed (more than that share of "
+                     "the moving frames)",
      .minDurationNote = "it rates the share of woven frames over the run",
      .worstValue = false,
      .detect = detectScanType},

@@ -8,6 +8,7 @@
 // which a condition holds into runs and events.
 #pragma once
 
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -66,6 +67,11 @@ struct Condition {
     std::optional<Direction> direction{};
     const char* directionRefusal = nullptr;
     const char* percentRefusal = nullptr;
+    // Thresholds its measure never passes (below `thresholdFrom`, or
+    // `thresholdUnder` and over), refused with `rangeRefusal`.
+    double thresholdFrom = -std::numeric_limits<double>::infinity();
+    double thresholdUnder = std::numeric_limits<double>::infinity();
+    const char* rangeRefusal = nullptr;
     // Why min_duration does not apply, when it does not and there is more to
     // say than that (null: nothing more).
     const char* minDurationNote = nullptr;

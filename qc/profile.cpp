@@ -253,6 +253,11 @@ class RuleReader {
                     !(rule.threshold >= 0.0 && rule.threshold <= 100.0)) {
                     return refuse("threshold", condition->percentRefusal);
                 }
+                if (condition->rangeRefusal != nullptr &&
+                    !(rule.threshold >= condition->thresholdFrom &&
+                      rule.threshold < condition->thresholdUnder)) {
+                    return refuse("threshold", condition->rangeRefusal);
+                }
                 if (direction && *direction != directionName(*condition->direction)) {
                     return refuse("direction", condition->directionRefusal);
                 }
@@ -391,6 +396,10 @@ class RuleReader {
             }
         } else if (rule.low > rule.high) {
             refuse("low", "key 'low' must not be above 'high'");
+            return false;
+        } else if (rule.low == 0 && rule.high == 255) {
+            refuse(table_.contains("low") ? "low" : "high",
+                   "keys 'low' = 0 and 'high' = 255 leave no luma level outside them");
             return false;
         }
         return true;

@@ -176,6 +176,16 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {head + "indicator = \"blur\"\nthreshold = 0\ndirection = \"below\"\n"
                 "severity = \"warning\"\n",
          "line 5: key 'threshold': blur never reads below 0 (it reads 0 or more)"},
+        {head + "event = \"freeze\"\nseverity = \"error\"\nthreshold = -1\n",
+         "line 6: a freeze threshold is a temporal activity, 0 or more (0 keeps exact repeats "
+         "only)"},
+        {head + "event = \"luma_levels\"\nseverity = \"error\"\nthreshold = \"100 %\"\n",
+         "line 6: a luma_levels threshold of 100 % is never passed (more than that share of the "
+         "picture)"},
+        {head + "event = \"luma_levels\"\nseverity = \"error\"\nlow = 0\nhigh = 255\n",
+         "line 6: keys 'low' = 0 and 'high' = 255 leave no luma level outside them"},
+        {head + "event = \"blocking\"\nseverity = \"error\"\nthreshold = 60\n",
+         "line 6: a blocking threshold of 51 or more is never passed (H.264's largest quantiser)"},
         {head + "indicator = \"blackout\"\nthreshold = 0.5\ndirection = \"above\"\n"
                 "severity = \"error\"\n",
          "line 4: indicator 'blackout' reads 1 only on black pictures, which indicator rules "
@@ -621,7 +631,8 @@ TEST(QcPicture, RulesReadOnlyTheLumaLevelsTheyAsk) {
         "event = \"black\"\nmax_level = 255\nmin_share = 99\n",
         "event = \"luma_levels\"\nlow = 30\nhigh = 200\nthreshold = 5\n",
         "event = \"luma_levels\"\nlow = 100\nhigh = 100\nthreshold = 50\n",
-        "event = \"luma_levels\"\nlow = 0\nhigh = 255\nthreshold = 0\n",
+        "event = \"luma_levels\"\nlow = 0\nhigh = 254\nthreshold = 0\n",
+        "event = \"luma_levels\"\nlow = 1\nhigh = 255\nthreshold = 0\n",
         "event = \"luma_levels\"\nlow = 17\nhigh = 17\n",
     };
     // Pictures of 64 x 36 around a level that sweeps from 0 to 255, each
