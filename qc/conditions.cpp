@@ -104,12 +104,17 @@ int blackLevel(const Rule& rule, bool fullRange) {
 }
 
 // Black: the blackout flag, or with max_level, min_share percent of the
-// picture at or below that level.
+// picture at or below that level. End credits rolled over black leave that
+// much of it dark (a roll of white names on black: 97 % to 100 % at or
+// below 32 for seconds), as a logo or a burnt-in timecode over black does,
+// but their text moves up as a whole from one picture to the next
+// (rolling): programme, not a black picture.
 Holds detectBlack(const Rule& rule, const FrameView& view, double& value) {
     const PictureMeasures* measures = view.frame.measures;
     if (rule.maxLevel >= 0 && measures != nullptr) {
         value = measures->percentAtOrBelow(blackLevel(rule, view.frame.fullRange));
-        return value >= rule.minShare ? Holds::Yes : Holds::No;
+        if (!(value >= rule.minShare)) return Holds::No;
+        return !view.blackForOthers && rolling(*measures) ? Holds::No : Holds::Yes;
     }
     return blackoutFlag(view.frame) ? Holds::Yes : Holds::No;
 }
@@ -422,6 +427,14 @@ ValueBounds valueBounds(IndicatorId id) {
 std::optional<OwnLevelGate> ownLevelGate(IndicatorId id) {
     if (id == kNoise) return OwnLevelGate{.contentAbove = 55.0, .factor = 1.5};
     return std::nullopt;
+}
+
+bool darkEnough(const Rule& rule, const PictureMeasures& m) {
+    if (rule.watch != Watch::Black || rule.maxLevel < 0) return false;
+    for (const bool fullRange : {false, true}) {
+        if (m.percentAtOrBelow(blackLevel(rule, fullRange)) >= rule.minShare) return true;
+    }
+    return false;
 }
 
 bool blackoutFlag(const FrameInput& frame) {

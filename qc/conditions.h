@@ -20,6 +20,7 @@
 namespace lumaqc::qc {
 
 struct FrameInput;
+struct PictureMeasures;
 struct Event;
 class LumaLevels;
 
@@ -39,6 +40,10 @@ struct FrameView {
     bool black;
     bool bars;
     double offGridBefore = 0.0;
+    // The detector asks only whether the picture is black for the other
+    // rules: credits rolling over black are (their pictures say nothing of
+    // blur, noise or blocking), though no black event holds on them.
+    bool blackForOthers = false;
 };
 
 // The keys of a [[rule]] that depend on its condition (id, event, severity,
@@ -151,6 +156,9 @@ struct OwnLevelGate {
 std::optional<OwnLevelGate> ownLevelGate(IndicatorId id);
 // Whether the frame's fields were measured as woven (two instants).
 bool wovenMeasured(const FrameInput& frame);
+// Whether a black rule reading shares of the picture (max_level) finds
+// enough of it dark, in either range, before the test of rolling text.
+bool darkEnough(const Rule& rule, const PictureMeasures& m);
 // Whether the frame's blackout flag is set.
 bool blackoutFlag(const FrameInput& frame);
 // "2.40 s": a duration in event messages.

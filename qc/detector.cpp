@@ -576,7 +576,8 @@ void EventDetector::feed(const FrameInput& frame) {
         const Condition& condition = conditionOf(ladder.base.watch);
         double ignored = 0.0;
         if (condition.blackens &&
-            condition.detect(ladder.base, FrameView{frame, false, false}, ignored) == Holds::Yes) {
+            condition.detect(ladder.base, FrameView{frame, false, false, 0.0, true}, ignored) ==
+                Holds::Yes) {
             blackNow_ = true;
         }
     }

@@ -93,6 +93,14 @@ struct PictureMeasures {
     // shows a new instant woven beside a repeated one. Measured only on
     // pictures whose comb or field ratio call them woven: 0 on the others.
     double shifted = 0.0;
+    // Text rolled over a dark picture (end credits): of its bright samples
+    // (above 128, every other column), the percent that the previous picture
+    // holds bright too (above 64) moved 1 to 32 rows up or down, the best of
+    // these moves (`scrolled`), and in place (`still`). -1 when not measured
+    // (measureScroll: pictures a black rule reads as black, from the second
+    // on) or when the picture holds too few bright samples to tell.
+    double scrolled = -1.0;
+    double still = -1.0;
 
     // Percent of the picture at or below `level`; NaN for a level not asked
     // for.
@@ -148,6 +156,17 @@ struct BlockEdges {
     double offGrid = -1.0;
 };
 BlockEdges blockEdgesOf(const unsigned char* luma, int width, int height, int64_t stride);
+
+// Measures `scrolled` and `still` of `m` (whose size is the picture's)
+// against the previous picture, the same size, rows `previousStride` bytes
+// apart.
+void measureScroll(PictureMeasures& m, const unsigned char* luma, int64_t stride,
+                   const unsigned char* previous, int64_t previousStride);
+
+// Whether the picture's bright content moved up or down as a whole since
+// the previous picture (text rolling), rather than staying in place (a
+// logo, a burnt-in timecode) or changing (measureScroll).
+bool rolling(const PictureMeasures& m);
 
 // Whether a picture's fields were measured as woven: enough of it moves to
 // tell, and the combed share or the field ratio is beyond what progressive

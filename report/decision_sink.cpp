@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
 
 #include "indicators/indicator_id.h"
 #include "io/display_name.h"
@@ -155,8 +157,12 @@ std::string plural(int64_t n, const char* one, const char* many) {
 // indicators.
 class MeasuresWork : public PictureWork {
   public:
-    MeasuresWork(bool fields, double blockLossFloor, const qc::LumaLevels& levels)
-        : fields_(fields), blockLossFloor_(blockLossFloor), levels_(levels) {}
+    MeasuresWork(bool fields, double blockLossFloor, const qc::LumaLevels& levels,
+                 std::vector<qc::Rule> blackRules)
+        : fields_(fields),
+          blockLossFloor_(blockLossFloor),
+          levels_(levels),
+          blackRules_(std::move(blackRules)) {}
     void measure(const LumaPicture& picture, const LumaPicture* previous,
                  const FrameValues& values) override {
         const bool fields = fields_ && previous != nullptr;
@@ -168,13 +174,23 @@ class MeasuresWork : public PictureWork {
         measures = qc::measurePicture(picture.data, picture.width, picture.height, picture.stride,
                                       fields ? previous->data : nullptr,
                                       fields ? previous->stride : 0, edges, levels_);
+        // Whether text rolls over it tells only a black rule, on the
+        // pictures it reads as black.
+        if (previous != nullptr && previous->width == picture.width &&
+            previous->height == picture.height &&
+            std::any_of(blackRules_.begin(), blackRules_.end(),
+                        [&](const qc::Rule& r) { return qc::darkEnough(r, measures); })) {
+            qc::measureScroll(measures, picture.data, picture.stride, previous->data,
+                              previous->stride);
+        }
     }
     qc::PictureMeasures measures;
 
   private:
     bool fields_;
     double blockLossFloor_;
-    qc::LumaLevels levels_;  // those the rules read
+    qc::LumaLevels levels_;             // those the rules read
+    std::vector<qc::Rule> blackRules_;  // those reading shares of the picture
 };
 
 // The block loss at or below which no rule of the profile can hold on a
@@ -336,8 +352,12 @@ void DecisionSink::report(int64_t frame, int damage, const std::string& message)
 }
 
 std::unique_ptr<PictureWork> DecisionSink::pictureWork() const {
+    std::vector<qc::Rule> black;
+    for (const qc::Rule& r : profile_.rules) {
+        if (r.watch == qc::Watch::Black && r.maxLevel >= 0) black.push_back(r);
+    }
     return std::make_unique<MeasuresWork>(fields_, blockLossFloor(profile_),
-                                          qc::lumaLevelsOf(profile_));
+                                          qc::lumaLevelsOf(profile_), std::move(black));
 }
 
 void DecisionSink::measured(const FrameMeta& meta, const PictureWork& work) {

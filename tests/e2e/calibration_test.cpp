@@ -49,6 +49,25 @@ std::vector<std::string> testsrc(const std::string& size, int seconds, const std
     return args;
 }
 
+// Lines of white marks 3 rows tall every 24 rows, in words of 4-sample
+// strokes across the middle of a black 352x288 picture, rolling up 2 rows
+// a frame (`geq`); `after` follows the pattern in the filter chain.
+std::vector<std::string> credits(int seconds, const std::string& after) {
+    std::vector<std::string> args{
+        "-f",
+        "lavfi",
+        "-i",
+        "color=black:size=352x288:rate=25:duration=" + std::to_string(seconds),
+        "-vf",
+        "format=yuv420p,geq=lum='if(lt(mod(Y+2*N\\,24)\\,3)*lt(mod(X\\,12)\\,4)*"
+        "lt(abs(X-176)\\,60)*lt(mod(floor((Y+2*N)/24)*7+floor(X/12)*3\\,5)\\,3)\\,235\\,16)'"
+        ":cb=128:cr=128" +
+            after};
+    args.insert(args.end(), std::begin(kX264), std::end(kX264));
+    args.insert(args.end(), {"-crf", "20"});
+    return args;
+}
+
 class Calibration : public FfmpegTest {
   protected:
     void make(const std::string& name, std::vector<std::string> args) {
@@ -104,6 +123,14 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                  "drawbox=x=290:y=20:w=48:h=40:color=white:t=fill"),
          "fail",
          {{"black", "error", 75, 150}}},
+        // End credits: lines of marks like words rolling up over black, 2
+        // rows a frame, 0.85 % of the picture. Programme, then a stretch
+        // where the roll is gone: black.
+        {"credits.mp4", credits(3, "")},
+        {"creditsgap.mp4",
+         credits(4, ",drawbox=color=black:t=fill:enable='between(t,1,3)'"),
+         "fail",
+         {{"black", "error", 25, 75}}},
         // The picture of frame 74 held to frame 150, at CRF 18 and 28.
         {"hold18.mp4",
          testsrc("352x288", 8, "split[a][b];[a][b]freezeframes=first=75:last=150:replace=74", "18"),
