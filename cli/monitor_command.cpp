@@ -197,7 +197,7 @@ std::optional<MonitorConfig> readMonitorConfig(const std::string& path, std::str
     try {
         root = toml::parse(text, path);
     } catch (const toml::parse_error& e) {
-        fault.at(e.source(), std::string(e.description()));
+        fault.parseError(e, text);
         error = fault.text();
         return std::nullopt;
     }

@@ -566,7 +566,7 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
     try {
         root = toml::parse(text, source);
     } catch (const toml::parse_error& e) {
-        fault.at(e.source(), std::string(e.description()));
+        fault.parseError(e, text);
         error = fault.text();
         return std::nullopt;
     }

@@ -5,7 +5,9 @@
 
 #include <toml++/toml.h>
 
+#include <cctype>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace lumaqc::qc {
@@ -23,7 +25,60 @@ class TomlFault {
         text_ += ": " + what;
     }
 
+    // The parser's own fault in `text`, with the key its line sets and what
+    // the value most likely lacks: "line 6: key 'min_duration': Error while
+    // parsing ... (a number takes no unit: seconds as 2.0, a percent as "2 %")".
+    void parseError(const toml::parse_error& e, std::string_view text) {
+        std::string_view line = text;
+        for (auto n = e.source().begin.line; n > 1 && !line.empty(); --n) {
+            const size_t next = line.find('\n');
+            line = next == std::string_view::npos ? std::string_view() : line.substr(next + 1);
+        }
+        line = line.substr(0, line.find_first_of("\r\n"));
+        std::string what(e.description());
+        const size_t equals = line.find('=');
+        if (equals != std::string_view::npos) {
+            const std::string_view key = trimmed(line.substr(0, equals));
+            const std::string_view value = trimmed(line.substr(equals + 1));
+            const bool bare =
+                !key.empty() && key.find_first_not_of(
+                                    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                    "0123456789_-.") == std::string_view::npos;
+            if (bare) what = "key '" + std::string(key) + "': " + what + hint(value);
+        }
+        at(e.source(), what);
+    }
+
   private:
+    static std::string_view trimmed(std::string_view s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+        return s;
+    }
+    static std::string hint(std::string_view value) {
+        if (value.empty()) return "";
+        const char first = value.front();
+        const std::string word(value.substr(0, value.find_first_of(" \t#")));
+        if ((first == '"' || first == '\'') && value.find(first, 1) == std::string_view::npos) {
+            return " (the string is not closed on its line)";
+        }
+        if (std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+') {
+            if (value.find(':') != std::string_view::npos) {
+                return " (a timecode is written in quotes: \"" + word + "\")";
+            }
+            if (value.find_first_of("%abcdefghijklmnopqrstuvwxyz") != std::string_view::npos) {
+                return " (a number takes no unit: seconds as 2.0, a percent as \"2 %\")";
+            }
+        }
+        if (word == "True" || word == "False" || word == "TRUE" || word == "FALSE") {
+            return " (true and false are written in lower case)";
+        }
+        if (std::isalpha(static_cast<unsigned char>(first))) {
+            return " (text is written in quotes: \"" + word + "\")";
+        }
+        return "";
+    }
+
     std::string subject_;
     std::string text_;
 };

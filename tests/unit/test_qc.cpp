@@ -197,9 +197,19 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {"nmae = \"p\"\n",
          "line 1: unknown key 'nmae' (name, description, ignore_head, ignore_tail, [[rule]])"},
         {"name = \"p\"\n", "line 1: no [[rule]]"},
+        // The parser's faults name the key of their line, and what its value lacks.
         {"name = \"p\n",
-         "line 1: Error while parsing string: unescaped control characters other than TAB (U+0009) "
-         "are explicitly prohibited"},
+         "line 1: key 'name': Error while parsing string: unescaped control characters other "
+         "than TAB (U+0009) are explicitly prohibited (the string is not closed on its line)"},
+        {black + "min_duration = 2 s\n",
+         "line 6: key 'min_duration': Error while parsing key-value pair: expected a comment or "
+         "whitespace, saw 's' (a number takes no unit: seconds as 2.0, a percent as \"2 %\")"},
+        {black + "from = 00:00:05:00\n",
+         "line 6: key 'from': Error while parsing time: expected '.', saw ':' (a timecode is "
+         "written in quotes: \"00:00:05:00\")"},
+        {head + "event = \"black\"\nseverity = error\n",
+         "line 5: key 'severity': Error while parsing value: could not determine value type (text "
+         "is written in quotes: \"error\")"},
     };
     for (const auto& c : cases) {
         std::string error;
