@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "driver/check.h"
 #include "io/display_name.h"
@@ -39,8 +40,14 @@ std::string documentPath(const std::string& dir, const std::string& file,
 bool makeDirectory(const std::string& dir) {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
-    if (std::filesystem::is_directory(dir, error)) return true;
-    std::fprintf(stderr, "lumaqc: cannot create the directory %s\n", printableName(dir).c_str());
+    std::error_code ignored;
+    if (std::filesystem::is_directory(dir, ignored)) return true;
+    // create_directories says nothing when the name is taken by a file.
+    const std::string why = error                                   ? error.message()
+                            : std::filesystem::exists(dir, ignored) ? "it is not a directory"
+                                                                    : "";
+    std::fprintf(stderr, "lumaqc: cannot create the directory %s%s%s\n", printableName(dir).c_str(),
+                 why.empty() ? "" : ": ", why.c_str());
     return false;
 }
 
@@ -65,11 +72,14 @@ ParsedCheck parseCheckCommand(int argc, const char* const* argv) {
         ->check(CLI::IsMember({"error", "warning"}));
     app.add_option("--threads", command.threads, "Worker threads (default 0: every hardware one)")
         ->check(CLI::Range(0, 1024));
-    for (auto [option, member] : {std::pair{"--ignore-head", &command.ignoreHead},
-                                  std::pair{"--ignore-tail", &command.ignoreTail}}) {
-        app.add_option(option, *member,
-                       "Seconds or HH:MM:SS:FF that the profile does not judge (replaces its "
-                       "ignore_head / ignore_tail)")
+    for (auto [option, member, help] :
+         {std::tuple{"--ignore-head", &command.ignoreHead,
+                     "Seconds or HH:MM:SS:FF at the head that the profile does not judge "
+                     "(replaces its ignore_head)"},
+          std::tuple{"--ignore-tail", &command.ignoreTail,
+                     "Seconds or HH:MM:SS:FF at the tail that the profile does not judge "
+                     "(replaces its ignore_tail)"}}) {
+        app.add_option(option, *member, help)
             ->check(CLI::Validator(checkTime, "SECONDS|HH:MM:SS:FF"));
     }
     app.add_flag("--rows", command.rows, "Also print the per-frame rows and timing table");

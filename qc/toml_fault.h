@@ -59,6 +59,10 @@ class TomlFault {
         if (value.empty()) return "";
         const char first = value.front();
         const std::string word(value.substr(0, value.find_first_of(" \t#")));
+        // A word processor's quotes: U+2018, U+201C.
+        if (value.starts_with("\xE2\x80\x98") || value.starts_with("\xE2\x80\x9C")) {
+            return " (typographic quotes are not TOML's: write \"...\")";
+        }
         if ((first == '"' || first == '\'') && value.find(first, 1) == std::string_view::npos) {
             return " (the string is not closed on its line)";
         }

@@ -577,6 +577,9 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
     r = runLumaqc({"check", "clean.mp4", "--json-dir", ""}, dir_.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.err.find("--json-dir: an empty path names no file"), std::string::npos) << r.err;
+    r = runLumaqc({"check", "clean.mp4", "--json-dir", "notes.txt"}, dir_.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "lumaqc: cannot create the directory notes.txt: Not a directory\n");
     r = runLumaqc({"check", "clean.mp4", "--profile", "missing.toml"}, dir_.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err.rfind("lumaqc: cannot read the profile missing.toml", 0), 0u) << r.err;

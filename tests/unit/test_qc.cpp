@@ -207,6 +207,10 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
         {black + "from = 00:00:05:00\n",
          "line 6: key 'from': Error while parsing time: expected '.', saw ':' (a timecode is "
          "written in quotes: \"00:00:05:00\")"},
+        {head + "event = \"black\"\nseverity = \xE2\x80\x9C"
+                "error\xE2\x80\x9D\n",
+         "line 5: key 'severity': Error while parsing value: could not determine value type "
+         "(typographic quotes are not TOML's: write \"...\")"},
         {head + "event = \"black\"\nseverity = error\n",
          "line 5: key 'severity': Error while parsing value: could not determine value type (text "
          "is written in quotes: \"error\")"},
