@@ -1,6 +1,7 @@
 #include "cli/check_command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -177,7 +178,18 @@ int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
             for (const qc::Event* e : decision.eventsBySeverity()) {
                 std::printf("  %s\n", decision.eventLine(*e).c_str());
             }
-            for (const std::string& note : decision.unjudgedNotes()) {
+            std::vector<std::string> notes = decision.unjudgedNotes();
+            // Damage no event of the profile tells (it has no decode_error
+            // rule) is said as the program says it.
+            const auto events = decision.eventsBySeverity();
+            if (std::none_of(events.begin(), events.end(), [](const qc::Event* e) {
+                    return e->watch == qc::Watch::DecodeError;
+                })) {
+                if (std::string damage = decision.damageSummary(); !damage.empty()) {
+                    notes.insert(notes.begin(), std::move(damage));
+                }
+            }
+            for (const std::string& note : notes) {
                 std::fflush(stdout);
                 std::fprintf(stderr, "%s\n", note.c_str());
             }

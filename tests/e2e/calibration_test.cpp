@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "e2e_support.h"
 
@@ -768,6 +769,17 @@ TEST_F(Decisions, DamagedStreamIsAnalysedToItsEnd) {
             "lumaqc: damaged.ts is damaged: " + std::to_string(errors) + " decoding error", 0),
         0u)
         << goesOn.err;
+    // `check` tells the damage by its events, or, under a profile without a
+    // decode_error rule (which passes the file), by that line.
+    writeFile(dir_.file("black.toml"),
+              "name = \"b\"\n[[rule]]\nid = \"b\"\nevent = \"black\"\nseverity = \"error\"\n");
+    for (const auto& [profile, status, told] :
+         {std::tuple{"default", 1, false}, std::tuple{"black.toml", 0, true}}) {
+        const RunResult checked =
+            runLumaqc({"check", "damaged.ts", "--profile", profile}, dir_.path());
+        EXPECT_EQ(checked.status, status) << profile;
+        EXPECT_EQ(checked.err, told ? lines.back() + "\n" : "") << profile;
+    }
 }
 
 TEST_F(Decisions, VariableFrameRateTimesAreTheStreamsTimestamps) {
