@@ -448,6 +448,9 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         access.format = formatText_;
+        if (opened == DecoderOpen::Ok && startTime_ != AV_NOPTS_VALUE && timeBase_.den > 0) {
+            access.startSeconds = static_cast<double>(startTime_) * av_q2d(timeBase_);
+        }
         if (opened == DecoderOpen::Ok && access.width > 0 && access.height > 0) {
             info_.width = access.width;  // pictures of another size are scaled to it
             info_.height = access.height;

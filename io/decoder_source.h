@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,9 @@ struct UrlAccess {
     // In: the run's index of the input's first frame (an input opened
     // again), for the frame numbers of its messages.
     int64_t firstIndex = 0;
+    // Out: the stream's own timestamp of its time 0 (ReadResult::seconds
+    // count from it), in seconds; NaN when it has none.
+    double startSeconds = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Opens a URL that libavformat opens itself (udp://, rtp://, srt://, rtmp://,

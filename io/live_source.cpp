@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "io/decoder_source.h"
 
@@ -34,11 +35,64 @@ constexpr double kAnnounceGrace = 0.3;
 constexpr double kPlaylistLook = 1.0;
 constexpr double kPlaylistSettle = 2.0;
 constexpr size_t kPlaylistBytes = size_t{1} << 18;
+// A reopened live playlist's pictures that were seen already are left out
+// (see LiveSource::replayed), from this far back at most.
+constexpr double kReplaySeconds = 60.0;
+constexpr size_t kReplayPictures = 7200;
 
 std::string seconds(double s) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", s);
     return text;
+}
+
+// A master playlist names its variants' playlists, which a restarted
+// packager rewrites (the master itself stays as it was): the URL of the
+// first variant, resolved against the master's; empty for a media
+// playlist.
+std::string firstVariant(const std::string& url, const std::string& text) {
+    const size_t tag = text.find("#EXT-X-STREAM-INF");
+    if (tag == std::string::npos) return "";
+    for (size_t at = text.find('\n', tag); at != std::string::npos; at = text.find('\n', at)) {
+        const size_t end = text.find('\n', ++at);
+        std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        if (line.find("://") != std::string::npos) return line;
+        const size_t host = url.find('/', url.find("://") + 3);
+        if (line[0] == '/') return url.substr(0, host) + line;
+        const size_t query = url.find('?');
+        return url.substr(0, url.rfind('/', query) + 1) + line;
+    }
+    return "";
+}
+
+// The media sequence number of a playlist's last segment: its first
+// segment's (0 when it states none) and the count of the others. A live
+// playlist only moves on: its segments leave at the head, which raises the
+// first one's number, and come at the end.
+long long lastSegment(const std::string& text) {
+    const size_t tag = text.find("#EXT-X-MEDIA-SEQUENCE:");
+    const long long number = tag == std::string::npos ? 0 : std::atoll(text.c_str() + tag + 22);
+    long long segments = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        if (line.find_first_not_of(" \r") != std::string::npos && line[0] != '#') ++segments;
+        at = end + 1;
+    }
+    return number + segments - 1;
+}
+
+// A hash of a picture's luma (every eighth row), to know a picture seen
+// already.
+uint64_t pictureHash(const uint8_t* luma, int width, int height) {
+    uint64_t hash = 14695981039346656037ull;
+    for (int y = 0; y < height; y += 8) {
+        const uint8_t* row = luma + static_cast<size_t>(y) * static_cast<size_t>(width);
+        for (int x = 0; x < width; ++x) hash = (hash ^ row[x]) * 1099511628211ull;
+    }
+    return hash;
 }
 
 }  // namespace
@@ -261,11 +315,12 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
 bool LiveSource::reopen(int64_t index, ReadResult& failure) {
     inner_.reset();
     nextIndex_ = index;
+    bool restarted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lossPlaylistRead_ = false;
         playlistChangedAt_ = 0.0;
-        playlistMoved_ = false;
+        restarted = std::exchange(playlistMoved_, false);
     }
     std::string error;
     if (!connect(error)) {
@@ -280,6 +335,9 @@ bool LiveSource::reopen(int64_t index, ReadResult& failure) {
     }
     innerOrigin_ = index;
     reopened_ = true;
+    // A playlist started again has pictures of its own, even ones that look
+    // like those seen before (a test source started again).
+    checkReplay_ = playlist_.load() && !restarted;
     return true;
 }
 
@@ -309,6 +367,11 @@ ReadResult LiveSource::read(int64_t index, uint8_t* luma) {
                 result = ReadResult{ReadStatus::End, std::string(), false};
                 break;
             }
+            continue;
+        }
+        if (result.status == ReadStatus::Ok && replayed(result.seconds, luma)) {
+            // The inner source counted it; the run's index stays.
+            --innerOrigin_;
             continue;
         }
         if (result.status == ReadStatus::Ok) {
@@ -344,6 +407,33 @@ ReadResult LiveSource::read(int64_t index, uint8_t* luma) {
     }
     endLoss();
     return result;
+}
+
+// A live playlist opened again (after a brief outage of its server, say)
+// starts a few segments back, and replays pictures the run has seen: they
+// would count twice and read as a picture jumping back in time. After the
+// reopening, pictures with the time and the picture of one seen in the
+// last kReplaySeconds are left out, up to the first new one. (A restarted
+// packager's pictures are new ones whatever their times.) Pictures of
+// live playlists are remembered for it.
+bool LiveSource::replayed(double seconds, const uint8_t* luma) {
+    // The stream's own timestamp, which a connection counts from its start.
+    const double stamp = seconds + lastAccess_.startSeconds;
+    if (!playlist_.load() || !std::isfinite(stamp)) return false;
+    const uint64_t hash = pictureHash(luma, info_.width, info_.height);
+    if (checkReplay_) {
+        const bool seen = std::any_of(seen_.begin(), seen_.end(), [&](const auto& picture) {
+            return std::fabs(picture.first - stamp) < 1e-3 && picture.second == hash;
+        });
+        if (seen) return true;
+        checkReplay_ = false;
+    }
+    seen_.emplace_back(stamp, hash);
+    while (seen_.size() > kReplayPictures || seen_.front().first < stamp - kReplaySeconds ||
+           seen_.front().first > stamp) {
+        seen_.pop_front();
+    }
+    return false;
 }
 
 // Records the frame that came, returns its time, and ends a signal loss.
@@ -456,9 +546,10 @@ void LiveSource::watch() {
 }
 
 // During the loss of a live playlist, which is read on (see
-// interruptCallback): its text is read once a second. A playlist that
-// changed and still gave the demuxer no picture kPlaylistSettle later was
-// started again (a restarted packager numbers its segments from 0, which
+// interruptCallback): its text is read once a second (a master playlist's:
+// its first variant's). A playlist whose last segment's number went back,
+// or that changed and still gave the demuxer no picture kPlaylistSettle
+// later, was started again (a restarted packager numbers its segments from 0, which
 // the demuxer waits to pass): the input is then opened again. One that does
 // not change is a source still gone, and is left alone.
 void LiveSource::watchPlaylist(std::unique_lock<std::mutex>& lock, double now) {
@@ -473,13 +564,19 @@ void LiveSource::watchPlaylist(std::unique_lock<std::mutex>& lock, double now) {
     access.opaque = this;
     playlistDeadline_ = monotonicSeconds() + kPlaylistLook * 3.0;
     std::string text;
-    const bool read = readUrlText(url_, access, kPlaylistBytes, text);
+    bool read = readUrlText(url_, access, kPlaylistBytes, text);
+    if (read) {
+        const std::string variant = firstVariant(url_, text);
+        if (!variant.empty()) read = readUrlText(variant, access, kPlaylistBytes, text);
+    }
     lock.lock();
     if (!read || !lost_ || closing_) return;
     const double then = monotonicSeconds() - openedAt_;
     if (!lossPlaylistRead_) {
         lossPlaylistRead_ = true;
         lossPlaylist_ = std::move(text);
+    } else if (lastSegment(text) < lastSegment(lossPlaylist_)) {
+        playlistMoved_ = true;  // numbered from the start again
     } else if (playlistChangedAt_ == 0.0 && text != lossPlaylist_) {
         playlistChangedAt_ = then;
     }

@@ -26,6 +26,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -145,6 +146,7 @@ class LiveSource : public FrameSource {
     bool connect(std::string& error);
     bool openAttempt(std::string& error, bool& permanent);
     bool reopen(int64_t index, ReadResult& failure);
+    bool replayed(double seconds, const uint8_t* luma);
     double delivered(int64_t index, double stamp, bool drained);
     void endLoss();
     void watch();
@@ -167,12 +169,14 @@ class LiveSource : public FrameSource {
     std::string pendingChange_;          // a change found on reopening, told with the next frame
     std::unique_ptr<FrameSource> inner_;
     SourceInfo info_;
-    int64_t innerOrigin_ = 0;                    // run index of the current inner source's frame 0
-    int64_t nextIndex_ = 0;                      // run index of the next connection's frame 0
-    bool reopened_ = false;                      // the next frame comes from a reopened input
-    std::atomic<double> openDeadline_{0.0};      // while opening: when the attempt gives up
-    std::atomic<bool> interrupted_{false};       // a wait was given up because of a signal loss
-    std::atomic<double> playlistDeadline_{0.0};  // when a look at the playlist gives up
+    int64_t innerOrigin_ = 0;   // run index of the current inner source's frame 0
+    int64_t nextIndex_ = 0;     // run index of the next connection's frame 0
+    bool reopened_ = false;     // the next frame comes from a reopened input
+    bool checkReplay_ = false;  // ... a live playlist, which may replay pictures
+    std::deque<std::pair<double, uint64_t>> seen_;  // (time, hash) of its recent pictures
+    std::atomic<double> openDeadline_{0.0};         // while opening: when the attempt gives up
+    std::atomic<bool> interrupted_{false};          // a wait was given up because of a signal loss
+    std::atomic<double> playlistDeadline_{0.0};     // when a look at the playlist gives up
     Timeline timeline_;
     const double openedAt_;
 
