@@ -434,6 +434,18 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                           "mjpeg", "-q:v", "25", "-pix_fmt", "yuvj420p"},
                          "pass",
                          {{"blocking", "warning", 0, 28}}});
+        // Noise over MPEG-2 with B pictures, which read 0 to 4 between I
+        // and P pictures reading 7 to 13: found where no two frames running
+        // read under 7 (from frame 32: three running read 4, 0, 4 before).
+        clips.push_back(
+            {"noisempeg2.mpg",
+             {"-i", real + "Megamind.avi", "-t", "3", "-an", "-vf",
+              "scale=720:576,noise=alls=25:allf=t:enable='between(t,1,2.5)'", "-c:v",
+              "mpeg2video", "-b:v", "5M", "-maxrate", "8M", "-bufsize", "1835k", "-g", "12",
+              "-bf", "2"},
+             "pass",
+             {{"noise", "warning", 32, 57}},
+             {"blocking"}});
     }
     for (const Clip& clip : clips) make(clip.name, clip.ffmpeg);
     // A file cut short: the first 60 % of a 6 s MP4 with its index first.
