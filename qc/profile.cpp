@@ -575,6 +575,7 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
     // length, not with its square.
     std::unordered_set<std::string> ids;
     std::unordered_set<std::string> types;
+    std::unordered_set<std::string> frameTypes;  // made by rules that judge frame by frame
     for (const auto& [key, node] : root) {
         if (key == "ignore_head" || key == "ignore_tail") {
             if (!RuleReader::readTime(
@@ -602,6 +603,10 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
                     break;
                 }
                 types.insert(rule->type);
+                if (rule->statistic == Statistic::None &&
+                    (conditionOf(rule->watch).keys & kMinDurationKey) != 0) {
+                    frameTypes.insert(rule->type);
+                }
                 profile.rules.push_back(std::move(*rule));
             }
         } else {
@@ -619,14 +624,18 @@ std::optional<Profile> parseProfile(const std::string& text, const std::string& 
         const Rule& r = profile.rules[i];
         for (const std::string& type : r.notDuring) {
             const bool own = type == r.type && r.statistic == Statistic::None;
-            if (types.count(type) == 0 || own) {
+            const bool made = types.count(type) != 0;
+            if (!made || own || frameTypes.count(type) == 0) {
                 const toml::node* rule = root["rule"][i].node();
                 const toml::node* list = rule ? rule->as_table()->get("not_during") : nullptr;
                 fault.at(list ? list->source() : root.source(),
                          own ? "key 'not_during' names the rule's own event type '" + type +
                                    "': the rule would never hold"
-                             : "key 'not_during' names '" + type +
-                                   "', which no rule of the profile makes");
+                         : !made ? "key 'not_during' names '" + type +
+                                       "', which no rule of the profile makes"
+                                 : "key 'not_during' names '" + type +
+                                       "', which the profile rates over the whole input only: "
+                                       "it keeps no frame out");
                 break;
             }
         }

@@ -161,6 +161,10 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
          "line 2: key 'ignore_head' must be seconds (0 or more) or a timecode \"HH:MM:SS:FF\""},
         {black + "not_during = [\"blur\"]\n",
          "line 6: key 'not_during' names 'blur', which no rule of the profile makes"},
+        {head + "event = \"freeze\"\nseverity = \"error\"\nnot_during = [\"scan_type\"]\n"
+                "[[rule]]\nid = \"s\"\nevent = \"scan_type\"\nseverity = \"error\"\n",
+         "line 6: key 'not_during' names 'scan_type', which the profile rates over the whole "
+         "input only: it keeps no frame out"},
         {black + "not_during = [\"black\"]\n",
          "line 6: key 'not_during' names the rule's own event type 'black': the rule would never "
          "hold"},
