@@ -179,12 +179,19 @@ int runCheckCommand(const CheckCommand& command, const std::atomic<int>* stop) {
                 std::printf("  %s\n", decision.eventLine(*e).c_str());
             }
             std::vector<std::string> notes = decision.unjudgedNotes();
-            // Damage no event of the profile tells (it has no decode_error
-            // rule) is said as the program says it.
+            // Damage, or an input cut short, that no event of the profile
+            // tells (it has no decode_error or truncated rule) is said as
+            // the program says it.
             const auto events = decision.eventsBySeverity();
-            if (std::none_of(events.begin(), events.end(), [](const qc::Event* e) {
-                    return e->watch == qc::Watch::DecodeError;
-                })) {
+            const auto told = [&events](qc::Watch watch) {
+                return std::any_of(events.begin(), events.end(),
+                                   [watch](const qc::Event* e) { return e->watch == watch; });
+            };
+            if (!result.message.empty() && !told(qc::Watch::Truncated) &&
+                !told(qc::Watch::DecodeError)) {
+                notes.insert(notes.begin(), result.message);
+            }
+            if (!told(qc::Watch::DecodeError)) {
                 if (std::string damage = decision.damageSummary(); !damage.empty()) {
                     notes.insert(notes.begin(), std::move(damage));
                 }

@@ -440,9 +440,8 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         clips.push_back(
             {"noisempeg2.mpg",
              {"-i", real + "Megamind.avi", "-t", "3", "-an", "-vf",
-              "scale=720:576,noise=alls=25:allf=t:enable='between(t,1,2.5)'", "-c:v",
-              "mpeg2video", "-b:v", "5M", "-maxrate", "8M", "-bufsize", "1835k", "-g", "12",
-              "-bf", "2"},
+              "scale=720:576,noise=alls=25:allf=t:enable='between(t,1,2.5)'", "-c:v", "mpeg2video",
+              "-b:v", "5M", "-maxrate", "8M", "-bufsize", "1835k", "-g", "12", "-bf", "2"},
              "pass",
              {{"noise", "warning", 32, 57}},
              {"blocking"}});
@@ -781,16 +780,23 @@ TEST_F(Decisions, DamagedStreamIsAnalysedToItsEnd) {
             "lumaqc: damaged.ts is damaged: " + std::to_string(errors) + " decoding error", 0),
         0u)
         << goesOn.err;
-    // `check` tells the damage by its events, or, under a profile without a
-    // decode_error rule (which passes the file), by that line.
+    // `check` tells damage and a file cut short by their events, or, under a
+    // profile without decode_error and truncated rules (which passes the
+    // file), by the program's line.
     writeFile(dir_.file("black.toml"),
               "name = \"b\"\n[[rule]]\nid = \"b\"\nevent = \"black\"\nseverity = \"error\"\n");
-    for (const auto& [profile, status, told] :
-         {std::tuple{"default", 1, false}, std::tuple{"black.toml", 0, true}}) {
-        const RunResult checked =
-            runLumaqc({"check", "damaged.ts", "--profile", profile}, dir_.path());
-        EXPECT_EQ(checked.status, status) << profile;
-        EXPECT_EQ(checked.err, told ? lines.back() + "\n" : "") << profile;
+    testsrc("whole.mkv", "160x120", 2, "");
+    const std::string whole = readFile(dir_.file("whole.mkv"));
+    writeFile(dir_.file("cut.mkv"), whole.substr(0, whole.size() / 2));
+    for (const auto& [file, profile, status, told] :
+         {std::tuple{"damaged.ts", "default", 1, std::string()},
+          std::tuple{"damaged.ts", "black.toml", 0, lines.back() + "\n"},
+          std::tuple{"cut.mkv", "default", 1, std::string()},
+          std::tuple{"cut.mkv", "black.toml", 0, std::string("Error decoding frame ")}}) {
+        const RunResult checked = runLumaqc({"check", file, "--profile", profile}, dir_.path());
+        EXPECT_EQ(checked.status, status) << file << " " << profile;
+        EXPECT_EQ(checked.err.substr(0, told.size()), told) << file << " " << profile;
+        EXPECT_EQ(checked.err.empty(), told.empty()) << checked.err;
     }
 }
 
