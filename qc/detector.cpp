@@ -605,6 +605,7 @@ void EventDetector::feed(const FrameInput& frame) {
     judged_ = frame.seconds + kTimeSlack >= ignoreHead_ &&
               !(ignoreTail_ > 0.0 && streamEnd_ > 0.0 &&
                 frame.seconds + kTimeSlack >= streamEnd_ - ignoreTail_);
+    judgedAny_ = judgedAny_ || judged_;
 
     // Kept in place: after the first half second nothing is allocated.
     offGrid_.erase(offGrid_.begin(),
@@ -981,8 +982,8 @@ void EventDetector::finish() {
     }
 }
 
-bool EventDetector::headCoversAll() const {
-    return frames_ > 0 && ignoreHead_ > lastSeconds_ + kTimeSlack;
+bool EventDetector::judgedNone() const {
+    return frames_ > 0 && !judgedAny_;
 }
 
 std::vector<std::string> EventDetector::rulesAfterTheEnd() const {
@@ -1045,6 +1046,8 @@ std::unique_ptr<EventDetector> EventDetector::snapshot() const {
     copy->damagedFrames_ = damagedFrames_;
     copy->frames_ = frames_;
     copy->analysedEnd_ = analysedEnd_;
+    copy->lastSeconds_ = lastSeconds_;
+    copy->judgedAny_ = judgedAny_;
     copy->finished_ = true;
     return copy;
 }

@@ -190,9 +190,9 @@ class EventDetector {
     const Profile& profile() const { return profile_; }
     // Once finished: the end of the last frame fed (seconds); 0 before.
     double analysedEnd() const { return analysedEnd_; }
-    // Whether the ignored head, or the window of a rule (by id), ends or
-    // starts after the last frame fed, so that no frame was judged there.
-    bool headCoversAll() const;
+    // Whether the ignored head and tail held every frame fed, and the rules
+    // (by id) whose window starts after the last: they judged no frame.
+    bool judgedNone() const;
     std::vector<std::string> rulesAfterTheEnd() const;
     // A finished detector holding what this one found so far (its events and
     // decoding errors): for documents written while a run goes on.
@@ -280,6 +280,7 @@ class EventDetector {
     bool leaderNow_ = false;
     bool judged_ = true;
     bool judgedBefore_ = true;  // judged_ of the frame before
+    bool judgedAny_ = false;    // judged_ of a frame fed
     enum class Leader { Start, Bars, Black, Done } leader_ = Leader::Start;
     double leaderBlackStart_ = 0.0;
     double ignoreHead_ = 0.0;

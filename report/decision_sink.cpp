@@ -522,10 +522,16 @@ std::vector<std::string> DecisionSink::unjudgedNotes() const {
             ? ""
             : "; times count from the start of the input, not from its timecode " +
                   stream_.startTimecode;
-    if (detector_->headCoversAll()) {
-        lines.push_back("lumaqc: the ignored head (" + profile_.ignoreHead +
-                        ") covers the whole of " + input_ + end + ": no rule judged a frame" +
-                        counted);
+    if (detector_->judgedNone()) {
+        std::string parts;
+        if (!profile_.ignoreHead.empty()) parts = "head (" + profile_.ignoreHead + ")";
+        if (!profile_.ignoreTail.empty()) {
+            parts +=
+                (parts.empty() ? "" : " and ") + std::string("tail (") + profile_.ignoreTail + ")";
+        }
+        const bool both = !profile_.ignoreHead.empty() && !profile_.ignoreTail.empty();
+        lines.push_back("lumaqc: the ignored " + parts + (both ? " cover" : " covers") +
+                        " the whole of " + input_ + end + ": no rule judged a frame" + counted);
         return lines;
     }
     for (const std::string& id : detector_->rulesAfterTheEnd()) {

@@ -622,6 +622,9 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
         {{"check", "clean.mp4", "--profile", "late.toml"},
          "lumaqc: rule 'b' judged no frame of clean.mp4: its from (10:00:00:05) lies after the "
          "input's end (1.00 s)\n"},
+        {{"check", "clean.mp4", "--ignore-head", "0.5", "--ignore-tail", "0.5"},
+         "lumaqc: the ignored head (0.5) and tail (0.5) cover the whole of clean.mp4 (1.00 s): no "
+         "rule judged a frame\n"},
         {{"check", "tc.mov", "--ignore-head", "00:00:00:05"}, ""},
     };
     for (const auto& c : unjudged) {
