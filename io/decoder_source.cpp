@@ -497,9 +497,14 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::NotVideo;
         }
         // A regular H.264 file whose decoder's messages are heard: frame
-        // threads up to the first sign of damage (see checked()).
+        // threads up to the first sign of damage (see checked()). Not when
+        // the quantisers are read: a frame thread exports a picture's
+        // quantisers as it hands the picture on, while decoding a later
+        // packet, and the thread decoding that picture may not have reached
+        // its last macroblocks yet; their quantisers would depend on the
+        // timing. Pictures are whole by the time they are taken.
         threaded_ = ahead_ && input_ == nullptr && !follow_ && frameThreads_ > 1 && messagesRead &&
-                    params->codec_id == AV_CODEC_ID_H264;
+                    !quantisers_ && params->codec_id == AV_CODEC_ID_H264;
         codec_ = codec;
         lanes_.push_back(std::make_unique<Lane>());
         code = openLane(*lanes_[0], *codec, *stream->codecpar, threaded_ ? frameThreads_ : 0);

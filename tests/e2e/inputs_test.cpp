@@ -350,7 +350,8 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
     // A transport stream that lost one packet in 61 after its first third
     // or had bytes flipped in an IDR picture or in a P-picture that the
     // B-pictures shown before it refer to (H.264 files are decoded on frame
-    // threads up to the damage, then again by one decoder), and an MJPEG AVI
+    // threads up to the damage, then again by one decoder; in groups when
+    // the quantisers are read), and an MJPEG AVI
     // and H.264 and HEVC Matroska files with
     // bytes flipped here and there (the samples the damaged MJPEG and HEVC
     // pictures never get were those of earlier pictures): the concealed
@@ -396,9 +397,15 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
     ffmpeg(
         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=6 -c:v libx265 -x265-params "
                "log-level=none -bsf:v noise=amount=5000 damaged265.mkv"));
+    // Clean, starved from its first picture: the profile's quantiser rule
+    // holds from frame 0 or 1 (the quantisers come with the pictures).
+    ffmpeg(
+        fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=4 -c:v libx264 -b:v 40k "
+               "-pix_fmt yuv420p starved.mp4"));
     // Without a profile the run ends at the damage, with the same rows and
     // message whether the file was decoded by one thread, on frame threads
-    // or in groups of pictures at once; with one it goes on past the damage.
+    // or in groups of pictures at once; with one it goes on past the damage,
+    // and its events are the same too.
     const struct {
         std::string file, profile;
         size_t lines;
@@ -412,15 +419,19 @@ TEST_F(Decoder, DamagedStreamsGiveTheSameRowsInEveryRun) {
         {"idr.ts", "default", 140},
         {"p.ts", "default", 140},
         {"p.ts", "", 20},
+        {"starved.mp4", "default", 100},
     };
     for (const auto& c : cases) {
         std::string first;
         for (const char* threads : {"1", "2", "3", "1", "2", "3"}) {
             std::vector<std::string> args = {c.file, "--quiet", "--threads", threads};
-            if (!c.profile.empty()) args.insert(args.end(), {"--profile", c.profile});
+            if (!c.profile.empty()) {
+                args.insert(args.end(), {"--profile", c.profile, "--events", "events.jsonl"});
+            }
             const Output out = analyse(dir_, args);
-            if (first.empty()) first = out.log + out.run.err;
-            EXPECT_EQ(out.log + out.run.err, first) << c.file << threads << c.profile;
+            const std::string events = c.profile.empty() ? "" : readFile(dir_.file("events.jsonl"));
+            if (first.empty()) first = out.log + out.run.err + events;
+            EXPECT_EQ(out.log + out.run.err + events, first) << c.file << threads << c.profile;
         }
         EXPECT_GT(splitLines(first).size(), c.lines) << c.file << c.profile;
     }
