@@ -429,6 +429,17 @@ std::optional<OwnLevelGate> ownLevelGate(IndicatorId id) {
     return std::nullopt;
 }
 
+// Noise laid over MPEG-2 with B pictures reads on the I and P pictures
+// only (7 to 12.4 under noise=alls=25 at 5 Mbit/s) and 0 to 4 on the two B
+// pictures between them, whose blocks at the picture's commonest deviation
+// are flat (a P picture starved of bits reads 6.5 among them): no run of
+// frames above the threshold lasted a second. A noise run bridges as many
+// frames as a group of pictures holds B pictures between its I and P
+// pictures.
+int bridgedFrames(IndicatorId id) {
+    return id == kNoise ? 2 : 0;
+}
+
 bool darkEnough(const Rule& rule, const PictureMeasures& m) {
     if (rule.watch != Watch::Black || rule.maxLevel < 0) return false;
     for (const bool fullRange : {false, true}) {

@@ -154,6 +154,10 @@ struct OwnLevelGate {
     double factor;
 };
 std::optional<OwnLevelGate> ownLevelGate(IndicatorId id);
+// The frames running under a fixed threshold above that a run of the
+// indicator bridges (0: none): frames of a group of pictures that read
+// apart from the others (see conditions.cpp).
+int bridgedFrames(IndicatorId id);
 // Whether the frame's fields were measured as woven (two instants).
 bool wovenMeasured(const FrameInput& frame);
 // Whether a black rule reading shares of the picture (max_level) finds

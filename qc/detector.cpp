@@ -63,14 +63,6 @@ constexpr double kOffGridMemory = 0.5;
 // pictures made faster by repeating some move on two frames running with one
 // repeat between them, and x264 spreads a real change over two frames.
 constexpr int kSteadyBeforeTwoSpikes = 4;
-// Noise laid over MPEG-2 with B pictures reads on the I and P pictures
-// only (7 to 12.4 under noise=alls=25 at 5 Mbit/s) and 0 to 4 on the two B
-// pictures between them, whose blocks at the picture's commonest deviation
-// are flat (a P picture starved of bits reads 6.5 among them): no run of
-// frames above the threshold lasted a second. A noise run bridges up to
-// this many frames running under its threshold, as a group of pictures
-// holds two B pictures between its I and P pictures.
-constexpr int kNoiseGap = 2;
 // The least value that makes a relative rule's level, per 576 rows.
 constexpr double kLevelFloor = 1.0;
 // The spatial activity from which a picture whose value reads under the
@@ -290,14 +282,15 @@ Holds EventDetector::condition(const Ladder& ladder, const FrameInput& frame, do
     return relativeHolds(ladder, frame, value);
 }
 
-// Whether a frame under a noise rule's threshold may lie inside its run:
-// the rule judges it (its window, not black, not bars) and it has a value,
-// merely under the threshold.
-bool EventDetector::bridgesNoise(const Ladder& ladder, const FrameInput& frame) const {
+// Whether a frame under an indicator rule's threshold may lie inside its
+// run (bridgedFrames()): the rule judges it (its window, not black, not
+// bars) and it has a value, merely under the threshold.
+bool EventDetector::bridges(const Ladder& ladder, const FrameInput& frame) const {
     const Rule& rule = ladder.base;
-    return rule.watch == Watch::Indicator && rule.indicator == kNoise && !rule.relative &&
-           rule.direction == Direction::Above && rule.statistic == Statistic::None && judged_ &&
-           (rule.inLeader || !leaderNow_) && inWindow(rule, frame.seconds) && !barsNow_ &&
+    return rule.watch == Watch::Indicator && ladder.spikes < bridgedFrames(rule.indicator) &&
+           !rule.relative && rule.direction == Direction::Above &&
+           rule.statistic == Statistic::None && judged_ && (rule.inLeader || !leaderNow_) &&
+           inWindow(rule, frame.seconds) && !barsNow_ &&
            !silenced(rule.indicator, frame, blackNow_) &&
            indicatorValue(frame, rule.indicator).has_value();
 }
@@ -649,8 +642,8 @@ void EventDetector::feed(const FrameInput& frame) {
                      kPairDetail * (*frame.values)[kSpatialActivity]))))) {
             h = Holds::No;
         }
-        if (h == Holds::No && holds[i] == Holds::No && ladder.active && ladder.spikes < kNoiseGap &&
-            !suppressed(ladder.base.notDuring) && bridgesNoise(ladder, frame)) {
+        if (h == Holds::No && holds[i] == Holds::No && ladder.active &&
+            !suppressed(ladder.base.notDuring) && bridges(ladder, frame)) {
             h = Holds::Spike;
         }
         if (ladder.base.relative || overOwnLevel(ladder.base)) followLevel(ladder, frame, h);

@@ -215,7 +215,7 @@ class EventDetector {
 
     Holds condition(const Ladder& ladder, const FrameInput& frame, double& value) const;
     bool inWindow(const Rule& rule, double seconds) const;
-    bool bridgesNoise(const Ladder& ladder, const FrameInput& frame) const;
+    bool bridges(const Ladder& ladder, const FrameInput& frame) const;
     Holds relativeHolds(const Ladder& ladder, const FrameInput& frame, double value) const;
     static bool overOwnLevel(const Rule& rule);
     void followLevel(Ladder& ladder, const FrameInput& frame, Holds holds);
