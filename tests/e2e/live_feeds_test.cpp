@@ -314,8 +314,7 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
         EXPECT_EQ(count("open", "signal_loss"), 1u);  // one loss until then
         again->wait();
         // Its end is a loss too, when every picture it wrote is out.
-        EXPECT_TRUE(waitFor(15, [&] { return count("open", "signal_loss") >= 2; }))
-            << lumaqc.err();
+        EXPECT_TRUE(waitFor(15, [&] { return count("open", "signal_loss") >= 2; })) << lumaqc.err();
         EXPECT_TRUE(lumaqc.running());
         lumaqc.signal(SIGTERM);
         EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
@@ -377,23 +376,31 @@ TEST_F(LiveFeeds, SlowSendersArePicturedWithoutWaitingForFourPictures) {
 }
 
 // The video pauses for 1.5 s while its sound goes on (an audio-only
-// stretch, shorter than the stall timeout): the same stream, read on, not
-// opened again, so that no picture after the pause is lost (up to a second
-// to the next key picture, opened again). Every picture is analysed once;
-// those the decoder still holds when the sender ends come out with the
-// signal loss that follows.
+// stretch, shorter than the stall timeout), or while another programme's
+// video goes on: the same stream, read on, not opened again, so that no
+// picture after the pause is lost (up to a second to the next key picture,
+// opened again). Every picture is analysed once; those the decoder still
+// holds when the sender ends come out with the signal loss that follows.
 TEST_F(LiveFeeds, AnAudioOnlyStretchLosesNoPicture) {
-    for (const char* codec : {"mpeg2video", "libx264"}) {
-        SCOPED_TRACE(codec);
+    // What goes on beside the video (the larger picture, the one analysed),
+    // and the video's codec.
+    const std::pair<const char*, const char*> kStreams[] = {
+        {"-f lavfi -i sine=sample_rate=48000", "mpeg2video -c:a mp2 -b:a 384k"},
+        {"-f lavfi -i sine=sample_rate=48000", "libx264 -c:a mp2 -b:a 384k"},
+        {"-f lavfi -i testsrc2=size=96x54:rate=25",
+         "mpeg2video -program st=0 -program st=1 -map 0 -map 1"},
+    };
+    for (const auto& [beside, codec] : kStreams) {
+        SCOPED_TRACE(std::string(beside) + " " + codec);
         std::remove(dir_.file("log.csv").c_str());
         std::remove(dir_.file("hook.jsonl").c_str());
         // 150 pictures, 38 of them (2 s to 3.5 s) left out.
         ASSERT_EQ(runProgram(ffmpeg_,
-                             fields("-v error -y -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi "
-                                    "-i sine=sample_rate=48000 -t 6 -vf "
-                                    "select='not(between(t,2,3.5))' -fps_mode passthrough -c:v " +
-                                    std::string(codec) +
-                                    " -g 25 -bf 0 -c:a mp2 -b:a 384k -f mpegts stretch.ts"),
+                             fields("-v error -y -f lavfi -i testsrc2=size=160x90:rate=25 " +
+                                    std::string(beside) +
+                                    " -t 6 -filter:v:0 select='not(between(t,2,3.5))' "
+                                    "-fps_mode passthrough -g 25 -bf 0 -c:v " +
+                                    codec + " -f mpegts stretch.ts"),
                              dir_.path())
                       .status,
                   0);
