@@ -441,6 +441,7 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         follow_ = true;
+        wantedId_ = access.streamId;
         const DecoderOpen opened = openStreams(error);
         if (opened == DecoderOpen::NotVideo) {
             access.permanent = true;
@@ -448,6 +449,7 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         access.format = formatText_;
+        if (opened == DecoderOpen::Ok) access.streamId = format_->streams[stream_]->id;
         if (opened == DecoderOpen::Ok && startTime_ != AV_NOPTS_VALUE && timeBase_.den > 0) {
             access.startSeconds = static_cast<double>(startTime_) * av_q2d(timeBase_);
         }
@@ -480,7 +482,12 @@ class DecoderSource : public FrameSource {
             return DecoderOpen::Failed;
         }
         const AVCodec* codec = nullptr;
-        stream_ = ffmpeg::api().av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        stream_ = ffmpeg::api().av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, wantedStream(), -1,
+                                                    &codec, 0);
+        if (stream_ < 0 && stream_ != AVERROR_STREAM_NOT_FOUND && wantedStream() >= 0) {
+            stream_ =
+                ffmpeg::api().av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        }
         if (stream_ == AVERROR_STREAM_NOT_FOUND) {
             error = "Cannot decode " + name_ + ": it has no video stream\n";
             return DecoderOpen::NotVideo;
@@ -1650,6 +1657,20 @@ class DecoderSource : public FrameSource {
         return self->starved_ || self->restarted_ ? 1 : 0;
     }
 
+    // The index of the video stream whose container id is wantedId_ (the
+    // stream a live input decoded before it was opened again); -1 when
+    // there is none, and libavformat chooses.
+    int wantedStream() const {
+        if (wantedId_ < 0) return -1;
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            const AVStream* stream = format_->streams[i];
+            if (stream->id == wantedId_ && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
     // A live stream's analysis. libavformat looks at an MPEG-TS stream
     // until it has read the packets of half a second of its timeline (four
     // packets at least), and the demuxer hands on each packet only when the
@@ -1922,6 +1943,7 @@ class DecoderSource : public FrameSource {
     enum class Companions { None, GoOn, Changed } companions_ = Companions::None;
     std::vector<int64_t> companionEnds_;
     bool restarted_ = false;     // ... or for a playlist started again
+    int wantedId_ = -1;          // see wantedStream()
     double analyseUntil_ = 0.0;  // while a live stream is analysed: when to give up
     bool cutAnalysis_ = false;   // the analysis was given up then
     std::string formatText_;     // the stream's current format, as told

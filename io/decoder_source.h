@@ -86,6 +86,10 @@ struct UrlAccess {
     // In: the run's index of the input's first frame (an input opened
     // again), for the frame numbers of its messages.
     int64_t firstIndex = 0;
+    // In and out: the container's id of the video stream decoded (an
+    // MPEG-TS PID), -1 for none. A reopened input decodes the stream with
+    // the id given when it still has it, not another programme's.
+    int streamId = -1;
     // Out: the stream's own timestamp of its time 0 (ReadResult::seconds
     // count from it), in seconds; NaN when it has none.
     double startSeconds = std::numeric_limits<double>::quiet_NaN();

@@ -294,6 +294,8 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
     access.width = info_.width;
     access.height = info_.height;
     access.firstIndex = nextIndex_;
+    // ... and its programme.
+    access.streamId = lastAccess_.streamId;
     inner_ = openDecoderUrl(url_, access, error);
     lastAccess_ = access;
     const bool timedOut = monotonicSeconds() > openDeadline_.load();

@@ -427,6 +427,39 @@ TEST_F(LiveFeeds, AnAudioOnlyStretchLosesNoPicture) {
     }
 }
 
+// A transport stream of two programmes whose analysed video (the larger
+// picture) stops for 3 s, beyond the stall timeout, while the other goes
+// on: a signal loss, and the input opened again goes on with the same
+// programme when its pictures come back, not with the other one's.
+TEST_F(LiveFeeds, AReopenedStreamKeepsItsProgramme) {
+    ASSERT_EQ(runProgram(ffmpeg_,
+                         fields("-v error -y -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                                "testsrc2=size=96x54:rate=25 -t 7 -filter:v:0 "
+                                "select='not(between(t,2,5))' -fps_mode passthrough -g 5 -bf 0 "
+                                "-c:v mpeg2video -program st=0 -program st=1 -map 0 -map 1 -f "
+                                "mpegts two.ts"),
+                         dir_.path())
+                  .status,
+              0);
+    const int port = freePort(SOCK_DGRAM);
+    Lumaqc lumaqc(
+        {"udp://127.0.0.1:" + std::to_string(port), "--quiet", "--log", "log.csv", "--threads", "1",
+         "--stall-timeout", "2", "--exec-on-event", "cat >> hook.jsonl"},
+        dir_.path());
+    ASSERT_TRUE(waitFor(30, [&] { return udpBound(port); })) << lumaqc.err();
+    const RunResult sent = runProgram(
+        ffmpeg_, fields("-v error -re -i two.ts -map 0 -c copy " + udpOutput(port)), dir_.path());
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    // The pause, then the end of the sender.
+    EXPECT_TRUE(waitFor(15, [&] { return count("open", "signal_loss") == 2; })) << lumaqc.err();
+    EXPECT_EQ(count("close", "signal_loss"), 1u);
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    EXPECT_EQ(count("open", "format_change"), 0u) << lumaqc.err();
+    // Its 100 pictures at most, not the other programme's 175.
+    EXPECT_LE(logRows(dir_.file("log.csv")), 100u);
+}
+
 // A relay that drops 1 % of the datagrams between ffmpeg and lumaqc:
 // decoding errors come in bursts all along, and are a handful of
 // decode_error events (each with its count), not one per burst.
