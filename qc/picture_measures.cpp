@@ -620,7 +620,10 @@ void measureScroll(PictureMeasures& m, const unsigned char* luma, int64_t stride
     if (luma == nullptr || previous == nullptr || width <= 0 || height <= 0) return;
     const size_t most =
         static_cast<size_t>(height) * static_cast<size_t>((width + 1) / 2) / kMostText;
-    std::vector<std::pair<int, int>> text;  // (row, column) of the bright samples
+    // (row, column) of the bright samples; kept per thread, not allocated
+    // per picture.
+    thread_local std::vector<std::pair<int, int>> text;
+    text.clear();
     for (int y = 0; y < height; ++y) {
         const unsigned char* row = luma + stride * y;
         for (int x = 0; x < width; x += 2) {
