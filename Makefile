@@ -9,10 +9,11 @@
 #               PREFIX (/usr/local): the programs, `import lumaqc` for
 #               /usr/bin/python3 and lumaqc-batch
 # and the hardening passes of the CI (.ci/run):
-#   make sanitize   every test under AddressSanitizer and UBSan
-#   make leakcheck  the end-to-end tests under LeakSanitizer
+#   make sanitize   every test under AddressSanitizer and UBSan, the
+#                   end-to-end ones under LeakSanitizer too
 #   make fuzz       each fuzz target for a few seconds (libFuzzer)
-# (all three from one clang build, $(BUILD)-clang)
+# (both from one clang build, $(BUILD)-clang; `make leakcheck` runs the
+# end-to-end tests alone under LeakSanitizer)
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -101,11 +102,15 @@ clang-build: hardening-deps test-deps
 	cmake --build $(CLANG_BUILD) -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer; any
-# report fails the test that caused it. The browser checks of the JSON
-# document and the HTML report run in the Release build only.
+# report fails the test that caused it. The end-to-end tests run with
+# LeakSanitizer on as well (as in leakcheck below), so that each runs once.
+# The browser checks of the JSON document and the HTML report run in the
+# Release build only.
 sanitize: clang-build
 	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=0 \
-	    ctest --output-on-failure -j $(JOBS) -E '^browser\.'
+	    ctest --output-on-failure -j $(JOBS) -E '^browser\.' -LE e2e
+	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=1 \
+	    ctest --output-on-failure -j $(JOBS) -E '^browser\.' -L e2e
 
 # The end-to-end tests once more, every run of lumaqc checked for leaks by
 # LeakSanitizer: a leak changes its exit status and fails the test.
