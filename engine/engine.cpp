@@ -1,11 +1,17 @@
 #include "engine/engine.h"
 
+#include <algorithm>
+
 namespace lumaqc {
 
 double clockMs(clockid_t clock) {
     timespec ts{};
     clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1.0e6;
+}
+
+double elapsedMs(clockid_t clock, double startMs) {
+    return std::max(0.0, clockMs(clock) - startMs);
 }
 
 Engine::Engine(int32_t width, int32_t height, double fps, clockid_t clock, Pictures pictures)
@@ -55,8 +61,7 @@ void Engine::computeStage(Stage stage, const FrameContext& frame, FrameValues& v
     const auto compute = [&](const IndicatorInfo& info) {
         const double before = clockMs(clock_);
         values[info.id] = info.compute(frame);
-        const double after = clockMs(clock_);
-        seconds[info.id] += static_cast<float>((after - before) / 1000.0);
+        seconds[info.id] += static_cast<float>(elapsedMs(clock_, before) / 1000.0);
     };
     // In a parallel run, consecutive frames mostly go to different threads
     // and start almost together: blur comes first in even frames and last

@@ -26,6 +26,12 @@ namespace lumaqc {
 // Reads `clock` in milliseconds.
 double clockMs(clockid_t clock);
 
+// The milliseconds from `startMs` (a reading of clockMs(clock)) to now,
+// never negative: on some virtual machines the processors' clocks differ by
+// a millisecond or more, and a thread moved from one to the other between
+// its two readings would see time run backwards.
+double elapsedMs(clockid_t clock, double startMs);
+
 // A picture that releases its samples.
 class Picture {
   public:

@@ -314,7 +314,7 @@ RunOutcome runSingle(FrameSource& source, const RunOptions& options, const RunIn
             break;
         }
     }
-    summary.overallSeconds = (clockMs(CLOCK_PROCESS_CPUTIME_ID) - start) / 1000.0;
+    summary.overallSeconds = elapsedMs(CLOCK_PROCESS_CPUTIME_ID, start) / 1000.0;
     summary.seconds = engine.seconds();
     for (size_t i = 0; i < worker.seconds.size(); ++i) summary.seconds[i] += worker.seconds[i];
     return outcome;
@@ -412,7 +412,7 @@ class ParallelRun {
         workAvailable_.notify_all();
         for (std::thread& thread : threads) thread.join();
         if (failure) std::rethrow_exception(failure);
-        summary.overallSeconds = (clockMs(CLOCK_MONOTONIC) - start) / 1000.0;
+        summary.overallSeconds = elapsedMs(CLOCK_MONOTONIC, start) / 1000.0;
         for (const auto& [worker] : workers_) {
             for (size_t i = 0; i < worker.seconds.size(); ++i)
                 summary.seconds[i] += worker.seconds[i];
