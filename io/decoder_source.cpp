@@ -317,7 +317,8 @@ class DecoderSource : public FrameSource {
           // A regular file or a pipe is decoded ahead on a thread of its own
           // while the frames before are analysed. A pipe's reads wait for
           // the writer in poll(), which wake_ ends when the source is let go.
-          ahead_(input_ != nullptr || facts.sizeBytes >= 0) {
+          sequenceStart_(options.sequenceStart),
+          ahead_(input_ != nullptr || facts.sizeBytes >= 0 || sequenceStart_ >= 0) {
         info_.path = path;
         info_.kind = "decoder";
         info_.file = facts;
@@ -371,6 +372,8 @@ class DecoderSource : public FrameSource {
             // Without it the thread decoding ahead ends within
             // InputStream::kGiveUpCheckMs of the source's release.
             if (ahead_) wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        } else if (sequenceStart_ >= 0) {
+            return openSequence(interrupt, error);
         } else if (ffmpeg::api().avio_open2(&io_, info_.path.c_str(), AVIO_FLAG_READ, &interrupt,
                                             nullptr) < 0) {
             return DecoderOpen::NotVideo;
@@ -398,6 +401,31 @@ class DecoderSource : public FrameSource {
         if (code < 0) {  // the context is freed on failure
             error = "Cannot read " + name_ + " (" + container->name + "): " + avError(code) +
                     "; the file may be damaged or truncated\n";
+            return DecoderOpen::Failed;
+        }
+        return openStreams(error);
+    }
+
+    // A numbered sequence of pictures: libavformat's image demuxer opens
+    // each file in turn from the first number.
+    DecoderOpen openSequence(const AVIOInterruptCB& interrupt, std::string& error) {
+        format_ = ffmpeg::api().avformat_alloc_context();
+        if (format_ == nullptr) {
+            error = "lumaqc: not enough memory to decode " + name_ + "\n";
+            return DecoderOpen::Failed;
+        }
+        format_->interrupt_callback = interrupt;
+        format_->opaque = &notes_;
+        AVDictionary* options = nullptr;
+        ffmpeg::api().av_dict_set(&options, "start_number", std::to_string(sequenceStart_).c_str(),
+                                  0);
+        const int code =
+            ffmpeg::api().avformat_open_input(&format_, info_.path.c_str(), nullptr, &options);
+        ffmpeg::api().av_dict_free(&options);
+        if (code < 0) {  // the context is freed on failure
+            error = "Error opening the file " + name_ + ": " +
+                    (code == AVERROR(ENOENT) ? std::string(std::strerror(ENOENT)) : avError(code)) +
+                    " \n";
             return DecoderOpen::Failed;
         }
         return openStreams(error);
@@ -1965,6 +1993,7 @@ class DecoderSource : public FrameSource {
     static constexpr size_t kAhead = 4;
     static constexpr std::chrono::milliseconds kStopCheck{50};
     static constexpr std::chrono::seconds kStopGrace{2};
+    int64_t sequenceStart_;  // a numbered sequence's first number (openSequence()), or -1
     bool ahead_;
     int wake_ = -1;  // an eventfd written when the source is let go (pipes)
     std::thread decoding_;

@@ -55,6 +55,10 @@ struct DecoderOptions {
     // signs. Such a file is not decoded in groups (groupDecoders): frame
     // threads were faster.
     int frameThreads = 1;
+    // `path` names a numbered sequence of pictures, one file each
+    // (`scan_%06d.dpx`), whose first number this is (-1: not a sequence):
+    // libavformat opens the files itself, in the order of their numbers.
+    int64_t sequenceStart = -1;
 };
 
 // Opens the file at `path` (when `input` is null) or reads `input` (a pipe)

@@ -1,9 +1,11 @@
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "io/decoder_source.h"
 #include "io/display_name.h"
@@ -55,6 +57,124 @@ std::string noWholeFrame(const std::string& subject, const SourceRequest& reques
            std::to_string(frame) + ")\n";
 }
 
+// The pattern of a numbered sequence of picture files, as libavformat reads
+// them: a file name with exactly one %d or %Nd (the number written with at
+// least N digits, zeros in front), %% for a percent sign.
+struct SequencePattern {
+    std::string directory;  // "" for the working directory
+    std::string prefix, suffix;
+    size_t digits = 1;
+
+    std::string name(int64_t number) const {
+        const std::string text = std::to_string(number);
+        const std::string zeros(text.size() < digits ? digits - text.size() : 0, '0');
+        return prefix + zeros + text + suffix;
+    }
+    std::string path(int64_t number) const {
+        if (directory.empty()) return name(number);
+        std::string text = directory;
+        if (text.back() != '/') text += '/';
+        return text + name(number);
+    }
+};
+
+bool parseSequence(const std::string& path, SequencePattern& pattern) {
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // "/x%04d.tif" lies in "/".
+    pattern.directory =
+        slash == std::string::npos ? "" : path.substr(0, std::max<size_t>(slash, 1));
+    if (pattern.directory.find('%') != std::string::npos) return false;
+    int conversions = 0;
+    std::string* part = &pattern.prefix;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') {
+            *part += name[i];
+            continue;
+        }
+        if (i + 1 < name.size() && name[i + 1] == '%') {
+            *part += '%';
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < name.size() && name[j] >= '0' && name[j] <= '9') ++j;
+        if (j == name.size() || name[j] != 'd' || j - i - 1 > 2) return false;
+        pattern.digits =
+            j == i + 1 ? 1 : std::max<size_t>(1, std::stoul(name.substr(i + 1, j - i - 1)));
+        ++conversions;
+        part = &pattern.suffix;
+        i = j;
+    }
+    return conversions == 1;
+}
+
+// The numbers of the sequence's files in its directory, in order.
+std::vector<int64_t> sequenceNumbers(const SequencePattern& pattern) {
+    std::vector<int64_t> numbers;
+    std::error_code failed;
+    const std::filesystem::path directory = pattern.directory.empty() ? "." : pattern.directory;
+    for (std::filesystem::directory_iterator it(directory, failed), end; !failed && it != end;
+         it.increment(failed)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < pattern.prefix.size() + pattern.suffix.size() + pattern.digits ||
+            name.compare(0, pattern.prefix.size(), pattern.prefix) != 0 ||
+            name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(),
+                         pattern.suffix) != 0) {
+            continue;
+        }
+        const std::string middle = name.substr(
+            pattern.prefix.size(), name.size() - pattern.prefix.size() - pattern.suffix.size());
+        if (middle.size() > 9 || middle.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const int64_t number = std::stoll(middle);
+        if (pattern.name(number) == name) numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+DecoderOptions decoderOptions(const SourceRequest& request) {
+    return {.continueAfterDamage = request.continueAfterDamage,
+            .quantisers = request.quantisers,
+            .groupDecoders = request.threads,
+            // Two more than the analysis threads keep the decoder's pipeline
+            // full while they take the cores (see docs/performance.md).
+            .frameThreads = request.threads > 1 ? request.threads + 2 : 1};
+}
+
+// A numbered sequence of pictures, from its lowest number on. A number
+// missing between its first and last file refuses it: libavformat would end
+// the sequence there and leave the pictures after it unread.
+std::unique_ptr<FrameSource> openSequence(const SourceRequest& request,
+                                          const SequencePattern& pattern, OpenStatus* status,
+                                          std::string& error) {
+    const std::string opening = "Error opening the file " + printableName(request.path) + ": ";
+    const std::vector<int64_t> numbers = sequenceNumbers(pattern);
+    if (numbers.empty()) {
+        return failed(status, OpenStatus::Failed, error, opening + std::strerror(ENOENT) + " \n");
+    }
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        if (numbers[i] != numbers[i - 1] + 1) {
+            return failed(status, OpenStatus::Failed, error,
+                          opening + printableName(pattern.path(numbers[i - 1] + 1)) +
+                              " is missing from the sequence of " +
+                              printableName(pattern.path(numbers.front())) + " to " +
+                              printableName(pattern.path(numbers.back())) + "\n");
+        }
+    }
+    DecoderOptions decoding = decoderOptions(request);
+    decoding.sequenceStart = numbers.front();
+    const struct stat none {};  // no file of that name: no size
+    const InputFile facts = describeFile(request.path, none);
+    DecoderOpen opened = DecoderOpen::NotVideo;
+    std::unique_ptr<FrameSource> source =
+        openDecoderSource(request.path, nullptr, request.stop, opened, error, decoding, facts);
+    if (!source) return failed(status, OpenStatus::Failed, error, error);
+    return source;
+}
+
 }  // namespace
 
 std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::string& error,
@@ -73,6 +193,13 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     FILE* file = fromStdin ? stdin : std::fopen(request.path.c_str(), "rb");
     if (file == nullptr) {
         const int code = errno;
+        // No file of that name, but the name of a numbered sequence of
+        // pictures (scans, renders): decoded one file after the other.
+        SequencePattern pattern;
+        if (code == ENOENT && request.width <= 0 && format == nullptr &&
+            parseSequence(request.path, pattern)) {
+            return openSequence(request, pattern, status, error);
+        }
         return failed(status, OpenStatus::Failed, error,
                       "Error opening the file " + printableName(request.path) + ": " +
                           std::strerror(code) + " \n");
@@ -174,15 +301,8 @@ std::unique_ptr<FrameSource> openFrameSource(const SourceRequest& request, std::
     DecoderOpen opened = DecoderOpen::NotVideo;
     std::unique_ptr<FrameSource> source;
     if (!stream) input.reset();
-    const DecoderOptions decoding{.continueAfterDamage = request.continueAfterDamage,
-                                  .quantisers = request.quantisers,
-                                  .groupDecoders = request.threads,
-                                  // Two more than the analysis threads keep
-                                  // the decoder's pipeline full while they take
-                                  // the cores (see docs/performance.md).
-                                  .frameThreads = request.threads > 1 ? request.threads + 2 : 1};
     source = openDecoderSource(request.path, std::move(input), request.stop, opened, error,
-                               decoding, facts);
+                               decoderOptions(request), facts);
     // No video: raw samples (no message: they need their size), or a
     // container without a video stream (the decoder's message).
     if (opened == DecoderOpen::NotVideo) return failed(status, OpenStatus::NeedsSize, error, error);

@@ -254,6 +254,50 @@ TEST_F(Decoder, LosslessFilesGiveTheRowsOfTheRawFile) {
     EXPECT_EQ(audio.err, "Cannot decode audio.mkv: it has no video stream\n");
 }
 
+// A numbered sequence of pictures (one file each, as scans and renders come)
+// named by its pattern is decoded file after file from its lowest number;
+// TIFF pictures of 4:2:0 hold the very samples of the raw file.
+TEST_F(Decoder, NumberedPicturesGiveTheRowsOfTheRawFile) {
+    const Reference& ref = reference();
+    ffmpeg(
+        fields("-f rawvideo -pix_fmt yuv420p -s 352x288 -i clip.yuv -c:v tiff -pix_fmt yuv420p "
+               "-start_number 1001 pic_%04d.tif"));
+    const struct {
+        std::vector<std::string> args;
+        const std::string* log;
+        std::string frames = "-1", start = "0";
+    } cases[] = {
+        {{"pic_%04d.tif", "--threads", "1"}, &ref.log},
+        {{"pic_%04d.tif", "--threads", "2"}, &ref.log},
+        {{"pic_%04d.tif", "--frames", "10", "--start", "5"}, &ref.partialLog, "10", "5"},
+    };
+    for (const auto& c : cases) {
+        const Output out = analyse(dir_, c.args);
+        ASSERT_EQ(out.run.status, 0) << c.args[1] << ": " << out.run.err;
+        EXPECT_EQ(out.log, *c.log) << c.args[1];
+        EXPECT_EQ(out.run.out.substr(0, out.run.out.find("Frame: ")),
+                  opening("pic_%04d.tif", "25.00", c.frames, c.start));
+    }
+    // A number missing inside the sequence refuses it (the pictures after
+    // the gap would go unread); a pattern no file matches, or one with two
+    // numbers, is a name like any other.
+    ASSERT_TRUE(std::filesystem::remove(dir_.file("pic_1010.tif")));
+    const struct {
+        std::string path, error;
+    } refusals[] = {
+        {"pic_%04d.tif",
+         "pic_1010.tif is missing from the sequence of pic_1001.tif to pic_1032.tif"},
+        {"pic_%05d.tif", "No such file or directory "},
+        {"pic_%04d_%d.tif", "No such file or directory "},
+        {"pic_100%%.tif", "No such file or directory "},
+    };
+    for (const auto& r : refusals) {
+        const RunResult run = runLumaqc({r.path}, dir_.path());
+        EXPECT_EQ(run.status, 255) << r.path;
+        EXPECT_EQ(run.err, "Error opening the file " + r.path + ": " + r.error + "\n");
+    }
+}
+
 // FFmpeg's libraries are loaded only for input that needs them: raw and Y4M
 // runs never load libavcodec (the dynamic loader's account, LD_DEBUG). When
 // they cannot be loaded (an empty file first on the loader's path), decoded
