@@ -51,7 +51,7 @@ severity = "info"
 
 # Black as delivery requirements define it: 98 % of the picture at or below
 # luma 32 (a logo or burnt-in timecode stays black). The leader (bars from
-# the first frame and the black after them) is not judged.
+# the first frame, the black and still cards after them) is not judged.
 [[rule]]
 id = "black_warning"
 event = "black"
@@ -72,6 +72,8 @@ severity = "error"
 in_leader = false
 ebu_item = { name = "Constant Colour Frames" }
 
+# A held picture, not in the leader: its slate (a still card between the
+# bars and black, up to 10 s) is held on purpose.
 [[rule]]
 id = "freeze_warning"
 event = "freeze"
@@ -79,6 +81,7 @@ threshold = 1.0
 min_duration = 0.5
 severity = "warning"
 not_during = ["bars"]
+in_leader = false
 ebu_item = { name = "Freeze Frames" }
 
 [[rule]]
@@ -88,6 +91,7 @@ threshold = 1.0
 min_duration = 2.0
 severity = "error"
 not_during = ["bars"]
+in_leader = false
 ebu_item = { name = "Freeze Frames" }
 
 # Luma outside -5 % to 105 % of the video range (below 5 or above 246 in

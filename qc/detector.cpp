@@ -81,6 +81,10 @@ constexpr double kMaxGapShare = 0.02;
 constexpr double kBarsActivity = 2.0;
 // Black after bars at the head is part of the leader up to this long.
 constexpr double kLeaderBlack = 10.0;
+// So is a still card between them (a slate: a flat picture of text, held
+// 3 to 10 s), still as bars are (kBarsActivity). A hold in the programme
+// comes after moving pictures; one right after the leader counts from here.
+constexpr double kLeaderCard = 10.0;
 
 // A time of the profile in seconds at `fps`; 0 when empty.
 double timeOf(const std::string& text, double fps) {
@@ -326,7 +330,9 @@ double levelFloor(const FrameInput& frame) {
 // make the level.
 Holds EventDetector::relativeHolds(const Ladder& ladder, const FrameInput& frame,
                                    double value) const {
-    if (barsNow_ || silenced(ladder.base.indicator, frame, blackNow_)) return Holds::No;
+    if (barsNow_ || leaderCard() || silenced(ladder.base.indicator, frame, blackNow_)) {
+        return Holds::No;
+    }
     const std::optional<double> level = ladder.level.level(frame.seconds);
     if (!level) return Holds::No;
     return value > ladder.base.threshold * std::max(*level, levelFloor(frame)) ? Holds::Yes
@@ -336,7 +342,8 @@ Holds EventDetector::relativeHolds(const Ladder& ladder, const FrameInput& frame
 // A relative rule's level follows the frames with a value: those it does
 // not flag make it, those it flags are kept aside (see RunningLevel).
 void EventDetector::followLevel(Ladder& ladder, const FrameInput& frame, Holds holds) {
-    if (holds == Holds::NoValue || barsNow_ || silenced(ladder.base.indicator, frame, blackNow_)) {
+    if (holds == Holds::NoValue || barsNow_ || leaderCard() ||
+        silenced(ladder.base.indicator, frame, blackNow_)) {
         return;
     }
     const std::optional<double> value = indicatorValue(frame, ladder.base.indicator);
@@ -356,25 +363,42 @@ void EventDetector::followLevel(Ladder& ladder, const FrameInput& frame, Holds h
     }
 }
 
-// The leader: bars from the first frame, then black (up to kLeaderBlack).
+// The leader: bars from the first frame, then black (up to kLeaderBlack)
+// and still cards (up to kLeaderCard each, a slate) in any order. The
+// picture cut to after bars or black is the leader's until the next shows
+// whether it stands still (a card) or moves (the programme).
 void EventDetector::updateLeader(const FrameInput& frame) {
     const bool bars = barsNow_;
+    const bool still = (*frame.values)[kTemporalActivity] <= kBarsActivity;
     switch (leader_) {
         case Leader::Start:
             leader_ = bars ? Leader::Bars : Leader::Done;
             break;
         case Leader::Bars:
-            if (blackNow_) {
+        case Leader::Cut:
+        case Leader::Card:
+            if (bars) {
+                leader_ = Leader::Bars;
+            } else if (blackNow_) {
                 leader_ = Leader::Black;
                 leaderBlackStart_ = frame.seconds;
-            } else if (!bars) {
+            } else if (leader_ == Leader::Bars) {
+                leader_ = Leader::Cut;
+            } else if (!still) {
+                leader_ = Leader::Done;
+            } else if (leader_ == Leader::Cut) {
+                leader_ = Leader::Card;
+                leaderCardStart_ = lastSeconds_;
+            } else if (frame.seconds - leaderCardStart_ >= kLeaderCard) {
                 leader_ = Leader::Done;
             }
             break;
         case Leader::Black:
             if (bars) {
                 leader_ = Leader::Bars;
-            } else if (!blackNow_ || frame.seconds - leaderBlackStart_ >= kLeaderBlack) {
+            } else if (!blackNow_) {
+                leader_ = Leader::Cut;
+            } else if (frame.seconds - leaderBlackStart_ >= kLeaderBlack) {
                 leader_ = Leader::Done;
             }
             break;

@@ -281,8 +281,14 @@ class EventDetector {
     bool judged_ = true;
     bool judgedBefore_ = true;  // judged_ of the frame before
     bool judgedAny_ = false;    // judged_ of a frame fed
-    enum class Leader { Start, Bars, Black, Done } leader_ = Leader::Start;
+    // Bars from the first frame, then black and still cards (a slate), in
+    // any order; Cut is the first picture after them, a card or programme.
+    enum class Leader { Start, Bars, Black, Cut, Card, Done } leader_ = Leader::Start;
     double leaderBlackStart_ = 0.0;
+    double leaderCardStart_ = 0.0;
+    // A card of the leader (or the picture cut to after it) is no more the
+    // file's content than bars are: it makes no relative level.
+    bool leaderCard() const { return leader_ == Leader::Cut || leader_ == Leader::Card; }
     double ignoreHead_ = 0.0;
     double ignoreTail_ = 0.0;
     double streamEnd_ = 0.0;

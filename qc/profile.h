@@ -74,7 +74,7 @@ struct Rule {
     int low = 5;
     int high = 246;
     // False: frames of the leader (bars from the first frame, and the black
-    // after them, up to 10 s of it) do not count.
+    // and still cards after them, up to 10 s each) do not count.
     bool inLeader = true;
     // "longer than": the run must last more than minDuration (not at least).
     bool strict = false;

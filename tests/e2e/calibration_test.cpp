@@ -117,6 +117,20 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 22"),
          "pass",
          {{"bars", "info", 26, 99}}},
+        // A delivery's head: bars, a slate (a still card) for 3 s, a second
+        // of black, then programme held for 3 s: the slate and the black
+        // after it are the leader, the hold is not.
+        {"slate.mp4",
+         fields("-f lavfi -i smptebars=size=352x288:rate=25:duration=2 -f lavfi -i "
+                "color=0x303030:size=352x288:rate=25:duration=3 -f lavfi -i "
+                "color=black:size=352x288:rate=25:duration=1 -f lavfi -i "
+                "testsrc2=size=352x288:rate=25:duration=5 -filter_complex "
+                "[1]drawbox=x=40:y=60:w=200:h=24:color=white:t=fill,drawbox=x=40:y=120:w=140:"
+                "h=16:color=white:t=fill[s];[3]split[a][b];[a][b]freezeframes=first=25:last=100:"
+                "replace=25[p];[0][s][2][p]concat=n=4 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
+         "fail",
+         {{"bars", "info", 0, 49}, {"freeze", "error", 175, 250}}},
         // Black from 3 s to 6 s with a white logo on 1.9 % of the picture.
         {"logo.mp4",
          testsrc("352x288", 8,

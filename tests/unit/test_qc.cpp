@@ -630,6 +630,27 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
                   (std::vector<std::string>{std::string("freeze error ") + first + "-49"}))
             << head << window;
     }
+    // A still card after the bars (a slate) is the leader's for 10 s; a
+    // picture held after moving ones is not.
+    const auto cardMeasures = [&](int i) -> const PictureMeasures* {
+        return i < 50 ? &bars : &legal;
+    };
+    for (const auto& [stillFrom, stillTo, events] :
+         {std::tuple{51, 174, std::vector<std::string>{}},
+          {51, 399, {"freeze error 299-399"}},
+          {100, 199, {"freeze error 99-199"}}}) {
+        const auto activity = [&](int i, FrameValues& v) {
+            v[kTemporalActivity] = i < 50 || (i >= stillFrom && i <= stillTo) ? 0 : 10;
+        };
+        std::vector<std::string> seen;
+        for (const Event& e : detect(parsed("name = \"n\"\n" + held + "in_leader = false\n"), 400,
+                                     activity, Feed{{}, {}, cardMeasures, {}})
+                                  .events) {
+            seen.push_back(e.type + " " + severityName(e.severity) + " " +
+                           std::to_string(e.firstFrame) + "-" + std::to_string(e.lastFrame));
+        }
+        EXPECT_EQ(seen, events) << stillFrom << "-" << stillTo;
+    }
     // Counting: more than max_count black runs of 1 s make one event.
     EXPECT_EQ(run(parsed("name = \"n\"\n" + rule + "min_duration = 1\nmax_count = 1\n")),
               (std::vector<std::string>{
