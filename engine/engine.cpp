@@ -55,13 +55,18 @@ void publishBlur(const Engine::Worker& worker) {
 }  // namespace
 
 // Runs the indicators of one stage in registry order (blur aside in a
-// parallel run, see below), timing each call.
+// parallel run, see below), timing each call. One reading of the clock ends
+// a call and begins the next: a reading of a thread's CPU clock is a system
+// call of about half a microsecond, a per cent of a 1080p frame when each
+// call took two.
 void Engine::computeStage(Stage stage, const FrameContext& frame, FrameValues& values,
                           IndicatorSeconds& seconds, Worker* worker) const {
+    double mark = clockMs(clock_);
     const auto compute = [&](const IndicatorInfo& info) {
-        const double before = clockMs(clock_);
         values[info.id] = info.compute(frame);
-        seconds[info.id] += static_cast<float>(elapsedMs(clock_, before) / 1000.0);
+        const double now = clockMs(clock_);
+        seconds[info.id] += static_cast<float>(std::max(0.0, now - mark) / 1000.0);
+        mark = now;
     };
     // In a parallel run, consecutive frames mostly go to different threads
     // and start almost together: blur comes first in even frames and last
