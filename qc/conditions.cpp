@@ -131,7 +131,12 @@ std::string describeBlack(const Event& e) {
 Holds detectFreeze(const Rule& rule, const FrameView& view, double& value) {
     const FrameInput& frame = view.frame;
     if (frame.first || view.black) return Holds::No;
-    const double activity = (*frame.values)[kTemporalActivity];
+    // Under a crawl that keeps moving, the picture between it is what is
+    // held (measureCrawl).
+    const double whole = (*frame.values)[kTemporalActivity];
+    const double activity = frame.measures != nullptr && frame.measures->crawlRest >= 0.0
+                                ? std::min(whole, frame.measures->crawlRest)
+                                : whole;
     value = activity;
     if ((*frame.values)[kFreezing] == 1.0 || activity <= rule.threshold) return Holds::Yes;
     return activity <= kSpikeFactor * rule.threshold ? Holds::Spike : Holds::No;

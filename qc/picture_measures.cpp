@@ -657,6 +657,86 @@ void measureScroll(PictureMeasures& m, const unsigned char* luma, int64_t stride
     }
 }
 
+namespace {
+
+// A crawl runs along the top or the bottom fifth of the picture, across
+// its width, and moves sideways as a whole: samples moved by more than
+// kCrawlMotion in kCrawlCovered of kCrawlBins columns of the band (a
+// ticker's words and the gaps between them; a figure walking across a
+// still shot moves in a few), kCrawlShifted percent of which lie within
+// kCrawlMotion of the previous picture moved 1 to kCrawlMostShift columns
+// left or right (the best of these moves; waves and crowds along the
+// bottom of a still shot change rather than move). The rows between the
+// bands move at most kCrawlMost when the picture under the crawl is to be
+// held at all (freeze tolerances are 1 and below).
+constexpr int kCrawlBins = 8;
+constexpr int kCrawlCovered = 7;
+constexpr int kCrawlMotion = 24;
+constexpr int kCrawlMostShift = 32;
+constexpr double kCrawlShifted = 90.0;
+constexpr uint64_t kCrawlMost = 4;
+
+// Whether rows [from, to) move sideways as a whole across the width.
+bool crawls(const unsigned char* luma, int64_t stride, const unsigned char* previous,
+            int64_t previousStride, int width, int from, int to) {
+    std::array<bool, kCrawlBins> moved{};
+    std::array<int64_t, 2 * kCrawlMostShift + 1> inside{};
+    std::array<int64_t, 2 * kCrawlMostShift + 1> matched{};
+    for (int y = from; y < to; ++y) {
+        const unsigned char* row = luma + stride * y;
+        const unsigned char* before = previous + previousStride * y;
+        for (int x = 0; x < width; x += 2) {
+            if (std::abs(row[x] - before[x]) <= kCrawlMotion) continue;
+            moved[static_cast<size_t>(x * kCrawlBins / width)] = true;
+            const int left = std::max(-kCrawlMostShift, -x);
+            const int right = std::min(kCrawlMostShift, width - 1 - x);
+            for (int k = left; k <= right; ++k) {
+                const auto i = static_cast<size_t>(k + kCrawlMostShift);
+                ++inside[i];
+                if (std::abs(row[x] - before[x + k]) <= kCrawlMotion) ++matched[i];
+            }
+        }
+    }
+    if (std::count(moved.begin(), moved.end(), true) < kCrawlCovered) return false;
+    for (size_t i = 0; i < inside.size(); ++i) {
+        if (i != static_cast<size_t>(kCrawlMostShift) && inside[i] > 0 &&
+            100.0 * static_cast<double>(matched[i]) >=
+                kCrawlShifted * static_cast<double>(inside[i])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void measureCrawl(PictureMeasures& m, const unsigned char* luma, int64_t stride,
+                  const unsigned char* previous, int64_t previousStride) {
+    const int width = m.width;
+    const int height = m.height;
+    if (luma == nullptr || previous == nullptr || width < 2 * kCrawlBins || height < 10) return;
+    const int top = height / 5;
+    const int bottom = height - height / 5;
+    const uint64_t samples =
+        static_cast<uint64_t>((bottom - top + 1) / 2) * static_cast<uint64_t>((width + 1) / 2);
+    const uint64_t most = kCrawlMost * kCrawlMost * samples;
+    uint64_t sum = 0;
+    for (int y = top; y < bottom; y += 2) {
+        const unsigned char* row = luma + stride * y;
+        const unsigned char* before = previous + previousStride * y;
+        for (int x = 0; x < width; x += 2) {
+            const int d = row[x] - before[x];
+            sum += static_cast<uint64_t>(d * d);
+        }
+        if (sum > most) return;  // the picture between the bands moves
+    }
+    if (!crawls(luma, stride, previous, previousStride, width, 0, top) &&
+        !crawls(luma, stride, previous, previousStride, width, bottom, height)) {
+        return;
+    }
+    m.crawlRest = std::sqrt(static_cast<double>(sum) / static_cast<double>(samples));
+}
+
 bool rolling(const PictureMeasures& m) {
     return m.scrolled >= kRolled && m.scrolled >= m.still + kRollMargin;
 }

@@ -101,6 +101,13 @@ struct PictureMeasures {
     // on) or when the picture holds too few bright samples to tell.
     double scrolled = -1.0;
     double still = -1.0;
+    // A picture held under a crawl (a ticker keyed along its bottom or top
+    // that keeps moving over a frozen programme): the root-mean-square
+    // difference from the previous picture of its rows between the top and
+    // the bottom fifth (every other row and column), when that is at most
+    // 4 and the top or the bottom fifth moves sideways as a whole across
+    // the width. -1 when not measured (measureCrawl) or not so.
+    double crawlRest = -1.0;
 
     // Percent of the picture at or below `level`; NaN for a level not asked
     // for.
@@ -162,6 +169,11 @@ BlockEdges blockEdgesOf(const unsigned char* luma, int width, int height, int64_
 // apart.
 void measureScroll(PictureMeasures& m, const unsigned char* luma, int64_t stride,
                    const unsigned char* previous, int64_t previousStride);
+
+// Measures `crawlRest` of `m` (whose size is the picture's) against the
+// previous picture, the same size, rows `previousStride` bytes apart.
+void measureCrawl(PictureMeasures& m, const unsigned char* luma, int64_t stride,
+                  const unsigned char* previous, int64_t previousStride);
 
 // Whether the picture's bright content moved up or down as a whole since
 // the previous picture (text rolling), rather than staying in place (a

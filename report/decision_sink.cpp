@@ -158,11 +158,12 @@ std::string plural(int64_t n, const char* one, const char* many) {
 class MeasuresWork : public PictureWork {
   public:
     MeasuresWork(bool fields, double blockLossFloor, const qc::LumaLevels& levels,
-                 std::vector<qc::Rule> blackRules)
+                 std::vector<qc::Rule> blackRules, double freezeFloor)
         : fields_(fields),
           blockLossFloor_(blockLossFloor),
           levels_(levels),
-          blackRules_(std::move(blackRules)) {}
+          blackRules_(std::move(blackRules)),
+          freezeFloor_(freezeFloor) {}
     void measure(const LumaPicture& picture, const LumaPicture* previous,
                  const FrameValues& values) override {
         const bool fields = fields_ && previous != nullptr;
@@ -183,6 +184,13 @@ class MeasuresWork : public PictureWork {
             qc::measureScroll(measures, picture.data, picture.stride, previous->data,
                               previous->stride);
         }
+        // A picture held under a crawl tells only a freeze rule, on the
+        // pictures the whole of which moves more than it holds a picture.
+        if (previous != nullptr && previous->width == picture.width &&
+            previous->height == picture.height && values[kTemporalActivity] > freezeFloor_) {
+            qc::measureCrawl(measures, picture.data, picture.stride, previous->data,
+                             previous->stride);
+        }
     }
     qc::PictureMeasures measures;
 
@@ -191,6 +199,7 @@ class MeasuresWork : public PictureWork {
     double blockLossFloor_;
     qc::LumaLevels levels_;             // those the rules read
     std::vector<qc::Rule> blackRules_;  // those reading shares of the picture
+    double freezeFloor_;                // the least freeze tolerance; none: infinity
 };
 
 // The block loss at or below which no rule of the profile can hold on a
@@ -356,8 +365,12 @@ std::unique_ptr<PictureWork> DecisionSink::pictureWork() const {
     for (const qc::Rule& r : profile_.rules) {
         if (r.watch == qc::Watch::Black && r.maxLevel >= 0) black.push_back(r);
     }
+    double freeze = std::numeric_limits<double>::infinity();
+    for (const qc::Rule& r : profile_.rules) {
+        if (r.watch == qc::Watch::Freeze) freeze = std::min(freeze, r.threshold);
+    }
     return std::make_unique<MeasuresWork>(fields_, blockLossFloor(profile_),
-                                          qc::lumaLevelsOf(profile_), std::move(black));
+                                          qc::lumaLevelsOf(profile_), std::move(black), freeze);
 }
 
 void DecisionSink::measured(const FrameMeta& meta, const PictureWork& work) {

@@ -131,6 +131,25 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
          "fail",
          {{"bars", "info", 0, 49}, {"freeze", "error", 175, 250}}},
+        // A crawl moving 5 columns a frame along the bottom over programme
+        // held from frame 25 to 100: a freeze. Samples changing at random
+        // along the bottom of a still (water, a crowd) do not move as a
+        // whole: no crawl, and the still under them moves.
+        {"crawl.mp4",
+         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=5 -f lavfi -i "
+                "color=0x101060:size=352x40:rate=25:duration=5 -filter_complex "
+                "[0]split[a][b];[a][b]freezeframes=first=25:last=100:replace=25[p];[1]geq="
+                "lum='if(lt(mod(X+5*N\\,37)\\,14)*between(Y\\,10\\,29)\\,235\\,30)':cb=128:"
+                "cr=128[c];[p][c]overlay=x=0:y=248 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
+         "fail",
+         {{"freeze", "error", 25, 100}}},
+        {"sparkle.mp4",
+         fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=3 -f lavfi -i "
+                "color=0x404040:size=352x48:rate=25:duration=3 -filter_complex "
+                "[0]trim=end_frame=1,loop=loop=-1:size=1,trim=duration=3[p];[1]geq="
+                "lum='40+180*gt(random(1)\\,0.7)':cb=128:cr=128[c];[p][c]overlay=x=0:y=240 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
         // Black from 3 s to 6 s with a white logo on 1.9 % of the picture.
         {"logo.mp4",
          testsrc("352x288", 8,
