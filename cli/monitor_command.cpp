@@ -25,6 +25,7 @@
 #include "live/metrics_server.h"
 #include "live/session.h"
 #include "live/status.h"
+#include "qc/profile.h"
 #include "qc/toml_fault.h"
 #include "report/output_paths.h"
 #include "report/outputs.h"
@@ -336,6 +337,7 @@ void watch(Channel& channel, const RunProvenance* provenance) {
     if (!outputs.openLog(settings, error, true)) return fail(error);
     AnalysisRequest request = analysisRequest(settings);
     request.stop = &channel.stop;
+    request.quantisers = channel.config.profile && qc::watchesQuantiser(*channel.config.profile);
     request.notice = [&name](const std::string& text) {
         std::fprintf(stderr, "lumaqc: channel %s: %s\n", name.c_str(), bare(text).c_str());
     };

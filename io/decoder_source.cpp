@@ -773,6 +773,13 @@ class DecoderSource : public FrameSource {
         }
         int code = ffmpeg::api().avcodec_parameters_to_context(lane.decoder, &params);
         lane.decoder->thread_count = decoderThreads_;
+        // A live stream's quantisers come from slice threads only: a frame
+        // thread exports a picture's quantisers as it hands the picture on,
+        // while it decodes a later packet, and the thread decoding that
+        // picture may not have reached its last macroblocks yet (see
+        // threaded_). One thread decodes a 1080p25 H.264 channel in about a
+        // sixth of a core (docs/performance.md).
+        if (follow_ && quantisers_) lane.decoder->thread_type = FF_THREAD_SLICE;
         if (frameThreads > 1) {
             lane.decoder->thread_count = frameThreads;
             lane.decoder->thread_type = FF_THREAD_FRAME;
@@ -2080,7 +2087,9 @@ std::unique_ptr<FrameSource> openDecoderUrl(const std::string& url, UrlAccess& a
     }
     // A live stream goes on after damage (packets lost on the way).
     auto source = std::make_unique<DecoderSource>(
-        url, nullptr, nullptr, DecoderOptions{.continueAfterDamage = true, .decoderThreads = 0},
+        url, nullptr, nullptr,
+        DecoderOptions{
+            .continueAfterDamage = true, .quantisers = access.quantisers, .decoderThreads = 0},
         InputFile{});
     if (source->openUrl(access, error) != DecoderOpen::Ok) return nullptr;
     return source;

@@ -97,6 +97,10 @@ struct UrlAccess {
     // Out: the stream's own timestamp of its time 0 (ReadResult::seconds
     // count from it), in seconds; NaN when it has none.
     double startSeconds = std::numeric_limits<double>::quiet_NaN();
+    // In: each picture's quantiser is read (DecoderOptions::quantisers).
+    // The decoder then keeps to slice threads: a frame thread exports a
+    // picture's quantisers before the picture is whole.
+    bool quantisers = true;
 };
 
 // Opens a URL that libavformat opens itself (udp://, rtp://, srt://, rtmp://,

@@ -314,6 +314,7 @@ bool LiveSource::openAttempt(std::string& error, bool& permanent) {
     access.firstIndex = nextIndex_;
     // ... and its programme.
     access.streamId = lastAccess_.streamId;
+    access.quantisers = settings_.quantisers;
     inner_ = openDecoderUrl(url_, access, error);
     lastAccess_ = access;
     const bool timedOut = monotonicSeconds() > openDeadline_.load();

@@ -108,6 +108,7 @@ struct LiveSettings {
     double stallTimeout = 2.0;               // seconds without a picture that make a signal loss
     double fps = 25.0;                       // frame rate of the run (see LiveSource::setFrameRate)
     const std::atomic<int>* stop = nullptr;  // set by the stop signals: give up waiting
+    bool quantisers = true;                  // a URL's pictures' quantisers are read
     LiveObserver* observer = nullptr;
 };
 

@@ -84,6 +84,7 @@ std::unique_ptr<Analysis> LiveSession::open(const AnalysisRequest& request, std:
     LiveSettings settings;
     settings.stallTimeout = options_.stallTimeout;
     settings.stop = stop_;
+    settings.quantisers = request.quantisers;
     settings.observer = this;
     std::unique_ptr<LiveSource> source;
     if (isUrl(request.path)) {
