@@ -1603,6 +1603,7 @@ class DecoderSource : public FrameSource {
         if (follow_ && format_->pb != nullptr) {
             quietSince_ = steadySeconds();
             bytesWhenQuiet_ = format_->pb->bytes_read;
+            parsedWhenQuiet_ = parsedBytes();
             companions_ = Companions::None;
         }
         for (;;) {
@@ -1765,17 +1766,35 @@ class DecoderSource : public FrameSource {
             return false;
         }
         const double frame = info_.fpsKnown && info_.fps > 0.0 ? 1.0 / info_.fps : 0.0;
-        if (steadySeconds() - quietSince_ < std::max(kStarvedSeconds, 3.0 * frame)) return false;
-        if (companions_ == Companions::GoOn) return false;
+        const double quiet = steadySeconds() - quietSince_;
+        if (quiet < std::max(kStarvedSeconds, 3.0 * frame)) return false;
+        const double enough = std::max(static_cast<double>(kStarvedBytes), 3.0 * videoPacketBytes_);
+        // The other streams go on as before: a pause of the video, unless
+        // the video stream's own bytes go on into its parser, which makes
+        // no packet of them (a codec change under the same PID, its sound
+        // going on). Longer than a picture is sent for (a large key frame
+        // over a small bit rate takes a while).
+        if (companions_ == Companions::GoOn) {
+            return quiet >= std::max(kSwallowedSeconds, 6.0 * frame) &&
+                   static_cast<double>(parsedBytes() - parsedWhenQuiet_) >= enough;
+        }
         const int64_t bytes = format_->pb->bytes_read - bytesWhenQuiet_;
-        return static_cast<double>(bytes) >=
-               std::max(static_cast<double>(kStarvedBytes), 3.0 * videoPacketBytes_);
+        return static_cast<double>(bytes) >= enough;
+    }
+
+    // The bytes of the video stream its parser took so far (it takes them
+    // whether or not it makes packets of them); 0 without a parser.
+    int64_t parsedBytes() const {
+        if (format_ == nullptr || stream_ < 0) return 0;
+        const AVCodecParserContext* parser = ffmpeg::parserOf(*format_->streams[stream_]);
+        return parser != nullptr ? parser->cur_offset : 0;
     }
 
     void noteVideoPacket(const AVPacket& packet) {
         if (!follow_ || format_->pb == nullptr) return;
         videoPacketAt_ = quietSince_ = steadySeconds();
         bytesWhenQuiet_ = format_->pb->bytes_read;
+        parsedWhenQuiet_ = parsedBytes();
         companions_ = Companions::None;
         videoPacketBytes_ = videoPacketBytes_ == 0.0
                                 ? packet.size
@@ -1926,6 +1945,7 @@ class DecoderSource : public FrameSource {
     // See starving().
     static constexpr double kStarvedSeconds = 0.5;
     static constexpr int64_t kStarvedBytes = 8 << 10;
+    static constexpr double kSwallowedSeconds = 1.0;
     static constexpr int64_t kSilentPackets = 16;                // see silent()
     static constexpr double kAnalyseSeconds = 1.0;               // see analyseLive()
     static constexpr int64_t kCompanionStep = 2 * AV_TIME_BASE;  // see noteCompanion()
@@ -1969,6 +1989,7 @@ class DecoderSource : public FrameSource {
     double videoPacketAt_ = 0.0;       // when the video stream's last packet came (steadySeconds)
     double quietSince_ = 0.0;          // that, or the start of the read when later
     int64_t bytesWhenQuiet_ = 0;       // the input's bytes read then
+    int64_t parsedWhenQuiet_ = 0;      // the video stream's bytes parsed then (parsedBytes())
     int64_t packetsSincePicture_ = 0;  // of the video stream, since the decoder gave any picture
     double videoPacketBytes_ = 0.0;    // the video packets' mean size, lately
     bool starved_ = false;             // the read was given up for that

@@ -28,6 +28,7 @@ std::once_flag once;
 std::string failure;  // set once, before `loaded` is read
 std::atomic<bool> loaded{false};
 std::atomic<void (*)(void*, int, const char*, va_list)> messages{nullptr};
+AVCodecParserContext* (*streamParser)(const AVStream*) = nullptr;  // optional
 
 void applyMessageHandler() {
     auto* handler = messages.load();
@@ -63,6 +64,8 @@ void openAll() {
     if (!find(library, #name, table.name)) return;
     LUMAQC_FFMPEG_FUNCTIONS(LUMAQC_FFMPEG_FIND)
 #undef LUMAQC_FFMPEG_FIND
+    streamParser = reinterpret_cast<AVCodecParserContext* (*)(const AVStream*)>(
+        dlsym(avformat.handle, "av_stream_get_parser"));
     loaded = true;
     applyMessageHandler();
 }
@@ -83,6 +86,10 @@ void setMessageHandler(void (*handler)(void*, int, const char*, va_list)) {
     messages = handler;
     // A load under way applies it itself once it has the table.
     if (loaded) applyMessageHandler();
+}
+
+const AVCodecParserContext* parserOf(const AVStream& stream) {
+    return streamParser != nullptr ? streamParser(&stream) : nullptr;
 }
 
 }  // namespace lumaqc::ffmpeg

@@ -123,6 +123,10 @@ const Functions& api();
 // their callback.
 void setMessageHandler(void (*handler)(void*, int, const char*, va_list));
 
+// The parser libavformat feeds a stream's bytes through, or null (none, or
+// a libavformat without av_stream_get_parser()).
+const AVCodecParserContext* parserOf(const AVStream& stream);
+
 }  // namespace lumaqc::ffmpeg
 
 #endif

@@ -23,6 +23,26 @@ std::string udpOutput(int port) {
     return "-f mpegts udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316";
 }
 
+// Sends the bytes of the file at `path` to `port` of 127.0.0.1 in datagrams
+// of 1316 bytes, `bitsPerSecond` of them (a transport stream of that
+// -muxrate arrives as it would from its encoder).
+void sendPaced(const std::string& path, int port, double bitsPerSecond) {
+    const std::string bytes = readFile(path);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const auto start = Clock::now();
+    for (size_t at = 0; at < bytes.size(); at += 1316) {
+        std::this_thread::sleep_until(
+            start + std::chrono::duration<double>(static_cast<double>(at) * 8.0 / bitsPerSecond));
+        sendto(fd, bytes.data() + at, std::min<size_t>(1316, bytes.size() - at), 0,
+               reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    close(fd);
+}
+
 class LiveFeeds : public FfmpegTest {
   protected:
     // ffmpeg's arguments that make `seconds` of a test picture of `size`
@@ -150,7 +170,8 @@ TEST_F(LiveSlowFeeds, SurviveDeadStartsGapsAndNewSizesOnEveryProtocol) {
 
 // A size or codec change inside a UDP stream, or a stream replaced by one
 // with other PIDs (a second sender right after the first, as MPEG-TS
-// segments joined end to end): the pictures are scaled, the decoder follows
+// segments joined end to end; or one sender whose sound goes on through
+// the change): the pictures are scaled, the decoder follows
 // the new codec (also one the old codec's parser swallows whole), the new
 // PIDs are found, a format_change event when the pictures changed, rows go
 // on.
@@ -166,6 +187,9 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
         std::string second;  // the second sender's output options
         const char* change;  // nullptr: the pictures stay the same
         bool sound = false;
+        // One sender of both parts, its sound going on through the change
+        // (the second part's timestamps follow the first's).
+        bool joined = false;
     } kChanges[] = {
         {{"160x90", "320x180"},
          {"mpeg2video", "mpeg2video"},
@@ -189,6 +213,12 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
          "",
          "changed from 160 x 90 yuv420p mpeg2video to 160 x 90 yuv420p hevc",
          true},
+        {{"160x90", "160x90"},
+         {"libx265", "libx264"},
+         "",
+         "changed from 160 x 90 yuv420p hevc to 160 x 90 yuv420p h264",
+         true,
+         true},
     };
     for (const auto& row : kChanges) {
         SCOPED_TRACE(std::string(row.codecs[0]) + " " + row.codecs[1] + row.second);
@@ -200,7 +230,21 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
                        "cat >> hook.jsonl"},
                       dir_.path());
         ASSERT_TRUE(waitFor(30, [&] { return udpBound(port); })) << lumaqc.err();
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; row.joined && i < 2; ++i) {
+            const std::string part = "part" + std::to_string(i) + ".ts";
+            const auto args =
+                fields("-v error -y -f lavfi -i testsrc2=size=" + std::string(row.sizes[i]) +
+                       ":rate=25 " + audio + " -t 2 -c:v " + row.codecs[i] +
+                       " -g 5 -bf 0 -c:a mp2 -b:a 128k -muxrate 1M" +
+                       (i == 1 ? " -output_ts_offset 2" : "") + " -f mpegts " + part);
+            ASSERT_EQ(runProgram(ffmpeg_, args, dir_.path()).status, 0);
+        }
+        if (row.joined) {
+            writeFile(dir_.file("joined.ts"),
+                      readFile(dir_.file("part0.ts")) + readFile(dir_.file("part1.ts")));
+            sendPaced(dir_.file("joined.ts"), port, 1e6);
+        }
+        for (int i = 0; !row.joined && i < 2; ++i) {
             const auto args = source(row.sizes[i], "2",
                                      (i == 1 ? row.second + " " : "") +
                                          (row.sound ? audioOut + " " : "") + udpOutput(port),
@@ -210,8 +254,9 @@ TEST_F(LiveFeeds, SizeOrCodecChangeInsideTheStream) {
         // Rows go on after the change (50 frames each): followed at once, not
         // after a stall. The stall timeout is wide so that a slow start of the
         // second sender on a busy machine is not a loss.
-        EXPECT_TRUE(waitFor(30, [&] { return logRows(dir_.file("log.csv")) >= 60; }))
-            << lumaqc.err();
+        EXPECT_TRUE(waitFor(30, [&] {
+            return logRows(dir_.file("log.csv")) >= (row.joined ? 65u : 60u);
+        })) << lumaqc.err();
         if (row.change != nullptr) {
             EXPECT_TRUE(waitFor(30, [&] { return count("open", "format_change") == 1; }))
                 << lumaqc.err();
