@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -156,6 +157,27 @@ int main(int argc, char** argv) {
 }
 
 namespace {
+
+// An error libsrt met (a caller refused for its passphrase, say), on the
+// error stream in the program's own form, at most one line every 5 s: a
+// caller that tries again each second would fill the stream otherwise.
+void sayTransportError(const std::string& line) {
+    static std::mutex mutex;
+    static double lastSaid = -1e9;
+    static long held = 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    const double now = monotonicSeconds();
+    if (now < lastSaid + 5.0) {
+        ++held;
+        return;
+    }
+    lastSaid = now;
+    const std::string more = held > 0 ? " (and " + std::to_string(held) + " more " +
+                                            (held == 1 ? "line" : "lines") + " of libsrt's)"
+                                      : "";
+    held = 0;
+    std::fprintf(stderr, "lumaqc: libsrt: %s%s\n", line.c_str(), more.c_str());
+}
 
 // Where what the console prints goes. A document on standard output keeps
 // it to itself: the console's text goes to the error stream then, or nowhere
@@ -378,8 +400,9 @@ int run(int argc, char** argv) {
     // reported like a full disk, instead of the signal ending the process.
     signal(SIGXFSZ, SIG_IGN);
     std::set_new_handler(onOutOfMemory);
-    // The decoding libraries print nothing; the program reports in its own words.
-    installDecoderLogHandler();
+    // The decoding libraries print nothing; the program reports in its own
+    // words (libsrt's errors as lines of its own).
+    installDecoderLogHandler(sayTransportError);
     // LUMAQC_SIMD restricts the kernels to one vector instruction set; every
     // set gives the same output.
     std::string simdError;

@@ -12,7 +12,7 @@ std::string decoderMissing() {
     return "";
 }
 
-void installDecoderLogHandler() {}
+void installDecoderLogHandler(void (*)(const std::string&)) {}
 
 std::unique_ptr<FrameSource> openDecoderSource(const std::string&, std::unique_ptr<InputStream>,
                                                const std::atomic<int>*, DecoderOpen& status,
@@ -2061,8 +2061,31 @@ class DecoderSource : public FrameSource {
 
 }  // namespace
 
-void installDecoderLogHandler() {
+namespace {
+
+std::atomic<void (*)(const std::string&)> transportErrors{nullptr};
+
+// An error of libsrt's, as one printable line.
+void readTransportLine(const char*, const char* text) {
+    auto* report = transportErrors.load();
+    if (report == nullptr) return;
+    std::string line;
+    for (const char* c = text; *c != '\0' && line.size() < 500; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        line += byte < 0x20 || byte == 0x7f ? ' ' : *c;
+    }
+    // Without its area's name the text still begins with its colon.
+    const size_t start = line.find_first_not_of(": ");
+    const size_t end = line.find_last_not_of(' ');
+    if (start != std::string::npos) report(line.substr(start, end + 1 - start));
+}
+
+}  // namespace
+
+void installDecoderLogHandler(void (*transportError)(const std::string& line)) {
     ffmpeg::setMessageHandler(readLibraryMessage);
+    transportErrors = transportError;
+    ffmpeg::setTransportLogHandler(readTransportLine, 3);  // syslog's LOG_ERR and worse
     messagesRead = true;
 }
 

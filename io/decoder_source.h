@@ -24,8 +24,10 @@ enum class DecoderOpen {
 // ends prematurely"). libav's log callback is process-wide state, so the
 // library never sets it: a program (lumaqc, the Python module) calls this
 // once at its start; a host that keeps its own callback loses only that
-// account.
-void installDecoderLogHandler();
+// account. The network libraries' own logs (libsrt's) are silenced too;
+// their errors, one line each, go to `transportError` when given, for the
+// program to say in its own way.
+void installDecoderLogHandler(void (*transportError)(const std::string& line) = nullptr);
 
 // How a file is decoded (see SourceRequest).
 struct DecoderOptions {

@@ -28,13 +28,39 @@ std::once_flag once;
 std::string failure;  // set once, before `loaded` is read
 std::atomic<bool> loaded{false};
 std::atomic<void (*)(void*, int, const char*, va_list)> messages{nullptr};
+
 AVCodecParserContext* (*streamParser)(const AVStream*) = nullptr;  // optional
+std::atomic<void (*)(const char*, const char*)> transport{nullptr};
+std::atomic<int> transportLevel{-1};
+
+// libsrt's own hand-over of its lines (srt/logging_api.h).
+void transportLine(void*, int, const char*, int, const char* area, const char* text) {
+    auto* handler = transport.load();
+    if (handler != nullptr) handler(area != nullptr ? area : "", text != nullptr ? text : "");
+}
 
 void applyMessageHandler() {
     auto* handler = messages.load();
     if (handler == nullptr) return;
     table.av_log_set_level(AV_LOG_QUIET);
     table.av_log_set_callback(handler);
+}
+
+// libsrt, where libavformat depends on it: dlsym() on libavformat's handle
+// searches the libraries it brought in.
+void applyTransportLogHandler() {
+    const int level = transportLevel.load();
+    if (level < 0) return;
+    using Handler = void(void*, int, const char*, int, const char*, const char*);
+    auto* setHandler =
+        reinterpret_cast<void (*)(void*, Handler*)>(dlsym(avformat.handle, "srt_setloghandler"));
+    auto* setLevel = reinterpret_cast<void (*)(int)>(dlsym(avformat.handle, "srt_setloglevel"));
+    auto* setFlags = reinterpret_cast<void (*)(int)>(dlsym(avformat.handle, "srt_setlogflags"));
+    if (setHandler == nullptr || setLevel == nullptr) return;
+    // No time, thread name, severity or line feed in the text handed on.
+    if (setFlags != nullptr) setFlags(1 | 2 | 4 | 8);
+    setHandler(nullptr, &transportLine);
+    setLevel(level);
 }
 
 bool open(Library& library) {
@@ -68,6 +94,7 @@ void openAll() {
         dlsym(avformat.handle, "av_stream_get_parser"));
     loaded = true;
     applyMessageHandler();
+    applyTransportLogHandler();
 }
 
 }  // namespace
@@ -90,6 +117,12 @@ void setMessageHandler(void (*handler)(void*, int, const char*, va_list)) {
 
 const AVCodecParserContext* parserOf(const AVStream& stream) {
     return streamParser != nullptr ? streamParser(&stream) : nullptr;
+}
+
+void setTransportLogHandler(void (*handler)(const char*, const char*), int level) {
+    transport = handler;
+    transportLevel = level;
+    if (loaded) applyTransportLogHandler();
 }
 
 }  // namespace lumaqc::ffmpeg

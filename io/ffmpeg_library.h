@@ -127,6 +127,13 @@ void setMessageHandler(void (*handler)(void*, int, const char*, va_list));
 // a libavformat without av_stream_get_parser()).
 const AVCodecParserContext* parserOf(const AVStream& stream);
 
+// libsrt's log, when libavformat brought libsrt in (SRT inputs): it writes
+// its own lines to the error stream unless told otherwise. Its messages of
+// `level` (syslog's: LOG_ERR is 3) or worse go to `handler` (area, text)
+// without time, thread or line feed; the others are not even made. Applied
+// once the libraries are loaded, as setMessageHandler().
+void setTransportLogHandler(void (*handler)(const char* area, const char* text), int level);
+
 }  // namespace lumaqc::ffmpeg
 
 #endif

@@ -389,6 +389,31 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
     EXPECT_LE(analysed(lumaqc.err()), 200) << lumaqc.err();
 }
 
+// libsrt's own account of a caller it refused (a passphrase it does not
+// expect) comes as the program's one line, not as libsrt's lines.
+TEST_F(LiveFeeds, LibsrtSpeaksInTheProgramsLines) {
+    const int port = freePort(SOCK_DGRAM);
+    Lumaqc lumaqc({"srt://127.0.0.1:" + std::to_string(port) + "?mode=listener", "--quiet",
+                   "--no-log", "--stall-timeout", "30"},
+                  dir_.path());
+    ASSERT_TRUE(waitFor(30, [&] { return udpBound(port); })) << lumaqc.err();
+    runProgram(ffmpeg_,
+               fields("-v quiet -f lavfi -i testsrc2=size=160x90:rate=25 -t 1 -c:v mpeg2video -f "
+                      "mpegts srt://127.0.0.1:" +
+                      std::to_string(port) + "?mode=caller&passphrase=abcdefghijkl"),
+               dir_.path());
+    EXPECT_TRUE(waitFor(10, [&] {
+        return lumaqc.err().find("lumaqc: libsrt: ") != std::string::npos;
+    })) << lumaqc.err();
+    lumaqc.signal(SIGTERM);
+    EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    for (const std::string& line : splitLines(lumaqc.err())) {
+        if (!line.empty()) {
+            EXPECT_EQ(line.rfind("lumaqc: ", 0), 0u) << lumaqc.err();
+        }
+    }
+}
+
 // A slow sender (a picture every two seconds, sent in a burst) is looked
 // at for about a second, not until four of its pictures came and their
 // times add up to half a second: its first picture is out before the
