@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -40,6 +41,8 @@ constexpr size_t kPlaylistBytes = size_t{1} << 18;
 // (see LiveSource::replayed), from this far back at most.
 constexpr double kReplaySeconds = 60.0;
 constexpr size_t kReplayPictures = 7200;
+// Levels by which a region's mean may differ in a picture encoded again.
+constexpr int kLikenessLevels = 4;
 
 std::string seconds(double s) {
     char text[32];
@@ -85,32 +88,40 @@ long long lastSegment(const std::string& text) {
     return number + segments - 1;
 }
 
-// A hash of a picture's luma (every eighth row), to know a picture seen
-// already.
-// Eight bytes at a time in four independent sums, so that a 1080p picture
-// costs some 30 µs, not the 0.4 ms of a byte-by-byte chain.
-uint64_t pictureHash(const uint8_t* luma, int width, int height) {
-    constexpr uint64_t kPrime = 1099511628211ull;
-    uint64_t lanes[4] = {14695981039346656037ull, 1, 2, 3};
-    const auto mix = [](uint64_t& lane, uint64_t word) {
-        lane = (lane ^ word) * kPrime;
-        lane ^= lane >> 32;
-    };
+// A picture's likeness, to know a picture seen already: the mean luma of
+// each of 4 x 4 regions (every eighth row). Another encoding of the same
+// picture (a segment encoded again) keeps each within a level or two; the
+// picture of another moment rarely does.
+PictureLikeness likenessOf(const uint8_t* luma, int width, int height) {
+    uint64_t sums[16] = {};
+    uint64_t counts[16] = {};
+    int columns[5];
+    for (int r = 0; r <= 4; ++r) columns[r] = static_cast<int>(int64_t{width} * r / 4);
     for (int y = 0; y < height; y += 8) {
         const uint8_t* row = luma + static_cast<size_t>(y) * static_cast<size_t>(width);
-        int x = 0;
-        for (; x + 32 <= width; x += 32) {
-            for (int k = 0; k < 4; ++k) {
-                uint64_t word;
-                std::memcpy(&word, row + x + 8 * k, sizeof word);
-                mix(lanes[k], word);
-            }
+        const auto band = static_cast<size_t>(int64_t{y} * 4 / height) * 4;
+        for (int r = 0; r < 4; ++r) {
+            uint32_t sum = 0;
+            for (int x = columns[r]; x < columns[r + 1]; ++x) sum += row[x];
+            sums[band + static_cast<size_t>(r)] += sum;
+            counts[band + static_cast<size_t>(r)] +=
+                static_cast<uint64_t>(columns[r + 1] - columns[r]);
         }
-        for (; x < width; ++x) mix(lanes[0], row[x]);
     }
-    uint64_t hash = lanes[0];
-    for (int k = 1; k < 4; ++k) mix(hash, lanes[k]);
-    return hash;
+    PictureLikeness likeness{};
+    for (size_t i = 0; i < likeness.size(); ++i) {
+        likeness[i] =
+            counts[i] == 0 ? 0 : static_cast<uint8_t>((sums[i] + counts[i] / 2) / counts[i]);
+    }
+    return likeness;
+}
+
+// Pictures alike enough to be one encoded twice.
+bool alike(const PictureLikeness& a, const PictureLikeness& b) {
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::abs(int{a[i]} - int{b[i]}) > kLikenessLevels) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -433,23 +444,24 @@ ReadResult LiveSource::read(int64_t index, uint8_t* luma) {
 // A live playlist opened again (after a brief outage of its server, say)
 // starts a few segments back, and replays pictures the run has seen: they
 // would count twice and read as a picture jumping back in time. After the
-// reopening, pictures with the time and the picture of one seen in the
-// last kReplaySeconds are left out, up to the first new one. (A restarted
+// reopening, pictures with the time of one seen in the last kReplaySeconds
+// and a picture like it (the segment may have been encoded again, see
+// likenessOf()) are left out, up to the first new one. (A restarted
 // packager's pictures are new ones whatever their times.) Pictures of
 // live playlists are remembered for it.
 bool LiveSource::replayed(double seconds, const uint8_t* luma) {
     // The stream's own timestamp, which a connection counts from its start.
     const double stamp = seconds + lastAccess_.startSeconds;
     if (!playlist_.load() || !std::isfinite(stamp)) return false;
-    const uint64_t hash = pictureHash(luma, info_.width, info_.height);
+    const PictureLikeness likeness = likenessOf(luma, info_.width, info_.height);
     if (checkReplay_) {
         const bool seen = std::any_of(seen_.begin(), seen_.end(), [&](const auto& picture) {
-            return std::fabs(picture.first - stamp) < 1e-3 && picture.second == hash;
+            return std::fabs(picture.first - stamp) < 1e-3 && alike(picture.second, likeness);
         });
         if (seen) return true;
         checkReplay_ = false;
     }
-    seen_.emplace_back(stamp, hash);
+    seen_.emplace_back(stamp, likeness);
     while (seen_.size() > kReplayPictures || seen_.front().first < stamp - kReplaySeconds ||
            seen_.front().first > stamp) {
         seen_.pop_front();

@@ -23,6 +23,7 @@
 // blocked on a pipe as it does for any input.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -104,6 +105,9 @@ class LiveObserver {
     }
 };
 
+// A picture's coarse likeness (see LiveSource::replayed()).
+using PictureLikeness = std::array<uint8_t, 16>;
+
 struct LiveSettings {
     double stallTimeout = 2.0;               // seconds without a picture that make a signal loss
     double fps = 25.0;                       // frame rate of the run (see LiveSource::setFrameRate)
@@ -174,10 +178,10 @@ class LiveSource : public FrameSource {
     int64_t nextIndex_ = 0;     // run index of the next connection's frame 0
     bool reopened_ = false;     // the next frame comes from a reopened input
     bool checkReplay_ = false;  // ... a live playlist, which may replay pictures
-    std::deque<std::pair<double, uint64_t>> seen_;  // (time, hash) of its recent pictures
-    std::atomic<double> openDeadline_{0.0};         // while opening: when the attempt gives up
-    std::atomic<bool> interrupted_{false};          // a wait was given up because of a signal loss
-    std::atomic<double> playlistDeadline_{0.0};     // when a look at the playlist gives up
+    std::deque<std::pair<double, PictureLikeness>> seen_;  // (time, likeness) of recent pictures
+    std::atomic<double> openDeadline_{0.0};      // while opening: when the attempt gives up
+    std::atomic<bool> interrupted_{false};       // a wait was given up because of a signal loss
+    std::atomic<double> playlistDeadline_{0.0};  // when a look at the playlist gives up
     Timeline timeline_;
     const double openedAt_;
 

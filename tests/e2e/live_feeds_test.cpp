@@ -387,6 +387,62 @@ TEST_F(LiveFeeds, HlsStallsAndMissingSegments) {
     lumaqc.signal(SIGTERM);
     EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
     EXPECT_LE(analysed(lumaqc.err()), 200) << lumaqc.err();
+
+    // The same outage, the segment to be read again encoded anew meanwhile
+    // (other bits, the same times): its pictures are still the ones seen.
+    // Six 1 s segments; the run starts at the second of the first four and
+    // comes back at the fourth of six, the one encoded again.
+    {
+        ASSERT_EQ(runProgram(ffmpeg_,
+                             fields("-v error -y -f lavfi -i testsrc2=size=160x90:rate=25 -t 6 "
+                                    "-c:v mpeg2video -q:v 2 -g 5 -bf 0 -f hls -hls_time 1 "
+                                    "-hls_playlist_type vod -hls_segment_filename seg%d.ts "
+                                    "six.m3u8"),
+                             dir_.path())
+                      .status,
+                  0);
+        ASSERT_EQ(runProgram(ffmpeg_,
+                             fields("-v error -y -copyts -i seg3.ts -c:v mpeg2video -q:v 12 -g 5 "
+                                    "-bf 0 -muxdelay 0 -muxpreload 0 -f mpegts again3.ts"),
+                             dir_.path())
+                      .status,
+                  0);
+        const auto playlist = [&](int segments) {
+            std::string text =
+                "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n"
+                "#EXT-X-MEDIA-SEQUENCE:0\n";
+            for (int i = 0; i < segments; ++i) {
+                text += "#EXTINF:1.000000,\nseg" + std::to_string(i) + ".ts\n";
+            }
+            writeFile(dir_.file("next.m3u8"), text);
+            ASSERT_EQ(
+                std::rename(dir_.file("next.m3u8").c_str(), dir_.file("six-live.m3u8").c_str()), 0);
+        };
+        playlist(4);
+        std::remove(dir_.file("hook.jsonl").c_str());
+        Lumaqc watcher({base + "six-live.m3u8", "--quiet", "--log", "six.csv", "--threads", "1",
+                        "--stall-timeout", "4", "--exec-on-event", "cat >> hook.jsonl"},
+                       dir_.path());
+        ASSERT_TRUE(waitFor(15, [&] { return logRows(dir_.file("six.csv")) >= 70; }))
+            << watcher.err();
+        server.reset();
+        ASSERT_TRUE(waitFor(15, [&] {
+            return watcher.err().find("opening it again") != std::string::npos;
+        })) << watcher.err();
+        ASSERT_EQ(std::rename(dir_.file("again3.ts").c_str(), dir_.file("seg3.ts").c_str()), 0);
+        playlist(6);
+        server = serve();
+        ASSERT_TRUE(waitFor(15, [&] { return logRows(dir_.file("six.csv")) >= 115; }))
+            << watcher.err();
+        // Every picture is out once the loss after the last segment opens.
+        const size_t losses = count("open", "signal_loss");
+        EXPECT_TRUE(waitFor(15, [&] { return count("open", "signal_loss") > losses; }));
+        watcher.signal(SIGTERM);
+        EXPECT_EQ(watcher.wait(), 128 + SIGTERM) << watcher.err();
+        // Segments 1 to 5, each once (encoded again, the fourth came twice).
+        EXPECT_LE(analysed(watcher.err()), 125) << watcher.err();
+        EXPECT_GE(analysed(watcher.err()), 115) << watcher.err();
+    }
 }
 
 // libsrt's own account of a caller it refused (a passphrase it does not
