@@ -207,8 +207,11 @@ std::optional<int> readProfile(const Settings& options, std::optional<qc::Profil
         if (!options.ignoreTail.empty()) profile->ignoreTail = options.ignoreTail;
     }
     if (options.printProfile) {
-        const std::string text =
-            options.profile == "default" ? qc::defaultProfileText() : qc::profileToToml(*profile);
+        // The built-in profile with its comments, unless --ignore-head or
+        // --ignore-tail changed it: the profile printed is the one a run uses.
+        const std::string text = options.profile == "default" && *profile == qc::defaultProfile()
+                                     ? qc::defaultProfileText()
+                                     : qc::profileToToml(*profile);
         std::fputs(text.c_str(), stdout);
         return 0;
     }

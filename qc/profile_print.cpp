@@ -1,22 +1,58 @@
 // A profile printed as TOML (--print-profile), which parseProfile() reads
 // back into the same profile.
-#include <toml++/toml.h>
-
 #include <charconv>
-#include <sstream>
+#include <cstdio>
+#include <optional>
+#include <string>
 
 #include "indicators/indicator_id.h"
 #include "qc/conditions.h"
 #include "qc/profile.h"
+#include "qc/timecode.h"
 
 namespace lumaqc::qc {
 
 namespace {
 
+// A TOML basic string: every string the profile prints is in double quotes,
+// whatever it holds (a description over several lines, quotes, a backslash).
 std::string quoted(const std::string& s) {
-    std::ostringstream out;
-    out << toml::value<std::string>(s);
-    return out.str();
+    std::string out = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (u < 0x20 || u == 0x7F) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04X", u);
+                    out += escape;
+                } else {
+                    out += c;  // UTF-8 as it was read
+                }
+        }
+    }
+    return out + "\"";
 }
 
 }  // namespace
@@ -32,8 +68,12 @@ std::string tomlReal(double v) {
 std::string profileToToml(const Profile& profile) {
     std::string out = "name = " + quoted(profile.name) + "\n";
     if (!profile.description.empty()) out += "description = " + quoted(profile.description) + "\n";
+    // Seconds as a number where the number reads back as the same text;
+    // timecodes, and seconds written otherwise (".5", "2"), as text.
     const auto time = [](const std::string& text) {
-        return text.find(':') != std::string::npos ? quoted(text) : text;
+        const std::optional<double> seconds =
+            text.find(':') == std::string::npos ? parseTime(text, 1000.0) : std::nullopt;
+        return seconds && tomlReal(*seconds) == text ? text : quoted(text);
     };
     if (!profile.ignoreHead.empty()) out += "ignore_head = " + time(profile.ignoreHead) + "\n";
     if (!profile.ignoreTail.empty()) out += "ignore_tail = " + time(profile.ignoreTail) + "\n";
@@ -41,11 +81,11 @@ std::string profileToToml(const Profile& profile) {
         const Condition& condition = conditionOf(rule.watch);
         out += "\n[[rule]]\nid = " + quoted(rule.id) + "\n";
         if (condition.onIndicator) {
-            out += "indicator = \"" + std::string(indicatorKey(rule.indicator)) + "\"\n";
+            out += "indicator = " + quoted(indicatorKey(rule.indicator)) + "\n";
         }
         out += "event = " + quoted(rule.type) + "\n";
         if (rule.statistic != Statistic::None) {
-            out += "statistic = \"" + std::string(statisticName(rule.statistic)) + "\"\n";
+            out += "statistic = " + quoted(statisticName(rule.statistic)) + "\n";
         }
         if ((condition.keys & kThresholdKey) != 0) {
             out += "threshold = " + tomlReal(rule.threshold) + "\n";
@@ -67,14 +107,14 @@ std::string profileToToml(const Profile& profile) {
         if (!rule.from.empty()) out += "from = " + time(rule.from) + "\n";
         if (!rule.to.empty()) out += "to = " + time(rule.to) + "\n";
         if ((condition.keys & kDirectionKey) != 0 && !condition.direction) {
-            out += "direction = \"" + std::string(directionName(rule.direction)) + "\"\n";
+            out += "direction = " + quoted(directionName(rule.direction)) + "\n";
         }
         if (rule.statistic == Statistic::None && (condition.keys & kMinDurationKey) != 0) {
             out += (rule.strict ? "longer_than = " : "min_duration = ") +
                    tomlReal(rule.minDuration) + "\n";
         }
         if (rule.maxCount >= 0) out += "max_count = " + std::to_string(rule.maxCount) + "\n";
-        out += "severity = \"" + std::string(severityName(rule.severity)) + "\"\n";
+        out += "severity = " + quoted(severityName(rule.severity)) + "\n";
         if (!rule.notDuring.empty()) {
             out += "not_during = [";
             for (size_t i = 0; i < rule.notDuring.size(); ++i) {

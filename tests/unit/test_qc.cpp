@@ -226,36 +226,56 @@ TEST(QcProfile, BadProfilesAreRefusedWithFileLineAndKey) {
     }
 }
 
+// --print-profile: one TOML, every string in double quotes, that reads back
+// as the same profile and prints the same text again.
 TEST(QcProfile, PrintedProfilesReadBackTheSame) {
-    const Profile& builtIn = defaultProfile();
-    ASSERT_EQ(builtIn.name, "default");
-    ASSERT_GE(builtIn.rules.size(), 11u);
-    const Profile custom = parsed(
+    const std::string bars = "[[rule]]\nid = \"b\"\nevent = \"bars\"\nseverity = \"info\"\n";
+    const std::string texts[] = {
         "name = \"strict \\\"delivery\\\"\"\n[[rule]]\nid = \"soft\"\nindicator = \"blur\"\n"
         "threshold = 6.25\ndirection = \"above\"\nstatistic = \"p95\"\nseverity = \"error\"\n"
         "ebu_item = { id = \"X1\", name = \"Blurriness\" }\n[[rule]]\nid = \"held\"\n"
         "event = \"freeze\"\nthreshold = 0\nmin_duration = 0.1\nseverity = \"warning\"\n"
         "not_during = [\"blurring\"]\nmax_count = 3\n[[rule]]\nid = \"b\"\nindicator = "
-        "\"block_loss\"\n"
-        "event = \"blurring\"\nthreshold = 1e-3\ndirection = \"below\"\nseverity = \"warning\"\n"
-        "[[rule]]\nid = \"dark\"\nevent = \"black\"\nmax_level = 40\nlonger_than = 1\n"
-        "severity = \"error\"\nin_leader = false\nfrom = \"00:00:10:00\"\nto = 600\n"
-        "[[rule]]\nid = \"lv\"\nevent = \"luma_levels\"\nlow = 10\nhigh = 240\nthreshold = 2.5\n"
-        "severity = \"info\"\n");
-    for (const Profile* p : {&builtIn, &custom}) {
-        EXPECT_EQ(parsed(profileToToml(*p)), *p) << profileToToml(*p);
+        "\"block_loss\"\nevent = \"blurring\"\nthreshold = 1e-3\ndirection = \"below\"\n"
+        "severity = \"warning\"\n[[rule]]\nid = \"dark\"\nevent = \"black\"\nmax_level = 40\n"
+        "longer_than = 1\nseverity = \"error\"\nin_leader = false\nfrom = \"00:00:10:00\"\n"
+        "to = 600\n[[rule]]\nid = \"lv\"\nevent = \"luma_levels\"\nlow = 10\nhigh = 240\n"
+        "threshold = 2.5\nseverity = \"info\"\n",
+        // Literal and multi-line strings, quotes, backslashes, tabs, text
+        // beyond ASCII.
+        "name = 'desk\\one'\ndescription = '''\nthe desk's \"own\"\n\tprofile'''\n" + bars,
+        "name = \"Qualit\xC3\xA9 \\u00e0 l'antenne\"\n[[rule]]\nid = 'x \"y\"'\nevent = "
+        "'black'\nseverity = 'error'\nebu_item = { name = 'Constant\tColour' }\n",
+        // Times as numbers, as timecodes and as seconds in text.
+        "name = \"w\"\nignore_head = \"00:00:05:00\"\nignore_tail = 2.5\n" + bars,
+        "name = \"w\"\nignore_head = \".5\"\nignore_tail = \"2\"\n[[rule]]\nid = \"b\"\n"
+        "event = \"bars\"\nseverity = \"info\"\nfrom = \"1\"\nto = 1e3\n",
+        // Percents print as the numbers they stand for.
+        "name = \"pct\"\n[[rule]]\nid = \"p\"\nindicator = \"pillarbox\"\nthreshold = \"10 %\"\n"
+        "direction = \"above\"\nseverity = \"warning\"\n[[rule]]\nid = \"l\"\nevent = "
+        "\"luma_levels\"\nlow = \"-1 %\"\nhigh = \"103 %\"\nthreshold = \"0.5 %\"\nseverity = "
+        "\"warning\"\n",
+    };
+    std::vector<Profile> profiles = {defaultProfile()};
+    for (const std::string& text : texts) profiles.push_back(parsed(text));
+    for (const Profile& p : profiles) {
+        const std::string printed = profileToToml(p);
+        EXPECT_EQ(parsed(printed), p) << printed;
+        EXPECT_EQ(profileToToml(parsed(printed)), printed);
+        // No literal string: a double quote opens every value that is text.
+        for (const char* literal : {"= '", "[ '", ", '", "{ '"}) {
+            EXPECT_EQ(printed.find(literal), std::string::npos) << printed;
+        }
+        EXPECT_EQ(printed.find("\"\"\""), std::string::npos) << printed;
     }
+    const Profile& custom = profiles[1];
     EXPECT_EQ(custom.rules[0].ebu.id, "X1");
+    EXPECT_EQ(custom.rules[2].type, "blurring");
     EXPECT_EQ(custom.rules[3].maxLevel, 40);
     EXPECT_EQ(custom.rules[3].minShare, 98.0);
     EXPECT_TRUE(custom.rules[3].strict);
     EXPECT_EQ(custom.rules[3].from, "00:00:10:00");
     EXPECT_EQ(custom.rules[4].severity, Severity::Info);
-    const Profile windowed = parsed(
-        "name = \"w\"\nignore_head = \"00:00:05:00\"\nignore_tail = 2.5\n"
-        "[[rule]]\nid = \"b\"\nevent = \"bars\"\nseverity = \"info\"\n");
-    EXPECT_EQ(parsed(profileToToml(windowed)), windowed);
-    EXPECT_EQ(custom.rules[2].type, "blurring");
     const Profile combing = parsed(
         "name = \"n\"\n[[rule]]\nid = \"i\"\nindicator = \"interlace\"\nthreshold = 1\n"
         "direction = \"above\"\nseverity = \"error\"\n");
