@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "engine/engine.h"
 #include "indicators/registry.h"
 #include "qc/conditions.h"
+#include "qc/detector.h"
 #include "qc/picture_measures.h"
 #include "qc/profile.h"
 #include "reference/reference.h"
@@ -265,6 +267,43 @@ void benchMeasures(benchmark::State& state, const BenchFrames* f, qc::LumaLevels
     setRates(state, *f);
 }
 
+// The event detector fed a blurred frame under a profile of `rules` blur rules
+// of as many event types, each naming two others in not_during: what the
+// cross-talk costs a frame as a profile grows.
+void benchNotDuring(benchmark::State& state, int rules) {
+    std::string text = "name = \"cross-talk\"\n";
+    for (int i = 0; i < rules; ++i) {
+        text +=
+            "[[rule]]\nid = \"r" + std::to_string(i) + "\"\nindicator = \"blur\"\nevent = \"t" +
+            std::to_string(i) + "\"\nthreshold = " + std::to_string(100 + i) +
+            ".0\ndirection = \"above\"\nmin_duration = 1.0\nseverity = \"warning\"\nnot_during = [";
+        text += "\"t" + std::to_string((i + 1) % rules) + "\", \"t" +
+                std::to_string((i + 2) % rules) + "\"";
+        text += "]\n";
+    }
+    std::string error;
+    const std::optional<qc::Profile> profile = qc::parseProfile(text, "bench", error);
+    if (!profile) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    qc::EventDetector detector(*profile, 25.0);
+    FrameValues values{};
+    values[kBlur] = 1000.0;  // beyond every threshold: each rule asks its not_during
+    values[kTemporalActivity] = 10.0;
+    values[kSpatialActivity] = 40.0;
+    int64_t index = 0;
+    for (auto _ : state) {
+        qc::FrameInput frame;
+        frame.index = index;
+        frame.seconds = static_cast<double>(index) / 25.0;
+        frame.values = &values;
+        frame.first = index == 0;
+        detector.feed(frame);
+        ++index;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -353,6 +392,11 @@ int main(int argc, char** argv) {
                 r.compute, false, false, false)
                 ->Unit(benchmark::kMicrosecond);
         }
+    }
+    for (const int rules : {4, 16, 64}) {
+        benchmark::RegisterBenchmark(("Qc/not_during/" + std::to_string(rules) + "_rules").c_str(),
+                                     benchNotDuring, rules)
+            ->Unit(benchmark::kMicrosecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

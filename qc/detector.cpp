@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "indicators/registry.h"
@@ -155,7 +157,11 @@ struct EventDetector::Ladder {
     int reached = -1;       // strongest rule whose minimum duration the run reached
     int64_t event = -1;     // index of its event in events_, once open
     bool holdsNow = false;  // the raw condition on the frame being fed
-    RunningLevel level;     // relative and noise rules: the file's own level
+    // Its event type, and the types of its not_during that a ladder watches
+    // (the others never hold), as indices in typesHolding_.
+    size_t type = 0;
+    std::vector<size_t> notDuring;
+    RunningLevel level;  // relative and noise rules: the file's own level
     // Counting rules, over the whole input: the runs counted, where the
     // first began, their decoding errors, and the event once past the count.
     int64_t count = 0;
@@ -167,6 +173,7 @@ struct EventDetector::Ladder {
 
 struct EventDetector::StatisticRule {
     Rule rule;
+    std::vector<size_t> notDuring;  // as the ladders'
     std::vector<double> values;
     std::vector<int64_t> frames;
     std::vector<double> seconds;  // the frames' times (live runs)
@@ -230,7 +237,7 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
             continue;
         }
         if (rule.statistic != Statistic::None) {
-            statistics_.push_back(StatisticRule{rule, {}, {}, {}, {}, {}});
+            statistics_.push_back(StatisticRule{rule, {}, {}, {}, {}, {}, {}});
             continue;
         }
         auto same = [&rule](const Ladder& l) {
@@ -254,6 +261,25 @@ EventDetector::EventDetector(Profile profile, double fps, Callback callback)
     }
     ignoreHead_ = timeOf(profile_.ignoreHead, fps_);
     ignoreTail_ = timeOf(profile_.ignoreTail, fps_);
+    // The event types the ladders watch, numbered, so that a frame tells
+    // each rule's not_during in time proportional to its length, whatever
+    // the number of rules.
+    std::unordered_map<std::string, size_t> typeIndex;
+    for (Ladder& ladder : ladders_) {
+        ladder.type = typeIndex.try_emplace(ladder.base.type, typeIndex.size()).first->second;
+    }
+    typesHolding_.assign(typeIndex.size(), 0);
+    const auto indices = [&typeIndex](const std::vector<std::string>& types) {
+        std::vector<size_t> found;
+        for (const std::string& type : types) {
+            const auto it = typeIndex.find(type);
+            if (it != typeIndex.end()) found.push_back(it->second);
+        }
+        return found;
+    };
+    for (Ladder& ladder : ladders_) ladder.notDuring = indices(ladder.base.notDuring);
+    for (StatisticRule& s : statistics_) s.notDuring = indices(s.rule.notDuring);
+    barsType_ = indices({"bars"});
     for (Ladder& ladder : ladders_) {
         std::stable_sort(ladder.rules.begin(), ladder.rules.end(),
                          [](const Rule& a, const Rule& b) {
@@ -557,6 +583,8 @@ void EventDetector::close(Ladder& ladder) {
     counted.countStart = ladder.countStart;
     counted.countErrors = ladder.countErrors + (ladder.reached >= 0 ? ladder.errors : 0);
     counted.summary = ladder.summary;
+    counted.type = ladder.type;
+    counted.notDuring = std::move(ladder.notDuring);
     ladder = std::move(counted);
     ladder.base = base;
     ladder.rules = std::move(rules);
@@ -638,25 +666,24 @@ void EventDetector::feed(const FrameInput& frame) {
         holds[i] = condition(ladders_[i], frame, values[i]);
         ladders_[i].holdsNow = holds[i] == Holds::Yes;
     }
+    std::fill(typesHolding_.begin(), typesHolding_.end(), 0);
+    for (const Ladder& ladder : ladders_) {
+        if (ladder.holdsNow) typesHolding_[ladder.type] = 1;
+    }
     if (frame.measures != nullptr && frame.measures->blockEdgesOff >= 0.0) {
         offGrid_.emplace_back(frame.seconds, frame.measures->blockEdgesOff);
     }
     // Cross-talk: a condition listed in not_during that holds on this frame
     // keeps the rule from counting it.
-    auto suppressed = [this](const std::vector<std::string>& types) {
-        for (const Ladder& other : ladders_) {
-            if (other.holdsNow &&
-                std::find(types.begin(), types.end(), other.base.type) != types.end()) {
-                return true;
-            }
-        }
-        return false;
+    auto suppressed = [this](const std::vector<size_t>& types) {
+        return std::any_of(types.begin(), types.end(),
+                           [this](size_t type) { return typesHolding_[type] != 0; });
     };
     for (size_t i = 0; i < ladders_.size(); ++i) {
         Ladder& ladder = ladders_[i];
         const Condition& condition = conditionOf(ladder.base.watch);
         Holds h = holds[i];
-        if (h != Holds::No && suppressed(ladder.base.notDuring)) h = Holds::No;
+        if (h != Holds::No && suppressed(ladder.notDuring)) h = Holds::No;
         if (h == Holds::Spike &&
             !(ladder.active &&
               (ladder.spikes == 0 ||
@@ -667,7 +694,7 @@ void EventDetector::feed(const FrameInput& frame) {
             h = Holds::No;
         }
         if (h == Holds::No && holds[i] == Holds::No && ladder.active &&
-            !suppressed(ladder.base.notDuring) && bridges(ladder, frame)) {
+            !suppressed(ladder.notDuring) && bridges(ladder, frame)) {
             h = Holds::Spike;
         }
         if (ladder.base.relative || overOwnLevel(ladder.base)) followLevel(ladder, frame, h);
@@ -736,8 +763,7 @@ void EventDetector::feed(const FrameInput& frame) {
     // one; once the next stands still, statistics that leave bars out leave
     // it out too (a second of grey, then bars: one picture was the whole
     // statistic).
-    static const std::vector<std::string> kBarsType = {"bars"};
-    const bool barsBegan = stripesBefore_ && suppressed(kBarsType);
+    const bool barsBegan = stripesBefore_ && suppressed(barsType_);
     for (StatisticRule& s : statistics_) {
         if (barsBegan && !s.frames.empty() && s.frames.back() == lastIndex_ &&
             std::find(s.rule.notDuring.begin(), s.rule.notDuring.end(), "bars") !=
@@ -749,7 +775,7 @@ void EventDetector::feed(const FrameInput& frame) {
             if (!s.share.empty()) s.share.pop_back();
         }
         if (!judged_ || (!s.rule.inLeader && leaderNow_) || !inWindow(s.rule, frame.seconds) ||
-            silenced(s.rule.indicator, frame, blackNow_) || suppressed(s.rule.notDuring)) {
+            silenced(s.rule.indicator, frame, blackNow_) || suppressed(s.notDuring)) {
             continue;
         }
         const std::optional<double> v = indicatorValue(frame, s.rule.indicator);

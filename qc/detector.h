@@ -237,6 +237,10 @@ class EventDetector {
     double fps_;
     Callback callback_;
     std::vector<Ladder> ladders_;
+    // Per frame, by event type (Ladder::type): whether a ladder of that type
+    // holds; the type "bars" among them, when a ladder watches it.
+    std::vector<char> typesHolding_;
+    std::vector<size_t> barsType_;
     std::vector<StatisticRule> statistics_;
     std::optional<Rule> lossRule_;  // the signal_loss rule (the strongest, if several)
     std::optional<Rule> lostRule_;  // the frames_lost rule (likewise)
