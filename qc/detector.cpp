@@ -18,6 +18,10 @@ namespace {
 // Times come from rational timestamps and sums of frame durations: a run of
 // exactly the minimum duration must reach it.
 constexpr double kTimeSlack = 1e-6;
+// The most pictures a decoder shows before one coded ahead of them (H.264's
+// and HEVC's largest reorder depth): an input cut short loses those coded
+// after the cut, shown among its last frames.
+constexpr int64_t kReorderFrames = 16;
 // A held picture moves at most this share of the freeze tolerance on
 // average over its frames: a slow camera moves steadily near the tolerance.
 constexpr double kHeldMeanFactor = 0.3;
@@ -928,26 +932,52 @@ void EventDetector::finish() {
     }
     // Gaps in a stream whose timestamps are regular elsewhere are lost
     // frames; many irregular or missing intervals mean a variable rate.
-    if (lostRule_ && !gaps_.empty() &&
-        static_cast<double>(gaps_.size() + irregular_) <= kMaxGapShare * intervals_) {
-        const double step = 1.0 / streamFps_;
-        for (const Gap& gap : gaps_) {
-            const double length = gap.next - gap.previous;
-            const int64_t lost = std::max<int64_t>(1, std::llround(length * streamFps_) - 1);
+    const bool regular = !gaps_.empty() && static_cast<double>(gaps_.size() + irregular_) <=
+                                               kMaxGapShare * intervals_;
+    const double step = streamFps_ > 0.0 ? 1.0 / streamFps_ : 0.0;
+    const auto lostIn = [this](const Gap& gap) {
+        return std::max<int64_t>(1, std::llround((gap.next - gap.previous) * streamFps_) - 1);
+    };
+    // An input cut short loses, besides its end, the pictures shown before
+    // its last ones but coded after the cut (B pictures): gaps among its
+    // last kReorderFrames frames are the cut's, told by its truncated event,
+    // which starts at the first of them.
+    const double tolerance = std::max(0.1, 2.0 * duration);
+    const bool cut = cutRule_ && (!truncation_.empty() ||
+                                  (declaredEnd_ > 0.0 && end < declaredEnd_ - tolerance));
+    size_t own = regular ? gaps_.size() : 0;  // gaps before those of the cut
+    while (cut && own > 0 && lastIndex_ - gaps_[own - 1].index < kReorderFrames) --own;
+    if (lostRule_) {
+        for (size_t i = 0; i < own; ++i) {
+            const Gap& gap = gaps_[i];
+            const int64_t lost = lostIn(gap);
             pointEvent(*lostRule_, gap.index, gap.previous + step, gap.next,
                        std::to_string(lost) + (lost == 1 ? " frame" : " frames") +
-                           " lost (a gap of " + secondsText(length) + " in the timestamps)");
+                           " lost (a gap of " + secondsText(gap.next - gap.previous) +
+                           " in the timestamps)");
         }
     }
-    if (cutRule_) {
-        const double tolerance = std::max(0.1, 2.0 * duration);
+    if (cut) {
+        int64_t next = lastIndex_ + 1;
+        double start = end;
+        int64_t lost = 0;
+        if (regular && own < gaps_.size()) {
+            next = gaps_[own].index;
+            start = gaps_[own].previous + step;
+            for (size_t i = own; i < gaps_.size(); ++i) lost += lostIn(gaps_[i]);
+        }
+        const std::string before =
+            lost == 0 ? ""
+                      : "; " + std::to_string(lost) + (lost == 1 ? " frame" : " frames") +
+                            " among the last ones lost with it (gaps in the timestamps)";
         if (!truncation_.empty()) {
-            pointEvent(*cutRule_, lastIndex_ + 1, end, std::max(end, declaredEnd_),
-                       "the input is cut short: " + truncation_);
-        } else if (declaredEnd_ > 0.0 && end < declaredEnd_ - tolerance) {
-            pointEvent(*cutRule_, lastIndex_ + 1, end, declaredEnd_,
+            pointEvent(*cutRule_, next, start, std::max(end, declaredEnd_),
+                       "the input is cut short: " + truncation_ + before);
+        } else {
+            pointEvent(*cutRule_, next, start, declaredEnd_,
                        "the frames end at " + secondsText(end) + " of the " +
-                           secondsText(declaredEnd_) + " the container declares (truncated)");
+                           secondsText(declaredEnd_) + " the container declares (truncated)" +
+                           before);
         }
     }
     rateScan(end);

@@ -44,7 +44,9 @@
 //                 short, or the frames analysed end more than two frame
 //                 durations and 0.1 s before the duration the container
 //                 declares (see setTimeline). The event covers no frame: it
-//                 lies after the last one, up to the declared end.
+//                 lies after the last one, up to the declared end, or from
+//                 the first gap among the last frames (pictures coded after
+//                 the cut), which then make no frames_lost event.
 //   scan_type     (rated at finish) the stream does not declare interlaced
 //                 pictures, yet the fields of more than `threshold` percent
 //                 of the frames that move enough to tell (a second of them

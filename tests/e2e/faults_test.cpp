@@ -620,6 +620,25 @@ TEST(Damage, TruncatedContainersAreDamagedInput) {
             }
         }
     }
+    // Cut among B pictures, the pictures coded after the cut are missing
+    // before the last ones shown: one truncated event tells that loss, with
+    // no frames_lost event beside it.
+    ASSERT_EQ(runProgram(ffmpeg,
+                         {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25",
+                          "-t", "4", "-c:v", "libx264", "-bf", "3", "-g", "50", "b.mkv"},
+                         dir.path())
+                  .status,
+              0);
+    const std::string bytes = readFile(dir.file("b.mkv"));
+    for (const size_t percent : {50, 70, 90}) {
+        writeFile(dir.file("cut.mkv"), bytes.substr(0, bytes.size() * percent / 100));
+        const RunResult r = runLumaqc({"check", "cut.mkv"}, dir.path());
+        EXPECT_EQ(r.status, 1) << percent;
+        EXPECT_EQ(r.out.find("frames_lost"), std::string::npos) << r.out;
+        const size_t cut = r.out.find("\n  error truncated (truncated)");
+        EXPECT_NE(cut, std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("\n  error truncated", cut + 1), std::string::npos) << r.out;
+    }
 }
 
 TEST_F(Faults, OutputOnTheFileGivenAsStandardInputIsRefused) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -560,6 +561,69 @@ TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
         const Detected d = detect(defaultProfile(), 100, none, {t, {}, {}, declared(4.0)});
         EXPECT_EQ(!d.events.empty() && d.events[0].type == "frames_lost", lost) << after << slots;
         EXPECT_EQ(d.verdict.pass, !lost) << after << " " << slots;
+    }
+    // A file cut short loses the pictures coded after the cut, B pictures
+    // shown among its last frames: one truncated event from the first of
+    // them; a gap further back is a loss of its own, and so are the gaps of
+    // a file that is not cut short.
+    const struct {
+        std::vector<int> missing;  // slots of 1/25 s without a frame (of 200 frames)
+        std::string ending;        // what the input ended on
+        double declaredEnd;
+        std::vector<std::string> events;
+    } cuts[] = {
+        {{196, 198},
+         "the file ends prematurely (truncated)",
+         10.0,
+         {"truncated before 196, 7.84-10.00: the input is cut short: the file ends prematurely "
+          "(truncated); 2 frames among the last ones lost with it (gaps in the timestamps)"}},
+        {{196, 198},
+         "",
+         10.0,
+         {"truncated before 196, 7.84-10.00: the frames end at 8.08 s of the 10.00 s the "
+          "container declares (truncated); 2 frames among the last ones lost with it (gaps in the "
+          "timestamps)"}},
+        {{40, 196},
+         "the file ends prematurely (truncated)",
+         10.0,
+         {"frames_lost before 40, 1.60-1.64: 1 frame lost (a gap of 0.08 s in the timestamps)",
+          "truncated before 195, 7.84-10.00: the input is cut short: the file ends prematurely "
+          "(truncated); 1 frame among the last ones lost with it (gaps in the timestamps)"}},
+        {{178},
+         "the file ends prematurely (truncated)",
+         10.0,
+         {"frames_lost before 178, 7.12-7.16: 1 frame lost (a gap of 0.08 s in the timestamps)",
+          "truncated before 200, 8.04-10.00: the input is cut short: the file ends prematurely "
+          "(truncated)"}},
+        {{196, 198},
+         "",
+         8.08,
+         {"frames_lost before 196, 7.84-7.88: 1 frame lost (a gap of 0.08 s in the timestamps)",
+          "frames_lost before 197, 7.92-7.96: 1 frame lost (a gap of 0.08 s in the timestamps)"}},
+    };
+    for (const auto& c : cuts) {
+        std::vector<double> t;
+        for (int slot = 0; t.size() < 200; ++slot) {
+            if (std::find(c.missing.begin(), c.missing.end(), slot) == c.missing.end()) {
+                t.push_back(slot * 0.04);
+            }
+        }
+        const std::string ending = c.ending;
+        const double end = c.declaredEnd;
+        const Detected d = detect(defaultProfile(), 200, none,
+                                  {t,
+                                   {},
+                                   {},
+                                   [end](EventDetector& e) { e.setTimeline(25.0, end); },
+                                   [&ending](EventDetector& e) { e.inputEnded(ending); }});
+        std::vector<std::string> events;
+        for (const Event& e : d.events) {
+            char times[64];
+            std::snprintf(times, sizeof times, "%.2f-%.2f", e.startSeconds, e.endSeconds);
+            events.push_back(e.type + " before " + std::to_string(e.firstFrame) + ", " + times +
+                             ": " + e.message);
+        }
+        EXPECT_EQ(events, c.events) << c.ending << " " << c.missing.front();
     }
 }
 
