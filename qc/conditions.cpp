@@ -295,6 +295,7 @@ constexpr std::array<Condition, 11> kConditions = {{
      .thresholdUnder = 100.0,
      .rangeRefusal = "a luma_levels threshold of 100 % is never passed (more than that share of "
                      "the picture)",
+     .measure = "percent_outside_levels",
      .detect = detectLumaLevels,
      .levels = lumaRangeLevels,
      .describe = describeLumaLevels},
@@ -308,6 +309,7 @@ constexpr std::array<Condition, 11> kConditions = {{
      .thresholdUnder = 51.0,
      .rangeRefusal = "a blocking threshold of 51 or more is never passed (H.264's largest "
                      "quantiser)",
+     .measure = "quantiser",
      .sharedType = true,
      .detect = detectQuantiser,
      .describe = describeQuantiser},
@@ -323,6 +325,7 @@ constexpr std::array<Condition, 11> kConditions = {{
      .rangeRefusal = "a scan_type threshold of 100 % is never passed (more than that share of "
                      "the moving frames)",
      .minDurationNote = "it rates the share of woven frames over the run",
+     .measure = "percent_woven_frames",
      .worstValue = false,
      .detect = detectScanType},
 }};
@@ -375,6 +378,12 @@ LumaLevels lumaLevelsOf(const Profile& profile) {
 std::optional<IndicatorId> watchedIndicator(const Rule& rule) {
     const Condition& c = conditionOf(rule.watch);
     return c.onIndicator ? std::optional<IndicatorId>(rule.indicator) : c.indicator;
+}
+
+std::string thresholdMeasure(const Rule& rule) {
+    if (const std::optional<IndicatorId> id = watchedIndicator(rule)) return indicatorKey(*id);
+    const char* measure = conditionOf(rule.watch).measure;
+    return measure != nullptr ? measure : "";
 }
 
 const char* watchName(Watch watch) {

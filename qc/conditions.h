@@ -84,6 +84,9 @@ struct Condition {
     // documents: the rule's own (`onIndicator`) or a fixed one; none else.
     bool onIndicator = false;
     std::optional<IndicatorId> indicator{};
+    // What the threshold is compared with when it is not an indicator's
+    // value (the documents' "measure"); null without a threshold.
+    const char* measure = nullptr;
     bool worstValue = true;     // its events tell the value furthest beyond
     bool decodeErrors = false;  // its events count decoding errors
     // A frame on which it holds (whatever the rule's window) is black for
@@ -123,6 +126,11 @@ LumaLevels lumaLevelsOf(const Profile& profile);
 // The indicator a rule's (or an event's) threshold is drawn on; none for
 // black, decode errors, ...
 std::optional<IndicatorId> watchedIndicator(const Rule& rule);
+// What a rule's threshold is compared with: the key of the indicator it is
+// drawn on, else the condition's own measure ("quantiser",
+// "percent_outside_levels", "percent_woven_frames"); empty for conditions
+// without a threshold (black, bars, decode errors, ...).
+std::string thresholdMeasure(const Rule& rule);
 
 // What the indicator rules read, for the detector's statistic rules too:
 // an indicator's value on a frame, none where the frame has none (see the

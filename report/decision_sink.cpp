@@ -43,7 +43,10 @@ Json eventJson(const qc::Event& e, const qc::TimecodeClock& clock) {
     }
     const bool statistic = e.statistic != qc::Statistic::None;
     const qc::Condition& condition = qc::conditionOf(e.watch);
-    const bool hasThreshold = condition.onIndicator || condition.indicator.has_value();
+    const bool hasThreshold = (condition.keys & qc::kThresholdKey) != 0;
+    const std::string measure = !e.indicator.empty()           ? e.indicator
+                                : condition.measure != nullptr ? condition.measure
+                                                               : "";
     Json event{{"id", e.id},
                {"type", e.type},
                {"severity", qc::severityName(e.severity)},
@@ -66,6 +69,12 @@ Json eventJson(const qc::Event& e, const qc::TimecodeClock& clock) {
                {"decode_errors", condition.decodeErrors ? Json(e.decodeErrors) : Json(nullptr)},
                {"ebu_item", ebu},
                {"message", e.message}};
+    if (hasThreshold) event["measure"] = measure;
+    if (e.relative) event["relative"] = true;
+    if (e.watch == qc::Watch::LumaLevels) {
+        event["low"] = e.low;
+        event["high"] = e.high;
+    }
     if (e.maxCount >= 0) {
         event["count"] = e.count;
         event["max_count"] = e.maxCount;
@@ -81,7 +90,8 @@ Json ruleJson(const qc::Rule& r) {
         ebu["name"] = r.ebu.name;
     }
     const std::optional<IndicatorId> watched = qc::watchedIndicator(r);
-    const bool hasThreshold = watched.has_value();
+    const qc::Condition& condition = qc::conditionOf(r.watch);
+    const bool hasThreshold = (condition.keys & qc::kThresholdKey) != 0;
     Json rule{
         {"id", r.id},
         {"type", r.type},
@@ -95,7 +105,20 @@ Json ruleJson(const qc::Rule& r) {
         {"severity", qc::severityName(r.severity)},
         {"not_during", r.notDuring},
         {"ebu_item", ebu}};
+    if (hasThreshold) rule["measure"] = qc::thresholdMeasure(r);
     if (r.relative) rule["relative"] = true;
+    if ((condition.keys & qc::kBlackLevelKeys) != 0 && r.maxLevel >= 0) {
+        rule["max_level"] = r.maxLevel;
+        rule["min_share"] = real(r.minShare);
+    }
+    if ((condition.keys & qc::kLumaRangeKeys) != 0) {
+        rule["low"] = r.low;
+        rule["high"] = r.high;
+    }
+    if (r.strict) rule["longer_than"] = r.minDuration;
+    if (!r.inLeader) rule["in_leader"] = false;
+    if (!r.from.empty()) rule["from"] = r.from;
+    if (!r.to.empty()) rule["to"] = r.to;
     if (r.gridRatio != qc::Rule{}.gridRatio) rule["grid_ratio"] = real(r.gridRatio);
     if (r.gridShare != qc::Rule{}.gridShare) rule["grid_share"] = real(r.gridShare);
     if (r.maxCount >= 0) rule["max_count"] = r.maxCount;

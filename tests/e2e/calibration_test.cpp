@@ -724,6 +724,34 @@ TEST_F(Decisions, DefectsFailTheFile) {
         ++rules;
     }
     EXPECT_EQ(doc["profile"]["rules"].size(), rules);
+    // Each rule says what it tests: its threshold and what that is compared
+    // with, or the keys of its condition.
+    const struct {
+        const char* id;
+        const char* keys;
+    } said[] = {
+        {"black_error",
+         R"({"threshold": null, "max_level": 32, "min_share": 98.0, "in_leader": false})"},
+        {"freeze_error",
+         R"({"threshold": 1.0, "direction": "below", "measure": "temporal_activity"})"},
+        {"luma_levels", R"({"threshold": 1.0, "direction": "above",
+                            "measure": "percent_outside_levels", "low": 5, "high": 246})"},
+        {"blocking_quantiser", R"({"threshold": 38.0, "measure": "quantiser"})"},
+        {"scan_type", R"({"threshold": 10.0, "measure": "percent_woven_frames"})"},
+        {"blur", R"({"threshold": 1.6, "measure": "blur", "relative": true})"},
+        {"truncated", R"({"threshold": null, "direction": null, "indicator": null})"},
+    };
+    for (const auto& [id, keys] : said) {
+        Json rule;
+        for (const Json& r : doc["profile"]["rules"]) {
+            if (r["id"] == id) rule = r;
+        }
+        const Json expected = Json::parse(keys);
+        for (const auto& [key, value] : expected.items()) {
+            EXPECT_EQ(rule[key], value) << id << " " << key;
+        }
+        EXPECT_EQ(rule.contains("measure"), !rule["threshold"].is_null()) << id;
+    }
     EXPECT_NE(defects.out.find("\nQC verdict: FAIL (profile default): 2 errors, 0 warnings\n  "
                                "error black (black_error), 00:00:02:00-"),
               std::string::npos)
