@@ -696,6 +696,13 @@ std::optional<Profile> loadProfile(const std::string& path, std::string& error,
     return parseProfile(text, path, error);
 }
 
+std::string liveTailNote(const Profile& profile) {
+    if (profile.ignoreTail.empty()) return "";
+    return "ignore_tail (" + profile.ignoreTail +
+           ") does not apply to a live input, whose end is not known before it comes: every "
+           "frame is judged";
+}
+
 bool watchesQuantiser(const Profile& profile) {
     for (const Rule& rule : profile.rules) {
         if (rule.watch == Watch::Quantiser) return true;

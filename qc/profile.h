@@ -136,6 +136,11 @@ bool watchesQuantiser(const Profile& profile);
 // 25 frames a second"; empty when there is none.
 std::string timecodeBeyondRate(const Profile& profile, double fps);
 
+// What a run on a live input says of the profile's ignore_tail, which a
+// live input cannot apply (its end is not known until it comes): "ignore_tail
+// (2.0) does not apply to a live input ..."; empty without an ignore_tail.
+std::string liveTailNote(const Profile& profile);
+
 // The temporal activity up to which the default profile takes a picture as
 // held (calibrated on H.264 and HEVC holds and a static camera; see README).
 inline constexpr double kDefaultFreezeTolerance = 1.0;

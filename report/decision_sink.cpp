@@ -289,6 +289,7 @@ bool DecisionSink::begin(const RunInfo& run) {
         profile_, run.fps,
         [this](qc::Change change, const qc::Event& event) { heard(change, event); });
     detector_->setLiveLimits(decodeHoldOff_, statisticFrames_, damagedFrames_);
+    bool tailKnown = false;
     if (run.source != nullptr) {
         const SourceInfo& source = *run.source;
         stream_ = source;
@@ -307,11 +308,20 @@ bool DecisionSink::begin(const RunInfo& run) {
         // Where the file ends, for ignore_tail.
         if (source.durationSeconds > 0.0) {
             detector_->setEnd(source.durationSeconds);
+            tailKnown = true;
         } else if (source.frames > 0 && run.fps > 0.0) {
             detector_->setEnd(static_cast<double>(source.frames) / run.fps);
+            tailKnown = true;
         }
     } else {
         clock_ = qc::TimecodeClock("", run.fps);
+    }
+    // Events are told as they happen: a tail counted back from an end that
+    // is not known until it comes (a live input) cannot be left out.
+    if (!tailKnown && !profile_.ignoreTail.empty() && diagnostics_ != nullptr) {
+        std::fprintf(diagnostics_, "lumaqc: %s: %s\n",
+                     input_ == "-" ? "standard input" : input_.c_str(),
+                     qc::liveTailNote(profile_).c_str());
     }
     return !run.noFrameAsked || startEvents();
 }

@@ -640,9 +640,12 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
     const std::string counted =
         "; times count from the start of the input, not from its "
         "timecode 10:00:00:00\n";
+    // A live input's end is not known until it comes: no tail is left out.
+    make("clean.y4m", {"-i", "clean.mp4", "-pix_fmt", "yuv420p"});
     const struct {
         std::vector<std::string> args;
         std::string err;
+        std::string fed = "";  // standard input
     } unjudged[] = {
         {{"check", "tc.mov", "--ignore-head", "10:00:00:05"},
          "lumaqc: the ignored head (10:00:00:05) covers the whole of tc.mov (1.00 s): no rule "
@@ -659,9 +662,14 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
          "lumaqc: the ignored head (0.5) and tail (0.5) cover the whole of clean.mp4 (1.00 s): no "
          "rule judged a frame\n"},
         {{"check", "tc.mov", "--ignore-head", "00:00:00:05"}, ""},
+        {{"-", "--quiet", "--no-log", "--profile", "default", "--ignore-tail", "0.5"},
+         "lumaqc: standard input: ignore_tail (0.5) does not apply to a live input, whose end is "
+         "not known before it comes: every frame is judged\n",
+         readFile(dir_.file("clean.y4m"))},
     };
     for (const auto& c : unjudged) {
-        r = runLumaqc(c.args, dir_.path());
+        r = c.fed.empty() ? runLumaqc(c.args, dir_.path())
+                          : runLumaqcFed(c.args, dir_.path(), c.fed);
         EXPECT_EQ(r.status, 0) << c.args[1];
         EXPECT_EQ(r.err, c.err) << c.args[1];
     }
