@@ -867,6 +867,10 @@ void EventDetector::inputEnded(const std::string& message) {
     addDamage(1, message);
 }
 
+void EventDetector::stoppedEarly() {
+    if (!finished_) declaredEnd_ = 0.0;
+}
+
 void EventDetector::setLiveLimits(double decodeHoldOff, size_t statisticFrames,
                                   size_t damagedFrames) {
     decodeHoldOff_ = decodeHoldOff;

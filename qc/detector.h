@@ -179,6 +179,10 @@ class EventDetector {
     // Files: where the stream ends (seconds), so that the profile's
     // ignore_tail applies; before the first frame.
     void setEnd(double seconds);
+    // The run stopped before the input ended (a stop signal, an output that
+    // failed): the frames ending before the declared duration do not make
+    // the input cut short. Before finish().
+    void stoppedEarly();
     // Closes the runs still lasting and rates the statistic rules; later
     // calls do nothing.
     void finish();

@@ -449,6 +449,9 @@ bool DecisionSink::end(const RunSummary& summary) {
         }
         detector_->inputEnded(message);
     }
+    // Stopped before the input ended (a signal, an output that failed): the
+    // frames not read are not missing from the file.
+    if (!summary.complete && summary.inputError.empty()) detector_->stoppedEarly();
     detector_->finish();
     analysedEnd_ = detector_->analysedEnd();
     const qc::Verdict v = detector_->verdict(failOnWarning_);

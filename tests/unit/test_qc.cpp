@@ -571,6 +571,7 @@ TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
         std::string ending;        // what the input ended on
         double declaredEnd;
         std::vector<std::string> events;
+        bool stopped = false;  // the run stopped before the input ended
     } cuts[] = {
         {{196, 198},
          "the file ends prematurely (truncated)",
@@ -600,6 +601,12 @@ TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
          8.08,
          {"frames_lost before 196, 7.84-7.88: 1 frame lost (a gap of 0.08 s in the timestamps)",
           "frames_lost before 197, 7.92-7.96: 1 frame lost (a gap of 0.08 s in the timestamps)"}},
+        {{196, 198},
+         "",
+         10.0,
+         {"frames_lost before 196, 7.84-7.88: 1 frame lost (a gap of 0.08 s in the timestamps)",
+          "frames_lost before 197, 7.92-7.96: 1 frame lost (a gap of 0.08 s in the timestamps)"},
+         true},
     };
     for (const auto& c : cuts) {
         std::vector<double> t;
@@ -615,7 +622,10 @@ TEST(QcDetector, TimestampGapsAndTruncationAreEvents) {
                                    {},
                                    {},
                                    [end](EventDetector& e) { e.setTimeline(25.0, end); },
-                                   [&ending](EventDetector& e) { e.inputEnded(ending); }});
+                                   [&ending, &c](EventDetector& e) {
+                                       e.inputEnded(ending);
+                                       if (c.stopped) e.stoppedEarly();
+                                   }});
         std::vector<std::string> events;
         for (const Event& e : d.events) {
             char times[64];
