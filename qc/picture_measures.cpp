@@ -677,17 +677,43 @@ constexpr double kCrawlShifted = 90.0;
 constexpr uint64_t kCrawlMost = 4;
 
 // Whether rows [from, to) move sideways as a whole across the width.
+// Each changed sample is compared with the previous picture's samples up
+// to kCrawlMostShift columns on either side; away from the edges, all of
+// them at once, counted in bytes (at most 255 samples between two
+// flushes) so that the compiler makes it a few vector operations.
 bool crawls(const unsigned char* luma, int64_t stride, const unsigned char* previous,
             int64_t previousStride, int width, int from, int to) {
+    constexpr int kShifts = 2 * kCrawlMostShift + 1;
     std::array<bool, kCrawlBins> moved{};
-    std::array<int64_t, 2 * kCrawlMostShift + 1> inside{};
-    std::array<int64_t, 2 * kCrawlMostShift + 1> matched{};
+    std::array<int64_t, kShifts> inside{};
+    std::array<int64_t, kShifts> matched{};
+    std::array<uint8_t, kShifts> near{};
+    int pending = 0;
+    int64_t interior = 0;
+    const auto flush = [&] {
+        for (size_t i = 0; i < near.size(); ++i) matched[i] += near[i];
+        near.fill(0);
+        pending = 0;
+    };
     for (int y = from; y < to; ++y) {
         const unsigned char* row = luma + stride * y;
         const unsigned char* before = previous + previousStride * y;
         for (int x = 0; x < width; x += 2) {
             if (std::abs(row[x] - before[x]) <= kCrawlMotion) continue;
             moved[static_cast<size_t>(x * kCrawlBins / width)] = true;
+            if (x >= kCrawlMostShift && x + kCrawlMostShift < width) {
+                const unsigned char* around = before + (x - kCrawlMostShift);
+                const int value = row[x];
+                for (int i = 0; i < kShifts - 1; ++i) {
+                    near[static_cast<size_t>(i)] +=
+                        static_cast<uint8_t>(std::abs(value - around[i]) <= kCrawlMotion);
+                }
+                near[kShifts - 1] +=
+                    static_cast<uint8_t>(std::abs(value - around[kShifts - 1]) <= kCrawlMotion);
+                ++interior;
+                if (++pending == 255) flush();
+                continue;
+            }
             const int left = std::max(-kCrawlMostShift, -x);
             const int right = std::min(kCrawlMostShift, width - 1 - x);
             for (int k = left; k <= right; ++k) {
@@ -697,6 +723,8 @@ bool crawls(const unsigned char* luma, int64_t stride, const unsigned char* prev
             }
         }
     }
+    flush();
+    for (int64_t& count : inside) count += interior;
     if (std::count(moved.begin(), moved.end(), true) < kCrawlCovered) return false;
     for (size_t i = 0; i < inside.size(); ++i) {
         if (i != static_cast<size_t>(kCrawlMostShift) && inside[i] > 0 &&
