@@ -676,12 +676,13 @@ constexpr int kCrawlMostShift = 32;
 constexpr double kCrawlShifted = 90.0;
 constexpr uint64_t kCrawlMost = 4;
 
-// Whether rows [from, to) move sideways as a whole across the width.
+// The move of rows [from, to) when they move sideways as a whole across the
+// width (1 to kCrawlMostShift columns, negative to the left); 0 when not.
 // Each changed sample is compared with the previous picture's samples up
 // to kCrawlMostShift columns on either side; away from the edges, all of
 // them at once, counted in bytes (at most 255 samples between two
 // flushes) so that the compiler makes it a few vector operations.
-bool crawls(const unsigned char* luma, int64_t stride, const unsigned char* previous,
+int crawlOf(const unsigned char* luma, int64_t stride, const unsigned char* previous,
             int64_t previousStride, int width, int from, int to) {
     constexpr int kShifts = 2 * kCrawlMostShift + 1;
     std::array<bool, kCrawlBins> moved{};
@@ -725,15 +726,39 @@ bool crawls(const unsigned char* luma, int64_t stride, const unsigned char* prev
     }
     flush();
     for (int64_t& count : inside) count += interior;
-    if (std::count(moved.begin(), moved.end(), true) < kCrawlCovered) return false;
+    if (std::count(moved.begin(), moved.end(), true) < kCrawlCovered) return 0;
+    int best = 0;
+    double bestShare = kCrawlShifted;
     for (size_t i = 0; i < inside.size(); ++i) {
-        if (i != static_cast<size_t>(kCrawlMostShift) && inside[i] > 0 &&
-            100.0 * static_cast<double>(matched[i]) >=
-                kCrawlShifted * static_cast<double>(inside[i])) {
-            return true;
+        if (i == static_cast<size_t>(kCrawlMostShift) || inside[i] == 0) continue;
+        const double share =
+            100.0 * static_cast<double>(matched[i]) / static_cast<double>(inside[i]);
+        if (share >= bestShare) {
+            bestShare = share;
+            best = static_cast<int>(i) - kCrawlMostShift;
         }
     }
-    return false;
+    return best;
+}
+
+// The sum of squared differences of rows [from, to) (every other one and
+// every other column) from themselves moved `shift` columns, and the
+// samples it sums.
+std::pair<uint64_t, uint64_t> movedDifference(const unsigned char* luma, int64_t stride, int width,
+                                              int from, int to, int shift) {
+    uint64_t sum = 0;
+    uint64_t samples = 0;
+    const int left = std::max(0, -shift);
+    const int right = std::min(width, width - shift);
+    for (int y = from; y < to; y += 2) {
+        const unsigned char* row = luma + stride * y;
+        for (int x = left + ((left & 1) != 0 ? 1 : 0); x < right; x += 2) {
+            const int d = row[x] - row[x + shift];
+            sum += static_cast<uint64_t>(d * d);
+            ++samples;
+        }
+    }
+    return {sum, samples};
 }
 
 }  // namespace
@@ -758,10 +783,13 @@ void measureCrawl(PictureMeasures& m, const unsigned char* luma, int64_t stride,
         }
         if (sum > most) return;  // the picture between the bands moves
     }
-    if (!crawls(luma, stride, previous, previousStride, width, 0, top) &&
-        !crawls(luma, stride, previous, previousStride, width, bottom, height)) {
-        return;
-    }
+    int shift = crawlOf(luma, stride, previous, previousStride, width, bottom, height);
+    if (shift == 0) shift = crawlOf(luma, stride, previous, previousStride, width, 0, top);
+    if (shift == 0) return;
+    // Rows between that would not show the crawl's move (a flat sky over a
+    // skyline panned along the bottom) tell nothing of being held.
+    const auto [moved, count] = movedDifference(luma, stride, width, top, bottom, shift);
+    if (count == 0 || moved <= kCrawlMost * kCrawlMost * count) return;
     m.crawlRest = std::sqrt(static_cast<double>(sum) / static_cast<double>(samples));
 }
 

@@ -105,8 +105,10 @@ struct PictureMeasures {
     // that keeps moving over a frozen programme): the root-mean-square
     // difference from the previous picture of its rows between the top and
     // the bottom fifth (every other row and column), when that is at most
-    // 4 and the top or the bottom fifth moves sideways as a whole across
-    // the width. -1 when not measured (measureCrawl) or not so.
+    // 4, the top or the bottom fifth moves sideways as a whole across the
+    // width, and the rows between would show that move (they differ from
+    // themselves moved so by more than 4). -1 when not measured
+    // (measureCrawl) or not so.
     double crawlRest = -1.0;
 
     // Percent of the picture at or below `level`; NaN for a level not asked

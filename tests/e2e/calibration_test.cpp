@@ -134,7 +134,9 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
         // A crawl moving 5 columns a frame along the bottom over programme
         // held from frame 25 to 100: a freeze. Samples changing at random
         // along the bottom of a still (water, a crowd) do not move as a
-        // whole: no crawl, and the still under them moves.
+        // whole: no crawl, and the still under them moves. A flat picture
+        // would not show the crawl's move (a sky over a panned skyline):
+        // nothing is held.
         {"crawl.mp4",
          fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=5 -f lavfi -i "
                 "color=0x101060:size=352x40:rate=25:duration=5 -filter_complex "
@@ -144,6 +146,12 @@ TEST_F(Calibration, DefaultProfileFindsEachDefectAndPassesCleanClips) {
                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20"),
          "fail",
          {{"freeze", "error", 25, 100}}},
+        {"flatcrawl.mp4",
+         fields("-f lavfi -i color=0x4080c0:size=352x288:rate=25:duration=3 -f lavfi -i "
+                "color=0x101060:size=352x40:rate=25:duration=3 -filter_complex "
+                "[1]geq=lum='if(lt(mod(X+5*N\\,37)\\,14)*between(Y\\,10\\,29)\\,235\\,30)':"
+                "cb=128:cr=128[c];[0][c]overlay=x=0:y=248 "
+                "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 20")},
         {"sparkle.mp4",
          fields("-f lavfi -i testsrc2=size=352x288:rate=25:duration=3 -f lavfi -i "
                 "color=0x404040:size=352x48:rate=25:duration=3 -filter_complex "
