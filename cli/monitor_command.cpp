@@ -354,7 +354,8 @@ void watch(Channel& channel, const RunProvenance* provenance) {
     if (channel.config.profile) {
         const std::string bad = qc::timecodeBeyondRate(*channel.config.profile, fps);
         if (!bad.empty()) return fail(bad);
-        if (const std::string note = qc::liveTailNote(*channel.config.profile); !note.empty()) {
+        if (const std::string note = qc::unknownEndTailNote(*channel.config.profile, true);
+            !note.empty()) {
             std::fprintf(stderr, "lumaqc: channel %s: %s\n", name.c_str(), note.c_str());
         }
     }

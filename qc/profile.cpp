@@ -696,11 +696,11 @@ std::optional<Profile> loadProfile(const std::string& path, std::string& error,
     return parseProfile(text, path, error);
 }
 
-std::string liveTailNote(const Profile& profile) {
+std::string unknownEndTailNote(const Profile& profile, bool live) {
     if (profile.ignoreTail.empty()) return "";
-    return "ignore_tail (" + profile.ignoreTail +
-           ") does not apply to a live input, whose end is not known before it comes: every "
-           "frame is judged";
+    return "ignore_tail (" + profile.ignoreTail + ") does not apply to " +
+           (live ? "a live input" : "an input that declares neither its duration nor its frames") +
+           ", whose end is not known before it comes: every frame is judged";
 }
 
 bool watchesQuantiser(const Profile& profile) {

@@ -136,10 +136,11 @@ bool watchesQuantiser(const Profile& profile);
 // 25 frames a second"; empty when there is none.
 std::string timecodeBeyondRate(const Profile& profile, double fps);
 
-// What a run on a live input says of the profile's ignore_tail, which a
-// live input cannot apply (its end is not known until it comes): "ignore_tail
+// What a run says of the profile's ignore_tail when the input's end is not
+// known until it comes (a live input, or a file that declares neither its
+// duration nor its frames), so that no tail can be left out: "ignore_tail
 // (2.0) does not apply to a live input ..."; empty without an ignore_tail.
-std::string liveTailNote(const Profile& profile);
+std::string unknownEndTailNote(const Profile& profile, bool live);
 
 // The temporal activity up to which the default profile takes a picture as
 // held (calibrated on H.264 and HEVC holds and a static camera; see README).

@@ -318,10 +318,16 @@ bool DecisionSink::begin(const RunInfo& run) {
     }
     // Events are told as they happen: a tail counted back from an end that
     // is not known until it comes (a live input) cannot be left out.
-    if (!tailKnown && !profile_.ignoreTail.empty() && diagnostics_ != nullptr) {
-        std::fprintf(diagnostics_, "lumaqc: %s: %s\n",
-                     input_ == "-" ? "standard input" : input_.c_str(),
-                     qc::liveTailNote(profile_).c_str());
+    // The program says so at once; others find it among the notes.
+    tailNote_.clear();
+    if (!tailKnown && !profile_.ignoreTail.empty()) {
+        const bool file = run.source != nullptr && run.source->file.sizeBytes >= 0;
+        tailNote_ = "lumaqc: " + (input_ == "-" ? std::string("standard input") : input_) + ": " +
+                    qc::unknownEndTailNote(profile_, !file);
+        if (diagnostics_ != nullptr) {
+            std::fprintf(diagnostics_, "%s\n", tailNote_.c_str());
+            tailNote_.clear();
+        }
     }
     return !run.noFrameAsked || startEvents();
 }
@@ -565,6 +571,7 @@ std::vector<std::string> DecisionSink::unjudgedNotes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> lines;
     if (!ended_) return lines;
+    if (!tailNote_.empty()) lines.push_back(tailNote_);
     const std::string end = " (" + qc::secondsText(analysedEnd_) + ")";
     const std::string counted =
         stream_.startTimecode.empty()

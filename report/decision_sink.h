@@ -82,7 +82,9 @@ class DecisionSink : public FileSink, public DecisionView {
     // Once ended, one line (no line feed) for the ignored head when it
     // covers every frame, else for each rule whose window starts after the
     // last frame: they judged nothing (a timecode written as the stream's,
-    // when times count from its start).
+    // when times count from its start). First, without a diagnostics
+    // stream (which hears it at the start), the ignored tail of an input
+    // whose end was not known before it came.
     std::vector<std::string> unjudgedNotes() const;
 
     // Live runs: hears every change of an event with its JSON Lines record
@@ -118,6 +120,7 @@ class DecisionSink : public FileSink, public DecisionView {
     int64_t reports_ = 0;  // damage reports printed so far
     int64_t lastFrame_ = -1;
     bool ended_ = false;
+    std::string tailNote_;  // ignore_tail not applied, when not said yet
     qc::TimecodeClock clock_;
     bool fields_;  // a rule reads the fields
     qc::PictureMeasures measures_;

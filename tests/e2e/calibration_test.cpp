@@ -648,8 +648,11 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
     const std::string counted =
         "; times count from the start of the input, not from its "
         "timecode 10:00:00:00\n";
-    // A live input's end is not known until it comes: no tail is left out.
+    // The end of a live input, or of a stream that declares neither its
+    // duration nor its frames, is not known until it comes: no tail is left
+    // out, and the run says so.
     make("clean.y4m", {"-i", "clean.mp4", "-pix_fmt", "yuv420p"});
+    make("clean.h264", {"-i", "clean.mp4", "-c", "copy", "-f", "h264"});
     const struct {
         std::vector<std::string> args;
         std::string err;
@@ -674,6 +677,10 @@ TEST_F(Calibration, CheckStatusesAndOutputs) {
          "lumaqc: standard input: ignore_tail (0.5) does not apply to a live input, whose end is "
          "not known before it comes: every frame is judged\n",
          readFile(dir_.file("clean.y4m"))},
+        {{"check", "clean.h264", "--ignore-tail", "0.5"},
+         "lumaqc: clean.h264: ignore_tail (0.5) does not apply to an input that declares neither "
+         "its duration nor its frames, whose end is not known before it comes: every frame is "
+         "judged\n"},
     };
     for (const auto& c : unjudged) {
         r = c.fed.empty() ? runLumaqc(c.args, dir_.path())
