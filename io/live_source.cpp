@@ -289,7 +289,9 @@ bool LiveSource::connect(std::string& error) {
         }
         waitFirst = true;
         lastAttempt_ = monotonicSeconds();
-        if (connectedAt_ > 0.0 && settings_.observer != nullptr) settings_.observer->reconnecting();
+        // Every attempt after the first is one again, also for a feed that
+        // has been dead since the start.
+        if (attempts_++ > 0 && settings_.observer != nullptr) settings_.observer->reconnecting();
         bool permanent = false;
         if (!stopped() && openAttempt(error, permanent)) {
             connectedAt_ = monotonicSeconds();

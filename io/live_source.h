@@ -168,6 +168,7 @@ class LiveSource : public FrameSource {
     std::atomic<bool> playlist_{false};  // a live playlist (see interruptCallback)
     double backoff_ = 1.0;               // seconds from one attempt to open the URL to the next
     double lastAttempt_ = 0.0;           // when the last attempt started (monotonic seconds)
+    int64_t attempts_ = 0;               // attempts to open the URL so far
     double connectedAt_ = 0.0;           // when the current connection was made; 0 before the first
     UrlAccess lastAccess_;               // of the last attempt to open the URL
     std::string format_;                 // the input's picture size, pixel format and codec

@@ -239,7 +239,8 @@ std::vector<Metrics::Family> Metrics::families() const {
     counter("lumaqc_decode_errors_total", "Decoding errors reported by the decoder.",
             static_cast<double>(decodeErrors_));
     counter("lumaqc_reconnects_total",
-            "Attempts to open the input again after it broke or stalled.",
+            "Attempts to open the input again: after it broke or stalled, or after a failed first "
+            "attempt.",
             static_cast<double>(reconnects_));
     counter("lumaqc_format_changes_total",
             "Changes of the input's picture size, pixel format or codec.",

@@ -21,6 +21,14 @@ namespace {
 
 class Live : public FfmpegTest {};
 
+std::string scrapeOnce(int port) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(1);
+    client.set_read_timeout(1);
+    const auto response = client.Get("/metrics");
+    return response && response->status == 200 ? response->body : std::string();
+}
+
 }  // namespace
 
 TEST_F(Live, UdpStreamWithAPause) {
@@ -176,15 +184,21 @@ TEST_F(Live, EventCommandGetsTheEventAsData) {
     }
 }
 
-// A feed dead from the start, stopped before any picture: the command is
-// handed the loss's close too, not only its open.
+// A feed dead from the start (its connection refused), stopped before any
+// picture: each attempt after the first counts as a reconnection, and the
+// command is handed the loss's close too, not only its open.
 TEST_F(Live, StoppedBeforeAnyPictureClosesTheLossForTheCommand) {
-    const int port = freePort(SOCK_DGRAM);
-    Lumaqc lumaqc({"udp://127.0.0.1:" + std::to_string(port), "--stall-timeout", "0.5", "--no-log",
-                   "--quiet", "--exec-on-event", "cat >> hook.jsonl"},
+    const int port = freePort(SOCK_STREAM);
+    Lumaqc lumaqc({"tcp://127.0.0.1:" + std::to_string(port), "--stall-timeout", "0.5", "--no-log",
+                   "--quiet", "--metrics", "127.0.0.1:0", "--exec-on-event", "cat >> hook.jsonl"},
                   dir_.path());
+    const int metrics = metricsPort(lumaqc);
+    ASSERT_GT(metrics, 0) << lumaqc.err();
     ASSERT_TRUE(waitFor(20, [&] { return jsonLines(dir_.file("hook.jsonl")).size() == 1; }))
         << lumaqc.err();
+    EXPECT_TRUE(waitFor(20, [&] {
+        return sampleOf(scrapeOnce(metrics), "lumaqc_reconnects_total") >= 2;
+    })) << scrapeOnce(metrics);
     lumaqc.signal(SIGTERM);
     EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
     const std::vector<Json> heard = jsonLines(dir_.file("hook.jsonl"));
@@ -284,14 +298,6 @@ class Feed {
     std::string header_;
     int sent_ = 0;
 };
-
-std::string scrapeOnce(int port) {
-    httplib::Client client("127.0.0.1", port);
-    client.set_connection_timeout(1);
-    client.set_read_timeout(1);
-    const auto response = client.Get("/metrics");
-    return response && response->status == 200 ? response->body : std::string();
-}
 
 // Slow clients cannot blind the metrics: with idle connections and clients
 // that send their request a byte at a time holding the connections, every
