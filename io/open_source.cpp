@@ -109,30 +109,73 @@ bool parseSequence(const std::string& path, SequencePattern& pattern) {
     return conversions == 1;
 }
 
-// The numbers of the sequence's files in its directory, in order.
-std::vector<int64_t> sequenceNumbers(const SequencePattern& pattern) {
-    std::vector<int64_t> numbers;
+// The digits where `pattern` has its number in the file name `name`, however
+// many there are (at most 9); "" when the name is not one of its kind.
+std::string digitsOf(const SequencePattern& pattern, const std::string& name) {
+    if (name.size() <= pattern.prefix.size() + pattern.suffix.size() ||
+        name.compare(0, pattern.prefix.size(), pattern.prefix) != 0 ||
+        name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(), pattern.suffix) !=
+            0) {
+        return "";
+    }
+    std::string middle = name.substr(pattern.prefix.size(),
+                                     name.size() - pattern.prefix.size() - pattern.suffix.size());
+    if (middle.size() > 9 || middle.find_first_not_of("0123456789") != std::string::npos) {
+        return "";
+    }
+    return middle;
+}
+
+// The names of the files in the pattern's directory.
+std::vector<std::string> namesBeside(const SequencePattern& pattern) {
+    std::vector<std::string> names;
     std::error_code failed;
     const std::filesystem::path directory = pattern.directory.empty() ? "." : pattern.directory;
     for (std::filesystem::directory_iterator it(directory, failed), end; !failed && it != end;
          it.increment(failed)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() < pattern.prefix.size() + pattern.suffix.size() + pattern.digits ||
-            name.compare(0, pattern.prefix.size(), pattern.prefix) != 0 ||
-            name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(),
-                         pattern.suffix) != 0) {
-            continue;
-        }
-        const std::string middle = name.substr(
-            pattern.prefix.size(), name.size() - pattern.prefix.size() - pattern.suffix.size());
-        if (middle.size() > 9 || middle.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        const int64_t number = std::stoll(middle);
+        names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+// The numbers of the sequence's files in its directory, in order.
+std::vector<int64_t> sequenceNumbers(const SequencePattern& pattern) {
+    std::vector<int64_t> numbers;
+    for (const std::string& name : namesBeside(pattern)) {
+        const std::string digits = digitsOf(pattern, name);
+        if (digits.empty()) continue;
+        const int64_t number = std::stoll(digits);
         if (pattern.name(number) == name) numbers.push_back(number);
     }
     std::sort(numbers.begin(), numbers.end());
     return numbers;
+}
+
+// The pattern that names the files of the directory which differ from
+// `pattern` only in how their number is written (pic_1001.tif for
+// pic_%d.tif: "pic_%04d.tif"), with the first of them; empty when none do.
+std::pair<std::string, std::string> otherNumbering(const SequencePattern& pattern,
+                                                   const std::string& given) {
+    std::string first;
+    size_t padded = 0;  // the digits of a number written with zeros in front
+    for (const std::string& name : namesBeside(pattern)) {
+        const std::string digits = digitsOf(pattern, name);
+        if (digits.empty()) continue;
+        if (first.empty() || name < first) first = name;
+        if (digits.size() > 1 && digits[0] == '0') padded = digits.size();
+    }
+    if (first.empty()) return {};
+    const auto escaped = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) out += c == '%' ? std::string("%%") : std::string(1, c);
+        return out;
+    };
+    const size_t slash = given.rfind('/');
+    const std::string other =
+        (slash == std::string::npos ? "" : given.substr(0, slash + 1)) + escaped(pattern.prefix) +
+        (padded > 0 ? "%0" + std::to_string(padded) + "d" : "%d") + escaped(pattern.suffix);
+    if (other == given) return {};
+    return {other, first};
 }
 
 DecoderOptions decoderOptions(const SourceRequest& request) {
@@ -153,7 +196,13 @@ std::unique_ptr<FrameSource> openSequence(const SourceRequest& request,
     const std::string opening = "Error opening the file " + printableName(request.path) + ": ";
     const std::vector<int64_t> numbers = sequenceNumbers(pattern);
     if (numbers.empty()) {
-        return failed(status, OpenStatus::Failed, error, opening + std::strerror(ENOENT) + " \n");
+        // Files numbered otherwise (pic_1001.tif for pic_%d.tif): say how.
+        const auto [other, example] = otherNumbering(pattern, request.path);
+        const std::string hint = other.empty() ? ""
+                                               : "(files such as " + printableName(example) +
+                                                     " are named by " + printableName(other) + ")";
+        return failed(status, OpenStatus::Failed, error,
+                      opening + std::strerror(ENOENT) + " " + hint + "\n");
     }
     for (size_t i = 1; i < numbers.size(); ++i) {
         if (numbers[i] != numbers[i - 1] + 1) {

@@ -280,14 +280,17 @@ TEST_F(Decoder, NumberedPicturesGiveTheRowsOfTheRawFile) {
     }
     // A number missing inside the sequence refuses it (the pictures after
     // the gap would go unread); a pattern no file matches, or one with two
-    // numbers, is a name like any other.
+    // numbers, is a name like any other, and files numbered otherwise are
+    // pointed to.
     ASSERT_TRUE(std::filesystem::remove(dir_.file("pic_1010.tif")));
     const struct {
         std::string path, error;
     } refusals[] = {
         {"pic_%04d.tif",
          "pic_1010.tif is missing from the sequence of pic_1001.tif to pic_1032.tif"},
-        {"pic_%05d.tif", "No such file or directory "},
+        {"pic_%05d.tif",
+         "No such file or directory (files such as pic_1001.tif are named by pic_%d.tif)"},
+        {"img_%04d.tif", "No such file or directory "},
         {"pic_%04d_%d.tif", "No such file or directory "},
         {"pic_100%%.tif", "No such file or directory "},
     };
