@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -27,6 +28,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -67,6 +69,8 @@ PyObject* errorType = nullptr;
 // Its subclass for a file that holds no video (only a raw file given with
 // its size could be read).
 PyObject* notVideoType = nullptr;
+// Its subclass for a run that `time_limit` stopped.
+PyObject* timeLimitType = nullptr;
 
 [[noreturn]] void raiseError(std::string message, PyObject* type = errorType) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
@@ -208,6 +212,73 @@ class CollectSink : public ResultSink {
     std::chrono::steady_clock::time_point lastCheck_ = std::chrono::steady_clock::now();
     std::unique_ptr<py::error_already_set> pending_;
 };
+
+// Sets the stop flag once `seconds` have passed, from a thread of its own,
+// so that a run that takes too long ends between frames as on Ctrl-C. A read
+// blocked inside the decoder is not interrupted: the run ends after it.
+class TimeLimit {
+  public:
+    TimeLimit(std::optional<double> seconds, std::atomic<int>& stop) {
+        if (!seconds) return;
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(*seconds));
+        thread_ = std::thread([this, until, &stop] {
+            std::unique_lock lock(mutex_);
+            if (!ended_.wait_until(lock, until, [this] { return over_; })) {
+                expired_.store(true);
+                stop.store(1);
+            }
+        });
+    }
+    TimeLimit(const TimeLimit&) = delete;
+    TimeLimit& operator=(const TimeLimit&) = delete;
+    ~TimeLimit() { end(); }
+
+    // The run is over: the flag is not set from now on.
+    void end() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            over_ = true;
+        }
+        ended_.notify_one();
+        thread_.join();
+    }
+    bool expired() const { return expired_.load(); }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool over_ = false;
+    std::atomic<bool> expired_{false};
+    std::thread thread_;
+};
+
+// The seconds of `time_limit=` (None: no limit), refused unless positive and
+// at most a thousand days.
+std::optional<double> timeLimitOf(const py::handle& value) {
+    if (value.is_none()) return std::nullopt;
+    if (py::isinstance<py::bool_>(value) ||
+        (!py::isinstance<py::float_>(value) && !py::isinstance<py::int_>(value))) {
+        throw py::type_error("time_limit must be a number of seconds, not " +
+                             std::string(py::str(py::type::of(value).attr("__name__"))));
+    }
+    const double seconds = value.cast<double>();
+    constexpr double kMost = 86400.0 * 1000;
+    if (!(seconds > 0 && seconds <= kMost)) {
+        throw py::value_error(
+            "time_limit must be seconds from more than 0 to 86400000 (1000 days), not " +
+            std::string(py::str(value)));
+    }
+    return seconds;
+}
+
+std::string timeLimitMessage(double seconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "lumaqc: analysis stopped after %g s (time_limit)", seconds);
+    return text;
+}
 
 py::list intervalsOf(const std::vector<FrameInterval>& intervals, double fps) {
     py::list out;
@@ -466,8 +537,13 @@ py::dict inputOf(const SourceInfo& input, const RunOptions& run) {
 // seconds), "values" (frames x 15, column order, NaN for null), "summary",
 // "complete", "error" (the one-line message of an error that ended the run,
 // else None) and, under a profile, "decision" (the JSON document's profile,
-// verdict, events and decode_errors, as one JSON object's text).
-py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
+// verdict, events and decode_errors, as one JSON object's text). With
+// `time_limit` (seconds) a run still going then is stopped between frames:
+// "error" says so and "timed_out" is True.
+py::dict analyzeFile(const std::string& path, const py::kwargs& keywords) {
+    py::dict options = keywords.attr("copy")();
+    const std::optional<double> seconds =
+        timeLimitOf(options.attr("pop")("time_limit", py::none()));
     const Settings settings = settingsOf(path, options);
     // Outputs that would destroy the input or each other stop the start.
     if (const std::string clash = checkOutputPaths(settings); !clash.empty()) {
@@ -475,7 +551,15 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     }
     std::optional<qc::Profile> profile = profileOf(settings);
     std::atomic<int> stop{0};
-    const std::unique_ptr<Analysis> analysis = openInput(settings, profile, stop);
+    TimeLimit limit(seconds, stop);
+    std::unique_ptr<Analysis> analysis;
+    try {
+        analysis = openInput(settings, profile, stop);
+    } catch (const py::error_already_set&) {
+        // An open that the stop flag cut short failed for want of time.
+        if (limit.expired()) raiseError(timeLimitMessage(*seconds), timeLimitType);
+        throw;
+    }
     const SourceInfo& input = analysis->input();
     const RunOptions& run = analysis->options();
     if (profile && !(run.fps > 0.0 && std::isfinite(run.fps))) {
@@ -505,6 +589,7 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     {
         py::gil_scoped_release release;
         outcome = analysis->run(sinks);
+        limit.end();
         // Why a document is not whole (a failed write or close), or nothing:
         // a caller renames only whole documents into place.
         unwritten = outputs.closeDocuments();
@@ -532,10 +617,14 @@ py::dict analyzeFile(const std::string& path, const py::kwargs& options) {
     if (outcome.framesDone == 0 && !outcome.stopped && message.empty() && askedForFrames) {
         message = "lumaqc: no frame of " + printableName(path);
     }
+    // Stopped by the time limit, not by an error of its own.
+    const bool timedOut = outcome.stopped && limit.expired() && message.empty();
+    if (timedOut) message = timeLimitMessage(*seconds);
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
     }
     result["error"] = message.empty() ? py::object(py::none()) : py::object(py::str(message));
+    result["timed_out"] = timedOut;
     return result;
 }
 
@@ -596,6 +685,8 @@ PYBIND11_MODULE(_lumaqc, m) {
     errorType = error.ptr();
     static py::exception<std::runtime_error> notVideo(m, "NotVideoError", error.ptr());
     notVideoType = notVideo.ptr();
+    static py::exception<std::runtime_error> timeLimit(m, "TimeLimitError", error.ptr());
+    timeLimitType = timeLimit.ptr();
 
     py::list indicators;
     for (const IndicatorId id : kColumns) {
@@ -648,8 +739,8 @@ where the JSON document has null (no value).
         .def_property_readonly("frames", &PyAnalyzer::frames, "Frames analysed so far.");
 
     m.def("analyze_file", &analyzeFile, py::arg("path"),
-          "Runs the engine on a file with the program's options as keyword arguments; the "
-          "package's analyze_file() wraps the result.");
+          "Runs the engine on a file with the program's options as keyword arguments (and "
+          "time_limit, seconds); the package's analyze_file() wraps the result.");
     py::list options;
     py::list optionTable;
     for (const SettingField& field : settingFields()) {

@@ -31,7 +31,7 @@ import numpy as np
 from . import _lumaqc
 from ._lumaqc import Analyzer
 
-__all__ = ["Analyzer", "Error", "NotVideoError", "Result", "analyze_file", "indicators", "keys", "probe", "shown_name", "__version__"]
+__all__ = ["Analyzer", "Error", "NotVideoError", "Result", "TimeLimitError", "analyze_file", "indicators", "keys", "probe", "shown_name", "__version__"]
 
 __version__: str = _lumaqc.__version__
 
@@ -98,6 +98,12 @@ def shown_name(path: Any) -> str:
 class NotVideoError(Error):
     """The file holds no video the library can decode (raw video needs its
     width and height)."""
+
+
+class TimeLimitError(Error):
+    """The run was stopped by ``time_limit``: ``result`` holds the frames
+    analysed before (``complete == False``), or None when the time ran out
+    before the input was open."""
 
 
 def probe(path: PathType) -> Optional[str]:
@@ -185,6 +191,7 @@ def analyze_file(
     *,
     json: Optional[PathType] = None,
     report: Optional[PathType] = None,
+    time_limit: Optional[float] = None,
     **options: Any,
 ) -> Result:
     """Analyses a video file as the ``lumaqc`` program does.
@@ -217,6 +224,13 @@ def analyze_file(
     program refuses them, before anything is written; so is an output that
     cannot be created, the log included (the program goes on without it).
 
+    ``time_limit`` (seconds, more than 0) stops a run still going after that
+    long, between two frames, with TimeLimitError (``lumaqc: analysis
+    stopped after 600 s (time_limit)``) and the frames done in its
+    ``result``; the documents are then written as for Ctrl-C, marked
+    incomplete. A read blocked inside the decoder (a stalled network mount)
+    is not interrupted: the run stops once it returns.
+
     Raises Error with the program's message when the input cannot be read or
     the run stops on an error (the frames done are in ``error.result``),
     ValueError for arguments that make no sense (a path with a NUL
@@ -230,13 +244,16 @@ def analyze_file(
     try:
         raw = _lumaqc.analyze_file(
             raw_path, width=width, height=height, fps=fps, frames=frames, start=start,
-            threads=threads, json=json, report=report, profile=profile, **options,
+            threads=threads, json=json, report=report, profile=profile, time_limit=time_limit,
+            **options,
         )
     except _lumaqc.NotVideoError as error:
         raise NotVideoError(str(error)) from None
+    except _lumaqc.TimeLimitError as error:
+        raise TimeLimitError(str(error)) from None
     except _lumaqc.Error as error:
         raise Error(str(error)) from None
     result = Result(raw)
     if raw["error"] is not None:
-        raise Error(raw["error"], result)
+        raise (TimeLimitError if raw["timed_out"] else Error)(raw["error"], result)
     return result

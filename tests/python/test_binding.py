@@ -254,3 +254,30 @@ def test_paths_are_bytes_and_outputs_are_checked_as_the_program_checks_them(tmp_
         assert "\x1b" not in str(raised.value)
     assert open(clip, "rb").read() == victim
     assert not (tmp_path / "x").exists()
+
+
+def test_a_time_limit_stops_a_long_run_between_frames(tmp_path):
+    # 20000 black frames of 1920 x 1080 (a sparse file): far more than any
+    # machine analyses on one thread in 0.2 s.
+    clip = tmp_path / "long.yuv"
+    with open(clip, "wb") as file:
+        file.truncate(1920 * 1080 * 3 // 2 * 20000)
+    document = tmp_path / "long.json"
+    with pytest.raises(lumaqc.TimeLimitError) as stopped:
+        lumaqc.analyze_file(clip, 1920, 1080, threads=1, time_limit=0.2, json=document)
+    assert str(stopped.value) == "lumaqc: analysis stopped after 0.2 s (time_limit)"
+    result = stopped.value.result
+    assert not result.complete and len(result) < 20000
+    assert list(result.frame) == list(range(len(result)))  # whole frames, in order
+    assert json.loads(document.read_text())["complete"] is False
+
+    # A run that ends within its limit is the same as one without (and
+    # returns at once, not when the limit is up).
+    short = make_clip(tmp_path / "short.y4m", frames=3, codec=())
+    within = lumaqc.analyze_file(short, time_limit=86400 * 1000)
+    assert within.complete and within.summary == lumaqc.analyze_file(short).summary
+
+    for value, error in [(0, ValueError), (-1.5, ValueError), (float("nan"), ValueError),
+                         (86400 * 1000 + 1, ValueError), ("5", TypeError), (True, TypeError)]:
+        with pytest.raises(error, match="time_limit"):
+            lumaqc.analyze_file(short, time_limit=value)
