@@ -19,6 +19,9 @@ under a temporary name and renamed, so a result that exists is whole. A rerun
 reuses the results of the files whose result exists for the same size,
 modification time, content hash, options and lumaqc version.
 
+With --file-timeout SECONDS, a file whose analysis runs longer is stopped
+and gets an error row saying so; the batch goes on with the others.
+
 Exit status: 0 when every file was analysed without error, 1 when some file
 has an error row (or fails its profile), 2 when the batch cannot start, 130
 or 143 after SIGINT or SIGTERM (the tasks in flight are finished first and
@@ -66,6 +69,9 @@ HASH_BYTES = 1 << 20
 # file (a worker that kept dying, a result that could not be written): a
 # rerun tries those files again.
 OWN_ERROR = "lumaqc-batch: "
+# The name under which the options of a row stopped by --file-timeout record
+# that limit (last), for reruns to tell whether the file has more time now.
+STOPPED_AFTER = "file_timeout"
 
 
 class BatchError(Exception):
@@ -136,8 +142,43 @@ def _publish(temporary: str, final: str) -> None:
         os.replace(temporary, final)
 
 
-def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
-    """One file, run on a worker: writes its results and returns its catalogue row."""
+def seconds_text(seconds: float) -> str:
+    """Seconds as the options and messages show them: 600, 0.5."""
+    text = repr(float(seconds))
+    return text[:-2] if text.endswith(".0") else text
+
+
+def timed_out_row(row: Dict[str, Any], seconds: float) -> Dict[str, Any]:
+    """The row of a file stopped by --file-timeout, from its first columns
+    (path, version, options; size, time and hash when they were read): an
+    error naming the file and the limit, which its options record too."""
+    text = (f"analysis of {lumaqc.shown_name(row['path'])} stopped after "
+            f"{seconds_text(seconds)} s (--file-timeout)")
+    options = row.get("options") or ""
+    limit = f"{STOPPED_AFTER}={seconds_text(seconds)}"
+    return dict(row, status="error", error=text, reason=text,
+                options=f"{options};{limit}" if options else limit)
+
+
+def stopped_after(options: str) -> Tuple[str, Optional[float]]:
+    """A row's options less the --file-timeout that stopped its file, and
+    that limit in seconds (None when no limit stopped it)."""
+    head, _, last = options.rpartition(";")
+    name, _, value = last.partition("=")
+    if name != STOPPED_AFTER:
+        return options, None
+    try:
+        return head, float(value)
+    except ValueError:
+        return options, None
+
+
+def analyze_task(job: Dict[str, Any], started: Any = None) -> Dict[str, Any]:
+    """One file, run on a worker: writes its results and returns its catalogue
+    row. `started(row, temporaries)`, when given, is told the row's first
+    columns and the temporary names before the analysis begins. With
+    job["time_limit"] the analysis is stopped between frames after so many
+    seconds."""
     path, outdir, key = job["path"], job["outdir"], job["key"]
     row: Dict[str, Any] = {"path": path, "tool_version": lumaqc.__version__,
                            "options": job["options"], "status": "error"}
@@ -165,13 +206,20 @@ def analyze_task(job: Dict[str, Any]) -> Dict[str, Any]:
     json_tmp, html_tmp = stem + ".json.part", stem + ".html.part"
     width, height = job.get("size") or (None, None)
     result: Optional[lumaqc.Result] = None
+    if started is not None:
+        started(row, (json_tmp, html_tmp))
     try:
         os.makedirs(os.path.dirname(final), exist_ok=True)
         try:
             result = lumaqc.analyze_file(
                 path, width, height, json=json_tmp, report=html_tmp if job.get("report") else None,
-                **job.get("analysis", {}))
+                time_limit=job.get("time_limit"), **job.get("analysis", {}))
             row["status"] = "ok"
+        except lumaqc.TimeLimitError:
+            # No document for a file cut short by the limit: an earlier
+            # run's result of it stays as it was.
+            _drop(json_tmp, html_tmp)
+            return timed_out_row(row, job["time_limit"])
         except lumaqc.NotVideoError as error:
             row["error"], row["not_video"] = str(error), True
             row["status"], row["reason"] = "unsupported", str(error)
@@ -439,18 +487,22 @@ def write_catalog(outdir: str, rows: Dict[str, Dict[str, Any]]) -> Optional[str]
 
 
 def reusable(previous: Optional[Dict[str, str]], item: Item, outdir: str, options: str,
-             report: bool) -> bool:
+             report: bool, file_timeout: Optional[float] = None) -> bool:
     """Whether the earlier row of this file still stands: same size,
     modification time, content hash, options and lumaqc version, and its
-    results are there."""
+    results are there. A file that --file-timeout stopped is tried again
+    when it has more time now (a higher limit, or none)."""
     if previous is None or previous.get("error", "").startswith(OWN_ERROR):
+        return False
+    recorded, limit = stopped_after(previous.get("options") or "")
+    if limit is not None and (file_timeout is None or file_timeout > limit):
         return False
     try:
         st = os.stat(item.path)
         if special_kind(st.st_mode):
             return False  # never hashed: a pipe would be read
         if (previous.get("tool_version") != lumaqc.__version__
-                or previous.get("options") != options
+                or recorded != options
                 or previous.get("size") != str(st.st_size)
                 or previous.get("mtime") != iso_mtime(st.st_mtime_ns)):
             return False
@@ -468,8 +520,8 @@ def reusable(previous: Optional[Dict[str, str]], item: Item, outdir: str, option
 class Progress:
     """One line on a terminal: files done, failed, files per second, time left."""
 
-    def __init__(self, total: int, stream: Any = sys.stderr) -> None:
-        self.total, self.stream = total, stream
+    def __init__(self, total: int, stream: Any = None) -> None:
+        self.total, self.stream = total, stream or sys.stderr
         self.enabled = total > 0 and hasattr(stream, "isatty") and stream.isatty()
         self.start = self.drawn = time.monotonic()
         self.width = 0
@@ -561,6 +613,10 @@ def parse_arguments(argv: Optional[List[str]]) -> argparse.Namespace:
                              "per task)")
     parser.add_argument("--timeout", type=_seconds, default=30.0, metavar="SECONDS",
                         help="how long to wait for the scheduler (default 30)")
+    parser.add_argument("--file-timeout", type=_file_seconds, metavar="SECONDS",
+                        help="the longest the analysis of one file may run: a file still "
+                             "running then is stopped and gets an error row (default: no limit; "
+                             "at most 604800, a week)")
     parser.add_argument("--version", action="version", version=f"lumaqc-batch {lumaqc.__version__}")
     # The lumaqc program's options for the analysis of each file, from its
     # option table: read, checked and refused as the program reads them. The
@@ -618,15 +674,19 @@ def _workers(text: str) -> int:
     return _positive(text, 4096)
 
 
-def _seconds(text: str) -> float:
+def _seconds(text: str, most: int = 86400, span: str = "a day") -> float:
     try:
         value = float(text)
     except ValueError:
         value = float("nan")
-    if not 0 < value <= 86400:
+    if not 0 < value <= most:
         raise argparse.ArgumentTypeError(f"{text!r} is out of range: give seconds from more "
-                                         "than 0 to 86400 (a day)")
+                                         f"than 0 to {most} ({span})")
     return value
+
+
+def _file_seconds(text: str) -> float:
+    return _seconds(text, 604800, "a week")
 
 
 def _size(text: str) -> Tuple[int, int]:
@@ -662,19 +722,34 @@ class LocalPool:
     longer than a small batch's work). Each file still runs in a process of
     its own, so a file that crashes the decoder takes down one worker, not
     the batch: the worker is replaced and the file tried again, and after
-    DEATHS deaths it gets an error row. The workers ignore SIGINT and SIGTERM
+    DEATHS deaths it gets an error row. A worker busy with one file longer
+    than `file_timeout` seconds (a decoder stuck on a damaged stream, a read
+    that never returns) is killed and replaced, and its file gets an error
+    row without being tried again. The workers ignore SIGINT and SIGTERM
     (a Ctrl-C reaches the whole process group, and so may a service
     manager's stop): the batch tells them when to stop."""
 
     DEATHS = 3
 
-    def __init__(self, workers: int) -> None:
+    class Task:
+        """A busy worker: its process, file and job, since when it has the
+        file, and what it told of it (the row's first columns and the
+        temporary names of its results) once it began the analysis."""
+
+        def __init__(self, process: Any, item: Item, job: Dict[str, Any]) -> None:
+            self.process, self.item, self.job = process, item, job
+            self.since = time.monotonic()
+            self.head: Optional[Dict[str, Any]] = None
+            self.temporaries: Tuple[str, ...] = ()
+
+    def __init__(self, workers: int, file_timeout: Optional[float] = None) -> None:
         import multiprocessing
 
         self.context = multiprocessing.get_context("fork")
+        self.file_timeout = file_timeout
         self.idle: List[Tuple[Any, Any]] = []
-        # The batch's end of each busy worker's pipe: the worker, its file, its job.
-        self.busy: Dict[Any, Tuple[Any, Item, Dict[str, Any]]] = {}
+        # The batch's end of each busy worker's pipe, and its task.
+        self.busy: Dict[Any, LocalPool.Task] = {}
         self.deaths: Dict[str, int] = {}
         self.lost = False
         for _ in range(workers):
@@ -700,36 +775,78 @@ class LocalPool:
             conn.send(job)
         except OSError:
             pass  # the worker died: wait() finds it gone
-        self.busy[conn] = (process, item, job)
+        self.busy[conn] = LocalPool.Task(process, item, job)
+
+    @staticmethod
+    def _row(conn: Any, task: "LocalPool.Task") -> Optional[Dict[str, Any]]:
+        """The row the worker sent, or None; notes what it told before it."""
+        try:
+            while conn.poll():
+                message = conn.recv()
+                if not isinstance(message, tuple):
+                    return message
+                task.head, task.temporaries = message
+        except (EOFError, OSError):
+            pass
+        return None
 
     def wait(self, timeout: float) -> List[Tuple[Any, Optional[Dict[str, Any]]]]:
         """The files finished (with their rows) within `timeout` seconds."""
         from multiprocessing.connection import wait
 
-        sentinels = {entry[0].sentinel: conn for conn, entry in self.busy.items()}
+        if self.file_timeout is not None and self.busy:
+            first = min(task.since for task in self.busy.values()) + self.file_timeout
+            timeout = max(0.0, min(timeout, first - time.monotonic()))
+        sentinels = {task.process.sentinel: conn for conn, task in self.busy.items()}
         finished = []
         for ready in wait(list(self.busy) + list(sentinels), timeout):
             conn = sentinels.get(ready, ready)
-            if conn not in self.busy:
+            task = self.busy.get(conn)
+            if task is None:
                 continue
-            process, item, job = self.busy.pop(conn)
-            try:
-                row = conn.recv() if conn.poll() else None
-            except (EOFError, OSError):
-                row = None
+            row = self._row(conn, task)
+            if row is None and task.process.is_alive():
+                continue  # it told that it began
+            del self.busy[conn]
             if row is not None:
-                self.idle.append((process, conn))
-                finished.append((item, row))
+                self.idle.append((task.process, conn))
+                finished.append((task.item, row))
                 continue
             conn.close()
-            process.join()
+            task.process.join()
             self.idle.append(self._fork())
-            deaths = self.deaths[job["path"]] = self.deaths.get(job["path"], 0) + 1
+            path = task.job["path"]
+            deaths = self.deaths[path] = self.deaths.get(path, 0) + 1
             if deaths < self.DEATHS:
-                self.submit(item, job)
+                self.submit(task.item, task.job)
             else:
-                finished.append((item, _died_row(item)))
+                finished.append((task.item, _died_row(task.item)))
+        if self.file_timeout is not None:
+            finished += self._stop_overdue()
         return finished
+
+    def _stop_overdue(self) -> List[Tuple[Any, Optional[Dict[str, Any]]]]:
+        """Kills the workers busy with one file for longer than the limit and
+        forks others in their place; rows for their files."""
+        now = time.monotonic()
+        stopped = []
+        for conn, task in list(self.busy.items()):
+            if now - task.since < self.file_timeout:
+                continue
+            del self.busy[conn]
+            task.process.kill()
+            task.process.join()
+            row = self._row(conn, task)  # a row sent just before counts
+            conn.close()
+            self.idle.append(self._fork())
+            if row is None:
+                _drop(*task.temporaries)
+                job = task.job
+                row = timed_out_row(task.head or {
+                    "path": job["path"], "tool_version": lumaqc.__version__,
+                    "options": job["options"]}, self.file_timeout)
+            stopped.append((task.item, row))
+        return stopped
 
     def close(self) -> None:
         """Stops the workers: the idle ones when they read the end, the
@@ -739,9 +856,9 @@ class LocalPool:
                 conn.send(None)
             except OSError:
                 pass
-        for process, _, _ in self.busy.values():
-            process.kill()
-        for process, conn in self.idle + [(p, c) for c, (p, _, _) in self.busy.items()]:
+        for task in self.busy.values():
+            task.process.kill()
+        for process, conn in self.idle + [(t.process, c) for c, t in self.busy.items()]:
             process.join(10)
             if process.is_alive():
                 process.kill()
@@ -750,7 +867,9 @@ class LocalPool:
 
 
 def _serve(conn: Any, others: List[Any]) -> None:
-    """A worker of the local pool: analyses the jobs it is sent until None."""
+    """A worker of the local pool: analyses the jobs it is sent until None.
+    For each it sends (first columns, temporary names) as the analysis
+    begins, then the row."""
     for signo in (signal.SIGINT, signal.SIGTERM):
         signal.signal(signo, signal.SIG_IGN)
     for other in others:  # the batch's ends of the other workers' pipes
@@ -763,7 +882,7 @@ def _serve(conn: Any, others: List[Any]) -> None:
         if job is None:
             return
         try:
-            row = analyze_task(job)
+            row = analyze_task(job, lambda head, temporaries: conn.send((head, temporaries)))
         except Exception as error:  # noqa: BLE001 - analyze_task makes its own rows
             row = {"path": job["path"], "status": "error", "tool_version": lumaqc.__version__,
                    "error": f"{OWN_ERROR}{type(error).__name__}: {error}"}
@@ -772,7 +891,9 @@ def _serve(conn: Any, others: List[Any]) -> None:
 
 class DaskPool:
     """The tasks on an existing Dask cluster: at most two per worker thread
-    in flight, each tried again once by Dask."""
+    in flight, each tried again once by Dask. A thread of a Dask worker
+    cannot be killed: with --file-timeout the task stops its analysis
+    between two frames once the time is up."""
 
     def __init__(self, args: argparse.Namespace) -> None:
         from distributed import Client
@@ -796,6 +917,7 @@ class DaskPool:
                              f"{lumaqc.__version__}; the values could differ")
         self.futures: Dict[Any, Any] = {}
         self.lost = False
+        self.file_timeout: Optional[float] = args.file_timeout
 
     def running(self) -> int:
         return len(self.futures)
@@ -808,6 +930,8 @@ class DaskPool:
         return len(self.futures) < 2 * threads
 
     def submit(self, item: Item, job: Dict[str, Any]) -> None:
+        if self.file_timeout is not None:
+            job = dict(job, time_limit=self.file_timeout)
         future = self.client.submit(analyze_task, job, key=f"lumaqc-{uuid.uuid4().hex}",
                                     retries=1, pure=False)
         self.futures[future] = item
@@ -900,7 +1024,8 @@ def run(args: argparse.Namespace) -> int:
         if item.skip:
             rows[item.path] = {"path": item.path, "tool_version": lumaqc.__version__,
                                "options": options, "status": "skipped", "reason": item.skip}
-        elif reusable(previous.get(item.path), item, outdir, options, args.report):
+        elif reusable(previous.get(item.path), item, outdir, options, args.report,
+                      args.file_timeout):
             rows[item.path] = previous[item.path]
         else:
             todo.append(item)
@@ -915,12 +1040,13 @@ def run(args: argparse.Namespace) -> int:
               file=sys.stderr)
 
     started = time.monotonic()
-    done = failed = left_out = 0
+    done = failed = left_out = timed_out = 0
     lost = False
     progress = Progress(len(todo))
     if todo and not stops.signal:
         pool = DaskPool(args) if args.scheduler else LocalPool(
-            args.workers or max(1, (os.cpu_count() or 1) // (args.threads_per_task or 1)))
+            args.workers or max(1, (os.cpu_count() or 1) // (args.threads_per_task or 1)),
+            args.file_timeout)
         progress = Progress(len(todo))  # the rate counts from here
         # The largest files first, so that the last ones to finish are short.
         pending = sorted(reversed(todo), key=_size_of)
@@ -944,6 +1070,8 @@ def run(args: argparse.Namespace) -> int:
                         continue
                     if row.get("status") != "ok" or row.pop("failed", False):
                         failed += 1
+                    if stopped_after(row.get("options") or "")[1] is not None:
+                        timed_out += 1
                     rows[item.path] = row
                     done += 1
                 lost = pool.lost
@@ -968,6 +1096,9 @@ def run(args: argparse.Namespace) -> int:
         summary += f"; {raw_skipped} raw .yuv skipped without --size"
     if left_out:
         summary += f"; {left_out} not video"
+    if timed_out:
+        summary += (f"; {timed_out} stopped after {seconds_text(args.file_timeout)} s "
+                    "(--file-timeout)")
     if catalog_error:
         summary = (f"lumaqc-batch: {catalog_error}; {done} files analysed, {reused} reused, "
                    f"{failed_total} with errors or failing")

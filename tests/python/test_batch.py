@@ -1,6 +1,6 @@
 """lumaqc-batch on generated archives: local workers (one killed mid-batch), a
 real scheduler with two workers (one killed mid-batch), an interrupted batch
-resumed, reruns."""
+resumed, reruns, files that hang."""
 import csv
 import json
 import os
@@ -353,9 +353,94 @@ def test_batch_takes_the_programs_options_for_each_file(tmp_path, capsys):
         (["--subsample", "0"], "--subsample: '0' is not a positive whole number"),
         (["--timeout", "inf"], "--timeout: 'inf' is out of range: give seconds from more than 0"),
         (["--timeout", "-1"], "--timeout: '-1' is out of range"),
+        (["--file-timeout", "0"], "--file-timeout: '0' is out of range: give seconds from more "
+                                  "than 0 to 604800 (a week)"),
+        (["--file-timeout", "nan"], "--file-timeout: 'nan' is out of range"),
+        (["--file-timeout", "-5"], "--file-timeout: '-5' is out of range"),
+        (["--file-timeout", "soon"], "--file-timeout: 'soon' is out of range"),
+        (["--file-timeout", "604801"], "--file-timeout: '604801' is out of range"),
     ]
     for options, message in cases:
         with pytest.raises(SystemExit) as refused:
             module.parse_arguments(["clips", "-o", "out", *options])
         assert refused.value.code == 2
         assert message in capsys.readouterr().err, options
+
+
+def test_a_file_that_hangs_is_stopped_by_the_local_pool_and_its_rerun(tmp_path, monkeypatch,
+                                                                       capsys):
+    """The batch's main() in this process, with analyze_file blocking on one
+    file as a stuck decoder would; the forked workers inherit the patch."""
+    from lumaqc import batch as module
+    clips, out = tmp_path / "clips", tmp_path / "out"
+    clips.mkdir()
+    for name in ("a.y4m", "b.y4m", "hang.y4m"):
+        make_clip(clips / name, frames=2, codec=())
+    out.mkdir()
+    (out / "hang.y4m.json").write_bytes(b"an earlier result")
+    calls, fixed = tmp_path / "calls", tmp_path / "fixed"
+    real = lumaqc.analyze_file
+
+    def analyze_file(path, *args, **kwargs):
+        with open(calls, "a") as file:
+            file.write(os.path.basename(path) + "\n")
+        if os.path.basename(path) == "hang.y4m" and not fixed.exists():
+            open(kwargs["json"], "w").close()  # the document begun, never finished
+            time.sleep(120)  # killed long before, unless the limit is not kept
+        return real(path, *args, **kwargs)
+
+    monkeypatch.setattr(lumaqc, "analyze_file", analyze_file)
+    handlers = {signo: signal.getsignal(signo) for signo in (signal.SIGINT, signal.SIGTERM)}
+
+    def run(*options):
+        try:
+            status = module.main([str(clips), "-o", str(out), "--workers", "2", *options])
+        finally:
+            for signo, handler in handlers.items():
+                signal.signal(signo, handler)
+        return status, capsys.readouterr().err, catalog(out)
+
+    status, err, rows = run("--file-timeout", "3")
+    assert status == 1, err
+    assert "3 analysed, 0 reused, 1 with errors or failing" in err
+    assert err.endswith("; 1 stopped after 3 s (--file-timeout)\n")
+    assert [rows[n]["status"] for n in ("a.y4m", "b.y4m", "hang.y4m")] == ["ok", "ok", "error"]
+    hung = rows["hang.y4m"]
+    message = f"analysis of {clips / 'hang.y4m'} stopped after 3 s (--file-timeout)"
+    assert (hung["error"], hung["reason"], hung["options"], hung["result"]) == \
+        (message, message, "subsample=1;file_timeout=3", "")
+    assert hung["size"] and len(hung["hash"]) == 64  # what a rerun compares
+    assert (out / "hang.y4m.json").read_bytes() == b"an earlier result"
+    assert not list(out.rglob("*.part"))
+    assert sorted(calls.read_text().split()) == ["a.y4m", "b.y4m", "hang.y4m"]  # tried once
+
+    # The same or a lower limit keeps the row; a higher one or none tries it again.
+    for options, reused in [(["--file-timeout", "3"], 3), (["--file-timeout", "2.5"], 3),
+                            ([], 2)]:
+        fixed.touch()
+        calls.unlink(missing_ok=True)
+        status, err, again = run(*options)
+        assert f"reused the results of {reused} of 3 files" in err, options
+        assert (status, calls.exists()) == ((1, False) if reused == 3 else (0, True)), err
+    assert calls.read_text() == "hang.y4m\n"
+    assert {row["status"] for row in again.values()} == {"ok"}
+    assert again["hang.y4m"]["options"] == "subsample=1"
+    assert load(out / "hang.y4m.json")["complete"]
+
+
+def test_a_file_that_runs_too_long_on_dask_is_stopped_between_frames(tmp_path, dask_cluster):
+    address, _, _ = dask_cluster
+    clips = tmp_path / "clips"
+    clips.mkdir()
+    with open(clips / "long.yuv", "wb") as file:  # 20000 black frames, a sparse file
+        file.truncate(1920 * 1080 * 3 // 2 * 20000)
+    out = tmp_path / "out"
+    done = batch(clips, "-o", out, "--size", "1920x1080", "--scheduler", address,
+                 "--file-timeout", "0.2")
+    assert done.returncode == 1, done.stderr
+    assert done.stderr.endswith("; 1 stopped after 0.2 s (--file-timeout)\n"), done.stderr
+    row = catalog(out)["long.yuv"]
+    assert (row["status"], row["error"], row["options"]) == (
+        "error", f"analysis of {clips / 'long.yuv'} stopped after 0.2 s (--file-timeout)",
+        "subsample=1;size=1920x1080;file_timeout=0.2")
+    assert not [p for p in os.listdir(out) if ".json" in p or p.endswith(".part")]
