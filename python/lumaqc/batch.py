@@ -903,6 +903,9 @@ class DaskPool:
         except (OSError, ValueError) as error:
             raise BatchError(f"cannot reach the scheduler {args.scheduler}: {error}") from None
         self.client = client
+        self.futures: Dict[Any, Any] = {}  # close() below looks at them
+        self.lost = False
+        self.file_timeout: Optional[float] = args.file_timeout
         try:
             versions = client.run(worker_version)
         except Exception as error:  # noqa: BLE001 - a worker without the package
@@ -915,9 +918,6 @@ class DaskPool:
             worker, version = next(iter(wrong.items()))
             raise BatchError(f"worker {worker} runs lumaqc {version}, this is "
                              f"{lumaqc.__version__}; the values could differ")
-        self.futures: Dict[Any, Any] = {}
-        self.lost = False
-        self.file_timeout: Optional[float] = args.file_timeout
 
     def running(self) -> int:
         return len(self.futures)
