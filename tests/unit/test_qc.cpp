@@ -733,8 +733,8 @@ TEST(QcDetector, PictureConditionsLeaderAndWindows) {
          {std::tuple{51, 174, std::vector<std::string>{}},
           {51, 399, {"freeze error 299-399"}},
           {100, 199, {"freeze error 99-199"}}}) {
-        const auto activity = [&](int i, FrameValues& v) {
-            v[kTemporalActivity] = i < 50 || (i >= stillFrom && i <= stillTo) ? 0 : 10;
+        const auto activity = [from = stillFrom, to = stillTo](int i, FrameValues& v) {
+            v[kTemporalActivity] = i < 50 || (i >= from && i <= to) ? 0 : 10;
         };
         std::vector<std::string> seen;
         for (const Event& e : detect(parsed("name = \"n\"\n" + held + "in_leader = false\n"), 400,
