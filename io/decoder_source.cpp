@@ -531,6 +531,10 @@ class DecoderSource : public FrameSource {
             (params->format < 0 || params->width <= 0 || params->height <= 0)) {
             return DecoderOpen::NotVideo;
         }
+        // A live stream whose analysis decoded no picture (joined between
+        // key pictures further apart than the look, or before its first
+        // programme table): decoded from its next key packet (see feed()).
+        awaitKey_ = follow_ && (params->width <= 0 || params->format < 0) ? kJoinPackets : 0;
         // A regular H.264 file whose decoder's messages are heard: frame
         // threads up to the first sign of damage (see checked()). Not when
         // the quantisers are read: a frame thread exports a picture's
@@ -1577,6 +1581,16 @@ class DecoderSource : public FrameSource {
                 return true;
             }
         }
+        // A stream joined between key frames, its picture size not known
+        // (analyseLive()): the packets before the next key packet give no
+        // picture, only the decoder's complaints (no sequence header, no
+        // reference), which are not damage of the stream.
+        if (awaitKey_ > 0 && (lane.packet->flags & AV_PKT_FLAG_KEY) == 0) {
+            --awaitKey_;
+            ffmpeg::api().av_packet_unref(lane.packet);
+            return true;
+        }
+        awaitKey_ = 0;
         if (firstPacket_ == nullptr) firstPacket_ = ffmpeg::api().av_packet_clone(lane.packet);
         const int code = ffmpeg::api().avcodec_send_packet(lane.decoder, lane.packet);
         ffmpeg::api().av_packet_unref(lane.packet);
@@ -1713,11 +1727,16 @@ class DecoderSource : public FrameSource {
     // next one starts: a sender of one picture a second takes five seconds.
     // The analysis is therefore given up after kAnalyseSeconds of the wall
     // clock, which a stream of four pictures a second or more never
-    // reaches; what it found by then stands when it found a video stream's
-    // picture size and pixel format, else it goes on looking (the packets
-    // it read stay for the decoder). Only where a read given up loses no
-    // byte: MPEG-TS in datagrams (UDP) or messages (SRT); a read of RTMP
-    // or of HTTP's chunks given up halfway would lose its place.
+    // reaches; what it found by then stands when it found a stream at all
+    // (the packets it read stay for the decoder), else it goes on looking.
+    // It is never looked at again once it has streams: libavformat frees
+    // the streams' analysis state at the end of each look, and a second
+    // look at a stream reads that state (a crash). A video stream whose
+    // picture size is not known yet (a feed joined between two key frames
+    // further apart than the look) is left to the decoder (see feed()).
+    // Only where a read given up loses no byte: MPEG-TS in datagrams (UDP)
+    // or messages (SRT); a read of RTMP or of HTTP's chunks given up
+    // halfway would lose its place.
     bool cutsAnalysis() const {
         const std::string& url = info_.path;
         return std::strcmp(format_->iformat->name, "mpegts") == 0 &&
@@ -1738,10 +1757,22 @@ class DecoderSource : public FrameSource {
                 format_->pb->eof_reached = 0;
             }
             if (hasVideoParameters()) return code;
+            if (hasVideoStream()) return 0;
+            if (format_->nb_streams > 0) return code;
             if (outerInterrupt_ != nullptr && outerInterrupt_(outerOpaque_) != 0) {
                 return code < 0 ? code : AVERROR_EXIT;
             }
         }
+    }
+
+    bool hasVideoStream() const {
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            const AVCodecParameters* params = format_->streams[i]->codecpar;
+            if (params->codec_type == AVMEDIA_TYPE_VIDEO && params->codec_id != AV_CODEC_ID_NONE) {
+                return true;
+            }
+        }
+        return false;
     }
 
     bool hasVideoParameters() const {
@@ -1949,6 +1980,9 @@ class DecoderSource : public FrameSource {
     static constexpr int64_t kSilentPackets = 16;                // see silent()
     static constexpr double kAnalyseSeconds = 1.0;               // see analyseLive()
     static constexpr int64_t kCompanionStep = 2 * AV_TIME_BASE;  // see noteCompanion()
+    // At most so many packets are passed over waiting for a key packet (a
+    // codec whose packets never say so is decoded after them).
+    static constexpr int kJoinPackets = 150;
 
     std::unique_ptr<InputStream> input_;
     const std::atomic<int>* stop_;
@@ -2002,6 +2036,7 @@ class DecoderSource : public FrameSource {
     int wantedId_ = -1;          // see wantedStream()
     double analyseUntil_ = 0.0;  // while a live stream is analysed: when to give up
     bool cutAnalysis_ = false;   // the analysis was given up then
+    int awaitKey_ = 0;           // packets still to pass over before a key packet
     std::string formatText_;     // the stream's current format, as told
     std::string formatChange_;   // a change not yet told
     int stream_ = -1;

@@ -3,7 +3,8 @@
 // picture size (UDP, SRT, HTTP and RTMP, the last three with ffmpeg
 // listening), a size or codec change inside the stream, HLS served by a
 // local web server (a stall, and a finished playlist with a missing
-// segment), and a UDP feed that loses 1 % of its datagrams. The run never ends on any of
+// segment), a UDP feed joined between distant key pictures, and a UDP feed
+// that loses 1 % of its datagrams. The run never ends on any of
 // them; only SIGTERM ends it.
 #include <httplib.h>
 
@@ -498,6 +499,39 @@ TEST_F(LiveFeeds, SlowSendersArePicturedWithoutWaitingForFourPictures) {
         EXPECT_LE(relay.bursts(), bursts);
         lumaqc.signal(SIGTERM);
         EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+    }
+}
+
+// A UDP feed joined between key pictures 4 s apart (MPEG-2, its sequence
+// header sent with the key pictures only), its programme table sent with
+// each of them or every 4 s: the first look at the stream finds no picture
+// size. The run decodes from the next key picture, without taking the
+// packets before it (no header, no reference) for damage. (A second look
+// at a stream crashed libavformat.)
+TEST_F(LiveFeeds, AFeedJoinedBetweenDistantKeyPictures) {
+    for (const char* tables : {"", "-pat_period 4 "}) {
+        SCOPED_TRACE(tables);
+        std::remove(dir_.file("log.csv").c_str());
+        std::remove(dir_.file("events.jsonl").c_str());
+        const int port = freePort(SOCK_DGRAM);
+        Relay relay(port);
+        Background sender(ffmpeg_,
+                          fields("-v error -re -f lavfi -i testsrc2=size=160x90:rate=25 -t 12 "
+                                 "-c:v mpeg2video -g 100 " +
+                                 std::string(tables) + udpOutput(relay.port())),
+                          dir_.path());
+        ASSERT_TRUE(waitFor(30, [&] { return relay.bursts() >= 1; }));
+        Lumaqc lumaqc(
+            {"udp://127.0.0.1:" + std::to_string(port), "--quiet", "--log", "log.csv", "--threads",
+             "1", "--stall-timeout", "30", "--profile", "default", "--events", "events.jsonl"},
+            dir_.path());
+        waitFor(30, [&] { return logRows(dir_.file("log.csv")) >= 5 || !lumaqc.running(); });
+        ASSERT_TRUE(lumaqc.running()) << lumaqc.err();
+        lumaqc.signal(SIGTERM);
+        EXPECT_EQ(lumaqc.wait(), 128 + SIGTERM) << lumaqc.err();
+        for (const Json& record : jsonLines(dir_.file("events.jsonl"))) {
+            EXPECT_NE(record.value("type", ""), "decode_error") << record.dump();
+        }
     }
 }
 
