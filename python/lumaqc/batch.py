@@ -522,7 +522,8 @@ class Progress:
 
     def __init__(self, total: int, stream: Any = None) -> None:
         self.total, self.stream = total, stream or sys.stderr
-        self.enabled = total > 0 and hasattr(stream, "isatty") and stream.isatty()
+        self.enabled = (total > 0 and hasattr(self.stream, "isatty")
+                        and self.stream.isatty())
         self.start = self.drawn = time.monotonic()
         self.width = 0
 

@@ -444,3 +444,23 @@ def test_a_file_that_runs_too_long_on_dask_is_stopped_between_frames(tmp_path, d
         "error", f"analysis of {clips / 'long.yuv'} stopped after 0.2 s (--file-timeout)",
         "subsample=1;size=1920x1080;file_timeout=0.2")
     assert not [p for p in os.listdir(out) if ".json" in p or p.endswith(".part")]
+
+
+
+def test_progress_is_drawn_on_a_terminal_only(monkeypatch):
+    # The progress line goes to the error stream when it is a terminal
+    # (looked up when the batch starts), never to a file or a pipe.
+    import io
+
+    from lumaqc import batch as module
+
+    class Terminal(io.StringIO):
+        def isatty(self):
+            return True
+
+    for stream, drawn in ((Terminal(), True), (io.StringIO(), False)):
+        monkeypatch.setattr(sys, "stderr", stream)
+        progress = module.Progress(2)
+        progress.draw(1, 0, force=True)
+        progress.clear()
+        assert ("1/2 files, 0 failed" in stream.getvalue()) == drawn, stream.getvalue()
